@@ -1,0 +1,32 @@
+// Console output: ANSI colouring decided once per process from the environment, and line writes
+// that reach standard output at once (also into a pipe). A failed write stops the process.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qmr::console {
+
+enum class Colour { black = 30, red, green, yellow, blue, magenta, cyan, white };
+
+/// Returns whether console output is coloured: CLICOLOR_FORCE set and not "0" turns colour on;
+/// otherwise NO_COLOR (any value) turns it off; otherwise it is on when CLICOLOR is unset or not
+/// "0" and standard output is a terminal. Decided on the first call and kept for the process.
+[[nodiscard]] bool colour_enabled();
+
+/// Decides colouring from the given environment values (null when unset) and terminal state.
+[[nodiscard]] bool decide_colour(const char* clicolor_force, const char* no_color,
+                                 const char* clicolor, bool stdout_is_terminal);
+
+/// Returns `text` wrapped in the select-graphic-rendition sequence for the colour and weight and
+/// the reset sequence, or `text` itself when colouring is off.
+[[nodiscard]] std::string paint(std::string_view text, Colour colour, bool bold);
+
+/// Writes `text` and a line break to standard output at once; stops the process with a message on
+/// standard error when the write fails (a closed pipe included).
+void print_line(std::string_view text);
+
+/// Writes `text` painted as a whole, then a line break.
+void print_line(std::string_view text, Colour colour, bool bold);
+
+}  // namespace qmr::console

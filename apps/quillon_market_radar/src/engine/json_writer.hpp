@@ -1,0 +1,28 @@
+// The one compact JSON writer of the program. Floats are written as the shortest text that reads
+// back to the same double (integral ones with ".0", non-finite ones as null); objects come out
+// with their members in byte-wise key order, since the value type keeps them sorted.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+namespace qmr::json {
+
+using Value = nlohmann::json;
+
+/// Appends `value` as compact JSON text (no white space between tokens) to `out`.
+void write_compact(const Value& value, std::string& out);
+
+/// Returns `value` as compact JSON text.
+[[nodiscard]] std::string to_compact(const Value& value);
+
+/// Appends `text` as a JSON string: quotation mark and backslash escaped, control characters as
+/// \n, \r, \t, \b, \f or \u00xx (lower-case hex), everything else as its raw bytes.
+void write_string(std::string_view text, std::string& out);
+
+/// Appends a double in its shortest round-trip form, "1999.0" for integral values, "null" when
+/// it is not finite.
+void write_float(double number, std::string& out);
+
+}  // namespace qmr::json

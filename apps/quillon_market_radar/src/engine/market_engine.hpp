@@ -1,0 +1,88 @@
+// The in-memory market store: four collections, each behind its own lock, seeded once at start-up
+// and only read afterwards. Every read returns a deep copy, so no lock outlives the call.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/json_writer.hpp"
+#include "engine/records.hpp"
+#include "engine/result.hpp"
+
+namespace qmr::engine {
+
+/// The identifier of the product every price-drop alert is built for.
+inline constexpr std::string_view ALERT_ASIN = "B09G9FPHY6";
+
+/// The rows of a store, in stored order.
+struct Catalogue {
+  std::vector<TrackedProduct> products;
+  std::vector<ReviewIntel> reviews;
+  std::vector<MedicineArbitrage> medicines;
+  std::vector<SocialPost> social_posts;
+};
+
+class MarketEngine {
+ public:
+  /// Returns a new engine filled with the seed catalogue; the product rows carry the current
+  /// UTC time as their last check.
+  [[nodiscard]] static std::shared_ptr<const MarketEngine> create();
+
+  /// Returns an engine holding exactly `rows`, for callers that need another catalogue.
+  [[nodiscard]] static std::shared_ptr<const MarketEngine> from_catalogue(Catalogue rows);
+
+  /// Returns the seed catalogue, with product check times read from the clock row by row.
+  [[nodiscard]] static Catalogue seed_catalogue();
+
+  /// Return copies of whole collections in stored order.
+  [[nodiscard]] std::vector<TrackedProduct> list_products() const;
+  [[nodiscard]] std::vector<ReviewIntel> list_review_intel() const;
+  [[nodiscard]] std::vector<MedicineArbitrage> list_medicines() const;
+  [[nodiscard]] std::vector<SocialPost> list_social_posts() const;
+
+  /// Returns copies of the products whose title, else identifier, else platform contains the
+  /// query, all compared lower-cased with the full Unicode mapping. An empty query matches all.
+  [[nodiscard]] std::vector<TrackedProduct> search_products(std::string_view query) const;
+
+  /// Exercises every collection and the price-drop alert and returns the timed summary object.
+  /// Returns the alert's error when the alert cannot be built; stops the process on a failed check.
+  [[nodiscard]] Result<json::Value> run_verification() const;
+
+  /// Returns the dispatch record of the price-drop alert for ALERT_ASIN addressed to
+  /// `webhook_target`, or the error "Product ASIN 'B09G9FPHY6' not found". Sends nothing.
+  [[nodiscard]] Result<json::Value> dispatch_price_alert(std::string_view webhook_target) const;
+
+ private:
+  template <typename Row>
+  struct Collection {
+    mutable std::mutex mutex;
+    std::vector<Row> rows;
+
+    std::vector<Row> copy() const {
+      std::lock_guard lock(mutex);
+      return rows;
+    }
+  };
+
+  MarketEngine() = default;
+
+  Collection<TrackedProduct> products_;
+  Collection<ReviewIntel> reviews_;
+  Collection<MedicineArbitrage> medicines_;
+  Collection<SocialPost> social_posts_;
+};
+
+/// The shared, reference-counted handle through which every command and task reaches the store.
+using EngineHandle = std::shared_ptr<const MarketEngine>;
+
+/// Returns `number` in fixed-point notation with exactly two decimals, correctly rounded from the
+/// binary value, with a leading "-" when negative and no thousands separators.
+[[nodiscard]] std::string format_fixed2(double number);
+
+/// Returns the price-drop alert text for `product`: eight lines, no final line feed.
+[[nodiscard]] std::string format_price_alert(const TrackedProduct& product);
+
+}  // namespace qmr::engine

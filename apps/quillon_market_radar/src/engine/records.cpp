@@ -1,0 +1,144 @@
+#include "engine/records.hpp"
+
+#include <charconv>
+#include <ctime>
+
+namespace qmr::engine {
+
+namespace {
+
+// Builds one compact object: `{"key":value,...}` in the order the members are added.
+class CompactObject {
+ public:
+  explicit CompactObject(std::string& out) : out_(out) { out_ += '{'; }
+  ~CompactObject() { out_ += '}'; }
+  CompactObject(const CompactObject&) = delete;
+  CompactObject& operator=(const CompactObject&) = delete;
+
+  void text(std::string_view key, std::string_view value) {
+    this->key(key);
+    json::write_string(value, out_);
+  }
+  void number(std::string_view key, double value) {
+    this->key(key);
+    json::write_float(value, out_);
+  }
+
+ private:
+  void key(std::string_view key) {
+    if (!first_) out_ += ',';
+    first_ = false;
+    out_ += '"';
+    out_ += key;  // keys are our own identifiers and never need escaping
+    out_ += "\":";
+  }
+
+  std::string& out_;
+  bool first_ = true;
+};
+
+template <typename Record, typename WriteRecord>
+std::string encode_array(const std::vector<Record>& records, WriteRecord write_record) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (i != 0) out += ',';
+    CompactObject object(out);
+    write_record(object, records[i]);
+  }
+  out += ']';
+  return out;
+}
+
+}  // namespace
+
+std::string encode_products_compact(const std::vector<TrackedProduct>& products) {
+  return encode_array(products, [](CompactObject& o, const TrackedProduct& p) {
+    o.text("sku_asin", p.sku_asin);
+    o.text("title", p.title);
+    o.text("platform", p.platform);
+    o.number("original_price_inr", p.original_price_inr);
+    o.number("current_price_inr", p.current_price_inr);
+    o.number("competitor_price_inr", p.competitor_price_inr);
+    o.number("price_delta_percent", p.price_delta_percent);
+    o.text("stock_status", p.stock_status);
+    o.text("last_checked_utc", p.last_checked_utc);
+  });
+}
+
+std::string encode_medicines_compact(const std::vector<MedicineArbitrage>& medicines) {
+  return encode_array(medicines, [](CompactObject& o, const MedicineArbitrage& m) {
+    o.text("branded_medicine_name", m.branded_medicine_name);
+    o.number("branded_price_inr", m.branded_price_inr);
+    o.text("salt_composition", m.salt_composition);
+    o.text("jan_aushadhi_generic_name", m.jan_aushadhi_generic_name);
+    o.number("jan_aushadhi_price_inr", m.jan_aushadhi_price_inr);
+    o.number("savings_percent", m.savings_percent);
+  });
+}
+
+json::Value to_json_value(const TrackedProduct& p) {
+  return {
+      {"sku_asin", p.sku_asin},
+      {"title", p.title},
+      {"platform", p.platform},
+      {"original_price_inr", p.original_price_inr},
+      {"current_price_inr", p.current_price_inr},
+      {"competitor_price_inr", p.competitor_price_inr},
+      {"price_delta_percent", p.price_delta_percent},
+      {"stock_status", p.stock_status},
+      {"last_checked_utc", p.last_checked_utc},
+  };
+}
+
+json::Value to_json_value(const ReviewIntel& r) {
+  return {
+      {"product_asin", r.product_asin},
+      {"total_reviews_analyzed", r.total_reviews_analyzed},
+      {"fake_review_ratio_percent", r.fake_review_ratio_percent},
+      {"top_defects", r.top_defects},
+      {"manufacturer_defect_score", r.manufacturer_defect_score},
+  };
+}
+
+json::Value to_json_value(const MedicineArbitrage& m) {
+  return {
+      {"branded_medicine_name", m.branded_medicine_name},
+      {"branded_price_inr", m.branded_price_inr},
+      {"salt_composition", m.salt_composition},
+      {"jan_aushadhi_generic_name", m.jan_aushadhi_generic_name},
+      {"jan_aushadhi_price_inr", m.jan_aushadhi_price_inr},
+      {"savings_percent", m.savings_percent},
+  };
+}
+
+std::string format_rfc3339_utc(std::int64_t seconds_since_epoch, std::uint32_t nanoseconds) {
+  const auto seconds = static_cast<std::time_t>(seconds_since_epoch);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[64];
+  std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+  std::string out(text, length);
+  if (nanoseconds != 0) {
+    char fraction[9];
+    std::uint32_t rest = nanoseconds % 1'000'000'000;
+    for (int i = 8; i >= 0; --i, rest /= 10) fraction[i] = static_cast<char>('0' + rest % 10);
+    int digits = 9;
+    if (nanoseconds % 1'000'000 == 0) {
+      digits = 3;
+    } else if (nanoseconds % 1'000 == 0) {
+      digits = 6;
+    }
+    out += '.';
+    out.append(fraction, static_cast<std::size_t>(digits));
+  }
+  out += "+00:00";
+  return out;
+}
+
+std::string now_rfc3339_utc() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return format_rfc3339_utc(now.tv_sec, static_cast<std::uint32_t>(now.tv_nsec));
+}
+
+}  // namespace qmr::engine

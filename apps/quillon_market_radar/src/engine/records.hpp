@@ -1,0 +1,82 @@
+// The four market records and the two JSON forms in which they leave the engine: the compact
+// record array of the dashboard (members in declaration order) and the generic JSON value of the
+// tool server (members written in sorted order).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/json_writer.hpp"
+
+namespace qmr::engine {
+
+/// One product on one marketplace whose price is watched. Prices are rupees, the delta percent.
+struct TrackedProduct {
+  std::string sku_asin;
+  std::string title;
+  std::string platform;
+  double original_price_inr = 0;
+  double current_price_inr = 0;
+  double competitor_price_inr = 0;
+  double price_delta_percent = 0;
+  std::string stock_status;
+  std::string last_checked_utc;
+};
+
+/// Review analysis of one product.
+struct ReviewIntel {
+  std::string product_asin;
+  std::uint64_t total_reviews_analyzed = 0;
+  double fake_review_ratio_percent = 0;
+  std::vector<std::string> top_defects;
+  double manufacturer_defect_score = 0;
+};
+
+/// A branded medicine and its Jan Aushadhi generic equivalent.
+struct MedicineArbitrage {
+  std::string branded_medicine_name;
+  double branded_price_inr = 0;
+  std::string salt_composition;
+  std::string jan_aushadhi_generic_name;
+  double jan_aushadhi_price_inr = 0;
+  double savings_percent = 0;
+};
+
+/// A social-media post about the brand; it has no JSON form.
+struct SocialPost {
+  std::string author_handle;
+  std::string platform;
+  std::string sentiment;
+  std::string text;
+  double score = 0;
+};
+
+/// Returns the products as a compact JSON array, members in declaration order ("[]" when empty).
+[[nodiscard]] std::string encode_products_compact(const std::vector<TrackedProduct>& products);
+
+/// Returns the medicines as a compact JSON array, members in declaration order.
+[[nodiscard]] std::string encode_medicines_compact(const std::vector<MedicineArbitrage>& medicines);
+
+/// Returns the record as a generic JSON object, one member per field.
+[[nodiscard]] json::Value to_json_value(const TrackedProduct& product);
+[[nodiscard]] json::Value to_json_value(const ReviewIntel& review);
+[[nodiscard]] json::Value to_json_value(const MedicineArbitrage& medicine);
+
+/// Returns a JSON array of the records' generic values, in list order.
+template <typename Record>
+[[nodiscard]] json::Value to_json_array(const std::vector<Record>& records) {
+  json::Value array = json::Value::array();
+  for (const auto& record : records) array.push_back(to_json_value(record));
+  return array;
+}
+
+/// Formats a UTC time as RFC 3339 with a "+00:00" offset and 0, 3, 6 or 9 fraction digits, the
+/// fewest that represent `nanoseconds` exactly.
+[[nodiscard]] std::string format_rfc3339_utc(std::int64_t seconds_since_epoch,
+                                             std::uint32_t nanoseconds);
+
+/// Returns the current UTC wall-clock time as RFC 3339 text.
+[[nodiscard]] std::string now_rfc3339_utc();
+
+}  // namespace qmr::engine

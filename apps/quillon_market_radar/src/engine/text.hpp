@@ -1,0 +1,33 @@
+// Unicode text helpers shared by the engine, the dashboard and the tool server: lower-casing with
+// the full Unicode mapping, UTF-8 validation and lossy decoding, and white-space splitting.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qmr::text {
+
+/// Returns `text` lower-cased with the full Unicode mapping of the root locale, whatever the
+/// process locale is ("İ" becomes "i̇", a word-final "Σ" becomes "ς"). Invalid UTF-8 is kept.
+[[nodiscard]] std::string to_lower(std::string_view text);
+
+/// Returns true when `bytes` is well-formed UTF-8 (no surrogates, no overlong forms).
+[[nodiscard]] bool is_valid_utf8(std::string_view bytes);
+
+/// Returns `bytes` decoded as UTF-8 with every maximal invalid subpart, and an incomplete sequence
+/// at the end, replaced by one U+FFFD.
+[[nodiscard]] std::string decode_utf8_lossy(std::string_view bytes);
+
+/// Returns true when the code point has the Unicode White_Space property.
+[[nodiscard]] bool is_white_space(char32_t code_point);
+
+/// Returns the tokens of valid UTF-8 `text` separated by runs of Unicode white space, at most
+/// `max_tokens` of them; leading and trailing white space give no empty tokens.
+[[nodiscard]] std::vector<std::string_view> split_white_space(std::string_view text,
+                                                              std::size_t max_tokens);
+
+/// Returns true when valid UTF-8 `text` is empty or holds only Unicode white space.
+[[nodiscard]] bool is_blank(std::string_view text);
+
+}  // namespace qmr::text

@@ -1,0 +1,110 @@
+#include "main/cli.hpp"
+
+#include <CLI/CLI.hpp>
+#include <vector>
+
+namespace qmr::app {
+
+namespace {
+
+constexpr const char* ABOUT =
+    "Quillon Market & Retail Intelligence - Competitor Price Tracker, Review Defect Miner & "
+    "Brand Sentiment Radar (10-in-1 Zero-Cloud E-Commerce Weapon)";
+
+// Adds `-p, --port PORT` with the default "7577", checked as a decimal 16-bit port.
+CLI::Option* add_port_option(CLI::App& command, std::string& port_text) {
+  return command.add_option("-p,--port", port_text)
+      ->type_name("PORT")
+      ->default_val("7577")
+      ->check(
+          [](const std::string& text) -> std::string {
+            if (parse_port(text)) return {};
+            return "invalid port '" + text + "': expected a decimal number from 0 to 65535";
+          },
+          "PORT");
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> parse_port(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  std::uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    if (value > 65535) return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream& out,
+                                std::ostream& err) {
+  CLI::App app(ABOUT, "quillon_market_radar");
+  app.footer("Author: Varnel AI Labs");
+  app.set_version_flag("-V,--version", "quillon_market_radar 1.0.0");
+  app.require_subcommand(0, 1);
+
+  std::string ui_port, daemon_port, query;
+  std::vector<std::string> help_topics;
+
+  auto* ui = app.add_subcommand("ui", "Launch the Zero-Electron Web HUD Dashboard");
+  add_port_option(*ui, ui_port);
+  auto* prices = app.add_subcommand("prices", "Search tracked products by keyword or ASIN");
+  prices->add_option("-q,--query", query)->type_name("QUERY")->required();
+  auto* daemon = app.add_subcommand("daemon", "Run 24x7 background market sentinel daemon");
+  add_port_option(*daemon, daemon_port);
+  auto* mcp = app.add_subcommand("mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode");
+  auto* test =
+      app.add_subcommand("test", "Run comprehensive 10-in-1 end-to-end verification tests");
+  auto* help =
+      app.add_subcommand("help", "Print this message or the help of the given subcommand(s)");
+  help->add_option("subcommand", help_topics)->type_name("COMMAND");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // CLI11 prints help and version to `out` and errors to `err`; its own codes are 104 and up.
+    const int code = app.exit(error, out, err);
+    return {std::nullopt, code == 0 ? 0 : 2};
+  }
+
+  if (help->parsed()) {
+    const CLI::App* topic = &app;
+    for (const auto& name : help_topics) {
+      const CLI::App* found = nullptr;
+      for (const CLI::App* sub : topic->get_subcommands({})) {
+        if (sub->get_name() == name) found = sub;
+      }
+      if (found == nullptr) {
+        err << "unrecognized subcommand '" << name << "'\n"
+            << "Run with --help for more information.\n";
+        return {std::nullopt, 2};
+      }
+      topic = found;
+    }
+    // App::help() would describe the parsed "help" subcommand itself; ask the formatter directly.
+    if (topic == &app) {
+      out << app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal);
+    } else {
+      out << topic->help(app.get_name());
+    }
+    return {std::nullopt, 0};
+  }
+
+  Cli cli;
+  if (ui->parsed()) {
+    cli.command = UiCommand{*parse_port(ui_port)};
+  } else if (prices->parsed()) {
+    cli.command = PricesCommand{query};
+  } else if (daemon->parsed()) {
+    cli.command = DaemonCommand{*parse_port(daemon_port)};
+  } else if (mcp->parsed()) {
+    cli.command = McpCommand{};
+  } else if (test->parsed()) {
+    cli.command = TestCommand{};
+  }
+  return {std::move(cli), 0};
+}
+
+}  // namespace qmr::app

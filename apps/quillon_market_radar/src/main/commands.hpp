@@ -1,0 +1,29 @@
+// The console commands: the banner, the price search report, the verification report and the
+// daemon's announcement. Every line is written to standard output as soon as it is complete.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/market_engine.hpp"
+#include "engine/result.hpp"
+
+namespace qmr::app {
+
+/// Prints the four banner lines.
+void print_banner();
+
+/// Prints the search report for `query`: the scan line, the match count and one row per match.
+void run_prices(const engine::EngineHandle& engine, std::string_view query);
+
+/// Runs the self-verification and prints its report; returns the verification's error unprinted.
+[[nodiscard]] Status run_test(const engine::EngineHandle& engine);
+
+/// Prints the daemon's five status lines for `port`.
+void print_daemon_lines(std::uint16_t port);
+
+/// Returns `microseconds` / 1000 as the shortest decimal text without exponent ("1", "1.234").
+[[nodiscard]] std::string format_milliseconds(double microseconds);
+
+}  // namespace qmr::app

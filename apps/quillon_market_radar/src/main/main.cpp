@@ -1,0 +1,11 @@
+// quillon_market_radar: market intelligence for online sellers, on the console, in a local web
+// dashboard and as a tool server for AI assistants.
+#include <csignal>
+
+#include "main/runtime.hpp"
+
+int main(int argc, char** argv) {
+  // A closed pipe makes a write fail with an error the program reports, not a silent kill.
+  std::signal(SIGPIPE, SIG_IGN);
+  return qmr::app::run_program(argc, argv);
+}

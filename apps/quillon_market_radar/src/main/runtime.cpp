@@ -1,0 +1,103 @@
+#include "main/runtime.hpp"
+
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+#include <asio/use_awaitable.hpp>
+#include <exception>
+#include <future>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "engine/console.hpp"
+#include "engine/market_engine.hpp"
+#include "main/cli.hpp"
+#include "main/commands.hpp"
+#include "mcp/tool_server.hpp"
+#include "ui/dashboard.hpp"
+
+namespace qmr::app {
+
+namespace {
+
+asio::awaitable<Status> run_command(const Command& command, const engine::EngineHandle& engine) {
+  if (const auto* ui = std::get_if<UiCommand>(&command)) {
+    print_banner();
+    co_return co_await ui::serve_dashboard(engine, ui->port);
+  }
+  if (const auto* prices = std::get_if<PricesCommand>(&command)) {
+    print_banner();
+    run_prices(engine, prices->query);
+    co_return Done{};
+  }
+  if (const auto* daemon = std::get_if<DaemonCommand>(&command)) {
+    print_banner();
+    print_daemon_lines(daemon->port);
+    co_return co_await ui::serve_dashboard(engine, daemon->port);
+  }
+  if (std::holds_alternative<McpCommand>(command)) {
+    // No banner: standard output is the protocol channel.
+    co_return mcp::run_tool_server(engine);
+  }
+  print_banner();
+  co_return run_test(engine);
+}
+
+// The root task: the store first (even a help run builds it), then the command line, then one
+// command.
+asio::awaitable<int> program_body(int argc, char** argv) {
+  const engine::EngineHandle engine = engine::MarketEngine::create();
+  auto parsed = parse_command_line(argc, argv, std::cout, std::cerr);
+  std::cout.flush();
+  if (!parsed.cli) co_return parsed.exit_status;
+
+  const Command command = parsed.cli->command.value_or(UiCommand{DEFAULT_PORT});
+  const Status status = co_await run_command(command, engine);
+  if (!status.ok()) {
+    std::cerr << "Error: " << status.error().message << std::endl;
+    co_return 1;
+  }
+  co_return 0;
+}
+
+}  // namespace
+
+int run_program(int argc, char** argv) {
+  const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+  asio::io_context runtime(static_cast<int>(workers));
+
+  std::promise<int> finished;
+  auto result = finished.get_future();
+  asio::co_spawn(runtime, program_body(argc, argv),
+                 [&finished](std::exception_ptr failure, int status) {
+                   if (!failure) {
+                     finished.set_value(status);
+                     return;
+                   }
+                   try {
+                     std::rethrow_exception(failure);
+                   } catch (const std::bad_alloc&) {
+                     fatal("memory allocation failed");
+                   } catch (const std::exception& error) {
+                     fatal(std::string("internal error: ") + error.what());
+                   }
+                 });
+
+  std::vector<std::thread> threads;
+  threads.reserve(workers);
+  try {
+    for (unsigned i = 0; i < workers; ++i) threads.emplace_back([&runtime] { runtime.run(); });
+  } catch (const std::system_error& error) {
+    fatal(std::string("Failed building the Runtime: ") + error.what());
+  }
+
+  // The main thread waits for the root task; connection tasks still running end with the process.
+  const int status = result.get();
+  runtime.stop();
+  for (auto& thread : threads) thread.join();
+  return status;
+}
+
+}  // namespace qmr::app

@@ -1,0 +1,174 @@
+// The command line, parsed without a process, and the console helpers of the commands.
+#include "main/cli.hpp"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <sstream>
+
+#include "engine/console.hpp"
+#include "main/commands.hpp"
+
+namespace qmr::app {
+namespace {
+
+struct Parsed {
+  ParseOutcome outcome;
+  std::string out;
+  std::string err;
+};
+
+Parsed parse(std::initializer_list<const char*> args) {
+  std::vector<const char*> argv{"quillon_market_radar"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::ostringstream out, err;
+  auto outcome = parse_command_line(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {std::move(outcome), out.str(), err.str()};
+}
+
+void expect_rejected(std::initializer_list<const char*> args) {
+  const auto parsed = parse(args);
+  std::string line;
+  for (const char* arg : args) line += std::string(arg) + ' ';
+  EXPECT_FALSE(parsed.outcome.cli) << line;
+  EXPECT_EQ(parsed.outcome.exit_status, 2) << line;
+  EXPECT_FALSE(parsed.err.empty()) << line;
+  EXPECT_TRUE(parsed.out.empty()) << line;
+}
+
+std::uint16_t port_of(const Parsed& parsed) {
+  const auto& command = parsed.outcome.cli.value().command.value();
+  if (const auto* ui = std::get_if<UiCommand>(&command)) return ui->port;
+  return std::get<DaemonCommand>(command).port;
+}
+
+TEST(ParsePort, DecimalOnlyUpTo65535) {
+  EXPECT_EQ(parse_port("0"), 0);
+  EXPECT_EQ(parse_port("7577"), 7577);
+  EXPECT_EQ(parse_port("65535"), 65535);
+  EXPECT_EQ(parse_port("010"), 10);
+  EXPECT_EQ(parse_port("+80"), 80);
+  EXPECT_EQ(parse_port("000000000000000000000000065535"), 65535);
+  for (const char* bad : {"", "+", "65536", "99999999999999999999", "-1", "0x10", "abc", " 80",
+                          "80 ", "++80", "-0", "8o", "１２"}) {
+    EXPECT_EQ(parse_port(bad), std::nullopt) << bad;
+  }
+}
+
+TEST(CommandLine, NoSubcommandIsAValidParse) {
+  const auto parsed = parse({});
+  ASSERT_TRUE(parsed.outcome.cli);
+  EXPECT_FALSE(parsed.outcome.cli->command);
+  EXPECT_EQ(parsed.outcome.exit_status, 0);
+}
+
+TEST(CommandLine, PortsOfUiAndDaemon) {
+  EXPECT_EQ(port_of(parse({"ui"})), 7577);
+  EXPECT_EQ(port_of(parse({"ui", "-p", "8081"})), 8081);
+  EXPECT_EQ(port_of(parse({"ui", "--port", "8081"})), 8081);
+  EXPECT_EQ(port_of(parse({"ui", "--port=8081"})), 8081);
+  EXPECT_EQ(port_of(parse({"ui", "--port", "65535"})), 65535);
+  EXPECT_EQ(port_of(parse({"ui", "--port", "0"})), 0);
+  EXPECT_EQ(port_of(parse({"ui", "--port", "010"})), 10);
+  EXPECT_EQ(port_of(parse({"daemon"})), 7577);
+  EXPECT_EQ(port_of(parse({"daemon", "-p", "9000"})), 9000);
+  EXPECT_TRUE(std::holds_alternative<DaemonCommand>(*parse({"daemon"}).outcome.cli->command));
+}
+
+TEST(CommandLine, RejectedLinesExitWithTwo) {
+  expect_rejected({"ui", "--port", "65536"});
+  expect_rejected({"ui", "--port", "-1"});
+  expect_rejected({"ui", "--port", "abc"});
+  expect_rejected({"ui", "--port", "0x10"});
+  expect_rejected({"ui", "--port", ""});
+  expect_rejected({"ui", "--port"});
+  expect_rejected({"ui", "8081"});
+  expect_rejected({"daemon", "-p", "70000"});
+  expect_rejected({"prices"});
+  expect_rejected({"prices", "noise"});
+  expect_rejected({"bogus"});
+  expect_rejected({"--bogus"});
+  expect_rejected({"test", "--port", "1"});
+  expect_rejected({"mcp", "extra"});
+  expect_rejected({"ui", "test"});
+  expect_rejected({"help", "bogus"});
+}
+
+TEST(CommandLine, MissingQueryNamesTheOption) {
+  const auto parsed = parse({"prices"});
+  EXPECT_NE(parsed.err.find("--query"), std::string::npos) << parsed.err;
+}
+
+TEST(CommandLine, QueryIsTakenAsGiven) {
+  for (const char* query : {"", "noise", " two words ", "it's \"quoted\"", "-x"}) {
+    const auto parsed = parse({"prices", "--query", query});
+    ASSERT_TRUE(parsed.outcome.cli) << query << parsed.err;
+    EXPECT_EQ(std::get<PricesCommand>(*parsed.outcome.cli->command).query, query);
+  }
+  EXPECT_EQ(std::get<PricesCommand>(*parse({"prices", "-q", "a b"}).outcome.cli->command).query,
+            "a b");
+}
+
+TEST(CommandLine, McpAndTestCarryNothing) {
+  EXPECT_TRUE(std::holds_alternative<McpCommand>(*parse({"mcp"}).outcome.cli->command));
+  EXPECT_TRUE(std::holds_alternative<TestCommand>(*parse({"test"}).outcome.cli->command));
+}
+
+TEST(CommandLine, HelpAndVersionExitWithZero) {
+  const auto version = parse({"--version"});
+  EXPECT_FALSE(version.outcome.cli);
+  EXPECT_EQ(version.outcome.exit_status, 0);
+  EXPECT_EQ(version.out, "quillon_market_radar 1.0.0\n");
+  EXPECT_EQ(parse({"-V"}).out, "quillon_market_radar 1.0.0\n");
+
+  const auto help = parse({"--help"});
+  EXPECT_EQ(help.outcome.exit_status, 0);
+  EXPECT_TRUE(help.err.empty());
+  // The subcommands are listed in their declared order, the help subcommand last.
+  std::size_t at = 0;
+  for (const char* name : {"ui", "prices", "daemon", "mcp", "test", "help"}) {
+    const auto found = help.out.find(std::string("\n  ") + name + " ", at);
+    ASSERT_NE(found, std::string::npos) << name << '\n' << help.out;
+    at = found;
+  }
+  EXPECT_NE(help.out.find("10-in-1 Zero-Cloud E-Commerce Weapon"), std::string::npos);
+  EXPECT_NE(help.out.find("Varnel AI Labs"), std::string::npos);
+  EXPECT_EQ(parse({"-h"}).out, help.out);
+  EXPECT_EQ(parse({"help"}).out, help.out);
+
+  const auto prices_help = parse({"help", "prices"});
+  EXPECT_EQ(prices_help.outcome.exit_status, 0);
+  EXPECT_NE(prices_help.out.find("--query"), std::string::npos) << prices_help.out;
+  EXPECT_EQ(parse({"prices", "--help"}).out, prices_help.out);
+  const auto ui_help = parse({"ui", "-h"});
+  EXPECT_EQ(ui_help.outcome.exit_status, 0);
+  EXPECT_NE(ui_help.out.find("PORT"), std::string::npos) << ui_help.out;
+  EXPECT_NE(ui_help.out.find("7577"), std::string::npos) << ui_help.out;
+}
+
+TEST(Console, ColourDecision) {
+  using console::decide_colour;
+  EXPECT_TRUE(decide_colour("1", "1", "0", false));
+  EXPECT_TRUE(decide_colour("yes", nullptr, nullptr, false));
+  EXPECT_FALSE(decide_colour("0", nullptr, nullptr, false));
+  EXPECT_TRUE(decide_colour("0", nullptr, nullptr, true));
+  EXPECT_FALSE(decide_colour(nullptr, "", nullptr, true));
+  EXPECT_FALSE(decide_colour(nullptr, nullptr, "0", true));
+  EXPECT_TRUE(decide_colour(nullptr, nullptr, "1", true));
+  EXPECT_TRUE(decide_colour(nullptr, nullptr, nullptr, true));
+  EXPECT_FALSE(decide_colour(nullptr, nullptr, nullptr, false));
+}
+
+TEST(Verification, MillisecondsAreShortestWithoutExponent) {
+  EXPECT_EQ(format_milliseconds(1000), "1");
+  EXPECT_EQ(format_milliseconds(1234), "1.234");
+  EXPECT_EQ(format_milliseconds(15), "0.015");
+  EXPECT_EQ(format_milliseconds(250), "0.25");
+  EXPECT_EQ(format_milliseconds(1), "0.001");
+  EXPECT_EQ(format_milliseconds(0), "0");
+  EXPECT_EQ(format_milliseconds(123456789012), "123456789.012");
+  EXPECT_EQ(format_milliseconds(100000000000), "100000000");
+}
+
+}  // namespace
+}  // namespace qmr::app

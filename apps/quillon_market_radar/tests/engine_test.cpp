@@ -1,0 +1,340 @@
+// The engine: JSON writing, record forms, time texts, Unicode text helpers, the store's queries,
+// the price-drop alert and the self-verification.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <thread>
+
+#include "engine/json_writer.hpp"
+#include "engine/market_engine.hpp"
+#include "engine/records.hpp"
+#include "engine/text.hpp"
+
+namespace qmr::engine {
+namespace {
+
+std::string float_text(double number) {
+  std::string out;
+  json::write_float(number, out);
+  return out;
+}
+
+std::vector<std::string> skus(const std::vector<TrackedProduct>& products) {
+  std::vector<std::string> out;
+  for (const auto& p : products) out.push_back(p.sku_asin);
+  return out;
+}
+
+TrackedProduct product(std::string sku, std::string title, std::string platform = "Amazon.in") {
+  return TrackedProduct{std::move(sku), std::move(title), std::move(platform),        1.0, 2.0, 3.0,
+                        -4.5,           "IN_STOCK",       "2026-01-01T00:00:00+00:00"};
+}
+
+TEST(JsonWriter, FloatsAreShortestRoundTripWithPointForIntegers) {
+  EXPECT_EQ(float_text(1999.0), "1999.0");
+  EXPECT_EQ(float_text(204.0), "204.0");
+  EXPECT_EQ(float_text(-11.54), "-11.54");
+  EXPECT_EQ(float_text(-3.57), "-3.57");
+  EXPECT_EQ(float_text(11.2), "11.2");
+  EXPECT_EQ(float_text(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(float_text(635896.6826), "635896.6826");  // Grisu2 writes 635896.6825999999
+  EXPECT_EQ(float_text(-0.0), "-0.0");
+  EXPECT_EQ(float_text(std::nan("")), "null");
+  EXPECT_EQ(float_text(std::numeric_limits<double>::infinity()), "null");
+  EXPECT_EQ(float_text(-std::numeric_limits<double>::infinity()), "null");
+}
+
+TEST(JsonWriter, EveryFloatReadsBackExactly) {
+  std::mt19937_64 random(20261208);
+  for (int i = 0; i < 20000; ++i) {
+    double number;
+    const std::uint64_t bits = random();
+    std::memcpy(&number, &bits, sizeof number);
+    if (!std::isfinite(number)) continue;
+    const std::string text = float_text(number);
+    const auto back = json::Value::parse(text);
+    ASSERT_TRUE(back.is_number_float()) << text;
+    ASSERT_EQ(back.get<double>(), number) << text;
+  }
+}
+
+TEST(JsonWriter, StringsEscapeOnlyQuotesBackslashAndControls) {
+  std::string out;
+  json::write_string("a\"b\\c/d\n\r\t\b\f\x01\x1f\x7f \u20B9 \U0001F6D2", out);
+  EXPECT_EQ(out, "\"a\\\"b\\\\c/d\\n\\r\\t\\b\\f\\u0001\\u001f\x7f \u20B9 \U0001F6D2\"");
+  // The same bytes as the JSON library's own writer.
+  const std::string sample = std::string("x\0y\x1e\"\\\u00e9", 9);
+  out.clear();
+  json::write_string(sample, out);
+  EXPECT_EQ(out, json::Value(sample).dump());
+}
+
+TEST(JsonWriter, ObjectsSortedNumbersKeepTheirKind) {
+  const auto value = json::Value::parse(
+      R"json({"b":[1,-3,1.5,1.0,18446744073709551615,-9223372036854775808,1e400000000000000000000000000],"a":{"z":null,"y":true}})json",
+      nullptr, false);
+  // 1e400... is out of range for the parser, so it is rejected as a whole.
+  EXPECT_TRUE(value.is_discarded());
+  const auto ok = json::Value::parse(
+      R"json({"b":[1,-3,1.5,1.0,18446744073709551615,-9223372036854775808,1e300,"\u00e9"],"a":{"z":null,"y":false},"":{}})json");
+  EXPECT_EQ(
+      json::to_compact(ok),
+      R"json({"":{},"a":{"y":false,"z":null},"b":[1,-3,1.5,1.0,18446744073709551615,-9223372036854775808,1e+300,"é"]})json");
+  EXPECT_EQ(json::Value::parse(json::to_compact(ok)), ok);
+}
+
+TEST(Records, CompactFormKeepsDeclarationOrder) {
+  const auto engine = MarketEngine::create();
+  EXPECT_EQ(
+      encode_medicines_compact(engine->list_medicines()),
+      R"json([{"branded_medicine_name":"Augmentin 625 Duo Tablet","branded_price_inr":204.0,"salt_composition":"Amoxycillin (500mg) + Clavulanic Acid (125mg)","jan_aushadhi_generic_name":"Amoxycillin & Potassium Clavulanate Tablets IP 625mg","jan_aushadhi_price_inr":58.0,"savings_percent":71.57}])json");
+  const auto products = engine->list_products();
+  const std::string compact = encode_products_compact(products);
+  EXPECT_EQ(
+      compact.rfind(
+          R"json([{"sku_asin":"B09G9FPHY6","title":"Noise ColorFit Pulse Grand Smart Watch","platform":"Amazon.in","original_price_inr":1999.0,"current_price_inr":1299.0,"competitor_price_inr":1149.0,"price_delta_percent":-11.54,"stock_status":"IN_STOCK","last_checked_utc":")json",
+          0),
+      0u)
+      << compact;
+  EXPECT_NE(
+      compact.find(
+          R"json("price_delta_percent":-3.57,"stock_status":"LOW_STOCK","last_checked_utc":")json"),
+      std::string::npos);
+  EXPECT_EQ(encode_products_compact({}), "[]");
+  EXPECT_EQ(encode_medicines_compact({}), "[]");
+}
+
+TEST(Records, EscapesAndNonFiniteInBothForms) {
+  TrackedProduct odd = product("X\"1", "Line\nbreak \u20B9 \"quoted\"");
+  odd.current_price_inr = std::nan("");
+  odd.original_price_inr = 1299;
+  const std::string compact = encode_products_compact({odd});
+  EXPECT_NE(compact.find(R"json("sku_asin":"X\"1","title":"Line\nbreak ₹ \"quoted\"")json"),
+            std::string::npos);
+  EXPECT_NE(compact.find(R"json("original_price_inr":1299.0,"current_price_inr":null,)json"),
+            std::string::npos);
+  const std::string value = json::to_compact(to_json_value(odd));
+  EXPECT_EQ(
+      value,
+      R"json({"competitor_price_inr":3.0,"current_price_inr":null,"last_checked_utc":"2026-01-01T00:00:00+00:00","original_price_inr":1299.0,"platform":"Amazon.in","price_delta_percent":-4.5,"sku_asin":"X\"1","stock_status":"IN_STOCK","title":"Line\nbreak ₹ \"quoted\""})json");
+}
+
+TEST(Records, ValueFormSortsMembers) {
+  const auto engine = MarketEngine::create();
+  EXPECT_EQ(
+      json::to_compact(to_json_array(engine->list_review_intel())),
+      R"json([{"fake_review_ratio_percent":28.4,"manufacturer_defect_score":8.6,"product_asin":"B09G9FPHY6","top_defects":["Display flickering after 30 days (14.2%)","Charging dock magnetic pin loose (9.8%)","Inaccurate step counter algorithm (7.1%)"],"total_reviews_analyzed":4200}])json");
+  EXPECT_EQ(
+      json::to_compact(to_json_array(engine->list_medicines())),
+      R"json([{"branded_medicine_name":"Augmentin 625 Duo Tablet","branded_price_inr":204.0,"jan_aushadhi_generic_name":"Amoxycillin & Potassium Clavulanate Tablets IP 625mg","jan_aushadhi_price_inr":58.0,"salt_composition":"Amoxycillin (500mg) + Clavulanic Acid (125mg)","savings_percent":71.57}])json");
+  EXPECT_EQ(
+      json::to_compact(to_json_value(ReviewIntel{"A", 0, 1.5, {}, 2})),
+      R"json({"fake_review_ratio_percent":1.5,"manufacturer_defect_score":2.0,"product_asin":"A","top_defects":[],"total_reviews_analyzed":0})json");
+}
+
+TEST(Records, TimestampsUseOffsetAndFewestExactFractionDigits) {
+  EXPECT_EQ(format_rfc3339_utc(0, 0), "1970-01-01T00:00:00+00:00");
+  EXPECT_EQ(format_rfc3339_utc(1796649661, 123456700), "2026-12-07T13:21:01.123456700+00:00");
+  EXPECT_EQ(format_rfc3339_utc(1796649661, 123000000), "2026-12-07T13:21:01.123+00:00");
+  EXPECT_EQ(format_rfc3339_utc(1796649661, 120000), "2026-12-07T13:21:01.000120+00:00");
+  EXPECT_EQ(format_rfc3339_utc(1796649661, 1), "2026-12-07T13:21:01.000000001+00:00");
+  EXPECT_EQ(format_rfc3339_utc(951782400, 500000000), "2000-02-29T00:00:00.500+00:00");
+  const std::string now = now_rfc3339_utc();
+  EXPECT_EQ(now.substr(now.size() - 6), "+00:00");
+  EXPECT_EQ(now[10], 'T');
+}
+
+TEST(Text, LowerCasesWithTheFullMappingWhateverTheLocale) {
+  EXPECT_EQ(text::to_lower("COLORFIT Pulse"), "colorfit pulse");
+  EXPECT_EQ(text::to_lower("\u0130"), "i\u0307");  // İ: i + combining dot
+  EXPECT_EQ(text::to_lower("\u039F\u0394\u039F\u03A3"), "\u03BF\u03B4\u03BF\u03C2");  // final ς
+  EXPECT_EQ(text::to_lower("\u03A3A"), "\u03C3a");  // Σ not at the end stays σ
+  EXPECT_EQ(text::to_lower("I"), "i");              // never the Turkish dotless ı
+  EXPECT_EQ(text::to_lower("\u00C9T\u00C9 \u20B9"), "\u00E9t\u00E9 \u20B9");
+}
+
+TEST(Text, Utf8ValidationAndLossyDecoding) {
+  EXPECT_TRUE(text::is_valid_utf8("plain \u20B9 \U0001F6D2"));
+  EXPECT_FALSE(text::is_valid_utf8("\xC0\xAF"));          // overlong
+  EXPECT_FALSE(text::is_valid_utf8("\xED\xA0\x80"));      // surrogate
+  EXPECT_FALSE(text::is_valid_utf8("abc\xE2\x82"));       // cut off
+  EXPECT_FALSE(text::is_valid_utf8("\xF4\x90\x80\x80"));  // above U+10FFFF
+  // One replacement per maximal invalid subpart.
+  EXPECT_EQ(text::decode_utf8_lossy("a\xE2\x82z"), "a\uFFFDz");
+  EXPECT_EQ(text::decode_utf8_lossy("\xC0\xAF"), "\uFFFD\uFFFD");
+  EXPECT_EQ(text::decode_utf8_lossy("\xED\xA0\x80"), "\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(text::decode_utf8_lossy("\xF1\x80\x80"), "\uFFFD");
+  EXPECT_EQ(text::decode_utf8_lossy("GET /\xFF HTTP/1.1"), "GET /\uFFFD HTTP/1.1");
+  EXPECT_EQ(text::decode_utf8_lossy("ok\xE2\x82"), "ok\uFFFD");
+}
+
+TEST(Text, SplitsOnUnicodeWhiteSpace) {
+  using Tokens = std::vector<std::string_view>;
+  EXPECT_EQ(text::split_white_space("  GET \t /api  HTTP/1.1 ", 8),
+            (Tokens{"GET", "/api", "HTTP/1.1"}));
+  EXPECT_EQ(text::split_white_space("GET\u00A0/\u3000x", 8), (Tokens{"GET", "/", "x"}));
+  EXPECT_EQ(text::split_white_space("GET\u200B/", 8), (Tokens{"GET\u200B/"}));  // not White_Space
+  EXPECT_EQ(text::split_white_space("a b c d", 2), (Tokens{"a", "b"}));
+  EXPECT_TRUE(text::split_white_space(" \r\n\v\f\u0085\u2028", 8).empty());
+  EXPECT_TRUE(text::is_blank(""));
+  EXPECT_TRUE(text::is_blank(" \t\u00A0\u2003"));
+  EXPECT_FALSE(text::is_blank(" x "));
+  EXPECT_FALSE(text::is_blank("\x1c"));
+}
+
+TEST(MarketEngine, SeedCatalogueIsExact) {
+  const auto engine = MarketEngine::create();
+  const auto products = engine->list_products();
+  ASSERT_EQ(products.size(), 2u);
+  EXPECT_EQ(skus(products), (std::vector<std::string>{"B09G9FPHY6", "SKU-BOAT-AIRDOPES-141"}));
+  EXPECT_EQ(products[1].title, "boAt Airdopes 141 ANC TWS Earbuds");
+  EXPECT_EQ(products[1].stock_status, "LOW_STOCK");
+  EXPECT_EQ(products[0].competitor_price_inr, 1149.0);
+  EXPECT_LE(products[0].last_checked_utc, products[1].last_checked_utc);
+  EXPECT_EQ(engine->list_review_intel().size(), 1u);
+  EXPECT_EQ(engine->list_medicines().size(), 1u);
+  const auto posts = engine->list_social_posts();
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0].author_handle, "VarnelLabs");
+  EXPECT_TRUE(posts[0].text.ends_with("with Quillon Tidewick"));
+  EXPECT_EQ(posts[0].score, 0.94);
+}
+
+TEST(MarketEngine, CopiesDoNotReachTheStore) {
+  const auto engine = MarketEngine::create();
+  auto products = engine->list_products();
+  products[0].title = "changed";
+  products.clear();
+  EXPECT_EQ(engine->list_products()[0].title, "Noise ColorFit Pulse Grand Smart Watch");
+}
+
+TEST(SearchProducts, MatchesTheDocumentedQueries) {
+  const auto engine = MarketEngine::create();
+  const std::vector<std::string> first{"B09G9FPHY6"}, second{"SKU-BOAT-AIRDOPES-141"},
+      both{"B09G9FPHY6", "SKU-BOAT-AIRDOPES-141"}, none{};
+  for (const char* query : {"Noise", "noise", "COLORFIT", "b09g9", "amazon", "NoIsE"}) {
+    EXPECT_EQ(skus(engine->search_products(query)), first) << query;
+  }
+  for (const char* query : {"flipkart", "FLIPKART", "earbud"}) {
+    EXPECT_EQ(skus(engine->search_products(query)), second) << query;
+  }
+  for (const char* query : {"a", "", " "}) {
+    EXPECT_EQ(skus(engine->search_products(query)), both) << '"' << query << '"';
+  }
+  for (const char* query : {"iphone", "   ", "noise watch"}) {
+    EXPECT_EQ(skus(engine->search_products(query)), none) << query;
+  }
+}
+
+TEST(SearchProducts, FirstMatchingFieldDecidesAndUnicodeCapitalsAreLowered) {
+  auto engine = MarketEngine::from_catalogue(Catalogue{
+      {product("A-1", "\u00C7AY \u0130STANBUL"), product("A-2", "\u039F\u0394\u039F\u03A3 map"),
+       product("I-3", "plain", "Some Market")},
+      {},
+      {},
+      {}});
+  EXPECT_EQ(skus(engine->search_products("\u00E7ay i\u0307stanbul")),
+            (std::vector<std::string>{"A-1"}));
+  EXPECT_EQ(skus(engine->search_products("\u0130STANBUL")), (std::vector<std::string>{"A-1"}));
+  EXPECT_EQ(skus(engine->search_products("\u03BF\u03B4\u03BF\u03C2 ")),
+            (std::vector<std::string>{"A-2"}));
+  EXPECT_EQ(skus(engine->search_products("\u039F\u0394\u039F\u03A3")),
+            (std::vector<std::string>{"A-2"}));
+  EXPECT_EQ(skus(engine->search_products("i-3")), (std::vector<std::string>{"I-3"}));
+  EXPECT_EQ(skus(engine->search_products("some market")), (std::vector<std::string>{"I-3"}));
+}
+
+TEST(PriceAlert, SeededAlertIsExact) {
+  const auto engine = MarketEngine::create();
+  const auto alert = engine->dispatch_price_alert("http://localhost:8080/reprice");
+  ASSERT_TRUE(alert.ok());
+  EXPECT_EQ(json::to_compact(alert.value()),
+            "{\"asin\":\"B09G9FPHY6\",\"latency_micros\":19,\"payload_message\":\"\U0001F6D2 "
+            "*COMPETITOR PRICE DROP ALERT*\\n\\n*Product:* Noise ColorFit Pulse Grand Smart "
+            "Watch\\n*ASIN:* B09G9FPHY6\\n*Competitor Price:* \u20B91149.00\\n*Our Current "
+            "Price:* \u20B91299.00\\n*Difference:* -11.54%\\n*Action:* Auto-reprice "
+            "recommended.\",\"status\":\"PRICE_ALERT_DISPATCHED\",\"webhook_target\":\"http://"
+            "localhost:8080/reprice\"}");
+  const auto empty_target = engine->dispatch_price_alert("");
+  ASSERT_TRUE(empty_target.ok());
+  EXPECT_EQ(empty_target.value()["webhook_target"], "");
+}
+
+TEST(PriceAlert, UsesTheFirstExactIdentifierAndReportsAMissingOne) {
+  auto first = product("B09G9FPHY6", "First");
+  first.price_delta_percent = -3.57;
+  first.competitor_price_inr = 0.125;  // an exact tie rounds to the even digit
+  first.current_price_inr = 2.675;     // stored as 2.67499999..., so it rounds down
+  const auto engine = MarketEngine::from_catalogue(Catalogue{
+      {product("b09g9fphy6", "Lower"), first, product("B09G9FPHY6", "Second")}, {}, {}, {}});
+  const auto alert = engine->dispatch_price_alert("x");
+  ASSERT_TRUE(alert.ok());
+  const auto message = alert.value()["payload_message"].get<std::string>();
+  EXPECT_NE(message.find("*Product:* First\n"), std::string::npos);
+  EXPECT_NE(message.find("*Competitor Price:* \u20B90.12\n*Our Current Price:* "
+                         "\u20B92.67\n*Difference:* -3.57%\n"),
+            std::string::npos)
+      << message;
+
+  const auto missing =
+      MarketEngine::from_catalogue(Catalogue{{product("b09g9fphy6", "Lower case")}, {}, {}, {}});
+  const auto error = missing->dispatch_price_alert("x");
+  ASSERT_FALSE(error.ok());
+  EXPECT_EQ(error.error().message, "Product ASIN 'B09G9FPHY6' not found");
+}
+
+TEST(Verification, SummaryOfTheSeedCatalogue) {
+  const auto engine = MarketEngine::create();
+  const auto summary = engine->run_verification();
+  ASSERT_TRUE(summary.ok());
+  const auto& value = summary.value();
+  EXPECT_EQ(value.size(), 5u);
+  EXPECT_EQ(value["suite"], "Quillon Market & Retail Intelligence (Suite 3)");
+  EXPECT_TRUE(value["services_verified"].is_number_unsigned());
+  EXPECT_EQ(value["services_verified"], 10u);
+  EXPECT_EQ(value["all_passed"], true);
+  EXPECT_TRUE(value["total_latency_micros"].is_number_unsigned());
+  EXPECT_EQ(json::to_compact(value["ram_consumption_mb"]), "11.2");
+}
+
+TEST(Verification, ReturnsTheAlertErrorAndStopsOnAFailedCheck) {
+  auto rows = MarketEngine::seed_catalogue();
+  rows.products[0].sku_asin = "OTHER";
+  rows.products[0].title = "Noise watch";
+  const auto summary = MarketEngine::from_catalogue(rows)->run_verification();
+  ASSERT_FALSE(summary.ok());
+  EXPECT_EQ(summary.error().message, "Product ASIN 'B09G9FPHY6' not found");
+
+  auto no_reviews = MarketEngine::seed_catalogue();
+  no_reviews.reviews.clear();
+  const auto engine = MarketEngine::from_catalogue(no_reviews);
+  EXPECT_EXIT((void)engine->run_verification(), testing::ExitedWithCode(ABNORMAL_EXIT_STATUS),
+              "left: 0\n right: 1");
+  auto no_match = MarketEngine::seed_catalogue();
+  no_match.products.erase(no_match.products.begin());
+  const auto unmatched = MarketEngine::from_catalogue(no_match);
+  EXPECT_EXIT((void)unmatched->run_verification(), testing::ExitedWithCode(ABNORMAL_EXIT_STATUS),
+              "assertion failed: !prods.is_empty\\(\\)");
+}
+
+TEST(MarketEngine, ConcurrentReadersSeeTheSameData) {
+  const auto engine = MarketEngine::create();
+  const std::string expected = encode_products_compact(engine->list_products());
+  std::vector<std::thread> readers;
+  std::atomic<int> mismatches{0};
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&] {
+      for (int i = 0; i < 500; ++i) {
+        if (encode_products_compact(engine->search_products("")) != expected) ++mismatches;
+        if (!engine->dispatch_price_alert("x").ok()) ++mismatches;
+      }
+    });
+  }
+  for (auto& reader : readers) reader.join();
+  EXPECT_EQ(mismatches.load(), 0);
+}
+
+}  // namespace
+}  // namespace qmr::engine
