@@ -1,0 +1,133 @@
+// The console commands of the built program, byte for byte, with and without colour.
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { test } from 'node:test';
+
+import { BINARY, banner, envWith, paint, run } from './harness.mjs';
+
+const NOISE_ROW_PLAIN =
+  '    -> [B09G9FPHY6] Noise ColorFit Pulse Grand Smart Watch | Platform: Amazon.in | ' +
+  'Current: ₹1299.00 | Competitor: ₹1149.00 | Delta: -11.54%\n';
+const BOAT_ROW_PLAIN =
+  '    -> [SKU-BOAT-AIRDOPES-141] boAt Airdopes 141 ANC TWS Earbuds | Platform: Flipkart | ' +
+  'Current: ₹1399.00 | Competitor: ₹1349.00 | Delta: -3.57%\n';
+
+const SERVICES = [
+  'Competitor Price Tracker (B12.1)', 'Review Defect Intelligence (B7.1)',
+  'Fake Review Catcher (B7.2)', 'Dark-Pattern Surcharge Dossier (B7.3)',
+  'Social Outrage Radar (B8.1)', 'Influencer Metrics (B8.2)',
+  'Flight Fare Drop Notifier (B12.2)', 'Jan Aushadhi Medicine Arbitrage (B12.3)',
+  'PR Defamation Alert (B15.2)', 'Competitor Hiring Trends (B15.3)',
+].map((name) => `    - ${name}: PASSED\n`).join('');
+
+test('prices prints the banner, the scan and the matching rows, plain', async () => {
+  const { status, stdout, stderr } = await run(['prices', '-q', 'NoIsE'], { env: { NO_COLOR: '1' } });
+  assert.equal(status, 0);
+  assert.equal(stderr.length, 0);
+  assert.equal(
+    stdout.toString(),
+    banner(false) +
+      "[*] Scanning Competitor Prices for 'NoIsE'...\n" +
+      '[+] Found 1 Matching SKUs in 0.05ms:\n' +
+      NOISE_ROW_PLAIN,
+  );
+});
+
+test('prices colours the headings and the three text pieces of a row only', async () => {
+  const { status, stdout } = await run(['prices', '--query', 'noise'], {
+    env: { CLICOLOR_FORCE: '1', NO_COLOR: '1' },
+  });
+  assert.equal(status, 0);
+  assert.equal(
+    stdout.toString(),
+    banner(true) +
+      paint("[*] Scanning Competitor Prices for 'noise'...", 36, true) + '\n' +
+      paint('[+] Found 1 Matching SKUs in 0.05ms:', 32, true) + '\n' +
+      `    -> [${paint('B09G9FPHY6', 33, true)}] ${paint('Noise ColorFit Pulse Grand Smart Watch', 37, true)}` +
+      ` | Platform: ${paint('Amazon.in', 36, false)} | Current: ₹1299.00 | Competitor: ₹1149.00 | Delta: -11.54%\n`,
+  );
+});
+
+test('prices with an empty query lists every product; no match prints the headings only', async () => {
+  const all = await run(['prices', '-q', ''], { env: { NO_COLOR: '' } });
+  assert.equal(all.status, 0);
+  assert.ok(all.stdout.toString().endsWith(
+    "[+] Found 2 Matching SKUs in 0.05ms:\n" + NOISE_ROW_PLAIN + BOAT_ROW_PLAIN), all.stdout.toString());
+
+  const none = await run(['prices', '-q', "it's \"an iphone\"  "], { env: { CLICOLOR: '0' } });
+  assert.equal(none.status, 0);
+  assert.equal(
+    none.stdout.toString(),
+    banner(false) +
+      "[*] Scanning Competitor Prices for 'it's \"an iphone\"  '...\n" +
+      '[+] Found 0 Matching SKUs in 0.05ms:\n',
+  );
+});
+
+test('test prints the timed report whose two figures agree', async () => {
+  for (const coloured of [false, true]) {
+    const env = coloured ? { CLICOLOR_FORCE: '1' } : { NO_COLOR: '1' };
+    const { status, stdout, stderr } = await run(['test'], { env });
+    assert.equal(status, 0);
+    assert.equal(stderr.length, 0);
+    const text = stdout.toString();
+    const running = '[*] Running Comprehensive 10-in-1 Market Intelligence Verification...';
+    const head = banner(coloured) + (coloured ? paint(running, 36, true) : running) + '\n';
+    assert.ok(text.startsWith(head), text);
+    assert.ok(text.endsWith(SERVICES), text);
+    let success = text.slice(head.length, text.length - SERVICES.length);
+    if (coloured) {
+      assert.ok(success.startsWith(`\x1b[1;32m`) && success.endsWith(`\x1b[0m\n`), success);
+      success = success.slice(7, -5) + '\n';
+    }
+    const match = /^\[SUCCESS\] All 10 Services Verified in (\d+) µs \(([0-9.]+) ms\)\.\n$/.exec(success);
+    assert.ok(match, success);
+    const micros = Number(match[1]);
+    assert.equal(match[2], String(micros / 1000));
+  }
+});
+
+test('help and version exit 0 on stdout; rejected command lines exit 2 on stderr', async () => {
+  const version = await run(['--version']);
+  assert.equal(version.status, 0);
+  assert.equal(version.stdout.toString(), 'quillon_market_radar 1.0.0\n');
+  for (const args of [['-h'], ['help'], ['help', 'prices'], ['ui', '--help'], ['mcp', '-h']]) {
+    const help = await run(args);
+    assert.equal(help.status, 0, args.join(' '));
+    assert.ok(help.stdout.toString().includes('Usage:'), args.join(' '));
+    assert.equal(help.stderr.length, 0);
+  }
+  for (const args of [['ui', '-p', '65536'], ['ui', '--port', '-1'], ['ui', '--port', 'abc'],
+    ['ui', '8081'], ['prices'], ['nonsense'], ['daemon', '--port', '0x1F']]) {
+    const rejected = await run(args);
+    assert.equal(rejected.status, 2, args.join(' '));
+    assert.equal(rejected.stdout.length, 0, args.join(' '));
+    assert.ok(rejected.stderr.length > 0, args.join(' '));
+  }
+});
+
+test('a reader that goes away ends prices with the abnormal status and a message', async () => {
+  const child = spawn(BINARY, ['prices', '-q', 'a'], { env: envWith({ NO_COLOR: '1' }), stdio: ['ignore', 'pipe', 'pipe'] });
+  const stderr = [];
+  child.stderr.on('data', (chunk) => stderr.push(chunk));
+  child.stdout.destroy();  // the reader is gone before the first line is written
+  const status = await new Promise((resolve) => child.on('close', resolve));
+  assert.equal(status, 70);
+  assert.match(Buffer.concat(stderr).toString(), /^failed printing to stdout: /);
+});
+
+test('each console line reaches a pipe at once', async () => {
+  // The banner arrives before the program has finished: line by line, not at exit.
+  const child = spawn(BINARY, ['daemon', '-p', '1'], { env: envWith({ NO_COLOR: '1' }), stdio: ['ignore', 'pipe', 'pipe'] });
+  let seen = '';
+  for await (const chunk of child.stdout) {
+    seen += chunk;
+    if (seen.includes('Press Ctrl+C to stop market daemon.\n')) break;
+  }
+  const status = await new Promise((resolve) => {
+    if (child.exitCode !== null) resolve(child.exitCode);
+    else child.on('close', resolve);
+  });
+  assert.ok(seen.startsWith(banner(false) + '[+] Quillon Market Intelligence Daemon active on port 1...\n'), seen);
+  assert.equal(status, 1);
+});
