@@ -1,9 +1,13 @@
-// The local web dashboard: the routes of its JSON API and page, and the loopback HTTP server that
-// answers one request per connection.
+// The local web dashboard: the routes of its JSON API and page, the handling of one request's
+// bytes into one framed response, and the loopback HTTP server that answers one request per
+// connection. Everything but `serve_dashboard` is pure and works without sockets.
 #pragma once
 
 #include <asio/awaitable.hpp>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +16,16 @@
 
 namespace qmr::ui {
 
+/// The most a connection reads: its request is judged from one read of at most this many bytes.
+inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
+
+/// The webhook every reprice alert of the dashboard names; nothing is sent to it.
+inline constexpr std::string_view REPRICE_WEBHOOK_TARGET = "http://localhost:8080/reprice";
+
+/// The dashboard page served for GET "/": one HTML document with its style and script inside,
+/// LF line ends and no final line break.
+extern const std::string_view DASHBOARD_PAGE;
+
 /// One answer of the dashboard, before it is framed on the wire.
 struct DashboardResponse {
   std::string status;        // placed after "HTTP/1.1 ", e.g. "200 OK"
@@ -19,13 +33,51 @@ struct DashboardResponse {
   std::string body;          // UTF-8, sent as is
 };
 
-/// Returns the response for a request's method and path; never fails.
+/// The method and path tokens of a request line.
+struct RequestLine {
+  std::string method;
+  std::string path;
+};
+
+/// Returns the response for a request's method and path; never fails. An engine error becomes a
+/// "500 ERROR" response and an unknown method or path the "404 NOT FOUND" one.
 [[nodiscard]] DashboardResponse route_request(std::string_view method, std::string_view path,
                                               const engine::EngineHandle& engine);
+
+/// Returns the method and path from the bytes of a connection's one read: the bytes decoded as
+/// UTF-8 (each maximal invalid subpart becomes U+FFFD), the text before the first LF (less a CR
+/// right before it) split at runs of Unicode white space. Returns nothing when that line holds
+/// fewer than two tokens.
+[[nodiscard]] std::optional<RequestLine> parse_request_line(std::string_view bytes_read);
+
+/// Returns the response as it goes on the wire: status line, the four fixed header lines with the
+/// body's length in bytes, an empty line and the body.
+[[nodiscard]] std::string frame_response(const DashboardResponse& response);
+
+/// Returns the whole framed response to the bytes of a connection's one read, or nothing when the
+/// connection is to be closed without an answer (no request line with a method and a path).
+[[nodiscard]] std::optional<std::string> respond_to_request(std::string_view bytes_read,
+                                                            const engine::EngineHandle& engine);
+
+/// Returns true when an accept failed with `error_number` (an errno value) for a reason that
+/// leaves the listener sound: out of descriptors or memory, or a peer gone before it was taken.
+/// The server waits briefly and accepts again after such a failure; any other ends it.
+[[nodiscard]] bool is_transient_accept_error(int error_number);
+
+/// Time and size bounds of one connection.
+struct ConnectionLimits {
+  /// A connection that has sent nothing for this long is closed without a response.
+  std::chrono::milliseconds idle_timeout{std::chrono::seconds(60)};
+  /// After the response, what the client still sends is read and dropped for at most this long
+  /// and this many bytes, so closing the socket does not reset the response away.
+  std::chrono::milliseconds drain_time{std::chrono::seconds(1)};
+  std::size_t drain_bytes = 64 * 1024;
+};
 
 /// Binds 127.0.0.1:`port`, prints the start-up lines and serves the dashboard until the listener
 /// fails. Returns the bind error before anything is printed when the port cannot be bound.
 [[nodiscard]] asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine,
-                                                      std::uint16_t port);
+                                                      std::uint16_t port,
+                                                      ConnectionLimits limits = {});
 
 }  // namespace qmr::ui

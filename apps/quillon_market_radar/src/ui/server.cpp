@@ -2,11 +2,7 @@
 
 namespace qmr::ui {
 
-DashboardResponse route_request(std::string_view, std::string_view, const engine::EngineHandle&) {
-  return {"404 NOT FOUND", "text/plain", "Not Found"};
-}
-
-asio::awaitable<Status> serve_dashboard(engine::EngineHandle, std::uint16_t) {
+asio::awaitable<Status> serve_dashboard(engine::EngineHandle, std::uint16_t, ConnectionLimits) {
   co_return Error{"the dashboard server is not built yet"};
 }
 

@@ -1,0 +1,63 @@
+// From the bytes of a connection's one read to the bytes of its answer: the request line, the
+// framing of the response, and which accept failures leave the listener sound.
+#include <cerrno>
+
+#include "engine/text.hpp"
+#include "ui/dashboard.hpp"
+
+namespace qmr::ui {
+
+std::optional<RequestLine> parse_request_line(std::string_view bytes_read) {
+  // An LF byte is never part of an invalid sequence, so cutting the line before decoding gives
+  // the same text as decoding first, without decoding headers nobody reads.
+  std::string_view line = bytes_read;
+  if (const auto line_feed = line.find('\n'); line_feed != std::string_view::npos) {
+    line = line.substr(0, line_feed);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+  }
+  const std::string text = text::decode_utf8_lossy(line);
+  const auto tokens = text::split_white_space(text, 2);
+  if (tokens.size() < 2) return std::nullopt;
+  return RequestLine{std::string(tokens[0]), std::string(tokens[1])};
+}
+
+std::string frame_response(const DashboardResponse& response) {
+  const std::string length = std::to_string(response.body.size());
+  std::string out;
+  out.reserve(128 + response.status.size() + response.content_type.size() + response.body.size());
+  out += "HTTP/1.1 ";
+  out += response.status;
+  out += "\r\nContent-Type: ";
+  out += response.content_type;
+  out += "\r\nContent-Length: ";
+  out += length;
+  out += "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n";
+  out += response.body;
+  return out;
+}
+
+std::optional<std::string> respond_to_request(std::string_view bytes_read,
+                                              const engine::EngineHandle& engine) {
+  const auto request = parse_request_line(bytes_read);
+  if (!request) return std::nullopt;
+  return frame_response(route_request(request->method, request->path, engine));
+}
+
+bool is_transient_accept_error(int error_number) {
+  switch (error_number) {
+    // The listener itself is broken or closed: accepting again would fail the same way.
+    case EBADF:
+    case EFAULT:
+    case EINVAL:
+    case ENOTSOCK:
+    case ECANCELED:
+      return false;
+    // Everything else concerns one connection or the process's resources (EMFILE, ENFILE,
+    // ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM, the network errors Linux passes on from a
+    // pending connection): a later accept can succeed.
+    default:
+      return true;
+  }
+}
+
+}  // namespace qmr::ui

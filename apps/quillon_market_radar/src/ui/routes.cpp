@@ -1,0 +1,72 @@
+// The dashboard's application layer: a few plain tests on the method and the path, each leading
+// to one response built from the page, a fixed status object or the engine.
+#include <cstdint>
+
+#include "engine/json_writer.hpp"
+#include "engine/records.hpp"
+#include "ui/dashboard.hpp"
+
+namespace qmr::ui {
+
+namespace {
+
+constexpr std::string_view STATUS_OK = "200 OK";
+constexpr std::string_view STATUS_ERROR = "500 ERROR";
+constexpr std::string_view STATUS_NOT_FOUND = "404 NOT FOUND";
+
+constexpr std::string_view HTML = "text/html; charset=utf-8";
+constexpr std::string_view JSON = "application/json";
+constexpr std::string_view PLAIN_TEXT = "text/plain";
+
+// Every POST whose path begins with this is a reprice, whatever follows it.
+constexpr std::string_view REPRICE_PATH = "/api/reprice";
+
+DashboardResponse respond(std::string_view status, std::string_view content_type,
+                          std::string body) {
+  return {std::string(status), std::string(content_type), std::move(body)};
+}
+
+DashboardResponse not_found() { return respond(STATUS_NOT_FOUND, PLAIN_TEXT, "Not Found"); }
+
+// The status object is fixed: it reports neither the store's contents nor the listening port.
+DashboardResponse status_object() {
+  json::Value status = json::Value::object();
+  status["app"] = "Quillon Market & Retail Intelligence";
+  status["defects_indexed"] = std::uint64_t{1};
+  status["port"] = std::uint64_t{7577};
+  status["ram_mb"] = 11.2;
+  status["status"] = "ACTIVE_MARKET_SENTINEL";
+  status["tracked_products"] = std::uint64_t{2};
+  status["version"] = "1.0.0";
+  return respond(STATUS_OK, JSON, json::to_compact(status));
+}
+
+DashboardResponse reprice(const engine::EngineHandle& engine) {
+  auto dispatch = engine->dispatch_price_alert(REPRICE_WEBHOOK_TARGET);
+  if (dispatch.ok()) return respond(STATUS_OK, JSON, json::to_compact(dispatch.value()));
+  // Written with the JSON writer, so a message with a quotation mark still gives valid JSON.
+  json::Value error = json::Value::object();
+  error["error"] = dispatch.error().message;
+  return respond(STATUS_ERROR, JSON, json::to_compact(error));
+}
+
+}  // namespace
+
+DashboardResponse route_request(std::string_view method, std::string_view path,
+                                const engine::EngineHandle& engine) {
+  if (method == "GET") {
+    if (path == "/") return respond(STATUS_OK, HTML, std::string(DASHBOARD_PAGE));
+    if (path == "/api/status") return status_object();
+    if (path == "/api/products") {
+      return respond(STATUS_OK, JSON, engine::encode_products_compact(engine->list_products()));
+    }
+    if (path == "/api/medicines") {
+      return respond(STATUS_OK, JSON, engine::encode_medicines_compact(engine->list_medicines()));
+    }
+    return not_found();
+  }
+  if (method == "POST" && path.starts_with(REPRICE_PATH)) return reprice(engine);
+  return not_found();
+}
+
+}  // namespace qmr::ui

@@ -1,0 +1,519 @@
+// The dashboard without sockets: the route table and its neighbours, the exact bodies, the page,
+// the request line taken from a read's bytes, the framing of responses and the accept failures
+// the server rides out.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/market_engine.hpp"
+#include "engine/records.hpp"
+#include "engine/text.hpp"
+#include "ui/dashboard.hpp"
+
+namespace qmr::ui {
+namespace {
+
+using engine::Catalogue;
+using engine::MarketEngine;
+using engine::MedicineArbitrage;
+using engine::TrackedProduct;
+
+constexpr std::string_view STATUS_BODY =
+    R"({"app":"Quillon Market & Retail Intelligence","defects_indexed":1,"port":7577,)"
+    R"("ram_mb":11.2,"status":"ACTIVE_MARKET_SENTINEL","tracked_products":2,"version":"1.0.0"})";
+
+constexpr std::string_view SEED_REPRICE_BODY =
+    R"({"asin":"B09G9FPHY6","latency_micros":19,"payload_message":"🛒 *COMPETITOR PRICE DROP )"
+    R"(ALERT*\n\n*Product:* Noise ColorFit Pulse Grand Smart Watch\n*ASIN:* B09G9FPHY6\n)"
+    R"(*Competitor Price:* ₹1149.00\n*Our Current Price:* ₹1299.00\n*Difference:* -11.54%\n)"
+    R"(*Action:* Auto-reprice recommended.","status":"PRICE_ALERT_DISPATCHED",)"
+    R"("webhook_target":"http://localhost:8080/reprice"})";
+
+constexpr std::string_view SEED_MEDICINES_BODY =
+    R"([{"branded_medicine_name":"Augmentin 625 Duo Tablet","branded_price_inr":204.0,)"
+    R"~("salt_composition":"Amoxycillin (500mg) + Clavulanic Acid (125mg)",)~"
+    R"("jan_aushadhi_generic_name":"Amoxycillin & Potassium Clavulanate Tablets IP 625mg",)"
+    R"("jan_aushadhi_price_inr":58.0,"savings_percent":71.57}])";
+
+constexpr std::string_view HEADERS_AFTER_LENGTH =
+    "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n";
+
+TrackedProduct product(std::string sku, double current, double competitor, double delta) {
+  return TrackedProduct{std::move(sku), "Watch \"Pro\"", "Amazon.in",
+                        1999.0,         current,         competitor,
+                        delta,          "IN_STOCK",      "2026-01-02T03:04:05.5+00:00"};
+}
+
+engine::EngineHandle seeded() { return MarketEngine::create(); }
+engine::EngineHandle empty() { return MarketEngine::from_catalogue({}); }
+
+void expect_not_found(const DashboardResponse& response) {
+  EXPECT_EQ(response.status, "404 NOT FOUND");
+  EXPECT_EQ(response.content_type, "text/plain");
+  EXPECT_EQ(response.body, "Not Found");
+}
+
+// --- route_request -------------------------------------------------------------------------
+
+TEST(RouteRequest, ServesThePageUnchangedForSlash) {
+  const auto response = route_request("GET", "/", seeded());
+  EXPECT_EQ(response.status, "200 OK");
+  EXPECT_EQ(response.content_type, "text/html; charset=utf-8");
+  EXPECT_EQ(response.body, DASHBOARD_PAGE);
+}
+
+TEST(RouteRequest, StatusObjectIsFixedWhateverTheStoreHolds) {
+  for (const auto& engine : {seeded(), empty()}) {
+    const auto response = route_request("GET", "/api/status", engine);
+    EXPECT_EQ(response.status, "200 OK");
+    EXPECT_EQ(response.content_type, "application/json");
+    EXPECT_EQ(response.body, STATUS_BODY);
+  }
+}
+
+TEST(RouteRequest, ListsAreCompactArraysInStoredOrder) {
+  Catalogue rows;
+  rows.products = {product("B2", 10.0, 9.5, -5.0), product("B1", 1299.0, 1149.0, -11.54)};
+  rows.medicines = {MedicineArbitrage{"Brand \\ A", 204.0, "Salt", "Generic", 58.0, 71.57}};
+  const auto engine = MarketEngine::from_catalogue(rows);
+
+  const auto products = route_request("GET", "/api/products", engine);
+  EXPECT_EQ(products.status, "200 OK");
+  EXPECT_EQ(products.content_type, "application/json");
+  const std::string row_tail =
+      R"("title":"Watch \"Pro\"","platform":"Amazon.in","original_price_inr":1999.0,)";
+  EXPECT_EQ(products.body,
+            R"([{"sku_asin":"B2",)" + row_tail +
+                R"("current_price_inr":10.0,"competitor_price_inr":9.5,"price_delta_percent":-5.0,)"
+                R"("stock_status":"IN_STOCK","last_checked_utc":"2026-01-02T03:04:05.5+00:00"},)"
+                R"({"sku_asin":"B1",)" +
+                row_tail +
+                R"("current_price_inr":1299.0,"competitor_price_inr":1149.0,)"
+                R"("price_delta_percent":-11.54,"stock_status":"IN_STOCK",)"
+                R"("last_checked_utc":"2026-01-02T03:04:05.5+00:00"}])");
+
+  const auto medicines = route_request("GET", "/api/medicines", engine);
+  EXPECT_EQ(medicines.status, "200 OK");
+  EXPECT_EQ(medicines.content_type, "application/json");
+  EXPECT_EQ(medicines.body, R"([{"branded_medicine_name":"Brand \\ A","branded_price_inr":204.0,)"
+                            R"("salt_composition":"Salt","jan_aushadhi_generic_name":"Generic",)"
+                            R"("jan_aushadhi_price_inr":58.0,"savings_percent":71.57}])");
+
+  EXPECT_EQ(route_request("GET", "/api/medicines", seeded()).body, SEED_MEDICINES_BODY);
+  // The seeded products carry the start-up time, so only their identifiers are fixed.
+  const auto seeded_products =
+      json::Value::parse(route_request("GET", "/api/products", seeded()).body);
+  ASSERT_EQ(seeded_products.size(), 2u);
+  EXPECT_EQ(seeded_products[0]["sku_asin"], "B09G9FPHY6");
+  EXPECT_EQ(seeded_products[1]["sku_asin"], "SKU-BOAT-AIRDOPES-141");
+}
+
+TEST(RouteRequest, EmptyCollectionsGiveEmptyArrays) {
+  for (const auto path : {"/api/products", "/api/medicines"}) {
+    const auto response = route_request("GET", path, empty());
+    EXPECT_EQ(response.status, "200 OK") << path;
+    EXPECT_EQ(response.content_type, "application/json") << path;
+    EXPECT_EQ(response.body, "[]") << path;
+  }
+}
+
+TEST(RouteRequest, RepriceMatchesEveryPostPathBeginningWithTheRoute) {
+  for (const auto path : {"/api/reprice", "/api/reprice?x=1", "/api/repriced", "/api/reprice/",
+                          "/api/reprice/../status"}) {
+    const auto response = route_request("POST", path, seeded());
+    EXPECT_EQ(response.status, "200 OK") << path;
+    EXPECT_EQ(response.content_type, "application/json") << path;
+    EXPECT_EQ(response.body, SEED_REPRICE_BODY) << path;
+  }
+}
+
+TEST(RouteRequest, RepriceWithoutTheAlertProductIsAJsonError) {
+  Catalogue rows;
+  // Same ASIN in lower case: the alert looks for the exact upper-case identifier.
+  rows.products = {product("b09g9fphy6", 1299.0, 1149.0, -11.54)};
+  const auto response = route_request("POST", "/api/reprice", MarketEngine::from_catalogue(rows));
+  EXPECT_EQ(response.status, "500 ERROR");
+  EXPECT_EQ(response.content_type, "application/json");
+  EXPECT_EQ(response.body, R"({"error":"Product ASIN 'B09G9FPHY6' not found"})");
+  EXPECT_EQ(json::Value::parse(response.body)["error"], "Product ASIN 'B09G9FPHY6' not found");
+
+  // The list routes keep working on the same store.
+  EXPECT_EQ(route_request("GET", "/api/status", empty()).body, STATUS_BODY);
+  EXPECT_EQ(route_request("POST", "/api/reprice", empty()).status, "500 ERROR");
+}
+
+TEST(RouteRequest, NeighboursOfEveryRouteAreNotFound) {
+  const std::vector<std::pair<std::string, std::string>> requests = {
+      {"GET", "/?x=1"},
+      {"GET", "//"},
+      {"GET", ""},
+      {"GET", "/index.html"},
+      {"GET", "/favicon.ico"},
+      {"GET", "/api/status/"},
+      {"GET", "/api/status?x=1"},
+      {"GET", "/API/STATUS"},
+      {"GET", "/api/product"},
+      {"GET", "/api/products/"},
+      {"GET", "/api/medicine"},
+      {"GET", "/api/medicines?all"},
+      {"GET", "/api/reprice"},
+      {"POST", "/"},
+      {"POST", "/api/status"},
+      {"POST", "/api/repric"},
+      {"POST", "/API/reprice"},
+      {"POST", "api/reprice"},
+      {"HEAD", "/"},
+      {"PUT", "/api/reprice"},
+      {"OPTIONS", "/api/reprice"},
+      {"DELETE", "/api/products"},
+      {"get", "/"},
+      {"Get", "/api/status"},
+      {"post", "/api/reprice"},
+      {"GET ", "/"},
+      {"POSTS", "/api/reprice"},
+  };
+  for (const auto& [method, path] : requests) {
+    SCOPED_TRACE(method + " " + path);
+    expect_not_found(route_request(method, path, seeded()));
+  }
+}
+
+// --- the page ------------------------------------------------------------------------------
+
+// Returns the page's style rules as selector -> declarations ("property: value").
+std::map<std::string, std::set<std::string>> style_rules(std::string_view page) {
+  const auto trim = [](std::string_view text) {
+    const auto first = text.find_first_not_of(" \n");
+    if (first == std::string_view::npos) return std::string();
+    const auto last = text.find_last_not_of(" \n");
+    return std::string(text.substr(first, last - first + 1));
+  };
+  const auto begin = page.find("<style>") + 7;
+  const std::string_view style = page.substr(begin, page.find("</style>") - begin);
+  std::map<std::string, std::set<std::string>> rules;
+  std::size_t at = 0;
+  while (true) {
+    const auto open = style.find('{', at);
+    if (open == std::string_view::npos) break;
+    const auto close = style.find('}', open);
+    auto& declarations = rules[trim(style.substr(at, open - at))];
+    std::string_view body = style.substr(open + 1, close - open - 1);
+    while (!body.empty()) {
+      const auto semicolon = body.find(';');
+      const std::string declaration = trim(body.substr(0, semicolon));
+      if (!declaration.empty()) declarations.insert(declaration);
+      body = semicolon == std::string_view::npos ? "" : body.substr(semicolon + 1);
+    }
+    at = close + 1;
+  }
+  return rules;
+}
+
+// Expects `fragments` to occur in `text` in this order; returns the position after the last.
+std::size_t expect_in_order(std::string_view text, const std::vector<std::string>& fragments,
+                            std::size_t from = 0) {
+  for (const auto& fragment : fragments) {
+    const auto found = text.find(fragment, from);
+    EXPECT_NE(found, std::string_view::npos) << "missing after byte " << from << ": " << fragment;
+    if (found == std::string_view::npos) return from;
+    from = found + fragment.size();
+  }
+  return from;
+}
+
+TEST(DashboardPage, IsOneSelfContainedDocumentWithLfLinesAndNoFinalBreak) {
+  EXPECT_TRUE(DASHBOARD_PAGE.starts_with("<!DOCTYPE html>\n<html lang=\"en\">\n"));
+  EXPECT_TRUE(DASHBOARD_PAGE.ends_with("\n</html>"));
+  EXPECT_EQ(DASHBOARD_PAGE.find('\r'), std::string_view::npos);
+  EXPECT_EQ(DASHBOARD_PAGE.find('\t'), std::string_view::npos);
+  EXPECT_TRUE(text::is_valid_utf8(DASHBOARD_PAGE));
+  // Indentation comes in steps of four spaces.
+  std::size_t line_start = 0;
+  while (line_start < DASHBOARD_PAGE.size()) {
+    const auto indent = DASHBOARD_PAGE.find_first_not_of(' ', line_start) - line_start;
+    EXPECT_EQ(indent % 4, 0u) << "line at byte " << line_start;
+    const auto line_feed = DASHBOARD_PAGE.find('\n', line_start);
+    if (line_feed == std::string_view::npos) break;
+    line_start = line_feed + 1;
+  }
+  // Nothing that would make the browser fetch another resource or leave the machine.
+  for (const auto* outside : {"http", "src=", "href=", "url(", "@import", "<link", "<img",
+                              "<iframe", "//fonts", "<script src"}) {
+    EXPECT_EQ(DASHBOARD_PAGE.find(outside), std::string_view::npos) << outside;
+  }
+}
+
+TEST(DashboardPage, DeclaresTheColourTokensAndStyleRules) {
+  const auto rules = style_rules(DASHBOARD_PAGE);
+  const std::map<std::string, std::set<std::string>> expected = {
+      {":root",
+       {"--bg: #06090e", "--panel: #0d121c", "--border: #1e2638", "--emerald: #10b981",
+        "--gold: #e5a93c", "--cyan: #06b6d4", "--rose: #f43f5e", "--text: #e2e8f0",
+        "--muted: #94a3b8"}},
+      {"body",
+       {"background-color: var(--bg)", "color: var(--text)",
+        "font-family: -apple-system, BlinkMacSystemFont, \"Segoe UI\", Roboto, sans-serif",
+        "margin: 0", "padding: 24px"}},
+      {".container", {"max-width: 1300px", "margin: 0 auto"}},
+      {".header",
+       {"display: flex", "justify-content: space-between", "align-items: center",
+        "border-bottom: 1px solid var(--border)", "padding-bottom: 16px", "margin-bottom: 24px"}},
+      {".brand", {"font-size: 22px", "font-weight: 800", "color: #fff", "letter-spacing: -0.5px"}},
+      {".badge",
+       {"background: rgba(6, 182, 212, 0.15)", "border: 1px solid var(--cyan)",
+        "color: var(--cyan)", "padding: 4px 10px", "border-radius: 9999px", "font-size: 12px",
+        "font-weight: 600"}},
+      {".stats-grid",
+       {"display: grid", "grid-template-columns: repeat(4, 1fr)", "gap: 16px",
+        "margin-bottom: 24px"}},
+      {".card",
+       {"background: var(--panel)", "border: 1px solid var(--border)", "border-radius: 12px",
+        "padding: 18px"}},
+      {".card-label",
+       {"font-size: 13px", "color: var(--muted)", "text-transform: uppercase", "font-weight: 600"}},
+      {".card-val", {"font-size: 26px", "font-weight: 800", "margin-top: 6px", "color: #fff"}},
+      {".card-sub", {"font-size: 12px", "color: var(--cyan)", "margin-top: 4px"}},
+      {"table",
+       {"width: 100%", "border-collapse: collapse", "background: var(--panel)",
+        "border: 1px solid var(--border)", "border-radius: 12px", "overflow: hidden",
+        "margin-top: 16px"}},
+      {"th, td",
+       {"padding: 14px 16px", "text-align: left", "border-bottom: 1px solid var(--border)",
+        "font-size: 14px"}},
+      {"th", {"background: rgba(30, 38, 56, 0.4)", "color: var(--muted)", "font-weight: 600"}},
+      {".btn-alert",
+       {"background: var(--cyan)", "color: #06090e", "border: none", "padding: 6px 12px",
+        "border-radius: 6px", "font-weight: 700", "cursor: pointer", "font-size: 12px"}},
+      {".btn-alert:hover", {"opacity: 0.9"}},
+  };
+  EXPECT_EQ(rules, expected);
+  // The gold token is declared for later use and referenced nowhere.
+  EXPECT_EQ(DASHBOARD_PAGE.find("var(--gold)"), std::string_view::npos);
+}
+
+TEST(DashboardPage, ShowsTheHeaderCardsAndTableInOrder) {
+  const std::string_view page = DASHBOARD_PAGE;
+  auto at = expect_in_order(
+      page, {"<meta charset=\"UTF-8\">",
+             "<title>Quillon Market & Retail Intelligence | Varnel AI Labs</title>", "<body>",
+             "<div class=\"container\">", "<div class=\"header\">",
+             "<div class=\"brand\">🛒 QUILLON MARKET & RETAIL INTELLIGENCE</div>",
+             "<div style=\"font-size: 13px; color: var(--muted); margin-top: 4px;\">Competitor "
+             "Price Tracker, Review Defect Miner & Jan Aushadhi Arbitrage | 0 Cloud Bills</div>",
+             "<span class=\"badge\">TIER 3 QUILLON NODE</span>", "<div class=\"stats-grid\">"});
+
+  const std::vector<std::vector<std::string>> cards = {
+      {"Tracked SKUs", " style=\"color: var(--cyan);\">2 Active", "Amazon.in & Flipkart"},
+      {"Price Discrepancy", " style=\"color: var(--rose);\">-11.54%", "Auto-Reprice Triggered"},
+      {"Medicine Arbitrage", " style=\"color: var(--emerald);\">71.57% Off",
+       "Augmentin vs Jan Aushadhi"},
+      {"RAM Consumption", ">11.2 MB", "Air-Gapped E-Commerce Engine"},
+  };
+  for (const auto& card : cards) {
+    at = expect_in_order(page,
+                         {"<div class=\"card\">", "<div class=\"card-label\">" + card[0] + "</div>",
+                          "<div class=\"card-val\"" + card[1] + "</div>",
+                          "<div class=\"card-sub\">" + card[2] + "</div>"},
+                         at);
+  }
+
+  std::vector<std::string> head = {"<table>"};
+  for (const auto* cell : {"SKU / ASIN", "Product Title", "Platform", "Our Price",
+                           "Competitor Price", "Delta", "Actions"}) {
+    head.push_back(std::string("<th>") + cell + "</th>");
+  }
+  at = expect_in_order(page, head, at);
+
+  const std::vector<std::vector<std::string>> rows = {
+      {"B09G9FPHY6", "Noise ColorFit Pulse Grand Smart Watch", "Amazon.in", "₹1,299.00",
+       "₹1,149.00", "-11.54%"},
+      {"SKU-BOAT-141", "boAt Airdopes 141 ANC TWS Earbuds", "Flipkart", "₹1,399.00", "₹1,349.00",
+       "-3.57%"},
+  };
+  for (const auto& row : rows) {
+    at = expect_in_order(
+        page,
+        {"<tr>", "<td><strong style=\"color: var(--cyan);\">" + row[0] + "</strong></td>",
+         "<td>" + row[1] + "</td>", "<td>" + row[2] + "</td>", "<td>" + row[3] + "</td>",
+         "<td><strong style=\"color: var(--rose);\">" + row[4] + "</strong></td>",
+         "<td><span style=\"color: var(--rose); font-weight: bold;\">" + row[5] + "</span></td>",
+         "<td><button class=\"btn-alert\" onclick=\"testReprice()\">Trigger Reprice</button></td>",
+         "</tr>"},
+        at);
+  }
+  at = expect_in_order(page, {"</table>", "</div>", "<script>"}, at);
+  // Both buttons and nothing else call the script; there are exactly two rows and four cards.
+  const auto count = [&](std::string_view needle) {
+    std::size_t n = 0;
+    for (auto i = page.find(needle); i != std::string_view::npos; i = page.find(needle, i + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("testReprice()"), 3u);  // two buttons and the definition
+  EXPECT_EQ(count("<tr>"), 3u);
+  EXPECT_EQ(count("class=\"card\""), 4u);
+}
+
+TEST(DashboardPage, ScriptPostsToRepriceAndAlertsTheLatency) {
+  const std::string_view page = DASHBOARD_PAGE;
+  expect_in_order(
+      page, {"<script>", "async function testReprice() {",
+             "fetch('/api/reprice', { method: 'POST' })", ".json()",
+             "alert('✅ Competitor Price Drop Alert Dispatched in ' + ", ".latency_micros + ' µs!')",
+             "catch (", "alert('Error: ' + ", "</script>", "</body>", "</html>"});
+  // The page calls no other route.
+  for (const auto* route : {"/api/status", "/api/products", "/api/medicines"}) {
+    EXPECT_EQ(page.find(route), std::string_view::npos) << route;
+  }
+  EXPECT_EQ(page.find("fetch("), page.rfind("fetch("));
+}
+
+// --- the request line ----------------------------------------------------------------------
+
+std::optional<std::pair<std::string, std::string>> tokens(std::string_view bytes) {
+  const auto line = parse_request_line(bytes);
+  if (!line) return std::nullopt;
+  return std::pair{line->method, line->path};
+}
+
+using Tokens = std::pair<std::string, std::string>;
+
+TEST(ParseRequestLine, TakesMethodAndPathOfTheFirstLine) {
+  EXPECT_EQ(tokens("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
+            Tokens("GET", "/api/status"));
+  EXPECT_EQ(tokens("POST /api/reprice HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}"),
+            Tokens("POST", "/api/reprice"));
+  // No version, no line break: the bare text still has a method and a path.
+  EXPECT_EQ(tokens("GET /"), Tokens("GET", "/"));
+  EXPECT_EQ(tokens("GET / HTTP/1.1 and more words\n"), Tokens("GET", "/"));
+  EXPECT_EQ(tokens("  \t GET    /x  \n"), Tokens("GET", "/x"));
+  // Header lines are never looked at, not even when they look like request lines.
+  EXPECT_EQ(tokens("GET /a\nPOST /api/reprice HTTP/1.1\n"), Tokens("GET", "/a"));
+}
+
+TEST(ParseRequestLine, FewerThanTwoTokensIsSilence) {
+  for (const std::string_view bytes :
+       {std::string_view(""), std::string_view("GET"), std::string_view("GET\r\n"),
+        std::string_view("GET\r\n/ HTTP/1.1\r\n"), std::string_view("\r\nGET / HTTP/1.1\r\n"),
+        std::string_view("\nGET / HTTP/1.1\n"), std::string_view(" \t\r\n"),
+        std::string_view("   "), std::string_view("\r"), std::string_view("G"),
+        std::string_view("GET\xE2\x80\x8B/"),  // U+200B is not white space: one token
+        std::string_view("\0\0\0", 3)}) {
+    EXPECT_EQ(parse_request_line(bytes), std::nullopt) << testing::PrintToString(bytes);
+  }
+}
+
+TEST(ParseRequestLine, DropsOnlyTheCarriageReturnBeforeTheLineFeed) {
+  EXPECT_EQ(tokens("GET /a\r\n"), Tokens("GET", "/a"));
+  EXPECT_EQ(tokens("GET /a\r\r\n"), Tokens("GET", "/a"));
+  // Without a line feed a trailing CR stays in the line, where it is white space.
+  EXPECT_EQ(tokens("GET /a\r"), Tokens("GET", "/a"));
+  // A CR inside the line separates tokens like any other white space.
+  EXPECT_EQ(tokens("GET\r/b\rHTTP/1.1\r\n"), Tokens("GET", "/b"));
+  EXPECT_EQ(tokens("GET /c\rd HTTP/1.1"), Tokens("GET", "/c"));
+}
+
+TEST(ParseRequestLine, SplitsAtEveryUnicodeWhiteSpace) {
+  EXPECT_EQ(tokens("GET\v/\f"), Tokens("GET", "/"));
+  EXPECT_EQ(tokens("GET\xC2\xA0/api/status"), Tokens("GET", "/api/status"));  // U+00A0
+  EXPECT_EQ(tokens("\xC2\x85GET\xC2\x85/"), Tokens("GET", "/"));              // U+0085
+  EXPECT_EQ(tokens("GET\xE3\x80\x80/\xE2\x80\xA8x"), Tokens("GET", "/"));     // U+3000 U+2028
+  EXPECT_EQ(tokens("POST\xE2\x80\x83\xE2\x80\x83/api/reprice"),               // U+2003 twice
+            Tokens("POST", "/api/reprice"));
+  EXPECT_EQ(tokens("GET /\xE1\x9A\x80more"), Tokens("GET", "/"));  // U+1680
+  // Similar-looking characters that are not white space stay inside the token.
+  EXPECT_EQ(tokens("GET /a\xE2\x81\xA0"
+                   "b"),
+            Tokens("GET",
+                   "/a\xE2\x81\xA0"
+                   "b"));  // U+2060
+}
+
+TEST(ParseRequestLine, ReplacesEachMaximalInvalidSubpartOnce) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  EXPECT_EQ(tokens("GET /\xFF HTTP/1.1\r\n"), Tokens("GET", "/" + fffd));
+  EXPECT_EQ(tokens("GET /\xE2\x82 x"), Tokens("GET", "/" + fffd));    // truncated three-byte form
+  EXPECT_EQ(tokens("GET /\xF0\x9F\x9B"), Tokens("GET", "/" + fffd));  // cut off at the end
+  EXPECT_EQ(tokens("GET /\xF0\x9F\x9B\r\n"), Tokens("GET", "/" + fffd));
+  EXPECT_EQ(tokens("GET /\xC0\xAF"), Tokens("GET", "/" + fffd + fffd));             // overlong
+  EXPECT_EQ(tokens("GET /\xED\xA0\x80"), Tokens("GET", "/" + fffd + fffd + fffd));  // surrogate
+  EXPECT_EQ(tokens("\xFFGET /"), Tokens(fffd + "GET", "/"));
+  // A valid U+FFFD passes through unchanged; an invalid byte is no separator.
+  EXPECT_EQ(tokens("GET /" + fffd), Tokens("GET", "/" + fffd));
+  EXPECT_EQ(parse_request_line("GET\xFF/"), std::nullopt);
+  // A lead byte cut off by the line feed is replaced, and the line feed still ends the line.
+  EXPECT_EQ(tokens("GET /\xE2\nx"), Tokens("GET", "/" + fffd));
+}
+
+// --- framing -------------------------------------------------------------------------------
+
+std::string framed(std::string_view status, std::string_view type, std::string_view body) {
+  return "HTTP/1.1 " + std::string(status) + "\r\nContent-Type: " + std::string(type) +
+         "\r\nContent-Length: " + std::to_string(body.size()) + std::string(HEADERS_AFTER_LENGTH) +
+         std::string(body);
+}
+
+TEST(FrameResponse, WritesTheStatusLineFourHeadersAndTheBody) {
+  EXPECT_EQ(frame_response({"404 NOT FOUND", "text/plain", "Not Found"}),
+            "HTTP/1.1 404 NOT FOUND\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
+            "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\nNot Found");
+  EXPECT_EQ(frame_response({"200 OK", "application/json", ""}),
+            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 0\r\n"
+            "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n");
+  // The length counts bytes: "₹µ✅🛒" is four characters in twelve bytes.
+  EXPECT_EQ(frame_response({"200 OK", "text/plain", "₹µ✅🛒"}),
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 12\r\n"
+            "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n₹µ✅🛒");
+}
+
+TEST(RespondToRequest, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
+  const auto engine = seeded();
+  EXPECT_EQ(respond_to_request("GET / HTTP/1.1\r\nHost: x\r\n\r\n", engine),
+            framed("200 OK", "text/html; charset=utf-8", DASHBOARD_PAGE));
+  EXPECT_EQ(respond_to_request("GET /", engine),
+            framed("200 OK", "text/html; charset=utf-8", DASHBOARD_PAGE));
+  EXPECT_EQ(respond_to_request("GET /api/status HTTP/1.1\r\n", engine),
+            framed("200 OK", "application/json", STATUS_BODY));
+  EXPECT_EQ(
+      respond_to_request("POST /api/reprice HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", engine),
+      framed("200 OK", "application/json", SEED_REPRICE_BODY));
+  EXPECT_EQ(respond_to_request("GET /\xFF HTTP/1.1\r\n", engine),
+            framed("404 NOT FOUND", "text/plain", "Not Found"));
+  EXPECT_EQ(respond_to_request("HEAD / HTTP/1.1\r\n", engine),
+            framed("404 NOT FOUND", "text/plain", "Not Found"));
+  EXPECT_EQ(respond_to_request("GET", engine), std::nullopt);
+  EXPECT_EQ(respond_to_request("\r\nGET / HTTP/1.1\r\n", engine), std::nullopt);
+  EXPECT_EQ(respond_to_request("", engine), std::nullopt);
+}
+
+TEST(RespondToRequest, PageLengthCountsBytesNotCharacters) {
+  const auto response = respond_to_request("GET / HTTP/1.1\r\n", seeded());
+  ASSERT_TRUE(response);
+  const auto length_at = response->find("Content-Length: ") + 16;
+  const auto length = std::stoul(response->substr(length_at, response->find('\r', length_at)));
+  const auto body_at = response->find("\r\n\r\n") + 4;
+  EXPECT_EQ(length, response->size() - body_at);
+  EXPECT_EQ(length, DASHBOARD_PAGE.size());
+  std::size_t characters = 0;
+  for (const char byte : DASHBOARD_PAGE)
+    characters += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+  EXPECT_LT(characters, length);  // the page holds multi-byte characters
+}
+
+// --- accept failures -----------------------------------------------------------------------
+
+TEST(AcceptErrors, ResourceAndPeerFailuresAreRetriedListenerFailuresEndTheServer) {
+  for (const int transient : {EMFILE, ENFILE, ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM,
+                              ENETDOWN, ENETUNREACH, EHOSTUNREACH, ENOPROTOOPT, EAGAIN, EINTR}) {
+    EXPECT_TRUE(is_transient_accept_error(transient)) << transient;
+  }
+  for (const int fatal : {EBADF, EINVAL, ENOTSOCK, EFAULT, ECANCELED}) {
+    EXPECT_FALSE(is_transient_accept_error(fatal)) << fatal;
+  }
+}
+
+}  // namespace
+}  // namespace qmr::ui
