@@ -1,0 +1,305 @@
+// The dashboard server on real loopback sockets, inside the test process: idle connections, the
+// drain after the response and its two bounds, requests larger than the read buffer and a port
+// that is taken. The connection limits are shortened so that no test waits a minute.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <cerrno>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/market_engine.hpp"
+#include "ui/dashboard.hpp"
+
+namespace qmr::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A client socket, closed when the value goes.
+class Client {
+ public:
+  explicit Client(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address = loopback(port);
+    // A send that cannot proceed fails after a while rather than hanging the test.
+    const timeval send_limit{.tv_sec = 5, .tv_usec = 0};
+    if (fd_ >= 0) ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
+    if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+  ~Client() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool connected() const { return fd_ >= 0; }
+
+  static sockaddr_in loopback(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+  }
+
+  // Sends all of `bytes`; returns 0, or the errno of the failed send.
+  int send(std::string_view bytes) {
+    while (!bytes.empty()) {
+      const auto n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (n < 0) return errno;
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+  }
+
+  // Sends one byte and looks for an error a moment later; returns 0, or the errno of the
+  // failure, e.g. ECONNRESET once the server's socket is gone.
+  int probe() {
+    if (const int error = send("x")) return error;
+    std::this_thread::sleep_for(50ms);
+    char byte;
+    if (::recv(fd_, &byte, 1, MSG_DONTWAIT) < 0 && errno != EAGAIN) return errno;
+    return 0;
+  }
+
+  struct Received {
+    std::string bytes;
+    bool closed = false;  // the server's end of stream arrived
+    int error = 0;        // errno of a failed receive, e.g. ECONNRESET
+  };
+
+  // Receives until the server's end of stream, an error, `limit` elapsed or `max_bytes` arrived.
+  Received receive(std::chrono::milliseconds limit, std::size_t max_bytes = SIZE_MAX) {
+    Received received;
+    const auto deadline = Clock::now() + limit;
+    while (received.bytes.size() < max_bytes) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left <= 0ms) break;
+      pollfd wait{fd_, POLLIN, 0};
+      if (::poll(&wait, 1, static_cast<int>(left.count())) <= 0) break;
+      char chunk[16384];
+      const auto n = ::recv(fd_, chunk, sizeof chunk, 0);
+      if (n < 0) {
+        received.error = errno;
+        break;
+      }
+      if (n == 0) {
+        received.closed = true;
+        break;
+      }
+      received.bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    return received;
+  }
+
+ private:
+  int fd_;
+};
+
+// Returns a loopback port that was free a moment ago.
+std::uint16_t free_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = Client::loopback(0);
+  socklen_t size = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+std::string response_to(std::string_view request) {
+  return respond_to_request(request, engine::MarketEngine::create()).value_or("(silence)");
+}
+
+class DashboardServer : public testing::Test {
+ protected:
+  DashboardServer() {
+    for (int i = 0; i < 2; ++i) threads_.emplace_back([this] { runtime_.run(); });
+  }
+
+  ~DashboardServer() override {
+    work_.reset();
+    runtime_.stop();
+    for (auto& thread : threads_) thread.join();
+  }
+
+  // Runs the server on `port`; the returned future holds its error message once it ends.
+  std::future<std::string> serve(std::uint16_t port, ConnectionLimits limits) {
+    auto ended = std::make_shared<std::promise<std::string>>();
+    auto future = ended->get_future();
+    auto run = [](std::uint16_t port, ConnectionLimits limits,
+                  std::shared_ptr<std::promise<std::string>> ended) -> asio::awaitable<void> {
+      const Status status = co_await serve_dashboard(engine::MarketEngine::create(), port, limits);
+      ended->set_value(status.ok() ? std::string() : status.error().message);
+    };
+    asio::co_spawn(runtime_, run(port, limits, ended), asio::detached);
+    return future;
+  }
+
+  // Starts the server on a free port, taking another one when some process took it first, and
+  // returns once it accepts connections.
+  void start(ConnectionLimits limits) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      port_ = free_port();
+      auto ended = serve(port_, limits);
+      const auto deadline = Clock::now() + 5s;
+      while (Clock::now() < deadline && ended.wait_for(0s) != std::future_status::ready) {
+        if (Client(port_).connected()) return;
+        std::this_thread::sleep_for(10ms);
+      }
+    }
+    FAIL() << "the server did not start";
+  }
+
+  asio::io_context runtime_;
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_{
+      runtime_.get_executor()};
+  std::vector<std::thread> threads_;
+  std::uint16_t port_ = 0;
+};
+
+TEST_F(DashboardServer, AnswersOneRequestPerConnectionAndCloses) {
+  start({});
+  for (const std::string_view request :
+       {"GET /api/status HTTP/1.1\r\nHost: x\r\n\r\n", "POST /api/reprice HTTP/1.1\r\n\r\n",
+        "GET /", "GET /api/medicines\r\n", "GET /\xFF HTTP/1.1\r\n"}) {
+    Client client(port_);
+    ASSERT_TRUE(client.connected());
+    ASSERT_EQ(client.send(request), 0);
+    const auto received = client.receive(10s);
+    EXPECT_TRUE(received.closed) << request;
+    EXPECT_EQ(received.error, 0) << request;
+    EXPECT_EQ(received.bytes, response_to(request)) << request;
+  }
+}
+
+TEST_F(DashboardServer, ClosesRequestsWithoutMethodAndPathWithoutAByte) {
+  start({});
+  for (const std::string_view request : {"GET\r\n", "\r\nGET / HTTP/1.1\r\n\r\n", " \t \r\n"}) {
+    Client client(port_);
+    ASSERT_EQ(client.send(request), 0);
+    const auto received = client.receive(10s);
+    EXPECT_TRUE(received.closed) << testing::PrintToString(request);
+    EXPECT_EQ(received.bytes, "") << testing::PrintToString(request);
+  }
+}
+
+TEST_F(DashboardServer, ClosesAConnectionIdleForTheIdleTimeWithoutAByte) {
+  const ConnectionLimits limits{.idle_timeout = 400ms};
+  start(limits);
+  Client client(port_);
+  ASSERT_TRUE(client.connected());
+  const auto connected_at = Clock::now();
+  // Well before the idle time the connection is still open.
+  const auto early = client.receive(100ms);
+  EXPECT_FALSE(early.closed);
+  EXPECT_EQ(early.bytes, "");
+  const auto received = client.receive(10s);
+  EXPECT_TRUE(received.closed);
+  EXPECT_EQ(received.error, 0);
+  EXPECT_EQ(received.bytes, "");
+  EXPECT_GE(Clock::now() - connected_at, limits.idle_timeout);
+}
+
+TEST_F(DashboardServer, AnswersARequestThatArrivesWithinTheIdleTime) {
+  start({.idle_timeout = 3s});
+  Client client(port_);
+  std::this_thread::sleep_for(300ms);
+  ASSERT_EQ(client.send("GET / HTTP/1.1\r\n\r\n"), 0);
+  const auto received = client.receive(10s);
+  EXPECT_TRUE(received.closed);
+  EXPECT_EQ(received.bytes, response_to("GET /"));
+}
+
+TEST_F(DashboardServer, AnswersARequestLargerThanTheBufferWhole) {
+  start({});
+  // Only the first read counts; the unread rest must not turn the close into a reset.
+  const std::string request =
+      "GET /api/status HTTP/1.1\r\nX-Padding: " + std::string(10'000, 'a') + "\r\n\r\n";
+  for (int round = 0; round < 20; ++round) {
+    Client client(port_);
+    ASSERT_EQ(client.send(request), 0);
+    const auto received = client.receive(10s);
+    ASSERT_EQ(received.error, 0) << "round " << round;
+    ASSERT_TRUE(received.closed) << "round " << round;
+    ASSERT_EQ(received.bytes, response_to("GET /api/status")) << "round " << round;
+  }
+}
+
+TEST_F(DashboardServer, DropsWhatTheClientSendsAfterTheResponseForTheDrainTimeOnly) {
+  start({.drain_time = 1500ms});
+  Client client(port_);
+  ASSERT_EQ(client.send("GET /api/status HTTP/1.1\r\n\r\n"), 0);
+  const auto response = client.receive(10s);
+  ASSERT_TRUE(response.closed);  // the server half-closed after its answer
+  ASSERT_EQ(response.bytes, response_to("GET /api/status"));
+
+  // While the server drains, more data is read and dropped: no reset.
+  EXPECT_EQ(client.probe(), 0);
+  EXPECT_EQ(client.probe(), 0);
+
+  // Once the drain time is over the socket is gone and further data is refused with a reset.
+  int refused = 0;
+  for (const auto deadline = Clock::now() + 10s; refused == 0 && Clock::now() < deadline;) {
+    refused = client.probe();
+  }
+  EXPECT_TRUE(refused == ECONNRESET || refused == EPIPE) << refused;
+}
+
+TEST_F(DashboardServer, StopsDrainingAfterTheDrainBytes) {
+  start({.drain_time = 60s, .drain_bytes = 16 * 1024});
+  Client client(port_);
+  ASSERT_EQ(client.send("POST /api/reprice HTTP/1.1\r\n\r\n"), 0);
+  ASSERT_EQ(client.receive(10s).bytes, response_to("POST /api/reprice"));
+  // A client that keeps sending is cut off after the byte bound, long before the drain time.
+  const std::string chunk(4096, 'z');
+  int refused = 0;
+  std::size_t sent = 0;
+  for (const auto deadline = Clock::now() + 10s; refused == 0 && Clock::now() < deadline;) {
+    refused = client.send(chunk);
+    if (refused == 0) sent += chunk.size();
+  }
+  EXPECT_TRUE(refused == ECONNRESET || refused == EPIPE) << refused;
+  EXPECT_GE(sent, 16u * 1024);
+}
+
+TEST_F(DashboardServer, ReturnsTheBindErrorBeforePrintingAnything) {
+  // A listener of our own holds the port.
+  const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = Client::loopback(0);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+  ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &size);
+
+  testing::internal::CaptureStdout();
+  auto ended = serve(ntohs(address.sin_port), {});
+  const auto status = ended.wait_for(10s);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  ::close(holder);
+  ASSERT_EQ(status, std::future_status::ready);
+  EXPECT_EQ(ended.get(), "Address already in use");
+  EXPECT_EQ(printed, "");
+}
+
+}  // namespace
+}  // namespace qmr::ui
