@@ -1,0 +1,89 @@
+// The dashboard in a real browser: Debian's chromium, headless, driven by playwright-core. The page
+// loads nothing but itself, logs no error, and each "Trigger Reprice" click makes exactly one POST
+// and shows the alert once.
+import assert from 'node:assert/strict';
+import { mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import { test } from 'node:test';
+
+import { chromium } from 'playwright-core';
+
+import { startDashboard } from '../process/dashboard_harness.mjs';
+
+const CHROMIUM = '/usr/bin/chromium';
+const TITLE = 'Quillon Market & Retail Intelligence | Varnel AI Labs';
+const ALERT = '✅ Competitor Price Drop Alert Dispatched in 19 µs!';
+
+// Resolves once `condition()` holds; fails after `timeoutMs`.
+async function until(condition, what, timeoutMs = 10000) {
+  const deadline = Date.now() + timeoutMs;
+  while (!condition()) {
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+}
+
+test('the dashboard page in chromium: title, no other request, one POST and one alert per click',
+  { timeout: 180000 }, async () => {
+    const server = await startDashboard((port) => ['ui', '-p', String(port)]);
+    const profile = mkdtempSync(path.join(tmpdir(), 'qmr-chromium-'));
+    let context;
+    try {
+      context = await chromium.launchPersistentContext(profile, {
+        executablePath: CHROMIUM,
+        headless: true,
+        args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
+          '--disable-component-update', '--disable-sync', '--no-first-run', '--disable-quic'],
+      });
+      const requests = [];
+      const problems = [];
+      const dialogs = [];
+      context.on('request', (request) => requests.push(`${request.method()} ${request.url()}`));
+      const page = context.pages()[0] ?? (await context.newPage());
+      page.on('console', (message) => {
+        if (message.type() === 'error') problems.push(`console: ${message.text()} at ${message.location().url}`);
+      });
+      // Chromium asks for /favicon.ico by itself (the page names no icon) and logs the route
+      // table's 404 for it as an error. That request is the browser's, not the page's: it is the
+      // one message let through, and only once.
+      const faviconMiss = (origin) =>
+        'console: Failed to load resource: the server responded with a status of 404 (NOT FOUND) ' +
+        `at ${origin}/favicon.ico`;
+      page.on('pageerror', (error) => problems.push(`page: ${error.message}`));
+      page.on('dialog', async (dialog) => {
+        dialogs.push(`${dialog.type()}: ${dialog.message()}`);
+        await dialog.accept();
+      });
+
+      const origin = `http://127.0.0.1:${server.port}`;
+      const response = await page.goto(`${origin}/`, { waitUntil: 'load' });
+      assert.equal(response.status(), 200);
+      assert.equal(await page.title(), TITLE);
+      // The style sheet applies: the card labels show in capitals.
+      assert.deepEqual(await page.locator('.card-label').allInnerTexts(),
+        ['TRACKED SKUS', 'PRICE DISCREPANCY', 'MEDICINE ARBITRAGE', 'RAM CONSUMPTION']);
+      assert.equal(await page.locator('.brand').innerText(), '🛒 QUILLON MARKET & RETAIL INTELLIGENCE');
+      await page.waitForLoadState('networkidle');
+      assert.deepEqual(requests, [`GET ${origin}/`]);
+
+      const buttons = page.getByRole('button', { name: 'Trigger Reprice' });
+      assert.equal(await buttons.count(), 2);
+      for (let i = 0; i < 2; i++) {
+        await buttons.nth(i).click();
+        await until(() => dialogs.length === i + 1, `the alert of click ${i + 1}`);
+        assert.equal(requests.filter((r) => r === `POST ${origin}/api/reprice`).length, i + 1);
+      }
+      // Nothing more arrives after the clicks: no second alert, no further request.
+      await new Promise((resolve) => setTimeout(resolve, 500));
+      assert.deepEqual(dialogs, [`alert: ${ALERT}`, `alert: ${ALERT}`]);
+      assert.deepEqual(requests, [`GET ${origin}/`, `POST ${origin}/api/reprice`, `POST ${origin}/api/reprice`]);
+      const favicon = problems.filter((problem) => problem === faviconMiss(origin));
+      assert.ok(favicon.length <= 1, favicon.join('\n'));
+      assert.deepEqual(problems.filter((problem) => problem !== faviconMiss(origin)), []);
+    } finally {
+      if (context) await context.close();
+      await server.stop();
+      rmSync(profile, { recursive: true, force: true });
+    }
+  });
