@@ -4,7 +4,7 @@ BUILD_DIR ?= build/release
 JOBS ?= $(shell nproc)
 BINARY := $(BUILD_DIR)/apps/quillon_market_radar/quillon_market_radar
 
-.PHONY: deps configure build run test clean
+.PHONY: deps configure build run test test-asan test-tsan fuzz clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -21,6 +21,23 @@ run: configure
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer.
+test-asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+# The concurrent dashboard tests under ThreadSanitizer.
+test-tsan: deps
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j $(JOBS) --target quillon_market_radar ui_server_test
+	ctest --preset tsan -j $(JOBS) -R '^(DashboardServer\.|process_dashboard$$)'
+
+# Each libFuzzer target for FUZZ_SECONDS (default 60).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build

@@ -1,6 +1,7 @@
 // The console commands of the built program, byte for byte, with and without colour.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
+import net from 'node:net';
 import { test } from 'node:test';
 
 import { BINARY, banner, envWith, paint, run } from './harness.mjs';
@@ -107,18 +108,23 @@ test('help and version exit 0 on stdout; rejected command lines exit 2 on stderr
 });
 
 test('a reader that goes away ends prices with the abnormal status and a message', async () => {
-  const child = spawn(BINARY, ['prices', '-q', 'a'], { env: envWith({ NO_COLOR: '1' }), stdio: ['ignore', 'pipe', 'pipe'] });
+  // `true` has long exited when the program starts writing, so its first line meets a closed pipe.
+  const child = spawn('bash', ['-c', '{ sleep 0.3; exec "$0" prices -q a; } | true; exit "${PIPESTATUS[0]}"', BINARY],
+    { env: envWith({ NO_COLOR: '1' }), stdio: ['ignore', 'ignore', 'pipe'] });
   const stderr = [];
   child.stderr.on('data', (chunk) => stderr.push(chunk));
-  child.stdout.destroy();  // the reader is gone before the first line is written
   const status = await new Promise((resolve) => child.on('close', resolve));
   assert.equal(status, 70);
-  assert.match(Buffer.concat(stderr).toString(), /^failed printing to stdout: /);
+  assert.match(Buffer.concat(stderr).toString(), /^failed printing to stdout: Broken pipe\n$/);
 });
 
 test('each console line reaches a pipe at once', async () => {
-  // The banner arrives before the program has finished: line by line, not at exit.
-  const child = spawn(BINARY, ['daemon', '-p', '1'], { env: envWith({ NO_COLOR: '1' }), stdio: ['ignore', 'pipe', 'pipe'] });
+  // The daemon's lines arrive before its server fails on a port this test holds: line by line,
+  // not at exit.
+  const holder = net.createServer();
+  await new Promise((resolve) => holder.listen(0, '127.0.0.1', resolve));
+  const { port } = holder.address();
+  const child = spawn(BINARY, ['daemon', '-p', String(port)], { env: envWith({ NO_COLOR: '1' }), stdio: ['ignore', 'pipe', 'pipe'] });
   let seen = '';
   for await (const chunk of child.stdout) {
     seen += chunk;
@@ -128,6 +134,7 @@ test('each console line reaches a pipe at once', async () => {
     if (child.exitCode !== null) resolve(child.exitCode);
     else child.on('close', resolve);
   });
-  assert.ok(seen.startsWith(banner(false) + '[+] Quillon Market Intelligence Daemon active on port 1...\n'), seen);
+  holder.close();
+  assert.ok(seen.startsWith(banner(false) + `[+] Quillon Market Intelligence Daemon active on port ${port}...\n`), seen);
   assert.equal(status, 1);
 });
