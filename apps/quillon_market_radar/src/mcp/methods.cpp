@@ -1,0 +1,129 @@
+#include "mcp/methods.hpp"
+
+#include <string>
+
+#include "engine/records.hpp"
+
+namespace qmr::mcp {
+
+namespace {
+
+constexpr std::string_view PROTOCOL_VERSION = "2024-11-05";
+constexpr std::string_view SERVER_NAME = "quillon_market_radar";
+constexpr std::string_view SERVER_VERSION = "1.0.0";
+
+constexpr std::string_view SEARCH_TOOL = "market_search_products";
+constexpr std::string_view REVIEW_TOOL = "market_review_defects";
+constexpr std::string_view MEDICINE_TOOL = "market_jan_aushadhi";
+
+constexpr std::string_view SEARCH_DESCRIPTION =
+    "Search competitor prices across Amazon and Flipkart with sub-0.1ms latency.";
+constexpr std::string_view REVIEW_DESCRIPTION =
+    "Extract manufacturing defect intelligence and fake review ratios.";
+constexpr std::string_view MEDICINE_DESCRIPTION =
+    "Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent.";
+
+json::Value tool(std::string_view name, std::string_view description, json::Value input_schema) {
+  json::Value entry = json::Value::object();
+  entry["name"] = name;
+  entry["description"] = description;
+  entry["inputSchema"] = std::move(input_schema);
+  return entry;
+}
+
+json::Value object_schema() {
+  json::Value schema = json::Value::object();
+  schema["type"] = "object";
+  return schema;
+}
+
+// Returns the string member `key` of `value`, or "" when `value` is no object or the member is
+// missing or not a string.
+std::string_view string_member(const json::Value& value, std::string_view key) {
+  if (!value.is_object()) return {};
+  const auto found = value.find(key);
+  if (found == value.end() || !found->is_string()) return {};
+  return found->get_ref<const std::string&>();
+}
+
+json::Value call_tool(const json::Value& request, const engine::EngineHandle& engine) {
+  // Missing params count as an empty object; params of another type carry no name or arguments.
+  static const json::Value NO_MEMBERS = json::Value::object();
+  const auto params_member = request.is_object() ? request.find("params") : request.end();
+  const json::Value& params = params_member == request.end() ? NO_MEMBERS : *params_member;
+
+  const std::string_view name = string_member(params, "name");
+  const json::Value* arguments = &NO_MEMBERS;
+  if (params.is_object()) {
+    if (const auto found = params.find("arguments"); found != params.end()) arguments = &*found;
+  }
+
+  json::Value content = json::Value::object();
+  content["type"] = "text";
+  content["text"] = json::to_compact(run_tool(name, *arguments, engine));
+  json::Value contents = json::Value::array();
+  contents.push_back(std::move(content));
+  json::Value result = json::Value::object();
+  result["content"] = std::move(contents);
+  return result;
+}
+
+}  // namespace
+
+json::Value server_description() {
+  json::Value capabilities = json::Value::object();
+  capabilities["tools"] = json::Value::object();
+  json::Value server_info = json::Value::object();
+  server_info["name"] = SERVER_NAME;
+  server_info["version"] = SERVER_VERSION;
+
+  json::Value description = json::Value::object();
+  description["capabilities"] = std::move(capabilities);
+  description["protocolVersion"] = PROTOCOL_VERSION;
+  description["serverInfo"] = std::move(server_info);
+  return description;
+}
+
+json::Value tool_catalogue() {
+  json::Value query_property = json::Value::object();
+  query_property["type"] = "string";
+  json::Value search_schema = object_schema();
+  search_schema["properties"]["query"] = std::move(query_property);
+
+  json::Value tools = json::Value::array();
+  tools.push_back(tool(SEARCH_TOOL, SEARCH_DESCRIPTION, std::move(search_schema)));
+  tools.push_back(tool(REVIEW_TOOL, REVIEW_DESCRIPTION, object_schema()));
+  tools.push_back(tool(MEDICINE_TOOL, MEDICINE_DESCRIPTION, object_schema()));
+  return tools;
+}
+
+json::Value run_tool(std::string_view name, const json::Value& arguments,
+                     const engine::EngineHandle& engine) {
+  if (name == SEARCH_TOOL) {
+    // A query that is not a string searches for "", which matches every product.
+    return engine::to_json_array(engine->search_products(string_member(arguments, "query")));
+  }
+  // The two list tools take no arguments: whatever is passed, they return every stored record.
+  if (name == REVIEW_TOOL) return engine::to_json_array(engine->list_review_intel());
+  if (name == MEDICINE_TOOL) return engine::to_json_array(engine->list_medicines());
+
+  json::Value unknown = json::Value::object();
+  unknown["error"] = "Tool '" + std::string(name) + "' not found";
+  return unknown;
+}
+
+std::optional<json::Value> dispatch_method(std::optional<std::string_view> method,
+                                           const json::Value& /*id*/, const json::Value& request,
+                                           const engine::EngineHandle& engine) {
+  if (!method) return std::nullopt;
+  if (*method == "initialize") return server_description();
+  if (*method == "tools/list") {
+    json::Value result = json::Value::object();
+    result["tools"] = tool_catalogue();
+    return result;
+  }
+  if (*method == "tools/call") return call_tool(request, engine);
+  return std::nullopt;
+}
+
+}  // namespace qmr::mcp

@@ -1,0 +1,105 @@
+#include "mcp/stdio_transport.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "engine/text.hpp"
+#include "mcp/tool_server.hpp"
+
+namespace qmr::mcp {
+
+namespace {
+
+Error io_error(std::string_view what, int code) {
+  return Error{std::string(what) + ": " + std::generic_category().message(code)};
+}
+
+std::optional<std::string_view> line_of(const char* begin, const char* end) {
+  return std::string_view(begin, static_cast<std::size_t>(end - begin));
+}
+
+}  // namespace
+
+LineReader::LineReader(int fd) : fd_(fd), buffer_(READ_BUFFER_SIZE) {}
+
+Result<std::optional<std::string_view>> LineReader::next_line() {
+  while (true) {
+    const char* data = buffer_.data();
+    if (const void* found = std::memchr(data + scan_from_, '\n', end_ - scan_from_)) {
+      const char* line_feed = static_cast<const char*>(found);
+      const char* line_end = line_feed;
+      if (line_end != data + begin_ && line_end[-1] == '\r') --line_end;
+      auto line = line_of(data + begin_, line_end);
+      begin_ = scan_from_ = static_cast<std::size_t>(line_feed - data) + 1;
+      return line;
+    }
+    // Remember how far there is no LF, so a long line is searched once, not once per read.
+    scan_from_ = end_;
+    if (at_end_) {
+      if (begin_ == end_) return std::optional<std::string_view>();
+      auto line = line_of(data + begin_, data + end_);
+      begin_ = end_;
+      return line;
+    }
+    if (const Status filled = fill(); !filled.ok()) return filled.error();
+  }
+}
+
+Status LineReader::fill() {
+  if (begin_ != 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    scan_from_ -= begin_;
+    begin_ = 0;
+  }
+  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  ssize_t count;
+  do {
+    count = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) return io_error("failed to read standard input", errno);
+  if (count == 0) {
+    at_end_ = true;
+  } else {
+    end_ += static_cast<std::size_t>(count);
+  }
+  return Done{};
+}
+
+Status write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return io_error("failed to write standard output", errno);
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return Done{};
+}
+
+Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
+  LineReader reader(input);
+  while (true) {
+    auto next = reader.next_line();
+    if (!next.ok()) return next.error();
+    const auto& line = next.value();
+    if (!line) return Done{};
+    // LF never occurs inside a multi-byte sequence, so checking line by line checks the stream.
+    if (!text::is_valid_utf8(*line)) return Error{std::string(INVALID_UTF8_MESSAGE)};
+    auto response = handle_line(*line, engine);
+    if (!response) continue;
+    response->push_back('\n');
+    if (Status written = write_all(output, *response); !written.ok()) return written;
+  }
+}
+
+Status run_tool_server(const engine::EngineHandle& engine) {
+  return serve_lines(STDIN_FILENO, STDOUT_FILENO, engine);
+}
+
+}  // namespace qmr::mcp

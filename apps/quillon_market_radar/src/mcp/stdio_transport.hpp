@@ -1,0 +1,53 @@
+// The byte-moving edge of the tool server: LF-framed lines read with read(2) into one growing
+// buffer, and response lines written with write(2). Works on any pair of descriptors, so the loop
+// is tested on files and pipes as well as on the process's own standard streams.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "engine/market_engine.hpp"
+#include "engine/result.hpp"
+
+namespace qmr::mcp {
+
+/// The error returned when the input is not UTF-8.
+inline constexpr std::string_view INVALID_UTF8_MESSAGE = "stream did not contain valid UTF-8";
+
+/// Bytes asked of each read(2) at first; the buffer doubles whenever one line outgrows it.
+inline constexpr std::size_t READ_BUFFER_SIZE = 64 * 1024;
+
+/// Splits the bytes of a descriptor into lines. It does not own the descriptor.
+class LineReader {
+ public:
+  explicit LineReader(int fd);
+
+  /// Returns the next line without its LF and without one CR directly before the LF; a last line
+  /// without an LF is returned as it is. Returns nothing at end of input, or the error of a failed
+  /// read. The view stays valid until the next call.
+  [[nodiscard]] Result<std::optional<std::string_view>> next_line();
+
+ private:
+  // Reads once more, after moving the unread bytes to the front and growing a full buffer.
+  [[nodiscard]] Status fill();
+
+  int fd_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;      // first byte of the line being assembled
+  std::size_t scan_from_ = 0;  // bytes before this hold no LF of that line
+  std::size_t end_ = 0;        // one past the last byte read
+  bool at_end_ = false;
+};
+
+/// Writes all of `bytes` to `fd`, resuming after short writes and interruptions; returns the error
+/// of a write that fails (EPIPE once the reader has gone).
+[[nodiscard]] Status write_all(int fd, std::string_view bytes);
+
+/// Answers every line of `input` on `output`, one response line and one write per answered
+/// request. Returns success at end of input; the read or write error, or the UTF-8 error at the
+/// first line that is not valid UTF-8 (earlier lines stay answered).
+[[nodiscard]] Status serve_lines(int input, int output, const engine::EngineHandle& engine);
+
+}  // namespace qmr::mcp
