@@ -1,0 +1,559 @@
+// The tool server without a process: the per-line handler byte for byte, the line parser's
+// limits, the methods and tools, and the stdio loop on files and pipes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/market_engine.hpp"
+#include "mcp/json_line.hpp"
+#include "mcp/methods.hpp"
+#include "mcp/stdio_transport.hpp"
+#include "mcp/tool_server.hpp"
+
+namespace qmr::mcp {
+namespace {
+
+constexpr std::string_view METHOD_NOT_FOUND_NULL_ID =
+    R"({"error":{"code":-32601,"message":"Method not found"},"id":null,"jsonrpc":"2.0"})";
+
+constexpr std::string_view INITIALIZE_RESULT =
+    R"({"capabilities":{"tools":{}},"protocolVersion":"2024-11-05","serverInfo":{"name":"quillon_market_radar","version":"1.0.0"}})";
+
+constexpr std::string_view TOOLS_LIST_RESULT =
+    R"({"tools":[{"description":"Search competitor prices across Amazon and Flipkart with sub-0.1ms latency.","inputSchema":{"properties":{"query":{"type":"string"}},"type":"object"},"name":"market_search_products"},{"description":"Extract manufacturing defect intelligence and fake review ratios.","inputSchema":{"type":"object"},"name":"market_review_defects"},{"description":"Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent.","inputSchema":{"type":"object"},"name":"market_jan_aushadhi"}]})";
+
+constexpr std::string_view SEEDED_REVIEWS_TEXT =
+    R"j([{"fake_review_ratio_percent":28.4,"manufacturer_defect_score":8.6,"product_asin":"B09G9FPHY6","top_defects":["Display flickering after 30 days (14.2%)","Charging dock magnetic pin loose (9.8%)","Inaccurate step counter algorithm (7.1%)"],"total_reviews_analyzed":4200}])j";
+
+constexpr std::string_view SEEDED_MEDICINES_TEXT =
+    R"j([{"branded_medicine_name":"Augmentin 625 Duo Tablet","branded_price_inr":204.0,"jan_aushadhi_generic_name":"Amoxycillin & Potassium Clavulanate Tablets IP 625mg","jan_aushadhi_price_inr":58.0,"salt_composition":"Amoxycillin (500mg) + Clavulanic Acid (125mg)","savings_percent":71.57}])j";
+
+const engine::EngineHandle& seeded() {
+  static const engine::EngineHandle engine = engine::MarketEngine::create();
+  return engine;
+}
+
+// The seed catalogue with fixed check times, so whole tool texts can be compared.
+engine::EngineHandle fixed_time_engine() {
+  auto rows = engine::MarketEngine::seed_catalogue();
+  for (auto& product : rows.products) product.last_checked_utc = "2026-12-07T13:21:01.5+00:00";
+  return engine::MarketEngine::from_catalogue(std::move(rows));
+}
+
+std::string success_line(std::string_view id, std::string_view result) {
+  return R"({"id":)" + std::string(id) + R"(,"jsonrpc":"2.0","result":)" + std::string(result) +
+         "}";
+}
+
+std::string error_line(std::string_view id) {
+  return R"({"error":{"code":-32601,"message":"Method not found"},"id":)" + std::string(id) +
+         R"(,"jsonrpc":"2.0"})";
+}
+
+std::optional<std::string> answer(std::string_view line) { return handle_line(line, seeded()); }
+
+// Calls a tool through the handler and returns the tool text it carries.
+std::string tool_text(std::string_view params, const engine::EngineHandle& engine = seeded()) {
+  const std::string request =
+      R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":)" + std::string(params) + "}";
+  const auto line = handle_line(request, engine);
+  if (!line) return "<no answer>";
+  const auto response = json::Value::parse(*line);
+  const auto& result = response.at("result");
+  EXPECT_EQ(result.size(), 1u) << *line;
+  const auto& content = result.at("content");
+  EXPECT_EQ(content.size(), 1u) << *line;
+  EXPECT_EQ(content.at(0).at("type"), "text") << *line;
+  EXPECT_EQ(content.at(0).size(), 2u) << *line;
+  return content.at(0).at("text").get<std::string>();
+}
+
+std::string nested_arrays(std::size_t depth) {
+  return std::string(depth, '[') + std::string(depth, ']');
+}
+
+TEST(HandleLine, AnswersTheDocumentedLinesExactly) {
+  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"initialize"})"),
+            success_line("1", INITIALIZE_RESULT));
+  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":2,"method":"tools/list"})"),
+            success_line("2", TOOLS_LIST_RESULT));
+  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"),
+            R"({"error":{"code":-32601,"message":"Method not found"},"id":1,"jsonrpc":"2.0"})");
+  EXPECT_EQ(
+      answer(R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"x"}})"),
+      R"({"id":3,"jsonrpc":"2.0","result":{"content":[{"text":"{\"error\":\"Tool 'x' not found\"}","type":"text"}]}})");
+}
+
+TEST(HandleLine, InitializeIgnoresWhateverTheClientSends) {
+  EXPECT_EQ(
+      answer(
+          R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18","capabilities":{"roots":{}},"clientInfo":{"name":"c","version":"9"}}})"),
+      success_line("1", INITIALIZE_RESULT));
+  EXPECT_EQ(answer(R"({"id":1,"method":"initialize","params":"nonsense"})"),
+            success_line("1", INITIALIZE_RESULT));
+}
+
+TEST(HandleLine, EchoesEveryKindOfIdAsGiven) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {R"("abc")", R"("abc")"},
+      {"7", "7"},
+      {"-3", "-3"},
+      {"1.5", "1.5"},
+      {"1.0", "1.0"},
+      {"null", "null"},
+      {"true", "true"},
+      {"1e2", "100.0"},
+      {"-0.0", "-0.0"},
+      {"18446744073709551615", "18446744073709551615"},
+      {"-9223372036854775808", "-9223372036854775808"},
+      // Beyond the 64-bit ranges an integer is held as a float.
+      {"18446744073709551616", "18446744073709551616.0"},
+      {R"({"b":1,"a":[2,{"d":0,"c":"x"}]})", R"({"a":[2,{"c":"x","d":0}],"b":1})"},
+      {R"("a/b\u00e9\ud83d\uded2\u0001")", "\"a/b\u00e9\U0001F6D2\\u0001\""},
+  };
+  for (const auto& [given, echoed] : cases) {
+    EXPECT_EQ(answer(R"({"id":)" + std::string(given) + R"(,"method":"tools/list"})"),
+              success_line(echoed, TOOLS_LIST_RESULT))
+        << given;
+    EXPECT_EQ(answer(R"({"method":"nope","id":)" + std::string(given) + "}"), error_line(echoed))
+        << given;
+  }
+}
+
+TEST(HandleLine, AnswersNotificationsWithANullId) {
+  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","method":"notifications/initialized"})"),
+            METHOD_NOT_FOUND_NULL_ID);
+  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","method":"tools/list"})"),
+            success_line("null", TOOLS_LIST_RESULT));
+  EXPECT_EQ(answer(R"({"method":"initialize"})"), success_line("null", INITIALIZE_RESULT));
+}
+
+TEST(HandleLine, AnswersRequestsWithoutAStringMethodWithTheError) {
+  EXPECT_EQ(answer("42"), METHOD_NOT_FOUND_NULL_ID);
+  EXPECT_EQ(answer("[1,2]"), METHOD_NOT_FOUND_NULL_ID);
+  EXPECT_EQ(answer(R"("initialize")"), METHOD_NOT_FOUND_NULL_ID);
+  EXPECT_EQ(answer("null"), METHOD_NOT_FOUND_NULL_ID);
+  EXPECT_EQ(answer("{}"), METHOD_NOT_FOUND_NULL_ID);
+  // An array holding a request is still not a request.
+  EXPECT_EQ(answer(R"([{"id":1,"method":"initialize"}])"), METHOD_NOT_FOUND_NULL_ID);
+  EXPECT_EQ(answer(R"({"id":5,"method":5})"), error_line("5"));
+  EXPECT_EQ(answer(R"({"id":5,"method":null})"), error_line("5"));
+  EXPECT_EQ(answer(R"({"id":5,"method":["initialize"]})"), error_line("5"));
+  EXPECT_EQ(answer(R"({"id":5})"), error_line("5"));
+}
+
+TEST(HandleLine, MatchesMethodNamesExactly) {
+  for (const std::string& method :
+       {std::string("Initialize"), std::string("INITIALIZE"), std::string("tools/list "),
+        std::string(" tools/list"), std::string("tools/List"), std::string("tools/call\0", 11),
+        std::string("tools.call"), std::string("tools/"), std::string()}) {
+    json::Value request = {{"id", 9}, {"method", method}};
+    EXPECT_EQ(handle_line(request.dump(), seeded()), error_line("9")) << method;
+  }
+}
+
+TEST(HandleLine, NeitherReadsNorChecksTheProtocolVersion) {
+  EXPECT_EQ(answer(R"({"id":1,"method":"initialize"})"), success_line("1", INITIALIZE_RESULT));
+  EXPECT_EQ(answer(R"({"jsonrpc":"1.0","id":1,"method":"initialize"})"),
+            success_line("1", INITIALIZE_RESULT));
+  EXPECT_EQ(answer(R"({"jsonrpc":2,"id":1,"method":"initialize","extra":[1]})"),
+            success_line("1", INITIALIZE_RESULT));
+}
+
+TEST(HandleLine, LastOfRepeatedMembersWins) {
+  EXPECT_EQ(answer(R"({"id":1,"method":"ping","id":"two","method":"initialize"})"),
+            success_line(R"("two")", INITIALIZE_RESULT));
+  EXPECT_EQ(tool_text(R"({"name":"x","name":"market_jan_aushadhi"})"), SEEDED_MEDICINES_TEXT);
+}
+
+TEST(HandleLine, AllowsJsonWhiteSpaceAroundTheValueAndNothingElse) {
+  const std::string request = R"({"id":1,"method":"initialize"})";
+  const auto expected = success_line("1", INITIALIZE_RESULT);
+  EXPECT_EQ(answer(request + "   "), expected);
+  EXPECT_EQ(answer(" \t\r\n" + request + "\t \r"), expected);
+  EXPECT_EQ(answer(R"({ "id" : 1 , "method" : "initialize" })"), expected);
+
+  EXPECT_EQ(answer(request + "   x"), std::nullopt);
+  EXPECT_EQ(answer(request + request), std::nullopt);
+  EXPECT_EQ(answer(request + " " + request), std::nullopt);
+  EXPECT_EQ(answer("1 2"), std::nullopt);
+  EXPECT_EQ(answer(request + ","), std::nullopt);
+  // Unicode white space is not JSON white space: it only makes a whole line blank.
+  EXPECT_EQ(answer(request + "\u00a0"), std::nullopt);
+  EXPECT_EQ(answer("\f" + request), std::nullopt);
+  EXPECT_EQ(answer(request + " // note"), std::nullopt);
+}
+
+TEST(HandleLine, SkipsBlankAndMalformedLinesSilently) {
+  for (const std::string line : {"", " ", "\t\t", "\r", "\u00a0\u2028\u3000 \v\f"}) {
+    EXPECT_EQ(answer(line), std::nullopt) << line;
+  }
+  for (const std::string line : {
+           "{",
+           "}",
+           "x",
+           "{'id':1,'method':'initialize'}",
+           R"({"id":1,"method":"initialize",})",
+           R"({"id":01,"method":"initialize"})",
+           R"({"id":1,"method":"initialize"/**/})",
+           R"({"id":NaN,"method":"initialize"})",
+           // A lone surrogate escape is no character.
+           R"({"id":"\ud800","method":"initialize"})",
+           R"({"id":"\udc00x","method":"initialize"})",
+           // Out of the float range: the library throws rather than reporting a syntax error.
+           R"({"id":1E400,"method":"initialize"})",
+           R"({"id":-1e999,"method":"initialize"})",
+           // A raw control character inside a string.
+           "{\"id\":\"a\tb\",\"method\":\"initialize\"}",
+       }) {
+    EXPECT_EQ(answer(line), std::nullopt) << line;
+  }
+}
+
+TEST(HandleLine, RejectsNulBytesAndAByteOrderMark) {
+  const std::string request = R"({"id":1,"method":"initialize"})";
+  EXPECT_EQ(answer(request + std::string("\0x", 2)), std::nullopt);
+  EXPECT_EQ(answer(request + std::string(1, '\0')), std::nullopt);
+  EXPECT_EQ(answer(std::string("{\"id\":\"a\0b\",\"method\":\"initialize\"}", 34)), std::nullopt);
+  EXPECT_EQ(answer("\xEF\xBB\xBF" + request), std::nullopt);
+  EXPECT_EQ(answer(" \xEF\xBB\xBF" + request), std::nullopt);
+  EXPECT_EQ(answer(request), success_line("1", INITIALIZE_RESULT));
+}
+
+TEST(HandleLine, AcceptsNestingUpTo127Levels) {
+  // The request object is one level, so 126 arrays inside it make 127.
+  const std::string deepest_id = nested_arrays(126);
+  EXPECT_EQ(answer(R"({"method":"x","id":)" + deepest_id + "}"), error_line(deepest_id));
+  EXPECT_EQ(answer(R"({"method":"x","id":)" + nested_arrays(127) + "}"), std::nullopt);
+  EXPECT_EQ(answer(nested_arrays(127)), METHOD_NOT_FOUND_NULL_ID);
+  EXPECT_EQ(answer(nested_arrays(128)), std::nullopt);
+
+  std::string objects;
+  for (int i = 0; i < 127; ++i) objects += R"({"a":)";
+  objects += "1" + std::string(127, '}');
+  EXPECT_EQ(answer(objects), METHOD_NOT_FOUND_NULL_ID);
+  EXPECT_EQ(answer(R"({"a":)" + objects + "}"), std::nullopt);
+}
+
+TEST(HandleLine, RejectsAMillionOpenBracketsWithoutRecursing) {
+  EXPECT_EQ(answer(std::string(1'000'000, '[')), std::nullopt);
+  EXPECT_EQ(answer(nested_arrays(1'000'000)), std::nullopt);
+  std::string objects;
+  for (int i = 0; i < 200'000; ++i) objects += R"({"a":)";
+  EXPECT_EQ(answer(objects), std::nullopt);
+}
+
+TEST(ParseJsonLine, KeepsTheKindOfEveryNumber) {
+  const auto value = parse_json_line(
+      R"([7,-3,1.5,1.0,1e2,18446744073709551615,18446744073709551616,-9223372036854775809,-0])");
+  ASSERT_TRUE(value);
+  ASSERT_EQ(value->size(), 9u);
+  EXPECT_TRUE((*value)[0].is_number_unsigned());
+  EXPECT_TRUE((*value)[1].is_number_integer() && !(*value)[1].is_number_unsigned());
+  EXPECT_TRUE((*value)[2].is_number_float());
+  EXPECT_TRUE((*value)[3].is_number_float());
+  EXPECT_TRUE((*value)[4].is_number_float());
+  EXPECT_EQ((*value)[5].get<std::uint64_t>(), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_TRUE((*value)[6].is_number_float());
+  EXPECT_TRUE((*value)[7].is_number_float());
+  EXPECT_EQ(json::to_compact(*value),
+            "[7,-3,1.5,1.0,100.0,18446744073709551615,18446744073709551616.0,"
+            "-9223372036854775808.0,0]");
+}
+
+TEST(ParseJsonLine, BuildsNestedValuesInOrder) {
+  const auto value = parse_json_line(R"( {"z":[1,[2,{"y":[]}],{}],"a":{"b":{"c":"d"}},"z2":""} )");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(json::to_compact(*value), R"({"a":{"b":{"c":"d"}},"z":[1,[2,{"y":[]}],{}],"z2":""})");
+  EXPECT_EQ(parse_json_line(R"({"k":{"x":1},"k":[2]})").value(),
+            json::Value::parse(R"({"k":[2]})"));
+  EXPECT_EQ(parse_json_line("\"\u20B9\"").value(), json::Value("\u20B9"));
+  EXPECT_EQ(parse_json_line(""), std::nullopt);
+  EXPECT_EQ(parse_json_line("[1,]"), std::nullopt);
+  EXPECT_EQ(parse_json_line("\xFF"), std::nullopt);
+}
+
+TEST(DispatchMethod, ReturnsNothingForAnUnknownOrMissingMethod) {
+  const json::Value request = {{"id", 1}};
+  EXPECT_EQ(dispatch_method(std::nullopt, 1, request, seeded()), std::nullopt);
+  EXPECT_EQ(dispatch_method("ping", 1, request, seeded()), std::nullopt);
+  EXPECT_EQ(dispatch_method("", 1, request, seeded()), std::nullopt);
+  const auto initialized = dispatch_method("initialize", "any", request, seeded());
+  ASSERT_TRUE(initialized);
+  EXPECT_EQ(json::to_compact(*initialized), INITIALIZE_RESULT);
+  EXPECT_EQ(dispatch_method("tools/list", nullptr, json::Value(42), seeded()).value(),
+            dispatch_method("tools/list", 7, request, seeded()).value());
+}
+
+TEST(ToolsCall, FallsBackToTheEmptyNameWithoutUsableParams) {
+  const std::string no_name = R"({"error":"Tool '' not found"})";
+  EXPECT_EQ(
+      answer(R"({"id":1,"method":"tools/call"})"),
+      success_line("1",
+                   R"({"content":[{"text":"{\"error\":\"Tool '' not found\"}","type":"text"}]})"));
+  for (const char* params :
+       {"{}", "null", "[]", R"("market_jan_aushadhi")", "7", R"(["market_jan_aushadhi"])",
+        R"({"name":7})", R"({"name":null})", R"({"name":["market_jan_aushadhi"]})",
+        R"({"arguments":{"name":"market_jan_aushadhi"}})"}) {
+    EXPECT_EQ(tool_text(params), no_name) << params;
+  }
+}
+
+TEST(ToolsCall, MatchesToolNamesExactlyAndEscapesTheUnknownOne) {
+  EXPECT_EQ(tool_text(R"({"name":"MARKET_JAN_AUSHADHI"})"),
+            R"({"error":"Tool 'MARKET_JAN_AUSHADHI' not found"})");
+  EXPECT_EQ(tool_text(R"({"name":"market_jan_aushadhi "})"),
+            R"({"error":"Tool 'market_jan_aushadhi ' not found"})");
+  EXPECT_EQ(tool_text(R"({"name":"a\"b\\c\n\u20b9"})"),
+            "{\"error\":\"Tool 'a\\\"b\\\\c\\n\u20B9' not found\"}");
+  // On the wire the tool text is escaped once more.
+  EXPECT_EQ(
+      answer(R"({"id":4,"method":"tools/call","params":{"name":"q\"t"}})"),
+      R"({"id":4,"jsonrpc":"2.0","result":{"content":[{"text":"{\"error\":\"Tool 'q\\\"t' not found\"}","type":"text"}]}})");
+}
+
+TEST(ToolsCall, SearchWritesProductsWithSortedMembers) {
+  const auto engine = fixed_time_engine();
+  const std::string noise =
+      R"({"competitor_price_inr":1149.0,"current_price_inr":1299.0,"last_checked_utc":"2026-12-07T13:21:01.5+00:00","original_price_inr":1999.0,"platform":"Amazon.in","price_delta_percent":-11.54,"sku_asin":"B09G9FPHY6","stock_status":"IN_STOCK","title":"Noise ColorFit Pulse Grand Smart Watch"})";
+  const std::string boat =
+      R"({"competitor_price_inr":1349.0,"current_price_inr":1399.0,"last_checked_utc":"2026-12-07T13:21:01.5+00:00","original_price_inr":1499.0,"platform":"Flipkart","price_delta_percent":-3.57,"sku_asin":"SKU-BOAT-AIRDOPES-141","stock_status":"LOW_STOCK","title":"boAt Airdopes 141 ANC TWS Earbuds"})";
+  EXPECT_EQ(tool_text(R"({"name":"market_search_products","arguments":{"query":"noise"}})", engine),
+            "[" + noise + "]");
+  EXPECT_EQ(
+      tool_text(
+          R"({"name":"market_search_products","arguments":{"query":"FLIPKART","asin":"B09G9FPHY6"}})",
+          engine),
+      "[" + boat + "]");
+  EXPECT_EQ(
+      tool_text(R"({"name":"market_search_products","arguments":{"query":"iphone"}})", engine),
+      "[]");
+}
+
+TEST(ToolsCall, SearchTreatsAMissingOrNonStringQueryAsEmpty) {
+  const auto engine = fixed_time_engine();
+  const std::string everything =
+      tool_text(R"({"name":"market_search_products","arguments":{"query":""}})", engine);
+  ASSERT_EQ(json::Value::parse(everything).size(), 2u);
+  for (const char* params : {R"({"name":"market_search_products"})",
+                             R"({"name":"market_search_products","arguments":{}})",
+                             R"({"name":"market_search_products","arguments":{"query":42}})",
+                             R"({"name":"market_search_products","arguments":{"query":null}})",
+                             R"({"name":"market_search_products","arguments":{"query":["noise"]}})",
+                             R"({"name":"market_search_products","arguments":"noise"})",
+                             R"({"name":"market_search_products","arguments":null})",
+                             R"({"name":"market_search_products","query":"noise"})"}) {
+    EXPECT_EQ(tool_text(params, engine), everything) << params;
+  }
+}
+
+TEST(ToolsCall, SearchOfTheSeededStoreKeepsFloatKinds) {
+  const std::string text = tool_text(R"({"name":"market_search_products"})");
+  ASSERT_TRUE(text.starts_with(R"([{"competitor_price_inr":1149.0,"current_price_inr":1299.0,)"))
+      << text;
+  EXPECT_NE(text.find(R"("original_price_inr":1999.0,)"), std::string::npos) << text;
+  EXPECT_TRUE(text.ends_with(R"(,"title":"boAt Airdopes 141 ANC TWS Earbuds"}])")) << text;
+  const auto products = json::Value::parse(text);
+  ASSERT_EQ(products.size(), 2u);
+  EXPECT_TRUE(products[0]["original_price_inr"].is_number_float());
+  EXPECT_TRUE(products[1]["last_checked_utc"].get<std::string>().ends_with("+00:00"));
+}
+
+TEST(ToolsCall, ListToolsIgnoreTheirArguments) {
+  for (const char* arguments : {"", R"(,"arguments":{})", R"(,"arguments":{"asin":"NOPE"})",
+                                R"(,"arguments":{"asin":42,"query":"x"})", R"(,"arguments":7)"}) {
+    EXPECT_EQ(tool_text(R"({"name":"market_review_defects")" + std::string(arguments) + "}"),
+              SEEDED_REVIEWS_TEXT)
+        << arguments;
+    EXPECT_EQ(tool_text(R"({"name":"market_jan_aushadhi")" + std::string(arguments) + "}"),
+              SEEDED_MEDICINES_TEXT)
+        << arguments;
+  }
+}
+
+TEST(ToolsCall, WritesNonFiniteFloatsAsNullAndEmptyListsAsEmptyArrays) {
+  engine::Catalogue rows;
+  rows.reviews.push_back(engine::ReviewIntel{"X", 0, std::nan(""), {}, 1.0});
+  rows.medicines.push_back(engine::MedicineArbitrage{"M", std::numeric_limits<double>::infinity(),
+                                                     "S", "G", 4200, -0.5});
+  const auto engine = engine::MarketEngine::from_catalogue(std::move(rows));
+  EXPECT_EQ(
+      tool_text(R"({"name":"market_review_defects"})", engine),
+      R"([{"fake_review_ratio_percent":null,"manufacturer_defect_score":1.0,"product_asin":"X","top_defects":[],"total_reviews_analyzed":0}])");
+  EXPECT_EQ(
+      tool_text(R"({"name":"market_jan_aushadhi"})", engine),
+      R"([{"branded_medicine_name":"M","branded_price_inr":null,"jan_aushadhi_generic_name":"G","jan_aushadhi_price_inr":4200.0,"salt_composition":"S","savings_percent":-0.5}])");
+  EXPECT_EQ(tool_text(R"({"name":"market_search_products"})", engine), "[]");
+}
+
+// A file with `bytes` in it, read from its start.
+class InputFile {
+ public:
+  explicit InputFile(std::string_view bytes) : file_(std::tmpfile()) {
+    EXPECT_NE(file_, nullptr);
+    EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file_), bytes.size());
+    std::fflush(file_);
+    ::lseek(fd(), 0, SEEK_SET);
+  }
+  ~InputFile() { std::fclose(file_); }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  int fd() const { return fileno(file_); }
+
+  // Returns everything written to the file.
+  std::string contents() const {
+    std::string out;
+    char chunk[65536];
+    ::lseek(fd(), 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(fd(), chunk, sizeof chunk)) > 0;) {
+      out.append(chunk, static_cast<std::size_t>(n));
+    }
+    return out;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+struct Served {
+  Status status;
+  std::string output;
+};
+
+Served serve(std::string_view input) {
+  InputFile in(input);
+  InputFile out("");
+  Status status = serve_lines(in.fd(), out.fd(), seeded());
+  return {std::move(status), out.contents()};
+}
+
+std::vector<std::string> read_all_lines(int fd) {
+  LineReader reader(fd);
+  std::vector<std::string> lines;
+  for (int guard = 0; guard < 100'000; ++guard) {
+    auto next = reader.next_line();
+    EXPECT_TRUE(next.ok());
+    if (!next.ok() || !next.value()) break;
+    lines.emplace_back(*next.value());
+  }
+  return lines;
+}
+
+const std::string INITIALIZE = R"({"id":1,"method":"initialize"})";
+const std::string TOOLS_LIST = R"({"id":2,"method":"tools/list"})";
+
+TEST(LineReader, SplitsAtLineFeedsAndDropsOneCarriageReturn) {
+  InputFile in("a\r\nb\n\n\r\nc\r\r\nlast\r");
+  EXPECT_EQ(read_all_lines(in.fd()), (std::vector<std::string>{"a", "b", "", "", "c\r", "last\r"}));
+  InputFile empty("");
+  EXPECT_TRUE(read_all_lines(empty.fd()).empty());
+  InputFile one_line("only");
+  EXPECT_EQ(read_all_lines(one_line.fd()), std::vector<std::string>{"only"});
+}
+
+TEST(LineReader, KeepsLinesLongerThanItsBufferWhole) {
+  const std::string long_line(3 * READ_BUFFER_SIZE + 17, 'x');
+  std::string input;
+  for (int i = 0; i < 3; ++i) input += "short" + std::to_string(i) + "\n" + long_line + "\r\n";
+  InputFile in(input);
+  const auto lines = read_all_lines(in.fd());
+  ASSERT_EQ(lines.size(), 6u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(lines[2 * i], "short" + std::to_string(i));
+    EXPECT_EQ(lines[2 * i + 1], long_line);
+  }
+}
+
+TEST(LineReader, ReassemblesLinesArrivingInPieces) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  const std::string input = "first line\r\nsecond\n\xE2\x82\xB9 third";
+  std::thread writer([&] {
+    for (char byte : input) {
+      if (::write(ends[1], &byte, 1) != 1) break;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::close(ends[1]);
+  });
+  const auto lines = read_all_lines(ends[0]);
+  writer.join();
+  ::close(ends[0]);
+  EXPECT_EQ(lines, (std::vector<std::string>{"first line", "second", "\xE2\x82\xB9 third"}));
+}
+
+TEST(ServeLines, AnswersEachLineInOrderAndSkipsTheRest) {
+  const auto served = serve(INITIALIZE + "\r\n\n   \n" + "garbage\n" + TOOLS_LIST + "\n\u3000\n" +
+                            R"({"method":"ping"})");
+  ASSERT_TRUE(served.status.ok()) << served.status.error().message;
+  EXPECT_EQ(served.output, success_line("1", INITIALIZE_RESULT) + "\n" +
+                               success_line("2", TOOLS_LIST_RESULT) + "\n" +
+                               std::string(METHOD_NOT_FOUND_NULL_ID) + "\n");
+}
+
+TEST(ServeLines, EndsQuietlyOnEmptyInput) {
+  for (const std::string input : {"", "\n", "\r\n\r\n", "   "}) {
+    const auto served = serve(input);
+    EXPECT_TRUE(served.status.ok());
+    EXPECT_EQ(served.output, "");
+  }
+}
+
+TEST(ServeLines, StopsAtTheFirstLineThatIsNotUtf8) {
+  for (const std::string bad :
+       {"\xFF", "{\"id\":\"\xC3\"}", "\xED\xA0\x80", "\xC0\xAF", "\xE2\x82"}) {
+    const auto served = serve(INITIALIZE + "\n" + bad + "\n" + TOOLS_LIST + "\n");
+    ASSERT_FALSE(served.status.ok());
+    EXPECT_EQ(served.status.error().message, "stream did not contain valid UTF-8");
+    EXPECT_EQ(served.output, success_line("1", INITIALIZE_RESULT) + "\n");
+  }
+  // A final line cut inside a character.
+  const auto cut = serve(INITIALIZE + "\n\"\xE2\x82");
+  ASSERT_FALSE(cut.status.ok());
+  EXPECT_EQ(cut.output, success_line("1", INITIALIZE_RESULT) + "\n");
+}
+
+TEST(ServeLines, AnswersHugeLinesAndSkipsHugeBadOnes) {
+  const std::string big_id(5 * READ_BUFFER_SIZE, 'q');
+  const std::string big = R"({"method":"tools/list","id":")" + big_id + "\"}";
+  const auto served = serve(big + "\n" + std::string(1'000'000, '[') + "\n" + INITIALIZE);
+  ASSERT_TRUE(served.status.ok());
+  EXPECT_EQ(served.output, success_line("\"" + big_id + "\"", TOOLS_LIST_RESULT) + "\n" +
+                               success_line("1", INITIALIZE_RESULT) + "\n");
+}
+
+TEST(ServeLines, ReportsReadAndWriteFailures) {
+  const int directory = ::open("/", O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(directory, 0);
+  InputFile out("");
+  const Status unreadable = serve_lines(directory, out.fd(), seeded());
+  ::close(directory);
+  ASSERT_FALSE(unreadable.ok());
+  EXPECT_EQ(unreadable.error().message, "failed to read standard input: Is a directory");
+
+  // The reader of the pipe has gone before the first response.
+  std::signal(SIGPIPE, SIG_IGN);
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ::close(ends[0]);
+  InputFile in(INITIALIZE + "\n" + TOOLS_LIST + "\n");
+  const Status unwritable = serve_lines(in.fd(), ends[1], seeded());
+  ::close(ends[1]);
+  ASSERT_FALSE(unwritable.ok());
+  EXPECT_EQ(unwritable.error().message, "failed to write standard output: Broken pipe");
+
+  EXPECT_EQ(write_all(-1, "x").error().message,
+            "failed to write standard output: Bad file descriptor");
+  EXPECT_TRUE(write_all(-1, "").ok());
+}
+
+}  // namespace
+}  // namespace qmr::mcp
