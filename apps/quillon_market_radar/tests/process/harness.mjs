@@ -47,3 +47,40 @@ export function banner(coloured) {
   ];
   return lines.map(([text, code]) => (coloured ? paint(text, code, true) : text) + '\n').join('');
 }
+
+// Starts the program with pipes on all three streams for a test that talks to it while it runs.
+// `exited` resolves to { status, signal, stderr } when it has ended; a test that does not see it
+// end within `timeoutMs` kills it and fails.
+export function start(args, { env = {}, timeoutMs = 20000 } = {}) {
+  const child = spawn(BINARY, args, { env: envWith(env), stdio: ['pipe', 'pipe', 'pipe'] });
+  // Writing after the program has ended fails with EPIPE; the status tells the story instead.
+  child.stdin.on('error', () => {});
+  const stderr = [];
+  child.stderr.on('data', (chunk) => stderr.push(chunk));
+  const exited = new Promise((resolve, reject) => {
+    const timer = setTimeout(() => {
+      child.kill('SIGKILL');
+      reject(new Error(`${args.join(' ')} did not end within ${timeoutMs} ms`));
+    }, timeoutMs);
+    child.on('error', reject);
+    child.on('close', (status, signal) => {
+      clearTimeout(timer);
+      resolve({ status, signal, stderr: Buffer.concat(stderr) });
+    });
+  });
+  return { child, exited };
+}
+
+// Yields the LF-terminated lines of a readable stream as they arrive, without their LF.
+export async function* linesOf(stream) {
+  stream.setEncoding('utf8');  // a character split between two chunks stays whole
+  let pending = '';
+  for await (const chunk of stream) {
+    pending += chunk;
+    let at;
+    while ((at = pending.indexOf('\n')) !== -1) {
+      yield pending.slice(0, at);
+      pending = pending.slice(at + 1);
+    }
+  }
+}

@@ -1,0 +1,134 @@
+// The tool server as a process over pipes: framing, end of input, the failures that end it, and
+// a stdout that carries nothing but response lines.
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { closeSync, openSync } from 'node:fs';
+import { test } from 'node:test';
+
+import { BINARY, envWith, linesOf, run, start } from './harness.mjs';
+
+const INITIALIZE = '{"jsonrpc":"2.0","id":1,"method":"initialize"}';
+const INITIALIZED =
+  '{"id":1,"jsonrpc":"2.0","result":{"capabilities":{"tools":{}},"protocolVersion":"2024-11-05",' +
+  '"serverInfo":{"name":"quillon_market_radar","version":"1.0.0"}}}';
+const UNKNOWN_TOOL = '{"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"x"}}';
+const UNKNOWN_TOOL_ANSWER =
+  '{"id":3,"jsonrpc":"2.0","result":{"content":[{"text":"{\\"error\\":\\"Tool \'x\' not found\\"}","type":"text"}]}}';
+const notFound = (id) =>
+  `{"error":{"code":-32601,"message":"Method not found"},"id":${id},"jsonrpc":"2.0"}`;
+
+test('CRLF lines and a final line without LF are answered, each with one LF', async () => {
+  const input = `${INITIALIZE}\r\n\r\n{"id":"two","method":"ping"}\r\n  \t\r\n${UNKNOWN_TOOL}`;
+  const { status, stdout, stderr } = await run(['mcp'], { input });
+  assert.equal(status, 0);
+  assert.equal(stderr.length, 0);
+  assert.equal(stdout.toString(), `${INITIALIZED}\n${notFound('"two"')}\n${UNKNOWN_TOOL_ANSWER}\n`);
+});
+
+test('empty or blank input ends at once with status 0 and no output', async () => {
+  for (const input of ['', '\n', '\r\n \n\t\n', '\u00a0\u3000\n']) {
+    const { status, stdout, stderr } = await run(['mcp'], { input });
+    assert.equal(status, 0, JSON.stringify(input));
+    assert.equal(stdout.length, 0, JSON.stringify(input));
+    assert.equal(stderr.length, 0, JSON.stringify(input));
+  }
+});
+
+test('invalid lines are skipped silently and the rest answered in order', async () => {
+  const lines = [
+    INITIALIZE,
+    `${INITIALIZE} x`,
+    '{"id":2,"method":"initialize"}{"id":3,"method":"initialize"}',
+    '['.repeat(128) + ']'.repeat(128),
+    '{"id":4,"method":"tools/list"',
+    '{"id":5,"method":5}',
+    '\ufeff{"id":6,"method":"initialize"}',
+    '{"id":7,"method":"initialize"}\u0000x',
+    '42',
+    '{"id":1E400,"method":"initialize"}',
+    '{"id":8,"method":"ping"}',
+  ];
+  const { status, stdout, stderr } = await run(['mcp'], { input: lines.join('\n') + '\n' });
+  assert.equal(status, 0);
+  assert.equal(stderr.length, 0);
+  assert.equal(stdout.toString(), [INITIALIZED, notFound(5), notFound('null'), notFound(8)].join('\n') + '\n');
+});
+
+test('a line that is not UTF-8 ends the run with status 1 after the earlier answers', async () => {
+  // 0xC3 opens a two-byte character that "(" does not continue.
+  const input = Buffer.concat([
+    Buffer.from(`${INITIALIZE}\n{"id":2,"method":"`),
+    Buffer.from([0xc3, 0x28]),
+    Buffer.from('"}\n{"id":9,"method":"initialize"}\n'),
+  ]);
+  const { status, stdout, stderr } = await run(['mcp'], { input });
+  assert.equal(status, 1);
+  assert.equal(stdout.toString(), `${INITIALIZED}\n`);
+  assert.equal(stderr.toString(), 'Error: stream did not contain valid UTF-8\n');
+});
+
+test('a failed read of standard input ends the run with status 1', async () => {
+  const directory = openSync('/', 'r');
+  try {
+    const child = spawn(BINARY, ['mcp'], { env: envWith(), stdio: [directory, 'pipe', 'pipe'] });
+    const stdout = [];
+    const stderr = [];
+    child.stdout.on('data', (chunk) => stdout.push(chunk));
+    child.stderr.on('data', (chunk) => stderr.push(chunk));
+    const status = await new Promise((resolve, reject) => {
+      child.on('error', reject);
+      child.on('close', resolve);
+    });
+    assert.equal(status, 1);
+    assert.equal(Buffer.concat(stdout).length, 0);
+    assert.equal(Buffer.concat(stderr).toString(), 'Error: failed to read standard input: Is a directory\n');
+  } finally {
+    closeSync(directory);
+  }
+});
+
+test('each response arrives before the next request is written', async () => {
+  const { child, exited } = start(['mcp']);
+  const responses = linesOf(child.stdout)[Symbol.asyncIterator]();
+  for (let id = 1; id <= 50; ++id) {
+    child.stdin.write(`{"id":${id},"method":"tools/call","params":{"name":"market_jan_aushadhi"}}\n`);
+    const { value, done } = await responses.next();
+    assert.equal(done, false);
+    const response = JSON.parse(value);
+    assert.equal(response.id, id);
+    assert.equal(JSON.parse(response.result.content[0].text)[0].savings_percent, 71.57);
+  }
+  child.stdin.end();
+  assert.equal((await responses.next()).done, true);
+  const { status, stderr } = await exited;
+  assert.equal(status, 0);
+  assert.equal(stderr.length, 0);
+});
+
+test('a reader that closes stdout early ends the run promptly with status 1', async () => {
+  const { child, exited } = start(['mcp'], { timeoutMs: 10000 });
+  const responses = linesOf(child.stdout)[Symbol.asyncIterator]();
+  child.stdin.write(`${INITIALIZE}\n`);
+  assert.equal((await responses.next()).value, INITIALIZED);
+  child.stdout.destroy();
+  // Input keeps coming and never ends, so only the failed write can stop the program.
+  let ended = false;
+  exited.then(() => { ended = true; }, () => { ended = true; });
+  for (let sent = 0; sent < 1000 && !ended; ++sent) {
+    child.stdin.write(`${INITIALIZE}\n`);
+    await new Promise((resolve) => setTimeout(resolve, 5));
+  }
+  const { status, signal, stderr } = await exited;
+  assert.equal(signal, null);
+  assert.equal(status, 1);
+  assert.equal(stderr.toString(), 'Error: failed to write standard output: Broken pipe\n');
+});
+
+test('a 16 MiB line is answered whole', async () => {
+  const id = 'x'.repeat(16 * 1024 * 1024);
+  const input = `{"method":"ping","id":"${id}"}\n${INITIALIZE}\n`;
+  const { status, stdout, stderr } = await run(['mcp'], { input, timeoutMs: 60000 });
+  assert.equal(status, 0);
+  assert.equal(stderr.length, 0);
+  assert.equal(stdout.toString(), `${notFound(`"${id}"`)}\n${INITIALIZED}\n`);
+});
