@@ -1,0 +1,55 @@
+// Fuzzes the tool server's line handling against the JSON library's own parser: a line is
+// accepted exactly when the library parses it and it nests at most 127 levels, the value built is
+// the library's value with the same number kinds, and every answer is one JSON-RPC line.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "engine/market_engine.hpp"
+#include "mcp/json_line.hpp"
+#include "mcp/tool_server.hpp"
+
+namespace {
+
+std::size_t depth_of(const qmr::json::Value& value) {
+  if (!value.is_structured()) return 0;
+  std::size_t deepest = 0;
+  for (const auto& element : value) deepest = std::max(deepest, depth_of(element));
+  return deepest + 1;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const qmr::engine::EngineHandle engine = qmr::engine::MarketEngine::create();
+  const std::string_view line(reinterpret_cast<const char*>(data), size);
+
+  const auto parsed = qmr::mcp::parse_json_line(line);
+  const auto answer = qmr::mcp::handle_line(line, engine);
+  if (parsed.has_value() != answer.has_value()) std::abort();
+
+  // The library stops at a NUL and skips a leading byte-order mark; those lines must be refused.
+  if (line.find('\0') != std::string_view::npos || line.starts_with("\xEF\xBB\xBF")) {
+    if (parsed) std::abort();
+    return 0;
+  }
+  const auto reference = qmr::json::Value::parse(line, nullptr, /*allow_exceptions=*/false);
+  const bool acceptable =
+      !reference.is_discarded() && depth_of(reference) <= qmr::mcp::MAX_NESTING_DEPTH;
+  if (parsed.has_value() != acceptable) std::abort();
+  if (!parsed) return 0;
+  if (*parsed != reference || qmr::json::to_compact(*parsed) != qmr::json::to_compact(reference)) {
+    std::abort();
+  }
+
+  if (answer->find('\n') != std::string::npos) std::abort();
+  const auto response = qmr::json::Value::parse(*answer, nullptr, false);
+  if (response.is_discarded() || response.value("jsonrpc", "") != "2.0") std::abort();
+  const bool has_id = parsed->is_object() && parsed->contains("id");
+  if (response["id"] != (has_id ? parsed->at("id") : qmr::json::Value())) std::abort();
+  if (response.contains("result") == response.contains("error")) std::abort();
+  return 0;
+}
