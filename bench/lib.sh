@@ -1,0 +1,91 @@
+# Shared by the bench scripts: the release build they measure, installing their tools, medians,
+# the load average, and stopping what a script started (by its PID only).
+# shellcheck shell=bash
+
+BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+ROOT=$(cd "$BENCH_DIR/.." && pwd)
+BENCH_BUILD="$ROOT/build/bench-release"
+BINARY="$BENCH_BUILD/apps/quillon_market_radar/quillon_market_radar"
+
+# PIDs of the processes this script started; stopped on exit, each by its own PID.
+STARTED_PIDS=()
+
+stop_started() {
+  local pid
+  for pid in "${STARTED_PIDS[@]+"${STARTED_PIDS[@]}"}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${STARTED_PIDS[@]+"${STARTED_PIDS[@]}"}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  STARTED_PIDS=()
+}
+trap stop_started EXIT
+
+# Installs the Debian packages that are missing (through sudo when not root).
+install_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+  done
+  ((${#missing[@]})) || return 0
+  local sudo=()
+  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Builds the release program into the bench's own build directory.
+build_release() {
+  cmake -S "$ROOT" -B "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DQMR_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$BENCH_BUILD" -j "$(nproc)" --target quillon_market_radar >/dev/null
+}
+
+# Prints the median of the numbers on standard input, one a line.
+median() {
+  sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) { print "nan"; exit }
+    if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# Prints a / b with two decimals.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+# Prints the 1-, 5- and 15-minute load averages.
+load_average() { cut -d' ' -f1-3 /proc/loadavg; }
+
+# Prints the machine in one line: cores, kernel, load.
+machine_line() {
+  echo "machine: $(nproc) cores, $(uname -sr), load average $(load_average)"
+}
+
+# Prints the peak resident set of a running process in MB (VmHWM).
+peak_rss_mb() {
+  awk '/^VmHWM:/ { printf "%.1f", $2 / 1024 }' "/proc/$1/status"
+}
+
+# Prints a port on 127.0.0.1 that nothing listens on, from the range 20000-29999.
+free_port() {
+  local port tries
+  for ((tries = 0; tries < 100; tries++)); do
+    port=$((20000 + RANDOM % 10000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return 0
+    fi
+  done
+  echo "no free port found" >&2
+  return 1
+}
+
+# Waits up to five seconds until something accepts connections on 127.0.0.1:$1.
+wait_for_port() {
+  local tries
+  for ((tries = 0; tries < 100; tries++)); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.05
+  done
+  echo "nothing listens on 127.0.0.1:$1" >&2
+  return 1
+}
