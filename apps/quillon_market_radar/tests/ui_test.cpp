@@ -12,7 +12,7 @@
 #include "engine/market_engine.hpp"
 #include "engine/records.hpp"
 #include "engine/text.hpp"
-#include "ui/dashboard.hpp"
+#include "ui/request.hpp"
 
 namespace qmr::ui {
 namespace {

@@ -1,9 +1,10 @@
 // From the bytes of a connection's one read to the bytes of its answer: the request line, the
 // framing of the response, and which accept failures leave the listener sound.
+#include "ui/request.hpp"
+
 #include <cerrno>
 
 #include "engine/text.hpp"
-#include "ui/dashboard.hpp"
 
 namespace qmr::ui {
 

@@ -4,7 +4,7 @@
 
 #include "engine/json_writer.hpp"
 #include "engine/records.hpp"
-#include "ui/dashboard.hpp"
+#include "ui/request.hpp"
 
 namespace qmr::ui {
 

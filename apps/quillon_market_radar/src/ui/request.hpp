@@ -1,0 +1,62 @@
+// The dashboard without sockets: the routes of its JSON API and page, and the handling of one
+// request's bytes into one framed response. Everything here is pure and works without a network.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/market_engine.hpp"
+
+namespace qmr::ui {
+
+/// The most a connection reads: its request is judged from one read of at most this many bytes.
+inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
+
+/// The webhook every reprice alert of the dashboard names; nothing is sent to it.
+inline constexpr std::string_view REPRICE_WEBHOOK_TARGET = "http://localhost:8080/reprice";
+
+/// The dashboard page served for GET "/": one HTML document with its style and script inside,
+/// LF line ends and no final line break.
+extern const std::string_view DASHBOARD_PAGE;
+
+/// One answer of the dashboard, before it is framed on the wire.
+struct DashboardResponse {
+  std::string status;        // placed after "HTTP/1.1 ", e.g. "200 OK"
+  std::string content_type;  // e.g. "application/json"
+  std::string body;          // UTF-8, sent as is
+};
+
+/// The method and path tokens of a request line.
+struct RequestLine {
+  std::string method;
+  std::string path;
+};
+
+/// Returns the response for a request's method and path; never fails. An engine error becomes a
+/// "500 ERROR" response and an unknown method or path the "404 NOT FOUND" one.
+[[nodiscard]] DashboardResponse route_request(std::string_view method, std::string_view path,
+                                              const engine::EngineHandle& engine);
+
+/// Returns the method and path from the bytes of a connection's one read: the bytes decoded as
+/// UTF-8 (each maximal invalid subpart becomes U+FFFD), the text before the first LF (less a CR
+/// right before it) split at runs of Unicode white space. Returns nothing when that line holds
+/// fewer than two tokens.
+[[nodiscard]] std::optional<RequestLine> parse_request_line(std::string_view bytes_read);
+
+/// Returns the response as it goes on the wire: status line, the four fixed header lines with the
+/// body's length in bytes, an empty line and the body.
+[[nodiscard]] std::string frame_response(const DashboardResponse& response);
+
+/// Returns the whole framed response to the bytes of a connection's one read, or nothing when the
+/// connection is to be closed without an answer (no request line with a method and a path).
+[[nodiscard]] std::optional<std::string> respond_to_request(std::string_view bytes_read,
+                                                            const engine::EngineHandle& engine);
+
+/// Returns true when an accept failed with `error_number` (an errno value) for a reason that
+/// leaves the listener sound: out of descriptors or memory, or a peer gone before it was taken.
+/// The server waits briefly and accepts again after such a failure; any other ends it.
+[[nodiscard]] bool is_transient_accept_error(int error_number);
+
+}  // namespace qmr::ui

@@ -1,0 +1,55 @@
+// Fuzzes the dashboard's handling of one read: whatever the bytes, the answer is either silence
+// (no request line with a method and a path) or one whole response whose framing is exact.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "engine/market_engine.hpp"
+#include "ui/request.hpp"
+
+namespace {
+
+void require(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const auto engine = qmr::engine::MarketEngine::create();
+  // One read never returns more than the buffer holds.
+  if (size > qmr::ui::REQUEST_BUFFER_SIZE) size = qmr::ui::REQUEST_BUFFER_SIZE;
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+  const auto line = qmr::ui::parse_request_line(bytes);
+  const auto response = qmr::ui::respond_to_request(bytes, engine);
+  require(line.has_value() == response.has_value());
+  if (!response) return 0;
+
+  const std::string_view text = *response;
+  require(text.starts_with("HTTP/1.1 "));
+  const auto head_end = text.find("\r\n\r\n");
+  require(head_end != std::string_view::npos);
+  const std::string_view head = text.substr(0, head_end + 2);
+  const std::string_view body = text.substr(head_end + 4);
+
+  const auto status_end = head.find("\r\n");
+  const std::string_view status = head.substr(9, status_end - 9);
+  require(status == "200 OK" || status == "404 NOT FOUND" || status == "500 ERROR");
+
+  // Exactly four header lines, in this order, and the length in bytes of the body.
+  const std::string expected_tail = "Content-Length: " + std::to_string(body.size()) +
+                                    "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n";
+  const std::string_view headers = head.substr(status_end + 2);
+  require(headers.starts_with("Content-Type: "));
+  const auto type_end = headers.find("\r\n");
+  require(headers.substr(type_end + 2) == expected_tail);
+
+  // A response depends only on the method and the path.
+  const auto routed = qmr::ui::route_request(line->method, line->path, engine);
+  require(routed.status == status);
+  if (status == "404 NOT FOUND") require(body == "Not Found");
+  return 0;
+}
