@@ -49,7 +49,8 @@ constexpr std::string_view ROUND_TRIP =
     R"({"jsonrpc":"2.0","id":@,"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":"noise"}}})";
 constexpr std::string_view INITIALIZE =
     R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2024-11-05","capabilities":{},"clientInfo":{"name":"tool_client","version":"1.0.0"}}})";
-constexpr std::string_view INITIALIZED = R"({"jsonrpc":"2.0","method":"notifications/initialized"})";
+constexpr std::string_view INITIALIZED =
+    R"({"jsonrpc":"2.0","method":"notifications/initialized"})";
 
 [[noreturn]] void fail(const char* what) {
   std::fprintf(stderr, "tool_client: %s\n", what);
@@ -197,7 +198,8 @@ int main(int argc, char** argv) {
     while (id_of(in.next()) != id) {
     }
     const auto back = Clock::now();
-    if (i >= WARM_UP_TRIPS) micros.push_back(std::chrono::duration<double, std::micro>(back - sent).count());
+    if (i >= WARM_UP_TRIPS)
+      micros.push_back(std::chrono::duration<double, std::micro>(back - sent).count());
   }
   std::sort(micros.begin(), micros.end());
   const double median = micros[micros.size() / 2];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <thread>
@@ -132,6 +133,33 @@ TEST(Records, ValueFormSortsMembers) {
   EXPECT_EQ(
       json::to_compact(to_json_value(ReviewIntel{"A", 0, 1.5, {}, 2})),
       R"json({"fake_review_ratio_percent":1.5,"manufacturer_defect_score":2.0,"product_asin":"A","top_defects":[],"total_reviews_analyzed":0})json");
+}
+
+// The direct writers of the tool server must give exactly the generic value's text, for the
+// seeded rows and for rows with escapes, non-finite floats, huge counts and empty lists.
+TEST(Records, SortedWritersGiveTheValueFormsText) {
+  const auto engine = MarketEngine::create();
+  TrackedProduct odd = product("X\"1", "Line\nbreak \u20B9 \"quoted\" \x01");
+  odd.current_price_inr = std::nan("");
+  odd.competitor_price_inr = -std::numeric_limits<double>::infinity();
+  odd.price_delta_percent = 1e300;
+  std::vector<TrackedProduct> products = engine->list_products();
+  products.push_back(odd);
+  std::vector<ReviewIntel> reviews = engine->list_review_intel();
+  reviews.push_back(ReviewIntel{"A\\", UINT64_MAX, 0.1, {}, 5e-324});
+  reviews.push_back(ReviewIntel{"", 0, -0.0, {"", "\t"}, 2});
+  std::vector<MedicineArbitrage> medicines = engine->list_medicines();
+  medicines.push_back(MedicineArbitrage{"M\u00e9", 1e21, "S", "G", 4200, -0.5});
+
+  const auto sorted_text = [](const auto& rows) {
+    std::string out = "prefix";
+    write_sorted_array(rows, out);
+    return out;
+  };
+  EXPECT_EQ(sorted_text(products), "prefix" + json::to_compact(to_json_array(products)));
+  EXPECT_EQ(sorted_text(reviews), "prefix" + json::to_compact(to_json_array(reviews)));
+  EXPECT_EQ(sorted_text(medicines), "prefix" + json::to_compact(to_json_array(medicines)));
+  EXPECT_EQ(sorted_text(std::vector<ReviewIntel>{}), "prefix[]");
 }
 
 TEST(Records, TimestampsUseOffsetAndFewestExactFractionDigits) {

@@ -32,43 +32,56 @@ void write_float(double number, std::string& out) {
 
 void write_string(std::string_view text, std::string& out) {
   static constexpr char HEX[] = "0123456789abcdef";
-  out += '"';
-  std::size_t plain_from = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
+  // The escaped length first, so that the text is written into place with no growth on the way:
+  // tool texts are escaped a second time on the wire and hold dozens of quotation marks.
+  std::size_t length = text.size() + 2;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
     if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
-    out.append(text, plain_from, i - plain_from);
-    plain_from = i + 1;
+    const bool short_form = byte == '"' || byte == '\\' || byte == '\n' || byte == '\r' ||
+                            byte == '\t' || byte == '\b' || byte == '\f';
+    length += short_form ? 1 : 5;
+  }
+  const std::size_t start = out.size();
+  out.resize(start + length);
+  char* at = out.data() + start;
+  *at++ = '"';
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != '"' && byte != '\\') {
+      *at++ = c;
+      continue;
+    }
+    *at++ = '\\';
     switch (byte) {
       case '"':
-        out += "\\\"";
-        break;
       case '\\':
-        out += "\\\\";
+        *at++ = c;
         break;
       case '\n':
-        out += "\\n";
+        *at++ = 'n';
         break;
       case '\r':
-        out += "\\r";
+        *at++ = 'r';
         break;
       case '\t':
-        out += "\\t";
+        *at++ = 't';
         break;
       case '\b':
-        out += "\\b";
+        *at++ = 'b';
         break;
       case '\f':
-        out += "\\f";
+        *at++ = 'f';
         break;
       default:
-        out += "\\u00";
-        out += HEX[byte >> 4];
-        out += HEX[byte & 0xF];
+        *at++ = 'u';
+        *at++ = '0';
+        *at++ = '0';
+        *at++ = HEX[byte >> 4];
+        *at++ = HEX[byte & 0xF];
     }
   }
-  out.append(text, plain_from, text.size() - plain_from);
-  out += '"';
+  *at = '"';
 }
 
 void write_compact(const Value& value, std::string& out) {

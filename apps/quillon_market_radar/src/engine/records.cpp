@@ -23,6 +23,21 @@ class CompactObject {
     this->key(key);
     json::write_float(value, out_);
   }
+  void unsigned_number(std::string_view key, std::uint64_t value) {
+    this->key(key);
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out_.append(digits, end);
+  }
+  void texts(std::string_view key, const std::vector<std::string>& values) {
+    this->key(key);
+    out_ += '[';
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (i != 0) out_ += ',';
+      json::write_string(values[i], out_);
+    }
+    out_ += ']';
+  }
 
  private:
   void key(std::string_view key) {
@@ -74,6 +89,40 @@ std::string encode_medicines_compact(const std::vector<MedicineArbitrage>& medic
     o.number("jan_aushadhi_price_inr", m.jan_aushadhi_price_inr);
     o.number("savings_percent", m.savings_percent);
   });
+}
+
+// The members below come in byte-wise order of their keys, the order in which the generic
+// value's map writes them; a test holds each writer to the value's own text.
+void write_sorted_object(const TrackedProduct& p, std::string& out) {
+  CompactObject o(out);
+  o.number("competitor_price_inr", p.competitor_price_inr);
+  o.number("current_price_inr", p.current_price_inr);
+  o.text("last_checked_utc", p.last_checked_utc);
+  o.number("original_price_inr", p.original_price_inr);
+  o.text("platform", p.platform);
+  o.number("price_delta_percent", p.price_delta_percent);
+  o.text("sku_asin", p.sku_asin);
+  o.text("stock_status", p.stock_status);
+  o.text("title", p.title);
+}
+
+void write_sorted_object(const ReviewIntel& r, std::string& out) {
+  CompactObject o(out);
+  o.number("fake_review_ratio_percent", r.fake_review_ratio_percent);
+  o.number("manufacturer_defect_score", r.manufacturer_defect_score);
+  o.text("product_asin", r.product_asin);
+  o.texts("top_defects", r.top_defects);
+  o.unsigned_number("total_reviews_analyzed", r.total_reviews_analyzed);
+}
+
+void write_sorted_object(const MedicineArbitrage& m, std::string& out) {
+  CompactObject o(out);
+  o.text("branded_medicine_name", m.branded_medicine_name);
+  o.number("branded_price_inr", m.branded_price_inr);
+  o.text("jan_aushadhi_generic_name", m.jan_aushadhi_generic_name);
+  o.number("jan_aushadhi_price_inr", m.jan_aushadhi_price_inr);
+  o.text("salt_composition", m.salt_composition);
+  o.number("savings_percent", m.savings_percent);
 }
 
 json::Value to_json_value(const TrackedProduct& p) {

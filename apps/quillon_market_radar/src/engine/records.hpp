@@ -63,6 +63,24 @@ struct SocialPost {
 [[nodiscard]] json::Value to_json_value(const ReviewIntel& review);
 [[nodiscard]] json::Value to_json_value(const MedicineArbitrage& medicine);
 
+/// Append the record as a compact JSON object with its members in byte-wise key order: the very
+/// text that writing `to_json_value(record)` compactly gives, without building the value.
+void write_sorted_object(const TrackedProduct& product, std::string& out);
+void write_sorted_object(const ReviewIntel& review, std::string& out);
+void write_sorted_object(const MedicineArbitrage& medicine, std::string& out);
+
+/// Appends the records as a compact JSON array of sorted-member objects, in list order: the text
+/// of `to_json_array(records)` written compactly.
+template <typename Record>
+void write_sorted_array(const std::vector<Record>& records, std::string& out) {
+  out += '[';
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (i != 0) out += ',';
+    write_sorted_object(records[i], out);
+  }
+  out += ']';
+}
+
 /// Returns a JSON array of the records' generic values, in list order.
 template <typename Record>
 [[nodiscard]] json::Value to_json_array(const std::vector<Record>& records) {

@@ -46,26 +46,24 @@ std::string_view string_member(const json::Value& value, std::string_view key) {
   return found->get_ref<const std::string&>();
 }
 
-json::Value call_tool(const json::Value& request, const engine::EngineHandle& engine) {
+// Appends the "tools/call" result: one text content holding the tool's output.
+void write_call_result(const json::Value& request, const engine::EngineHandle& engine,
+                       std::string& out) {
   // Missing params count as an empty object; params of another type carry no name or arguments.
   static const json::Value NO_MEMBERS = json::Value::object();
   const auto params_member = request.is_object() ? request.find("params") : request.end();
   const json::Value& params = params_member == request.end() ? NO_MEMBERS : *params_member;
-
   const std::string_view name = string_member(params, "name");
   const json::Value* arguments = &NO_MEMBERS;
   if (params.is_object()) {
     if (const auto found = params.find("arguments"); found != params.end()) arguments = &*found;
   }
-
-  json::Value content = json::Value::object();
-  content["type"] = "text";
-  content["text"] = json::to_compact(run_tool(name, *arguments, engine));
-  json::Value contents = json::Value::array();
-  contents.push_back(std::move(content));
-  json::Value result = json::Value::object();
-  result["content"] = std::move(contents);
-  return result;
+  std::string text;
+  text.reserve(1024);
+  write_tool_output(name, *arguments, engine, text);
+  out += R"({"content":[{"text":)";
+  json::write_string(text, out);
+  out += R"(,"type":"text"}]})";
 }
 
 }  // namespace
@@ -97,33 +95,64 @@ json::Value tool_catalogue() {
   return tools;
 }
 
-json::Value run_tool(std::string_view name, const json::Value& arguments,
-                     const engine::EngineHandle& engine) {
+bool is_known_method(std::string_view method) {
+  return method == "initialize" || method == "tools/list" || method == "tools/call";
+}
+
+void write_method_result(std::string_view method, const json::Value& request,
+                         const engine::EngineHandle& engine, std::string& out) {
+  // The two fixed answers are written once and copied from then on.
+  if (method == "initialize") {
+    static const std::string DESCRIPTION = json::to_compact(server_description());
+    out += DESCRIPTION;
+  } else if (method == "tools/list") {
+    static const std::string TOOLS = [] {
+      json::Value result = json::Value::object();
+      result["tools"] = tool_catalogue();
+      return json::to_compact(result);
+    }();
+    out += TOOLS;
+  } else if (method == "tools/call") {
+    write_call_result(request, engine, out);
+  }
+}
+
+void write_tool_output(std::string_view name, const json::Value& arguments,
+                       const engine::EngineHandle& engine, std::string& out) {
   if (name == SEARCH_TOOL) {
     // A query that is not a string searches for "", which matches every product.
-    return engine::to_json_array(engine->search_products(string_member(arguments, "query")));
+    engine::write_sorted_array(engine->search_products(string_member(arguments, "query")), out);
+    return;
   }
   // The two list tools take no arguments: whatever is passed, they return every stored record.
-  if (name == REVIEW_TOOL) return engine::to_json_array(engine->list_review_intel());
-  if (name == MEDICINE_TOOL) return engine::to_json_array(engine->list_medicines());
+  if (name == REVIEW_TOOL) {
+    engine::write_sorted_array(engine->list_review_intel(), out);
+    return;
+  }
+  if (name == MEDICINE_TOOL) {
+    engine::write_sorted_array(engine->list_medicines(), out);
+    return;
+  }
+  out += R"({"error":)";
+  json::write_string("Tool '" + std::string(name) + "' not found", out);
+  out += '}';
+}
 
-  json::Value unknown = json::Value::object();
-  unknown["error"] = "Tool '" + std::string(name) + "' not found";
-  return unknown;
+// The value forms read back the text forms, so the two can never disagree.
+json::Value run_tool(std::string_view name, const json::Value& arguments,
+                     const engine::EngineHandle& engine) {
+  std::string text;
+  write_tool_output(name, arguments, engine, text);
+  return json::Value::parse(text);
 }
 
 std::optional<json::Value> dispatch_method(std::optional<std::string_view> method,
                                            const json::Value& /*id*/, const json::Value& request,
                                            const engine::EngineHandle& engine) {
-  if (!method) return std::nullopt;
-  if (*method == "initialize") return server_description();
-  if (*method == "tools/list") {
-    json::Value result = json::Value::object();
-    result["tools"] = tool_catalogue();
-    return result;
-  }
-  if (*method == "tools/call") return call_tool(request, engine);
-  return std::nullopt;
+  if (!method || !is_known_method(*method)) return std::nullopt;
+  std::string text;
+  write_method_result(*method, request, engine, text);
+  return json::Value::parse(text);
 }
 
 }  // namespace qmr::mcp

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "engine/json_writer.hpp"
@@ -18,6 +19,19 @@ namespace qmr::mcp {
                                                          const json::Value& id,
                                                          const json::Value& request,
                                                          const engine::EngineHandle& engine);
+
+/// Returns true when `method` names one of the three methods (exactly, case included).
+[[nodiscard]] bool is_known_method(std::string_view method);
+
+/// Appends the result of the known `method` for `request` to `out` as compact JSON text, the
+/// same text as writing dispatch_method's value compactly, without building the value. Appends
+/// nothing for a method that is_known_method rejects.
+void write_method_result(std::string_view method, const json::Value& request,
+                         const engine::EngineHandle& engine, std::string& out);
+
+/// Appends the compact text of run_tool's output to `out`, without building the value.
+void write_tool_output(std::string_view name, const json::Value& arguments,
+                       const engine::EngineHandle& engine, std::string& out);
 
 /// Returns the fixed server description answered to "initialize".
 [[nodiscard]] json::Value server_description();

@@ -10,39 +10,41 @@ namespace qmr::mcp {
 
 namespace {
 
-constexpr std::string_view JSONRPC_VERSION = "2.0";
-constexpr std::int64_t METHOD_NOT_FOUND_CODE = -32601;
-constexpr std::string_view METHOD_NOT_FOUND_MESSAGE = "Method not found";
-
-json::Value method_not_found() {
-  json::Value error = json::Value::object();
-  error["code"] = METHOD_NOT_FOUND_CODE;
-  error["message"] = METHOD_NOT_FOUND_MESSAGE;
-  return error;
-}
+// The envelopes, written directly with their members in sorted order ("error", "id", "jsonrpc",
+// "result"): the same text as building the response object and writing it compactly.
+constexpr std::string_view SUCCESS_PREFIX = R"({"id":)";
+constexpr std::string_view SUCCESS_MIDDLE = R"(,"jsonrpc":"2.0","result":)";
+constexpr std::string_view ERROR_PREFIX =
+    R"({"error":{"code":-32601,"message":"Method not found"},"id":)";
+constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
 
 // Answers one parsed request. A request that is no object has no members: its id is null and
 // its method unknown.
 std::string respond(const json::Value& request, const engine::EngineHandle& engine) {
-  json::Value id;
+  static const json::Value NULL_ID;
+  const json::Value* id = &NULL_ID;
   std::optional<std::string_view> method;
   if (request.is_object()) {
-    if (const auto found = request.find("id"); found != request.end()) id = *found;
+    if (const auto found = request.find("id"); found != request.end()) id = &*found;
     if (const auto found = request.find("method"); found != request.end() && found->is_string()) {
       method = found->get_ref<const std::string&>();
     }
   }
 
-  auto result = dispatch_method(method, id, request, engine);
-  json::Value response = json::Value::object();
-  response["jsonrpc"] = JSONRPC_VERSION;
-  if (result) {
-    response["result"] = std::move(*result);
-  } else {
-    response["error"] = method_not_found();
+  std::string response;
+  response.reserve(1024);
+  if (!method || !is_known_method(*method)) {
+    response += ERROR_PREFIX;
+    json::write_compact(*id, response);
+    response += ERROR_SUFFIX;
+    return response;
   }
-  response["id"] = std::move(id);
-  return json::to_compact(response);
+  response += SUCCESS_PREFIX;
+  json::write_compact(*id, response);
+  response += SUCCESS_MIDDLE;
+  write_method_result(*method, request, engine, response);
+  response += '}';
+  return response;
 }
 
 }  // namespace
