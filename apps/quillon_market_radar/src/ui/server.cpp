@@ -27,8 +27,10 @@
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 #include <cerrno>
+#include <deque>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -59,6 +61,11 @@ constexpr std::string_view STARTUP_DETAIL_LINES[] = {
     "    - Active Sentinel: Price Tracker, Review Defect Miner & Jan Aushadhi Arbitrage",
     "    - Memory Footprint: ~11.2 MB RAM (100% On-Device, Air-Gapped)",
 };
+
+// How long after its response a connection is first looked at for the client's end of stream.
+// A usual client has closed by then (on loopback, within a fraction of a millisecond), and its
+// socket goes without entering the event loop; one that has not is waited for there.
+constexpr auto DRAIN_CHECK_DELAY = std::chrono::milliseconds(2);
 
 // The GET routes whose answers are the same on every request: the page, the fixed status object
 // and the two lists of a store that nothing writes after seeding.
@@ -118,15 +125,21 @@ class DeadlineList {
     for (Entry* entry = head_; entry != nullptr; entry = entry->next) entry->list = nullptr;
   }
 
-  void add(Entry& entry, tcp::socket& socket) {
-    entry.deadline = Clock::now() + limit_;
+  void add(Entry& entry, tcp::socket& socket) { add(entry, socket, Clock::now() + limit_); }
+
+  // Adds an entry whose time began earlier. It goes behind the last entry that ends no later, a
+  // step or two from the tail at most, since such entries began at most moments ago.
+  void add(Entry& entry, tcp::socket& socket, Clock::time_point deadline) {
+    entry.deadline = deadline;
     entry.socket = &socket;
     entry.list = this;
-    entry.previous = tail_;
-    entry.next = nullptr;
-    (tail_ != nullptr ? tail_->next : head_) = &entry;
-    tail_ = &entry;
-    if (!armed_) arm();
+    Entry* before = tail_;
+    while (before != nullptr && before->deadline > deadline) before = before->previous;
+    entry.previous = before;
+    entry.next = before != nullptr ? before->next : head_;
+    (entry.next != nullptr ? entry.next->previous : tail_) = &entry;
+    (before != nullptr ? before->next : head_) = &entry;
+    if (!armed_ || head_ == &entry) arm();
   }
 
   void remove(Entry& entry) {
@@ -136,13 +149,14 @@ class DeadlineList {
   }
 
  private:
-  // Set for the oldest entry. Entries that leave earlier do not move the timer: it fires at a
-  // deadline that may have gone and sets itself again for the oldest one left.
+  // Set for the first entry. Entries that leave earlier do not move the timer: it fires at a
+  // deadline that may have gone and sets itself again for the first one left.
   void arm() {
     armed_ = true;
     timer_.expires_at(head_->deadline);
     timer_.async_wait([this](const asio::error_code& error) {
-      // Cancelled only when the list is destroyed: `this` is gone then.
+      // Cancelled when set again (a newer wait is pending then) or when the list is destroyed
+      // (`this` is gone then): nothing to do either way.
       if (error) return;
       armed_ = false;
       expire();
@@ -171,6 +185,9 @@ class DeadlineList {
 class Waiting {
  public:
   Waiting(DeadlineList& list, tcp::socket& socket) { list.add(entry_, socket); }
+  Waiting(DeadlineList& list, tcp::socket& socket, Clock::time_point deadline) {
+    list.add(entry_, socket, deadline);
+  }
   Waiting(const Waiting&) = delete;
   Waiting& operator=(const Waiting&) = delete;
   ~Waiting() {
@@ -214,53 +231,179 @@ class FixedResponses {
 // (The first error_code of the signature is the channel's own.)
 using Ending = asio::experimental::concurrent_channel<void(asio::error_code, asio::error_code)>;
 
+// A socket descriptor not (yet) in any event loop, closed when the value goes.
+class OwnedFd {
+ public:
+  explicit OwnedFd(int fd) : fd_(fd) {}
+  OwnedFd(OwnedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  OwnedFd& operator=(OwnedFd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+  ~OwnedFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  [[nodiscard]] int get() const { return fd_; }
+  [[nodiscard]] int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+bool would_block(int error_number) {
+  return error_number == EAGAIN || error_number == EWOULDBLOCK || error_number == EINTR;
+}
+
+struct Worker;
+void check_drains(Worker& worker);
+
+// Connections whose response is sent and whose sending side is closed, looked at once a moment
+// later: by then a usual client has read the response and closed its side, and the socket is
+// released without ever entering the event loop. One that has not is handed to a task that
+// drains it there. Used from its thread only.
+class DrainChecks {
+ public:
+  struct Pending {
+    OwnedFd fd;
+    Clock::time_point check_at;
+    Clock::time_point deadline;  // of the whole drain
+  };
+
+  DrainChecks(asio::io_context& context, Worker& worker) : timer_(context), worker_(worker) {}
+
+  void add(OwnedFd fd, Clock::time_point deadline) {
+    pending_.push_back({std::move(fd), Clock::now() + DRAIN_CHECK_DELAY, deadline});
+    if (!armed_) arm();
+  }
+
+  // Removes and returns the entries whose time to be looked at has come, oldest first.
+  [[nodiscard]] std::vector<Pending> take_due() {
+    std::vector<Pending> due;
+    const auto now = Clock::now();
+    while (!pending_.empty() && pending_.front().check_at <= now) {
+      due.push_back(std::move(pending_.front()));
+      pending_.pop_front();
+    }
+    if (!pending_.empty()) arm();
+    return due;
+  }
+
+ private:
+  void arm() {
+    armed_ = true;
+    timer_.expires_at(pending_.front().check_at);
+    timer_.async_wait([this](const asio::error_code& error) {
+      // Cancelled only when this object is destroyed: `this` is gone then.
+      if (error) return;
+      armed_ = false;
+      check_drains(worker_);
+    });
+  }
+
+  asio::steady_timer timer_;
+  Worker& worker_;
+  std::deque<Pending> pending_;
+  bool armed_ = false;
+};
+
 // One worker thread with its own event loop, accepting from the shared listener.
 struct Worker {
   Worker(const ConnectionLimits& limits, const FixedResponses& fixed)
       : limits(limits),
         fixed(fixed),
         idle(context, limits.idle_timeout),
-        draining(context, limits.drain_time) {}
+        draining(context, limits.drain_time),
+        checks(context, *this) {}
 
   asio::io_context context{1};
   ConnectionLimits limits;
   const FixedResponses& fixed;
   DeadlineList idle;      // waiting for the request
-  DeadlineList draining;  // reading what follows the response
+  DeadlineList draining;  // reading what follows the response, in the event loop
+  DrainChecks checks;     // to be looked at once for the client's end of stream
   std::thread thread;
 };
 
-// Sends all of `response`, then half-closes. The send is marked as having more to come, so that
-// the FIN of the half-close leaves in the same segment as the response's last bytes. Returns
-// false when the client has gone (the failure is otherwise ignored).
-asio::awaitable<bool> send_and_half_close(tcp::socket& socket, std::string_view response) {
-  const ssize_t sent =
-      ::send(socket.native_handle(), response.data(), response.size(), MSG_NOSIGNAL | MSG_MORE);
-  if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) co_return false;
-  if (sent == 0 && !response.empty()) co_return false;
-  if (sent > 0) response.remove_prefix(static_cast<std::size_t>(sent));
-  if (!response.empty()) {
-    const auto [error, written] = co_await asio::async_write(
-        socket, asio::buffer(response.data(), response.size()), with_error);
-    static_cast<void>(written);
-    if (error) co_return false;
+// Returns the connection as a socket of the worker's event loop, or nothing when the loop cannot
+// take it (out of memory); the connection is closed then.
+std::optional<tcp::socket> adopt(Worker& worker, OwnedFd fd) {
+  tcp::socket socket(worker.context);
+  asio::error_code error;
+  const int native = fd.release();
+  socket.assign(tcp::v4(), native, error);
+  if (error) {
+    ::close(native);
+    return std::nullopt;
   }
-  asio::error_code ignored;
-  socket.shutdown(tcp::socket::shutdown_send, ignored);
-  co_return true;
+  return socket;
+}
+
+// Reads and drops what the client still sends until it closes, the deadline passes or
+// drain_bytes have come in all. Closing a socket with unread data resets the connection, and a
+// reset can destroy a response the client has not read yet.
+asio::awaitable<void> drain(Worker& worker, tcp::socket& socket, std::size_t drained,
+                            Clock::time_point deadline) {
+  std::array<char, REQUEST_BUFFER_SIZE> buffer;
+  Waiting waiting(worker.draining, socket, deadline);
+  while (drained < worker.limits.drain_bytes && !waiting.expired()) {
+    const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
+    if (error || count == 0) break;
+    drained += count;
+  }
+}
+
+asio::awaitable<void> drain_in_loop(Worker& worker, OwnedFd fd, std::size_t drained,
+                                    Clock::time_point deadline) {
+  try {
+    auto socket = adopt(worker, std::move(fd));
+    if (socket) co_await drain(worker, *socket, drained, deadline);
+  } catch (const std::exception&) {
+    // Out of memory: the socket closes as the frame unwinds.
+  }
+}
+
+// Looks at each due connection once: what it sent is dropped, and at its end of stream, or past
+// the drain bounds, its socket is released. The others are drained in the event loop.
+void check_drains(Worker& worker) {
+  std::array<char, REQUEST_BUFFER_SIZE> buffer;
+  const auto now = Clock::now();
+  for (auto& pending : worker.checks.take_due()) {
+    std::size_t drained = 0;
+    while (drained < worker.limits.drain_bytes && now < pending.deadline) {
+      const ssize_t count = ::recv(pending.fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+      if (count > 0) {
+        drained += static_cast<std::size_t>(count);
+        continue;
+      }
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0 && would_block(errno)) {
+        asio::co_spawn(worker.context,
+                       drain_in_loop(worker, std::move(pending.fd), drained, pending.deadline),
+                       asio::detached);
+      }
+      break;  // end of stream, or a failure: the socket is released
+    }
+  }
 }
 
 // One connection: one read, at most one response, then the close. Never awaited by the accept
-// loop, so it catches its own failures.
-asio::awaitable<void> handle_connection(Worker& worker, tcp::socket socket,
-                                        engine::EngineHandle engine) {
+// loop, so it catches its own failures. The connection enters the event loop only when it has
+// to wait: for a request that has not arrived, for room to send, or for the client to close.
+asio::awaitable<void> handle_connection(Worker& worker, OwnedFd fd, engine::EngineHandle engine) {
   try {
     std::array<char, REQUEST_BUFFER_SIZE> buffer{};
+    std::optional<tcp::socket> socket;
     // The request has usually arrived with the connection; only a silent client is waited for.
-    ssize_t bytes_read = ::recv(socket.native_handle(), buffer.data(), buffer.size(), 0);
-    if (bytes_read < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      Waiting waiting(worker.idle, socket);
-      const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
+    ssize_t bytes_read = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
+    if (bytes_read < 0 && would_block(errno)) {
+      socket = adopt(worker, std::move(fd));
+      if (!socket) co_return;
+      Waiting waiting(worker.idle, *socket);
+      const auto [error, count] =
+          co_await socket->async_read_some(asio::buffer(buffer), with_error);
       // A failed read, a peer that closed and a peer silent for the whole idle time are treated
       // alike: the connection closes without a byte written.
       if (error) co_return;
@@ -279,17 +422,30 @@ asio::awaitable<void> handle_connection(Worker& worker, tcp::socket socket,
     }
     engine.reset();  // the answer is built; the store is not needed any longer
 
-    if (!co_await send_and_half_close(socket, *response)) co_return;
+    // The send is marked as having more to come, so that the FIN of the half-close below leaves
+    // in the same segment as the response's last bytes. A failed send is ignored: the client has
+    // gone and the connection closes as usual.
+    const int native = socket ? socket->native_handle() : fd.get();
+    std::string_view rest = *response;
+    const ssize_t sent = ::send(native, rest.data(), rest.size(), MSG_NOSIGNAL | MSG_MORE);
+    if (sent < 0 && !would_block(errno)) co_return;
+    if (sent == 0 && !rest.empty()) co_return;  // a write that takes nothing has failed
+    if (sent > 0) rest.remove_prefix(static_cast<std::size_t>(sent));
+    if (!rest.empty()) {
+      if (!socket) socket = adopt(worker, std::move(fd));
+      if (!socket) co_return;
+      const auto [error, written] =
+          co_await asio::async_write(*socket, asio::buffer(rest.data(), rest.size()), with_error);
+      static_cast<void>(written);
+      if (error) co_return;
+    }
+    ::shutdown(socket ? socket->native_handle() : fd.get(), SHUT_WR);
 
-    // Closing a socket with unread data resets the connection, and a reset can destroy a
-    // response the client has not read yet: read and drop what the client still sends until it
-    // closes, within the drain bounds.
-    Waiting waiting(worker.draining, socket);
-    std::size_t drained = 0;
-    while (drained < worker.limits.drain_bytes && !waiting.expired()) {
-      const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
-      if (error || count == 0) break;
-      drained += count;
+    const auto deadline = Clock::now() + worker.limits.drain_time;
+    if (socket) {
+      co_await drain(worker, *socket, 0, deadline);
+    } else {
+      worker.checks.add(std::move(fd), deadline);
     }
   } catch (const std::exception&) {
     // Only memory exhaustion while building the answer gets here: this connection is dropped
@@ -318,14 +474,7 @@ asio::awaitable<void> accept_connections(Worker& worker, tcp::acceptor listener,
       const int fd =
           ::accept4(listener.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd >= 0) {
-        tcp::socket socket(worker.context);
-        asio::error_code error;
-        socket.assign(tcp::v4(), fd, error);
-        if (error) {
-          ::close(fd);  // the loop cannot watch it (out of memory): dropped
-          continue;
-        }
-        asio::co_spawn(worker.context, handle_connection(worker, std::move(socket), engine),
+        asio::co_spawn(worker.context, handle_connection(worker, OwnedFd(fd), engine),
                        asio::detached);
         continue;
       }
