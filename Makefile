@@ -26,13 +26,13 @@ test: build
 test-asan: deps
 	@cmake --preset asan >/dev/null
 	@cmake --build --preset asan -j $(JOBS)
-	ctest --preset asan -j $(JOBS)
+	QMR_SANITIZER=address ctest --preset asan -j $(JOBS)
 
 # The concurrent dashboard tests under ThreadSanitizer.
 test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS) --target quillon_market_radar ui_server_test
-	ctest --preset tsan -j $(JOBS) -R '^(DashboardServer\.|process_dashboard$$)'
+	QMR_SANITIZER=thread TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j $(JOBS) -R '^(DashboardServer\.|process_dashboard(_load)?$$)'
 
 # Each libFuzzer target for FUZZ_SECONDS (default 60).
 FUZZ_SECONDS ?= 60
