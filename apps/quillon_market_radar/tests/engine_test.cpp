@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <ctime>
 #include <limits>
 #include <random>
 #include <thread>
@@ -172,6 +173,24 @@ TEST(Records, TimestampsUseOffsetAndFewestExactFractionDigits) {
   const std::string now = now_rfc3339_utc();
   EXPECT_EQ(now.substr(now.size() - 6), "+00:00");
   EXPECT_EQ(now[10], 'T');
+}
+
+// The calendar arithmetic gives the C library's broken-down UTC time, second for second, from the
+// epoch to the year 9999 (leap years, century rules and the last second of a day included).
+TEST(Records, TimestampsAgreeWithTheCLibrary) {
+  std::mt19937_64 random(7);
+  std::uniform_int_distribution<std::int64_t> any_second(0, 253402300799);  // 9999-12-31T23:59:59
+  std::vector<std::int64_t> samples = {0,         86399,      86400,       951782399,
+                                       951868800, 4107542400, 253402300799};
+  for (int i = 0; i < 20000; ++i) samples.push_back(any_second(random));
+  for (const std::int64_t second : samples) {
+    const auto seconds = static_cast<std::time_t>(second);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char expected[64];
+    const std::size_t length = std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%S", &utc);
+    ASSERT_EQ(format_rfc3339_utc(second, 0), std::string(expected, length) + "+00:00") << second;
+  }
 }
 
 TEST(Text, LowerCasesWithTheFullMappingWhateverTheLocale) {

@@ -1,6 +1,8 @@
 #include "engine/records.hpp"
 
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <ctime>
 
 namespace qmr::engine {
@@ -161,12 +163,20 @@ json::Value to_json_value(const MedicineArbitrage& m) {
 }
 
 std::string format_rfc3339_utc(std::int64_t seconds_since_epoch, std::uint32_t nanoseconds) {
-  const auto seconds = static_cast<std::time_t>(seconds_since_epoch);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
+  // Civil-calendar arithmetic rather than gmtime_r, which loads the time-zone file on its first
+  // call even for UTC: a file read on the start-up path of every command.
+  using namespace std::chrono;
+  const sys_seconds time{seconds{seconds_since_epoch}};
+  const auto day = floor<days>(time);
+  const year_month_day date{day};
+  const hh_mm_ss clock{time - day};
   char text[64];
-  std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  std::string out(text, length);
+  const int length = std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", static_cast<int>(date.year()),
+      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+      static_cast<int>(clock.seconds().count()));
+  std::string out(text, static_cast<std::size_t>(length));
   if (nanoseconds != 0) {
     char fraction[9];
     std::uint32_t rest = nanoseconds % 1'000'000'000;
