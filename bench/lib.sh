@@ -37,10 +37,22 @@ install_packages() {
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# Runs a build command quietly; prints its output only when it fails.
+quietly() {
+  local log
+  log=$(mktemp)
+  if ! "$@" >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    return 1
+  fi
+  rm -f "$log"
+}
+
 # Builds the release program into the bench's own build directory.
 build_release() {
-  cmake -S "$ROOT" -B "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DQMR_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$BENCH_BUILD" -j "$(nproc)" --target quillon_market_radar >/dev/null
+  quietly cmake -S "$ROOT" -B "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DQMR_BUILD_TESTS=OFF
+  quietly cmake --build "$BENCH_BUILD" -j "$(nproc)" --target quillon_market_radar
 }
 
 # Prints the median of the numbers on standard input, one a line.
