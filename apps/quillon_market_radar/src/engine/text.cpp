@@ -107,8 +107,6 @@ std::string decode_utf8_lossy(std::string_view bytes) {
   return out;
 }
 
-bool is_white_space(char32_t code_point) { return is_space(code_point); }
-
 std::vector<std::string_view> split_white_space(std::string_view text, std::size_t max_tokens) {
   std::vector<std::string_view> tokens;
   std::size_t token_begin = std::string_view::npos;

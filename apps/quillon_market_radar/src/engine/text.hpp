@@ -19,9 +19,6 @@ namespace qmr::text {
 /// at the end, replaced by one U+FFFD.
 [[nodiscard]] std::string decode_utf8_lossy(std::string_view bytes);
 
-/// Returns true when the code point has the Unicode White_Space property.
-[[nodiscard]] bool is_white_space(char32_t code_point);
-
 /// Returns the tokens of valid UTF-8 `text` separated by runs of Unicode white space, at most
 /// `max_tokens` of them; leading and trailing white space give no empty tokens.
 [[nodiscard]] std::vector<std::string_view> split_white_space(std::string_view text,

@@ -138,14 +138,7 @@ void write_tool_output(std::string_view name, const json::Value& arguments,
   out += '}';
 }
 
-// The value forms read back the text forms, so the two can never disagree.
-json::Value run_tool(std::string_view name, const json::Value& arguments,
-                     const engine::EngineHandle& engine) {
-  std::string text;
-  write_tool_output(name, arguments, engine, text);
-  return json::Value::parse(text);
-}
-
+// The value form reads back the text form, so the two can never disagree.
 std::optional<json::Value> dispatch_method(std::optional<std::string_view> method,
                                            const json::Value& /*id*/, const json::Value& request,
                                            const engine::EngineHandle& engine) {

@@ -29,7 +29,9 @@ namespace qmr::mcp {
 void write_method_result(std::string_view method, const json::Value& request,
                          const engine::EngineHandle& engine, std::string& out);
 
-/// Appends the compact text of run_tool's output to `out`, without building the value.
+/// Appends the output of the tool `name` called with `arguments` (any JSON value) to `out` as
+/// compact JSON text: an array of records, or {"error":"Tool '<name>' not found"} for a name
+/// that is no tool.
 void write_tool_output(std::string_view name, const json::Value& arguments,
                        const engine::EngineHandle& engine, std::string& out);
 
@@ -38,10 +40,5 @@ void write_tool_output(std::string_view name, const json::Value& arguments,
 
 /// Returns the catalogue of the three tools, in the order they are announced.
 [[nodiscard]] json::Value tool_catalogue();
-
-/// Returns the output of the tool `name` called with `arguments` (any JSON value): an array of
-/// records, or {"error":"Tool '<name>' not found"} for a name that is no tool.
-[[nodiscard]] json::Value run_tool(std::string_view name, const json::Value& arguments,
-                                   const engine::EngineHandle& engine);
 
 }  // namespace qmr::mcp
