@@ -293,6 +293,25 @@ TEST(SearchProducts, FirstMatchingFieldDecidesAndUnicodeCapitalsAreLowered) {
   EXPECT_EQ(skus(engine->search_products("some market")), (std::vector<std::string>{"I-3"}));
 }
 
+TEST(SearchProducts, PositionsNameTheSameProductsAsTheCopies) {
+  auto engine = MarketEngine::from_catalogue(
+      Catalogue{{product("A-1", "\u00C7AY \u0130STANBUL"), product("B-2", "plain", "Market"),
+                 product("A-3", "\u00E7ay cup", "Market")},
+                {},
+                {},
+                {}});
+  const auto stored = engine->list_products();
+  for (const char* query : {"", "a-", "\u00C7ay", "market", "MARKET", "i\u0307", "none", "-"}) {
+    std::vector<TrackedProduct> found;
+    for (const std::size_t position : engine->find_products(query)) {
+      ASSERT_LT(position, stored.size()) << query;
+      found.push_back(stored[position]);
+    }
+    EXPECT_EQ(skus(found), skus(engine->search_products(query))) << query;
+  }
+  EXPECT_EQ(engine->find_products("market"), (std::vector<std::size_t>{1, 2}));
+}
+
 TEST(PriceAlert, SeededAlertIsExact) {
   const auto engine = MarketEngine::create();
   const auto alert = engine->dispatch_price_alert("http://localhost:8080/reprice");

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "engine/market_engine.hpp"
 #include "mcp/json_line.hpp"
 #include "mcp/methods.hpp"
+#include "mcp/request_fields.hpp"
 #include "mcp/stdio_transport.hpp"
 #include "mcp/tool_server.hpp"
 
@@ -280,6 +282,106 @@ TEST(ParseJsonLine, BuildsNestedValuesInOrder) {
   EXPECT_EQ(parse_json_line(""), std::nullopt);
   EXPECT_EQ(parse_json_line("[1,]"), std::nullopt);
   EXPECT_EQ(parse_json_line("\xFF"), std::nullopt);
+}
+
+}  // namespace
+
+void PrintTo(const RequestFields& fields, std::ostream* out) {
+  *out << "{id " << fields.id << ", method "
+       << (fields.method ? std::string(*fields.method) : "<none>") << ", tool " << fields.tool_name
+       << ", query " << fields.query << "}";
+}
+
+namespace {
+
+TEST(ScanRequestFields, ReadsPlainRequestsAsTheFullParserDoes) {
+  for (
+      const std::string_view line : {
+          R"({"jsonrpc":"2.0","id":7,"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":"noise"}}})",
+          R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2024-11-05","capabilities":{},"clientInfo":{"name":"c","version":"1.0.0"}}})",
+          R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
+          R"({"id":"req-1","method":"tools/list","params":{}})",
+          "{\"id\":-42,\"method\":\"tools/call\",\"params\":{\"arguments\":{\"query\":\"\u20B9 "
+          "\u0939\u093F\"},\"name\":\"market_search_products\"}}",
+          R"({"id":null,"method":7,"params":[1,2.5,-0.125,true,false,null,"x",[],{}]})",
+          R"({"id":true,"method":null,"params":"market_jan_aushadhi"})",
+          R"({"id":false,"method":["tools/call"],"params":{"name":7,"arguments":"noise"}})",
+          R"({"id":123456789012345678,"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":42,"extra":{"deep":[[[{"a":"b"}]]]}}}})",
+          R"({"method":"tools/call","params":{"name":["x"],"arguments":{"query":null}},"other":-0})",
+          " \t{ \"id\" : 1 , \"method\" : \"tools/call\" , \"params\" : { \"name\" : "
+          "\"market_review_defects\" } } \r",
+          "{}",
+          R"({"":"","id":"","method":"","params":{"name":"","arguments":{"query":""}}})",
+      }) {
+    const auto scanned = scan_request_fields(line);
+    ASSERT_TRUE(scanned) << line;
+    const auto request = parse_json_line(line);
+    ASSERT_TRUE(request) << line;
+    std::string id_text;
+    EXPECT_EQ(*scanned, request_fields(*request, id_text)) << line;
+  }
+  const auto fields = scan_request_fields(
+      R"({"id":"a","method":"tools/call","params":{"name":"n","arguments":{"query":"q"}}})");
+  ASSERT_TRUE(fields);
+  EXPECT_EQ(fields->id, R"("a")");
+  EXPECT_EQ(fields->method, "tools/call");
+  EXPECT_EQ(fields->tool_name, "n");
+  EXPECT_EQ(fields->query, "q");
+}
+
+TEST(ScanRequestFields, LeavesEveryOtherLineToTheFullParser) {
+  const std::string deep = R"({"id":1,"method":"x","params":)" + nested_arrays(40) + "}";
+  for (
+      const std::string_view line : {
+          // Valid, but read only by the full parser: escapes, repeated members, ids whose
+          // compact form differs from their text, exponents, deep nesting, no object.
+          std::string_view(R"({"id":"a\"b","method":"tools/list"})"),
+          std::string_view(R"({"id":1,"method":"tools\/list"})"),
+          std::string_view(R"({"i\u0064":1,"method":"tools/list"})"),
+          std::string_view(R"({"id":1,"method":"tools/call","params":{"name":"x","other":"\n"}})"),
+          std::string_view(R"({"id":1,"id":2,"method":"tools/list"})"),
+          std::string_view(R"({"id":1,"method":"ping","method":"tools/list"})"),
+          std::string_view(R"({"id":1,"params":{},"params":{"name":"x"},"method":"tools/call"})"),
+          std::string_view(R"({"id":1,"method":"tools/call","params":{"name":"x","name":"y"}})"),
+          std::string_view(
+              R"({"id":1,"method":"tools/call","params":{"arguments":{},"arguments":{"query":"q"}}})"),
+          std::string_view(
+              R"({"id":1,"method":"tools/call","params":{"arguments":{"query":"a","query":"b"}}})"),
+          std::string_view(R"({"id":1.0,"method":"tools/list"})"),
+          std::string_view(R"({"id":1e2,"method":"tools/list"})"),
+          std::string_view(R"({"id":-0,"method":"tools/list"})"),
+          std::string_view(R"({"id":1234567890123456789,"method":"tools/list"})"),
+          std::string_view(R"({"id":[1],"method":"tools/list"})"),
+          std::string_view(R"({"id":{"a":1},"method":"tools/list"})"),
+          std::string_view(R"({"id":1,"method":"tools/list","params":[1E400]})"),
+          std::string_view(deep),
+          std::string_view("[]"),
+          std::string_view("42"),
+          std::string_view(R"("text")"),
+          // Not JSON at all.
+          std::string_view(""),
+          std::string_view("   "),
+          std::string_view("{"),
+          std::string_view(R"({"id":1,})"),
+          std::string_view(R"({"id":1 "method":"x"})"),
+          std::string_view(R"({"id" 1})"),
+          std::string_view(R"({"id":01})"),
+          std::string_view(R"({"id":1.})"),
+          std::string_view(R"({"id":-})"),
+          std::string_view(R"({"id":tru})"),
+          std::string_view(R"({"id":1}})"),
+          std::string_view(R"({"id":1} x)"),
+          std::string_view(R"({"id":[1,]})"),
+          std::string_view(R"({"id":"unterminated})"),
+          std::string_view("{\"id\":\"a\tb\"}"),
+          std::string_view("{\"id\":\"\xC3\"}"),
+          std::string_view("{\"id\":\"\xED\xA0\x80\"}"),
+          std::string_view("{\"id\":1}\0", 9),
+          std::string_view("\xEF\xBB\xBF{\"id\":1}"),
+          std::string_view("{\"id\":1}\f"),
+      }) {
+    EXPECT_EQ(scan_request_fields(line), std::nullopt) << line;
+  }
 }
 
 TEST(DispatchMethod, ReturnsNothingForAnUnknownOrMissingMethod) {

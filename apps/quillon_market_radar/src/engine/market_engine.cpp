@@ -67,6 +67,12 @@ std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows)
   // No other thread can see the engine before it is returned, so filling it needs no lock.
   std::shared_ptr<MarketEngine> engine(new MarketEngine());
   engine->products_.rows = std::move(rows.products);
+  engine->search_keys_.reserve(engine->products_.rows.size());
+  for (const auto& product : engine->products_.rows) {
+    engine->search_keys_.push_back(SearchKeys{text::to_lower(product.title),
+                                              text::to_lower(product.sku_asin),
+                                              text::to_lower(product.platform)});
+  }
   engine->reviews_.rows = std::move(rows.reviews);
   engine->medicines_.rows = std::move(rows.medicines);
   engine->social_posts_.rows = std::move(rows.social_posts);
@@ -78,17 +84,31 @@ std::vector<ReviewIntel> MarketEngine::list_review_intel() const { return review
 std::vector<MedicineArbitrage> MarketEngine::list_medicines() const { return medicines_.copy(); }
 std::vector<SocialPost> MarketEngine::list_social_posts() const { return social_posts_.copy(); }
 
+std::vector<std::size_t> MarketEngine::matching_positions(std::string_view needle) const {
+  std::vector<std::size_t> positions;
+  for (std::size_t i = 0; i < search_keys_.size(); ++i) {
+    const SearchKeys& keys = search_keys_[i];
+    if (keys.title.find(needle) != std::string::npos ||
+        keys.sku_asin.find(needle) != std::string::npos ||
+        keys.platform.find(needle) != std::string::npos) {
+      positions.push_back(i);
+    }
+  }
+  return positions;
+}
+
+std::vector<std::size_t> MarketEngine::find_products(std::string_view query) const {
+  const std::string needle = text::to_lower(query);
+  std::lock_guard lock(products_.mutex);
+  return matching_positions(needle);
+}
+
 std::vector<TrackedProduct> MarketEngine::search_products(std::string_view query) const {
   const std::string needle = text::to_lower(query);
-  const auto contains = [&](std::string_view field) {
-    return text::to_lower(field).find(needle) != std::string::npos;
-  };
   std::vector<TrackedProduct> matches;
   std::lock_guard lock(products_.mutex);
-  for (const auto& product : products_.rows) {
-    if (contains(product.title) || contains(product.sku_asin) || contains(product.platform)) {
-      matches.push_back(product);
-    }
+  for (const std::size_t position : matching_positions(needle)) {
+    matches.push_back(products_.rows[position]);
   }
   return matches;
 }

@@ -47,6 +47,10 @@ class MarketEngine {
   /// query, all compared lower-cased with the full Unicode mapping. An empty query matches all.
   [[nodiscard]] std::vector<TrackedProduct> search_products(std::string_view query) const;
 
+  /// Returns the stored positions (indices into list_products(), ascending) of the products
+  /// search_products returns for `query`, without copying them.
+  [[nodiscard]] std::vector<std::size_t> find_products(std::string_view query) const;
+
   /// Exercises every collection and the price-drop alert and returns the timed summary object.
   /// Returns the alert's error when the alert cannot be built; stops the process on a failed check.
   [[nodiscard]] Result<json::Value> run_verification() const;
@@ -67,9 +71,22 @@ class MarketEngine {
     }
   };
 
+  // The lower-cased fields a search compares, for the product at the same position.
+  struct SearchKeys {
+    std::string title;
+    std::string sku_asin;
+    std::string platform;
+  };
+
   MarketEngine() = default;
 
+  // Positions of the products matching the lower-cased `needle`; the caller holds the lock.
+  std::vector<std::size_t> matching_positions(std::string_view needle) const;
+
   Collection<TrackedProduct> products_;
+  // Filled with the products and, like every row, never changed afterwards, so the lower-casing
+  // of the stored text is done once rather than on every search.
+  std::vector<SearchKeys> search_keys_;
   Collection<ReviewIntel> reviews_;
   Collection<MedicineArbitrage> medicines_;
   Collection<SocialPost> social_posts_;

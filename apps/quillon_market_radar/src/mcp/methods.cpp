@@ -1,6 +1,7 @@
 #include "mcp/methods.hpp"
 
 #include <string>
+#include <utility>
 
 #include "engine/records.hpp"
 
@@ -37,33 +38,12 @@ json::Value object_schema() {
   return schema;
 }
 
-// Returns the string member `key` of `value`, or "" when `value` is no object or the member is
-// missing or not a string.
-std::string_view string_member(const json::Value& value, std::string_view key) {
-  if (!value.is_object()) return {};
-  const auto found = value.find(key);
-  if (found == value.end() || !found->is_string()) return {};
-  return found->get_ref<const std::string&>();
-}
-
-// Appends the "tools/call" result: one text content holding the tool's output.
-void write_call_result(const json::Value& request, const engine::EngineHandle& engine,
-                       std::string& out) {
-  // Missing params count as an empty object; params of another type carry no name or arguments.
-  static const json::Value NO_MEMBERS = json::Value::object();
-  const auto params_member = request.is_object() ? request.find("params") : request.end();
-  const json::Value& params = params_member == request.end() ? NO_MEMBERS : *params_member;
-  const std::string_view name = string_member(params, "name");
-  const json::Value* arguments = &NO_MEMBERS;
-  if (params.is_object()) {
-    if (const auto found = params.find("arguments"); found != params.end()) arguments = &*found;
-  }
-  std::string text;
-  text.reserve(1024);
-  write_tool_output(name, *arguments, engine, text);
-  out += R"({"content":[{"text":)";
-  json::write_string(text, out);
-  out += R"(,"type":"text"}]})";
+// Returns the contents of the JSON string `text` would be written as, without its quotation
+// marks: what a record's text becomes inside the tool text, where it is escaped once more.
+std::string escaped(std::string_view text) {
+  std::string quoted;
+  json::write_string(text, quoted);
+  return quoted.substr(1, quoted.size() - 2);
 }
 
 }  // namespace
@@ -95,12 +75,55 @@ json::Value tool_catalogue() {
   return tools;
 }
 
+MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
+  for (const auto& product : engine_->list_products()) {
+    std::string text;
+    engine::write_sorted_object(product, text);
+    products_.push_back(escaped(text));
+  }
+  std::string text;
+  engine::write_sorted_array(engine_->list_review_intel(), text);
+  json::write_string(text, reviews_);
+  text.clear();
+  engine::write_sorted_array(engine_->list_medicines(), text);
+  json::write_string(text, medicines_);
+}
+
+void MarketTools::write_tool_text(std::string_view name, std::string_view query,
+                                  std::string& out) const {
+  if (name == SEARCH_TOOL) {
+    // The brackets and commas between the records need no escaping.
+    out += "\"[";
+    bool first = true;
+    for (const std::size_t position : engine_->find_products(query)) {
+      if (!first) out += ',';
+      first = false;
+      out += products_.at(position);
+    }
+    out += "]\"";
+    return;
+  }
+  // The two list tools take no arguments: whatever is passed, they return every stored record.
+  if (name == REVIEW_TOOL) {
+    out += reviews_;
+    return;
+  }
+  if (name == MEDICINE_TOOL) {
+    out += medicines_;
+    return;
+  }
+  std::string error = R"({"error":)";
+  json::write_string("Tool '" + std::string(name) + "' not found", error);
+  error += '}';
+  json::write_string(error, out);
+}
+
 bool is_known_method(std::string_view method) {
   return method == "initialize" || method == "tools/list" || method == "tools/call";
 }
 
-void write_method_result(std::string_view method, const json::Value& request,
-                         const engine::EngineHandle& engine, std::string& out) {
+void write_method_result(std::string_view method, const RequestFields& request,
+                         const MarketTools& tools, std::string& out) {
   // The two fixed answers are written once and copied from then on.
   if (method == "initialize") {
     static const std::string DESCRIPTION = json::to_compact(server_description());
@@ -113,29 +136,11 @@ void write_method_result(std::string_view method, const json::Value& request,
     }();
     out += TOOLS;
   } else if (method == "tools/call") {
-    write_call_result(request, engine, out);
+    // One text content holding the tool's output.
+    out += R"({"content":[{"text":)";
+    tools.write_tool_text(request.tool_name, request.query, out);
+    out += R"(,"type":"text"}]})";
   }
-}
-
-void write_tool_output(std::string_view name, const json::Value& arguments,
-                       const engine::EngineHandle& engine, std::string& out) {
-  if (name == SEARCH_TOOL) {
-    // A query that is not a string searches for "", which matches every product.
-    engine::write_sorted_array(engine->search_products(string_member(arguments, "query")), out);
-    return;
-  }
-  // The two list tools take no arguments: whatever is passed, they return every stored record.
-  if (name == REVIEW_TOOL) {
-    engine::write_sorted_array(engine->list_review_intel(), out);
-    return;
-  }
-  if (name == MEDICINE_TOOL) {
-    engine::write_sorted_array(engine->list_medicines(), out);
-    return;
-  }
-  out += R"({"error":)";
-  json::write_string("Tool '" + std::string(name) + "' not found", out);
-  out += '}';
 }
 
 // The value form reads back the text form, so the two can never disagree.
@@ -143,8 +148,9 @@ std::optional<json::Value> dispatch_method(std::optional<std::string_view> metho
                                            const json::Value& /*id*/, const json::Value& request,
                                            const engine::EngineHandle& engine) {
   if (!method || !is_known_method(*method)) return std::nullopt;
+  std::string id_text;
   std::string text;
-  write_method_result(*method, request, engine, text);
+  write_method_result(*method, request_fields(request, id_text), MarketTools(engine), text);
   return json::Value::parse(text);
 }
 

@@ -6,11 +6,32 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/json_writer.hpp"
 #include "engine/market_engine.hpp"
+#include "mcp/request_fields.hpp"
 
 namespace qmr::mcp {
+
+/// The three tools over one store. The store never changes once it is built, so every record's
+/// text is written, and escaped for the tool text of a response, once, when this is made; a call
+/// then only searches and copies bytes.
+class MarketTools {
+ public:
+  explicit MarketTools(engine::EngineHandle engine);
+
+  /// Appends the output of the tool `name` for the search `query` to `out` as one JSON string:
+  /// the compact text of an array of records, or of {"error":"Tool '<name>' not found"} for a
+  /// name that is no tool. Only the search reads `query`.
+  void write_tool_text(std::string_view name, std::string_view query, std::string& out) const;
+
+ private:
+  engine::EngineHandle engine_;
+  std::vector<std::string> products_;  // each product's object, escaped, in stored order
+  std::string reviews_;                // the whole output of each list tool, as a JSON string
+  std::string medicines_;
+};
 
 /// Returns the result of `method` for `request`, or nothing when there is no such method (names
 /// match exactly, case included) or the request has no string method (`method` absent). The id
@@ -26,14 +47,8 @@ namespace qmr::mcp {
 /// Appends the result of the known `method` for `request` to `out` as compact JSON text, the
 /// same text as writing dispatch_method's value compactly, without building the value. Appends
 /// nothing for a method that is_known_method rejects.
-void write_method_result(std::string_view method, const json::Value& request,
-                         const engine::EngineHandle& engine, std::string& out);
-
-/// Appends the output of the tool `name` called with `arguments` (any JSON value) to `out` as
-/// compact JSON text: an array of records, or {"error":"Tool '<name>' not found"} for a name
-/// that is no tool.
-void write_tool_output(std::string_view name, const json::Value& arguments,
-                       const engine::EngineHandle& engine, std::string& out);
+void write_method_result(std::string_view method, const RequestFields& request,
+                         const MarketTools& tools, std::string& out);
 
 /// Returns the fixed server description answered to "initialize".
 [[nodiscard]] json::Value server_description();

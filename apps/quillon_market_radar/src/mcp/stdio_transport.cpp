@@ -84,6 +84,8 @@ Status write_all(int fd, std::string_view bytes) {
 
 Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
   LineReader reader(input);
+  const LineHandler handler(engine);
+  std::string response;
   while (true) {
     auto next = reader.next_line();
     if (!next.ok()) return next.error();
@@ -91,10 +93,12 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
     if (!line) return Done{};
     // LF never occurs inside a multi-byte sequence, so checking line by line checks the stream.
     if (!text::is_valid_utf8(*line)) return Error{std::string(INVALID_UTF8_MESSAGE)};
-    auto response = handle_line(*line, engine);
-    if (!response) continue;
-    response->push_back('\n');
-    if (Status written = write_all(output, *response); !written.ok()) return written;
+    response.clear();
+    if (!handler.answer(*line, response)) continue;
+    response.push_back('\n');
+    if (Status written = write_all(output, response); !written.ok()) return written;
+    // The buffer is kept from line to line, but not at the size one huge answer gave it.
+    if (response.capacity() > READ_BUFFER_SIZE) response = std::string();
   }
 }
 

@@ -4,7 +4,7 @@
 
 #include "engine/text.hpp"
 #include "mcp/json_line.hpp"
-#include "mcp/methods.hpp"
+#include "mcp/request_fields.hpp"
 
 namespace qmr::mcp {
 
@@ -18,42 +18,45 @@ constexpr std::string_view ERROR_PREFIX =
     R"({"error":{"code":-32601,"message":"Method not found"},"id":)";
 constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
 
-// Answers one parsed request. A request that is no object has no members: its id is null and
-// its method unknown.
-std::string respond(const json::Value& request, const engine::EngineHandle& engine) {
-  static const json::Value NULL_ID;
-  const json::Value* id = &NULL_ID;
-  std::optional<std::string_view> method;
-  if (request.is_object()) {
-    if (const auto found = request.find("id"); found != request.end()) id = &*found;
-    if (const auto found = request.find("method"); found != request.end() && found->is_string()) {
-      method = found->get_ref<const std::string&>();
-    }
+// Answers one request. A request that is no object has no members: its id is null and its
+// method unknown.
+void respond(const RequestFields& request, const MarketTools& tools, std::string& out) {
+  if (!request.method || !is_known_method(*request.method)) {
+    out += ERROR_PREFIX;
+    out += request.id;
+    out += ERROR_SUFFIX;
+    return;
   }
-
-  std::string response;
-  response.reserve(1024);
-  if (!method || !is_known_method(*method)) {
-    response += ERROR_PREFIX;
-    json::write_compact(*id, response);
-    response += ERROR_SUFFIX;
-    return response;
-  }
-  response += SUCCESS_PREFIX;
-  json::write_compact(*id, response);
-  response += SUCCESS_MIDDLE;
-  write_method_result(*method, request, engine, response);
-  response += '}';
-  return response;
+  out += SUCCESS_PREFIX;
+  out += request.id;
+  out += SUCCESS_MIDDLE;
+  write_method_result(*request.method, request, tools, out);
+  out += '}';
 }
 
 }  // namespace
 
-std::optional<std::string> handle_line(std::string_view line, const engine::EngineHandle& engine) {
-  if (text::is_blank(line)) return std::nullopt;
+LineHandler::LineHandler(engine::EngineHandle engine) : tools_(std::move(engine)) {}
+
+bool LineHandler::answer(std::string_view line, std::string& out) const {
+  // Most lines are plain requests, read without building a value; the rest take the full parser,
+  // which also decides whether a line is JSON at all.
+  if (const auto fields = scan_request_fields(line)) {
+    respond(*fields, tools_, out);
+    return true;
+  }
+  if (text::is_blank(line)) return false;
   const auto request = parse_json_line(line);
-  if (!request) return std::nullopt;
-  return respond(*request, engine);
+  if (!request) return false;
+  std::string id_text;
+  respond(request_fields(*request, id_text), tools_, out);
+  return true;
+}
+
+std::optional<std::string> handle_line(std::string_view line, const engine::EngineHandle& engine) {
+  std::string response;
+  if (!LineHandler(engine).answer(line, response)) return std::nullopt;
+  return response;
 }
 
 }  // namespace qmr::mcp

@@ -8,8 +8,23 @@
 
 #include "engine/market_engine.hpp"
 #include "engine/result.hpp"
+#include "mcp/methods.hpp"
 
 namespace qmr::mcp {
+
+/// Answers request lines over one store; made once for a whole run of the server.
+class LineHandler {
+ public:
+  explicit LineHandler(engine::EngineHandle engine);
+
+  /// Appends the compact response line (without its line feed) for one input line to `out` and
+  /// returns true; returns false and appends nothing when the line is blank or is not exactly
+  /// one valid JSON value.
+  [[nodiscard]] bool answer(std::string_view line, std::string& out) const;
+
+ private:
+  MarketTools tools_;
+};
 
 /// Returns the compact response line (without its line feed) for one input line, or nothing when
 /// the line is blank or is not exactly one valid JSON value.

@@ -1,6 +1,7 @@
 // Fuzzes the tool server's line handling against the JSON library's own parser: a line is
 // accepted exactly when the library parses it and it nests at most 127 levels, the value built is
-// the library's value with the same number kinds, and every answer is one JSON-RPC line.
+// the library's value with the same number kinds, a line the request scanner reads gives the
+// same fields as the parsed value, and every answer is one JSON-RPC line.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "engine/market_engine.hpp"
 #include "mcp/json_line.hpp"
+#include "mcp/request_fields.hpp"
 #include "mcp/tool_server.hpp"
 
 namespace {
@@ -30,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto parsed = qmr::mcp::parse_json_line(line);
   const auto answer = qmr::mcp::handle_line(line, engine);
   if (parsed.has_value() != answer.has_value()) std::abort();
+  if (const auto scanned = qmr::mcp::scan_request_fields(line)) {
+    std::string id_text;
+    if (!parsed || *scanned != qmr::mcp::request_fields(*parsed, id_text)) std::abort();
+  }
 
   // The library stops at a NUL and skips a leading byte-order mark; those lines must be refused.
   if (line.find('\0') != std::string_view::npos || line.starts_with("\xEF\xBB\xBF")) {
