@@ -62,10 +62,20 @@ constexpr std::string_view STARTUP_DETAIL_LINES[] = {
     "    - Memory Footprint: ~11.2 MB RAM (100% On-Device, Air-Gapped)",
 };
 
-// How long after its response a connection is first looked at for the client's end of stream.
-// A usual client has closed by then (on loopback, within a fraction of a millisecond), and its
-// socket goes without entering the event loop; one that has not is waited for there.
-constexpr auto DRAIN_CHECK_DELAY = std::chrono::milliseconds(2);
+// How long after its response a connection is looked at for the client's end of stream: first
+// after DRAIN_CHECK_DELAYS[0], and if the client has not closed by then, once more after
+// DRAIN_CHECK_DELAYS[1]. An idle client closes within a fraction of a millisecond on loopback, a
+// busy one (a load generator with many connections) within a few; either way its socket goes
+// without entering the event loop. Only a client still open at the second look is waited for
+// there.
+constexpr std::array DRAIN_CHECK_DELAYS = {std::chrono::milliseconds(2),
+                                           std::chrono::milliseconds(20)};
+
+// A connection is taken from the listener once its request has arrived, or after this many
+// seconds without one. A client then costs nothing between its handshake and its request (which
+// on a busy machine is long enough for the accept to come first, and the first read to find
+// nothing), and a silent client is still taken, and closed after the idle time.
+constexpr int DEFER_ACCEPT_SECONDS = 1;
 
 // The GET routes whose answers are the same on every request: the page, the fixed status object
 // and the two lists of a store that nothing writes after seeding.
@@ -100,6 +110,9 @@ asio::error_code open_listener(tcp::acceptor& acceptor, const tcp::endpoint& end
     const int quick_acks = 0;
     ::setsockopt(acceptor.native_handle(), IPPROTO_TCP, TCP_QUICKACK, &quick_acks,
                  sizeof quick_acks);
+    // Failing that, connections are taken at their handshake, as without it.
+    ::setsockopt(acceptor.native_handle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &DEFER_ACCEPT_SECONDS,
+                 sizeof DEFER_ACCEPT_SECONDS);
   }
   return error;
 }
@@ -260,43 +273,73 @@ bool would_block(int error_number) {
 struct Worker;
 void check_drains(Worker& worker);
 
-// Connections whose response is sent and whose sending side is closed, looked at once a moment
-// later: by then a usual client has read the response and closed its side, and the socket is
-// released without ever entering the event loop. One that has not is handed to a task that
-// drains it there. Used from its thread only.
+// Connections whose response is sent and whose sending side is closed, looked at a moment later
+// and, when the client has not closed yet, once more (DRAIN_CHECK_DELAYS): by then a client has
+// usually read the response and closed its side, and the socket is released without ever
+// entering the event loop. One that has not is handed to a task that drains it there. Each look
+// has its own list; its delay is the same for every entry, so each list is in time order and
+// one timer, set for the earliest front, serves both. Used from its thread only.
 class DrainChecks {
  public:
   struct Pending {
     OwnedFd fd;
     Clock::time_point check_at;
     Clock::time_point deadline;  // of the whole drain
+    std::size_t drained = 0;     // bytes read and dropped so far
+    std::size_t look = 0;        // index into DRAIN_CHECK_DELAYS
   };
 
   DrainChecks(asio::io_context& context, Worker& worker) : timer_(context), worker_(worker) {}
 
+  // Adds a connection for its first look.
   void add(OwnedFd fd, Clock::time_point deadline) {
-    pending_.push_back({std::move(fd), Clock::now() + DRAIN_CHECK_DELAY, deadline});
-    if (!armed_) arm();
+    schedule({std::move(fd), {}, deadline, 0, 0});
   }
 
-  // Removes and returns the entries whose time to be looked at has come, oldest first.
+  // Adds a connection for the look after the one it has just had.
+  void add_next_look(Pending pending) {
+    ++pending.look;
+    schedule(std::move(pending));
+  }
+
+  // Returns true when a connection that has had look number `look` has another one to come.
+  [[nodiscard]] static bool has_next_look(std::size_t look) {
+    return look + 1 < DRAIN_CHECK_DELAYS.size();
+  }
+
+  // Removes and returns the entries whose time to be looked at has come.
   [[nodiscard]] std::vector<Pending> take_due() {
     std::vector<Pending> due;
     const auto now = Clock::now();
-    while (!pending_.empty() && pending_.front().check_at <= now) {
-      due.push_back(std::move(pending_.front()));
-      pending_.pop_front();
+    for (auto& list : pending_) {
+      while (!list.empty() && list.front().check_at <= now) {
+        due.push_back(std::move(list.front()));
+        list.pop_front();
+      }
     }
-    if (!pending_.empty()) arm();
+    std::optional<Clock::time_point> next;
+    for (const auto& list : pending_) {
+      if (!list.empty() && (!next || list.front().check_at < *next)) next = list.front().check_at;
+    }
+    if (next) arm(*next);
     return due;
   }
 
  private:
-  void arm() {
+  void schedule(Pending pending) {
+    const auto check_at = Clock::now() + DRAIN_CHECK_DELAYS[pending.look];
+    pending.check_at = check_at;
+    pending_[pending.look].push_back(std::move(pending));
+    if (!armed_ || check_at < armed_for_) arm(check_at);
+  }
+
+  void arm(Clock::time_point at) {
     armed_ = true;
-    timer_.expires_at(pending_.front().check_at);
+    armed_for_ = at;
+    timer_.expires_at(at);
     timer_.async_wait([this](const asio::error_code& error) {
-      // Cancelled only when this object is destroyed: `this` is gone then.
+      // Cancelled when set again (a newer wait is pending then) or when this object is destroyed
+      // (`this` is gone then): nothing to do either way.
       if (error) return;
       armed_ = false;
       check_drains(worker_);
@@ -305,8 +348,9 @@ class DrainChecks {
 
   asio::steady_timer timer_;
   Worker& worker_;
-  std::deque<Pending> pending_;
+  std::array<std::deque<Pending>, DRAIN_CHECK_DELAYS.size()> pending_;
   bool armed_ = false;
+  Clock::time_point armed_for_;
 };
 
 // One worker thread with its own event loop, accepting from the shared listener.
@@ -365,13 +409,14 @@ asio::awaitable<void> drain_in_loop(Worker& worker, OwnedFd fd, std::size_t drai
   }
 }
 
-// Looks at each due connection once: what it sent is dropped, and at its end of stream, or past
-// the drain bounds, its socket is released. The others are drained in the event loop.
+// Looks at each due connection: what it sent is dropped, and at its end of stream, or past the
+// drain bounds, its socket is released. The others get their next look, or after the last one
+// are drained in the event loop.
 void check_drains(Worker& worker) {
   std::array<char, REQUEST_BUFFER_SIZE> buffer;
   const auto now = Clock::now();
   for (auto& pending : worker.checks.take_due()) {
-    std::size_t drained = 0;
+    std::size_t& drained = pending.drained;
     while (drained < worker.limits.drain_bytes && now < pending.deadline) {
       const ssize_t count = ::recv(pending.fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
       if (count > 0) {
@@ -380,9 +425,13 @@ void check_drains(Worker& worker) {
       }
       if (count < 0 && errno == EINTR) continue;
       if (count < 0 && would_block(errno)) {
-        asio::co_spawn(worker.context,
-                       drain_in_loop(worker, std::move(pending.fd), drained, pending.deadline),
-                       asio::detached);
+        if (DrainChecks::has_next_look(pending.look)) {
+          worker.checks.add_next_look(std::move(pending));
+        } else {
+          asio::co_spawn(worker.context,
+                         drain_in_loop(worker, std::move(pending.fd), drained, pending.deadline),
+                         asio::detached);
+        }
       }
       break;  // end of stream, or a failure: the socket is released
     }
