@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/market_engine.hpp"
 #include "mcp/json_line.hpp"
@@ -26,11 +28,13 @@ std::size_t depth_of(const qmr::json::Value& value) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const qmr::engine::EngineHandle engine = qmr::engine::MarketEngine::create();
+  // One handler for the whole run, as the tool server keeps one.
+  static const qmr::mcp::LineHandler handler(qmr::engine::MarketEngine::create());
   const std::string_view line(reinterpret_cast<const char*>(data), size);
 
   const auto parsed = qmr::mcp::parse_json_line(line);
-  const auto answer = qmr::mcp::handle_line(line, engine);
+  std::optional<std::string> answer;
+  if (std::string text; handler.answer(line, text)) answer = std::move(text);
   if (parsed.has_value() != answer.has_value()) std::abort();
   if (const auto scanned = qmr::mcp::scan_request_fields(line)) {
     std::string id_text;
