@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -327,6 +328,45 @@ TEST(ScanRequestFields, ReadsPlainRequestsAsTheFullParserDoes) {
   EXPECT_EQ(fields->method, "tools/call");
   EXPECT_EQ(fields->tool_name, "n");
   EXPECT_EQ(fields->query, "q");
+}
+
+TEST(ScanRequestFields, FindsTheEndOfAStringAtEveryOffset) {
+  // Strings are scanned eight bytes at a time: what ends or spoils one (two escapes, two control
+  // characters), DEL (which JSON allows raw) and a multi-byte character must be found wherever
+  // they fall in a word.
+  const std::array<std::string_view, 5> stops = {"\\n", "\\\"", "\t", std::string_view("\0", 1),
+                                                 "\x7F"};
+  const auto line = [](std::string_view method) {
+    return R"({"id":1,"method":")" + std::string(method) + R"("})";
+  };
+  for (std::size_t length = 0; length <= 24; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      const std::string text(length, 'a');
+      const auto plain = scan_request_fields(line(text));
+      ASSERT_TRUE(plain) << line(text);
+      EXPECT_EQ(plain->method, text);
+      if (at == length) continue;
+      for (const std::string_view stop : stops) {
+        std::string changed = text;
+        changed.replace(at, 1, stop);
+        const auto fields = scan_request_fields(line(changed));
+        if (stop == "\x7F") {
+          ASSERT_TRUE(fields) << line(changed);
+          EXPECT_EQ(fields->method, changed);
+        } else {
+          EXPECT_EQ(fields, std::nullopt) << testing::PrintToString(line(changed));
+        }
+      }
+      std::string rupee = text;
+      rupee.replace(at, 1, "\u20B9");
+      const auto valid = scan_request_fields(line(rupee));
+      ASSERT_TRUE(valid) << line(rupee);
+      EXPECT_EQ(valid->method, rupee);
+      std::string broken = text;
+      broken.replace(at, 1, "\xE2\x82");  // a character cut short
+      EXPECT_EQ(scan_request_fields(line(broken)), std::nullopt) << line(broken);
+    }
+  }
 }
 
 TEST(ScanRequestFields, LeavesEveryOtherLineToTheFullParser) {

@@ -1,5 +1,8 @@
 #include "mcp/request_fields.hpp"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "engine/text.hpp"
@@ -12,6 +15,20 @@ namespace {
 constexpr int MAX_SCAN_DEPTH = 16;
 // Integers of up to 18 digits fit both 64-bit kinds, so the writer gives back the very digits read.
 constexpr std::size_t MAX_INTEGER_DIGITS = 18;
+
+constexpr std::uint64_t LOW_BITS = 0x0101010101010101;
+constexpr std::uint64_t HIGH_BITS = 0x8080808080808080;
+
+// Flags the top bit of each byte of `word` below `limit` (at most 0x80). A byte above a flagged
+// one may be flagged falsely, but the lowest flagged byte is always a true one.
+constexpr std::uint64_t has_byte_below(std::uint64_t word, std::uint8_t limit) {
+  return (word - LOW_BITS * limit) & ~word & HIGH_BITS;
+}
+
+// Flags the top bit of each byte of `word` equal to `byte`, with the same caveat.
+constexpr std::uint64_t has_byte(std::uint64_t word, char byte) {
+  return has_byte_below(word ^ (LOW_BITS * static_cast<std::uint8_t>(byte)), 1);
+}
 
 // A reader of the JSON grammar that builds no values. Every function returns false both for text
 // that is not JSON and for JSON it leaves to the full parser; the caller then gives up on the line.
@@ -52,18 +69,34 @@ class Scanner {
   bool string(std::string_view& value) {
     if (peek() != '"') return false;
     const char* begin = ++at_;
-    bool ascii = true;
+    std::uint64_t high_bits = 0;  // any byte of the string with its top bit set
+    // Eight bytes at a time up to the first quotation mark, backslash or control character.
+    while (end_ - at_ >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, at_, sizeof word);
+      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+      const std::uint64_t stops =
+          has_byte_below(word, 0x20) | has_byte(word, '"') | has_byte(word, '\\');
+      if (stops == 0) {
+        high_bits |= word;
+        at_ += 8;
+        continue;
+      }
+      // The lowest flagged byte is always a true one, so it is the first stop in the text.
+      const int stop = std::countr_zero(stops) / 8;
+      if (stop != 0) high_bits |= word & (~std::uint64_t{0} >> (64 - 8 * stop));
+      at_ += stop;
+      break;
+    }
     for (; at_ != end_; ++at_) {
       const auto byte = static_cast<unsigned char>(*at_);
-      if (byte == '"') {
-        value = std::string_view(begin, static_cast<std::size_t>(at_ - begin));
-        ++at_;
-        return ascii || text::is_valid_utf8(value);
-      }
-      if (byte == '\\' || byte < 0x20) return false;
-      if (byte >= 0x80) ascii = false;
+      if (byte == '"' || byte == '\\' || byte < 0x20) break;
+      high_bits |= byte;
     }
-    return false;
+    if (at_ == end_ || *at_ != '"') return false;
+    value = std::string_view(begin, static_cast<std::size_t>(at_ - begin));
+    ++at_;
+    return (high_bits & HIGH_BITS) == 0 || text::is_valid_utf8(value);
   }
 
   // Reads a number without an exponent whose integer part has at most MAX_INTEGER_DIGITS digits.
