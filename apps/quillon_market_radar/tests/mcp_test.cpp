@@ -336,35 +336,33 @@ TEST(ScanRequestFields, FindsTheEndOfAStringAtEveryOffset) {
   // they fall in a word.
   const std::array<std::string_view, 5> stops = {"\\n", "\\\"", "\t", std::string_view("\0", 1),
                                                  "\x7F"};
-  const auto line = [](std::string_view method) {
-    return R"({"id":1,"method":")" + std::string(method) + R"("})";
+  // The method read from a request whose method is `method`, copied out before the line goes.
+  const auto scanned_method = [](std::string_view method) -> std::optional<std::string> {
+    const std::string line = R"({"id":1,"method":")" + std::string(method) + R"("})";
+    const auto fields = scan_request_fields(line);
+    if (!fields) return std::nullopt;
+    return std::string(fields->method.value_or("<no method>"));
   };
   for (std::size_t length = 0; length <= 24; ++length) {
     for (std::size_t at = 0; at <= length; ++at) {
       const std::string text(length, 'a');
-      const auto plain = scan_request_fields(line(text));
-      ASSERT_TRUE(plain) << line(text);
-      EXPECT_EQ(plain->method, text);
+      EXPECT_EQ(scanned_method(text), text);
       if (at == length) continue;
       for (const std::string_view stop : stops) {
         std::string changed = text;
         changed.replace(at, 1, stop);
-        const auto fields = scan_request_fields(line(changed));
         if (stop == "\x7F") {
-          ASSERT_TRUE(fields) << line(changed);
-          EXPECT_EQ(fields->method, changed);
+          EXPECT_EQ(scanned_method(changed), changed);
         } else {
-          EXPECT_EQ(fields, std::nullopt) << testing::PrintToString(line(changed));
+          EXPECT_EQ(scanned_method(changed), std::nullopt) << testing::PrintToString(changed);
         }
       }
       std::string rupee = text;
       rupee.replace(at, 1, "\u20B9");
-      const auto valid = scan_request_fields(line(rupee));
-      ASSERT_TRUE(valid) << line(rupee);
-      EXPECT_EQ(valid->method, rupee);
+      EXPECT_EQ(scanned_method(rupee), rupee);
       std::string broken = text;
       broken.replace(at, 1, "\xE2\x82");  // a character cut short
-      EXPECT_EQ(scan_request_fields(line(broken)), std::nullopt) << line(broken);
+      EXPECT_EQ(scanned_method(broken), std::nullopt) << testing::PrintToString(broken);
     }
   }
 }
