@@ -4,7 +4,7 @@ import { spawn } from 'node:child_process';
 import net from 'node:net';
 import { test } from 'node:test';
 
-import { BINARY, banner, envWith, paint, run } from './harness.mjs';
+import { BINARY, FULL_NONBLOCKING_STDOUT, banner, envWith, paint, run, runShell } from './harness.mjs';
 
 const NOISE_ROW_PLAIN =
   '    -> [B09G9FPHY6] Noise ColorFit Pulse Grand Smart Watch | Platform: Amazon.in | ' +
@@ -137,4 +137,16 @@ test('each console line reaches a pipe at once', async () => {
   holder.close();
   assert.ok(seen.startsWith(banner(false) + `[+] Quillon Market Intelligence Daemon active on port ${port}...\n`), seen);
   assert.equal(status, 1);
+});
+
+test('a full non-blocking stdout is waited out: prices prints everything and exits 0', async () => {
+  const { status, stdout, stderr } = await runShell(FULL_NONBLOCKING_STDOUT, ['prices', '-q', ''],
+    { env: { NO_COLOR: '1' } });
+  assert.equal(stderr.toString(), '');
+  assert.equal(status, 0);
+  assert.equal(
+    stdout.toString().replace(/^#+/, ''),
+    banner(false) + "[*] Scanning Competitor Prices for ''...\n" +
+      '[+] Found 2 Matching SKUs in 0.05ms:\n' + NOISE_ROW_PLAIN + BOAT_ROW_PLAIN,
+  );
 });
