@@ -1,10 +1,15 @@
 // The console commands of the built program, byte for byte, with and without colour.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
+import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
 import net from 'node:net';
 import { test } from 'node:test';
 
-import { BINARY, FULL_NONBLOCKING_STDOUT, banner, envWith, paint, run, runShell } from './harness.mjs';
+import {
+  BINARY, FULL_NONBLOCKING_STDOUT, banner, envWith, paint, run, runShell,
+} from './harness.mjs';
 
 const NOISE_ROW_PLAIN =
   '    -> [B09G9FPHY6] Noise ColorFit Pulse Grand Smart Watch | Platform: Amazon.in | ' +
@@ -149,4 +154,28 @@ test('a full non-blocking stdout is waited out: prices prints everything and exi
     banner(false) + "[*] Scanning Competitor Prices for ''...\n" +
       '[+] Found 2 Matching SKUs in 0.05ms:\n' + NOISE_ROW_PLAIN + BOAT_ROW_PLAIN,
   );
+});
+
+test('help, version and console lines that cannot be written end with status 70 and the cause', async () => {
+  const directory = mkdtempSync(join(tmpdir(), 'qmr-console-'));
+  try {
+    // Output past the file-size limit: the file already holds the 1 KiB that `ulimit -f 1` allows.
+    const limited = join(directory, 'out');
+    writeFileSync(limited, '#'.repeat(1024));
+    const cases = [
+      ['exec "$0" --help >/dev/full', 'No space left on device'],
+      ['exec "$0" --version >/dev/full', 'No space left on device'],
+      ['exec "$0" mcp -h >/dev/full', 'No space left on device'],
+      ['exec "$0" help prices >&-', 'Bad file descriptor'],
+      ['ulimit -f 1; exec "$0" prices -q "" >>"$1"', 'File too large'],
+    ];
+    for (const [script, cause] of cases) {
+      const { status, signal, stderr } = await runShell(script, [limited]);
+      assert.equal(signal, null, script);
+      assert.equal(stderr.toString(), `failed printing to stdout: ${cause}\n`, script);
+      assert.equal(status, 70, script);
+    }
+  } finally {
+    rmSync(directory, { recursive: true });
+  }
 });
