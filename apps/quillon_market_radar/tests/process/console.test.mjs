@@ -179,3 +179,15 @@ test('help, version and console lines that cannot be written end with status 70 
     rmSync(directory, { recursive: true });
   }
 });
+
+test('an empty attached option value is the empty value, never the next word', async () => {
+  const all = await run(['prices', '--query='], { env: { NO_COLOR: '1' } });
+  assert.equal(all.status, 0, all.stderr.toString());
+  assert.ok(all.stdout.toString().endsWith(NOISE_ROW_PLAIN + BOAT_ROW_PLAIN), all.stdout.toString());
+  for (const args of [['prices', '--query=', 'noise'], ['ui', '--port='], ['ui', '--port=', '8081'],
+    ['daemon', '--port=']]) {
+    const rejected = await run(args);
+    assert.equal(rejected.status, 2, args.join(' '));
+    assert.equal(rejected.stdout.length, 0, args.join(' '));
+  }
+});
