@@ -3,6 +3,7 @@ import { spawn } from 'node:child_process';
 
 export const BINARY = process.env.QMR_BINARY;
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
+
 // A script for `runShell` and `start`: runs the program with non-blocking standard input and
 // output (nonblocking_exec.cpp, named by QMR_NONBLOCKING_EXEC) into a pipe that is full when it
 // starts and whose reader sleeps half a second first, so its first write meets a full descriptor.
