@@ -109,6 +109,24 @@ TEST(CommandLine, QueryIsTakenAsGiven) {
             "a b");
 }
 
+TEST(CommandLine, EmptyAttachedValueIsTheEmptyValueNotTheNextWord) {
+  const auto query_of = [](std::initializer_list<const char*> args) {
+    const auto parsed = parse(args);
+    EXPECT_TRUE(parsed.outcome.cli) << parsed.err;
+    return parsed.outcome.cli ? std::get<PricesCommand>(*parsed.outcome.cli->command).query
+                              : std::string("(rejected)");
+  };
+  EXPECT_EQ(query_of({"prices", "--query="}), "");
+  // A word in the place of a value is taken as it is.
+  EXPECT_EQ(query_of({"prices", "-q", "--query="}), "--query=");
+  EXPECT_EQ(query_of({"prices", "--query", "--port="}), "--port=");
+  expect_rejected({"prices", "--query=", "noise"});
+  expect_rejected({"ui", "--port="});
+  expect_rejected({"ui", "--port=", "8081"});
+  // Flags are not options with a value: "--version=" stays CLI11's own business.
+  EXPECT_EQ(parse({"--version="}).out, parse({"--version"}).out);
+}
+
 TEST(CommandLine, McpAndTestCarryNothing) {
   EXPECT_TRUE(std::holds_alternative<McpCommand>(*parse({"mcp"}).outcome.cli->command));
   EXPECT_TRUE(std::holds_alternative<TestCommand>(*parse({"test"}).outcome.cli->command));

@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/descriptor_io.hpp"
 #include "engine/result.hpp"
 
 namespace qmr::console {
@@ -34,22 +34,25 @@ std::string paint(std::string_view text, Colour colour, bool bold) {
   return out;
 }
 
+void print_text(std::string_view text) {
+  // Straight to the descriptor: no stdio buffer can hold a line back.
+  if (const int cause = descriptor_io::write_all(STDOUT_FILENO, text); cause != 0) {
+    fatal("failed printing to stdout: " + std::string(std::strerror(cause)));
+  }
+}
+
 void print_line(std::string_view text) {
   std::string line;
   line.reserve(text.size() + 1);
   line += text;
   line += '\n';
-  // One write per line, straight to the descriptor: no stdio buffer can hold a line back.
-  std::size_t written = 0;
-  while (written < line.size()) {
-    const ssize_t n = ::write(STDOUT_FILENO, line.data() + written, line.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int cause = n < 0 ? errno : EIO;
-      fatal("failed printing to stdout: " + std::string(std::strerror(cause)));
-    }
-    written += static_cast<std::size_t>(n);
-  }
+  // One write per line: a reader on a pipe gets each line whole and at once.
+  print_text(line);
+}
+
+void print_error(std::string_view text) {
+  // Nowhere is left to report a failure to write standard error.
+  static_cast<void>(descriptor_io::write_all(STDERR_FILENO, text));
 }
 
 void print_line(std::string_view text, Colour colour, bool bold) {

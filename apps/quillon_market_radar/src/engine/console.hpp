@@ -22,11 +22,19 @@ enum class Colour { black = 30, red, green, yellow, blue, magenta, cyan, white }
 /// the reset sequence, or `text` itself when colouring is off.
 [[nodiscard]] std::string paint(std::string_view text, Colour colour, bool bold);
 
-/// Writes `text` and a line break to standard output at once; stops the process with a message on
-/// standard error when the write fails (a closed pipe included).
+/// Writes `text` as it is to standard output at once, waiting while a non-blocking standard output
+/// is full; stops the process with a message on standard error when the write fails (a closed
+/// pipe, a full device or the file-size limit included).
+void print_text(std::string_view text);
+
+/// Writes `text` and a line break to standard output in one write, as `print_text` does.
 void print_line(std::string_view text);
 
 /// Writes `text` painted as a whole, then a line break.
 void print_line(std::string_view text, Colour colour, bool bold);
+
+/// Writes `text` as it is to standard error, waiting while a non-blocking standard error is full;
+/// a failure is ignored, since there is nowhere left to report it.
+void print_error(std::string_view text);
 
 }  // namespace qmr::console

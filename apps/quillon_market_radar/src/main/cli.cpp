@@ -1,6 +1,8 @@
 #include "main/cli.hpp"
 
 #include <CLI/CLI.hpp>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace qmr::app {
@@ -22,6 +24,55 @@ CLI::Option* add_port_option(CLI::App& command, std::string& port_text) {
             return "invalid port '" + text + "': expected a decimal number from 0 to 65535";
           },
           "PORT");
+}
+
+// Adds the spellings of the options of `command` and its subcommands that take a value:
+// "--query" to `long_names`, and every spelling ("-q" as well) to `spellings`.
+void collect_value_options(const CLI::App& command, std::set<std::string>& long_names,
+                           std::set<std::string>& spellings) {
+  for (const CLI::Option* option : command.get_options()) {
+    if (option->get_items_expected_max() == 0) continue;  // a flag
+    for (const auto& name : option->get_lnames()) {
+      long_names.insert("--" + name);
+      spellings.insert("--" + name);
+    }
+    for (const auto& name : option->get_snames()) spellings.insert("-" + name);
+  }
+  for (const CLI::App* sub : command.get_subcommands({})) {
+    collect_value_options(*sub, long_names, spellings);
+  }
+}
+
+// Returns the arguments after the program name in the reversed order CLI11 parses them, with an
+// option that takes a value written "--name=" split into "--name" and an empty word. CLI11 2.1
+// reads an empty attached value as no value at all and then takes the next word instead, so
+// "--query= noise" would search "noise" and "--port= 8081" listen on 8081; split, the empty
+// word is the value, as "--query ''" gives it. A word in the place of an option's value, or after
+// "--", is a value or a positional word and stays as it is.
+std::vector<std::string> arguments_for_parser(const CLI::App& app, int argc,
+                                              const char* const* argv) {
+  std::set<std::string> long_names, spellings;
+  collect_value_options(app, long_names, spellings);
+  std::vector<std::string> args;
+  args.reserve(static_cast<std::size_t>(argc));
+  bool value_next = false, positional_only = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (value_next || positional_only) {
+      value_next = false;
+    } else if (word == "--") {
+      positional_only = true;
+    } else if (spellings.count(word) != 0) {
+      value_next = true;
+    } else if (!word.empty() && word.back() == '=' &&
+               long_names.count(word.substr(0, word.size() - 1)) != 0) {
+      word.pop_back();
+      args.push_back(std::move(word));
+      word.clear();
+    }
+    args.push_back(std::move(word));
+  }
+  return {args.rbegin(), args.rend()};
 }
 
 }  // namespace
@@ -62,7 +113,7 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
   help->add_option("subcommand", help_topics)->type_name("COMMAND");
 
   try {
-    app.parse(argc, argv);
+    app.parse(arguments_for_parser(app, argc, argv));
   } catch (const CLI::ParseError& error) {
     // CLI11 prints help and version to `out` and errors to `err`; its own codes are 104 and up.
     const int code = app.exit(error, out, err);

@@ -5,7 +5,9 @@
 #include "main/runtime.hpp"
 
 int main(int argc, char** argv) {
-  // A closed pipe makes a write fail with an error the program reports, not a silent kill.
+  // A closed pipe, or output past the file-size limit (ulimit -f), makes a write fail with an
+  // error the program reports, not a silent kill that leaves a cut line.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   return qmr::app::run_program(argc, argv);
 }

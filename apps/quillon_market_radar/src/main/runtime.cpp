@@ -4,7 +4,7 @@
 #include <asio/io_context.hpp>
 #include <asio/use_awaitable.hpp>
 #include <exception>
-#include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -48,14 +48,18 @@ asio::awaitable<Status> run_command(const Command& command, const engine::Engine
 // command.
 asio::awaitable<int> program_body(int argc, char** argv) {
   const engine::EngineHandle engine = engine::MarketEngine::create();
-  auto parsed = parse_command_line(argc, argv, std::cout, std::cerr);
-  std::cout.flush();
+  // The parser's text is written like any console line: help that cannot be written stops the
+  // process with the console's message and status, not a silent 0.
+  std::ostringstream out, err;
+  auto parsed = parse_command_line(argc, argv, out, err);
+  console::print_error(err.str());
+  console::print_text(out.str());
   if (!parsed.cli) co_return parsed.exit_status;
 
   const Command command = parsed.cli->command.value_or(UiCommand{DEFAULT_PORT});
   const Status status = co_await run_command(command, engine);
   if (!status.ok()) {
-    std::cerr << "Error: " << status.error().message << std::endl;
+    console::print_error("Error: " + status.error().message + "\n");
     co_return 1;
   }
   co_return 0;

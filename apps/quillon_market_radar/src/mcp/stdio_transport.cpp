@@ -1,5 +1,6 @@
 #include "mcp/stdio_transport.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "engine/descriptor_io.hpp"
 #include "engine/text.hpp"
 #include "mcp/tool_server.hpp"
 
@@ -58,10 +60,16 @@ Status LineReader::fill() {
   }
   if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
   ssize_t count;
-  do {
-    count = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-  } while (count < 0 && errno == EINTR);
-  if (count < 0) return io_error("failed to read standard input", errno);
+  while ((count = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_)) < 0) {
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      return io_error("failed to read standard input", errno);
+    }
+    // A non-blocking input with nothing in it yet: the writer is slow, not gone.
+    if (const int failed = descriptor_io::wait_ready(fd_, POLLIN); failed != 0) {
+      return io_error("failed to read standard input", failed);
+    }
+  }
   if (count == 0) {
     at_end_ = true;
   } else {
@@ -71,13 +79,8 @@ Status LineReader::fill() {
 }
 
 Status write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return io_error("failed to write standard output", errno);
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(count));
+  if (const int failed = descriptor_io::write_all(fd, bytes); failed != 0) {
+    return io_error("failed to write standard output", failed);
   }
   return Done{};
 }

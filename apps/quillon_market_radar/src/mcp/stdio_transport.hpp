@@ -41,8 +41,9 @@ class LineReader {
   bool at_end_ = false;
 };
 
-/// Writes all of `bytes` to `fd`, resuming after short writes and interruptions; returns the error
-/// of a write that fails (EPIPE once the reader has gone).
+/// Writes all of `bytes` to `fd`, resuming after short writes and interruptions and waiting while a
+/// non-blocking `fd` is full; returns the error of a write that fails (EPIPE once the reader has
+/// gone, EFBIG past the file-size limit).
 [[nodiscard]] Status write_all(int fd, std::string_view bytes);
 
 /// Answers every line of `input` on `output`, one response line and one write per answered

@@ -1,10 +1,15 @@
 // The console commands of the built program, byte for byte, with and without colour.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
+import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
 import net from 'node:net';
 import { test } from 'node:test';
 
-import { BINARY, banner, envWith, paint, run } from './harness.mjs';
+import {
+  BINARY, FULL_NONBLOCKING_STDOUT, banner, envWith, paint, run, runShell,
+} from './harness.mjs';
 
 const NOISE_ROW_PLAIN =
   '    -> [B09G9FPHY6] Noise ColorFit Pulse Grand Smart Watch | Platform: Amazon.in | ' +
@@ -50,10 +55,12 @@ test('prices colours the headings and the three text pieces of a row only', asyn
 });
 
 test('prices with an empty query lists every product; no match prints the headings only', async () => {
-  const all = await run(['prices', '-q', ''], { env: { NO_COLOR: '' } });
-  assert.equal(all.status, 0);
-  assert.ok(all.stdout.toString().endsWith(
-    "[+] Found 2 Matching SKUs in 0.05ms:\n" + NOISE_ROW_PLAIN + BOAT_ROW_PLAIN), all.stdout.toString());
+  for (const args of [['-q', ''], ['--query=']]) {
+    const all = await run(['prices', ...args], { env: { NO_COLOR: '' } });
+    assert.equal(all.status, 0);
+    assert.ok(all.stdout.toString().endsWith(
+      "[+] Found 2 Matching SKUs in 0.05ms:\n" + NOISE_ROW_PLAIN + BOAT_ROW_PLAIN), all.stdout.toString());
+  }
 
   const none = await run(['prices', '-q', "it's \"an iphone\"  "], { env: { CLICOLOR: '0' } });
   assert.equal(none.status, 0);
@@ -99,7 +106,8 @@ test('help and version exit 0 on stdout; rejected command lines exit 2 on stderr
     assert.equal(help.stderr.length, 0);
   }
   for (const args of [['ui', '-p', '65536'], ['ui', '--port', '-1'], ['ui', '--port', 'abc'],
-    ['ui', '8081'], ['prices'], ['nonsense'], ['daemon', '--port', '0x1F']]) {
+    ['ui', '8081'], ['prices'], ['nonsense'], ['daemon', '--port', '0x1F'],
+    ['prices', '--query=', 'noise'], ['ui', '--port=', '8081']]) {
     const rejected = await run(args);
     assert.equal(rejected.status, 2, args.join(' '));
     assert.equal(rejected.stdout.length, 0, args.join(' '));
@@ -137,4 +145,40 @@ test('each console line reaches a pipe at once', async () => {
   holder.close();
   assert.ok(seen.startsWith(banner(false) + `[+] Quillon Market Intelligence Daemon active on port ${port}...\n`), seen);
   assert.equal(status, 1);
+});
+
+test('a full non-blocking stdout is waited out: prices prints everything and exits 0', async () => {
+  const { status, stdout, stderr } = await runShell(FULL_NONBLOCKING_STDOUT, ['prices', '-q', ''],
+    { env: { NO_COLOR: '1' } });
+  assert.equal(stderr.toString(), '');
+  assert.equal(status, 0);
+  assert.equal(
+    stdout.toString().replace(/^#+/, ''),
+    banner(false) + "[*] Scanning Competitor Prices for ''...\n" +
+      '[+] Found 2 Matching SKUs in 0.05ms:\n' + NOISE_ROW_PLAIN + BOAT_ROW_PLAIN,
+  );
+});
+
+test('help, version and console lines that cannot be written end with status 70 and the cause', async () => {
+  const directory = mkdtempSync(join(tmpdir(), 'qmr-console-'));
+  try {
+    // Output past the file-size limit: the file already holds the 1 KiB that `ulimit -f 1` allows.
+    const limited = join(directory, 'out');
+    writeFileSync(limited, '#'.repeat(1024));
+    const cases = [
+      ['exec "$0" --help >/dev/full', 'No space left on device'],
+      ['exec "$0" --version >/dev/full', 'No space left on device'],
+      ['exec "$0" mcp -h >/dev/full', 'No space left on device'],
+      ['exec "$0" help prices >&-', 'Bad file descriptor'],
+      ['ulimit -f 1; exec "$0" prices -q "" >>"$1"', 'File too large'],
+    ];
+    for (const [script, cause] of cases) {
+      const { status, signal, stderr } = await runShell(script, [limited]);
+      assert.equal(signal, null, script);
+      assert.equal(stderr.toString(), `failed printing to stdout: ${cause}\n`, script);
+      assert.equal(status, 70, script);
+    }
+  } finally {
+    rmSync(directory, { recursive: true });
+  }
 });

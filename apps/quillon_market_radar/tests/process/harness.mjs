@@ -4,6 +4,13 @@ import { spawn } from 'node:child_process';
 export const BINARY = process.env.QMR_BINARY;
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
 
+// A script for `runShell` and `start`: runs the program with non-blocking standard input and
+// output (nonblocking_exec.cpp, named by QMR_NONBLOCKING_EXEC) into a pipe that is full when it
+// starts and whose reader sleeps half a second first, so its first write meets a full descriptor.
+// The script ends with the program's status.
+export const FULL_NONBLOCKING_STDOUT =
+  '"$QMR_NONBLOCKING_EXEC" --fill "$0" "$@" | { sleep 0.5; cat; }; exit "${PIPESTATUS[0]}"';
+
 // The environment of a run: the colour switches cleared, then `extra` on top.
 export function envWith(extra = {}) {
   const env = { ...process.env };
@@ -13,8 +20,18 @@ export function envWith(extra = {}) {
 
 // Runs the program to its end and resolves to { status, signal, stdout, stderr } (Buffers).
 export function run(args, { env = {}, input = null, timeoutMs = 20000 } = {}) {
+  return runFile(BINARY, args, { env, input, timeoutMs });
+}
+
+// Runs `script` in bash with the program's path as $0 and `args` as $1..., for redirections and
+// limits that only a shell sets up (`>/dev/full`, `>&-`, `ulimit -f`); resolves as `run` does.
+export function runShell(script, args = [], { env = {}, timeoutMs = 20000 } = {}) {
+  return runFile('bash', ['-c', script, BINARY, ...args], { env, timeoutMs });
+}
+
+function runFile(file, args, { env, input = null, timeoutMs }) {
   return new Promise((resolve, reject) => {
-    const child = spawn(BINARY, args, { env: envWith(env), stdio: ['pipe', 'pipe', 'pipe'] });
+    const child = spawn(file, args, { env: envWith(env), stdio: ['pipe', 'pipe', 'pipe'] });
     const stdout = [];
     const stderr = [];
     const timer = setTimeout(() => {
@@ -50,9 +67,10 @@ export function banner(coloured) {
 
 // Starts the program with pipes on all three streams for a test that talks to it while it runs.
 // `exited` resolves to { status, signal, stderr } when it has ended; a test that does not see it
-// end within `timeoutMs` kills it and fails.
-export function start(args, { env = {}, timeoutMs = 20000 } = {}) {
-  const child = spawn(BINARY, args, { env: envWith(env), stdio: ['pipe', 'pipe', 'pipe'] });
+// end within `timeoutMs` kills it and fails. With `script`, bash runs it as `runShell` does.
+export function start(args, { env = {}, timeoutMs = 20000, script = null } = {}) {
+  const [file, argv] = script === null ? [BINARY, args] : ['bash', ['-c', script, BINARY, ...args]];
+  const child = spawn(file, argv, { env: envWith(env), stdio: ['pipe', 'pipe', 'pipe'] });
   // Writing after the program has ended fails with EPIPE; the status tells the story instead.
   child.stdin.on('error', () => {});
   const stderr = [];

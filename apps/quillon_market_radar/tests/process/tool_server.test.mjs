@@ -2,10 +2,14 @@
 // a stdout that carries nothing but response lines.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
-import { closeSync, openSync } from 'node:fs';
+import { closeSync, mkdtempSync, openSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
 import { test } from 'node:test';
 
-import { BINARY, envWith, linesOf, run, start } from './harness.mjs';
+import {
+  BINARY, FULL_NONBLOCKING_STDOUT, envWith, linesOf, run, runShell, start,
+} from './harness.mjs';
 
 const INITIALIZE = '{"jsonrpc":"2.0","id":1,"method":"initialize"}';
 const INITIALIZED =
@@ -131,4 +135,46 @@ test('a 16 MiB line is answered whole', async () => {
   assert.equal(status, 0);
   assert.equal(stderr.length, 0);
   assert.equal(stdout.toString(), `${notFound(`"${id}"`)}\n${INITIALIZED}\n`);
+});
+
+test('non-blocking stdin and stdout with a slow peer: all 3,000 answers arrive, then status 0', async () => {
+  const request = (id) =>
+    `{"jsonrpc":"2.0","id":${id},"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":""}}}\n`;
+  const { child, exited } = start(['mcp'], { script: FULL_NONBLOCKING_STDOUT, timeoutMs: 60000 });
+  const chunks = [];
+  child.stdout.on('data', (chunk) => chunks.push(chunk));
+  // The writer is slow too: its batches go on after the reader wakes, and the server's reads
+  // find nothing in between.
+  for (let batch = 0; batch < 30; ++batch) {
+    let text = '';
+    for (let id = batch * 100; id < (batch + 1) * 100; ++id) text += request(id);
+    child.stdin.write(text);
+    await new Promise((resolve) => setTimeout(resolve, 25));
+  }
+  child.stdin.end();
+  const { status, stderr } = await exited;
+  assert.equal(stderr.toString(), '');
+  assert.equal(status, 0);
+  const lines = Buffer.concat(chunks).toString().replace(/^#+/, '').split('\n');
+  assert.equal(lines.pop(), '');
+  assert.equal(lines.length, 3000);
+  // One store for the run: every answer is the first one with its own id.
+  assert.equal(JSON.parse(JSON.parse(lines[0]).result.content[0].text).length, 2);
+  lines.forEach((line, id) => assert.equal(line, lines[0].replace('{"id":0,', `{"id":${id},`)));
+});
+
+test('output past the file-size limit ends the run with status 1 and File too large', async () => {
+  const directory = mkdtempSync(join(tmpdir(), 'qmr-tool-server-'));
+  try {
+    // 20 answers of 170 bytes outgrow the 1 KiB that `ulimit -f 1` allows.
+    const output = join(directory, 'out');
+    const { status, signal, stderr } = await runShell(
+      'ulimit -f 1; for i in $(seq 20); do echo "$2"; done | "$0" mcp >"$1"', [output, INITIALIZE]);
+    assert.equal(signal, null);
+    assert.equal(stderr.toString(), 'Error: failed to write standard output: File too large\n');
+    assert.equal(status, 1);
+    assert.equal(readFileSync(output).length, 1024);
+  } finally {
+    rmSync(directory, { recursive: true });
+  }
 });

@@ -1,0 +1,33 @@
+#include "engine/descriptor_io.hpp"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace qmr::descriptor_io {
+
+int wait_ready(int fd, short events) {
+  pollfd watched{fd, events, 0};
+  while (::poll(&watched, 1, -1) < 0) {
+    if (errno != EINTR) return errno;
+  }
+  return 0;
+}
+
+int write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+    if (count > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(count));
+      continue;
+    }
+    if (count == 0) return EIO;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    if (const int failed = wait_ready(fd, POLLOUT); failed != 0) return failed;
+  }
+  return 0;
+}
+
+}  // namespace qmr::descriptor_io
