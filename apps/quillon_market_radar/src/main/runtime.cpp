@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "engine/console.hpp"
@@ -21,27 +21,37 @@ namespace qmr::app {
 
 namespace {
 
-asio::awaitable<Status> run_command(const Command& command, const engine::EngineHandle& engine) {
-  if (const auto* ui = std::get_if<UiCommand>(&command)) {
-    print_banner();
-    co_return co_await ui::serve_dashboard(engine, ui->port);
-  }
-  if (const auto* prices = std::get_if<PricesCommand>(&command)) {
-    print_banner();
-    run_prices(engine, prices->query);
-    co_return Done{};
-  }
-  if (const auto* daemon = std::get_if<DaemonCommand>(&command)) {
-    print_banner();
-    print_daemon_lines(daemon->port);
-    co_return co_await ui::serve_dashboard(engine, daemon->port);
-  }
-  if (std::holds_alternative<McpCommand>(command)) {
-    // No banner: standard output is the protocol channel.
-    co_return mcp::run_tool_server(engine);
-  }
+// One overload per command: a command without one is a compile error, not a silent fall-through.
+asio::awaitable<Status> run(const UiCommand& ui, const engine::EngineHandle& engine) {
+  print_banner();
+  co_return co_await ui::serve_dashboard(engine, ui.port);
+}
+
+asio::awaitable<Status> run(const PricesCommand& prices, const engine::EngineHandle& engine) {
+  print_banner();
+  run_prices(engine, prices.query);
+  co_return Done{};
+}
+
+asio::awaitable<Status> run(const DaemonCommand& daemon, const engine::EngineHandle& engine) {
+  print_banner();
+  print_daemon_lines(daemon.port);
+  co_return co_await ui::serve_dashboard(engine, daemon.port);
+}
+
+asio::awaitable<Status> run(const McpCommand&, const engine::EngineHandle& engine) {
+  // No banner: standard output is the protocol channel.
+  co_return mcp::run_tool_server(engine);
+}
+
+asio::awaitable<Status> run(const TestCommand&, const engine::EngineHandle& engine) {
   print_banner();
   co_return run_test(engine);
+}
+
+// The command and the engine live in the caller's frame for as long as the command runs.
+asio::awaitable<Status> run_command(const Command& command, const engine::EngineHandle& engine) {
+  return std::visit([&engine](const auto& chosen) { return run(chosen, engine); }, command);
 }
 
 // The root task: the store first (even a help run builds it), then the command line, then one
