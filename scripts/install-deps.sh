@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build and the tests need, and the npm packages of the
 # end-to-end tests from their lockfile. Idempotent: prints nothing when everything is present.
+#   scripts/install-deps.sh [--packaging]
+# --packaging adds what building and checking the Debian package needs besides the build:
+# lintian, systemd (for systemd-analyze) and man-db (for man -l).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config dpkg-dev help2man
   libasio-dev libcli11-dev nlohmann-json3-dev libicu-dev
   libgtest-dev
   clang-14 libclang-rt-14-dev
   nodejs npm chromium
 )
+if [[ ${1:-} == --packaging ]]; then
+  packages+=(lintian systemd man-db)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
