@@ -447,6 +447,7 @@ TEST(ReadRequest, AcceptsTheLinesTheFullParserAcceptsWithTheSameFields) {
       {R"({"id":"a\"\u00e9\/\ud83d\uded2","method":"tools\/call","params":{"name":"n\t","arguments":{"query":"q\u0000"}}})",
        true},
       {R"({"i\u0064":[{"b":1,"a":2},1e2,-0,"x"],"method":"ping"})", true},
+      {R"({"id":"\b\f\n\r\t\\\/\"\u0000\u001f\u007f\u20AC\uD834\uDD1E","method":"x"})", true},
       {R"({"id":1.5e-3,"method":"x"})", true},
       {R"({"id":-0.0,"method":"x"})", true},
       {R"({"id":1e-400,"method":"x"})", true},

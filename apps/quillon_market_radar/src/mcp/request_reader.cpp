@@ -164,10 +164,11 @@ class Reader {
     request_.has_id = true;
     request_.id = std::string();
     if (next_is('"')) {
-      std::string decoded;
-      if (!string(&decoded)) return false;
-      request_.id.reserve(decoded.size() + 2);
-      json::write_string(decoded, request_.id);
+      // Written straight in its compact form, escapes decoded and written again as the writer
+      // escapes, so a long id is held once.
+      request_.id += '"';
+      if (!string(&request_.id, /*escape_again=*/true)) return false;
+      request_.id += '"';
       return true;
     }
     const char* begin = at_;
@@ -244,9 +245,23 @@ class Reader {
     return true;
   }
 
+  // Appends the character an escape stands for to `decoded`, escaped again as the JSON writer
+  // escapes it when `escape_again`.
+  static void append_character(std::uint32_t code_point, std::string& decoded, bool escape_again) {
+    if (!escape_again) {
+      append_utf8(code_point, decoded);
+      return;
+    }
+    std::string character;
+    append_utf8(code_point, character);
+    std::string written;
+    json::write_string(character, written);
+    decoded.append(written, 1, written.size() - 2);
+  }
+
   // Reads the escape after a backslash and appends the character to `decoded` when given. A
   // surrogate escape counts only as the first half of a pair followed by the second.
-  bool escape(std::string* decoded) {
+  bool escape(std::string* decoded, bool escape_again) {
     if (at_ == end_) return false;
     char simple;
     switch (*at_++) {
@@ -285,20 +300,31 @@ class Reader {
           if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
           code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
         }
-        if (decoded) append_utf8(code_point, *decoded);
+        if (decoded) append_character(code_point, *decoded, escape_again);
         return true;
       }
       default:
         return false;
     }
-    if (decoded) *decoded += simple;
+    if (decoded) append_character(static_cast<unsigned char>(simple), *decoded, escape_again);
     return true;
   }
 
-  // Reads a string and appends its text, escapes decoded, to `decoded` when given.
-  bool string(std::string* decoded) {
+  // Returns the number of bytes from at_ to the closing quotation mark of the string at_ is in,
+  // or to the end of the line: no decoded text is longer.
+  std::size_t raw_length() const {
+    const char* at = at_;
+    while (at != end_ && *at != '"') at += (*at == '\\' && end_ - at > 1) ? 2 : 1;
+    return static_cast<std::size_t>(at - at_);
+  }
+
+  // Reads a string and appends its text, escapes decoded, to `decoded` when given; with
+  // `escape_again`, its text as the JSON writer writes it, without the quotation marks.
+  bool string(std::string* decoded, bool escape_again = false) {
     const char* raw = ++at_;
     const char* run = at_;  // bytes from here on are copied as they are
+    // Room for the whole text at once: growing by doubling would hold two copies for a moment.
+    if (decoded) decoded->reserve(decoded->size() + raw_length());
     bool high_bits = false;
     while (true) {
       if (at_ == end_) return false;
@@ -308,7 +334,7 @@ class Reader {
       if (byte == '\\') {
         if (decoded) decoded->append(run, at_);
         ++at_;
-        if (!escape(decoded)) return false;
+        if (!escape(decoded, escape_again)) return false;
         run = at_;
         continue;
       }

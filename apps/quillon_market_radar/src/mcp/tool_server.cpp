@@ -23,6 +23,9 @@ constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
 // has no members: its id is null and its method unknown, and it is answered.
 bool respond(const RequestFields& request, const MarketTools& tools, std::string& out) {
   if (!request.has_id && request.method) return false;
+  // Room for the id, the fixed parts and an unknown tool's name written back escaped twice, so
+  // that a long id or name is not copied again while the line grows.
+  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.size() + 1024);
   if (!request.method || !is_known_method(*request.method)) {
     out += ERROR_PREFIX;
     out += request.id;
