@@ -323,8 +323,9 @@ class Reader {
   bool string(std::string* decoded, bool escape_again = false) {
     const char* raw = ++at_;
     const char* run = at_;  // bytes from here on are copied as they are
-    // Room for the whole text at once: growing by doubling would hold two copies for a moment.
-    if (decoded) decoded->reserve(decoded->size() + raw_length());
+    // Room for the whole text at once, and for the closing quotation mark of an id: growing by
+    // doubling would hold two copies for a moment. Neither form is longer than the raw text.
+    if (decoded) decoded->reserve(decoded->size() + raw_length() + 1);
     bool high_bits = false;
     while (true) {
       if (at_ == end_) return false;
