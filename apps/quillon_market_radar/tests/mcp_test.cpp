@@ -19,6 +19,7 @@
 #include "mcp/json_line.hpp"
 #include "mcp/methods.hpp"
 #include "mcp/request_fields.hpp"
+#include "mcp/request_reader.hpp"
 #include "mcp/stdio_transport.hpp"
 #include "mcp/tool_server.hpp"
 
@@ -90,6 +91,8 @@ TEST(HandleLine, AnswersTheDocumentedLinesExactly) {
   EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":2,"method":"tools/list"})"),
             success_line("2", TOOLS_LIST_RESULT));
   EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"),
+            R"({"id":1,"jsonrpc":"2.0","result":{}})");
+  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"resources/list"})"),
             R"({"error":{"code":-32601,"message":"Method not found"},"id":1,"jsonrpc":"2.0"})");
   EXPECT_EQ(
       answer(R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"x"}})"),
@@ -132,12 +135,24 @@ TEST(HandleLine, EchoesEveryKindOfIdAsGiven) {
   }
 }
 
-TEST(HandleLine, AnswersNotificationsWithANullId) {
-  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","method":"notifications/initialized"})"),
-            METHOD_NOT_FOUND_NULL_ID);
-  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","method":"tools/list"})"),
-            success_line("null", TOOLS_LIST_RESULT));
-  EXPECT_EQ(answer(R"({"method":"initialize"})"), success_line("null", INITIALIZE_RESULT));
+TEST(HandleLine, AnswersNoNotificationButEveryRequestWithAnId) {
+  // Scanned and read lines alike: an object with a string method and no id gets no answer,
+  // whatever the method.
+  for (const std::string_view line : {
+           R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
+           R"({"jsonrpc":"2.0","method":"notifications\/cancelled","params":{"requestId":1}})",
+           R"({"method":"tools/list"})",
+           R"({"method":"ping","params":{}})",
+           R"({"method":"unknown","x":1e5})",
+           R"({"method":5,"method":"initialize"})",
+       }) {
+    EXPECT_EQ(answer(line), std::nullopt) << line;
+  }
+  // An explicit null is an id; ping answers with an empty result, params or not.
+  EXPECT_EQ(answer(R"({"id":null,"method":"ping"})"), success_line("null", "{}"));
+  EXPECT_EQ(answer(R"({"id":"k\u0065ep","method":"ping","params":{"_meta":{}}})"),
+            success_line(R"("keep")", "{}"));
+  EXPECT_EQ(answer(R"({"id":null,"method":"notifications/initialized"})"), error_line("null"));
 }
 
 TEST(HandleLine, AnswersRequestsWithoutAStringMethodWithTheError) {
@@ -422,10 +437,91 @@ TEST(ScanRequestFields, LeavesEveryOtherLineToTheFullParser) {
   }
 }
 
-TEST(DispatchMethod, ReturnsNothingForAnUnknownOrMissingMethod) {
+TEST(ReadRequest, AcceptsTheLinesTheFullParserAcceptsWithTheSameFields) {
+  const std::string deepest = R"({"id":1,"params":)" + nested_arrays(126) + "}";
+  const std::string too_deep = R"({"id":1,"params":)" + nested_arrays(127) + "}";
+  const std::string huge_integer = R"({"id":)" + std::string(309, '9') + "}";
+  const std::string long_integer = R"({"id":)" + std::string(308, '9') + "}";
+  // Each line with whether it is valid; the fields of a valid one must be the parsed value's.
+  const std::pair<std::string_view, bool> cases[] = {
+      {R"({"id":"a\"\u00e9\/\ud83d\uded2","method":"tools\/call","params":{"name":"n\t","arguments":{"query":"q\u0000"}}})",
+       true},
+      {R"({"i\u0064":[{"b":1,"a":2},1e2,-0,"x"],"method":"ping"})", true},
+      {R"({"id":"\b\f\n\r\t\\\/\"\u0000\u001f\u007f\u20AC\uD834\uDD1E","method":"x"})", true},
+      {R"({"id":1.5e-3,"method":"x"})", true},
+      {R"({"id":-0.0,"method":"x"})", true},
+      {R"({"id":1e-400,"method":"x"})", true},
+      {R"({"id":18446744073709551616,"method":"x"})", true},
+      {R"({"id":-9223372036854775809,"method":"x"})", true},
+      {R"({"id":1.7976931348623157e308,"method":"x"})", true},
+      {long_integer, true},
+      {R"({"params":{"name":"a","arguments":{"query":"q"}},"params":{"name":5}})", true},
+      {R"({"params":{"arguments":{"query":"q"},"arguments":7,"name":"n"},"method":"tools/call","id":{}})",
+       true},
+      {R"({"method":"a\nb","method":["x"],"id":null,"id":"s\\"})", true},
+      {R"( [ {"id":1,"method":"initialize"} , true , null ] )", true},
+      {"\"\u20B9\"", true},
+      {R"({"x":{"id":1,"method":"initialize","params":{"name":"market_jan_aushadhi"}}})", true},
+      {deepest, true},
+      {too_deep, false},
+      {R"({"id":1E400})", false},
+      {R"({"id":1.7976931348623159e308})", false},
+      {huge_integer, false},
+      {R"({"id":"\ud800"})", false},
+      {R"({"id":"\ud800\u0041"})", false},
+      {R"({"id":"\udc00\ud800"})", false},
+      {R"({"id":"\u12G4"})", false},
+      {R"({"id":"\x"})", false},
+      {"{\"id\":\"\xC0\xAF\"}", false},
+      {"{\"id\":\"\xF4\x90\x80\x80\"}", false},
+      {"{\"id\":\xC3\xA9}", false},
+      {"{\"id\":\"a\x01\"}", false},
+      {std::string_view("{\"id\":1}\0", 9), false},
+      {"\xEF\xBB\xBF{\"id\":1}", false},
+      {R"({"id":1,})", false},
+      {R"({"id":[1,]})", false},
+      {R"({"id" 1})", false},
+      {R"({1:1})", false},
+      {R"({"id":01})", false},
+      {R"({"id":-})", false},
+      {R"({"id":1.})", false},
+      {R"({"id":.5})", false},
+      {R"({"id":1e})", false},
+      {R"({"id":+1})", false},
+      {R"({"id":tru})", false},
+      {R"({"id":nulls})", false},
+      {R"({"id":1} {})", false},
+      {"{\"id\":1}\f", false},
+      {"", false},
+      {" \t", false},
+      {"{", false},
+      {"]", false},
+  };
+  for (const auto& [line, valid] : cases) {
+    const auto read = read_request(line);
+    const auto parsed = parse_json_line(line);
+    EXPECT_EQ(parsed.has_value(), valid) << line;
+    ASSERT_EQ(read.has_value(), valid) << line;
+    if (!read) continue;
+    std::string id_text;
+    EXPECT_EQ(read->fields(), request_fields(*parsed, id_text)) << line;
+  }
+  const auto read = read_request(cases[0].first);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->id, "\"a\\\"\u00e9/\U0001F6D2\"");
+  EXPECT_EQ(read->method, "tools/call");
+  EXPECT_EQ(read->tool_name, "n\t");
+  EXPECT_EQ(read->query, std::string("q\0", 2));
+}
+
+TEST(DispatchMethod, AnswersPingAndNothingForAnUnknownOrMissingMethod) {
   const json::Value request = {{"id", 1}};
   EXPECT_EQ(dispatch_method(std::nullopt, 1, request, seeded()), std::nullopt);
-  EXPECT_EQ(dispatch_method("ping", 1, request, seeded()), std::nullopt);
+  EXPECT_EQ(dispatch_method("resources/list", 1, request, seeded()), std::nullopt);
+  EXPECT_EQ(dispatch_method("Ping", 1, request, seeded()), std::nullopt);
+  EXPECT_EQ(dispatch_method("ping", 1, request, seeded()), json::Value::object());
+  // The keep-alive is no tool.
+  EXPECT_EQ(json::to_compact(tool_catalogue()).find("ping"), std::string::npos);
   EXPECT_EQ(dispatch_method("", 1, request, seeded()), std::nullopt);
   const auto initialized = dispatch_method("initialize", "any", request, seeded());
   ASSERT_TRUE(initialized);
@@ -631,8 +727,8 @@ TEST(LineReader, ReassemblesLinesArrivingInPieces) {
 }
 
 TEST(ServeLines, AnswersEachLineInOrderAndSkipsTheRest) {
-  const auto served = serve(INITIALIZE + "\r\n\n   \n" + "garbage\n" + TOOLS_LIST + "\n\u3000\n" +
-                            R"({"method":"ping"})");
+  const auto served = serve(INITIALIZE + "\r\n\n   \n" + "garbage\n" + R"({"method":"ping"})" +
+                            "\n" + TOOLS_LIST + "\n\u3000\n" + "[]");
   ASSERT_TRUE(served.status.ok()) << served.status.error().message;
   EXPECT_EQ(served.output, success_line("1", INITIALIZE_RESULT) + "\n" +
                                success_line("2", TOOLS_LIST_RESULT) + "\n" +

@@ -119,7 +119,8 @@ void MarketTools::write_tool_text(std::string_view name, std::string_view query,
 }
 
 bool is_known_method(std::string_view method) {
-  return method == "initialize" || method == "tools/list" || method == "tools/call";
+  return method == "initialize" || method == "tools/list" || method == "tools/call" ||
+         method == "ping";
 }
 
 void write_method_result(std::string_view method, const RequestFields& request,
@@ -135,6 +136,9 @@ void write_method_result(std::string_view method, const RequestFields& request,
       return json::to_compact(result);
     }();
     out += TOOLS;
+  } else if (method == "ping") {
+    // The keep-alive: an empty result, whatever the params.
+    out += "{}";
   } else if (method == "tools/call") {
     // One text content holding the tool's output.
     out += R"({"content":[{"text":)";

@@ -1,6 +1,6 @@
 // The method layer of the tool server: "initialize", "tools/list" and "tools/call" with the three
-// market tools over the engine's queries. Pure functions of the request and the store; the
-// envelope and the wire belong to the line handler.
+// market tools over the engine's queries, and "ping", the keep-alive, which is no tool. Pure
+// functions of the request and the store; the envelope and the wire belong to the line handler.
 #pragma once
 
 #include <optional>
@@ -33,7 +33,8 @@ class MarketTools {
   std::string medicines_;
 };
 
-/// Returns the result of `method` for `request`, or nothing when there is no such method (names
+/// Returns the result of `method` for `request` (the four methods of is_known_method), or
+/// nothing when there is no such method (names
 /// match exactly, case included) or the request has no string method (`method` absent). The id
 /// is the envelope's business and is not read here.
 [[nodiscard]] std::optional<json::Value> dispatch_method(std::optional<std::string_view> method,
@@ -41,7 +42,8 @@ class MarketTools {
                                                          const json::Value& request,
                                                          const engine::EngineHandle& engine);
 
-/// Returns true when `method` names one of the three methods (exactly, case included).
+/// Returns true when `method` names "initialize", "tools/list", "tools/call" or "ping" (exactly,
+/// case included).
 [[nodiscard]] bool is_known_method(std::string_view method);
 
 /// Appends the result of the known `method` for `request` to `out` as compact JSON text, the

@@ -266,7 +266,10 @@ std::optional<RequestFields> scan_request_fields(std::string_view line) {
   bool seen_method = false;
   bool seen_params = false;
   const bool scanned = scanner.object([&](std::string_view key) {
-    if (key == "id") return !std::exchange(seen_id, true) && scan_id(scanner, fields.id);
+    if (key == "id") {
+      fields.has_id = true;
+      return !std::exchange(seen_id, true) && scan_id(scanner, fields.id);
+    }
     if (key == "method") {
       if (std::exchange(seen_method, true)) return false;
       if (scanner.peek() != '"') return scanner.skip_value(1);
@@ -289,6 +292,7 @@ RequestFields request_fields(const json::Value& request, std::string& id_text) {
     id_text.clear();
     json::write_compact(*id, id_text);
     fields.id = id_text;
+    fields.has_id = true;
   }
   if (const auto method = request.find("method"); method != request.end() && method->is_string()) {
     fields.method = method->get_ref<const std::string&>();

@@ -1,6 +1,7 @@
 // The few fields of a request line that the tool server acts on. A scanner reads them straight
-// from the plain lines assistants send, building nothing; every other line is parsed in full and
-// the fields are read from its value. Both give the same fields for any line the scanner reads.
+// from the plain lines assistants send, building nothing; every other line goes to the request
+// reader (request_reader.hpp). request_fields reads them from a fully parsed value, the reference
+// that both must match.
 #pragma once
 
 #include <optional>
@@ -15,6 +16,8 @@ namespace qmr::mcp {
 struct RequestFields {
   /// The "id" member as compact JSON text; "null" when it is absent or the request is no object.
   std::string_view id = "null";
+  /// Whether the request is an object with an "id" member (which may be null).
+  bool has_id = false;
   /// The "method" member when it is a string.
   std::optional<std::string_view> method;
   /// "params"."name" when params is an object and the name a string; "" otherwise.

@@ -29,6 +29,8 @@ std::optional<std::string_view> line_of(const char* begin, const char* end) {
 LineReader::LineReader(int fd) : fd_(fd), buffer_(READ_BUFFER_SIZE) {}
 
 Result<std::optional<std::string_view>> LineReader::next_line() {
+  // The line returned last, however long, is handled by now.
+  if (buffer_.size() > READ_BUFFER_SIZE && end_ - begin_ <= READ_BUFFER_SIZE) shrink();
   while (true) {
     const char* data = buffer_.data();
     if (const void* found = std::memchr(data + scan_from_, '\n', end_ - scan_from_)) {
@@ -49,6 +51,15 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
     }
     if (const Status filled = fill(); !filled.ok()) return filled.error();
   }
+}
+
+void LineReader::shrink() {
+  decltype(buffer_) usual(READ_BUFFER_SIZE);
+  std::memcpy(usual.data(), buffer_.data() + begin_, end_ - begin_);
+  buffer_.swap(usual);
+  end_ -= begin_;
+  scan_from_ -= begin_;
+  begin_ = 0;
 }
 
 Status LineReader::fill() {

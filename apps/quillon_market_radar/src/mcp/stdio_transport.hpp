@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/market_engine.hpp"
@@ -16,8 +19,28 @@ namespace qmr::mcp {
 /// The error returned when the input is not UTF-8.
 inline constexpr std::string_view INVALID_UTF8_MESSAGE = "stream did not contain valid UTF-8";
 
-/// Bytes asked of each read(2) at first; the buffer doubles whenever one line outgrows it.
+/// Bytes asked of each read(2) at first; the buffer doubles whenever one line outgrows it, and
+/// returns to this size once the long line is handled.
 inline constexpr std::size_t READ_BUFFER_SIZE = 64 * 1024;
+
+/// Allocates like std::allocator but leaves new elements of a grown vector uninitialised: the
+/// read buffer's bytes are written by read(2) before they are looked at, and zeroing a buffer
+/// grown for a long line would make all of it resident at once.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  template <typename U>
+  void construct(U* at) {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
 
 /// Splits the bytes of a descriptor into lines. It does not own the descriptor.
 class LineReader {
@@ -33,8 +56,11 @@ class LineReader {
   // Reads once more, after moving the unread bytes to the front and growing a full buffer.
   [[nodiscard]] Status fill();
 
+  // Moves the unread bytes into a buffer of the usual size, giving back a long line's buffer.
+  void shrink();
+
   int fd_;
-  std::vector<char> buffer_;
+  std::vector<char, UninitialisedAllocator<char>> buffer_;
   std::size_t begin_ = 0;      // first byte of the line being assembled
   std::size_t scan_from_ = 0;  // bytes before this hold no LF of that line
   std::size_t end_ = 0;        // one past the last byte read

@@ -1,5 +1,5 @@
 // The tool server for AI assistants: JSON-RPC 2.0, one request per line on standard input and one
-// response line per request on standard output.
+// response line per request on standard output; notifications get none.
 #pragma once
 
 #include <optional>
@@ -18,8 +18,8 @@ class LineHandler {
   explicit LineHandler(engine::EngineHandle engine);
 
   /// Appends the compact response line (without its line feed) for one input line to `out` and
-  /// returns true; returns false and appends nothing when the line is blank or is not exactly
-  /// one valid JSON value.
+  /// returns true; returns false and appends nothing when the line is blank, is not exactly one
+  /// valid JSON value, or is a notification (an object with a string "method" and no "id").
   [[nodiscard]] bool answer(std::string_view line, std::string& out) const;
 
  private:
@@ -27,7 +27,7 @@ class LineHandler {
 };
 
 /// Returns the compact response line (without its line feed) for one input line, or nothing when
-/// the line is blank or is not exactly one valid JSON value.
+/// the line is blank, is not exactly one valid JSON value, or is a notification.
 [[nodiscard]] std::optional<std::string> handle_line(std::string_view line,
                                                      const engine::EngineHandle& engine);
 

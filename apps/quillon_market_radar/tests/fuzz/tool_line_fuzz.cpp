@@ -1,7 +1,9 @@
 // Fuzzes the tool server's line handling against the JSON library's own parser: a line is
 // accepted exactly when the library parses it and it nests at most 127 levels, the value built is
-// the library's value with the same number kinds, a line the request scanner reads gives the
-// same fields as the parsed value, and every answer is one JSON-RPC line.
+// the library's value with the same number kinds, the request scanner and the request reader give
+// the same fields as the parsed value (the scanner for the lines it reads, the reader for exactly
+// the lines the full parser accepts), notifications get no answer, and every answer is one
+// JSON-RPC line.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +16,7 @@
 #include "engine/market_engine.hpp"
 #include "mcp/json_line.hpp"
 #include "mcp/request_fields.hpp"
+#include "mcp/request_reader.hpp"
 #include "mcp/tool_server.hpp"
 
 namespace {
@@ -33,13 +36,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view line(reinterpret_cast<const char*>(data), size);
 
   const auto parsed = qmr::mcp::parse_json_line(line);
+  std::string id_text;
+  const auto expected = parsed ? std::optional(qmr::mcp::request_fields(*parsed, id_text))
+                               : std::optional<qmr::mcp::RequestFields>();
+  if (const auto scanned = qmr::mcp::scan_request_fields(line)) {
+    if (!expected || *scanned != *expected) std::abort();
+  }
+  const auto read = qmr::mcp::read_request(line);
+  if (read.has_value() != parsed.has_value()) std::abort();
+  if (read && read->fields() != *expected) std::abort();
+
   std::optional<std::string> answer;
   if (std::string text; handler.answer(line, text)) answer = std::move(text);
-  if (parsed.has_value() != answer.has_value()) std::abort();
-  if (const auto scanned = qmr::mcp::scan_request_fields(line)) {
-    std::string id_text;
-    if (!parsed || *scanned != qmr::mcp::request_fields(*parsed, id_text)) std::abort();
-  }
+  const bool notification = expected && !expected->has_id && expected->method;
+  if (answer.has_value() != (parsed && !notification)) std::abort();
 
   // The library stops at a NUL and skips a leading byte-order mark; those lines must be refused.
   if (line.find('\0') != std::string_view::npos || line.starts_with("\xEF\xBB\xBF")) {
@@ -51,10 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !reference.is_discarded() && depth_of(reference) <= qmr::mcp::MAX_NESTING_DEPTH;
   if (parsed.has_value() != acceptable) std::abort();
   if (!parsed) return 0;
+  if (expected->has_id != (parsed->is_object() && parsed->contains("id"))) std::abort();
   if (*parsed != reference || qmr::json::to_compact(*parsed) != qmr::json::to_compact(reference)) {
     std::abort();
   }
 
+  if (!answer) return 0;
   if (answer->find('\n') != std::string::npos) std::abort();
   const auto response = qmr::json::Value::parse(*answer, nullptr, false);
   if (response.is_discarded() || response.value("jsonrpc", "") != "2.0") std::abort();

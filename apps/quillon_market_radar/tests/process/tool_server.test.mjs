@@ -22,7 +22,7 @@ const notFound = (id) =>
   `{"error":{"code":-32601,"message":"Method not found"},"id":${id},"jsonrpc":"2.0"}`;
 
 test('CRLF lines and a final line without LF are answered, each with one LF', async () => {
-  const input = `${INITIALIZE}\r\n\r\n{"id":"two","method":"ping"}\r\n  \t\r\n${UNKNOWN_TOOL}`;
+  const input = `${INITIALIZE}\r\n\r\n{"id":"two","method":"nope"}\r\n  \t\r\n${UNKNOWN_TOOL}`;
   const { status, stdout, stderr } = await run(['mcp'], { input });
   assert.equal(status, 0);
   assert.equal(stderr.length, 0);
@@ -50,7 +50,7 @@ test('invalid lines are skipped silently and the rest answered in order', async 
     '{"id":7,"method":"initialize"}\u0000x',
     '42',
     '{"id":1E400,"method":"initialize"}',
-    '{"id":8,"method":"ping"}',
+    '{"id":8,"method":"resources/list"}',
   ];
   const { status, stdout, stderr } = await run(['mcp'], { input: lines.join('\n') + '\n' });
   assert.equal(status, 0);
@@ -130,7 +130,7 @@ test('a reader that closes stdout early ends the run promptly with status 1', as
 
 test('a 16 MiB line is answered whole', async () => {
   const id = 'x'.repeat(16 * 1024 * 1024);
-  const input = `{"method":"ping","id":"${id}"}\n${INITIALIZE}\n`;
+  const input = `{"method":"nope","id":"${id}"}\n${INITIALIZE}\n`;
   const { status, stdout, stderr } = await run(['mcp'], { input, timeoutMs: 60000 });
   assert.equal(status, 0);
   assert.equal(stderr.length, 0);
@@ -177,4 +177,62 @@ test('output past the file-size limit ends the run with status 1 and File too la
   } finally {
     rmSync(directory, { recursive: true });
   }
+});
+
+test('notifications get no answer, ping an empty result, other requests what they did', async () => {
+  const lines = [
+    '{"jsonrpc":"2.0","method":"notifications/initialized"}',
+    '{"jsonrpc":"2.0","id":7,"method":"ping"}',
+    '{"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":"a\\u0062"}}',
+    '{"jsonrpc":"2.0","id":"p\\u0031","method":"ping","params":{}}',
+    '{"method":"tools/list"}',
+    '{"jsonrpc":"2.0","id":null,"method":"ping"}',
+    '{}',
+    '{"method":5}',
+    '[1,2]',
+    '{"jsonrpc":"2.0","id":8,"method":"resources/list"}',
+  ];
+  const { status, stdout, stderr } = await run(['mcp'], { input: lines.join('\n') + '\n' });
+  assert.equal(status, 0);
+  assert.equal(stderr.length, 0);
+  const pong = (id) => `{"id":${id},"jsonrpc":"2.0","result":{}}`;
+  assert.equal(stdout.toString(), [pong(7), pong('"p1"'), pong('null'), notFound('null'),
+    notFound('null'), notFound('null'), notFound(8)].join('\n') + '\n');
+});
+
+// Runs a server, sends it `line` and then an initialize request, and returns the answer to
+// `line` and the server's memory figures (kB) from /proc, read while it still runs.
+async function memoryAfter(line) {
+  const { child, exited } = start(['mcp'], { timeoutMs: 120000 });
+  const answers = linesOf(child.stdout)[Symbol.asyncIterator]();
+  child.stdin.write(`${line}\n${INITIALIZE}\n`);
+  const { value: answer } = await answers.next();
+  assert.equal((await answers.next()).value, INITIALIZED);
+  const status = readFileSync(`/proc/${child.pid}/status`, 'utf8');
+  child.stdin.end();
+  assert.equal((await exited).status, 0);
+  const figure = (name) => Number(status.match(new RegExp(`^${name}:\\s+(\\d+) kB`, 'm'))[1]);
+  return { answer, rss: figure('VmRSS'), peak: figure('VmHWM') };
+}
+
+test('memory: a 64 MiB line is given back, an 8 MiB line costs at most 3x its size + 8 MiB', async (t) => {
+  const MiB = 1024 * 1024;
+  const pad = 'x'.repeat(64 * MiB);
+  const after = await memoryAfter(
+    `{"id":1,"method":"tools/call","params":{"name":"market_jan_aushadhi","arguments":{"pad":"${pad}"}}}`);
+  t.diagnostic(`VmRSS after a 64 MiB line: ${after.rss} kB`);
+
+  // One escape sends the line past the scanner; the unread member is four million numbers.
+  const head = '{"jsonrpc":"2.0","id":"a\\nb","method":"tools/call","params":{"name":"market_jan_aushadhi","arguments":{"unread":[0';
+  const tail = ']}}}';
+  const line = head + ',0'.repeat((8 * MiB - head.length - tail.length) / 2) + tail;
+  assert.equal(line.length, 8 * MiB);
+  const escaped = await memoryAfter(line);
+  t.diagnostic(`VmHWM with an 8 MiB line: ${escaped.peak} kB`);
+
+  assert.match(after.answer, /^\{"id":1,"jsonrpc":"2\.0","result"/);
+  assert.ok(after.rss < 16 * 1024, `VmRSS ${after.rss} kB`);
+  assert.ok(escaped.answer.startsWith('{"id":"a\\nb","jsonrpc":"2.0","result":{"content":[{"text":"[{\\"branded_medicine_name'),
+    escaped.answer.slice(0, 200));
+  assert.ok(escaped.peak <= (3 * 8 + 8) * 1024, `VmHWM ${escaped.peak} kB`);
 });

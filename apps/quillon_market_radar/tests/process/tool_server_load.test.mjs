@@ -52,12 +52,12 @@ test('100,000 mixed lines: one answer per valid request line, in order, then sta
           line.endsWith('\\"title\\":\\"Noise ColorFit Pulse Grand Smart Watch\\"}]","type":"text"}]}}'));
         break;
       case 3:
+        // A notification: no answer.
         input.push(`{"jsonrpc":"2.0","method":"notifications/initialized"}`);
-        expected.push(notFound('null'));
         break;
       case 4:
         input.push(`{"jsonrpc":"2.0","id":"s${i}","method":"ping"}  `);
-        expected.push(notFound(`"s${i}"`));
+        expected.push(`{"id":"s${i}","jsonrpc":"2.0","result":{}}`);
         break;
       case 5:
         input.push(`[${i}]`);
@@ -72,7 +72,7 @@ test('100,000 mixed lines: one answer per valid request line, in order, then sta
   const bigId = 'x'.repeat(BIG);
   input.splice(50_000, 0, `{"id":"${bigId}","method":"initialize"}`, `{"id":"${bigId}","method":"initialize"`,
     '['.repeat(1_000_000));
-  const answeredBefore = input.slice(0, 50_000).filter((_, index) => ![1, 6].includes(index % 7)).length;
+  const answeredBefore = input.slice(0, 50_000).filter((_, index) => ![1, 3, 6].includes(index % 7)).length;
   expected.splice(answeredBefore, 0, initialized(`"${bigId}"`));
 
   const { status, stdout, stderr } = await run(['mcp'], {

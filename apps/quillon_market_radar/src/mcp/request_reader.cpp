@@ -1,0 +1,376 @@
+#include "mcp/request_reader.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <utility>
+
+#include "engine/json_writer.hpp"
+#include "engine/text.hpp"
+#include "mcp/json_line.hpp"
+
+namespace qmr::mcp {
+
+namespace {
+
+// A number without an exponent whose integer part has at most this many digits is below 1e308,
+// so whichever kind the library reads it as, it is finite.
+constexpr std::size_t MAX_SURELY_FINITE_DIGITS = 308;
+
+// What an object is to the request: the request itself, its params, the params' arguments, or
+// something nobody reads.
+enum class Role { IGNORED, REQUEST, PARAMS, ARGUMENTS };
+
+bool is_digit(char byte) { return byte >= '0' && byte <= '9'; }
+
+int hex_value(char byte) {
+  if (byte >= '0' && byte <= '9') return byte - '0';
+  if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
+  if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
+  return -1;
+}
+
+void append_utf8(std::uint32_t code_point, std::string& out) {
+  if (code_point < 0x80) {
+    out += static_cast<char>(code_point);
+  } else if (code_point < 0x800) {
+    out += static_cast<char>(0xC0 | (code_point >> 6));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else if (code_point < 0x10000) {
+    out += static_cast<char>(0xE0 | (code_point >> 12));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code_point >> 18));
+    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  }
+}
+
+// Checks a whole line against the JSON grammar and the library's limits, keeping only the fields
+// of the request. Every function returns false as soon as the line is known to be invalid.
+class Reader {
+ public:
+  Reader(std::string_view line, ReadRequest& request)
+      : at_(line.data()), end_(line.data() + line.size()), request_(request) {}
+
+  bool document() {
+    if (!value(0, Role::REQUEST)) return false;
+    skip_white_space();
+    return at_ == end_;
+  }
+
+ private:
+  void skip_white_space() {
+    while (at_ != end_ && (*at_ == ' ' || *at_ == '\t' || *at_ == '\n' || *at_ == '\r')) ++at_;
+  }
+
+  // Skips white space and then `byte` if it comes next.
+  bool take(char byte) {
+    skip_white_space();
+    if (at_ == end_ || *at_ != byte) return false;
+    ++at_;
+    return true;
+  }
+
+  bool next_is(char byte) {
+    skip_white_space();
+    return at_ != end_ && *at_ == byte;
+  }
+
+  // Reads any value nested in `open` arrays and objects; `role` counts only for an object.
+  bool value(std::size_t open, Role role) {
+    skip_white_space();
+    if (at_ == end_) return false;
+    switch (*at_) {
+      case '{':
+        return open < MAX_NESTING_DEPTH && object(open + 1, role);
+      case '[':
+        return open < MAX_NESTING_DEPTH && array(open + 1);
+      case '"':
+        return string(nullptr);
+      case 't':
+        return literal("true");
+      case 'f':
+        return literal("false");
+      case 'n':
+        return literal("null");
+      default:
+        return number();
+    }
+  }
+
+  bool object(std::size_t open, Role role) {
+    ++at_;
+    if (take('}')) return true;
+    do {
+      if (!next_is('"')) return false;
+      key_.clear();
+      if (!string(role == Role::IGNORED ? nullptr : &key_) || !take(':')) return false;
+      if (!member(open, role)) return false;
+    } while (take(','));
+    return take('}');
+  }
+
+  // Reads the value of the member named key_ of an object with `role`. A repeated member
+  // replaces what an earlier one gave, as the last occurrence wins in the parsed value.
+  bool member(std::size_t open, Role role) {
+    switch (role) {
+      case Role::REQUEST:
+        if (key_ == "id") return id(open);
+        if (key_ == "method") {
+          request_.method.reset();
+          if (!next_is('"')) return value(open, Role::IGNORED);
+          std::string method;
+          if (!string(&method)) return false;
+          request_.method = std::move(method);
+          return true;
+        }
+        if (key_ == "params") {
+          request_.tool_name.clear();
+          request_.query.clear();
+          return value(open, Role::PARAMS);
+        }
+        break;
+      case Role::PARAMS:
+        if (key_ == "name") return string_member(open, request_.tool_name);
+        if (key_ == "arguments") {
+          request_.query.clear();
+          return value(open, Role::ARGUMENTS);
+        }
+        break;
+      case Role::ARGUMENTS:
+        if (key_ == "query") return string_member(open, request_.query);
+        break;
+      case Role::IGNORED:
+        break;
+    }
+    return value(open, Role::IGNORED);
+  }
+
+  // A member that counts only when it is a string; "" otherwise.
+  bool string_member(std::size_t open, std::string& target) {
+    target.clear();
+    if (next_is('"')) return string(&target);
+    return value(open, Role::IGNORED);
+  }
+
+  // The id in its compact form. A string id is written from its decoded text; the other kinds
+  // are short, or structured (which JSON-RPC does not allow), and go through the library's value
+  // so that numbers and member order come out as the full parser's do.
+  bool id(std::size_t open) {
+    request_.has_id = true;
+    request_.id = std::string();
+    if (next_is('"')) {
+      // Written straight in its compact form, escapes decoded and written again as the writer
+      // escapes, so a long id is held once.
+      request_.id += '"';
+      if (!string(&request_.id, /*escape_again=*/true)) return false;
+      request_.id += '"';
+      return true;
+    }
+    const char* begin = at_;
+    if (!value(open, Role::IGNORED)) return false;
+    const auto parsed =
+        parse_json_line(std::string_view(begin, static_cast<std::size_t>(at_ - begin)));
+    if (!parsed) return false;
+    json::write_compact(*parsed, request_.id);
+    return true;
+  }
+
+  bool array(std::size_t open) {
+    ++at_;
+    if (take(']')) return true;
+    do {
+      if (!value(open, Role::IGNORED)) return false;
+    } while (take(','));
+    return take(']');
+  }
+
+  bool literal(std::string_view word) {
+    if (static_cast<std::size_t>(end_ - at_) < word.size() ||
+        std::string_view(at_, word.size()) != word) {
+      return false;
+    }
+    at_ += word.size();
+    return true;
+  }
+
+  std::size_t skip_digits() {
+    const char* begin = at_;
+    while (at_ != end_ && is_digit(*at_)) ++at_;
+    return static_cast<std::size_t>(at_ - begin);
+  }
+
+  // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, and finite as a float: the library reads
+  // integers beyond the 64-bit ranges and every number with a fraction or exponent as a double,
+  // and one that overflows makes the line invalid.
+  bool number() {
+    const char* begin = at_;
+    if (at_ != end_ && *at_ == '-') ++at_;
+    if (at_ == end_ || !is_digit(*at_)) return false;
+    std::size_t integer_digits = 1;
+    if (*at_ == '0') {
+      ++at_;
+    } else {
+      integer_digits = skip_digits();
+    }
+    if (at_ != end_ && *at_ == '.') {
+      ++at_;
+      if (skip_digits() == 0) return false;
+    }
+    bool exponent = false;
+    if (at_ != end_ && (*at_ == 'e' || *at_ == 'E')) {
+      ++at_;
+      if (at_ != end_ && (*at_ == '+' || *at_ == '-')) ++at_;
+      if (skip_digits() == 0) return false;
+      exponent = true;
+    }
+    if (!exponent && integer_digits <= MAX_SURELY_FINITE_DIGITS) return true;
+    const std::string text(begin, at_);
+    return std::isfinite(std::strtod(text.c_str(), nullptr));
+  }
+
+  // Reads four hex digits after "\u".
+  bool hex4(std::uint32_t& unit) {
+    if (end_ - at_ < 4) return false;
+    unit = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int digit = hex_value(*at_++);
+      if (digit < 0) return false;
+      unit = unit * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return true;
+  }
+
+  // Appends the character an escape stands for to `decoded`, escaped again as the JSON writer
+  // escapes it when `escape_again`.
+  static void append_character(std::uint32_t code_point, std::string& decoded, bool escape_again) {
+    if (!escape_again) {
+      append_utf8(code_point, decoded);
+      return;
+    }
+    std::string character;
+    append_utf8(code_point, character);
+    std::string written;
+    json::write_string(character, written);
+    decoded.append(written, 1, written.size() - 2);
+  }
+
+  // Reads the escape after a backslash and appends the character to `decoded` when given. A
+  // surrogate escape counts only as the first half of a pair followed by the second.
+  bool escape(std::string* decoded, bool escape_again) {
+    if (at_ == end_) return false;
+    char simple;
+    switch (*at_++) {
+      case '"':
+        simple = '"';
+        break;
+      case '\\':
+        simple = '\\';
+        break;
+      case '/':
+        simple = '/';
+        break;
+      case 'b':
+        simple = '\b';
+        break;
+      case 'f':
+        simple = '\f';
+        break;
+      case 'n':
+        simple = '\n';
+        break;
+      case 'r':
+        simple = '\r';
+        break;
+      case 't':
+        simple = '\t';
+        break;
+      case 'u': {
+        std::uint32_t code_point;
+        if (!hex4(code_point)) return false;
+        if (code_point >= 0xDC00 && code_point <= 0xDFFF) return false;
+        if (code_point >= 0xD800 && code_point <= 0xDBFF) {
+          std::uint32_t low;
+          if (end_ - at_ < 2 || at_[0] != '\\' || at_[1] != 'u') return false;
+          at_ += 2;
+          if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+          code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
+        }
+        if (decoded) append_character(code_point, *decoded, escape_again);
+        return true;
+      }
+      default:
+        return false;
+    }
+    if (decoded) append_character(static_cast<unsigned char>(simple), *decoded, escape_again);
+    return true;
+  }
+
+  // Returns the number of bytes from at_ to the closing quotation mark of the string at_ is in,
+  // or to the end of the line: no decoded text is longer.
+  std::size_t raw_length() const {
+    const char* at = at_;
+    while (at != end_ && *at != '"') at += (*at == '\\' && end_ - at > 1) ? 2 : 1;
+    return static_cast<std::size_t>(at - at_);
+  }
+
+  // Reads a string and appends its text, escapes decoded, to `decoded` when given; with
+  // `escape_again`, its text as the JSON writer writes it, without the quotation marks.
+  bool string(std::string* decoded, bool escape_again = false) {
+    const char* raw = ++at_;
+    const char* run = at_;  // bytes from here on are copied as they are
+    // Room for the whole text at once, and for the closing quotation mark of an id: growing by
+    // doubling would hold two copies for a moment. Neither form is longer than the raw text.
+    if (decoded) decoded->reserve(decoded->size() + raw_length() + 1);
+    bool high_bits = false;
+    while (true) {
+      if (at_ == end_) return false;
+      const auto byte = static_cast<unsigned char>(*at_);
+      if (byte == '"') break;
+      if (byte < 0x20) return false;
+      if (byte == '\\') {
+        if (decoded) decoded->append(run, at_);
+        ++at_;
+        if (!escape(decoded, escape_again)) return false;
+        run = at_;
+        continue;
+      }
+      high_bits |= byte >= 0x80;
+      ++at_;
+    }
+    if (decoded) decoded->append(run, at_);
+    // Escapes are ASCII, so checking the raw bytes checks every multi-byte character.
+    const std::string_view bytes(raw, static_cast<std::size_t>(at_ - raw));
+    ++at_;
+    return !high_bits || text::is_valid_utf8(bytes);
+  }
+
+  const char* at_;
+  const char* end_;
+  ReadRequest& request_;
+  std::string key_;  // the name of the member being read, in an object that is read
+};
+
+}  // namespace
+
+RequestFields ReadRequest::fields() const {
+  RequestFields fields;
+  fields.id = id;
+  fields.has_id = has_id;
+  if (method) fields.method = *method;
+  fields.tool_name = tool_name;
+  fields.query = query;
+  return fields;
+}
+
+std::optional<ReadRequest> read_request(std::string_view line) {
+  ReadRequest request;
+  if (!Reader(line, request).document()) return std::nullopt;
+  return request;
+}
+
+}  // namespace qmr::mcp
