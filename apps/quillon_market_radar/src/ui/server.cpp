@@ -225,6 +225,18 @@ asio::awaitable<void> drain(const Worker& worker, tcp::socket& socket, std::size
   }
 }
 
+// Writes what is left of a response, half-closes and drains: the end of every connection that
+// is answered in the event loop. A failed write is ignored: the client has gone.
+asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
+                                     std::string_view rest) {
+  const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
+  static_cast<void>(written);
+  if (error) co_return;
+  asio::error_code ignored;
+  socket.shutdown(tcp::socket::shutdown_send, ignored);
+  co_await drain(worker, socket, 0, Clock::now() + worker.limits.drain_time);
+}
+
 // One connection the plain way: one read, at most one response, then the close. Never awaited by
 // the accept loop, so it catches its own failures.
 asio::awaitable<void> serve_connection(const Worker& worker, tcp::socket socket,
@@ -244,13 +256,7 @@ asio::awaitable<void> serve_connection(const Worker& worker, tcp::socket socket,
     const std::string* response = answer(worker, {buffer.data(), count}, engine, built);
     if (response == nullptr) co_return;
     engine.reset();  // the answer is built; the store is not needed any longer
-    const auto [error, written] =
-        co_await asio::async_write(socket, asio::buffer(*response), with_error);
-    static_cast<void>(written);
-    if (error) co_return;
-    asio::error_code ignored;
-    socket.shutdown(tcp::socket::shutdown_send, ignored);
-    co_await drain(worker, socket, 0, Clock::now() + worker.limits.drain_time);
+    co_await send_and_close(worker, socket, *response);
   } catch (const std::exception&) {
     // Only memory exhaustion gets here: this connection is dropped (the socket closes as the
     // frame unwinds) and the others carry on.
@@ -379,29 +385,18 @@ asio::awaitable<void> handle_connection(Worker& worker, OwnedFd fd, engine::Engi
     // The send is marked as having more to come, so that the FIN of the half-close below leaves
     // in the same segment as the response's last bytes. A failed send is ignored: the client has
     // gone and the connection closes as usual.
-    std::optional<tcp::socket> socket;
-    const int native = fd.get();
     std::string_view rest = *response;
-    const ssize_t sent = ::send(native, rest.data(), rest.size(), MSG_NOSIGNAL | MSG_MORE);
+    const ssize_t sent = ::send(fd.get(), rest.data(), rest.size(), MSG_NOSIGNAL | MSG_MORE);
     if (sent < 0 && !would_block(errno)) co_return;
     if (sent == 0 && !rest.empty()) co_return;  // a write that takes nothing has failed
     if (sent > 0) rest.remove_prefix(static_cast<std::size_t>(sent));
-    if (!rest.empty()) {
-      if (!socket) socket = adopt(worker, std::move(fd));
-      if (!socket) co_return;
-      const auto [error, written] =
-          co_await asio::async_write(*socket, asio::buffer(rest.data(), rest.size()), with_error);
-      static_cast<void>(written);
-      if (error) co_return;
+    if (!rest.empty()) {  // no room to send it all: the rest is sent from the event loop
+      auto socket = adopt(worker, std::move(fd));
+      if (socket) co_await send_and_close(worker, *socket, rest);
+      co_return;
     }
-    ::shutdown(native, SHUT_WR);
-
-    const auto deadline = Clock::now() + worker.limits.drain_time;
-    if (socket) {
-      co_await drain(worker, *socket, 0, deadline);
-    } else {
-      schedule_look(worker, {std::move(fd), deadline});
-    }
+    ::shutdown(fd.get(), SHUT_WR);
+    schedule_look(worker, {std::move(fd), Clock::now() + worker.limits.drain_time});
   } catch (const std::exception&) {
     // Only memory exhaustion gets here: this connection is dropped (the socket closes as the
     // frame unwinds) and the others carry on.
