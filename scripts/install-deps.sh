@@ -9,7 +9,7 @@ packages=(
   build-essential cmake pkg-config
   libasio-dev libcli11-dev nlohmann-json3-dev libicu-dev
   libgtest-dev
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
   nodejs npm chromium
 )
 
