@@ -186,8 +186,8 @@ using DrainChecks = DrainSchedule<OwnedFd>;
 
 // What a worker thread holds for its connections. Used from its thread only.
 struct Worker {
-  Worker(const ConnectionLimits& limits, const FixedResponses& fixed)
-      : limits(limits), fixed(fixed) {}
+  Worker(const ConnectionLimits& connection_limits, const FixedResponses& fixed_responses)
+      : limits(connection_limits), fixed(fixed_responses) {}
 
   asio::io_context context{1};
   ConnectionLimits limits;
