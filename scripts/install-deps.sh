@@ -12,7 +12,7 @@ packages=(
   build-essential cmake pkg-config dpkg-dev help2man
   libasio-dev libcli11-dev nlohmann-json3-dev libicu-dev
   libgtest-dev
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
   nodejs npm chromium
 )
 if [[ ${1:-} == --packaging ]]; then

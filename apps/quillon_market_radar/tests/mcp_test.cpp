@@ -703,7 +703,7 @@ TEST(LineReader, KeepsLinesLongerThanItsBufferWhole) {
   InputFile in(input);
   const auto lines = read_all_lines(in.fd());
   ASSERT_EQ(lines.size(), 6u);
-  for (int i = 0; i < 3; ++i) {
+  for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(lines[2 * i], "short" + std::to_string(i));
     EXPECT_EQ(lines[2 * i + 1], long_line);
   }

@@ -146,10 +146,11 @@ class DashboardServer : public testing::Test {
   std::future<std::string> serve(std::uint16_t port, ConnectionLimits limits) {
     auto ended = std::make_shared<std::promise<std::string>>();
     auto future = ended->get_future();
-    auto run = [](std::uint16_t port, ConnectionLimits limits,
-                  std::shared_ptr<std::promise<std::string>> ended) -> asio::awaitable<void> {
-      const Status status = co_await serve_dashboard(engine::MarketEngine::create(), port, limits);
-      ended->set_value(status.ok() ? std::string() : status.error().message);
+    auto run = [](std::uint16_t on_port, ConnectionLimits with_limits,
+                  std::shared_ptr<std::promise<std::string>> result) -> asio::awaitable<void> {
+      const Status status =
+          co_await serve_dashboard(engine::MarketEngine::create(), on_port, with_limits);
+      result->set_value(status.ok() ? std::string() : status.error().message);
     };
     asio::co_spawn(runtime_, run(port, limits, ended), asio::detached);
     return future;

@@ -3,7 +3,9 @@
 // the server rides out.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
+#include <chrono>
 #include <map>
 #include <set>
 #include <string>
@@ -12,6 +14,7 @@
 #include "engine/market_engine.hpp"
 #include "engine/records.hpp"
 #include "engine/text.hpp"
+#include "ui/drain_schedule.hpp"
 #include "ui/request.hpp"
 
 namespace qmr::ui {
@@ -501,6 +504,54 @@ TEST(RespondToRequest, PageLengthCountsBytesNotCharacters) {
   for (const char byte : DASHBOARD_PAGE)
     characters += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
   EXPECT_LT(characters, length);  // the page holds multi-byte characters
+}
+
+TEST(FixedResponses, HoldExactlyWhatTheRoutesAnswerForTheUnchangingGets) {
+  const auto engine = seeded();
+  const FixedResponses fixed(engine);
+  for (const auto* path : {"/", "/api/status", "/api/products", "/api/medicines"}) {
+    const auto* response = fixed.find({"GET", path});
+    ASSERT_NE(response, nullptr) << path;
+    EXPECT_EQ(*response, respond_to_request(std::string("GET ") + path, engine)) << path;
+  }
+  // A reprice is dispatched anew each time, and neighbours fall to the route table.
+  for (const RequestLine& line : std::vector<RequestLine>{{"POST", "/api/reprice"},
+                                                          {"POST", "/"},
+                                                          {"HEAD", "/"},
+                                                          {"GET", "/api/status/"},
+                                                          {"GET", "/favicon.ico"}}) {
+    EXPECT_EQ(fixed.find(line), nullptr) << line.method << ' ' << line.path;
+  }
+}
+
+// --- closing looks -------------------------------------------------------------------------
+
+TEST(DrainSchedule, HandsOutEachEntryAtItsLookInTimeOrder) {
+  using Schedule = DrainSchedule<int>;
+  using std::chrono::milliseconds;
+  const std::array<Schedule::Clock::duration, 2> delays = {milliseconds(2), milliseconds(20)};
+  Schedule schedule(delays);
+  const Schedule::Clock::time_point t0{};
+  const auto handles = [](const std::vector<Schedule::Entry>& entries) {
+    std::vector<int> out;
+    for (const auto& entry : entries) out.push_back(entry.handle);
+    return out;
+  };
+
+  EXPECT_EQ(schedule.next_due(), std::nullopt);
+  schedule.add({1, t0 + milliseconds(1000)}, t0);
+  schedule.add({2, t0 + milliseconds(1000), 0, 1}, t0 + milliseconds(1));  // second look: +20
+  schedule.add({3, t0 + milliseconds(1000)}, t0 + milliseconds(5));
+  EXPECT_EQ(schedule.next_due(), t0 + milliseconds(2));
+  EXPECT_TRUE(schedule.take_due(t0 + milliseconds(1)).empty());
+  EXPECT_EQ(handles(schedule.take_due(t0 + milliseconds(2))), std::vector<int>{1});
+  EXPECT_EQ(schedule.next_due(), t0 + milliseconds(7));
+  // Both queues due at once: the earlier look's entries come first.
+  EXPECT_EQ(handles(schedule.take_due(t0 + milliseconds(30))), (std::vector<int>{3, 2}));
+  EXPECT_EQ(schedule.next_due(), std::nullopt);
+
+  EXPECT_TRUE(schedule.has_next_look(0));
+  EXPECT_FALSE(schedule.has_next_look(1));
 }
 
 // --- accept failures -----------------------------------------------------------------------

@@ -2,12 +2,17 @@
 // worker threads an event loop of its own that accepts from it, answers through the pure request
 // handling and closes. One coroutine per connection; the coroutines only move bytes.
 //
+// Two ways to serve a connection, chosen at build time. The plain one is asio's own shape: accept,
+// read with an idle timeout, write, half-close, drain for a bounded time, close. The Linux one
+// (QMR_LINUX_FAST_PATH) is a measured refinement of it: connections are taken with accept4 once
+// their request has arrived (TCP_DEFER_ACCEPT), read and answered with plain recv/send, and the
+// response's last bytes leave with the FIN (MSG_MORE); the closing look for the client's end of
+// stream is deferred a moment, so about 98% of connections never enter the event loop at all.
+//
 // Why a loop per thread rather than one shared io_context: with a connection per request, most
 // of the cost is the kernel's, and what the server adds is what it does around each connection.
-// On one shared io_context every connection was handed between threads (locks, futex wake-ups)
-// and carried a timer and a parallel_group per read (a timerfd update, allocations). Here a
-// connection lives and dies on the thread that accepted it, and the time limits of all
-// connections of a thread are kept by two lists and one timer each.
+// On one shared io_context every connection was handed between threads (locks, futex wake-ups).
+// Here a connection lives and dies on the thread that accepted it.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -27,9 +32,9 @@
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 #include <cerrno>
-#include <deque>
 #include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +45,7 @@
 
 #include "engine/console.hpp"
 #include "ui/dashboard.hpp"
+#include "ui/drain_schedule.hpp"
 
 namespace qmr::ui {
 
@@ -50,8 +56,6 @@ using Clock = asio::steady_timer::clock_type;
 
 constexpr auto with_error = asio::experimental::as_tuple(asio::use_awaitable);
 
-constexpr int LISTEN_BACKLOG = 128;
-
 // How long an accept loop pauses after a failure that a later accept can overcome (no free
 // descriptor, no memory): long enough not to spin, short enough that clients barely notice.
 constexpr auto ACCEPT_RETRY_DELAY = std::chrono::milliseconds(50);
@@ -61,26 +65,6 @@ constexpr std::string_view STARTUP_DETAIL_LINES[] = {
     "    - Active Sentinel: Price Tracker, Review Defect Miner & Jan Aushadhi Arbitrage",
     "    - Memory Footprint: ~11.2 MB RAM (100% On-Device, Air-Gapped)",
 };
-
-// How long after its response a connection is looked at for the client's end of stream: first
-// after DRAIN_CHECK_DELAYS[0], and if the client has not closed by then, once more after
-// DRAIN_CHECK_DELAYS[1]. An idle client closes within a fraction of a millisecond on loopback, a
-// busy one (a load generator with many connections) within a few; either way its socket goes
-// without entering the event loop. Only a client still open at the second look is waited for
-// there.
-constexpr std::array DRAIN_CHECK_DELAYS = {std::chrono::milliseconds(2),
-                                           std::chrono::milliseconds(20)};
-
-// A connection is taken from the listener once its request has arrived, or after this many
-// seconds without one. A client then costs nothing between its handshake and its request (which
-// on a busy machine is long enough for the accept to come first, and the first read to find
-// nothing), and a silent client is still taken, and closed after the idle time.
-constexpr int DEFER_ACCEPT_SECONDS = 1;
-
-// The GET routes whose answers are the same on every request: the page, the fixed status object
-// and the two lists of a store that nothing writes after seeding.
-constexpr std::string_view FIXED_GET_PATHS[] = {"/", "/api/status", "/api/products",
-                                                "/api/medicines"};
 
 // Raises the soft open-file limit to the hard one, so that many simultaneous clients do not run
 // the process out of descriptors early. A failure is ignored: the server still works, it only
@@ -94,156 +78,79 @@ void raise_open_file_limit() {
 
 // Opens, binds and sets listening `acceptor` on `endpoint`; returns the first failure. Address
 // reuse lets a restarted server bind while connections of the previous one linger in TIME_WAIT;
-// on Linux it never lets a second listener take a port that one already listens on.
+// on Linux it never lets a second listener take a port that one already listens on. The backlog
+// is the system's largest: with 128, a burst of a thousand clients overflowed the accept queue and
+// each dropped handshake waited a second for the kernel to send it again.
 asio::error_code open_listener(tcp::acceptor& acceptor, const tcp::endpoint& endpoint) {
   asio::error_code error;
   acceptor.open(endpoint.protocol(), error);
   if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
   if (!error) acceptor.bind(endpoint, error);
-  if (!error) acceptor.listen(LISTEN_BACKLOG, error);
+  if (!error) acceptor.listen(tcp::acceptor::max_listen_connections, error);
   // Several loops accept from it: one that finds the queue empty must not block.
   if (!error) acceptor.non_blocking(true, error);
-  // Connections inherit delayed acknowledgements from the listener: the request is then
-  // acknowledged by the response itself, which follows within microseconds, instead of by a
-  // segment of its own. One segment fewer per connection; failing that, one more, nothing worse.
+#if QMR_LINUX_FAST_PATH
   if (!error) {
+    // Connections inherit delayed acknowledgements from the listener: the request is then
+    // acknowledged by the response itself, which follows within microseconds, instead of by a
+    // segment of its own. Failing that, one segment more, nothing worse.
     const int quick_acks = 0;
     ::setsockopt(acceptor.native_handle(), IPPROTO_TCP, TCP_QUICKACK, &quick_acks,
                  sizeof quick_acks);
-    // Failing that, connections are taken at their handshake, as without it.
-    ::setsockopt(acceptor.native_handle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &DEFER_ACCEPT_SECONDS,
-                 sizeof DEFER_ACCEPT_SECONDS);
+    // A connection is taken once its request has arrived, or after this many seconds without
+    // one: a client then costs nothing between its handshake and its request, and a silent one
+    // is still taken, and closed after the idle time. Failing that, connections are taken at
+    // their handshake, as without it.
+    const int defer_accept_seconds = 1;
+    ::setsockopt(acceptor.native_handle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_accept_seconds,
+                 sizeof defer_accept_seconds);
   }
+#endif
   return error;
 }
 
-// The connections of one thread that wait under the same time limit, oldest first. The limit is
-// the same for all of them, so the oldest always has the nearest deadline and one timer, set for
-// it, serves the whole list. A connection past its deadline has its socket's waits cancelled.
-// Used from its thread only.
-class DeadlineList {
+// Cancels a socket's waits once its time limit passes; a timer of its own per waiting socket.
+// The timer's handler holds the shared state, not the socket: a handler already queued when the
+// wait ends finds the socket gone and does nothing. Nothing is linked anywhere, so a throw in the
+// constructor leaves nothing behind.
+class SocketDeadline {
  public:
-  struct Entry {
-    Clock::time_point deadline;
-    tcp::socket* socket = nullptr;
-    DeadlineList* list = nullptr;  // null once expired or after the list is gone
-    Entry* previous = nullptr;
-    Entry* next = nullptr;
-  };
-
-  DeadlineList(asio::io_context& context, Clock::duration limit) : timer_(context), limit_(limit) {}
-  DeadlineList(const DeadlineList&) = delete;
-  DeadlineList& operator=(const DeadlineList&) = delete;
-  ~DeadlineList() {
-    for (Entry* entry = head_; entry != nullptr; entry = entry->next) entry->list = nullptr;
-  }
-
-  void add(Entry& entry, tcp::socket& socket) { add(entry, socket, Clock::now() + limit_); }
-
-  // Adds an entry whose time began earlier. It goes behind the last entry that ends no later, a
-  // step or two from the tail at most, since such entries began at most moments ago.
-  void add(Entry& entry, tcp::socket& socket, Clock::time_point deadline) {
-    entry.deadline = deadline;
-    entry.socket = &socket;
-    entry.list = this;
-    Entry* before = tail_;
-    while (before != nullptr && before->deadline > deadline) before = before->previous;
-    entry.previous = before;
-    entry.next = before != nullptr ? before->next : head_;
-    (entry.next != nullptr ? entry.next->previous : tail_) = &entry;
-    (before != nullptr ? before->next : head_) = &entry;
-    if (!armed_ || head_ == &entry) arm();
-  }
-
-  void remove(Entry& entry) {
-    (entry.previous != nullptr ? entry.previous->next : head_) = entry.next;
-    (entry.next != nullptr ? entry.next->previous : tail_) = entry.previous;
-    entry.list = nullptr;
-  }
-
- private:
-  // Set for the first entry. Entries that leave earlier do not move the timer: it fires at a
-  // deadline that may have gone and sets itself again for the first one left.
-  void arm() {
-    armed_ = true;
-    timer_.expires_at(head_->deadline);
-    timer_.async_wait([this](const asio::error_code& error) {
-      // Cancelled when set again (a newer wait is pending then) or when the list is destroyed
-      // (`this` is gone then): nothing to do either way.
-      if (error) return;
-      armed_ = false;
-      expire();
+  SocketDeadline(tcp::socket& socket, Clock::time_point deadline)
+      : state_(std::make_shared<State>(State{&socket, false})),
+        timer_(socket.get_executor(), deadline) {
+    timer_.async_wait([state = state_](const asio::error_code& error) {
+      if (error || state->socket == nullptr) return;
+      state->expired = true;
+      asio::error_code ignored;
+      state->socket->cancel(ignored);
     });
   }
-
-  void expire() {
-    const auto now = Clock::now();
-    while (head_ != nullptr && head_->deadline <= now) {
-      Entry& entry = *head_;
-      remove(entry);
-      asio::error_code ignored;
-      entry.socket->cancel(ignored);
-    }
-    if (head_ != nullptr) arm();
-  }
-
-  asio::steady_timer timer_;
-  Clock::duration limit_;
-  Entry* head_ = nullptr;
-  Entry* tail_ = nullptr;
-  bool armed_ = false;
-};
-
-// Keeps a connection on a deadline list while it lives.
-class Waiting {
- public:
-  Waiting(DeadlineList& list, tcp::socket& socket) { list.add(entry_, socket); }
-  Waiting(DeadlineList& list, tcp::socket& socket, Clock::time_point deadline) {
-    list.add(entry_, socket, deadline);
-  }
-  Waiting(const Waiting&) = delete;
-  Waiting& operator=(const Waiting&) = delete;
-  ~Waiting() {
-    if (entry_.list != nullptr) entry_.list->remove(entry_);
-  }
+  SocketDeadline(const SocketDeadline&) = delete;
+  SocketDeadline& operator=(const SocketDeadline&) = delete;
+  ~SocketDeadline() { state_->socket = nullptr; }  // the timer cancels its wait as it goes
 
   // True once the deadline has passed (the socket's waits were cancelled then).
-  [[nodiscard]] bool expired() const { return entry_.list == nullptr; }
+  [[nodiscard]] bool expired() const { return state_->expired; }
 
  private:
-  DeadlineList::Entry entry_;
+  struct State {
+    tcp::socket* socket;
+    bool expired;
+  };
+  std::shared_ptr<State> state_;
+  asio::steady_timer timer_;
 };
 
-// The framed answers of the fixed GET routes, built once through the request handling itself, so
-// they are byte for byte what it would build for each request.
-class FixedResponses {
- public:
-  explicit FixedResponses(const engine::EngineHandle& engine) {
-    for (const auto path : FIXED_GET_PATHS) {
-      const std::string request = "GET " + std::string(path);
-      responses_.emplace_back(path, respond_to_request(request, engine).value());
-    }
-  }
-
-  // Returns the answer to `line`, or nothing when it is not one of the fixed routes.
-  [[nodiscard]] const std::string* find(const RequestLine& line) const {
-    if (line.method != "GET") return nullptr;
-    for (const auto& [path, response] : responses_) {
-      if (line.path == path) return &response;
-    }
-    return nullptr;
-  }
-
- private:
-  std::vector<std::pair<std::string_view, std::string>> responses_;
-};
-
-// The first accept failure that ends the server, handed from a worker thread to the task that
-// awaits the server. The channel is safe to use from any thread and holds one error; later ones
-// are dropped.
-// (The first error_code of the signature is the channel's own.)
+// The first failure that ends the server, handed from a worker thread to the task that awaits
+// the server. The channel is safe to use from any thread and holds one error; later ones are
+// dropped. (The first error_code of the signature is the channel's own.)
 using Ending = asio::experimental::concurrent_channel<void(asio::error_code, asio::error_code)>;
 
+void end_server(Ending& ending, asio::error_code error) {
+  static_cast<void>(ending.try_send(asio::error_code(), error));
+}
+
+#if QMR_LINUX_FAST_PATH
 // A socket descriptor not (yet) in any event loop, closed when the value goes.
 class OwnedFd {
  public:
@@ -266,137 +173,114 @@ class OwnedFd {
   int fd_;
 };
 
-bool would_block(int error_number) {
-  return error_number == EAGAIN || error_number == EWOULDBLOCK || error_number == EINTR;
-}
+// How long after its response a connection is looked at for the client's end of stream: first
+// after DRAIN_CHECK_DELAYS[0], and if the client has not closed by then, once more after
+// DRAIN_CHECK_DELAYS[1]. An idle client closes within a fraction of a millisecond on loopback, a
+// busy one (a load generator with many connections) within a few; either way its socket goes
+// without entering the event loop. Only a client still open at the second look is waited for
+// there.
+constexpr std::array<Clock::duration, 2> DRAIN_CHECK_DELAYS = {std::chrono::milliseconds(2),
+                                                               std::chrono::milliseconds(20)};
+using DrainChecks = DrainSchedule<OwnedFd>;
+#endif
 
-struct Worker;
-void check_drains(Worker& worker);
-
-// Connections whose response is sent and whose sending side is closed, looked at a moment later
-// and, when the client has not closed yet, once more (DRAIN_CHECK_DELAYS): by then a client has
-// usually read the response and closed its side, and the socket is released without ever
-// entering the event loop. One that has not is handed to a task that drains it there. Each look
-// has its own list; its delay is the same for every entry, so each list is in time order and
-// one timer, set for the earliest front, serves both. Used from its thread only.
-class DrainChecks {
- public:
-  struct Pending {
-    OwnedFd fd;
-    Clock::time_point check_at;
-    Clock::time_point deadline;  // of the whole drain
-    std::size_t drained = 0;     // bytes read and dropped so far
-    std::size_t look = 0;        // index into DRAIN_CHECK_DELAYS
-  };
-
-  DrainChecks(asio::io_context& context, Worker& worker) : timer_(context), worker_(worker) {}
-
-  // Adds a connection for its first look.
-  void add(OwnedFd fd, Clock::time_point deadline) {
-    schedule({std::move(fd), {}, deadline, 0, 0});
-  }
-
-  // Adds a connection for the look after the one it has just had.
-  void add_next_look(Pending pending) {
-    ++pending.look;
-    schedule(std::move(pending));
-  }
-
-  // Returns true when a connection that has had look number `look` has another one to come.
-  [[nodiscard]] static bool has_next_look(std::size_t look) {
-    return look + 1 < DRAIN_CHECK_DELAYS.size();
-  }
-
-  // Removes and returns the entries whose time to be looked at has come.
-  [[nodiscard]] std::vector<Pending> take_due() {
-    std::vector<Pending> due;
-    const auto now = Clock::now();
-    for (auto& list : pending_) {
-      while (!list.empty() && list.front().check_at <= now) {
-        due.push_back(std::move(list.front()));
-        list.pop_front();
-      }
-    }
-    std::optional<Clock::time_point> next;
-    for (const auto& list : pending_) {
-      if (!list.empty() && (!next || list.front().check_at < *next)) next = list.front().check_at;
-    }
-    if (next) arm(*next);
-    return due;
-  }
-
- private:
-  void schedule(Pending pending) {
-    const auto check_at = Clock::now() + DRAIN_CHECK_DELAYS[pending.look];
-    pending.check_at = check_at;
-    pending_[pending.look].push_back(std::move(pending));
-    if (!armed_ || check_at < armed_for_) arm(check_at);
-  }
-
-  void arm(Clock::time_point at) {
-    armed_ = true;
-    armed_for_ = at;
-    timer_.expires_at(at);
-    timer_.async_wait([this](const asio::error_code& error) {
-      // Cancelled when set again (a newer wait is pending then) or when this object is destroyed
-      // (`this` is gone then): nothing to do either way.
-      if (error) return;
-      armed_ = false;
-      check_drains(worker_);
-    });
-  }
-
-  asio::steady_timer timer_;
-  Worker& worker_;
-  std::array<std::deque<Pending>, DRAIN_CHECK_DELAYS.size()> pending_;
-  bool armed_ = false;
-  Clock::time_point armed_for_;
-};
-
-// One worker thread with its own event loop, accepting from the shared listener.
+// What a worker thread holds for its connections. Used from its thread only.
 struct Worker {
-  Worker(const ConnectionLimits& limits, const FixedResponses& fixed)
-      : limits(limits),
-        fixed(fixed),
-        idle(context, limits.idle_timeout),
-        draining(context, limits.drain_time),
-        checks(context, *this) {}
+  Worker(const ConnectionLimits& connection_limits, const FixedResponses& fixed_responses)
+      : limits(connection_limits), fixed(fixed_responses) {}
 
   asio::io_context context{1};
   ConnectionLimits limits;
   const FixedResponses& fixed;
-  DeadlineList idle;      // waiting for the request
-  DeadlineList draining;  // reading what follows the response, in the event loop
-  DrainChecks checks;     // to be looked at once for the client's end of stream
+#if QMR_LINUX_FAST_PATH
+  DrainChecks checks{DRAIN_CHECK_DELAYS};  // connections due for a closing look
+  asio::steady_timer checks_timer{context};
+  std::optional<Clock::time_point> checks_armed_for;  // while a wait of the timer is pending
+#endif
   std::thread thread;
 };
 
-// Returns the connection as a socket of the worker's event loop, or nothing when the loop cannot
-// take it (out of memory); the connection is closed then.
-std::optional<tcp::socket> adopt(Worker& worker, OwnedFd fd) {
-  tcp::socket socket(worker.context);
-  asio::error_code error;
-  const int native = fd.release();
-  socket.assign(tcp::v4(), native, error);
-  if (error) {
-    ::close(native);
-    return std::nullopt;
-  }
-  return socket;
+// Returns the framed answer to one read's bytes, or null when the connection closes without one.
+// `built` holds an answer that is not one of the fixed ones.
+const std::string* answer(const Worker& worker, std::string_view request,
+                          const engine::EngineHandle& engine, std::string& built) {
+  const auto line = parse_request_line(request);
+  if (!line) return nullptr;
+  if (const std::string* fixed = worker.fixed.find(*line)) return fixed;
+  built = frame_response(route_request(line->method, line->path, engine));
+  return &built;
 }
 
 // Reads and drops what the client still sends until it closes, the deadline passes or
 // drain_bytes have come in all. Closing a socket with unread data resets the connection, and a
 // reset can destroy a response the client has not read yet.
-asio::awaitable<void> drain(Worker& worker, tcp::socket& socket, std::size_t drained,
+asio::awaitable<void> drain(const Worker& worker, tcp::socket& socket, std::size_t drained,
                             Clock::time_point deadline) {
   std::array<char, REQUEST_BUFFER_SIZE> buffer;
-  Waiting waiting(worker.draining, socket, deadline);
-  while (drained < worker.limits.drain_bytes && !waiting.expired()) {
+  const SocketDeadline limit(socket, deadline);
+  while (drained < worker.limits.drain_bytes && !limit.expired()) {
     const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
     if (error || count == 0) break;
     drained += count;
   }
+}
+
+// Writes what is left of a response, half-closes and drains: the end of every connection that
+// is answered in the event loop. A failed write is ignored: the client has gone.
+asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
+                                     std::string_view rest) {
+  const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
+  static_cast<void>(written);
+  if (error) co_return;
+  asio::error_code ignored;
+  socket.shutdown(tcp::socket::shutdown_send, ignored);
+  co_await drain(worker, socket, 0, Clock::now() + worker.limits.drain_time);
+}
+
+// One connection the plain way: one read, at most one response, then the close. Never awaited by
+// the accept loop, so it catches its own failures.
+asio::awaitable<void> serve_connection(const Worker& worker, tcp::socket socket,
+                                       engine::EngineHandle engine) {
+  try {
+    std::array<char, REQUEST_BUFFER_SIZE> buffer;
+    std::size_t count = 0;
+    {
+      const SocketDeadline idle(socket, Clock::now() + worker.limits.idle_timeout);
+      const auto [error, read] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
+      // A failed read, a peer that closed and a peer silent for the whole idle time are treated
+      // alike: the connection closes without a byte written.
+      if (error) co_return;
+      count = read;
+    }
+    std::string built;
+    const std::string* response = answer(worker, {buffer.data(), count}, engine, built);
+    if (response == nullptr) co_return;
+    engine.reset();  // the answer is built; the store is not needed any longer
+    co_await send_and_close(worker, socket, *response);
+  } catch (const std::exception&) {
+    // Only memory exhaustion gets here: this connection is dropped (the socket closes as the
+    // frame unwinds) and the others carry on.
+  }
+}
+
+#if QMR_LINUX_FAST_PATH
+
+// True for the errno values of a call on a non-blocking socket that found nothing to do yet.
+bool would_block(int error_number) {
+  // EAGAIN and EWOULDBLOCK are one value on Linux, but not everywhere.
+  return error_number == EAGAIN || error_number == EINTR ||
+         (EWOULDBLOCK != EAGAIN && error_number == EWOULDBLOCK);
+}
+
+// Returns the connection as a socket of the worker's event loop, or nothing when the loop cannot
+// take it; the connection is closed then.
+std::optional<tcp::socket> adopt(Worker& worker, OwnedFd fd) {
+  tcp::socket socket(worker.context);
+  asio::error_code error;
+  socket.assign(tcp::v4(), fd.get(), error);
+  if (error) return std::nullopt;
+  static_cast<void>(fd.release());
+  return socket;
 }
 
 asio::awaitable<void> drain_in_loop(Worker& worker, OwnedFd fd, std::size_t drained,
@@ -409,135 +293,202 @@ asio::awaitable<void> drain_in_loop(Worker& worker, OwnedFd fd, std::size_t drai
   }
 }
 
-// Looks at each due connection: what it sent is dropped, and at its end of stream, or past the
-// drain bounds, its socket is released. The others get their next look, or after the last one
-// are drained in the event loop.
-void check_drains(Worker& worker) {
-  std::array<char, REQUEST_BUFFER_SIZE> buffer;
-  const auto now = Clock::now();
-  for (auto& pending : worker.checks.take_due()) {
-    std::size_t& drained = pending.drained;
-    while (drained < worker.limits.drain_bytes && now < pending.deadline) {
-      const ssize_t count = ::recv(pending.fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
-      if (count > 0) {
-        drained += static_cast<std::size_t>(count);
-        continue;
-      }
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0 && would_block(errno)) {
-        if (DrainChecks::has_next_look(pending.look)) {
-          worker.checks.add_next_look(std::move(pending));
-        } else {
-          asio::co_spawn(worker.context,
-                         drain_in_loop(worker, std::move(pending.fd), drained, pending.deadline),
-                         asio::detached);
-        }
-      }
-      break;  // end of stream, or a failure: the socket is released
-    }
+void look_at_due(Worker& worker);
+
+// Sets the check timer for the earliest look to come, unless a wait is pending for that time or
+// an earlier one. The handler runs only on the worker's loop, which is stopped before the worker
+// goes. A handler that was already due when the timer was set again runs once more than needed,
+// which is harmless.
+void arm_checks(Worker& worker) {
+  const auto next = worker.checks.next_due();
+  if (!next || (worker.checks_armed_for && *worker.checks_armed_for <= *next)) return;
+  worker.checks_armed_for.reset();
+  worker.checks_timer.expires_at(*next);
+  worker.checks_timer.async_wait([&worker](const asio::error_code& error) {
+    if (error) return;  // set again, or stopped
+    worker.checks_armed_for.reset();
+    look_at_due(worker);
+  });
+  worker.checks_armed_for = *next;
+}
+
+// Queues a connection for a closing look. Out of memory, the connection is dropped (closed), or
+// the timer is left unset until the next connection sets it.
+void schedule_look(Worker& worker, DrainChecks::Entry entry) {
+  try {
+    worker.checks.add(std::move(entry), Clock::now());
+    arm_checks(worker);
+  } catch (const std::bad_alloc&) {
   }
 }
 
-// One connection: one read, at most one response, then the close. Never awaited by the accept
-// loop, so it catches its own failures. The connection enters the event loop only when it has
+// Looks at each due connection: what it sent is dropped, and at its end of stream, or past the
+// drain bounds, its socket is released. The others get their next look, or after the last one
+// are drained in the event loop.
+void look_at_due(Worker& worker) {
+  std::array<char, REQUEST_BUFFER_SIZE> buffer;
+  const auto now = Clock::now();
+  try {
+    for (auto& entry : worker.checks.take_due(now)) {
+      while (entry.drained < worker.limits.drain_bytes && now < entry.deadline) {
+        const ssize_t count =
+            ::recv(entry.handle.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (count > 0) {
+          entry.drained += static_cast<std::size_t>(count);
+          continue;
+        }
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0 && would_block(errno)) {
+          if (worker.checks.has_next_look(entry.look)) {
+            ++entry.look;
+            worker.checks.add(std::move(entry), now);
+          } else {
+            asio::co_spawn(
+                worker.context,
+                drain_in_loop(worker, std::move(entry.handle), entry.drained, entry.deadline),
+                asio::detached);
+          }
+        }
+        break;  // end of stream, or a failure: the socket is released
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    // The connection at hand was dropped (closed); the others still get their look.
+  }
+  try {
+    arm_checks(worker);
+  } catch (const std::bad_alloc&) {
+    // Set by the next connection that is queued.
+  }
+}
+
+// One connection the Linux way: the plain way's steps, entering the event loop only when it has
 // to wait: for a request that has not arrived, for room to send, or for the client to close.
 asio::awaitable<void> handle_connection(Worker& worker, OwnedFd fd, engine::EngineHandle engine) {
   try {
-    std::array<char, REQUEST_BUFFER_SIZE> buffer{};
-    std::optional<tcp::socket> socket;
-    // The request has usually arrived with the connection; only a silent client is waited for.
+    std::array<char, REQUEST_BUFFER_SIZE> buffer;
     ssize_t bytes_read = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
     if (bytes_read < 0 && would_block(errno)) {
-      socket = adopt(worker, std::move(fd));
-      if (!socket) co_return;
-      Waiting waiting(worker.idle, *socket);
-      const auto [error, count] =
-          co_await socket->async_read_some(asio::buffer(buffer), with_error);
-      // A failed read, a peer that closed and a peer silent for the whole idle time are treated
-      // alike: the connection closes without a byte written.
-      if (error) co_return;
-      bytes_read = static_cast<ssize_t>(count);
+      // A silent client is served the plain way, in the event loop.
+      auto socket = adopt(worker, std::move(fd));
+      if (socket) co_await serve_connection(worker, std::move(*socket), std::move(engine));
+      co_return;
     }
     if (bytes_read <= 0) co_return;
 
-    const std::string_view request(buffer.data(), static_cast<std::size_t>(bytes_read));
-    const auto line = parse_request_line(request);
-    if (!line) co_return;
     std::string built;
-    const std::string* response = worker.fixed.find(*line);
-    if (response == nullptr) {
-      built = frame_response(route_request(line->method, line->path, engine));
-      response = &built;
-    }
-    engine.reset();  // the answer is built; the store is not needed any longer
+    const std::string* response =
+        answer(worker, {buffer.data(), static_cast<std::size_t>(bytes_read)}, engine, built);
+    if (response == nullptr) co_return;
+    engine.reset();
 
     // The send is marked as having more to come, so that the FIN of the half-close below leaves
     // in the same segment as the response's last bytes. A failed send is ignored: the client has
     // gone and the connection closes as usual.
-    const int native = socket ? socket->native_handle() : fd.get();
     std::string_view rest = *response;
-    const ssize_t sent = ::send(native, rest.data(), rest.size(), MSG_NOSIGNAL | MSG_MORE);
+    const ssize_t sent = ::send(fd.get(), rest.data(), rest.size(), MSG_NOSIGNAL | MSG_MORE);
     if (sent < 0 && !would_block(errno)) co_return;
     if (sent == 0 && !rest.empty()) co_return;  // a write that takes nothing has failed
     if (sent > 0) rest.remove_prefix(static_cast<std::size_t>(sent));
-    if (!rest.empty()) {
-      if (!socket) socket = adopt(worker, std::move(fd));
-      if (!socket) co_return;
-      const auto [error, written] =
-          co_await asio::async_write(*socket, asio::buffer(rest.data(), rest.size()), with_error);
-      static_cast<void>(written);
-      if (error) co_return;
+    if (!rest.empty()) {  // no room to send it all: the rest is sent from the event loop
+      auto socket = adopt(worker, std::move(fd));
+      if (socket) co_await send_and_close(worker, *socket, rest);
+      co_return;
     }
-    ::shutdown(socket ? socket->native_handle() : fd.get(), SHUT_WR);
-
-    const auto deadline = Clock::now() + worker.limits.drain_time;
-    if (socket) {
-      co_await drain(worker, *socket, 0, deadline);
-    } else {
-      worker.checks.add(std::move(fd), deadline);
-    }
+    ::shutdown(fd.get(), SHUT_WR);
+    schedule_look(worker, {std::move(fd), Clock::now() + worker.limits.drain_time});
   } catch (const std::exception&) {
-    // Only memory exhaustion while building the answer gets here: this connection is dropped
-    // (the socket closes as the frame unwinds) and the others carry on.
+    // Only memory exhaustion gets here: this connection is dropped (the socket closes as the
+    // frame unwinds) and the others carry on.
   }
 }
 
-// Reports an ending error to the task awaiting the server; only the first one is kept.
-void end_server(Ending& ending, asio::error_code error) {
-  static_cast<void>(ending.try_send(asio::error_code(), error));
+// Accepts every pending connection and starts a task for each on this thread's loop. Returns the
+// failure of the listener itself; one that a later accept can overcome pauses it instead.
+asio::awaitable<asio::error_code> accept_pending(Worker& worker, tcp::acceptor& listener,
+                                                 const engine::EngineHandle& engine) {
+  for (;;) {
+    const int fd =
+        ::accept4(listener.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      const int failure = errno;
+      if (failure == EINTR) continue;
+      if (would_block(failure)) co_return asio::error_code();  // the queue is empty
+      co_return asio::error_code(failure, asio::system_category());
+    }
+    // Out of memory, the connection at hand closes as its descriptor's owner goes.
+    asio::co_spawn(worker.context, handle_connection(worker, OwnedFd(fd), engine), asio::detached);
+  }
 }
 
-// Accepts every pending connection each time the listener is readable, and starts a task for
-// each on this thread's loop. Returns after reporting a failure of the listener itself.
+asio::awaitable<asio::error_code> accept_next(Worker& worker, tcp::acceptor& listener,
+                                              const engine::EngineHandle& engine) {
+  const auto [error] = co_await listener.async_wait(tcp::acceptor::wait_read, with_error);
+  if (error) co_return error;
+  co_return co_await accept_pending(worker, listener, engine);
+}
+
+#else
+
+asio::awaitable<asio::error_code> accept_next(Worker& worker, tcp::acceptor& listener,
+                                              const engine::EngineHandle& engine) {
+  auto [error, socket] = co_await listener.async_accept(worker.context, with_error);
+  if (error) co_return error;
+  asio::co_spawn(worker.context, serve_connection(worker, std::move(socket), engine),
+                 asio::detached);
+  co_return asio::error_code();
+}
+
+#endif
+
+// Takes connections until the listener fails. A failure a later accept can overcome (no free
+// descriptor, no memory for the connection at hand, which is dropped) pauses the loop briefly.
 asio::awaitable<void> accept_connections(Worker& worker, tcp::acceptor listener,
                                          engine::EngineHandle engine,
                                          std::shared_ptr<Ending> ending) {
   asio::steady_timer pause(worker.context);
   for (;;) {
-    const auto [wait_error] = co_await listener.async_wait(tcp::acceptor::wait_read, with_error);
-    if (wait_error) {
-      end_server(*ending, wait_error);
+    asio::error_code error;
+    try {
+      error = co_await accept_next(worker, listener, engine);
+    } catch (const std::bad_alloc&) {
+      error = std::make_error_code(std::errc::not_enough_memory);
+    }
+    if (!error) continue;
+    if (!is_transient_accept_error(error.value())) {
+      end_server(*ending, error);
       co_return;
     }
-    for (;;) {
-      const int fd =
-          ::accept4(listener.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd >= 0) {
-        asio::co_spawn(worker.context, handle_connection(worker, OwnedFd(fd), engine),
-                       asio::detached);
-        continue;
-      }
-      const int failure = errno;
-      if (failure == EAGAIN || failure == EWOULDBLOCK) break;  // the queue is empty
-      if (failure == EINTR) continue;
-      if (!is_transient_accept_error(failure)) {
-        end_server(*ending, asio::error_code(failure, asio::system_category()));
-        co_return;
-      }
-      pause.expires_after(ACCEPT_RETRY_DELAY);
-      static_cast<void>(co_await pause.async_wait(with_error));
-      break;
-    }
+    pause.expires_after(ACCEPT_RETRY_DELAY);
+    static_cast<void>(co_await pause.async_wait(with_error));
+  }
+}
+
+// Ends the server with the exception an accept loop ended with, if any. What is neither a system
+// error nor exhausted memory is a broken invariant and stops the process.
+void end_on_failure(Ending& ending, const std::exception_ptr& failure) {
+  if (!failure) return;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc&) {
+    end_server(ending, std::make_error_code(std::errc::not_enough_memory));
+  } catch (const std::system_error& error) {
+    end_server(ending, error.code());
+  } catch (const std::exception& error) {
+    fatal(std::string("internal error: ") + error.what());
+  }
+}
+
+// Stops the process when a worker's loop cannot go on: its accept loop failed in a way it could
+// not report (no memory even for that), or a handler threw. A process never stays alive without
+// its listener.
+void run_worker(Worker& worker) {
+  try {
+    worker.context.run();
+  } catch (const std::bad_alloc&) {
+    fatal("memory allocation failed");
+  } catch (const std::exception& error) {
+    fatal(std::string("internal error: ") + error.what());
   }
 }
 
@@ -578,13 +529,15 @@ class WorkerPool {
         ::close(fd);
         return error;
       }
+      // The loop reports its own ending; an exception that escapes it anyway (no memory to
+      // report with) ends the server too.
       asio::co_spawn(worker->context, accept_connections(*worker, std::move(own), engine, ending),
-                     asio::detached);
+                     [ending](std::exception_ptr failure) { end_on_failure(*ending, failure); });
     }
     try {
       for (auto& worker : workers_) {
         Worker* self = worker.get();
-        worker->thread = std::thread([self] { self->context.run(); });
+        worker->thread = std::thread([self] { run_worker(*self); });
       }
     } catch (const std::system_error& error) {
       return error.code();
