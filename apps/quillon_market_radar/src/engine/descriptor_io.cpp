@@ -24,7 +24,7 @@ int write_all(int fd, std::string_view bytes) {
     }
     if (count == 0) return EIO;
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    if (!would_block(errno)) return errno;
     if (const int failed = wait_ready(fd, POLLOUT); failed != 0) return failed;
   }
   return 0;

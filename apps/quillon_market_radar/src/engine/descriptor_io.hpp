@@ -3,9 +3,16 @@
 // EAGAIN means "not yet", never "failed".
 #pragma once
 
+#include <cerrno>
 #include <string_view>
 
 namespace qmr::descriptor_io {
+
+/// Returns true for the errno values of a call on a non-blocking descriptor that is not ready yet
+/// (EAGAIN, and EWOULDBLOCK where that is another value).
+[[nodiscard]] constexpr bool would_block(int error_number) {
+  return error_number == EAGAIN || (EWOULDBLOCK != EAGAIN && error_number == EWOULDBLOCK);
+}
 
 /// Waits until `fd` is ready for `events` (POLLIN or POLLOUT), or reports a hang-up or error
 /// there, which the next read or write then returns. Returns 0, or the errno of a failed poll(2).

@@ -73,7 +73,7 @@ Status LineReader::fill() {
   ssize_t count;
   while ((count = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_)) < 0) {
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    if (!descriptor_io::would_block(errno)) {
       return io_error("failed to read standard input", errno);
     }
     // A non-blocking input with nothing in it yet: the writer is slow, not gone.

@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "engine/console.hpp"
+#include "engine/descriptor_io.hpp"
 #include "ui/dashboard.hpp"
 #include "ui/drain_schedule.hpp"
 
@@ -267,9 +268,7 @@ asio::awaitable<void> serve_connection(const Worker& worker, tcp::socket socket,
 
 // True for the errno values of a call on a non-blocking socket that found nothing to do yet.
 bool would_block(int error_number) {
-  // EAGAIN and EWOULDBLOCK are one value on Linux, but not everywhere.
-  return error_number == EAGAIN || error_number == EINTR ||
-         (EWOULDBLOCK != EAGAIN && error_number == EWOULDBLOCK);
+  return error_number == EINTR || descriptor_io::would_block(error_number);
 }
 
 // Returns the connection as a socket of the worker's event loop, or nothing when the loop cannot
