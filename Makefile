@@ -4,7 +4,7 @@ BUILD_DIR ?= build/release
 JOBS ?= $(shell nproc)
 BINARY := $(BUILD_DIR)/apps/quillon_market_radar/quillon_market_radar
 
-.PHONY: deps configure build run test test-asan test-tsan fuzz clean
+.PHONY: deps configure build run test test-asan test-tsan fuzz check-standalone release clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -39,5 +39,14 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
+# The stand-alone program built static-pie for x86-64 and aarch64 and checked, the code-point test
+# of its ICU data, and the aarch64 suite under qemu-aarch64.
+check-standalone:
+	bash scripts/check-standalone.sh
+
+# dist/quillon_market_radar-VERSION-linux-{x86_64,aarch64}.tar.gz and dist/SHA256SUMS.
+release:
+	bash scripts/release.sh
+
 clean:
-	rm -rf build
+	rm -rf build dist
