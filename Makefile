@@ -4,10 +4,14 @@ BUILD_DIR ?= build/release
 JOBS ?= $(shell nproc)
 BINARY := $(BUILD_DIR)/apps/quillon_market_radar/quillon_market_radar
 
-.PHONY: deps configure build run test test-asan test-tsan fuzz check-standalone release clean
+.PHONY: deps deps-package configure build run test test-asan test-tsan fuzz package install check-package \
+	check-standalone release clean
 
 deps:
 	@bash scripts/install-deps.sh
+
+deps-package:
+	@bash scripts/install-deps.sh --packaging
 
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -38,6 +42,35 @@ test-tsan: deps
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# The installed program and the Debian package: linked dynamically against Debian's shared ICU,
+# glibc and libstdc++, with Debian's hardening flags (fortify, stack protector, relro, bindnow;
+# PIE is gcc's default), stripped when installed. PREFIX and DESTDIR work as usual:
+# `make install PREFIX=~/.local`, `make install DESTDIR=/tmp/root`.
+PACKAGE_DIR ?= build/package
+PREFIX ?= /usr/local
+BUILDFLAGS := env DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+define configure_package
+	@cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DQMR_STATIC=OFF -DQMR_BUILD_TESTS=OFF \
+	  -DCMAKE_INSTALL_PREFIX=$(1) \
+	  "-DCMAKE_CXX_FLAGS=$$($(BUILDFLAGS) CPPFLAGS) $$($(BUILDFLAGS) CXXFLAGS)" \
+	  "-DCMAKE_EXE_LINKER_FLAGS=$$($(BUILDFLAGS) LDFLAGS)" >/dev/null
+endef
+
+# build/package/quillon-market-radar_<version>_<arch>.deb
+package: deps-package
+	$(call configure_package,/usr)
+	@cmake --build $(PACKAGE_DIR) -j $(JOBS) --target package
+
+install: deps
+	$(call configure_package,$(PREFIX))
+	@cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install $(PACKAGE_DIR) --strip
+
+# The package through lintian, its program run from an unpacked copy, and `make install` checked
+# against its file list.
+check-package: package
+	bash scripts/check-package.sh $(PACKAGE_DIR)
 
 # The stand-alone program built static-pie for x86-64 and aarch64 and checked, the code-point test
 # of its ICU data, and the aarch64 suite under qemu-aarch64.

@@ -1,29 +1,37 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build and the tests need, and the npm packages of the
 # end-to-end tests from their lockfile. Idempotent: prints nothing when everything is present.
-#   scripts/install-deps.sh            what `make run` and `make test` need
-#   scripts/install-deps.sh --release  also the aarch64 cross compiler, Debian's arm64 libraries
-#                                      (multiarch) and qemu, for the stand-alone builds and tests
+#   scripts/install-deps.sh [--packaging] [--release]
+# --packaging adds what building and checking the Debian package needs besides the build:
+# lintian, systemd (for systemd-analyze) and man-db (for man -l).
+# --release adds the aarch64 cross compiler, Debian's arm64 libraries (multiarch) and qemu, for
+# the stand-alone builds and their tests.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+packaging=false
 release=false
-case ${1-} in
-  --release) release=true ;;
-  "") ;;
-  *)
-    echo "usage: scripts/install-deps.sh [--release]" >&2
-    exit 2
-    ;;
-esac
+for option in "$@"; do
+  case $option in
+    --packaging) packaging=true ;;
+    --release) release=true ;;
+    *)
+      echo "usage: scripts/install-deps.sh [--packaging] [--release]" >&2
+      exit 2
+      ;;
+  esac
+done
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config dpkg-dev help2man
   libasio-dev libcli11-dev nlohmann-json3-dev libicu-dev
   libgtest-dev
   clang-14 libclang-rt-14-dev
   nodejs npm chromium
 )
+if $packaging; then
+  packages+=(lintian systemd man-db)
+fi
 
 sudo=()
 if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi

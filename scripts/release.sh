@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# `make release`: the stand-alone program for x86-64 and aarch64, each stripped and packed with its
-# documents as dist/quillon_market_radar-VERSION-linux-ARCH.tar.gz, and dist/SHA256SUMS over both.
-# The archives are reproducible: sorted names, owner root, every time the last commit's.
+# `make release`: the stand-alone program for x86-64 and aarch64, each installed stripped with the
+# man page, completion, user unit and copyright file into a tree laid out as below a prefix, with a
+# short README on top, and packed as dist/quillon_market_radar-VERSION-linux-ARCH.tar.gz; and
+# dist/SHA256SUMS over both. The archives are reproducible: sorted names, owner root, every time
+# the last commit's.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/standalone-lib.sh"
 
@@ -9,7 +11,7 @@ bash "$ROOT/scripts/install-deps.sh" --release
 
 for arch in "${ARCHES[@]}"; do
   configure_arch "$arch"
-  build_arch "$arch" quillon_market_radar
+  build_arch "$arch" quillon_market_radar qmr_install_docs
   check_static_pie "$(program_of "$arch")" "$arch"
 done
 
@@ -33,10 +35,27 @@ rm -rf "$dist"
 mkdir -p "$dist"
 for arch in "${ARCHES[@]}"; do
   name="quillon_market_radar-$version-linux-$arch"
-  mkdir -p "$stage/$name"
-  strip_program "$arch" "$stage/$name/quillon_market_radar"
-  check_size "$stage/$name/quillon_market_radar"
-  install -m 644 "$ROOT/packaging/standalone/README" "$stage/$name/README"
+  tree="$stage/$name"
+  quietly cmake --install "$(build_dir "$arch")" --prefix "$tree" --strip
+  check_size "$tree/bin/quillon_market_radar"
+  # An installed unit names the program below its prefix; the download's names the place its
+  # README copies it to.
+  unit=share/systemd/user/quillon-market-radar.service
+  sed 's|@CMAKE_INSTALL_FULL_BINDIR@|%h/.local/bin|' \
+    "$ROOT/packaging/quillon-market-radar.service.in" >"$tree/$unit"
+  if grep -q @ "$tree/$unit"; then
+    echo "$unit: a placeholder is left: $(grep @ "$tree/$unit")" >&2
+    exit 1
+  fi
+  install -m 644 "$ROOT/packaging/standalone/README" "$tree/README"
+  for file in README bin/quillon_market_radar share/man/man1/quillon_market_radar.1.gz \
+    share/bash-completion/completions/quillon_market_radar "$unit" \
+    share/doc/quillon-market-radar/copyright; do
+    [[ -s $tree/$file ]] || {
+      echo "$name lacks $file" >&2
+      exit 1
+    }
+  done
   tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" -C "$stage" -cf - "$name" |
     gzip -9n >"$dist/$name.tar.gz"
 done

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <vector>
 
+#include "version.hpp"
+
 namespace qmr::app {
 
 namespace {
@@ -42,7 +44,7 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
                                 std::ostream& err) {
   CLI::App app(ABOUT, "quillon_market_radar");
   app.footer("Author: Varnel AI Labs");
-  app.set_version_flag("-V,--version", "quillon_market_radar 1.0.0");
+  app.set_version_flag("-V,--version", "quillon_market_radar " + std::string(VERSION));
   app.require_subcommand(0, 1);
 
   std::string ui_port, daemon_port, query;

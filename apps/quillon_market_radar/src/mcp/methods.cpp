@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "engine/records.hpp"
+#include "version.hpp"
 
 namespace qmr::mcp {
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr std::string_view PROTOCOL_VERSION = "2024-11-05";
 constexpr std::string_view SERVER_NAME = "quillon_market_radar";
-constexpr std::string_view SERVER_VERSION = "1.0.0";
 
 constexpr std::string_view SEARCH_TOOL = "market_search_products";
 constexpr std::string_view REVIEW_TOOL = "market_review_defects";
@@ -53,7 +53,7 @@ json::Value server_description() {
   capabilities["tools"] = json::Value::object();
   json::Value server_info = json::Value::object();
   server_info["name"] = SERVER_NAME;
-  server_info["version"] = SERVER_VERSION;
+  server_info["version"] = VERSION;
 
   json::Value description = json::Value::object();
   description["capabilities"] = std::move(capabilities);

@@ -5,6 +5,7 @@
 #include "engine/json_writer.hpp"
 #include "engine/records.hpp"
 #include "ui/request.hpp"
+#include "version.hpp"
 
 namespace qmr::ui {
 
@@ -37,7 +38,7 @@ DashboardResponse status_object() {
   status["ram_mb"] = 11.2;
   status["status"] = "ACTIVE_MARKET_SENTINEL";
   status["tracked_products"] = std::uint64_t{2};
-  status["version"] = "1.0.0";
+  status["version"] = VERSION;
   return respond(STATUS_OK, JSON, json::to_compact(status));
 }
 
