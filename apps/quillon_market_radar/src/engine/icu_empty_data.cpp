@@ -1,8 +1,9 @@
 // An empty ICU common-data archive, linked into the stand-alone program in place of the system's
 // 31 MB one. The program uses only what libicuuc carries compiled in: root-locale lower-casing,
-// the White_Space property and the UTF-8 macros. A lookup of anything else (another locale's
-// rules, collation, normalisation data) finds no entry and fails with U_MISSING_RESOURCE_ERROR;
-// the code-point test in tests/ compares this build with one on the full archive.
+// the White_Space property and the UTF-8 macros. A lookup of anything else (a locale's resources,
+// character names, the NFKC data) finds no entry and fails with U_MISSING_RESOURCE_ERROR or
+// U_FILE_ACCESS_ERROR; the code-point test in tests/ compares this build with one on the full
+// archive.
 #include <unicode/udata.h>
 #include <unicode/utypes.h>
 
