@@ -4,7 +4,8 @@ BUILD_DIR ?= build/release
 JOBS ?= $(shell nproc)
 BINARY := $(BUILD_DIR)/apps/quillon_market_radar/quillon_market_radar
 
-.PHONY: deps deps-package configure build run test test-asan test-tsan test-portable fuzz package install check-package clean
+.PHONY: deps deps-package configure build run test test-asan test-tsan test-portable fuzz package \
+	install check-package check-standalone release clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -77,5 +78,14 @@ install: deps
 check-package: package
 	bash scripts/check-package.sh $(PACKAGE_DIR)
 
+# The stand-alone program built static-pie for x86-64 and aarch64 and checked, the code-point test
+# of its ICU data, and the aarch64 suite under qemu-aarch64.
+check-standalone:
+	bash scripts/check-standalone.sh
+
+# dist/quillon_market_radar-VERSION-linux-{x86_64,aarch64}.tar.gz and dist/SHA256SUMS.
+release:
+	bash scripts/release.sh
+
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -1,12 +1,26 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build and the tests need, and the npm packages of the
 # end-to-end tests from their lockfile. Idempotent: prints nothing when everything is present.
-#   scripts/install-deps.sh [--packaging]
+#   scripts/install-deps.sh [--packaging] [--release]
 # --packaging adds what building and checking the Debian package needs besides the build:
 # lintian, systemd (for systemd-analyze) and man-db (for man -l).
+# --release adds the aarch64 cross compiler, Debian's arm64 libraries (multiarch) and qemu, for
+# the stand-alone builds and their tests.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+packaging=false
+release=false
+for option in "$@"; do
+  case $option in
+    --packaging) packaging=true ;;
+    --release) release=true ;;
+    *)
+      echo "usage: scripts/install-deps.sh [--packaging] [--release]" >&2
+      exit 2
+      ;;
+  esac
+done
 
 packages=(
   build-essential cmake pkg-config dpkg-dev help2man
@@ -15,15 +29,37 @@ packages=(
   clang-14 libclang-rt-14-dev clang-format-14
   nodejs npm chromium
 )
-if [[ ${1:-} == --packaging ]]; then
+if $packaging; then
   packages+=(lintian systemd man-db)
 fi
 
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+
+native=$(dpkg --print-architecture)
+if $release; then
+  packages+=(
+    file binutils qemu-user
+    g++-aarch64-linux-gnu binutils-aarch64-linux-gnu
+    libicu-dev:arm64 libgtest-dev:arm64
+  )
+  if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    "${sudo[@]}" dpkg --add-architecture arm64
+  fi
+fi
+
+# True when package $1 (NAME or NAME:ARCH) is installed for that architecture, the machine's own
+# by default: with arm64 added, `libicu-dev` alone could mean the arm64 one.
+installed() {
+  local arch=${1#*:}
+  [[ $arch != "$1" ]] || arch="($native|all)"
+  dpkg-query -W -f='${Status} ${Architecture}\n' "$1" 2>/dev/null |
+    grep -qE "^install ok installed $arch\$"
+}
+
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
 # A machine may bring its own node and npm outside Debian's packages; those serve as well.
 if command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1; then
@@ -35,8 +71,6 @@ if command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1; then
 fi
 
 if ((${#missing[@]})); then
-  sudo=()
-  if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   "${sudo[@]}" apt-get update -qq

@@ -1,0 +1,86 @@
+# Shared by scripts/check-standalone.sh and scripts/release.sh: configuring and building the
+# stand-alone program for x86-64 (the release build of `make test`) and for aarch64 (cross-built,
+# tested under qemu), and checking that a binary is a static-pie executable.
+# shellcheck shell=bash
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+JOBS=${JOBS:-$(nproc)}
+ARCHES=(x86_64 aarch64)
+# Largest stripped stand-alone binary accepted: 6 MB. Linked with ICU's 31 MB data it would be 35.
+MAX_STRIPPED_BYTES=6000000
+
+# Prints the build directory of architecture $1.
+build_dir() {
+  case $1 in
+    x86_64) echo "$ROOT/build/release" ;;
+    aarch64) echo "$ROOT/build/aarch64" ;;
+  esac
+}
+
+# Prints the program's path in the build of architecture $1.
+program_of() { echo "$(build_dir "$1")/apps/quillon_market_radar/quillon_market_radar"; }
+
+# Runs a command quietly; prints its output only when it fails.
+quietly() {
+  local log status=0
+  log=$(mktemp)
+  "$@" >"$log" 2>&1 || status=$?
+  ((status == 0)) || cat "$log" >&2
+  rm -f "$log"
+  return "$status"
+}
+
+# Configures the release build of architecture $1 (x86_64 natively, aarch64 with the toolchain file).
+configure_arch() {
+  local toolchain=()
+  [[ $1 == aarch64 ]] && toolchain=(--toolchain "$ROOT/cmake/aarch64-linux-gnu.cmake")
+  quietly cmake -S "$ROOT" -B "$(build_dir "$1")" -DCMAKE_BUILD_TYPE=Release "${toolchain[@]}"
+}
+
+# Builds targets $2... of the build of architecture $1 (all of them when none is named).
+build_arch() {
+  local arch=$1 targets=()
+  shift
+  (($#)) && targets=(--target "$@")
+  quietly cmake --build "$(build_dir "$arch")" -j "$JOBS" "${targets[@]}"
+}
+
+# Prints a CMake cache entry $2 of the build of architecture $1.
+cache_entry() { sed -n "s/^$2:[A-Z]*=//p" "$(build_dir "$1")/CMakeCache.txt"; }
+
+# Writes the stripped copy of the program of architecture $1 to $2.
+strip_program() { "$(cache_entry "$1" CMAKE_STRIP)" -o "$2" "$(program_of "$1")"; }
+
+# Fails unless file $1 is a static-pie executable for architecture $2 (x86_64 or aarch64): file(1)
+# says so, and its ELF header, program headers and dynamic section agree (position-independent,
+# no interpreter, no shared library needed).
+check_static_pie() {
+  local binary=$1 machine description
+  case $2 in
+    x86_64) machine=x86-64 ;;
+    aarch64) machine=aarch64 ;;
+  esac
+  description=$(file -b "$binary")
+  local problems=()
+  [[ $description == *"static-pie linked"* ]] || problems+=("file(1) does not say static-pie linked")
+  [[ $description == *"$machine"* ]] || problems+=("file(1) does not name $machine")
+  readelf -h "$binary" | grep -Eq 'Type: +DYN' || problems+=("the ELF type is not DYN")
+  ! readelf -l "$binary" | grep -q INTERP || problems+=("it names an interpreter")
+  readelf -d "$binary" | grep -Eq 'FLAGS_1.*PIE' || problems+=("its dynamic section lacks the PIE flag")
+  ! readelf -d "$binary" | grep -q NEEDED || problems+=("it needs shared libraries")
+  if ((${#problems[@]})); then
+    echo "$binary is not a static-pie $2 executable:" >&2
+    printf '  %s\n' "${problems[@]}" "file(1): $description" >&2
+    return 1
+  fi
+}
+
+# Fails unless the stripped copy $1 is at most MAX_STRIPPED_BYTES long.
+check_size() {
+  local size
+  size=$(stat -c %s "$1")
+  if ((size > MAX_STRIPPED_BYTES)); then
+    echo "$1 is $size bytes stripped, more than $MAX_STRIPPED_BYTES" >&2
+    return 1
+  fi
+}
