@@ -6,10 +6,10 @@
 #include <initializer_list>
 #include <sstream>
 
-#include "engine/console.hpp"
+#include "base/console.hpp"
 #include "main/commands.hpp"
 
-namespace qmr::app {
+namespace qmr::main {
 namespace {
 
 struct Parsed {
@@ -189,4 +189,4 @@ TEST(Verification, MillisecondsAreShortestWithoutExponent) {
 }
 
 }  // namespace
-}  // namespace qmr::app
+}  // namespace qmr::main

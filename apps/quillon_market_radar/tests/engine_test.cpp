@@ -9,10 +9,11 @@
 #include <random>
 #include <thread>
 
-#include "engine/json_writer.hpp"
+#include "base/json_writer.hpp"
+#include "base/text.hpp"
 #include "engine/market_engine.hpp"
 #include "engine/records.hpp"
-#include "engine/text.hpp"
+#include "support/reference_forms.hpp"
 
 namespace qmr::engine {
 namespace {

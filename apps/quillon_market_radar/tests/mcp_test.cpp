@@ -22,6 +22,7 @@
 #include "mcp/request_reader.hpp"
 #include "mcp/stdio_transport.hpp"
 #include "mcp/tool_server.hpp"
+#include "support/reference_forms.hpp"
 
 namespace qmr::mcp {
 namespace {

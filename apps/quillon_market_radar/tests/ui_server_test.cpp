@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "engine/market_engine.hpp"
-#include "ui/dashboard.hpp"
+#include "ui/server.hpp"
 
 namespace qmr::ui {
 namespace {

@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "base/text.hpp"
 #include "engine/market_engine.hpp"
 #include "engine/records.hpp"
-#include "engine/text.hpp"
 #include "ui/drain_schedule.hpp"
+#include "ui/page.hpp"
 #include "ui/request.hpp"
 
 namespace qmr::ui {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/text.hpp"
+#include "base/text.hpp"
 
 namespace {
 

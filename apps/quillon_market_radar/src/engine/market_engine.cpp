@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "engine/text.hpp"
+#include "base/text.hpp"
 
 namespace qmr::engine {
 

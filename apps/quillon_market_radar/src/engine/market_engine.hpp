@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/json_writer.hpp"
+#include "base/json_writer.hpp"
+#include "base/result.hpp"
 #include "engine/records.hpp"
-#include "engine/result.hpp"
 
 namespace qmr::engine {
 

@@ -127,41 +127,6 @@ void write_sorted_object(const MedicineArbitrage& m, std::string& out) {
   o.number("savings_percent", m.savings_percent);
 }
 
-json::Value to_json_value(const TrackedProduct& p) {
-  return {
-      {"sku_asin", p.sku_asin},
-      {"title", p.title},
-      {"platform", p.platform},
-      {"original_price_inr", p.original_price_inr},
-      {"current_price_inr", p.current_price_inr},
-      {"competitor_price_inr", p.competitor_price_inr},
-      {"price_delta_percent", p.price_delta_percent},
-      {"stock_status", p.stock_status},
-      {"last_checked_utc", p.last_checked_utc},
-  };
-}
-
-json::Value to_json_value(const ReviewIntel& r) {
-  return {
-      {"product_asin", r.product_asin},
-      {"total_reviews_analyzed", r.total_reviews_analyzed},
-      {"fake_review_ratio_percent", r.fake_review_ratio_percent},
-      {"top_defects", r.top_defects},
-      {"manufacturer_defect_score", r.manufacturer_defect_score},
-  };
-}
-
-json::Value to_json_value(const MedicineArbitrage& m) {
-  return {
-      {"branded_medicine_name", m.branded_medicine_name},
-      {"branded_price_inr", m.branded_price_inr},
-      {"salt_composition", m.salt_composition},
-      {"jan_aushadhi_generic_name", m.jan_aushadhi_generic_name},
-      {"jan_aushadhi_price_inr", m.jan_aushadhi_price_inr},
-      {"savings_percent", m.savings_percent},
-  };
-}
-
 std::string format_rfc3339_utc(std::int64_t seconds_since_epoch, std::uint32_t nanoseconds) {
   // Civil-calendar arithmetic rather than gmtime_r, which loads the time-zone file on its first
   // call even for UTC: a file read on the start-up path of every command.

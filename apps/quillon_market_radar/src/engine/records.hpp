@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/json_writer.hpp"
+#include "base/json_writer.hpp"
 
 namespace qmr::engine {
 
@@ -58,11 +58,6 @@ struct SocialPost {
 /// Returns the medicines as a compact JSON array, members in declaration order.
 [[nodiscard]] std::string encode_medicines_compact(const std::vector<MedicineArbitrage>& medicines);
 
-/// Returns the record as a generic JSON object, one member per field.
-[[nodiscard]] json::Value to_json_value(const TrackedProduct& product);
-[[nodiscard]] json::Value to_json_value(const ReviewIntel& review);
-[[nodiscard]] json::Value to_json_value(const MedicineArbitrage& medicine);
-
 /// Append the record as a compact JSON object with its members in byte-wise key order: the very
 /// text that writing `to_json_value(record)` compactly gives, without building the value.
 void write_sorted_object(const TrackedProduct& product, std::string& out);
@@ -79,14 +74,6 @@ void write_sorted_array(const std::vector<Record>& records, std::string& out) {
     write_sorted_object(records[i], out);
   }
   out += ']';
-}
-
-/// Returns a JSON array of the records' generic values, in list order.
-template <typename Record>
-[[nodiscard]] json::Value to_json_array(const std::vector<Record>& records) {
-  json::Value array = json::Value::array();
-  for (const auto& record : records) array.push_back(to_json_value(record));
-  return array;
 }
 
 /// Formats a UTC time as RFC 3339 with a "+00:00" offset and 0, 3, 6 or 9 fraction digits, the

@@ -7,7 +7,7 @@
 
 #include "version.hpp"
 
-namespace qmr::app {
+namespace qmr::main {
 
 namespace {
 
@@ -160,4 +160,4 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
   return {std::move(cli), 0};
 }
 
-}  // namespace qmr::app
+}  // namespace qmr::main

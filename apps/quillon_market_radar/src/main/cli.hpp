@@ -9,7 +9,7 @@
 #include <string_view>
 #include <variant>
 
-namespace qmr::app {
+namespace qmr::main {
 
 inline constexpr std::uint16_t DEFAULT_PORT = 7577;
 
@@ -48,4 +48,4 @@ struct ParseOutcome {
 /// Leading zeros are decimal ("010" is 10); anything else gives nothing.
 [[nodiscard]] std::optional<std::uint16_t> parse_port(std::string_view text);
 
-}  // namespace qmr::app
+}  // namespace qmr::main

@@ -3,9 +3,9 @@
 #include <charconv>
 #include <string>
 
-#include "engine/console.hpp"
+#include "base/console.hpp"
 
-namespace qmr::app {
+namespace qmr::main {
 
 using console::Colour;
 using console::paint;
@@ -116,4 +116,4 @@ std::string format_milliseconds(double microseconds) {
   return std::string(digits, end);
 }
 
-}  // namespace qmr::app
+}  // namespace qmr::main

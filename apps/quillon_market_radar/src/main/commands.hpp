@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.hpp"
 #include "engine/market_engine.hpp"
-#include "engine/result.hpp"
 
-namespace qmr::app {
+namespace qmr::main {
 
 /// Prints the four banner lines.
 void print_banner();
@@ -26,4 +26,4 @@ void print_daemon_lines(std::uint16_t port);
 /// Returns `microseconds` / 1000 as the shortest decimal text without exponent ("1", "1.234").
 [[nodiscard]] std::string format_milliseconds(double microseconds);
 
-}  // namespace qmr::app
+}  // namespace qmr::main

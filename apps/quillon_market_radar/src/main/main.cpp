@@ -9,5 +9,5 @@ int main(int argc, char** argv) {
   // error the program reports, not a silent kill that leaves a cut line.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  return qmr::app::run_program(argc, argv);
+  return qmr::main::run_program(argc, argv);
 }

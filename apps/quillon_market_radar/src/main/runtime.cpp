@@ -10,14 +10,14 @@
 #include <variant>
 #include <vector>
 
-#include "engine/console.hpp"
+#include "base/console.hpp"
 #include "engine/market_engine.hpp"
 #include "main/cli.hpp"
 #include "main/commands.hpp"
-#include "mcp/tool_server.hpp"
-#include "ui/dashboard.hpp"
+#include "mcp/stdio_transport.hpp"
+#include "ui/server.hpp"
 
-namespace qmr::app {
+namespace qmr::main {
 
 namespace {
 
@@ -115,4 +115,4 @@ int run_program(int argc, char** argv) {
   return status;
 }
 
-}  // namespace qmr::app
+}  // namespace qmr::main

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "engine/json_writer.hpp"
+#include "base/json_writer.hpp"
 
 namespace qmr::mcp {
 

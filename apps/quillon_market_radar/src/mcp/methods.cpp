@@ -147,15 +147,4 @@ void write_method_result(std::string_view method, const RequestFields& request,
   }
 }
 
-// The value form reads back the text form, so the two can never disagree.
-std::optional<json::Value> dispatch_method(std::optional<std::string_view> method,
-                                           const json::Value& /*id*/, const json::Value& request,
-                                           const engine::EngineHandle& engine) {
-  if (!method || !is_known_method(*method)) return std::nullopt;
-  std::string id_text;
-  std::string text;
-  write_method_result(*method, request_fields(request, id_text), MarketTools(engine), text);
-  return json::Value::parse(text);
-}
-
 }  // namespace qmr::mcp

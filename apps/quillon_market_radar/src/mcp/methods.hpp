@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/json_writer.hpp"
+#include "base/json_writer.hpp"
 #include "engine/market_engine.hpp"
 #include "mcp/request_fields.hpp"
 
@@ -32,15 +32,6 @@ class MarketTools {
   std::string reviews_;                // the whole output of each list tool, as a JSON string
   std::string medicines_;
 };
-
-/// Returns the result of `method` for `request` (the four methods of is_known_method), or
-/// nothing when there is no such method (names
-/// match exactly, case included) or the request has no string method (`method` absent). The id
-/// is the envelope's business and is not read here.
-[[nodiscard]] std::optional<json::Value> dispatch_method(std::optional<std::string_view> method,
-                                                         const json::Value& id,
-                                                         const json::Value& request,
-                                                         const engine::EngineHandle& engine);
 
 /// Returns true when `method` names "initialize", "tools/list", "tools/call" or "ping" (exactly,
 /// case included).

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/text.hpp"
+#include "base/text.hpp"
 
 namespace qmr::mcp {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/json_writer.hpp"
+#include "base/json_writer.hpp"
 
 namespace qmr::mcp {
 

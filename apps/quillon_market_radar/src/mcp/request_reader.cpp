@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <utility>
 
-#include "engine/json_writer.hpp"
-#include "engine/text.hpp"
+#include "base/json_writer.hpp"
+#include "base/text.hpp"
 #include "mcp/json_line.hpp"
 
 namespace qmr::mcp {

@@ -8,8 +8,8 @@
 #include <string>
 #include <system_error>
 
-#include "engine/descriptor_io.hpp"
-#include "engine/text.hpp"
+#include "base/descriptor_io.hpp"
+#include "base/text.hpp"
 #include "mcp/tool_server.hpp"
 
 namespace qmr::mcp {

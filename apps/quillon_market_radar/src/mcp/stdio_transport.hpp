@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/result.hpp"
 #include "engine/market_engine.hpp"
-#include "engine/result.hpp"
 
 namespace qmr::mcp {
 
@@ -76,5 +76,9 @@ class LineReader {
 /// request. Returns success at end of input; the read or write error, or the UTF-8 error at the
 /// first line that is not valid UTF-8 (earlier lines stay answered).
 [[nodiscard]] Status serve_lines(int input, int output, const engine::EngineHandle& engine);
+
+/// Serves standard input until it ends (success) or until reading it or writing standard output
+/// fails, or the input is not valid UTF-8 (the error).
+[[nodiscard]] Status run_tool_server(const engine::EngineHandle& engine);
 
 }  // namespace qmr::mcp

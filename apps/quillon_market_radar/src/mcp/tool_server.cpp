@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/text.hpp"
+#include "base/text.hpp"
 #include "mcp/request_fields.hpp"
 #include "mcp/request_reader.hpp"
 
@@ -52,12 +52,6 @@ bool LineHandler::answer(std::string_view line, std::string& out) const {
   const auto request = read_request(line);
   if (!request) return false;
   return respond(request->fields(), tools_, out);
-}
-
-std::optional<std::string> handle_line(std::string_view line, const engine::EngineHandle& engine) {
-  std::string response;
-  if (!LineHandler(engine).answer(line, response)) return std::nullopt;
-  return response;
 }
 
 }  // namespace qmr::mcp

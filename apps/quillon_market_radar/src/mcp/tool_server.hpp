@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.hpp"
 #include "engine/market_engine.hpp"
-#include "engine/result.hpp"
 #include "mcp/methods.hpp"
 
 namespace qmr::mcp {
@@ -25,14 +25,5 @@ class LineHandler {
  private:
   MarketTools tools_;
 };
-
-/// Returns the compact response line (without its line feed) for one input line, or nothing when
-/// the line is blank, is not exactly one valid JSON value, or is a notification.
-[[nodiscard]] std::optional<std::string> handle_line(std::string_view line,
-                                                     const engine::EngineHandle& engine);
-
-/// Serves standard input until it ends (success) or until reading it or writing standard output
-/// fails, or the input is not valid UTF-8 (the error).
-[[nodiscard]] Status run_tool_server(const engine::EngineHandle& engine);
 
 }  // namespace qmr::mcp

@@ -1,6 +1,6 @@
 // The dashboard page: one fixed HTML document with its style and its one script inside, sent
 // unchanged for GET "/". It loads nothing else; its figures are static text.
-#include "ui/request.hpp"
+#include "ui/page.hpp"
 
 namespace qmr::ui {
 

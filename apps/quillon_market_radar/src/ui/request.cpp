@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "engine/text.hpp"
+#include "base/text.hpp"
 
 namespace qmr::ui {
 

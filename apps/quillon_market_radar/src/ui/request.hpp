@@ -1,59 +1,20 @@
-// The dashboard without sockets: the routes of its JSON API and page, and the handling of one
-// request's bytes into one framed response. Everything here is pure and works without a network.
+// The dashboard without sockets: from the bytes of a connection's one read to the bytes of its
+// answer (the request line, the routes, the framing), and which accept failures leave the listener
+// sound. Everything here is pure and works without a network.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "engine/market_engine.hpp"
+#include "ui/routes.hpp"
 
 namespace qmr::ui {
 
 /// The most a connection reads: its request is judged from one read of at most this many bytes.
 inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
-
-/// The webhook every reprice alert of the dashboard names; nothing is sent to it.
-inline constexpr std::string_view REPRICE_WEBHOOK_TARGET = "http://localhost:8080/reprice";
-
-/// The dashboard page served for GET "/": one HTML document with its style and script inside,
-/// LF line ends and no final line break.
-extern const std::string_view DASHBOARD_PAGE;
-
-/// One answer of the dashboard, before it is framed on the wire.
-struct DashboardResponse {
-  std::string status;        // placed after "HTTP/1.1 ", e.g. "200 OK"
-  std::string content_type;  // e.g. "application/json"
-  std::string body;          // UTF-8, sent as is
-};
-
-/// The method and path tokens of a request line.
-struct RequestLine {
-  std::string method;
-  std::string path;
-};
-
-/// Returns the response for a request's method and path; never fails. An engine error becomes a
-/// "500 ERROR" response and an unknown method or path the "404 NOT FOUND" one.
-[[nodiscard]] DashboardResponse route_request(std::string_view method, std::string_view path,
-                                              const engine::EngineHandle& engine);
-
-/// The framed answers of the GET routes that are the same on every request: the page, the fixed
-/// status object and the two lists of a store that nothing writes after seeding. Built once
-/// through the routes themselves, so each is byte for byte what a request would be answered with.
-class FixedResponses {
- public:
-  explicit FixedResponses(const engine::EngineHandle& engine);
-
-  /// Returns the framed answer to `line`, or null when its answer is built per request.
-  [[nodiscard]] const std::string* find(const RequestLine& line) const;
-
- private:
-  std::vector<std::pair<std::string_view, std::string>> responses_;
-};
 
 /// Returns the method and path from the bytes of a connection's one read: the bytes decoded as
 /// UTF-8 (each maximal invalid subpart becomes U+FFFD), the text before the first LF (less a CR

@@ -1,9 +1,12 @@
 // The dashboard's application layer: a few plain tests on the method and the path, each leading
 // to one response built from the page, a fixed status object or the engine.
+#include "ui/routes.hpp"
+
 #include <cstdint>
 
-#include "engine/json_writer.hpp"
+#include "base/json_writer.hpp"
 #include "engine/records.hpp"
+#include "ui/page.hpp"
 #include "ui/request.hpp"
 #include "version.hpp"
 

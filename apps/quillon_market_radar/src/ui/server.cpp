@@ -13,6 +13,8 @@
 // of the cost is the kernel's, and what the server adds is what it does around each connection.
 // On one shared io_context every connection was handed between threads (locks, futex wake-ups).
 // Here a connection lives and dies on the thread that accepted it.
+#include "ui/server.hpp"
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -43,9 +45,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/console.hpp"
-#include "engine/descriptor_io.hpp"
-#include "ui/dashboard.hpp"
+#include "base/console.hpp"
+#include "base/descriptor_io.hpp"
 #include "ui/drain_schedule.hpp"
 
 namespace qmr::ui {

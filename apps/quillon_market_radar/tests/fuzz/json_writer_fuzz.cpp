@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/json_writer.hpp"
+#include "base/json_writer.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

@@ -1,11 +1,11 @@
-#include "engine/result.hpp"
+#include "base/result.hpp"
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "engine/descriptor_io.hpp"
+#include "base/descriptor_io.hpp"
 
 namespace qmr {
 

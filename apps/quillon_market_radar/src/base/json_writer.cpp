@@ -1,4 +1,4 @@
-#include "engine/json_writer.hpp"
+#include "base/json_writer.hpp"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "engine/text.hpp"
+#include "base/text.hpp"
 
 #include <unicode/bytestream.h>
 #include <unicode/casemap.h>

@@ -1,12 +1,12 @@
-#include "engine/console.hpp"
+#include "base/console.hpp"
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/descriptor_io.hpp"
-#include "engine/result.hpp"
+#include "base/descriptor_io.hpp"
+#include "base/result.hpp"
 
 namespace qmr::console {
 

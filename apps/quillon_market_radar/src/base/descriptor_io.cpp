@@ -1,4 +1,4 @@
-#include "engine/descriptor_io.hpp"
+#include "base/descriptor_io.hpp"
 
 #include <poll.h>
 #include <unistd.h>

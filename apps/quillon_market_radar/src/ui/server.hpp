@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/result.hpp"
 #include "engine/market_engine.hpp"
-#include "engine/result.hpp"
 #include "ui/request.hpp"
 
 namespace qmr::ui {

@@ -1,0 +1,49 @@
+// The dashboard's routes: a request's method and path to one answer built from the page, a fixed
+// status object or the engine, and which of those answers never change. Pure: no sockets.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/market_engine.hpp"
+
+namespace qmr::ui {
+
+/// The webhook every reprice alert of the dashboard names; nothing is sent to it.
+inline constexpr std::string_view REPRICE_WEBHOOK_TARGET = "http://localhost:8080/reprice";
+
+/// One answer of the dashboard, before it is framed on the wire.
+struct DashboardResponse {
+  std::string status;        // placed after "HTTP/1.1 ", e.g. "200 OK"
+  std::string content_type;  // e.g. "application/json"
+  std::string body;          // UTF-8, sent as is
+};
+
+/// The method and path tokens of a request line.
+struct RequestLine {
+  std::string method;
+  std::string path;
+};
+
+/// Returns the response for a request's method and path; never fails. An engine error becomes a
+/// "500 ERROR" response and an unknown method or path the "404 NOT FOUND" one.
+[[nodiscard]] DashboardResponse route_request(std::string_view method, std::string_view path,
+                                              const engine::EngineHandle& engine);
+
+/// The framed answers of the GET routes that are the same on every request: the page, the fixed
+/// status object and the two lists of a store that nothing writes after seeding. Built once
+/// through the routes themselves, so each is byte for byte what a request would be answered with.
+class FixedResponses {
+ public:
+  explicit FixedResponses(const engine::EngineHandle& engine);
+
+  /// Returns the framed answer to `line`, or null when its answer is built per request.
+  [[nodiscard]] const std::string* find(const RequestLine& line) const;
+
+ private:
+  std::vector<std::pair<std::string_view, std::string>> responses_;
+};
+
+}  // namespace qmr::ui
