@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <asio/bind_allocator.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/experimental/as_tuple.hpp>
@@ -27,9 +28,11 @@
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 #include <cerrno>
+#include <cstddef>
 #include <deque>
 #include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +52,66 @@ using asio::ip::tcp;
 using Clock = asio::steady_timer::clock_type;
 
 constexpr auto with_error = asio::experimental::as_tuple(asio::use_awaitable);
+
+// Room for the one asynchronous operation a task has pending at a time, kept in the task's own
+// frame. asio 1.22 starts an awaited operation in a step of the coroutine that must not throw,
+// so an allocation that fails there (memory exhausted) terminates the process. With this room
+// the operation's memory is taken when the frame is, where a failure is an exception the task
+// handles. An operation that does not fit, or a second one, falls back to the heap.
+class OperationMemory {
+ public:
+  OperationMemory() = default;
+  OperationMemory(const OperationMemory&) = delete;
+  OperationMemory& operator=(const OperationMemory&) = delete;
+
+  void* allocate(std::size_t size) {
+    if (in_use_ || size > storage_.size()) return ::operator new(size);
+    in_use_ = true;
+    return storage_.data();
+  }
+
+  void deallocate(void* pointer) noexcept {
+    if (pointer == storage_.data()) {
+      in_use_ = false;
+    } else {
+      ::operator delete(pointer);
+    }
+  }
+
+ private:
+  // A socket read with its handler takes about 150 bytes, a write through async_write 250.
+  alignas(std::max_align_t) std::array<std::byte, 512> storage_;
+  bool in_use_ = false;
+};
+
+// Hands out the memory of an OperationMemory, the allocator asio uses for an operation.
+template <typename T>
+class OperationAllocator {
+ public:
+  using value_type = T;
+
+  explicit OperationAllocator(OperationMemory& memory) noexcept : memory_(&memory) {}
+  template <typename U>
+  OperationAllocator(const OperationAllocator<U>& other) noexcept  // NOLINT: rebinding
+      : memory_(other.memory()) {}
+
+  T* allocate(std::size_t count) { return static_cast<T*>(memory_->allocate(sizeof(T) * count)); }
+  void deallocate(T* pointer, std::size_t) noexcept { memory_->deallocate(pointer); }
+  [[nodiscard]] OperationMemory* memory() const noexcept { return memory_; }
+
+  friend bool operator==(const OperationAllocator& left, const OperationAllocator& right) noexcept {
+    return left.memory_ == right.memory_;
+  }
+
+ private:
+  OperationMemory* memory_;
+};
+
+// The completion token of a task's operation: the result as a tuple, the operation's memory from
+// the task's `memory`.
+auto with_error_in(OperationMemory& memory) {
+  return asio::bind_allocator(OperationAllocator<std::byte>(memory), with_error);
+}
 
 constexpr int LISTEN_BACKLOG = 128;
 
@@ -142,7 +205,11 @@ class DeadlineList {
 
   // Adds an entry whose time began earlier. It goes behind the last entry that ends no later, a
   // step or two from the tail at most, since such entries began at most moments ago.
+  // The timer is set before the entry is linked, and nothing after the link can fail: setting
+  // the timer can run out of memory, and an entry left linked by a throwing add would outlive
+  // its owner (a coroutine frame) in the list.
   void add(Entry& entry, tcp::socket& socket, Clock::time_point deadline) {
+    if (!armed_ || deadline < armed_for_) arm(deadline);
     entry.deadline = deadline;
     entry.socket = &socket;
     entry.list = this;
@@ -152,7 +219,6 @@ class DeadlineList {
     entry.next = before != nullptr ? before->next : head_;
     (entry.next != nullptr ? entry.next->previous : tail_) = &entry;
     (before != nullptr ? before->next : head_) = &entry;
-    if (!armed_ || head_ == &entry) arm();
   }
 
   void remove(Entry& entry) {
@@ -162,11 +228,13 @@ class DeadlineList {
   }
 
  private:
-  // Set for the first entry. Entries that leave earlier do not move the timer: it fires at a
-  // deadline that may have gone and sets itself again for the first one left.
-  void arm() {
-    armed_ = true;
-    timer_.expires_at(head_->deadline);
+  // Sets the timer for `at`, the deadline of the first entry. Entries that leave earlier do not
+  // move the timer: it fires at a deadline that may have gone and sets itself again for the
+  // first one left. When the wait cannot start (out of memory), the timer stays unset and the
+  // next add sets it; until then the entries wait past their deadlines, nothing worse.
+  void arm(Clock::time_point at) {
+    armed_ = false;
+    timer_.expires_at(at);
     timer_.async_wait([this](const asio::error_code& error) {
       // Cancelled when set again (a newer wait is pending then) or when the list is destroyed
       // (`this` is gone then): nothing to do either way.
@@ -174,6 +242,8 @@ class DeadlineList {
       armed_ = false;
       expire();
     });
+    armed_ = true;
+    armed_for_ = at;
   }
 
   void expire() {
@@ -184,7 +254,12 @@ class DeadlineList {
       asio::error_code ignored;
       entry.socket->cancel(ignored);
     }
-    if (head_ != nullptr) arm();
+    if (head_ == nullptr) return;
+    try {
+      arm(head_->deadline);
+    } catch (const std::bad_alloc&) {
+      // Left unset: the next add sets it.
+    }
   }
 
   asio::steady_timer timer_;
@@ -192,6 +267,7 @@ class DeadlineList {
   Entry* head_ = nullptr;
   Entry* tail_ = nullptr;
   bool armed_ = false;
+  Clock::time_point armed_for_;
 };
 
 // Keeps a connection on a deadline list while it lives.
@@ -307,35 +383,56 @@ class DrainChecks {
     return look + 1 < DRAIN_CHECK_DELAYS.size();
   }
 
-  // Removes and returns the entries whose time to be looked at has come.
-  [[nodiscard]] std::vector<Pending> take_due() {
-    std::vector<Pending> due;
+  // Removes the entries whose time to be looked at has come and passes each to `look`, after
+  // setting the timer for the first entry left. Nothing is allocated on the way; a `look` that
+  // throws loses only the entry at hand (its socket closes), the others are still looked at.
+  template <typename Look>
+  void take_due(Look look) {
     const auto now = Clock::now();
-    for (auto& list : pending_) {
-      while (!list.empty() && list.front().check_at <= now) {
-        due.push_back(std::move(list.front()));
-        list.pop_front();
+    std::array<std::size_t, DRAIN_CHECK_DELAYS.size()> due{};
+    std::optional<Clock::time_point> next;
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      const auto& list = pending_[i];
+      while (due[i] < list.size() && list[due[i]].check_at <= now) ++due[i];
+      if (due[i] < list.size() && (!next || list[due[i]].check_at < *next)) {
+        next = list[due[i]].check_at;
       }
     }
-    std::optional<Clock::time_point> next;
-    for (const auto& list : pending_) {
-      if (!list.empty() && (!next || list.front().check_at < *next)) next = list.front().check_at;
+    if (next) {
+      try {
+        arm(*next);
+      } catch (const std::bad_alloc&) {
+        // Left unset: the next add sets it.
+      }
     }
-    if (next) arm(*next);
-    return due;
+    // Entries added meanwhile go behind the due ones, which stay at the fronts.
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      for (std::size_t taken = 0; taken < due[i]; ++taken) {
+        Pending pending = std::move(pending_[i].front());
+        pending_[i].pop_front();
+        try {
+          look(std::move(pending));
+        } catch (const std::bad_alloc&) {
+          // No memory to keep this connection: it is dropped.
+        }
+      }
+    }
   }
 
  private:
+  // The timer is set before the entry is queued; either may run out of memory. A timer set for
+  // an entry that did not make it into the queue only fires once for nothing.
   void schedule(Pending pending) {
     const auto check_at = Clock::now() + DRAIN_CHECK_DELAYS[pending.look];
     pending.check_at = check_at;
-    pending_[pending.look].push_back(std::move(pending));
     if (!armed_ || check_at < armed_for_) arm(check_at);
+    // On failure nothing is queued and the socket closes with `pending`.
+    pending_[pending.look].push_back(std::move(pending));
   }
 
+  // When the wait cannot start (out of memory), the timer stays unset and the next add sets it.
   void arm(Clock::time_point at) {
-    armed_ = true;
-    armed_for_ = at;
+    armed_ = false;
     timer_.expires_at(at);
     timer_.async_wait([this](const asio::error_code& error) {
       // Cancelled when set again (a newer wait is pending then) or when this object is destroyed
@@ -344,6 +441,8 @@ class DrainChecks {
       armed_ = false;
       check_drains(worker_);
     });
+    armed_ = true;
+    armed_for_ = at;
   }
 
   asio::steady_timer timer_;
@@ -353,6 +452,24 @@ class DrainChecks {
   Clock::time_point armed_for_;
 };
 
+// Grows the timer queue of `context` to hold `count` timers at once. The queue grows when a timer
+// is set, and asio 1.22 sets an awaited timer in a step that must not throw: a growth that finds
+// no memory there terminates the process. Grown at start-up, past the timers a worker ever has
+// set at once, the queue never grows again.
+void reserve_timer_queue(asio::io_context& context, std::size_t count) {
+  std::vector<asio::steady_timer> timers;
+  timers.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    timers.emplace_back(context, Clock::time_point::max());
+    // Cancelled as the timers go; the handlers run with the loop and do nothing.
+    timers.back().async_wait([](const asio::error_code&) {});
+  }
+}
+
+// The timers a worker has set at most: its two deadline lists, its drain checks and the pause
+// of its accept loop, with room to spare.
+constexpr std::size_t WORKER_TIMERS = 8;
+
 // One worker thread with its own event loop, accepting from the shared listener.
 struct Worker {
   Worker(const ConnectionLimits& limits, const FixedResponses& fixed)
@@ -360,7 +477,9 @@ struct Worker {
         fixed(fixed),
         idle(context, limits.idle_timeout),
         draining(context, limits.drain_time),
-        checks(context, *this) {}
+        checks(context, *this) {
+    reserve_timer_queue(context, WORKER_TIMERS);
+  }
 
   asio::io_context context{1};
   ConnectionLimits limits;
@@ -376,12 +495,11 @@ struct Worker {
 std::optional<tcp::socket> adopt(Worker& worker, OwnedFd fd) {
   tcp::socket socket(worker.context);
   asio::error_code error;
-  const int native = fd.release();
-  socket.assign(tcp::v4(), native, error);
-  if (error) {
-    ::close(native);
-    return std::nullopt;
-  }
+  // Released only once the socket owns it: the registration with the event loop can also throw
+  // (out of memory), and the descriptor must close then too.
+  socket.assign(tcp::v4(), fd.get(), error);
+  if (error) return std::nullopt;
+  static_cast<void>(fd.release());
   return socket;
 }
 
@@ -391,9 +509,11 @@ std::optional<tcp::socket> adopt(Worker& worker, OwnedFd fd) {
 asio::awaitable<void> drain(Worker& worker, tcp::socket& socket, std::size_t drained,
                             Clock::time_point deadline) {
   std::array<char, REQUEST_BUFFER_SIZE> buffer;
+  OperationMemory memory;
   Waiting waiting(worker.draining, socket, deadline);
   while (drained < worker.limits.drain_bytes && !waiting.expired()) {
-    const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
+    const auto [error, count] =
+        co_await socket.async_read_some(asio::buffer(buffer), with_error_in(memory));
     if (error || count == 0) break;
     drained += count;
   }
@@ -415,7 +535,7 @@ asio::awaitable<void> drain_in_loop(Worker& worker, OwnedFd fd, std::size_t drai
 void check_drains(Worker& worker) {
   std::array<char, REQUEST_BUFFER_SIZE> buffer;
   const auto now = Clock::now();
-  for (auto& pending : worker.checks.take_due()) {
+  worker.checks.take_due([&](DrainChecks::Pending pending) {
     std::size_t& drained = pending.drained;
     while (drained < worker.limits.drain_bytes && now < pending.deadline) {
       const ssize_t count = ::recv(pending.fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
@@ -435,7 +555,7 @@ void check_drains(Worker& worker) {
       }
       break;  // end of stream, or a failure: the socket is released
     }
-  }
+  });
 }
 
 // One connection: one read, at most one response, then the close. Never awaited by the accept
@@ -444,6 +564,7 @@ void check_drains(Worker& worker) {
 asio::awaitable<void> handle_connection(Worker& worker, OwnedFd fd, engine::EngineHandle engine) {
   try {
     std::array<char, REQUEST_BUFFER_SIZE> buffer{};
+    OperationMemory memory;
     std::optional<tcp::socket> socket;
     // The request has usually arrived with the connection; only a silent client is waited for.
     ssize_t bytes_read = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
@@ -452,7 +573,7 @@ asio::awaitable<void> handle_connection(Worker& worker, OwnedFd fd, engine::Engi
       if (!socket) co_return;
       Waiting waiting(worker.idle, *socket);
       const auto [error, count] =
-          co_await socket->async_read_some(asio::buffer(buffer), with_error);
+          co_await socket->async_read_some(asio::buffer(buffer), with_error_in(memory));
       // A failed read, a peer that closed and a peer silent for the whole idle time are treated
       // alike: the connection closes without a byte written.
       if (error) co_return;
@@ -483,8 +604,8 @@ asio::awaitable<void> handle_connection(Worker& worker, OwnedFd fd, engine::Engi
     if (!rest.empty()) {
       if (!socket) socket = adopt(worker, std::move(fd));
       if (!socket) co_return;
-      const auto [error, written] =
-          co_await asio::async_write(*socket, asio::buffer(rest.data(), rest.size()), with_error);
+      const auto [error, written] = co_await asio::async_write(
+          *socket, asio::buffer(rest.data(), rest.size()), with_error_in(memory));
       static_cast<void>(written);
       if (error) co_return;
     }
@@ -507,14 +628,30 @@ void end_server(Ending& ending, asio::error_code error) {
   static_cast<void>(ending.try_send(asio::error_code(), error));
 }
 
+// Starts the task of one accepted connection on the worker's loop. Returns false when there is no
+// memory for the task; the connection is closed then.
+bool start_connection(Worker& worker, OwnedFd fd, const engine::EngineHandle& engine) {
+  try {
+    asio::co_spawn(worker.context, handle_connection(worker, std::move(fd), engine),
+                   asio::detached);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 // Accepts every pending connection each time the listener is readable, and starts a task for
-// each on this thread's loop. Returns after reporting a failure of the listener itself.
+// each on this thread's loop. Returns after reporting a failure of the listener itself. A
+// connection that finds no memory for its task is dropped, and the loop pauses as after a
+// transient accept failure; should its own waits find none, the loop ends by an exception.
 asio::awaitable<void> accept_connections(Worker& worker, tcp::acceptor listener,
                                          engine::EngineHandle engine,
                                          std::shared_ptr<Ending> ending) {
   asio::steady_timer pause(worker.context);
+  OperationMemory memory;
   for (;;) {
-    const auto [wait_error] = co_await listener.async_wait(tcp::acceptor::wait_read, with_error);
+    const auto [wait_error] =
+        co_await listener.async_wait(tcp::acceptor::wait_read, with_error_in(memory));
     if (wait_error) {
       end_server(*ending, wait_error);
       co_return;
@@ -523,21 +660,43 @@ asio::awaitable<void> accept_connections(Worker& worker, tcp::acceptor listener,
       const int fd =
           ::accept4(listener.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd >= 0) {
-        asio::co_spawn(worker.context, handle_connection(worker, OwnedFd(fd), engine),
-                       asio::detached);
-        continue;
-      }
-      const int failure = errno;
-      if (failure == EAGAIN || failure == EWOULDBLOCK) break;  // the queue is empty
-      if (failure == EINTR) continue;
-      if (!is_transient_accept_error(failure)) {
-        end_server(*ending, asio::error_code(failure, asio::system_category()));
-        co_return;
+        if (start_connection(worker, OwnedFd(fd), engine)) continue;
+      } else {
+        const int failure = errno;
+        if (failure == EAGAIN || failure == EWOULDBLOCK) break;  // the queue is empty
+        if (failure == EINTR) continue;
+        if (!is_transient_accept_error(failure)) {
+          end_server(*ending, asio::error_code(failure, asio::system_category()));
+          co_return;
+        }
       }
       pause.expires_after(ACCEPT_RETRY_DELAY);
-      static_cast<void>(co_await pause.async_wait(with_error));
+      static_cast<void>(co_await pause.async_wait(with_error_in(memory)));
       break;
     }
+  }
+}
+
+// Stops the process when a worker's loop or accept loop has ended by an exception: it had no
+// connection to drop (out of memory while waiting for the listener or a pause), and a process
+// must not stay alive without accepting.
+void stop_on_exception(const std::exception_ptr& failure) {
+  if (!failure) return;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc&) {
+    fatal("memory allocation failed");
+  } catch (const std::exception& error) {
+    fatal(std::string("internal error: ") + error.what());
+  }
+}
+
+// Runs a worker's loop until it is stopped.
+void run_worker(asio::io_context& context) {
+  try {
+    context.run();
+  } catch (const std::exception&) {
+    stop_on_exception(std::current_exception());
   }
 }
 
@@ -579,12 +738,12 @@ class WorkerPool {
         return error;
       }
       asio::co_spawn(worker->context, accept_connections(*worker, std::move(own), engine, ending),
-                     asio::detached);
+                     stop_on_exception);
     }
     try {
       for (auto& worker : workers_) {
         Worker* self = worker.get();
-        worker->thread = std::thread([self] { self->context.run(); });
+        worker->thread = std::thread([self] { run_worker(self->context); });
       }
     } catch (const std::system_error& error) {
       return error.code();
