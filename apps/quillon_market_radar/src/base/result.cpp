@@ -3,17 +3,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <string>
+#include <string_view>
 
 #include "base/descriptor_io.hpp"
 
 namespace qmr {
 
 void fatal(std::string_view message) {
-  std::string line(message);
-  line += '\n';
-  // Straight to the descriptor: whatever state the streams are in, the message gets out.
-  static_cast<void>(descriptor_io::write_all(STDERR_FILENO, line));
+  // Straight to the descriptor, whatever state the streams are in, and nothing allocated on the
+  // way out: exhausted memory is one of the reasons to be here.
+  static_cast<void>(descriptor_io::write_all(STDERR_FILENO, message));
+  static_cast<void>(descriptor_io::write_all(STDERR_FILENO, "\n"));
   std::_Exit(ABNORMAL_EXIT_STATUS);
 }
 

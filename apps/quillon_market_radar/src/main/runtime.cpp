@@ -4,6 +4,7 @@
 #include <asio/io_context.hpp>
 #include <asio/use_awaitable.hpp>
 #include <exception>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -75,6 +76,19 @@ asio::awaitable<int> program_body(int argc, char** argv) {
   co_return 0;
 }
 
+// Runs the runtime until it is stopped. A handler that throws out of it has met a failure with
+// nothing of its own to drop (out of memory, mostly): the process stops with a message rather
+// than by the default termination's signal.
+void run_runtime(asio::io_context& runtime) {
+  try {
+    runtime.run();
+  } catch (const std::bad_alloc&) {
+    fatal("memory allocation failed");
+  } catch (const std::exception& error) {
+    fatal(std::string("internal error: ") + error.what());
+  }
+}
+
 }  // namespace
 
 int run_program(int argc, char** argv) {
@@ -106,11 +120,13 @@ int run_program(int argc, char** argv) {
   std::vector<std::thread> threads;
   threads.reserve(workers - 1);
   try {
-    for (unsigned i = 1; i < workers; ++i) threads.emplace_back([&runtime] { runtime.run(); });
+    for (unsigned i = 1; i < workers; ++i) {
+      threads.emplace_back([&runtime] { run_runtime(runtime); });
+    }
   } catch (const std::system_error& error) {
     fatal(std::string("Failed building the Runtime: ") + error.what());
   }
-  runtime.run();
+  run_runtime(runtime);
   for (auto& thread : threads) thread.join();
   return status;
 }

@@ -29,6 +29,7 @@
 #include <asio/experimental/concurrent_channel.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/multiple_exceptions.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
@@ -479,16 +480,29 @@ void end_on_failure(Ending& ending, const std::exception_ptr& failure) {
   }
 }
 
+// Stops the process for an exception that left a worker's loop. asio reports a failure that met
+// another on its way out as multiple_exceptions; the first one tells what happened.
+[[noreturn]] void stop_for(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const asio::multiple_exceptions& failures) {
+    stop_for(failures.first_exception());
+  } catch (const std::bad_alloc&) {
+    fatal("memory allocation failed");
+  } catch (const std::exception& error) {
+    fatal(std::string("internal error: ") + error.what());
+  }
+  fatal("internal error: unknown exception");
+}
+
 // Stops the process when a worker's loop cannot go on: its accept loop failed in a way it could
 // not report (no memory even for that), or a handler threw. A process never stays alive without
 // its listener.
 void run_worker(Worker& worker) {
   try {
     worker.context.run();
-  } catch (const std::bad_alloc&) {
-    fatal("memory allocation failed");
-  } catch (const std::exception& error) {
-    fatal(std::string("internal error: ") + error.what());
+  } catch (const std::exception&) {
+    stop_for(std::current_exception());
   }
 }
 

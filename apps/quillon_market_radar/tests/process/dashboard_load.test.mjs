@@ -1,11 +1,13 @@
 // The dashboard under load and faults: a long mixed soak, thousands of idle connections, clients
-// that reset, oversized requests and connection storms. Each test checks that nothing was lost and
-// that the next client is still served.
+// that reset, oversized requests, connection storms and exhausted memory. Each test checks that
+// nothing was lost and that the next client is still served, or that the process ended as it
+// must.
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import net from 'node:net';
 import { test } from 'node:test';
 
+import { BINARY } from './harness.mjs';
 import { exchange, startDashboard } from './dashboard_harness.mjs';
 
 const ui = (port) => ['ui', '-p', String(port)];
@@ -166,4 +168,86 @@ test('clients that reset, oversized requests and connection storms leave the ser
   } finally {
     await server.stop();
   }
+});
+
+// The address space of a dashboard just started with `env`, in KiB.
+async function startupSize(env) {
+  const server = await startDashboard(ui, { env });
+  try {
+    const status = readFileSync(`/proc/${server.child.pid}/status`, 'utf8');
+    return Number(/VmSize:\s+(\d+) kB/.exec(status)[1]);
+  } finally {
+    await server.stop();
+  }
+}
+
+// Opens `count` connections at once, every other one sending a request and the rest silent, and
+// resolves once each has ended or has been given up after `holdMs`.
+function wave(port, count, holdMs) {
+  return Promise.all(Array.from({ length: count }, (_, i) => new Promise((resolve) => {
+    const socket = net.connect({ host: '127.0.0.1', port });
+    const timer = setTimeout(() => socket.destroy(), holdMs);
+    socket.on('error', () => {});
+    socket.on('connect', () => {
+      if (i % 2 === 0) socket.write(REQUESTS[0]);
+    });
+    socket.on('close', () => {
+      clearTimeout(timer);
+      resolve();
+    });
+  })));
+}
+
+// With an address-space limit a few MiB above its start-up size, a wave of connections runs the
+// server out of memory. Afterwards it either still answers, or it has ended with a message and a
+// status of its own (not success, not a rejected command line): never by a signal, and never
+// alive without its listener. A sanitizer's shadow memory takes terabytes of address space, so
+// the limit cannot apply to such a build.
+test('out of memory under a wave of connections: still serving, or ended with a message', {
+  skip: process.env.QMR_SANITIZER ? 'an address-space limit does not suit a sanitizer build' : false,
+}, async () => {
+  const outcomes = [];
+  const variants = [
+    ['one arena', { GLIBC_TUNABLES: 'glibc.malloc.arena_max=1' }],
+    ['default arenas', {}],
+  ];
+  for (const [arenas, env] of variants) {
+    const limitKiB = (await startupSize(env)) + 8 * 1024;
+    const server = await startDashboard(ui, {
+      env,
+      command: ['bash', '-c', `ulimit -v ${limitKiB} && exec "$0" "$@"`, BINARY],
+    });
+    try {
+      const ended = new Promise((resolve) => {
+        server.child.on('exit', (status, signal) => resolve({ status, signal }));
+      });
+      const running = () => server.child.exitCode === null && server.child.signalCode === null;
+      await wave(server.port, 4000, 3000);
+      // A server that pauses its accepts, or one that is ending, is given a moment.
+      let serving = false;
+      for (let attempt = 0; attempt < 8 && !serving && running(); attempt++) {
+        const { data } = await exchange(server.port, REQUESTS[1], { timeoutMs: 1000 })
+          .catch(() => ({ data: Buffer.alloc(0) }));
+        serving = data.subarray(0, 17).toString() === 'HTTP/1.1 200 OK\r\n';
+        if (!serving) await sleep(250);
+      }
+      if (serving) {
+        outcomes.push(`${arenas}: still serving`);
+        continue;
+      }
+      const { status, signal } = await Promise.race([
+        ended,
+        sleep(5000).then(() => ({ status: 'alive', signal: null })),
+      ]);
+      const stderr = server.stderr();
+      outcomes.push(`${arenas}: ended with status ${status}, ${JSON.stringify(stderr)}`);
+      assert.equal(signal, null, `${arenas}: ended by ${signal}; stderr ${JSON.stringify(stderr)}`);
+      assert.notEqual(status, 'alive', `${arenas}: alive, but not answering`);
+      assert.ok(![0, 2].includes(status), `${arenas}: ended with status ${status}`);
+      assert.match(stderr, /\S/, `${arenas}: ended with status ${status}, nothing on stderr`);
+    } finally {
+      await server.stop();
+    }
+  }
+  console.log(`out of memory: ${outcomes.join('; ')}`);
 });
