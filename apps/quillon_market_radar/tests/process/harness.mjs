@@ -2,6 +2,9 @@
 import { spawn } from 'node:child_process';
 
 export const BINARY = process.env.QMR_BINARY;
+// Set when the program runs under an emulator (a cross build): the process's memory figures are
+// then the emulator's.
+export const EMULATED = process.env.QMR_EMULATED === '1';
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
 
 // A script for `runShell` and `start`: runs the program with non-blocking standard input and
