@@ -225,7 +225,9 @@ class CompactWriter {
   }
 
   // Collects the offsets of the member names, sorts them by decoded name (a repeated name in the
-  // order of its occurrences) and writes each name's last member.
+  // order of its occurrences) and writes each name's last member. The text of a value is passed
+  // over once more by each object around it, so nesting costs time, bounded by the depth limit,
+  // rather than memory.
   void object() {
     const std::size_t first = names_.size();
     ++at_;
