@@ -443,6 +443,9 @@ TEST(ReadRequest, AcceptsTheLinesTheFullParserAcceptsWithTheSameFields) {
   const std::string too_deep = R"({"id":1,"params":)" + nested_arrays(127) + "}";
   const std::string huge_integer = R"({"id":)" + std::string(309, '9') + "}";
   const std::string long_integer = R"({"id":)" + std::string(308, '9') + "}";
+  std::string deepest_object_id = R"({"id":)";
+  for (int level = 0; level < 126; ++level) deepest_object_id += R"({"k":0,"j":)";
+  deepest_object_id += "1" + std::string(126, '}') + "}";
   // Each line with whether it is valid; the fields of a valid one must be the parsed value's.
   const std::pair<std::string_view, bool> cases[] = {
       {R"({"id":"a\"\u00e9\/\ud83d\uded2","method":"tools\/call","params":{"name":"n\t","arguments":{"query":"q\u0000"}}})",
@@ -456,6 +459,20 @@ TEST(ReadRequest, AcceptsTheLinesTheFullParserAcceptsWithTheSameFields) {
       {R"({"id":-9223372036854775809,"method":"x"})", true},
       {R"({"id":1.7976931348623157e308,"method":"x"})", true},
       {long_integer, true},
+      // Structured ids: names ordered by their decoded bytes ("\u0062" is "b", "\u00e9" comes
+      // after "z"), the last of a repeated name winning, numbers as the library reads them.
+      {R"({"id":{"b":[1,{"d":2,"c":[]}],"\u00e9":1,"z":0,"a":{},"\u0062":3,"a":"l\/\u0000","ab":1,"a\u0000":2,"":-0}})",
+       true},
+      {R"({"id":[1.0,-0,-0.0,1e2,1E4,2e-7,0.1e+5,-12,123456789012345678,-123456789012345678,1234567890123456789,-9223372036854775808,18446744073709551615,18446744073709551616,99999999999999999999999]})",
+       true},
+      {"{ \"id\" : [ { \"b\" : [ ] , \"a\" :\t{ \"y\":1,\"x\" : \"\\\"\\u001F\\uD834\\uDD1E\" } } "
+       ", true,false ,null ] ,\"method\":\"x\"}",
+       true},
+      {R"({"id":{"a":1,"a":{"c":1,"b":2},"a":[{"b":0,"b":1}]},"id":{"x":[],"x":{}},"method":"x"})",
+       true},
+      {deepest_object_id, true},
+      {R"({"id":{"a":1,"a"}})", false},
+      {R"({"id":{"a":[1.5e999]}})", false},
       {R"({"params":{"name":"a","arguments":{"query":"q"}},"params":{"name":5}})", true},
       {R"({"params":{"arguments":{"query":"q"},"arguments":7,"name":"n"},"method":"tools/call","id":{}})",
        true},

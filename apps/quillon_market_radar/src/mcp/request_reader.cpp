@@ -1,10 +1,13 @@
 #include "mcp/request_reader.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <utility>
+#include <vector>
 
 #include "base/json_writer.hpp"
 #include "base/text.hpp"
@@ -17,6 +20,9 @@ namespace {
 // A number without an exponent whose integer part has at most this many digits is below 1e308,
 // so whichever kind the library reads it as, it is finite.
 constexpr std::size_t MAX_SURELY_FINITE_DIGITS = 308;
+
+// An integer of at most this many digits fits in 64 bits whatever its sign.
+constexpr std::size_t MAX_PLAIN_INTEGER_DIGITS = 18;
 
 // What an object is to the request: the request itself, its params, the params' arguments, or
 // something nobody reads.
@@ -31,23 +37,314 @@ int hex_value(char byte) {
   return -1;
 }
 
-void append_utf8(std::uint32_t code_point, std::string& out) {
+// Writes the UTF-8 form of `code_point` to `bytes` and returns its length.
+std::size_t encode_utf8(std::uint32_t code_point, char (&bytes)[4]) {
   if (code_point < 0x80) {
-    out += static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    out += static_cast<char>(0xC0 | (code_point >> 6));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else if (code_point < 0x10000) {
-    out += static_cast<char>(0xE0 | (code_point >> 12));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code_point >> 18));
-    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
+    bytes[0] = static_cast<char>(code_point);
+    return 1;
+  }
+  if (code_point < 0x800) {
+    bytes[0] = static_cast<char>(0xC0 | (code_point >> 6));
+    bytes[1] = static_cast<char>(0x80 | (code_point & 0x3F));
+    return 2;
+  }
+  if (code_point < 0x10000) {
+    bytes[0] = static_cast<char>(0xE0 | (code_point >> 12));
+    bytes[1] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | (code_point & 0x3F));
+    return 3;
+  }
+  bytes[0] = static_cast<char>(0xF0 | (code_point >> 18));
+  bytes[1] = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+  bytes[2] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+  bytes[3] = static_cast<char>(0x80 | (code_point & 0x3F));
+  return 4;
+}
+
+void append_utf8(std::uint32_t code_point, std::string& out) {
+  char bytes[4];
+  out.append(bytes, encode_utf8(code_point, bytes));
+}
+
+// Appends the character `code_point` as the JSON writer writes it inside a string.
+void append_written_character(std::uint32_t code_point, std::string& out) {
+  std::string character;
+  append_utf8(code_point, character);
+  std::string written;
+  json::write_string(character, written);
+  out.append(written, 1, written.size() - 2);
+}
+
+// Returns the character of the escape that `at` points into, just after its backslash, and
+// moves `at` past it. The text must have been checked: a high surrogate is followed by a low one.
+std::uint32_t read_escape(const char*& at) {
+  const auto hex4 = [&at] {
+    std::uint32_t unit = 0;
+    for (int i = 0; i < 4; ++i) unit = unit * 16 + static_cast<std::uint32_t>(hex_value(*at++));
+    return unit;
+  };
+  switch (*at++) {
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    case 'u': {
+      const std::uint32_t unit = hex4();
+      if (unit < 0xD800 || unit > 0xDBFF) return unit;
+      at += 2;  // the backslash and "u" of the low surrogate
+      return 0x10000 + ((unit - 0xD800) << 10) + (hex4() - 0xDC00);
+    }
+    default:  // '"', '\\' and '/' stand for themselves
+      return static_cast<unsigned char>(at[-1]);
   }
 }
+
+// The bytes of the text of a checked JSON string, escapes decoded, one at a time.
+class DecodedBytes {
+ public:
+  // `at` points just after the opening quotation mark.
+  explicit DecodedBytes(const char* at) : at_(at) {}
+
+  // Returns the next byte (0 to 255), or -1 after the last.
+  int next() {
+    if (held_ == count_) {
+      if (*at_ == '"') return -1;
+      if (*at_ != '\\') return static_cast<unsigned char>(*at_++);
+      ++at_;
+      count_ = encode_utf8(read_escape(at_), bytes_);
+      held_ = 0;
+    }
+    return static_cast<unsigned char>(bytes_[held_++]);
+  }
+
+ private:
+  const char* at_;
+  char bytes_[4] = {};
+  std::size_t held_ = 0;
+  std::size_t count_ = 0;
+};
+
+// Compares the decoded texts of two checked JSON strings byte by byte, as the library orders the
+// names of an object, a name before every longer one it starts. Both point at their opening
+// quotation marks. Returns a negative number, zero or a positive number.
+int compare_names(const char* left, const char* right) {
+  ++left;
+  ++right;
+  // A common beginning without escapes decodes alike; most names differ within it.
+  while (*left == *right && *left != '"' && *left != '\\') {
+    ++left;
+    ++right;
+  }
+  DecodedBytes left_bytes(left);
+  DecodedBytes right_bytes(right);
+  while (true) {
+    const int left_byte = left_bytes.next();
+    const int right_byte = right_bytes.next();
+    if (left_byte != right_byte) return left_byte < right_byte ? -1 : 1;
+    if (left_byte < 0) return 0;
+  }
+}
+
+// Writes a checked JSON value in the compact form the JSON writer gives its parsed value, straight
+// from its text: objects with their members in byte-wise order of their decoded names, the last
+// of a repeated name winning; strings escaped again as the writer escapes; numbers as the writer
+// writes the number the library reads. Only the names of the objects being written are held, as
+// offsets into the text, so an id of millions of members costs a fraction of its own size.
+template <typename Offset>
+class CompactWriter {
+ public:
+  CompactWriter(std::string_view text, std::string& out)
+      : begin_(text.data()), at_(text.data()), end_(text.data() + text.size()), out_(out) {}
+
+  void write() {
+    out_.reserve(out_.size() + static_cast<std::size_t>(end_ - begin_));
+    // Every member takes at least five bytes (`"":0` and a comma or closing brace), so this holds
+    // the names of all open objects at once and never grows; pages not written are not taken.
+    names_.reserve(static_cast<std::size_t>(end_ - begin_) / 5 + 1);
+    value();
+  }
+
+ private:
+  void skip_white_space() {
+    while (at_ != end_ && (*at_ == ' ' || *at_ == '\t' || *at_ == '\n' || *at_ == '\r')) ++at_;
+  }
+
+  void value() {
+    skip_white_space();
+    switch (*at_) {
+      case '{':
+        object();
+        return;
+      case '[':
+        array();
+        return;
+      case '"':
+        string();
+        return;
+      case 't':
+        literal("true");
+        return;
+      case 'f':
+        literal("false");
+        return;
+      case 'n':
+        literal("null");
+        return;
+      default:
+        number();
+    }
+  }
+
+  void literal(std::string_view word) {
+    out_ += word;
+    at_ += word.size();
+  }
+
+  void array() {
+    ++at_;
+    out_ += '[';
+    skip_white_space();
+    if (*at_ == ']') {
+      ++at_;
+      out_ += ']';
+      return;
+    }
+    while (true) {
+      value();
+      skip_white_space();
+      if (*at_++ == ']') break;
+      out_ += ',';
+    }
+    out_ += ']';
+  }
+
+  // Collects the offsets of the member names, sorts them by decoded name (a repeated name in the
+  // order of its occurrences) and writes each name's last member. The text of a value is passed
+  // over once more by each object around it, so nesting costs time, bounded by the depth limit,
+  // rather than memory.
+  void object() {
+    const std::size_t first = names_.size();
+    ++at_;
+    skip_white_space();
+    if (*at_ == '}') {
+      ++at_;
+    } else {
+      while (true) {
+        skip_white_space();
+        names_.push_back(static_cast<Offset>(at_ - begin_));
+        skip_string();
+        skip_white_space();
+        ++at_;  // the colon
+        skip_value();
+        skip_white_space();
+        if (*at_++ == '}') break;
+      }
+    }
+    const char* const after = at_;
+    const auto name = [this](Offset offset) { return begin_ + offset; };
+    const auto names = names_.begin() + static_cast<std::ptrdiff_t>(first);
+    std::sort(names, names_.end(), [&name](Offset left, Offset right) {
+      const int order = compare_names(name(left), name(right));
+      return order != 0 ? order < 0 : left < right;
+    });
+    out_ += '{';
+    bool written = false;
+    for (std::size_t i = first; i != names_.size(); ++i) {
+      if (i + 1 != names_.size() && compare_names(name(names_[i]), name(names_[i + 1])) == 0) {
+        continue;
+      }
+      if (std::exchange(written, true)) out_ += ',';
+      at_ = name(names_[i]);
+      string();
+      out_ += ':';
+      skip_white_space();
+      ++at_;  // the colon
+      value();
+    }
+    out_ += '}';
+    names_.resize(first);
+    at_ = after;
+  }
+
+  void string() {
+    out_ += '"';
+    const char* run = ++at_;  // bytes from here on are written as they are
+    while (*at_ != '"') {
+      if (*at_ != '\\') {
+        ++at_;
+        continue;
+      }
+      out_.append(run, at_);
+      ++at_;
+      append_written_character(read_escape(at_), out_);
+      run = at_;
+    }
+    out_.append(run, at_);
+    out_ += '"';
+    ++at_;
+  }
+
+  // An integer of at most 18 digits is read as a 64-bit integer and written back as it stands,
+  // but for -0, which is 0; any other number is read by the library on its own.
+  void number() {
+    const char* const begin = at_;
+    bool integer = true;
+    while (at_ != end_ && (is_digit(*at_) || *at_ == '-' || *at_ == '+' || *at_ == '.' ||
+                           *at_ == 'e' || *at_ == 'E')) {
+      integer &= is_digit(*at_) || *at_ == '-';
+      ++at_;
+    }
+    const std::string_view text(begin, static_cast<std::size_t>(at_ - begin));
+    if (integer && text.size() - (text.front() == '-' ? 1 : 0) <= MAX_PLAIN_INTEGER_DIGITS) {
+      out_ += text == "-0" ? "0" : text;
+      return;
+    }
+    json::write_compact(parse_json_line(text).value(), out_);
+  }
+
+  void skip_string() {
+    ++at_;
+    while (*at_ != '"') at_ += *at_ == '\\' ? 2 : 1;
+    ++at_;
+  }
+
+  void skip_value() {
+    skip_white_space();
+    if (*at_ == '"') {
+      skip_string();
+      return;
+    }
+    if (*at_ != '{' && *at_ != '[') {
+      while (at_ != end_ && *at_ != ',' && *at_ != '}' && *at_ != ']' && *at_ != ' ' &&
+             *at_ != '\t' && *at_ != '\n' && *at_ != '\r') {
+        ++at_;
+      }
+      return;
+    }
+    std::size_t open = 0;
+    do {
+      if (*at_ == '"') {
+        skip_string();
+        continue;
+      }
+      if (*at_ == '{' || *at_ == '[') ++open;
+      if (*at_ == '}' || *at_ == ']') --open;
+      ++at_;
+    } while (open != 0);
+  }
+
+  const char* begin_;
+  const char* at_;
+  const char* end_;
+  std::string& out_;
+  std::vector<Offset> names_;  // the names of the open objects, innermost last
+};
 
 // Checks a whole line against the JSON grammar and the library's limits, keeping only the fields
 // of the request. Every function returns false as soon as the line is known to be invalid.
@@ -157,9 +454,9 @@ class Reader {
     return value(open, Role::IGNORED);
   }
 
-  // The id in its compact form. A string id is written from its decoded text; the other kinds
-  // are short, or structured (which JSON-RPC does not allow), and go through the library's value
-  // so that numbers and member order come out as the full parser's do.
+  // The id in its compact form. A string id is written from its decoded text as it is read; any
+  // other id is checked first and then written from its text, so that a structured one (which
+  // JSON-RPC does not allow) is never built as a value.
   bool id(std::size_t open) {
     request_.has_id = true;
     request_.id = std::string();
@@ -173,10 +470,12 @@ class Reader {
     }
     const char* begin = at_;
     if (!value(open, Role::IGNORED)) return false;
-    const auto parsed =
-        parse_json_line(std::string_view(begin, static_cast<std::size_t>(at_ - begin)));
-    if (!parsed) return false;
-    json::write_compact(*parsed, request_.id);
+    const std::string_view text(begin, static_cast<std::size_t>(at_ - begin));
+    if (text.size() <= std::numeric_limits<std::uint32_t>::max()) {
+      CompactWriter<std::uint32_t>(text, request_.id).write();
+    } else {
+      CompactWriter<std::size_t>(text, request_.id).write();
+    }
     return true;
   }
 
@@ -248,15 +547,11 @@ class Reader {
   // Appends the character an escape stands for to `decoded`, escaped again as the JSON writer
   // escapes it when `escape_again`.
   static void append_character(std::uint32_t code_point, std::string& decoded, bool escape_again) {
-    if (!escape_again) {
+    if (escape_again) {
+      append_written_character(code_point, decoded);
+    } else {
       append_utf8(code_point, decoded);
-      return;
     }
-    std::string character;
-    append_utf8(code_point, character);
-    std::string written;
-    json::write_string(character, written);
-    decoded.append(written, 1, written.size() - 2);
   }
 
   // Reads the escape after a backslash and appends the character to `decoded` when given. A

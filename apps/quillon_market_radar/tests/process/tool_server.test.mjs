@@ -234,9 +234,21 @@ test('memory: a 64 MiB line is given back, an 8 MiB line costs at most 3x its si
   const escaped = await memoryAfter(line);
   t.diagnostic(`VmHWM with an 8 MiB line: ${escaped.peak} kB`);
 
+  // An id of 720,000 members, each a small array, is written back in order of its names.
+  const members = [];
+  for (let i = 0; members.length < 720000; i += 7919) members.push(`"k${(i % 1000003).toString(36)}":[${i % 10}]`);
+  const structured = `{"jsonrpc":"2.0","method":"ping","id":{${members.join(',')}}}`;
+  assert.ok(structured.length >= 8 * MiB && structured.length < 9 * MiB, `${structured.length}`);
+  const withId = await memoryAfter(structured);
+  t.diagnostic(`VmHWM with an 8 MiB line whose id is an object: ${withId.peak} kB`);
+
   assert.match(after.answer, /^\{"id":1,"jsonrpc":"2\.0","result"/);
   assert.ok(after.rss < 16 * 1024, `VmRSS ${after.rss} kB`);
   assert.ok(escaped.answer.startsWith('{"id":"a\\nb","jsonrpc":"2.0","result":{"content":[{"text":"[{\\"branded_medicine_name'),
     escaped.answer.slice(0, 200));
   assert.ok(escaped.peak <= (3 * 8 + 8) * 1024, `VmHWM ${escaped.peak} kB`);
+  const { id } = JSON.parse(withId.answer);
+  assert.deepEqual(id, JSON.parse(structured).id);
+  assert.deepEqual(Object.keys(id), Object.keys(id).sort());
+  assert.ok(withId.peak <= (3 * structured.length) / 1024 + 8 * 1024, `VmHWM ${withId.peak} kB`);
 });
