@@ -522,7 +522,8 @@ TEST(ReadRequest, AcceptsTheLinesTheFullParserAcceptsWithTheSameFields) {
     ASSERT_EQ(read.has_value(), valid) << line;
     if (!read) continue;
     std::string id_text;
-    EXPECT_EQ(read->fields(), request_fields(*parsed, id_text)) << line;
+    std::string read_id_text;
+    EXPECT_EQ(read->fields(read_id_text), request_fields(*parsed, id_text)) << line;
   }
   const auto read = read_request(cases[0].first);
   ASSERT_TRUE(read);
@@ -744,6 +745,14 @@ TEST(LineReader, ReassemblesLinesArrivingInPieces) {
   EXPECT_EQ(lines, (std::vector<std::string>{"first line", "second", "\xE2\x82\xB9 third"}));
 }
 
+// Returns a JSON array of `count` copies of `item`.
+std::string array_of(std::string_view item, std::size_t count) {
+  std::string array = "[";
+  for (std::size_t i = 0; i < count; ++i) (array += item) += ',';
+  array.back() = ']';
+  return array;
+}
+
 TEST(ServeLines, AnswersEachLineInOrderAndSkipsTheRest) {
   const auto served = serve(INITIALIZE + "\r\n\n   \n" + "garbage\n" + R"({"method":"ping"})" +
                             "\n" + TOOLS_LIST + "\n\u3000\n" + "[]");
@@ -782,6 +791,18 @@ TEST(ServeLines, AnswersHugeLinesAndSkipsHugeBadOnes) {
   ASSERT_TRUE(served.status.ok());
   EXPECT_EQ(served.output, success_line("\"" + big_id + "\"", TOOLS_LIST_RESULT) + "\n" +
                                success_line("1", INITIALIZE_RESULT) + "\n");
+
+  // An id whose written form is twice its text is written in parts, in order, and the answer's
+  // end follows them.
+  const std::string floats = array_of("1e4", SPILL_SIZE / 2);
+  const std::string written = array_of("10000.0", SPILL_SIZE / 2);
+  const auto spilled = serve(R"({"method":"tools/list","id":)" + floats + "}\n" +
+                             R"({"method":"nope","id":)" + floats + "}\n");
+  ASSERT_TRUE(spilled.status.ok());
+  EXPECT_EQ(spilled.output,
+            success_line(written, TOOLS_LIST_RESULT) + "\n" + error_line(written) + "\n");
+  EXPECT_EQ(answer(R"({"method":"tools/list","id":)" + floats + "}"),
+            success_line(written, TOOLS_LIST_RESULT));
 }
 
 TEST(ServeLines, ReportsReadAndWriteFailures) {
@@ -798,11 +819,15 @@ TEST(ServeLines, ReportsReadAndWriteFailures) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
   ::close(ends[0]);
-  InputFile in(INITIALIZE + "\n" + TOOLS_LIST + "\n");
-  const Status unwritable = serve_lines(in.fd(), ends[1], seeded());
+  // The second fails while its id is being written.
+  for (const std::string& first :
+       {INITIALIZE, R"({"method":"ping","id":)" + array_of("1e4", SPILL_SIZE) + "}"}) {
+    InputFile in(first + "\n" + TOOLS_LIST + "\n");
+    const Status unwritable = serve_lines(in.fd(), ends[1], seeded());
+    ASSERT_FALSE(unwritable.ok());
+    EXPECT_EQ(unwritable.error().message, "failed to write standard output: Broken pipe");
+  }
   ::close(ends[1]);
-  ASSERT_FALSE(unwritable.ok());
-  EXPECT_EQ(unwritable.error().message, "failed to write standard output: Broken pipe");
 
   EXPECT_EQ(write_all(-1, "x").error().message,
             "failed to write standard output: Bad file descriptor");

@@ -156,14 +156,22 @@ int compare_names(const char* left, const char* right) {
 // of a repeated name winning; strings escaped again as the writer escapes; numbers as the writer
 // writes the number the library reads. Only the names of the objects being written are held, as
 // offsets into the text, so an id of millions of members costs a fraction of its own size.
+//
+// With a spill, whatever is written is handed to it whenever SPILL_SIZE bytes have gathered, so
+// an id that the writer's numbers make several times longer than its text is never held whole.
 template <typename Offset>
 class CompactWriter {
  public:
-  CompactWriter(std::string_view text, std::string& out)
-      : begin_(text.data()), at_(text.data()), end_(text.data() + text.size()), out_(out) {}
+  CompactWriter(std::string_view text, std::string& out, const Spill& spill)
+      : begin_(text.data()),
+        at_(text.data()),
+        end_(text.data() + text.size()),
+        out_(out),
+        spill_(spill) {}
 
   void write() {
-    out_.reserve(out_.size() + static_cast<std::size_t>(end_ - begin_));
+    const auto length = static_cast<std::size_t>(end_ - begin_);
+    out_.reserve(out_.size() + (spill_ ? std::min(length, 2 * SPILL_SIZE) : length));
     // Every member takes at least five bytes (`"":0` and a comma or closing brace), so this holds
     // the names of all open objects at once and never grows; pages not written are not taken.
     names_.reserve(static_cast<std::size_t>(end_ - begin_) / 5 + 1);
@@ -180,25 +188,26 @@ class CompactWriter {
     switch (*at_) {
       case '{':
         object();
-        return;
+        break;
       case '[':
         array();
-        return;
+        break;
       case '"':
         string();
-        return;
+        break;
       case 't':
         literal("true");
-        return;
+        break;
       case 'f':
         literal("false");
-        return;
+        break;
       case 'n':
         literal("null");
-        return;
+        break;
       default:
         number();
     }
+    if (spill_ && out_.size() >= SPILL_SIZE) spill_(out_);
   }
 
   void literal(std::string_view word) {
@@ -343,6 +352,7 @@ class CompactWriter {
   const char* at_;
   const char* end_;
   std::string& out_;
+  const Spill& spill_;
   std::vector<Offset> names_;  // the names of the open objects, innermost last
 };
 
@@ -455,11 +465,12 @@ class Reader {
   }
 
   // The id in its compact form. A string id is written from its decoded text as it is read; any
-  // other id is checked first and then written from its text, so that a structured one (which
-  // JSON-RPC does not allow) is never built as a value.
+  // other id is checked and kept as its text, written when the answer is, so that a structured
+  // one (which JSON-RPC does not allow) is never built as a value nor held as a second copy.
   bool id(std::size_t open) {
     request_.has_id = true;
     request_.id = std::string();
+    request_.id_text = {};
     if (next_is('"')) {
       // Written straight in its compact form, escapes decoded and written again as the writer
       // escapes, so a long id is held once.
@@ -468,14 +479,10 @@ class Reader {
       request_.id += '"';
       return true;
     }
+    skip_white_space();
     const char* begin = at_;
     if (!value(open, Role::IGNORED)) return false;
-    const std::string_view text(begin, static_cast<std::size_t>(at_ - begin));
-    if (text.size() <= std::numeric_limits<std::uint32_t>::max()) {
-      CompactWriter<std::uint32_t>(text, request_.id).write();
-    } else {
-      CompactWriter<std::size_t>(text, request_.id).write();
-    }
+    request_.id_text = std::string_view(begin, static_cast<std::size_t>(at_ - begin));
     return true;
   }
 
@@ -652,9 +659,27 @@ class Reader {
 
 }  // namespace
 
+void ReadRequest::write_id(std::string& out, const Spill& spill) const {
+  if (id_text.empty()) {
+    out += id;
+  } else if (id_text.size() <= std::numeric_limits<std::uint32_t>::max()) {
+    CompactWriter<std::uint32_t>(id_text, out, spill).write();
+  } else {
+    CompactWriter<std::size_t>(id_text, out, spill).write();
+  }
+}
+
+RequestFields ReadRequest::fields(std::string& id_text_written) const {
+  id_text_written.clear();
+  write_id(id_text_written, Spill());
+  RequestFields fields = this->fields();
+  fields.id = id_text_written;
+  return fields;
+}
+
 RequestFields ReadRequest::fields() const {
   RequestFields fields;
-  fields.id = id;
+  fields.id = id_text.empty() ? std::string_view(id) : id_text;
   fields.has_id = has_id;
   if (method) fields.method = *method;
   fields.tool_name = tool_name;

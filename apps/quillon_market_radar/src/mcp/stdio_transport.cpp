@@ -100,6 +100,14 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
   LineReader reader(input);
   const LineHandler handler(engine);
   std::string response;
+  // An answer that echoes a long structured id is written in parts as the id is written: the
+  // writer's form of numbers such as 1e15 is several times their text, so holding the whole
+  // answer could take several times the line. Every other answer is one write.
+  Status spilled = Done{};
+  const Spill spill = [output, &spilled](std::string& part) {
+    if (spilled.ok()) spilled = write_all(output, part);
+    part.clear();
+  };
   while (true) {
     auto next = reader.next_line();
     if (!next.ok()) return next.error();
@@ -108,7 +116,8 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
     // LF never occurs inside a multi-byte sequence, so checking line by line checks the stream.
     if (!text::is_valid_utf8(*line)) return Error{std::string(INVALID_UTF8_MESSAGE)};
     response.clear();
-    if (!handler.answer(*line, response)) continue;
+    if (!handler.answer(*line, response, spill)) continue;
+    if (!spilled.ok()) return spilled;
     response.push_back('\n');
     if (Status written = write_all(output, response); !written.ok()) return written;
     // The buffer is kept from line to line, but not at the size one huge answer gave it.

@@ -73,8 +73,9 @@ class LineReader {
 [[nodiscard]] Status write_all(int fd, std::string_view bytes);
 
 /// Answers every line of `input` on `output`, one response line and one write per answered
-/// request. Returns success at end of input; the read or write error, or the UTF-8 error at the
-/// first line that is not valid UTF-8 (earlier lines stay answered).
+/// request (an answer echoing a long structured id is written in parts as it is made). Returns
+/// success at end of input; the read or write error, or the UTF-8 error at the first line that is
+/// not valid UTF-8 (earlier lines stay answered).
 [[nodiscard]] Status serve_lines(int input, int output, const engine::EngineHandle& engine);
 
 /// Serves standard input until it ends (success) or until reading it or writing standard output

@@ -9,6 +9,7 @@
 #include "base/result.hpp"
 #include "engine/market_engine.hpp"
 #include "mcp/methods.hpp"
+#include "mcp/request_reader.hpp"
 
 namespace qmr::mcp {
 
@@ -20,7 +21,10 @@ class LineHandler {
   /// Appends the compact response line (without its line feed) for one input line to `out` and
   /// returns true; returns false and appends nothing when the line is blank, is not exactly one
   /// valid JSON value, or is a notification (an object with a string "method" and no "id").
-  [[nodiscard]] bool answer(std::string_view line, std::string& out) const;
+  /// When `spill` is given, an answer that echoes a long structured id hands it the beginning of
+  /// the line in parts as it is written; `out` then ends with the rest.
+  [[nodiscard]] bool answer(std::string_view line, std::string& out,
+                            const Spill& spill = Spill()) const;
 
  private:
   MarketTools tools_;

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const auto read = qmr::mcp::read_request(line);
   if (read.has_value() != parsed.has_value()) std::abort();
-  if (read && read->fields() != *expected) std::abort();
+  std::string read_id_text;
+  if (read && read->fields(read_id_text) != *expected) std::abort();
 
   std::optional<std::string> answer;
   if (std::string text; handler.answer(line, text)) answer = std::move(text);

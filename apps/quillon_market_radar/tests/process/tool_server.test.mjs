@@ -242,6 +242,11 @@ test('memory: a 64 MiB line is given back, an 8 MiB line costs at most 3x its si
   const withId = await memoryAfter(structured);
   t.diagnostic(`VmHWM with an 8 MiB line whose id is an object: ${withId.peak} kB`);
 
+  // The written form of 1e4 is 10000.0: the answer is twice the line, written out in parts.
+  const floats = `{"jsonrpc":"2.0","method":"ping","id":[${'1e4,'.repeat(2 * MiB - 12)}1e4]}`;
+  const withFloats = await memoryAfter(floats);
+  t.diagnostic(`VmHWM with an 8 MiB line whose id is an array of floats: ${withFloats.peak} kB`);
+
   assert.match(after.answer, /^\{"id":1,"jsonrpc":"2\.0","result"/);
   assert.ok(after.rss < 16 * 1024, `VmRSS ${after.rss} kB`);
   assert.ok(escaped.answer.startsWith('{"id":"a\\nb","jsonrpc":"2.0","result":{"content":[{"text":"[{\\"branded_medicine_name'),
@@ -251,4 +256,7 @@ test('memory: a 64 MiB line is given back, an 8 MiB line costs at most 3x its si
   assert.deepEqual(id, JSON.parse(structured).id);
   assert.deepEqual(Object.keys(id), Object.keys(id).sort());
   assert.ok(withId.peak <= (3 * structured.length) / 1024 + 8 * 1024, `VmHWM ${withId.peak} kB`);
+  const pong = `{"id":[${'10000.0,'.repeat(2 * MiB - 12)}10000.0],"jsonrpc":"2.0","result":{}}`;
+  assert.ok(withFloats.answer === pong, withFloats.answer.slice(0, 100));
+  assert.ok(withFloats.peak <= (3 * floats.length) / 1024 + 8 * 1024, `VmHWM ${withFloats.peak} kB`);
 });
