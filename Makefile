@@ -36,7 +36,7 @@ test-asan: deps
 test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS) --target quillon_market_radar ui_server_test
-	QMR_SANITIZER=thread TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j $(JOBS) -R '^(DashboardServer\.|process_dashboard(_load)?$$)'
+	QMR_SANITIZER=thread TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j $(JOBS) -R '^(LoopPool\.|DashboardServer\.|process_dashboard(_load)?$$)'
 
 # The dashboard's tests against its plain asio path, the one other systems build.
 test-portable: deps

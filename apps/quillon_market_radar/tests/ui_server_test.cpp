@@ -13,6 +13,7 @@
 #include <asio/detached.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <asio/post.hpp>
 #include <cerrno>
 #include <chrono>
 #include <future>
@@ -130,29 +131,51 @@ std::string response_to(std::string_view request) {
   return respond_to_request(request, engine::MarketEngine::create()).value_or("(silence)");
 }
 
+TEST(LoopPool, RunsLoopZeroOnTheCallerAndEachOtherLoopOnAThreadOfItsOwnUntilStopped) {
+  LoopPool pool(3);
+  std::vector<std::thread::id> ran_on(pool.size());
+  std::promise<void> others_ran;
+  // Loop 0 waits for the others' tasks before it stops the pool: an idle loop keeps running.
+  asio::post(pool.loop(2), [&] {
+    ran_on[2] = std::this_thread::get_id();
+    asio::post(pool.loop(1), [&] {
+      ran_on[1] = std::this_thread::get_id();
+      others_ran.set_value();
+    });
+  });
+  asio::post(pool.loop(0), [&] {
+    others_ran.get_future().wait();
+    ran_on[0] = std::this_thread::get_id();
+    pool.stop();
+  });
+  ASSERT_TRUE(pool.run().ok());
+  EXPECT_EQ(ran_on[0], std::this_thread::get_id());
+  EXPECT_NE(ran_on[1], ran_on[0]);
+  EXPECT_NE(ran_on[2], ran_on[0]);
+  EXPECT_NE(ran_on[2], ran_on[1]);
+  EXPECT_NE(ran_on[1], std::thread::id());
+}
+
 class DashboardServer : public testing::Test {
  protected:
-  DashboardServer() {
-    for (int i = 0; i < 2; ++i) threads_.emplace_back([this] { runtime_.run(); });
-  }
+  DashboardServer() : runner_([this] { EXPECT_TRUE(runtime_.run().ok()); }) {}
 
   ~DashboardServer() override {
-    work_.reset();
     runtime_.stop();
-    for (auto& thread : threads_) thread.join();
+    runner_.join();
   }
 
   // Runs the server on `port`; the returned future holds its error message once it ends.
   std::future<std::string> serve(std::uint16_t port, ConnectionLimits limits) {
     auto ended = std::make_shared<std::promise<std::string>>();
     auto future = ended->get_future();
-    auto run = [](std::uint16_t on_port, ConnectionLimits with_limits,
+    auto run = [](std::uint16_t on_port, LoopPool& loops, ConnectionLimits with_limits,
                   std::shared_ptr<std::promise<std::string>> result) -> asio::awaitable<void> {
       const Status status =
-          co_await serve_dashboard(engine::MarketEngine::create(), on_port, with_limits);
+          co_await serve_dashboard(engine::MarketEngine::create(), on_port, loops, with_limits);
       result->set_value(status.ok() ? std::string() : status.error().message);
     };
-    asio::co_spawn(runtime_, run(port, limits, ended), asio::detached);
+    asio::co_spawn(runtime_.loop(0), run(port, runtime_, limits, ended), asio::detached);
     return future;
   }
 
@@ -171,10 +194,8 @@ class DashboardServer : public testing::Test {
     FAIL() << "the server did not start";
   }
 
-  asio::io_context runtime_;
-  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_{
-      runtime_.get_executor()};
-  std::vector<std::thread> threads_;
+  LoopPool runtime_{2};
+  std::thread runner_;
   std::uint16_t port_ = 0;
 };
 

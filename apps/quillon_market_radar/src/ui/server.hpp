@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/loop_pool.hpp"
 #include "base/result.hpp"
 #include "engine/market_engine.hpp"
 #include "ui/request.hpp"
@@ -23,10 +24,11 @@ struct ConnectionLimits {
   std::size_t drain_bytes = 64 * 1024;
 };
 
-/// Binds 127.0.0.1:`port`, prints the start-up lines and serves the dashboard until the listener
-/// fails. Returns the bind error before anything is printed when the port cannot be bound.
+/// Binds 127.0.0.1:`port`, prints the start-up lines and serves the dashboard on the first half
+/// of `loops` (at least one) until the listener fails. Returns the bind error before anything is
+/// printed when the port cannot be bound. The loops must keep running while connections remain.
 [[nodiscard]] asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine,
-                                                      std::uint16_t port,
+                                                      std::uint16_t port, LoopPool& loops,
                                                       ConnectionLimits limits = {});
 
 }  // namespace qmr::ui

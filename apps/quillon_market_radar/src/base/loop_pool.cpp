@@ -1,0 +1,79 @@
+#include "base/loop_pool.hpp"
+
+#include <asio/multiple_exceptions.hpp>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+
+namespace qmr {
+
+namespace {
+
+void run_loop(asio::io_context& loop) {
+  try {
+    loop.run();
+  } catch (...) {
+    fatal_for(std::current_exception());
+  }
+}
+
+}  // namespace
+
+LoopPool::LoopPool(std::size_t count) {
+  if (count == 0) count = 1;
+  loops_.reserve(count);
+  idle_guards_.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    // Each loop is run by one thread only, which lets asio leave out its locking.
+    loops_.push_back(std::make_unique<asio::io_context>(1));
+    idle_guards_.push_back(asio::make_work_guard(*loops_.back()));
+  }
+}
+
+LoopPool::~LoopPool() {
+  // The tasks still suspended on a loop are destroyed with it: the last loop first, so that loop
+  // 0, where the program's root task waits, goes last.
+  idle_guards_.clear();
+  while (!loops_.empty()) loops_.pop_back();
+}
+
+Status LoopPool::run() {
+  std::vector<std::thread> threads;
+  threads.reserve(loops_.size() - 1);
+  Status started = Done{};
+  try {
+    for (std::size_t i = 1; i < loops_.size(); ++i) {
+      asio::io_context* loop = loops_[i].get();
+      threads.emplace_back([loop] { run_loop(*loop); });
+    }
+  } catch (const std::system_error& error) {
+    started = Error{error.what()};
+    stop();
+  }
+  // The main thread runs loop 0, and with it the program's root task: a one-shot command starts,
+  // runs and ends there, with no hand-over between threads at either end.
+  if (started.ok()) run_loop(*loops_[0]);
+  for (auto& thread : threads) thread.join();
+  return started;
+}
+
+void LoopPool::stop() {
+  for (auto& loop : loops_) loop->stop();
+}
+
+void fatal_for(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const asio::multiple_exceptions& failures) {
+    fatal_for(failures.first_exception());
+  } catch (const std::bad_alloc&) {
+    fatal("memory allocation failed");
+  } catch (const std::exception& error) {
+    fatal(std::string("internal error: ") + error.what());
+  } catch (...) {
+  }
+  fatal("internal error: unknown exception");
+}
+
+}  // namespace qmr
