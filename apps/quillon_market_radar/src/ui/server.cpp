@@ -49,6 +49,7 @@
 #include "base/console.hpp"
 #include "base/descriptor_io.hpp"
 #include "ui/closing_looks.hpp"
+#include "ui/socket_deadline.hpp"
 
 namespace qmr::ui {
 
@@ -111,38 +112,6 @@ asio::error_code open_listener(tcp::acceptor& acceptor, const tcp::endpoint& end
 #endif
   return error;
 }
-
-// Cancels a socket's waits once its time limit passes; a timer of its own per waiting socket.
-// The timer's handler holds the shared state, not the socket: a handler already queued when the
-// wait ends finds the socket gone and does nothing. Nothing is linked anywhere, so a throw in the
-// constructor leaves nothing behind.
-class SocketDeadline {
- public:
-  SocketDeadline(tcp::socket& socket, Clock::time_point deadline)
-      : state_(std::make_shared<State>(State{&socket, false})),
-        timer_(socket.get_executor(), deadline) {
-    timer_.async_wait([state = state_](const asio::error_code& error) {
-      if (error || state->socket == nullptr) return;
-      state->expired = true;
-      asio::error_code ignored;
-      state->socket->cancel(ignored);
-    });
-  }
-  SocketDeadline(const SocketDeadline&) = delete;
-  SocketDeadline& operator=(const SocketDeadline&) = delete;
-  ~SocketDeadline() { state_->socket = nullptr; }  // the timer cancels its wait as it goes
-
-  // True once the deadline has passed (the socket's waits were cancelled then).
-  [[nodiscard]] bool expired() const { return state_->expired; }
-
- private:
-  struct State {
-    tcp::socket* socket;
-    bool expired;
-  };
-  std::shared_ptr<State> state_;
-  asio::steady_timer timer_;
-};
 
 // The first failure that ends the server, handed from a worker's loop to the task that awaits
 // the server. The channel is safe to use from any thread and holds one error; later ones are
