@@ -101,8 +101,8 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
   const LineHandler handler(engine);
   std::string response;
   // An answer that echoes a long structured id is written in parts as the id is written: the
-  // writer's form of numbers such as 1e15 is several times their text, so holding the whole
-  // answer could take several times the line. Every other answer is one write.
+  // writer's form of a number can be more than twice its text (1e4 is written 10000.0), and the
+  // answer is not held whole beside the line. Every other answer is one write.
   Status spilled = Done{};
   const Spill spill = [output, &spilled](std::string& part) {
     if (spilled.ok()) spilled = write_all(output, part);
