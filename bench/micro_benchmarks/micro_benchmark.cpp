@@ -88,7 +88,7 @@ BENCHMARK_CAPTURE(
     std::string(
         R"({"jsonrpc":"2.0","id":7,"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":"noise"}}})"),
     R"({"id":7,"jsonrpc":"2.0","result":{"content":[{"text":"[{\"competitor_price_inr\":1149.0)");
-// An escape in a string takes the line through the full JSON parser.
+// An escape in a string: the query is decoded before it is searched.
 BENCHMARK_CAPTURE(
     HandleLine, tools_call_search_escaped,
     std::string(

@@ -16,12 +16,11 @@
 #include <vector>
 
 #include "engine/market_engine.hpp"
-#include "mcp/json_line.hpp"
 #include "mcp/methods.hpp"
-#include "mcp/request_fields.hpp"
 #include "mcp/request_reader.hpp"
 #include "mcp/stdio_transport.hpp"
 #include "mcp/tool_server.hpp"
+#include "support/json_line.hpp"
 #include "support/reference_forms.hpp"
 
 namespace qmr::mcp {
@@ -303,151 +302,84 @@ TEST(ParseJsonLine, BuildsNestedValuesInOrder) {
 
 }  // namespace
 
-void PrintTo(const RequestFields& fields, std::ostream* out) {
-  *out << "{id " << fields.id << ", method "
-       << (fields.method ? std::string(*fields.method) : "<none>") << ", tool " << fields.tool_name
-       << ", query " << fields.query << "}";
+void PrintTo(const ReferenceFields& fields, std::ostream* out) {
+  *out << "{id " << fields.id << ", method " << fields.method.value_or("<none>") << ", tool "
+       << fields.tool_name << ", query " << fields.query << "}";
 }
 
 namespace {
 
-TEST(ScanRequestFields, ReadsPlainRequestsAsTheFullParserDoes) {
-  for (
-      const std::string_view line : {
-          R"({"jsonrpc":"2.0","id":7,"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":"noise"}}})",
-          R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2024-11-05","capabilities":{},"clientInfo":{"name":"c","version":"1.0.0"}}})",
-          R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
-          R"({"id":"req-1","method":"tools/list","params":{}})",
-          "{\"id\":-42,\"method\":\"tools/call\",\"params\":{\"arguments\":{\"query\":\"\u20B9 "
-          "\u0939\u093F\"},\"name\":\"market_search_products\"}}",
-          R"({"id":null,"method":7,"params":[1,2.5,-0.125,true,false,null,"x",[],{}]})",
-          R"({"id":true,"method":null,"params":"market_jan_aushadhi"})",
-          R"({"id":false,"method":["tools/call"],"params":{"name":7,"arguments":"noise"}})",
-          R"({"id":123456789012345678,"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":42,"extra":{"deep":[[[{"a":"b"}]]]}}}})",
-          R"({"method":"tools/call","params":{"name":["x"],"arguments":{"query":null}},"other":-0})",
-          " \t{ \"id\" : 1 , \"method\" : \"tools/call\" , \"params\" : { \"name\" : "
-          "\"market_review_defects\" } } \r",
-          "{}",
-          R"({"":"","id":"","method":"","params":{"name":"","arguments":{"query":""}}})",
-      }) {
-    const auto scanned = scan_request_fields(line);
-    ASSERT_TRUE(scanned) << line;
-    const auto request = parse_json_line(line);
-    ASSERT_TRUE(request) << line;
-    std::string id_text;
-    EXPECT_EQ(*scanned, request_fields(*request, id_text)) << line;
-  }
-  const auto fields = scan_request_fields(
-      R"({"id":"a","method":"tools/call","params":{"name":"n","arguments":{"query":"q"}}})");
-  ASSERT_TRUE(fields);
-  EXPECT_EQ(fields->id, R"("a")");
-  EXPECT_EQ(fields->method, "tools/call");
-  EXPECT_EQ(fields->tool_name, "n");
-  EXPECT_EQ(fields->query, "q");
-}
-
-TEST(ScanRequestFields, FindsTheEndOfAStringAtEveryOffset) {
-  // Strings are scanned eight bytes at a time: what ends or spoils one (two escapes, two control
+TEST(ReadRequest, FindsTheEndOfAStringAtEveryOffset) {
+  // Strings are searched eight bytes at a time: what ends or changes one (two escapes, two control
   // characters), DEL (which JSON allows raw) and a multi-byte character must be found wherever
-  // they fall in a word.
-  const std::array<std::string_view, 5> stops = {"\\n", "\\\"", "\t", std::string_view("\0", 1),
-                                                 "\x7F"};
+  // they fall in a word. Each stop with the text it stands for, or nothing when it spoils the line.
+  const std::pair<std::string_view, std::optional<std::string_view>> stops[] = {
+      {"\\n", "\n"},
+      {"\\\"", "\""},
+      {"\t", std::nullopt},
+      {std::string_view("\0", 1), std::nullopt},
+      {"\x7F", "\x7F"}};
   // The method read from a request whose method is `method`, copied out before the line goes.
-  const auto scanned_method = [](std::string_view method) -> std::optional<std::string> {
+  const auto read_method = [](std::string_view method) -> std::optional<std::string> {
     const std::string line = R"({"id":1,"method":")" + std::string(method) + R"("})";
-    const auto fields = scan_request_fields(line);
-    if (!fields) return std::nullopt;
-    return std::string(fields->method.value_or("<no method>"));
+    const auto request = read_request(line);
+    if (!request) return std::nullopt;
+    return reference_fields(*request).method.value_or("<no method>");
   };
   for (std::size_t length = 0; length <= 24; ++length) {
     for (std::size_t at = 0; at <= length; ++at) {
       const std::string text(length, 'a');
-      EXPECT_EQ(scanned_method(text), text);
+      EXPECT_EQ(read_method(text), text);
       if (at == length) continue;
-      for (const std::string_view stop : stops) {
+      for (const auto& [stop, stands_for] : stops) {
         std::string changed = text;
         changed.replace(at, 1, stop);
-        if (stop == "\x7F") {
-          EXPECT_EQ(scanned_method(changed), changed);
-        } else {
-          EXPECT_EQ(scanned_method(changed), std::nullopt) << testing::PrintToString(changed);
-        }
+        std::optional<std::string> expected;
+        if (stands_for) expected = std::string(text).replace(at, 1, *stands_for);
+        EXPECT_EQ(read_method(changed), expected) << testing::PrintToString(changed);
       }
       std::string rupee = text;
       rupee.replace(at, 1, "\u20B9");
-      EXPECT_EQ(scanned_method(rupee), rupee);
+      EXPECT_EQ(read_method(rupee), rupee);
       std::string broken = text;
       broken.replace(at, 1, "\xE2\x82");  // a character cut short
-      EXPECT_EQ(scanned_method(broken), std::nullopt) << testing::PrintToString(broken);
+      EXPECT_EQ(read_method(broken), std::nullopt) << testing::PrintToString(broken);
     }
   }
 }
 
-TEST(ScanRequestFields, LeavesEveryOtherLineToTheFullParser) {
-  const std::string deep = R"({"id":1,"method":"x","params":)" + nested_arrays(40) + "}";
-  for (
-      const std::string_view line : {
-          // Valid, but read only by the full parser: escapes, repeated members, ids whose
-          // compact form differs from their text, exponents, deep nesting, no object.
-          std::string_view(R"({"id":"a\"b","method":"tools/list"})"),
-          std::string_view(R"({"id":1,"method":"tools\/list"})"),
-          std::string_view(R"({"i\u0064":1,"method":"tools/list"})"),
-          std::string_view(R"({"id":1,"method":"tools/call","params":{"name":"x","other":"\n"}})"),
-          std::string_view(R"({"id":1,"id":2,"method":"tools/list"})"),
-          std::string_view(R"({"id":1,"method":"ping","method":"tools/list"})"),
-          std::string_view(R"({"id":1,"params":{},"params":{"name":"x"},"method":"tools/call"})"),
-          std::string_view(R"({"id":1,"method":"tools/call","params":{"name":"x","name":"y"}})"),
-          std::string_view(
-              R"({"id":1,"method":"tools/call","params":{"arguments":{},"arguments":{"query":"q"}}})"),
-          std::string_view(
-              R"({"id":1,"method":"tools/call","params":{"arguments":{"query":"a","query":"b"}}})"),
-          std::string_view(R"({"id":1.0,"method":"tools/list"})"),
-          std::string_view(R"({"id":1e2,"method":"tools/list"})"),
-          std::string_view(R"({"id":-0,"method":"tools/list"})"),
-          std::string_view(R"({"id":1234567890123456789,"method":"tools/list"})"),
-          std::string_view(R"({"id":[1],"method":"tools/list"})"),
-          std::string_view(R"({"id":{"a":1},"method":"tools/list"})"),
-          std::string_view(R"({"id":1,"method":"tools/list","params":[1E400]})"),
-          std::string_view(deep),
-          std::string_view("[]"),
-          std::string_view("42"),
-          std::string_view(R"("text")"),
-          // Not JSON at all.
-          std::string_view(""),
-          std::string_view("   "),
-          std::string_view("{"),
-          std::string_view(R"({"id":1,})"),
-          std::string_view(R"({"id":1 "method":"x"})"),
-          std::string_view(R"({"id" 1})"),
-          std::string_view(R"({"id":01})"),
-          std::string_view(R"({"id":1.})"),
-          std::string_view(R"({"id":-})"),
-          std::string_view(R"({"id":tru})"),
-          std::string_view(R"({"id":1}})"),
-          std::string_view(R"({"id":1} x)"),
-          std::string_view(R"({"id":[1,]})"),
-          std::string_view(R"({"id":"unterminated})"),
-          std::string_view("{\"id\":\"a\tb\"}"),
-          std::string_view("{\"id\":\"\xC3\"}"),
-          std::string_view("{\"id\":\"\xED\xA0\x80\"}"),
-          std::string_view("{\"id\":1}\0", 9),
-          std::string_view("\xEF\xBB\xBF{\"id\":1}"),
-          std::string_view("{\"id\":1}\f"),
-      }) {
-    EXPECT_EQ(scan_request_fields(line), std::nullopt) << line;
-  }
-}
-
-TEST(ReadRequest, AcceptsTheLinesTheFullParserAcceptsWithTheSameFields) {
+TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
   const std::string deepest = R"({"id":1,"params":)" + nested_arrays(126) + "}";
   const std::string too_deep = R"({"id":1,"params":)" + nested_arrays(127) + "}";
   const std::string huge_integer = R"({"id":)" + std::string(309, '9') + "}";
   const std::string long_integer = R"({"id":)" + std::string(308, '9') + "}";
+  // Numbers converted where they stand: underflows are zero, overflows invalid, however written.
+  const std::string long_numbers[] = {
+      R"({"id":[)" + std::string(400, '1') + "e-300," + std::string(300, '1') + "." +
+          std::string(400, '9') + ",0." + std::string(400, '0') + "1,-0." + std::string(400, '0') +
+          "1e5,1.5" + std::string(2000, '3') + "e-7,0e99999999999999999999,-1e-400]}",
+      R"({"id":)" + std::string(400, '1') + "e-80}",
+      R"({"id":0.)" + std::string(400, '0') + "1e99999999999999999999}",
+  };
   std::string deepest_object_id = R"({"id":)";
   for (int level = 0; level < 126; ++level) deepest_object_id += R"({"k":0,"j":)";
   deepest_object_id += "1" + std::string(126, '}') + "}";
   // Each line with whether it is valid; the fields of a valid one must be the parsed value's.
   const std::pair<std::string_view, bool> cases[] = {
+      {R"({"jsonrpc":"2.0","id":7,"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":"noise"}}})",
+       true},
+      {R"({"jsonrpc":"2.0","method":"notifications/initialized"})", true},
+      {"{\"id\":-42,\"method\":\"tools/call\",\"params\":{\"arguments\":{\"query\":\"\u20B9 "
+       "\u0939\u093F\"},\"name\":\"market_search_products\"}}",
+       true},
+      {R"({"id":null,"method":7,"params":[1,2.5,-0.125,true,false,null,"x",[],{}]})", true},
+      {R"({"id":false,"method":["tools/call"],"params":{"name":7,"arguments":"noise"}})", true},
+      {R"({"method":"tools/call","params":{"name":["x"],"arguments":{"query":null}},"other":-0})",
+       true},
+      {R"({"":"","id":"","method":"","params":{"name":"","arguments":{"query":""}}})", true},
+      {long_numbers[0], true},
+      {long_numbers[1], false},
+      {long_numbers[2], false},
       {R"({"id":"a\"\u00e9\/\ud83d\uded2","method":"tools\/call","params":{"name":"n\t","arguments":{"query":"q\u0000"}}})",
        true},
       {R"({"i\u0064":[{"b":1,"a":2},1e2,-0,"x"],"method":"ping"})", true},
@@ -509,6 +441,11 @@ TEST(ReadRequest, AcceptsTheLinesTheFullParserAcceptsWithTheSameFields) {
       {R"({"id":tru})", false},
       {R"({"id":nulls})", false},
       {R"({"id":1} {})", false},
+      {R"({"id":1}})", false},
+      {R"({"id":1 "method":"x"})", false},
+      {R"({"id":"unterminated})", false},
+      {"{\"id\":\"\xC3\"}", false},
+      {"{\"id\":\"\xED\xA0\x80\"}", false},
       {"{\"id\":1}\f", false},
       {"", false},
       {" \t", false},
@@ -521,32 +458,16 @@ TEST(ReadRequest, AcceptsTheLinesTheFullParserAcceptsWithTheSameFields) {
     EXPECT_EQ(parsed.has_value(), valid) << line;
     ASSERT_EQ(read.has_value(), valid) << line;
     if (!read) continue;
-    std::string id_text;
-    std::string read_id_text;
-    EXPECT_EQ(read->fields(read_id_text), request_fields(*parsed, id_text)) << line;
+    EXPECT_EQ(reference_fields(*read), reference_fields(*parsed)) << line;
   }
-  const auto read = read_request(cases[0].first);
+  const auto read = read_request(
+      R"({"id":"a\"\u00e9\/\ud83d\uded2","method":"tools\/call","params":{"name":"n\t","arguments":{"query":"q\u0000"}}})");
   ASSERT_TRUE(read);
-  EXPECT_EQ(read->id, "\"a\\\"\u00e9/\U0001F6D2\"");
-  EXPECT_EQ(read->method, "tools/call");
-  EXPECT_EQ(read->tool_name, "n\t");
-  EXPECT_EQ(read->query, std::string("q\0", 2));
-}
-
-TEST(DispatchMethod, AnswersPingAndNothingForAnUnknownOrMissingMethod) {
-  const json::Value request = {{"id", 1}};
-  EXPECT_EQ(dispatch_method(std::nullopt, 1, request, seeded()), std::nullopt);
-  EXPECT_EQ(dispatch_method("resources/list", 1, request, seeded()), std::nullopt);
-  EXPECT_EQ(dispatch_method("Ping", 1, request, seeded()), std::nullopt);
-  EXPECT_EQ(dispatch_method("ping", 1, request, seeded()), json::Value::object());
-  // The keep-alive is no tool.
-  EXPECT_EQ(json::to_compact(tool_catalogue()).find("ping"), std::string::npos);
-  EXPECT_EQ(dispatch_method("", 1, request, seeded()), std::nullopt);
-  const auto initialized = dispatch_method("initialize", "any", request, seeded());
-  ASSERT_TRUE(initialized);
-  EXPECT_EQ(json::to_compact(*initialized), INITIALIZE_RESULT);
-  EXPECT_EQ(dispatch_method("tools/list", nullptr, json::Value(42), seeded()).value(),
-            dispatch_method("tools/list", 7, request, seeded()).value());
+  const auto fields = reference_fields(*read);
+  EXPECT_EQ(fields.id, "\"a\\\"\u00e9/\U0001F6D2\"");
+  EXPECT_EQ(fields.method, "tools/call");
+  EXPECT_EQ(fields.tool_name, "n\t");
+  EXPECT_EQ(fields.query, std::string("q\0", 2));
 }
 
 TEST(ToolsCall, FallsBackToTheEmptyNameWithoutUsableParams) {

@@ -30,17 +30,50 @@ void write_float(double number, std::string& out) {
   if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
 }
 
-void write_string(std::string_view text, std::string& out) {
+std::size_t escape_byte(unsigned char byte, char (&form)[6]) {
   static constexpr char HEX[] = "0123456789abcdef";
+  form[0] = static_cast<char>(byte);
+  if (byte >= 0x20 && byte != '"' && byte != '\\') return 1;
+  form[0] = '\\';
+  switch (byte) {
+    case '"':
+    case '\\':
+      form[1] = static_cast<char>(byte);
+      return 2;
+    case '\n':
+      form[1] = 'n';
+      return 2;
+    case '\r':
+      form[1] = 'r';
+      return 2;
+    case '\t':
+      form[1] = 't';
+      return 2;
+    case '\b':
+      form[1] = 'b';
+      return 2;
+    case '\f':
+      form[1] = 'f';
+      return 2;
+    default:
+      form[1] = 'u';
+      form[2] = '0';
+      form[3] = '0';
+      form[4] = HEX[byte >> 4];
+      form[5] = HEX[byte & 0xF];
+      return 6;
+  }
+}
+
+void write_string(std::string_view text, std::string& out) {
+  const auto plain = [](unsigned char byte) { return byte >= 0x20 && byte != '"' && byte != '\\'; };
   // The escaped length first, so that the text is written into place with no growth on the way:
   // tool texts are escaped a second time on the wire and hold dozens of quotation marks.
   std::size_t length = text.size() + 2;
+  char form[6];
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
-    const bool short_form = byte == '"' || byte == '\\' || byte == '\n' || byte == '\r' ||
-                            byte == '\t' || byte == '\b' || byte == '\f';
-    length += short_form ? 1 : 5;
+    if (!plain(byte)) length += escape_byte(byte, form) - 1;
   }
   const std::size_t start = out.size();
   out.resize(start + length);
@@ -48,38 +81,12 @@ void write_string(std::string_view text, std::string& out) {
   *at++ = '"';
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != '"' && byte != '\\') {
+    if (plain(byte)) {
       *at++ = c;
       continue;
     }
-    *at++ = '\\';
-    switch (byte) {
-      case '"':
-      case '\\':
-        *at++ = c;
-        break;
-      case '\n':
-        *at++ = 'n';
-        break;
-      case '\r':
-        *at++ = 'r';
-        break;
-      case '\t':
-        *at++ = 't';
-        break;
-      case '\b':
-        *at++ = 'b';
-        break;
-      case '\f':
-        *at++ = 'f';
-        break;
-      default:
-        *at++ = 'u';
-        *at++ = '0';
-        *at++ = '0';
-        *at++ = HEX[byte >> 4];
-        *at++ = HEX[byte & 0xF];
-    }
+    const std::size_t size = escape_byte(byte, form);
+    for (std::size_t i = 0; i != size; ++i) *at++ = form[i];
   }
   *at = '"';
 }

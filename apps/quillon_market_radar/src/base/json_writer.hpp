@@ -3,6 +3,7 @@
 // with their members in byte-wise key order, since the value type keeps them sorted.
 #pragma once
 
+#include <cstddef>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -20,6 +21,10 @@ void write_compact(const Value& value, std::string& out);
 /// Appends `text` as a JSON string: quotation mark and backslash escaped, control characters as
 /// \n, \r, \t, \b, \f or \u00xx (lower-case hex), everything else as its raw bytes.
 void write_string(std::string_view text, std::string& out);
+
+/// Writes how `byte` stands inside a JSON string, as write_string writes it, to `form` and returns
+/// its length: 1 for a byte written as it is, 2 for a short escape such as \n, 6 for \u00xx.
+std::size_t escape_byte(unsigned char byte, char (&form)[6]);
 
 /// Appends a double in its shortest round-trip form, "1999.0" for integral values, "null" when
 /// it is not finite.

@@ -53,8 +53,10 @@ std::string to_lower(std::string_view text) {
     }
     return lower;
   }
+  // No character's lower case is more than half as long again as the character in UTF-8 ("İ",
+  // U+023A and U+023E: two bytes become three), so the text is never grown while it is lowered.
   std::string lower;
-  lower.reserve(text.size());
+  lower.reserve(text.size() + text.size() / 2);
   icu::StringByteSink<std::string> sink(&lower);
   UErrorCode status = U_ZERO_ERROR;
   // "" is the root locale; the default would follow LANG and lower "I" the Turkish way.

@@ -89,7 +89,7 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   json::write_string(text, medicines_);
 }
 
-void MarketTools::write_tool_text(std::string_view name, std::string_view query,
+void MarketTools::write_tool_text(const JsonString& name, std::string_view query,
                                   std::string& out) const {
   if (name == SEARCH_TOOL) {
     // The brackets and commas between the records need no escaping.
@@ -112,10 +112,11 @@ void MarketTools::write_tool_text(std::string_view name, std::string_view query,
     out += medicines_;
     return;
   }
-  std::string error = R"({"error":)";
-  json::write_string("Tool '" + std::string(name) + "' not found", error);
-  error += '}';
-  json::write_string(error, out);
+  // {"error":"Tool '<name>' not found"} as a JSON string, the name escaped twice and written
+  // straight from the line: a long one is never copied on its way.
+  out += R"("{\"error\":\"Tool ')";
+  name.append_escaped(out, 2);
+  out += R"(' not found\"}")";
 }
 
 bool is_known_method(std::string_view method) {
@@ -123,8 +124,8 @@ bool is_known_method(std::string_view method) {
          method == "ping";
 }
 
-void write_method_result(std::string_view method, const RequestFields& request,
-                         const MarketTools& tools, std::string& out) {
+void write_method_result(std::string_view method, const Request& request, const MarketTools& tools,
+                         std::string& out) {
   // The two fixed answers are written once and copied from then on.
   if (method == "initialize") {
     static const std::string DESCRIPTION = json::to_compact(server_description());
@@ -142,7 +143,8 @@ void write_method_result(std::string_view method, const RequestFields& request,
   } else if (method == "tools/call") {
     // One text content holding the tool's output.
     out += R"({"content":[{"text":)";
-    tools.write_tool_text(request.tool_name, request.query, out);
+    std::string decoded;
+    tools.write_tool_text(request.tool_name, request.query.text(decoded), out);
     out += R"(,"type":"text"}]})";
   }
 }

@@ -10,7 +10,7 @@
 
 #include "base/json_writer.hpp"
 #include "engine/market_engine.hpp"
-#include "mcp/request_fields.hpp"
+#include "mcp/request_reader.hpp"
 
 namespace qmr::mcp {
 
@@ -24,7 +24,7 @@ class MarketTools {
   /// Appends the output of the tool `name` for the search `query` to `out` as one JSON string:
   /// the compact text of an array of records, or of {"error":"Tool '<name>' not found"} for a
   /// name that is no tool. Only the search reads `query`.
-  void write_tool_text(std::string_view name, std::string_view query, std::string& out) const;
+  void write_tool_text(const JsonString& name, std::string_view query, std::string& out) const;
 
  private:
   engine::EngineHandle engine_;
@@ -37,11 +37,10 @@ class MarketTools {
 /// case included).
 [[nodiscard]] bool is_known_method(std::string_view method);
 
-/// Appends the result of the known `method` for `request` to `out` as compact JSON text, the
-/// same text as writing dispatch_method's value compactly, without building the value. Appends
-/// nothing for a method that is_known_method rejects.
-void write_method_result(std::string_view method, const RequestFields& request,
-                         const MarketTools& tools, std::string& out);
+/// Appends the result of the known `method` for `request` to `out` as compact JSON text, without
+/// building a value. Appends nothing for a method that is_known_method rejects.
+void write_method_result(std::string_view method, const Request& request, const MarketTools& tools,
+                         std::string& out);
 
 /// Returns the fixed server description answered to "initialize".
 [[nodiscard]] json::Value server_description();

@@ -1,17 +1,17 @@
 #include "mcp/request_reader.hpp"
 
 #include <algorithm>
-#include <cmath>
-#include <cstddef>
+#include <bit>
+#include <charconv>
 #include <cstdint>
-#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "base/json_writer.hpp"
 #include "base/text.hpp"
-#include "mcp/json_line.hpp"
 
 namespace qmr::mcp {
 
@@ -21,14 +21,52 @@ namespace {
 // so whichever kind the library reads it as, it is finite.
 constexpr std::size_t MAX_SURELY_FINITE_DIGITS = 308;
 
-// An integer of at most this many digits fits in 64 bits whatever its sign.
-constexpr std::size_t MAX_PLAIN_INTEGER_DIGITS = 18;
+constexpr std::uint64_t LOW_BITS = 0x0101010101010101;
+constexpr std::uint64_t HIGH_BITS = 0x8080808080808080;
 
-// What an object is to the request: the request itself, its params, the params' arguments, or
-// something nobody reads.
-enum class Role { IGNORED, REQUEST, PARAMS, ARGUMENTS };
+// Flags the top bit of each byte of `word` below `limit` (at most 0x80). A byte above a flagged
+// one may be flagged falsely, but the lowest flagged byte is always a true one.
+constexpr std::uint64_t has_byte_below(std::uint64_t word, std::uint8_t limit) {
+  return (word - LOW_BITS * limit) & ~word & HIGH_BITS;
+}
+
+// Flags the top bit of each byte of `word` equal to `byte`, with the same caveat.
+constexpr std::uint64_t has_byte(std::uint64_t word, char byte) {
+  return has_byte_below(word ^ (LOW_BITS * static_cast<std::uint8_t>(byte)), 1);
+}
+
+// Returns the first quotation mark, backslash or control character from `at` on, or `end`; the
+// bytes passed over are or-ed into `high_bits`, whose top bits then tell whether any of them is
+// not ASCII. Eight bytes at a time: strings are most of a request line.
+const char* find_string_stop(const char* at, const char* end, std::uint64_t& high_bits) {
+  while (end - at >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    const std::uint64_t stops =
+        has_byte_below(word, 0x20) | has_byte(word, '"') | has_byte(word, '\\');
+    if (stops == 0) {
+      high_bits |= word;
+      at += 8;
+      continue;
+    }
+    const int stop = std::countr_zero(stops) / 8;
+    if (stop != 0) high_bits |= word & (~std::uint64_t{0} >> (64 - 8 * stop));
+    return at + stop;
+  }
+  for (; at != end; ++at) {
+    const auto byte = static_cast<unsigned char>(*at);
+    if (byte == '"' || byte == '\\' || byte < 0x20) break;
+    high_bits |= byte;
+  }
+  return at;
+}
 
 bool is_digit(char byte) { return byte >= '0' && byte <= '9'; }
+
+bool is_white_space(char byte) {
+  return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r';
+}
 
 int hex_value(char byte) {
   if (byte >= '0' && byte <= '9') return byte - '0';
@@ -61,48 +99,56 @@ std::size_t encode_utf8(std::uint32_t code_point, char (&bytes)[4]) {
   return 4;
 }
 
-void append_utf8(std::uint32_t code_point, std::string& out) {
-  char bytes[4];
-  out.append(bytes, encode_utf8(code_point, bytes));
-}
-
-// Appends the character `code_point` as the JSON writer writes it inside a string.
-void append_written_character(std::uint32_t code_point, std::string& out) {
-  std::string character;
-  append_utf8(code_point, character);
-  std::string written;
-  json::write_string(character, written);
-  out.append(written, 1, written.size() - 2);
-}
-
-// Returns the character of the escape that `at` points into, just after its backslash, and
-// moves `at` past it. The text must have been checked: a high surrogate is followed by a low one.
-std::uint32_t read_escape(const char*& at) {
+// Decodes the escape that `at` points into, just after its backslash, into the UTF-8 bytes of its
+// character, returns their count and moves `at` past the escape. This is the one decoder of
+// escapes; the text has been checked, so a high surrogate is followed by a low one.
+std::size_t decode_escape(const char*& at, char (&bytes)[4]) {
   const auto hex4 = [&at] {
     std::uint32_t unit = 0;
     for (int i = 0; i < 4; ++i) unit = unit * 16 + static_cast<std::uint32_t>(hex_value(*at++));
     return unit;
   };
+  char simple;
   switch (*at++) {
     case 'b':
-      return '\b';
+      simple = '\b';
+      break;
     case 'f':
-      return '\f';
+      simple = '\f';
+      break;
     case 'n':
-      return '\n';
+      simple = '\n';
+      break;
     case 'r':
-      return '\r';
+      simple = '\r';
+      break;
     case 't':
-      return '\t';
+      simple = '\t';
+      break;
     case 'u': {
-      const std::uint32_t unit = hex4();
-      if (unit < 0xD800 || unit > 0xDBFF) return unit;
-      at += 2;  // the backslash and "u" of the low surrogate
-      return 0x10000 + ((unit - 0xD800) << 10) + (hex4() - 0xDC00);
+      std::uint32_t unit = hex4();
+      if (unit >= 0xD800 && unit <= 0xDBFF) {
+        at += 2;  // the backslash and "u" of the low surrogate
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (hex4() - 0xDC00);
+      }
+      return encode_utf8(unit, bytes);
     }
     default:  // '"', '\\' and '/' stand for themselves
-      return static_cast<unsigned char>(at[-1]);
+      simple = at[-1];
   }
+  bytes[0] = simple;
+  return 1;
+}
+
+// Appends `byte` as the JSON writer writes it inside a string, `times` times over.
+void append_escaped_byte(char byte, int times, std::string& out) {
+  if (times == 0) {
+    out += byte;
+    return;
+  }
+  char form[6];
+  const std::size_t size = json::escape_byte(static_cast<unsigned char>(byte), form);
+  for (std::size_t i = 0; i != size; ++i) append_escaped_byte(form[i], times - 1, out);
 }
 
 // The bytes of the text of a checked JSON string, escapes decoded, one at a time.
@@ -117,7 +163,7 @@ class DecodedBytes {
       if (*at_ == '"') return -1;
       if (*at_ != '\\') return static_cast<unsigned char>(*at_++);
       ++at_;
-      count_ = encode_utf8(read_escape(at_), bytes_);
+      count_ = decode_escape(at_, bytes_);
       held_ = 0;
     }
     return static_cast<unsigned char>(bytes_[held_++]);
@@ -131,11 +177,9 @@ class DecodedBytes {
 };
 
 // Compares the decoded texts of two checked JSON strings byte by byte, as the library orders the
-// names of an object, a name before every longer one it starts. Both point at their opening
-// quotation marks. Returns a negative number, zero or a positive number.
-int compare_names(const char* left, const char* right) {
-  ++left;
-  ++right;
+// names of an object, a name before every longer one it starts. Both point just after their
+// opening quotation marks. Returns a negative number, zero or a positive number.
+int compare_texts(const char* left, const char* right) {
   // A common beginning without escapes decodes alike; most names differ within it.
   while (*left == *right && *left != '"' && *left != '\\') {
     ++left;
@@ -151,11 +195,69 @@ int compare_names(const char* left, const char* right) {
   }
 }
 
+// Returns true when the checked number `text` is below 1 in magnitude, so that a conversion out
+// of range is an underflow to zero rather than an overflow. Its decimal magnitude is the count of
+// integer digits, or minus the zeros that open the fraction when the integer part is 0, plus the
+// exponent; a range error happens only beyond 308 or below -323.
+bool below_one(std::string_view text) {
+  const std::size_t sign = text.front() == '-' ? 1 : 0;
+  const std::size_t fraction = text.find('.');
+  const std::size_t exponent = text.find_first_of("eE");
+  const std::size_t integer_end = std::min({fraction, exponent, text.size()});
+  std::int64_t magnitude = static_cast<std::int64_t>(integer_end - sign);
+  if (text[sign] == '0' && fraction != std::string_view::npos) {
+    const std::size_t first = text.find_first_not_of('0', fraction + 1);
+    magnitude = -static_cast<std::int64_t>(first - fraction - 1);
+  }
+  if (exponent == std::string_view::npos) return magnitude <= 0;
+  std::size_t at = exponent + 1;
+  const bool negative = text[at] == '-';
+  if (text[at] == '-' || text[at] == '+') ++at;
+  constexpr std::int64_t SATURATED = std::int64_t{1} << 40;  // far past any double's exponent
+  std::int64_t value = 0;
+  for (; at != text.size(); ++at) value = std::min(value * 10 + (text[at] - '0'), SATURATED);
+  return magnitude + (negative ? -value : value) <= 0;
+}
+
+// Reads the checked JSON number `text` as the library does, an integer of the 64-bit ranges
+// exactly and any other number as the nearest double, converting the text where it stands, and
+// appends its compact form to `out` when given. Returns false when the double is not finite.
+bool read_number(std::string_view text, std::string* out) {
+  const char* const first = text.data();
+  const char* const last = first + text.size();
+  if (text.find_first_of(".eE") == std::string_view::npos) {
+    char digits[24];
+    std::to_chars_result written{};
+    if (text.front() == '-') {
+      std::int64_t integer;
+      if (std::from_chars(first, last, integer).ec == std::errc()) {
+        written = std::to_chars(digits, digits + sizeof digits, integer);
+      }
+    } else {
+      std::uint64_t integer;
+      if (std::from_chars(first, last, integer).ec == std::errc()) {
+        written = std::to_chars(digits, digits + sizeof digits, integer);
+      }
+    }
+    if (written.ptr != nullptr) {
+      if (out) out->append(digits, written.ptr);
+      return true;
+    }
+  }
+  double number;
+  if (std::from_chars(first, last, number).ec == std::errc::result_out_of_range) {
+    if (!below_one(text)) return false;
+    number = text.front() == '-' ? -0.0 : 0.0;
+  }
+  if (out) json::write_float(number, *out);
+  return true;
+}
+
 // Writes a checked JSON value in the compact form the JSON writer gives its parsed value, straight
 // from its text: objects with their members in byte-wise order of their decoded names, the last
-// of a repeated name winning; strings escaped again as the writer escapes; numbers as the writer
-// writes the number the library reads. Only the names of the objects being written are held, as
-// offsets into the text, so an id of millions of members costs a fraction of its own size.
+// of a repeated name winning; strings escaped again as the writer escapes; numbers as the library
+// reads them. Only the names of the objects being written are held, as offsets into the text, so
+// an id of millions of members costs a fraction of its own size.
 //
 // With a spill, whatever is written is handed to it whenever SPILL_SIZE bytes have gathered, so
 // an id that the writer's numbers make several times longer than its text is never held whole.
@@ -172,15 +274,12 @@ class CompactWriter {
   void write() {
     const auto length = static_cast<std::size_t>(end_ - begin_);
     out_.reserve(out_.size() + (spill_ ? std::min(length, 2 * SPILL_SIZE) : length));
-    // Every member takes at least five bytes (`"":0` and a comma or closing brace), so this holds
-    // the names of all open objects at once and never grows; pages not written are not taken.
-    names_.reserve(static_cast<std::size_t>(end_ - begin_) / 5 + 1);
     value();
   }
 
  private:
   void skip_white_space() {
-    while (at_ != end_ && (*at_ == ' ' || *at_ == '\t' || *at_ == '\n' || *at_ == '\r')) ++at_;
+    while (at_ != end_ && is_white_space(*at_)) ++at_;
   }
 
   void value() {
@@ -238,6 +337,9 @@ class CompactWriter {
   // over once more by each object around it, so nesting costs time, bounded by the depth limit,
   // rather than memory.
   void object() {
+    // Every member takes at least five bytes (`"":0` and a comma or closing brace), so this holds
+    // the names of all open objects at once and never grows; pages not written are not taken.
+    if (names_.capacity() == 0) names_.reserve(static_cast<std::size_t>(end_ - begin_) / 5 + 1);
     const std::size_t first = names_.size();
     ++at_;
     skip_white_space();
@@ -246,7 +348,7 @@ class CompactWriter {
     } else {
       while (true) {
         skip_white_space();
-        names_.push_back(static_cast<Offset>(at_ - begin_));
+        names_.push_back(static_cast<Offset>(at_ - begin_ + 1));
         skip_string();
         skip_white_space();
         ++at_;  // the colon
@@ -259,17 +361,17 @@ class CompactWriter {
     const auto name = [this](Offset offset) { return begin_ + offset; };
     const auto names = names_.begin() + static_cast<std::ptrdiff_t>(first);
     std::sort(names, names_.end(), [&name](Offset left, Offset right) {
-      const int order = compare_names(name(left), name(right));
+      const int order = compare_texts(name(left), name(right));
       return order != 0 ? order < 0 : left < right;
     });
     out_ += '{';
     bool written = false;
     for (std::size_t i = first; i != names_.size(); ++i) {
-      if (i + 1 != names_.size() && compare_names(name(names_[i]), name(names_[i + 1])) == 0) {
+      if (i + 1 != names_.size() && compare_texts(name(names_[i]), name(names_[i + 1])) == 0) {
         continue;
       }
       if (std::exchange(written, true)) out_ += ',';
-      at_ = name(names_[i]);
+      at_ = name(names_[i]) - 1;
       string();
       out_ += ':';
       skip_white_space();
@@ -282,44 +384,31 @@ class CompactWriter {
   }
 
   void string() {
+    const char* const begin = ++at_;
+    skip_to_quote();
     out_ += '"';
-    const char* run = ++at_;  // bytes from here on are written as they are
-    while (*at_ != '"') {
-      if (*at_ != '\\') {
-        ++at_;
-        continue;
-      }
-      out_.append(run, at_);
-      ++at_;
-      append_written_character(read_escape(at_), out_);
-      run = at_;
-    }
-    out_.append(run, at_);
+    JsonString(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), true)
+        .append_escaped(out_);
     out_ += '"';
     ++at_;
   }
 
-  // An integer of at most 18 digits is read as a 64-bit integer and written back as it stands,
-  // but for -0, which is 0; any other number is read by the library on its own.
   void number() {
     const char* const begin = at_;
-    bool integer = true;
     while (at_ != end_ && (is_digit(*at_) || *at_ == '-' || *at_ == '+' || *at_ == '.' ||
                            *at_ == 'e' || *at_ == 'E')) {
-      integer &= is_digit(*at_) || *at_ == '-';
       ++at_;
     }
-    const std::string_view text(begin, static_cast<std::size_t>(at_ - begin));
-    if (integer && text.size() - (text.front() == '-' ? 1 : 0) <= MAX_PLAIN_INTEGER_DIGITS) {
-      out_ += text == "-0" ? "0" : text;
-      return;
-    }
-    json::write_compact(parse_json_line(text).value(), out_);
+    read_number(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), &out_);
+  }
+
+  void skip_to_quote() {
+    while (*at_ != '"') at_ += *at_ == '\\' ? 2 : 1;
   }
 
   void skip_string() {
     ++at_;
-    while (*at_ != '"') at_ += *at_ == '\\' ? 2 : 1;
+    skip_to_quote();
     ++at_;
   }
 
@@ -330,8 +419,7 @@ class CompactWriter {
       return;
     }
     if (*at_ != '{' && *at_ != '[') {
-      while (at_ != end_ && *at_ != ',' && *at_ != '}' && *at_ != ']' && *at_ != ' ' &&
-             *at_ != '\t' && *at_ != '\n' && *at_ != '\r') {
+      while (at_ != end_ && *at_ != ',' && *at_ != '}' && *at_ != ']' && !is_white_space(*at_)) {
         ++at_;
       }
       return;
@@ -356,11 +444,15 @@ class CompactWriter {
   std::vector<Offset> names_;  // the names of the open objects, innermost last
 };
 
-// Checks a whole line against the JSON grammar and the library's limits, keeping only the fields
-// of the request. Every function returns false as soon as the line is known to be invalid.
+// What an object is to the request: the request itself, its params, the params' arguments, or
+// something nobody reads.
+enum class Role { IGNORED, REQUEST, PARAMS, ARGUMENTS };
+
+// Checks a whole line against the grammar and the limits, keeping the fields of the request.
+// Every function returns false as soon as the line is known to be invalid.
 class Reader {
  public:
-  Reader(std::string_view line, ReadRequest& request)
+  Reader(std::string_view line, Request& request)
       : at_(line.data()), end_(line.data() + line.size()), request_(request) {}
 
   bool document() {
@@ -371,7 +463,7 @@ class Reader {
 
  private:
   void skip_white_space() {
-    while (at_ != end_ && (*at_ == ' ' || *at_ == '\t' || *at_ == '\n' || *at_ == '\r')) ++at_;
+    while (at_ != end_ && is_white_space(*at_)) ++at_;
   }
 
   // Skips white space and then `byte` if it comes next.
@@ -396,8 +488,10 @@ class Reader {
         return open < MAX_NESTING_DEPTH && object(open + 1, role);
       case '[':
         return open < MAX_NESTING_DEPTH && array(open + 1);
-      case '"':
-        return string(nullptr);
+      case '"': {
+        JsonString ignored;
+        return string(ignored);
+      }
       case 't':
         return literal("true");
       case 'f':
@@ -413,43 +507,48 @@ class Reader {
     ++at_;
     if (take('}')) return true;
     do {
-      if (!next_is('"')) return false;
-      key_.clear();
-      if (!string(role == Role::IGNORED ? nullptr : &key_) || !take(':')) return false;
-      if (!member(open, role)) return false;
+      JsonString name;
+      if (!next_is('"') || !string(name) || !take(':')) return false;
+      if (!member(role == Role::IGNORED ? std::string_view() : name.text(name_), open, role)) {
+        return false;
+      }
     } while (take(','));
     return take('}');
   }
 
-  // Reads the value of the member named key_ of an object with `role`. A repeated member
-  // replaces what an earlier one gave, as the last occurrence wins in the parsed value.
-  bool member(std::size_t open, Role role) {
+  // Reads the value of the member `name` of an object with `role`. A repeated member replaces
+  // what an earlier one gave, as the last occurrence wins in the parsed value.
+  bool member(std::string_view name, std::size_t open, Role role) {
     switch (role) {
       case Role::REQUEST:
-        if (key_ == "id") return id(open);
-        if (key_ == "method") {
-          request_.method.reset();
-          if (!next_is('"')) return value(open, Role::IGNORED);
-          std::string method;
-          if (!string(&method)) return false;
-          request_.method = std::move(method);
+        if (name == "id") {
+          request_.has_id = true;
+          skip_white_space();
+          const char* const begin = at_;
+          if (!value(open, Role::IGNORED)) return false;
+          request_.id = std::string_view(begin, static_cast<std::size_t>(at_ - begin));
           return true;
         }
-        if (key_ == "params") {
-          request_.tool_name.clear();
-          request_.query.clear();
+        if (name == "method") {
+          request_.method.reset();
+          if (!next_is('"')) return value(open, Role::IGNORED);
+          return string(request_.method.emplace());
+        }
+        if (name == "params") {
+          request_.tool_name = {};
+          request_.query = {};
           return value(open, Role::PARAMS);
         }
         break;
       case Role::PARAMS:
-        if (key_ == "name") return string_member(open, request_.tool_name);
-        if (key_ == "arguments") {
-          request_.query.clear();
+        if (name == "name") return string_member(open, request_.tool_name);
+        if (name == "arguments") {
+          request_.query = {};
           return value(open, Role::ARGUMENTS);
         }
         break;
       case Role::ARGUMENTS:
-        if (key_ == "query") return string_member(open, request_.query);
+        if (name == "query") return string_member(open, request_.query);
         break;
       case Role::IGNORED:
         break;
@@ -458,32 +557,10 @@ class Reader {
   }
 
   // A member that counts only when it is a string; "" otherwise.
-  bool string_member(std::size_t open, std::string& target) {
-    target.clear();
-    if (next_is('"')) return string(&target);
+  bool string_member(std::size_t open, JsonString& target) {
+    target = {};
+    if (next_is('"')) return string(target);
     return value(open, Role::IGNORED);
-  }
-
-  // The id in its compact form. A string id is written from its decoded text as it is read; any
-  // other id is checked and kept as its text, written when the answer is, so that a structured
-  // one (which JSON-RPC does not allow) is never built as a value nor held as a second copy.
-  bool id(std::size_t open) {
-    request_.has_id = true;
-    request_.id = std::string();
-    request_.id_text = {};
-    if (next_is('"')) {
-      // Written straight in its compact form, escapes decoded and written again as the writer
-      // escapes, so a long id is held once.
-      request_.id += '"';
-      if (!string(&request_.id, /*escape_again=*/true)) return false;
-      request_.id += '"';
-      return true;
-    }
-    skip_white_space();
-    const char* begin = at_;
-    if (!value(open, Role::IGNORED)) return false;
-    request_.id_text = std::string_view(begin, static_cast<std::size_t>(at_ - begin));
-    return true;
   }
 
   bool array(std::size_t open) {
@@ -510,7 +587,7 @@ class Reader {
     return static_cast<std::size_t>(at_ - begin);
   }
 
-  // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, and finite as a float: the library reads
+  // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, and finite as a double: the library reads
   // integers beyond the 64-bit ranges and every number with a fraction or exponent as a double,
   // and one that overflows makes the line invalid.
   bool number() {
@@ -535,8 +612,7 @@ class Reader {
       exponent = true;
     }
     if (!exponent && integer_digits <= MAX_SURELY_FINITE_DIGITS) return true;
-    const std::string text(begin, at_);
-    return std::isfinite(std::strtod(text.c_str(), nullptr));
+    return read_number(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), nullptr);
   }
 
   // Reads four hex digits after "\u".
@@ -551,144 +627,113 @@ class Reader {
     return true;
   }
 
-  // Appends the character an escape stands for to `decoded`, escaped again as the JSON writer
-  // escapes it when `escape_again`.
-  static void append_character(std::uint32_t code_point, std::string& decoded, bool escape_again) {
-    if (escape_again) {
-      append_written_character(code_point, decoded);
-    } else {
-      append_utf8(code_point, decoded);
-    }
-  }
-
-  // Reads the escape after a backslash and appends the character to `decoded` when given. A
-  // surrogate escape counts only as the first half of a pair followed by the second.
-  bool escape(std::string* decoded, bool escape_again) {
+  // Checks the escape after a backslash. A surrogate escape counts only as the first half of a
+  // pair followed by the second.
+  bool escape() {
     if (at_ == end_) return false;
-    char simple;
     switch (*at_++) {
       case '"':
-        simple = '"';
-        break;
       case '\\':
-        simple = '\\';
-        break;
       case '/':
-        simple = '/';
-        break;
       case 'b':
-        simple = '\b';
-        break;
       case 'f':
-        simple = '\f';
-        break;
       case 'n':
-        simple = '\n';
-        break;
       case 'r':
-        simple = '\r';
-        break;
       case 't':
-        simple = '\t';
-        break;
-      case 'u': {
-        std::uint32_t code_point;
-        if (!hex4(code_point)) return false;
-        if (code_point >= 0xDC00 && code_point <= 0xDFFF) return false;
-        if (code_point >= 0xD800 && code_point <= 0xDBFF) {
-          std::uint32_t low;
-          if (end_ - at_ < 2 || at_[0] != '\\' || at_[1] != 'u') return false;
-          at_ += 2;
-          if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
-          code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
-        }
-        if (decoded) append_character(code_point, *decoded, escape_again);
         return true;
+      case 'u': {
+        std::uint32_t unit;
+        if (!hex4(unit) || (unit >= 0xDC00 && unit <= 0xDFFF)) return false;
+        if (unit < 0xD800 || unit > 0xDBFF) return true;
+        if (end_ - at_ < 2 || at_[0] != '\\' || at_[1] != 'u') return false;
+        at_ += 2;
+        return hex4(unit) && unit >= 0xDC00 && unit <= 0xDFFF;
       }
       default:
         return false;
     }
-    if (decoded) append_character(static_cast<unsigned char>(simple), *decoded, escape_again);
-    return true;
   }
 
-  // Returns the number of bytes from at_ to the closing quotation mark of the string at_ is in,
-  // or to the end of the line: no decoded text is longer.
-  std::size_t raw_length() const {
-    const char* at = at_;
-    while (at != end_ && *at != '"') at += (*at == '\\' && end_ - at > 1) ? 2 : 1;
-    return static_cast<std::size_t>(at - at_);
-  }
-
-  // Reads a string and appends its text, escapes decoded, to `decoded` when given; with
-  // `escape_again`, its text as the JSON writer writes it, without the quotation marks.
-  bool string(std::string* decoded, bool escape_again = false) {
-    const char* raw = ++at_;
-    const char* run = at_;  // bytes from here on are copied as they are
-    // Room for the whole text at once, and for the closing quotation mark of an id: growing by
-    // doubling would hold two copies for a moment. Neither form is longer than the raw text.
-    if (decoded) decoded->reserve(decoded->size() + raw_length() + 1);
-    bool high_bits = false;
+  // Reads a string into `value` as its raw bytes.
+  bool string(JsonString& value) {
+    const char* const begin = ++at_;
+    std::uint64_t high_bits = 0;
+    bool escaped = false;
     while (true) {
-      if (at_ == end_) return false;
-      const auto byte = static_cast<unsigned char>(*at_);
-      if (byte == '"') break;
-      if (byte < 0x20) return false;
-      if (byte == '\\') {
-        if (decoded) decoded->append(run, at_);
-        ++at_;
-        if (!escape(decoded, escape_again)) return false;
-        run = at_;
-        continue;
-      }
-      high_bits |= byte >= 0x80;
+      at_ = find_string_stop(at_, end_, high_bits);
+      if (at_ == end_ || *at_ != '\\') break;
       ++at_;
+      escaped = true;
+      if (!escape()) return false;
     }
-    if (decoded) decoded->append(run, at_);
-    // Escapes are ASCII, so checking the raw bytes checks every multi-byte character.
-    const std::string_view bytes(raw, static_cast<std::size_t>(at_ - raw));
+    if (at_ == end_ || *at_ != '"') return false;  // the end of the line or a control character
+    value = JsonString(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), escaped);
     ++at_;
-    return !high_bits || text::is_valid_utf8(bytes);
+    // Escapes are ASCII, so checking the raw bytes checks every multi-byte character.
+    return (high_bits & HIGH_BITS) == 0 || text::is_valid_utf8(value.raw());
   }
 
   const char* at_;
   const char* end_;
-  ReadRequest& request_;
-  std::string key_;  // the name of the member being read, in an object that is read
+  Request& request_;
+  std::string name_;  // the decoded name of a member whose name has an escape
 };
 
 }  // namespace
 
-void ReadRequest::write_id(std::string& out, const Spill& spill) const {
-  if (id_text.empty()) {
-    out += id;
-  } else if (id_text.size() <= std::numeric_limits<std::uint32_t>::max()) {
-    CompactWriter<std::uint32_t>(id_text, out, spill).write();
-  } else {
-    CompactWriter<std::size_t>(id_text, out, spill).write();
+std::string_view JsonString::text(std::string& storage) const {
+  if (!escaped_) return raw_;
+  storage.clear();
+  storage.reserve(raw_.size());
+  const char* at = raw_.data();
+  const char* const end = at + raw_.size();
+  while (at != end) {
+    const char* const run = at;
+    while (at != end && *at != '\\') ++at;
+    storage.append(run, at);
+    if (at == end) break;
+    char bytes[4];
+    const std::size_t count = decode_escape(++at, bytes);
+    storage.append(bytes, count);
+  }
+  return storage;
+}
+
+void JsonString::append_escaped(std::string& out, int times) const {
+  // In the raw bytes of a checked string only a backslash starts anything the writer escapes.
+  const char* at = raw_.data();
+  const char* const end = at + raw_.size();
+  while (at != end) {
+    const char* const run = at;
+    while (at != end && *at != '\\') ++at;
+    out.append(run, at);
+    if (at == end) break;
+    char bytes[4];
+    const std::size_t count = decode_escape(++at, bytes);
+    for (std::size_t i = 0; i != count; ++i) append_escaped_byte(bytes[i], times, out);
   }
 }
 
-RequestFields ReadRequest::fields(std::string& id_text_written) const {
-  id_text_written.clear();
-  write_id(id_text_written, Spill());
-  RequestFields fields = this->fields();
-  fields.id = id_text_written;
-  return fields;
+bool JsonString::operator==(std::string_view plain) const {
+  if (!escaped_) return raw_ == plain;
+  // The raw bytes are followed by the closing quotation mark in the line.
+  DecodedBytes bytes(raw_.data());
+  for (const char byte : plain) {
+    if (bytes.next() != static_cast<unsigned char>(byte)) return false;
+  }
+  return bytes.next() < 0;
 }
 
-RequestFields ReadRequest::fields() const {
-  RequestFields fields;
-  fields.id = id_text.empty() ? std::string_view(id) : id_text;
-  fields.has_id = has_id;
-  if (method) fields.method = *method;
-  fields.tool_name = tool_name;
-  fields.query = query;
-  return fields;
+void Request::write_id(std::string& out, const Spill& spill) const {
+  if (id.size() <= std::numeric_limits<std::uint32_t>::max()) {
+    CompactWriter<std::uint32_t>(id, out, spill).write();
+  } else {
+    CompactWriter<std::size_t>(id, out, spill).write();
+  }
 }
 
-std::optional<ReadRequest> read_request(std::string_view line) {
-  ReadRequest request;
+std::optional<Request> read_request(std::string_view line) {
+  Request request;
   if (!Reader(line, request).document()) return std::nullopt;
   return request;
 }

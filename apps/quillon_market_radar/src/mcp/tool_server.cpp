@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "base/text.hpp"
-#include "mcp/request_fields.hpp"
 #include "mcp/request_reader.hpp"
 
 namespace qmr::mcp {
@@ -20,25 +18,27 @@ constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
 
 // Answers one request and returns true, or returns false for a notification: an object with a
 // string method and no id, which gets no answer whatever its method. A request that is no object
-// has no members: its id is null and its method unknown, and it is answered.
-// `write_id` appends the id; a structured one may hand what is written so far to the spill.
-template <typename WriteId>
-bool respond(const RequestFields& request, const MarketTools& tools, std::string& out,
-             const WriteId& write_id) {
+// has no members: its id is null and its method unknown, and it is answered. A structured id may
+// hand what is written so far to the spill.
+bool respond(const Request& request, const MarketTools& tools, std::string& out,
+             const Spill& spill) {
   if (!request.has_id && request.method) return false;
-  // Room for the id, the fixed parts and an unknown tool's name written back escaped twice, so
-  // that a long id or name is not copied again while the line grows.
-  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.size() + 1024);
-  if (!request.method || !is_known_method(*request.method)) {
+  // Room for the id, the fixed parts and an unknown tool's name written back escaped twice (at
+  // most twice its bytes in the line), so that a long id or name is not copied again while the
+  // line grows.
+  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() + 1024);
+  std::string decoded;
+  const auto method = request.method ? request.method->text(decoded) : std::string_view();
+  if (!request.method || !is_known_method(method)) {
     out += ERROR_PREFIX;
-    write_id(out);
+    request.write_id(out, spill);
     out += ERROR_SUFFIX;
     return true;
   }
   out += SUCCESS_PREFIX;
-  write_id(out);
+  request.write_id(out, spill);
   out += SUCCESS_MIDDLE;
-  write_method_result(*request.method, request, tools, out);
+  write_method_result(method, request, tools, out);
   out += '}';
   return true;
 }
@@ -48,17 +48,8 @@ bool respond(const RequestFields& request, const MarketTools& tools, std::string
 LineHandler::LineHandler(engine::EngineHandle engine) : tools_(std::move(engine)) {}
 
 bool LineHandler::answer(std::string_view line, std::string& out, const Spill& spill) const {
-  // Most lines are plain requests, scanned without building anything; the rest take the reader,
-  // which also decides whether a line is JSON at all and keeps only the fields.
-  if (const auto fields = scan_request_fields(line)) {
-    return respond(*fields, tools_, out, [&fields](std::string& to) { to += fields->id; });
-  }
-  if (text::is_blank(line)) return false;
   const auto request = read_request(line);
-  if (!request) return false;
-  const auto fields = request->fields();
-  return respond(fields, tools_, out,
-                 [&request, &spill](std::string& to) { request->write_id(to, spill); });
+  return request && respond(*request, tools_, out, spill);
 }
 
 }  // namespace qmr::mcp

@@ -1,9 +1,8 @@
 // Fuzzes the tool server's line handling against the JSON library's own parser: a line is
-// accepted exactly when the library parses it and it nests at most 127 levels, the value built is
-// the library's value with the same number kinds, the request scanner and the request reader give
-// the same fields as the parsed value (the scanner for the lines it reads, the reader for exactly
-// the lines the full parser accepts), notifications get no answer, and every answer is one
-// JSON-RPC line.
+// accepted exactly when the library parses it and it nests at most 127 levels, the oracle's value
+// is the library's value with the same number kinds, the request reader accepts exactly the lines
+// the oracle accepts and gives the same fields as the parsed value (the id written as the writer
+// writes the parsed id), notifications get no answer, and every answer is one JSON-RPC line.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -14,10 +13,10 @@
 #include <utility>
 
 #include "engine/market_engine.hpp"
-#include "mcp/json_line.hpp"
-#include "mcp/request_fields.hpp"
 #include "mcp/request_reader.hpp"
 #include "mcp/tool_server.hpp"
+#include "support/json_line.hpp"
+#include "support/reference_forms.hpp"
 
 namespace {
 
@@ -36,16 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view line(reinterpret_cast<const char*>(data), size);
 
   const auto parsed = qmr::mcp::parse_json_line(line);
-  std::string id_text;
-  const auto expected = parsed ? std::optional(qmr::mcp::request_fields(*parsed, id_text))
-                               : std::optional<qmr::mcp::RequestFields>();
-  if (const auto scanned = qmr::mcp::scan_request_fields(line)) {
-    if (!expected || *scanned != *expected) std::abort();
-  }
+  const auto expected = parsed ? std::optional(qmr::mcp::reference_fields(*parsed))
+                               : std::optional<qmr::mcp::ReferenceFields>();
   const auto read = qmr::mcp::read_request(line);
   if (read.has_value() != parsed.has_value()) std::abort();
-  std::string read_id_text;
-  if (read && read->fields(read_id_text) != *expected) std::abort();
+  if (read && qmr::mcp::reference_fields(*read) != *expected) std::abort();
 
   std::optional<std::string> answer;
   if (std::string text; handler.answer(line, text)) answer = std::move(text);

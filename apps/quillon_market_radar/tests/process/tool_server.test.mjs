@@ -215,7 +215,7 @@ async function memoryAfter(line) {
   return { answer, rss: figure('VmRSS'), peak: figure('VmHWM') };
 }
 
-test('memory: a 64 MiB line is given back, an 8 MiB line costs at most 3x its size + 8 MiB', {
+test('memory: a 64 MiB line is given back, every other line costs at most 3x its size + 8 MiB', {
   skip: EMULATED ? "an emulator's memory is not the program's"
     : process.env.QMR_SANITIZER ? "a sanitizer's shadow and quarantine are not the program's memory"
     : false,
@@ -226,7 +226,7 @@ test('memory: a 64 MiB line is given back, an 8 MiB line costs at most 3x its si
     `{"id":1,"method":"tools/call","params":{"name":"market_jan_aushadhi","arguments":{"pad":"${pad}"}}}`);
   t.diagnostic(`VmRSS after a 64 MiB line: ${after.rss} kB`);
 
-  // One escape sends the line past the scanner; the unread member is four million numbers.
+  // An escape in the id; the unread member is four million numbers.
   const head = '{"jsonrpc":"2.0","id":"a\\nb","method":"tools/call","params":{"name":"market_jan_aushadhi","arguments":{"unread":[0';
   const tail = ']}}}';
   const line = head + ',0'.repeat((8 * MiB - head.length - tail.length) / 2) + tail;
@@ -246,6 +246,30 @@ test('memory: a 64 MiB line is given back, an 8 MiB line costs at most 3x its si
   const floats = `{"jsonrpc":"2.0","method":"ping","id":[${'1e4,'.repeat(2 * MiB - 12)}1e4]}`;
   const withFloats = await memoryAfter(floats);
   t.diagnostic(`VmHWM with an 8 MiB line whose id is an array of floats: ${withFloats.peak} kB`);
+
+  // 16 MiB lines whose one field is the whole line: an unknown tool's name (written back escaped
+  // twice), a number id of sixteen million digits, a query that grows by half when lower-cased.
+  const bytes = (text) => Buffer.byteLength(text);
+  const fill = (head, unit, tail) => head + unit.repeat((16 * MiB - bytes(head + tail)) / bytes(unit)) + tail;
+  const call = (params) => `{"jsonrpc":"2.0","id":1,"method":"tools/call","params":${params}`;
+  const toolText = (answer) => JSON.parse(JSON.parse(answer).result.content[0].text);
+  const shapes = [
+    ['a long unknown tool name', fill(call('{"name":"'), 'x', '"}}'), (a) => /^Tool 'x+' not found$/.test(toolText(a).error)],
+    ['a long unknown tool name of escapes', fill(call('{"name":"'), '\\"', '"}}'),
+      (a) => /^Tool '("+)' not found$/.test(toolText(a).error)],
+    ['a long number id', fill('{"method":"ping","id":1.', '1', 'e5}'), (a) => JSON.parse(a).id === 111111.11111111111],
+    ['a long number in a structured id', fill('{"method":"ping","id":[1.', '1', ']}'),
+      (a) => a === '{"id":[1.1111111111111112],"jsonrpc":"2.0","result":{}}'],
+    ['a query that grows when lower-cased', fill(call('{"name":"market_search_products","arguments":{"query":"'), '\u0130', '"}}}'),
+      (a) => toolText(a).length === 0],
+  ];
+  for (const [what, long, answered] of shapes) {
+    assert.ok(bytes(long) > 16 * MiB - 8, `${what}: ${bytes(long)}`);
+    const { answer, peak } = await memoryAfter(long);
+    t.diagnostic(`VmHWM with ${what} (16 MiB): ${peak} kB`);
+    assert.ok(answered(answer), `${what}: ${answer.slice(0, 100)}`);
+    assert.ok(peak <= (3 * bytes(long)) / 1024 + 8 * 1024, `${what}: VmHWM ${peak} kB`);
+  }
 
   assert.match(after.answer, /^\{"id":1,"jsonrpc":"2\.0","result"/);
   assert.ok(after.rss < 16 * 1024, `VmRSS ${after.rss} kB`);

@@ -1,7 +1,5 @@
 #include "support/reference_forms.hpp"
 
-#include "mcp/methods.hpp"
-#include "mcp/request_fields.hpp"
 #include "mcp/tool_server.hpp"
 
 namespace qmr::engine {
@@ -45,15 +43,48 @@ json::Value to_json_value(const MedicineArbitrage& m) {
 
 namespace qmr::mcp {
 
-// The value form reads back the text form, so the two can never disagree.
-std::optional<json::Value> dispatch_method(std::optional<std::string_view> method,
-                                           const json::Value& /*id*/, const json::Value& request,
-                                           const engine::EngineHandle& engine) {
-  if (!method || !is_known_method(*method)) return std::nullopt;
-  std::string id_text;
-  std::string text;
-  write_method_result(*method, request_fields(request, id_text), MarketTools(engine), text);
-  return json::Value::parse(text);
+namespace {
+
+// The string member `key` of `value`, or "" when `value` is no object or the member is missing or
+// not a string.
+std::string string_member(const json::Value& value, std::string_view key) {
+  if (!value.is_object()) return {};
+  const auto found = value.find(key);
+  if (found == value.end() || !found->is_string()) return {};
+  return found->get<std::string>();
+}
+
+}  // namespace
+
+ReferenceFields reference_fields(const json::Value& request) {
+  ReferenceFields fields;
+  if (!request.is_object()) return fields;
+  if (const auto id = request.find("id"); id != request.end()) {
+    fields.id = json::to_compact(*id);
+    fields.has_id = true;
+  }
+  if (const auto method = request.find("method"); method != request.end() && method->is_string()) {
+    fields.method = method->get<std::string>();
+  }
+  const auto params = request.find("params");
+  if (params == request.end() || !params->is_object()) return fields;
+  fields.tool_name = string_member(*params, "name");
+  if (const auto arguments = params->find("arguments"); arguments != params->end()) {
+    fields.query = string_member(*arguments, "query");
+  }
+  return fields;
+}
+
+ReferenceFields reference_fields(const Request& request) {
+  ReferenceFields fields;
+  fields.id.clear();
+  request.write_id(fields.id);
+  fields.has_id = request.has_id;
+  std::string storage;
+  if (request.method) fields.method = std::string(request.method->text(storage));
+  fields.tool_name = request.tool_name.text(storage);
+  fields.query = request.query.text(storage);
+  return fields;
 }
 
 std::optional<std::string> handle_line(std::string_view line, const engine::EngineHandle& engine) {

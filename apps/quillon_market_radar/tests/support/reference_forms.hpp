@@ -1,5 +1,6 @@
 // The slow, value-building forms that the tests hold the program's text-writing fast paths to:
-// records as generic JSON values, a method's result as a value, and one line's whole answer.
+// records as generic JSON values, a request's fields read from its parsed value, and one line's
+// whole answer.
 #pragma once
 
 #include <optional>
@@ -10,6 +11,7 @@
 #include "base/json_writer.hpp"
 #include "engine/market_engine.hpp"
 #include "engine/records.hpp"
+#include "mcp/request_reader.hpp"
 
 namespace qmr::engine {
 
@@ -30,14 +32,23 @@ template <typename Record>
 
 namespace qmr::mcp {
 
-/// Returns the result of `method` for `request` (the four methods of is_known_method), or
-/// nothing when there is no such method (names
-/// match exactly, case included) or the request has no string method (`method` absent). The id
-/// is the envelope's business and is not read here.
-[[nodiscard]] std::optional<json::Value> dispatch_method(std::optional<std::string_view> method,
-                                                         const json::Value& id,
-                                                         const json::Value& request,
-                                                         const engine::EngineHandle& engine);
+/// The fields the tool server acts on, decoded and owned, so that the reader's views and the
+/// parsed value's members can be compared.
+struct ReferenceFields {
+  std::string id = "null";  // compact JSON text
+  bool has_id = false;
+  std::optional<std::string> method;
+  std::string tool_name;
+  std::string query;
+
+  friend bool operator==(const ReferenceFields&, const ReferenceFields&) = default;
+};
+
+/// Returns the fields of a parsed request, read from the value as the JSON library built it.
+[[nodiscard]] ReferenceFields reference_fields(const json::Value& request);
+
+/// Returns the fields the reader kept, decoded, with the id in the form the server writes.
+[[nodiscard]] ReferenceFields reference_fields(const Request& request);
 
 /// Returns the compact response line (without its line feed) for one input line, or nothing when
 /// the line is blank, is not exactly one valid JSON value, or is a notification.

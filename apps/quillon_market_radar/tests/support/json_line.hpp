@@ -1,6 +1,7 @@
-// Reading one input line of the tool server as exactly one JSON value: JSON white space may
-// surround it, nothing else may follow it, and nesting is bounded so that neither parsing nor any
-// later copy, comparison or write of the value can recurse deeply.
+// The tests' and the fuzzer's oracle for the tool server's reader: one input line parsed by the
+// JSON library into its value, with the reader's limits. JSON white space may surround the value,
+// nothing else may follow it, and nesting is bounded so that neither parsing nor any later copy,
+// comparison or write of the value can recurse deeply.
 #pragma once
 
 #include <cstddef>
@@ -8,11 +9,9 @@
 #include <string_view>
 
 #include "base/json_writer.hpp"
+#include "mcp/request_reader.hpp"
 
 namespace qmr::mcp {
-
-/// The deepest nesting of arrays and objects a line may hold; one level more makes it invalid.
-inline constexpr std::size_t MAX_NESTING_DEPTH = 127;
 
 /// Returns the one JSON value `line` holds, or nothing when the line is not exactly one valid JSON
 /// value: a syntax error, characters after the value, nesting deeper than MAX_NESTING_DEPTH, a

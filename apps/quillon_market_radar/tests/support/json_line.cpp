@@ -1,4 +1,4 @@
-#include "mcp/json_line.hpp"
+#include "support/json_line.hpp"
 
 #include <string>
 #include <utility>
