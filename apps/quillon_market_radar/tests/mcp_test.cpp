@@ -99,13 +99,127 @@ TEST(HandleLine, AnswersTheDocumentedLinesExactly) {
       R"({"id":3,"jsonrpc":"2.0","result":{"content":[{"text":"{\"error\":\"Tool 'x' not found\"}","type":"text"}]}})");
 }
 
-TEST(HandleLine, InitializeIgnoresWhateverTheClientSends) {
+TEST(HandleLine, AnswersEachRevisionInItsOwnShapes) {
+  const auto request = [](int id, std::string_view method, std::string_view params = "{}") {
+    return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":")" +
+           std::string(method) + R"(","params":)" + std::string(params) + "}";
+  };
+  const auto result = [](LineHandler& handler, const std::string& line) {
+    std::string out;
+    EXPECT_TRUE(handler.answer(line, out)) << line;
+    return json::Value::parse(out);
+  };
+  const auto error_code = [&](LineHandler& handler, const std::string& line) {
+    return result(handler, line)["error"].value("code", 0);
+  };
+  // A client that asks for no version, the first one or one we do not speak gets 2024-11-05.
+  for (const std::string_view params :
+       {"{}", R"("nonsense")", R"({"protocolVersion":"2024-11-05"})",
+        R"({"protocolVersion":"2025-03-26","capabilities":{"roots":{}}})",
+        R"({"protocolVersion":"2099-01-01"})", R"({"protocolVersion":20250618})"}) {
+    LineHandler handler(seeded());
+    std::string out;
+    ASSERT_TRUE(handler.answer(request(1, "initialize", params), out));
+    EXPECT_EQ(out, success_line("1", INITIALIZE_RESULT)) << params;
+    EXPECT_EQ(handle_line(request(2, "tools/list"), seeded()),
+              success_line("2", TOOLS_LIST_RESULT));
+    EXPECT_FALSE(handler.skips_invalid_utf8());
+  }
+  for (const std::string version : {"2025-06-18", "2025-11-25"}) {
+    LineHandler handler(seeded());
+    const auto opened =
+        result(handler, request(1, "initialize", R"({"protocolVersion":")" + version + R"("})"));
+    EXPECT_EQ(opened["result"]["protocolVersion"], version);
+    EXPECT_EQ(opened["result"]["capabilities"], json::Value::parse(R"({"tools":{}})"));
+    const auto tools = result(handler, request(2, "tools/list"))["result"]["tools"];
+    ASSERT_EQ(tools.size(), 3u);
+    for (const auto& tool : tools) {
+      EXPECT_EQ(tool["inputSchema"]["type"], "object") << tool;
+      EXPECT_TRUE(tool["inputSchema"]["properties"].is_object()) << tool;
+      EXPECT_TRUE(tool["title"].is_string()) << tool;
+      EXPECT_EQ(
+          tool["annotations"],
+          json::Value::parse(
+              R"({"readOnlyHint":true,"destructiveHint":false,"idempotentHint":true,"openWorldHint":false})"));
+      EXPECT_EQ(tool.dump().find("additionalProperties"), std::string::npos);
+    }
+    EXPECT_TRUE(tools[0]["inputSchema"]["properties"]["query"]["description"].is_string());
+    EXPECT_EQ(result(handler, request(3, "resources/list"))["result"],
+              json::Value::parse(R"({"resources":[]})"));
+    EXPECT_EQ(result(handler, request(4, "resources/templates/list"))["result"],
+              json::Value::parse(R"({"resourceTemplates":[]})"));
+    EXPECT_EQ(result(handler, request(5, "prompts/list"))["result"],
+              json::Value::parse(R"({"prompts":[]})"));
+    EXPECT_EQ(result(handler, request(6, "ping"))["result"], json::Value::object());
+    EXPECT_EQ(result(handler, request(7, "tools/call", R"({"name":"a\"b"})"))["error"],
+              json::Value::parse(R"({"code":-32602,"message":"Unknown tool: a\"b"})"));
+    const auto invalid =
+        result(handler,
+               request(8, "tools/call",
+                       R"({"name":"market_search_products","arguments":{"query":42}})"))["result"];
+    EXPECT_EQ(invalid["isError"], true);
+    EXPECT_NE(invalid["content"][0]["text"].get<std::string>().find("\"query\" must be a string"),
+              std::string::npos);
+    EXPECT_EQ(
+        json::Value::parse(
+            result(handler,
+                   request(9, "tools/call",
+                           R"({"name":"market_search_products"})"))["result"]["content"][0]["text"]
+                .get<std::string>())
+            .size(),
+        2u);
+    EXPECT_EQ(error_code(handler, request(10, "server/discover")), -32601);
+    EXPECT_TRUE(handler.skips_invalid_utf8());
+    // The last handshake holds: back to the first revision's answers.
+    result(handler, request(11, "initialize", R"({"protocolVersion":"2024-11-05"})"));
+    std::string out;
+    ASSERT_TRUE(handler.answer(request(12, "tools/list"), out));
+    EXPECT_EQ(out, success_line("12", TOOLS_LIST_RESULT));
+    EXPECT_FALSE(handler.skips_invalid_utf8());
+  }
+  // 2026-07-28: no handshake, the revision in each request's _meta, whatever the session says.
+  LineHandler handler(seeded());
+  const auto modern = [](std::string_view version, std::string_view more = "") {
+    return R"({"_meta":{"io.modelcontextprotocol/protocolVersion":")" + std::string(version) +
+           R"("})" + std::string(more) + "}";
+  };
+  const json::Value server_info = json::Value::parse(
+      R"({"io.modelcontextprotocol/serverInfo":{"name":"quillon_market_radar","version":"1.0.0"}})");
+  const auto discovered =
+      result(handler, request(1, "server/discover", modern("2026-07-28")))["result"];
+  EXPECT_EQ(discovered["supportedVersions"], json::Value::parse(R"(["2026-07-28"])"));
+  EXPECT_EQ(discovered["capabilities"], json::Value::parse(R"({"tools":{}})"));
+  for (const auto& [method, member] : {std::pair{"tools/list", "tools"},
+                                       {"resources/list", "resources"},
+                                       {"resources/templates/list", "resourceTemplates"},
+                                       {"prompts/list", "prompts"},
+                                       {"server/discover", "capabilities"}}) {
+    const auto listed = result(handler, request(2, method, modern("2026-07-28")))["result"];
+    EXPECT_TRUE(listed.contains(member)) << method;
+    EXPECT_EQ(listed["resultType"], "complete") << method;
+    EXPECT_EQ(listed["cacheScope"], "public") << method;
+    EXPECT_GT(listed["ttlMs"].get<int>(), 0) << method;
+    EXPECT_EQ(listed["_meta"], server_info) << method;
+  }
+  const auto called = result(
+      handler,
+      request(3, "tools/call", modern("2026-07-28", R"(,"name":"market_jan_aushadhi")")))["result"];
+  EXPECT_EQ(called["resultType"], "complete");
+  EXPECT_EQ(called["_meta"], server_info);
+  EXPECT_EQ(called["content"][0]["text"], SEEDED_MEDICINES_TEXT);
+  EXPECT_EQ(error_code(handler, request(4, "tools/call", modern("2026-07-28", R"(,"name":"x")"))),
+            -32602);
+  EXPECT_EQ(error_code(handler, request(5, "ping", modern("2026-07-28"))), -32601);
+  EXPECT_EQ(error_code(handler, request(6, "initialize", modern("2026-07-28"))), -32601);
   EXPECT_EQ(
-      answer(
-          R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18","capabilities":{"roots":{}},"clientInfo":{"name":"c","version":"9"}}})"),
-      success_line("1", INITIALIZE_RESULT));
-  EXPECT_EQ(answer(R"({"id":1,"method":"initialize","params":"nonsense"})"),
-            success_line("1", INITIALIZE_RESULT));
+      result(handler, request(7, "tools/list", modern("2025-11-25")))["error"],
+      json::Value::parse(
+          R"({"code":-32022,"message":"Unsupported protocol version","data":{"supported":["2026-07-28"],"requested":"2025-11-25"}})"));
+  EXPECT_TRUE(handler.skips_invalid_utf8());
+  // The handshake session is untouched by them.
+  std::string out;
+  ASSERT_TRUE(handler.answer(request(8, "tools/list"), out));
+  EXPECT_EQ(out, success_line("8", TOOLS_LIST_RESULT));
 }
 
 TEST(HandleLine, EchoesEveryKindOfIdAsGiven) {
@@ -179,8 +293,7 @@ TEST(HandleLine, MatchesMethodNamesExactly) {
   }
 }
 
-TEST(HandleLine, NeitherReadsNorChecksTheProtocolVersion) {
-  EXPECT_EQ(answer(R"({"id":1,"method":"initialize"})"), success_line("1", INITIALIZE_RESULT));
+TEST(HandleLine, NeitherReadsNorChecksTheJsonRpcVersion) {
   EXPECT_EQ(answer(R"({"jsonrpc":"1.0","id":1,"method":"initialize"})"),
             success_line("1", INITIALIZE_RESULT));
   EXPECT_EQ(answer(R"({"jsonrpc":2,"id":1,"method":"initialize","extra":[1]})"),

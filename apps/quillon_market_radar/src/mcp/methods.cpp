@@ -1,7 +1,9 @@
 #include "mcp/methods.hpp"
 
+#include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/records.hpp"
 #include "version.hpp"
@@ -10,8 +12,24 @@ namespace qmr::mcp {
 
 namespace {
 
-constexpr std::string_view PROTOCOL_VERSION = "2024-11-05";
 constexpr std::string_view SERVER_NAME = "quillon_market_radar";
+
+// The handshake revisions, by their Revision, and the per-request one.
+constexpr std::string_view VERSIONS[] = {"2024-11-05", "2025-06-18", "2025-11-25", "2026-07-28"};
+
+// How long a client may keep a list or the discovery result: they change only with the program.
+constexpr int CACHE_TTL_MS = 3'600'000;
+
+constexpr std::string_view SEARCH_TITLE = "Search Competitor Prices";
+constexpr std::string_view REVIEW_TITLE = "Review Defect Intelligence";
+constexpr std::string_view MEDICINE_TITLE = "Jan Aushadhi Generic Match";
+constexpr std::string_view QUERY_DESCRIPTION =
+    "Keyword, ASIN or platform to look for, matched case-insensitively in the title, then the "
+    "identifier, then the platform. Leave it out to list every product.";
+// The tool text of a search whose query is no string, for the model to correct its call.
+constexpr std::string_view QUERY_NOT_A_STRING =
+    "Invalid arguments: \"query\" must be a string (a keyword, an ASIN or a platform such as "
+    "Flipkart); leave it out to list every product.";
 
 constexpr std::string_view SEARCH_TOOL = "market_search_products";
 constexpr std::string_view REVIEW_TOOL = "market_review_defects";
@@ -24,18 +42,118 @@ constexpr std::string_view REVIEW_DESCRIPTION =
 constexpr std::string_view MEDICINE_DESCRIPTION =
     "Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent.";
 
-json::Value tool(std::string_view name, std::string_view description, json::Value input_schema) {
+bool is_legacy(Revision revision) { return revision != Revision::V2026_07_28; }
+
+// The revisions after the first: tool titles and annotations, empty lists, protocol errors.
+bool is_newer(Revision revision) { return revision != Revision::V2024_11_05; }
+
+json::Value object_schema(bool with_properties) {
+  json::Value schema = json::Value::object();
+  schema["type"] = "object";
+  // Several model APIs refuse an object schema without "properties".
+  if (with_properties) schema["properties"] = json::Value::object();
+  return schema;
+}
+
+json::Value tool(std::string_view name, std::string_view title, std::string_view description,
+                 json::Value input_schema, bool newer) {
   json::Value entry = json::Value::object();
   entry["name"] = name;
   entry["description"] = description;
   entry["inputSchema"] = std::move(input_schema);
+  if (newer) {
+    entry["title"] = title;
+    // The tools only read the local store: hosts may run them without asking.
+    entry["annotations"] = {{"readOnlyHint", true},
+                            {"destructiveHint", false},
+                            {"idempotentHint", true},
+                            {"openWorldHint", false}};
+  }
   return entry;
 }
 
-json::Value object_schema() {
-  json::Value schema = json::Value::object();
-  schema["type"] = "object";
-  return schema;
+json::Value tool_catalogue(bool newer) {
+  json::Value search_schema = object_schema(false);
+  search_schema["properties"]["query"]["type"] = "string";
+  if (newer) search_schema["properties"]["query"]["description"] = QUERY_DESCRIPTION;
+  json::Value tools = json::Value::array();
+  tools.push_back(tool(SEARCH_TOOL, SEARCH_TITLE, SEARCH_DESCRIPTION, search_schema, newer));
+  tools.push_back(tool(REVIEW_TOOL, REVIEW_TITLE, REVIEW_DESCRIPTION, object_schema(newer), newer));
+  tools.push_back(
+      tool(MEDICINE_TOOL, MEDICINE_TITLE, MEDICINE_DESCRIPTION, object_schema(newer), newer));
+  return tools;
+}
+
+json::Value server_info() { return {{"name", SERVER_NAME}, {"version", VERSION}}; }
+
+json::Value tools_capabilities() { return {{"tools", json::Value::object()}}; }
+
+// A 2026-07-28 result: the server's identity in its _meta, its type, and for a list or the
+// discovery result how long and by whom it may be cached.
+json::Value per_request_result(json::Value result, bool cacheable) {
+  result["_meta"]["io.modelcontextprotocol/serverInfo"] = server_info();
+  result["resultType"] = "complete";
+  if (cacheable) {
+    result["ttlMs"] = CACHE_TTL_MS;
+    result["cacheScope"] = "public";
+  }
+  return result;
+}
+
+// The result of a fixed method (one that reads nothing of the request) under `revision`.
+json::Value fixed_result(std::string_view method, Revision revision) {
+  if (method == "initialize") {
+    return {{"capabilities", tools_capabilities()},
+            {"protocolVersion", VERSIONS[static_cast<int>(revision)]},
+            {"serverInfo", server_info()}};
+  }
+  if (method == "ping") return json::Value::object();
+  json::Value result = json::Value::object();
+  if (method == "tools/list") result["tools"] = tool_catalogue(is_newer(revision));
+  if (method == "resources/list") result["resources"] = json::Value::array();
+  if (method == "resources/templates/list") result["resourceTemplates"] = json::Value::array();
+  if (method == "prompts/list") result["prompts"] = json::Value::array();
+  if (method == "server/discover") {
+    result["supportedVersions"] = json::Value::parse(SUPPORTED_PER_REQUEST);
+    result["capabilities"] = tools_capabilities();
+  }
+  return is_legacy(revision) ? result : per_request_result(std::move(result), true);
+}
+
+// The methods each revision answers with a fixed result, tools/call aside.
+constexpr std::string_view FIRST_METHODS[] = {"initialize", "tools/list", "ping"};
+constexpr std::string_view HANDSHAKE_METHODS[] = {
+    "initialize",  "tools/list", "ping", "resources/list", "resources/templates/list",
+    "prompts/list"};
+constexpr std::string_view PER_REQUEST_METHODS[] = {
+    "server/discover", "tools/list", "resources/list", "resources/templates/list", "prompts/list"};
+
+// Returns the fixed result of `method` under `revision` as compact JSON text, or nothing when the
+// revision has no such fixed method. Each text is written once and copied from then on.
+const std::string* fixed_text(std::string_view method, Revision revision) {
+  static const auto TEXTS = [] {
+    std::vector<std::vector<std::pair<std::string_view, std::string>>> texts(std::size(VERSIONS));
+    for (std::size_t i = 0; i != texts.size(); ++i) {
+      const auto each = static_cast<Revision>(i);
+      const auto add = [&](const auto& methods) {
+        for (const std::string_view name : methods) {
+          texts[i].emplace_back(name, json::to_compact(fixed_result(name, each)));
+        }
+      };
+      if (!is_newer(each)) {
+        add(FIRST_METHODS);
+      } else if (is_legacy(each)) {
+        add(HANDSHAKE_METHODS);
+      } else {
+        add(PER_REQUEST_METHODS);
+      }
+    }
+    return texts;
+  }();
+  for (const auto& [name, text] : TEXTS[static_cast<std::size_t>(revision)]) {
+    if (name == method) return &text;
+  }
+  return nullptr;
 }
 
 // Returns the contents of the JSON string `text` would be written as, without its quotation
@@ -47,33 +165,6 @@ std::string escaped(std::string_view text) {
 }
 
 }  // namespace
-
-json::Value server_description() {
-  json::Value capabilities = json::Value::object();
-  capabilities["tools"] = json::Value::object();
-  json::Value server_info = json::Value::object();
-  server_info["name"] = SERVER_NAME;
-  server_info["version"] = VERSION;
-
-  json::Value description = json::Value::object();
-  description["capabilities"] = std::move(capabilities);
-  description["protocolVersion"] = PROTOCOL_VERSION;
-  description["serverInfo"] = std::move(server_info);
-  return description;
-}
-
-json::Value tool_catalogue() {
-  json::Value query_property = json::Value::object();
-  query_property["type"] = "string";
-  json::Value search_schema = object_schema();
-  search_schema["properties"]["query"] = std::move(query_property);
-
-  json::Value tools = json::Value::array();
-  tools.push_back(tool(SEARCH_TOOL, SEARCH_DESCRIPTION, std::move(search_schema)));
-  tools.push_back(tool(REVIEW_TOOL, REVIEW_DESCRIPTION, object_schema()));
-  tools.push_back(tool(MEDICINE_TOOL, MEDICINE_DESCRIPTION, object_schema()));
-  return tools;
-}
 
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
   for (const auto& product : engine_->list_products()) {
@@ -119,34 +210,60 @@ void MarketTools::write_tool_text(const JsonString& name, std::string_view query
   out += R"(' not found\"}")";
 }
 
-bool is_known_method(std::string_view method) {
-  return method == "initialize" || method == "tools/list" || method == "tools/call" ||
-         method == "ping";
+bool MarketTools::is_tool(const JsonString& name) const {
+  return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL;
 }
 
-void write_method_result(std::string_view method, const Request& request, const MarketTools& tools,
-                         std::string& out) {
-  // The two fixed answers are written once and copied from then on.
-  if (method == "initialize") {
-    static const std::string DESCRIPTION = json::to_compact(server_description());
-    out += DESCRIPTION;
-  } else if (method == "tools/list") {
-    static const std::string TOOLS = [] {
-      json::Value result = json::Value::object();
-      result["tools"] = tool_catalogue();
-      return json::to_compact(result);
-    }();
-    out += TOOLS;
-  } else if (method == "ping") {
-    // The keep-alive: an empty result, whatever the params.
-    out += "{}";
-  } else if (method == "tools/call") {
-    // One text content holding the tool's output.
-    out += R"({"content":[{"text":)";
+Revision negotiate(const JsonString& requested) {
+  if (requested == VERSIONS[1]) return Revision::V2025_06_18;
+  if (requested == VERSIONS[2]) return Revision::V2025_11_25;
+  return Revision::V2024_11_05;
+}
+
+std::optional<Revision> per_request_revision(const JsonString& requested) {
+  if (requested == VERSIONS[3]) return Revision::V2026_07_28;
+  return std::nullopt;
+}
+
+Outcome outcome_of(std::string_view method, const Request& request, Revision revision,
+                   const MarketTools& tools) {
+  if (method == "tools/call") {
+    return is_newer(revision) && !tools.is_tool(request.tool_name) ? Outcome::UNKNOWN_TOOL
+                                                                   : Outcome::RESULT;
+  }
+  return fixed_text(method, revision) ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
+}
+
+void write_method_result(std::string_view method, const Request& request, Revision revision,
+                         const MarketTools& tools, std::string& out) {
+  if (method != "tools/call") {
+    out += *fixed_text(method, revision);
+    return;
+  }
+  // One text content holding the tool's output, or from 2025-06-18 on a text the model can act
+  // on when the query is no string, marked as a failed call.
+  using namespace std::string_view_literals;
+  if (!is_legacy(revision)) {
+    static const std::string META =
+        json::to_compact(per_request_result(json::Value::object(), false)["_meta"]);
+    out += R"({"_meta":)"sv;
+    out += META;
+    out += R"(,"content":[{"text":)"sv;
+  } else {
+    out += R"({"content":[{"text":)"sv;
+  }
+  const bool invalid_query =
+      is_newer(revision) && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
+  if (invalid_query) {
+    json::write_string(QUERY_NOT_A_STRING, out);
+  } else {
     std::string decoded;
     tools.write_tool_text(request.tool_name, request.query.text(decoded), out);
-    out += R"(,"type":"text"}]})";
   }
+  out += R"(,"type":"text"}])"sv;
+  if (invalid_query) out += R"(,"isError":true)"sv;
+  if (!is_legacy(revision)) out += R"(,"resultType":"complete")"sv;
+  out += '}';
 }
 
 }  // namespace qmr::mcp

@@ -1,6 +1,8 @@
-// The method layer of the tool server: "initialize", "tools/list" and "tools/call" with the three
-// market tools over the engine's queries, and "ping", the keep-alive, which is no tool. Pure
-// functions of the request and the store; the envelope and the wire belong to the line handler.
+// The method layer of the tool server: the protocol revisions it speaks, and for each the methods
+// it answers ("initialize", "tools/list", "tools/call" with the three market tools, "ping"; from
+// 2025-06-18 on the empty resource and prompt lists; in 2026-07-28 "server/discover" and the
+// per-request version instead of the handshake). Pure functions of the request, the revision and
+// the store; the envelope and the wire belong to the line handler.
 #pragma once
 
 #include <optional>
@@ -21,6 +23,9 @@ class MarketTools {
  public:
   explicit MarketTools(engine::EngineHandle engine);
 
+  /// Returns true when `name` names one of the three tools.
+  [[nodiscard]] bool is_tool(const JsonString& name) const;
+
   /// Appends the output of the tool `name` for the search `query` to `out` as one JSON string:
   /// the compact text of an array of records, or of {"error":"Tool '<name>' not found"} for a
   /// name that is no tool. Only the search reads `query`.
@@ -33,19 +38,34 @@ class MarketTools {
   std::string medicines_;
 };
 
-/// Returns true when `method` names "initialize", "tools/list", "tools/call" or "ping" (exactly,
-/// case included).
-[[nodiscard]] bool is_known_method(std::string_view method);
+/// The protocol revisions the server speaks. A client that asks for any other gets 2024-11-05,
+/// the first one, answered as it always was.
+enum class Revision { V2024_11_05, V2025_06_18, V2025_11_25, V2026_07_28 };
 
-/// Appends the result of the known `method` for `request` to `out` as compact JSON text, without
-/// building a value. Appends nothing for a method that is_known_method rejects.
-void write_method_result(std::string_view method, const Request& request, const MarketTools& tools,
-                         std::string& out);
+/// The revision `initialize` answers for the version a client asks for: the one asked for when it
+/// is a handshake revision we speak, 2024-11-05 for anything else.
+[[nodiscard]] Revision negotiate(const JsonString& requested);
 
-/// Returns the fixed server description answered to "initialize".
-[[nodiscard]] json::Value server_description();
+/// The revision a request's `_meta` names, when it is the one per-request revision we speak.
+[[nodiscard]] std::optional<Revision> per_request_revision(const JsonString& requested);
 
-/// Returns the catalogue of the three tools, in the order they are announced.
-[[nodiscard]] json::Value tool_catalogue();
+/// The revisions a client may name in a request's `_meta`, as a JSON array.
+inline constexpr std::string_view SUPPORTED_PER_REQUEST = R"(["2026-07-28"])";
+
+/// What a method gives for a request.
+enum class Outcome {
+  RESULT,            // a result, written by write_method_result
+  METHOD_NOT_FOUND,  // -32601: no such method in the request's revision
+  UNKNOWN_TOOL,      // -32602 "Unknown tool: <name>", from 2025-06-18 on
+};
+
+/// Returns what `method` gives for `request` under `revision`.
+[[nodiscard]] Outcome outcome_of(std::string_view method, const Request& request, Revision revision,
+                                 const MarketTools& tools);
+
+/// Appends the result of `method` for `request` under `revision`, whose outcome_of is RESULT, to
+/// `out` as compact JSON text with its members in sorted order, without building a value.
+void write_method_result(std::string_view method, const Request& request, Revision revision,
+                         const MarketTools& tools, std::string& out);
 
 }  // namespace qmr::mcp

@@ -38,7 +38,8 @@ constexpr std::uint64_t has_byte(std::uint64_t word, char byte) {
 // Returns the first quotation mark, backslash or control character from `at` on, or `end`; the
 // bytes passed over are or-ed into `high_bits`, whose top bits then tell whether any of them is
 // not ASCII. Eight bytes at a time: strings are most of a request line.
-const char* find_string_stop(const char* at, const char* end, std::uint64_t& high_bits) {
+[[gnu::always_inline]] inline const char* find_string_stop(const char* at, const char* end,
+                                                           std::uint64_t& high_bits) {
   while (end - at >= 8) {
     std::uint64_t word;
     std::memcpy(&word, at, sizeof word);
@@ -446,7 +447,7 @@ class CompactWriter {
 
 // What an object is to the request: the request itself, its params, the params' arguments, or
 // something nobody reads.
-enum class Role { IGNORED, REQUEST, PARAMS, ARGUMENTS };
+enum class Role { IGNORED, REQUEST, PARAMS, ARGUMENTS, META };
 
 // Checks a whole line against the grammar and the limits, keeping the fields of the request.
 // Every function returns false as soon as the line is known to be invalid.
@@ -523,11 +524,7 @@ class Reader {
       case Role::REQUEST:
         if (name == "id") {
           request_.has_id = true;
-          skip_white_space();
-          const char* const begin = at_;
-          if (!value(open, Role::IGNORED)) return false;
-          request_.id = std::string_view(begin, static_cast<std::size_t>(at_ - begin));
-          return true;
+          return value_text(open, request_.id);
         }
         if (name == "method") {
           request_.method.reset();
@@ -537,23 +534,49 @@ class Reader {
         if (name == "params") {
           request_.tool_name = {};
           request_.query = {};
+          request_.query_not_a_string = false;
+          request_.protocol_version = {};
+          request_.requested_version = {};
           return value(open, Role::PARAMS);
         }
         break;
       case Role::PARAMS:
         if (name == "name") return string_member(open, request_.tool_name);
+        if (name == "protocolVersion") return string_member(open, request_.protocol_version);
         if (name == "arguments") {
           request_.query = {};
+          request_.query_not_a_string = false;
           return value(open, Role::ARGUMENTS);
+        }
+        if (name == "_meta") {
+          request_.requested_version = {};
+          return value(open, Role::META);
         }
         break;
       case Role::ARGUMENTS:
-        if (name == "query") return string_member(open, request_.query);
+        if (name == "query") {
+          request_.query_not_a_string = !next_is('"');
+          return string_member(open, request_.query);
+        }
+        break;
+      case Role::META:
+        if (name == "io.modelcontextprotocol/protocolVersion") {
+          return value_text(open, request_.requested_version);
+        }
         break;
       case Role::IGNORED:
         break;
     }
     return value(open, Role::IGNORED);
+  }
+
+  // A value kept as its text in the line.
+  bool value_text(std::size_t open, std::string_view& text) {
+    skip_white_space();
+    const char* const begin = at_;
+    if (!value(open, Role::IGNORED)) return false;
+    text = std::string_view(begin, static_cast<std::size_t>(at_ - begin));
+    return true;
   }
 
   // A member that counts only when it is a string; "" otherwise.
@@ -724,12 +747,28 @@ bool JsonString::operator==(std::string_view plain) const {
   return bytes.next() < 0;
 }
 
-void Request::write_id(std::string& out, const Spill& spill) const {
-  if (id.size() <= std::numeric_limits<std::uint32_t>::max()) {
-    CompactWriter<std::uint32_t>(id, out, spill).write();
-  } else {
-    CompactWriter<std::size_t>(id, out, spill).write();
+void write_compact(std::string_view value, std::string& out, const Spill& spill) {
+  // The ids of nearly every request: a string without an escape, or an integer of at most 18
+  // digits but -0, whose text is its compact form.
+  bool plain = value.front() == '"' ? value.find('\\') == std::string_view::npos
+                                    : value.size() <= 18 && value != "-0";
+  for (std::size_t i = value.front() == '-' ? 1 : 0;
+       plain && value.front() != '"' && i != value.size(); ++i) {
+    plain = is_digit(value[i]);
   }
+  if (plain) {
+    out += value;
+    return;
+  }
+  if (value.size() <= std::numeric_limits<std::uint32_t>::max()) {
+    CompactWriter<std::uint32_t>(value, out, spill).write();
+  } else {
+    CompactWriter<std::size_t>(value, out, spill).write();
+  }
+}
+
+void Request::write_id(std::string& out, const Spill& spill) const {
+  write_compact(id, out, spill);
 }
 
 std::optional<Request> read_request(std::string_view line) {

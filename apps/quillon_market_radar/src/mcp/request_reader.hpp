@@ -64,11 +64,22 @@ struct Request {
   JsonString tool_name;
   /// "params"."arguments"."query" when arguments is an object and the query a string; "" otherwise.
   JsonString query;
+  /// Whether arguments is an object whose "query" is there but no string.
+  bool query_not_a_string = false;
+  /// "params"."protocolVersion" when params is an object and the version a string; "" otherwise.
+  JsonString protocol_version;
+  /// The value of "params"."_meta"."io.modelcontextprotocol/protocolVersion" as it stands in the
+  /// line, when params and _meta are objects and it is there; empty otherwise.
+  std::string_view requested_version;
 
   /// Appends the id in its compact form, the text the JSON writer gives its parsed value; a long
   /// structured one is handed to `spill`, when given, in parts as it is written.
   void write_id(std::string& out, const Spill& spill = Spill()) const;
 };
+
+/// Appends the compact form of `value`, a JSON value of a line read_request accepted, as the JSON
+/// writer writes its parsed value; a long one is handed to `spill`, when given, in parts.
+void write_compact(std::string_view value, std::string& out, const Spill& spill = Spill());
 
 /// Returns the members of `line` when it is one valid request line, nothing otherwise. Repeated
 /// members are read as the last occurrence; an escaped member name counts as its text.

@@ -98,7 +98,7 @@ Status write_all(int fd, std::string_view bytes) {
 
 Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
   LineReader reader(input);
-  const LineHandler handler(engine);
+  LineHandler handler(engine);
   std::string response;
   // An answer that echoes a long structured id is written in parts as the id is written: the
   // writer's form of a number can be more than twice its text (1e4 is written 10000.0), and the
@@ -114,7 +114,12 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
     const auto& line = next.value();
     if (!line) return Done{};
     // LF never occurs inside a multi-byte sequence, so checking line by line checks the stream.
-    if (!text::is_valid_utf8(*line)) return Error{std::string(INVALID_UTF8_MESSAGE)};
+    // A session of a later revision skips such a line as it skips any invalid one: a host that
+    // restarts a server that stopped would only feed it the same line again.
+    if (!text::is_valid_utf8(*line)) {
+      if (handler.skips_invalid_utf8()) continue;
+      return Error{std::string(INVALID_UTF8_MESSAGE)};
+    }
     response.clear();
     if (!handler.answer(*line, response, spill)) continue;
     if (!spilled.ok()) return spilled;

@@ -8,48 +8,99 @@ namespace qmr::mcp {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 // The envelopes, written directly with their members in sorted order ("error", "id", "jsonrpc",
 // "result"): the same text as building the response object and writing it compactly.
 constexpr std::string_view SUCCESS_PREFIX = R"({"id":)";
 constexpr std::string_view SUCCESS_MIDDLE = R"(,"jsonrpc":"2.0","result":)";
-constexpr std::string_view ERROR_PREFIX =
-    R"({"error":{"code":-32601,"message":"Method not found"},"id":)";
 constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
+constexpr std::string_view METHOD_NOT_FOUND = R"({"code":-32601,"message":"Method not found"})";
 
-// Answers one request and returns true, or returns false for a notification: an object with a
-// string method and no id, which gets no answer whatever its method. A request that is no object
-// has no members: its id is null and its method unknown, and it is answered. A structured id may
-// hand what is written so far to the spill.
-bool respond(const Request& request, const MarketTools& tools, std::string& out,
-             const Spill& spill) {
-  if (!request.has_id && request.method) return false;
-  // Room for the id, the fixed parts and an unknown tool's name written back escaped twice (at
-  // most twice its bytes in the line), so that a long id or name is not copied again while the
-  // line grows.
-  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() + 1024);
-  std::string decoded;
-  const auto method = request.method ? request.method->text(decoded) : std::string_view();
-  if (!request.method || !is_known_method(method)) {
-    out += ERROR_PREFIX;
-    request.write_id(out, spill);
-    out += ERROR_SUFFIX;
-    return true;
-  }
-  out += SUCCESS_PREFIX;
+// Appends the error `error` (an object's compact text) for the request's id.
+template <typename WriteError>
+void write_error(const Request& request, std::string& out, const Spill& spill,
+                 const WriteError& write) {
+  out += R"({"error":)"sv;
+  write(out);
+  out += R"(,"id":)"sv;
   request.write_id(out, spill);
-  out += SUCCESS_MIDDLE;
-  write_method_result(method, request, tools, out);
-  out += '}';
-  return true;
+  out += ERROR_SUFFIX;
 }
 
 }  // namespace
 
 LineHandler::LineHandler(engine::EngineHandle engine) : tools_(std::move(engine)) {}
 
-bool LineHandler::answer(std::string_view line, std::string& out, const Spill& spill) const {
+bool LineHandler::answer(std::string_view line, std::string& out, const Spill& spill) {
   const auto request = read_request(line);
-  return request && respond(*request, tools_, out, spill);
+  return request && respond(*request, out, spill);
+}
+
+// A notification is an object with a string method and no id, and gets no answer whatever its
+// method. A request that is no object has no members: its id is null and its method unknown, and
+// it is answered.
+bool LineHandler::respond(const Request& request, std::string& out, const Spill& spill) {
+  if (!request.has_id && request.method) return false;
+  // Room for the id, the fixed parts and an unknown tool's name written back escaped twice (at
+  // most twice its bytes in the line), so that a long id or name is not copied again while the
+  // line grows.
+  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() + 1024);
+  Revision revision = session_;
+  if (!request.requested_version.empty()) {
+    // A version in _meta: served under that revision alone, or refused with the ones we serve.
+    const std::string_view text = request.requested_version;
+    const bool is_string = text.front() == '"';
+    const JsonString requested(is_string ? text.substr(1, text.size() - 2) : text,
+                               text.find('\\') != std::string_view::npos);
+    const auto named = is_string ? per_request_revision(requested) : std::nullopt;
+    if (!named) {
+      write_error(request, out, spill, [&](std::string& to) {
+        to += R"({"code":-32022,"data":{"requested":)"sv;
+        if (is_string) {
+          to += '"';
+          requested.append_escaped(to);
+          to += '"';
+        } else {
+          std::string compact;
+          write_compact(text, compact);
+          json::write_string(compact, to);
+        }
+        to += R"(,"supported":)"sv;
+        to += SUPPORTED_PER_REQUEST;
+        to += R"(},"message":"Unsupported protocol version"})"sv;
+      });
+      return true;
+    }
+    revision = *named;
+    served_per_request_ = true;
+  }
+  std::string decoded;
+  const auto method = request.method ? request.method->text(decoded) : std::string_view();
+  const Outcome outcome =
+      request.method ? outcome_of(method, request, revision, tools_) : Outcome::METHOD_NOT_FOUND;
+  if (outcome == Outcome::METHOD_NOT_FOUND) {
+    write_error(request, out, spill, [](std::string& to) { to += METHOD_NOT_FOUND; });
+    return true;
+  }
+  if (outcome == Outcome::UNKNOWN_TOOL) {
+    write_error(request, out, spill, [&](std::string& to) {
+      to += R"({"code":-32602,"message":"Unknown tool: )"sv;
+      request.tool_name.append_escaped(to);
+      to += R"("})"sv;
+    });
+    return true;
+  }
+  if (method == "initialize" && revision != Revision::V2026_07_28) {
+    // The last handshake sets the session's revision, and is answered in it.
+    revision = session_ = negotiate(request.protocol_version);
+  }
+  out += SUCCESS_PREFIX;
+  request.write_id(out, spill);
+  out += SUCCESS_MIDDLE;
+  write_method_result(method, request, revision, tools_, out);
+  out += '}';
+  return true;
 }
 
 }  // namespace qmr::mcp

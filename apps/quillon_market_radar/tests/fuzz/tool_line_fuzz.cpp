@@ -31,7 +31,7 @@ std::size_t depth_of(const qmr::json::Value& value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // One handler for the whole run, as the tool server keeps one.
-  static const qmr::mcp::LineHandler handler(qmr::engine::MarketEngine::create());
+  static qmr::mcp::LineHandler handler(qmr::engine::MarketEngine::create());
   const std::string_view line(reinterpret_cast<const char*>(data), size);
 
   const auto parsed = qmr::mcp::parse_json_line(line);

@@ -58,17 +58,34 @@ test('invalid lines are skipped silently and the rest answered in order', async 
   assert.equal(stdout.toString(), [INITIALIZED, notFound(5), notFound('null'), notFound(8)].join('\n') + '\n');
 });
 
-test('a line that is not UTF-8 ends the run with status 1 after the earlier answers', async () => {
-  // 0xC3 opens a two-byte character that "(" does not continue.
-  const input = Buffer.concat([
-    Buffer.from(`${INITIALIZE}\n{"id":2,"method":"`),
-    Buffer.from([0xc3, 0x28]),
-    Buffer.from('"}\n{"id":9,"method":"initialize"}\n'),
-  ]);
-  const { status, stdout, stderr } = await run(['mcp'], { input });
+// A session that asks for 2024-11-05, for no version or for one we do not speak, answered as the
+// server always answered it: every method, the three tools, notifications, invalid lines, and a
+// line that is not UTF-8 ending the run. The transcript was written by the server before the later
+// revisions were added; only the products' check times are masked.
+test('a 2024-11-05 session is answered byte for byte as the golden transcript', async () => {
+  const golden = (name) => readFileSync(new URL(`golden/${name}`, import.meta.url));
+  const { status, stdout, stderr } = await run(['mcp'], { input: golden('2024-11-05.in') });
   assert.equal(status, 1);
-  assert.equal(stdout.toString(), `${INITIALIZED}\n`);
   assert.equal(stderr.toString(), 'Error: stream did not contain valid UTF-8\n');
+  assert.equal(stdout.toString().replace(/(\\"last_checked_utc\\":\\")[^\\]*/g, '$1T'),
+    golden('2024-11-05.out').toString());
+});
+
+test('sessions of later revisions skip a line that is not UTF-8 and go on', async () => {
+  const meta = '"_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28"}';
+  for (const opening of [
+    '{"id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18"}}',
+    '{"id":1,"method":"initialize","params":{"protocolVersion":"2025-11-25"}}',
+    `{"id":1,"method":"server/discover","params":{${meta}}}`,
+  ]) {
+    // 0xC3 opens a two-byte character that "(" does not continue.
+    const input = Buffer.concat([Buffer.from(`${opening}\n{"id":2,"method":"`), Buffer.from([0xc3, 0x28]),
+      Buffer.from(`"}\n{"id":3,"method":"tools/list","params":{${meta}}}\n`)]);
+    const { status, stdout, stderr } = await run(['mcp'], { input });
+    assert.equal(status, 0, opening);
+    assert.equal(stderr.length, 0, opening);
+    assert.deepEqual(stdout.toString().split('\n').map((line) => line && JSON.parse(line).id), [1, 3, ''], opening);
+  }
 });
 
 test('a failed read of standard input ends the run with status 1', async () => {
