@@ -1,3 +1,7 @@
+// The request reader in three parts: the byte-level pieces (the eight-bytes-at-a-time search of a
+// string, the one decoder of escapes, numbers read where they stand), the compact writer of a
+// checked value (an id written back as the JSON writer writes its parsed value), and the Reader,
+// which checks a whole line against the grammar and keeps the request's fields as views.
 #include "mcp/request_reader.hpp"
 
 #include <algorithm>
