@@ -1,0 +1,145 @@
+// Every answer of a whole tool-server session, one session per protocol revision, held to that
+// revision's message schemas as the official packages ship them: the 1.x SDK's for the handshake
+// revisions, the 2.x client's for 2026-07-28, where each request names its revision in `_meta`.
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { test } from 'node:test';
+
+import { specTypeSchemas } from '@modelcontextprotocol/client';
+import * as legacyTypes from '@modelcontextprotocol/sdk/types.js';
+
+const BINARY = process.env.QMR_BINARY;
+if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
+
+// Each revision's validators, by method, for the result of a request and for any answer's envelope.
+const zod = (schema) => (value) => {
+  const parsed = schema.safeParse(value);
+  return parsed.success ? [] : parsed.error.issues;
+};
+const standard = (name) => (value) => specTypeSchemas[name]['~standard'].validate(value).issues ?? [];
+const LEGACY = {
+  envelope: zod(legacyTypes.JSONRPCResponseSchema),
+  initialize: zod(legacyTypes.InitializeResultSchema),
+  ping: zod(legacyTypes.EmptyResultSchema),
+  'tools/list': zod(legacyTypes.ListToolsResultSchema),
+  'tools/call': zod(legacyTypes.CallToolResultSchema),
+  'resources/list': zod(legacyTypes.ListResourcesResultSchema),
+  'resources/templates/list': zod(legacyTypes.ListResourceTemplatesResultSchema),
+  'prompts/list': zod(legacyTypes.ListPromptsResultSchema),
+};
+const MODERN = {
+  envelope: standard('JSONRPCResponse'),
+  'server/discover': standard('DiscoverResult'),
+  'tools/list': standard('ListToolsResult'),
+  'tools/call': standard('CallToolResult'),
+  'resources/list': standard('ListResourcesResult'),
+  'resources/templates/list': standard('ListResourceTemplatesResult'),
+  'prompts/list': standard('ListPromptsResult'),
+};
+
+const MODERN_REVISION = '2026-07-28';
+const CLIENT_INFO = { name: 'quillon-e2e', version: '1.0.0' };
+const TOOL_CALLS = [
+  { name: 'market_search_products', arguments: { query: 'noise' } },
+  { name: 'market_search_products' },
+  { name: 'market_search_products', arguments: { query: 42 } },
+  { name: 'market_review_defects', arguments: {} },
+  { name: 'market_jan_aushadhi' },
+  { name: 'market_unknown', arguments: {} },
+];
+const LISTS = ['tools/list', 'resources/list', 'resources/templates/list', 'prompts/list'];
+
+// The session's requests as [method, params]; null stands for a notification's missing id.
+function session(revision) {
+  if (revision === MODERN_REVISION) {
+    const meta = (version = MODERN_REVISION) => ({ _meta: {
+      'io.modelcontextprotocol/protocolVersion': version,
+      'io.modelcontextprotocol/clientInfo': CLIENT_INFO,
+      'io.modelcontextprotocol/clientCapabilities': {},
+    } });
+    return [
+      ['server/discover', meta()],
+      ...LISTS.map((method) => [method, meta()]),
+      ...TOOL_CALLS.map((call) => ['tools/call', { ...call, ...meta() }]),
+      ['ping', meta()],
+      ['no/such/method', meta()],
+      ['tools/list', meta('2025-11-25')],
+    ];
+  }
+  return [
+    ['initialize', { protocolVersion: revision, capabilities: {}, clientInfo: CLIENT_INFO }],
+    ['notifications/initialized', null],
+    ['ping', {}],
+    ...LISTS.map((method) => [method, {}]),
+    ...TOOL_CALLS.map((call) => ['tools/call', call]),
+    ['no/such/method', {}],
+  ];
+}
+
+// Runs `lines` through one server process and returns what it wrote, line by line.
+async function exchange(lines) {
+  const child = spawn(BINARY, ['mcp'], { stdio: ['pipe', 'pipe', 'pipe'] });
+  const out = [];
+  const err = [];
+  child.stdout.on('data', (chunk) => out.push(chunk));
+  child.stderr.on('data', (chunk) => err.push(chunk));
+  const exited = new Promise((resolve) => child.on('close', resolve));
+  child.stdin.end(lines.map((line) => `${line}\n`).join(''));
+  assert.equal(await exited, 0);
+  assert.equal(Buffer.concat(err).toString(), '');
+  return Buffer.concat(out).toString().split('\n').filter((line) => line !== '');
+}
+
+for (const revision of ['2024-11-05', '2025-06-18', '2025-11-25', MODERN_REVISION]) {
+  test(`every answer of a ${revision} session validates against that revision's schemas`, async (t) => {
+    const schemas = revision === MODERN_REVISION ? MODERN : LEGACY;
+    const requests = session(revision).map(([method, params], index) =>
+      ({ method, params, id: method.startsWith('notifications/') ? undefined : index + 1 }));
+    const answers = (await exchange(requests.map(({ id, method, params }) =>
+      JSON.stringify({ jsonrpc: '2.0', ...(id && { id }), method, ...(params && { params }) }))))
+      .map((line) => JSON.parse(line));
+    const asked = requests.filter(({ id }) => id !== undefined);
+    assert.deepEqual(answers.map((answer) => answer.id), asked.map(({ id }) => id));
+
+    const failures = [];
+    const outcomes = {};
+    for (const [i, answer] of answers.entries()) {
+      const { method } = asked[i];
+      const issues = schemas.envelope(answer);
+      if (answer.result) issues.push(...(schemas[method]?.(answer.result) ?? [{ message: 'no result expected' }]));
+      if (issues.length) failures.push({ method, answer, issues });
+      outcomes[`${method} ${JSON.stringify(asked[i].params?.name ?? '')}`] = answer.error?.code ?? 'result';
+    }
+    t.diagnostic(`${revision}: ${answers.length} answers, ${failures.length} outside the schemas`);
+    assert.deepEqual(failures, []);
+
+    // The schemas let these through either way: the answer each request must get.
+    const newer = revision !== '2024-11-05';
+    const legacy = revision !== MODERN_REVISION;
+    assert.equal(outcomes['tools/call "market_unknown"'], newer ? -32602 : 'result');
+    assert.equal(outcomes['no/such/method ""'], -32601);
+    assert.equal(outcomes['ping ""'], legacy ? 'result' : -32601);
+    assert.equal(outcomes['resources/list ""'], newer ? 'result' : -32601);
+    if (legacy) assert.equal(answers[0].result.protocolVersion, revision);
+    else assert.equal(answers.at(-1).error.code, -32022);
+    const tools = answers.find((answer) => answer.result?.tools).result.tools;
+    assert.equal(tools.length, 3);
+    if (newer) {
+      // Several model APIs refuse a tool whose schema is not an object with properties.
+      for (const tool of tools) {
+        assert.equal(tool.inputSchema.type, 'object', tool.name);
+        assert.equal(Object.prototype.toString.call(tool.inputSchema.properties), '[object Object]', tool.name);
+      }
+    }
+  });
+}
+
+// A line that is JSON but no object is answered with "id": null, which no revision's schema allows
+// (from 2025-11-25 on the id is left out when it cannot be read).
+test('a line that is no object gets an answer within the schemas',
+  { todo: 'tool server answers a non-object line with "id":null' }, async () => {
+    const initialize = { jsonrpc: '2.0', id: 1, method: 'initialize',
+      params: { protocolVersion: '2025-11-25', capabilities: {}, clientInfo: CLIENT_INFO } };
+    const [, answer] = (await exchange([JSON.stringify(initialize), '[]'])).map((line) => JSON.parse(line));
+    assert.deepEqual([...LEGACY.envelope(answer), ...MODERN.envelope(answer)], []);
+  });
