@@ -5,7 +5,8 @@ import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { test } from 'node:test';
 
-import { specTypeSchemas } from '@modelcontextprotocol/client';
+import { Client, specTypeSchemas } from '@modelcontextprotocol/client';
+import { StdioClientTransport } from '@modelcontextprotocol/client/stdio';
 import * as legacyTypes from '@modelcontextprotocol/sdk/types.js';
 
 const BINARY = process.env.QMR_BINARY;
@@ -133,6 +134,24 @@ for (const revision of ['2024-11-05', '2025-06-18', '2025-11-25', MODERN_REVISIO
     }
   });
 }
+
+// The spec types above are lenient about the 2026-07-28 cache fields; the 2.x client pinned to that
+// revision decodes every result through its stricter wire schemas (ttlMs and cacheScope required on
+// a list, for one) and rejects the call when one does not fit.
+test(`${MODERN_REVISION}: every list and tool result passes the 2.x client's wire decoding`, async () => {
+  const client = new Client(CLIENT_INFO, { versionNegotiation: { mode: { pin: MODERN_REVISION } } });
+  const clientErrors = [];
+  client.onerror = (error) => clientErrors.push(error.message);
+  await client.connect(new StdioClientTransport({ command: BINARY, args: ['mcp'] }));
+  try {
+    // A plain request: the client's list helpers skip what the capabilities leave out.
+    for (const method of LISTS) await client.request({ method, params: {} });
+    for (const call of TOOL_CALLS.filter(({ name }) => name !== 'market_unknown')) await client.callTool(call);
+  } finally {
+    await client.close();
+  }
+  assert.deepEqual(clientErrors, []);
+});
 
 // A line that is JSON but no object is answered with "id": null, which no revision's schema allows
 // (from 2025-11-25 on the id is left out when it cannot be read).
