@@ -50,7 +50,7 @@ const TOOL_CALLS = [
 ];
 const LISTS = ['tools/list', 'resources/list', 'resources/templates/list', 'prompts/list'];
 
-// The session's requests as [method, params]; null stands for a notification's missing id.
+// The session's requests as [method, params]; a notifications/ method is sent without an id.
 function session(revision) {
   if (revision === MODERN_REVISION) {
     const meta = (version = MODERN_REVISION) => ({ _meta: {
