@@ -1,12 +1,13 @@
 // Every answer of a whole tool-server session, one session per protocol revision, held to that
 // revision's message schemas as the official packages ship them: the 1.x SDK's for the handshake
-// revisions, the 2.x client's for 2026-07-28, where each request names its revision in `_meta`.
+// revisions, the 2.x core package's for 2026-07-28, where each request names its revision in `_meta`.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { test } from 'node:test';
 
-import { Client, specTypeSchemas } from '@modelcontextprotocol/client';
+import { Client } from '@modelcontextprotocol/client';
 import { StdioClientTransport } from '@modelcontextprotocol/client/stdio';
+import * as modernTypes from '@modelcontextprotocol/core';
 import * as legacyTypes from '@modelcontextprotocol/sdk/types.js';
 
 const BINARY = process.env.QMR_BINARY;
@@ -17,7 +18,6 @@ const zod = (schema) => (value) => {
   const parsed = schema.safeParse(value);
   return parsed.success ? [] : parsed.error.issues;
 };
-const standard = (name) => (value) => specTypeSchemas[name]['~standard'].validate(value).issues ?? [];
 const LEGACY = {
   envelope: zod(legacyTypes.JSONRPCResponseSchema),
   initialize: zod(legacyTypes.InitializeResultSchema),
@@ -29,13 +29,13 @@ const LEGACY = {
   'prompts/list': zod(legacyTypes.ListPromptsResultSchema),
 };
 const MODERN = {
-  envelope: standard('JSONRPCResponse'),
-  'server/discover': standard('DiscoverResult'),
-  'tools/list': standard('ListToolsResult'),
-  'tools/call': standard('CallToolResult'),
-  'resources/list': standard('ListResourcesResult'),
-  'resources/templates/list': standard('ListResourceTemplatesResult'),
-  'prompts/list': standard('ListPromptsResult'),
+  envelope: zod(modernTypes.JSONRPCResponseSchema),
+  'server/discover': zod(modernTypes.DiscoverResultSchema),
+  'tools/list': zod(modernTypes.ListToolsResultSchema),
+  'tools/call': zod(modernTypes.CallToolResultSchema),
+  'resources/list': zod(modernTypes.ListResourcesResultSchema),
+  'resources/templates/list': zod(modernTypes.ListResourceTemplatesResultSchema),
+  'prompts/list': zod(modernTypes.ListPromptsResultSchema),
 };
 
 const MODERN_REVISION = '2026-07-28';
@@ -135,7 +135,7 @@ for (const revision of ['2024-11-05', '2025-06-18', '2025-11-25', MODERN_REVISIO
   });
 }
 
-// The spec types above are lenient about the 2026-07-28 cache fields; the 2.x client pinned to that
+// The core package's types above are lenient about the 2026-07-28 cache fields; the 2.x client pinned to that
 // revision decodes every result through its stricter wire schemas (ttlMs and cacheScope required on
 // a list, for one) and rejects the call when one does not fit.
 test(`${MODERN_REVISION}: every list and tool result passes the 2.x client's wire decoding`, async () => {
