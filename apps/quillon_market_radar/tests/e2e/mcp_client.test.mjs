@@ -1,6 +1,8 @@
-// The tool server driven by the official MCP TypeScript clients over stdio, the SDK's and the
-// newer split client package's: the handshake, the catalogue, each tool with the records it
-// returns, ping and an unknown tool, with not one error reported by the client.
+// The tool server driven by the official MCP TypeScript clients over stdio: the SDK's 1.x client,
+// and the split 2.x client in each of its version negotiation modes. For each: the revision it
+// ends up speaking, the catalogue, each tool with the records it returns, a search with a query
+// that is no string, an unknown tool, ping where the revision has one, and not one error reported
+// by the client nor a byte on the server's stderr.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
@@ -12,76 +14,101 @@ import { StdioClientTransport as SdkStdioClientTransport } from '@modelcontextpr
 const BINARY = process.env.QMR_BINARY;
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
 
+const sdk = { Client: SdkClient, Transport: SdkStdioClientTransport };
+const split = { Client: SplitClient, Transport: SplitStdioClientTransport };
+// Each client and mode with the revision it must settle on: the 1.x client and the 2.x legacy mode
+// ask for 2025-11-25 in `initialize`; the probing modes find 2026-07-28 through server/discover.
 const CLIENTS = [
-  ['@modelcontextprotocol/sdk', SdkClient, SdkStdioClientTransport],
-  ['@modelcontextprotocol/client', SplitClient, SplitStdioClientTransport],
+  { label: '@modelcontextprotocol/sdk 1.x', ...sdk, options: {}, revision: '2025-11-25' },
+  { label: "@modelcontextprotocol/client 2.x 'legacy'", ...split,
+    options: { versionNegotiation: { mode: 'legacy' } }, revision: '2025-11-25' },
+  { label: "@modelcontextprotocol/client 2.x 'auto'", ...split,
+    options: { versionNegotiation: { mode: 'auto' } }, revision: '2026-07-28' },
+  { label: "@modelcontextprotocol/client 2.x { pin: '2026-07-28' }", ...split,
+    options: { versionNegotiation: { mode: { pin: '2026-07-28' } } }, revision: '2026-07-28' },
 ];
 
-for (const [pkg, Client, StdioClientTransport] of CLIENTS) {
-  test(`${pkg}: connects, lists the three tools, calls each, pings, with no client error`, async (t) => {
-    const transport = new StdioClientTransport({ command: BINARY, args: ['mcp'], stderr: 'pipe' });
+const TOOLS = ['market_search_products', 'market_review_defects', 'market_jan_aushadhi'];
+
+// Records every message the transport hands to the client, whoever installs the handler.
+function recordIncoming(transport) {
+  const received = [];
+  let handler;
+  Object.defineProperty(transport, 'onmessage', {
+    get: () => handler && ((message, ...rest) => {
+      received.push(message);
+      return handler(message, ...rest);
+    }),
+    set: (value) => { handler = value; },
+  });
+  return received;
+}
+
+for (const { label, Client, Transport, options, revision } of CLIENTS) {
+  test(`${label}: speaks ${revision}, lists and calls every tool, refuses an unknown one`, async (t) => {
+    const transport = new Transport({ command: BINARY, args: ['mcp'], stderr: 'pipe' });
     const stderr = [];
     transport.stderr.on('data', (chunk) => stderr.push(chunk));
-    const client = new Client({ name: 'quillon-e2e', version: '1.0.0' });
+    const received = recordIncoming(transport);
+    const client = new Client({ name: 'quillon-e2e', version: '1.0.0' }, options);
     const clientErrors = [];
     client.onerror = (error) => clientErrors.push(error);
 
     await client.connect(transport);
     try {
+      // The 1.x client keeps the negotiated revision to itself: read it from the handshake answer.
+      const negotiated = client.getNegotiatedProtocolVersion?.() ??
+        received.find((message) => message.result?.protocolVersion)?.result.protocolVersion;
+      t.diagnostic(`${label}: negotiated ${negotiated}`);
+      assert.equal(negotiated, revision);
       assert.deepEqual(client.getServerVersion(), { name: 'quillon_market_radar', version: '1.0.0' });
       assert.deepEqual(client.getServerCapabilities(), { tools: {} });
 
       const { tools } = await client.listTools();
-      assert.deepEqual(tools.map((tool) => tool.name),
-        ['market_search_products', 'market_review_defects', 'market_jan_aushadhi']);
-      assert.equal(tools[0].description,
-        'Search competitor prices across Amazon and Flipkart with sub-0.1ms latency.');
-      assert.deepEqual(tools[0].inputSchema, { type: 'object', properties: { query: { type: 'string' } } });
-      assert.deepEqual(tools[1].inputSchema, { type: 'object' });
-      assert.deepEqual(tools[2].inputSchema, { type: 'object' });
+      assert.deepEqual(tools.map((tool) => tool.name), TOOLS);
+      for (const tool of tools) {
+        assert.equal(tool.inputSchema.type, 'object', tool.name);
+        assert.equal(typeof tool.inputSchema.properties, 'object', tool.name);
+        assert.equal(typeof tool.title, 'string', tool.name);
+        assert.equal(tool.annotations.readOnlyHint, true, tool.name);
+      }
 
-      // Returns the one text item of a tool result, checking the result carries nothing else.
-      const callText = async (name, args) => {
+      // Returns the records of a tool's one text item, checking the call did not fail.
+      const call = async (name, args) => {
         const result = await client.callTool({ name, arguments: args });
-        assert.deepEqual(Object.keys(result), ['content']);
+        assert.notEqual(result.isError, true, name);
         assert.equal(result.content.length, 1);
         assert.equal(result.content[0].type, 'text');
-        return result.content[0].text;
+        return JSON.parse(result.content[0].text);
       };
-
-      const noiseText = await callText('market_search_products', { query: 'NOISE' });
-      assert.ok(noiseText.startsWith('[{"competitor_price_inr":1149.0,"current_price_inr":1299.0,'), noiseText);
-      const [noise, ...others] = JSON.parse(noiseText);
+      const [noise, ...others] = await call('market_search_products', { query: 'NOISE' });
       assert.equal(others.length, 0);
+      assert.equal(noise.sku_asin, 'B09G9FPHY6');
+      assert.equal(noise.competitor_price_inr, 1149);
       assert.match(noise.last_checked_utc, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{3}|\.\d{6}|\.\d{9})?\+00:00$/);
-      assert.deepEqual({ ...noise, last_checked_utc: undefined }, {
-        competitor_price_inr: 1149, current_price_inr: 1299, last_checked_utc: undefined,
-        original_price_inr: 1999, platform: 'Amazon.in', price_delta_percent: -11.54,
-        sku_asin: 'B09G9FPHY6', stock_status: 'IN_STOCK', title: 'Noise ColorFit Pulse Grand Smart Watch',
-      });
-      const everything = JSON.parse(await callText('market_search_products', {}));
-      assert.deepEqual(everything.map((p) => p.sku_asin), ['B09G9FPHY6', 'SKU-BOAT-AIRDOPES-141']);
-      assert.equal(await callText('market_search_products', { query: 'iphone' }), '[]');
+      assert.deepEqual((await call('market_search_products', {})).map((p) => p.sku_asin),
+        ['B09G9FPHY6', 'SKU-BOAT-AIRDOPES-141']);
+      assert.deepEqual(await call('market_search_products', { query: 'iphone' }), []);
+      assert.deepEqual((await call('market_review_defects', { asin: 'ANY' })).map((r) => r.product_asin),
+        ['B09G9FPHY6']);
+      assert.deepEqual((await call('market_jan_aushadhi', {})).map((m) => m.savings_percent), [71.57]);
 
-      assert.equal(await callText('market_review_defects', { asin: 'ANY' }),
-        '[{"fake_review_ratio_percent":28.4,"manufacturer_defect_score":8.6,"product_asin":"B09G9FPHY6",' +
-        '"top_defects":["Display flickering after 30 days (14.2%)","Charging dock magnetic pin loose (9.8%)",' +
-        '"Inaccurate step counter algorithm (7.1%)"],"total_reviews_analyzed":4200}]');
-      assert.equal(await callText('market_jan_aushadhi', {}),
-        '[{"branded_medicine_name":"Augmentin 625 Duo Tablet","branded_price_inr":204.0,' +
-        '"jan_aushadhi_generic_name":"Amoxycillin & Potassium Clavulanate Tablets IP 625mg",' +
-        '"jan_aushadhi_price_inr":58.0,"salt_composition":"Amoxycillin (500mg) + Clavulanic Acid (125mg)",' +
-        '"savings_percent":71.57}]');
+      // A query that is no string is the model's mistake to correct, not a protocol error.
+      const invalid = await client.callTool({ name: TOOLS[0], arguments: { query: 42 } });
+      assert.equal(invalid.isError, true);
+      assert.match(invalid.content[0].text, /"query" must be a string/);
 
-      assert.equal(await callText('market_unknown', { query: 'x' }), '{"error":"Tool \'market_unknown\' not found"}');
-      assert.deepEqual(await client.ping(), {});
+      // An unknown tool is a protocol error, surfaced as a rejected call with its code.
+      await assert.rejects(client.callTool({ name: 'market_unknown', arguments: { query: 'x' } }),
+        (error) => error.code === -32602 && /Unknown tool: market_unknown/.test(error.message));
+
+      if (revision !== '2026-07-28') assert.deepEqual(await client.ping(), {});
     } finally {
       await client.close();
     }
 
-    // The server answers no notification, so every line it writes is a valid response.
-    t.diagnostic(`${pkg}: onerror called ${clientErrors.length} time(s)`);
+    t.diagnostic(`${label}: onerror called ${clientErrors.length} time(s)`);
     assert.deepEqual(clientErrors.map((error) => error.message), []);
-    assert.equal(Buffer.concat(stderr).length, 0);
+    assert.equal(Buffer.concat(stderr).toString(), '');
   });
 }

@@ -1,0 +1,163 @@
+// Every answer of a whole tool-server session, one session per protocol revision, held to that
+// revision's message schemas as the official packages ship them: the 1.x SDK's for the handshake
+// revisions, the 2.x core package's for 2026-07-28, where each request names its revision in `_meta`.
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { test } from 'node:test';
+
+import { Client } from '@modelcontextprotocol/client';
+import { StdioClientTransport } from '@modelcontextprotocol/client/stdio';
+import * as modernTypes from '@modelcontextprotocol/core';
+import * as legacyTypes from '@modelcontextprotocol/sdk/types.js';
+
+const BINARY = process.env.QMR_BINARY;
+if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
+
+// Each revision's validators, by method, for the result of a request and for any answer's envelope.
+const zod = (schema) => (value) => {
+  const parsed = schema.safeParse(value);
+  return parsed.success ? [] : parsed.error.issues;
+};
+const LEGACY = {
+  envelope: zod(legacyTypes.JSONRPCResponseSchema),
+  initialize: zod(legacyTypes.InitializeResultSchema),
+  ping: zod(legacyTypes.EmptyResultSchema),
+  'tools/list': zod(legacyTypes.ListToolsResultSchema),
+  'tools/call': zod(legacyTypes.CallToolResultSchema),
+  'resources/list': zod(legacyTypes.ListResourcesResultSchema),
+  'resources/templates/list': zod(legacyTypes.ListResourceTemplatesResultSchema),
+  'prompts/list': zod(legacyTypes.ListPromptsResultSchema),
+};
+const MODERN = {
+  envelope: zod(modernTypes.JSONRPCResponseSchema),
+  'server/discover': zod(modernTypes.DiscoverResultSchema),
+  'tools/list': zod(modernTypes.ListToolsResultSchema),
+  'tools/call': zod(modernTypes.CallToolResultSchema),
+  'resources/list': zod(modernTypes.ListResourcesResultSchema),
+  'resources/templates/list': zod(modernTypes.ListResourceTemplatesResultSchema),
+  'prompts/list': zod(modernTypes.ListPromptsResultSchema),
+};
+
+const MODERN_REVISION = '2026-07-28';
+const CLIENT_INFO = { name: 'quillon-e2e', version: '1.0.0' };
+const TOOL_CALLS = [
+  { name: 'market_search_products', arguments: { query: 'noise' } },
+  { name: 'market_search_products' },
+  { name: 'market_search_products', arguments: { query: 42 } },
+  { name: 'market_review_defects', arguments: {} },
+  { name: 'market_jan_aushadhi' },
+  { name: 'market_unknown', arguments: {} },
+];
+const LISTS = ['tools/list', 'resources/list', 'resources/templates/list', 'prompts/list'];
+
+// The session's requests as [method, params]; a notifications/ method is sent without an id.
+function session(revision) {
+  if (revision === MODERN_REVISION) {
+    const meta = (version = MODERN_REVISION) => ({ _meta: {
+      'io.modelcontextprotocol/protocolVersion': version,
+      'io.modelcontextprotocol/clientInfo': CLIENT_INFO,
+      'io.modelcontextprotocol/clientCapabilities': {},
+    } });
+    return [
+      ['server/discover', meta()],
+      ...LISTS.map((method) => [method, meta()]),
+      ...TOOL_CALLS.map((call) => ['tools/call', { ...call, ...meta() }]),
+      ['ping', meta()],
+      ['no/such/method', meta()],
+      ['tools/list', meta('2025-11-25')],
+    ];
+  }
+  return [
+    ['initialize', { protocolVersion: revision, capabilities: {}, clientInfo: CLIENT_INFO }],
+    ['notifications/initialized', null],
+    ['ping', {}],
+    ...LISTS.map((method) => [method, {}]),
+    ...TOOL_CALLS.map((call) => ['tools/call', call]),
+    ['no/such/method', {}],
+  ];
+}
+
+// Runs `lines` through one server process and returns what it wrote, line by line.
+async function exchange(lines) {
+  const child = spawn(BINARY, ['mcp'], { stdio: ['pipe', 'pipe', 'pipe'] });
+  const out = [];
+  const err = [];
+  child.stdout.on('data', (chunk) => out.push(chunk));
+  child.stderr.on('data', (chunk) => err.push(chunk));
+  const exited = new Promise((resolve) => child.on('close', resolve));
+  child.stdin.end(lines.map((line) => `${line}\n`).join(''));
+  assert.equal(await exited, 0);
+  assert.equal(Buffer.concat(err).toString(), '');
+  return Buffer.concat(out).toString().split('\n').filter((line) => line !== '');
+}
+
+for (const revision of ['2024-11-05', '2025-06-18', '2025-11-25', MODERN_REVISION]) {
+  test(`every answer of a ${revision} session validates against that revision's schemas`, async (t) => {
+    const schemas = revision === MODERN_REVISION ? MODERN : LEGACY;
+    const requests = session(revision).map(([method, params], index) =>
+      ({ method, params, id: method.startsWith('notifications/') ? undefined : index + 1 }));
+    const answers = (await exchange(requests.map(({ id, method, params }) =>
+      JSON.stringify({ jsonrpc: '2.0', ...(id && { id }), method, ...(params && { params }) }))))
+      .map((line) => JSON.parse(line));
+    const asked = requests.filter(({ id }) => id !== undefined);
+    assert.deepEqual(answers.map((answer) => answer.id), asked.map(({ id }) => id));
+
+    const failures = [];
+    const outcomes = {};
+    for (const [i, answer] of answers.entries()) {
+      const { method } = asked[i];
+      const issues = schemas.envelope(answer);
+      if (answer.result) issues.push(...(schemas[method]?.(answer.result) ?? [{ message: 'no result expected' }]));
+      if (issues.length) failures.push({ method, answer, issues });
+      outcomes[`${method} ${JSON.stringify(asked[i].params?.name ?? '')}`] = answer.error?.code ?? 'result';
+    }
+    t.diagnostic(`${revision}: ${answers.length} answers, ${failures.length} outside the schemas`);
+    assert.deepEqual(failures, []);
+
+    // The schemas let these through either way: the answer each request must get.
+    const newer = revision !== '2024-11-05';
+    const legacy = revision !== MODERN_REVISION;
+    assert.equal(outcomes['tools/call "market_unknown"'], newer ? -32602 : 'result');
+    assert.equal(outcomes['no/such/method ""'], -32601);
+    assert.equal(outcomes['ping ""'], legacy ? 'result' : -32601);
+    assert.equal(outcomes['resources/list ""'], newer ? 'result' : -32601);
+    if (legacy) assert.equal(answers[0].result.protocolVersion, revision);
+    else assert.equal(answers.at(-1).error.code, -32022);
+    const tools = answers.find((answer) => answer.result?.tools).result.tools;
+    assert.equal(tools.length, 3);
+    if (newer) {
+      // Several model APIs refuse a tool whose schema is not an object with properties.
+      for (const tool of tools) {
+        assert.equal(tool.inputSchema.type, 'object', tool.name);
+        assert.equal(Object.prototype.toString.call(tool.inputSchema.properties), '[object Object]', tool.name);
+      }
+    }
+  });
+}
+
+// The core package's types above are lenient about the 2026-07-28 cache fields; the 2.x client pinned to that
+// revision decodes every result through its stricter wire schemas (ttlMs and cacheScope required on
+// a list, for one) and rejects the call when one does not fit.
+test(`${MODERN_REVISION}: every list and tool result passes the 2.x client's wire decoding`, async () => {
+  const client = new Client(CLIENT_INFO, { versionNegotiation: { mode: { pin: MODERN_REVISION } } });
+  const clientErrors = [];
+  client.onerror = (error) => clientErrors.push(error.message);
+  await client.connect(new StdioClientTransport({ command: BINARY, args: ['mcp'] }));
+  try {
+    // A plain request: the client's list helpers skip what the capabilities leave out.
+    for (const method of LISTS) await client.request({ method, params: {} });
+    for (const call of TOOL_CALLS.filter(({ name }) => name !== 'market_unknown')) await client.callTool(call);
+  } finally {
+    await client.close();
+  }
+  assert.deepEqual(clientErrors, []);
+});
+
+// A line that is JSON but no object is answered with "id": null, which no revision's schema allows
+// (from 2025-11-25 on the id is left out when it cannot be read).
+test('a line that is no object gets an answer within the schemas', async () => {
+    const initialize = { jsonrpc: '2.0', id: 1, method: 'initialize',
+      params: { protocolVersion: '2025-11-25', capabilities: {}, clientInfo: CLIENT_INFO } };
+    const [, answer] = (await exchange([JSON.stringify(initialize), '[]'])).map((line) => JSON.parse(line));
+    assert.deepEqual([...LEGACY.envelope(answer), ...MODERN.envelope(answer)], []);
+  });
