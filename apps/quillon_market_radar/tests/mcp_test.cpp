@@ -169,6 +169,13 @@ TEST(HandleLine, AnswersEachRevisionInItsOwnShapes) {
             .size(),
         2u);
     EXPECT_EQ(error_code(handler, request(10, "server/discover")), -32601);
+    // No null id in these revisions: a request whose id cannot be read gets an error without one.
+    for (const std::string_view line : {"[]", "5", R"({"method":7})"}) {
+      std::string refused;
+      ASSERT_TRUE(handler.answer(line, refused));
+      EXPECT_EQ(refused,
+                R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})");
+    }
     EXPECT_TRUE(handler.skips_invalid_utf8());
     // The last handshake holds: back to the first revision's answers.
     result(handler, request(11, "initialize", R"({"protocolVersion":"2024-11-05"})"));

@@ -75,6 +75,12 @@ bool LineHandler::respond(const Request& request, std::string& out, const Spill&
     revision = *named;
     served_per_request_ = true;
   }
+  if (!request.has_id && revision != Revision::V2024_11_05) {
+    // No id and no string method (a line that is no object, say): the later revisions have no
+    // null id, and leave the id out of an error about a request whose id cannot be read.
+    out += R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})"sv;
+    return true;
+  }
   std::string decoded;
   const auto method = request.method ? request.method->text(decoded) : std::string_view();
   const Outcome outcome =
