@@ -1,22 +1,27 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build and the tests need, and the npm packages of the
 # end-to-end tests from their lockfile. Idempotent: prints nothing when everything is present.
-#   scripts/install-deps.sh [--packaging] [--release]
+#   scripts/install-deps.sh [--packaging] [--release] [--windows]
 # --packaging adds what building and checking the Debian package needs besides the build:
 # lintian, systemd (for systemd-analyze) and man-db (for man -l).
 # --release adds the aarch64 cross compiler, Debian's arm64 libraries (multiarch) and qemu, for
 # the stand-alone builds and their tests.
+# --windows adds the mingw-w64 cross compiler, Wine (the Windows build's tests) and zip, and
+# enables the source lists of Debian's archive for `apt-get source icu` (scripts/icu-mingw.sh
+# builds ICU for Windows from it).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packaging=false
 release=false
+windows=false
 for option in "$@"; do
   case $option in
     --packaging) packaging=true ;;
     --release) release=true ;;
+    --windows) windows=true ;;
     *)
-      echo "usage: scripts/install-deps.sh [--packaging] [--release]" >&2
+      echo "usage: scripts/install-deps.sh [--packaging] [--release] [--windows]" >&2
       exit 2
       ;;
   esac
@@ -47,6 +52,9 @@ if $release; then
     "${sudo[@]}" dpkg --add-architecture arm64
   fi
 fi
+if $windows; then
+  packages+=(g++-mingw-w64-x86-64-posix wine64 dpkg-dev zip unzip)
+fi
 
 # True when package $1 (NAME or NAME:ARCH) is installed for that architecture, the machine's own
 # by default: with arm64 added, `libicu-dev` alone could mean the arm64 one.
@@ -70,10 +78,44 @@ if command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1; then
   missing=("${filtered[@]+"${filtered[@]}"}")
 fi
 
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
+# Adds a deb-src entry beside each deb entry of Debian's own archive, in a list of our own, unless
+# one is there already; prints whether it added one.
+enable_debian_sources() {
+  local lists=/etc/apt/sources.list.d added=""
+  if grep -rqsE '^(deb-src |Types:.*deb-src)' /etc/apt/sources.list "$lists"/*.list "$lists"/*.sources; then
+    return 0
+  fi
+  # One-line lists: "deb URI SUITE COMPONENTS".
+  added+=$(sed -nE 's/^deb( +\[[^]]*\])? +(\S*debian\S*) /deb-src\1 \2 /p' \
+    /etc/apt/sources.list "$lists"/*.list 2>/dev/null || true)
+  # Stanzas (deb822): each paragraph of type deb on a Debian URI, as type deb-src.
+  local stanza
+  for stanza in "$lists"/*.sources; do
+    [[ -f $stanza ]] || continue
+    added+=$'\n'$(awk -v RS= -v ORS='\n\n' '/\nURIs:[^\n]*debian/ && /(^|\n)Types: deb(\n|$)/ {
+      sub(/(^|\n)Types: deb/, "\nTypes: deb-src"); print }' "$stanza")
+  done
+  [[ -n ${added//[[:space:]]/} ]] || return 0
+  printf '%s\n' "$added" | "${sudo[@]}" tee "$lists/qmr-deb-src.sources.tmp" >/dev/null
+  if grep -q '^Types:' "$lists/qmr-deb-src.sources.tmp"; then
+    "${sudo[@]}" mv "$lists/qmr-deb-src.sources.tmp" "$lists/qmr-deb-src.sources"
+  else
+    "${sudo[@]}" mv "$lists/qmr-deb-src.sources.tmp" "$lists/qmr-deb-src.list"
+  fi
+  echo added
+}
+
+update_needed=false
+if $windows && [[ $(enable_debian_sources) == added ]]; then
+  update_needed=true
+fi
+
+if ((${#missing[@]})) || $update_needed; then
   export DEBIAN_FRONTEND=noninteractive
   "${sudo[@]}" apt-get update -qq
+fi
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
