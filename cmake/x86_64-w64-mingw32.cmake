@@ -9,7 +9,10 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# Wine keeps its prefix (its C: drive and registry) in the build tree, and says nothing of its own
+# on standard error (its "fixme" notes).
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all
+                                  /usr/lib/wine/wine64)
 
 get_filename_component(QMR_DEFAULT_MINGW_ROOT "${CMAKE_CURRENT_LIST_DIR}/../build/mingw-root" ABSOLUTE)
 set(QMR_MINGW_ROOT "${QMR_DEFAULT_MINGW_ROOT}" CACHE PATH "Root of the Windows build's libraries")

@@ -119,12 +119,16 @@ if ((${#missing[@]})); then
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The browser and tool-server client tests run on npm packages pinned by the lockfile.
-e2e="$root/apps/quillon_market_radar/tests/e2e"
-if [[ -f $e2e/package-lock.json ]]; then
-  stamp="$e2e/node_modules/.lock-stamp"
-  if [[ ! -f $stamp ]] || ! cmp -s "$stamp" "$e2e/package-lock.json"; then
-    (cd "$e2e" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
-    cp "$e2e/package-lock.json" "$stamp"
+# Installs the npm packages of directory $1 from its lockfile, unless they are there already.
+npm_ci() {
+  local stamp="$1/node_modules/.lock-stamp"
+  [[ -f $1/package-lock.json ]] || return 0
+  if [[ ! -f $stamp ]] || ! cmp -s "$stamp" "$1/package-lock.json"; then
+    (cd "$1" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+    cp "$1/package-lock.json" "$stamp"
   fi
-fi
+}
+# The browser and tool-server client tests run on npm packages pinned by the lockfile; with
+# --windows, the release's bundles are checked with the bundle tool pinned by its own.
+npm_ci "$root/apps/quillon_market_radar/tests/e2e"
+if $windows; then npm_ci "$root/packaging/mcpb"; fi

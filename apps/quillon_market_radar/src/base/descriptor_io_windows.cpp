@@ -16,9 +16,11 @@ namespace {
 // Returns the errno value of the same cause as Windows error `code`.
 int errno_of(DWORD code) {
   switch (code) {
-    // The reader has gone: the pipe is closing (ERROR_NO_DATA) or closed.
+    // The reader has gone: the pipe is closing (ERROR_NO_DATA, what Windows says), closed, or
+    // no longer connected (what Wine says of a pipe whose reader has gone).
     case ERROR_BROKEN_PIPE:
     case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED:
       return EPIPE;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
@@ -63,6 +65,8 @@ int read_some(int fd, char* data, std::size_t size, std::size_t& count) {
 }
 
 int write_all(int fd, std::string_view bytes) {
+  // Nothing to write succeeds whatever the descriptor, as write(2) of nothing does.
+  if (bytes.empty()) return 0;
   const HANDLE handle = handle_of(fd);
   if (handle == nullptr) return EBADF;
   while (!bytes.empty()) {

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# CI for the Windows build: the program and its tests cross-built with mingw-w64 (ICU from
+# Debian's source, scripts/mingw-root.sh), the .exe checked with file(1) and objdump (Windows' own
+# DLLs only) and held to its stripped size; then under Wine: the code-point test against the
+# Linux build's line, the unit tests, and the process tests of the console, the tool server and
+# the dashboard with the real MCP clients. The browser test and the dashboard's one-minute soak
+# are the Linux build's: they would drive the same page and the same server code again.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/standalone-lib.sh"
+
+bash "$ROOT/scripts/install-deps.sh" --windows
+started=$SECONDS
+
+program=$(program_of windows)
+work=$(mktemp -d)
+wineserver=""
+cleanup() {
+  rm -rf "$work"
+  # The Wine server this run started, by its process id.
+  [[ -z $wineserver ]] || kill "$wineserver" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# Wine's first start makes its prefix (a C: drive and registry). A persistent server, started
+# first, keeps each later start quick (the build's test discovery runs each test program) and
+# holds none of a test's pipes open.
+export WINEPREFIX=$(build_dir windows)/wine WINEDEBUG=-all
+mkdir -p "$WINEPREFIX"
+/usr/lib/wine/wineserver -f -p </dev/null >/dev/null 2>&1 &
+wineserver=$!
+quietly /usr/lib/wine/wine64 wineboot --init
+echo "wine prefix ready in $((SECONDS - started)) s"
+
+configure_arch windows
+build_arch windows
+echo "windows built in $((SECONDS - started)) s"
+
+check_windows_exe "$program"
+"$(cache_entry windows CMAKE_STRIP)" -o "$work/program.exe" "$program"
+check_size "$work/program.exe"
+echo "windows: $(file -b "$program" | cut -d, -f1), imports $(objdump -p "$program" |
+  sed -n 's/^\s*DLL Name: //p' | paste -sd ' '); $(stat -c %s "$work/program.exe") bytes stripped"
+/usr/lib/wine/wine64 "$program" --version
+
+# The code points: the Linux stand-alone build's line is the reference.
+build_arch x86_64 unicode_digest_standalone
+linux_digest=$("$(build_dir x86_64)/apps/quillon_market_radar/tests/unicode_digest_standalone")
+windows_digest=$(/usr/lib/wine/wine64 "$(build_dir windows)/apps/quillon_market_radar/tests/unicode_digest_standalone.exe")
+if [[ $windows_digest != "$linux_digest" ]]; then
+  printf 'the code-point digests differ:\n  linux:   %s\n  windows: %s\n' \
+    "$linux_digest" "$windows_digest" >&2
+  exit 1
+fi
+echo "code points on Windows as on Linux: $windows_digest"
+
+ctest --test-dir "$(build_dir windows)" --output-on-failure -j "$JOBS" \
+  -E '^(e2e_browser|process_dashboard_load)$'
+echo "windows build and checks took $((SECONDS - started)) s"
