@@ -370,6 +370,15 @@ asio::awaitable<void> accept_connections(WorkerHandle worker, engine::EngineHand
       error = std::make_error_code(std::errc::not_enough_memory);
     }
     if (!error) continue;
+#ifdef _WIN32
+    // A connection its client reset before it was taken: the next one is taken at once. asio
+    // retries Windows' own code for it (ERROR_NETNAME_DELETED) itself; Wine reports an unexpected
+    // network error instead, and a pause for each would keep a storm of resets waiting seconds.
+    if (error == asio::error::connection_aborted || error == asio::error::connection_reset ||
+        error.value() == ERROR_UNEXP_NET_ERR) {
+      continue;
+    }
+#endif
     if (ends_listener(error)) {
       end_server(worker->ending, error);
       co_return;
