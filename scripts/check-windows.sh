@@ -13,22 +13,10 @@ started=$SECONDS
 
 program=$(program_of windows)
 work=$(mktemp -d)
-wineserver=""
-cleanup() {
-  rm -rf "$work"
-  # The Wine server this run started, by its process id.
-  [[ -z $wineserver ]] || kill "$wineserver" 2>/dev/null || true
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"; stop_wine' EXIT
 
-# Wine's first start makes its prefix (a C: drive and registry). A persistent server, started
-# first, keeps each later start quick (the build's test discovery runs each test program) and
-# holds none of a test's pipes open.
-export WINEPREFIX=$(build_dir windows)/wine WINEDEBUG=-all
-mkdir -p "$WINEPREFIX"
-/usr/lib/wine/wineserver -f -p </dev/null >/dev/null 2>&1 &
-wineserver=$!
-quietly /usr/lib/wine/wine64 wineboot --init
+# Wine first: the build's test discovery runs each test program under it.
+start_wine
 echo "wine prefix ready in $((SECONDS - started)) s"
 
 configure_arch windows
@@ -43,6 +31,7 @@ echo "windows: $(file -b "$program" | cut -d, -f1), imports $(objdump -p "$progr
 /usr/lib/wine/wine64 "$program" --version
 
 # The code points: the Linux stand-alone build's line is the reference.
+configure_arch x86_64
 build_arch x86_64 unicode_digest_standalone
 linux_digest=$("$(build_dir x86_64)/apps/quillon_market_radar/tests/unicode_digest_standalone")
 windows_digest=$(/usr/lib/wine/wine64 "$(build_dir windows)/apps/quillon_market_radar/tests/unicode_digest_standalone.exe")

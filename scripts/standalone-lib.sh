@@ -37,6 +37,28 @@ emulator_of() {
   esac
 }
 
+# Starts Wine for the programs of the Windows build: the prefix of emulator_of (made at the first
+# start: a C: drive and registry) with a server that persists until stop_wine, and Wine's own
+# service processes, all with their standard streams on /dev/null. Started later by a program
+# whose output a pipe carries, those processes would inherit the pipe and hold it open for good.
+# A second start while the server runs is harmless.
+start_wine() {
+  export WINEPREFIX=$ROOT/build/windows/wine WINEDEBUG=-all
+  mkdir -p "$WINEPREFIX"
+  /usr/lib/wine/wineserver -f -p </dev/null >/dev/null 2>&1 &
+  WINE_SERVER_PID=$!
+  /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
+}
+
+# Ends the Wine server start_wine started and the processes of its prefix (Wine's services), and
+# waits for them: a server killed by its process id leaves them behind.
+stop_wine() {
+  [[ -n ${WINE_SERVER_PID:-} ]] || return 0
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  wait "$WINE_SERVER_PID" 2>/dev/null || true
+  WINE_SERVER_PID=""
+}
+
 # Runs a command quietly; prints its output only when it fails.
 quietly() {
   local log status=0
