@@ -35,6 +35,8 @@ configure_arch x86_64
 build_arch x86_64 unicode_digest_standalone
 linux_digest=$("$(build_dir x86_64)/apps/quillon_market_radar/tests/unicode_digest_standalone")
 windows_digest=$(/usr/lib/wine/wine64 "$(build_dir windows)/apps/quillon_market_radar/tests/unicode_digest_standalone.exe")
+# The line comes from printf, whose standard output is in text mode there: CR LF.
+windows_digest=${windows_digest%$'\r'}
 if [[ $windows_digest != "$linux_digest" ]]; then
   printf 'the code-point digests differ:\n  linux:   %s\n  windows: %s\n' \
     "$linux_digest" "$windows_digest" >&2
