@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 BINARY := $(BUILD_DIR)/apps/quillon_market_radar/quillon_market_radar
 
 .PHONY: deps deps-package configure build run test test-asan test-tsan test-portable fuzz package \
-	install check-package check-standalone release clean
+	install check-package check-standalone check-windows release clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -83,7 +83,13 @@ check-package: package
 check-standalone:
 	bash scripts/check-standalone.sh
 
-# dist/quillon_market_radar-VERSION-linux-{x86_64,aarch64}.tar.gz and dist/SHA256SUMS.
+# The Windows program cross-built with mingw-w64 and checked (Windows' own DLLs only, its size),
+# the code-point test against the Linux build, and the unit and process tests under Wine.
+check-windows:
+	bash scripts/check-windows.sh
+
+# dist/quillon_market_radar-VERSION-linux-{x86_64,aarch64}.tar.gz, the Windows .zip, an assistant
+# bundle (.mcpb) per platform, and dist/SHA256SUMS; each bundle checked with the mcpb tool.
 release:
 	bash scripts/release.sh
 

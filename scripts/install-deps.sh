@@ -1,22 +1,27 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build and the tests need, and the npm packages of the
 # end-to-end tests from their lockfile. Idempotent: prints nothing when everything is present.
-#   scripts/install-deps.sh [--packaging] [--release]
+#   scripts/install-deps.sh [--packaging] [--release] [--windows]
 # --packaging adds what building and checking the Debian package needs besides the build:
 # lintian, systemd (for systemd-analyze) and man-db (for man -l).
 # --release adds the aarch64 cross compiler, Debian's arm64 libraries (multiarch) and qemu, for
 # the stand-alone builds and their tests.
+# --windows adds the mingw-w64 cross compiler, Wine (the Windows build's tests) and zip, and
+# enables the source lists of Debian's archive for `apt-get source icu` (scripts/icu-mingw.sh
+# builds ICU for Windows from it).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packaging=false
 release=false
+windows=false
 for option in "$@"; do
   case $option in
     --packaging) packaging=true ;;
     --release) release=true ;;
+    --windows) windows=true ;;
     *)
-      echo "usage: scripts/install-deps.sh [--packaging] [--release]" >&2
+      echo "usage: scripts/install-deps.sh [--packaging] [--release] [--windows]" >&2
       exit 2
       ;;
   esac
@@ -47,6 +52,9 @@ if $release; then
     "${sudo[@]}" dpkg --add-architecture arm64
   fi
 fi
+if $windows; then
+  packages+=(g++-mingw-w64-x86-64-posix wine64 dpkg-dev zip unzip)
+fi
 
 # True when package $1 (NAME or NAME:ARCH) is installed for that architecture, the machine's own
 # by default: with arm64 added, `libicu-dev` alone could mean the arm64 one.
@@ -70,19 +78,57 @@ if command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1; then
   missing=("${filtered[@]+"${filtered[@]}"}")
 fi
 
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
+# Adds a deb-src entry beside each deb entry of Debian's own archive, in a list of our own, unless
+# one is there already; prints whether it added one.
+enable_debian_sources() {
+  local lists=/etc/apt/sources.list.d added=""
+  if grep -rqsE '^(deb-src |Types:.*deb-src)' /etc/apt/sources.list "$lists"/*.list "$lists"/*.sources; then
+    return 0
+  fi
+  # One-line lists: "deb URI SUITE COMPONENTS".
+  added+=$(sed -nE 's/^deb( +\[[^]]*\])? +(\S*debian\S*) /deb-src\1 \2 /p' \
+    /etc/apt/sources.list "$lists"/*.list 2>/dev/null || true)
+  # Stanzas (deb822): each paragraph of type deb on a Debian URI, as type deb-src.
+  local stanza
+  for stanza in "$lists"/*.sources; do
+    [[ -f $stanza ]] || continue
+    added+=$'\n'$(awk -v RS= -v ORS='\n\n' '/\nURIs:[^\n]*debian/ && /(^|\n)Types: deb(\n|$)/ {
+      sub(/(^|\n)Types: deb/, "\nTypes: deb-src"); print }' "$stanza")
+  done
+  [[ -n ${added//[[:space:]]/} ]] || return 0
+  printf '%s\n' "$added" | "${sudo[@]}" tee "$lists/qmr-deb-src.sources.tmp" >/dev/null
+  if grep -q '^Types:' "$lists/qmr-deb-src.sources.tmp"; then
+    "${sudo[@]}" mv "$lists/qmr-deb-src.sources.tmp" "$lists/qmr-deb-src.sources"
+  else
+    "${sudo[@]}" mv "$lists/qmr-deb-src.sources.tmp" "$lists/qmr-deb-src.list"
+  fi
+  echo added
+}
+
+update_needed=false
+if $windows && [[ $(enable_debian_sources) == added ]]; then
+  update_needed=true
+fi
+
+if ((${#missing[@]})) || $update_needed; then
   export DEBIAN_FRONTEND=noninteractive
   "${sudo[@]}" apt-get update -qq
+fi
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The browser and tool-server client tests run on npm packages pinned by the lockfile.
-e2e="$root/apps/quillon_market_radar/tests/e2e"
-if [[ -f $e2e/package-lock.json ]]; then
-  stamp="$e2e/node_modules/.lock-stamp"
-  if [[ ! -f $stamp ]] || ! cmp -s "$stamp" "$e2e/package-lock.json"; then
-    (cd "$e2e" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
-    cp "$e2e/package-lock.json" "$stamp"
+# Installs the npm packages of directory $1 from its lockfile, unless they are there already.
+npm_ci() {
+  local stamp="$1/node_modules/.lock-stamp"
+  [[ -f $1/package-lock.json ]] || return 0
+  if [[ ! -f $stamp ]] || ! cmp -s "$stamp" "$1/package-lock.json"; then
+    (cd "$1" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+    cp "$1/package-lock.json" "$stamp"
   fi
-fi
+}
+# The browser and tool-server client tests run on npm packages pinned by the lockfile; with
+# --windows, the release's bundles are checked with the bundle tool pinned by its own.
+npm_ci "$root/apps/quillon_market_radar/tests/e2e"
+if $windows; then npm_ci "$root/packaging/mcpb"; fi

@@ -1,25 +1,32 @@
 #!/usr/bin/env bash
 # `make release`: the stand-alone program for x86-64 and aarch64, each installed stripped with the
 # man page, completion, user unit and copyright file into a tree laid out as below a prefix, with a
-# short README on top, and packed as dist/quillon_market_radar-VERSION-linux-ARCH.tar.gz; and
-# dist/SHA256SUMS over both. The archives are reproducible: sorted names, owner root, every time
-# the last commit's.
+# short README on top, and packed as dist/quillon_market_radar-VERSION-linux-ARCH.tar.gz; the
+# Windows program stripped with a README and the copyright file in
+# dist/quillon_market_radar-VERSION-windows-x86_64.zip; for each of the three an assistant bundle,
+# dist/quillon_market_radar-VERSION-PLATFORM.mcpb (scripts/check-bundles.sh checks them); and
+# dist/SHA256SUMS over all of them. The archives are reproducible: sorted names, owner root, every
+# time the last commit's.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/standalone-lib.sh"
 
-bash "$ROOT/scripts/install-deps.sh" --release
+bash "$ROOT/scripts/install-deps.sh" --release --windows
 
 for arch in "${ARCHES[@]}"; do
   configure_arch "$arch"
   build_arch "$arch" quillon_market_radar qmr_install_docs
   check_static_pie "$(program_of "$arch")" "$arch"
 done
+configure_arch windows
+build_arch windows quillon_market_radar
+check_windows_exe "$(program_of windows)"
+trap stop_wine EXIT
+start_wine
 
-# The version is the CMake project's; both programs must say it.
+# The version is the CMake project's; every program must say it.
 version=$(cache_entry x86_64 CMAKE_PROJECT_VERSION)
-for arch in "${ARCHES[@]}"; do
-  emulator=()
-  [[ $arch == aarch64 ]] && emulator=(qemu-aarch64)
+for arch in "${ARCHES[@]}" windows; do
+  read -ra emulator <<<"$(emulator_of "$arch")"
   said=$("${emulator[@]}" "$(program_of "$arch")" --version)
   if [[ $said != "quillon_market_radar $version" ]]; then
     echo "the $arch program says '$said', the project's version is $version" >&2
@@ -30,7 +37,7 @@ done
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || date +%s)}
 dist="$ROOT/dist"
 stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
+trap 'rm -rf "$stage"; stop_wine' EXIT
 rm -rf "$dist"
 mkdir -p "$dist"
 for arch in "${ARCHES[@]}"; do
@@ -59,10 +66,48 @@ for arch in "${ARCHES[@]}"; do
   tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" -C "$stage" -cf - "$name" |
     gzip -9n >"$dist/$name.tar.gz"
 done
-(cd "$dist" && sha256sum -- *.tar.gz >SHA256SUMS)
+
+# Packs directory $2 (below $1) into zip file $3: sorted names, the commit's time, no folder
+# entries (the bundles' official unpacker fails on one) and no extra attributes but the mode.
+pack_zip() {
+  find "$1/$2" -exec touch -h -d "@$epoch" {} +
+  (cd "$1" && find "$2" -type f | LC_ALL=C sort | zip -q -X -D "$3" -@)
+}
+
+windows_name="quillon_market_radar-$version-windows-x86_64"
+windows_tree="$stage/$windows_name"
+mkdir -p "$windows_tree"
+strip_program windows "$windows_tree/quillon_market_radar.exe"
+check_size "$windows_tree/quillon_market_radar.exe"
+install -m 644 "$ROOT/packaging/standalone/README.windows" "$windows_tree/README.txt"
+install -m 644 "$ROOT/packaging/copyright" "$windows_tree/copyright.txt"
+pack_zip "$stage" "$windows_name" "$dist/$windows_name.zip"
+
+# The bundles: manifest.json and the stripped program under server/. The manifest lists the tools
+# the program itself lists, and the licence the copyright file names.
+license=$(sed -n 's/^License: //p' "$ROOT/packaging/copyright" | head -1)
+tools=$(echo '{"jsonrpc":"2.0","id":1,"method":"tools/list"}' | "$(program_of x86_64)" mcp)
+for arch in "${ARCHES[@]}" windows; do
+  case $arch in
+    windows) platform=win32 program=quillon_market_radar.exe suffix=windows-x86_64 ;;
+    *) platform=linux program=quillon_market_radar suffix=linux-$arch ;;
+  esac
+  bundle="$stage/bundle-$suffix"
+  mkdir -p "$bundle/server"
+  strip_program "$arch" "$bundle/server/$program"
+  chmod 755 "$bundle/server/$program"
+  node "$ROOT/packaging/mcpb/manifest.mjs" "$platform" "$program" "$version" "$license" \
+    <<<"$tools" >"$bundle/manifest.json"
+  (cd "$bundle" && find . -exec touch -h -d "@$epoch" {} + &&
+    printf '%s\n' manifest.json "server/$program" |
+    zip -q -X -D "$dist/quillon_market_radar-$version-$suffix.mcpb" -@)
+done
+
+(cd "$dist" && sha256sum -- *.tar.gz *.zip *.mcpb >SHA256SUMS)
+bash "$ROOT/scripts/check-bundles.sh" "$dist"
 
 echo "release $version:"
-(cd "$dist" && for f in *.tar.gz; do
+(cd "$dist" && for f in *.tar.gz *.zip *.mcpb; do
   printf '  dist/%s  %s bytes\n' "$f" "$(stat -c %s "$f")"
 done)
 echo "  dist/SHA256SUMS"

@@ -1,6 +1,8 @@
-# Shared by scripts/check-standalone.sh and scripts/release.sh: configuring and building the
-# stand-alone program for x86-64 (the release build of `make test`) and for aarch64 (cross-built,
-# tested under qemu), and checking that a binary is a static-pie executable.
+# Shared by scripts/check-standalone.sh, scripts/check-windows.sh and scripts/release.sh:
+# configuring and building the stand-alone program for x86-64 (the release build of `make test`),
+# for aarch64 (cross-built, tested under qemu) and for Windows x86-64 (cross-built with mingw-w64,
+# tested under Wine), and checking that a binary is a static-pie executable, or an .exe that
+# imports Windows' own libraries only.
 # shellcheck shell=bash
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -14,11 +16,48 @@ build_dir() {
   case $1 in
     x86_64) echo "$ROOT/build/release" ;;
     aarch64) echo "$ROOT/build/aarch64" ;;
+    windows) echo "$ROOT/build/windows" ;;
   esac
 }
 
 # Prints the program's path in the build of architecture $1.
-program_of() { echo "$(build_dir "$1")/apps/quillon_market_radar/quillon_market_radar"; }
+program_of() {
+  local suffix=""
+  [[ $1 == windows ]] && suffix=.exe
+  echo "$(build_dir "$1")/apps/quillon_market_radar/quillon_market_radar$suffix"
+}
+
+# Prints the command that runs a program of architecture $1 on this machine, if it needs one. Wine
+# keeps its prefix (its C: drive and registry) in the Windows build tree, as ctest runs it, and
+# says nothing of its own on standard error.
+emulator_of() {
+  case $1 in
+    aarch64) echo qemu-aarch64 ;;
+    windows) echo env "WINEPREFIX=$(build_dir windows)/wine" WINEDEBUG=-all /usr/lib/wine/wine64 ;;
+  esac
+}
+
+# Starts Wine for the programs of the Windows build: the prefix of emulator_of (made at the first
+# start: a C: drive and registry) with a server that persists until stop_wine, and Wine's own
+# service processes, all with their standard streams on /dev/null. Started later by a program
+# whose output a pipe carries, those processes would inherit the pipe and hold it open for good.
+# A second start while the server runs is harmless.
+start_wine() {
+  export WINEPREFIX=$ROOT/build/windows/wine WINEDEBUG=-all
+  mkdir -p "$WINEPREFIX"
+  /usr/lib/wine/wineserver -f -p </dev/null >/dev/null 2>&1 &
+  WINE_SERVER_PID=$!
+  /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
+}
+
+# Ends the Wine server start_wine started and the processes of its prefix (Wine's services), and
+# waits for them: a server killed by its process id leaves them behind.
+stop_wine() {
+  [[ -n ${WINE_SERVER_PID:-} ]] || return 0
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  wait "$WINE_SERVER_PID" 2>/dev/null || true
+  WINE_SERVER_PID=""
+}
 
 # Runs a command quietly; prints its output only when it fails.
 quietly() {
@@ -34,6 +73,10 @@ quietly() {
 configure_arch() {
   local toolchain=()
   [[ $1 == aarch64 ]] && toolchain=(--toolchain "$ROOT/cmake/aarch64-linux-gnu.cmake")
+  if [[ $1 == windows ]]; then
+    JOBS=$JOBS quietly bash "$ROOT/scripts/mingw-root.sh"
+    toolchain=(--toolchain "$ROOT/cmake/x86_64-w64-mingw32.cmake")
+  fi
   quietly cmake -S "$ROOT" -B "$(build_dir "$1")" -DCMAKE_BUILD_TYPE=Release "${toolchain[@]}"
 }
 
@@ -70,6 +113,26 @@ check_static_pie() {
   ! readelf -d "$binary" | grep -q NEEDED || problems+=("it needs shared libraries")
   if ((${#problems[@]})); then
     echo "$binary is not a static-pie $2 executable:" >&2
+    printf '  %s\n' "${problems[@]}" "file(1): $description" >&2
+    return 1
+  fi
+}
+
+# The libraries a Windows program may import: Windows' own, present on every installation.
+WINDOWS_SYSTEM_DLLS=(KERNEL32.dll ADVAPI32.dll msvcrt.dll WS2_32.dll MSWSOCK.dll USER32.dll)
+
+# Fails unless file $1 is a 64-bit Windows console executable that imports nothing but
+# WINDOWS_SYSTEM_DLLS (a mingw runtime DLL among them would have to be shipped beside it).
+check_windows_exe() {
+  local binary=$1 description dll problems=()
+  description=$(file -b "$binary")
+  [[ $description == *"PE32+ executable (console) x86-64"* ]] ||
+    problems+=("file(1) does not say PE32+ console x86-64")
+  while read -r dll; do
+    [[ " ${WINDOWS_SYSTEM_DLLS[*]} " == *" $dll "* ]] || problems+=("it imports $dll")
+  done < <(objdump -p "$binary" | sed -n 's/^\s*DLL Name: //p')
+  if ((${#problems[@]})); then
+    echo "$binary is not a stand-alone Windows executable:" >&2
     printf '  %s\n' "${problems[@]}" "file(1): $description" >&2
     return 1
   fi

@@ -187,7 +187,13 @@ TEST(Records, TimestampsAgreeWithTheCLibrary) {
   for (const std::int64_t second : samples) {
     const auto seconds = static_cast<std::time_t>(second);
     std::tm utc{};
+#ifdef _WIN32
+    // Windows' C library stops at the end of the year 3000.
+    if (second > 32535215999) continue;
+    ASSERT_EQ(gmtime_s(&utc, &seconds), 0) << second;
+#else
     gmtime_r(&seconds, &utc);
+#endif
     char expected[64];
     const std::size_t length = std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%S", &utc);
     ASSERT_EQ(format_rfc3339_utc(second, 0), std::string(expected, length) + "+00:00") << second;

@@ -691,6 +691,15 @@ TEST(ToolsCall, WritesNonFiniteFloatsAsNullAndEmptyListsAsEmptyArrays) {
   EXPECT_EQ(tool_text(R"({"name":"market_search_products"})", engine), "[]");
 }
 
+// Opens a pipe whose ends move bytes untranslated; returns false when it cannot.
+bool open_pipe(int (&ends)[2]) {
+#ifdef _WIN32
+  return _pipe(ends, 1 << 16, _O_BINARY) == 0;
+#else
+  return ::pipe(ends) == 0;
+#endif
+}
+
 // A file with `bytes` in it, read from its start.
 class InputFile {
  public:
@@ -771,7 +780,7 @@ TEST(LineReader, KeepsLinesLongerThanItsBufferWhole) {
 
 TEST(LineReader, ReassemblesLinesArrivingInPieces) {
   int ends[2];
-  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_TRUE(open_pipe(ends));
   const std::string input = "first line\r\nsecond\n\xE2\x82\xB9 third";
   std::thread writer([&] {
     for (char byte : input) {
@@ -847,6 +856,7 @@ TEST(ServeLines, AnswersHugeLinesAndSkipsHugeBadOnes) {
 }
 
 TEST(ServeLines, ReportsReadAndWriteFailures) {
+#ifndef _WIN32  // Windows opens no descriptor on a directory
   const int directory = ::open("/", O_RDONLY | O_DIRECTORY);
   ASSERT_GE(directory, 0);
   InputFile out("");
@@ -855,10 +865,11 @@ TEST(ServeLines, ReportsReadAndWriteFailures) {
   ASSERT_FALSE(unreadable.ok());
   EXPECT_EQ(unreadable.error().message, "failed to read standard input: Is a directory");
 
-  // The reader of the pipe has gone before the first response.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
+  // The reader of the pipe has gone before the first response.
   int ends[2];
-  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_TRUE(open_pipe(ends));
   ::close(ends[0]);
   // The second fails while its id is being written.
   for (const std::string& first :

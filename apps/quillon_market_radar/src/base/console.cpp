@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/descriptor_io.hpp"
+#include "base/platform.hpp"
 #include "base/result.hpp"
 
 namespace qmr::console {
@@ -19,8 +20,9 @@ bool decide_colour(const char* clicolor_force, const char* no_color, const char*
 }
 
 bool colour_enabled() {
-  static const bool enabled = decide_colour(std::getenv("CLICOLOR_FORCE"), std::getenv("NO_COLOR"),
-                                            std::getenv("CLICOLOR"), ::isatty(STDOUT_FILENO) == 1);
+  static const bool enabled =
+      decide_colour(std::getenv("CLICOLOR_FORCE"), std::getenv("NO_COLOR"), std::getenv("CLICOLOR"),
+                    platform::stdout_is_colour_terminal());
   return enabled;
 }
 

@@ -15,6 +15,18 @@ int wait_ready(int fd, short events) {
   return 0;
 }
 
+int read_some(int fd, char* data, std::size_t size, std::size_t& count) {
+  ssize_t got;
+  while ((got = ::read(fd, data, size)) < 0) {
+    if (errno == EINTR) continue;
+    if (!would_block(errno)) return errno;
+    // A non-blocking input with nothing in it yet: the writer is slow, not gone.
+    if (const int failed = wait_ready(fd, POLLIN); failed != 0) return failed;
+  }
+  count = static_cast<std::size_t>(got);
+  return 0;
+}
+
 int write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t count = ::write(fd, bytes.data(), bytes.size());

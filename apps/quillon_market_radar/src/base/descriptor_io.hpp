@@ -1,9 +1,11 @@
 // Reads and writes on the process's own descriptors that wait instead of failing: a descriptor
 // handed over by another program may be non-blocking (its open file description is shared), so
-// EAGAIN means "not yet", never "failed".
+// EAGAIN means "not yet", never "failed". On Windows the same calls work on the descriptors'
+// handles (descriptor_io_windows.cpp), with their errors told as the errno values of Linux.
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 #include <string_view>
 
 namespace qmr::descriptor_io {
@@ -14,9 +16,16 @@ namespace qmr::descriptor_io {
   return error_number == EAGAIN || (EWOULDBLOCK != EAGAIN && error_number == EWOULDBLOCK);
 }
 
+#ifndef _WIN32
 /// Waits until `fd` is ready for `events` (POLLIN or POLLOUT), or reports a hang-up or error
 /// there, which the next read or write then returns. Returns 0, or the errno of a failed poll(2).
 [[nodiscard]] int wait_ready(int fd, short events);
+#endif
+
+/// Reads at most `size` bytes from `fd` into `data` and sets `count` to how many came (0 at end of
+/// input), resuming after interruptions and waiting while a non-blocking `fd` is empty. Returns 0,
+/// or the errno of the read that failed. On Windows a pipe whose writer has gone is at its end.
+[[nodiscard]] int read_some(int fd, char* data, std::size_t size, std::size_t& count);
 
 /// Writes all of `bytes` to `fd`, resuming after short writes and interruptions and waiting out a
 /// full non-blocking descriptor. Returns 0, or the errno of the write that failed (EIO for a write

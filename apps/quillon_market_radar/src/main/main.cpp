@@ -1,10 +1,10 @@
 // quillon_market_radar: market intelligence for online sellers, on the console, in a local web
 // dashboard and as a tool server for AI assistants.
-#include <csignal>
 #include <exception>
 #include <new>
 #include <string>
 
+#include "base/platform.hpp"
 #include "base/result.hpp"
 #include "main/runtime.hpp"
 
@@ -32,9 +32,9 @@ namespace {
 
 int main(int argc, char** argv) {
   // A closed pipe, or output past the file-size limit (ulimit -f), makes a write fail with an
-  // error the program reports, not a silent kill that leaves a cut line.
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
+  // error the program reports, not a silent kill that leaves a cut line; on Windows the streams
+  // carry bytes untranslated.
+  qmr::platform::prepare_standard_streams();
   std::set_terminate(stop_on_terminate);
   return qmr::main::run_program(argc, argv);
 }

@@ -1,6 +1,5 @@
 #include "mcp/stdio_transport.hpp"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,21 +69,16 @@ Status LineReader::fill() {
     begin_ = 0;
   }
   if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-  ssize_t count;
-  while ((count = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_)) < 0) {
-    if (errno == EINTR) continue;
-    if (!descriptor_io::would_block(errno)) {
-      return io_error("failed to read standard input", errno);
-    }
-    // A non-blocking input with nothing in it yet: the writer is slow, not gone.
-    if (const int failed = descriptor_io::wait_ready(fd_, POLLIN); failed != 0) {
-      return io_error("failed to read standard input", failed);
-    }
+  std::size_t count = 0;
+  if (const int failed =
+          descriptor_io::read_some(fd_, buffer_.data() + end_, buffer_.size() - end_, count);
+      failed != 0) {
+    return io_error("failed to read standard input", failed);
   }
   if (count == 0) {
     at_end_ = true;
   } else {
-    end_ += static_cast<std::size_t>(count);
+    end_ += count;
   }
   return Done{};
 }

@@ -15,12 +15,14 @@
 // Here a connection lives and dies on the loop, and so the thread, that accepted it.
 #include "ui/server.hpp"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -74,10 +76,22 @@ constexpr std::string_view STARTUP_DETAIL_LINES[] = {
 // the process out of descriptors early. A failure is ignored: the server still works, it only
 // reaches the limit sooner (and then pauses its accepts rather than failing).
 void raise_open_file_limit() {
+#ifndef _WIN32  // Windows has no such limit on sockets
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
   limit.rlim_cur = limit.rlim_max;
   setrlimit(RLIMIT_NOFILE, &limit);
+#endif
+}
+
+// Returns the message of a failure that ends the server. On Windows, the port in use is told in
+// Linux's words, as the other system errors are (Winsock's own message would differ by system).
+std::string message_of(const asio::error_code& error) {
+#ifdef _WIN32
+  if (error == asio::error::address_in_use) return "Address already in use";
+  if (error == asio::error::access_denied) return "Permission denied";
+#endif
+  return error.message();
 }
 
 // Opens, binds and sets listening `acceptor` on `endpoint`; returns the first failure. Address
@@ -88,7 +102,15 @@ void raise_open_file_limit() {
 asio::error_code open_listener(tcp::acceptor& acceptor, const tcp::endpoint& endpoint) {
   asio::error_code error;
   acceptor.open(endpoint.protocol(), error);
+#ifdef _WIN32
+  // Windows' address reuse would let a second listener take the port; exclusive use refuses it
+  // (with "address in use") and still binds beside connections in TIME_WAIT.
+  using exclusive_address_use =
+      asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
+  if (!error) acceptor.set_option(exclusive_address_use(true), error);
+#else
   if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+#endif
   if (!error) acceptor.bind(endpoint, error);
   if (!error) acceptor.listen(tcp::acceptor::max_listen_connections, error);
   // Several loops accept from it: one that finds the queue empty must not block.
@@ -325,6 +347,17 @@ asio::awaitable<asio::error_code> accept_next(const WorkerHandle& worker,
 
 #endif
 
+// Returns whether an accept's failure is the listener's own, which a later accept would meet
+// again. Winsock's codes are not errno values: a closed listener is told by asio's names.
+bool ends_listener(const asio::error_code& error) {
+#ifdef _WIN32
+  return error == asio::error::operation_aborted || error == asio::error::bad_descriptor ||
+         error == asio::error::not_socket || error == asio::error::invalid_argument;
+#else
+  return !is_transient_accept_error(error.value());
+#endif
+}
+
 // Takes connections until the listener fails. A failure a later accept can overcome (no free
 // descriptor, no memory for the connection at hand, which is dropped) pauses the loop briefly.
 asio::awaitable<void> accept_connections(WorkerHandle worker, engine::EngineHandle engine) {
@@ -337,7 +370,16 @@ asio::awaitable<void> accept_connections(WorkerHandle worker, engine::EngineHand
       error = std::make_error_code(std::errc::not_enough_memory);
     }
     if (!error) continue;
-    if (!is_transient_accept_error(error.value())) {
+#ifdef _WIN32
+    // A connection its client reset before it was taken: the next one is taken at once. asio
+    // retries Windows' own code for it (ERROR_NETNAME_DELETED) itself; Wine reports an unexpected
+    // network error instead, and a pause for each would keep a storm of resets waiting seconds.
+    if (error == asio::error::connection_aborted || error == asio::error::connection_reset ||
+        error.value() == ERROR_UNEXP_NET_ERR) {
+      continue;
+    }
+#endif
+    if (ends_listener(error)) {
       end_server(worker->ending, error);
       co_return;
     }
@@ -371,8 +413,21 @@ asio::error_code start_workers(tcp::acceptor& listener, const engine::EngineHand
                                LoopPool& loops, const ConnectionLimits& limits,
                                const std::shared_ptr<Ending>& ending,
                                std::vector<std::weak_ptr<Worker>>& started) {
+#ifdef _WIN32
+  // A socket is bound to the completion port of one loop for good: one worker, on the listener's
+  // own loop, takes the listener itself.
+  const std::size_t count = 1;
+#else
   const std::size_t count = std::max<std::size_t>(1, loops.size() / 2);
+#endif
   for (std::size_t i = 0; i < count; ++i) {
+#ifdef _WIN32
+    auto worker = std::make_shared<Worker>(static_cast<asio::io_context&>(asio::query(
+                                               listener.get_executor(), asio::execution::context)),
+                                           limits, engine, ending);
+    worker->listener = std::move(listener);
+    static_cast<void>(loops);
+#else
     auto worker = std::make_shared<Worker>(loops.loop(i), limits, engine, ending);
     const int fd = ::fcntl(listener.native_handle(), F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return {errno, asio::system_category()};
@@ -382,6 +437,7 @@ asio::error_code start_workers(tcp::acceptor& listener, const engine::EngineHand
       ::close(fd);
       return error;
     }
+#endif
     started.push_back(worker);
     // The loop reports its own ending; an exception that escapes it anyway (no memory to report
     // with) ends the server too.
@@ -417,7 +473,7 @@ asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16
 
   tcp::acceptor acceptor(executor);
   if (const auto error = open_listener(acceptor, {asio::ip::address_v4::loopback(), port})) {
-    co_return Error{error.message()};
+    co_return Error{message_of(error)};
   }
 
   console::print_line("[+] Quillon Market Intelligence Web HUD live at http://" + address,
@@ -429,17 +485,19 @@ asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16
   std::vector<std::weak_ptr<Worker>> workers;
   if (const auto error = start_workers(acceptor, engine, loops, limits, ending, workers)) {
     stop_workers(workers);
-    co_return Error{error.message()};
+    co_return Error{message_of(error)};
   }
   // The workers' descriptors keep the listener open; this one goes. Released first, so that it
   // leaves this loop's polling explicitly: closing one of several descriptors of a socket does
   // not, and every incoming connection would wake this loop for it too.
+#ifndef _WIN32  // on Windows the worker has taken it
   asio::error_code ignored;
   ::close(acceptor.release(ignored));
+#endif
   const auto [channel_error, error] = co_await ending->async_receive(with_error);
   static_cast<void>(channel_error);
   stop_workers(workers);
-  co_return Error{error.message()};
+  co_return Error{message_of(error)};
 }
 
 }  // namespace qmr::ui

@@ -8,7 +8,7 @@ import { after, before, describe, test } from 'node:test';
 import {
   exchange, framed, parseResponse, portIsFree, startDashboard, startupLines,
 } from './dashboard_harness.mjs';
-import { BINARY, banner, paint, run } from './harness.mjs';
+import { BINARY, banner, paint, run, unlessWindows } from './harness.mjs';
 
 const STATUS_BODY =
   '{"app":"Quillon Market & Retail Intelligence","defects_indexed":1,"port":7577,"ram_mb":11.2,' +
@@ -231,7 +231,9 @@ test('without a subcommand the dashboard serves on port 7577', async (t) => {
   }
 });
 
-test('running out of descriptors pauses accepting instead of ending the server', async () => {
+test('running out of descriptors pauses accepting instead of ending the server', {
+  skip: unlessWindows('there is no descriptor limit'),
+}, async () => {
   // A hard limit of 64 descriptors leaves room for about fifty connections; 200 idle clients
   // fill them, the listen backlog and beyond.
   const server = await startDashboard(ui, {

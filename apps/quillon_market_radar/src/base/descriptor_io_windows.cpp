@@ -1,0 +1,85 @@
+// The Windows form of descriptor_io: ReadFile and WriteFile on the handles behind the descriptors.
+// A handle handed over on Windows is never non-blocking, so nothing waits; the errors are told as
+// the errno values whose messages Linux gives for the same cause.
+#include <io.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "base/descriptor_io.hpp"
+
+namespace qmr::descriptor_io {
+
+namespace {
+
+// Returns the errno value of the same cause as Windows error `code`.
+int errno_of(DWORD code) {
+  switch (code) {
+    // The reader has gone: the pipe is closing (ERROR_NO_DATA, what Windows says), closed, or
+    // no longer connected (what Wine says of a pipe whose reader has gone).
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED:
+      return EPIPE;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_INVALID_HANDLE:
+      return EBADF;
+    case ERROR_ACCESS_DENIED:
+      return EACCES;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    default:
+      return EIO;
+  }
+}
+
+// Returns the handle behind descriptor `fd`, or null when it has none (a closed standard stream).
+HANDLE handle_of(int fd) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+// The most one ReadFile or WriteFile takes: its count is 32 bits wide.
+constexpr std::size_t MAX_TRANSFER = 1U << 30;
+
+}  // namespace
+
+int read_some(int fd, char* data, std::size_t size, std::size_t& count) {
+  count = 0;
+  const HANDLE handle = handle_of(fd);
+  if (handle == nullptr) return EBADF;
+  DWORD got = 0;
+  const auto wanted = static_cast<DWORD>(size < MAX_TRANSFER ? size : MAX_TRANSFER);
+  if (!ReadFile(handle, data, wanted, &got, nullptr)) {
+    const DWORD code = GetLastError();
+    // A pipe whose writer has closed its end reads as the end of input.
+    if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return 0;
+    return errno_of(code);
+  }
+  count = got;
+  return 0;
+}
+
+int write_all(int fd, std::string_view bytes) {
+  // Nothing to write succeeds whatever the descriptor, as write(2) of nothing does.
+  if (bytes.empty()) return 0;
+  const HANDLE handle = handle_of(fd);
+  if (handle == nullptr) return EBADF;
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const auto wanted =
+        static_cast<DWORD>(bytes.size() < MAX_TRANSFER ? bytes.size() : MAX_TRANSFER);
+    if (!WriteFile(handle, bytes.data(), wanted, &written, nullptr)) {
+      return errno_of(GetLastError());
+    }
+    if (written == 0) return EIO;
+    bytes.remove_prefix(written);
+  }
+  return 0;
+}
+
+}  // namespace qmr::descriptor_io

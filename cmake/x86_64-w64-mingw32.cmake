@@ -1,0 +1,25 @@
+# Cross-builds for 64-bit Windows with Debian's mingw-w64 cross compiler (g++-mingw-w64-x86-64-posix,
+# the POSIX thread model that std::thread needs) against the libraries scripts/mingw-root.sh lays
+# out (ICU, GoogleTest and links to the header-only ones). ctest runs the test executables, and the
+# process tests the program, under Wine.
+#   scripts/mingw-root.sh
+#   cmake -S . -B build/windows --toolchain cmake/x86_64-w64-mingw32.cmake
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+# Wine keeps its prefix (its C: drive and registry) in the build tree, and says nothing of its own
+# on standard error (its "fixme" notes).
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all
+                                  /usr/lib/wine/wine64)
+
+get_filename_component(QMR_DEFAULT_MINGW_ROOT "${CMAKE_CURRENT_LIST_DIR}/../build/mingw-root" ABSOLUTE)
+set(QMR_MINGW_ROOT "${QMR_DEFAULT_MINGW_ROOT}" CACHE PATH "Root of the Windows build's libraries")
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${QMR_MINGW_ROOT})
+# Libraries, headers and packages of the target only (never glibc's /usr/include); programs
+# (node, wine) of the build machine.
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
