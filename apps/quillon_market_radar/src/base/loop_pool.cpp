@@ -1,6 +1,8 @@
 #include "base/loop_pool.hpp"
 
+#include <asio/error_code.hpp>
 #include <asio/multiple_exceptions.hpp>
+#include <cerrno>
 #include <new>
 #include <string>
 #include <system_error>
@@ -25,7 +27,9 @@ LoopPool::LoopPool(std::size_t count) {
   loops_.reserve(count);
   idle_guards_.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
-    // Each loop is run by one thread only, which lets asio leave out its locking.
+    // A hint of 1 tells asio that one thread runs the loop: what that thread posts to it goes on
+    // the thread's private queue, and the loop never wakes another thread for work. Its locks
+    // stay, uncontended: other threads still post to it and stop it.
     loops_.push_back(std::make_unique<asio::io_context>(1));
     idle_guards_.push_back(asio::make_work_guard(*loops_.back()));
   }
@@ -69,6 +73,15 @@ void fatal_for(const std::exception_ptr& failure) {
     fatal_for(failures.first_exception());
   } catch (const std::bad_alloc&) {
     fatal("memory allocation failed");
+  } catch (const std::system_error& error) {
+    // The machine's limits, not a fault of ours, e.g. a loop's descriptors under `ulimit -n 3`.
+    // asio's errors carry an errno value in a category of its own, which std::errc does not match.
+    const std::error_code code = error.code();
+    if (code.category() == asio::system_category() || code.category() == std::system_category()) {
+      if (code.value() == EMFILE || code.value() == ENFILE) fatal("too many open files");
+      if (code.value() == ENOMEM) fatal("memory allocation failed");
+    }
+    fatal(std::string("internal error: ") + error.what());
   } catch (const std::exception& error) {
     fatal(std::string("internal error: ") + error.what());
   } catch (...) {

@@ -41,8 +41,9 @@ class LoopPool {
 };
 
 /// Stops the process with `fatal` for an exception that nothing could handle: "memory allocation
-/// failed" for exhausted memory, "internal error: " and its text otherwise. asio reports a
-/// failure that met another on its way out as multiple_exceptions; the first one tells.
+/// failed" for exhausted memory and "too many open files" for exhausted descriptors (limits of the
+/// machine), "internal error: " and its text otherwise. asio reports a failure that met another
+/// on its way out as multiple_exceptions; the first one tells.
 [[noreturn]] void fatal_for(const std::exception_ptr& failure);
 
 }  // namespace qmr
