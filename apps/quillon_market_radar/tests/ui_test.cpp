@@ -507,13 +507,25 @@ TEST(RespondToRequest, PageLengthCountsBytesNotCharacters) {
   EXPECT_LT(characters, length);  // the page holds multi-byte characters
 }
 
-TEST(FixedResponses, HoldExactlyWhatTheRoutesAnswerForTheUnchangingGets) {
-  const auto engine = seeded();
+TEST(FixedResponses, HoldTheFramedAnswersOfTheUnchangingGets) {
+  Catalogue rows;
+  rows.products = {product("B1", 10.0, 9.5, -5.0)};
+  const auto engine = MarketEngine::from_catalogue(rows);
   const FixedResponses fixed(engine);
-  for (const auto* path : {"/", "/api/status", "/api/products", "/api/medicines"}) {
-    const auto* response = fixed.find({"GET", path});
-    ASSERT_NE(response, nullptr) << path;
-    EXPECT_EQ(*response, respond_to_request(std::string("GET ") + path, engine)) << path;
+  const std::string products =
+      R"([{"sku_asin":"B1","title":"Watch \"Pro\"","platform":"Amazon.in",)"
+      R"("original_price_inr":1999.0,"current_price_inr":10.0,"competitor_price_inr":9.5,)"
+      R"("price_delta_percent":-5.0,"stock_status":"IN_STOCK",)"
+      R"("last_checked_utc":"2026-01-02T03:04:05.5+00:00"}])";
+  const std::map<std::string, std::string> expected = {
+      {"/", framed("200 OK", "text/html; charset=utf-8", DASHBOARD_PAGE)},
+      {"/api/status", framed("200 OK", "application/json", STATUS_BODY)},
+      {"/api/products", framed("200 OK", "application/json", products)},
+      {"/api/medicines", framed("200 OK", "application/json", "[]")}};
+  for (const auto& [path, response] : expected) {
+    const auto* held = fixed.find({"GET", path});
+    ASSERT_NE(held, nullptr) << path;
+    EXPECT_EQ(*held, response) << path;
   }
   // A reprice is dispatched anew each time, and neighbours fall to the route table.
   for (const RequestLine& line : std::vector<RequestLine>{{"POST", "/api/reprice"},
