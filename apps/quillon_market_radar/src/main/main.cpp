@@ -1,9 +1,9 @@
 // quillon_market_radar: market intelligence for online sellers, on the console, in a local web
 // dashboard and as a tool server for AI assistants.
+#include <atomic>
 #include <csignal>
-#include <cstddef>
-#include <cstdlib>
 #include <exception>
+#include <new>
 
 #include "base/loop_pool.hpp"
 #include "base/result.hpp"
@@ -11,21 +11,24 @@
 
 namespace {
 
-// Several times an exception object with the C++ runtime's header (about 140 bytes for a
-// std::bad_alloc): when this much cannot be had either, memory is exhausted.
-constexpr std::size_t MEMORY_PROBE_BYTES = 1024;
+// Set once an allocation has failed. asio allocates some operations inside steps that must not
+// throw (a coroutine's noexcept suspension): a bad_alloc there stops the process through
+// std::terminate with no exception at hand, and this is then the one trace of the cause.
+std::atomic<bool> memory_ran_out{false};
+
+// Does what operator new does without a handler, after noting the failure.
+void note_failed_allocation() {
+  memory_ran_out.store(true, std::memory_order_relaxed);
+  throw std::bad_alloc();
+}
 
 // Stops the process with a message instead of the default termination's signal. Reached when an
 // exception leaves a step that must not throw, e.g. a failed allocation inside the asynchronous
-// runtime's machinery; the exception is told as `fatal_for` tells it. With no exception at hand,
-// the C++ runtime most likely found no memory for the exception object itself (its emergency
-// reserve spent by the exceptions in flight); a small allocation that still fails tells that
-// from a broken invariant.
+// runtime's machinery; the exception is told as `fatal_for` tells it, or, with none at hand, as
+// exhausted memory once an allocation has failed.
 [[noreturn]] void stop_on_terminate() {
   if (const auto failure = std::current_exception()) qmr::fatal_for(failure);
-  void* probe = std::malloc(MEMORY_PROBE_BYTES);
-  if (probe == nullptr) qmr::fatal("memory allocation failed");
-  std::free(probe);
+  if (memory_ran_out.load(std::memory_order_relaxed)) qmr::fatal("memory allocation failed");
   qmr::fatal("internal error: terminate called");
 }
 
@@ -36,6 +39,7 @@ int main(int argc, char** argv) {
   // error the program reports, not a silent kill that leaves a cut line.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
+  std::set_new_handler(note_failed_allocation);
   std::set_terminate(stop_on_terminate);
   return qmr::main::run_program(argc, argv);
 }
