@@ -508,20 +508,15 @@ TEST(RespondToRequest, PageLengthCountsBytesNotCharacters) {
 }
 
 TEST(FixedResponses, HoldTheFramedAnswersOfTheUnchangingGets) {
+  // The seed's medicines and no product: each list's answer tells which list it came from.
   Catalogue rows;
-  rows.products = {product("B1", 10.0, 9.5, -5.0)};
-  const auto engine = MarketEngine::from_catalogue(rows);
-  const FixedResponses fixed(engine);
-  const std::string products =
-      R"([{"sku_asin":"B1","title":"Watch \"Pro\"","platform":"Amazon.in",)"
-      R"("original_price_inr":1999.0,"current_price_inr":10.0,"competitor_price_inr":9.5,)"
-      R"("price_delta_percent":-5.0,"stock_status":"IN_STOCK",)"
-      R"("last_checked_utc":"2026-01-02T03:04:05.5+00:00"}])";
+  rows.medicines = seeded()->list_medicines();
+  const FixedResponses fixed(MarketEngine::from_catalogue(rows));
   const std::map<std::string, std::string> expected = {
       {"/", framed("200 OK", "text/html; charset=utf-8", DASHBOARD_PAGE)},
       {"/api/status", framed("200 OK", "application/json", STATUS_BODY)},
-      {"/api/products", framed("200 OK", "application/json", products)},
-      {"/api/medicines", framed("200 OK", "application/json", "[]")}};
+      {"/api/products", framed("200 OK", "application/json", "[]")},
+      {"/api/medicines", framed("200 OK", "application/json", SEED_MEDICINES_BODY)}};
   for (const auto& [path, response] : expected) {
     const auto* held = fixed.find({"GET", path});
     ASSERT_NE(held, nullptr) << path;
