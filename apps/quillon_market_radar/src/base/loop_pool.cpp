@@ -1,10 +1,6 @@
 #include "base/loop_pool.hpp"
 
-#include <asio/error_code.hpp>
-#include <asio/multiple_exceptions.hpp>
-#include <cerrno>
-#include <new>
-#include <string>
+#include <exception>
 #include <system_error>
 #include <thread>
 
@@ -64,29 +60,6 @@ Status LoopPool::run() {
 
 void LoopPool::stop() {
   for (auto& loop : loops_) loop->stop();
-}
-
-void fatal_for(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const asio::multiple_exceptions& failures) {
-    fatal_for(failures.first_exception());
-  } catch (const std::bad_alloc&) {
-    fatal("memory allocation failed");
-  } catch (const std::system_error& error) {
-    // The machine's limits, not a fault of ours, e.g. a loop's descriptors under `ulimit -n 3`.
-    // asio's errors carry an errno value in a category of its own, which std::errc does not match.
-    const std::error_code code = error.code();
-    if (code.category() == asio::system_category() || code.category() == std::system_category()) {
-      if (code.value() == EMFILE || code.value() == ENFILE) fatal("too many open files");
-      if (code.value() == ENOMEM) fatal("memory allocation failed");
-    }
-    fatal(std::string("internal error: ") + error.what());
-  } catch (const std::exception& error) {
-    fatal(std::string("internal error: ") + error.what());
-  } catch (...) {
-  }
-  fatal("internal error: unknown exception");
 }
 
 }  // namespace qmr

@@ -5,7 +5,6 @@
 #include <exception>
 #include <new>
 
-#include "base/loop_pool.hpp"
 #include "base/result.hpp"
 #include "main/runtime.hpp"
 
