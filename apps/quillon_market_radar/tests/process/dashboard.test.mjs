@@ -270,9 +270,13 @@ test('running out of descriptors pauses accepting instead of ending the server',
   }
 });
 
-test('too few descriptors for even one loop: the limit is named, with status 70', async () => {
+test('too few descriptors for even one loop: the limit is named, with status 70', {
+  skip: process.env.QMR_SANITIZER ? "a sanitizer's runtime needs descriptors of its own" : false,
+}, async () => {
   for (const limit of [3, 4]) {
     const { status, stdout, stderr } = await runShell(`ulimit -n ${limit} && exec "$0" ui -p 0`);
+    // With no descriptor free, a dynamically linked build cannot even load its libraries.
+    if (limit === 3 && status === 127) continue;
     assert.equal(stdout.toString(), banner(false), `ulimit -n ${limit}`);
     assert.equal(stderr.toString(), 'too many open files\n', `ulimit -n ${limit}`);
     assert.equal(status, 70, `ulimit -n ${limit}`);
