@@ -1,8 +1,6 @@
 #include "base/loop_pool.hpp"
 
-#include <asio/multiple_exceptions.hpp>
-#include <new>
-#include <string>
+#include <exception>
 #include <system_error>
 #include <thread>
 
@@ -25,7 +23,9 @@ LoopPool::LoopPool(std::size_t count) {
   loops_.reserve(count);
   idle_guards_.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
-    // Each loop is run by one thread only, which lets asio leave out its locking.
+    // A hint of 1 tells asio that one thread runs the loop: what that thread posts to it goes on
+    // the thread's private queue, and the loop never wakes another thread for work. Its locks
+    // stay, uncontended: other threads still post to it and stop it.
     loops_.push_back(std::make_unique<asio::io_context>(1));
     idle_guards_.push_back(asio::make_work_guard(*loops_.back()));
   }
@@ -60,20 +60,6 @@ Status LoopPool::run() {
 
 void LoopPool::stop() {
   for (auto& loop : loops_) loop->stop();
-}
-
-void fatal_for(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const asio::multiple_exceptions& failures) {
-    fatal_for(failures.first_exception());
-  } catch (const std::bad_alloc&) {
-    fatal("memory allocation failed");
-  } catch (const std::exception& error) {
-    fatal(std::string("internal error: ") + error.what());
-  } catch (...) {
-  }
-  fatal("internal error: unknown exception");
 }
 
 }  // namespace qmr

@@ -6,7 +6,6 @@
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <cstddef>
-#include <exception>
 #include <memory>
 #include <vector>
 
@@ -39,10 +38,5 @@ class LoopPool {
   std::vector<std::unique_ptr<asio::io_context>> loops_;
   std::vector<WorkGuard> idle_guards_;  // keep each loop running while it has nothing to do
 };
-
-/// Stops the process with `fatal` for an exception that nothing could handle: "memory allocation
-/// failed" for exhausted memory, "internal error: " and its text otherwise. asio reports a
-/// failure that met another on its way out as multiple_exceptions; the first one tells.
-[[noreturn]] void fatal_for(const std::exception_ptr& failure);
 
 }  // namespace qmr

@@ -1,8 +1,9 @@
 // Error values and the one way to stop the process on a broken invariant.
 // Operations that can fail return a `Result`; checks that cannot fail with a sound store call
-// `fatal`.
+// `fatal`, and an exception that nothing handled ends in `fatal_for`.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,5 +45,11 @@ using Status = Result<Done>;
 
 /// Writes `message` to standard error and stops the process at once with ABNORMAL_EXIT_STATUS.
 [[noreturn]] void fatal(std::string_view message);
+
+/// Stops the process with `fatal` for an exception that nothing could handle: "memory allocation
+/// failed" for exhausted memory and "too many open files" for exhausted descriptors (limits of the
+/// machine), "internal error: " and its text otherwise. asio reports a failure that met another
+/// on its way out as multiple_exceptions; the first one tells.
+[[noreturn]] void fatal_for(const std::exception_ptr& failure);
 
 }  // namespace qmr

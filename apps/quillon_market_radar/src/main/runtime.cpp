@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <asio/co_spawn.hpp>
 #include <asio/use_awaitable.hpp>
+#include <cstddef>
 #include <exception>
 #include <sstream>
 #include <string>
@@ -58,19 +59,18 @@ asio::awaitable<Status> run_command(const Command& command, const engine::Engine
   return std::visit([&](const auto& chosen) { return run(chosen, engine, runtime); }, command);
 }
 
-// The root task: the store first (even a help run builds it), then the command line, then one
-// command, on loop 0 of the runtime.
-asio::awaitable<int> program_body(int argc, char** argv, LoopPool& runtime) {
-  const engine::EngineHandle engine = engine::MarketEngine::create();
-  // The parser's text is written like any console line: help that cannot be written stops the
-  // process with the console's message and status, not a silent 0.
-  std::ostringstream out, err;
-  auto parsed = parse_command_line(argc, argv, out, err);
-  console::print_error(err.str());
-  console::print_text(out.str());
-  if (!parsed.cli) co_return parsed.exit_status;
+// The loops a command needs: one per logical processor for those that serve connections, loop 0
+// alone for the others, which then run on the main thread and start no other.
+std::size_t one_per_processor() { return std::max(1u, std::thread::hardware_concurrency()); }
+std::size_t loops_for(const UiCommand&) { return one_per_processor(); }
+std::size_t loops_for(const DaemonCommand&) { return one_per_processor(); }
+std::size_t loops_for(const PricesCommand&) { return 1; }
+std::size_t loops_for(const McpCommand&) { return 1; }
+std::size_t loops_for(const TestCommand&) { return 1; }
 
-  const Command command = parsed.cli->command.value_or(UiCommand{DEFAULT_PORT});
+// The root task, on loop 0 of the runtime: the store, then the command.
+asio::awaitable<int> program_body(const Command& command, LoopPool& runtime) {
+  const engine::EngineHandle engine = engine::MarketEngine::create();
   const Status status = co_await run_command(command, engine, runtime);
   if (!status.ok()) {
     console::print_error("Error: " + status.error().message + "\n");
@@ -82,9 +82,19 @@ asio::awaitable<int> program_body(int argc, char** argv, LoopPool& runtime) {
 }  // namespace
 
 int run_program(int argc, char** argv) {
-  LoopPool runtime(std::max(1u, std::thread::hardware_concurrency()));
+  // The command line first: help, version and a rejected line end here, before any loop exists.
+  // The parser's text is written like any console line: help that cannot be written stops the
+  // process with the console's message and status, not a silent 0.
+  std::ostringstream out, err;
+  auto parsed = parse_command_line(argc, argv, out, err);
+  console::print_error(err.str());
+  console::print_text(out.str());
+  if (!parsed.cli) return parsed.exit_status;
+
+  const Command command = parsed.cli->command.value_or(UiCommand{DEFAULT_PORT});
+  LoopPool runtime(std::visit([](const auto& chosen) { return loops_for(chosen); }, command));
   int status = 0;
-  asio::co_spawn(runtime.loop(0), program_body(argc, argv, runtime),
+  asio::co_spawn(runtime.loop(0), program_body(command, runtime),
                  [&runtime, &status](const std::exception_ptr& failure, int result) {
                    if (failure) fatal_for(failure);
                    status = result;

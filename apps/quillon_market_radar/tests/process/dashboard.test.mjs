@@ -1,6 +1,6 @@
 // The dashboard of the built program over real loopback sockets: framing byte for byte, the request
 // line read from one read, silence, concurrency, a taken port, the daemon, running out of
-// descriptors, and no console output per request.
+// descriptors (or having too few to start), and no console output per request.
 import assert from 'node:assert/strict';
 import net from 'node:net';
 import { after, before, describe, test } from 'node:test';
@@ -8,7 +8,7 @@ import { after, before, describe, test } from 'node:test';
 import {
   exchange, framed, parseResponse, portIsFree, startDashboard, startupLines,
 } from './dashboard_harness.mjs';
-import { BINARY, banner, paint, run, unlessWindows } from './harness.mjs';
+import { BINARY, banner, paint, run, runShell, unlessWindows } from './harness.mjs';
 
 const STATUS_BODY =
   '{"app":"Quillon Market & Retail Intelligence","defects_indexed":1,"port":7577,"ram_mb":11.2,' +
@@ -269,5 +269,19 @@ test('running out of descriptors pauses accepting instead of ending the server',
   } finally {
     for (const socket of idle) socket.destroy();
     await server.stop();
+  }
+});
+
+test('too few descriptors for even one loop: the limit is named, with status 70', {
+  skip: process.env.QMR_SANITIZER ? "a sanitizer's runtime needs descriptors of its own"
+    : unlessWindows('there is no descriptor limit'),
+}, async () => {
+  for (const limit of [3, 4]) {
+    const { status, stdout, stderr } = await runShell(`ulimit -n ${limit} && exec "$0" ui -p 0`);
+    // With no descriptor free, a dynamically linked build cannot even load its libraries.
+    if (limit === 3 && status === 127) continue;
+    assert.equal(stdout.toString(), banner(false), `ulimit -n ${limit}`);
+    assert.equal(stderr.toString(), 'too many open files\n', `ulimit -n ${limit}`);
+    assert.equal(status, 70, `ulimit -n ${limit}`);
   }
 });
