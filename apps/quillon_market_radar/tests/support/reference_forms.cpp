@@ -47,11 +47,9 @@ namespace {
 
 // The string member `key` of `value`, or "" when `value` is no object or the member is missing or
 // not a string.
-std::string string_member(const json::Value& value, std::string_view key) {
-  if (!value.is_object()) return {};
-  const auto found = value.find(key);
-  if (found == value.end() || !found->is_string()) return {};
-  return found->get<std::string>();
+std::string string_member(const json::Value& value, const char* key) {
+  if (!value.is_object() || !value.contains(key) || !value.at(key).is_string()) return {};
+  return value.at(key).get<std::string>();
 }
 
 }  // namespace
@@ -59,19 +57,17 @@ std::string string_member(const json::Value& value, std::string_view key) {
 ReferenceFields reference_fields(const json::Value& request) {
   ReferenceFields fields;
   if (!request.is_object()) return fields;
-  if (const auto id = request.find("id"); id != request.end()) {
-    fields.id = json::to_compact(*id);
+  if (request.contains("id")) {
+    fields.id = json::to_compact(request.at("id"));
     fields.has_id = true;
   }
-  if (const auto method = request.find("method"); method != request.end() && method->is_string()) {
-    fields.method = method->get<std::string>();
+  if (request.contains("method") && request.at("method").is_string()) {
+    fields.method = request.at("method").get<std::string>();
   }
-  const auto params = request.find("params");
-  if (params == request.end() || !params->is_object()) return fields;
-  fields.tool_name = string_member(*params, "name");
-  if (const auto arguments = params->find("arguments"); arguments != params->end()) {
-    fields.query = string_member(*arguments, "query");
-  }
+  if (!request.contains("params") || !request.at("params").is_object()) return fields;
+  const json::Value& params = request.at("params");
+  fields.tool_name = string_member(params, "name");
+  if (params.contains("arguments")) fields.query = string_member(params.at("arguments"), "query");
   return fields;
 }
 
