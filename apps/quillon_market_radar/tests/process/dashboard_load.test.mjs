@@ -11,7 +11,9 @@ import { BINARY, EMULATED, WINDOWS } from './harness.mjs';
 import { exchange, startDashboard } from './dashboard_harness.mjs';
 
 const ui = (port) => ['ui', '-p', String(port)];
-const SOAK_SECONDS = 60;
+// A minute in the release build's run; the other build trees (sanitizers, emulators) run it for
+// QMR_SOAK_SECONDS, the same checks on a shorter load.
+const SOAK_SECONDS = Number(process.env.QMR_SOAK_SECONDS ?? 60);
 const SOAK_CONNECTIONS = 64;
 
 const REQUESTS = [
@@ -61,7 +63,7 @@ async function expectedResponses(port) {
   return expected;
 }
 
-test('a minute of mixed requests on 64 connections: every answer whole, memory flat', async () => {
+test(`${SOAK_SECONDS} s of mixed requests on 64 connections: every answer whole, memory flat`, async () => {
   const server = await startDashboard(ui);
   try {
     const expected = await expectedResponses(server.port);
@@ -86,14 +88,15 @@ test('a minute of mixed requests on 64 connections: every answer whole, memory f
 
     assert.deepEqual(failures.slice(0, 5), []);
     assert.ok(answered > 10 * SOAK_SECONDS, `only ${answered} answers`);
-    const window = samples.slice(-20);
+    // The last 20 s, or the second half of a shorter soak: after the first connections' warm-up.
+    const window = samples.slice(-Math.min(20, Math.ceil(samples.length / 2)));
     const growth = Math.max(...window) - window[0];
     console.log(`soak: ${answered} answers in ${SOAK_SECONDS} s; resident ${samples[0]} kB ` +
-      `after 1 s, ${samples.at(-1)} kB at the end; last 20 s grew ${growth} kB`);
+      `after 1 s, ${samples.at(-1)} kB at the end; last ${window.length} s grew ${growth} kB`);
     // A sanitizer's shadow memory and quarantine grow with the work done; the program's own
     // memory is judged in the plain build.
     if (!process.env.QMR_SANITIZER) {
-      assert.ok(growth < 1024, `resident memory grew ${growth} kB in the last 20 s: ${window}`);
+      assert.ok(growth < 1024, `resident memory grew ${growth} kB in the last ${window.length} s: ${window}`);
     }
     assert.equal(server.child.exitCode, null);
     assert.equal(server.stderr(), '');
