@@ -19,7 +19,7 @@ echo "aarch64 built in $((SECONDS - started)) s"
 # the browser test would drive the same page as on x86-64 from a browser of the build machine,
 # and the inspector's command line checks the protocol's shapes, which the x86-64 run has checked.
 ctest --test-dir "$(build_dir aarch64)" --output-on-failure -j "$JOBS" \
-  -E '^(e2e_browser|e2e_mcp_inspector)$'
+  -E '^(e2e_browser|e2e_official_cli)$'
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

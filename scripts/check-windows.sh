@@ -46,5 +46,5 @@ echo "code points on Windows as on Linux: $windows_digest"
 
 # Not the browser's page nor the inspector's protocol shapes: both are the Linux run's.
 ctest --test-dir "$(build_dir windows)" --output-on-failure -j "$JOBS" \
-  -E '^(e2e_browser|e2e_mcp_inspector)$'
+  -E '^(e2e_browser|e2e_official_cli)$'
 echo "windows build and checks took $((SECONDS - started)) s"

@@ -7,7 +7,7 @@
 # --release adds the aarch64 cross compiler, Debian's arm64 libraries (multiarch) and qemu, for
 # the stand-alone builds and their tests.
 # --windows adds the mingw-w64 cross compiler, Wine (the Windows build's tests) and zip, and
-# enables the source lists of Debian's archive for `apt-get source icu` (scripts/icu-mingw.sh
+# enables the source lists of Debian's archive for `apt-get source icu` (scripts/mingw-root.sh
 # builds ICU for Windows from it).
 set -euo pipefail
 

@@ -19,15 +19,8 @@ jobs=${JOBS:-$(nproc)}
 cxx=x86_64-w64-mingw32-g++-posix
 mkdir -p "$prefix/include" "$prefix/lib" "$prefix/share/cmake"
 
-# Runs a command quietly; prints its output only when it fails.
-quietly() {
-  local log status=0
-  log=$(mktemp)
-  "$@" >"$log" 2>&1 || status=$?
-  ((status == 0)) || cat "$log" >&2
-  rm -f "$log"
-  return "$status"
-}
+# quietly: a command's output only when it fails.
+source "$(dirname "${BASH_SOURCE[0]}")/standalone-lib.sh"
 
 # The header-only libraries.
 for header in asio asio.hpp CLI nlohmann; do

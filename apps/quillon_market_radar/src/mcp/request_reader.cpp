@@ -712,17 +712,7 @@ std::string_view JsonString::text(std::string& storage) const {
   if (!escaped_) return raw_;
   storage.clear();
   storage.reserve(raw_.size());
-  const char* at = raw_.data();
-  const char* const end = at + raw_.size();
-  while (at != end) {
-    const char* const run = at;
-    while (at != end && *at != '\\') ++at;
-    storage.append(run, at);
-    if (at == end) break;
-    char bytes[4];
-    const std::size_t count = decode_escape(++at, bytes);
-    storage.append(bytes, count);
-  }
+  append_escaped(storage, 0);
   return storage;
 }
 

@@ -37,7 +37,8 @@ class JsonString {
   [[nodiscard]] std::string_view text(std::string& storage) const;
 
   /// Appends the text as the JSON writer writes it inside a string, without the quotation marks;
-  /// with `times` 2, as that is written once more inside a string (a JSON text carried in one).
+  /// with `times` 2, as that is written once more inside a string (a JSON text carried in one);
+  /// with `times` 0, the text itself.
   void append_escaped(std::string& out, int times = 1) const;
 
   /// The bytes between the quotation marks; no decoded text is longer.
