@@ -59,18 +59,28 @@ test('invalid lines are skipped silently and the rest answered in order', async 
   assert.equal(stdout.toString(), [INITIALIZED, notFound(5), notFound('null'), notFound(8)].join('\n') + '\n');
 });
 
-// A session that asks for 2024-11-05, for no version or for one we do not speak, answered as the
-// server always answered it: every method, the three tools, notifications, invalid lines, and a
-// line that is not UTF-8 ending the run. The transcript was written by the server before the later
-// revisions were added; only the products' check times are masked.
-test('a 2024-11-05 session is answered byte for byte as the golden transcript', async () => {
-  const golden = (name) => readFileSync(new URL(`golden/${name}`, import.meta.url));
-  const { status, stdout, stderr } = await run(['mcp'], { input: golden('2024-11-05.in') });
-  assert.equal(status, 1);
-  assert.equal(stderr.toString(), 'Error: stream did not contain valid UTF-8\n');
-  assert.equal(stdout.toString().replace(/(\\"last_checked_utc\\":\\")[^\\]*/g, '$1T'),
-    golden('2024-11-05.out').toString());
-});
+// One transcript per revision, each written by the server before the next change to the tool
+// server, and answered byte for byte since; only the products' check times are masked. A
+// 2024-11-05 session is answered as the server always answered it (every method, the three tools,
+// notifications, invalid lines, and a line that is not UTF-8 ending the run); the later ones skip
+// that line and go on.
+const GOLDEN = [
+  { revision: '2024-11-05', status: 1, stderr: 'Error: stream did not contain valid UTF-8\n' },
+  { revision: '2025-06-18', status: 0, stderr: '' },
+  { revision: '2025-11-25', status: 0, stderr: '' },
+  { revision: '2026-07-28', status: 0, stderr: '' },
+];
+
+for (const expected of GOLDEN) {
+  test(`a ${expected.revision} session is answered byte for byte as its golden transcript`, async () => {
+    const golden = (suffix) => readFileSync(new URL(`golden/${expected.revision}.${suffix}`, import.meta.url));
+    const { status, stdout, stderr } = await run(['mcp'], { input: golden('in') });
+    assert.equal(status, expected.status);
+    assert.equal(stderr.toString(), expected.stderr);
+    assert.equal(stdout.toString().replace(/(\\"last_checked_utc\\":\\")[^\\]*/g, '$1T'),
+      golden('out').toString());
+  });
+}
 
 test('sessions of later revisions skip a line that is not UTF-8 and go on', async () => {
   const meta = '"_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28"}';
