@@ -1,9 +1,10 @@
 # Shared by the bench scripts: the release build they measure, installing their tools, medians,
-# the load average, and stopping what a script started (by its PID only).
+# the load average, and stopping what a script started (by its PID only). ROOT, JOBS, quietly and
+# as_root are the build scripts' (scripts/lib.sh).
 # shellcheck shell=bash
 
 BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-ROOT=$(cd "$BENCH_DIR/.." && pwd)
+source "$BENCH_DIR/../scripts/lib.sh"
 BENCH_BUILD="$ROOT/build/bench-release"
 BINARY="$BENCH_BUILD/apps/quillon_market_radar/quillon_market_radar"
 
@@ -29,30 +30,16 @@ install_packages() {
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
   done
   ((${#missing[@]})) || return 0
-  local sudo=()
-  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
-
-# Runs a build command quietly; prints its output only when it fails.
-quietly() {
-  local log
-  log=$(mktemp)
-  if ! "$@" >"$log" 2>&1; then
-    cat "$log" >&2
-    rm -f "$log"
-    return 1
-  fi
-  rm -f "$log"
+  as_root apt-get update -qq
+  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # Builds the release program into the bench's own build directory.
 build_release() {
   quietly cmake -S "$ROOT" -B "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DQMR_BUILD_TESTS=OFF
-  quietly cmake --build "$BENCH_BUILD" -j "$(nproc)" --target quillon_market_radar
+  quietly cmake --build "$BENCH_BUILD" -j "$JOBS" --target quillon_market_radar
 }
 
 # Prints the median of the numbers on standard input, one a line.

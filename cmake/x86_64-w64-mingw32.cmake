@@ -3,16 +3,22 @@
 # out (ICU, GoogleTest and links to the header-only ones). ctest runs the test executables, and the
 # process tests the program, under Wine.
 #   scripts/mingw-root.sh
-#   cmake -S . -B build/windows --toolchain cmake/x86_64-w64-mingw32.cmake
+#   cmake -S . -B build/windows --toolchain cmake/x86_64-w64-mingw32.cmake -DQMR_WINE_COMMAND=…
+# (scripts/check-windows.sh does both.)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-# Wine keeps its prefix (its C: drive and registry) in the build tree, and says nothing of its own
-# on standard error (its "fixme" notes).
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all
-                                  /usr/lib/wine/wine64)
+# The command that runs a Windows program here, Wine with its prefix: scripts/lib.sh names Wine and
+# the prefix, and passes the command (configure_arch windows).
+set(QMR_WINE_COMMAND "" CACHE STRING "Command that runs a Windows program under Wine (scripts/lib.sh)")
+if(NOT QMR_WINE_COMMAND)
+  message(FATAL_ERROR "QMR_WINE_COMMAND is not set: configure the Windows build with "
+                      "scripts/check-windows.sh, or pass scripts/lib.sh's WINDOWS_TOOLCHAIN to cmake")
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QMR_WINE_COMMAND)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${QMR_WINE_COMMAND})
 
 get_filename_component(QMR_DEFAULT_MINGW_ROOT "${CMAKE_CURRENT_LIST_DIR}/../build/mingw-root" ABSOLUTE)
 set(QMR_MINGW_ROOT "${QMR_DEFAULT_MINGW_ROOT}" CACHE PATH "Root of the Windows build's libraries")

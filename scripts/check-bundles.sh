@@ -6,7 +6,7 @@
 # Also that the zip lists files only: a folder entry breaks the tool's unpacking.
 #   scripts/check-bundles.sh [DIST]      (default dist)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/standalone-lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 dist=${1:-$ROOT/dist}
 bash "$ROOT/scripts/install-deps.sh" --release --windows
@@ -61,9 +61,8 @@ for bundle in "${bundles[@]}"; do
     echo "$name.mcpb: $program is not an executable after unpacking" >&2
     exit 1
   }
-  read -ra emulator <<<"$(emulator_of "$arch")"
   # shellcheck disable=SC2086 # the manifest's arguments, one word each
-  answers=$("${emulator[@]}" "$program" $args <<<"$REQUESTS")
+  answers=$(run_on "$arch" "$program" $args <<<"$REQUESTS")
   node -e '
     const lines = process.argv[1].split("\n");
     const [init, call] = lines.map((line) => JSON.parse(line));

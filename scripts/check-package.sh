@@ -8,8 +8,8 @@
 #     to another PREFIX the same files below it.
 #   scripts/check-package.sh [PACKAGE_BUILD_DIR]   (default build/package)
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+cd "$ROOT"
 package_dir=${1:-build/package}
 
 debs=("$package_dir"/quillon-market-radar_*_*.deb)

@@ -3,7 +3,7 @@
 # with file(1) and readelf and held to its stripped size; the code-point test of the empty ICU
 # data on x86-64; and on aarch64 the whole suite under qemu-aarch64 but the browser test.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/standalone-lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 bash "$ROOT/scripts/install-deps.sh" --release
 started=$SECONDS

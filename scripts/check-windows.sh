@@ -6,7 +6,7 @@
 # the dashboard (its load tests included) with the real MCP clients. The browser test is the
 # Linux build's: it would drive the same page from a browser of the build machine.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/standalone-lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 bash "$ROOT/scripts/install-deps.sh" --windows
 started=$SECONDS
@@ -24,17 +24,17 @@ build_arch windows
 echo "windows built in $((SECONDS - started)) s"
 
 check_windows_exe "$program"
-"$(cache_entry windows CMAKE_STRIP)" -o "$work/program.exe" "$program"
+strip_program windows "$work/program.exe"
 check_size "$work/program.exe"
 echo "windows: $(file -b "$program" | cut -d, -f1), imports $(objdump -p "$program" |
   sed -n 's/^\s*DLL Name: //p' | paste -sd ' '); $(stat -c %s "$work/program.exe") bytes stripped"
-/usr/lib/wine/wine64 "$program" --version
+run_on windows "$program" --version
 
 # The code points: the Linux stand-alone build's line is the reference.
 configure_arch x86_64
 build_arch x86_64 unicode_digest_standalone
 linux_digest=$("$(build_dir x86_64)/apps/quillon_market_radar/tests/unicode_digest_standalone")
-windows_digest=$(/usr/lib/wine/wine64 "$(build_dir windows)/apps/quillon_market_radar/tests/unicode_digest_standalone.exe")
+windows_digest=$(run_on windows "$(build_dir windows)/apps/quillon_market_radar/tests/unicode_digest_standalone.exe")
 # The line comes from printf, whose standard output is in text mode there: CR LF.
 windows_digest=${windows_digest%$'\r'}
 if [[ $windows_digest != "$linux_digest" ]]; then

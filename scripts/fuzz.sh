@@ -4,19 +4,20 @@
 # build/fuzz/findings/ and fails the run.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET]   (default 60)
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-seconds=${1:-60}
-build="$root/build/fuzz"
-fuzz_src="$root/apps/quillon_market_radar/tests/fuzz"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+seconds=${1:-60}
+build="$ROOT/build/fuzz"
+fuzz_src="$ROOT/apps/quillon_market_radar/tests/fuzz"
+
+cmake -S "$ROOT" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
   -DQMR_BUILD_TESTS=OFF -DQMR_FUZZ=ON -DQMR_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
-targets=$(sed -n 's/^add_qmr_fuzzer(\([a-z_]*\) .*/\1/p' "$fuzz_src/CMakeLists.txt")
-cmake --build "$build" -j "$(nproc)" --target $targets >/dev/null
+mapfile -t targets < <(sed -n 's/^add_qmr_fuzzer(\([a-z_]*\) .*/\1/p' "$fuzz_src/CMakeLists.txt")
+cmake --build "$build" -j "$JOBS" --target "${targets[@]}" >/dev/null
 
 mkdir -p "$build/findings"
 status=0
-for target in $targets; do
+for target in "${targets[@]}"; do
   corpus_name=${target%_fuzz}
   work="$build/corpus/$corpus_name"
   mkdir -p "$work"

@@ -12,15 +12,11 @@
 #   the rest of /usr/include, which holds glibc's headers.
 # A finished part is kept (a stamp per part), so a second run takes a moment.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-root_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-prefix=${1:-$root_dir/build/mingw-root}
-jobs=${JOBS:-$(nproc)}
+prefix=${1:-$ROOT/build/mingw-root}
 cxx=x86_64-w64-mingw32-g++-posix
 mkdir -p "$prefix/include" "$prefix/lib" "$prefix/share/cmake"
-
-# quietly: a command's output only when it fails.
-source "$(dirname "${BASH_SOURCE[0]}")/standalone-lib.sh"
 
 # The header-only libraries.
 for header in asio asio.hpp CLI nlohmann; do
@@ -56,7 +52,7 @@ if [[ ! -f $icu_stamp ]]; then
   mkdir -p "$objects"
   # Each object once: an interrupted build resumes where it stopped.
   find "$common" -maxdepth 1 -name '*.cpp' -print0 | sort -z |
-    objects=$objects cxx=$cxx flags=$flags xargs -0 -P "$jobs" -I{} sh -c '
+    objects=$objects cxx=$cxx flags=$flags xargs -0 -P "$JOBS" -I{} sh -c '
       object="$objects/$(basename "$1" .cpp).o"
       [ -f "$object" ] && exit 0
       $cxx $flags -c "$1" -o "$object.tmp" && mv "$object.tmp" "$object"' sh {}
@@ -74,9 +70,9 @@ gtest_stamp="$prefix/gtest-$gtest_version.built"
 if [[ ! -f $gtest_stamp ]]; then
   build="$prefix/gtest-build"
   quietly cmake -S /usr/src/googletest -B "$build" -DCMAKE_BUILD_TYPE=Release \
-    --toolchain "$root_dir/cmake/x86_64-w64-mingw32.cmake" -DQMR_MINGW_ROOT="$prefix" \
+    "${WINDOWS_TOOLCHAIN[@]}" -DQMR_MINGW_ROOT="$prefix" \
     -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -DCMAKE_INSTALL_PREFIX="$prefix"
-  quietly cmake --build "$build" -j "$jobs"
+  quietly cmake --build "$build" -j "$JOBS"
   quietly cmake --install "$build"
   touch "$gtest_stamp"
 fi

@@ -8,7 +8,7 @@
 # dist/SHA256SUMS over all of them. The archives are reproducible: sorted names, owner root, every
 # time the last commit's.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/standalone-lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 bash "$ROOT/scripts/install-deps.sh" --release --windows
 
@@ -26,15 +26,14 @@ start_wine
 # The version is the CMake project's; every program must say it.
 version=$(cache_entry x86_64 CMAKE_PROJECT_VERSION)
 for arch in "${ARCHES[@]}" windows; do
-  read -ra emulator <<<"$(emulator_of "$arch")"
-  said=$("${emulator[@]}" "$(program_of "$arch")" --version)
+  said=$(run_on "$arch" "$(program_of "$arch")" --version)
   if [[ $said != "quillon_market_radar $version" ]]; then
     echo "the $arch program says '$said', the project's version is $version" >&2
     exit 1
   fi
 done
 
-epoch=${SOURCE_DATE_EPOCH:-$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || date +%s)}
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || date +%s)}
 dist="$ROOT/dist"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"; stop_wine' EXIT
@@ -63,16 +62,9 @@ for arch in "${ARCHES[@]}"; do
       exit 1
     }
   done
-  tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" -C "$stage" -cf - "$name" |
+  tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" -C "$stage" -cf - "$name" |
     gzip -9n >"$dist/$name.tar.gz"
 done
-
-# Packs directory $2 (below $1) into zip file $3: sorted names, the commit's time, no folder
-# entries (the bundles' official unpacker fails on one) and no extra attributes but the mode.
-pack_zip() {
-  find "$1/$2" -exec touch -h -d "@$epoch" {} +
-  (cd "$1" && find "$2" -type f | LC_ALL=C sort | zip -q -X -D "$3" -@)
-}
 
 windows_name="quillon_market_radar-$version-windows-x86_64"
 windows_tree="$stage/$windows_name"
@@ -81,7 +73,7 @@ strip_program windows "$windows_tree/quillon_market_radar.exe"
 check_size "$windows_tree/quillon_market_radar.exe"
 install -m 644 "$ROOT/packaging/standalone/README.windows" "$windows_tree/README.txt"
 install -m 644 "$ROOT/packaging/copyright" "$windows_tree/copyright.txt"
-pack_zip "$stage" "$windows_name" "$dist/$windows_name.zip"
+pack_zip "$stage" "$dist/$windows_name.zip" "$windows_name"
 
 # The bundles: manifest.json and the stripped program under server/. The manifest lists the tools
 # the program itself lists, and the licence the copyright file names.
@@ -98,9 +90,7 @@ for arch in "${ARCHES[@]}" windows; do
   chmod 755 "$bundle/server/$program"
   node "$ROOT/packaging/mcpb/manifest.mjs" "$platform" "$program" "$version" "$license" \
     <<<"$tools" >"$bundle/manifest.json"
-  (cd "$bundle" && find . -exec touch -h -d "@$epoch" {} + &&
-    printf '%s\n' manifest.json "server/$program" |
-    zip -q -X -D "$dist/quillon_market_radar-$version-$suffix.mcpb" -@)
+  pack_zip "$bundle" "$dist/quillon_market_radar-$version-$suffix.mcpb" manifest.json server
 done
 
 (cd "$dist" && sha256sum -- *.tar.gz *.zip *.mcpb >SHA256SUMS)

@@ -1,8 +1,9 @@
-# Shared by scripts/check-standalone.sh, scripts/check-windows.sh and scripts/release.sh:
-# configuring and building the stand-alone program for x86-64 (the release build of `make test`),
-# for aarch64 (cross-built, tested under qemu) and for Windows x86-64 (cross-built with mingw-w64,
-# tested under Wine), and checking that a binary is a static-pie executable, or an .exe that
-# imports Windows' own libraries only.
+# The one library of the build scripts (scripts/*.sh, bench/lib.sh): where the repository is,
+# Wine's programs and prefix, running a command quietly or as root, configuring and building the
+# stand-alone program for x86-64 (the release build of `make test`), for aarch64 (cross-built,
+# tested under qemu) and for Windows x86-64 (cross-built with mingw-w64, tested under Wine),
+# running a program of any of them here, stripping and zipping, and checking that a binary is a
+# static-pie executable, or an .exe that imports Windows' own libraries only.
 # shellcheck shell=bash
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -10,6 +11,35 @@ JOBS=${JOBS:-$(nproc)}
 ARCHES=(x86_64 aarch64)
 # Largest stripped stand-alone binary accepted: 6 MB. Linked with ICU's 31 MB data it would be 35.
 MAX_STRIPPED_BYTES=6000000
+
+# Wine as Debian's wine64 installs it, and its prefix (its C: drive and registry), kept in the
+# Windows build tree. WINE_RUN runs a Windows program, saying nothing of Wine's own on standard
+# error (its "fixme" notes); the Windows build's tests run through the same command, which
+# configure_arch hands to cmake/x86_64-w64-mingw32.cmake.
+WINE_DIR=/usr/lib/wine
+WINE=$WINE_DIR/wine64
+WINESERVER=$WINE_DIR/wineserver
+WINE_PREFIX=$ROOT/build/windows/wine
+WINE_RUN=(env "WINEPREFIX=$WINE_PREFIX" WINEDEBUG=-all "$WINE")
+
+# The toolchain arguments of cmake for the Windows build.
+WINDOWS_TOOLCHAIN=(--toolchain "$ROOT/cmake/x86_64-w64-mingw32.cmake"
+  "-DQMR_WINE_COMMAND=$(IFS=';' && echo "${WINE_RUN[*]}")")
+
+# Runs a command quietly; prints its output only when it fails.
+quietly() {
+  local log status=0
+  log=$(mktemp)
+  "$@" >"$log" 2>&1 || status=$?
+  ((status == 0)) || cat "$log" >&2
+  rm -f "$log"
+  return "$status"
+}
+
+# Runs a command as root: through sudo when this user is not.
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
+}
 
 # Prints the build directory of architecture $1.
 build_dir() {
@@ -27,56 +57,51 @@ program_of() {
   echo "$(build_dir "$1")/apps/quillon_market_radar/quillon_market_radar$suffix"
 }
 
-# Prints the command that runs a program of architecture $1 on this machine, if it needs one. Wine
-# keeps its prefix (its C: drive and registry) in the Windows build tree, as ctest runs it, and
-# says nothing of its own on standard error.
-emulator_of() {
-  case $1 in
-    aarch64) echo qemu-aarch64 ;;
-    windows) echo env "WINEPREFIX=$(build_dir windows)/wine" WINEDEBUG=-all /usr/lib/wine/wine64 ;;
+# Runs program $2 of architecture $1 with arguments $3...: under qemu for aarch64, under Wine for
+# Windows (started by start_wine first), directly for x86_64.
+run_on() {
+  local arch=$1
+  shift
+  case $arch in
+    aarch64) qemu-aarch64 "$@" ;;
+    windows) "${WINE_RUN[@]}" "$@" ;;
+    *) "$@" ;;
   esac
 }
 
-# Starts Wine for the programs of the Windows build: the prefix of emulator_of (made at the first
-# start: a C: drive and registry) with a server that persists until stop_wine, and Wine's own
-# service processes, all with their standard streams on /dev/null. Started later by a program
-# whose output a pipe carries, those processes would inherit the pipe and hold it open for good.
-# A second start while the server runs is harmless.
+# Starts Wine for the programs of the Windows build: WINE_PREFIX (made at the first start: a C:
+# drive and registry) with a server that persists until stop_wine, and Wine's own service
+# processes, all with their standard streams on /dev/null. Started later by a program whose
+# output a pipe carries, those processes would inherit the pipe and hold it open for good. A
+# second start while the server runs is harmless.
 start_wine() {
-  export WINEPREFIX=$ROOT/build/windows/wine WINEDEBUG=-all
+  export WINEPREFIX=$WINE_PREFIX WINEDEBUG=-all
   mkdir -p "$WINEPREFIX"
-  /usr/lib/wine/wineserver -f -p </dev/null >/dev/null 2>&1 &
+  "$WINESERVER" -f -p </dev/null >/dev/null 2>&1 &
   WINE_SERVER_PID=$!
-  /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
+  "$WINE" wineboot --init </dev/null >/dev/null 2>&1
 }
 
 # Ends the Wine server start_wine started and the processes of its prefix (Wine's services), and
 # waits for them: a server killed by its process id leaves them behind.
 stop_wine() {
   [[ -n ${WINE_SERVER_PID:-} ]] || return 0
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  WINEPREFIX=$WINE_PREFIX "$WINESERVER" -k 2>/dev/null || true
   wait "$WINE_SERVER_PID" 2>/dev/null || true
   WINE_SERVER_PID=""
 }
 
-# Runs a command quietly; prints its output only when it fails.
-quietly() {
-  local log status=0
-  log=$(mktemp)
-  "$@" >"$log" 2>&1 || status=$?
-  ((status == 0)) || cat "$log" >&2
-  rm -f "$log"
-  return "$status"
-}
-
-# Configures the release build of architecture $1 (x86_64 natively, aarch64 with the toolchain file).
+# Configures the release build of architecture $1: x86_64 natively, aarch64 and Windows with
+# their toolchain files (Windows after laying out its libraries with scripts/mingw-root.sh).
 configure_arch() {
   local toolchain=()
-  [[ $1 == aarch64 ]] && toolchain=(--toolchain "$ROOT/cmake/aarch64-linux-gnu.cmake")
-  if [[ $1 == windows ]]; then
-    JOBS=$JOBS quietly bash "$ROOT/scripts/mingw-root.sh"
-    toolchain=(--toolchain "$ROOT/cmake/x86_64-w64-mingw32.cmake")
-  fi
+  case $1 in
+    aarch64) toolchain=(--toolchain "$ROOT/cmake/aarch64-linux-gnu.cmake") ;;
+    windows)
+      JOBS=$JOBS quietly bash "$ROOT/scripts/mingw-root.sh"
+      toolchain=("${WINDOWS_TOOLCHAIN[@]}")
+      ;;
+  esac
   quietly cmake -S "$ROOT" -B "$(build_dir "$1")" -DCMAKE_BUILD_TYPE=Release "${toolchain[@]}"
 }
 
@@ -93,6 +118,16 @@ cache_entry() { sed -n "s/^$2:[A-Z]*=//p" "$(build_dir "$1")/CMakeCache.txt"; }
 
 # Writes the stripped copy of the program of architecture $1 to $2.
 strip_program() { "$(cache_entry "$1" CMAKE_STRIP)" -o "$2" "$(program_of "$1")"; }
+
+# Packs the files below paths $3... of directory $1 into zip file $2, named relative to $1:
+# sorted names, every time SOURCE_DATE_EPOCH (else now), no folder entries (the bundles' own
+# unpacker fails on one) and no extra attributes but the mode.
+pack_zip() {
+  local dir=$1 zip=$2
+  shift 2
+  (cd "$dir" && find "$@" -exec touch -h -d "@${SOURCE_DATE_EPOCH:-$(date +%s)}" {} + &&
+    find "$@" -type f | LC_ALL=C sort | zip -q -X -D "$zip" -@)
+}
 
 # Fails unless file $1 is a static-pie executable for architecture $2 (x86_64 or aarch64): file(1)
 # says so, and its ELF header, program headers and dynamic section agree (position-independent,
