@@ -7,11 +7,11 @@
 # --release adds the aarch64 cross compiler, Debian's arm64 libraries (multiarch) and qemu, for
 # the stand-alone builds and their tests.
 # --windows adds the mingw-w64 cross compiler, Wine (the Windows build's tests) and zip, and
-# enables the source lists of Debian's archive for `apt-get source icu` (scripts/mingw-root.sh
-# builds ICU for Windows from it).
+# the source lists of Debian's archive for `apt-get source icu` (scripts/mingw-root.sh builds ICU
+# for Windows from it): a step that writes a file below /etc/apt, and says so first.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packaging=false
 release=false
 windows=false
@@ -38,9 +38,6 @@ if $packaging; then
   packages+=(lintian systemd man-db)
 fi
 
-sudo=()
-if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
-
 native=$(dpkg --print-architecture)
 if $release; then
   packages+=(
@@ -49,7 +46,7 @@ if $release; then
     libicu-dev:arm64 libgtest-dev:arm64
   )
   if ! dpkg --print-foreign-architectures | grep -qx arm64; then
-    "${sudo[@]}" dpkg --add-architecture arm64
+    as_root dpkg --add-architecture arm64
   fi
 fi
 if $windows; then
@@ -79,9 +76,11 @@ if command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1; then
 fi
 
 # Adds a deb-src entry beside each deb entry of Debian's own archive, in a list of our own, unless
-# one is there already; prints whether it added one.
+# a source list is there already; says which file it writes and why before writing it, and sets
+# update_needed when it wrote one.
+update_needed=false
 enable_debian_sources() {
-  local lists=/etc/apt/sources.list.d added=""
+  local lists=/etc/apt/sources.list.d added="" list
   if grep -rqsE '^(deb-src |Types:.*deb-src)' /etc/apt/sources.list "$lists"/*.list "$lists"/*.sources; then
     return 0
   fi
@@ -96,27 +95,27 @@ enable_debian_sources() {
       sub(/(^|\n)Types: deb/, "\nTypes: deb-src"); print }' "$stanza")
   done
   [[ -n ${added//[[:space:]]/} ]] || return 0
-  printf '%s\n' "$added" | "${sudo[@]}" tee "$lists/qmr-deb-src.sources.tmp" >/dev/null
-  if grep -q '^Types:' "$lists/qmr-deb-src.sources.tmp"; then
-    "${sudo[@]}" mv "$lists/qmr-deb-src.sources.tmp" "$lists/qmr-deb-src.sources"
-  else
-    "${sudo[@]}" mv "$lists/qmr-deb-src.sources.tmp" "$lists/qmr-deb-src.list"
-  fi
-  echo added
+  # deb822 stanzas go in a .sources file, one-line entries in a .list file.
+  list=$lists/qmr-deb-src.list
+  grep -q '^Types:' <<<"$added" && list=$lists/qmr-deb-src.sources
+  echo "install-deps: writing $list so that \`apt-get source icu\` works (scripts/mingw-root.sh"
+  echo "builds ICU for Windows from Debian's source): a source entry beside each of Debian's package"
+  echo "entries, as below; delete the file to undo."
+  printf '%s\n' "$added" | sed '/./,$!d; s/^./  &/'
+  printf '%s\n' "$added" | as_root tee "$list.tmp" >/dev/null
+  as_root mv "$list.tmp" "$list"
+  update_needed=true
 }
 
-update_needed=false
-if $windows && [[ $(enable_debian_sources) == added ]]; then
-  update_needed=true
-fi
+if $windows; then enable_debian_sources; fi
 
 if ((${#missing[@]})) || $update_needed; then
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
+  as_root apt-get update -qq
 fi
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 # Installs the npm packages of directory $1 from its lockfile, unless they are there already.
@@ -130,5 +129,5 @@ npm_ci() {
 }
 # The browser and tool-server client tests run on npm packages pinned by the lockfile; with
 # --windows, the release's bundles are checked with the bundle tool pinned by its own.
-npm_ci "$root/apps/quillon_market_radar/tests/e2e"
-if $windows; then npm_ci "$root/packaging/mcpb"; fi
+npm_ci "$ROOT/apps/quillon_market_radar/tests/e2e"
+if $windows; then npm_ci "$ROOT/packaging/mcpb"; fi
