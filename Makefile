@@ -1,8 +1,11 @@
 # The two commands of a newcomer: `make run` starts the dashboard, `make test` runs every test.
-# Both install what is missing first.
-BUILD_DIR ?= build/release
+# Both install what is missing first, and build through the `release` preset (CMakePresets.json)
+# in build/release.
 JOBS ?= $(shell nproc)
-BINARY := $(BUILD_DIR)/apps/quillon_market_radar/quillon_market_radar
+BINARY := build/release/apps/quillon_market_radar/quillon_market_radar
+# cmake --build runs make in turn: without this, each make it runs prints the directory it enters
+# and leaves.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: deps deps-package configure build run test test-asan test-tsan test-portable fuzz package \
 	install check-package check-standalone check-windows release clean
@@ -14,21 +17,24 @@ deps-package:
 	@bash scripts/install-deps.sh --packaging
 
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --preset release >/dev/null
 
 build: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	@cmake --build --preset release -j $(JOBS)
 
 run: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quillon_market_radar
+	@cmake --build --preset release -j $(JOBS) --target quillon_market_radar
 	$(BINARY)
 
 test: build
-	QMR_SOAK_SECONDS=60 ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error -j $(JOBS)
+	ctest --preset release -j $(JOBS)
 
-# The dashboard's minute-long soak runs in the release build's suite; every other build tree runs
-# it for SOAK_SECONDS.
-SOAK_SECONDS ?= 10
+# Seconds of the dashboard's soak test, as SOAK_SECONDS (`make test SOAK_SECONDS=5`); unless given,
+# a minute in the release build's suite and 10 s in every other build tree.
+ifeq ($(origin SOAK_SECONDS),undefined)
+test: SOAK_SECONDS = 60
+SOAK_SECONDS = 10
+endif
 export QMR_SOAK_SECONDS = $(SOAK_SECONDS)
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer.
@@ -73,7 +79,8 @@ package: deps-package
 	$(call configure_package,/usr)
 	@cmake --build $(PACKAGE_DIR) -j $(JOBS) --target package
 
-install: deps
+# Builds with what is installed: nothing is installed for it (it may run as root).
+install:
 	$(call configure_package,$(PREFIX))
 	@cmake --build $(PACKAGE_DIR) -j $(JOBS)
 	DESTDIR="$(DESTDIR)" cmake --install $(PACKAGE_DIR) --strip
@@ -93,8 +100,9 @@ check-standalone:
 check-windows:
 	bash scripts/check-windows.sh
 
-# dist/quillon_market_radar-VERSION-linux-{x86_64,aarch64}.tar.gz, the Windows .zip, an assistant
-# bundle (.mcpb) per platform, and dist/SHA256SUMS; each bundle checked with the mcpb tool.
+# dist/quillon_market_radar-VERSION-linux-{x86_64,aarch64}.tar.gz, the Windows .zip, the assistant
+# bundles (.mcpb) for Linux (both programs and a launcher) and Windows, and dist/SHA256SUMS; each
+# bundle checked with the mcpb tool.
 release:
 	bash scripts/release.sh
 
