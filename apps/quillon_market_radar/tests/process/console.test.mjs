@@ -8,7 +8,7 @@ import net from 'node:net';
 import { test } from 'node:test';
 
 import {
-  BINARY, FULL_NONBLOCKING_STDOUT, WINDOWS, banner, envWith, paint, run, runShell, unlessWindows,
+  BINARY, FULL_NONBLOCKING_STDOUT, WINDOWS, banner, envWith, paint, run, runShell, skipOnWindows,
 } from './harness.mjs';
 
 const NOISE_ROW_PLAIN =
@@ -148,7 +148,7 @@ test('each console line reaches a pipe at once', async () => {
 });
 
 test('a full non-blocking stdout is waited out: prices prints everything and exits 0', {
-  skip: unlessWindows('no stream is handed over non-blocking'),
+  skip: skipOnWindows('no stream is handed over non-blocking'),
 }, async () => {
   const { status, stdout, stderr } = await runShell(FULL_NONBLOCKING_STDOUT, ['prices', '-q', ''],
     { env: { NO_COLOR: '1' } });

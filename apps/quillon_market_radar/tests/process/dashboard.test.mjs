@@ -8,7 +8,7 @@ import { after, before, describe, test } from 'node:test';
 import {
   exchange, framed, parseResponse, portIsFree, startDashboard, startupLines,
 } from './dashboard_harness.mjs';
-import { BINARY, EMULATED, banner, paint, run, runShell, unlessWindows } from './harness.mjs';
+import { BINARY, EMULATED, banner, paint, run, runShell, skipOnWindows } from './harness.mjs';
 
 const STATUS_BODY =
   '{"app":"Quillon Market & Retail Intelligence","defects_indexed":1,"port":7577,"ram_mb":11.2,' +
@@ -232,7 +232,7 @@ test('without a subcommand the dashboard serves on port 7577', async (t) => {
 });
 
 test('running out of descriptors pauses accepting instead of ending the server', {
-  skip: unlessWindows('there is no descriptor limit'),
+  skip: skipOnWindows('there is no descriptor limit'),
 }, async () => {
   // A hard limit of 64 descriptors leaves room for about fifty connections; 200 idle clients
   // fill them, the listen backlog and beyond.
@@ -275,7 +275,7 @@ test('running out of descriptors pauses accepting instead of ending the server',
 test('too few descriptors for even one loop: the limit is named, with status 70', {
   skip: process.env.QMR_SANITIZER ? "a sanitizer's runtime needs descriptors of its own"
     : EMULATED ? 'the emulator needs descriptors of its own'
-    : unlessWindows('there is no descriptor limit'),
+    : skipOnWindows('there is no descriptor limit'),
 }, async () => {
   for (const limit of [3, 4]) {
     const { status, stdout, stderr } = await runShell(`ulimit -n ${limit} && exec "$0" ui -p 0`);

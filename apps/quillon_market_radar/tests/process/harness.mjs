@@ -9,8 +9,9 @@ export const EMULATED = process.env.QMR_EMULATED === '1';
 // skipped there: no stream is handed over non-blocking, and there is no file-size or descriptor
 // limit to run into.
 export const WINDOWS = process.env.QMR_TARGET_SYSTEM === 'Windows';
-// The `skip` option of a case that has no Windows equivalent: the reason on Windows, else false.
-export const unlessWindows = (reason) => (WINDOWS ? `Windows: ${reason}` : false);
+// The `skip` option of a case that has no Windows equivalent: skipped on Windows, with the
+// reason; run everywhere else.
+export const skipOnWindows = (reason) => (WINDOWS ? `Windows: ${reason}` : false);
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
 
 // A script for `runShell` and `start`: runs the program with non-blocking standard input and

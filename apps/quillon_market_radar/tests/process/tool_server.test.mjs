@@ -9,7 +9,7 @@ import { test } from 'node:test';
 
 import {
   BINARY, EMULATED, FULL_NONBLOCKING_STDOUT, WINDOWS, envWith, linesOf, run, runShell, start,
-  unlessWindows,
+  skipOnWindows,
 } from './harness.mjs';
 
 const INITIALIZE = '{"jsonrpc":"2.0","id":1,"method":"initialize"}';
@@ -168,7 +168,7 @@ test('a 16 MiB line is answered whole', async () => {
 });
 
 test('non-blocking stdin and stdout with a slow peer: all 3,000 answers arrive, then status 0', {
-  skip: unlessWindows('no stream is handed over non-blocking'),
+  skip: skipOnWindows('no stream is handed over non-blocking'),
 }, async () => {
   const request = (id) =>
     `{"jsonrpc":"2.0","id":${id},"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":""}}}\n`;
@@ -196,7 +196,7 @@ test('non-blocking stdin and stdout with a slow peer: all 3,000 answers arrive, 
 });
 
 test('output past the file-size limit ends the run with status 1 and File too large', {
-  skip: unlessWindows('there is no file-size limit'),
+  skip: skipOnWindows('there is no file-size limit'),
 }, async () => {
   const directory = mkdtempSync(join(tmpdir(), 'qmr-tool-server-'));
   try {
