@@ -1,8 +1,10 @@
 // Every answer of a whole tool-server session, one session per protocol revision, held to that
 // revision's message schemas as the official packages ship them: the 1.x SDK's for the handshake
-// revisions, the 2.x core package's for 2026-07-28, where each request names its revision in `_meta`.
+// revisions, the 2.x core package's for the per-request one, where each request names its revision
+// in `_meta`; and the answers the schemas let through either way, as ../revisions.json has them.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
+import { readFileSync } from 'node:fs';
 import { test } from 'node:test';
 
 import { Client } from '@modelcontextprotocol/client';
@@ -38,7 +40,12 @@ const MODERN = {
   'prompts/list': zod(modernTypes.ListPromptsResultSchema),
 };
 
-const MODERN_REVISION = '2026-07-28';
+const SCHEMAS = { handshake: LEGACY, 'per-request': MODERN };
+
+const { revisions: REVISIONS } = JSON.parse(readFileSync(new URL('../revisions.json', import.meta.url), 'utf8'));
+const MODERN_REVISION = REVISIONS.find(({ era }) => era === 'per-request').name;
+// The newest handshake revision, which a request of the per-request era may not name in `_meta`.
+const HANDSHAKE_REVISION = REVISIONS.findLast(({ era }) => era === 'handshake').name;
 const CLIENT_INFO = { name: 'quillon-e2e', version: '1.0.0' };
 const TOOL_CALLS = [
   { name: 'market_search_products', arguments: { query: 'noise' } },
@@ -51,9 +58,9 @@ const TOOL_CALLS = [
 const LISTS = ['tools/list', 'resources/list', 'resources/templates/list', 'prompts/list'];
 
 // The session's requests as [method, params]; a notifications/ method is sent without an id.
-function session(revision) {
-  if (revision === MODERN_REVISION) {
-    const meta = (version = MODERN_REVISION) => ({ _meta: {
+function session({ name: revision, era }) {
+  if (era === 'per-request') {
+    const meta = (version = revision) => ({ _meta: {
       'io.modelcontextprotocol/protocolVersion': version,
       'io.modelcontextprotocol/clientInfo': CLIENT_INFO,
       'io.modelcontextprotocol/clientCapabilities': {},
@@ -64,7 +71,7 @@ function session(revision) {
       ...TOOL_CALLS.map((call) => ['tools/call', { ...call, ...meta() }]),
       ['ping', meta()],
       ['no/such/method', meta()],
-      ['tools/list', meta('2025-11-25')],
+      ['tools/list', meta(HANDSHAKE_REVISION)],
     ];
   }
   return [
@@ -91,10 +98,11 @@ async function exchange(lines) {
   return Buffer.concat(out).toString().split('\n').filter((line) => line !== '');
 }
 
-for (const revision of ['2024-11-05', '2025-06-18', '2025-11-25', MODERN_REVISION]) {
+for (const expected of REVISIONS) {
+  const revision = expected.name;
   test(`every answer of a ${revision} session validates against that revision's schemas`, async (t) => {
-    const schemas = revision === MODERN_REVISION ? MODERN : LEGACY;
-    const requests = session(revision).map(([method, params], index) =>
+    const schemas = SCHEMAS[expected.era];
+    const requests = session(expected).map(([method, params], index) =>
       ({ method, params, id: method.startsWith('notifications/') ? undefined : index + 1 }));
     const answers = (await exchange(requests.map(({ id, method, params }) =>
       JSON.stringify({ jsonrpc: '2.0', ...(id && { id }), method, ...(params && { params }) }))))
@@ -115,17 +123,16 @@ for (const revision of ['2024-11-05', '2025-06-18', '2025-11-25', MODERN_REVISIO
     assert.deepEqual(failures, []);
 
     // The schemas let these through either way: the answer each request must get.
-    const newer = revision !== '2024-11-05';
-    const legacy = revision !== MODERN_REVISION;
-    assert.equal(outcomes['tools/call "market_unknown"'], newer ? -32602 : 'result');
+    const answered = (yes) => (yes ? 'result' : -32601);
+    assert.equal(outcomes['tools/call "market_unknown"'], expected.unknownTool);
     assert.equal(outcomes['no/such/method ""'], -32601);
-    assert.equal(outcomes['ping ""'], legacy ? 'result' : -32601);
-    assert.equal(outcomes['resources/list ""'], newer ? 'result' : -32601);
-    if (legacy) assert.equal(answers[0].result.protocolVersion, revision);
+    assert.equal(outcomes['ping ""'], answered(expected.ping));
+    assert.equal(outcomes['resources/list ""'], answered(expected.resourcesList));
+    if (expected.era === 'handshake') assert.equal(answers[0].result.protocolVersion, revision);
     else assert.equal(answers.at(-1).error.code, -32022);
     const tools = answers.find((answer) => answer.result?.tools).result.tools;
     assert.equal(tools.length, 3);
-    if (newer) {
+    if (expected.toolsTitled) {
       // Several model APIs refuse a tool whose schema is not an object with properties.
       for (const tool of tools) {
         assert.equal(tool.inputSchema.type, 'object', tool.name);
@@ -135,9 +142,9 @@ for (const revision of ['2024-11-05', '2025-06-18', '2025-11-25', MODERN_REVISIO
   });
 }
 
-// The core package's types above are lenient about the 2026-07-28 cache fields; the 2.x client pinned to that
-// revision decodes every result through its stricter wire schemas (ttlMs and cacheScope required on
-// a list, for one) and rejects the call when one does not fit.
+// The core package's types above are lenient about the per-request revision's cache fields; the
+// 2.x client pinned to that revision decodes every result through its stricter wire schemas
+// (ttlMs and cacheScope required on a list, for one) and rejects the call when one does not fit.
 test(`${MODERN_REVISION}: every list and tool result passes the 2.x client's wire decoding`, async () => {
   const client = new Client(CLIENT_INFO, { versionNegotiation: { mode: { pin: MODERN_REVISION } } });
   const clientErrors = [];
@@ -157,7 +164,7 @@ test(`${MODERN_REVISION}: every list and tool result passes the 2.x client's wir
 // (from 2025-11-25 on the id is left out when it cannot be read).
 test('a line that is no object gets an answer within the schemas', async () => {
     const initialize = { jsonrpc: '2.0', id: 1, method: 'initialize',
-      params: { protocolVersion: '2025-11-25', capabilities: {}, clientInfo: CLIENT_INFO } };
+      params: { protocolVersion: HANDSHAKE_REVISION, capabilities: {}, clientInfo: CLIENT_INFO } };
     const [, answer] = (await exchange([JSON.stringify(initialize), '[]'])).map((line) => JSON.parse(line));
     assert.deepEqual([...LEGACY.envelope(answer), ...MODERN.envelope(answer)], []);
   });

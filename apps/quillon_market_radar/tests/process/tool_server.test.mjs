@@ -63,13 +63,11 @@ test('invalid lines are skipped silently and the rest answered in order', async 
 // server, and answered byte for byte since; only the products' check times are masked. A
 // 2024-11-05 session is answered as the server always answered it (every method, the three tools,
 // notifications, invalid lines, and a line that is not UTF-8 ending the run); the later ones skip
-// that line and go on.
-const GOLDEN = [
-  { revision: '2024-11-05', status: 1, stderr: 'Error: stream did not contain valid UTF-8\n' },
-  { revision: '2025-06-18', status: 0, stderr: '' },
-  { revision: '2025-11-25', status: 0, stderr: '' },
-  { revision: '2026-07-28', status: 0, stderr: '' },
-];
+// that line and go on, as ../revisions.json says.
+const { revisions: REVISIONS } = JSON.parse(readFileSync(new URL('../revisions.json', import.meta.url), 'utf8'));
+const GOLDEN = REVISIONS.map(({ name, nonUtf8Line }) => nonUtf8Line === 'ends the run'
+  ? { revision: name, status: 1, stderr: 'Error: stream did not contain valid UTF-8\n' }
+  : { revision: name, status: 0, stderr: '' });
 
 for (const expected of GOLDEN) {
   test(`a ${expected.revision} session is answered byte for byte as its golden transcript`, async () => {
@@ -83,15 +81,15 @@ for (const expected of GOLDEN) {
 }
 
 test('sessions of later revisions skip a line that is not UTF-8 and go on', async () => {
-  const meta = '"_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28"}';
-  for (const opening of [
-    '{"id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18"}}',
-    '{"id":1,"method":"initialize","params":{"protocolVersion":"2025-11-25"}}',
-    `{"id":1,"method":"server/discover","params":{${meta}}}`,
-  ]) {
+  const meta = (name) => `"_meta":{"io.modelcontextprotocol/protocolVersion":"${name}"}`;
+  const perRequest = REVISIONS.find(({ era }) => era === 'per-request').name;
+  for (const { name, era } of REVISIONS.filter(({ nonUtf8Line }) => nonUtf8Line === 'skipped')) {
+    const opening = era === 'handshake'
+      ? `{"id":1,"method":"initialize","params":{"protocolVersion":"${name}"}}`
+      : `{"id":1,"method":"server/discover","params":{${meta(name)}}}`;
     // 0xC3 opens a two-byte character that "(" does not continue.
     const input = Buffer.concat([Buffer.from(`${opening}\n{"id":2,"method":"`), Buffer.from([0xc3, 0x28]),
-      Buffer.from(`"}\n{"id":3,"method":"tools/list","params":{${meta}}}\n`)]);
+      Buffer.from(`"}\n{"id":3,"method":"tools/list","params":{${meta(perRequest)}}}\n`)]);
     const { status, stdout, stderr } = await run(['mcp'], { input });
     assert.equal(status, 0, opening);
     assert.equal(stderr.length, 0, opening);
