@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Checks each assistant bundle (*.mcpb) of a release directory with the bundles' own tool
-# (@anthropic-ai/mcpb, pinned by packaging/mcpb/package-lock.json): its manifest validated, its
-# summary shown, the bundle unpacked; then the unpacked program, started as the manifest says
-# (the Windows one under Wine, the aarch64 one under qemu), answers initialize and a tool call.
-# Also that the zip lists files only: a folder entry breaks the tool's unpacking.
+# Checks the assistant bundles (*.mcpb) of a release directory, the Linux one and the Windows one,
+# with the bundles' own tool (@anthropic-ai/mcpb, pinned by packaging/mcpb/package-lock.json): its
+# manifest validated, its summary shown, the bundle unpacked; then the unpacked program, started as
+# the manifest says (the Windows one under Wine), answers initialize and a tool call. The Linux
+# bundle's launcher is started on each machine it knows, as that machine's `uname -m` answers,
+# with only that machine's program beside it (the aarch64 one run under qemu), and on a machine it
+# does not know. Also that the zip lists files only: a folder entry breaks the tool's unpacking.
 #   scripts/check-bundles.sh [DIST]      (default dist)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -16,13 +18,53 @@ REQUESTS='{"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}
 {"jsonrpc":"2.0","method":"notifications/initialized"}
 {"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":"noise"}}}'
 
+# Fails unless $2, the answers to REQUESTS, are the handshake and the one product found; $1 says
+# whose answers they are.
+check_answers() {
+  node -e '
+    const lines = process.argv[2].split("\n");
+    const [init, call] = lines.map((line) => JSON.parse(line));
+    const found = JSON.parse(call.result.content[0].text);
+    if (lines.length !== 2 || init.id !== 1 || init.result.serverInfo.name !== "quillon_market_radar" ||
+        call.id !== 2 || found.length !== 1 || found[0].sku_asin !== "B09G9FPHY6") {
+      console.error(`${process.argv[1]}: unexpected answers:\n${process.argv[2]}`);
+      process.exit(1);
+    }
+  ' "$1" "$2"
+  printf '%s\n' "$2" | cut -c1-140 | sed "s/^/  $1: /"
+}
+
+# Starts the Linux bundle's launcher, unpacked in $1, as on a machine whose `uname -m` says $2,
+# with $REQUESTS as input; a copy of server/ holds only that machine's program (through qemu when
+# it is foreign), so that any other choice fails. Prints the answers; ends with the launcher's
+# status.
+launch_as() {
+  local unpacked=$1 machine=$2 view="$work/as-$2" program arch
+  rm -rf "$view"
+  mkdir -p "$view/bin"
+  cp -r "$unpacked/server" "$view/server"
+  printf '#!/bin/sh\necho %s\n' "$machine" >"$view/bin/uname"
+  for arch in "${ARCHES[@]}"; do
+    program="$view/server/$arch/quillon_market_radar"
+    if [[ $arch != "$machine" ]]; then
+      rm "$program"
+    elif [[ $arch != "$(uname -m)" ]]; then
+      mv "$program" "$program.$arch"
+      printf '#!/bin/sh\nexec qemu-%s "$0.%s" "$@"\n' "$arch" "$arch" >"$program"
+    fi
+  done
+  chmod -R 755 "$view/bin" "$view/server"
+  PATH="$view/bin:$PATH" "$view/server/quillon_market_radar" mcp <<<"$REQUESTS"
+}
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"; stop_wine' EXIT
 start_wine
 shopt -s nullglob
 bundles=("$dist"/*.mcpb)
-if ((${#bundles[@]} != 3)); then
-  echo "expected 3 bundles in $dist, found ${#bundles[@]}" >&2
+names=$(printf '%s\n' "${bundles[@]##*/}" | sed -E 's/^quillon_market_radar-[^-]+-//' | paste -sd ' ')
+if [[ $names != "linux.mcpb windows-x86_64.mcpb" ]]; then
+  echo "expected a linux and a windows-x86_64 bundle in $dist, found: $names" >&2
   exit 1
 fi
 for bundle in "${bundles[@]}"; do
@@ -36,42 +78,52 @@ for bundle in "${bundles[@]}"; do
   unzip -p "$bundle" manifest.json >"$work/$name/manifest.json"
   mcpb validate "$work/$name/manifest.json"
   mcpb info "$bundle"
-  mcpb unpack "$bundle" "$work/$name/unpacked" >/dev/null
+  unpacked="$work/$name/unpacked"
+  mcpb unpack "$bundle" "$unpacked" >/dev/null
 
   # The command as the host runs it: ${__dirname} is where the bundle was unpacked.
   read -r platform command args < <(node -e '
     const m = JSON.parse(require("fs").readFileSync(process.argv[1], "utf8"));
     console.log(m.compatibility.platforms.join(","), m.server.mcp_config.command, m.server.mcp_config.args.join(" "));
   ' "$work/$name/manifest.json")
-  program=${command//'${__dirname}'/$work/$name/unpacked}
+  program=${command//'${__dirname}'/$unpacked}
   case $name in
-    *-windows-x86_64) arch=windows expected=win32 ;;
-    *-linux-aarch64) arch=aarch64 expected=linux ;;
-    *-linux-x86_64) arch=x86_64 expected=linux ;;
-    *)
-      echo "$name.mcpb: no platform in its name" >&2
-      exit 1
-      ;;
+    *-windows-x86_64) system=windows expected=win32 ;;
+    *-linux) system=linux expected=linux ;;
   esac
-  if [[ $platform != "$expected" ]]; then
-    echo "$name.mcpb declares platforms '$platform', not $expected" >&2
+  if [[ $platform != "$expected" || $args != mcp ]]; then
+    echo "$name.mcpb declares platforms '$platform' and arguments '$args', not $expected and mcp" >&2
     exit 1
   fi
-  [[ $arch == windows ]] || [[ -x $program ]] || {
-    echo "$name.mcpb: $program is not an executable after unpacking" >&2
+  if [[ $system == windows ]]; then
+    # shellcheck disable=SC2086 # the manifest's arguments, one word each
+    check_answers "started under Wine" "$(run_on windows "$program" $args <<<"$REQUESTS")"
+    continue
+  fi
+
+  if [[ $program != "$unpacked/server/quillon_market_radar" ]]; then
+    echo "$name.mcpb starts $command, not the launcher" >&2
     exit 1
-  }
-  # shellcheck disable=SC2086 # the manifest's arguments, one word each
-  answers=$(run_on "$arch" "$program" $args <<<"$REQUESTS")
-  node -e '
-    const lines = process.argv[1].split("\n");
-    const [init, call] = lines.map((line) => JSON.parse(line));
-    const found = JSON.parse(call.result.content[0].text);
-    if (lines.length !== 2 || init.id !== 1 || init.result.serverInfo.name !== "quillon_market_radar" ||
-        call.id !== 2 || found.length !== 1 || found[0].sku_asin !== "B09G9FPHY6") {
-      console.error("unexpected answers:\n" + process.argv[1]);
-      process.exit(1);
+  fi
+  for file in quillon_market_radar "${ARCHES[@]/%//quillon_market_radar}"; do
+    [[ -x $unpacked/server/$file ]] || {
+      echo "$name.mcpb: server/$file is not executable after unpacking" >&2
+      exit 1
     }
-  ' "$answers"
-  printf '%s\n' "$answers" | cut -c1-160 | sed 's/^/  answered: /'
+  done
+  for arch in "${ARCHES[@]}"; do
+    check_static_pie "$unpacked/server/$arch/quillon_market_radar" "$arch"
+  done
+  # shellcheck disable=SC2086 # the manifest's arguments, one word each
+  check_answers "started here ($(uname -m))" "$("$program" $args <<<"$REQUESTS")"
+  for arch in "${ARCHES[@]}"; do
+    check_answers "launched as on $arch" "$(launch_as "$unpacked" "$arch")"
+  done
+  status=0
+  out=$(launch_as "$unpacked" riscv64 2>"$work/riscv64.err") || status=$?
+  if ((status != 126)) || [[ -n $out ]] || ! grep -q 'this machine is riscv64$' "$work/riscv64.err"; then
+    echo "$name.mcpb on riscv64: status $status, output '$out', error '$(cat "$work/riscv64.err")'" >&2
+    exit 1
+  fi
+  echo "  launched as on riscv64: status 126, $(cat "$work/riscv64.err")"
 done

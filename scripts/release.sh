@@ -3,8 +3,9 @@
 # man page, completion, user unit and copyright file into a tree laid out as below a prefix, with a
 # short README on top, and packed as dist/quillon_market_radar-VERSION-linux-ARCH.tar.gz; the
 # Windows program stripped with a README and the copyright file in
-# dist/quillon_market_radar-VERSION-windows-x86_64.zip; for each of the three an assistant bundle,
-# dist/quillon_market_radar-VERSION-PLATFORM.mcpb (scripts/check-bundles.sh checks them); and
+# dist/quillon_market_radar-VERSION-windows-x86_64.zip; two assistant bundles,
+# dist/quillon_market_radar-VERSION-linux.mcpb (both Linux programs and the launcher that starts
+# the machine's) and -windows-x86_64.mcpb, which scripts/check-bundles.sh checks; and
 # dist/SHA256SUMS over all of them. The archives are reproducible: sorted names, owner root, every
 # time the last commit's.
 set -euo pipefail
@@ -75,19 +76,27 @@ install -m 644 "$ROOT/packaging/standalone/README.windows" "$windows_tree/README
 install -m 644 "$ROOT/packaging/copyright" "$windows_tree/copyright.txt"
 pack_zip "$stage" "$dist/$windows_name.zip" "$windows_name"
 
-# The bundles: manifest.json and the stripped program under server/. The manifest lists the tools
-# the program itself lists, and the licence the copyright file names.
+# The bundles: manifest.json and under server/ what the host starts. A manifest names a system,
+# not a machine, so one Linux bundle carries both programs and the launcher that starts the one
+# the machine runs; the Windows bundle, the stripped .exe. The manifest lists the tools the
+# program itself lists, and the licence the copyright file names.
 license=$(sed -n 's/^License: //p' "$ROOT/packaging/copyright" | head -1)
 tools=$(echo '{"jsonrpc":"2.0","id":1,"method":"tools/list"}' | "$(program_of x86_64)" mcp)
-for arch in "${ARCHES[@]}" windows; do
-  case $arch in
-    windows) platform=win32 program=quillon_market_radar.exe suffix=windows-x86_64 ;;
-    *) platform=linux program=quillon_market_radar suffix=linux-$arch ;;
+linux_bundle="$stage/bundle-linux"
+for arch in "${ARCHES[@]}"; do
+  mkdir -p "$linux_bundle/server/$arch"
+  strip_program "$arch" "$linux_bundle/server/$arch/quillon_market_radar"
+done
+install -m 755 "$ROOT/packaging/mcpb/launcher.sh" "$linux_bundle/server/quillon_market_radar"
+windows_bundle="$stage/bundle-windows-x86_64"
+mkdir -p "$windows_bundle/server"
+strip_program windows "$windows_bundle/server/quillon_market_radar.exe"
+for suffix in linux windows-x86_64; do
+  case $suffix in
+    linux) bundle=$linux_bundle platform=linux program=quillon_market_radar ;;
+    *) bundle=$windows_bundle platform=win32 program=quillon_market_radar.exe ;;
   esac
-  bundle="$stage/bundle-$suffix"
-  mkdir -p "$bundle/server"
-  strip_program "$arch" "$bundle/server/$program"
-  chmod 755 "$bundle/server/$program"
+  chmod -R a+rX,go-w "$bundle/server"
   node "$ROOT/packaging/mcpb/manifest.mjs" "$platform" "$program" "$version" "$license" \
     <<<"$tools" >"$bundle/manifest.json"
   pack_zip "$bundle" "$dist/quillon_market_radar-$version-$suffix.mcpb" manifest.json server
