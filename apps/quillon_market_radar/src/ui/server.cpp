@@ -485,7 +485,7 @@ asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16
   }
 
   console::print_line("[+] Quillon Market Intelligence Web HUD live at http://" + address,
-                      console::Colour::green, true);
+                      console::Colour::GREEN, true);
   for (const auto line : STARTUP_DETAIL_LINES) console::print_line(line);
 
   const auto ending = std::make_shared<Ending>(executor, 1);
