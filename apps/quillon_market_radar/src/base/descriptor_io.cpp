@@ -42,4 +42,8 @@ int write_all(int fd, std::string_view bytes) {
   return 0;
 }
 
+OwnedFd::~OwnedFd() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 }  // namespace qmr::descriptor_io

@@ -172,7 +172,7 @@ asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::s
 #if QMR_LINUX_FAST_PATH
 // Returns the connection as a socket of `loop`, or nothing when the loop cannot take it; the
 // connection is closed then.
-std::optional<tcp::socket> adopt(asio::io_context& loop, OwnedFd fd) {
+std::optional<tcp::socket> adopt(asio::io_context& loop, descriptor_io::OwnedFd fd) {
   tcp::socket socket(loop);
   asio::error_code error;
   socket.assign(tcp::v4(), fd.get(), error);
@@ -276,7 +276,7 @@ bool would_block(int error_number) {
 
 // One connection the Linux way: the plain way's steps, entering the event loop only when it has
 // to wait: for a request that has not arrived, for room to send, or for the client to close.
-asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
+asio::awaitable<void> handle_connection(WorkerHandle owner, descriptor_io::OwnedFd fd,
                                         engine::EngineHandle engine) {
   Worker& worker = *owner;
   try {
@@ -331,7 +331,8 @@ asio::awaitable<asio::error_code> accept_pending(const WorkerHandle& worker,
       co_return asio::error_code(failure, asio::system_category());
     }
     // Out of memory, the connection at hand closes as its descriptor's owner goes.
-    asio::co_spawn(worker->context, handle_connection(worker, OwnedFd(fd), engine), asio::detached);
+    asio::co_spawn(worker->context, handle_connection(worker, descriptor_io::OwnedFd(fd), engine),
+                   asio::detached);
   }
 }
 
