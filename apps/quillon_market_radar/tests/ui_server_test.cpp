@@ -128,7 +128,11 @@ std::uint16_t free_port() {
 }
 
 std::string response_to(std::string_view request) {
-  return respond_to_request(request, engine::MarketEngine::create()).value_or("(silence)");
+  const auto engine = engine::MarketEngine::create();
+  const FixedResponses fixed(engine);
+  std::string built;
+  const std::string* answer = respond_to_request(request, engine, fixed, built);
+  return answer == nullptr ? "(silence)" : *answer;
 }
 
 TEST(LoopPool, RunsLoopZeroOnTheCallerAndEachOtherLoopOnAThreadOfItsOwnUntilStopped) {

@@ -217,17 +217,6 @@ struct Worker {
 };
 using WorkerHandle = std::shared_ptr<Worker>;
 
-// Returns the framed answer to one read's bytes, or null when the connection closes without one.
-// `built` holds an answer that is not one of the fixed ones.
-const std::string* answer(const Worker& worker, std::string_view request,
-                          const engine::EngineHandle& engine, std::string& built) {
-  const auto line = parse_request_line(request);
-  if (!line) return nullptr;
-  if (const std::string* fixed = worker.fixed.find(*line)) return fixed;
-  built = frame_response(route_request(line->method, line->path, engine));
-  return &built;
-}
-
 // Writes what is left of a response, half-closes and drains: the end of every connection that
 // is answered in the event loop. A failed write is ignored: the client has gone.
 asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
@@ -257,7 +246,8 @@ asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
       count = read;
     }
     std::string built;
-    const std::string* response = answer(worker, {buffer.data(), count}, engine, built);
+    const std::string* response =
+        respond_to_request({buffer.data(), count}, engine, worker.fixed, built);
     if (response == nullptr) co_return;
     engine.reset();  // the answer is built; the store is not needed any longer
     co_await send_and_close(worker, socket, *response);
@@ -291,8 +281,8 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, descriptor_io::Owned
     if (bytes_read <= 0) co_return;
 
     std::string built;
-    const std::string* response =
-        answer(worker, {buffer.data(), static_cast<std::size_t>(bytes_read)}, engine, built);
+    const std::string* response = respond_to_request(
+        {buffer.data(), static_cast<std::size_t>(bytes_read)}, engine, worker.fixed, built);
     if (response == nullptr) co_return;
     engine.reset();
 
