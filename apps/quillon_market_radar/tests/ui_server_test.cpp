@@ -1,6 +1,7 @@
 // The dashboard server on real loopback sockets, inside the test process: idle connections, the
 // drain after the response and its two bounds, requests larger than the read buffer and a port
-// that is taken. The connection limits are shortened so that no test waits a minute.
+// that is taken; the runtime's loops, and the accept failures the listener rides out. The
+// connection limits are shortened so that no test waits a minute.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "engine/market_engine.hpp"
+#include "ui/listener_posix.hpp"
 #include "ui/server.hpp"
 
 namespace qmr::ui {
@@ -158,6 +160,16 @@ TEST(LoopPool, RunsLoopZeroOnTheCallerAndEachOtherLoopOnAThreadOfItsOwnUntilStop
   EXPECT_NE(ran_on[2], ran_on[0]);
   EXPECT_NE(ran_on[2], ran_on[1]);
   EXPECT_NE(ran_on[1], std::thread::id());
+}
+
+TEST(AcceptErrors, ResourceAndPeerFailuresAreRetriedListenerFailuresEndTheServer) {
+  for (const int transient : {EMFILE, ENFILE, ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM,
+                              ENETDOWN, ENETUNREACH, EHOSTUNREACH, ENOPROTOOPT, EAGAIN, EINTR}) {
+    EXPECT_TRUE(is_transient_accept_error(transient)) << transient;
+  }
+  for (const int fatal : {EBADF, EINVAL, ENOTSOCK, EFAULT, ECANCELED}) {
+    EXPECT_FALSE(is_transient_accept_error(fatal)) << fatal;
+  }
 }
 
 class DashboardServer : public testing::Test {

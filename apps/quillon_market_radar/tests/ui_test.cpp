@@ -1,10 +1,9 @@
 // The dashboard without sockets: the route table and its neighbours, the exact bodies, the page,
-// the request line taken from a read's bytes, the framing of responses and the accept failures
-// the server rides out.
+// the request line taken from a read's bytes, the framing of responses, the fixed answers and the
+// schedule of the closing looks.
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -585,18 +584,6 @@ TEST(DrainSchedule, HandsOutEachEntryAtItsLookInTimeOrder) {
 
   EXPECT_TRUE(schedule.has_next_look(0));
   EXPECT_FALSE(schedule.has_next_look(1));
-}
-
-// --- accept failures -----------------------------------------------------------------------
-
-TEST(AcceptErrors, ResourceAndPeerFailuresAreRetriedListenerFailuresEndTheServer) {
-  for (const int transient : {EMFILE, ENFILE, ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM,
-                              ENETDOWN, ENETUNREACH, EHOSTUNREACH, ENOPROTOOPT, EAGAIN, EINTR}) {
-    EXPECT_TRUE(is_transient_accept_error(transient)) << transient;
-  }
-  for (const int fatal : {EBADF, EINVAL, ENOTSOCK, EFAULT, ECANCELED}) {
-    EXPECT_FALSE(is_transient_accept_error(fatal)) << fatal;
-  }
 }
 
 }  // namespace

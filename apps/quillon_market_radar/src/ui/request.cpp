@@ -2,8 +2,6 @@
 // framing of the response, and the answers that never change.
 #include "ui/request.hpp"
 
-#include <cerrno>
-
 #include "base/text.hpp"
 
 namespace qmr::ui {
@@ -68,23 +66,6 @@ const std::string* respond_to_request(std::string_view bytes_read,
   if (const std::string* answer = fixed.find(*line)) return answer;
   built = frame_response(route_request(line->method, line->path, engine));
   return &built;
-}
-
-bool is_transient_accept_error(int error_number) {
-  switch (error_number) {
-    // The listener itself is broken or closed: accepting again would fail the same way.
-    case EBADF:
-    case EFAULT:
-    case EINVAL:
-    case ENOTSOCK:
-    case ECANCELED:
-      return false;
-    // Everything else concerns one connection or the process's resources (EMFILE, ENFILE,
-    // ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM, the network errors Linux passes on from a
-    // pending connection): a later accept can succeed.
-    default:
-      return true;
-  }
 }
 
 }  // namespace qmr::ui

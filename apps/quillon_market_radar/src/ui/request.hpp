@@ -50,9 +50,4 @@ class FixedResponses {
                                                     const FixedResponses& fixed,
                                                     std::string& built);
 
-/// Returns true when an accept failed with `error_number` (an errno value) for a reason that
-/// leaves the listener sound: out of descriptors or memory, or a peer gone before it was taken.
-/// The server waits briefly and accepts again after such a failure; any other ends it.
-[[nodiscard]] bool is_transient_accept_error(int error_number);
-
 }  // namespace qmr::ui

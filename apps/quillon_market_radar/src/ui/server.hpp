@@ -25,8 +25,9 @@ struct ConnectionLimits {
 };
 
 /// Binds 127.0.0.1:`port`, prints the start-up lines and serves the dashboard on the first half
-/// of `loops` (at least one) until the listener fails. Returns the bind error before anything is
-/// printed when the port cannot be bound. The loops must keep running while connections remain.
+/// of `loops` (at least one; on Windows the loop this runs on) until the listener fails. Returns
+/// the bind error before anything is printed when the port cannot be bound. The loops must keep
+/// running while connections remain.
 [[nodiscard]] asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine,
                                                       std::uint16_t port, LoopPool& loops,
                                                       ConnectionLimits limits = {});
