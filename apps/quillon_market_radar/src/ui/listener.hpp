@@ -13,6 +13,10 @@
 
 namespace qmr::ui {
 
+/// Returns how many event loops accept connections on a machine with `processors` logical
+/// processors: at least one.
+[[nodiscard]] std::size_t accepting_loops(std::size_t processors);
+
 /// Raises the process's limit on open descriptors as far as it may go, where there is one, so
 /// that many simultaneous clients do not run the process out of descriptors early. A failure is
 /// ignored: the server still works, it only reaches the limit sooner (and then pauses its accepts
@@ -24,8 +28,9 @@ void raise_open_file_limit();
 [[nodiscard]] asio::error_code open_listener(asio::ip::tcp::acceptor& acceptor,
                                              const asio::ip::tcp::endpoint& endpoint);
 
-/// Hands the listener to the loops that accept: appends to `taken` one listener per accepting
-/// loop, each of that loop, and lets `listener` go. Returns the first failure; `listener` is then
+/// Hands the listener to the loops that accept (all of `loops`, or where a socket cannot be shared
+/// between loops the listener's own): appends to `taken` one listener per accepting loop, each of
+/// that loop, and lets `listener` go. Returns the first failure; `listener` is then
 /// left open, and what `taken` holds closes with it.
 [[nodiscard]] asio::error_code share_listener(asio::ip::tcp::acceptor& listener, LoopPool& loops,
                                               std::vector<asio::ip::tcp::acceptor>& taken);

@@ -6,6 +6,10 @@ namespace qmr::ui {
 
 using asio::ip::tcp;
 
+// A socket is bound to the completion port of one loop for good: one loop, the listener's own,
+// accepts.
+std::size_t accepting_loops(std::size_t) { return 1; }
+
 // Windows has no limit on open sockets to raise.
 void raise_open_file_limit() {}
 
@@ -24,8 +28,7 @@ asio::error_code open_listener(tcp::acceptor& acceptor, const tcp::endpoint& end
   return error;
 }
 
-// A socket is bound to the completion port of one loop for good: one loop, the listener's own,
-// accepts, and takes the listener itself.
+// The one accepting loop is the listener's own, and takes the listener itself.
 asio::error_code share_listener(tcp::acceptor& listener, LoopPool&,
                                 std::vector<tcp::acceptor>& taken) {
   taken.push_back(std::move(listener));

@@ -234,6 +234,8 @@ Worker::Worker(tcp::acceptor own_listener, const ConnectionLimits& connection_li
       ending(std::move(server_ending)),
       intake(listener, limits, fixed, {serve_connection, send_and_close, drain}) {}
 
+std::size_t dashboard_loops(std::size_t processors) { return accepting_loops(processors); }
+
 asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits) {
   raise_open_file_limit();
