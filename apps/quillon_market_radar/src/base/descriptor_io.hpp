@@ -1,8 +1,9 @@
-// Reads and writes on the process's own descriptors that wait instead of failing: a descriptor
-// handed over by another program may be non-blocking (its open file description is shared), so
-// EAGAIN means "not yet", never "failed". On Windows the same calls work on the descriptors'
-// handles (descriptor_io_windows.cpp), with their errors told as the errno values of Linux. And
-// a descriptor owned by a value, closed when the value goes.
+// Reads and writes on the process's own descriptors that wait instead of failing, once per system:
+// on Linux (descriptor_io_posix.cpp) a descriptor handed over by another program may be
+// non-blocking (its open file description is shared), so EAGAIN means "not yet", never "failed";
+// on Windows (descriptor_io_windows.cpp) the same calls work on the descriptors' handles, with
+// their errors told as the errno values of Linux. And a descriptor owned by a value, closed when
+// the value goes.
 #pragma once
 
 #include <cerrno>
@@ -17,12 +18,6 @@ namespace qmr::descriptor_io {
 [[nodiscard]] constexpr bool would_block(int error_number) {
   return error_number == EAGAIN || (EWOULDBLOCK != EAGAIN && error_number == EWOULDBLOCK);
 }
-
-#ifndef _WIN32
-/// Waits until `fd` is ready for `events` (POLLIN or POLLOUT), or reports a hang-up or error
-/// there, which the next read or write then returns. Returns 0, or the errno of a failed poll(2).
-[[nodiscard]] int wait_ready(int fd, short events);
-#endif
 
 /// Reads at most `size` bytes from `fd` into `data` and sets `count` to how many came (0 at end of
 /// input), resuming after interruptions and waiting while a non-blocking `fd` is empty. Returns 0,

@@ -1,11 +1,11 @@
-// The closing looks of the dashboard's Linux path. After its response and half-close, a
-// connection's socket waits, outside any event loop, for a look at the client's end of stream: a
-// moment later, and if the client is still open, once more after a longer delay. Whatever the
-// client sent meanwhile is read and dropped. At its end of stream, or past the drain bounds, the
-// socket is closed; a client still open after the last look is handed back to its owner, to be
-// drained in the event loop. An idle client closes within a fraction of a millisecond on
-// loopback, a busy one (a load generator with many connections) within a few, so nearly every
-// socket goes without entering the event loop at all.
+// The closing looks of the dashboard's Linux accept (accept_linux.cpp). After its response and
+// half-close, a connection's socket waits, outside any event loop, for a look at the client's end
+// of stream: a moment later, and if the client is still open, once more after a longer delay.
+// Whatever the client sent meanwhile is read and dropped. At its end of stream, or past the drain
+// bounds, the socket is closed; a client still open after the last look is handed back to its
+// owner, to be drained in the event loop. An idle client closes within a fraction of a
+// millisecond on loopback, a busy one (a load generator with many connections) within a few, so
+// nearly every socket goes without entering the event loop at all.
 #pragma once
 
 #include <asio/io_context.hpp>
