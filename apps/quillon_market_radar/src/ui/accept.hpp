@@ -6,6 +6,7 @@
 
 #include <asio/awaitable.hpp>
 #include <asio/error_code.hpp>
+#include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <cstddef>
@@ -22,8 +23,8 @@ namespace qmr::ui {
 struct Worker;
 using WorkerHandle = std::shared_ptr<Worker>;
 
-/// The server's own steps for a connection in the event loop (server.cpp), which an intake hands
-/// each connection to that it does not finish itself.
+/// The server's own steps for a connection in the event loop (server.cpp), to which a loop's
+/// Intake hands each connection that it does not finish itself.
 struct LoopSteps {
   using Clock = asio::steady_timer::clock_type;
   /// Reads the request within the idle time, answers it, half-closes, drains and closes. `owner`
@@ -42,9 +43,9 @@ struct LoopSteps {
 /// What one loop keeps to take its connections. Made for that loop and used there only.
 class Intake {
  public:
-  /// Takes connections from `listener`, a listener of the loop's own, and answers them from
-  /// `fixed` within `limits`, or hands them to `steps`. All three must outlive the intake.
-  Intake(asio::ip::tcp::acceptor& listener, const ConnectionLimits& limits,
+  /// Takes connections from `listener`, a listener of `loop`'s own, and answers them from `fixed`
+  /// within `limits`, or hands them to `steps`. All four must outlive the intake.
+  Intake(asio::io_context& loop, asio::ip::tcp::acceptor& listener, const ConnectionLimits& limits,
          const FixedResponses& fixed, LoopSteps steps);
   Intake(const Intake&) = delete;
   Intake& operator=(const Intake&) = delete;

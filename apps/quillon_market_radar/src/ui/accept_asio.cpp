@@ -19,17 +19,14 @@ namespace qmr::ui {
 using asio::ip::tcp;
 
 struct Intake::State {
-  tcp::acceptor& listener;
   asio::io_context& loop;
+  tcp::acceptor& listener;
   LoopSteps steps;
 };
 
-Intake::Intake(tcp::acceptor& listener, const ConnectionLimits&, const FixedResponses&,
-               LoopSteps steps)
-    : state_(std::make_unique<State>(State{listener,
-                                           static_cast<asio::io_context&>(asio::query(
-                                               listener.get_executor(), asio::execution::context)),
-                                           steps})) {}
+Intake::Intake(asio::io_context& loop, tcp::acceptor& listener, const ConnectionLimits&,
+               const FixedResponses&, LoopSteps steps)
+    : state_(new State{loop, listener, steps}) {}
 
 Intake::~Intake() = default;
 

@@ -69,22 +69,13 @@ asio::awaitable<void> drain_in_loop(asio::io_context& loop, LoopSteps steps,
 }  // namespace
 
 struct Intake::State {
-  State(tcp::acceptor& listener_, const ConnectionLimits& limits_, const FixedResponses& fixed_,
-        LoopSteps steps_)
-      : listener(listener_),
-        loop(static_cast<asio::io_context&>(
-            asio::query(listener_.get_executor(), asio::execution::context))),
-        limits(limits_),
-        fixed(fixed_),
-        steps(steps_) {}
-
   asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
                                           engine::EngineHandle engine);
   asio::awaitable<asio::error_code> accept_pending(const WorkerHandle& owner,
                                                    const engine::EngineHandle& engine);
 
-  tcp::acceptor& listener;
   asio::io_context& loop;
+  tcp::acceptor& listener;
   ConnectionLimits limits;
   const FixedResponses& fixed;
   LoopSteps steps;
@@ -157,9 +148,9 @@ asio::awaitable<asio::error_code> Intake::State::accept_pending(
   }
 }
 
-Intake::Intake(tcp::acceptor& listener, const ConnectionLimits& limits, const FixedResponses& fixed,
-               LoopSteps steps)
-    : state_(std::make_unique<State>(listener, limits, fixed, steps)) {}
+Intake::Intake(asio::io_context& loop, tcp::acceptor& listener, const ConnectionLimits& limits,
+               const FixedResponses& fixed, LoopSteps steps)
+    : state_(new State{loop, listener, limits, fixed, steps}) {}
 
 Intake::~Intake() = default;
 

@@ -232,7 +232,7 @@ Worker::Worker(tcp::acceptor own_listener, const ConnectionLimits& connection_li
       fixed(engine),
       listener(std::move(own_listener)),
       ending(std::move(server_ending)),
-      intake(listener, limits, fixed, {serve_connection, send_and_close, drain}) {}
+      intake(context, listener, limits, fixed, {serve_connection, send_and_close, drain}) {}
 
 std::size_t dashboard_loops(std::size_t processors) { return accepting_loops(processors); }
 
