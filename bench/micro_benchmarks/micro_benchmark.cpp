@@ -66,8 +66,12 @@ void RespondToRequest(benchmark::State& state) {
   const std::string request =
       "GET /api/products HTTP/1.1\r\nHost: 127.0.0.1:7577\r\nUser-Agent: bench\r\nAccept: "
       "*/*\r\n\r\n";
-  require(qmr::ui::respond_to_request(request, engine()).has_value(), "no response");
-  for (auto _ : state) benchmark::DoNotOptimize(qmr::ui::respond_to_request(request, engine()));
+  const qmr::ui::FixedResponses fixed(engine());
+  std::string built;
+  require(qmr::ui::respond_to_request(request, engine(), fixed, built) != nullptr, "no response");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(qmr::ui::respond_to_request(request, engine(), fixed, built));
+  }
 }
 BENCHMARK(RespondToRequest);
 

@@ -1,10 +1,13 @@
 // The dashboard server on real loopback sockets, inside the test process: idle connections, the
 // drain after the response and its two bounds, requests larger than the read buffer and a port
-// that is taken. The connection limits are shortened so that no test waits a minute.
+// that is taken; the runtime's loops, and the accept failures the listener rides out. The
+// connection limits are shortened so that no test waits a minute.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include <asio/post.hpp>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <optional>
@@ -24,6 +28,7 @@
 #include <vector>
 
 #include "engine/market_engine.hpp"
+#include "ui/listener_posix.hpp"
 #include "ui/server.hpp"
 
 namespace qmr::ui {
@@ -128,7 +133,11 @@ std::uint16_t free_port() {
 }
 
 std::string response_to(std::string_view request) {
-  return respond_to_request(request, engine::MarketEngine::create()).value_or("(silence)");
+  const auto engine = engine::MarketEngine::create();
+  const FixedResponses fixed(engine);
+  std::string built;
+  const std::string* answer = respond_to_request(request, engine, fixed, built);
+  return answer == nullptr ? "(silence)" : *answer;
 }
 
 TEST(LoopPool, RunsLoopZeroOnTheCallerAndEachOtherLoopOnAThreadOfItsOwnUntilStopped) {
@@ -154,6 +163,47 @@ TEST(LoopPool, RunsLoopZeroOnTheCallerAndEachOtherLoopOnAThreadOfItsOwnUntilStop
   EXPECT_NE(ran_on[2], ran_on[0]);
   EXPECT_NE(ran_on[2], ran_on[1]);
   EXPECT_NE(ran_on[1], std::thread::id());
+}
+
+// Returns the bytes of address space the process has mapped.
+rlim_t mapped_bytes() {
+  rlim_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  return pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
+}
+
+TEST(LoopPool, NamesExhaustedMemoryWhenAThreadCannotStart) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's runtime maps address space of its own";
+#endif
+  // More threads than the C library keeps stacks of ended threads for reuse: at least one needs a
+  // stack of its own, which the limit below has no room for.
+  LoopPool pool(64);
+  asio::post(pool.loop(0), [&] { pool.stop(); });  // should every thread start after all
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_AS, &before), 0);
+  const rlimit tight{mapped_bytes() + 4 * 1024 * 1024, before.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_AS, &tight), 0);
+  // An emulator maps the program's memory its own way and may not hold it to the limit.
+  void* block =
+      ::mmap(nullptr, 16 * 1024 * 1024, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  const bool limited = block == MAP_FAILED;
+  if (!limited) ::munmap(block, 16 * 1024 * 1024);
+  const Status ran = limited ? pool.run() : Status(Done{});
+  ASSERT_EQ(::setrlimit(RLIMIT_AS, &before), 0);
+  if (!limited) GTEST_SKIP() << "the address-space limit does not hold here";
+  ASSERT_FALSE(ran.ok());
+  EXPECT_EQ(ran.error().message, "memory allocation failed");
+}
+
+TEST(AcceptErrors, ResourceAndPeerFailuresAreRetriedListenerFailuresEndTheServer) {
+  for (const int transient : {EMFILE, ENFILE, ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM,
+                              ENETDOWN, ENETUNREACH, EHOSTUNREACH, ENOPROTOOPT, EAGAIN, EINTR}) {
+    EXPECT_TRUE(is_transient_accept_error(transient)) << transient;
+  }
+  for (const int fatal : {EBADF, EINVAL, ENOTSOCK, EFAULT, ECANCELED}) {
+    EXPECT_FALSE(is_transient_accept_error(fatal)) << fatal;
+  }
 }
 
 class DashboardServer : public testing::Test {

@@ -1,12 +1,12 @@
 // The dashboard without sockets: the route table and its neighbours, the exact bodies, the page,
-// the request line taken from a read's bytes, the framing of responses and the accept failures
-// the server rides out.
+// the request line taken from a read's bytes, the framing of responses, the fixed answers and the
+// schedule of the closing looks.
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -473,28 +473,52 @@ TEST(FrameResponse, WritesTheStatusLineFourHeadersAndTheBody) {
             "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n₹µ✅🛒");
 }
 
+// The answer to one read as the server gives it, and whether it is one of the fixed answers
+// rather than one built for the request.
+struct Answer {
+  std::optional<std::string> bytes;
+  bool fixed = false;
+};
+
+Answer respond(std::string_view bytes_read, const engine::EngineHandle& engine) {
+  const FixedResponses fixed(engine);
+  std::string built;
+  const std::string* answer = respond_to_request(bytes_read, engine, fixed, built);
+  if (answer == nullptr) return {};
+  return {*answer, answer != &built};
+}
+
 TEST(RespondToRequest, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
   const auto engine = seeded();
-  EXPECT_EQ(respond_to_request("GET / HTTP/1.1\r\nHost: x\r\n\r\n", engine),
-            framed("200 OK", "text/html; charset=utf-8", DASHBOARD_PAGE));
-  EXPECT_EQ(respond_to_request("GET /", engine),
-            framed("200 OK", "text/html; charset=utf-8", DASHBOARD_PAGE));
-  EXPECT_EQ(respond_to_request("GET /api/status HTTP/1.1\r\n", engine),
-            framed("200 OK", "application/json", STATUS_BODY));
-  EXPECT_EQ(
-      respond_to_request("POST /api/reprice HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", engine),
-      framed("200 OK", "application/json", SEED_REPRICE_BODY));
-  EXPECT_EQ(respond_to_request("GET /\xFF HTTP/1.1\r\n", engine),
-            framed("404 NOT FOUND", "text/plain", "Not Found"));
-  EXPECT_EQ(respond_to_request("HEAD / HTTP/1.1\r\n", engine),
-            framed("404 NOT FOUND", "text/plain", "Not Found"));
-  EXPECT_EQ(respond_to_request("GET", engine), std::nullopt);
-  EXPECT_EQ(respond_to_request("\r\nGET / HTTP/1.1\r\n", engine), std::nullopt);
-  EXPECT_EQ(respond_to_request("", engine), std::nullopt);
+  const std::string page = framed("200 OK", "text/html; charset=utf-8", DASHBOARD_PAGE);
+  const std::string not_found = framed("404 NOT FOUND", "text/plain", "Not Found");
+  struct Case {
+    std::string_view bytes_read;
+    std::optional<std::string> answer;
+    bool fixed;
+  };
+  const Case cases[] = {
+      {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", page, true},
+      {"GET /", page, true},
+      {"GET /api/status HTTP/1.1\r\n", framed("200 OK", "application/json", STATUS_BODY), true},
+      {"GET /api/medicines\r\n", framed("200 OK", "application/json", SEED_MEDICINES_BODY), true},
+      {"POST /api/reprice HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello",
+       framed("200 OK", "application/json", SEED_REPRICE_BODY), false},
+      {"GET /\xFF HTTP/1.1\r\n", not_found, false},
+      {"HEAD / HTTP/1.1\r\n", not_found, false},
+      {"GET", std::nullopt, false},
+      {"\r\nGET / HTTP/1.1\r\n", std::nullopt, false},
+      {"", std::nullopt, false},
+  };
+  for (const auto& [bytes_read, answer, fixed] : cases) {
+    const auto got = respond(bytes_read, engine);
+    EXPECT_EQ(got.bytes, answer) << testing::PrintToString(bytes_read);
+    EXPECT_EQ(got.fixed, fixed) << testing::PrintToString(bytes_read);
+  }
 }
 
 TEST(RespondToRequest, PageLengthCountsBytesNotCharacters) {
-  const auto response = respond_to_request("GET / HTTP/1.1\r\n", seeded());
+  const auto response = respond("GET / HTTP/1.1\r\n", seeded()).bytes;
   ASSERT_TRUE(response);
   const auto length_at = response->find("Content-Length: ") + 16;
   const auto length = std::stoul(response->substr(length_at, response->find('\r', length_at)));
@@ -560,18 +584,6 @@ TEST(DrainSchedule, HandsOutEachEntryAtItsLookInTimeOrder) {
 
   EXPECT_TRUE(schedule.has_next_look(0));
   EXPECT_FALSE(schedule.has_next_look(1));
-}
-
-// --- accept failures -----------------------------------------------------------------------
-
-TEST(AcceptErrors, ResourceAndPeerFailuresAreRetriedListenerFailuresEndTheServer) {
-  for (const int transient : {EMFILE, ENFILE, ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM,
-                              ENETDOWN, ENETUNREACH, EHOSTUNREACH, ENOPROTOOPT, EAGAIN, EINTR}) {
-    EXPECT_TRUE(is_transient_accept_error(transient)) << transient;
-  }
-  for (const int fatal : {EBADF, EINVAL, ENOTSOCK, EFAULT, ECANCELED}) {
-    EXPECT_FALSE(is_transient_accept_error(fatal)) << fatal;
-  }
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 namespace qmr::console {
 
-enum class Colour { black = 30, red, green, yellow, blue, magenta, cyan, white };
+enum class Colour { BLACK = 30, RED, GREEN, YELLOW, BLUE, MAGENTA, CYAN, WHITE };
 
 /// Returns whether console output is coloured: CLICOLOR_FORCE set and not "0" turns colour on;
 /// otherwise NO_COLOR (any value) turns it off; otherwise it is on when CLICOLOR is unset or not

@@ -82,4 +82,8 @@ int write_all(int fd, std::string_view bytes) {
   return 0;
 }
 
+OwnedFd::~OwnedFd() {
+  if (fd_ >= 0) _close(fd_);
+}
+
 }  // namespace qmr::descriptor_io

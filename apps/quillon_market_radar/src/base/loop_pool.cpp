@@ -1,12 +1,26 @@
 #include "base/loop_pool.hpp"
 
 #include <exception>
+#include <new>
+#include <string>
 #include <system_error>
 #include <thread>
+
+#include "base/platform.hpp"
 
 namespace qmr {
 
 namespace {
+
+// Returns the message of a thread that could not start. The system says "Resource temporarily
+// unavailable" (EAGAIN) both when there is no memory for its stack and when a limit on threads or
+// processes is reached: it is exhausted memory when no room for a stack is left either.
+std::string thread_failure(const std::system_error& error) {
+  if (error.code() == std::errc::resource_unavailable_try_again && !platform::thread_stack_fits()) {
+    return "memory allocation failed";
+  }
+  return error.what();
+}
 
 void run_loop(asio::io_context& loop) {
   try {
@@ -48,7 +62,10 @@ Status LoopPool::run() {
       threads.emplace_back([loop] { run_loop(*loop); });
     }
   } catch (const std::system_error& error) {
-    started = Error{error.what()};
+    started = Error{thread_failure(error)};
+    stop();
+  } catch (const std::bad_alloc&) {
+    started = Error{"memory allocation failed"};
     stop();
   }
   // The main thread runs loop 0, and with it the program's root task: a one-shot command starts,

@@ -27,7 +27,8 @@ class LoopPool {
   /// Runs loop 0 on the calling thread and every other loop on a thread of its own until stop(),
   /// then returns once all have stopped. A loop stays running while it has nothing to do. A
   /// handler that throws out of a loop stops the process (`fatal_for`). Returns the error of a
-  /// thread that cannot start; the loops are stopped then.
+  /// thread that cannot start ("memory allocation failed" when memory ran out); the loops are
+  /// stopped then.
   [[nodiscard]] Status run();
 
   /// Stops every loop; may be called from any thread, before or during run().

@@ -1,6 +1,6 @@
-// What the process sets up about its standard streams before anything is written, and what it
-// asks of its console, once per system: platform_posix.cpp for Linux, platform_windows.cpp for
-// Windows.
+// What the process sets up about its standard streams before anything is written, what it asks
+// of its console, and whether a thread's stack still fits, once per system: platform_posix.cpp
+// for Linux, platform_windows.cpp for Windows.
 #pragma once
 
 namespace qmr::platform {
@@ -14,5 +14,9 @@ void prepare_standard_streams();
 /// Returns whether standard output is a terminal that shows colour sequences: a tty on Linux; on
 /// Windows a console whose virtual-terminal processing is on (never a pipe or a file).
 [[nodiscard]] bool stdout_is_colour_terminal();
+
+/// Returns whether the address space for the stack of one more thread can still be mapped: false
+/// once memory, or the address space the process may use (ulimit -v), has run out.
+[[nodiscard]] bool thread_stack_fits();
 
 }  // namespace qmr::platform

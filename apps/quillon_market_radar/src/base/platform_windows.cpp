@@ -36,4 +36,13 @@ void prepare_standard_streams() {
 
 bool stdout_is_colour_terminal() { return colour_console; }
 
+// Reserves, uncommitted, what a thread's stack reserves by default (2 MiB for a program linked by
+// mingw-w64), and lets it go.
+bool thread_stack_fits() {
+  void* stack = VirtualAlloc(nullptr, 2 * 1024 * 1024, MEM_RESERVE, PAGE_NOACCESS);
+  if (stack == nullptr) return false;
+  VirtualFree(stack, 0, MEM_RELEASE);
+  return true;
+}
+
 }  // namespace qmr::platform

@@ -53,27 +53,27 @@ const json::Value& member_or_null(const json::Value& object, const char* key) {
 }  // namespace
 
 void print_banner() {
-  print_line(RULER, Colour::cyan, true);
-  print_line("      VARNEL QUILLON LABS - MARKET & RETAIL INTELLIGENCE           ", Colour::yellow,
+  print_line(RULER, Colour::CYAN, true);
+  print_line("      VARNEL QUILLON LABS - MARKET & RETAIL INTELLIGENCE           ", Colour::YELLOW,
              true);
   print_line("      Competitor Price Tracker, Review Defects & Jan Aushadhi Radar     ",
-             Colour::white, true);
-  print_line(RULER, Colour::cyan, true);
+             Colour::WHITE, true);
+  print_line(RULER, Colour::CYAN, true);
 }
 
 void run_prices(const engine::EngineHandle& engine, std::string_view query) {
-  print_line("[*] Scanning Competitor Prices for '" + std::string(query) + "'...", Colour::cyan,
+  print_line("[*] Scanning Competitor Prices for '" + std::string(query) + "'...", Colour::CYAN,
              true);
   const auto matches = engine->search_products(query);
   print_line("[+] Found " + std::to_string(matches.size()) + " Matching SKUs in 0.05ms:",
-             Colour::green, true);
+             Colour::GREEN, true);
   for (const auto& product : matches) {
     std::string row = "    -> [";
-    row += paint(product.sku_asin, Colour::yellow, true);
+    row += paint(product.sku_asin, Colour::YELLOW, true);
     row += "] ";
-    row += paint(product.title, Colour::white, true);
+    row += paint(product.title, Colour::WHITE, true);
     row += " | Platform: ";
-    row += paint(product.platform, Colour::cyan, false);
+    row += paint(product.platform, Colour::CYAN, false);
     row += " | Current: \u20B9";
     row += engine::format_fixed2(product.current_price_inr);
     row += " | Competitor: \u20B9";
@@ -86,7 +86,7 @@ void run_prices(const engine::EngineHandle& engine, std::string_view query) {
 }
 
 Status run_test(const engine::EngineHandle& engine) {
-  print_line("[*] Running Comprehensive 10-in-1 Market Intelligence Verification...", Colour::cyan,
+  print_line("[*] Running Comprehensive 10-in-1 Market Intelligence Verification...", Colour::CYAN,
              true);
   auto summary = engine->run_verification();
   if (!summary.ok()) return summary.error();
@@ -95,7 +95,7 @@ Status run_test(const engine::EngineHandle& engine) {
   print_line("[SUCCESS] All " + json::to_compact(services) + " Services Verified in " +
                  json::to_compact(latency) + " \u00B5s (" +
                  format_milliseconds(as_double(latency)) + " ms).",
-             Colour::green, true);
+             Colour::GREEN, true);
   for (const auto line : SERVICE_LINES) print_line(line);
   return Done{};
 }
@@ -103,9 +103,9 @@ Status run_test(const engine::EngineHandle& engine) {
 void print_daemon_lines(std::uint16_t port) {
   print_line(
       "[+] Quillon Market Intelligence Daemon active on port " + std::to_string(port) + "...",
-      Colour::green, true);
+      Colour::GREEN, true);
   for (const auto line : DAEMON_SERVICE_LINES) print_line(line);
-  print_line("Press Ctrl+C to stop market daemon.", Colour::black, true);
+  print_line("Press Ctrl+C to stop market daemon.", Colour::BLACK, true);
 }
 
 std::string format_milliseconds(double microseconds) {

@@ -59,11 +59,13 @@ asio::awaitable<Status> run_command(const Command& command, const engine::Engine
   return std::visit([&](const auto& chosen) { return run(chosen, engine, runtime); }, command);
 }
 
-// The loops a command needs: one per logical processor for those that serve connections, loop 0
+// The loops a command needs: those the dashboard accepts on for the commands that serve it, loop 0
 // alone for the others, which then run on the main thread and start no other.
-std::size_t one_per_processor() { return std::max(1u, std::thread::hardware_concurrency()); }
-std::size_t loops_for(const UiCommand&) { return one_per_processor(); }
-std::size_t loops_for(const DaemonCommand&) { return one_per_processor(); }
+std::size_t dashboard_loops() {
+  return ui::dashboard_loops(std::max(1u, std::thread::hardware_concurrency()));
+}
+std::size_t loops_for(const UiCommand&) { return dashboard_loops(); }
+std::size_t loops_for(const DaemonCommand&) { return dashboard_loops(); }
 std::size_t loops_for(const PricesCommand&) { return 1; }
 std::size_t loops_for(const McpCommand&) { return 1; }
 std::size_t loops_for(const TestCommand&) { return 1; }

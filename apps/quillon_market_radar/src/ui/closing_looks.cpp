@@ -1,7 +1,6 @@
 #include "ui/closing_looks.hpp"
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -21,17 +20,13 @@ constexpr std::array<ClosingLooks::Clock::duration, 2> LOOK_DELAYS = {
 
 }  // namespace
 
-OwnedFd::~OwnedFd() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 ClosingLooks::ClosingLooks(asio::io_context& loop, std::size_t drain_bytes, HandOver hand_over)
     : drain_bytes_(drain_bytes),
       hand_over_(std::move(hand_over)),
       schedule_(LOOK_DELAYS),
       timer_(loop) {}
 
-void ClosingLooks::add(OwnedFd fd, Clock::time_point deadline) {
+void ClosingLooks::add(descriptor_io::OwnedFd fd, Clock::time_point deadline) {
   try {
     schedule_.add({std::move(fd), deadline}, Clock::now());
     arm();

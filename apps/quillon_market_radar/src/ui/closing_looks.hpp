@@ -1,11 +1,11 @@
-// The closing looks of the dashboard's Linux path. After its response and half-close, a
-// connection's socket waits, outside any event loop, for a look at the client's end of stream: a
-// moment later, and if the client is still open, once more after a longer delay. Whatever the
-// client sent meanwhile is read and dropped. At its end of stream, or past the drain bounds, the
-// socket is closed; a client still open after the last look is handed back to its owner, to be
-// drained in the event loop. An idle client closes within a fraction of a millisecond on
-// loopback, a busy one (a load generator with many connections) within a few, so nearly every
-// socket goes without entering the event loop at all.
+// The closing looks of the dashboard's Linux accept (accept_linux.cpp). After its response and
+// half-close, a connection's socket waits, outside any event loop, for a look at the client's end
+// of stream: a moment later, and if the client is still open, once more after a longer delay.
+// Whatever the client sent meanwhile is read and dropped. At its end of stream, or past the drain
+// bounds, the socket is closed; a client still open after the last look is handed back to its
+// owner, to be drained in the event loop. An idle client closes within a fraction of a
+// millisecond on loopback, a busy one (a load generator with many connections) within a few, so
+// nearly every socket goes without entering the event loop at all.
 #pragma once
 
 #include <asio/io_context.hpp>
@@ -15,36 +15,17 @@
 #include <optional>
 #include <utility>
 
+#include "base/descriptor_io.hpp"
 #include "ui/drain_schedule.hpp"
 
 namespace qmr::ui {
-
-/// A socket descriptor not (yet) in any event loop, closed when the value goes.
-class OwnedFd {
- public:
-  explicit OwnedFd(int fd) : fd_(fd) {}
-  OwnedFd(OwnedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  OwnedFd& operator=(OwnedFd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-  ~OwnedFd();
-
-  [[nodiscard]] int get() const { return fd_; }
-  [[nodiscard]] int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 /// The connections of one event loop waiting for their closing looks, with one timer for all.
 /// Used from that loop only.
 class ClosingLooks {
  public:
   using Clock = asio::steady_timer::clock_type;
-  using Entry = DrainSchedule<OwnedFd>::Entry;
+  using Entry = DrainSchedule<descriptor_io::OwnedFd>::Entry;
   /// Takes a connection that is still open after its last look.
   using HandOver = std::function<void(Entry)>;
 
@@ -53,7 +34,7 @@ class ClosingLooks {
 
   /// Queues a half-closed connection whose drain ends at `deadline` for its first look. Out of
   /// memory, the connection is closed at once.
-  void add(OwnedFd fd, Clock::time_point deadline);
+  void add(descriptor_io::OwnedFd fd, Clock::time_point deadline);
 
  private:
   void look_at_due();
@@ -61,7 +42,7 @@ class ClosingLooks {
 
   std::size_t drain_bytes_;
   HandOver hand_over_;
-  DrainSchedule<OwnedFd> schedule_;
+  DrainSchedule<descriptor_io::OwnedFd> schedule_;
   asio::steady_timer timer_;
   std::optional<Clock::time_point> armed_for_;  // while a wait of the timer is pending
 };

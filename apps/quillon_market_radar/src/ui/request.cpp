@@ -1,12 +1,19 @@
 // From the bytes of a connection's one read to the bytes of its answer: the request line, the
-// framing of the response, and which accept failures leave the listener sound.
+// framing of the response, and the answers that never change.
 #include "ui/request.hpp"
-
-#include <cerrno>
 
 #include "base/text.hpp"
 
 namespace qmr::ui {
+
+namespace {
+
+// The GET routes whose answers never change: the store is not written after seeding, and the
+// status object reports neither the store's contents nor the listening port.
+constexpr std::string_view FIXED_GET_PATHS[] = {"/", "/api/status", "/api/products",
+                                                "/api/medicines"};
+
+}  // namespace
 
 std::optional<RequestLine> parse_request_line(std::string_view bytes_read) {
   // An LF byte is never part of an invalid sequence, so cutting the line before decoding gives
@@ -37,28 +44,28 @@ std::string frame_response(const DashboardResponse& response) {
   return out;
 }
 
-std::optional<std::string> respond_to_request(std::string_view bytes_read,
-                                              const engine::EngineHandle& engine) {
-  const auto request = parse_request_line(bytes_read);
-  if (!request) return std::nullopt;
-  return frame_response(route_request(request->method, request->path, engine));
+FixedResponses::FixedResponses(const engine::EngineHandle& engine) {
+  for (const auto path : FIXED_GET_PATHS) {
+    responses_.emplace_back(path, frame_response(route_request("GET", path, engine)));
+  }
 }
 
-bool is_transient_accept_error(int error_number) {
-  switch (error_number) {
-    // The listener itself is broken or closed: accepting again would fail the same way.
-    case EBADF:
-    case EFAULT:
-    case EINVAL:
-    case ENOTSOCK:
-    case ECANCELED:
-      return false;
-    // Everything else concerns one connection or the process's resources (EMFILE, ENFILE,
-    // ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM, the network errors Linux passes on from a
-    // pending connection): a later accept can succeed.
-    default:
-      return true;
+const std::string* FixedResponses::find(const RequestLine& line) const {
+  if (line.method != "GET") return nullptr;
+  for (const auto& [path, response] : responses_) {
+    if (line.path == path) return &response;
   }
+  return nullptr;
+}
+
+const std::string* respond_to_request(std::string_view bytes_read,
+                                      const engine::EngineHandle& engine,
+                                      const FixedResponses& fixed, std::string& built) {
+  const auto line = parse_request_line(bytes_read);
+  if (!line) return nullptr;
+  if (const std::string* answer = fixed.find(*line)) return answer;
+  built = frame_response(route_request(line->method, line->path, engine));
+  return &built;
 }
 
 }  // namespace qmr::ui

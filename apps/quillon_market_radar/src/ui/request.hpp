@@ -1,12 +1,14 @@
 // The dashboard without sockets: from the bytes of a connection's one read to the bytes of its
-// answer (the request line, the routes, the framing), and which accept failures leave the listener
-// sound. Everything here is pure and works without a network.
+// answer (the request line, the routes, the framing, the answers that never change, framed once).
+// Everything here is pure and works without a network.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/market_engine.hpp"
 #include "ui/routes.hpp"
@@ -26,14 +28,26 @@ inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
 /// body's length in bytes, an empty line and the body.
 [[nodiscard]] std::string frame_response(const DashboardResponse& response);
 
-/// Returns the whole framed response to the bytes of a connection's one read, or nothing when the
-/// connection is to be closed without an answer (no request line with a method and a path).
-[[nodiscard]] std::optional<std::string> respond_to_request(std::string_view bytes_read,
-                                                            const engine::EngineHandle& engine);
+/// The framed answers of the GET routes that are the same on every request: the page, the fixed
+/// status object and the two lists of a store that nothing writes after seeding. Built once
+/// through the routes themselves, so each is byte for byte what a request would be answered with.
+class FixedResponses {
+ public:
+  explicit FixedResponses(const engine::EngineHandle& engine);
 
-/// Returns true when an accept failed with `error_number` (an errno value) for a reason that
-/// leaves the listener sound: out of descriptors or memory, or a peer gone before it was taken.
-/// The server waits briefly and accepts again after such a failure; any other ends it.
-[[nodiscard]] bool is_transient_accept_error(int error_number);
+  /// Returns the framed answer to `line`, or null when its answer is built per request.
+  [[nodiscard]] const std::string* find(const RequestLine& line) const;
+
+ private:
+  std::vector<std::pair<std::string_view, std::string>> responses_;
+};
+
+/// Returns the whole framed response to the bytes of a connection's one read: one of `fixed`'s,
+/// or one built into `built`. Returns null when the connection is to be closed without an answer
+/// (no request line with a method and a path).
+[[nodiscard]] const std::string* respond_to_request(std::string_view bytes_read,
+                                                    const engine::EngineHandle& engine,
+                                                    const FixedResponses& fixed,
+                                                    std::string& built);
 
 }  // namespace qmr::ui

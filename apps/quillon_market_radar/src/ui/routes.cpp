@@ -7,7 +7,6 @@
 #include "base/json_writer.hpp"
 #include "engine/records.hpp"
 #include "ui/page.hpp"
-#include "ui/request.hpp"
 #include "version.hpp"
 
 namespace qmr::ui {
@@ -21,11 +20,6 @@ constexpr std::string_view STATUS_NOT_FOUND = "404 NOT FOUND";
 constexpr std::string_view HTML = "text/html; charset=utf-8";
 constexpr std::string_view JSON = "application/json";
 constexpr std::string_view PLAIN_TEXT = "text/plain";
-
-// The GET routes whose answers never change: the store is not written after seeding, and the
-// status object reports neither the store's contents nor the listening port.
-constexpr std::string_view FIXED_GET_PATHS[] = {"/", "/api/status", "/api/products",
-                                                "/api/medicines"};
 
 // Every POST whose path begins with this is a reprice, whatever follows it.
 constexpr std::string_view REPRICE_PATH = "/api/reprice";
@@ -76,20 +70,6 @@ DashboardResponse route_request(std::string_view method, std::string_view path,
   }
   if (method == "POST" && path.starts_with(REPRICE_PATH)) return reprice(engine);
   return not_found();
-}
-
-FixedResponses::FixedResponses(const engine::EngineHandle& engine) {
-  for (const auto path : FIXED_GET_PATHS) {
-    responses_.emplace_back(path, frame_response(route_request("GET", path, engine)));
-  }
-}
-
-const std::string* FixedResponses::find(const RequestLine& line) const {
-  if (line.method != "GET") return nullptr;
-  for (const auto& [path, response] : responses_) {
-    if (line.path == path) return &response;
-  }
-  return nullptr;
 }
 
 }  // namespace qmr::ui

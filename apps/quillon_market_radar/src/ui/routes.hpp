@@ -1,11 +1,9 @@
 // The dashboard's routes: a request's method and path to one answer built from the page, a fixed
-// status object or the engine, and which of those answers never change. Pure: no sockets.
+// status object or the engine. Pure: no sockets.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "engine/market_engine.hpp"
 
@@ -31,19 +29,5 @@ struct RequestLine {
 /// "500 ERROR" response and an unknown method or path the "404 NOT FOUND" one.
 [[nodiscard]] DashboardResponse route_request(std::string_view method, std::string_view path,
                                               const engine::EngineHandle& engine);
-
-/// The framed answers of the GET routes that are the same on every request: the page, the fixed
-/// status object and the two lists of a store that nothing writes after seeding. Built once
-/// through the routes themselves, so each is byte for byte what a request would be answered with.
-class FixedResponses {
- public:
-  explicit FixedResponses(const engine::EngineHandle& engine);
-
-  /// Returns the framed answer to `line`, or null when its answer is built per request.
-  [[nodiscard]] const std::string* find(const RequestLine& line) const;
-
- private:
-  std::vector<std::pair<std::string_view, std::string>> responses_;
-};
 
 }  // namespace qmr::ui

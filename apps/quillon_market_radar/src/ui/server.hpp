@@ -24,9 +24,14 @@ struct ConnectionLimits {
   std::size_t drain_bytes = 64 * 1024;
 };
 
-/// Binds 127.0.0.1:`port`, prints the start-up lines and serves the dashboard on the first half
-/// of `loops` (at least one) until the listener fails. Returns the bind error before anything is
-/// printed when the port cannot be bound. The loops must keep running while connections remain.
+/// Returns how many event loops the dashboard accepts on, for a runtime sized to it on a machine
+/// with `processors` logical processors: half of them on Linux, one on Windows; at least one.
+[[nodiscard]] std::size_t dashboard_loops(std::size_t processors);
+
+/// Binds 127.0.0.1:`port`, prints the start-up lines and serves the dashboard until the listener
+/// fails: on every loop of `loops` on Linux, on the loop this runs on on Windows. Returns the bind
+/// error before anything is printed when the port cannot be bound. The loops must keep running
+/// while connections remain.
 [[nodiscard]] asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine,
                                                       std::uint16_t port, LoopPool& loops,
                                                       ConnectionLimits limits = {});

@@ -19,14 +19,16 @@ void require(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const auto engine = qmr::engine::MarketEngine::create();
+  static const qmr::ui::FixedResponses fixed(engine);
   // One read never returns more than the buffer holds.
   if (size > qmr::ui::REQUEST_BUFFER_SIZE) size = qmr::ui::REQUEST_BUFFER_SIZE;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
   const auto line = qmr::ui::parse_request_line(bytes);
-  const auto response = qmr::ui::respond_to_request(bytes, engine);
-  require(line.has_value() == response.has_value());
-  if (!response) return 0;
+  std::string built;
+  const std::string* response = qmr::ui::respond_to_request(bytes, engine, fixed, built);
+  require(line.has_value() == (response != nullptr));
+  if (response == nullptr) return 0;
 
   const std::string_view text = *response;
   require(text.starts_with("HTTP/1.1 "));

@@ -1,12 +1,16 @@
-#include "base/descriptor_io.hpp"
-
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "base/descriptor_io.hpp"
+
 namespace qmr::descriptor_io {
 
+namespace {
+
+// Waits until `fd` is ready for `events` (POLLIN or POLLOUT), or reports a hang-up or error
+// there, which the next read or write then returns. Returns 0, or the errno of a failed poll(2).
 int wait_ready(int fd, short events) {
   pollfd watched{fd, events, 0};
   while (::poll(&watched, 1, -1) < 0) {
@@ -14,6 +18,8 @@ int wait_ready(int fd, short events) {
   }
   return 0;
 }
+
+}  // namespace
 
 int read_some(int fd, char* data, std::size_t size, std::size_t& count) {
   ssize_t got;
@@ -40,6 +46,10 @@ int write_all(int fd, std::string_view bytes) {
     if (const int failed = wait_ready(fd, POLLOUT); failed != 0) return failed;
   }
   return 0;
+}
+
+OwnedFd::~OwnedFd() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace qmr::descriptor_io

@@ -1,0 +1,180 @@
+// The dashboard's connections taken with Linux's own calls, a measured refinement of asio's
+// accept (accept_asio.cpp): connections are taken with accept4 once their request has arrived
+// (TCP_DEFER_ACCEPT), read and answered with plain recv/send, and the response's last bytes leave
+// with the FIN (MSG_MORE); the closing look for the client's end of stream is deferred a moment
+// (closing_looks.hpp), so about 98% of connections never enter the event loop at all. A
+// connection that has to wait (for its request, for room to send, for the client to close) is
+// handed to the server's own steps in the event loop.
+//
+// asio's reactor, inlined here, trips gcc 12's null-dereference warning as in server.cpp; the
+// warning holds for this file's own code.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnull-dereference"
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/io_context.hpp>
+#include <asio/use_awaitable.hpp>
+#include <cerrno>
+#include <exception>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "base/descriptor_io.hpp"
+#include "ui/accept.hpp"
+#include "ui/closing_looks.hpp"
+#pragma GCC diagnostic pop
+
+namespace qmr::ui {
+
+namespace {
+
+using asio::ip::tcp;
+using descriptor_io::OwnedFd;
+using Clock = LoopSteps::Clock;
+
+// True for the errno values of a call on a non-blocking socket that found nothing to do yet.
+bool would_block(int error_number) {
+  return error_number == EINTR || descriptor_io::would_block(error_number);
+}
+
+// Returns the connection as a socket of `loop`, or nothing when the loop cannot take it; the
+// connection is closed then.
+std::optional<tcp::socket> adopt(asio::io_context& loop, OwnedFd fd) {
+  tcp::socket socket(loop);
+  asio::error_code error;
+  socket.assign(tcp::v4(), fd.get(), error);
+  if (error) return std::nullopt;
+  static_cast<void>(fd.release());
+  return socket;
+}
+
+// Drains a connection still open after its closing looks in the event loop.
+asio::awaitable<void> drain_in_loop(asio::io_context& loop, LoopSteps steps,
+                                    std::size_t drain_bytes, ClosingLooks::Entry entry) {
+  try {
+    auto socket = adopt(loop, std::move(entry.handle));
+    if (socket) co_await steps.drain(drain_bytes, *socket, entry.drained, entry.deadline);
+  } catch (const std::exception&) {
+    // Out of memory: the socket closes as the frame unwinds.
+  }
+}
+
+}  // namespace
+
+struct Intake::State {
+  asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
+                                          engine::EngineHandle engine);
+  asio::awaitable<asio::error_code> accept_pending(const WorkerHandle& owner,
+                                                   const engine::EngineHandle& engine);
+
+  asio::io_context& loop;
+  tcp::acceptor& listener;
+  ConnectionLimits limits;
+  const FixedResponses& fixed;
+  LoopSteps steps;
+  // Connections still open after their last closing look are drained in the event loop.
+  ClosingLooks looks{loop, limits.drain_bytes, [this](ClosingLooks::Entry entry) {
+                       asio::co_spawn(
+                           loop, drain_in_loop(loop, steps, limits.drain_bytes, std::move(entry)),
+                           asio::detached);
+                     }};
+};
+
+// One connection the Linux way: the steps of the server's own, entering the event loop only when
+// it has to wait: for a request that has not arrived, for room to send, or for the client to
+// close.
+asio::awaitable<void> Intake::State::handle_connection(WorkerHandle owner, OwnedFd fd,
+                                                       engine::EngineHandle engine) {
+  try {
+    std::array<char, REQUEST_BUFFER_SIZE> buffer;
+    ssize_t bytes_read = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
+    if (bytes_read < 0 && would_block(errno)) {
+      // A silent client is served in the event loop.
+      auto socket = adopt(loop, std::move(fd));
+      if (socket) co_await steps.serve_connection(owner, std::move(*socket), std::move(engine));
+      co_return;
+    }
+    if (bytes_read <= 0) co_return;
+
+    std::string built;
+    const std::string* response = respond_to_request(
+        {buffer.data(), static_cast<std::size_t>(bytes_read)}, engine, fixed, built);
+    if (response == nullptr) co_return;
+    engine.reset();
+
+    // The send is marked as having more to come, so that the FIN of the half-close below leaves
+    // in the same segment as the response's last bytes. A failed send is ignored: the client has
+    // gone and the connection closes as usual.
+    std::string_view rest = *response;
+    const ssize_t sent = ::send(fd.get(), rest.data(), rest.size(), MSG_NOSIGNAL | MSG_MORE);
+    if (sent < 0 && !would_block(errno)) co_return;
+    if (sent == 0 && !rest.empty()) co_return;  // a write that takes nothing has failed
+    if (sent > 0) rest.remove_prefix(static_cast<std::size_t>(sent));
+    if (!rest.empty()) {  // no room to send it all: the rest is sent from the event loop
+      auto socket = adopt(loop, std::move(fd));
+      if (socket) co_await steps.send_and_close(*owner, *socket, rest);
+      co_return;
+    }
+    ::shutdown(fd.get(), SHUT_WR);
+    looks.add(std::move(fd), Clock::now() + limits.drain_time);
+  } catch (const std::exception&) {
+    // Only memory exhaustion gets here: this connection is dropped (the socket closes as the
+    // frame unwinds) and the others carry on.
+  }
+}
+
+// Accepts every pending connection and starts a task for each on the loop. Returns the failure
+// of the listener itself; one that a later accept can overcome pauses it instead.
+asio::awaitable<asio::error_code> Intake::State::accept_pending(
+    const WorkerHandle& owner, const engine::EngineHandle& engine) {
+  for (;;) {
+    const int fd =
+        ::accept4(listener.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      const int failure = errno;
+      if (failure == EINTR) continue;
+      if (would_block(failure)) co_return asio::error_code();  // the queue is empty
+      co_return asio::error_code(failure, asio::system_category());
+    }
+    // Out of memory, the connection at hand closes as its descriptor's owner goes.
+    asio::co_spawn(loop, handle_connection(owner, OwnedFd(fd), engine), asio::detached);
+  }
+}
+
+Intake::Intake(asio::io_context& loop, tcp::acceptor& listener, const ConnectionLimits& limits,
+               const FixedResponses& fixed, LoopSteps steps)
+    : state_(new State{loop, listener, limits, fixed, steps}) {}
+
+Intake::~Intake() = default;
+
+void Intake::prepare(tcp::acceptor& listener) {
+  // Connections inherit delayed acknowledgements from the listener: the request is then
+  // acknowledged by the response itself, which follows within microseconds, instead of by a
+  // segment of its own. Failing that, one segment more, nothing worse.
+  const int quick_acks = 0;
+  ::setsockopt(listener.native_handle(), IPPROTO_TCP, TCP_QUICKACK, &quick_acks, sizeof quick_acks);
+  // A connection is taken once its request has arrived, or after this many seconds without one:
+  // a client then costs nothing between its handshake and its request, and a silent one is still
+  // taken, and closed after the idle time. Failing that, connections are taken at their
+  // handshake, as without it.
+  const int defer_accept_seconds = 1;
+  ::setsockopt(listener.native_handle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_accept_seconds,
+               sizeof defer_accept_seconds);
+}
+
+asio::awaitable<asio::error_code> Intake::accept_next(const WorkerHandle& owner,
+                                                      const engine::EngineHandle& engine) {
+  const auto [error] = co_await state_->listener.async_wait(
+      tcp::acceptor::wait_read, asio::experimental::as_tuple(asio::use_awaitable));
+  if (error) co_return error;
+  co_return co_await state_->accept_pending(owner, engine);
+}
+
+}  // namespace qmr::ui
