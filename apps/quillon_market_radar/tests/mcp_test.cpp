@@ -63,6 +63,14 @@ std::string error_line(std::string_view id) {
          R"(,"jsonrpc":"2.0"})";
 }
 
+// Returns the answer to `line` from a handler of its own, as the first line of a run gets it, or
+// nothing when it gets none.
+std::optional<std::string> handle_line(std::string_view line, const engine::EngineHandle& engine) {
+  std::string response;
+  if (!LineHandler(engine).answer(line, response)) return std::nullopt;
+  return response;
+}
+
 std::optional<std::string> answer(std::string_view line) { return handle_line(line, seeded()); }
 
 // Calls a tool through the handler and returns the tool text it carries.
@@ -423,8 +431,11 @@ TEST(ParseJsonLine, BuildsNestedValuesInOrder) {
 }  // namespace
 
 void PrintTo(const ReferenceFields& fields, std::ostream* out) {
-  *out << "{id " << fields.id << ", method " << fields.method.value_or("<none>") << ", tool "
-       << fields.tool_name << ", query " << fields.query << "}";
+  *out << "{id " << fields.id << (fields.has_id ? "" : " (none)") << ", method "
+       << fields.method.value_or("<none>") << ", tool " << fields.tool_name << ", query "
+       << fields.query << (fields.query_not_a_string ? " (not a string)" : "") << ", handshake "
+       << fields.handshake_version << ", _meta " << fields.meta_version_value.value_or("<none>")
+       << " = " << fields.meta_version.value_or("<no string>") << "}";
 }
 
 namespace {
@@ -523,6 +534,19 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
       {R"({"id":{"a":1,"a":{"c":1,"b":2},"a":[{"b":0,"b":1}]},"id":{"x":[],"x":{}},"method":"x"})",
        true},
       {deepest_object_id, true},
+      // The two versions: the one an initialize asks for, and the one a request names in _meta.
+      {R"({"id":1,"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28"},"protocolVersion":"2025-06-18"}})",
+       true},
+      {R"({"params":{"protocolVersion":"2025-11-2\u0035","_meta":{"io.modelcontextprotocol\/protocolVersion":{"b":[1e4],"a":"\u0041"}}}})",
+       true},
+      {R"({"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"x","io.modelcontextprotocol/protocolVersion":7}}})",
+       true},
+      {R"({"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"x"},"_meta":[]},"id":-0})",
+       true},
+      {R"({"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"y"}},"params":{"protocolVersion":5}})",
+       true},
+      {R"({"params":{"_meta":[{"io.modelcontextprotocol/protocolVersion":"x"}],"protocolVersion":null}})",
+       true},
       {R"({"id":{"a":1,"a"}})", false},
       {R"({"id":{"a":[1.5e999]}})", false},
       {R"({"params":{"name":"a","arguments":{"query":"q"}},"params":{"name":5}})", true},
@@ -588,6 +612,13 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
   EXPECT_EQ(fields.method, "tools/call");
   EXPECT_EQ(fields.tool_name, "n\t");
   EXPECT_EQ(fields.query, std::string("q\0", 2));
+  const auto versions = read_request(
+      R"({"id":1.0,"params":{"protocolVersion":"2025-06-1\u0038","_meta":{"io.modelcontextprotocol/protocolVersion":[1e4,"\/"]}}})");
+  ASSERT_TRUE(versions);
+  const auto version_fields = reference_fields(*versions);
+  EXPECT_EQ(version_fields.handshake_version, "2025-06-18");
+  EXPECT_EQ(version_fields.meta_version_value, R"([10000.0,"/"])");
+  EXPECT_EQ(version_fields.meta_version, std::nullopt);
 }
 
 TEST(ToolsCall, FallsBackToTheEmptyNameWithoutUsableParams) {
@@ -844,8 +875,8 @@ TEST(ServeLines, AnswersHugeLinesAndSkipsHugeBadOnes) {
 
   // An id whose written form is twice its text is written in parts, in order, and the answer's
   // end follows them.
-  const std::string floats = array_of("1e4", SPILL_SIZE / 2);
-  const std::string written = array_of("10000.0", SPILL_SIZE / 2);
+  const std::string floats = array_of("1e4", PART_SIZE / 2);
+  const std::string written = array_of("10000.0", PART_SIZE / 2);
   const auto spilled = serve(R"({"method":"tools/list","id":)" + floats + "}\n" +
                              R"({"method":"nope","id":)" + floats + "}\n");
   ASSERT_TRUE(spilled.status.ok());
@@ -873,7 +904,7 @@ TEST(ServeLines, ReportsReadAndWriteFailures) {
   ::close(ends[0]);
   // The second fails while its id is being written.
   for (const std::string& first :
-       {INITIALIZE, R"({"method":"ping","id":)" + array_of("1e4", SPILL_SIZE) + "}"}) {
+       {INITIALIZE, R"({"method":"ping","id":)" + array_of("1e4", PART_SIZE) + "}"}) {
     InputFile in(first + "\n" + TOOLS_LIST + "\n");
     const Status unwritable = serve_lines(in.fd(), ends[1], seeded());
     ASSERT_FALSE(unwritable.ok());

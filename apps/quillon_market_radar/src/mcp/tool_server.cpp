@@ -24,7 +24,7 @@ void write_error(const Request& request, std::string& out, const Spill& spill,
   out += R"({"error":)"sv;
   write(out);
   out += R"(,"id":)"sv;
-  request.write_id(out, spill);
+  write_canonical(request.id, out, spill);
   out += ERROR_SUFFIX;
 }
 
@@ -47,23 +47,18 @@ bool LineHandler::respond(const Request& request, std::string& out, const Spill&
   // line grows.
   out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() + 1024);
   Revision revision = session_;
-  if (!request.requested_version.empty()) {
+  if (!request.meta_version_value.empty()) {
     // A version in _meta: served under that revision alone, or refused with the ones we serve.
-    const std::string_view text = request.requested_version;
-    const bool is_string = text.front() == '"';
-    const JsonString requested(is_string ? text.substr(1, text.size() - 2) : text,
-                               text.find('\\') != std::string_view::npos);
-    const auto named = is_string ? per_request_revision(requested) : std::nullopt;
+    const auto named =
+        request.meta_version ? per_request_revision(*request.meta_version) : std::nullopt;
     if (!named) {
       write_error(request, out, spill, [&](std::string& to) {
         to += R"({"code":-32022,"data":{"requested":)"sv;
-        if (is_string) {
-          to += '"';
-          requested.append_escaped(to);
-          to += '"';
+        if (request.meta_version) {
+          write_canonical(request.meta_version_value, to);
         } else {
           std::string compact;
-          write_compact(text, compact);
+          write_canonical(request.meta_version_value, compact);
           json::write_string(compact, to);
         }
         to += R"(,"supported":)"sv;
@@ -99,10 +94,10 @@ bool LineHandler::respond(const Request& request, std::string& out, const Spill&
   }
   if (method == "initialize" && revision != Revision::V2026_07_28) {
     // The last handshake sets the session's revision, and is answered in it.
-    revision = session_ = negotiate(request.protocol_version);
+    revision = session_ = negotiate(request.handshake_version);
   }
   out += SUCCESS_PREFIX;
-  request.write_id(out, spill);
+  write_canonical(request.id, out, spill);
   out += SUCCESS_MIDDLE;
   write_method_result(method, request, revision, tools_, out);
   out += '}';

@@ -2,7 +2,7 @@
 // response line per request on standard output; notifications get none.
 #pragma once
 
-#include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +12,11 @@
 #include "mcp/request_reader.hpp"
 
 namespace qmr::mcp {
+
+/// Takes the part of a long answer written so far out of `part`, leaving it empty, while the rest
+/// is still being written (parts of PART_SIZE bytes or more); the stdio loop writes each part to
+/// standard output.
+using Spill = std::function<void(std::string& part)>;
 
 /// Answers request lines over one store; made once for a whole run of the server. It keeps the
 /// revision of the process's handshake session: 2024-11-05 until an `initialize` negotiates

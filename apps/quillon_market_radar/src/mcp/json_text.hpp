@@ -1,0 +1,73 @@
+// The JSON text of a checked request line, read and written where it stands: a string kept as its
+// raw bytes (escaped again or decoded on demand), numbers read as the JSON library reads them, and
+// any value rewritten in the canonical form the JSON writer gives its parsed value.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace qmr::mcp {
+
+/// A string of a checked line, kept as the bytes between its quotation marks; without an escape
+/// those bytes are its text.
+class JsonString {
+ public:
+  JsonString() = default;
+  JsonString(std::string_view raw, bool escaped) : raw_(raw), escaped_(escaped) {}
+
+  /// Returns the text, escapes decoded: the raw bytes themselves when there is no escape,
+  /// otherwise the text decoded into `storage`.
+  [[nodiscard]] std::string_view text(std::string& storage) const;
+
+  /// Appends the text as the JSON writer writes it inside a string, without the quotation marks;
+  /// with `times` 2, as that is written once more inside a string (a JSON text carried in one);
+  /// with `times` 0, the text itself.
+  void append_escaped(std::string& out, int times = 1) const;
+
+  /// The bytes between the quotation marks; no decoded text is longer.
+  [[nodiscard]] std::string_view raw() const { return raw_; }
+
+  /// Compares the text with `plain`.
+  [[nodiscard]] bool operator==(std::string_view plain) const;
+
+ private:
+  std::string_view raw_;
+  bool escaped_ = false;
+};
+
+/// Returns true when the checked JSON number `number` is finite as the library reads it: an
+/// integer of the 64-bit ranges exactly, any other number as the nearest double, which an
+/// overflow makes infinite (an underflow is zero).
+[[nodiscard]] bool is_finite_number(std::string_view number);
+
+/// Bytes of text write_canonical gathers in its output before it hands them to its taker.
+inline constexpr std::size_t PART_SIZE = 64 * 1024;
+
+/// Appends `value`, a JSON value of a checked line, in the canonical form the JSON writer gives its
+/// parsed value: objects with their members in byte-wise order of their decoded names, the last
+/// of a repeated name winning; strings escaped as the writer escapes; numbers as the library reads
+/// them. With `take_part`, the text is handed to it whenever PART_SIZE bytes have gathered in
+/// `out`, and it takes them out, so that a value the writer makes longer than its text (1e4 is
+/// written 10000.0) is never held whole.
+void write_canonical(std::string_view value, std::string& out,
+                     const std::function<void(std::string& part)>& take_part = {});
+
+/// Whether `byte` is a decimal digit.
+[[nodiscard]] constexpr bool is_digit(char byte) { return byte >= '0' && byte <= '9'; }
+
+/// Whether `byte` is JSON white space.
+[[nodiscard]] constexpr bool is_white_space(char byte) {
+  return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r';
+}
+
+/// Returns the value of the hex digit `byte`, or -1 when it is none.
+[[nodiscard]] constexpr int hex_value(char byte) {
+  if (byte >= '0' && byte <= '9') return byte - '0';
+  if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
+  if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
+  return -1;
+}
+
+}  // namespace qmr::mcp
