@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "engine/market_engine.hpp"
 #include "mcp/methods.hpp"
 #include "mcp/request_reader.hpp"
+#include "mcp/revisions.hpp"
 #include "mcp/stdio_transport.hpp"
 #include "mcp/tool_server.hpp"
 #include "support/json_line.hpp"
@@ -91,150 +93,6 @@ std::string tool_text(std::string_view params, const engine::EngineHandle& engin
 
 std::string nested_arrays(std::size_t depth) {
   return std::string(depth, '[') + std::string(depth, ']');
-}
-
-TEST(HandleLine, AnswersTheDocumentedLinesExactly) {
-  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"initialize"})"),
-            success_line("1", INITIALIZE_RESULT));
-  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":2,"method":"tools/list"})"),
-            success_line("2", TOOLS_LIST_RESULT));
-  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"),
-            R"({"id":1,"jsonrpc":"2.0","result":{}})");
-  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"resources/list"})"),
-            R"({"error":{"code":-32601,"message":"Method not found"},"id":1,"jsonrpc":"2.0"})");
-  EXPECT_EQ(
-      answer(R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"x"}})"),
-      R"({"id":3,"jsonrpc":"2.0","result":{"content":[{"text":"{\"error\":\"Tool 'x' not found\"}","type":"text"}]}})");
-}
-
-TEST(HandleLine, AnswersEachRevisionInItsOwnShapes) {
-  const auto request = [](int id, std::string_view method, std::string_view params = "{}") {
-    return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":")" +
-           std::string(method) + R"(","params":)" + std::string(params) + "}";
-  };
-  const auto result = [](LineHandler& handler, const std::string& line) {
-    std::string out;
-    EXPECT_TRUE(handler.answer(line, out)) << line;
-    return json::Value::parse(out);
-  };
-  const auto error_code = [&](LineHandler& handler, const std::string& line) {
-    return result(handler, line)["error"].value("code", 0);
-  };
-  // A client that asks for no version, the first one or one we do not speak gets 2024-11-05.
-  for (const std::string_view params :
-       {"{}", R"("nonsense")", R"({"protocolVersion":"2024-11-05"})",
-        R"({"protocolVersion":"2025-03-26","capabilities":{"roots":{}}})",
-        R"({"protocolVersion":"2099-01-01"})", R"({"protocolVersion":20250618})"}) {
-    LineHandler handler(seeded());
-    std::string out;
-    ASSERT_TRUE(handler.answer(request(1, "initialize", params), out));
-    EXPECT_EQ(out, success_line("1", INITIALIZE_RESULT)) << params;
-    EXPECT_EQ(handle_line(request(2, "tools/list"), seeded()),
-              success_line("2", TOOLS_LIST_RESULT));
-    EXPECT_FALSE(handler.skips_invalid_utf8());
-  }
-  for (const std::string version : {"2025-06-18", "2025-11-25"}) {
-    LineHandler handler(seeded());
-    const auto opened =
-        result(handler, request(1, "initialize", R"({"protocolVersion":")" + version + R"("})"));
-    EXPECT_EQ(opened["result"]["protocolVersion"], version);
-    EXPECT_EQ(opened["result"]["capabilities"], json::Value::parse(R"({"tools":{}})"));
-    const auto tools = result(handler, request(2, "tools/list"))["result"]["tools"];
-    ASSERT_EQ(tools.size(), 3u);
-    for (const auto& tool : tools) {
-      EXPECT_EQ(tool["inputSchema"]["type"], "object") << tool;
-      EXPECT_TRUE(tool["inputSchema"]["properties"].is_object()) << tool;
-      EXPECT_TRUE(tool["title"].is_string()) << tool;
-      EXPECT_EQ(
-          tool["annotations"],
-          json::Value::parse(
-              R"({"readOnlyHint":true,"destructiveHint":false,"idempotentHint":true,"openWorldHint":false})"));
-      EXPECT_EQ(tool.dump().find("additionalProperties"), std::string::npos);
-    }
-    EXPECT_TRUE(tools[0]["inputSchema"]["properties"]["query"]["description"].is_string());
-    EXPECT_EQ(result(handler, request(3, "resources/list"))["result"],
-              json::Value::parse(R"({"resources":[]})"));
-    EXPECT_EQ(result(handler, request(4, "resources/templates/list"))["result"],
-              json::Value::parse(R"({"resourceTemplates":[]})"));
-    EXPECT_EQ(result(handler, request(5, "prompts/list"))["result"],
-              json::Value::parse(R"({"prompts":[]})"));
-    EXPECT_EQ(result(handler, request(6, "ping"))["result"], json::Value::object());
-    EXPECT_EQ(result(handler, request(7, "tools/call", R"({"name":"a\"b"})"))["error"],
-              json::Value::parse(R"({"code":-32602,"message":"Unknown tool: a\"b"})"));
-    const auto invalid =
-        result(handler,
-               request(8, "tools/call",
-                       R"({"name":"market_search_products","arguments":{"query":42}})"))["result"];
-    EXPECT_EQ(invalid["isError"], true);
-    EXPECT_NE(invalid["content"][0]["text"].get<std::string>().find("\"query\" must be a string"),
-              std::string::npos);
-    EXPECT_EQ(
-        json::Value::parse(
-            result(handler,
-                   request(9, "tools/call",
-                           R"({"name":"market_search_products"})"))["result"]["content"][0]["text"]
-                .get<std::string>())
-            .size(),
-        2u);
-    EXPECT_EQ(error_code(handler, request(10, "server/discover")), -32601);
-    // No null id in these revisions: a request whose id cannot be read gets an error without one.
-    for (const std::string_view line : {"[]", "5", R"({"method":7})"}) {
-      std::string refused;
-      ASSERT_TRUE(handler.answer(line, refused));
-      EXPECT_EQ(refused,
-                R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})");
-    }
-    EXPECT_TRUE(handler.skips_invalid_utf8());
-    // The last handshake holds: back to the first revision's answers.
-    result(handler, request(11, "initialize", R"({"protocolVersion":"2024-11-05"})"));
-    std::string out;
-    ASSERT_TRUE(handler.answer(request(12, "tools/list"), out));
-    EXPECT_EQ(out, success_line("12", TOOLS_LIST_RESULT));
-    EXPECT_FALSE(handler.skips_invalid_utf8());
-  }
-  // 2026-07-28: no handshake, the revision in each request's _meta, whatever the session says.
-  LineHandler handler(seeded());
-  const auto modern = [](std::string_view version, std::string_view more = "") {
-    return R"({"_meta":{"io.modelcontextprotocol/protocolVersion":")" + std::string(version) +
-           R"("})" + std::string(more) + "}";
-  };
-  const json::Value server_info = json::Value::parse(
-      R"({"io.modelcontextprotocol/serverInfo":{"name":"quillon_market_radar","version":"1.0.0"}})");
-  const auto discovered =
-      result(handler, request(1, "server/discover", modern("2026-07-28")))["result"];
-  EXPECT_EQ(discovered["supportedVersions"], json::Value::parse(R"(["2026-07-28"])"));
-  EXPECT_EQ(discovered["capabilities"], json::Value::parse(R"({"tools":{}})"));
-  for (const auto& [method, member] : {std::pair{"tools/list", "tools"},
-                                       {"resources/list", "resources"},
-                                       {"resources/templates/list", "resourceTemplates"},
-                                       {"prompts/list", "prompts"},
-                                       {"server/discover", "capabilities"}}) {
-    const auto listed = result(handler, request(2, method, modern("2026-07-28")))["result"];
-    EXPECT_TRUE(listed.contains(member)) << method;
-    EXPECT_EQ(listed["resultType"], "complete") << method;
-    EXPECT_EQ(listed["cacheScope"], "public") << method;
-    EXPECT_GT(listed["ttlMs"].get<int>(), 0) << method;
-    EXPECT_EQ(listed["_meta"], server_info) << method;
-  }
-  const auto called = result(
-      handler,
-      request(3, "tools/call", modern("2026-07-28", R"(,"name":"market_jan_aushadhi")")))["result"];
-  EXPECT_EQ(called["resultType"], "complete");
-  EXPECT_EQ(called["_meta"], server_info);
-  EXPECT_EQ(called["content"][0]["text"], SEEDED_MEDICINES_TEXT);
-  EXPECT_EQ(error_code(handler, request(4, "tools/call", modern("2026-07-28", R"(,"name":"x")"))),
-            -32602);
-  EXPECT_EQ(error_code(handler, request(5, "ping", modern("2026-07-28"))), -32601);
-  EXPECT_EQ(error_code(handler, request(6, "initialize", modern("2026-07-28"))), -32601);
-  EXPECT_EQ(
-      result(handler, request(7, "tools/list", modern("2025-11-25")))["error"],
-      json::Value::parse(
-          R"({"code":-32022,"message":"Unsupported protocol version","data":{"supported":["2026-07-28"],"requested":"2025-11-25"}})"));
-  EXPECT_TRUE(handler.skips_invalid_utf8());
-  // The handshake session is untouched by them.
-  std::string out;
-  ASSERT_TRUE(handler.answer(request(8, "tools/list"), out));
-  EXPECT_EQ(out, success_line("8", TOOLS_LIST_RESULT));
 }
 
 TEST(HandleLine, EchoesEveryKindOfIdAsGiven) {
@@ -765,10 +623,10 @@ struct Served {
   std::string output;
 };
 
-Served serve(std::string_view input) {
+Served serve(std::string_view input, const engine::EngineHandle& engine = seeded()) {
   InputFile in(input);
   InputFile out("");
-  Status status = serve_lines(in.fd(), out.fd(), seeded());
+  Status status = serve_lines(in.fd(), out.fd(), engine);
   return {std::move(status), out.contents()};
 }
 
@@ -915,6 +773,125 @@ TEST(ServeLines, ReportsReadAndWriteFailures) {
   EXPECT_EQ(write_all(-1, "x").error().message,
             "failed to write standard output: Bad file descriptor");
   EXPECT_TRUE(write_all(-1, "").ok());
+}
+
+// Returns the whole contents of the file at `path`, or nothing when it cannot be read.
+std::optional<std::string> read_file(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::nullopt;
+  std::string contents;
+  char chunk[65536];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+    contents.append(chunk, n);
+  std::fclose(file);
+  return contents;
+}
+
+// The row of the table a test of one revision is for.
+class EachRevision : public testing::TestWithParam<std::size_t> {
+ protected:
+  const Revision& revision() const { return REVISIONS.at(GetParam()); }
+};
+
+// Each revision's golden transcript, written by the server before it was last reshaped: a whole
+// session answered byte for byte (the products' check times are "T" in it), and its end, since
+// a line that is not UTF-8 ends the run unless the row skips it.
+TEST_P(EachRevision, AnswersItsGoldenTranscriptByteForByte) {
+  const std::string golden = QMR_GOLDEN_DIR "/" + std::string(revision().name);
+  const auto input = read_file(golden + ".in");
+  const auto expected = read_file(golden + ".out");
+  ASSERT_TRUE(input && expected) << "no transcript " << golden << ".in/.out";
+  auto rows = engine::MarketEngine::seed_catalogue();
+  for (auto& product : rows.products) product.last_checked_utc = "T";
+  const auto served = serve(*input, engine::MarketEngine::from_catalogue(std::move(rows)));
+  EXPECT_EQ(served.output, *expected);
+  EXPECT_EQ(served.status.ok(), revision().skips_invalid_utf8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EachRevision, testing::Range<std::size_t>(0, REVISIONS.size()),
+                         [](const testing::TestParamInfo<std::size_t>& row) {
+                           std::string name(REVISIONS.at(row.param).name);
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return "V" + name;
+                         });
+
+TEST(Sessions, KeepTheLastHandshakeAndTheRevisionLastSet) {
+  const auto initialize = [](std::string_view params) {
+    return R"({"id":1,"method":"initialize","params":)" + std::string(params) + "}";
+  };
+  const auto named = [](std::string_view version) {
+    return R"({"id":2,"method":"server/discover","params":{"_meta":{"io.modelcontextprotocol/protocolVersion":)" +
+           std::string(version) + "}}}";
+  };
+  // The lines that open a session; the handshake revision a request naming none is answered
+  // under after them, and whether a line that is not UTF-8 is then skipped.
+  const struct {
+    std::vector<std::string> opening;
+    std::string_view handshake;
+    bool skips;
+  } cases[] = {
+      {{}, "2024-11-05", false},
+      {{initialize(R"({"protocolVersion":"2025-06-18"})")}, "2025-06-18", true},
+      {{initialize(R"({"protocolVersion":"2025-1\u0031-25"})")}, "2025-11-25", true},
+      // Any other version, or none, gets the first revision.
+      {{initialize(R"({"protocolVersion":"2026-07-28"})")}, "2024-11-05", false},
+      {{initialize(R"({"protocolVersion":"2099-01-01"})")}, "2024-11-05", false},
+      {{initialize(R"({"protocolVersion":20250618})")}, "2024-11-05", false},
+      {{initialize(R"("2025-06-18")")}, "2024-11-05", false},
+      // The last handshake holds.
+      {{initialize(R"({"protocolVersion":"2025-06-18"})"),
+        initialize(R"({"protocolVersion":"2024-11-05"})")},
+       "2024-11-05",
+       false},
+      // A request naming its revision leaves the handshake's alone; one refused sets nothing.
+      {{named(R"("2026-07-28")")}, "2024-11-05", true},
+      {{initialize(R"({"protocolVersion":"2025-11-25"})"), named(R"("2026-07-28")")},
+       "2025-11-25",
+       true},
+      {{named(R"("2025-06-18")")}, "2024-11-05", false},
+      {{named(R"(["2026-07-28"])")}, "2024-11-05", false},
+  };
+  for (const auto& [opening, handshake, skips] : cases) {
+    std::string input;
+    for (const std::string& line : opening) input += line + "\n";
+    const auto served = serve(input + TOOLS_LIST + "\n\xFF\n" + R"({"id":3,"method":"ping"})");
+    // The tools list as a session opened by an initialize for `handshake` alone has it.
+    LineHandler reference(seeded());
+    std::string listed;
+    ASSERT_TRUE(reference.answer(
+        initialize(R"({"protocolVersion":")" + std::string(handshake) + R"("})"), listed));
+    listed.clear();
+    ASSERT_TRUE(reference.answer(TOOLS_LIST, listed));
+    const std::string end = listed + "\n" +
+                            (skips ? R"({"id":3,"jsonrpc":"2.0","result":{}})"
+                                     "\n"
+                                   : "");
+    EXPECT_TRUE(served.output.ends_with(end)) << input << served.output;
+    EXPECT_EQ(served.status.ok(), skips) << input;
+  }
+}
+
+TEST(Sessions, RefuseVersionsNotServedPerRequest) {
+  const auto line = [](std::string_view members, std::string_view version) {
+    return "{" + std::string(members) +
+           R"(,"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":)" +
+           std::string(version) + "}}}";
+  };
+  const auto refused = [](std::string_view id, std::string_view requested) {
+    return R"({"error":{"code":-32022,"data":{"requested":)" + std::string(requested) +
+           R"(,"supported":["2026-07-28"]},"message":"Unsupported protocol version"},"id":)" +
+           std::string(id) + R"(,"jsonrpc":"2.0"})";
+  };
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {line(R"("id":5,"method":"tools/list")", R"("2025-11-25")"), refused("5", R"("2025-11-25")")},
+      {line(R"("id":5,"method":"tools/list")", R"("a\"\u00e9\/")"),
+       refused("5", "\"a\\\"\u00e9/\"")},
+      {line(R"("id":5,"method":"tools/list")", R"({"b":[1e4,"x\"y"],"a":null})"),
+       refused("5", R"("{\"a\":null,\"b\":[10000.0,\"x\\\"y\"]}")")},
+      {line(R"("id":"5")", "7"), refused(R"("5")", R"("7")")},
+      {line(R"("method":"ping")", R"("2099-01-01")"), std::nullopt},
+  };
+  for (const auto& [request, expected] : cases) EXPECT_EQ(answer(request), expected) << request;
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include "mcp/methods.hpp"
 
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/json_writer.hpp"
 #include "engine/records.hpp"
 #include "version.hpp"
 
@@ -13,9 +13,6 @@ namespace qmr::mcp {
 namespace {
 
 constexpr std::string_view SERVER_NAME = "quillon_market_radar";
-
-// The handshake revisions, by their Revision, and the per-request one.
-constexpr std::string_view VERSIONS[] = {"2024-11-05", "2025-06-18", "2025-11-25", "2026-07-28"};
 
 // How long a client may keep a list or the discovery result: they change only with the program.
 constexpr int CACHE_TTL_MS = 3'600'000;
@@ -42,11 +39,6 @@ constexpr std::string_view REVIEW_DESCRIPTION =
 constexpr std::string_view MEDICINE_DESCRIPTION =
     "Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent.";
 
-bool is_legacy(Revision revision) { return revision != Revision::V2026_07_28; }
-
-// The revisions after the first: tool titles and annotations, empty lists, protocol errors.
-bool is_newer(Revision revision) { return revision != Revision::V2024_11_05; }
-
 json::Value object_schema(bool with_properties) {
   json::Value schema = json::Value::object();
   schema["type"] = "object";
@@ -56,12 +48,12 @@ json::Value object_schema(bool with_properties) {
 }
 
 json::Value tool(std::string_view name, std::string_view title, std::string_view description,
-                 json::Value input_schema, bool newer) {
+                 json::Value input_schema, bool described) {
   json::Value entry = json::Value::object();
   entry["name"] = name;
   entry["description"] = description;
   entry["inputSchema"] = std::move(input_schema);
-  if (newer) {
+  if (described) {
     entry["title"] = title;
     // The tools only read the local store: hosts may run them without asking.
     entry["annotations"] = {{"readOnlyHint", true},
@@ -72,15 +64,16 @@ json::Value tool(std::string_view name, std::string_view title, std::string_view
   return entry;
 }
 
-json::Value tool_catalogue(bool newer) {
+json::Value tool_catalogue(bool described) {
   json::Value search_schema = object_schema(false);
   search_schema["properties"]["query"]["type"] = "string";
-  if (newer) search_schema["properties"]["query"]["description"] = QUERY_DESCRIPTION;
+  if (described) search_schema["properties"]["query"]["description"] = QUERY_DESCRIPTION;
   json::Value tools = json::Value::array();
-  tools.push_back(tool(SEARCH_TOOL, SEARCH_TITLE, SEARCH_DESCRIPTION, search_schema, newer));
-  tools.push_back(tool(REVIEW_TOOL, REVIEW_TITLE, REVIEW_DESCRIPTION, object_schema(newer), newer));
+  tools.push_back(tool(SEARCH_TOOL, SEARCH_TITLE, SEARCH_DESCRIPTION, search_schema, described));
   tools.push_back(
-      tool(MEDICINE_TOOL, MEDICINE_TITLE, MEDICINE_DESCRIPTION, object_schema(newer), newer));
+      tool(REVIEW_TOOL, REVIEW_TITLE, REVIEW_DESCRIPTION, object_schema(described), described));
+  tools.push_back(tool(MEDICINE_TOOL, MEDICINE_TITLE, MEDICINE_DESCRIPTION,
+                       object_schema(described), described));
   return tools;
 }
 
@@ -88,9 +81,9 @@ json::Value server_info() { return {{"name", SERVER_NAME}, {"version", VERSION}}
 
 json::Value tools_capabilities() { return {{"tools", json::Value::object()}}; }
 
-// A 2026-07-28 result: the server's identity in its _meta, its type, and for a list or the
-// discovery result how long and by whom it may be cached.
-json::Value per_request_result(json::Value result, bool cacheable) {
+// A result with the server's identity in its _meta, its type, and for a list or the discovery
+// result how long and by whom it may be cached.
+json::Value with_result_meta(json::Value result, bool cacheable) {
   result["_meta"]["io.modelcontextprotocol/serverInfo"] = server_info();
   result["resultType"] = "complete";
   if (cacheable) {
@@ -101,56 +94,40 @@ json::Value per_request_result(json::Value result, bool cacheable) {
 }
 
 // The result of a fixed method (one that reads nothing of the request) under `revision`.
-json::Value fixed_result(std::string_view method, Revision revision) {
+json::Value fixed_result(std::string_view method, const Revision& revision) {
   if (method == "initialize") {
     return {{"capabilities", tools_capabilities()},
-            {"protocolVersion", VERSIONS[static_cast<int>(revision)]},
+            {"protocolVersion", revision.name},
             {"serverInfo", server_info()}};
   }
   if (method == "ping") return json::Value::object();
   json::Value result = json::Value::object();
-  if (method == "tools/list") result["tools"] = tool_catalogue(is_newer(revision));
+  if (method == "tools/list") result["tools"] = tool_catalogue(revision.described_tools);
   if (method == "resources/list") result["resources"] = json::Value::array();
   if (method == "resources/templates/list") result["resourceTemplates"] = json::Value::array();
   if (method == "prompts/list") result["prompts"] = json::Value::array();
   if (method == "server/discover") {
-    result["supportedVersions"] = json::Value::parse(SUPPORTED_PER_REQUEST);
+    result["supportedVersions"] = json::Value::parse(per_request_versions());
     result["capabilities"] = tools_capabilities();
   }
-  return is_legacy(revision) ? result : per_request_result(std::move(result), true);
+  return revision.result_meta ? with_result_meta(std::move(result), true) : result;
 }
-
-// The methods each revision answers with a fixed result, tools/call aside.
-constexpr std::string_view FIRST_METHODS[] = {"initialize", "tools/list", "ping"};
-constexpr std::string_view HANDSHAKE_METHODS[] = {
-    "initialize",  "tools/list", "ping", "resources/list", "resources/templates/list",
-    "prompts/list"};
-constexpr std::string_view PER_REQUEST_METHODS[] = {
-    "server/discover", "tools/list", "resources/list", "resources/templates/list", "prompts/list"};
 
 // Returns the fixed result of `method` under `revision` as compact JSON text, or nothing when the
 // revision has no such fixed method. Each text is written once and copied from then on.
-const std::string* fixed_text(std::string_view method, Revision revision) {
+const std::string* fixed_text(std::string_view method, const Revision& revision) {
   static const auto TEXTS = [] {
-    std::vector<std::vector<std::pair<std::string_view, std::string>>> texts(std::size(VERSIONS));
-    for (std::size_t i = 0; i != texts.size(); ++i) {
-      const auto each = static_cast<Revision>(i);
-      const auto add = [&](const auto& methods) {
-        for (const std::string_view name : methods) {
-          texts[i].emplace_back(name, json::to_compact(fixed_result(name, each)));
-        }
-      };
-      if (!is_newer(each)) {
-        add(FIRST_METHODS);
-      } else if (is_legacy(each)) {
-        add(HANDSHAKE_METHODS);
-      } else {
-        add(PER_REQUEST_METHODS);
+    std::vector<std::vector<std::pair<std::string_view, std::string>>> texts;
+    for (const Revision& each : REVISIONS) {
+      auto& row = texts.emplace_back();
+      for (const std::string_view name : each.fixed_methods) {
+        row.emplace_back(name, json::to_compact(fixed_result(name, each)));
       }
     }
     return texts;
   }();
-  for (const auto& [name, text] : TEXTS[static_cast<std::size_t>(revision)]) {
+  // The rows are REVISIONS' own, so a row's place is its text's.
+  for (const auto& [name, text] : TEXTS[static_cast<std::size_t>(&revision - REVISIONS.data())]) {
     if (name == method) return &text;
   }
   return nullptr;
@@ -214,38 +191,45 @@ bool MarketTools::is_tool(const JsonString& name) const {
   return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL;
 }
 
-Revision negotiate(const JsonString& requested) {
-  if (requested == VERSIONS[1]) return Revision::V2025_06_18;
-  if (requested == VERSIONS[2]) return Revision::V2025_11_25;
-  return Revision::V2024_11_05;
+const Revision* find_revision(Era era, const JsonString& name) {
+  for (const Revision& revision : REVISIONS) {
+    if (revision.era == era && name == revision.name) return &revision;
+  }
+  return nullptr;
 }
 
-std::optional<Revision> per_request_revision(const JsonString& requested) {
-  if (requested == VERSIONS[3]) return Revision::V2026_07_28;
-  return std::nullopt;
+const std::string& per_request_versions() {
+  static const std::string NAMES = [] {
+    json::Value names = json::Value::array();
+    for (const Revision& revision : REVISIONS) {
+      if (revision.era == Era::PER_REQUEST) names.push_back(revision.name);
+    }
+    return json::to_compact(names);
+  }();
+  return NAMES;
 }
 
-Outcome outcome_of(std::string_view method, const Request& request, Revision revision,
+Outcome outcome_of(std::string_view method, const Request& request, const Revision& revision,
                    const MarketTools& tools) {
   if (method == "tools/call") {
-    return is_newer(revision) && !tools.is_tool(request.tool_name) ? Outcome::UNKNOWN_TOOL
-                                                                   : Outcome::RESULT;
+    return revision.protocol_errors && !tools.is_tool(request.tool_name) ? Outcome::UNKNOWN_TOOL
+                                                                         : Outcome::RESULT;
   }
   return fixed_text(method, revision) ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
 }
 
-void write_method_result(std::string_view method, const Request& request, Revision revision,
+void write_method_result(std::string_view method, const Request& request, const Revision& revision,
                          const MarketTools& tools, std::string& out) {
   if (method != "tools/call") {
     out += *fixed_text(method, revision);
     return;
   }
-  // One text content holding the tool's output, or from 2025-06-18 on a text the model can act
-  // on when the query is no string, marked as a failed call.
+  // One text content holding the tool's output, or in a revision with protocol errors a text the
+  // model can act on when the query is no string, marked as a failed call.
   using namespace std::string_view_literals;
-  if (!is_legacy(revision)) {
+  if (revision.result_meta) {
     static const std::string META =
-        json::to_compact(per_request_result(json::Value::object(), false)["_meta"]);
+        json::to_compact(with_result_meta(json::Value::object(), false)["_meta"]);
     out += R"({"_meta":)"sv;
     out += META;
     out += R"(,"content":[{"text":)"sv;
@@ -253,7 +237,7 @@ void write_method_result(std::string_view method, const Request& request, Revisi
     out += R"({"content":[{"text":)"sv;
   }
   const bool invalid_query =
-      is_newer(revision) && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
+      revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
   if (invalid_query) {
     json::write_string(QUERY_NOT_A_STRING, out);
   } else {
@@ -262,7 +246,7 @@ void write_method_result(std::string_view method, const Request& request, Revisi
   }
   out += R"(,"type":"text"}])"sv;
   if (invalid_query) out += R"(,"isError":true)"sv;
-  if (!is_legacy(revision)) out += R"(,"resultType":"complete")"sv;
+  if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
   out += '}';
 }
 

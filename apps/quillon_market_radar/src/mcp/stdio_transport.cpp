@@ -108,10 +108,9 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
     const auto& line = next.value();
     if (!line) return Done{};
     // LF never occurs inside a multi-byte sequence, so checking line by line checks the stream.
-    // A session of a later revision skips such a line as it skips any invalid one: a host that
-    // restarts a server that stopped would only feed it the same line again.
     if (!text::is_valid_utf8(*line)) {
-      if (handler.skips_invalid_utf8()) continue;
+      const Session& session = handler.session();
+      if (session.handshake->skips_invalid_utf8 || session.revision->skips_invalid_utf8) continue;
       return Error{std::string(INVALID_UTF8_MESSAGE)};
     }
     response.clear();

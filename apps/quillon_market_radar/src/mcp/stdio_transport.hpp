@@ -1,6 +1,6 @@
-// The byte-moving edge of the tool server: LF-framed lines read with read(2) into one growing
-// buffer, and response lines written with write(2). Works on any pair of descriptors, so the loop
-// is tested on files and pipes as well as on the process's own standard streams.
+// The byte-moving edge of the tool server: LF-framed lines read from a descriptor into one growing
+// buffer, and response lines written to another. Works on any pair of descriptors, so the loop is
+// tested on files and pipes as well as on the process's own standard streams.
 #pragma once
 
 #include <cstddef>
@@ -19,12 +19,12 @@ namespace qmr::mcp {
 /// The error returned when the input is not UTF-8.
 inline constexpr std::string_view INVALID_UTF8_MESSAGE = "stream did not contain valid UTF-8";
 
-/// Bytes asked of each read(2) at first; the buffer doubles whenever one line outgrows it, and
+/// Bytes asked of each read at first; the buffer doubles whenever one line outgrows it, and
 /// returns to this size once the long line is handled.
 inline constexpr std::size_t READ_BUFFER_SIZE = 64 * 1024;
 
 /// Allocates like std::allocator but leaves new elements of a grown vector uninitialised: the
-/// read buffer's bytes are written by read(2) before they are looked at, and zeroing a buffer
+/// read buffer's bytes are written by a read before they are looked at, and zeroing a buffer
 /// grown for a long line would make all of it resident at once.
 template <typename T>
 struct UninitialisedAllocator : std::allocator<T> {
@@ -73,13 +73,13 @@ class LineReader {
 [[nodiscard]] Status write_all(int fd, std::string_view bytes);
 
 /// Answers every line of `input` on `output`, one response line and one write per answered
-/// request (an answer echoing a long structured id is written in parts as it is made). Returns
-/// success at end of input; the read or write error, or the UTF-8 error at the first line that is
-/// not valid UTF-8 (earlier lines stay answered).
+/// request (an answer echoing a long structured id is written in parts as it is made). A line
+/// that is not valid UTF-8 is skipped when the session's revisions say so, and otherwise ends the
+/// run with the UTF-8 error (earlier lines stay answered). Returns success at end of input, or
+/// the error of a read or write that fails.
 [[nodiscard]] Status serve_lines(int input, int output, const engine::EngineHandle& engine);
 
-/// Serves standard input until it ends (success) or until reading it or writing standard output
-/// fails, or the input is not valid UTF-8 (the error).
+/// Serves standard input as serve_lines does, onto standard output.
 [[nodiscard]] Status run_tool_server(const engine::EngineHandle& engine);
 
 }  // namespace qmr::mcp
