@@ -843,11 +843,15 @@ TEST(Sessions, KeepTheLastHandshakeAndTheRevisionLastSet) {
         initialize(R"({"protocolVersion":"2024-11-05"})")},
        "2024-11-05",
        false},
-      // A request naming its revision leaves the handshake's alone; one refused sets nothing.
+      // A request naming its revision leaves the handshake's alone, and sets the session's
+      // revision until the next initialize; one refused sets nothing.
       {{named(R"("2026-07-28")")}, "2024-11-05", true},
       {{initialize(R"({"protocolVersion":"2025-11-25"})"), named(R"("2026-07-28")")},
        "2025-11-25",
        true},
+      {{named(R"("2026-07-28")"), initialize(R"({"protocolVersion":"2024-11-05"})")},
+       "2024-11-05",
+       false},
       {{named(R"("2025-06-18")")}, "2024-11-05", false},
       {{named(R"(["2026-07-28"])")}, "2024-11-05", false},
   };

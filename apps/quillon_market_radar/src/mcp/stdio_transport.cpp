@@ -109,8 +109,7 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
     if (!line) return Done{};
     // LF never occurs inside a multi-byte sequence, so checking line by line checks the stream.
     if (!text::is_valid_utf8(*line)) {
-      const Session& session = handler.session();
-      if (session.handshake->skips_invalid_utf8 || session.revision->skips_invalid_utf8) continue;
+      if (handler.session().revision->skips_invalid_utf8) continue;
       return Error{std::string(INVALID_UTF8_MESSAGE)};
     }
     response.clear();

@@ -74,7 +74,7 @@ class LineReader {
 
 /// Answers every line of `input` on `output`, one response line and one write per answered
 /// request (an answer echoing a long structured id is written in parts as it is made). A line
-/// that is not valid UTF-8 is skipped when the session's revisions say so, and otherwise ends the
+/// that is not valid UTF-8 is skipped when the session's revision says so, and otherwise ends the
 /// run with the UTF-8 error (earlier lines stay answered). Returns success at end of input, or
 /// the error of a read or write that fails.
 [[nodiscard]] Status serve_lines(int input, int output, const engine::EngineHandle& engine);

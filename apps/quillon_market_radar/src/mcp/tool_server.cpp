@@ -94,7 +94,8 @@ std::variant<Served, Refusal> decide(const Request& request, const Session& sess
     // The last handshake sets the session's revision, and is answered in it: the one asked for,
     // or the first for any other.
     const Revision* asked = find_revision(Era::HANDSHAKE, request.handshake_version);
-    served.revision = served.session.handshake = asked ? asked : &REVISIONS.front();
+    served.revision = asked ? asked : &REVISIONS.front();
+    served.session = {served.revision, served.revision};
   }
   if (unsupported) return Refusal::UNSUPPORTED_VERSION;
   if (served.revision->protocol_errors && !request.has_id) return Refusal::INVALID_ID;

@@ -24,9 +24,8 @@ using Spill = std::function<void(std::string& part)>;
 struct Session {
   /// The revision the last `initialize` negotiated, which a request naming none is answered under.
   const Revision* handshake = &REVISIONS.front();
-  /// The revision of the last request answered under the revision its `_meta` names; the first
-  /// until one is. A line that is not UTF-8 is skipped when either this or the handshake's row
-  /// says so.
+  /// The revision of whatever set one last: an `initialize`, or a request answered under the
+  /// revision its `_meta` names. A line that is not UTF-8 is skipped or ends the run by its row.
   const Revision* revision = &REVISIONS.front();
 };
 
