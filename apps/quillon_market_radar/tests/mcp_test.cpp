@@ -289,7 +289,8 @@ TEST(ParseJsonLine, BuildsNestedValuesInOrder) {
 }  // namespace
 
 void PrintTo(const ReferenceFields& fields, std::ostream* out) {
-  *out << "{id " << fields.id << (fields.has_id ? "" : " (none)") << ", method "
+  *out << "{id " << fields.id << (fields.has_id ? "" : " (none)")
+       << (fields.id_is_string_or_integer ? "" : " (neither string nor integer)") << ", method "
        << fields.method.value_or("<none>") << ", tool " << fields.tool_name << ", query "
        << fields.query << (fields.query_not_a_string ? " (not a string)" : "") << ", handshake "
        << fields.handshake_version << ", _meta " << fields.meta_version_value.value_or("<none>")
@@ -474,6 +475,7 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
       R"({"id":1.0,"params":{"protocolVersion":"2025-06-1\u0038","_meta":{"io.modelcontextprotocol/protocolVersion":[1e4,"\/"]}}})");
   ASSERT_TRUE(versions);
   const auto version_fields = reference_fields(*versions);
+  EXPECT_FALSE(version_fields.id_is_string_or_integer);
   EXPECT_EQ(version_fields.handshake_version, "2025-06-18");
   EXPECT_EQ(version_fields.meta_version_value, R"([10000.0,"/"])");
   EXPECT_EQ(version_fields.meta_version, std::nullopt);
@@ -808,6 +810,66 @@ TEST_P(EachRevision, AnswersItsGoldenTranscriptByteForByte) {
   EXPECT_EQ(served.status.ok(), revision().skips_invalid_utf8);
 }
 
+// Requests whose schemas the revisions with protocol errors refuse: the id neither a string nor
+// an integer (answered without it), or no string method (answered with the id). The first
+// revision answers them as it always did. Each line is sent in the revision's own way: after its
+// `initialize`, or naming it in `_meta` (PARAMS).
+TEST_P(EachRevision, AnswersMalformedRequestsInItsOwnShapes) {
+  const std::string invalid_without_id =
+      R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
+  const auto invalid = [](std::string_view id) {
+    return R"({"error":{"code":-32600,"message":"Invalid Request"},"id":)" + std::string(id) +
+           R"(,"jsonrpc":"2.0"})";
+  };
+  // Each line, with the answer with protocol errors (empty: -32601 as without) and without.
+  const struct {
+    std::string_view line;
+    std::string with_errors;
+    std::string without;
+  } cases[] = {
+      {R"({"id":null,"method":"nope"PARAMS})", invalid_without_id, error_line("null")},
+      {R"({"id":true,"method":"nope"PARAMS})", invalid_without_id, error_line("true")},
+      {R"({"id":{"b":1,"a":[]},"method":"nope"PARAMS})", invalid_without_id,
+       error_line(R"({"a":[],"b":1})")},
+      {R"({"id":[7],"method":"nope"PARAMS})", invalid_without_id, error_line("[7]")},
+      {R"({"id":1.0,"method":"nope"PARAMS})", invalid_without_id, error_line("1.0")},
+      {R"({"id":1e2,"method":"nope"PARAMS})", invalid_without_id, error_line("100.0")},
+      {R"({"id":18446744073709551616,"method":"nope"PARAMS})", invalid_without_id,
+       error_line("18446744073709551616.0")},
+      {R"({"id":18446744073709551615,"method":"nope"PARAMS})", "",
+       error_line("18446744073709551615")},
+      {R"({"id":-9223372036854775808,"method":"nope"PARAMS})", "",
+       error_line("-9223372036854775808")},
+      {R"({"id":-0,"method":"nope"PARAMS})", "", error_line("0")},
+      {R"({"id":"s\u0031","method":"nope"PARAMS})", "", error_line(R"("s1")")},
+      {R"({"jsonrpc":"2.0","id":7PARAMS})", invalid("7"), error_line("7")},
+      {R"({"id":"7","method":null PARAMS})", invalid(R"("7")"), error_line(R"("7")")},
+      {R"({"id":7,"method":["tools/list"]PARAMS})", invalid("7"), error_line("7")},
+      {R"({"method":5 PARAMS})", invalid_without_id, error_line("null")},
+  };
+  const std::string params =
+      revision().era == Era::HANDSHAKE
+          ? ""
+          : R"(,"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":")" +
+                std::string(revision().name) + R"("}})";
+  for (const auto& [line, with_errors, without] : cases) {
+    std::string request(line);
+    request.replace(request.find("PARAMS"), 6, params);
+    LineHandler handler(seeded());
+    std::string out;
+    if (revision().era == Era::HANDSHAKE) {
+      ASSERT_TRUE(handler.answer(R"({"id":0,"method":"initialize","params":{"protocolVersion":")" +
+                                     std::string(revision().name) + R"("}})",
+                                 out));
+    }
+    out.clear();
+    ASSERT_TRUE(handler.answer(request, out)) << request;
+    const std::string& expected =
+        revision().protocol_errors && !with_errors.empty() ? with_errors : without;
+    EXPECT_EQ(out, expected) << request;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, EachRevision, testing::Range<std::size_t>(0, REVISIONS.size()),
                          [](const testing::TestParamInfo<std::size_t>& row) {
                            std::string name(REVISIONS.at(row.param).name);
@@ -886,6 +948,8 @@ TEST(Sessions, RefuseVersionsNotServedPerRequest) {
            R"(,"supported":["2026-07-28"]},"message":"Unsupported protocol version"},"id":)" +
            std::string(id) + R"(,"jsonrpc":"2.0"})";
   };
+  const std::string invalid =
+      R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
   const std::pair<std::string, std::optional<std::string>> cases[] = {
       {line(R"("id":5,"method":"tools/list")", R"("2025-11-25")"), refused("5", R"("2025-11-25")")},
       {line(R"("id":5,"method":"tools/list")", R"("a\"\u00e9\/")"),
@@ -893,6 +957,9 @@ TEST(Sessions, RefuseVersionsNotServedPerRequest) {
       {line(R"("id":5,"method":"tools/list")", R"({"b":[1e4,"x\"y"],"a":null})"),
        refused("5", R"("{\"a\":null,\"b\":[10000.0,\"x\\\"y\"]}")")},
       {line(R"("id":"5")", "7"), refused(R"("5")", R"("7")")},
+      // Without an id there is none to echo, and no null one.
+      {line(R"("method":5)", R"("2099-01-01")"), invalid},
+      {line(R"("id":null,"method":"ping")", R"("2099-01-01")"), invalid},
       {line(R"("method":"ping")", R"("2099-01-01")"), std::nullopt},
   };
   for (const auto& [request, expected] : cases) EXPECT_EQ(answer(request), expected) << request;

@@ -387,6 +387,10 @@ bool JsonString::operator==(std::string_view plain) const {
 
 bool is_finite_number(std::string_view number) { return read_number(number, nullptr); }
 
+bool is_integer(std::string_view value) {
+  return value.front() != '"' && read_integer(value, nullptr);
+}
+
 void write_canonical(std::string_view value, std::string& out,
                      const std::function<void(std::string&)>& take_part) {
   // The ids of nearly every request: a string without an escape, or an integer of at most 18

@@ -42,6 +42,11 @@ class JsonString {
 /// overflow makes infinite (an underflow is zero).
 [[nodiscard]] bool is_finite_number(std::string_view number);
 
+/// Returns true when the checked JSON value `value` is an integer literal (no fraction, no
+/// exponent) within the 64-bit ranges: what the library reads as an integer, written back as it
+/// stands ("-0" as "0"). Any other number, 1.0 and 1e2 among them, is read as a double.
+[[nodiscard]] bool is_integer(std::string_view value);
+
 /// Bytes of text write_canonical gathers in its output before it hands them to its taker.
 inline constexpr std::size_t PART_SIZE = 64 * 1024;
 

@@ -135,7 +135,9 @@ class Reader {
       case Role::REQUEST:
         if (name == "id") {
           request_.has_id = true;
-          return value_text(open, request_.id);
+          if (!value_text(open, request_.id)) return false;
+          request_.id_is_string_or_integer = request_.id.front() == '"' || is_integer(request_.id);
+          return true;
         }
         if (name == "method") {
           request_.method.reset();

@@ -25,6 +25,9 @@ struct Request {
   std::string_view id = "null";
   /// Whether the request is an object with an "id" member (which may be null).
   bool has_id = false;
+  /// Whether that id is a string or an integer (see is_integer), the only ids a revision with
+  /// protocol errors answers.
+  bool id_is_string_or_integer = false;
   /// The "method" member when it is a string.
   std::optional<JsonString> method;
   /// "params"."name" when params is an object and the name a string; "" otherwise.

@@ -1,5 +1,6 @@
 #include "mcp/tool_server.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/json_writer.hpp"
@@ -16,6 +17,13 @@ constexpr std::string_view SUCCESS_PREFIX = R"({"id":)";
 constexpr std::string_view SUCCESS_MIDDLE = R"(,"jsonrpc":"2.0","result":)";
 constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
 constexpr std::string_view METHOD_NOT_FOUND = R"({"code":-32601,"message":"Method not found"})";
+constexpr std::string_view INVALID_REQUEST = R"({"code":-32600,"message":"Invalid Request"})";
+
+// The newest revision served per request, whose rules refuse a version we do not serve.
+const Revision& newest_per_request() {
+  return *std::find_if(REVISIONS.rbegin(), REVISIONS.rend(),
+                       [](const Revision& revision) { return revision.era == Era::PER_REQUEST; });
+}
 
 // Appends an error for the request's id, its object's compact text appended by `write`.
 template <typename WriteError>
@@ -31,9 +39,14 @@ void write_error(const Request& request, std::string& out, const Spill& spill,
 void write_refusal(const Request& request, Refusal refusal, std::string& out, const Spill& spill) {
   switch (refusal) {
     case Refusal::INVALID_ID:
-      // No id (a line that is no object, say): the later revisions have no null id, and leave the
-      // id out of an error about a request whose id cannot be read.
-      out += R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})"sv;
+      // No id to echo, and no null one: an error about a request whose id cannot be read leaves
+      // it out.
+      out += R"({"error":)"sv;
+      out += INVALID_REQUEST;
+      out += ERROR_SUFFIX;
+      return;
+    case Refusal::NO_METHOD:
+      write_error(request, out, spill, [](std::string& to) { to += INVALID_REQUEST; });
       return;
     case Refusal::UNSUPPORTED_VERSION:
       write_error(request, out, spill, [&](std::string& to) {
@@ -89,7 +102,8 @@ std::variant<Served, Refusal> decide(const Request& request, const Session& sess
     const Revision* named =
         request.meta_version ? find_revision(Era::PER_REQUEST, *request.meta_version) : nullptr;
     unsupported = named == nullptr;
-    if (named) served.revision = served.session.revision = named;
+    served.revision = named ? named : &newest_per_request();
+    if (named) served.session.revision = named;
   } else if (request.method && *request.method == "initialize") {
     // The last handshake sets the session's revision, and is answered in it: the one asked for,
     // or the first for any other.
@@ -97,8 +111,10 @@ std::variant<Served, Refusal> decide(const Request& request, const Session& sess
     served.revision = asked ? asked : &REVISIONS.front();
     served.session = {served.revision, served.revision};
   }
+  const bool protocol_errors = served.revision->protocol_errors;
+  if (protocol_errors && !request.id_is_string_or_integer) return Refusal::INVALID_ID;
   if (unsupported) return Refusal::UNSUPPORTED_VERSION;
-  if (served.revision->protocol_errors && !request.has_id) return Refusal::INVALID_ID;
+  if (protocol_errors && !request.method) return Refusal::NO_METHOD;
   return served;
 }
 

@@ -37,14 +37,16 @@ struct Served {
 
 /// The answers a request gets before its method is looked at.
 enum class Refusal {
+  INVALID_ID,           // -32600 without an id: the id is missing or no string or integer
+  NO_METHOD,            // -32600 with the id: there is no string method
   UNSUPPORTED_VERSION,  // -32022: `_meta` names a revision not served per request
-  INVALID_ID,           // -32600 without an id, in a revision with protocol errors: there is none
 };
 
 /// Returns what `request`, which is no notification, is answered under in `session`, or its
-/// refusal, in the order of Refusal. A request naming a version in `_meta` is answered under that
-/// revision alone; any other under the session's handshake revision, but for an `initialize`
-/// under the revision it negotiates.
+/// refusal. A request naming a version in `_meta` is answered under that revision alone (an unknown
+/// one is refused under the rules of the newest served per request); any other under the session's
+/// handshake revision, but for an `initialize` under the revision it negotiates. The refusals of
+/// a revision with protocol errors come first, in the order of Refusal.
 [[nodiscard]] std::variant<Served, Refusal> decide(const Request& request, const Session& session);
 
 /// Answers request lines over one store, made once for a whole run of the server, in the session

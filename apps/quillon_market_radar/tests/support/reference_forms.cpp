@@ -56,8 +56,10 @@ ReferenceFields reference_fields(const json::Value& request) {
   ReferenceFields fields;
   if (!request.is_object()) return fields;
   if (request.contains("id")) {
-    fields.id = json::to_compact(request.at("id"));
+    const json::Value& id = request.at("id");
+    fields.id = json::to_compact(id);
     fields.has_id = true;
+    fields.id_is_string_or_integer = id.is_string() || id.is_number_integer();
   }
   if (request.contains("method") && request.at("method").is_string()) {
     fields.method = request.at("method").get<std::string>();
@@ -87,6 +89,7 @@ ReferenceFields reference_fields(const Request& request) {
   fields.id.clear();
   write_canonical(request.id, fields.id);
   fields.has_id = request.has_id;
+  fields.id_is_string_or_integer = request.id_is_string_or_integer;
   std::string storage;
   if (request.method) fields.method = std::string(request.method->text(storage));
   fields.tool_name = request.tool_name.text(storage);

@@ -34,6 +34,7 @@ namespace qmr::mcp {
 struct ReferenceFields {
   std::string id = "null";  // canonical JSON text
   bool has_id = false;
+  bool id_is_string_or_integer = false;
   std::optional<std::string> method;
   std::string tool_name;
   std::string query;
