@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.hpp"
 #include "engine/market_engine.hpp"
 #include "mcp/methods.hpp"
 #include "mcp/request_reader.hpp"
@@ -481,6 +482,27 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
   EXPECT_EQ(version_fields.meta_version, std::nullopt);
 }
 
+TEST(JsonString, DecodesInPartsWithoutCuttingACharacterOrAnEscape) {
+  for (const auto& [raw, escaped] :
+       {std::pair<std::string_view, bool>{R"(a\u00e9\ud83d\uded2\n)"
+                                          "\u20B9x\\\\\\\"\u00e9\U0001F6D2\\/\\u0000",
+                                          true},
+        {"\u0130\u20B9\U0001F6D2ab\u00e9", false}}) {
+    const JsonString string(raw, escaped);
+    std::string storage;
+    const std::string whole(string.text(storage));
+    for (std::size_t size = 1; size <= raw.size(); ++size) {
+      std::string joined;
+      for (std::size_t offset = 0; offset != raw.size();) {
+        const auto part = string.part(offset, size).text(storage);
+        EXPECT_TRUE(!part.empty() && text::is_valid_utf8(part)) << raw << " in parts of " << size;
+        joined += part;
+      }
+      EXPECT_EQ(joined, whole) << raw << " in parts of " << size;
+    }
+  }
+}
+
 TEST(ToolsCall, FallsBackToTheEmptyNameWithoutUsableParams) {
   const std::string no_name = R"({"error":"Tool '' not found"})";
   EXPECT_EQ(
@@ -744,6 +766,15 @@ TEST(ServeLines, AnswersHugeLinesAndSkipsHugeBadOnes) {
             success_line(written, TOOLS_LIST_RESULT) + "\n" + error_line(written) + "\n");
   EXPECT_EQ(answer(R"({"method":"tools/list","id":)" + floats + "}"),
             success_line(written, TOOLS_LIST_RESULT));
+  // So is a version that is no string, refused inside a string.
+  const auto refused = serve(R"({"method":"tools/list","id":1,"params":{"_meta":{)"
+                             R"("io.modelcontextprotocol/protocolVersion":)" +
+                             floats + "}}}\n");
+  ASSERT_TRUE(refused.status.ok());
+  EXPECT_EQ(refused.output, R"({"error":{"code":-32022,"data":{"requested":")" + written +
+                                R"(","supported":["2026-07-28"]},"message":"Unsupported protocol )"
+                                R"(version"},"id":1,"jsonrpc":"2.0"})"
+                                "\n");
 }
 
 TEST(ServeLines, ReportsReadAndWriteFailures) {

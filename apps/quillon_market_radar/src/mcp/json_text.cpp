@@ -176,12 +176,13 @@ template <typename Offset>
 class CanonicalWriter {
  public:
   CanonicalWriter(std::string_view text, std::string& out,
-                  const std::function<void(std::string&)>& take_part)
+                  const std::function<void(std::string&)>& take_part, int times)
       : begin_(text.data()),
         at_(text.data()),
         end_(text.data() + text.size()),
         out_(out),
-        take_part_(take_part) {}
+        take_part_(take_part),
+        times_(times) {}
 
   void write() {
     const auto length = static_cast<std::size_t>(end_ - begin_);
@@ -212,7 +213,9 @@ class CanonicalWriter {
     if (take_part_ && out_.size() >= PART_SIZE) take_part_(out_);
   }
 
-  // A number as the library reads it, or true, false or null.
+  // A number as the library reads it, or true, false or null. Letters, digits, brackets, braces,
+  // commas and colons need no escaping however often they are written inside a string: only a
+  // quotation mark, in string(), does.
   void scalar() {
     const std::string_view text = skip_scalar();
     if (text.front() == 't' || text.front() == 'f' || text.front() == 'n') {
@@ -291,13 +294,18 @@ class CanonicalWriter {
     at_ = after;
   }
 
+  // A long string is written a part at a time, each handed on once enough has gathered: escaped
+  // once more, its quotation marks alone double it.
   void string() {
     const char* const begin = ++at_;
     skip_to_quote();
-    out_ += '"';
-    JsonString(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), true)
-        .append_escaped(out_);
-    out_ += '"';
+    const JsonString text(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), true);
+    append_escaped_byte('"', times_ - 1, out_);
+    for (std::size_t offset = 0; offset != text.raw().size();) {
+      text.part(offset, PART_SIZE).append_escaped(out_, times_);
+      if (take_part_ && out_.size() >= PART_SIZE) take_part_(out_);
+    }
+    append_escaped_byte('"', times_ - 1, out_);
     ++at_;
   }
 
@@ -347,6 +355,7 @@ class CanonicalWriter {
   const char* end_;
   std::string& out_;
   const std::function<void(std::string&)>& take_part_;
+  int times_;
   std::vector<Offset> names_;  // the names of the open objects, innermost last
 };
 
@@ -358,6 +367,26 @@ std::string_view JsonString::text(std::string& storage) const {
   storage.reserve(raw_.size());
   append_escaped(storage, 0);
   return storage;
+}
+
+JsonString JsonString::part(std::size_t& offset, std::size_t size) const {
+  const char* const begin = raw_.data() + offset;
+  const char* const end = raw_.data() + raw_.size();
+  const char* at = static_cast<std::size_t>(end - begin) <= size ? end : begin;
+  while (at != end && static_cast<std::size_t>(at - begin) < size) {
+    if (*at != '\\') {
+      ++at;
+    } else if (at[1] != 'u') {
+      at += 2;
+    } else {
+      // A high surrogate's escape goes with the low one after it.
+      at += is_high_surrogate(hex4(at + 2)) ? 12 : 6;
+    }
+  }
+  // So do a character's continuation bytes.
+  while (at != end && (static_cast<unsigned char>(*at) & 0xC0) == 0x80) ++at;
+  offset = static_cast<std::size_t>(at - raw_.data());
+  return JsonString(std::string_view(begin, static_cast<std::size_t>(at - begin)), escaped_);
 }
 
 void JsonString::append_escaped(std::string& out, int times) const {
@@ -392,10 +421,10 @@ bool is_integer(std::string_view value) {
 }
 
 void write_canonical(std::string_view value, std::string& out,
-                     const std::function<void(std::string&)>& take_part) {
+                     const std::function<void(std::string&)>& take_part, int times) {
   // The ids of nearly every request: a string without an escape, or an integer of at most 18
   // digits but -0, whose text is its canonical form.
-  bool plain = value.front() == '"' ? value.find('\\') == std::string_view::npos
+  bool plain = value.front() == '"' ? value.find('\\') == std::string_view::npos && times == 1
                                     : value.size() <= 18 && value != "-0";
   for (std::size_t i = value.front() == '-' ? 1 : 0;
        plain && value.front() != '"' && i != value.size(); ++i) {
@@ -406,9 +435,9 @@ void write_canonical(std::string_view value, std::string& out,
     return;
   }
   if (value.size() <= std::numeric_limits<std::uint32_t>::max()) {
-    CanonicalWriter<std::uint32_t>(value, out, take_part).write();
+    CanonicalWriter<std::uint32_t>(value, out, take_part, times).write();
   } else {
-    CanonicalWriter<std::size_t>(value, out, take_part).write();
+    CanonicalWriter<std::size_t>(value, out, take_part, times).write();
   }
 }
 

@@ -21,6 +21,11 @@ class JsonString {
   /// otherwise the text decoded into `storage`.
   [[nodiscard]] std::string_view text(std::string& storage) const;
 
+  /// Returns the string of the raw bytes from `offset` on, about `size` of them but never a piece
+  /// of a character or an escape, and moves `offset` past them; an empty one at the end. A long
+  /// string is decoded or escaped this way a bounded part at a time.
+  [[nodiscard]] JsonString part(std::size_t& offset, std::size_t size) const;
+
   /// Appends the text as the JSON writer writes it inside a string, without the quotation marks;
   /// with `times` 2, as that is written once more inside a string (a JSON text carried in one);
   /// with `times` 0, the text itself.
@@ -53,11 +58,12 @@ inline constexpr std::size_t PART_SIZE = 64 * 1024;
 /// Appends `value`, a JSON value of a checked line, in the canonical form the JSON writer gives its
 /// parsed value: objects with their members in byte-wise order of their decoded names, the last
 /// of a repeated name winning; strings escaped as the writer escapes; numbers as the library reads
-/// them. With `take_part`, the text is handed to it whenever PART_SIZE bytes have gathered in
+/// them. With `times` 2, that text written inside a JSON string (its quotation marks not
+/// included). With `take_part`, the text is handed to it whenever PART_SIZE bytes have gathered in
 /// `out`, and it takes them out, so that a value the writer makes longer than its text (1e4 is
 /// written 10000.0) is never held whole.
 void write_canonical(std::string_view value, std::string& out,
-                     const std::function<void(std::string& part)>& take_part = {});
+                     const std::function<void(std::string& part)>& take_part = {}, int times = 1);
 
 /// Whether `byte` is a decimal digit.
 [[nodiscard]] constexpr bool is_digit(char byte) { return byte >= '0' && byte <= '9'; }

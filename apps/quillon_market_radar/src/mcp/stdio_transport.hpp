@@ -73,7 +73,7 @@ class LineReader {
 [[nodiscard]] Status write_all(int fd, std::string_view bytes);
 
 /// Answers every line of `input` on `output`, one response line and one write per answered
-/// request (an answer echoing a long structured id is written in parts as it is made). A line
+/// request (an answer echoing a long structured value is written in parts as it is made). A line
 /// that is not valid UTF-8 is skipped when the session's revision says so, and otherwise ends the
 /// run with the UTF-8 error (earlier lines stay answered). Returns success at end of input, or
 /// the error of a read or write that fails.

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "base/json_writer.hpp"
-
 namespace qmr::mcp {
 
 namespace {
@@ -51,13 +49,14 @@ void write_refusal(const Request& request, Refusal refusal, std::string& out, co
     case Refusal::UNSUPPORTED_VERSION:
       write_error(request, out, spill, [&](std::string& to) {
         to += R"({"code":-32022,"data":{"requested":)"sv;
-        // "requested" is a string: a version that is none is given as its JSON text inside one.
+        // "requested" is a string: a version that is none is given as its JSON text inside one,
+        // written straight from the line and spilled like an id, never held whole.
         if (request.meta_version) {
-          write_canonical(request.meta_version_value, to);
+          write_canonical(request.meta_version_value, to, spill);
         } else {
-          std::string compact;
-          write_canonical(request.meta_version_value, compact);
-          json::write_string(compact, to);
+          to += '"';
+          write_canonical(request.meta_version_value, to, spill, 2);
+          to += '"';
         }
         to += R"(,"supported":)"sv;
         to += per_request_versions();
@@ -130,10 +129,11 @@ bool LineHandler::answer(std::string_view line, std::string& out, const Spill& s
 bool LineHandler::respond(const Request& request, Session& session, std::string& out,
                           const Spill& spill) const {
   if (!request.has_id && request.method) return false;
-  // Room for the id, the fixed parts and an unknown tool's name written back escaped twice (at
-  // most twice its bytes in the line), so that a long id or name is not copied again while the
-  // line grows.
-  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() + 1024);
+  // Room for the id, the fixed parts, an unknown tool's name written back escaped twice (at most
+  // twice its bytes in the line) and a version refused, so that a long one is not copied again
+  // while the answer grows.
+  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() +
+              request.meta_version_value.size() + 1024);
   const auto decided = decide(request, session);
   if (const auto* refusal = std::get_if<Refusal>(&decided)) {
     write_refusal(request, *refusal, out, spill);

@@ -58,8 +58,8 @@ class LineHandler {
   /// Appends the compact response line (without its line feed) for one input line to `out` and
   /// returns true; returns false and appends nothing when the line is blank, is not exactly one
   /// valid JSON value, or is a notification (an object with a string "method" and no "id").
-  /// When `spill` is given, an answer that echoes a long structured id hands it the answer's
-  /// beginning in parts as the id is written; `out` then ends with the rest.
+  /// When `spill` is given, an answer that echoes a long structured value hands it the answer's
+  /// beginning in parts as the value is written; `out` then ends with the rest.
   [[nodiscard]] bool answer(std::string_view line, std::string& out, const Spill& spill = Spill());
 
   /// Answers one read request as answer() does a line, in `session`, which it updates: the
