@@ -546,6 +546,16 @@ TEST(ToolsCall, SearchWritesProductsWithSortedMembers) {
   EXPECT_EQ(
       tool_text(R"({"name":"market_search_products","arguments":{"query":"iphone"}})", engine),
       "[]");
+  EXPECT_EQ(
+      tool_text(R"({"name":"market_search_products","arguments":{"query":"N\u006fISE"}})", engine),
+      "[" + noise + "]");
+  // A query longer than every product lowered a piece at a time, and found in none.
+  std::string long_query = "\\n";
+  for (int i = 0; i < 100'000; ++i) long_query += "\u0130";
+  EXPECT_EQ(tool_text(R"({"name":"market_search_products","arguments":{"query":")" + long_query +
+                          R"("}})",
+                      engine),
+            "[]");
 }
 
 TEST(ToolsCall, SearchTreatsAMissingOrNonStringQueryAsEmpty) {

@@ -1,10 +1,12 @@
 #include "mcp/methods.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/json_writer.hpp"
+#include "base/text.hpp"
 #include "engine/records.hpp"
 #include "version.hpp"
 
@@ -13,6 +15,9 @@ namespace qmr::mcp {
 namespace {
 
 constexpr std::string_view SERVER_NAME = "quillon_market_radar";
+
+// A search query longer than this is lowered a piece of this size at a time before it is searched.
+constexpr std::size_t QUERY_PART_SIZE = 64 * 1024;
 
 // How long a client may keep a list or the discovery result: they change only with the program.
 constexpr int CACHE_TTL_MS = 3'600'000;
@@ -147,6 +152,7 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   for (const auto& product : engine_->list_products()) {
     std::string text;
     engine::write_sorted_object(product, text);
+    longest_product_ = std::max(longest_product_, text::to_lower(text).size());
     products_.push_back(escaped(text));
   }
   std::string text;
@@ -157,13 +163,13 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   json::write_string(text, medicines_);
 }
 
-void MarketTools::write_tool_text(const JsonString& name, std::string_view query,
+void MarketTools::write_tool_text(const JsonString& name, const JsonString& query,
                                   std::string& out) const {
   if (name == SEARCH_TOOL) {
     // The brackets and commas between the records need no escaping.
     out += "\"[";
     bool first = true;
-    for (const std::size_t position : engine_->find_products(query)) {
+    for (const std::size_t position : find(query)) {
       if (!first) out += ',';
       first = false;
       out += products_.at(position);
@@ -185,6 +191,24 @@ void MarketTools::write_tool_text(const JsonString& name, std::string_view query
   out += R"("{\"error\":\"Tool ')";
   name.append_escaped(out, 2);
   out += R"(' not found\"}")";
+}
+
+std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
+  std::string storage;
+  // The store lowers the whole query beside the line, and the lower case of a long one may be
+  // half as long again ("İ" becomes "i̇"). So a long query is first lowered a piece at a time from
+  // the line, no further than it takes to see that it is longer than any product's whole text
+  // lower-cased, which holds every field a search compares: then it matches none. (Lower-casing
+  // is per character here but for a final sigma, whose two forms are as long, so the pieces'
+  // lengths add up to the whole's.)
+  if (query.raw().size() > QUERY_PART_SIZE) {
+    std::size_t lowered = 0;
+    for (std::size_t offset = 0; offset != query.raw().size();) {
+      lowered += text::to_lower(query.part(offset, QUERY_PART_SIZE).text(storage)).size();
+      if (lowered > longest_product_) return {};
+    }
+  }
+  return engine_->find_products(query.text(storage));
 }
 
 bool MarketTools::is_tool(const JsonString& name) const {
@@ -241,8 +265,7 @@ void write_method_result(std::string_view method, const Request& request, const 
   if (invalid_query) {
     json::write_string(QUERY_NOT_A_STRING, out);
   } else {
-    std::string decoded;
-    tools.write_tool_text(request.tool_name, request.query.text(decoded), out);
+    tools.write_tool_text(request.tool_name, request.query, out);
   }
   out += R"(,"type":"text"}])"sv;
   if (invalid_query) out += R"(,"isError":true)"sv;

@@ -5,6 +5,7 @@
 // envelope and the wire belong to the line handler.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,10 +30,14 @@ class MarketTools {
   /// Appends the output of the tool `name` for the search `query` to `out` as one JSON string:
   /// the compact text of an array of records, or of {"error":"Tool '<name>' not found"} for a
   /// name that is no tool. Only the search reads `query`.
-  void write_tool_text(const JsonString& name, std::string_view query, std::string& out) const;
+  void write_tool_text(const JsonString& name, const JsonString& query, std::string& out) const;
 
  private:
+  // Returns the positions of the products the search for `query` finds.
+  [[nodiscard]] std::vector<std::size_t> find(const JsonString& query) const;
+
   engine::EngineHandle engine_;
+  std::size_t longest_product_ = 0;    // the longest product's text lower-cased, in bytes
   std::vector<std::string> products_;  // each product's object, escaped, in stored order
   std::string reviews_;                // the whole output of each list tool, as a JSON string
   std::string medicines_;
