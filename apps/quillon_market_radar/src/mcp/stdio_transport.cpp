@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "base/descriptor_io.hpp"
 #include "base/text.hpp"
@@ -25,13 +26,15 @@ std::optional<std::string_view> line_of(const char* begin, const char* end) {
 
 }  // namespace
 
-LineReader::LineReader(int fd) : fd_(fd), buffer_(READ_BUFFER_SIZE) {}
+LineReader::LineReader(int fd) : fd_(fd) { reallocate(READ_BUFFER_SIZE); }
 
 Result<std::optional<std::string_view>> LineReader::next_line() {
   // The line returned last, however long, is handled by now.
-  if (buffer_.size() > READ_BUFFER_SIZE && end_ - begin_ <= READ_BUFFER_SIZE) shrink();
+  if (size_ > READ_BUFFER_SIZE && end_ - begin_ <= READ_BUFFER_SIZE) {
+    reallocate(READ_BUFFER_SIZE);
+  }
   while (true) {
-    const char* data = buffer_.data();
+    const char* data = buffer_.get();
     if (const void* found = std::memchr(data + scan_from_, '\n', end_ - scan_from_)) {
       const char* line_feed = static_cast<const char*>(found);
       const char* line_end = line_feed;
@@ -52,10 +55,11 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
   }
 }
 
-void LineReader::shrink() {
-  decltype(buffer_) usual(READ_BUFFER_SIZE);
-  std::memcpy(usual.data(), buffer_.data() + begin_, end_ - begin_);
-  buffer_.swap(usual);
+void LineReader::reallocate(std::size_t size) {
+  auto buffer = std::make_unique_for_overwrite<char[]>(size);
+  if (buffer_) std::memcpy(buffer.get(), buffer_.get() + begin_, end_ - begin_);
+  buffer_ = std::move(buffer);
+  size_ = size;
   end_ -= begin_;
   scan_from_ -= begin_;
   begin_ = 0;
@@ -63,15 +67,14 @@ void LineReader::shrink() {
 
 Status LineReader::fill() {
   if (begin_ != 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     end_ -= begin_;
     scan_from_ -= begin_;
     begin_ = 0;
   }
-  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  if (end_ == size_) reallocate(2 * size_);
   std::size_t count = 0;
-  if (const int failed =
-          descriptor_io::read_some(fd_, buffer_.data() + end_, buffer_.size() - end_, count);
+  if (const int failed = descriptor_io::read_some(fd_, buffer_.get() + end_, size_ - end_, count);
       failed != 0) {
     return io_error("failed to read standard input", failed);
   }

@@ -5,11 +5,8 @@
 
 #include <cstddef>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "base/result.hpp"
 #include "engine/market_engine.hpp"
@@ -22,25 +19,6 @@ inline constexpr std::string_view INVALID_UTF8_MESSAGE = "stream did not contain
 /// Bytes asked of each read at first; the buffer doubles whenever one line outgrows it, and
 /// returns to this size once the long line is handled.
 inline constexpr std::size_t READ_BUFFER_SIZE = 64 * 1024;
-
-/// Allocates like std::allocator but leaves new elements of a grown vector uninitialised: the
-/// read buffer's bytes are written by a read before they are looked at, and zeroing a buffer
-/// grown for a long line would make all of it resident at once.
-template <typename T>
-struct UninitialisedAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = UninitialisedAllocator<U>;
-  };
-  template <typename U>
-  void construct(U* at) {
-    ::new (static_cast<void*>(at)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* at, Args&&... args) {
-    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-  }
-};
 
 /// Splits the bytes of a descriptor into lines. It does not own the descriptor.
 class LineReader {
@@ -56,11 +34,14 @@ class LineReader {
   // Reads once more, after moving the unread bytes to the front and growing a full buffer.
   [[nodiscard]] Status fill();
 
-  // Moves the unread bytes into a buffer of the usual size, giving back a long line's buffer.
-  void shrink();
+  // Moves the unread bytes to the front of a new buffer of `size` bytes.
+  void reallocate(std::size_t size);
 
   int fd_;
-  std::vector<char, UninitialisedAllocator<char>> buffer_;
+  // Left uninitialised: its bytes are written by a read before they are looked at, and zeroing a
+  // buffer grown for a long line would make all of it resident at once.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t size_ = 0;
   std::size_t begin_ = 0;      // first byte of the line being assembled
   std::size_t scan_from_ = 0;  // bytes before this hold no LF of that line
   std::size_t end_ = 0;        // one past the last byte read
