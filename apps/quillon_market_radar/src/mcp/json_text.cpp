@@ -228,18 +228,14 @@ class CanonicalWriter {
   void array() {
     ++at_;
     out_ += '[';
-    skip_white_space();
-    if (*at_ == ']') {
-      ++at_;
-      out_ += ']';
-      return;
-    }
-    while (true) {
+    for (skip_white_space(); *at_ != ']'; skip_white_space()) {
+      if (*at_ == ',') {
+        ++at_;
+        out_ += ',';
+      }
       value();
-      skip_white_space();
-      if (*at_++ == ']') break;
-      out_ += ',';
     }
+    ++at_;
     out_ += ']';
   }
 
@@ -252,23 +248,18 @@ class CanonicalWriter {
     // the names of all open objects at once and never grows; pages not written are not taken.
     if (names_.capacity() == 0) names_.reserve(static_cast<std::size_t>(end_ - begin_) / 5 + 1);
     const std::size_t first = names_.size();
-    ++at_;
-    skip_white_space();
-    if (*at_ == '}') {
-      ++at_;
-    } else {
-      while (true) {
+    for (++at_, skip_white_space(); *at_ != '}'; skip_white_space()) {
+      if (*at_ == ',') {
+        ++at_;
         skip_white_space();
-        names_.push_back(static_cast<Offset>(at_ - begin_ + 1));
-        skip_string();
-        skip_white_space();
-        ++at_;  // the colon
-        skip_value();
-        skip_white_space();
-        if (*at_++ == '}') break;
       }
+      names_.push_back(static_cast<Offset>(at_ - begin_ + 1));
+      skip_string();
+      skip_white_space();
+      ++at_;  // the colon
+      skip_value();
     }
-    const char* const after = at_;
+    const char* const after = ++at_;
     const auto name = [this](Offset offset) { return begin_ + offset; };
     const auto names = names_.begin() + static_cast<std::ptrdiff_t>(first);
     std::sort(names, names_.end(), [&name](Offset left, Offset right) {

@@ -65,20 +65,15 @@ inline constexpr std::size_t PART_SIZE = 64 * 1024;
 void write_canonical(std::string_view value, std::string& out,
                      const std::function<void(std::string& part)>& take_part = {}, int times = 1);
 
-/// Whether `byte` is a decimal digit.
+/// Whether `byte` is a decimal digit; JSON white space; the value of a hex digit, or -1.
 [[nodiscard]] constexpr bool is_digit(char byte) { return byte >= '0' && byte <= '9'; }
-
-/// Whether `byte` is JSON white space.
 [[nodiscard]] constexpr bool is_white_space(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r';
 }
-
-/// Returns the value of the hex digit `byte`, or -1 when it is none.
 [[nodiscard]] constexpr int hex_value(char byte) {
-  if (byte >= '0' && byte <= '9') return byte - '0';
+  if (is_digit(byte)) return byte - '0';
   if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
-  if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
-  return -1;
+  return byte >= 'A' && byte <= 'F' ? byte - 'A' + 10 : -1;
 }
 
 }  // namespace qmr::mcp

@@ -22,9 +22,6 @@ constexpr std::size_t QUERY_PART_SIZE = 64 * 1024;
 // How long a client may keep a list or the discovery result: they change only with the program.
 constexpr int CACHE_TTL_MS = 3'600'000;
 
-constexpr std::string_view SEARCH_TITLE = "Search Competitor Prices";
-constexpr std::string_view REVIEW_TITLE = "Review Defect Intelligence";
-constexpr std::string_view MEDICINE_TITLE = "Jan Aushadhi Generic Match";
 constexpr std::string_view QUERY_DESCRIPTION =
     "Keyword, ASIN or platform to look for, matched case-insensitively in the title, then the "
     "identifier, then the platform. Leave it out to list every product.";
@@ -37,48 +34,34 @@ constexpr std::string_view SEARCH_TOOL = "market_search_products";
 constexpr std::string_view REVIEW_TOOL = "market_review_defects";
 constexpr std::string_view MEDICINE_TOOL = "market_jan_aushadhi";
 
-constexpr std::string_view SEARCH_DESCRIPTION =
-    "Search competitor prices across Amazon and Flipkart with sub-0.1ms latency.";
-constexpr std::string_view REVIEW_DESCRIPTION =
-    "Extract manufacturing defect intelligence and fake review ratios.";
-constexpr std::string_view MEDICINE_DESCRIPTION =
-    "Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent.";
-
-json::Value object_schema(bool with_properties) {
-  json::Value schema = json::Value::object();
-  schema["type"] = "object";
-  // Several model APIs refuse an object schema without "properties".
-  if (with_properties) schema["properties"] = json::Value::object();
-  return schema;
-}
-
-json::Value tool(std::string_view name, std::string_view title, std::string_view description,
-                 json::Value input_schema, bool described) {
-  json::Value entry = json::Value::object();
-  entry["name"] = name;
-  entry["description"] = description;
-  entry["inputSchema"] = std::move(input_schema);
-  if (described) {
-    entry["title"] = title;
-    // The tools only read the local store: hosts may run them without asking.
-    entry["annotations"] = {{"readOnlyHint", true},
-                            {"destructiveHint", false},
-                            {"idempotentHint", true},
-                            {"openWorldHint", false}};
-  }
-  return entry;
-}
+// The tools as listed: name, title, description; the search first.
+constexpr std::string_view TOOLS[][3] = {
+    {SEARCH_TOOL, "Search Competitor Prices",
+     "Search competitor prices across Amazon and Flipkart with sub-0.1ms latency."},
+    {REVIEW_TOOL, "Review Defect Intelligence",
+     "Extract manufacturing defect intelligence and fake review ratios."},
+    {MEDICINE_TOOL, "Jan Aushadhi Generic Match",
+     "Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent."},
+};
 
 json::Value tool_catalogue(bool described) {
-  json::Value search_schema = object_schema(false);
-  search_schema["properties"]["query"]["type"] = "string";
-  if (described) search_schema["properties"]["query"]["description"] = QUERY_DESCRIPTION;
   json::Value tools = json::Value::array();
-  tools.push_back(tool(SEARCH_TOOL, SEARCH_TITLE, SEARCH_DESCRIPTION, search_schema, described));
-  tools.push_back(
-      tool(REVIEW_TOOL, REVIEW_TITLE, REVIEW_DESCRIPTION, object_schema(described), described));
-  tools.push_back(tool(MEDICINE_TOOL, MEDICINE_TITLE, MEDICINE_DESCRIPTION,
-                       object_schema(described), described));
+  for (const auto& [name, title, description] : TOOLS) {
+    json::Value& tool = tools.emplace_back(json::Value{
+        {"name", name}, {"description", description}, {"inputSchema", {{"type", "object"}}}});
+    if (!described) continue;
+    // Several model APIs refuse an object schema without "properties".
+    tool["inputSchema"]["properties"] = json::Value::object();
+    tool["title"] = title;
+    // The tools only read the local store: hosts may run them without asking.
+    tool["annotations"] = {{"readOnlyHint", true},
+                           {"destructiveHint", false},
+                           {"idempotentHint", true},
+                           {"openWorldHint", false}};
+  }
+  json::Value& query = tools[0]["inputSchema"]["properties"]["query"];
+  query["type"] = "string";
+  if (described) query["description"] = QUERY_DESCRIPTION;
   return tools;
 }
 
@@ -138,14 +121,6 @@ const std::string* fixed_text(std::string_view method, const Revision& revision)
   return nullptr;
 }
 
-// Returns the contents of the JSON string `text` would be written as, without its quotation
-// marks: what a record's text becomes inside the tool text, where it is escaped once more.
-std::string escaped(std::string_view text) {
-  std::string quoted;
-  json::write_string(text, quoted);
-  return quoted.substr(1, quoted.size() - 2);
-}
-
 }  // namespace
 
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
@@ -153,7 +128,10 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
     std::string text;
     engine::write_sorted_object(product, text);
     longest_product_ = std::max(longest_product_, text::to_lower(text).size());
-    products_.push_back(escaped(text));
+    // Inside the tool text a record's text is escaped once more, without quotation marks.
+    std::string quoted;
+    json::write_string(text, quoted);
+    products_.push_back(quoted.substr(1, quoted.size() - 2));
   }
   std::string text;
   engine::write_sorted_array(engine_->list_review_intel(), text);

@@ -1,8 +1,6 @@
-// The method layer of the tool server: for each revision of the table, the methods it answers
-// ("initialize", "tools/list", "tools/call" with the three market tools, "ping", the empty
-// resource and prompt lists, "server/discover", as its row says) and the revision an `initialize`
-// or a request's `_meta` asks for. Pure functions of the request, the revision and the store; the
-// envelope and the wire belong to the line handler.
+// The method layer of the tool server: what each revision of the table answers to its methods (the
+// fixed ones of its row, and "tools/call" with the three market tools), in pure functions of the
+// request, the revision and the store; the envelope and the wire belong to the line handler.
 #pragma once
 
 #include <cstddef>

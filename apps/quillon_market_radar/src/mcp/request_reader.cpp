@@ -80,18 +80,13 @@ class Reader {
     while (at_ != end_ && is_white_space(*at_)) ++at_;
   }
 
-  // Skips white space and then `byte` if it comes next.
-  bool take(char byte) {
-    skip_white_space();
-    if (at_ == end_ || *at_ != byte) return false;
-    ++at_;
-    return true;
-  }
-
   bool next_is(char byte) {
     skip_white_space();
     return at_ != end_ && *at_ == byte;
   }
+
+  // Skips white space and then `byte` if it comes next.
+  bool take(char byte) { return next_is(byte) && (++at_, true); }
 
   // Reads any value nested in `open` arrays and objects; `role` counts only for an object.
   bool value(std::size_t open, Role role) {
@@ -217,10 +212,7 @@ class Reader {
   }
 
   bool literal(std::string_view word) {
-    if (static_cast<std::size_t>(end_ - at_) < word.size() ||
-        std::string_view(at_, word.size()) != word) {
-      return false;
-    }
+    if (!std::string_view(at_, end_).starts_with(word)) return false;
     at_ += word.size();
     return true;
   }

@@ -1,6 +1,5 @@
-// The protocol revisions the tool server speaks, one row each, with every way they differ: how a
-// client comes to one, the methods it answers, and the shapes of its tools, errors and results.
-// Every rule that depends on the revision reads these rows; a new revision is a new row.
+// The protocol revisions the tool server speaks, one row each with every way they differ. Every
+// rule that depends on the revision reads these rows; a new revision is a new row.
 #pragma once
 
 #include <array>
@@ -32,8 +31,8 @@ struct Revision {
   /// Results carrying the server's name and version in "_meta" and "resultType", and the fixed
   /// ones how long and by whom they may be cached.
   bool result_meta;
-  /// A line that is not UTF-8 skipped like any invalid line, rather than ending the run: a host
-  /// that restarts a server that stopped would only feed it the same line again.
+  /// A line that is not UTF-8 skipped like any invalid line, rather than ending the run (a host
+  /// would only feed a restarted server the same line again).
   bool skips_invalid_utf8;
 };
 

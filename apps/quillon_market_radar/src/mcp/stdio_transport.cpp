@@ -20,10 +20,6 @@ Error io_error(std::string_view what, int code) {
   return Error{std::string(what) + ": " + std::generic_category().message(code)};
 }
 
-std::optional<std::string_view> line_of(const char* begin, const char* end) {
-  return std::string_view(begin, static_cast<std::size_t>(end - begin));
-}
-
 }  // namespace
 
 LineReader::LineReader(int fd) : fd_(fd) { reallocate(READ_BUFFER_SIZE); }
@@ -39,7 +35,7 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
       const char* line_feed = static_cast<const char*>(found);
       const char* line_end = line_feed;
       if (line_end != data + begin_ && line_end[-1] == '\r') --line_end;
-      auto line = line_of(data + begin_, line_end);
+      const std::optional line = std::string_view(data + begin_, line_end);
       begin_ = scan_from_ = static_cast<std::size_t>(line_feed - data) + 1;
       return line;
     }
@@ -47,7 +43,7 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
     scan_from_ = end_;
     if (at_end_) {
       if (begin_ == end_) return std::optional<std::string_view>();
-      auto line = line_of(data + begin_, data + end_);
+      const std::optional line = std::string_view(data + begin_, data + end_);
       begin_ = end_;
       return line;
     }

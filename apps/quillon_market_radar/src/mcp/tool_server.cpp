@@ -39,9 +39,7 @@ void write_refusal(const Request& request, Refusal refusal, std::string& out, co
     case Refusal::INVALID_ID:
       // No id to echo, and no null one: an error about a request whose id cannot be read leaves
       // it out.
-      out += R"({"error":)"sv;
-      out += INVALID_REQUEST;
-      out += ERROR_SUFFIX;
+      out.append(R"({"error":)"sv).append(INVALID_REQUEST).append(ERROR_SUFFIX);
       return;
     case Refusal::NO_METHOD:
       write_error(request, out, spill, [](std::string& to) { to += INVALID_REQUEST; });

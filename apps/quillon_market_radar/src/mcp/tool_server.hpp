@@ -49,17 +49,15 @@ enum class Refusal {
 /// a revision with protocol errors come first, in the order of Refusal.
 [[nodiscard]] std::variant<Served, Refusal> decide(const Request& request, const Session& session);
 
-/// Answers request lines over one store, made once for a whole run of the server, in the session
-/// of the process.
+/// Answers request lines over one store in the process's session, made once for a whole run.
 class LineHandler {
  public:
   explicit LineHandler(engine::EngineHandle engine);
 
   /// Appends the compact response line (without its line feed) for one input line to `out` and
   /// returns true; returns false and appends nothing when the line is blank, is not exactly one
-  /// valid JSON value, or is a notification (an object with a string "method" and no "id").
-  /// When `spill` is given, an answer that echoes a long structured value hands it the answer's
-  /// beginning in parts as the value is written; `out` then ends with the rest.
+  /// valid JSON value, or is a notification (an object with a string "method" and no "id"). An
+  /// answer echoing a long structured value hands `spill` its beginning in parts as it is written.
   [[nodiscard]] bool answer(std::string_view line, std::string& out, const Spill& spill = Spill());
 
   /// Answers one read request as answer() does a line, in `session`, which it updates: the
