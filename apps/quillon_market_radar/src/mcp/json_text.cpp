@@ -352,8 +352,7 @@ class CanonicalWriter {
 
 }  // namespace
 
-std::string_view JsonString::text(std::string& storage) const {
-  if (!escaped_) return raw_;
+std::string_view JsonString::decoded(std::string& storage) const {
   storage.clear();
   storage.reserve(raw_.size());
   append_escaped(storage, 0);
@@ -395,8 +394,7 @@ void JsonString::append_escaped(std::string& out, int times) const {
   }
 }
 
-bool JsonString::operator==(std::string_view plain) const {
-  if (!escaped_) return raw_ == plain;
+bool JsonString::decoded_equals(std::string_view plain) const {
   // The raw bytes are followed by the closing quotation mark in the line.
   DecodedBytes bytes(raw_.data());
   for (const char byte : plain) {
@@ -408,6 +406,12 @@ bool JsonString::operator==(std::string_view plain) const {
 bool is_finite_number(std::string_view number) { return read_number(number, nullptr); }
 
 bool is_integer(std::string_view value) {
+  // Up to 18 digits are within the ranges whatever they are; only a longer number is read.
+  const std::size_t sign = value.front() == '-' ? 1 : 0;
+  if (value.size() - sign <= 18 &&
+      std::all_of(value.begin() + sign, value.end(), [](char byte) { return is_digit(byte); })) {
+    return true;
+  }
   return value.front() != '"' && read_integer(value, nullptr);
 }
 

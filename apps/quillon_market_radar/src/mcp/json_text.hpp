@@ -19,7 +19,9 @@ class JsonString {
 
   /// Returns the text, escapes decoded: the raw bytes themselves when there is no escape,
   /// otherwise the text decoded into `storage`.
-  [[nodiscard]] std::string_view text(std::string& storage) const;
+  [[nodiscard]] std::string_view text(std::string& storage) const {
+    return escaped_ ? decoded(storage) : raw_;
+  }
 
   /// Returns the string of the raw bytes from `offset` on, about `size` of them but never a piece
   /// of a character or an escape, and moves `offset` past them; an empty one at the end. A long
@@ -35,9 +37,15 @@ class JsonString {
   [[nodiscard]] std::string_view raw() const { return raw_; }
 
   /// Compares the text with `plain`.
-  [[nodiscard]] bool operator==(std::string_view plain) const;
+  [[nodiscard]] bool operator==(std::string_view plain) const {
+    return escaped_ ? decoded_equals(plain) : raw_ == plain;
+  }
 
  private:
+  // The escaped cases of text() and operator==, out of the way of the plain ones inlined.
+  std::string_view decoded(std::string& storage) const;
+  bool decoded_equals(std::string_view plain) const;
+
   std::string_view raw_;
   bool escaped_ = false;
 };
