@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -15,9 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.hpp"
 #include "engine/market_engine.hpp"
 #include "mcp/methods.hpp"
 #include "mcp/request_reader.hpp"
+#include "mcp/revisions.hpp"
 #include "mcp/stdio_transport.hpp"
 #include "mcp/tool_server.hpp"
 #include "support/json_line.hpp"
@@ -63,6 +66,14 @@ std::string error_line(std::string_view id) {
          R"(,"jsonrpc":"2.0"})";
 }
 
+// Returns the answer to `line` from a handler of its own, as the first line of a run gets it, or
+// nothing when it gets none.
+std::optional<std::string> handle_line(std::string_view line, const engine::EngineHandle& engine) {
+  std::string response;
+  if (!LineHandler(engine).answer(line, response)) return std::nullopt;
+  return response;
+}
+
 std::optional<std::string> answer(std::string_view line) { return handle_line(line, seeded()); }
 
 // Calls a tool through the handler and returns the tool text it carries.
@@ -83,150 +94,6 @@ std::string tool_text(std::string_view params, const engine::EngineHandle& engin
 
 std::string nested_arrays(std::size_t depth) {
   return std::string(depth, '[') + std::string(depth, ']');
-}
-
-TEST(HandleLine, AnswersTheDocumentedLinesExactly) {
-  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"initialize"})"),
-            success_line("1", INITIALIZE_RESULT));
-  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":2,"method":"tools/list"})"),
-            success_line("2", TOOLS_LIST_RESULT));
-  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"),
-            R"({"id":1,"jsonrpc":"2.0","result":{}})");
-  EXPECT_EQ(answer(R"({"jsonrpc":"2.0","id":1,"method":"resources/list"})"),
-            R"({"error":{"code":-32601,"message":"Method not found"},"id":1,"jsonrpc":"2.0"})");
-  EXPECT_EQ(
-      answer(R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"x"}})"),
-      R"({"id":3,"jsonrpc":"2.0","result":{"content":[{"text":"{\"error\":\"Tool 'x' not found\"}","type":"text"}]}})");
-}
-
-TEST(HandleLine, AnswersEachRevisionInItsOwnShapes) {
-  const auto request = [](int id, std::string_view method, std::string_view params = "{}") {
-    return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":")" +
-           std::string(method) + R"(","params":)" + std::string(params) + "}";
-  };
-  const auto result = [](LineHandler& handler, const std::string& line) {
-    std::string out;
-    EXPECT_TRUE(handler.answer(line, out)) << line;
-    return json::Value::parse(out);
-  };
-  const auto error_code = [&](LineHandler& handler, const std::string& line) {
-    return result(handler, line)["error"].value("code", 0);
-  };
-  // A client that asks for no version, the first one or one we do not speak gets 2024-11-05.
-  for (const std::string_view params :
-       {"{}", R"("nonsense")", R"({"protocolVersion":"2024-11-05"})",
-        R"({"protocolVersion":"2025-03-26","capabilities":{"roots":{}}})",
-        R"({"protocolVersion":"2099-01-01"})", R"({"protocolVersion":20250618})"}) {
-    LineHandler handler(seeded());
-    std::string out;
-    ASSERT_TRUE(handler.answer(request(1, "initialize", params), out));
-    EXPECT_EQ(out, success_line("1", INITIALIZE_RESULT)) << params;
-    EXPECT_EQ(handle_line(request(2, "tools/list"), seeded()),
-              success_line("2", TOOLS_LIST_RESULT));
-    EXPECT_FALSE(handler.skips_invalid_utf8());
-  }
-  for (const std::string version : {"2025-06-18", "2025-11-25"}) {
-    LineHandler handler(seeded());
-    const auto opened =
-        result(handler, request(1, "initialize", R"({"protocolVersion":")" + version + R"("})"));
-    EXPECT_EQ(opened["result"]["protocolVersion"], version);
-    EXPECT_EQ(opened["result"]["capabilities"], json::Value::parse(R"({"tools":{}})"));
-    const auto tools = result(handler, request(2, "tools/list"))["result"]["tools"];
-    ASSERT_EQ(tools.size(), 3u);
-    for (const auto& tool : tools) {
-      EXPECT_EQ(tool["inputSchema"]["type"], "object") << tool;
-      EXPECT_TRUE(tool["inputSchema"]["properties"].is_object()) << tool;
-      EXPECT_TRUE(tool["title"].is_string()) << tool;
-      EXPECT_EQ(
-          tool["annotations"],
-          json::Value::parse(
-              R"({"readOnlyHint":true,"destructiveHint":false,"idempotentHint":true,"openWorldHint":false})"));
-      EXPECT_EQ(tool.dump().find("additionalProperties"), std::string::npos);
-    }
-    EXPECT_TRUE(tools[0]["inputSchema"]["properties"]["query"]["description"].is_string());
-    EXPECT_EQ(result(handler, request(3, "resources/list"))["result"],
-              json::Value::parse(R"({"resources":[]})"));
-    EXPECT_EQ(result(handler, request(4, "resources/templates/list"))["result"],
-              json::Value::parse(R"({"resourceTemplates":[]})"));
-    EXPECT_EQ(result(handler, request(5, "prompts/list"))["result"],
-              json::Value::parse(R"({"prompts":[]})"));
-    EXPECT_EQ(result(handler, request(6, "ping"))["result"], json::Value::object());
-    EXPECT_EQ(result(handler, request(7, "tools/call", R"({"name":"a\"b"})"))["error"],
-              json::Value::parse(R"({"code":-32602,"message":"Unknown tool: a\"b"})"));
-    const auto invalid =
-        result(handler,
-               request(8, "tools/call",
-                       R"({"name":"market_search_products","arguments":{"query":42}})"))["result"];
-    EXPECT_EQ(invalid["isError"], true);
-    EXPECT_NE(invalid["content"][0]["text"].get<std::string>().find("\"query\" must be a string"),
-              std::string::npos);
-    EXPECT_EQ(
-        json::Value::parse(
-            result(handler,
-                   request(9, "tools/call",
-                           R"({"name":"market_search_products"})"))["result"]["content"][0]["text"]
-                .get<std::string>())
-            .size(),
-        2u);
-    EXPECT_EQ(error_code(handler, request(10, "server/discover")), -32601);
-    // No null id in these revisions: a request whose id cannot be read gets an error without one.
-    for (const std::string_view line : {"[]", "5", R"({"method":7})"}) {
-      std::string refused;
-      ASSERT_TRUE(handler.answer(line, refused));
-      EXPECT_EQ(refused,
-                R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})");
-    }
-    EXPECT_TRUE(handler.skips_invalid_utf8());
-    // The last handshake holds: back to the first revision's answers.
-    result(handler, request(11, "initialize", R"({"protocolVersion":"2024-11-05"})"));
-    std::string out;
-    ASSERT_TRUE(handler.answer(request(12, "tools/list"), out));
-    EXPECT_EQ(out, success_line("12", TOOLS_LIST_RESULT));
-    EXPECT_FALSE(handler.skips_invalid_utf8());
-  }
-  // 2026-07-28: no handshake, the revision in each request's _meta, whatever the session says.
-  LineHandler handler(seeded());
-  const auto modern = [](std::string_view version, std::string_view more = "") {
-    return R"({"_meta":{"io.modelcontextprotocol/protocolVersion":")" + std::string(version) +
-           R"("})" + std::string(more) + "}";
-  };
-  const json::Value server_info = json::Value::parse(
-      R"({"io.modelcontextprotocol/serverInfo":{"name":"quillon_market_radar","version":"1.0.0"}})");
-  const auto discovered =
-      result(handler, request(1, "server/discover", modern("2026-07-28")))["result"];
-  EXPECT_EQ(discovered["supportedVersions"], json::Value::parse(R"(["2026-07-28"])"));
-  EXPECT_EQ(discovered["capabilities"], json::Value::parse(R"({"tools":{}})"));
-  for (const auto& [method, member] : {std::pair{"tools/list", "tools"},
-                                       {"resources/list", "resources"},
-                                       {"resources/templates/list", "resourceTemplates"},
-                                       {"prompts/list", "prompts"},
-                                       {"server/discover", "capabilities"}}) {
-    const auto listed = result(handler, request(2, method, modern("2026-07-28")))["result"];
-    EXPECT_TRUE(listed.contains(member)) << method;
-    EXPECT_EQ(listed["resultType"], "complete") << method;
-    EXPECT_EQ(listed["cacheScope"], "public") << method;
-    EXPECT_GT(listed["ttlMs"].get<int>(), 0) << method;
-    EXPECT_EQ(listed["_meta"], server_info) << method;
-  }
-  const auto called = result(
-      handler,
-      request(3, "tools/call", modern("2026-07-28", R"(,"name":"market_jan_aushadhi")")))["result"];
-  EXPECT_EQ(called["resultType"], "complete");
-  EXPECT_EQ(called["_meta"], server_info);
-  EXPECT_EQ(called["content"][0]["text"], SEEDED_MEDICINES_TEXT);
-  EXPECT_EQ(error_code(handler, request(4, "tools/call", modern("2026-07-28", R"(,"name":"x")"))),
-            -32602);
-  EXPECT_EQ(error_code(handler, request(5, "ping", modern("2026-07-28"))), -32601);
-  EXPECT_EQ(error_code(handler, request(6, "initialize", modern("2026-07-28"))), -32601);
-  EXPECT_EQ(
-      result(handler, request(7, "tools/list", modern("2025-11-25")))["error"],
-      json::Value::parse(
-          R"({"code":-32022,"message":"Unsupported protocol version","data":{"supported":["2026-07-28"],"requested":"2025-11-25"}})"));
-  EXPECT_TRUE(handler.skips_invalid_utf8());
-  // The handshake session is untouched by them.
-  std::string out;
-  ASSERT_TRUE(handler.answer(request(8, "tools/list"), out));
-  EXPECT_EQ(out, success_line("8", TOOLS_LIST_RESULT));
 }
 
 TEST(HandleLine, EchoesEveryKindOfIdAsGiven) {
@@ -423,8 +290,12 @@ TEST(ParseJsonLine, BuildsNestedValuesInOrder) {
 }  // namespace
 
 void PrintTo(const ReferenceFields& fields, std::ostream* out) {
-  *out << "{id " << fields.id << ", method " << fields.method.value_or("<none>") << ", tool "
-       << fields.tool_name << ", query " << fields.query << "}";
+  *out << "{id " << fields.id << (fields.has_id ? "" : " (none)")
+       << (fields.id_is_string_or_integer ? "" : " (neither string nor integer)") << ", method "
+       << fields.method.value_or("<none>") << ", tool " << fields.tool_name << ", query "
+       << fields.query << (fields.query_not_a_string ? " (not a string)" : "") << ", handshake "
+       << fields.handshake_version << ", _meta " << fields.meta_version_value.value_or("<none>")
+       << " = " << fields.meta_version.value_or("<no string>") << "}";
 }
 
 namespace {
@@ -523,6 +394,19 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
       {R"({"id":{"a":1,"a":{"c":1,"b":2},"a":[{"b":0,"b":1}]},"id":{"x":[],"x":{}},"method":"x"})",
        true},
       {deepest_object_id, true},
+      // The two versions: the one an initialize asks for, and the one a request names in _meta.
+      {R"({"id":1,"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28"},"protocolVersion":"2025-06-18"}})",
+       true},
+      {R"({"params":{"protocolVersion":"2025-11-2\u0035","_meta":{"io.modelcontextprotocol\/protocolVersion":{"b":[1e4],"a":"\u0041"}}}})",
+       true},
+      {R"({"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"x","io.modelcontextprotocol/protocolVersion":7}}})",
+       true},
+      {R"({"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"x"},"_meta":[]},"id":-0})",
+       true},
+      {R"({"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"y"}},"params":{"protocolVersion":5}})",
+       true},
+      {R"({"params":{"_meta":[{"io.modelcontextprotocol/protocolVersion":"x"}],"protocolVersion":null}})",
+       true},
       {R"({"id":{"a":1,"a"}})", false},
       {R"({"id":{"a":[1.5e999]}})", false},
       {R"({"params":{"name":"a","arguments":{"query":"q"}},"params":{"name":5}})", true},
@@ -588,6 +472,35 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
   EXPECT_EQ(fields.method, "tools/call");
   EXPECT_EQ(fields.tool_name, "n\t");
   EXPECT_EQ(fields.query, std::string("q\0", 2));
+  const auto versions = read_request(
+      R"({"id":1.0,"params":{"protocolVersion":"2025-06-1\u0038","_meta":{"io.modelcontextprotocol/protocolVersion":[1e4,"\/"]}}})");
+  ASSERT_TRUE(versions);
+  const auto version_fields = reference_fields(*versions);
+  EXPECT_FALSE(version_fields.id_is_string_or_integer);
+  EXPECT_EQ(version_fields.handshake_version, "2025-06-18");
+  EXPECT_EQ(version_fields.meta_version_value, R"([10000.0,"/"])");
+  EXPECT_EQ(version_fields.meta_version, std::nullopt);
+}
+
+TEST(JsonString, DecodesInPartsWithoutCuttingACharacterOrAnEscape) {
+  for (const auto& [raw, escaped] :
+       {std::pair<std::string_view, bool>{R"(a\u00e9\ud83d\uded2\n)"
+                                          "\u20B9x\\\\\\\"\u00e9\U0001F6D2\\/\\u0000",
+                                          true},
+        {"\u0130\u20B9\U0001F6D2ab\u00e9", false}}) {
+    const JsonString string(raw, escaped);
+    std::string storage;
+    const std::string whole(string.text(storage));
+    for (std::size_t size = 1; size <= raw.size(); ++size) {
+      std::string joined;
+      for (std::size_t offset = 0; offset != raw.size();) {
+        const auto part = string.part(offset, size).text(storage);
+        EXPECT_TRUE(!part.empty() && text::is_valid_utf8(part)) << raw << " in parts of " << size;
+        joined += part;
+      }
+      EXPECT_EQ(joined, whole) << raw << " in parts of " << size;
+    }
+  }
 }
 
 TEST(ToolsCall, FallsBackToTheEmptyNameWithoutUsableParams) {
@@ -633,6 +546,16 @@ TEST(ToolsCall, SearchWritesProductsWithSortedMembers) {
   EXPECT_EQ(
       tool_text(R"({"name":"market_search_products","arguments":{"query":"iphone"}})", engine),
       "[]");
+  EXPECT_EQ(
+      tool_text(R"({"name":"market_search_products","arguments":{"query":"N\u006fISE"}})", engine),
+      "[" + noise + "]");
+  // A query longer than every product lowered a piece at a time, and found in none.
+  std::string long_query = "\\n";
+  for (int i = 0; i < 100'000; ++i) long_query += "\u0130";
+  EXPECT_EQ(tool_text(R"({"name":"market_search_products","arguments":{"query":")" + long_query +
+                          R"("}})",
+                      engine),
+            "[]");
 }
 
 TEST(ToolsCall, SearchTreatsAMissingOrNonStringQueryAsEmpty) {
@@ -734,10 +657,10 @@ struct Served {
   std::string output;
 };
 
-Served serve(std::string_view input) {
+Served serve(std::string_view input, const engine::EngineHandle& engine = seeded()) {
   InputFile in(input);
   InputFile out("");
-  Status status = serve_lines(in.fd(), out.fd(), seeded());
+  Status status = serve_lines(in.fd(), out.fd(), engine);
   return {std::move(status), out.contents()};
 }
 
@@ -844,8 +767,8 @@ TEST(ServeLines, AnswersHugeLinesAndSkipsHugeBadOnes) {
 
   // An id whose written form is twice its text is written in parts, in order, and the answer's
   // end follows them.
-  const std::string floats = array_of("1e4", SPILL_SIZE / 2);
-  const std::string written = array_of("10000.0", SPILL_SIZE / 2);
+  const std::string floats = array_of("1e4", PART_SIZE / 2);
+  const std::string written = array_of("10000.0", PART_SIZE / 2);
   const auto spilled = serve(R"({"method":"tools/list","id":)" + floats + "}\n" +
                              R"({"method":"nope","id":)" + floats + "}\n");
   ASSERT_TRUE(spilled.status.ok());
@@ -853,6 +776,15 @@ TEST(ServeLines, AnswersHugeLinesAndSkipsHugeBadOnes) {
             success_line(written, TOOLS_LIST_RESULT) + "\n" + error_line(written) + "\n");
   EXPECT_EQ(answer(R"({"method":"tools/list","id":)" + floats + "}"),
             success_line(written, TOOLS_LIST_RESULT));
+  // So is a version that is no string, refused inside a string.
+  const auto refused = serve(R"({"method":"tools/list","id":1,"params":{"_meta":{)"
+                             R"("io.modelcontextprotocol/protocolVersion":)" +
+                             floats + "}}}\n");
+  ASSERT_TRUE(refused.status.ok());
+  EXPECT_EQ(refused.output, R"({"error":{"code":-32022,"data":{"requested":")" + written +
+                                R"(","supported":["2026-07-28"]},"message":"Unsupported protocol )"
+                                R"(version"},"id":1,"jsonrpc":"2.0"})"
+                                "\n");
 }
 
 TEST(ServeLines, ReportsReadAndWriteFailures) {
@@ -873,7 +805,7 @@ TEST(ServeLines, ReportsReadAndWriteFailures) {
   ::close(ends[0]);
   // The second fails while its id is being written.
   for (const std::string& first :
-       {INITIALIZE, R"({"method":"ping","id":)" + array_of("1e4", SPILL_SIZE) + "}"}) {
+       {INITIALIZE, R"({"method":"ping","id":)" + array_of("1e4", PART_SIZE) + "}"}) {
     InputFile in(first + "\n" + TOOLS_LIST + "\n");
     const Status unwritable = serve_lines(in.fd(), ends[1], seeded());
     ASSERT_FALSE(unwritable.ok());
@@ -884,6 +816,194 @@ TEST(ServeLines, ReportsReadAndWriteFailures) {
   EXPECT_EQ(write_all(-1, "x").error().message,
             "failed to write standard output: Bad file descriptor");
   EXPECT_TRUE(write_all(-1, "").ok());
+}
+
+// Returns the whole contents of the file at `path`, or nothing when it cannot be read.
+std::optional<std::string> read_file(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::nullopt;
+  std::string contents;
+  char chunk[65536];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+    contents.append(chunk, n);
+  std::fclose(file);
+  return contents;
+}
+
+// The row of the table a test of one revision is for.
+class EachRevision : public testing::TestWithParam<std::size_t> {
+ protected:
+  const Revision& revision() const { return REVISIONS.at(GetParam()); }
+};
+
+// Each revision's golden transcript, written by the server before it was last reshaped: a whole
+// session answered byte for byte (the products' check times are "T" in it), and its end, since
+// a line that is not UTF-8 ends the run unless the row skips it.
+TEST_P(EachRevision, AnswersItsGoldenTranscriptByteForByte) {
+  const std::string golden = QMR_GOLDEN_DIR "/" + std::string(revision().name);
+  const auto input = read_file(golden + ".in");
+  const auto expected = read_file(golden + ".out");
+  ASSERT_TRUE(input && expected) << "no transcript " << golden << ".in/.out";
+  auto rows = engine::MarketEngine::seed_catalogue();
+  for (auto& product : rows.products) product.last_checked_utc = "T";
+  const auto served = serve(*input, engine::MarketEngine::from_catalogue(std::move(rows)));
+  EXPECT_EQ(served.output, *expected);
+  EXPECT_EQ(served.status.ok(), revision().skips_invalid_utf8);
+}
+
+// Requests whose schemas the revisions with protocol errors refuse: the id neither a string nor
+// an integer (answered without it), or no string method (answered with the id). The first
+// revision answers them as it always did. Each line is sent in the revision's own way: after its
+// `initialize`, or naming it in `_meta` (PARAMS).
+TEST_P(EachRevision, AnswersMalformedRequestsInItsOwnShapes) {
+  const std::string invalid_without_id =
+      R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
+  const auto invalid = [](std::string_view id) {
+    return R"({"error":{"code":-32600,"message":"Invalid Request"},"id":)" + std::string(id) +
+           R"(,"jsonrpc":"2.0"})";
+  };
+  // Each line, with the answer with protocol errors (empty: -32601 as without) and without.
+  const struct {
+    std::string_view line;
+    std::string with_errors;
+    std::string without;
+  } cases[] = {
+      {R"({"id":null,"method":"nope"PARAMS})", invalid_without_id, error_line("null")},
+      {R"({"id":true,"method":"nope"PARAMS})", invalid_without_id, error_line("true")},
+      {R"({"id":{"b":1,"a":[]},"method":"nope"PARAMS})", invalid_without_id,
+       error_line(R"({"a":[],"b":1})")},
+      {R"({"id":[7],"method":"nope"PARAMS})", invalid_without_id, error_line("[7]")},
+      {R"({"id":1.0,"method":"nope"PARAMS})", invalid_without_id, error_line("1.0")},
+      {R"({"id":1e2,"method":"nope"PARAMS})", invalid_without_id, error_line("100.0")},
+      {R"({"id":18446744073709551616,"method":"nope"PARAMS})", invalid_without_id,
+       error_line("18446744073709551616.0")},
+      {R"({"id":18446744073709551615,"method":"nope"PARAMS})", "",
+       error_line("18446744073709551615")},
+      {R"({"id":-9223372036854775808,"method":"nope"PARAMS})", "",
+       error_line("-9223372036854775808")},
+      {R"({"id":-0,"method":"nope"PARAMS})", "", error_line("0")},
+      {R"({"id":"s\u0031","method":"nope"PARAMS})", "", error_line(R"("s1")")},
+      {R"({"jsonrpc":"2.0","id":7PARAMS})", invalid("7"), error_line("7")},
+      {R"({"id":"7","method":null PARAMS})", invalid(R"("7")"), error_line(R"("7")")},
+      {R"({"id":7,"method":["tools/list"]PARAMS})", invalid("7"), error_line("7")},
+      {R"({"method":5 PARAMS})", invalid_without_id, error_line("null")},
+  };
+  const std::string params =
+      revision().era == Era::HANDSHAKE
+          ? ""
+          : R"(,"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":")" +
+                std::string(revision().name) + R"("}})";
+  for (const auto& [line, with_errors, without] : cases) {
+    std::string request(line);
+    request.replace(request.find("PARAMS"), 6, params);
+    LineHandler handler(seeded());
+    std::string out;
+    if (revision().era == Era::HANDSHAKE) {
+      ASSERT_TRUE(handler.answer(R"({"id":0,"method":"initialize","params":{"protocolVersion":")" +
+                                     std::string(revision().name) + R"("}})",
+                                 out));
+    }
+    out.clear();
+    ASSERT_TRUE(handler.answer(request, out)) << request;
+    const std::string& expected =
+        revision().protocol_errors && !with_errors.empty() ? with_errors : without;
+    EXPECT_EQ(out, expected) << request;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EachRevision, testing::Range<std::size_t>(0, REVISIONS.size()),
+                         [](const testing::TestParamInfo<std::size_t>& row) {
+                           std::string name(REVISIONS.at(row.param).name);
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return "V" + name;
+                         });
+
+TEST(Sessions, KeepTheLastHandshakeAndTheRevisionLastSet) {
+  const auto initialize = [](std::string_view params) {
+    return R"({"id":1,"method":"initialize","params":)" + std::string(params) + "}";
+  };
+  const auto named = [](std::string_view version) {
+    return R"({"id":2,"method":"server/discover","params":{"_meta":{"io.modelcontextprotocol/protocolVersion":)" +
+           std::string(version) + "}}}";
+  };
+  // The lines that open a session; the handshake revision a request naming none is answered
+  // under after them, and whether a line that is not UTF-8 is then skipped.
+  const struct {
+    std::vector<std::string> opening;
+    std::string_view handshake;
+    bool skips;
+  } cases[] = {
+      {{}, "2024-11-05", false},
+      {{initialize(R"({"protocolVersion":"2025-06-18"})")}, "2025-06-18", true},
+      {{initialize(R"({"protocolVersion":"2025-1\u0031-25"})")}, "2025-11-25", true},
+      // Any other version, or none, gets the first revision.
+      {{initialize(R"({"protocolVersion":"2026-07-28"})")}, "2024-11-05", false},
+      {{initialize(R"({"protocolVersion":"2099-01-01"})")}, "2024-11-05", false},
+      {{initialize(R"({"protocolVersion":20250618})")}, "2024-11-05", false},
+      {{initialize(R"("2025-06-18")")}, "2024-11-05", false},
+      // The last handshake holds.
+      {{initialize(R"({"protocolVersion":"2025-06-18"})"),
+        initialize(R"({"protocolVersion":"2024-11-05"})")},
+       "2024-11-05",
+       false},
+      // A request naming its revision leaves the handshake's alone, and sets the session's
+      // revision until the next initialize; one refused sets nothing.
+      {{named(R"("2026-07-28")")}, "2024-11-05", true},
+      {{initialize(R"({"protocolVersion":"2025-11-25"})"), named(R"("2026-07-28")")},
+       "2025-11-25",
+       true},
+      {{named(R"("2026-07-28")"), initialize(R"({"protocolVersion":"2024-11-05"})")},
+       "2024-11-05",
+       false},
+      {{named(R"("2025-06-18")")}, "2024-11-05", false},
+      {{named(R"(["2026-07-28"])")}, "2024-11-05", false},
+  };
+  for (const auto& [opening, handshake, skips] : cases) {
+    std::string input;
+    for (const std::string& line : opening) input += line + "\n";
+    const auto served = serve(input + TOOLS_LIST + "\n\xFF\n" + R"({"id":3,"method":"ping"})");
+    // The tools list as a session opened by an initialize for `handshake` alone has it.
+    LineHandler reference(seeded());
+    std::string listed;
+    ASSERT_TRUE(reference.answer(
+        initialize(R"({"protocolVersion":")" + std::string(handshake) + R"("})"), listed));
+    listed.clear();
+    ASSERT_TRUE(reference.answer(TOOLS_LIST, listed));
+    const std::string end = listed + "\n" +
+                            (skips ? R"({"id":3,"jsonrpc":"2.0","result":{}})"
+                                     "\n"
+                                   : "");
+    EXPECT_TRUE(served.output.ends_with(end)) << input << served.output;
+    EXPECT_EQ(served.status.ok(), skips) << input;
+  }
+}
+
+TEST(Sessions, RefuseVersionsNotServedPerRequest) {
+  const auto line = [](std::string_view members, std::string_view version) {
+    return "{" + std::string(members) +
+           R"(,"params":{"_meta":{"io.modelcontextprotocol/protocolVersion":)" +
+           std::string(version) + "}}}";
+  };
+  const auto refused = [](std::string_view id, std::string_view requested) {
+    return R"({"error":{"code":-32022,"data":{"requested":)" + std::string(requested) +
+           R"(,"supported":["2026-07-28"]},"message":"Unsupported protocol version"},"id":)" +
+           std::string(id) + R"(,"jsonrpc":"2.0"})";
+  };
+  const std::string invalid =
+      R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {line(R"("id":5,"method":"tools/list")", R"("2025-11-25")"), refused("5", R"("2025-11-25")")},
+      {line(R"("id":5,"method":"tools/list")", R"("a\"\u00e9\/")"),
+       refused("5", "\"a\\\"\u00e9/\"")},
+      {line(R"("id":5,"method":"tools/list")", R"({"b":[1e4,"x\"y"],"a":null})"),
+       refused("5", R"("{\"a\":null,\"b\":[10000.0,\"x\\\"y\"]}")")},
+      {line(R"("id":"5")", "7"), refused(R"("5")", R"("7")")},
+      // Without an id there is none to echo, and no null one.
+      {line(R"("method":5)", R"("2099-01-01")"), invalid},
+      {line(R"("id":null,"method":"ping")", R"("2099-01-01")"), invalid},
+      {line(R"("method":"ping")", R"("2099-01-01")"), std::nullopt},
+  };
+  for (const auto& [request, expected] : cases) EXPECT_EQ(answer(request), expected) << request;
 }
 
 }  // namespace

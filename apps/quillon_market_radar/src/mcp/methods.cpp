@@ -1,10 +1,12 @@
 #include "mcp/methods.hpp"
 
-#include <iterator>
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/json_writer.hpp"
+#include "base/text.hpp"
 #include "engine/records.hpp"
 #include "version.hpp"
 
@@ -14,15 +16,12 @@ namespace {
 
 constexpr std::string_view SERVER_NAME = "quillon_market_radar";
 
-// The handshake revisions, by their Revision, and the per-request one.
-constexpr std::string_view VERSIONS[] = {"2024-11-05", "2025-06-18", "2025-11-25", "2026-07-28"};
+// A search query longer than this is lowered a piece of this size at a time before it is searched.
+constexpr std::size_t QUERY_PART_SIZE = 64 * 1024;
 
 // How long a client may keep a list or the discovery result: they change only with the program.
 constexpr int CACHE_TTL_MS = 3'600'000;
 
-constexpr std::string_view SEARCH_TITLE = "Search Competitor Prices";
-constexpr std::string_view REVIEW_TITLE = "Review Defect Intelligence";
-constexpr std::string_view MEDICINE_TITLE = "Jan Aushadhi Generic Match";
 constexpr std::string_view QUERY_DESCRIPTION =
     "Keyword, ASIN or platform to look for, matched case-insensitively in the title, then the "
     "identifier, then the platform. Leave it out to list every product.";
@@ -35,52 +34,34 @@ constexpr std::string_view SEARCH_TOOL = "market_search_products";
 constexpr std::string_view REVIEW_TOOL = "market_review_defects";
 constexpr std::string_view MEDICINE_TOOL = "market_jan_aushadhi";
 
-constexpr std::string_view SEARCH_DESCRIPTION =
-    "Search competitor prices across Amazon and Flipkart with sub-0.1ms latency.";
-constexpr std::string_view REVIEW_DESCRIPTION =
-    "Extract manufacturing defect intelligence and fake review ratios.";
-constexpr std::string_view MEDICINE_DESCRIPTION =
-    "Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent.";
+// The tools as listed: name, title, description; the search first.
+constexpr std::string_view TOOLS[][3] = {
+    {SEARCH_TOOL, "Search Competitor Prices",
+     "Search competitor prices across Amazon and Flipkart with sub-0.1ms latency."},
+    {REVIEW_TOOL, "Review Defect Intelligence",
+     "Extract manufacturing defect intelligence and fake review ratios."},
+    {MEDICINE_TOOL, "Jan Aushadhi Generic Match",
+     "Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent."},
+};
 
-bool is_legacy(Revision revision) { return revision != Revision::V2026_07_28; }
-
-// The revisions after the first: tool titles and annotations, empty lists, protocol errors.
-bool is_newer(Revision revision) { return revision != Revision::V2024_11_05; }
-
-json::Value object_schema(bool with_properties) {
-  json::Value schema = json::Value::object();
-  schema["type"] = "object";
-  // Several model APIs refuse an object schema without "properties".
-  if (with_properties) schema["properties"] = json::Value::object();
-  return schema;
-}
-
-json::Value tool(std::string_view name, std::string_view title, std::string_view description,
-                 json::Value input_schema, bool newer) {
-  json::Value entry = json::Value::object();
-  entry["name"] = name;
-  entry["description"] = description;
-  entry["inputSchema"] = std::move(input_schema);
-  if (newer) {
-    entry["title"] = title;
-    // The tools only read the local store: hosts may run them without asking.
-    entry["annotations"] = {{"readOnlyHint", true},
-                            {"destructiveHint", false},
-                            {"idempotentHint", true},
-                            {"openWorldHint", false}};
-  }
-  return entry;
-}
-
-json::Value tool_catalogue(bool newer) {
-  json::Value search_schema = object_schema(false);
-  search_schema["properties"]["query"]["type"] = "string";
-  if (newer) search_schema["properties"]["query"]["description"] = QUERY_DESCRIPTION;
+json::Value tool_catalogue(bool described) {
   json::Value tools = json::Value::array();
-  tools.push_back(tool(SEARCH_TOOL, SEARCH_TITLE, SEARCH_DESCRIPTION, search_schema, newer));
-  tools.push_back(tool(REVIEW_TOOL, REVIEW_TITLE, REVIEW_DESCRIPTION, object_schema(newer), newer));
-  tools.push_back(
-      tool(MEDICINE_TOOL, MEDICINE_TITLE, MEDICINE_DESCRIPTION, object_schema(newer), newer));
+  for (const auto& [name, title, description] : TOOLS) {
+    json::Value& tool = tools.emplace_back(json::Value{
+        {"name", name}, {"description", description}, {"inputSchema", {{"type", "object"}}}});
+    if (!described) continue;
+    // Several model APIs refuse an object schema without "properties".
+    tool["inputSchema"]["properties"] = json::Value::object();
+    tool["title"] = title;
+    // The tools only read the local store: hosts may run them without asking.
+    tool["annotations"] = {{"readOnlyHint", true},
+                           {"destructiveHint", false},
+                           {"idempotentHint", true},
+                           {"openWorldHint", false}};
+  }
+  json::Value& query = tools[0]["inputSchema"]["properties"]["query"];
+  query["type"] = "string";
+  if (described) query["description"] = QUERY_DESCRIPTION;
   return tools;
 }
 
@@ -88,9 +69,9 @@ json::Value server_info() { return {{"name", SERVER_NAME}, {"version", VERSION}}
 
 json::Value tools_capabilities() { return {{"tools", json::Value::object()}}; }
 
-// A 2026-07-28 result: the server's identity in its _meta, its type, and for a list or the
-// discovery result how long and by whom it may be cached.
-json::Value per_request_result(json::Value result, bool cacheable) {
+// A result with the server's identity in its _meta, its type, and for a list or the discovery
+// result how long and by whom it may be cached.
+json::Value with_result_meta(json::Value result, bool cacheable) {
   result["_meta"]["io.modelcontextprotocol/serverInfo"] = server_info();
   result["resultType"] = "complete";
   if (cacheable) {
@@ -101,67 +82,43 @@ json::Value per_request_result(json::Value result, bool cacheable) {
 }
 
 // The result of a fixed method (one that reads nothing of the request) under `revision`.
-json::Value fixed_result(std::string_view method, Revision revision) {
+json::Value fixed_result(std::string_view method, const Revision& revision) {
   if (method == "initialize") {
     return {{"capabilities", tools_capabilities()},
-            {"protocolVersion", VERSIONS[static_cast<int>(revision)]},
+            {"protocolVersion", revision.name},
             {"serverInfo", server_info()}};
   }
   if (method == "ping") return json::Value::object();
   json::Value result = json::Value::object();
-  if (method == "tools/list") result["tools"] = tool_catalogue(is_newer(revision));
+  if (method == "tools/list") result["tools"] = tool_catalogue(revision.described_tools);
   if (method == "resources/list") result["resources"] = json::Value::array();
   if (method == "resources/templates/list") result["resourceTemplates"] = json::Value::array();
   if (method == "prompts/list") result["prompts"] = json::Value::array();
   if (method == "server/discover") {
-    result["supportedVersions"] = json::Value::parse(SUPPORTED_PER_REQUEST);
+    result["supportedVersions"] = json::Value::parse(per_request_versions());
     result["capabilities"] = tools_capabilities();
   }
-  return is_legacy(revision) ? result : per_request_result(std::move(result), true);
+  return revision.result_meta ? with_result_meta(std::move(result), true) : result;
 }
-
-// The methods each revision answers with a fixed result, tools/call aside.
-constexpr std::string_view FIRST_METHODS[] = {"initialize", "tools/list", "ping"};
-constexpr std::string_view HANDSHAKE_METHODS[] = {
-    "initialize",  "tools/list", "ping", "resources/list", "resources/templates/list",
-    "prompts/list"};
-constexpr std::string_view PER_REQUEST_METHODS[] = {
-    "server/discover", "tools/list", "resources/list", "resources/templates/list", "prompts/list"};
 
 // Returns the fixed result of `method` under `revision` as compact JSON text, or nothing when the
 // revision has no such fixed method. Each text is written once and copied from then on.
-const std::string* fixed_text(std::string_view method, Revision revision) {
+const std::string* fixed_text(std::string_view method, const Revision& revision) {
   static const auto TEXTS = [] {
-    std::vector<std::vector<std::pair<std::string_view, std::string>>> texts(std::size(VERSIONS));
-    for (std::size_t i = 0; i != texts.size(); ++i) {
-      const auto each = static_cast<Revision>(i);
-      const auto add = [&](const auto& methods) {
-        for (const std::string_view name : methods) {
-          texts[i].emplace_back(name, json::to_compact(fixed_result(name, each)));
-        }
-      };
-      if (!is_newer(each)) {
-        add(FIRST_METHODS);
-      } else if (is_legacy(each)) {
-        add(HANDSHAKE_METHODS);
-      } else {
-        add(PER_REQUEST_METHODS);
+    std::vector<std::vector<std::pair<std::string_view, std::string>>> texts;
+    for (const Revision& each : REVISIONS) {
+      auto& row = texts.emplace_back();
+      for (const std::string_view name : each.fixed_methods) {
+        row.emplace_back(name, json::to_compact(fixed_result(name, each)));
       }
     }
     return texts;
   }();
-  for (const auto& [name, text] : TEXTS[static_cast<std::size_t>(revision)]) {
+  // The rows are REVISIONS' own, so a row's place is its text's.
+  for (const auto& [name, text] : TEXTS[static_cast<std::size_t>(&revision - REVISIONS.data())]) {
     if (name == method) return &text;
   }
   return nullptr;
-}
-
-// Returns the contents of the JSON string `text` would be written as, without its quotation
-// marks: what a record's text becomes inside the tool text, where it is escaped once more.
-std::string escaped(std::string_view text) {
-  std::string quoted;
-  json::write_string(text, quoted);
-  return quoted.substr(1, quoted.size() - 2);
 }
 
 }  // namespace
@@ -170,7 +127,11 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   for (const auto& product : engine_->list_products()) {
     std::string text;
     engine::write_sorted_object(product, text);
-    products_.push_back(escaped(text));
+    longest_product_ = std::max(longest_product_, text::to_lower(text).size());
+    // Inside the tool text a record's text is escaped once more, without quotation marks.
+    std::string quoted;
+    json::write_string(text, quoted);
+    products_.push_back(quoted.substr(1, quoted.size() - 2));
   }
   std::string text;
   engine::write_sorted_array(engine_->list_review_intel(), text);
@@ -180,13 +141,13 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   json::write_string(text, medicines_);
 }
 
-void MarketTools::write_tool_text(const JsonString& name, std::string_view query,
+void MarketTools::write_tool_text(const JsonString& name, const JsonString& query,
                                   std::string& out) const {
   if (name == SEARCH_TOOL) {
     // The brackets and commas between the records need no escaping.
     out += "\"[";
     bool first = true;
-    for (const std::size_t position : engine_->find_products(query)) {
+    for (const std::size_t position : find(query)) {
       if (!first) out += ',';
       first = false;
       out += products_.at(position);
@@ -210,42 +171,67 @@ void MarketTools::write_tool_text(const JsonString& name, std::string_view query
   out += R"(' not found\"}")";
 }
 
+std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
+  std::string storage;
+  // The store lowers the whole query beside the line, and the lower case of a long one may be
+  // half as long again ("İ" becomes "i̇"). So a long query is first lowered a piece at a time from
+  // the line, no further than it takes to see that it is longer than any product's whole text
+  // lower-cased, which holds every field a search compares: then it matches none. (Lower-casing
+  // is per character here but for a final sigma, whose two forms are as long, so the pieces'
+  // lengths add up to the whole's.)
+  if (query.raw().size() > QUERY_PART_SIZE) {
+    std::size_t lowered = 0;
+    for (std::size_t offset = 0; offset != query.raw().size();) {
+      lowered += text::to_lower(query.part(offset, QUERY_PART_SIZE).text(storage)).size();
+      if (lowered > longest_product_) return {};
+    }
+  }
+  return engine_->find_products(query.text(storage));
+}
+
 bool MarketTools::is_tool(const JsonString& name) const {
   return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL;
 }
 
-Revision negotiate(const JsonString& requested) {
-  if (requested == VERSIONS[1]) return Revision::V2025_06_18;
-  if (requested == VERSIONS[2]) return Revision::V2025_11_25;
-  return Revision::V2024_11_05;
+const Revision* find_revision(Era era, const JsonString& name) {
+  for (const Revision& revision : REVISIONS) {
+    if (revision.era == era && name == revision.name) return &revision;
+  }
+  return nullptr;
 }
 
-std::optional<Revision> per_request_revision(const JsonString& requested) {
-  if (requested == VERSIONS[3]) return Revision::V2026_07_28;
-  return std::nullopt;
+const std::string& per_request_versions() {
+  static const std::string NAMES = [] {
+    json::Value names = json::Value::array();
+    for (const Revision& revision : REVISIONS) {
+      if (revision.era == Era::PER_REQUEST) names.push_back(revision.name);
+    }
+    return json::to_compact(names);
+  }();
+  return NAMES;
 }
 
-Outcome outcome_of(std::string_view method, const Request& request, Revision revision,
+Outcome outcome_of(std::string_view method, const Request& request, const Revision& revision,
                    const MarketTools& tools) {
   if (method == "tools/call") {
-    return is_newer(revision) && !tools.is_tool(request.tool_name) ? Outcome::UNKNOWN_TOOL
-                                                                   : Outcome::RESULT;
+    return revision.protocol_errors && !tools.is_tool(request.tool_name) ? Outcome::UNKNOWN_TOOL
+                                                                         : Outcome::RESULT;
   }
   return fixed_text(method, revision) ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
 }
 
-void write_method_result(std::string_view method, const Request& request, Revision revision,
+void write_method_result(std::string_view method, const Request& request, const Revision& revision,
                          const MarketTools& tools, std::string& out) {
   if (method != "tools/call") {
     out += *fixed_text(method, revision);
     return;
   }
-  // One text content holding the tool's output, or from 2025-06-18 on a text the model can act
-  // on when the query is no string, marked as a failed call.
+  // One text content holding the tool's output, or in a revision with protocol errors a text the
+  // model can act on when the query is no string, marked as a failed call.
   using namespace std::string_view_literals;
-  if (!is_legacy(revision)) {
+  if (revision.result_meta) {
     static const std::string META =
-        json::to_compact(per_request_result(json::Value::object(), false)["_meta"]);
+        json::to_compact(with_result_meta(json::Value::object(), false)["_meta"]);
     out += R"({"_meta":)"sv;
     out += META;
     out += R"(,"content":[{"text":)"sv;
@@ -253,16 +239,15 @@ void write_method_result(std::string_view method, const Request& request, Revisi
     out += R"({"content":[{"text":)"sv;
   }
   const bool invalid_query =
-      is_newer(revision) && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
+      revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
   if (invalid_query) {
     json::write_string(QUERY_NOT_A_STRING, out);
   } else {
-    std::string decoded;
-    tools.write_tool_text(request.tool_name, request.query.text(decoded), out);
+    tools.write_tool_text(request.tool_name, request.query, out);
   }
   out += R"(,"type":"text"}])"sv;
   if (invalid_query) out += R"(,"isError":true)"sv;
-  if (!is_legacy(revision)) out += R"(,"resultType":"complete")"sv;
+  if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
   out += '}';
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "base/descriptor_io.hpp"
 #include "base/text.hpp"
@@ -19,24 +20,22 @@ Error io_error(std::string_view what, int code) {
   return Error{std::string(what) + ": " + std::generic_category().message(code)};
 }
 
-std::optional<std::string_view> line_of(const char* begin, const char* end) {
-  return std::string_view(begin, static_cast<std::size_t>(end - begin));
-}
-
 }  // namespace
 
-LineReader::LineReader(int fd) : fd_(fd), buffer_(READ_BUFFER_SIZE) {}
+LineReader::LineReader(int fd) : fd_(fd) { reallocate(READ_BUFFER_SIZE); }
 
 Result<std::optional<std::string_view>> LineReader::next_line() {
   // The line returned last, however long, is handled by now.
-  if (buffer_.size() > READ_BUFFER_SIZE && end_ - begin_ <= READ_BUFFER_SIZE) shrink();
+  if (size_ > READ_BUFFER_SIZE && end_ - begin_ <= READ_BUFFER_SIZE) {
+    reallocate(READ_BUFFER_SIZE);
+  }
   while (true) {
-    const char* data = buffer_.data();
+    const char* data = buffer_.get();
     if (const void* found = std::memchr(data + scan_from_, '\n', end_ - scan_from_)) {
       const char* line_feed = static_cast<const char*>(found);
       const char* line_end = line_feed;
       if (line_end != data + begin_ && line_end[-1] == '\r') --line_end;
-      auto line = line_of(data + begin_, line_end);
+      const std::optional line = std::string_view(data + begin_, line_end);
       begin_ = scan_from_ = static_cast<std::size_t>(line_feed - data) + 1;
       return line;
     }
@@ -44,7 +43,7 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
     scan_from_ = end_;
     if (at_end_) {
       if (begin_ == end_) return std::optional<std::string_view>();
-      auto line = line_of(data + begin_, data + end_);
+      const std::optional line = std::string_view(data + begin_, data + end_);
       begin_ = end_;
       return line;
     }
@@ -52,10 +51,11 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
   }
 }
 
-void LineReader::shrink() {
-  decltype(buffer_) usual(READ_BUFFER_SIZE);
-  std::memcpy(usual.data(), buffer_.data() + begin_, end_ - begin_);
-  buffer_.swap(usual);
+void LineReader::reallocate(std::size_t size) {
+  auto buffer = std::make_unique_for_overwrite<char[]>(size);
+  if (buffer_) std::memcpy(buffer.get(), buffer_.get() + begin_, end_ - begin_);
+  buffer_ = std::move(buffer);
+  size_ = size;
   end_ -= begin_;
   scan_from_ -= begin_;
   begin_ = 0;
@@ -63,15 +63,14 @@ void LineReader::shrink() {
 
 Status LineReader::fill() {
   if (begin_ != 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     end_ -= begin_;
     scan_from_ -= begin_;
     begin_ = 0;
   }
-  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  if (end_ == size_) reallocate(2 * size_);
   std::size_t count = 0;
-  if (const int failed =
-          descriptor_io::read_some(fd_, buffer_.data() + end_, buffer_.size() - end_, count);
+  if (const int failed = descriptor_io::read_some(fd_, buffer_.get() + end_, size_ - end_, count);
       failed != 0) {
     return io_error("failed to read standard input", failed);
   }
@@ -94,9 +93,10 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
   LineReader reader(input);
   LineHandler handler(engine);
   std::string response;
-  // An answer that echoes a long structured id is written in parts as the id is written: the
-  // writer's form of a number can be more than twice its text (1e4 is written 10000.0), and the
-  // answer is not held whole beside the line. Every other answer is one write.
+  // An answer that echoes a long structured value (an id, a version refused) is written in parts
+  // as the value is written: the writer's form of a number can be more than twice its text (1e4 is
+  // written 10000.0), and the answer is not held whole beside the line. Every other answer is one
+  // write.
   Status spilled = Done{};
   const Spill spill = [output, &spilled](std::string& part) {
     if (spilled.ok()) spilled = write_all(output, part);
@@ -108,10 +108,8 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
     const auto& line = next.value();
     if (!line) return Done{};
     // LF never occurs inside a multi-byte sequence, so checking line by line checks the stream.
-    // A session of a later revision skips such a line as it skips any invalid one: a host that
-    // restarts a server that stopped would only feed it the same line again.
     if (!text::is_valid_utf8(*line)) {
-      if (handler.skips_invalid_utf8()) continue;
+      if (handler.session().revision->skips_invalid_utf8) continue;
       return Error{std::string(INVALID_UTF8_MESSAGE)};
     }
     response.clear();

@@ -1,15 +1,12 @@
-// The byte-moving edge of the tool server: LF-framed lines read with read(2) into one growing
-// buffer, and response lines written with write(2). Works on any pair of descriptors, so the loop
-// is tested on files and pipes as well as on the process's own standard streams.
+// The byte-moving edge of the tool server: LF-framed lines read from a descriptor into one growing
+// buffer, and response lines written to another. Works on any pair of descriptors, so the loop is
+// tested on files and pipes as well as on the process's own standard streams.
 #pragma once
 
 #include <cstddef>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "base/result.hpp"
 #include "engine/market_engine.hpp"
@@ -19,28 +16,9 @@ namespace qmr::mcp {
 /// The error returned when the input is not UTF-8.
 inline constexpr std::string_view INVALID_UTF8_MESSAGE = "stream did not contain valid UTF-8";
 
-/// Bytes asked of each read(2) at first; the buffer doubles whenever one line outgrows it, and
+/// Bytes asked of each read at first; the buffer doubles whenever one line outgrows it, and
 /// returns to this size once the long line is handled.
 inline constexpr std::size_t READ_BUFFER_SIZE = 64 * 1024;
-
-/// Allocates like std::allocator but leaves new elements of a grown vector uninitialised: the
-/// read buffer's bytes are written by read(2) before they are looked at, and zeroing a buffer
-/// grown for a long line would make all of it resident at once.
-template <typename T>
-struct UninitialisedAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = UninitialisedAllocator<U>;
-  };
-  template <typename U>
-  void construct(U* at) {
-    ::new (static_cast<void*>(at)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* at, Args&&... args) {
-    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-  }
-};
 
 /// Splits the bytes of a descriptor into lines. It does not own the descriptor.
 class LineReader {
@@ -56,11 +34,14 @@ class LineReader {
   // Reads once more, after moving the unread bytes to the front and growing a full buffer.
   [[nodiscard]] Status fill();
 
-  // Moves the unread bytes into a buffer of the usual size, giving back a long line's buffer.
-  void shrink();
+  // Moves the unread bytes to the front of a new buffer of `size` bytes.
+  void reallocate(std::size_t size);
 
   int fd_;
-  std::vector<char, UninitialisedAllocator<char>> buffer_;
+  // Left uninitialised: its bytes are written by a read before they are looked at, and zeroing a
+  // buffer grown for a long line would make all of it resident at once.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t size_ = 0;
   std::size_t begin_ = 0;      // first byte of the line being assembled
   std::size_t scan_from_ = 0;  // bytes before this hold no LF of that line
   std::size_t end_ = 0;        // one past the last byte read
@@ -73,13 +54,13 @@ class LineReader {
 [[nodiscard]] Status write_all(int fd, std::string_view bytes);
 
 /// Answers every line of `input` on `output`, one response line and one write per answered
-/// request (an answer echoing a long structured id is written in parts as it is made). Returns
-/// success at end of input; the read or write error, or the UTF-8 error at the first line that is
-/// not valid UTF-8 (earlier lines stay answered).
+/// request (an answer echoing a long structured value is written in parts as it is made). A line
+/// that is not valid UTF-8 is skipped when the session's revision says so, and otherwise ends the
+/// run with the UTF-8 error (earlier lines stay answered). Returns success at end of input, or
+/// the error of a read or write that fails.
 [[nodiscard]] Status serve_lines(int input, int output, const engine::EngineHandle& engine);
 
-/// Serves standard input until it ends (success) or until reading it or writing standard output
-/// fails, or the input is not valid UTF-8 (the error).
+/// Serves standard input as serve_lines does, onto standard output.
 [[nodiscard]] Status run_tool_server(const engine::EngineHandle& engine);
 
 }  // namespace qmr::mcp

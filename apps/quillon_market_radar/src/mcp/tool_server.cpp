@@ -1,8 +1,7 @@
 #include "mcp/tool_server.hpp"
 
+#include <algorithm>
 #include <utility>
-
-#include "mcp/request_reader.hpp"
 
 namespace qmr::mcp {
 
@@ -16,96 +15,131 @@ constexpr std::string_view SUCCESS_PREFIX = R"({"id":)";
 constexpr std::string_view SUCCESS_MIDDLE = R"(,"jsonrpc":"2.0","result":)";
 constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
 constexpr std::string_view METHOD_NOT_FOUND = R"({"code":-32601,"message":"Method not found"})";
+constexpr std::string_view INVALID_REQUEST = R"({"code":-32600,"message":"Invalid Request"})";
 
-// Appends the error `error` (an object's compact text) for the request's id.
+// The newest revision served per request, whose rules refuse a version we do not serve.
+const Revision& newest_per_request() {
+  return *std::find_if(REVISIONS.rbegin(), REVISIONS.rend(),
+                       [](const Revision& revision) { return revision.era == Era::PER_REQUEST; });
+}
+
+// Appends an error for the request's id, its object's compact text appended by `write`.
 template <typename WriteError>
 void write_error(const Request& request, std::string& out, const Spill& spill,
                  const WriteError& write) {
   out += R"({"error":)"sv;
   write(out);
   out += R"(,"id":)"sv;
-  request.write_id(out, spill);
+  write_canonical(request.id, out, spill);
   out += ERROR_SUFFIX;
 }
 
+void write_refusal(const Request& request, Refusal refusal, std::string& out, const Spill& spill) {
+  switch (refusal) {
+    case Refusal::INVALID_ID:
+      // No id to echo, and no null one: an error about a request whose id cannot be read leaves
+      // it out.
+      out.append(R"({"error":)"sv).append(INVALID_REQUEST).append(ERROR_SUFFIX);
+      return;
+    case Refusal::NO_METHOD:
+      write_error(request, out, spill, [](std::string& to) { to += INVALID_REQUEST; });
+      return;
+    case Refusal::UNSUPPORTED_VERSION:
+      write_error(request, out, spill, [&](std::string& to) {
+        to += R"({"code":-32022,"data":{"requested":)"sv;
+        // "requested" is a string: a version that is none is given as its JSON text inside one,
+        // written straight from the line and spilled like an id, never held whole.
+        if (request.meta_version) {
+          write_canonical(request.meta_version_value, to, spill);
+        } else {
+          to += '"';
+          write_canonical(request.meta_version_value, to, spill, 2);
+          to += '"';
+        }
+        to += R"(,"supported":)"sv;
+        to += per_request_versions();
+        to += R"(},"message":"Unsupported protocol version"})"sv;
+      });
+      return;
+  }
+}
+
+void write_answer(const Request& request, const Revision& revision, const MarketTools& tools,
+                  std::string& out, const Spill& spill) {
+  std::string decoded;
+  const auto method = request.method ? request.method->text(decoded) : std::string_view();
+  switch (request.method ? outcome_of(method, request, revision, tools)
+                         : Outcome::METHOD_NOT_FOUND) {
+    case Outcome::METHOD_NOT_FOUND:
+      write_error(request, out, spill, [](std::string& to) { to += METHOD_NOT_FOUND; });
+      return;
+    case Outcome::UNKNOWN_TOOL:
+      write_error(request, out, spill, [&](std::string& to) {
+        to += R"({"code":-32602,"message":"Unknown tool: )"sv;
+        request.tool_name.append_escaped(to);
+        to += R"("})"sv;
+      });
+      return;
+    case Outcome::RESULT:
+      out += SUCCESS_PREFIX;
+      write_canonical(request.id, out, spill);
+      out += SUCCESS_MIDDLE;
+      write_method_result(method, request, revision, tools, out);
+      out += '}';
+      return;
+  }
+}
+
 }  // namespace
+
+std::variant<Served, Refusal> decide(const Request& request, const Session& session) {
+  Served served{session.handshake, session};
+  bool unsupported = false;
+  if (!request.meta_version_value.empty()) {
+    const Revision* named =
+        request.meta_version ? find_revision(Era::PER_REQUEST, *request.meta_version) : nullptr;
+    unsupported = named == nullptr;
+    served.revision = named ? named : &newest_per_request();
+    if (named) served.session.revision = named;
+  } else if (request.method && *request.method == "initialize") {
+    // The last handshake sets the session's revision, and is answered in it: the one asked for,
+    // or the first for any other.
+    const Revision* asked = find_revision(Era::HANDSHAKE, request.handshake_version);
+    served.revision = asked ? asked : &REVISIONS.front();
+    served.session = {served.revision, served.revision};
+  }
+  const bool protocol_errors = served.revision->protocol_errors;
+  if (protocol_errors && !request.id_is_string_or_integer) return Refusal::INVALID_ID;
+  if (unsupported) return Refusal::UNSUPPORTED_VERSION;
+  if (protocol_errors && !request.method) return Refusal::NO_METHOD;
+  return served;
+}
 
 LineHandler::LineHandler(engine::EngineHandle engine) : tools_(std::move(engine)) {}
 
 bool LineHandler::answer(std::string_view line, std::string& out, const Spill& spill) {
   const auto request = read_request(line);
-  return request && respond(*request, out, spill);
+  return request && respond(*request, session_, out, spill);
 }
 
 // A notification is an object with a string method and no id, and gets no answer whatever its
-// method. A request that is no object has no members: its id is null and its method unknown, and
-// it is answered.
-bool LineHandler::respond(const Request& request, std::string& out, const Spill& spill) {
+// method. A request that is no object has no members: no id and no method, and it is answered.
+bool LineHandler::respond(const Request& request, Session& session, std::string& out,
+                          const Spill& spill) const {
   if (!request.has_id && request.method) return false;
-  // Room for the id, the fixed parts and an unknown tool's name written back escaped twice (at
-  // most twice its bytes in the line), so that a long id or name is not copied again while the
-  // line grows.
-  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() + 1024);
-  Revision revision = session_;
-  if (!request.requested_version.empty()) {
-    // A version in _meta: served under that revision alone, or refused with the ones we serve.
-    const std::string_view text = request.requested_version;
-    const bool is_string = text.front() == '"';
-    const JsonString requested(is_string ? text.substr(1, text.size() - 2) : text,
-                               text.find('\\') != std::string_view::npos);
-    const auto named = is_string ? per_request_revision(requested) : std::nullopt;
-    if (!named) {
-      write_error(request, out, spill, [&](std::string& to) {
-        to += R"({"code":-32022,"data":{"requested":)"sv;
-        if (is_string) {
-          to += '"';
-          requested.append_escaped(to);
-          to += '"';
-        } else {
-          std::string compact;
-          write_compact(text, compact);
-          json::write_string(compact, to);
-        }
-        to += R"(,"supported":)"sv;
-        to += SUPPORTED_PER_REQUEST;
-        to += R"(},"message":"Unsupported protocol version"})"sv;
-      });
-      return true;
-    }
-    revision = *named;
-    served_per_request_ = true;
-  }
-  if (!request.has_id && revision != Revision::V2024_11_05) {
-    // No id and no string method (a line that is no object, say): the later revisions have no
-    // null id, and leave the id out of an error about a request whose id cannot be read.
-    out += R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})"sv;
+  // Room for the id, the fixed parts, an unknown tool's name written back escaped twice (at most
+  // twice its bytes in the line) and a version refused, so that a long one is not copied again
+  // while the answer grows.
+  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() +
+              request.meta_version_value.size() + 1024);
+  const auto decided = decide(request, session);
+  if (const auto* refusal = std::get_if<Refusal>(&decided)) {
+    write_refusal(request, *refusal, out, spill);
     return true;
   }
-  std::string decoded;
-  const auto method = request.method ? request.method->text(decoded) : std::string_view();
-  const Outcome outcome =
-      request.method ? outcome_of(method, request, revision, tools_) : Outcome::METHOD_NOT_FOUND;
-  if (outcome == Outcome::METHOD_NOT_FOUND) {
-    write_error(request, out, spill, [](std::string& to) { to += METHOD_NOT_FOUND; });
-    return true;
-  }
-  if (outcome == Outcome::UNKNOWN_TOOL) {
-    write_error(request, out, spill, [&](std::string& to) {
-      to += R"({"code":-32602,"message":"Unknown tool: )"sv;
-      request.tool_name.append_escaped(to);
-      to += R"("})"sv;
-    });
-    return true;
-  }
-  if (method == "initialize" && revision != Revision::V2026_07_28) {
-    // The last handshake sets the session's revision, and is answered in it.
-    revision = session_ = negotiate(request.protocol_version);
-  }
-  out += SUCCESS_PREFIX;
-  request.write_id(out, spill);
-  out += SUCCESS_MIDDLE;
-  write_method_result(method, request, revision, tools_, out);
-  out += '}';
+  const Served& served = std::get<Served>(decided);
+  session = served.session;
+  write_answer(request, *served.revision, tools_, out, spill);
   return true;
 }
 

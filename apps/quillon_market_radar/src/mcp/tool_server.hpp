@@ -1,46 +1,76 @@
-// The tool server for AI assistants: JSON-RPC 2.0, one request per line on standard input and one
-// response line per request on standard output; notifications get none.
+// The tool server's answers to JSON-RPC 2.0 request lines: what a request is answered under (a
+// revision of the table, from the session or from the request itself) or the refusal it gets,
+// and the answer written; notifications get none. No I/O: the stdio loop moves the bytes.
 #pragma once
 
-#include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <variant>
 
-#include "base/result.hpp"
 #include "engine/market_engine.hpp"
 #include "mcp/methods.hpp"
 #include "mcp/request_reader.hpp"
+#include "mcp/revisions.hpp"
 
 namespace qmr::mcp {
 
-/// Answers request lines over one store; made once for a whole run of the server. It keeps the
-/// revision of the process's handshake session: 2024-11-05 until an `initialize` negotiates
-/// another, the last one holding. A request that names a revision in its `_meta` is answered
-/// under that one alone.
+/// Takes the part of a long answer written so far out of `part`, leaving it empty, while the rest
+/// is still being written (parts of PART_SIZE bytes or more); the stdio loop writes each part to
+/// standard output.
+using Spill = std::function<void(std::string& part)>;
+
+/// What a client's requests leave behind for the ones after them.
+struct Session {
+  /// The revision the last `initialize` negotiated, which a request naming none is answered under.
+  const Revision* handshake = &REVISIONS.front();
+  /// The revision of whatever set one last: an `initialize`, or a request answered under the
+  /// revision its `_meta` names. A line that is not UTF-8 is skipped or ends the run by its row.
+  const Revision* revision = &REVISIONS.front();
+};
+
+/// What a request is answered under, and the session it leaves.
+struct Served {
+  const Revision* revision;
+  Session session;
+};
+
+/// The answers a request gets before its method is looked at.
+enum class Refusal {
+  INVALID_ID,           // -32600 without an id: the id is missing or no string or integer
+  NO_METHOD,            // -32600 with the id: there is no string method
+  UNSUPPORTED_VERSION,  // -32022: `_meta` names a revision not served per request
+};
+
+/// Returns what `request`, which is no notification, is answered under in `session`, or its
+/// refusal. A request naming a version in `_meta` is answered under that revision alone (an unknown
+/// one is refused under the rules of the newest served per request); any other under the session's
+/// handshake revision, but for an `initialize` under the revision it negotiates. The refusals of
+/// a revision with protocol errors come first, in the order of Refusal.
+[[nodiscard]] std::variant<Served, Refusal> decide(const Request& request, const Session& session);
+
+/// Answers request lines over one store in the process's session, made once for a whole run.
 class LineHandler {
  public:
   explicit LineHandler(engine::EngineHandle engine);
 
   /// Appends the compact response line (without its line feed) for one input line to `out` and
   /// returns true; returns false and appends nothing when the line is blank, is not exactly one
-  /// valid JSON value, or is a notification (an object with a string "method" and no "id").
-  /// When `spill` is given, an answer that echoes a long structured id hands it the answer's
-  /// beginning in parts as the id is written; `out` then ends with the rest.
+  /// valid JSON value, or is a notification (an object with a string "method" and no "id"). An
+  /// answer echoing a long structured value hands `spill` its beginning in parts as it is written.
   [[nodiscard]] bool answer(std::string_view line, std::string& out, const Spill& spill = Spill());
 
-  /// Whether a line that is not UTF-8 is skipped like any invalid line, rather than ending the
-  /// run: once the session is past 2024-11-05 or a per-request revision has been served.
-  [[nodiscard]] bool skips_invalid_utf8() const {
-    return session_ != Revision::V2024_11_05 || served_per_request_;
-  }
+  /// Answers one read request as answer() does a line, in `session`, which it updates: the
+  /// handler's own for answer(), any other for a caller that keeps its sessions elsewhere.
+  [[nodiscard]] bool respond(const Request& request, Session& session, std::string& out,
+                             const Spill& spill = Spill()) const;
+
+  /// The session of the lines answered so far.
+  [[nodiscard]] const Session& session() const { return session_; }
 
  private:
-  // Answers one parsed request; returns false for a notification.
-  bool respond(const Request& request, std::string& out, const Spill& spill);
-
   MarketTools tools_;
-  Revision session_ = Revision::V2024_11_05;
-  bool served_per_request_ = false;
+  Session session_;
 };
 
 }  // namespace qmr::mcp

@@ -280,11 +280,18 @@ test('memory: a 64 MiB line is given back, every other line costs at most 3x its
   t.diagnostic(`VmHWM with an 8 MiB line whose id is an array of floats: ${withFloats.peak} kB`);
 
   // 16 MiB lines whose one field is the whole line: an unknown tool's name (written back escaped
-  // twice), a number id of sixteen million digits, a query that grows by half when lower-cased.
+  // twice), a number id of sixteen million digits, a query that grows by half when lower-cased
+  // (and one that must be decoded first), a version in _meta that is no string (refused with its
+  // JSON text inside a string: escaped once more, its numbers as the writer writes them).
   const bytes = (text) => Buffer.byteLength(text);
   const fill = (head, unit, tail) => head + unit.repeat((16 * MiB - bytes(head + tail)) / bytes(unit)) + tail;
   const call = (params) => `{"jsonrpc":"2.0","id":1,"method":"tools/call","params":${params}`;
   const toolText = (answer) => JSON.parse(JSON.parse(answer).result.content[0].text);
+  const meta = '{"jsonrpc":"2.0","id":1,"method":"tools/list","params":{"_meta":{"io.modelcontextprotocol/protocolVersion":';
+  const quotes = fill(`${meta}["`, '\\"', '"]}}}');
+  const numbers = fill(`${meta}[`, '1e4,', '1e4]}}}');
+  const requested = (answer) => JSON.parse(answer).error.data.requested;
+  const versionOf = (line) => line.slice(meta.length, -3);
   const shapes = [
     ['a long unknown tool name', fill(call('{"name":"'), 'x', '"}}'), (a) => /^Tool 'x+' not found$/.test(toolText(a).error)],
     ['a long unknown tool name of escapes', fill(call('{"name":"'), '\\"', '"}}'),
@@ -294,6 +301,10 @@ test('memory: a 64 MiB line is given back, every other line costs at most 3x its
       (a) => a === '{"id":[1.1111111111111112],"jsonrpc":"2.0","result":{}}'],
     ['a query that grows when lower-cased', fill(call('{"name":"market_search_products","arguments":{"query":"'), '\u0130', '"}}}'),
       (a) => toolText(a).length === 0],
+    ['an escaped query that grows when lower-cased',
+      fill(call('{"name":"market_search_products","arguments":{"query":"\\n'), '\u0130', '"}}}'), (a) => toolText(a).length === 0],
+    ['a version in _meta of quotation marks', quotes, (a) => requested(a) === versionOf(quotes)],
+    ['a version in _meta of numbers', numbers, (a) => requested(a) === versionOf(numbers).replaceAll('1e4', '10000.0')],
   ];
   for (const [what, long, answered] of shapes) {
     assert.ok(bytes(long) > 16 * MiB - 8, `${what}: ${bytes(long)}`);

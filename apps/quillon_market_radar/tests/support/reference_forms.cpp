@@ -1,7 +1,5 @@
 #include "support/reference_forms.hpp"
 
-#include "mcp/tool_server.hpp"
-
 namespace qmr::engine {
 
 json::Value to_json_value(const TrackedProduct& p) {
@@ -58,8 +56,10 @@ ReferenceFields reference_fields(const json::Value& request) {
   ReferenceFields fields;
   if (!request.is_object()) return fields;
   if (request.contains("id")) {
-    fields.id = json::to_compact(request.at("id"));
+    const json::Value& id = request.at("id");
+    fields.id = json::to_compact(id);
     fields.has_id = true;
+    fields.id_is_string_or_integer = id.is_string() || id.is_number_integer();
   }
   if (request.contains("method") && request.at("method").is_string()) {
     fields.method = request.at("method").get<std::string>();
@@ -67,26 +67,40 @@ ReferenceFields reference_fields(const json::Value& request) {
   if (!request.contains("params") || !request.at("params").is_object()) return fields;
   const json::Value& params = request.at("params");
   fields.tool_name = string_member(params, "name");
-  if (params.contains("arguments")) fields.query = string_member(params.at("arguments"), "query");
+  fields.handshake_version = string_member(params, "protocolVersion");
+  if (params.contains("arguments")) {
+    const json::Value& arguments = params.at("arguments");
+    fields.query = string_member(arguments, "query");
+    fields.query_not_a_string =
+        arguments.is_object() && arguments.contains("query") && !arguments.at("query").is_string();
+  }
+  constexpr const char* VERSION = "io.modelcontextprotocol/protocolVersion";
+  if (params.contains("_meta") && params.at("_meta").is_object() &&
+      params.at("_meta").contains(VERSION)) {
+    const json::Value& version = params.at("_meta").at(VERSION);
+    fields.meta_version_value = json::to_compact(version);
+    if (version.is_string()) fields.meta_version = version.get<std::string>();
+  }
   return fields;
 }
 
 ReferenceFields reference_fields(const Request& request) {
   ReferenceFields fields;
   fields.id.clear();
-  request.write_id(fields.id);
+  write_canonical(request.id, fields.id);
   fields.has_id = request.has_id;
+  fields.id_is_string_or_integer = request.id_is_string_or_integer;
   std::string storage;
   if (request.method) fields.method = std::string(request.method->text(storage));
   fields.tool_name = request.tool_name.text(storage);
   fields.query = request.query.text(storage);
+  fields.query_not_a_string = request.query_not_a_string;
+  fields.handshake_version = request.handshake_version.text(storage);
+  if (!request.meta_version_value.empty()) {
+    write_canonical(request.meta_version_value, fields.meta_version_value.emplace());
+  }
+  if (request.meta_version) fields.meta_version = std::string(request.meta_version->text(storage));
   return fields;
-}
-
-std::optional<std::string> handle_line(std::string_view line, const engine::EngineHandle& engine) {
-  std::string response;
-  if (!LineHandler(engine).answer(line, response)) return std::nullopt;
-  return response;
 }
 
 }  // namespace qmr::mcp

@@ -1,15 +1,12 @@
 // The slow, value-building forms that the tests hold the program's text-writing fast paths to:
-// records as generic JSON values, a request's fields read from its parsed value, and one line's
-// whole answer.
+// records as generic JSON values, and a request's fields read from its parsed value.
 #pragma once
 
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/json_writer.hpp"
-#include "engine/market_engine.hpp"
 #include "engine/records.hpp"
 #include "mcp/request_reader.hpp"
 
@@ -32,14 +29,19 @@ template <typename Record>
 
 namespace qmr::mcp {
 
-/// The fields the tool server acts on, decoded and owned, so that the reader's views and the
-/// parsed value's members can be compared.
+/// Every field the reader keeps, decoded and owned, so that the reader's views and the parsed
+/// value's members can be compared.
 struct ReferenceFields {
-  std::string id = "null";  // compact JSON text
+  std::string id = "null";  // canonical JSON text
   bool has_id = false;
+  bool id_is_string_or_integer = false;
   std::optional<std::string> method;
   std::string tool_name;
   std::string query;
+  bool query_not_a_string = false;
+  std::string handshake_version;
+  std::optional<std::string> meta_version_value;  // canonical JSON text
+  std::optional<std::string> meta_version;
 
   friend bool operator==(const ReferenceFields&, const ReferenceFields&) = default;
 };
@@ -47,12 +49,7 @@ struct ReferenceFields {
 /// Returns the fields of a parsed request, read from the value as the JSON library built it.
 [[nodiscard]] ReferenceFields reference_fields(const json::Value& request);
 
-/// Returns the fields the reader kept, decoded, with the id in the form the server writes.
+/// Returns the fields the reader kept, decoded, with the values in the form the server writes.
 [[nodiscard]] ReferenceFields reference_fields(const Request& request);
-
-/// Returns the compact response line (without its line feed) for one input line, or nothing when
-/// the line is blank, is not exactly one valid JSON value, or is a notification.
-[[nodiscard]] std::optional<std::string> handle_line(std::string_view line,
-                                                     const engine::EngineHandle& engine);
 
 }  // namespace qmr::mcp

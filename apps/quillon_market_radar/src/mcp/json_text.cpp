@@ -1,0 +1,439 @@
+// The JSON text helpers in two parts: the byte-level pieces (the one decoder of escapes, numbers
+// read where they stand) and the canonical writer of a checked value (an id, or a version in
+// `_meta`, written back as the JSON writer writes its parsed value).
+#include "mcp/json_text.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "base/json_writer.hpp"
+
+namespace qmr::mcp {
+
+namespace {
+
+// Writes the UTF-8 form of `code_point` to `bytes` and returns its length.
+std::size_t encode_utf8(std::uint32_t code_point, char (&bytes)[4]) {
+  const std::size_t size = code_point < 0x80      ? 1
+                           : code_point < 0x800   ? 2
+                           : code_point < 0x10000 ? 3
+                                                  : 4;
+  // Six bits in each continuation byte, the rest after the lead byte's marks of the length.
+  for (std::size_t i = size - 1; i != 0; --i, code_point >>= 6) {
+    bytes[i] = static_cast<char>(0x80 | (code_point & 0x3F));
+  }
+  bytes[0] = static_cast<char>(size == 1 ? code_point : ((0xF00 >> size) & 0xFF) | code_point);
+  return size;
+}
+
+// Returns the four hex digits at `at` as a number.
+std::uint32_t hex4(const char* at) {
+  std::uint32_t unit = 0;
+  for (int i = 0; i < 4; ++i) unit = unit * 16 + static_cast<std::uint32_t>(hex_value(at[i]));
+  return unit;
+}
+
+bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// Decodes the escape that `at` points into, just after its backslash, into the UTF-8 bytes of its
+// character, returns their count and moves `at` past the escape. This is the one decoder of
+// escapes; the text has been checked, so a high surrogate is followed by a low one.
+std::size_t decode_escape(const char*& at, char (&bytes)[4]) {
+  const char kind = *at++;
+  if (kind == 'u') {
+    std::uint32_t unit = hex4(at);
+    at += 4;
+    if (is_high_surrogate(unit)) {
+      unit = 0x10000 + ((unit - 0xD800) << 10) + (hex4(at + 2) - 0xDC00);
+      at += 6;  // the backslash, "u" and digits of the low surrogate
+    }
+    return encode_utf8(unit, bytes);
+  }
+  // '"', '\\' and '/' stand for themselves.
+  const std::size_t control = std::string_view("bfnrt").find(kind);
+  bytes[0] = control == std::string_view::npos ? kind : "\b\f\n\r\t"[control];
+  return 1;
+}
+
+// Appends `byte` as the JSON writer writes it inside a string, `times` times over.
+void append_escaped_byte(char byte, int times, std::string& out) {
+  if (times == 0) {
+    out += byte;
+    return;
+  }
+  char form[6];
+  const std::size_t size = json::escape_byte(static_cast<unsigned char>(byte), form);
+  for (std::size_t i = 0; i != size; ++i) append_escaped_byte(form[i], times - 1, out);
+}
+
+// The bytes of the text of a checked JSON string, escapes decoded, one at a time.
+class DecodedBytes {
+ public:
+  // `at` points just after the opening quotation mark.
+  explicit DecodedBytes(const char* at) : at_(at) {}
+
+  // Returns the next byte (0 to 255), or -1 after the last.
+  int next() {
+    if (held_ == count_) {
+      if (*at_ == '"') return -1;
+      if (*at_ != '\\') return static_cast<unsigned char>(*at_++);
+      ++at_;
+      count_ = decode_escape(at_, bytes_);
+      held_ = 0;
+    }
+    return static_cast<unsigned char>(bytes_[held_++]);
+  }
+
+ private:
+  const char* at_;
+  char bytes_[4] = {};
+  std::size_t held_ = 0;
+  std::size_t count_ = 0;
+};
+
+// Compares the decoded texts of two checked JSON strings byte by byte, as the library orders the
+// names of an object, a name before every longer one it starts. Both point just after their
+// opening quotation marks. Returns a negative number, zero or a positive number.
+int compare_texts(const char* left, const char* right) {
+  // A common beginning without escapes decodes alike; most names differ within it.
+  while (*left == *right && *left != '"' && *left != '\\') {
+    ++left;
+    ++right;
+  }
+  DecodedBytes left_bytes(left);
+  DecodedBytes right_bytes(right);
+  while (true) {
+    const int left_byte = left_bytes.next();
+    const int right_byte = right_bytes.next();
+    if (left_byte != right_byte) return left_byte < right_byte ? -1 : 1;
+    if (left_byte < 0) return 0;
+  }
+}
+
+// Returns true when the checked number `text` is below 1 in magnitude, so that a conversion out
+// of range is an underflow to zero rather than an overflow. Its decimal magnitude is the count of
+// integer digits, or minus the zeros that open the fraction when the integer part is 0, plus the
+// exponent; a range error happens only beyond 308 or below -323.
+bool below_one(std::string_view text) {
+  const std::size_t sign = text.front() == '-' ? 1 : 0;
+  const std::size_t fraction = text.find('.');
+  const std::size_t exponent = text.find_first_of("eE");
+  const std::size_t integer_end = std::min({fraction, exponent, text.size()});
+  std::int64_t magnitude = static_cast<std::int64_t>(integer_end - sign);
+  if (text[sign] == '0' && fraction != std::string_view::npos) {
+    const std::size_t first = text.find_first_not_of('0', fraction + 1);
+    magnitude = -static_cast<std::int64_t>(first - fraction - 1);
+  }
+  if (exponent == std::string_view::npos) return magnitude <= 0;
+  std::size_t at = exponent + 1;
+  const bool negative = text[at] == '-';
+  if (text[at] == '-' || text[at] == '+') ++at;
+  constexpr std::int64_t SATURATED = std::int64_t{1} << 40;  // far past any double's exponent
+  std::int64_t value = 0;
+  for (; at != text.size(); ++at) value = std::min(value * 10 + (text[at] - '0'), SATURATED);
+  return magnitude + (negative ? -value : value) <= 0;
+}
+
+// Reads the checked JSON number `text` as an integer of the 64-bit ranges, appending its compact
+// form to `out` when given; returns false when it is no integer literal or out of those ranges.
+bool read_integer(std::string_view text, std::string* out) {
+  if (text.empty() || text.find_first_of(".eE") != std::string_view::npos) return false;
+  const auto read = [text, out](auto integer) {
+    if (std::from_chars(text.data(), text.data() + text.size(), integer).ec != std::errc()) {
+      return false;
+    }
+    char digits[24];
+    if (out) out->append(digits, std::to_chars(digits, digits + sizeof digits, integer).ptr);
+    return true;
+  };
+  return text.front() == '-' ? read(std::int64_t{}) : read(std::uint64_t{});
+}
+
+// Reads the checked JSON number `text` as the library does, an integer of the 64-bit ranges
+// exactly and any other number as the nearest double, converting the text where it stands, and
+// appends its compact form to `out` when given. Returns false when the double is not finite.
+bool read_number(std::string_view text, std::string* out) {
+  if (read_integer(text, out)) return true;
+  double number;
+  if (std::from_chars(text.data(), text.data() + text.size(), number).ec ==
+      std::errc::result_out_of_range) {
+    if (!below_one(text)) return false;
+    number = text.front() == '-' ? -0.0 : 0.0;
+  }
+  if (out) json::write_float(number, *out);
+  return true;
+}
+
+// Writes a checked JSON value in its canonical form straight from its text (see write_canonical).
+// Only the names of the objects being written are held, as offsets into the text, so an id of
+// millions of members costs a fraction of its own size.
+template <typename Offset>
+class CanonicalWriter {
+ public:
+  CanonicalWriter(std::string_view text, std::string& out,
+                  const std::function<void(std::string&)>& take_part, int times)
+      : begin_(text.data()),
+        at_(text.data()),
+        end_(text.data() + text.size()),
+        out_(out),
+        take_part_(take_part),
+        times_(times) {}
+
+  void write() {
+    const auto length = static_cast<std::size_t>(end_ - begin_);
+    out_.reserve(out_.size() + (take_part_ ? std::min(length, 2 * PART_SIZE) : length));
+    value();
+  }
+
+ private:
+  void skip_white_space() {
+    while (at_ != end_ && is_white_space(*at_)) ++at_;
+  }
+
+  void value() {
+    skip_white_space();
+    switch (*at_) {
+      case '{':
+        object();
+        break;
+      case '[':
+        array();
+        break;
+      case '"':
+        string();
+        break;
+      default:
+        scalar();
+    }
+    if (take_part_ && out_.size() >= PART_SIZE) take_part_(out_);
+  }
+
+  // A number as the library reads it, or true, false or null. Letters, digits, brackets, braces,
+  // commas and colons need no escaping however often they are written inside a string: only a
+  // quotation mark, in string(), does.
+  void scalar() {
+    const std::string_view text = skip_scalar();
+    if (text.front() == 't' || text.front() == 'f' || text.front() == 'n') {
+      out_ += text;
+    } else {
+      read_number(text, &out_);
+    }
+  }
+
+  void array() {
+    ++at_;
+    out_ += '[';
+    for (skip_white_space(); *at_ != ']'; skip_white_space()) {
+      if (*at_ == ',') {
+        ++at_;
+        out_ += ',';
+      }
+      value();
+    }
+    ++at_;
+    out_ += ']';
+  }
+
+  // Collects the offsets of the member names, sorts them by decoded name (a repeated name in the
+  // order of its occurrences) and writes each name's last member. The text of a value is passed
+  // over once more by each object around it, so nesting costs time, bounded by the depth limit,
+  // rather than memory.
+  void object() {
+    // Every member takes at least five bytes (`"":0` and a comma or closing brace), so this holds
+    // the names of all open objects at once and never grows; pages not written are not taken.
+    if (names_.capacity() == 0) names_.reserve(static_cast<std::size_t>(end_ - begin_) / 5 + 1);
+    const std::size_t first = names_.size();
+    for (++at_, skip_white_space(); *at_ != '}'; skip_white_space()) {
+      if (*at_ == ',') {
+        ++at_;
+        skip_white_space();
+      }
+      names_.push_back(static_cast<Offset>(at_ - begin_ + 1));
+      skip_string();
+      skip_white_space();
+      ++at_;  // the colon
+      skip_value();
+    }
+    const char* const after = ++at_;
+    const auto name = [this](Offset offset) { return begin_ + offset; };
+    const auto names = names_.begin() + static_cast<std::ptrdiff_t>(first);
+    std::sort(names, names_.end(), [&name](Offset left, Offset right) {
+      const int order = compare_texts(name(left), name(right));
+      return order != 0 ? order < 0 : left < right;
+    });
+    out_ += '{';
+    bool written = false;
+    for (std::size_t i = first; i != names_.size(); ++i) {
+      if (i + 1 != names_.size() && compare_texts(name(names_[i]), name(names_[i + 1])) == 0) {
+        continue;
+      }
+      if (std::exchange(written, true)) out_ += ',';
+      at_ = name(names_[i]) - 1;
+      string();
+      out_ += ':';
+      skip_white_space();
+      ++at_;  // the colon
+      value();
+    }
+    out_ += '}';
+    names_.resize(first);
+    at_ = after;
+  }
+
+  // A long string is written a part at a time, each handed on once enough has gathered: escaped
+  // once more, its quotation marks alone double it.
+  void string() {
+    const char* const begin = ++at_;
+    skip_to_quote();
+    const JsonString text(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), true);
+    append_escaped_byte('"', times_ - 1, out_);
+    for (std::size_t offset = 0; offset != text.raw().size();) {
+      text.part(offset, PART_SIZE).append_escaped(out_, times_);
+      if (take_part_ && out_.size() >= PART_SIZE) take_part_(out_);
+    }
+    append_escaped_byte('"', times_ - 1, out_);
+    ++at_;
+  }
+
+  void skip_to_quote() {
+    while (*at_ != '"') at_ += *at_ == '\\' ? 2 : 1;
+  }
+
+  void skip_string() {
+    ++at_;
+    skip_to_quote();
+    ++at_;
+  }
+
+  // Moves past a number, true, false or null, and returns its text.
+  std::string_view skip_scalar() {
+    const char* const begin = at_;
+    while (at_ != end_ && *at_ != ',' && *at_ != '}' && *at_ != ']' && !is_white_space(*at_)) {
+      ++at_;
+    }
+    return {begin, static_cast<std::size_t>(at_ - begin)};
+  }
+
+  void skip_value() {
+    skip_white_space();
+    if (*at_ == '"') {
+      skip_string();
+      return;
+    }
+    if (*at_ != '{' && *at_ != '[') {
+      skip_scalar();
+      return;
+    }
+    std::size_t open = 0;
+    do {
+      if (*at_ == '"') {
+        skip_string();
+        continue;
+      }
+      if (*at_ == '{' || *at_ == '[') ++open;
+      if (*at_ == '}' || *at_ == ']') --open;
+      ++at_;
+    } while (open != 0);
+  }
+
+  const char* begin_;
+  const char* at_;
+  const char* end_;
+  std::string& out_;
+  const std::function<void(std::string&)>& take_part_;
+  int times_;
+  std::vector<Offset> names_;  // the names of the open objects, innermost last
+};
+
+}  // namespace
+
+std::string_view JsonString::decoded(std::string& storage) const {
+  storage.clear();
+  storage.reserve(raw_.size());
+  append_escaped(storage, 0);
+  return storage;
+}
+
+JsonString JsonString::part(std::size_t& offset, std::size_t size) const {
+  const char* const begin = raw_.data() + offset;
+  const char* const end = raw_.data() + raw_.size();
+  const char* at = static_cast<std::size_t>(end - begin) <= size ? end : begin;
+  while (at != end && static_cast<std::size_t>(at - begin) < size) {
+    if (*at != '\\') {
+      ++at;
+    } else if (at[1] != 'u') {
+      at += 2;
+    } else {
+      // A high surrogate's escape goes with the low one after it.
+      at += is_high_surrogate(hex4(at + 2)) ? 12 : 6;
+    }
+  }
+  // So do a character's continuation bytes.
+  while (at != end && (static_cast<unsigned char>(*at) & 0xC0) == 0x80) ++at;
+  offset = static_cast<std::size_t>(at - raw_.data());
+  return JsonString(std::string_view(begin, static_cast<std::size_t>(at - begin)), escaped_);
+}
+
+void JsonString::append_escaped(std::string& out, int times) const {
+  // In the raw bytes of a checked string only a backslash starts anything the writer escapes.
+  const char* at = raw_.data();
+  const char* const end = at + raw_.size();
+  while (at != end) {
+    const char* const run = at;
+    while (at != end && *at != '\\') ++at;
+    out.append(run, at);
+    if (at == end) break;
+    char bytes[4];
+    const std::size_t count = decode_escape(++at, bytes);
+    for (std::size_t i = 0; i != count; ++i) append_escaped_byte(bytes[i], times, out);
+  }
+}
+
+bool JsonString::decoded_equals(std::string_view plain) const {
+  // The raw bytes are followed by the closing quotation mark in the line.
+  DecodedBytes bytes(raw_.data());
+  for (const char byte : plain) {
+    if (bytes.next() != static_cast<unsigned char>(byte)) return false;
+  }
+  return bytes.next() < 0;
+}
+
+bool is_finite_number(std::string_view number) { return read_number(number, nullptr); }
+
+bool is_integer(std::string_view value) {
+  // Up to 18 digits are within the ranges whatever they are; only a longer number is read.
+  const std::size_t sign = value.front() == '-' ? 1 : 0;
+  if (value.size() - sign <= 18 &&
+      std::all_of(value.begin() + sign, value.end(), [](char byte) { return is_digit(byte); })) {
+    return true;
+  }
+  return value.front() != '"' && read_integer(value, nullptr);
+}
+
+void write_canonical(std::string_view value, std::string& out,
+                     const std::function<void(std::string&)>& take_part, int times) {
+  // The ids of nearly every request: a string without an escape, or an integer of at most 18
+  // digits but -0, whose text is its canonical form.
+  bool plain = value.front() == '"' ? value.find('\\') == std::string_view::npos && times == 1
+                                    : value.size() <= 18 && value != "-0";
+  for (std::size_t i = value.front() == '-' ? 1 : 0;
+       plain && value.front() != '"' && i != value.size(); ++i) {
+    plain = is_digit(value[i]);
+  }
+  if (plain) {
+    out += value;
+    return;
+  }
+  if (value.size() <= std::numeric_limits<std::uint32_t>::max()) {
+    CanonicalWriter<std::uint32_t>(value, out, take_part, times).write();
+  } else {
+    CanonicalWriter<std::size_t>(value, out, take_part, times).write();
+  }
+}
+
+}  // namespace qmr::mcp
