@@ -16,7 +16,7 @@ import { SERVER_INFO, answersFor } from './tools.mjs';
 const HOST = '127.0.0.1';
 
 // A Server whose tools answer as ours does under `version`. The low-level Server rather than
-// McpServer: it lets an unknown tool answer with ours's error, and the resource and prompt lists
+// McpServer: it lets an unknown tool get our error, and the resource and prompt lists
 // be answered without announcing those capabilities, as ours answers them.
 function serverFor(version) {
   const { tools, call, lists } = answersFor(version);
