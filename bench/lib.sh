@@ -42,6 +42,17 @@ build_release() {
   quietly cmake --build "$BENCH_BUILD" -j "$JOBS" --target quillon_market_radar
 }
 
+# Installs the peer's npm packages (bench/peer), pinned by its committed lockfile, when they are
+# missing or the lockfile changed since.
+install_peer_packages() {
+  local peer="$BENCH_DIR/peer"
+  local stamp="$peer/node_modules/.lock-stamp"
+  if [[ ! -f $stamp ]] || ! cmp -s "$stamp" "$peer/package-lock.json"; then
+    (cd "$peer" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+    cp "$peer/package-lock.json" "$stamp"
+  fi
+}
+
 # Prints the median of the numbers on standard input, one a line.
 median() {
   sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) { print "nan"; exit }
