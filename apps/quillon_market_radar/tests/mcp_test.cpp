@@ -290,10 +290,13 @@ TEST(ParseJsonLine, BuildsNestedValuesInOrder) {
 }  // namespace
 
 void PrintTo(const ReferenceFields& fields, std::ostream* out) {
-  *out << "{id " << fields.id << (fields.has_id ? "" : " (none)")
+  *out << (fields.is_object ? "{" : "{not an object, ") << "id " << fields.id
+       << (fields.has_id ? "" : " (none)")
        << (fields.id_is_string_or_integer ? "" : " (neither string nor integer)") << ", method "
-       << fields.method.value_or("<none>") << ", tool " << fields.tool_name << ", query "
-       << fields.query << (fields.query_not_a_string ? " (not a string)" : "") << ", handshake "
+       << fields.method.value_or("<none>")
+       << (fields.has_result_or_error ? ", a result or an error" : "") << ", tool "
+       << fields.tool_name << ", query " << fields.query
+       << (fields.query_not_a_string ? " (not a string)" : "") << ", handshake "
        << fields.handshake_version << ", _meta " << fields.meta_version_value.value_or("<none>")
        << " = " << fields.meta_version.value_or("<no string>") << "}";
 }
@@ -413,6 +416,11 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
       {R"({"params":{"arguments":{"query":"q"},"arguments":7,"name":"n"},"method":"tools/call","id":{}})",
        true},
       {R"({"method":"a\nb","method":["x"],"id":null,"id":"s\\"})", true},
+      // Responses: a result or an error at the top only, whatever its value.
+      {R"({"jsonrpc":"2.0","id":1,"result":{}})", true},
+      {R"({"id":"r","error":{"code":-32601,"message":"Method not found"},"method":"ping"})", true},
+      {R"({"r\u0065sult":null})", true},
+      {R"({"params":{"result":1,"error":2},"x":{"error":3}})", true},
       {R"( [ {"id":1,"method":"initialize"} , true , null ] )", true},
       {"\"\u20B9\"", true},
       {R"({"x":{"id":1,"method":"initialize","params":{"name":"market_jan_aushadhi"}}})", true},

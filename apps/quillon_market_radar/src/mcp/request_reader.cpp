@@ -112,6 +112,7 @@ class Reader {
 
   bool object(std::size_t open, Role role) {
     ++at_;
+    if (role == Role::REQUEST) request_.is_object = true;
     if (take('}')) return true;
     do {
       JsonString name;
@@ -148,6 +149,7 @@ class Reader {
           request_.meta_version.reset();
           return value(open, Role::PARAMS);
         }
+        if (name == "result" || name == "error") request_.has_result_or_error = true;
         break;
       case Role::PARAMS:
         if (name == "name") return string_member(open, request_.tool_name);

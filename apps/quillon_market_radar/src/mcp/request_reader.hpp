@@ -23,6 +23,8 @@ struct Request {
   /// The "id" member's value as it stands in the line; "null" when it is absent or the request
   /// is no object.
   std::string_view id = "null";
+  /// Whether the request is an object at all, rather than an array or a plain value.
+  bool is_object = false;
   /// Whether the request is an object with an "id" member (which may be null).
   bool has_id = false;
   /// Whether that id is a string or an integer (see is_integer), the only ids a revision with
@@ -30,6 +32,9 @@ struct Request {
   bool id_is_string_or_integer = false;
   /// The "method" member when it is a string.
   std::optional<JsonString> method;
+  /// Whether the request is an object with a "result" or an "error" member: with an id and no
+  /// method, a response rather than a request.
+  bool has_result_or_error = false;
   /// "params"."name" when params is an object and the name a string; "" otherwise.
   JsonString tool_name;
   /// "params"."arguments"."query" when arguments is an object and the query a string; "" otherwise.

@@ -55,6 +55,8 @@ std::string string_member(const json::Value& value, const char* key) {
 ReferenceFields reference_fields(const json::Value& request) {
   ReferenceFields fields;
   if (!request.is_object()) return fields;
+  fields.is_object = true;
+  fields.has_result_or_error = request.contains("result") || request.contains("error");
   if (request.contains("id")) {
     const json::Value& id = request.at("id");
     fields.id = json::to_compact(id);
@@ -88,10 +90,12 @@ ReferenceFields reference_fields(const Request& request) {
   ReferenceFields fields;
   fields.id.clear();
   write_canonical(request.id, fields.id);
+  fields.is_object = request.is_object;
   fields.has_id = request.has_id;
   fields.id_is_string_or_integer = request.id_is_string_or_integer;
   std::string storage;
   if (request.method) fields.method = std::string(request.method->text(storage));
+  fields.has_result_or_error = request.has_result_or_error;
   fields.tool_name = request.tool_name.text(storage);
   fields.query = request.query.text(storage);
   fields.query_not_a_string = request.query_not_a_string;

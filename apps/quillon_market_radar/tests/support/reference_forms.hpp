@@ -33,9 +33,11 @@ namespace qmr::mcp {
 /// value's members can be compared.
 struct ReferenceFields {
   std::string id = "null";  // canonical JSON text
+  bool is_object = false;
   bool has_id = false;
   bool id_is_string_or_integer = false;
   std::optional<std::string> method;
+  bool has_result_or_error = false;
   std::string tool_name;
   std::string query;
   bool query_not_a_string = false;
