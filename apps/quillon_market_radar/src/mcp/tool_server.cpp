@@ -64,30 +64,32 @@ void write_refusal(const Request& request, Refusal refusal, std::string& out, co
   }
 }
 
-void write_answer(const Request& request, const Revision& revision, const MarketTools& tools,
-                  std::string& out, const Spill& spill) {
+Outcome write_answer(const Request& request, const Revision& revision, const MarketTools& tools,
+                     std::string& out, const Spill& spill) {
   std::string decoded;
   const auto method = request.method ? request.method->text(decoded) : std::string_view();
-  switch (request.method ? outcome_of(method, request, revision, tools)
-                         : Outcome::METHOD_NOT_FOUND) {
+  const Outcome outcome =
+      request.method ? outcome_of(method, request, revision, tools) : Outcome::METHOD_NOT_FOUND;
+  switch (outcome) {
     case Outcome::METHOD_NOT_FOUND:
       write_error(request, out, spill, [](std::string& to) { to += METHOD_NOT_FOUND; });
-      return;
+      break;
     case Outcome::UNKNOWN_TOOL:
       write_error(request, out, spill, [&](std::string& to) {
         to += R"({"code":-32602,"message":"Unknown tool: )"sv;
         request.tool_name.append_escaped(to);
         to += R"("})"sv;
       });
-      return;
+      break;
     case Outcome::RESULT:
       out += SUCCESS_PREFIX;
       write_canonical(request.id, out, spill);
       out += SUCCESS_MIDDLE;
       write_method_result(method, request, revision, tools, out);
       out += '}';
-      return;
+      break;
   }
+  return outcome;
 }
 
 }  // namespace
@@ -115,18 +117,26 @@ std::variant<Served, Refusal> decide(const Request& request, const Session& sess
   return served;
 }
 
+void write_error_response(const Request& request, std::string_view error, std::string& out) {
+  if (!request.id_is_string_or_integer) {
+    out.append(R"({"error":)"sv).append(error).append(ERROR_SUFFIX);
+    return;
+  }
+  write_error(request, out, Spill(), [&](std::string& to) { to += error; });
+}
+
 LineHandler::LineHandler(engine::EngineHandle engine) : tools_(std::move(engine)) {}
 
 bool LineHandler::answer(std::string_view line, std::string& out, const Spill& spill) {
   const auto request = read_request(line);
-  return request && respond(*request, session_, out, spill);
+  return request && respond(*request, session_, out, spill).has_value();
 }
 
 // A notification is an object with a string method and no id, and gets no answer whatever its
 // method. A request that is no object has no members: no id and no method, and it is answered.
-bool LineHandler::respond(const Request& request, Session& session, std::string& out,
-                          const Spill& spill) const {
-  if (!request.has_id && request.method) return false;
+std::optional<Answered> LineHandler::respond(const Request& request, Session& session,
+                                             std::string& out, const Spill& spill) const {
+  if (!request.has_id && request.method) return std::nullopt;
   // Room for the id, the fixed parts, an unknown tool's name written back escaped twice (at most
   // twice its bytes in the line) and a version refused, so that a long one is not copied again
   // while the answer grows.
@@ -135,12 +145,11 @@ bool LineHandler::respond(const Request& request, Session& session, std::string&
   const auto decided = decide(request, session);
   if (const auto* refusal = std::get_if<Refusal>(&decided)) {
     write_refusal(request, *refusal, out, spill);
-    return true;
+    return *refusal;
   }
   const Served& served = std::get<Served>(decided);
   session = served.session;
-  write_answer(request, *served.revision, tools_, out, spill);
-  return true;
+  return write_answer(request, *served.revision, tools_, out, spill);
 }
 
 }  // namespace qmr::mcp

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -42,12 +43,20 @@ enum class Refusal {
   UNSUPPORTED_VERSION,  // -32022: `_meta` names a revision not served per request
 };
 
+/// What a request is answered with: a refusal, or what its method gives.
+using Answered = std::variant<Refusal, Outcome>;
+
 /// Returns what `request`, which is no notification, is answered under in `session`, or its
 /// refusal. A request naming a version in `_meta` is answered under that revision alone (an unknown
 /// one is refused under the rules of the newest served per request); any other under the session's
 /// handshake revision, but for an `initialize` under the revision it negotiates. The refusals of
 /// a revision with protocol errors come first, in the order of Refusal.
 [[nodiscard]] std::variant<Served, Refusal> decide(const Request& request, const Session& session);
+
+/// Appends an error response for `request` to `out`, `error` being the compact text of its error
+/// object: with the request's id, echoed as every answer echoes it, when that is a string or an
+/// integer, and without an id otherwise, as the revisions with protocol errors refuse such ids.
+void write_error_response(const Request& request, std::string_view error, std::string& out);
 
 /// Answers request lines over one store in the process's session, made once for a whole run.
 class LineHandler {
@@ -61,9 +70,12 @@ class LineHandler {
   [[nodiscard]] bool answer(std::string_view line, std::string& out, const Spill& spill = Spill());
 
   /// Answers one read request as answer() does a line, in `session`, which it updates: the
-  /// handler's own for answer(), any other for a caller that keeps its sessions elsewhere.
-  [[nodiscard]] bool respond(const Request& request, Session& session, std::string& out,
-                             const Spill& spill = Spill()) const;
+  /// handler's own for answer(), any other for a caller that keeps its sessions elsewhere (the
+  /// transport over HTTP, a fresh one per request). Returns what it answered with, or nothing for
+  /// a notification, which gets no answer.
+  [[nodiscard]] std::optional<Answered> respond(const Request& request, Session& session,
+                                                std::string& out,
+                                                const Spill& spill = Spill()) const;
 
   /// The session of the lines answered so far.
   [[nodiscard]] const Session& session() const { return session_; }
