@@ -1,15 +1,237 @@
+// The tool server's side of a POST: the body read by the one request reader, the request answered
+// by the stdio server's own dispatcher in a session of its own, and what the transport adds around
+// it: the status, the refusals of bodies that are no single message, and the checks of the
+// headers a request carries against its body.
 #include "mcp/http_transport.hpp"
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
 #include <utility>
+#include <variant>
+
+#include "base/json_writer.hpp"
+#include "mcp/methods.hpp"
+#include "mcp/request_reader.hpp"
+#include "mcp/revisions.hpp"
+#include "mcp/tool_server.hpp"
 
 namespace qmr::mcp {
 
-// FIXME: the messages themselves are not answered yet.
-ToolServerEndpoint http_endpoint(engine::EngineHandle engine) {
-  return [engine = std::move(engine)](const ToolServerCall&) {
-    return ToolServerReply{
-        501, R"({"error":{"code":-32603,"message":"Internal error"},"jsonrpc":"2.0"})"};
+namespace {
+
+using namespace std::string_view_literals;
+
+constexpr int STATUS_OK = 200;
+constexpr int STATUS_ACCEPTED = 202;
+constexpr int STATUS_BAD_REQUEST = 400;
+constexpr int STATUS_NOT_FOUND = 404;
+
+// The whole answer to a body that is not one JSON value, whose id cannot be read.
+constexpr std::string_view PARSE_ERROR =
+    R"({"error":{"code":-32700,"message":"Parse error"},"jsonrpc":"2.0"})";
+// The error object of a request we do not take, and the whole answer to a message that is no
+// request, whose id (if any) is not one of a request to echo.
+constexpr std::string_view INVALID_REQUEST = R"({"code":-32600,"message":"Invalid Request"})";
+constexpr std::string_view NO_REQUEST =
+    R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
+
+// The version a request without MCP-Protocol-Version is taken to speak: the transport's own
+// fallback for clients from before the header. We do not speak it, and answer it as stdio answers
+// an `initialize` asking for a version we do not speak: under the first revision. A header that
+// names it explicitly is served the same way: a client spelling out the version we already
+// assume when it says nothing asks for nothing else, and the same request should not succeed
+// without the header and fail with it.
+constexpr std::string_view HEADERLESS_VERSION = "2025-03-26";
+
+// The prefix and suffix of a header value carried in base64, as Mcp-Name may be.
+constexpr std::string_view BASE64_PREFIX = "=?base64?";
+constexpr std::string_view BASE64_SUFFIX = "?=";
+
+ToolServerReply refuse(const Request& request, std::string_view error) {
+  ToolServerReply reply{STATUS_BAD_REQUEST, {}};
+  write_error_response(request, error, reply.body);
+  return reply;
+}
+
+// Whether each byte of a header value is visible ASCII, a space or a tab: what a value may hold.
+bool is_header_text(std::string_view value) {
+  for (const char byte : value) {
+    if ((byte < 0x20 || byte > 0x7E) && byte != '\t') return false;
+  }
+  return true;
+}
+
+// Appends a header value, checked by is_header_text, escaped for a JSON string.
+void append_header_text(std::string_view value, std::string& out) {
+  char form[6];
+  for (const char byte : value) {
+    out.append(form, json::escape_byte(static_cast<unsigned char>(byte), form));
+  }
+}
+
+// Returns the bytes `text` encodes in base64 (the padding optional), or nothing when it is none.
+std::optional<std::string> decode_base64(std::string_view text) {
+  while (text.ends_with('=')) text.remove_suffix(1);
+  if (text.size() % 4 == 1) return std::nullopt;
+  std::string bytes;
+  bytes.reserve(text.size() * 3 / 4);
+  std::uint32_t bits = 0;
+  int held = 0;
+  for (const char digit : text) {
+    int value = -1;
+    if (digit >= 'A' && digit <= 'Z') value = digit - 'A';
+    if (digit >= 'a' && digit <= 'z') value = digit - 'a' + 26;
+    if (digit >= '0' && digit <= '9') value = digit - '0' + 52;
+    if (digit == '+') value = 62;
+    if (digit == '/') value = 63;
+    if (value < 0) return std::nullopt;
+    bits = bits << 6 | static_cast<std::uint32_t>(value);
+    held += 6;
+    if (held >= 8) {
+      held -= 8;
+      bytes += static_cast<char>(bits >> held & 0xFF);
+    }
+  }
+  return bytes;
+}
+
+// A header that mirrors a string of the body: its name, its value as sent, and the body's string,
+// or none when the body has no string there.
+struct Mirror {
+  std::string_view name;
+  std::optional<std::string_view> header;
+  const JsonString* body;
+  bool may_be_base64;  // Mcp-Name: a name that is no plain header text is sent in base64
+};
+
+// Appends to `error` the -32020 error object of a header that does not mirror the body, and returns
+// false; returns true when it does. A header is required where the body has the value it mirrors,
+// and refused where the body has none: a request without a method or a tool name is then the
+// dispatcher's to refuse, as on stdio. The header value is echoed only when it is plain text.
+bool mirrors(const Mirror& mirror, std::string& error) {
+  if (!mirror.header && !mirror.body) return true;
+  const auto fail = [&](auto&& explain) {
+    error += R"({"code":-32020,"message":"Header mismatch: )"sv;
+    error += mirror.name;
+    explain();
+    error += R"("})"sv;
+    return false;
   };
+  if (!mirror.header) return fail([&] { error += " header is missing"sv; });
+  const std::string_view value = *mirror.header;
+  if (!is_header_text(value)) {
+    return fail([&] { error += " header value has invalid characters"sv; });
+  }
+  const auto quoted_value = [&] {
+    error += " header value '"sv;
+    append_header_text(value, error);
+    error += '\'';
+  };
+  std::optional<std::string> decoded;
+  if (mirror.may_be_base64 && value.size() >= BASE64_PREFIX.size() + BASE64_SUFFIX.size() &&
+      value.starts_with(BASE64_PREFIX) && value.ends_with(BASE64_SUFFIX)) {
+    decoded = decode_base64(value.substr(
+        BASE64_PREFIX.size(), value.size() - BASE64_PREFIX.size() - BASE64_SUFFIX.size()));
+    if (!decoded) {
+      return fail([&] {
+        quoted_value();
+        error += " is not valid base64"sv;
+      });
+    }
+  }
+  if (!mirror.body) {
+    return fail([&] {
+      quoted_value();
+      error += " has no body value to match"sv;
+    });
+  }
+  if (*mirror.body == (decoded ? std::string_view(*decoded) : value)) return true;
+  return fail([&] {
+    quoted_value();
+    error += " does not match body value '"sv;
+    mirror.body->append_escaped(error);
+    error += '\'';
+  });
+}
+
+// Appends to `error` the -32020 error object of the first header of a request served per request
+// that does not mirror its body, and returns false; returns true when they all do. Mcp-Name is
+// looked at on "tools/call" alone, the one method we have whose request names something.
+bool headers_mirror(const Request& request, const ToolServerCall& call, std::string& error) {
+  // A version in _meta that is no string names no revision, and no header can spell it: the
+  // dispatcher refuses it (-32022) as on stdio, whatever the header says.
+  const bool version_is_text = request.meta_version_value.empty() || request.meta_version;
+  if (version_is_text && !mirrors({"MCP-Protocol-Version", call.protocol_version,
+                                   request.meta_version ? &*request.meta_version : nullptr, false},
+                                  error)) {
+    return false;
+  }
+  if (!mirrors({"Mcp-Method", call.method, request.method ? &*request.method : nullptr, false},
+               error)) {
+    return false;
+  }
+  if (!request.method || !(*request.method == "tools/call")) return true;
+  const JsonString* name = request.tool_name.raw().empty() ? nullptr : &request.tool_name;
+  return mirrors({"Mcp-Name", call.name, name, true}, error);
+}
+
+ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call) {
+  const auto request = read_request(call.body);
+  if (!request) return {STATUS_BAD_REQUEST, std::string(PARSE_ERROR)};
+  // One message per POST: a batch (an array) or a plain value is no message we take.
+  if (!request->is_object) return {STATUS_BAD_REQUEST, std::string(NO_REQUEST)};
+  // A request of the revisions served per request names its version in _meta, and its header
+  // names that version; a header naming one of them on a body that names none is a mismatch
+  // found below.
+  const bool per_request =
+      !request->meta_version_value.empty() ||
+      (call.protocol_version &&
+       find_revision(Era::PER_REQUEST, JsonString(*call.protocol_version, false)));
+  // A response to a request of ours: we send none, so there is nothing to match it with. The
+  // handshake revisions take it (202); the ones served per request do not allow a client to post
+  // one at all.
+  if (request->has_id && !request->method && request->has_result_or_error) {
+    if (per_request) return {STATUS_BAD_REQUEST, std::string(NO_REQUEST)};
+    return {STATUS_ACCEPTED, {}};
+  }
+  // A notification is taken whatever it says and whatever its headers, as stdio takes it: no
+  // answer, and nothing of ours changes.
+  if (!request->has_id && request->method) return {STATUS_ACCEPTED, {}};
+
+  // A fresh session per request: none is kept between POSTs, so whatever a session would carry
+  // comes from the request itself (its _meta, its headers, or the `initialize` it is).
+  Session session;
+  if (per_request) {
+    if (std::string error; !headers_mirror(*request, call, error)) return refuse(*request, error);
+  } else if (call.protocol_version && !(request->method && *request->method == "initialize")) {
+    // The handshake revision is the one the header names; an `initialize` negotiates its own from
+    // its body, as on stdio, the header naming at most what an earlier handshake gave.
+    const std::string_view version = *call.protocol_version;
+    const Revision* named = find_revision(Era::HANDSHAKE, JsonString(version, false));
+    if (!named && version != HEADERLESS_VERSION) return refuse(*request, INVALID_REQUEST);
+    if (named) session.handshake = session.revision = named;
+  }
+  ToolServerReply reply{STATUS_OK, {}};
+  const std::optional<Answered> answered = handler.respond(*request, session, reply.body);
+  // Every request is answered (a notification never reaches here); a refusal is a bad request,
+  // and a method we do not have is 404 for the revisions served per request, whose clients tell
+  // it from an endpoint that is not there by the error in the body.
+  if (std::holds_alternative<Refusal>(*answered)) {
+    reply.status = STATUS_BAD_REQUEST;
+  } else if (per_request && std::get<Outcome>(*answered) == Outcome::METHOD_NOT_FOUND) {
+    reply.status = STATUS_NOT_FOUND;
+  }
+  return reply;
+}
+
+}  // namespace
+
+ToolServerEndpoint http_endpoint(engine::EngineHandle engine) {
+  // The tools' texts are written once for all requests; answering only reads them.
+  const auto handler = std::make_shared<const LineHandler>(std::move(engine));
+  return [handler](const ToolServerCall& call) { return reply_to(*handler, call); };
 }
 
 }  // namespace qmr::mcp
