@@ -3,7 +3,8 @@
 // is the library's value with the same number kinds, the request reader accepts exactly the lines
 // the oracle accepts and gives every field as the parsed value has it (the id and the version in
 // _meta written as the writer writes the parsed values), notifications get no answer, and every
-// answer is one JSON-RPC line.
+// answer is one JSON-RPC line; the same bytes posted over HTTP get one of the transport's statuses
+// and, but for a 202, one JSON-RPC object.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <utility>
 
 #include "engine/market_engine.hpp"
+#include "mcp/http_transport.hpp"
 #include "mcp/request_reader.hpp"
 #include "mcp/tool_server.hpp"
 #include "support/json_line.hpp"
@@ -44,6 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::optional<std::string> answer;
   if (std::string text; handler.answer(line, text)) answer = std::move(text);
+
+  static const auto endpoint = qmr::mcp::http_endpoint(qmr::engine::MarketEngine::create());
+  const auto reply = endpoint({line, std::nullopt, std::nullopt, std::nullopt});
+  if (reply.status != 200 && reply.status != 202 && reply.status != 400 && reply.status != 404) {
+    std::abort();
+  }
+  if ((reply.status == 202) != reply.body.empty()) std::abort();
+  if (!reply.body.empty()) {
+    const auto posted = qmr::json::Value::parse(reply.body, nullptr, false);
+    if (posted.is_discarded() || posted.value("jsonrpc", "") != "2.0" ||
+        posted.contains("result") == posted.contains("error")) {
+      std::abort();
+    }
+  }
   const bool notification = expected && !expected->has_id && expected->method;
   if (answer.has_value() != (parsed && !notification)) std::abort();
 
