@@ -46,8 +46,7 @@ void add_mcp_options(CLI::App& command, McpFlags& flags) {
       .add_option("--mcp-allow-origin", flags.origins,
                   "Let browser pages of ORIGIN (e.g. http://localhost:6274) call /mcp; repeatable")
       ->type_name("ORIGIN")
-      ->expected(1)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false)  // one origin per option: a second word is no origin of it
       ->check([](const std::string& text) { return origin_problem(text); }, "ORIGIN")
       ->needs(on);
   command
