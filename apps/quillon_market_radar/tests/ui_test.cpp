@@ -6,9 +6,11 @@
 
 #include <array>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -724,6 +726,37 @@ TEST(ToolPath, ChecksEachRequestInOrderAndFramesEveryAnswer) {
   std::string got;
   static_cast<void>(tool_path(false).respond(post("", "{}", {"Authorization"}), got));
   EXPECT_EQ(got, ok);
+}
+
+// Returns `text` with every `from` replaced by `to`.
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+TEST(ToolPath, AnswersTheTableTheProcessTestSharesWithTheStatusAndLinesItGives) {
+  std::ifstream file(QMR_TOOL_PATH_TABLE);
+  std::stringstream text;
+  text << file.rdbuf();
+  const auto table = json::Value::parse(text.str());
+  ASSERT_GT(table["cases"].size(), 10u);
+  const ToolPath tools = tool_path(true);
+  for (const auto& entry : table["cases"]) {
+    const std::string what = entry["what"];
+    const std::string request =
+        replaced(replaced(entry["request"], "{port}", std::to_string(TOOL_PORT)), "{token}", TOKEN);
+    std::string reply;
+    ASSERT_EQ(tools.respond(request, reply).next, ToolProgress::Next::ANSWER) << what;
+    // The endpoint here answers 200; the program's is the tool server.
+    const int status = entry["status"].is_null() ? 200 : entry["status"].get<int>();
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 " + std::to_string(status) + " ")) << what << reply;
+    const std::string head = reply.substr(0, reply.find("\r\n\r\n") + 2);
+    for (const std::string line : entry["lines"]) {
+      EXPECT_NE(head.find("\r\n" + line + "\r\n"), std::string::npos) << what << ": " << line;
+    }
+  }
 }
 
 TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
