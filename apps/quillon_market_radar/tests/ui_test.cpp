@@ -613,17 +613,15 @@ std::string refusal(int status, std::string_view message, std::string_view heade
          "\r\n" + std::string(headers) + "Vary: Origin\r\nConnection: close\r\n\r\n" + body;
 }
 
-TEST(ToolPath, ChecksEachRequestInOrderAndFramesEveryAnswer) {
-  const std::string ours = "Access-Control-Allow-Origin: http://127.0.0.1:7577\r\n";
-  const std::string bearer = "WWW-Authenticate: Bearer\r\n";
-  const std::string allow = "Allow: POST\r\n";
+// Whole answers byte for byte: the endpoint's, a refusal with its header, the preflight and a
+// notification's; what the endpoint is handed; the checks a table of statuses cannot show.
+TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
   const auto answered = [](std::string_view body, std::string_view headers = {}) {
     return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n" + std::string(headers) +
            "Vary: Origin\r\nConnection: close\r\n\r\n" + std::string(body);
   };
-  const std::string ok = answered("{}|-|-|-");
-  const std::string forbidden = refusal(403, "Forbidden");
+  const std::string unauthorized = refusal(401, "Unauthorized", "WWW-Authenticate: Bearer\r\n");
   const std::string big(TOOL_HEAD_LIMIT, 'a');
   struct Case {
     std::string what;
@@ -631,101 +629,40 @@ TEST(ToolPath, ChecksEachRequestInOrderAndFramesEveryAnswer) {
     std::string reply;
   };
   const Case cases[] = {
-      {"a whole request", post(), ok},
-      {"localhost in any case", post("Host: LocalHost:7577\r\n", "{}", {"Host"}), ok},
-      {"no Host", post("", "{}", {"Host"}), forbidden},
-      {"another port", post("Host: 127.0.0.1:7578\r\n", "{}", {"Host"}), forbidden},
-      {"no port", post("Host: localhost\r\n", "{}", {"Host"}), forbidden},
-      {"a rebound name", post("Host: evil.example:7577\r\n", "{}", {"Host"}), forbidden},
-      {"a bad Host before a bad token", post("Host: x\r\n", "{}", {"Host", "Authorization"}),
-       forbidden},
-      {"another site's page", post("Origin: http://evil.example\r\n"), forbidden},
-      {"our own page's origin", post("Origin: http://127.0.0.1:7577\r\n"),
-       answered("{}|-|-|-", ours)},
+      {"a whole request", post(), answered("{}|-|-|-")},
       {"an allowed origin", post("Origin: http://localhost:6274\r\n"),
        answered("{}|-|-|-", "Access-Control-Allow-Origin: http://localhost:6274\r\n")},
-      {"an origin that differs in a byte", post("Origin: http://localhost:6275\r\n"), forbidden},
-      {"no token", post("", "{}", {"Authorization"}), refusal(401, "Unauthorized", bearer)},
-      {"a wrong token", post("Authorization: Bearer s3cret-Tokem\r\n", "{}", {"Authorization"}),
-       refusal(401, "Unauthorized", bearer)},
+      {"the headers of the later revision",
+       post("mcp-protocol-version: 2026-07-28\r\nMCP-METHOD: tools/call\r\nMcp-Name:  x \r\n"),
+       answered("{}|2026-07-28|tools/call|x")},
       {"a token's prefix", post("Authorization: Bearer s3cret\r\n", "{}", {"Authorization"}),
-       refusal(401, "Unauthorized", bearer)},
-      {"another scheme", post("Authorization: Basic s3cret-Token\r\n", "{}", {"Authorization"}),
-       refusal(401, "Unauthorized", bearer)},
-      {"the scheme in lower case",
-       post("Authorization: bearer s3cret-Token\r\n", "{}", {"Authorization"}), ok},
-      {"GET", with_method(post(), "GET"), refusal(405, "Method Not Allowed", allow)},
-      {"DELETE", with_method(post(), "DELETE"), refusal(405, "Method Not Allowed", allow)},
-      {"GET without a token", with_method(post("", "{}", {"Authorization"}), "GET"),
-       refusal(401, "Unauthorized", bearer)},
-      {"a preflight without an origin", with_method(post("", "{}", {"Authorization"}), "OPTIONS"),
-       refusal(405, "Method Not Allowed", allow)},
-      {"a preflight from another site",
-       with_method(post("Origin: http://evil.example\r\n", "{}", {"Authorization"}), "OPTIONS"),
-       forbidden},
-      {"a preflight, which carries no token",
+       unauthorized},
+      {"the token and a byte more",
+       post("Authorization: Bearer s3cret-Token!\r\n", "{}", {"Authorization"}), unauthorized},
+      {"a preflight",
        with_method(post("Origin: http://localhost:6274\r\n", "{}", {"Authorization"}), "OPTIONS"),
        "HTTP/1.1 204 No Content\r\nAccess-Control-Allow-Methods: POST\r\n"
        "Access-Control-Allow-Headers: Content-Type, Accept, Authorization, MCP-Protocol-Version, "
        "Mcp-Method, Mcp-Name\r\nAccess-Control-Max-Age: 600\r\n"
        "Access-Control-Allow-Origin: http://localhost:6274\r\nVary: Origin\r\n"
        "Connection: close\r\n\r\n"},
-      {"no Content-Type", post("", "{}", {"Content-Type"}), refusal(415, "Unsupported Media Type")},
-      {"text/plain", post("Content-Type: text/plain\r\n", "{}", {"Content-Type"}),
-       refusal(415, "Unsupported Media Type")},
-      {"JSON with a parameter, in capitals",
-       post("content-TYPE: Application/JSON ; charset=utf-8\r\n", "{}", {"Content-Type"}), ok},
-      {"an event stream only", post("Accept: text/event-stream\r\n", "{}", {"Accept"}),
-       refusal(406, "Not Acceptable")},
-      {"JSON refused by weight",
-       post("Accept: application/json;q=0.0, text/html\r\n", "{}", {"Accept"}),
-       refusal(406, "Not Acceptable")},
-      {"no Accept", post("", "{}", {"Accept"}), ok},
-      {"any type", post("Accept: text/html, */*;q=0.1\r\n", "{}", {"Accept"}), ok},
-      {"any application type", post("Accept: application/*\r\n", "{}", {"Accept"}), ok},
-      {"no length", post("", "{}", {"Content-Length"}), refusal(411, "Length Required")},
-      {"a chunked body", post("Transfer-Encoding: chunked\r\n"), refusal(411, "Length Required")},
-      {"a length that is no number", post("Content-Length: +2\r\n", "{}", {"Content-Length"}),
-       refusal(400, "Bad Request")},
-      {"more than 1 MiB, decided before the body",
-       post("Content-Length: 1048577\r\n", "{}", {"Content-Length"}),
-       refusal(413, "Content Too Large")},
-      {"a length with 30 digits",
-       post("Content-Length: 999999999999999999999999999999\r\n", "{}", {"Content-Length"}),
-       refusal(413, "Content Too Large")},
-      {"Host given twice", post("Host: 127.0.0.1:7577\r\n"), refusal(400, "Bad Request")},
-      {"a folded line", post(" folded\r\n"), refusal(400, "Bad Request")},
-      {"a name with a space", post("Bad Name: x\r\n"), refusal(400, "Bad Request")},
-      {"a control byte in a value", post(std::string("X-A: a\0b\r\n", 10)),
-       refusal(400, "Bad Request")},
-      {"no version", "POST /mcp\r\nHost: 127.0.0.1:7577\r\n\r\n", refusal(400, "Bad Request")},
-      {"a head past the limit", post("X-Big: " + big + "\r\n"),
-       refusal(431, "Request Header Fields Too Large")},
-      {"a head cut at the limit", post().substr(0, 30) + big,
-       refusal(431, "Request Header Fields Too Large")},
-      {"the headers of the later revision, names in any case",
-       post("mcp-protocol-version: 2026-07-28\r\nMCP-METHOD: tools/call\r\nMcp-Name:  x \r\n"),
-       answered("{}|2026-07-28|tools/call|x")},
-      {"bare line feeds",
-       "POST /mcp HTTP/1.1\nHost: localhost:7577\nContent-Type: application/json\n"
-       "Authorization: Bearer s3cret-Token\nContent-Length: 2\n\n{}",
-       ok},
       {"a notification: 202 without a body", post("", "notify"),
        "HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\nVary: Origin\r\nConnection: close\r\n\r\n"},
-      {"only the declared length is the body", post("", "{}") + "{}", ok},
+      {"a head past the limit", post("X-Big: " + big + "\r\n"),
+       refusal(431, "Request Header Fields Too Large")},
+      {"a head not ended by the limit", post().substr(0, 30) + big,
+       refusal(431, "Request Header Fields Too Large")},
   };
   const ToolPath tools = tool_path(true);
   for (const auto& [what, request, reply] : cases) {
     std::string got;
-    const auto progress = tools.respond(request, got);
-    EXPECT_EQ(progress.next, ToolProgress::Next::ANSWER) << what;
+    EXPECT_EQ(tools.respond(request, got).next, ToolProgress::Next::ANSWER) << what;
     EXPECT_EQ(got, reply) << what;
-    EXPECT_EQ(got.find("Allow-Origin: *"), std::string::npos) << what;
   }
   // Without a token file, no Authorization is looked for.
   std::string got;
   static_cast<void>(tool_path(false).respond(post("", "{}", {"Authorization"}), got));
-  EXPECT_EQ(got, ok);
+  EXPECT_EQ(got, answered("{}|-|-|-"));
 }
 
 // Returns `text` with every `from` replaced by `to`.
@@ -754,8 +691,10 @@ TEST(ToolPath, AnswersTheTableTheProcessTestSharesWithTheStatusAndLinesItGives) 
     EXPECT_TRUE(reply.starts_with("HTTP/1.1 " + std::to_string(status) + " ")) << what << reply;
     const std::string head = reply.substr(0, reply.find("\r\n\r\n") + 2);
     for (const std::string line : entry["lines"]) {
-      EXPECT_NE(head.find("\r\n" + line + "\r\n"), std::string::npos) << what << ": " << line;
+      const std::string wanted = replaced(line, "{port}", std::to_string(TOOL_PORT));
+      EXPECT_NE(head.find("\r\n" + wanted + "\r\n"), std::string::npos) << what << ": " << wanted;
     }
+    EXPECT_EQ(head.find("Access-Control-Allow-Origin: *"), std::string::npos) << what;
   }
 }
 

@@ -72,7 +72,9 @@ test('with --mcp the table of requests gets its statuses from the program', asyn
         const { data, error } = await exchange(server.port, bytes);
         assert.equal(error, null, what);
         const { statusLine, headers, body } = parseResponse(data);
-        for (const line of lines) assert.ok(headers.includes(line), `${what}: ${line} in ${headers}`);
+        for (const line of lines.map((text) => text.replaceAll('{port}', String(server.port)))) {
+          assert.ok(headers.includes(line), `${what}: ${line} in ${headers}`);
+        }
         assert.ok(!headers.some((line) => line.startsWith('Access-Control-Allow-Origin: *')), what);
         if (status === null) {
           // The tool server's own answer, whatever its status: one JSON-RPC object.
