@@ -123,9 +123,9 @@ test(`${SOAK_SECONDS} s of mixed requests on 64 connections${what}: every answer
 });
 }
 
-// Sends `head` and the first KiB of a body, and the rest of the body only if no answer has come
-// within `waitMs`; resolves to { data, error, timedOut } once the server has closed.
-function postSlowly(port, head, bodyBytes, waitMs, timeoutMs) {
+// Sends `head` and the first KiB of `body`, and the rest of it only if no answer has come within
+// `waitMs`; resolves to { data, error, timedOut } once the server has closed.
+function postSlowly(port, head, body, waitMs, timeoutMs) {
   return new Promise((resolve) => {
     const socket = net.connect({ host: '127.0.0.1', port });
     const chunks = [];
@@ -137,8 +137,8 @@ function postSlowly(port, head, bodyBytes, waitMs, timeoutMs) {
     }, timeoutMs);
     let rest = null;
     socket.on('connect', () => {
-      socket.write(head + 'x'.repeat(1024));
-      rest = setTimeout(() => socket.write('x'.repeat(bodyBytes - 1024)), waitMs);
+      socket.write(head + body.slice(0, 1024));
+      rest = setTimeout(() => socket.write(body.slice(1024)), waitMs);
     });
     socket.on('data', (chunk) => {
       clearTimeout(rest);
@@ -162,9 +162,11 @@ test('1,000 connections at once with --mcp, most of them wanting room for 1 MiB:
     const before = residentKiB(server.child.pid);
     let peak = before;
     const sampler = setInterval(() => (peak = Math.max(peak, residentKiB(server.child.pid))), 100);
-    const body = 1 << 20;
+    // A ping padded with white space to 1 MiB.
+    const ping = '{"jsonrpc":"2.0","id":1,"method":"ping"}';
+    const body = ping + ' '.repeat((1 << 20) - ping.length);
     const head = `POST /mcp HTTP/1.1\r\nHost: localhost:${server.port}\r\nContent-Type: application/json\r\n` +
-      `Content-Length: ${body}\r\n\r\n`;
+      `Content-Length: ${body.length}\r\n\r\n`;
     const clients = Array.from({ length: 1000 }, (_, i) => (i % 4 === 0
       ? exchange(server.port, REQUESTS[2], { timeoutMs: 30000 }).then((answer) => ({ ...answer, page: true }))
       : postSlowly(server.port, head, body, 1000, 30000)));
