@@ -30,10 +30,11 @@ expect() {
 }
 
 # The entries of a help section, short and long forms apart ("-q,--query QUERY" gives -q --query);
-# with `valued`, only the options that take a value, whose entry names its type in capitals.
+# with `valued`, only the options that take a value, whose entry names its type in capitals. A
+# description too long for the entry's line is on a line of its own, which names no entry.
 section() {
   awk -v s="$1" -v valued="${2:-}" '$0 == s { on = 1; next } /^$/ { on = 0 }
-    on && (!valued || $2 ~ /^[A-Z][A-Z0-9_:=]*$/) { gsub(",", " ", $1); printf "%s ", $1 }'
+    on && /^  [^ ]/ && (!valued || $2 ~ /^[A-Z][A-Z0-9_:=]*$/) { gsub(",", " ", $1); printf "%s ", $1 }'
 }
 
 help_text=$("$program" --help) || exit 1
@@ -49,13 +50,20 @@ expect '-' "$(section 'Options:' <<<"$help_text")"
 for command in $subcommands; do
   expect "${command:0:1}" "$(tr ' ' '\n' <<<"$subcommands" | grep "^${command:0:1}")"
 done
-# Each subcommand's options, no guess for an option's value, and the options again after it.
+# Each subcommand's options, no guess for an option's value but a file's name, and the options
+# again after it.
 for command in $subcommands; do
   sub_help=$("$program" "$command" --help) || exit 1
   options=$(section 'Options:' <<<"$sub_help")
   expect "$command -" "$options"
+  paths=$(awk '$2 == "PATH" { printf "%s ", $1 }' <<<"$sub_help")
   for option in $(section 'Options:' valued <<<"$sub_help"); do
-    expect "$command $option " ''
+    # A file's name is completed as a file's; every other value is free text.
+    if [[ " $paths " == *" $option "* ]]; then
+      expect "$command $option /et" "$(compgen -f -- /et)"
+    else
+      expect "$command $option " ''
+    fi
     expect "$command $option x -" "$options"
   done
 done

@@ -78,7 +78,7 @@ BENCHMARK(RespondToRequest);
 // One request line through the handler the tool server makes once for its run, into the
 // response buffer it keeps from line to line.
 void HandleLine(benchmark::State& state, std::string line, std::string_view expected_start) {
-  const qmr::mcp::LineHandler handler(engine());
+  qmr::mcp::LineHandler handler(engine());
   std::string response;
   require(handler.answer(line, response) && response.starts_with(expected_start),
           "unexpected response line");

@@ -75,6 +75,86 @@ TEST(CommandLine, PortsOfUiAndDaemon) {
   EXPECT_TRUE(std::holds_alternative<DaemonCommand>(*parse({"daemon"}).outcome.cli->command));
 }
 
+McpOverHttp mcp_of(const Parsed& parsed) {
+  const auto& command = parsed.outcome.cli.value().command.value();
+  if (const auto* ui = std::get_if<UiCommand>(&command)) return ui->mcp;
+  return std::get<DaemonCommand>(command).mcp;
+}
+
+TEST(CommandLine, ToolServerOverHttpOptionsOfUiAndDaemon) {
+  struct Case {
+    std::vector<const char*> args;
+    bool on;
+    std::vector<std::string> origins;
+    std::optional<std::string> token_file;
+  };
+  const Case cases[] = {
+      {{"ui"}, false, {}, std::nullopt},
+      {{"ui", "--mcp"}, true, {}, std::nullopt},
+      {{"daemon", "-p", "9000", "--mcp"}, true, {}, std::nullopt},
+      {{"ui", "--mcp", "--mcp-allow-origin", "http://localhost:6274", "--mcp-allow-origin=app://x",
+        "--mcp-token-file", "/run/t"},
+       true,
+       {"http://localhost:6274", "app://x"},
+       "/run/t"},
+      {{"daemon", "--mcp-token-file=", "--mcp"}, true, {}, ""},
+  };
+  for (const auto& [args, on, origins, token_file] : cases) {
+    std::vector<const char*> argv{"quillon_market_radar"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::ostringstream out, err;
+    const Parsed parsed{parse_command_line(static_cast<int>(argv.size()), argv.data(), out, err),
+                        out.str(), err.str()};
+    ASSERT_TRUE(parsed.outcome.cli) << args[1] << parsed.err;
+    const McpOverHttp mcp = mcp_of(parsed);
+    EXPECT_EQ(mcp.on, on) << args.size();
+    EXPECT_EQ(mcp.allowed_origins, origins) << args.size();
+    EXPECT_EQ(mcp.token_file, token_file) << args.size();
+  }
+  // The origin and the token belong to a tool server that is on; an origin is one a browser
+  // sends, never a pattern or a URL with a path.
+  expect_rejected({"ui", "--mcp-allow-origin", "http://localhost:6274"});
+  expect_rejected({"daemon", "--mcp-token-file", "/run/t"});
+  for (const char* origin : {"*", "localhost:6274", "http://", "://x", "http://x/", "http://x/a",
+                             "http://a b", "http://u@x", "ht tp://x", ""}) {
+    expect_rejected({"ui", "--mcp", "--mcp-allow-origin", origin});
+  }
+  expect_rejected({"ui", "--mcp", "--mcp-allow-origin"});
+  expect_rejected({"ui", "--mcp", "--mcp-allow-origin", "http://a", "http://b"});
+  expect_rejected({"prices", "-q", "x", "--mcp"});
+  expect_rejected({"mcp", "--mcp"});
+  EXPECT_NE(parse({"ui", "--help"}).out.find("--mcp-token-file PATH"), std::string::npos);
+}
+
+TEST(TokenFromFile, TheTextLessItsLineBreaksOrWhyNot) {
+  struct Case {
+    std::string contents;
+    std::string token_or_error;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"abc\n", "abc", true},
+      {"abc\r\n\n", "abc", true},
+      {"K7q+/x=", "K7q+/x=", true},
+      {std::string(TOKEN_FILE_LIMIT, 'a'), std::string(TOKEN_FILE_LIMIT, 'a'), true},
+      {"", "/t is empty: it must hold the token", false},
+      {"\r\n", "/t is empty: it must hold the token", false},
+      {std::string(TOKEN_FILE_LIMIT + 1, 'a'), "/t holds more than 1024 bytes: a token is one line",
+       false},
+      {"two words", "/t holds a byte other than visible ASCII: the token must fit in a header",
+       false},
+      {"a\nb", "/t holds a byte other than visible ASCII: the token must fit in a header", false},
+      {" abc", "/t holds a byte other than visible ASCII: the token must fit in a header", false},
+      {"\xE2\x82\xB9", "/t holds a byte other than visible ASCII: the token must fit in a header",
+       false},
+  };
+  for (const auto& [contents, token_or_error, ok] : cases) {
+    const auto token = token_from_file(contents, "/t");
+    ASSERT_EQ(token.ok(), ok) << contents;
+    EXPECT_EQ(ok ? token.value() : token.error().message, token_or_error) << contents;
+  }
+}
+
 TEST(CommandLine, RejectedLinesExitWithTwo) {
   expect_rejected({"ui", "--port", "65536"});
   expect_rejected({"ui", "--port", "-1"});

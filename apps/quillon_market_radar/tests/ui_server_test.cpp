@@ -1,5 +1,6 @@
 // The dashboard server on real loopback sockets, inside the test process: idle connections, the
-// drain after the response and its two bounds, requests larger than the read buffer and a port
+// drain after the response and its two bounds, requests larger than the read buffer, tool-server
+// requests read across several reads, within the idle time and the loop's budget, and a port
 // that is taken; the runtime's loops, and the accept failures the listener rides out. The
 // connection limits are shortened so that no test waits a minute.
 #include <arpa/inet.h>
@@ -216,25 +217,28 @@ class DashboardServer : public testing::Test {
   }
 
   // Runs the server on `port`; the returned future holds its error message once it ends.
-  std::future<std::string> serve(std::uint16_t port, ConnectionLimits limits) {
+  std::future<std::string> serve(std::uint16_t port, ConnectionLimits limits,
+                                 ToolServerOptions tools = {}) {
     auto ended = std::make_shared<std::promise<std::string>>();
     auto future = ended->get_future();
     auto run = [](std::uint16_t on_port, LoopPool& loops, ConnectionLimits with_limits,
+                  ToolServerOptions with_tools,
                   std::shared_ptr<std::promise<std::string>> result) -> asio::awaitable<void> {
-      const Status status =
-          co_await serve_dashboard(engine::MarketEngine::create(), on_port, loops, with_limits);
+      const Status status = co_await serve_dashboard(engine::MarketEngine::create(), on_port, loops,
+                                                     with_limits, std::move(with_tools));
       result->set_value(status.ok() ? std::string() : status.error().message);
     };
-    asio::co_spawn(runtime_.loop(0), run(port, runtime_, limits, ended), asio::detached);
+    asio::co_spawn(runtime_.loop(0), run(port, runtime_, limits, std::move(tools), ended),
+                   asio::detached);
     return future;
   }
 
   // Starts the server on a free port, taking another one when some process took it first, and
   // returns once it accepts connections.
-  void start(ConnectionLimits limits) {
+  void start(ConnectionLimits limits, const ToolServerOptions& tools = {}) {
     for (int attempt = 0; attempt < 5; ++attempt) {
       port_ = free_port();
-      auto ended = serve(port_, limits);
+      auto ended = serve(port_, limits, tools);
       const auto deadline = Clock::now() + 5s;
       while (Clock::now() < deadline && ended.wait_for(0s) != std::future_status::ready) {
         if (Client(port_).connected()) return;
@@ -360,6 +364,78 @@ TEST_F(DashboardServer, StopsDrainingAfterTheDrainBytes) {
   }
   EXPECT_TRUE(refused == ECONNRESET || refused == EPIPE) << refused;
   EXPECT_GE(sent, 16u * 1024);
+}
+
+// A POST to the tool server with a body of `size` bytes; the endpoint below answers with the
+// body's length.
+std::string tool_post(std::uint16_t port, std::size_t size) {
+  return "POST /mcp HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(size) +
+         "\r\n\r\n" + std::string(size, 'b');
+}
+
+ToolServerOptions length_endpoint() {
+  return {[](const ToolServerCall& call) {
+            return ToolServerReply{200, std::to_string(call.body.size())};
+          },
+          {},
+          std::nullopt};
+}
+
+TEST_F(DashboardServer, ReadsToolRequestsAcrossReadsWithinTheIdleTimeAndTheLoopsBudget) {
+  // Room for one request of 64 KiB a loop; this runtime accepts on one or two loops.
+  start({.idle_timeout = 1500ms, .tool_request_budget = 70 * 1024}, length_endpoint());
+  const auto answer = [](std::string_view status, std::string_view body) {
+    return std::string("HTTP/1.1 ") + std::string(status) +
+           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nVary: Origin\r\nConnection: close\r\n\r\n" + std::string(body);
+  };
+  const std::string busy =
+      answer("503 Service Unavailable",
+             R"({"error":{"code":-32603,"message":"Service Unavailable"},"jsonrpc":"2.0"})");
+  struct Case {
+    std::string what;
+    std::size_t size;
+    // Where the client pauses, in bytes of the request. The first read must hold the method and
+    // the path, as every request's must: the dashboard judges its path from that read.
+    std::vector<std::size_t> cuts;
+    std::chrono::milliseconds pause;
+    std::string reply;  // "(silence)" when the connection closes without a byte
+  };
+  const std::string head = tool_post(port_, 0);
+  const Case cases[] = {
+      {"the head in pieces",
+       2,
+       {12, head.size() - 3, head.size() + 1},
+       100ms,
+       answer("200 OK", "2")},
+      {"a body of 60 KiB in pieces",
+       60 * 1024,
+       {head.size() + 7, head.size() + 30'000},
+       100ms,
+       answer("200 OK", "61440")},
+      {"a body past the budget", 100 * 1024, {head.size()}, 100ms, busy},
+      {"a body slower than the idle time", 10, {head.size() + 5}, 2500ms, "(silence)"},
+  };
+  for (const auto& [what, size, cuts, pause, reply] : cases) {
+    Client client(port_);
+    const std::string request = tool_post(port_, size);
+    std::size_t sent = 0;
+    for (const std::size_t cut : cuts) {
+      ASSERT_EQ(client.send(std::string_view(request).substr(sent, cut - sent)), 0) << what;
+      sent = cut;
+      std::this_thread::sleep_for(pause);
+    }
+    // A client whose request was refused or dropped may find the connection gone.
+    static_cast<void>(client.send(std::string_view(request).substr(sent)));
+    const auto received = client.receive(10s);
+    EXPECT_TRUE(received.closed || received.error != 0) << what;
+    EXPECT_EQ(received.bytes.empty() ? "(silence)" : received.bytes, reply) << what;
+  }
+  // Every request gave its room back: one more of 64 KiB is read.
+  Client client(port_);
+  ASSERT_EQ(client.send(tool_post(port_, 64 * 1024)), 0);
+  EXPECT_EQ(client.receive(10s).bytes, answer("200 OK", "65536"));
 }
 
 TEST_F(DashboardServer, ReturnsTheBindErrorBeforePrintingAnything) {

@@ -1,13 +1,16 @@
 // The dashboard without sockets: the route table and its neighbours, the exact bodies, the page,
-// the request line taken from a read's bytes, the framing of responses, the fixed answers and the
-// schedule of the closing looks.
+// the request line taken from a read's bytes, the framing of responses, the fixed answers, the
+// tool server's path (its checks in order, its framing, its reads) and the schedule of the
+// closing looks.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,7 @@
 #include "ui/drain_schedule.hpp"
 #include "ui/page.hpp"
 #include "ui/request.hpp"
+#include "ui/tool_path.hpp"
 
 namespace qmr::ui {
 namespace {
@@ -554,6 +558,205 @@ TEST(FixedResponses, HoldTheFramedAnswersOfTheUnchangingGets) {
                                                           {"GET", "/favicon.ico"}}) {
     EXPECT_EQ(fixed.find(line), nullptr) << line.method << ' ' << line.path;
   }
+}
+
+// --- the tool server's path ----------------------------------------------------------------
+
+constexpr std::uint16_t TOOL_PORT = 7577;
+constexpr std::string_view TOKEN = "s3cret-Token";
+
+// An endpoint that answers 200 with the call's fields, one per line, so that each case shows
+// what was handed on.
+ToolServerReply echo(const ToolServerCall& call) {
+  const auto field = [](const std::optional<std::string_view>& value) {
+    return value ? std::string(*value) : std::string("-");
+  };
+  if (call.body == "notify") return {202, "ignored"};
+  return {200, std::string(call.body) + "|" + field(call.protocol_version) + "|" +
+                   field(call.method) + "|" + field(call.name)};
+}
+
+ToolPath tool_path(bool with_token) {
+  ToolServerOptions options{echo, {"http://localhost:6274"}, std::nullopt};
+  if (with_token) options.token = std::string(TOKEN);
+  return ToolPath(std::move(options), TOOL_PORT);
+}
+
+// A POST of `body` to the tool server with the headers a client sends, less those named in
+// `drop`, and `extra` lines added.
+std::string post(std::string_view extra = {}, std::string_view body = "{}",
+                 std::vector<std::string_view> drop = {}) {
+  const std::vector<std::pair<std::string_view, std::string>> usual = {
+      {"Host", "127.0.0.1:7577"},
+      {"Content-Type", "application/json"},
+      {"Accept", "application/json, text/event-stream"},
+      {"Authorization", "Bearer " + std::string(TOKEN)},
+      {"Content-Length", std::to_string(body.size())}};
+  std::string request = "POST /mcp HTTP/1.1\r\n";
+  for (const auto& [name, value] : usual) {
+    bool dropped = false;
+    for (const auto gone : drop) dropped = dropped || gone == name;
+    if (!dropped) request += std::string(name) + ": " + value + "\r\n";
+  }
+  return request + std::string(extra) + "\r\n" + std::string(body);
+}
+
+std::string with_method(std::string request, std::string_view method) {
+  return std::string(method) + request.substr(request.find(' '));
+}
+
+std::string refusal(int status, std::string_view message, std::string_view headers = {}) {
+  const std::string body =
+      R"({"error":{"code":-32600,"message":")" + std::string(message) + R"("},"jsonrpc":"2.0"})";
+  return "HTTP/1.1 " + std::to_string(status) + " " + std::string(message) +
+         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n" + std::string(headers) + "Vary: Origin\r\nConnection: close\r\n\r\n" + body;
+}
+
+// Whole answers byte for byte: the endpoint's, a refusal with its header, the preflight and a
+// notification's; what the endpoint is handed; the checks a table of statuses cannot show.
+TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
+  const auto answered = [](std::string_view body, std::string_view headers = {}) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n" + std::string(headers) +
+           "Vary: Origin\r\nConnection: close\r\n\r\n" + std::string(body);
+  };
+  const std::string unauthorized = refusal(401, "Unauthorized", "WWW-Authenticate: Bearer\r\n");
+  const std::string big(TOOL_HEAD_LIMIT, 'a');
+  struct Case {
+    std::string what;
+    std::string request;
+    std::string reply;
+  };
+  const Case cases[] = {
+      {"a whole request", post(), answered("{}|-|-|-")},
+      {"an allowed origin", post("Origin: http://localhost:6274\r\n"),
+       answered("{}|-|-|-", "Access-Control-Allow-Origin: http://localhost:6274\r\n")},
+      {"the headers of the later revision",
+       post("mcp-protocol-version: 2026-07-28\r\nMCP-METHOD: tools/call\r\nMcp-Name:  x \r\n"),
+       answered("{}|2026-07-28|tools/call|x")},
+      {"a token's prefix", post("Authorization: Bearer s3cret\r\n", "{}", {"Authorization"}),
+       unauthorized},
+      {"the token and a byte more",
+       post("Authorization: Bearer s3cret-Token!\r\n", "{}", {"Authorization"}), unauthorized},
+      {"a preflight",
+       with_method(post("Origin: http://localhost:6274\r\n", "{}", {"Authorization"}), "OPTIONS"),
+       "HTTP/1.1 204 No Content\r\nAccess-Control-Allow-Methods: POST\r\n"
+       "Access-Control-Allow-Headers: Content-Type, Accept, Authorization, MCP-Protocol-Version, "
+       "Mcp-Method, Mcp-Name\r\nAccess-Control-Max-Age: 600\r\n"
+       "Access-Control-Allow-Origin: http://localhost:6274\r\nVary: Origin\r\n"
+       "Connection: close\r\n\r\n"},
+      {"a notification: 202 without a body", post("", "notify"),
+       "HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\nVary: Origin\r\nConnection: close\r\n\r\n"},
+      {"a head past the limit", post("X-Big: " + big + "\r\n"),
+       refusal(431, "Request Header Fields Too Large")},
+      {"a head not ended by the limit", post().substr(0, 30) + big,
+       refusal(431, "Request Header Fields Too Large")},
+  };
+  const ToolPath tools = tool_path(true);
+  for (const auto& [what, request, reply] : cases) {
+    std::string got;
+    EXPECT_EQ(tools.respond(request, got).next, ToolProgress::Next::ANSWER) << what;
+    EXPECT_EQ(got, reply) << what;
+  }
+  // Without a token file, no Authorization is looked for.
+  std::string got;
+  static_cast<void>(tool_path(false).respond(post("", "{}", {"Authorization"}), got));
+  EXPECT_EQ(got, answered("{}|-|-|-"));
+}
+
+// Returns `text` with every `from` replaced by `to`.
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+TEST(ToolPath, AnswersTheTableTheProcessTestSharesWithTheStatusAndLinesItGives) {
+  std::ifstream file(QMR_TOOL_PATH_TABLE);
+  std::stringstream text;
+  text << file.rdbuf();
+  const auto table = json::Value::parse(text.str());
+  ASSERT_GT(table["cases"].size(), 10u);
+  const ToolPath tools = tool_path(true);
+  for (const auto& entry : table["cases"]) {
+    const std::string what = entry["what"];
+    const std::string request =
+        replaced(replaced(entry["request"], "{port}", std::to_string(TOOL_PORT)), "{token}", TOKEN);
+    std::string reply;
+    ASSERT_EQ(tools.respond(request, reply).next, ToolProgress::Next::ANSWER) << what;
+    // The endpoint here answers 200; the program's is the tool server.
+    const int status = entry["status"].is_null() ? 200 : entry["status"].get<int>();
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 " + std::to_string(status) + " ")) << what << reply;
+    const std::string head = reply.substr(0, reply.find("\r\n\r\n") + 2);
+    for (const std::string line : entry["lines"]) {
+      const std::string wanted = replaced(line, "{port}", std::to_string(TOOL_PORT));
+      EXPECT_NE(head.find("\r\n" + wanted + "\r\n"), std::string::npos) << what << ": " << wanted;
+    }
+    EXPECT_EQ(head.find("Access-Control-Allow-Origin: *"), std::string::npos) << what;
+  }
+}
+
+TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
+  const ToolPath tools = tool_path(true);
+  const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
+  const std::string request = post("", body);
+  const std::size_t head_size = request.size() - body.size();
+  std::string reply;
+  for (std::size_t cut = 1; cut < request.size(); ++cut) {
+    const auto progress = tools.respond(std::string_view(request).substr(0, cut), reply);
+    if (cut < head_size) {
+      EXPECT_EQ(progress.next, ToolProgress::Next::READ_HEAD) << cut;
+    } else {
+      EXPECT_EQ(progress.next, ToolProgress::Next::READ_BODY) << cut;
+      EXPECT_EQ(progress.request_size, request.size()) << cut;
+    }
+  }
+  // A refusal needs no body: it is answered from the head alone.
+  const std::string refused = post("", body, {"Authorization"});
+  EXPECT_EQ(tools.respond(std::string_view(refused).substr(0, refused.size() - 1), reply).next,
+            ToolProgress::Next::ANSWER);
+  EXPECT_EQ(tools.respond(request, reply).next, ToolProgress::Next::ANSWER);
+  EXPECT_TRUE(reply.ends_with(body + "|-|-|-")) << reply;
+  // The answer when the loop has no room for the body: with the origin, if allowed.
+  EXPECT_EQ(tools.busy_reply(post("Origin: http://localhost:6274\r\n", body)),
+            "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
+            "Content-Length: 73\r\nAccess-Control-Allow-Origin: http://localhost:6274\r\n"
+            "Vary: Origin\r\nConnection: close\r\n\r\n"
+            R"({"error":{"code":-32603,"message":"Service Unavailable"},"jsonrpc":"2.0"})");
+}
+
+TEST(AnswerFirstRead, TheToolServersPathIsTheDashboardsOnlyWhenTheToolServerIsOn) {
+  const auto engine = seeded();
+  const FixedResponses fixed(engine);
+  const ToolPath tools = tool_path(false);
+  const std::string not_found = framed("404 NOT FOUND", "text/plain", "Not Found");
+  const std::string request = post();
+  std::string built;
+  // Off: every byte as the dashboard has always answered.
+  EXPECT_EQ(*respond_to_request(request, engine, fixed, built), not_found);
+  const auto off = answer_first_read(request, engine, fixed, nullptr, built);
+  ASSERT_NE(off.response, nullptr);
+  EXPECT_EQ(*off.response, not_found);
+  EXPECT_FALSE(off.reads_on);
+  // On: /mcp is the tool server's, and nothing else is.
+  const auto on = answer_first_read(request, engine, fixed, &tools, built);
+  ASSERT_NE(on.response, nullptr);
+  EXPECT_TRUE(on.response->starts_with("HTTP/1.1 200 OK\r\n")) << *on.response;
+  const auto partial = answer_first_read(request.substr(0, 20), engine, fixed, &tools, built);
+  EXPECT_EQ(partial.response, nullptr);
+  EXPECT_TRUE(partial.reads_on);
+  for (const std::string_view other :
+       {"POST /mcp/ HTTP/1.1\r\n\r\n", "POST /mcp?x HTTP/1.1\r\n\r\n",
+        "GET /api/mcp HTTP/1.1\r\n"}) {
+    const auto answer = answer_first_read(other, engine, fixed, &tools, built);
+    ASSERT_NE(answer.response, nullptr) << other;
+    EXPECT_EQ(*answer.response, not_found) << other;
+  }
+  EXPECT_EQ(
+      *answer_first_read("GET /api/status HTTP/1.1\r\n", engine, fixed, &tools, built).response,
+      framed("200 OK", "application/json", STATUS_BODY));
 }
 
 // --- closing looks -------------------------------------------------------------------------

@@ -1,7 +1,12 @@
 // What the process sets up about its standard streams before anything is written, what it asks
-// of its console, and whether a thread's stack still fits, once per system: platform_posix.cpp
-// for Linux, platform_windows.cpp for Windows.
+// of its console, whether a thread's stack still fits, and how a file only its owner may read is
+// read, once per system: platform_posix.cpp for Linux, platform_windows.cpp for Windows.
 #pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "base/result.hpp"
 
 namespace qmr::platform {
 
@@ -18,5 +23,13 @@ void prepare_standard_streams();
 /// Returns whether the address space for the stack of one more thread can still be mapped: false
 /// once memory, or the address space the process may use (ulimit -v), has run out.
 [[nodiscard]] bool thread_stack_fits();
+
+/// Returns the first `max_bytes` bytes of the regular file at `path` (UTF-8), or an error that
+/// names the file and says why: it cannot be opened, it is not a regular file, or another user may
+/// read it. On Linux that is a mode with the group's or others' read bit; on Windows a
+/// discretionary access list that is missing, or that lets read the file a group of users
+/// (Everyone, Users, Authenticated Users, Guests, anonymous logons) or any account other than its
+/// owner, this process's user, the system and the administrators.
+[[nodiscard]] Result<std::string> read_private_file(const std::string& path, std::size_t max_bytes);
 
 }  // namespace qmr::platform

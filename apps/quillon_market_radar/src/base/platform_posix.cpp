@@ -1,10 +1,16 @@
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
+#include <system_error>
 
+#include "base/descriptor_io.hpp"
 #include "base/platform.hpp"
 
 namespace qmr::platform {
@@ -30,6 +36,34 @@ bool thread_stack_fits() {
   if (stack == MAP_FAILED) return false;
   ::munmap(stack, size);
   return true;
+}
+
+Result<std::string> read_private_file(const std::string& path, std::size_t max_bytes) {
+  const auto failure = [&path](int error_number) {
+    return Error{"cannot read " + path + ": " + std::system_category().message(error_number)};
+  };
+  // Opened first and judged by its descriptor: what is judged is what is read.
+  const descriptor_io::OwnedFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) return failure(errno);
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) return failure(errno);
+  if (!S_ISREG(info.st_mode)) return Error{path + " is not a regular file"};
+  if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", info.st_mode & 07777u);
+    return Error{path + " is readable by other users (mode " + mode + "): chmod 600 " + path};
+  }
+  std::string contents(max_bytes, '\0');
+  std::size_t filled = 0;
+  while (filled < max_bytes) {
+    const ssize_t count = ::read(file.get(), contents.data() + filled, max_bytes - filled);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return failure(errno);
+    if (count == 0) break;
+    filled += static_cast<std::size_t>(count);
+  }
+  contents.resize(filled);
+  return contents;
 }
 
 }  // namespace qmr::platform

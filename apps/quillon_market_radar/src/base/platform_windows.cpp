@@ -1,8 +1,12 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
 
 #include <initializer_list>
+#include <memory>
+#include <system_error>
 
 #include "base/platform.hpp"
 
@@ -43,6 +47,97 @@ bool thread_stack_fits() {
   if (stack == nullptr) return false;
   VirtualFree(stack, 0, MEM_RELEASE);
   return true;
+}
+
+namespace {
+
+// Returns `text` (UTF-8) in UTF-16, as the wide calls take a path.
+std::wstring widen(const std::string& text) {
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
+
+// Returns the SID of the user this process runs as, in `buffer`; null when it cannot be read.
+PSID process_user(std::unique_ptr<unsigned char[]>& buffer) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  buffer = std::make_unique<unsigned char[]>(size);
+  const bool read = GetTokenInformation(token, TokenUser, buffer.get(), size, &size);
+  CloseHandle(token);
+  return read ? reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid : nullptr;
+}
+
+bool is_well_known(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  return IsWellKnownSid(sid, type) != FALSE;
+}
+
+// True when `sid` may read the file without making it "readable by other users": its owner, this
+// process's user, the system and the administrators (who can take any file anyway).
+bool may_read(PSID sid, PSID owner, PSID user) {
+  return (owner != nullptr && EqualSid(sid, owner)) || (user != nullptr && EqualSid(sid, user)) ||
+         is_well_known(sid, WinLocalSystemSid) || is_well_known(sid, WinBuiltinAdministratorsSid) ||
+         is_well_known(sid, WinCreatorOwnerSid);
+}
+
+}  // namespace
+
+// The access list is read from the open handle: what is judged is what is read. Each entry that
+// allows reading the data is looked at; an entry that denies does not make another one safe.
+Result<std::string> read_private_file(const std::string& path, std::size_t max_bytes) {
+  const auto failure = [&path](DWORD error) {
+    return Error{"cannot read " + path + ": " +
+                 std::system_category().message(static_cast<int>(error))};
+  };
+  const HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return failure(GetLastError());
+  const std::unique_ptr<void, decltype(&CloseHandle)> closer(file, &CloseHandle);
+  if (GetFileType(file) != FILE_TYPE_DISK) return Error{path + " is not a regular file"};
+
+  PSID owner = nullptr;
+  PACL access = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD looked =
+      GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                      &owner, nullptr, &access, nullptr, &descriptor);
+  if (looked != ERROR_SUCCESS) return failure(looked);
+  const std::unique_ptr<void, decltype(&LocalFree)> freer(descriptor, &LocalFree);
+  std::unique_ptr<unsigned char[]> user_buffer;
+  const PSID user = process_user(user_buffer);
+  bool shared = access == nullptr;  // no list at all lets everyone in
+  for (DWORD i = 0; !shared && access != nullptr && i < access->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(access, i, &entry)) continue;
+    const auto* header = static_cast<ACE_HEADER*>(entry);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
+      continue;
+    }
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    constexpr ACCESS_MASK READS = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
+    if ((allowed->Mask & READS) == 0) continue;
+    PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    shared = !may_read(sid, owner, user);
+  }
+  if (shared) return Error{path + " is readable by other users: allow only your own account"};
+
+  std::string contents(max_bytes, '\0');
+  DWORD filled = 0;
+  while (filled < max_bytes) {
+    DWORD count = 0;
+    if (!ReadFile(file, contents.data() + filled, static_cast<DWORD>(max_bytes - filled), &count,
+                  nullptr)) {
+      return failure(GetLastError());
+    }
+    if (count == 0) break;
+    filled += count;
+  }
+  contents.resize(filled);
+  return contents;
 }
 
 }  // namespace qmr::platform

@@ -28,6 +28,41 @@ CLI::Option* add_port_option(CLI::App& command, std::string& port_text) {
           "PORT");
 }
 
+// The options of the tool server on the dashboard's port, for `ui` and `daemon`.
+struct McpFlags {
+  bool on = false;
+  std::vector<std::string> origins;
+  std::string token_file;
+};
+
+// Adds `--mcp`, `--mcp-allow-origin ORIGIN` (repeatable) and `--mcp-token-file PATH`. The two
+// options need `--mcp` rather than imply it: an origin or a token given for a tool server that
+// is off is a mistake better told than served.
+void add_mcp_options(CLI::App& command, McpFlags& flags) {
+  auto* on = command.add_flag(
+      "--mcp", flags.on,
+      "Also serve the MCP tool server over HTTP: POST /mcp on the same loopback port");
+  command
+      .add_option("--mcp-allow-origin", flags.origins,
+                  "Let browser pages of ORIGIN (e.g. http://localhost:6274) call /mcp; repeatable")
+      ->type_name("ORIGIN")
+      ->allow_extra_args(false)  // one origin per option: a second word is no origin of it
+      ->check([](const std::string& text) { return origin_problem(text); }, "ORIGIN")
+      ->needs(on);
+  command
+      .add_option("--mcp-token-file", flags.token_file,
+                  "Require the token in PATH as Authorization: Bearer on every /mcp request "
+                  "(the file must not be readable by other users)")
+      ->type_name("PATH")
+      ->needs(on);
+}
+
+McpOverHttp mcp_over_http(const CLI::App& command, const McpFlags& flags) {
+  McpOverHttp mcp{flags.on, flags.origins, std::nullopt};
+  if (command.count("--mcp-token-file") != 0) mcp.token_file = flags.token_file;
+  return mcp;
+}
+
 // Adds the spellings of the options of `command` and its subcommands that take a value:
 // "--query" to `long_names`, and every spelling ("-q" as well) to `spellings`.
 void collect_value_options(const CLI::App& command, std::set<std::string>& long_names,
@@ -79,6 +114,47 @@ std::vector<std::string> arguments_for_parser(const CLI::App& app, int argc,
 
 }  // namespace
 
+std::string origin_problem(std::string_view text) {
+  const auto invalid = [text] {
+    return "invalid origin '" + std::string(text) +
+           "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
+  };
+  const auto separator = text.find("://");
+  if (separator == 0 || separator == std::string_view::npos) return invalid();
+  for (const char c : text.substr(0, separator)) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return invalid();
+  }
+  const std::string_view host = text.substr(separator + 3);
+  if (host.empty()) return invalid();
+  for (const char c : host) {
+    const auto byte = static_cast<unsigned char>(c);
+    // No path, query or fragment, no user name, and nothing a header line cannot carry.
+    if (byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@') {
+      return invalid();
+    }
+  }
+  return {};
+}
+
+Result<std::string> token_from_file(std::string_view contents, std::string_view path) {
+  if (contents.size() > TOKEN_FILE_LIMIT) {
+    return Error{std::string(path) + " holds more than " + std::to_string(TOKEN_FILE_LIMIT) +
+                 " bytes: a token is one line"};
+  }
+  while (!contents.empty() && (contents.back() == '\n' || contents.back() == '\r')) {
+    contents.remove_suffix(1);
+  }
+  if (contents.empty()) return Error{std::string(path) + " is empty: it must hold the token"};
+  for (const char c : contents) {
+    if (c <= ' ' || c >= '\x7F') {
+      return Error{std::string(path) +
+                   " holds a byte other than visible ASCII: the token must fit in a header"};
+    }
+  }
+  return std::string(contents);
+}
+
 std::optional<std::uint16_t> parse_port(std::string_view text) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return std::nullopt;
@@ -99,14 +175,17 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
   app.require_subcommand(0, 1);
 
   std::string ui_port, daemon_port, query;
+  McpFlags ui_mcp, daemon_mcp;
   std::vector<std::string> help_topics;
 
   auto* ui = app.add_subcommand("ui", "Launch the Zero-Electron Web HUD Dashboard");
   add_port_option(*ui, ui_port);
+  add_mcp_options(*ui, ui_mcp);
   auto* prices = app.add_subcommand("prices", "Search tracked products by keyword or ASIN");
   prices->add_option("-q,--query", query)->type_name("QUERY")->required();
   auto* daemon = app.add_subcommand("daemon", "Run 24x7 background market sentinel daemon");
   add_port_option(*daemon, daemon_port);
+  add_mcp_options(*daemon, daemon_mcp);
   auto* mcp = app.add_subcommand("mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode");
   auto* test =
       app.add_subcommand("test", "Run comprehensive 10-in-1 end-to-end verification tests");
@@ -147,11 +226,11 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
 
   Cli cli;
   if (ui->parsed()) {
-    cli.command = UiCommand{*parse_port(ui_port)};
+    cli.command = UiCommand{*parse_port(ui_port), mcp_over_http(*ui, ui_mcp)};
   } else if (prices->parsed()) {
     cli.command = PricesCommand{query};
   } else if (daemon->parsed()) {
-    cli.command = DaemonCommand{*parse_port(daemon_port)};
+    cli.command = DaemonCommand{*parse_port(daemon_port), mcp_over_http(*daemon, daemon_mcp)};
   } else if (mcp->parsed()) {
     cli.command = McpCommand{};
   } else if (test->parsed()) {

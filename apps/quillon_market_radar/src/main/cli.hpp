@@ -2,25 +2,38 @@
 // Help and version output and rejected command lines are finished here with their exit status.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
+
+#include "base/result.hpp"
 
 namespace qmr::main {
 
 inline constexpr std::uint16_t DEFAULT_PORT = 7577;
 
+/// The tool server on the dashboard's port (`--mcp` and the options that go with it).
+struct McpOverHttp {
+  bool on = false;
+  std::vector<std::string> allowed_origins;  // --mcp-allow-origin, in the order given
+  std::optional<std::string> token_file;     // --mcp-token-file
+};
+
 struct UiCommand {
   std::uint16_t port = DEFAULT_PORT;
+  McpOverHttp mcp;
 };
 struct PricesCommand {
   std::string query;
 };
 struct DaemonCommand {
   std::uint16_t port = DEFAULT_PORT;
+  McpOverHttp mcp;
 };
 struct McpCommand {};
 struct TestCommand {};
@@ -43,6 +56,19 @@ struct ParseOutcome {
 /// messages and usage to `err`.
 [[nodiscard]] ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream& out,
                                               std::ostream& err);
+
+/// Returns an error message when `text` is not an origin as a browser sends one in its Origin
+/// header: a scheme of letters, digits, "+", "-" and ".", "://", and a host with an optional port,
+/// without a path, white space or anything after; empty when it is one.
+[[nodiscard]] std::string origin_problem(std::string_view text);
+
+/// The most bytes a token file may hold.
+inline constexpr std::size_t TOKEN_FILE_LIMIT = 1024;
+
+/// Returns the token of a token file's `contents`: the text less its trailing line breaks (LF
+/// or CR). An error names `path` when the token is empty, longer than TOKEN_FILE_LIMIT, or holds
+/// a byte other than visible ASCII, which no header could carry.
+[[nodiscard]] Result<std::string> token_from_file(std::string_view contents, std::string_view path);
 
 /// Returns the port a text names: decimal digits, optionally after one "+", at most 65535.
 /// Leading zeros are decimal ("010" is 10); anything else gives nothing.

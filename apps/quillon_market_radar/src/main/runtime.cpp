@@ -12,9 +12,11 @@
 
 #include "base/console.hpp"
 #include "base/loop_pool.hpp"
+#include "base/platform.hpp"
 #include "engine/market_engine.hpp"
 #include "main/cli.hpp"
 #include "main/commands.hpp"
+#include "mcp/http_transport.hpp"
 #include "mcp/stdio_transport.hpp"
 #include "ui/server.hpp"
 
@@ -22,11 +24,38 @@ namespace qmr::main {
 
 namespace {
 
+// What the dashboard needs to serve the tool server as `mcp` asks: nothing when it is off; else
+// the endpoint, the origins and the token, read from its file now. A token file that cannot be
+// read, that other users may read or that holds no token is an error: the program does not start.
+Result<ui::ToolServerOptions> tool_server_options(const McpOverHttp& mcp,
+                                                  const engine::EngineHandle& engine) {
+  ui::ToolServerOptions options;
+  if (!mcp.on) return options;
+  if (mcp.token_file) {
+    auto contents = platform::read_private_file(*mcp.token_file, TOKEN_FILE_LIMIT + 1);
+    if (!contents.ok()) return Error{"--mcp-token-file: " + contents.error().message};
+    auto token = token_from_file(contents.value(), *mcp.token_file);
+    if (!token.ok()) return Error{"--mcp-token-file: " + token.error().message};
+    options.token = std::move(token.value());
+  }
+  options.endpoint = mcp::http_endpoint(engine);
+  options.allowed_origins = mcp.allowed_origins;
+  return options;
+}
+
+// The dashboard of `ui` and `daemon`, with the tool server on its port when `mcp` asks for it.
+asio::awaitable<Status> serve(std::uint16_t port, const McpOverHttp& mcp,
+                              const engine::EngineHandle& engine, LoopPool& runtime) {
+  auto tools = tool_server_options(mcp, engine);
+  if (!tools.ok()) co_return tools.error();
+  co_return co_await ui::serve_dashboard(engine, port, runtime, {}, std::move(tools.value()));
+}
+
 // One overload per command: a command without one is a compile error, not a silent fall-through.
 asio::awaitable<Status> run(const UiCommand& ui, const engine::EngineHandle& engine,
                             LoopPool& runtime) {
   print_banner();
-  co_return co_await ui::serve_dashboard(engine, ui.port, runtime);
+  co_return co_await serve(ui.port, ui.mcp, engine, runtime);
 }
 
 asio::awaitable<Status> run(const PricesCommand& prices, const engine::EngineHandle& engine,
@@ -40,7 +69,7 @@ asio::awaitable<Status> run(const DaemonCommand& daemon, const engine::EngineHan
                             LoopPool& runtime) {
   print_banner();
   print_daemon_lines(daemon.port);
-  co_return co_await ui::serve_dashboard(engine, daemon.port, runtime);
+  co_return co_await serve(daemon.port, daemon.mcp, engine, runtime);
 }
 
 asio::awaitable<Status> run(const McpCommand&, const engine::EngineHandle& engine, LoopPool&) {
@@ -93,7 +122,7 @@ int run_program(int argc, char** argv) {
   console::print_text(out.str());
   if (!parsed.cli) return parsed.exit_status;
 
-  const Command command = parsed.cli->command.value_or(UiCommand{DEFAULT_PORT});
+  const Command command = parsed.cli->command.value_or(UiCommand{});
   LoopPool runtime(std::visit([](const auto& chosen) { return loops_for(chosen); }, command));
   int status = 0;
   asio::co_spawn(runtime.loop(0), program_body(command, runtime),

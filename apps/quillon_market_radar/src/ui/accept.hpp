@@ -38,15 +38,20 @@ struct LoopSteps {
   /// `drain_bytes` have come in all, counting the `drained` bytes already dropped.
   asio::awaitable<void> (*drain)(std::size_t drain_bytes, asio::ip::tcp::socket& socket,
                                  std::size_t drained, Clock::time_point deadline);
+  /// Reads the rest of a tool-server request whose first bytes are `first_read`, answers it,
+  /// half-closes, drains and closes. `owner` keeps the worker alive meanwhile.
+  asio::awaitable<void> (*finish_tool_request)(WorkerHandle owner, asio::ip::tcp::socket& socket,
+                                               std::string_view first_read);
 };
 
 /// What one loop keeps to take its connections. Made for that loop and used there only.
 class Intake {
  public:
   /// Takes connections from `listener`, a listener of `loop`'s own, and answers them from `fixed`
-  /// within `limits`, or hands them to `steps`. All four must outlive the intake.
+  /// and `tools` (null when the tool server is off) within `limits`, or hands them to `steps`.
+  /// All but `steps` must outlive the intake.
   Intake(asio::io_context& loop, asio::ip::tcp::acceptor& listener, const ConnectionLimits& limits,
-         const FixedResponses& fixed, LoopSteps steps);
+         const FixedResponses& fixed, const ToolPath* tools, LoopSteps steps);
   Intake(const Intake&) = delete;
   Intake& operator=(const Intake&) = delete;
   ~Intake();

@@ -25,7 +25,7 @@ struct Intake::State {
 };
 
 Intake::Intake(asio::io_context& loop, tcp::acceptor& listener, const ConnectionLimits&,
-               const FixedResponses&, LoopSteps steps)
+               const FixedResponses&, const ToolPath*, LoopSteps steps)
     : state_(new State{loop, listener, steps}) {}
 
 Intake::~Intake() = default;

@@ -78,6 +78,7 @@ struct Intake::State {
   tcp::acceptor& listener;
   ConnectionLimits limits;
   const FixedResponses& fixed;
+  const ToolPath* tools;
   LoopSteps steps;
   // Connections still open after their last closing look are drained in the event loop.
   ClosingLooks looks{loop, limits.drain_bytes, [this](ClosingLooks::Entry entry) {
@@ -103,9 +104,14 @@ asio::awaitable<void> Intake::State::handle_connection(WorkerHandle owner, Owned
     }
     if (bytes_read <= 0) co_return;
 
+    const std::string_view first_read(buffer.data(), static_cast<std::size_t>(bytes_read));
     std::string built;
-    const std::string* response = respond_to_request(
-        {buffer.data(), static_cast<std::size_t>(bytes_read)}, engine, fixed, built);
+    const auto [response, reads_on] = answer_first_read(first_read, engine, fixed, tools, built);
+    if (reads_on) {  // a tool-server request that has not all arrived is read in the event loop
+      auto socket = adopt(loop, std::move(fd));
+      if (socket) co_await steps.finish_tool_request(owner, *socket, first_read);
+      co_return;
+    }
     if (response == nullptr) co_return;
     engine.reset();
 
@@ -149,8 +155,8 @@ asio::awaitable<asio::error_code> Intake::State::accept_pending(
 }
 
 Intake::Intake(asio::io_context& loop, tcp::acceptor& listener, const ConnectionLimits& limits,
-               const FixedResponses& fixed, LoopSteps steps)
-    : state_(new State{loop, listener, limits, fixed, steps}) {}
+               const FixedResponses& fixed, const ToolPath* tools, LoopSteps steps)
+    : state_(new State{loop, listener, limits, fixed, tools, steps}) {}
 
 Intake::~Intake() = default;
 

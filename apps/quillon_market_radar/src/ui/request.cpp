@@ -61,11 +61,22 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
 const std::string* respond_to_request(std::string_view bytes_read,
                                       const engine::EngineHandle& engine,
                                       const FixedResponses& fixed, std::string& built) {
+  return answer_first_read(bytes_read, engine, fixed, nullptr, built).response;
+}
+
+FirstReadAnswer answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
+                                  const FixedResponses& fixed, const ToolPath* tools,
+                                  std::string& built) {
   const auto line = parse_request_line(bytes_read);
-  if (!line) return nullptr;
-  if (const std::string* answer = fixed.find(*line)) return answer;
+  if (!line) return {};
+  if (const std::string* answer = fixed.find(*line)) return {answer};
+  if (tools != nullptr && line->path == TOOL_SERVER_PATH) {
+    if (tools->respond(bytes_read, built).next != ToolProgress::Next::ANSWER)
+      return {nullptr, true};
+    return {&built};
+  }
   built = frame_response(route_request(line->method, line->path, engine));
-  return &built;
+  return {&built};
 }
 
 }  // namespace qmr::ui

@@ -12,6 +12,7 @@
 
 #include "engine/market_engine.hpp"
 #include "ui/routes.hpp"
+#include "ui/tool_path.hpp"
 
 namespace qmr::ui {
 
@@ -49,5 +50,21 @@ class FixedResponses {
                                                     const engine::EngineHandle& engine,
                                                     const FixedResponses& fixed,
                                                     std::string& built);
+
+/// What a connection's first read leads to when the tool server may share the port.
+struct FirstReadAnswer {
+  /// The whole framed answer (one of `fixed`'s, or `built`); null when there is none yet.
+  const std::string* response = nullptr;
+  /// True for a request to the tool server's path that needs more bytes than the first read.
+  bool reads_on = false;
+};
+
+/// Returns the answer to the bytes of a connection's first read as `respond_to_request` does,
+/// except that with `tools` set a request line whose path is the tool server's goes to `tools`.
+/// Neither an answer nor `reads_on`: the connection is closed without an answer.
+[[nodiscard]] FirstReadAnswer answer_first_read(std::string_view bytes_read,
+                                                const engine::EngineHandle& engine,
+                                                const FixedResponses& fixed, const ToolPath* tools,
+                                                std::string& built);
 
 }  // namespace qmr::ui

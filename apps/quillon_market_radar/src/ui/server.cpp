@@ -85,11 +85,16 @@ void end_server(const std::weak_ptr<Ending>& ending, asio::error_code error) {
 // lives while any of them runs, and goes with its loop at the latest.
 struct Worker {
   Worker(tcp::acceptor own_listener, const ConnectionLimits& connection_limits,
-         const engine::EngineHandle& engine, std::weak_ptr<Ending> server_ending);
+         const engine::EngineHandle& engine, std::shared_ptr<const ToolPath> tool_path,
+         std::weak_ptr<Ending> server_ending);
 
   asio::io_context& context;
   ConnectionLimits limits;
   const FixedResponses fixed;
+  const std::shared_ptr<const ToolPath> tools;  // null when the tool server is off
+  // Bytes of the tool-server requests this loop is reading the bodies of, at most
+  // limits.tool_request_budget.
+  std::size_t tool_bytes_held = 0;
   tcp::acceptor listener;  // this loop's own listener
   std::weak_ptr<Ending> ending;
   Intake intake;  // how this loop takes its connections
@@ -123,6 +128,74 @@ asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
   co_await drain(worker.limits.drain_bytes, socket, 0, Clock::now() + worker.limits.drain_time);
 }
 
+// The room a tool-server request holds for its head and body in its loop's budget, given back
+// when the request is done with, however that happens.
+class ToolBytesHeld {
+ public:
+  explicit ToolBytesHeld(Worker& worker) : worker_(worker) {}
+  ToolBytesHeld(const ToolBytesHeld&) = delete;
+  ToolBytesHeld& operator=(const ToolBytesHeld&) = delete;
+  ~ToolBytesHeld() { worker_.tool_bytes_held -= held_; }
+
+  [[nodiscard]] bool holds() const { return held_ != 0; }
+  // Takes `bytes` of the budget; false when the loop has not that much left.
+  [[nodiscard]] bool take(std::size_t bytes) {
+    if (bytes > worker_.limits.tool_request_budget - worker_.tool_bytes_held) return false;
+    worker_.tool_bytes_held += bytes;
+    held_ = bytes;
+    return true;
+  }
+
+ private:
+  Worker& worker_;
+  std::size_t held_ = 0;
+};
+
+// Reads the rest of a tool-server request, answers it and closes. The whole request must arrive
+// within the idle time of the dashboard, or the connection is closed without an answer.
+//
+// Memory: a request's head is read into a string of at most TOOL_HEAD_LIMIT bytes, and its body
+// only once the loop's budget (limits.tool_request_budget) has room for the whole request; the
+// 503 answer says there is none. The worst case of a loop is then one head of 8 KiB per open
+// connection plus the budget: with 1,000 connections, 8 MiB of heads and 16 MiB of bodies.
+asio::awaitable<void> finish_tool_request(WorkerHandle owner, tcp::socket& socket,
+                                          std::string_view first_read) {
+  Worker& worker = *owner;
+  const ToolPath& tools = *worker.tools;
+  std::string reply;
+  {
+    std::string request(first_read);
+    ToolBytesHeld held(worker);
+    const SocketDeadline limit(socket, Clock::now() + worker.limits.idle_timeout);
+    for (;;) {
+      const ToolProgress progress = tools.respond(request, reply);
+      std::size_t wanted = 0;
+      if (progress.next == ToolProgress::Next::ANSWER) break;
+      if (progress.next == ToolProgress::Next::READ_HEAD) {
+        wanted = TOOL_HEAD_LIMIT - request.size();
+      } else {
+        if (!held.holds()) {
+          if (!held.take(progress.request_size)) {
+            reply = tools.busy_reply(request);
+            break;
+          }
+          request.reserve(progress.request_size);
+        }
+        wanted = progress.request_size - request.size();
+      }
+      const std::size_t had = request.size();
+      request.resize(had + wanted);
+      const auto [error, count] =
+          co_await socket.async_read_some(asio::buffer(request.data() + had, wanted), with_error);
+      // A failed read, a peer that closed and one too slow for the idle time are treated alike:
+      // the connection closes without a byte written.
+      if (error) co_return;
+      request.resize(had + count);
+    }
+  }
+  co_await send_and_close(worker, socket, reply);
+}
+
 // One connection in the event loop: one read, at most one response, then the close. Never awaited
 // by the accept loop, so it catches its own failures.
 asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
@@ -139,11 +212,13 @@ asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
       if (error) co_return;
       count = read;
     }
+    const std::string_view first_read(buffer.data(), count);
     std::string built;
-    const std::string* response =
-        respond_to_request({buffer.data(), count}, engine, worker.fixed, built);
+    const auto [response, reads_on] =
+        answer_first_read(first_read, engine, worker.fixed, worker.tools.get(), built);
+    engine.reset();  // the answer is built, or is the tool server's; the store is not needed
+    if (reads_on) co_await finish_tool_request(owner, socket, first_read);
     if (response == nullptr) co_return;
-    engine.reset();  // the answer is built; the store is not needed any longer
     co_await send_and_close(worker, socket, *response);
   } catch (const std::exception&) {
     // Only memory exhaustion gets here: this connection is dropped (the socket closes as the
@@ -191,12 +266,13 @@ void end_on_failure(const std::weak_ptr<Ending>& ending, const std::exception_pt
 // each worker. Returns the error of a listener that cannot be shared, before any worker starts.
 asio::error_code start_workers(tcp::acceptor& listener, const engine::EngineHandle& engine,
                                LoopPool& loops, const ConnectionLimits& limits,
+                               const std::shared_ptr<const ToolPath>& tools,
                                const std::shared_ptr<Ending>& ending,
                                std::vector<std::weak_ptr<Worker>>& started) {
   std::vector<tcp::acceptor> listeners;
   if (const auto error = share_listener(listener, loops, listeners)) return error;
   for (auto& own_listener : listeners) {
-    auto worker = std::make_shared<Worker>(std::move(own_listener), limits, engine, ending);
+    auto worker = std::make_shared<Worker>(std::move(own_listener), limits, engine, tools, ending);
     started.push_back(worker);
     // The loop reports its own ending; an exception that escapes it anyway (no memory to report
     // with) ends the server too.
@@ -225,19 +301,23 @@ void stop_workers(const std::vector<std::weak_ptr<Worker>>& workers) {
 }  // namespace
 
 Worker::Worker(tcp::acceptor own_listener, const ConnectionLimits& connection_limits,
-               const engine::EngineHandle& engine, std::weak_ptr<Ending> server_ending)
+               const engine::EngineHandle& engine, std::shared_ptr<const ToolPath> tool_path,
+               std::weak_ptr<Ending> server_ending)
     : context(static_cast<asio::io_context&>(
           asio::query(own_listener.get_executor(), asio::execution::context))),
       limits(connection_limits),
       fixed(engine),
+      tools(std::move(tool_path)),
       listener(std::move(own_listener)),
       ending(std::move(server_ending)),
-      intake(context, listener, limits, fixed, {serve_connection, send_and_close, drain}) {}
+      intake(context, listener, limits, fixed, tools.get(),
+             {serve_connection, send_and_close, drain, finish_tool_request}) {}
 
 std::size_t dashboard_loops(std::size_t processors) { return accepting_loops(processors); }
 
 asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16_t port,
-                                        LoopPool& loops, ConnectionLimits limits) {
+                                        LoopPool& loops, ConnectionLimits limits,
+                                        ToolServerOptions tools) {
   raise_open_file_limit();
   const auto executor = co_await asio::this_coro::executor;
   const std::string address = "127.0.0.1:" + std::to_string(port);
@@ -247,15 +327,30 @@ asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16
     co_return Error{message_of(error)};
   }
   Intake::prepare(acceptor);
+  // The Host and Origin checks and the start-up line need the port bound, which `-p 0` leaves to
+  // the system.
+  std::shared_ptr<const ToolPath> tool_path;
+  std::uint16_t bound_port = port;
+  if (tools.endpoint) {
+    asio::error_code error;
+    bound_port = acceptor.local_endpoint(error).port();
+    if (error) co_return Error{message_of(error)};
+    tool_path = std::make_shared<const ToolPath>(std::move(tools), bound_port);
+  }
 
   console::print_line("[+] Quillon Market Intelligence Web HUD live at http://" + address,
                       console::Colour::GREEN, true);
   for (const auto line : STARTUP_DETAIL_LINES) console::print_line(line);
+  if (tool_path) {
+    console::print_line("    - MCP Endpoint: http://127.0.0.1:" + std::to_string(bound_port) +
+                        std::string(TOOL_SERVER_PATH));
+  }
 
   const auto ending = std::make_shared<Ending>(executor, 1);
   // Held weakly: the workers belong to the tasks on their loops, which may outlive this frame.
   std::vector<std::weak_ptr<Worker>> workers;
-  if (const auto error = start_workers(acceptor, engine, loops, limits, ending, workers)) {
+  if (const auto error =
+          start_workers(acceptor, engine, loops, limits, tool_path, ending, workers)) {
     co_return Error{message_of(error)};
   }
   const auto [channel_error, error] = co_await ending->async_receive(with_error);

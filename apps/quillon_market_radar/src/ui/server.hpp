@@ -11,6 +11,7 @@
 #include "base/result.hpp"
 #include "engine/market_engine.hpp"
 #include "ui/request.hpp"
+#include "ui/tool_path.hpp"
 
 namespace qmr::ui {
 
@@ -22,6 +23,9 @@ struct ConnectionLimits {
   /// and this many bytes, so closing the socket does not reset the response away.
   std::chrono::milliseconds drain_time{std::chrono::seconds(1)};
   std::size_t drain_bytes = 64 * 1024;
+  /// The most bytes of tool-server requests whose bodies a loop reads at once; a request that
+  /// would go past it is answered 503 before its body is read.
+  std::size_t tool_request_budget = 16 * 1024 * 1024;
 };
 
 /// Returns how many event loops the dashboard accepts on, for a runtime sized to it on a machine
@@ -29,11 +33,13 @@ struct ConnectionLimits {
 [[nodiscard]] std::size_t dashboard_loops(std::size_t processors);
 
 /// Binds 127.0.0.1:`port`, prints the start-up lines and serves the dashboard until the listener
-/// fails: on every loop of `loops` on Linux, on the loop this runs on on Windows. Returns the bind
-/// error before anything is printed when the port cannot be bound. The loops must keep running
-/// while connections remain.
+/// fails: on every loop of `loops` on Linux, on the loop this runs on on Windows. With an
+/// endpoint in `tools`, the tool server answers on TOOL_SERVER_PATH too, and one more start-up
+/// line names it with the port bound. Returns the bind error before anything is printed when the
+/// port cannot be bound. The loops must keep running while connections remain.
 [[nodiscard]] asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine,
                                                       std::uint16_t port, LoopPool& loops,
-                                                      ConnectionLimits limits = {});
+                                                      ConnectionLimits limits = {},
+                                                      ToolServerOptions tools = {});
 
 }  // namespace qmr::ui

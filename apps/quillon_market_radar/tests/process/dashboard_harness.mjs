@@ -39,9 +39,12 @@ export function portIsFree(port) {
 // Starts the program with the arguments `argsFor(port)` on a free port and resolves once its last
 // start-up line has arrived. Another process may take the port between the probe and the bind;
 // then the run ends with "Address already in use" and the next free port is tried.
-// `command` replaces the program itself, e.g. with a shell that lowers a limit first.
+// `command` replaces the program itself, e.g. with a shell that lowers a limit first; `ready` is
+// the pattern of the start-up output that says it serves.
 // Resolves to { child, port, stdout() (text so far), stop() }.
-export async function startDashboard(argsFor, { env = {}, command = null, port = null } = {}) {
+export async function startDashboard(argsFor, {
+  env = {}, command = null, port = null, ready = /Memory Footprint: [^\n]*\n/,
+} = {}) {
   for (let attempt = 0; attempt < 5; attempt++) {
     const chosen = port ?? (await freePort());
     const [file, ...prefix] = command ?? [BINARY];
@@ -60,7 +63,7 @@ export async function startDashboard(argsFor, { env = {}, command = null, port =
     const started = await new Promise((resolve) => {
       const timer = setTimeout(() => resolve(false), 10000);
       const check = () => {
-        if (/Memory Footprint: [^\n]*\n/.test(stdout)) {
+        if (ready.test(stdout)) {
           clearTimeout(timer);
           resolve(true);
         }

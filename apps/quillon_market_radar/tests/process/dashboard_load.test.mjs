@@ -1,7 +1,8 @@
-// The dashboard under load and faults: a long mixed soak, thousands of idle connections, clients
-// that reset, oversized requests, connection storms and exhausted memory. Each test checks that
-// nothing was lost and that the next client is still served, or that the process ended as it
-// must.
+// The dashboard under load and faults: a long mixed soak (without and with the tool server on its
+// port, its requests mixed in), thousands of idle connections, a thousand tool-server requests
+// at once that all want room for a body, clients that reset, oversized requests, connection storms
+// and exhausted memory. Each test checks that nothing was lost and that the next client is still
+// served, or that the process ended as it must.
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import net from 'node:net';
@@ -11,6 +12,7 @@ import { BINARY, EMULATED, WINDOWS } from './harness.mjs';
 import { exchange, startDashboard } from './dashboard_harness.mjs';
 
 const ui = (port) => ['ui', '-p', String(port)];
+const uiMcp = (port) => ['ui', '-p', String(port), '--mcp'];
 // A minute in the release build's run; the other build trees (sanitizers, emulators) run it for
 // QMR_SOAK_SECONDS, the same checks on a shorter load.
 const SOAK_SECONDS = Number(process.env.QMR_SOAK_SECONDS ?? 60);
@@ -23,6 +25,18 @@ const REQUESTS = [
   'GET /api/medicines HTTP/1.1\r\n\r\n',
   'POST /api/reprice HTTP/1.1\r\nContent-Length: 0\r\n\r\n',
 ];
+
+// A tool call as a client posts it; the same for every port, which the Host header names.
+const TOOL_CALL_BODY = JSON.stringify({
+  jsonrpc: '2.0', id: 7, method: 'tools/call',
+  params: { name: 'market_search_products', arguments: { query: 'noise' } },
+});
+const toolCall = (port) => `POST /mcp HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n` +
+  'Content-Type: application/json\r\nAccept: application/json, text/event-stream\r\n' +
+  `MCP-Protocol-Version: 2025-11-25\r\nContent-Length: ${TOOL_CALL_BODY.length}\r\n\r\n${TOOL_CALL_BODY}`;
+// What the tool server on the port answers a call with: 200, or while it is only a stub, 501;
+// either is a whole answer for the load.
+const TOOL_ANSWER = /^HTTP\/1\.1 (200 OK|501 Not Implemented)\r\n/;
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -50,23 +64,26 @@ async function openIdle(port, count, batch = 250) {
   return sockets;
 }
 
-// The bytes every request of REQUESTS gets from this server: the product list carries the
+// The bytes every request of `requests` gets from this server: the product list carries the
 // process's start time, so it is read once from the server itself.
-async function expectedResponses(port) {
+async function expectedResponses(port, requests = REQUESTS) {
   const expected = [];
-  for (const request of REQUESTS) {
+  for (const request of requests) {
     const { data, error } = await exchange(port, request);
     assert.equal(error, null);
-    assert.ok(data.subarray(0, 17).toString() === 'HTTP/1.1 200 OK\r\n', data.toString());
+    const status = request.startsWith('POST /mcp ') ? TOOL_ANSWER : /^HTTP\/1\.1 200 OK\r\n/;
+    assert.match(data.toString(), status);
     expected.push(data);
   }
   return expected;
 }
 
-test(`${SOAK_SECONDS} s of mixed requests on 64 connections: every answer whole, memory flat`, async () => {
-  const server = await startDashboard(ui);
+for (const [what, argsFor] of [['', ui], [' with --mcp, tool calls mixed in', uiMcp]]) {
+test(`${SOAK_SECONDS} s of mixed requests on 64 connections${what}: every answer whole, memory flat`, async () => {
+  const server = await startDashboard(argsFor);
   try {
-    const expected = await expectedResponses(server.port);
+    const requests = argsFor === ui ? REQUESTS : [...REQUESTS, toolCall(server.port)];
+    const expected = await expectedResponses(server.port, requests);
     const samples = [];
     const sampler = setInterval(() => samples.push(residentKiB(server.child.pid)), 1000);
     const deadline = Date.now() + SOAK_SECONDS * 1000;
@@ -74,10 +91,10 @@ test(`${SOAK_SECONDS} s of mixed requests on 64 connections: every answer whole,
     const failures = [];
     const worker = async (seed) => {
       for (let i = seed; Date.now() < deadline; i++) {
-        const which = i % REQUESTS.length;
-        const { data, error } = await exchange(server.port, REQUESTS[which]);
+        const which = i % requests.length;
+        const { data, error } = await exchange(server.port, requests[which]);
         if (error !== null || !data.equals(expected[which])) {
-          failures.push(`${REQUESTS[which].split('\r\n')[0]}: ${error ?? `${data.length} bytes`}`);
+          failures.push(`${requests[which].split('\r\n')[0]}: ${error ?? `${data.length} bytes`}`);
         } else {
           answered++;
         }
@@ -91,7 +108,7 @@ test(`${SOAK_SECONDS} s of mixed requests on 64 connections: every answer whole,
     // The last 20 s, or the second half of a shorter soak: after the first connections' warm-up.
     const window = samples.slice(-Math.min(20, Math.ceil(samples.length / 2)));
     const growth = Math.max(...window) - window[0];
-    console.log(`soak: ${answered} answers in ${SOAK_SECONDS} s; resident ${samples[0]} kB ` +
+    console.log(`soak${what}: ${answered} answers in ${SOAK_SECONDS} s; resident ${samples[0]} kB ` +
       `after 1 s, ${samples.at(-1)} kB at the end; last ${window.length} s grew ${growth} kB`);
     // A sanitizer's shadow memory and quarantine grow with the work done; the program's own
     // memory is judged in the plain build.
@@ -99,6 +116,81 @@ test(`${SOAK_SECONDS} s of mixed requests on 64 connections: every answer whole,
       assert.ok(growth < 1024, `resident memory grew ${growth} kB in the last ${window.length} s: ${window}`);
     }
     assert.equal(server.child.exitCode, null);
+    assert.equal(server.stderr(), '');
+  } finally {
+    await server.stop();
+  }
+});
+}
+
+// Sends `head` and the first KiB of `body`, and the rest of it only if no answer has come within
+// `waitMs`; resolves to { data, error, timedOut } once the server has closed.
+function postSlowly(port, head, body, waitMs, timeoutMs) {
+  return new Promise((resolve) => {
+    const socket = net.connect({ host: '127.0.0.1', port });
+    const chunks = [];
+    let error = null;
+    let timedOut = false;
+    const limit = setTimeout(() => {
+      timedOut = true;
+      socket.destroy();
+    }, timeoutMs);
+    let rest = null;
+    socket.on('connect', () => {
+      socket.write(head + body.slice(0, 1024));
+      rest = setTimeout(() => socket.write(body.slice(1024)), waitMs);
+    });
+    socket.on('data', (chunk) => {
+      clearTimeout(rest);
+      chunks.push(chunk);
+    });
+    socket.on('error', (failure) => (error = failure.code ?? String(failure)));
+    socket.on('close', () => {
+      clearTimeout(limit);
+      clearTimeout(rest);
+      resolve({ data: Buffer.concat(chunks), error, timedOut });
+    });
+  });
+}
+
+test('1,000 connections at once with --mcp, most of them wanting room for 1 MiB: all answered, memory bounded', {
+  skip: EMULATED ? "an emulator's memory is not the program's" : false,
+}, async () => {
+  const server = await startDashboard(uiMcp, { ready: /MCP Endpoint: .*\n/ });
+  try {
+    const expected = await expectedResponses(server.port);
+    const before = residentKiB(server.child.pid);
+    let peak = before;
+    const sampler = setInterval(() => (peak = Math.max(peak, residentKiB(server.child.pid))), 100);
+    // A ping padded with white space to 1 MiB.
+    const ping = '{"jsonrpc":"2.0","id":1,"method":"ping"}';
+    const body = ping + ' '.repeat((1 << 20) - ping.length);
+    const head = `POST /mcp HTTP/1.1\r\nHost: localhost:${server.port}\r\nContent-Type: application/json\r\n` +
+      `Content-Length: ${body.length}\r\n\r\n`;
+    const clients = Array.from({ length: 1000 }, (_, i) => (i % 4 === 0
+      ? exchange(server.port, REQUESTS[2], { timeoutMs: 30000 }).then((answer) => ({ ...answer, page: true }))
+      : postSlowly(server.port, head, body, 1000, 30000)));
+    const answers = await Promise.all(clients);
+    clearInterval(sampler);
+    const counts = { page: 0, tool: 0, busy: 0, other: [] };
+    for (const { data, timedOut, page } of answers) {
+      const text = data.toString();
+      if (page && data.equals(expected[2])) counts.page++;
+      else if (!page && TOOL_ANSWER.test(text)) counts.tool++;
+      else if (!page && text.startsWith('HTTP/1.1 503 Service Unavailable\r\n')) counts.busy++;
+      else counts.other.push(timedOut ? 'timed out' : `${data.length} bytes: ${text.slice(0, 40)}`);
+    }
+    console.log(`1,000 connections with --mcp: ${counts.page} pages, ${counts.tool} tool answers, ` +
+      `${counts.busy} busy; resident ${before} kB before, peak ${peak} kB`);
+    assert.deepEqual(counts.other.slice(0, 5), []);
+    assert.equal(counts.page, 250);
+    assert.ok(counts.tool > 0 && counts.busy > 0, JSON.stringify(counts));
+    // Bodies are held within a budget of 16 MiB a loop, heads within 8 KiB a connection.
+    if (!process.env.QMR_SANITIZER) {
+      assert.ok(peak - before < 48 * 1024, `resident memory grew ${peak - before} kB`);
+    }
+    const { data } = await exchange(server.port, toolCall(server.port));
+    assert.match(data.toString(), TOOL_ANSWER);
     assert.equal(server.stderr(), '');
   } finally {
     await server.stop();

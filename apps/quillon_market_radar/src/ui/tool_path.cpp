@@ -1,0 +1,373 @@
+// The tool server's path on the dashboard: the head of a request, the checks in their order and
+// the framing of the answers. Every refusal is a short JSON-RPC error without an id, as the
+// transport allows; none uses the codes -32000 to -32019, which the protocol keeps for others.
+#include "ui/tool_path.hpp"
+
+#include <utility>
+
+namespace qmr::ui {
+
+namespace {
+
+struct FieldName {
+  std::string_view name;
+  Field field;
+};
+
+constexpr FieldName FIELD_NAMES[] = {
+    {"host", Field::HOST},
+    {"origin", Field::ORIGIN},
+    {"authorization", Field::AUTHORIZATION},
+    {"content-type", Field::CONTENT_TYPE},
+    {"accept", Field::ACCEPT},
+    {"content-length", Field::CONTENT_LENGTH},
+    {"transfer-encoding", Field::TRANSFER_ENCODING},
+    {"mcp-protocol-version", Field::PROTOCOL_VERSION},
+    {"mcp-method", Field::MCP_METHOD},
+    {"mcp-name", Field::MCP_NAME},
+};
+static_assert(std::size(FIELD_NAMES) == FIELD_COUNT);
+
+constexpr std::string_view JSON = "application/json";
+constexpr std::string_view ALLOW_POST = "Allow: POST\r\n";
+constexpr std::string_view PREFLIGHT =
+    "Access-Control-Allow-Methods: POST\r\n"
+    "Access-Control-Allow-Headers: Content-Type, Accept, Authorization, MCP-Protocol-Version, "
+    "Mcp-Method, Mcp-Name\r\n"
+    "Access-Control-Max-Age: 600\r\n";
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool is_ows(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim_ows(std::string_view text) {
+  while (!text.empty() && is_ows(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_ows(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// A character of a token: a method or a field name.
+bool is_tchar(char c) {
+  if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+  return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+bool is_token(std::string_view text) {
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (!is_tchar(c)) return false;
+  }
+  return true;
+}
+
+// Control characters other than the tab are never part of a value or a target; bytes from 0x80
+// are (obsolete text, which the tool server judges itself where it matters).
+bool is_control(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (byte < 0x20 && c != '\t') || byte == 0x7F;
+}
+
+bool is_request_line(std::string_view line, HttpHead& head) {
+  const auto first = line.find(' ');
+  const auto last = line.rfind(' ');
+  if (first == std::string_view::npos || first == last) return false;
+  head.method = line.substr(0, first);
+  head.target = line.substr(first + 1, last - first - 1);
+  const std::string_view version = line.substr(last + 1);
+  if (!is_token(head.method) || head.target.empty()) return false;
+  for (const char c : head.target) {
+    if (c == ' ' || is_control(c)) return false;
+  }
+  return version.size() == 8 && version.starts_with("HTTP/") && version[5] >= '0' &&
+         version[5] <= '9' && version[6] == '.' && version[7] >= '0' && version[7] <= '9';
+}
+
+// Reads one field line into `head`; false when it is malformed or repeats a field of `Field`.
+bool read_field_line(std::string_view line, HttpHead& head) {
+  const auto colon = line.find(':');
+  if (colon == std::string_view::npos || !is_token(line.substr(0, colon))) return false;
+  const std::string_view value = trim_ows(line.substr(colon + 1));
+  for (const char c : value) {
+    if (is_control(c)) return false;
+  }
+  for (const auto& [name, field] : FIELD_NAMES) {
+    if (!equal_ignoring_case(line.substr(0, colon), name)) continue;
+    auto& slot = head.fields[static_cast<std::size_t>(field)];
+    if (slot) return false;  // two values of a field we decide on: which one would count?
+    slot = value;
+    return true;
+  }
+  return true;
+}
+
+// True when a media type (before any parameter) is `type`, without regard to case.
+bool media_type_is(std::string_view value, std::string_view type) {
+  return equal_ignoring_case(trim_ows(value.substr(0, value.find(';'))), type);
+}
+
+// True when a parameter list (";q=0" and the like, after the media range) gives the weight 0.
+bool has_zero_weight(std::string_view parameters) {
+  while (!parameters.empty()) {
+    const auto next = parameters.find(';', 1);
+    const std::string_view parameter = trim_ows(parameters.substr(1, next - 1));
+    const auto equals = parameter.find('=');
+    if (equals != std::string_view::npos &&
+        equal_ignoring_case(trim_ows(parameter.substr(0, equals)), "q")) {
+      const std::string_view weight = trim_ows(parameter.substr(equals + 1));
+      return !weight.empty() && weight.front() == '0' &&
+             weight.find_first_not_of("0.") == std::string_view::npos;
+    }
+    if (next == std::string_view::npos) break;
+    parameters.remove_prefix(next);
+  }
+  return false;
+}
+
+// True when an Accept value lets the answer be JSON: a range of application/json,
+// application/* or */* with a weight above 0. No Accept at all accepts anything.
+bool accepts_json(const std::optional<std::string_view>& accept) {
+  if (!accept) return true;
+  std::string_view rest = *accept;
+  while (true) {
+    const auto comma = rest.find(',');
+    const std::string_view range = rest.substr(0, comma);
+    const auto semicolon = range.find(';');
+    const std::string_view type = trim_ows(range.substr(0, semicolon));
+    if ((equal_ignoring_case(type, JSON) || equal_ignoring_case(type, "application/*") ||
+         type == "*/*") &&
+        (semicolon == std::string_view::npos || !has_zero_weight(range.substr(semicolon)))) {
+      return true;
+    }
+    if (comma == std::string_view::npos) return false;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
+// Returns a length of decimal digits only, or nothing for any other text or one past `limit`
+// + 1 (which is all a caller needs to tell "too large").
+std::optional<std::size_t> parse_length(std::string_view text, std::size_t limit) {
+  if (text.empty()) return std::nullopt;
+  std::size_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::size_t>(c - '0');
+    if (value > limit) value = limit + 1;  // saturates: no overflow on a long run of digits
+  }
+  return value;
+}
+
+std::string_view reason_phrase(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 202:
+      return "Accepted";
+    case 204:
+      return "No Content";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 406:
+      return "Not Acceptable";
+    case 411:
+      return "Length Required";
+    case 413:
+      return "Content Too Large";
+    case 415:
+      return "Unsupported Media Type";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "";
+  }
+}
+
+// The body of a refusal: the JSON-RPC error "Invalid Request" for what the client got wrong,
+// "Internal error" for a server without room, with the reason phrase as its message.
+std::string refusal_body(int status) {
+  const int code = status >= 500 ? -32603 : -32600;
+  return R"({"error":{"code":)" + std::to_string(code) + R"(,"message":")" +
+         std::string(reason_phrase(status)) + R"("},"jsonrpc":"2.0"})";
+}
+
+ToolProgress answer(std::string& reply, std::string reply_bytes) {
+  reply = std::move(reply_bytes);
+  return {};
+}
+
+std::string refusal(int status, std::optional<std::string_view> origin = std::nullopt,
+                    std::string_view extra_headers = {}) {
+  return frame_tool_reply(status, refusal_body(status), extra_headers, origin);
+}
+
+}  // namespace
+
+HeadState parse_head(std::string_view bytes, HttpHead& head) {
+  head = HttpHead{};
+  std::size_t at = 0;
+  bool first = true;
+  while (true) {
+    const auto line_feed = bytes.find('\n', at);
+    if (line_feed == std::string_view::npos) return HeadState::INCOMPLETE;
+    std::string_view line = bytes.substr(at, line_feed - at);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    at = line_feed + 1;
+    if (first) {
+      if (!is_request_line(line, head)) return HeadState::MALFORMED;
+      first = false;
+      continue;
+    }
+    if (line.empty()) break;
+    // A folded line (one that starts with white space) is refused, as a recipient may.
+    if (is_ows(line.front()) || !read_field_line(line, head)) return HeadState::MALFORMED;
+  }
+  head.size = at;
+  return HeadState::COMPLETE;
+}
+
+std::string frame_tool_reply(int status, std::string_view body, std::string_view extra_headers,
+                             std::optional<std::string_view> allowed_origin) {
+  std::string out;
+  out.reserve(192 + extra_headers.size() + body.size());
+  out += "HTTP/1.1 ";
+  out += std::to_string(status);
+  out += ' ';
+  out += reason_phrase(status);
+  out += "\r\n";
+  if (!body.empty()) {
+    out += "Content-Type: ";
+    out += JSON;
+    out += "\r\n";
+  }
+  if (status != 204) {
+    out += "Content-Length: ";
+    out += std::to_string(body.size());
+    out += "\r\n";
+  }
+  out += extra_headers;
+  if (allowed_origin) {
+    out += "Access-Control-Allow-Origin: ";
+    out += *allowed_origin;
+    out += "\r\n";
+  }
+  out += "Vary: Origin\r\nConnection: close\r\n\r\n";
+  out += body;
+  return out;
+}
+
+ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
+    : options_(std::move(options)),
+      hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)},
+      origins_{"http://" + hosts_[0], "http://" + hosts_[1]} {}
+
+bool ToolPath::origin_allowed(std::string_view origin) const {
+  for (const auto& allowed : origins_) {
+    if (origin == allowed) return true;
+  }
+  for (const auto& allowed : options_.allowed_origins) {
+    if (origin == allowed) return true;
+  }
+  return false;
+}
+
+bool ToolPath::token_matches(const std::optional<std::string_view>& authorization) const {
+  const std::string& token = *options_.token;
+  if (!authorization) return false;
+  const std::string_view value = *authorization;
+  const auto space = value.find(' ');
+  if (space == std::string_view::npos || !equal_ignoring_case(value.substr(0, space), "bearer")) {
+    return false;
+  }
+  const std::string_view given = trim_ows(value.substr(space + 1));
+  // Every byte of the token is compared whatever the others are, so the time taken tells nothing
+  // of how much of a guess was right; it depends on the token's length only.
+  unsigned difference = given.size() == token.size() ? 0u : 1u;
+  for (std::size_t i = 0; i < token.size(); ++i) {
+    const char guess = i < given.size() ? given[i] : '\0';
+    difference |= static_cast<unsigned char>(guess ^ token[i]);
+  }
+  return difference == 0;
+}
+
+ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const {
+  HttpHead head;
+  switch (parse_head(bytes, head)) {
+    case HeadState::INCOMPLETE:
+      if (bytes.size() < TOOL_HEAD_LIMIT) return {ToolProgress::Next::READ_HEAD, 0};
+      return answer(reply, refusal(431));
+    case HeadState::MALFORMED:
+      return answer(reply, refusal(400));
+    case HeadState::COMPLETE:
+      if (head.size > TOOL_HEAD_LIMIT) return answer(reply, refusal(431));
+      break;
+  }
+
+  // Another site's page can reach the loopback port through a name it controls (DNS
+  // rebinding): only our own address and name, with our port, are ours.
+  const auto& host = head[Field::HOST];
+  if (!host || !(equal_ignoring_case(*host, hosts_[0]) || equal_ignoring_case(*host, hosts_[1]))) {
+    return answer(reply, refusal(403));
+  }
+  const auto& origin = head[Field::ORIGIN];
+  if (origin && !origin_allowed(*origin)) return answer(reply, refusal(403));
+
+  // A browser's preflight carries no credentials, so it is answered before the token.
+  if (head.method == "OPTIONS") {
+    if (!origin) return answer(reply, refusal(405, std::nullopt, ALLOW_POST));
+    return answer(reply, frame_tool_reply(204, {}, PREFLIGHT, origin));
+  }
+  if (options_.token && !token_matches(head[Field::AUTHORIZATION])) {
+    return answer(reply, refusal(401, origin, "WWW-Authenticate: Bearer\r\n"));
+  }
+  if (head.method != "POST") return answer(reply, refusal(405, origin, ALLOW_POST));
+  const auto& content_type = head[Field::CONTENT_TYPE];
+  if (!content_type || !media_type_is(*content_type, JSON)) {
+    return answer(reply, refusal(415, origin));
+  }
+  if (!accepts_json(head[Field::ACCEPT])) return answer(reply, refusal(406, origin));
+
+  const auto& length_text = head[Field::CONTENT_LENGTH];
+  if (head[Field::TRANSFER_ENCODING] || !length_text) return answer(reply, refusal(411, origin));
+  const auto length = parse_length(*length_text, TOOL_BODY_LIMIT);
+  if (!length) return answer(reply, refusal(400, origin));
+  if (*length > TOOL_BODY_LIMIT) return answer(reply, refusal(413, origin));
+  if (bytes.size() - head.size < *length) {
+    return {ToolProgress::Next::READ_BODY, head.size + *length};
+  }
+
+  const ToolServerCall call{bytes.substr(head.size, *length), head[Field::PROTOCOL_VERSION],
+                            head[Field::MCP_METHOD], head[Field::MCP_NAME]};
+  const ToolServerReply replied = options_.endpoint(call);
+  const std::string_view body = replied.status == 202 ? std::string_view() : replied.body;
+  return answer(reply, frame_tool_reply(replied.status, body, {}, origin));
+}
+
+std::string ToolPath::busy_reply(std::string_view bytes) const {
+  HttpHead head;
+  // Only a request that passed every check waits for its body, so its origin is allowed.
+  const bool whole = parse_head(bytes, head) == HeadState::COMPLETE;
+  return refusal(503, whole ? head[Field::ORIGIN] : std::nullopt);
+}
+
+}  // namespace qmr::ui
