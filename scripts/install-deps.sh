@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build and the tests need, and the npm packages of the
-# end-to-end tests from their lockfile. Idempotent: prints nothing when everything is present.
+# end-to-end tests and of the conformance suite from their lockfiles. Idempotent: prints nothing
+# when everything is present.
 #   scripts/install-deps.sh [--packaging] [--release] [--windows]
 # --packaging adds what building and checking the Debian package needs besides the build:
 # lintian, systemd (for systemd-analyze) and man-db (for man -l).
@@ -127,7 +128,9 @@ npm_ci() {
     cp "$1/package-lock.json" "$stamp"
   fi
 }
-# The browser and tool-server client tests run on npm packages pinned by the lockfile; with
-# --windows, the release's bundles are checked with the bundle tool pinned by its own.
+# The browser and tool-server client tests run on npm packages pinned by the lockfile, the
+# protocol's conformance suite on those pinned by its own; with --windows, the release's bundles
+# are checked with the bundle tool pinned by its own.
 npm_ci "$ROOT/apps/quillon_market_radar/tests/e2e"
+npm_ci "$ROOT/apps/quillon_market_radar/tests/conformance"
 if $windows; then npm_ci "$ROOT/packaging/mcpb"; fi
