@@ -410,6 +410,8 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
       {R"({"id":{"a":1,"a"}})", false},
       {R"({"id":{"a":[1.5e999]}})", false},
       {R"({"params":{"name":"a","arguments":{"query":"q"}},"params":{"name":5}})", true},
+      {R"({"params":{"uri":"ui:\/\/a\u00e9","uri":"b"},"method":"resources/read"})", true},
+      {R"({"params":{"uri":"ui://a","uri":["b"]},"method":"resources/read"})", true},
       {R"({"params":{"arguments":{"query":"q"},"arguments":7,"name":"n"},"method":"tools/call","id":{}})",
        true},
       {R"({"method":"a\nb","method":["x"],"id":null,"id":"s\\"})", true},
@@ -480,6 +482,71 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
   EXPECT_EQ(version_fields.handshake_version, "2025-06-18");
   EXPECT_EQ(version_fields.meta_version_value, R"([10000.0,"/"])");
   EXPECT_EQ(version_fields.meta_version, std::nullopt);
+}
+
+// Whether a client declares the view, in an initialize's capabilities or in a request's _meta:
+// its media type among the UI extension's, decoded and exact, the last of a repeated member
+// counting; the oracle must find the same, and so must the reader.
+TEST(ReadRequest, KeepsWhetherTheClientDeclaresTheView) {
+  const auto in = [](std::string_view where, std::string_view capabilities) {
+    const std::string wrapped = where == "capabilities"
+                                    ? R"("capabilities":)" + std::string(capabilities)
+                                    : R"("_meta":{"io.modelcontextprotocol/clientCapabilities":)" +
+                                          std::string(capabilities) + "}";
+    return R"({"id":1,"method":"initialize","params":{)" + wrapped + "}}";
+  };
+  const auto types = [](std::string_view array) {
+    return R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":)" + std::string(array) +
+           "}}}";
+  };
+  // Capabilities, and whether they declare the view.
+  const std::pair<std::string, bool> cases[] = {
+      {types(R"(["text/html;profile=mcp-app"])"), true},
+      {types(R"(["text/plain",7,null,{"a":[]},"text\/html;profile=mcp-app"])"), true},
+      {types(R"(["text/html;profile=mcp-app","text/html;profile=mcp-app"])"), true},
+      {types(R"(["text/html; profile=mcp-app","TEXT/HTML;PROFILE=MCP-APP","text/html"])"), false},
+      {types(R"([["text/html;profile=mcp-app"]])"), false},
+      {types(R"("text/html;profile=mcp-app")"), false},
+      {types("[]"), false},
+      {R"({"extensions":{"io.modelcontextprotocol/ui":{}}})", false},
+      {R"({"extensions":{"io.modelcontextprotocol/apps":{"mimeTypes":["text/html;profile=mcp-app"]}}})",
+       false},
+      {R"({"experimental":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}})",
+       false},
+      {R"({"extensions":{"io.modelcontextprotocol\/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}})",
+       true},
+      // The last of a repeated member counts, at every level.
+      {R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"],"mimeTypes":["text/html"]}}})",
+       false},
+      {R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":[]},"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}})",
+       true},
+      {R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}},"extensions":{}})",
+       false},
+      {R"([{"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}}])",
+       false},
+  };
+  for (const std::string_view where : {"capabilities", "_meta"}) {
+    for (const auto& [capabilities, declares] : cases) {
+      const std::string line = in(where, capabilities);
+      const auto read = read_request(line);
+      ASSERT_TRUE(read) << line;
+      EXPECT_EQ(reference_fields(*read), reference_fields(*parse_json_line(line))) << line;
+      EXPECT_EQ(read->declares_view, declares && where == "capabilities") << line;
+      EXPECT_EQ(read->meta_declares_view, declares && where == "_meta") << line;
+    }
+  }
+  // A later capabilities, _meta or params starts over.
+  const std::string declared = types(R"(["text/html;profile=mcp-app"])");
+  for (const std::string& line :
+       {R"({"params":{"capabilities":)" + declared + R"(,"capabilities":{}}})",
+        R"({"params":{"_meta":{"io.modelcontextprotocol/clientCapabilities":)" + declared +
+            R"(},"_meta":{}}})",
+        R"({"params":{"capabilities":)" + declared + R"(},"params":{"uri":"ui://x"}})"}) {
+    const auto read = read_request(line);
+    ASSERT_TRUE(read) << line;
+    EXPECT_EQ(reference_fields(*read), reference_fields(*parse_json_line(line))) << line;
+    EXPECT_FALSE(read->declares_view || read->meta_declares_view) << line;
+  }
 }
 
 TEST(JsonString, DecodesInPartsWithoutCuttingACharacterOrAnEscape) {

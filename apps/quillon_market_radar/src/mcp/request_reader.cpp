@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/text.hpp"
+#include "mcp/app_view.hpp"
 
 namespace qmr::mcp {
 
@@ -59,8 +60,18 @@ constexpr std::uint64_t has_byte(std::uint64_t word, char byte) {
 }
 
 // What an object is to the request: the request itself, its params, the params' arguments or
-// _meta, or something nobody reads.
-enum class Role { IGNORED, REQUEST, PARAMS, ARGUMENTS, META };
+// _meta, a client's capabilities (in params or in _meta), their extensions and the UI extension's
+// settings among them, or something nobody reads.
+enum class Role {
+  IGNORED,
+  REQUEST,
+  PARAMS,
+  ARGUMENTS,
+  META,
+  CAPABILITIES,
+  EXTENSIONS,
+  UI_EXTENSION
+};
 
 // Checks a whole line against the grammar and the limits, keeping the fields of the request.
 // Every function returns false as soon as the line is known to be invalid.
@@ -146,12 +157,17 @@ class Reader {
           request_.handshake_version = {};
           request_.meta_version_value = {};
           request_.meta_version.reset();
+          request_.resource_uri = {};
+          request_.declares_view = false;
+          request_.meta_declares_view = false;
           return value(open, Role::PARAMS);
         }
         break;
       case Role::PARAMS:
         if (name == "name") return string_member(open, request_.tool_name);
         if (name == "protocolVersion") return string_member(open, request_.handshake_version);
+        if (name == "uri") return string_member(open, request_.resource_uri);
+        if (name == "capabilities") return capabilities(open, request_.declares_view);
         if (name == "arguments") {
           request_.query = {};
           request_.query_not_a_string = false;
@@ -160,6 +176,7 @@ class Reader {
         if (name == "_meta") {
           request_.meta_version_value = {};
           request_.meta_version.reset();
+          request_.meta_declares_view = false;
           return value(open, Role::META);
         }
         break;
@@ -174,6 +191,26 @@ class Reader {
           request_.meta_version.reset();
           return value_text(open, request_.meta_version_value, &request_.meta_version);
         }
+        if (name == "io.modelcontextprotocol/clientCapabilities") {
+          return capabilities(open, request_.meta_declares_view);
+        }
+        break;
+      // Each member on the way to the view's media type starts over what an earlier one of its
+      // name declared.
+      case Role::CAPABILITIES:
+        if (name == "extensions") {
+          *declares_view_ = false;
+          return value(open, Role::EXTENSIONS);
+        }
+        break;
+      case Role::EXTENSIONS:
+        if (name == "io.modelcontextprotocol/ui") {
+          *declares_view_ = false;
+          return value(open, Role::UI_EXTENSION);
+        }
+        break;
+      case Role::UI_EXTENSION:
+        if (name == "mimeTypes") return mime_types(open);
         break;
       case Role::IGNORED:
         break;
@@ -193,6 +230,32 @@ class Reader {
     }
     text = std::string_view(begin, static_cast<std::size_t>(at_ - begin));
     return true;
+  }
+
+  // Reads a client's capabilities, which declare the view in `declares_view` or not.
+  bool capabilities(std::size_t open, bool& declares_view) {
+    declares_view = false;
+    declares_view_ = &declares_view;
+    return value(open, Role::CAPABILITIES);
+  }
+
+  // Reads the UI extension's "mimeTypes": the view is declared when the array holds its type.
+  bool mime_types(std::size_t open) {
+    *declares_view_ = false;
+    if (!next_is('[')) return value(open, Role::IGNORED);
+    if (open >= MAX_NESTING_DEPTH) return false;
+    ++at_;
+    if (take(']')) return true;
+    do {
+      if (next_is('"')) {
+        JsonString type;
+        if (!string(type)) return false;
+        if (type == APP_VIEW_MIME_TYPE) *declares_view_ = true;
+      } else if (!value(open + 1, Role::IGNORED)) {
+        return false;
+      }
+    } while (take(','));
+    return take(']');
   }
 
   // A member that counts only when it is a string; "" otherwise.
@@ -300,6 +363,9 @@ class Reader {
   const char* end_;
   Request& request_;
   std::string name_;  // the decoded name of a member whose name has an escape
+  // The field the capabilities being read declare the view in: those of params or of _meta, which
+  // never hold one another.
+  bool* declares_view_ = nullptr;
 };
 
 }  // namespace
