@@ -18,6 +18,7 @@
 
 #include "base/text.hpp"
 #include "engine/market_engine.hpp"
+#include "mcp/app_view.hpp"
 #include "mcp/methods.hpp"
 #include "mcp/request_reader.hpp"
 #include "mcp/revisions.hpp"
@@ -978,6 +979,55 @@ TEST_P(EachRevision, AnswersMalformedRequestsInItsOwnShapes) {
   }
 }
 
+// A client that declared the view reads it and nothing else: any other address, written back as
+// text, gets the row's missing-resource error. A client that did not has no resources/read.
+TEST_P(EachRevision, ReadsTheViewAndNoOtherResource) {
+  const std::string view_uri = R"("ui:\/\/quillon_market_radar\/market_view.html")";
+  const auto missing = [&](std::string_view uri) {
+    return R"({"error":{"code":)" + std::to_string(revision().missing_resource_code) +
+           R"(,"data":{"uri":")" + std::string(uri) +
+           R"("},"message":"Resource not found"},"id":2,"jsonrpc":"2.0"})";
+  };
+  // The uri member of params, and the answer's beginning with the view declared or in full.
+  const std::pair<std::string, std::string> cases[] = {
+      {R"("uri":)" + view_uri, R"({"id":2,"jsonrpc":"2.0","result":{)"},
+      {R"("uri":"ui:\/\/quillon_market_radar\/market_view.htm")",
+       missing("ui://quillon_market_radar/market_view.htm")},
+      {R"("uri":"x\"\u00e9\u0001")", missing("x\\\"\u00e9\\u0001")},
+      {R"("uri":["ui://quillon_market_radar/market_view.html"])", missing("")},
+      {R"("other":1)", missing("")},
+  };
+  const std::string declared =
+      R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}})";
+  for (const bool declares : {true, false}) {
+    for (const auto& [uri, expected] : cases) {
+      LineHandler handler(seeded());
+      std::string out;
+      std::string line = R"({"id":2,"method":"resources/read","params":{)" + uri;
+      if (revision().era == Era::HANDSHAKE) {
+        ASSERT_TRUE(
+            handler.answer(R"({"id":1,"method":"initialize","params":{"protocolVersion":")" +
+                               std::string(revision().name) + R"(","capabilities":)" +
+                               (declares ? declared : "{}") + "}}",
+                           out));
+        line += "}}";
+      } else {
+        line += R"(,"_meta":{"io.modelcontextprotocol/protocolVersion":")" +
+                std::string(revision().name) +
+                R"(","io.modelcontextprotocol/clientCapabilities":)" +
+                (declares ? declared : "{}") + "}}}";
+      }
+      out.clear();
+      ASSERT_TRUE(handler.answer(line, out)) << line;
+      if (declares) {
+        EXPECT_TRUE(out.starts_with(expected)) << line << "\n" << out;
+      } else {
+        EXPECT_EQ(out, error_line("2")) << line;
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, EachRevision, testing::Range<std::size_t>(0, REVISIONS.size()),
                          [](const testing::TestParamInfo<std::size_t>& row) {
                            std::string name(REVISIONS.at(row.param).name);
@@ -1042,6 +1092,77 @@ TEST(Sessions, KeepTheLastHandshakeAndTheRevisionLastSet) {
                                    : "");
     EXPECT_TRUE(served.output.ends_with(end)) << input << served.output;
     EXPECT_EQ(served.status.ok(), skips) << input;
+  }
+}
+
+// The view goes to the clients that declare it, and to no other: a session after an initialize
+// that declared it, a request of the per-request era for itself when its own _meta declares it.
+// Over HTTP every request is answered in a fresh session, where only the latter can hold.
+TEST(Sessions, OfferTheViewOnlyWhereItIsDeclared) {
+  const std::string declared =
+      R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}})";
+  const auto initialize = [&](std::string_view version, bool declares) {
+    return R"({"id":1,"method":"initialize","params":{"protocolVersion":")" + std::string(version) +
+           R"(","capabilities":)" + (declares ? declared : "{}") + "}}";
+  };
+  // A request of `method`, naming `version` in _meta unless it is empty, whose _meta declares the
+  // view or not.
+  const auto request = [&](std::string_view method, std::string_view version, bool declares) {
+    std::string meta;
+    if (!version.empty()) {
+      meta += R"("io.modelcontextprotocol/protocolVersion":")" + std::string(version) + R"(")";
+    }
+    if (declares) {
+      if (!meta.empty()) meta += ',';
+      meta += R"("io.modelcontextprotocol/clientCapabilities":)" + declared;
+    }
+    return R"({"id":2,"method":")" + std::string(method) + R"(","params":{"uri":")" +
+           std::string(APP_VIEW_URI) + R"(","_meta":{)" + meta + "}}}";
+  };
+  // An answer offers the view by its address, or by its capabilities declaring the extension.
+  const auto offers = [](const std::string& answer) {
+    return answer.find(APP_VIEW_URI) != std::string::npos ||
+           answer.find(R"("extensions":{"io.modelcontextprotocol/ui":{}})") != std::string::npos;
+  };
+  const std::string_view modern = REVISIONS.back().name;
+  // The lines of a session; whether the last one's answer offers the view in one session, and
+  // in a fresh session of its own.
+  const struct {
+    std::vector<std::string> lines;
+    bool view;
+    bool view_alone;
+  } cases[] = {
+      {{initialize("2024-11-05", true), request("tools/list", "", false)}, true, false},
+      {{initialize("2025-06-18", true), request("resources/read", "", false)}, true, false},
+      {{initialize("2099-01-01", true), request("resources/read", "", false)}, true, false},
+      {{initialize("2025-11-25", true)}, true, true},
+      {{initialize("2025-11-25", false), request("tools/list", "", true)}, false, false},
+      {{initialize("2025-11-25", true), initialize("2025-11-25", false),
+        request("tools/list", "", false)},
+       false,
+       false},
+      {{request("resources/read", modern, true)}, true, true},
+      {{request("server/discover", modern, true)}, true, true},
+      {{request("tools/list", modern, true), request("tools/list", "", false)}, false, false},
+      {{request("tools/list", modern, true), request("tools/list", modern, false)}, false, false},
+      {{initialize("2025-11-25", true), request("tools/list", modern, false)}, false, false},
+      {{initialize("2025-11-25", true), request("tools/list", modern, true),
+        request("tools/list", "", false)},
+       true,
+       false},
+  };
+  for (const auto& [lines, view, view_alone] : cases) {
+    LineHandler handler(seeded());
+    std::string out;
+    for (const std::string& line : lines) {
+      out.clear();
+      ASSERT_TRUE(handler.answer(line, out)) << line;
+    }
+    EXPECT_EQ(offers(out), view) << lines.back() << "\n" << out;
+    Session fresh;
+    std::string alone;
+    ASSERT_TRUE(handler.respond(*read_request(lines.back()), fresh, alone));
+    EXPECT_EQ(offers(alone), view_alone) << lines.back();
   }
 }
 
