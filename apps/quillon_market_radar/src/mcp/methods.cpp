@@ -148,29 +148,41 @@ json::Value fixed_result(std::string_view method, const Revision& revision, bool
   return revision.result_meta ? with_result_meta(std::move(result), true) : result;
 }
 
+// The fixed results of each revision's methods as compact JSON text, a row per revision in the
+// order of REVISIONS, with or without the view.
+using FixedTexts = std::vector<std::vector<std::pair<std::string_view, std::string>>>;
+FixedTexts write_fixed_texts(bool view) {
+  FixedTexts texts;
+  for (const Revision& revision : REVISIONS) {
+    std::vector<std::string_view> names(revision.fixed_methods.begin(),
+                                        revision.fixed_methods.end());
+    for (const std::string_view name : VIEW_METHODS) {
+      if (view && std::ranges::find(names, name) == names.end()) names.push_back(name);
+    }
+    auto& row = texts.emplace_back();
+    for (const std::string_view name : names) {
+      row.emplace_back(name, json::to_compact(fixed_result(name, revision, view)));
+    }
+  }
+  return texts;
+}
+
 // Returns the fixed result of `method` under `revision`, with or without the view, as compact JSON
 // text, or nothing when there is no such fixed method. Each text is written once and copied from
-// then on, the view's whole document among them.
+// then on. The texts with the view hold its whole document once per revision (about 200 KB of
+// private memory): they are written when a client first declares it, never for the others.
 const std::string* fixed_text(std::string_view method, const Revision& revision, bool view) {
-  static const auto TEXTS = [] {
-    std::vector<std::vector<std::pair<std::string_view, std::string>>> texts;
-    for (const Revision& each : REVISIONS) {
-      for (const bool with_view : {false, true}) {
-        std::vector<std::string_view> names(each.fixed_methods.begin(), each.fixed_methods.end());
-        for (const std::string_view name : VIEW_METHODS) {
-          if (with_view && std::ranges::find(names, name) == names.end()) names.push_back(name);
-        }
-        auto& row = texts.emplace_back();
-        for (const std::string_view name : names) {
-          row.emplace_back(name, json::to_compact(fixed_result(name, each, with_view)));
-        }
-      }
-    }
-    return texts;
-  }();
-  // Two rows for each of REVISIONS, in its order: without the view, then with it.
-  const auto row = 2 * static_cast<std::size_t>(&revision - REVISIONS.data()) + (view ? 1 : 0);
-  for (const auto& [name, text] : TEXTS[row]) {
+  const FixedTexts* texts;
+  if (view) {
+    static const FixedTexts WITH_VIEW = write_fixed_texts(true);
+    texts = &WITH_VIEW;
+  } else {
+    static const FixedTexts WITHOUT_VIEW = write_fixed_texts(false);
+    texts = &WITHOUT_VIEW;
+  }
+  // The rows are REVISIONS' own, so a row's place is its text's.
+  for (const auto& [name, text] :
+       (*texts)[static_cast<std::size_t>(&revision - REVISIONS.data())]) {
     if (name == method) return &text;
   }
   return nullptr;
