@@ -979,55 +979,6 @@ TEST_P(EachRevision, AnswersMalformedRequestsInItsOwnShapes) {
   }
 }
 
-// A client that declared the view reads it and nothing else: any other address, written back as
-// text, gets the row's missing-resource error. A client that did not has no resources/read.
-TEST_P(EachRevision, ReadsTheViewAndNoOtherResource) {
-  const std::string view_uri = R"("ui:\/\/quillon_market_radar\/market_view.html")";
-  const auto missing = [&](std::string_view uri) {
-    return R"({"error":{"code":)" + std::to_string(revision().missing_resource_code) +
-           R"(,"data":{"uri":")" + std::string(uri) +
-           R"("},"message":"Resource not found"},"id":2,"jsonrpc":"2.0"})";
-  };
-  // The uri member of params, and the answer's beginning with the view declared or in full.
-  const std::pair<std::string, std::string> cases[] = {
-      {R"("uri":)" + view_uri, R"({"id":2,"jsonrpc":"2.0","result":{)"},
-      {R"("uri":"ui:\/\/quillon_market_radar\/market_view.htm")",
-       missing("ui://quillon_market_radar/market_view.htm")},
-      {R"("uri":"x\"\u00e9\u0001")", missing("x\\\"\u00e9\\u0001")},
-      {R"("uri":["ui://quillon_market_radar/market_view.html"])", missing("")},
-      {R"("other":1)", missing("")},
-  };
-  const std::string declared =
-      R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}})";
-  for (const bool declares : {true, false}) {
-    for (const auto& [uri, expected] : cases) {
-      LineHandler handler(seeded());
-      std::string out;
-      std::string line = R"({"id":2,"method":"resources/read","params":{)" + uri;
-      if (revision().era == Era::HANDSHAKE) {
-        ASSERT_TRUE(
-            handler.answer(R"({"id":1,"method":"initialize","params":{"protocolVersion":")" +
-                               std::string(revision().name) + R"(","capabilities":)" +
-                               (declares ? declared : "{}") + "}}",
-                           out));
-        line += "}}";
-      } else {
-        line += R"(,"_meta":{"io.modelcontextprotocol/protocolVersion":")" +
-                std::string(revision().name) +
-                R"(","io.modelcontextprotocol/clientCapabilities":)" +
-                (declares ? declared : "{}") + "}}}";
-      }
-      out.clear();
-      ASSERT_TRUE(handler.answer(line, out)) << line;
-      if (declares) {
-        EXPECT_TRUE(out.starts_with(expected)) << line << "\n" << out;
-      } else {
-        EXPECT_EQ(out, error_line("2")) << line;
-      }
-    }
-  }
-}
-
 INSTANTIATE_TEST_SUITE_P(Table, EachRevision, testing::Range<std::size_t>(0, REVISIONS.size()),
                          [](const testing::TestParamInfo<std::size_t>& row) {
                            std::string name(REVISIONS.at(row.param).name);

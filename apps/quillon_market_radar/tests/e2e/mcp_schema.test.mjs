@@ -202,11 +202,13 @@ const VIEW_URI = 'ui://quillon_market_radar/market_view.html';
 const VIEW_HTML = readFileSync(new URL('../../src/mcp/view/market_view.html', import.meta.url), 'utf8');
 const DECLARED = { extensions: { 'io.modelcontextprotocol/ui': { mimeTypes: ['text/plain', RESOURCE_MIME_TYPE] } } };
 const SEARCH = { name: 'market_search_products', arguments: { query: 'a' } };
+// An address that is not the view's, which the answer must give back as it was sent.
+const OTHER_URI = `${VIEW_URI}?"é\u0001\\`;
 function viewSession({ name: revision, era }) {
   const requests = (meta) => [
     ...['tools/list', 'resources/list', 'resources/templates/list'].map((method) => [method, { ...meta }]),
     ['resources/read', { uri: VIEW_URI, ...meta }],
-    ['resources/read', { uri: `${VIEW_URI}#x`, ...meta }],
+    ['resources/read', { uri: OTHER_URI, ...meta }],
     ['tools/call', { ...SEARCH, ...meta }],
   ];
   if (era === 'per-request') {
@@ -251,7 +253,7 @@ for (const expected of REVISIONS) {
     assert.deepEqual({ uri, mimeType }, { uri: VIEW_URI, mimeType: RESOURCE_MIME_TYPE });
     assert.equal(text, VIEW_HTML);
     assert.deepEqual(missing.error,
-      { code: expected.missingResource, message: 'Resource not found', data: { uri: `${VIEW_URI}#x` } });
+      { code: expected.missingResource, message: 'Resource not found', data: { uri: OTHER_URI } });
     // The tools answer as they do for any client: the same text, nothing structured.
     assert.equal(call.result.structuredContent, undefined);
     assert.deepEqual(call.result, callWithout.result);
