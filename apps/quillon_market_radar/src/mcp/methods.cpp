@@ -286,7 +286,7 @@ Outcome outcome_of(std::string_view method, const Request& request, const Revisi
   }
   if (!fixed_text(method, revision, view)) return Outcome::METHOD_NOT_FOUND;
   // The view is the one resource: a read of any other address finds none.
-  return method == "resources/read" && request.resource_uri != APP_VIEW_URI
+  return view && method == "resources/read" && request.resource_uri != APP_VIEW_URI
              ? Outcome::UNKNOWN_RESOURCE
              : Outcome::RESULT;
 }

@@ -65,6 +65,20 @@ void write_refusal(const Request& request, Refusal refusal, std::string& out, co
   }
 }
 
+// Appends the missing-resource error of `revision` for `request`. Out of line: within
+// write_answer() it made the function that writes every answer too big for the compiler to inline
+// the appends of the common ones, which cost a line 24 instructions more.
+[[gnu::noinline]] void write_missing_resource(const Request& request, const Revision& revision,
+                                              std::string& out, const Spill& spill) {
+  write_error(request, out, spill, [&](std::string& to) {
+    to += R"({"code":)"sv;
+    to += std::to_string(revision.missing_resource_code);
+    to += R"(,"data":{"uri":")"sv;
+    request.resource_uri.append_escaped(to);
+    to += R"("},"message":"Resource not found"})"sv;
+  });
+}
+
 void write_answer(const Request& request, const Served& served, const MarketTools& tools,
                   std::string& out, const Spill& spill) {
   const Revision& revision = *served.revision;
@@ -83,13 +97,7 @@ void write_answer(const Request& request, const Served& served, const MarketTool
       });
       return;
     case Outcome::UNKNOWN_RESOURCE:
-      write_error(request, out, spill, [&](std::string& to) {
-        to += R"({"code":)"sv;
-        to += std::to_string(revision.missing_resource_code);
-        to += R"(,"data":{"uri":")"sv;
-        request.resource_uri.append_escaped(to);
-        to += R"("},"message":"Resource not found"})"sv;
-      });
+      write_missing_resource(request, revision, out, spill);
       return;
     case Outcome::RESULT:
       out += SUCCESS_PREFIX;
