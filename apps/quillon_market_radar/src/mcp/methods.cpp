@@ -284,11 +284,12 @@ Outcome outcome_of(std::string_view method, const Request& request, const Revisi
     return revision.protocol_errors && !tools.is_tool(request.tool_name) ? Outcome::UNKNOWN_TOOL
                                                                          : Outcome::RESULT;
   }
-  if (!fixed_text(method, revision, view)) return Outcome::METHOD_NOT_FOUND;
-  // The view is the one resource: a read of any other address finds none.
-  return view && method == "resources/read" && request.resource_uri != APP_VIEW_URI
-             ? Outcome::UNKNOWN_RESOURCE
-             : Outcome::RESULT;
+  // The view is the one resource, read in every revision by a client that declared it: a read of
+  // any other address finds none.
+  if (view && method == "resources/read" && request.resource_uri != APP_VIEW_URI) {
+    return Outcome::UNKNOWN_RESOURCE;
+  }
+  return fixed_text(method, revision, view) ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
 }
 
 void write_method_result(std::string_view method, const Request& request, const Revision& revision,
