@@ -19,6 +19,7 @@
 
 #include "base/text.hpp"
 #include "engine/market_engine.hpp"
+#include "mcp/app_view.hpp"
 #include "mcp/http_transport.hpp"
 #include "mcp/methods.hpp"
 #include "mcp/request_reader.hpp"
@@ -415,6 +416,8 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
       {R"({"id":{"a":1,"a"}})", false},
       {R"({"id":{"a":[1.5e999]}})", false},
       {R"({"params":{"name":"a","arguments":{"query":"q"}},"params":{"name":5}})", true},
+      {R"({"params":{"uri":"ui:\/\/a\u00e9","uri":"b"},"method":"resources/read"})", true},
+      {R"({"params":{"uri":"ui://a","uri":["b"]},"method":"resources/read"})", true},
       {R"({"params":{"arguments":{"query":"q"},"arguments":7,"name":"n"},"method":"tools/call","id":{}})",
        true},
       {R"({"method":"a\nb","method":["x"],"id":null,"id":"s\\"})", true},
@@ -490,6 +493,71 @@ TEST(ReadRequest, AcceptsTheLinesTheLibraryParsesWithTheSameFields) {
   EXPECT_EQ(version_fields.handshake_version, "2025-06-18");
   EXPECT_EQ(version_fields.meta_version_value, R"([10000.0,"/"])");
   EXPECT_EQ(version_fields.meta_version, std::nullopt);
+}
+
+// Whether a client declares the view, in an initialize's capabilities or in a request's _meta:
+// its media type among the UI extension's, decoded and exact, the last of a repeated member
+// counting; the oracle must find the same, and so must the reader.
+TEST(ReadRequest, KeepsWhetherTheClientDeclaresTheView) {
+  const auto in = [](std::string_view where, std::string_view capabilities) {
+    const std::string wrapped = where == "capabilities"
+                                    ? R"("capabilities":)" + std::string(capabilities)
+                                    : R"("_meta":{"io.modelcontextprotocol/clientCapabilities":)" +
+                                          std::string(capabilities) + "}";
+    return R"({"id":1,"method":"initialize","params":{)" + wrapped + "}}";
+  };
+  const auto types = [](std::string_view array) {
+    return R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":)" + std::string(array) +
+           "}}}";
+  };
+  // Capabilities, and whether they declare the view.
+  const std::pair<std::string, bool> cases[] = {
+      {types(R"(["text/html;profile=mcp-app"])"), true},
+      {types(R"(["text/plain",7,null,{"a":[]},"text\/html;profile=mcp-app"])"), true},
+      {types(R"(["text/html;profile=mcp-app","text/html;profile=mcp-app"])"), true},
+      {types(R"(["text/html; profile=mcp-app","TEXT/HTML;PROFILE=MCP-APP","text/html"])"), false},
+      {types(R"([["text/html;profile=mcp-app"]])"), false},
+      {types(R"("text/html;profile=mcp-app")"), false},
+      {types("[]"), false},
+      {R"({"extensions":{"io.modelcontextprotocol/ui":{}}})", false},
+      {R"({"extensions":{"io.modelcontextprotocol/apps":{"mimeTypes":["text/html;profile=mcp-app"]}}})",
+       false},
+      {R"({"experimental":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}})",
+       false},
+      {R"({"extensions":{"io.modelcontextprotocol\/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}})",
+       true},
+      // The last of a repeated member counts, at every level.
+      {R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"],"mimeTypes":["text/html"]}}})",
+       false},
+      {R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":[]},"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}})",
+       true},
+      {R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}},"extensions":{}})",
+       false},
+      {R"([{"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}}])",
+       false},
+  };
+  for (const std::string_view where : {"capabilities", "_meta"}) {
+    for (const auto& [capabilities, declares] : cases) {
+      const std::string line = in(where, capabilities);
+      const auto read = read_request(line);
+      ASSERT_TRUE(read) << line;
+      EXPECT_EQ(reference_fields(*read), reference_fields(*parse_json_line(line))) << line;
+      EXPECT_EQ(read->declares_view, declares && where == "capabilities") << line;
+      EXPECT_EQ(read->meta_declares_view, declares && where == "_meta") << line;
+    }
+  }
+  // A later capabilities, _meta or params starts over.
+  const std::string declared = types(R"(["text/html;profile=mcp-app"])");
+  for (const std::string& line :
+       {R"({"params":{"capabilities":)" + declared + R"(,"capabilities":{}}})",
+        R"({"params":{"_meta":{"io.modelcontextprotocol/clientCapabilities":)" + declared +
+            R"(},"_meta":{}}})",
+        R"({"params":{"capabilities":)" + declared + R"(},"params":{"uri":"ui://x"}})"}) {
+    const auto read = read_request(line);
+    ASSERT_TRUE(read) << line;
+    EXPECT_EQ(reference_fields(*read), reference_fields(*parse_json_line(line))) << line;
+    EXPECT_FALSE(read->declares_view || read->meta_declares_view) << line;
+  }
 }
 
 TEST(JsonString, DecodesInPartsWithoutCuttingACharacterOrAnEscape) {
@@ -1103,6 +1171,77 @@ TEST(Sessions, KeepTheLastHandshakeAndTheRevisionLastSet) {
                                    : "");
     EXPECT_TRUE(served.output.ends_with(end)) << input << served.output;
     EXPECT_EQ(served.status.ok(), skips) << input;
+  }
+}
+
+// The view goes to the clients that declare it, and to no other: a session after an initialize
+// that declared it, a request of the per-request era for itself when its own _meta declares it.
+// Over HTTP every request is answered in a fresh session, where only the latter can hold.
+TEST(Sessions, OfferTheViewOnlyWhereItIsDeclared) {
+  const std::string declared =
+      R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":["text/html;profile=mcp-app"]}}})";
+  const auto initialize = [&](std::string_view version, bool declares) {
+    return R"({"id":1,"method":"initialize","params":{"protocolVersion":")" + std::string(version) +
+           R"(","capabilities":)" + (declares ? declared : "{}") + "}}";
+  };
+  // A request of `method`, naming `version` in _meta unless it is empty, whose _meta declares the
+  // view or not.
+  const auto request = [&](std::string_view method, std::string_view version, bool declares) {
+    std::string meta;
+    if (!version.empty()) {
+      meta += R"("io.modelcontextprotocol/protocolVersion":")" + std::string(version) + R"(")";
+    }
+    if (declares) {
+      if (!meta.empty()) meta += ',';
+      meta += R"("io.modelcontextprotocol/clientCapabilities":)" + declared;
+    }
+    return R"({"id":2,"method":")" + std::string(method) + R"(","params":{"uri":")" +
+           std::string(APP_VIEW_URI) + R"(","_meta":{)" + meta + "}}}";
+  };
+  // An answer offers the view by its address, or by its capabilities declaring the extension.
+  const auto offers = [](const std::string& answer) {
+    return answer.find(APP_VIEW_URI) != std::string::npos ||
+           answer.find(R"("extensions":{"io.modelcontextprotocol/ui":{}})") != std::string::npos;
+  };
+  const std::string_view modern = REVISIONS.back().name;
+  // The lines of a session; whether the last one's answer offers the view in one session, and
+  // in a fresh session of its own.
+  const struct {
+    std::vector<std::string> lines;
+    bool view;
+    bool view_alone;
+  } cases[] = {
+      {{initialize("2024-11-05", true), request("tools/list", "", false)}, true, false},
+      {{initialize("2025-06-18", true), request("resources/read", "", false)}, true, false},
+      {{initialize("2099-01-01", true), request("resources/read", "", false)}, true, false},
+      {{initialize("2025-11-25", true)}, true, true},
+      {{initialize("2025-11-25", false), request("tools/list", "", true)}, false, false},
+      {{initialize("2025-11-25", true), initialize("2025-11-25", false),
+        request("tools/list", "", false)},
+       false,
+       false},
+      {{request("resources/read", modern, true)}, true, true},
+      {{request("server/discover", modern, true)}, true, true},
+      {{request("tools/list", modern, true), request("tools/list", "", false)}, false, false},
+      {{request("tools/list", modern, true), request("tools/list", modern, false)}, false, false},
+      {{initialize("2025-11-25", true), request("tools/list", modern, false)}, false, false},
+      {{initialize("2025-11-25", true), request("tools/list", modern, true),
+        request("tools/list", "", false)},
+       true,
+       false},
+  };
+  for (const auto& [lines, view, view_alone] : cases) {
+    LineHandler handler(seeded());
+    std::string out;
+    for (const std::string& line : lines) {
+      out.clear();
+      ASSERT_TRUE(handler.answer(line, out)) << line;
+    }
+    EXPECT_EQ(offers(out), view) << lines.back() << "\n" << out;
+    Session fresh;
+    std::string alone;
+    ASSERT_TRUE(handler.respond(*read_request(lines.back()), fresh, alone));
+    EXPECT_EQ(offers(alone), view_alone) << lines.back();
   }
 }
 

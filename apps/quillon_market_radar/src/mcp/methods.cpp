@@ -8,6 +8,7 @@
 #include "base/json_writer.hpp"
 #include "base/text.hpp"
 #include "engine/records.hpp"
+#include "mcp/app_view.hpp"
 #include "version.hpp"
 
 namespace qmr::mcp {
@@ -44,11 +45,28 @@ constexpr std::string_view TOOLS[][3] = {
      "Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent."},
 };
 
-json::Value tool_catalogue(bool described) {
+// The view as a resource: how it is listed, and its name, title and description there.
+constexpr std::string_view VIEW_NAME = "market_view";
+constexpr std::string_view VIEW_TITLE = "Market view";
+constexpr std::string_view VIEW_DESCRIPTION =
+    "The market tools' answers laid out: products in a table with a bar per price gap, review "
+    "defects and a medicine's saving as bars; search, Refresh and Export CSV where the host "
+    "allows them.";
+
+// The view's settings for a host, on its listing and on what is read: a border, since the view
+// paints a background of its own.
+json::Value view_settings() { return {{"ui", {{"prefersBorder", true}}}}; }
+
+json::Value tool_catalogue(bool described, bool view) {
   json::Value tools = json::Value::array();
   for (const auto& [name, title, description] : TOOLS) {
     json::Value& tool = tools.emplace_back(json::Value{
         {"name", name}, {"description", description}, {"inputSchema", {{"type", "object"}}}});
+    if (view) {
+      // Every tool's answer is shown in the view; hosts of 2025 read the flat key only.
+      tool["_meta"]["ui"]["resourceUri"] = APP_VIEW_URI;
+      tool["_meta"]["ui/resourceUri"] = APP_VIEW_URI;
+    }
     if (!described) continue;
     // Several model APIs refuse an object schema without "properties".
     tool["inputSchema"]["properties"] = json::Value::object();
@@ -67,7 +85,25 @@ json::Value tool_catalogue(bool described) {
 
 json::Value server_info() { return {{"name", SERVER_NAME}, {"version", VERSION}}; }
 
-json::Value tools_capabilities() { return {{"tools", json::Value::object()}}; }
+// The server's capabilities; with the view, the UI extension (which has no settings on the
+// server's side) and the resources the view is read from.
+json::Value capabilities(bool view) {
+  json::Value capabilities = {{"tools", json::Value::object()}};
+  if (view) {
+    capabilities["extensions"]["io.modelcontextprotocol/ui"] = json::Value::object();
+    capabilities["resources"] = json::Value::object();
+  }
+  return capabilities;
+}
+
+// The view as resources/list lists it under `revision`.
+json::Value view_resource(const Revision& revision) {
+  json::Value resource = {{"_meta", view_settings()},       {"description", VIEW_DESCRIPTION},
+                          {"mimeType", APP_VIEW_MIME_TYPE}, {"name", VIEW_NAME},
+                          {"size", APP_VIEW_HTML.size()},   {"uri", APP_VIEW_URI}};
+  if (revision.described_tools) resource["title"] = VIEW_TITLE;
+  return resource;
+}
 
 // A result with the server's identity in its _meta, its type, and for a list or the discovery
 // result how long and by whom it may be cached.
@@ -81,41 +117,72 @@ json::Value with_result_meta(json::Value result, bool cacheable) {
   return result;
 }
 
-// The result of a fixed method (one that reads nothing of the request) under `revision`.
-json::Value fixed_result(std::string_view method, const Revision& revision) {
+// The result of a fixed method (one whose result reads nothing of the request) under `revision`,
+// with or without the view.
+json::Value fixed_result(std::string_view method, const Revision& revision, bool view) {
   if (method == "initialize") {
-    return {{"capabilities", tools_capabilities()},
+    return {{"capabilities", capabilities(view)},
             {"protocolVersion", revision.name},
             {"serverInfo", server_info()}};
   }
   if (method == "ping") return json::Value::object();
   json::Value result = json::Value::object();
-  if (method == "tools/list") result["tools"] = tool_catalogue(revision.described_tools);
-  if (method == "resources/list") result["resources"] = json::Value::array();
+  if (method == "tools/list") result["tools"] = tool_catalogue(revision.described_tools, view);
+  if (method == "resources/list") {
+    result["resources"] = json::Value::array();
+    if (view) result["resources"].push_back(view_resource(revision));
+  }
+  if (method == "resources/read") {
+    result["contents"] = json::Value::array();
+    result["contents"].push_back({{"_meta", view_settings()},
+                                  {"mimeType", APP_VIEW_MIME_TYPE},
+                                  {"text", APP_VIEW_HTML},
+                                  {"uri", APP_VIEW_URI}});
+  }
   if (method == "resources/templates/list") result["resourceTemplates"] = json::Value::array();
   if (method == "prompts/list") result["prompts"] = json::Value::array();
   if (method == "server/discover") {
     result["supportedVersions"] = json::Value::parse(per_request_versions());
-    result["capabilities"] = tools_capabilities();
+    result["capabilities"] = capabilities(view);
   }
   return revision.result_meta ? with_result_meta(std::move(result), true) : result;
 }
 
-// Returns the fixed result of `method` under `revision` as compact JSON text, or nothing when the
-// revision has no such fixed method. Each text is written once and copied from then on.
-const std::string* fixed_text(std::string_view method, const Revision& revision) {
-  static const auto TEXTS = [] {
-    std::vector<std::vector<std::pair<std::string_view, std::string>>> texts;
-    for (const Revision& each : REVISIONS) {
-      auto& row = texts.emplace_back();
-      for (const std::string_view name : each.fixed_methods) {
-        row.emplace_back(name, json::to_compact(fixed_result(name, each)));
-      }
+// The fixed results of each revision's methods as compact JSON text, a row per revision in the
+// order of REVISIONS, with or without the view.
+using FixedTexts = std::vector<std::vector<std::pair<std::string_view, std::string>>>;
+FixedTexts write_fixed_texts(bool view) {
+  FixedTexts texts;
+  for (const Revision& revision : REVISIONS) {
+    std::vector<std::string_view> names(revision.fixed_methods.begin(),
+                                        revision.fixed_methods.end());
+    for (const std::string_view name : VIEW_METHODS) {
+      if (view && std::ranges::find(names, name) == names.end()) names.push_back(name);
     }
-    return texts;
-  }();
+    auto& row = texts.emplace_back();
+    for (const std::string_view name : names) {
+      row.emplace_back(name, json::to_compact(fixed_result(name, revision, view)));
+    }
+  }
+  return texts;
+}
+
+// Returns the fixed result of `method` under `revision`, with or without the view, as compact JSON
+// text, or nothing when there is no such fixed method. Each text is written once and copied from
+// then on. The texts with the view hold its whole document once per revision (about 200 KB of
+// private memory): they are written when a client first declares it, never for the others.
+const std::string* fixed_text(std::string_view method, const Revision& revision, bool view) {
+  const FixedTexts* texts;
+  if (view) {
+    static const FixedTexts WITH_VIEW = write_fixed_texts(true);
+    texts = &WITH_VIEW;
+  } else {
+    static const FixedTexts WITHOUT_VIEW = write_fixed_texts(false);
+    texts = &WITHOUT_VIEW;
+  }
   // The rows are REVISIONS' own, so a row's place is its text's.
-  for (const auto& [name, text] : TEXTS[static_cast<std::size_t>(&revision - REVISIONS.data())]) {
+  for (const auto& [name, text] :
+       (*texts)[static_cast<std::size_t>(&revision - REVISIONS.data())]) {
     if (name == method) return &text;
   }
   return nullptr;
@@ -212,18 +279,23 @@ const std::string& per_request_versions() {
 }
 
 Outcome outcome_of(std::string_view method, const Request& request, const Revision& revision,
-                   const MarketTools& tools) {
+                   bool view, const MarketTools& tools) {
   if (method == "tools/call") {
     return revision.protocol_errors && !tools.is_tool(request.tool_name) ? Outcome::UNKNOWN_TOOL
                                                                          : Outcome::RESULT;
   }
-  return fixed_text(method, revision) ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
+  // The view is the one resource, read in every revision by a client that declared it: a read of
+  // any other address finds none.
+  if (view && method == "resources/read" && request.resource_uri != APP_VIEW_URI) {
+    return Outcome::UNKNOWN_RESOURCE;
+  }
+  return fixed_text(method, revision, view) ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
 }
 
 void write_method_result(std::string_view method, const Request& request, const Revision& revision,
-                         const MarketTools& tools, std::string& out) {
+                         bool view, const MarketTools& tools, std::string& out) {
   if (method != "tools/call") {
-    out += *fixed_text(method, revision);
+    out += *fixed_text(method, revision, view);
     return;
   }
   // One text content holding the tool's output, or in a revision with protocol errors a text the

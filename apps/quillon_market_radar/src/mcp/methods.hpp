@@ -52,15 +52,18 @@ enum class Outcome {
   RESULT,            // a result, written by write_method_result
   METHOD_NOT_FOUND,  // -32601: no such method in the request's revision
   UNKNOWN_TOOL,      // -32602 "Unknown tool: <name>", in a revision with protocol errors
+  UNKNOWN_RESOURCE,  // the revision's missing-resource error: a read of an address not the view's
 };
 
-/// Returns what `method` gives for `request` under `revision`.
+/// Returns what `method` gives for `request` under `revision`, with or without the view
+/// (VIEW_METHODS).
 [[nodiscard]] Outcome outcome_of(std::string_view method, const Request& request,
-                                 const Revision& revision, const MarketTools& tools);
+                                 const Revision& revision, bool view, const MarketTools& tools);
 
-/// Appends the result of `method` for `request` under `revision`, whose outcome_of is RESULT, to
-/// `out` as compact JSON text with its members in sorted order, without building a value.
+/// Appends the result of `method` for `request` under `revision`, with or without the view, whose
+/// outcome_of is RESULT, to `out` as compact JSON text with its members in sorted order, without
+/// building a value.
 void write_method_result(std::string_view method, const Request& request, const Revision& revision,
-                         const MarketTools& tools, std::string& out);
+                         bool view, const MarketTools& tools, std::string& out);
 
 }  // namespace qmr::mcp

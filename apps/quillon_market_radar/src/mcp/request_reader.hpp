@@ -50,6 +50,17 @@ struct Request {
   std::string_view meta_version_value;
   /// That value when it is a string.
   std::optional<JsonString> meta_version;
+  /// "params"."uri", the address a "resources/read" asks for, when params is an object and the
+  /// address a string; "" otherwise.
+  JsonString resource_uri;
+  /// Whether "params"."capabilities", what an `initialize` says the client can do, declares the
+  /// view: its "extensions"."io.modelcontextprotocol/ui"."mimeTypes" is an array holding the
+  /// string APP_VIEW_MIME_TYPE (compared as decoded text, exactly) among any others. Each member
+  /// on that path must be an object, the last of a repeated name counting.
+  bool declares_view = false;
+  /// Whether "params"."_meta"."io.modelcontextprotocol/clientCapabilities", what a request of the
+  /// per-request era says its client can do, declares the view in the same way.
+  bool meta_declares_view = false;
 };
 
 /// Returns the members of `line` when it is one valid request line, nothing otherwise. Repeated

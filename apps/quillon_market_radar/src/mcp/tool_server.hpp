@@ -28,11 +28,17 @@ struct Session {
   /// The revision of whatever set one last: an `initialize`, or a request answered under the
   /// revision its `_meta` names. A line that is not UTF-8 is skipped or ends the run by its row.
   const Revision* revision = &REVISIONS.front();
+  /// Whether the last `initialize` declared the view, which the requests answered under its
+  /// revision then get.
+  bool view = false;
 };
 
 /// What a request is answered under, and the session it leaves.
 struct Served {
   const Revision* revision;
+  /// Whether the answer offers the view (mcp/app_view.hpp): the tools pointing to it, the
+  /// capabilities declaring it, and the view listed and read.
+  bool view;
   Session session;
 };
 
@@ -48,9 +54,10 @@ using Answered = std::variant<Refusal, Outcome>;
 
 /// Returns what `request`, which is no notification, is answered under in `session`, or its
 /// refusal. A request naming a version in `_meta` is answered under that revision alone (an unknown
-/// one is refused under the rules of the newest served per request); any other under the session's
-/// handshake revision, but for an `initialize` under the revision it negotiates. The refusals of
-/// a revision with protocol errors come first, in the order of Refusal.
+/// one is refused under the rules of the newest served per request), with the view when its own
+/// `_meta` declares it; any other under the session's handshake revision and view, but for an
+/// `initialize` under the revision it negotiates and the view it declares. The refusals of a
+/// revision with protocol errors come first, in the order of Refusal.
 [[nodiscard]] std::variant<Served, Refusal> decide(const Request& request, const Session& session);
 
 /// Appends an error response for `request` to `out`, `error` being the compact text of its error

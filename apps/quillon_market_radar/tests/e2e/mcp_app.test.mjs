@@ -1,8 +1,9 @@
-// The market view in a real host (mcp_app_host.mjs): for each tool, the input and result of a real
-// call rendered in a sandboxed frame; what a seller sees there; a search and Refresh that reach the
-// program; Export CSV; the host's theme and a narrow panel. Nothing is requested beyond the host's
-// own page, no policy is violated, no error is logged. The screenshots stay in the test's working
-// directory (in the build tree) for a person to look at.
+// The market view in a real host (mcp_app_host.mjs), read from the program where the tools point:
+// for each tool, the input and result of a real call rendered in a sandboxed frame; what a seller
+// sees there; a search and Refresh that reach the program; Export CSV; the host's theme and a
+// narrow panel. Nothing is requested beyond the host's own page, no policy is violated, no error
+// is logged. The screenshots stay in the test's working directory (in the build tree) for a
+// person to look at.
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import path from 'node:path';

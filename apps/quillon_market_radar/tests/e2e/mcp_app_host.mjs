@@ -1,14 +1,16 @@
 // A real host for the market view: AppBridge from @modelcontextprotocol/ext-apps running in
 // headless Chromium (mcp_app_host.html), the built program behind it over stdio through the SDK's
-// client. Every request the browser makes is answered here from disk, none leaves the process:
-// the host page, the bridge's modules (an import map onto node_modules) and the view, which is
-// served with the policy hosts apply to a resource that declares none. Each request is recorded
+// client. Every request the browser makes is answered here, none leaves the process: the host page
+// and the bridge's modules (an import map onto node_modules) from disk, and the view as the
+// program gives it to resources/read, served with the policy hosts apply to a resource that
+// declares none. Each request is recorded
 // with the frame that made it, as are console errors, page errors and policy violations.
 import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
+import { getToolUiResourceUri } from '@modelcontextprotocol/ext-apps/app-bridge';
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
 import { chromium } from 'playwright-core';
@@ -22,11 +24,19 @@ const VIEW_MIME = 'text/html;profile=mcp-app';
 const DEFAULT_POLICY = "default-src 'none'; script-src 'self' 'unsafe-inline'; " +
   "style-src 'self' 'unsafe-inline'; img-src 'self' data:; media-src 'self' data:; connect-src 'none'";
 
-// The view's HTML, as the host gets it for the program behind `client`.
-// FIXME: read it from the program, `client.readResource` of its ui:// address, once the tool server
-// offers it; until then it is the source file the program embeds.
-async function loadView(client) {
-  return readFileSync(path.join(HERE, '../../src/mcp/view/market_view.html'), 'utf8');
+// The view's HTML, as a host gets it from the program behind `client`: each tool points to the
+// view's ui:// address, which resources/read gives as an MCP App's HTML.
+async function loadView(client, tools) {
+  const uris = new Set(tools.map((tool) => getToolUiResourceUri(tool)));
+  if (uris.size !== 1 || !uris.values().next().value?.startsWith('ui://')) {
+    throw new Error(`the tools point to ${[...uris].join(', ')}, not to one view`);
+  }
+  const [uri] = uris;
+  const { contents } = await client.readResource({ uri });
+  if (contents.length !== 1 || contents[0].uri !== uri || contents[0].mimeType !== VIEW_MIME) {
+    throw new Error(`resources/read of ${uri} gave ${JSON.stringify(contents.map(({ text, ...rest }) => rest))}`);
+  }
+  return contents[0].text;
 }
 
 // The browser's resolution of a package specifier: the package's "exports" under the browser
@@ -90,7 +100,7 @@ export async function startHost() {
   const { imports, files } = importMap();
   const hostPage = readFileSync(path.join(HERE, 'mcp_app_host.html'), 'utf8').replace('<!-- IMPORT MAP -->',
     `<script type="importmap">${JSON.stringify({ imports })}</script>`);
-  const view = await loadView(client);
+  const view = await loadView(client, tools);
   const profile = mkdtempSync(path.join(tmpdir(), 'qmr-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,

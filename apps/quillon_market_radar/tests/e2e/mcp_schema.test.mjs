@@ -2,10 +2,15 @@
 // revision's message schemas as the official packages ship them: the 1.x SDK's for the handshake
 // revisions, the 2.x core package's for the per-request one, where each request names its revision
 // in `_meta`; and the answers the schemas let through either way, as ../revisions.json has them.
+// Then the session of a client that declares the market view, in each revision: its answers held
+// to the same schemas and to the view extension's own (ext-apps), and what it must get.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { test } from 'node:test';
+
+import { getToolUiResourceUri, McpUiResourceMetaSchema, McpUiToolMetaSchema, RESOURCE_MIME_TYPE,
+  RESOURCE_URI_META_KEY } from '@modelcontextprotocol/ext-apps/app-bridge';
 
 import { Client } from '@modelcontextprotocol/client';
 import { StdioClientTransport } from '@modelcontextprotocol/client/stdio';
@@ -28,6 +33,7 @@ const LEGACY = {
   'tools/call': zod(legacyTypes.CallToolResultSchema),
   'resources/list': zod(legacyTypes.ListResourcesResultSchema),
   'resources/templates/list': zod(legacyTypes.ListResourceTemplatesResultSchema),
+  'resources/read': zod(legacyTypes.ReadResourceResultSchema),
   'prompts/list': zod(legacyTypes.ListPromptsResultSchema),
 };
 const MODERN = {
@@ -37,6 +43,7 @@ const MODERN = {
   'tools/call': zod(modernTypes.CallToolResultSchema),
   'resources/list': zod(modernTypes.ListResourcesResultSchema),
   'resources/templates/list': zod(modernTypes.ListResourceTemplatesResultSchema),
+  'resources/read': zod(modernTypes.ReadResourceResultSchema),
   'prompts/list': zod(modernTypes.ListPromptsResultSchema),
 };
 
@@ -84,6 +91,31 @@ function session({ name: revision, era }) {
   ];
 }
 
+// Sends `requests` ([method, params], a notifications/ method without an id) through one server
+// process; returns the requests that have an id and their answers, which must come in their order.
+async function converse(requests) {
+  const sent = requests.map(([method, params], index) =>
+    ({ method, params, id: method.startsWith('notifications/') ? undefined : index + 1 }));
+  const answers = (await exchange(sent.map(({ id, method, params }) =>
+    JSON.stringify({ jsonrpc: '2.0', ...(id && { id }), method, ...(params && { params }) }))))
+    .map((line) => JSON.parse(line));
+  const asked = sent.filter(({ id }) => id !== undefined);
+  assert.deepEqual(answers.map((answer) => answer.id), asked.map(({ id }) => id));
+  return { asked, answers };
+}
+
+// The answers of `asked` that `schemas` do not let through, with what is wrong with them.
+function outsideSchemas(schemas, asked, answers) {
+  const failures = [];
+  for (const [i, answer] of answers.entries()) {
+    const { method } = asked[i];
+    const issues = schemas.envelope(answer);
+    if (answer.result) issues.push(...(schemas[method]?.(answer.result) ?? [{ message: 'no result expected' }]));
+    if (issues.length) failures.push({ method, answer, issues });
+  }
+  return failures;
+}
+
 // Runs `lines` through one server process and returns what it wrote, line by line.
 async function exchange(lines) {
   const child = spawn(BINARY, ['mcp'], { stdio: ['pipe', 'pipe', 'pipe'] });
@@ -101,23 +133,11 @@ async function exchange(lines) {
 for (const expected of REVISIONS) {
   const revision = expected.name;
   test(`every answer of a ${revision} session validates against that revision's schemas`, async (t) => {
-    const schemas = SCHEMAS[expected.era];
-    const requests = session(expected).map(([method, params], index) =>
-      ({ method, params, id: method.startsWith('notifications/') ? undefined : index + 1 }));
-    const answers = (await exchange(requests.map(({ id, method, params }) =>
-      JSON.stringify({ jsonrpc: '2.0', ...(id && { id }), method, ...(params && { params }) }))))
-      .map((line) => JSON.parse(line));
-    const asked = requests.filter(({ id }) => id !== undefined);
-    assert.deepEqual(answers.map((answer) => answer.id), asked.map(({ id }) => id));
-
-    const failures = [];
+    const { asked, answers } = await converse(session(expected));
+    const failures = outsideSchemas(SCHEMAS[expected.era], asked, answers);
     const outcomes = {};
     for (const [i, answer] of answers.entries()) {
-      const { method } = asked[i];
-      const issues = schemas.envelope(answer);
-      if (answer.result) issues.push(...(schemas[method]?.(answer.result) ?? [{ message: 'no result expected' }]));
-      if (issues.length) failures.push({ method, answer, issues });
-      outcomes[`${method} ${JSON.stringify(asked[i].params?.name ?? '')}`] = answer.error?.code ?? 'result';
+      outcomes[`${asked[i].method} ${JSON.stringify(asked[i].params?.name ?? '')}`] = answer.error?.code ?? 'result';
     }
     t.diagnostic(`${revision}: ${answers.length} answers, ${failures.length} outside the schemas`);
     assert.deepEqual(failures, []);
@@ -144,20 +164,26 @@ for (const expected of REVISIONS) {
 
 // The core package's types above are lenient about the per-request revision's cache fields; the
 // 2.x client pinned to that revision decodes every result through its stricter wire schemas
-// (ttlMs and cacheScope required on a list, for one) and rejects the call when one does not fit.
+// (ttlMs and cacheScope required on a list, for one) and rejects the call when one does not fit:
+// as a client that does not declare the view, and as one that does and reads it.
 test(`${MODERN_REVISION}: every list and tool result passes the 2.x client's wire decoding`, async () => {
-  const client = new Client(CLIENT_INFO, { versionNegotiation: { mode: { pin: MODERN_REVISION } } });
-  const clientErrors = [];
-  client.onerror = (error) => clientErrors.push(error.message);
-  await client.connect(new StdioClientTransport({ command: BINARY, args: ['mcp'] }));
-  try {
-    // A plain request: the client's list helpers skip what the capabilities leave out.
-    for (const method of LISTS) await client.request({ method, params: {} });
-    for (const call of TOOL_CALLS.filter(({ name }) => name !== 'market_unknown')) await client.callTool(call);
-  } finally {
-    await client.close();
+  for (const capabilities of [{}, { extensions: { 'io.modelcontextprotocol/ui': { mimeTypes: [RESOURCE_MIME_TYPE] } } }]) {
+    const client = new Client(CLIENT_INFO, { capabilities, versionNegotiation: { mode: { pin: MODERN_REVISION } } });
+    const clientErrors = [];
+    client.onerror = (error) => clientErrors.push(error.message);
+    await client.connect(new StdioClientTransport({ command: BINARY, args: ['mcp'] }));
+    try {
+      // A plain request: the client's list helpers skip what the capabilities leave out.
+      for (const method of LISTS) await client.request({ method, params: {} });
+      for (const call of TOOL_CALLS.filter(({ name }) => name !== 'market_unknown')) await client.callTool(call);
+      const { resources } = await client.request({ method: 'resources/list', params: {} });
+      if (capabilities.extensions) await client.readResource({ uri: resources[0].uri });
+      else assert.deepEqual(resources, []);
+    } finally {
+      await client.close();
+    }
+    assert.deepEqual(clientErrors, []);
   }
-  assert.deepEqual(clientErrors, []);
 });
 
 // A line that is JSON but no object is answered with "id": null, which no revision's schema allows
@@ -168,3 +194,68 @@ test('a line that is no object gets an answer within the schemas', async () => {
     const [, answer] = (await exchange([JSON.stringify(initialize), '[]'])).map((line) => JSON.parse(line));
     assert.deepEqual([...LEGACY.envelope(answer), ...MODERN.envelope(answer)], []);
   });
+
+// The session of a client that declares the view, in its revision's way: in `initialize`, or in
+// each request's `_meta`. Both end with the same tool call made without the declaration: after a
+// second `initialize`, or in a request that does not declare it.
+const VIEW_URI = 'ui://quillon_market_radar/market_view.html';
+const VIEW_HTML = readFileSync(new URL('../../src/mcp/view/market_view.html', import.meta.url), 'utf8');
+const DECLARED = { extensions: { 'io.modelcontextprotocol/ui': { mimeTypes: ['text/plain', RESOURCE_MIME_TYPE] } } };
+const SEARCH = { name: 'market_search_products', arguments: { query: 'a' } };
+// An address that is not the view's, which the answer must give back as it was sent.
+const OTHER_URI = `${VIEW_URI}?"é\u0001\\`;
+function viewSession({ name: revision, era }) {
+  const requests = (meta) => [
+    ...['tools/list', 'resources/list', 'resources/templates/list'].map((method) => [method, { ...meta }]),
+    ['resources/read', { uri: VIEW_URI, ...meta }],
+    ['resources/read', { uri: OTHER_URI, ...meta }],
+    ['tools/call', { ...SEARCH, ...meta }],
+  ];
+  if (era === 'per-request') {
+    const meta = (capabilities) => ({ _meta: { 'io.modelcontextprotocol/protocolVersion': revision,
+      'io.modelcontextprotocol/clientInfo': CLIENT_INFO, 'io.modelcontextprotocol/clientCapabilities': capabilities } });
+    return [['server/discover', meta(DECLARED)], ...requests(meta(DECLARED)), ['tools/call', { ...SEARCH, ...meta({}) }]];
+  }
+  const initialize = (capabilities) =>
+    ['initialize', { protocolVersion: revision, capabilities, clientInfo: CLIENT_INFO }];
+  return [initialize(DECLARED), ['notifications/initialized', null], ...requests({}), initialize({}),
+    ['tools/call', SEARCH]];
+}
+
+for (const expected of REVISIONS) {
+  test(`${expected.name}: a client that declares the view gets it, within the schemas`, async () => {
+    const { asked, answers } = await converse(viewSession(expected));
+    const failures = outsideSchemas(SCHEMAS[expected.era], asked, answers);
+    // The extension's own schemas, for what it puts in tools and resources.
+    const uiMeta = (schema, carrier) => {
+      const issues = zod(schema)(carrier._meta?.ui);
+      if (issues.length) failures.push({ carrier, issues });
+    };
+    const [capabilities, tools, listed, templates, read, missing, call] = answers;
+    const callWithout = answers.at(-1);
+    for (const tool of tools.result.tools) uiMeta(McpUiToolMetaSchema, tool);
+    for (const resource of listed.result.resources) uiMeta(McpUiResourceMetaSchema, resource);
+    uiMeta(McpUiResourceMetaSchema, read.result.contents[0]);
+    assert.deepEqual(failures, []);
+
+    assert.deepEqual(capabilities.result.capabilities,
+      { extensions: { 'io.modelcontextprotocol/ui': {} }, resources: {}, tools: {} });
+    for (const tool of tools.result.tools) {
+      assert.equal(getToolUiResourceUri(tool), VIEW_URI, tool.name);
+      assert.equal(tool._meta[RESOURCE_URI_META_KEY], VIEW_URI, tool.name);
+    }
+    assert.deepEqual(listed.result.resources.map(({ uri, mimeType, name, title }) => ({ uri, mimeType, name, title })),
+      [{ uri: VIEW_URI, mimeType: RESOURCE_MIME_TYPE, name: 'market_view',
+        title: expected.toolsTitled ? 'Market view' : undefined }]);
+    assert.deepEqual(templates.result.resourceTemplates, []);
+    assert.equal(read.result.contents.length, 1);
+    const { uri, mimeType, text } = read.result.contents[0];
+    assert.deepEqual({ uri, mimeType }, { uri: VIEW_URI, mimeType: RESOURCE_MIME_TYPE });
+    assert.equal(text, VIEW_HTML);
+    assert.deepEqual(missing.error,
+      { code: expected.missingResource, message: 'Resource not found', data: { uri: OTHER_URI } });
+    // The tools answer as they do for any client: the same text, nothing structured.
+    assert.equal(call.result.structuredContent, undefined);
+    assert.deepEqual(call.result, callWithout.result);
+  });
+}

