@@ -1022,8 +1022,8 @@ ToolServerReply post(const ToolServerEndpoint& endpoint, std::string_view body,
 }
 
 // The headers a client of `revision` sends with `body`: after the handshake, the version it
-// negotiated; per request, the ones mirroring the body (Mcp-Name in base64 when it is no plain
-// text).
+// negotiated; per request, the ones mirroring the body (Mcp-Name, the tool called or the address
+// read, in base64 when it is no plain text).
 Headers headers_of(std::string_view body, const Revision& revision) {
   if (revision.era == Era::HANDSHAKE) return {std::string(revision.name), {}, {}};
   // The string at `key` of `object`, when `object` is an object and it is there.
@@ -1040,8 +1040,8 @@ Headers headers_of(std::string_view body, const Revision& revision) {
   const json::Value* params = member(&value, "params");
   Headers headers{string_at(member(params, "_meta"), "io.modelcontextprotocol/protocolVersion"),
                   string_at(&value, "method"), std::nullopt};
-  if (headers.method == "tools/call") {
-    headers.name = string_at(params, "name");
+  if (headers.method == "tools/call" || headers.method == "resources/read") {
+    headers.name = string_at(params, headers.method == "tools/call" ? "name" : "uri");
     const auto plain = [](char byte) { return byte >= 0x20 && byte <= 0x7E; };
     if (headers.name && !std::all_of(headers.name->begin(), headers.name->end(), plain)) {
       headers.name = "=?base64?" + base64(*headers.name) + "?=";
@@ -1319,6 +1319,12 @@ TEST(HttpEndpoint, TakesOneRequestAndHoldsItsHeadersToItsBody) {
       R"({"id":7,"method":"tools/list","params":{"_meta":{"io.modelcontextprotocol/protocolVersion":"2099-01-01"}}})";
   const std::string unnamed_version =
       R"({"id":7,"method":"tools/list","params":{"_meta":{"io.modelcontextprotocol/protocolVersion":7}}})";
+  const std::string read_view =
+      R"({"id":7,"method":"resources/read","params":{"uri":")" + std::string(APP_VIEW_URI) +
+      R"(","_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28",)"
+      R"("io.modelcontextprotocol/clientCapabilities":{"extensions":{"io.modelcontextprotocol/ui":)"
+      R"({"mimeTypes":[")" +
+      std::string(APP_VIEW_MIME_TYPE) + R"("]}}}}}})";
   const Headers modern{"2026-07-28", "tools/list", {}};
   const Headers calling{"2026-07-28", "tools/call", "market_jan_aushadhi"};
   const auto naming = [&](std::string name) { return Headers{"2026-07-28", "tools/call", name}; };
@@ -1396,6 +1402,15 @@ TEST(HttpEndpoint, TakesOneRequestAndHoldsItsHeadersToItsBody) {
            R"(Mcp-Name header value 'a\"b\\\t' does not match body value 'market_jan_aushadhi')")},
       {call, naming("market_jan_aushadhi\xC3\xA9"), 400,
        mismatch("7", "Mcp-Name header value has invalid characters")},
+      {named(R"("id":7,"method":"resources/read")", R"(,"uri":"ui://x")"),
+       {"2026-07-28", "resources/read", "ui://y"},
+       400,
+       mismatch("7", "Mcp-Name header value 'ui://y' does not match body value 'ui://x'")},
+      // The view goes to a request that declares it in its own _meta, as on stdio.
+      {read_view,
+       {"2026-07-28", "resources/read", std::string(APP_VIEW_URI)},
+       200,
+       stdio(read_view)},
       {nameless_call, naming("x"), 400,
        mismatch("7", "Mcp-Name header value 'x' has no body value to match")},
       {nameless_call, {"2026-07-28", "tools/call"}, 200, stdio(nameless_call)},

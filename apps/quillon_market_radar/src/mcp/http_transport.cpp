@@ -158,7 +158,8 @@ bool mirrors(const Mirror& mirror, std::string& error) {
 
 // Appends to `error` the -32020 error object of the first header of a request served per request
 // that does not mirror its body, and returns false; returns true when they all do. Mcp-Name is
-// looked at on "tools/call" alone, the one method we have whose request names something.
+// looked at on the methods we have whose request names something: the tool of "tools/call", the
+// address of "resources/read".
 bool headers_mirror(const Request& request, const ToolServerCall& call, std::string& error) {
   // A version in _meta that is no string names no revision, and no header can spell it: the
   // dispatcher refuses it (-32022) as on stdio, whatever the header says.
@@ -172,9 +173,11 @@ bool headers_mirror(const Request& request, const ToolServerCall& call, std::str
                error)) {
     return false;
   }
-  if (!request.method || !(*request.method == "tools/call")) return true;
-  const JsonString* name = request.tool_name.raw().empty() ? nullptr : &request.tool_name;
-  return mirrors({"Mcp-Name", call.name, name, true}, error);
+  const JsonString* named = nullptr;
+  if (request.method && *request.method == "tools/call") named = &request.tool_name;
+  if (request.method && *request.method == "resources/read") named = &request.resource_uri;
+  if (!named) return true;
+  return mirrors({"Mcp-Name", call.name, named->raw().empty() ? nullptr : named, true}, error);
 }
 
 ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call) {
