@@ -1008,6 +1008,13 @@ std::string base64(std::string_view bytes) {
 
 // The tool-server headers of a POST.
 struct Headers {
+  // Written out so that a table row may leave the later headers out.
+  Headers(std::optional<std::string> version = {}, std::optional<std::string> mcp_method = {},
+          std::optional<std::string> mcp_name = {})
+      : protocol_version(std::move(version)),
+        method(std::move(mcp_method)),
+        name(std::move(mcp_name)) {}
+
   std::optional<std::string> protocol_version;
   std::optional<std::string> method;
   std::optional<std::string> name;
@@ -1325,6 +1332,10 @@ TEST(HttpEndpoint, TakesOneRequestAndHoldsItsHeadersToItsBody) {
       R"("io.modelcontextprotocol/clientCapabilities":{"extensions":{"io.modelcontextprotocol/ui":)"
       R"({"mimeTypes":[")" +
       std::string(APP_VIEW_MIME_TYPE) + R"("]}}}}}})";
+  const std::string declaring_handshake =
+      R"({"id":1,"method":"initialize","params":{"protocolVersion":"2025-11-25","capabilities":)"
+      R"({"extensions":{"io.modelcontextprotocol/ui":{"mimeTypes":[")" +
+      std::string(APP_VIEW_MIME_TYPE) + R"("]}}}}})";
   const Headers modern{"2026-07-28", "tools/list", {}};
   const Headers calling{"2026-07-28", "tools/call", "market_jan_aushadhi"};
   const auto naming = [&](std::string name) { return Headers{"2026-07-28", "tools/call", name}; };
@@ -1411,6 +1422,12 @@ TEST(HttpEndpoint, TakesOneRequestAndHoldsItsHeadersToItsBody) {
        {"2026-07-28", "resources/read", std::string(APP_VIEW_URI)},
        200,
        stdio(read_view)},
+      // ... and not to a handshake, whose declaration there is no session to keep for the
+      // requests after it.
+      {declaring_handshake,
+       {},
+       200,
+       stdio(R"({"id":1,"method":"initialize","params":{"protocolVersion":"2025-11-25"}})")},
       {nameless_call, naming("x"), 400,
        mismatch("7", "Mcp-Name header value 'x' has no body value to match")},
       {nameless_call, {"2026-07-28", "tools/call"}, 200, stdio(nameless_call)},

@@ -37,13 +37,9 @@ constexpr std::string_view INVALID_REQUEST = R"({"code":-32600,"message":"Invali
 constexpr std::string_view NO_REQUEST =
     R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
 
-// The version a request without MCP-Protocol-Version is taken to speak: the transport's own
-// fallback for clients from before the header. We do not speak it, and answer it as stdio answers
-// an `initialize` asking for a version we do not speak: under the first revision. A header that
-// names it explicitly is served the same way: a client spelling out the version we already
-// assume when it says nothing asks for nothing else, and the same request should not succeed
-// without the header and fail with it.
-constexpr std::string_view HEADERLESS_VERSION = "2025-03-26";
+// A header that names HEADERLESS_VERSION explicitly is served as one that names none: a client
+// spelling out the version we already assume when it says nothing asks for nothing else, and the
+// same request should not succeed without the header and fail with it.
 
 // The prefix and suffix of a header value carried in base64, as Mcp-Name may be.
 constexpr std::string_view BASE64_PREFIX = "=?base64?";
@@ -206,6 +202,7 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
   // A fresh session per request: none is kept between POSTs, so whatever a session would carry
   // comes from the request itself (its _meta, its headers, or the `initialize` it is).
   Session session;
+  std::optional<Request> handshake;
   if (per_request) {
     if (std::string error; !headers_mirror(*request, call, error)) return refuse(*request, error);
   } else if (call.protocol_version && !(request->method && *request->method == "initialize")) {
@@ -215,9 +212,15 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
     const Revision* named = find_revision(Era::HANDSHAKE, JsonString(version, false));
     if (!named && version != HEADERLESS_VERSION) return refuse(*request, INVALID_REQUEST);
     if (named) session.handshake = session.revision = named;
+  } else if (request->declares_view) {
+    // What an `initialize` declares would hold for the session, and there is none: the requests
+    // after it could not be given the view, so it is not offered to it either.
+    handshake = *request;
+    handshake->declares_view = false;
   }
   ToolServerReply reply{STATUS_OK, {}};
-  const std::optional<Answered> answered = handler.respond(*request, session, reply.body);
+  const std::optional<Answered> answered =
+      handler.respond(handshake ? *handshake : *request, session, reply.body);
   // Every request is answered (a notification never reaches here); a refusal is a bad request,
   // and a method we do not have is 404 for the revisions served per request, whose clients tell
   // it from an endpoint that is not there by the error in the body.

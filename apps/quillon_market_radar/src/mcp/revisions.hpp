@@ -63,4 +63,9 @@ inline constexpr std::array REVISIONS = {
     Revision{"2026-07-28", Era::PER_REQUEST, PER_REQUEST_METHODS, true, true, true, true, -32602},
 };
 
+/// The version the HTTP transport takes a request without an MCP-Protocol-Version header to speak:
+/// its fallback for clients from before the header. It is no row: we do not speak it, and answer
+/// it as `initialize` answers a version not in the table, under the first revision.
+inline constexpr std::string_view HEADERLESS_VERSION = "2025-03-26";
+
 }  // namespace qmr::mcp
