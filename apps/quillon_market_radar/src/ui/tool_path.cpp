@@ -164,43 +164,30 @@ std::optional<std::size_t> parse_length(std::string_view text, std::size_t limit
   return value;
 }
 
+// The reason phrase of each status the tool server's path answers with.
+constexpr std::pair<int, std::string_view> REASON_PHRASES[] = {
+    {200, "OK"},
+    {202, "Accepted"},
+    {204, "No Content"},
+    {400, "Bad Request"},
+    {401, "Unauthorized"},
+    {403, "Forbidden"},
+    {404, "Not Found"},
+    {405, "Method Not Allowed"},
+    {406, "Not Acceptable"},
+    {411, "Length Required"},
+    {413, "Content Too Large"},
+    {415, "Unsupported Media Type"},
+    {431, "Request Header Fields Too Large"},
+    {500, "Internal Server Error"},
+    {501, "Not Implemented"},
+    {503, "Service Unavailable"}};
+
 std::string_view reason_phrase(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 202:
-      return "Accepted";
-    case 204:
-      return "No Content";
-    case 400:
-      return "Bad Request";
-    case 401:
-      return "Unauthorized";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 406:
-      return "Not Acceptable";
-    case 411:
-      return "Length Required";
-    case 413:
-      return "Content Too Large";
-    case 415:
-      return "Unsupported Media Type";
-    case 431:
-      return "Request Header Fields Too Large";
-    case 500:
-      return "Internal Server Error";
-    case 501:
-      return "Not Implemented";
-    case 503:
-      return "Service Unavailable";
-    default:
-      return "";
+  for (const auto& [code, phrase] : REASON_PHRASES) {
+    if (code == status) return phrase;
   }
+  return "";
 }
 
 // The body of a refusal: the JSON-RPC error "Invalid Request" for what the client got wrong,
