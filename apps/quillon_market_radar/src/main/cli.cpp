@@ -35,6 +35,32 @@ struct McpFlags {
   std::string token_file;
 };
 
+// Returns an error message when `text` is not an origin as a browser sends one in its Origin
+// header: a scheme of letters, digits, "+", "-" and ".", "://", and a host with an optional port,
+// without a path, white space or anything after; empty when it is one.
+std::string origin_problem(std::string_view text) {
+  const auto invalid = [text] {
+    return "invalid origin '" + std::string(text) +
+           "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
+  };
+  const auto separator = text.find("://");
+  if (separator == 0 || separator == std::string_view::npos) return invalid();
+  for (const char c : text.substr(0, separator)) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return invalid();
+  }
+  const std::string_view host = text.substr(separator + 3);
+  if (host.empty()) return invalid();
+  for (const char c : host) {
+    const auto byte = static_cast<unsigned char>(c);
+    // No path, query or fragment, no user name, and nothing a header line cannot carry.
+    if (byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@') {
+      return invalid();
+    }
+  }
+  return {};
+}
+
 // Adds `--mcp`, `--mcp-allow-origin ORIGIN` (repeatable) and `--mcp-token-file PATH`. The two
 // options need `--mcp` rather than imply it: an origin or a token given for a tool server that
 // is off is a mistake better told than served.
@@ -113,29 +139,6 @@ std::vector<std::string> arguments_for_parser(const CLI::App& app, int argc,
 }
 
 }  // namespace
-
-std::string origin_problem(std::string_view text) {
-  const auto invalid = [text] {
-    return "invalid origin '" + std::string(text) +
-           "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
-  };
-  const auto separator = text.find("://");
-  if (separator == 0 || separator == std::string_view::npos) return invalid();
-  for (const char c : text.substr(0, separator)) {
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!letter && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return invalid();
-  }
-  const std::string_view host = text.substr(separator + 3);
-  if (host.empty()) return invalid();
-  for (const char c : host) {
-    const auto byte = static_cast<unsigned char>(c);
-    // No path, query or fragment, no user name, and nothing a header line cannot carry.
-    if (byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@') {
-      return invalid();
-    }
-  }
-  return {};
-}
 
 Result<std::string> token_from_file(std::string_view contents, std::string_view path) {
   if (contents.size() > TOKEN_FILE_LIMIT) {

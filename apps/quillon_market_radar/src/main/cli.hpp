@@ -57,11 +57,6 @@ struct ParseOutcome {
 [[nodiscard]] ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream& out,
                                               std::ostream& err);
 
-/// Returns an error message when `text` is not an origin as a browser sends one in its Origin
-/// header: a scheme of letters, digits, "+", "-" and ".", "://", and a host with an optional port,
-/// without a path, white space or anything after; empty when it is one.
-[[nodiscard]] std::string origin_problem(std::string_view text);
-
 /// The most bytes a token file may hold.
 inline constexpr std::size_t TOKEN_FILE_LIMIT = 1024;
 

@@ -1,6 +1,6 @@
-// The dashboard's listening socket, once per system: listener_posix.cpp for Linux,
-// listener_windows.cpp for Windows. How many loops accept, how the socket is opened and bound,
-// how each accepting loop takes it, which accept failures end it, and the words of a failure.
+// The dashboard's listening socket, once per system (listener_posix.cpp, listener_windows.cpp,
+// which define server.hpp's dashboard_loops too): how it is opened and bound, how each accepting
+// loop takes it, which accept failures end it, and the words of a failure.
 #pragma once
 
 #include <asio/error_code.hpp>
@@ -12,10 +12,6 @@
 #include "base/loop_pool.hpp"
 
 namespace qmr::ui {
-
-/// Returns how many event loops accept connections on a machine with `processors` logical
-/// processors: at least one.
-[[nodiscard]] std::size_t accepting_loops(std::size_t processors);
 
 /// Raises the process's limit on open descriptors as far as it may go, where there is one, so
 /// that many simultaneous clients do not run the process out of descriptors early. A failure is

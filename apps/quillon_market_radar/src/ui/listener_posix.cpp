@@ -15,6 +15,7 @@
 #include <cerrno>
 
 #include "ui/listener.hpp"
+#include "ui/server.hpp"
 #pragma GCC diagnostic pop
 
 namespace qmr::ui {
@@ -25,7 +26,7 @@ using asio::ip::tcp;
 // one connection is about as large on their side as on ours; more loops only add context switches
 // (measured with wrk -c64 on 2 processors: two loops, 20,000 switches a second; one loop, 3,000,
 // and 15% more requests answered).
-std::size_t accepting_loops(std::size_t processors) {
+std::size_t dashboard_loops(std::size_t processors) {
   return std::max<std::size_t>(1, processors / 2);
 }
 

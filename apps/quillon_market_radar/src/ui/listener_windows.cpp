@@ -1,6 +1,7 @@
 // The dashboard's listener on Windows: exclusive use of the port, one accepting loop that takes
 // the listener itself, and Winsock's failures told in Linux's words.
 #include "ui/listener.hpp"
+#include "ui/server.hpp"
 
 namespace qmr::ui {
 
@@ -8,7 +9,7 @@ using asio::ip::tcp;
 
 // A socket is bound to the completion port of one loop for good: one loop, the listener's own,
 // accepts.
-std::size_t accepting_loops(std::size_t) { return 1; }
+std::size_t dashboard_loops(std::size_t) { return 1; }
 
 // Windows has no limit on open sockets to raise.
 void raise_open_file_limit() {}

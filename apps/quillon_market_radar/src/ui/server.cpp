@@ -313,8 +313,6 @@ Worker::Worker(tcp::acceptor own_listener, const ConnectionLimits& connection_li
       intake(context, listener, limits, fixed, tools.get(),
              {serve_connection, send_and_close, drain, finish_tool_request}) {}
 
-std::size_t dashboard_loops(std::size_t processors) { return accepting_loops(processors); }
-
 asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits,
                                         ToolServerOptions tools) {

@@ -190,6 +190,39 @@ std::string_view reason_phrase(int status) {
   return "";
 }
 
+// Returns the framed answer: status line, Content-Type (when there is a body), Content-Length
+// (except for 204), `extra_headers` (each line ending in CRLF), the CORS lines for
+// `allowed_origin` when set, `Vary: Origin`, `Connection: close`, and the body.
+std::string frame_tool_reply(int status, std::string_view body, std::string_view extra_headers,
+                             std::optional<std::string_view> allowed_origin) {
+  std::string out;
+  out.reserve(192 + extra_headers.size() + body.size());
+  out += "HTTP/1.1 ";
+  out += std::to_string(status);
+  out += ' ';
+  out += reason_phrase(status);
+  out += "\r\n";
+  if (!body.empty()) {
+    out += "Content-Type: ";
+    out += JSON;
+    out += "\r\n";
+  }
+  if (status != 204) {
+    out += "Content-Length: ";
+    out += std::to_string(body.size());
+    out += "\r\n";
+  }
+  out += extra_headers;
+  if (allowed_origin) {
+    out += "Access-Control-Allow-Origin: ";
+    out += *allowed_origin;
+    out += "\r\n";
+  }
+  out += "Vary: Origin\r\nConnection: close\r\n\r\n";
+  out += body;
+  return out;
+}
+
 // The body of a refusal: the JSON-RPC error "Invalid Request" for what the client got wrong,
 // "Internal error" for a server without room, with the reason phrase as its message.
 std::string refusal_body(int status) {
@@ -231,36 +264,6 @@ HeadState parse_head(std::string_view bytes, HttpHead& head) {
   }
   head.size = at;
   return HeadState::COMPLETE;
-}
-
-std::string frame_tool_reply(int status, std::string_view body, std::string_view extra_headers,
-                             std::optional<std::string_view> allowed_origin) {
-  std::string out;
-  out.reserve(192 + extra_headers.size() + body.size());
-  out += "HTTP/1.1 ";
-  out += std::to_string(status);
-  out += ' ';
-  out += reason_phrase(status);
-  out += "\r\n";
-  if (!body.empty()) {
-    out += "Content-Type: ";
-    out += JSON;
-    out += "\r\n";
-  }
-  if (status != 204) {
-    out += "Content-Length: ";
-    out += std::to_string(body.size());
-    out += "\r\n";
-  }
-  out += extra_headers;
-  if (allowed_origin) {
-    out += "Access-Control-Allow-Origin: ";
-    out += *allowed_origin;
-    out += "\r\n";
-  }
-  out += "Vary: Origin\r\nConnection: close\r\n\r\n";
-  out += body;
-  return out;
 }
 
 ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)

@@ -103,11 +103,4 @@ class ToolPath {
   std::array<std::string, 2> origins_;  // http:// and each of them
 };
 
-/// Returns the framed answer on the tool server's path: status line, Content-Type (when there is
-/// a body), Content-Length (except for 204), `extra_headers` (each line ending in CRLF), the CORS
-/// lines for `allowed_origin` when set, `Vary: Origin`, `Connection: close`, and the body.
-[[nodiscard]] std::string frame_tool_reply(int status, std::string_view body,
-                                           std::string_view extra_headers,
-                                           std::optional<std::string_view> allowed_origin);
-
 }  // namespace qmr::ui
