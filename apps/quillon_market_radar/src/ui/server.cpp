@@ -45,7 +45,6 @@
 #include "base/console.hpp"
 #include "ui/accept.hpp"
 #include "ui/listener.hpp"
-#include "ui/socket_deadline.hpp"
 
 namespace qmr::ui {
 
@@ -101,6 +100,39 @@ struct Worker {
 };
 
 namespace {
+
+// Cancels a socket's waits once its time limit passes (the idle timeout, the bound on a drain):
+// a timer of its own per waiting socket, which only the few sockets that wait at all need. The
+// timer's handler holds the shared state, not the socket: a handler already queued when the wait
+// ends finds the socket gone and does nothing. Nothing is linked anywhere, so a throw in the
+// constructor leaves nothing behind.
+class SocketDeadline {
+ public:
+  SocketDeadline(tcp::socket& socket, Clock::time_point deadline)
+      : state_(std::make_shared<State>(State{&socket, false})),
+        timer_(socket.get_executor(), deadline) {
+    timer_.async_wait([state = state_](const asio::error_code& error) {
+      if (error || state->socket == nullptr) return;
+      state->expired = true;
+      asio::error_code ignored;
+      state->socket->cancel(ignored);
+    });
+  }
+  SocketDeadline(const SocketDeadline&) = delete;
+  SocketDeadline& operator=(const SocketDeadline&) = delete;
+  ~SocketDeadline() { state_->socket = nullptr; }  // the timer cancels its wait as it goes
+
+  // True once the deadline has passed (the socket's waits were cancelled then).
+  [[nodiscard]] bool expired() const { return state_->expired; }
+
+ private:
+  struct State {
+    tcp::socket* socket;
+    bool expired;
+  };
+  std::shared_ptr<State> state_;
+  asio::steady_timer timer_;
+};
 
 // Reads and drops what the client still sends until it closes, the deadline passes or
 // `drain_bytes` have come in all. Closing a socket with unread data resets the connection, and a
