@@ -112,22 +112,18 @@ std::string decode_utf8_lossy(std::string_view bytes) {
 std::vector<std::string_view> split_white_space(std::string_view text, std::size_t max_tokens) {
   std::vector<std::string_view> tokens;
   std::size_t token_begin = std::string_view::npos;
-  bool done = false;
   for_each_code_point(text, [&](char32_t c, std::size_t begin, std::size_t) {
     const bool space = is_space(c);
     if (space && token_begin != std::string_view::npos) {
       tokens.push_back(text.substr(token_begin, begin - token_begin));
       token_begin = std::string_view::npos;
-      if (tokens.size() == max_tokens) {
-        done = true;
-        return false;
-      }
+      if (tokens.size() == max_tokens) return false;
     } else if (!space && token_begin == std::string_view::npos) {
       token_begin = begin;
     }
     return true;
   });
-  if (!done && token_begin != std::string_view::npos && tokens.size() < max_tokens) {
+  if (token_begin != std::string_view::npos && tokens.size() < max_tokens) {
     tokens.push_back(text.substr(token_begin));
   }
   return tokens;
