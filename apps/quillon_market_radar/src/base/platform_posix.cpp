@@ -54,13 +54,12 @@ Result<std::string> read_private_file(const std::string& path, std::size_t max_b
     return Error{path + " is readable by other users (mode " + mode + "): chmod 600 " + path};
   }
   std::string contents(max_bytes, '\0');
-  std::size_t filled = 0;
-  while (filled < max_bytes) {
-    const ssize_t count = ::read(file.get(), contents.data() + filled, max_bytes - filled);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return failure(errno);
-    if (count == 0) break;
-    filled += static_cast<std::size_t>(count);
+  std::size_t filled = 0, count = 1;
+  while (filled < max_bytes && count != 0) {
+    const int failed =
+        descriptor_io::read_some(file.get(), contents.data() + filled, max_bytes - filled, count);
+    if (failed != 0) return failure(failed);
+    filled += count;
   }
   contents.resize(filled);
   return contents;
