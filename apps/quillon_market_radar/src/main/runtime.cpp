@@ -82,12 +82,6 @@ asio::awaitable<Status> run(const TestCommand&, const engine::EngineHandle& engi
   co_return run_test(engine);
 }
 
-// The command and the engine live in the caller's frame for as long as the command runs.
-asio::awaitable<Status> run_command(const Command& command, const engine::EngineHandle& engine,
-                                    LoopPool& runtime) {
-  return std::visit([&](const auto& chosen) { return run(chosen, engine, runtime); }, command);
-}
-
 // The loops a command needs: those the dashboard accepts on for the commands that serve it, loop 0
 // alone for the others, which then run on the main thread and start no other.
 std::size_t dashboard_loops() {
@@ -99,10 +93,12 @@ std::size_t loops_for(const PricesCommand&) { return 1; }
 std::size_t loops_for(const McpCommand&) { return 1; }
 std::size_t loops_for(const TestCommand&) { return 1; }
 
-// The root task, on loop 0 of the runtime: the store, then the command.
+// The root task, on loop 0 of the runtime: the store, then the command. The command and the
+// engine live in this frame for as long as the command runs.
 asio::awaitable<int> program_body(const Command& command, LoopPool& runtime) {
   const engine::EngineHandle engine = engine::MarketEngine::create();
-  const Status status = co_await run_command(command, engine, runtime);
+  const Status status = co_await std::visit(
+      [&](const auto& chosen) { return run(chosen, engine, runtime); }, command);
   if (!status.ok()) {
     console::print_error("Error: " + status.error().message + "\n");
     co_return 1;
