@@ -1,18 +1,10 @@
 // The dashboard's connections taken with asio's own accept, each served in the event loop by the
 // server's steps: the build for every system but Linux, and Linux's without QMR_LINUX_FAST_PATH.
-//
-// asio's reactor, inlined here, trips gcc 12's null-dereference warning as in server.cpp; the
-// warning holds for this file's own code.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-#include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
-#include <asio/experimental/as_tuple.hpp>
-#include <asio/use_awaitable.hpp>
+#include "ui/asio.hpp"
+// ui/asio.hpp before everything else: see there.
+#include <utility>
 
 #include "ui/accept.hpp"
-#pragma GCC diagnostic pop
-#include <utility>
 
 namespace qmr::ui {
 
@@ -34,8 +26,7 @@ void Intake::prepare(tcp::acceptor&) {}
 
 asio::awaitable<asio::error_code> Intake::accept_next(const WorkerHandle& owner,
                                                       const engine::EngineHandle& engine) {
-  auto [error, socket] = co_await state_->listener.async_accept(
-      state_->loop, asio::experimental::as_tuple(asio::use_awaitable));
+  auto [error, socket] = co_await state_->listener.async_accept(state_->loop, with_error);
   if (error) co_return error;
   asio::co_spawn(state_->loop, state_->steps.serve_connection(owner, std::move(socket), engine),
                  asio::detached);

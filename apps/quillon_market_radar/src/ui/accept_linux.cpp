@@ -5,21 +5,13 @@
 // (closing_looks.hpp), so about 98% of connections never enter the event loop at all. A
 // connection that has to wait (for its request, for room to send, for the client to close) is
 // handed to the server's own steps in the event loop.
-//
-// asio's reactor, inlined here, trips gcc 12's null-dereference warning as in server.cpp; the
-// warning holds for this file's own code.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnull-dereference"
+#include "ui/asio.hpp"
+// ui/asio.hpp before everything else: see there.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <array>
-#include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
-#include <asio/experimental/as_tuple.hpp>
-#include <asio/io_context.hpp>
-#include <asio/use_awaitable.hpp>
 #include <cerrno>
 #include <exception>
 #include <optional>
@@ -29,7 +21,6 @@
 #include "base/descriptor_io.hpp"
 #include "ui/accept.hpp"
 #include "ui/closing_looks.hpp"
-#pragma GCC diagnostic pop
 
 namespace qmr::ui {
 
@@ -177,8 +168,7 @@ void Intake::prepare(tcp::acceptor& listener) {
 
 asio::awaitable<asio::error_code> Intake::accept_next(const WorkerHandle& owner,
                                                       const engine::EngineHandle& engine) {
-  const auto [error] = co_await state_->listener.async_wait(
-      tcp::acceptor::wait_read, asio::experimental::as_tuple(asio::use_awaitable));
+  const auto [error] = co_await state_->listener.async_wait(tcp::acceptor::wait_read, with_error);
   if (error) co_return error;
   co_return co_await state_->accept_pending(owner, engine);
 }

@@ -1,12 +1,7 @@
 // The dashboard's listener on Linux: address reuse, the descriptor limit raised, and a descriptor
 // of its own for each accepting loop.
-//
-// asio's reactor, inlined here, trips gcc 12's null-dereference warning as in server.cpp; the
-// warning holds for this file's own code.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-#include "ui/listener_posix.hpp"
-
+#include "ui/asio.hpp"
+// ui/asio.hpp before everything else: see there.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -15,8 +10,8 @@
 #include <cerrno>
 
 #include "ui/listener.hpp"
+#include "ui/listener_posix.hpp"
 #include "ui/server.hpp"
-#pragma GCC diagnostic pop
 
 namespace qmr::ui {
 

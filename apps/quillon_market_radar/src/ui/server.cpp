@@ -12,27 +12,9 @@
 // of the cost is the kernel's, and what the server adds is what it does around each connection.
 // On one shared io_context every connection was handed between threads (locks, futex wake-ups).
 // Here a connection lives and dies on the loop, and so the thread, that accepted it.
-//
-// gcc 12 reports a possible null dereference in asio's reactor once it inlines it here
-// (scheduler::compensating_work_started, which runs only on a thread inside the loop, where the
-// pointer is set): a system header's code is exempt from our warnings, except when inlined. The
-// exemption is restored for the headers included here; the warning holds for this file's code.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnull-dereference"
-#include "ui/server.hpp"
-
+#include "ui/asio.hpp"
+// ui/asio.hpp before everything else: see there.
 #include <array>
-#include <asio/co_spawn.hpp>
-#include <asio/experimental/as_tuple.hpp>
-#include <asio/experimental/concurrent_channel.hpp>
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/post.hpp>
-#include <asio/steady_timer.hpp>
-#include <asio/this_coro.hpp>
-#include <asio/use_awaitable.hpp>
-#include <asio/write.hpp>
-#pragma GCC diagnostic pop
 #include <exception>
 #include <memory>
 #include <new>
@@ -45,6 +27,7 @@
 #include "base/console.hpp"
 #include "ui/accept.hpp"
 #include "ui/listener.hpp"
+#include "ui/server.hpp"
 
 namespace qmr::ui {
 
@@ -52,8 +35,6 @@ namespace {
 
 using asio::ip::tcp;
 using Clock = asio::steady_timer::clock_type;
-
-constexpr auto with_error = asio::experimental::as_tuple(asio::use_awaitable);
 
 // How long an accept loop pauses after a failure that a later accept can overcome (no free
 // descriptor, no memory): long enough not to spin, short enough that clients barely notice.
