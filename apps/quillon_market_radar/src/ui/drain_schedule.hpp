@@ -1,7 +1,5 @@
-// When the dashboard looks at a closing connection again: after its response, a connection is
-// looked at for the client's end of stream a moment later and, if the client is still open, once
-// more after a longer delay. Pure bookkeeping over handles and time points; ClosingLooks
-// (closing_looks.hpp) does the looking and keeps the timer.
+// When the dashboard looks at a closing connection again: pure bookkeeping over handles and time
+// points. ClosingLooks (closing_looks.hpp) does the looking and keeps the timer.
 #pragma once
 
 #include <chrono>

@@ -4,9 +4,8 @@
 //
 // A connection served here goes asio's own way: accept, read with an idle timeout, write,
 // half-close, drain for a bounded time, close. How a loop takes its connections is picked at
-// build time (accept.hpp): asio's accept, or on Linux a measured refinement that answers nearly
-// every connection before it enters the event loop and hands the rest to the steps below. What
-// differs between systems about the listening socket is in listener.hpp.
+// build time (accept.hpp); what differs between systems about the listening socket is in
+// listener.hpp.
 //
 // Why a loop per thread rather than one shared io_context: with a connection per request, most
 // of the cost is the kernel's, and what the server adds is what it does around each connection.
@@ -115,9 +114,8 @@ class SocketDeadline {
   asio::steady_timer timer_;
 };
 
-// Reads and drops what the client still sends until it closes, the deadline passes or
-// `drain_bytes` have come in all. Closing a socket with unread data resets the connection, and a
-// reset can destroy a response the client has not read yet.
+// LoopSteps::drain. Closing a socket with unread data resets the connection, and a reset can
+// destroy a response the client has not read yet.
 asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::size_t drained,
                             Clock::time_point deadline) {
   std::array<char, REQUEST_BUFFER_SIZE> buffer;
@@ -129,8 +127,8 @@ asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::s
   }
 }
 
-// Writes what is left of a response, half-closes and drains: the end of every connection that
-// is answered in the event loop. A failed write is ignored: the client has gone.
+// LoopSteps::send_and_close: the end of every connection answered in the event loop. A failed
+// write is ignored: the client has gone.
 asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
                                      std::string_view rest) {
   const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
