@@ -4,7 +4,7 @@
 // protocol era. Each settles on the revision ../revisions.json lists it under, lists the three
 // tools and calls each, and the clients report not one error.
 import assert from 'node:assert/strict';
-import { execFile, spawn } from 'node:child_process';
+import { execFile } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { mkdtemp, rm } from 'node:fs/promises';
 import { createRequire } from 'node:module';
@@ -16,6 +16,8 @@ import { Client as SplitClient, StreamableHTTPClientTransport as SplitHttpTransp
 import { Client as SdkClient } from '@modelcontextprotocol/sdk/client/index.js';
 import { StreamableHTTPClientTransport as SdkHttpTransport } from '@modelcontextprotocol/sdk/client/streamableHttp.js';
 
+import { startMcpEndpoint } from '../mcp_endpoint.mjs';
+
 const BINARY = process.env.QMR_BINARY;
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
 
@@ -24,40 +26,8 @@ const revisionOf = (label) => REVISIONS.find(({ clients }) => clients.includes(l
 
 const TOOLS = ['market_search_products', 'market_review_defects', 'market_jan_aushadhi'];
 
-// Starts the dashboard with the tool server on a port the system picks; resolves to
-// { url, stop() } once a start-up line names the endpoint, or rejects with what the program said.
-function startServer() {
-  const child = spawn(BINARY, ['ui', '-p', '0', '--mcp'], { stdio: ['ignore', 'pipe', 'pipe'] });
-  const closed = new Promise((resolve) => child.on('close', resolve));
-  const stop = async () => {
-    if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
-    await closed;
-  };
-  let output = '';
-  let started = false;
-  return new Promise((resolve, reject) => {
-    const fail = (why) => stop().then(() => reject(new Error(`${why}; it printed:\n${output}`)));
-    const timer = setTimeout(() => fail('no start-up line named the endpoint within 10 s'), 10_000);
-    const read = (chunk) => {
-      output += chunk;
-      const port = /http:\/\/127\.0\.0\.1:([1-9]\d*)\/mcp\b/.exec(output)?.[1];
-      if (started || !port) return;
-      started = true;
-      clearTimeout(timer);
-      resolve({ url: `http://127.0.0.1:${port}/mcp`, stop });
-    };
-    child.stdout.setEncoding('utf8').on('data', read);
-    child.stderr.setEncoding('utf8').on('data', read);
-    closed.then((status) => {
-      if (started) return;
-      clearTimeout(timer);
-      fail(`the program ended with status ${status} before naming its endpoint`);
-    });
-  });
-}
-
 let server;
-before(async () => { server = await startServer(); });
+before(async () => { server = await startMcpEndpoint(BINARY); });
 after(() => server?.stop());
 
 const CLIENTS = [
