@@ -912,20 +912,31 @@ std::optional<std::string> read_file(const std::string& path) {
 class EachRevision : public testing::TestWithParam<std::size_t> {
  protected:
   const Revision& revision() const { return REVISIONS.at(GetParam()); }
+
+  // The revision's golden transcript, its input and its output.
+  std::pair<std::string, std::string> transcript() const {
+    const std::string golden = QMR_GOLDEN_DIR "/" + std::string(revision().name);
+    auto input = read_file(golden + ".in");
+    auto output = read_file(golden + ".out");
+    if (!input || !output) ADD_FAILURE() << "no transcript " << golden << ".in/.out";
+    return {input.value_or(""), output.value_or("")};
+  }
+
+  // The seed store with every product's check time "T", as the transcripts were written.
+  static engine::EngineHandle golden_engine() {
+    auto rows = engine::MarketEngine::seed_catalogue();
+    for (auto& product : rows.products) product.last_checked_utc.assign(1, 'T');
+    return engine::MarketEngine::from_catalogue(std::move(rows));
+  }
 };
 
 // Each revision's golden transcript, written by the server before it was last reshaped: a whole
 // session answered byte for byte (the products' check times are "T" in it), and its end, since
 // a line that is not UTF-8 ends the run unless the row skips it.
 TEST_P(EachRevision, AnswersItsGoldenTranscriptByteForByte) {
-  const std::string golden = QMR_GOLDEN_DIR "/" + std::string(revision().name);
-  const auto input = read_file(golden + ".in");
-  const auto expected = read_file(golden + ".out");
-  ASSERT_TRUE(input && expected) << "no transcript " << golden << ".in/.out";
-  auto rows = engine::MarketEngine::seed_catalogue();
-  for (auto& product : rows.products) product.last_checked_utc = "T";
-  const auto served = serve(*input, engine::MarketEngine::from_catalogue(std::move(rows)));
-  EXPECT_EQ(served.output, *expected);
+  const auto [input, expected] = transcript();
+  const auto served = serve(input, golden_engine());
+  EXPECT_EQ(served.output, expected);
   EXPECT_EQ(served.status.ok(), revision().skips_invalid_utf8);
 }
 
@@ -1063,18 +1074,13 @@ Headers headers_of(std::string_view body, const Revision& revision) {
 // transport refuses before the dispatcher sees it; a notification gets 202 and no body, any other
 // line the parse error.
 TEST_P(EachRevision, AnswersEachTranscriptLinePostedAloneAsStdioDoes) {
-  const std::string golden = QMR_GOLDEN_DIR "/" + std::string(revision().name);
-  const auto input = read_file(golden + ".in");
-  const auto output = read_file(golden + ".out");
-  ASSERT_TRUE(input && output) << "no transcript " << golden << ".in/.out";
-  auto rows = engine::MarketEngine::seed_catalogue();
-  for (auto& product : rows.products) product.last_checked_utc = "T";
-  const auto engine = engine::MarketEngine::from_catalogue(std::move(rows));
+  const auto [input, output] = transcript();
+  const auto engine = golden_engine();
   const ToolServerEndpoint endpoint = http_endpoint(engine);
   LineHandler stdio(engine);
-  std::string_view answers = *output;
+  std::string_view answers = output;
   std::size_t answered = 0;
-  for (std::string_view lines = *input; !lines.empty();) {
+  for (std::string_view lines = input; !lines.empty();) {
     const std::string_view line = lines.substr(0, lines.find('\n'));
     lines.remove_prefix(std::min(lines.size(), line.size() + 1));
     // Stdio ends the run at a line that is not UTF-8 unless the revision skips it.
