@@ -148,9 +148,10 @@ class ToolBytesHeld {
   ToolBytesHeld& operator=(const ToolBytesHeld&) = delete;
   ~ToolBytesHeld() { worker_.tool_bytes_held -= held_; }
 
-  [[nodiscard]] bool holds() const { return held_ != 0; }
-  // Takes `bytes` of the budget; false when the loop has not that much left.
-  [[nodiscard]] bool take(std::size_t bytes) {
+  // Holds `bytes` of the budget, unless it holds them already; false when the loop has not that
+  // much left.
+  [[nodiscard]] bool hold(std::size_t bytes) {
+    if (held_ != 0) return true;
     if (bytes > worker_.limits.tool_request_budget - worker_.tool_bytes_held) return false;
     worker_.tool_bytes_held += bytes;
     held_ = bytes;
@@ -180,27 +181,21 @@ asio::awaitable<void> finish_tool_request(WorkerHandle owner, tcp::socket& socke
     const SocketDeadline limit(socket, Clock::now() + worker.limits.idle_timeout);
     for (;;) {
       const ToolProgress progress = tools.respond(request, reply);
-      std::size_t wanted = 0;
       if (progress.next == ToolProgress::Next::ANSWER) break;
-      if (progress.next == ToolProgress::Next::READ_HEAD) {
-        wanted = TOOL_HEAD_LIMIT - request.size();
-      } else {
-        if (!held.holds()) {
-          if (!held.take(progress.request_size)) {
-            reply = tools.busy_reply(request);
-            break;
-          }
-          request.reserve(progress.request_size);
+      std::size_t wanted = TOOL_HEAD_LIMIT;  // the size the request may reach with this read
+      if (progress.next == ToolProgress::Next::READ_BODY) {
+        if (!held.hold(progress.request_size)) {
+          reply = tools.busy_reply(request);
+          break;
         }
-        wanted = progress.request_size - request.size();
+        wanted = progress.request_size;
+        request.reserve(wanted);  // the whole request: what the budget holds is what is allocated
       }
       const std::size_t had = request.size();
-      request.resize(had + wanted);
-      const auto [error, count] =
-          co_await socket.async_read_some(asio::buffer(request.data() + had, wanted), with_error);
-      // A failed read, a peer that closed and one too slow for the idle time are treated alike:
-      // the connection closes without a byte written.
-      if (error) co_return;
+      request.resize(wanted);
+      const auto [error, count] = co_await socket.async_read_some(
+          asio::buffer(request.data() + had, wanted - had), with_error);
+      if (error) co_return;  // as for the first read
       request.resize(had + count);
     }
   }
@@ -219,7 +214,7 @@ asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
       const SocketDeadline idle(socket, Clock::now() + worker.limits.idle_timeout);
       const auto [error, read] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
       // A failed read, a peer that closed and a peer silent for the whole idle time are treated
-      // alike: the connection closes without a byte written.
+      // alike: the connection closes without a byte written (so too in finish_tool_request).
       if (error) co_return;
       count = read;
     }
