@@ -30,34 +30,14 @@
 
 namespace qmr::ui {
 
-namespace {
-
 using asio::ip::tcp;
 using Clock = asio::steady_timer::clock_type;
-
-// How long an accept loop pauses after a failure that a later accept can overcome (no free
-// descriptor, no memory): long enough not to spin, short enough that clients barely notice.
-constexpr auto ACCEPT_RETRY_DELAY = std::chrono::milliseconds(50);
-
-constexpr std::string_view STARTUP_DETAIL_LINES[] = {
-    "    - Monopolies Slain: Keepa ($299/mo) + Helium10 + Fakespot + Prisync",
-    "    - Active Sentinel: Price Tracker, Review Defect Miner & Jan Aushadhi Arbitrage",
-    "    - Memory Footprint: ~11.2 MB RAM (100% On-Device, Air-Gapped)",
-};
 
 // The first failure that ends the server, handed from a worker's loop to the task that awaits
 // the server. The channel is safe to use from any thread and holds one error; later ones are
 // dropped. (The first error_code of the signature is the channel's own.) Workers hold it weakly:
 // once the server has ended, nobody waits for it.
 using Ending = asio::experimental::concurrent_channel<void(asio::error_code, asio::error_code)>;
-
-void end_server(const std::weak_ptr<Ending>& ending, asio::error_code error) {
-  if (const auto channel = ending.lock()) {
-    static_cast<void>(channel->try_send(asio::error_code(), error));
-  }
-}
-
-}  // namespace
 
 // What the server holds on one of the loops it accepts on: the loop is its listener's. Used from
 // that loop only, and owned by the tasks there: the accept loop and each connection hold it, so it
@@ -80,6 +60,22 @@ struct Worker {
 };
 
 namespace {
+
+// How long an accept loop pauses after a failure that a later accept can overcome (no free
+// descriptor, no memory): long enough not to spin, short enough that clients barely notice.
+constexpr auto ACCEPT_RETRY_DELAY = std::chrono::milliseconds(50);
+
+constexpr std::string_view STARTUP_DETAIL_LINES[] = {
+    "    - Monopolies Slain: Keepa ($299/mo) + Helium10 + Fakespot + Prisync",
+    "    - Active Sentinel: Price Tracker, Review Defect Miner & Jan Aushadhi Arbitrage",
+    "    - Memory Footprint: ~11.2 MB RAM (100% On-Device, Air-Gapped)",
+};
+
+void end_server(const std::weak_ptr<Ending>& ending, asio::error_code error) {
+  if (const auto channel = ending.lock()) {
+    static_cast<void>(channel->try_send(asio::error_code(), error));
+  }
+}
 
 // Cancels a socket's waits once its time limit passes (the idle timeout, the bound on a drain):
 // a timer of its own per waiting socket, which only the few sockets that wait at all need. The
@@ -114,31 +110,6 @@ class SocketDeadline {
   asio::steady_timer timer_;
 };
 
-// LoopSteps::drain. Closing a socket with unread data resets the connection, and a reset can
-// destroy a response the client has not read yet.
-asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::size_t drained,
-                            Clock::time_point deadline) {
-  std::array<char, REQUEST_BUFFER_SIZE> buffer;
-  const SocketDeadline limit(socket, deadline);
-  while (drained < drain_bytes && !limit.expired()) {
-    const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
-    if (error || count == 0) break;
-    drained += count;
-  }
-}
-
-// LoopSteps::send_and_close: the end of every connection answered in the event loop. A failed
-// write is ignored: the client has gone.
-asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
-                                     std::string_view rest) {
-  const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
-  static_cast<void>(written);
-  if (error) co_return;
-  asio::error_code ignored;
-  socket.shutdown(tcp::socket::shutdown_send, ignored);
-  co_await drain(worker.limits.drain_bytes, socket, 0, Clock::now() + worker.limits.drain_time);
-}
-
 // The room a tool-server request holds for its head and body in its loop's budget, given back
 // when the request is done with, however that happens.
 class ToolBytesHeld {
@@ -162,6 +133,33 @@ class ToolBytesHeld {
   Worker& worker_;
   std::size_t held_ = 0;
 };
+
+}  // namespace
+
+// Closing a socket with unread data resets the connection, and a reset can destroy a response
+// the client has not read yet.
+asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::size_t drained,
+                            Clock::time_point deadline) {
+  std::array<char, REQUEST_BUFFER_SIZE> buffer;
+  const SocketDeadline limit(socket, deadline);
+  while (drained < drain_bytes && !limit.expired()) {
+    const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
+    if (error || count == 0) break;
+    drained += count;
+  }
+}
+
+// The end of every connection answered in the event loop. A failed write is ignored: the client
+// has gone.
+asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
+                                     std::string_view rest) {
+  const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
+  static_cast<void>(written);
+  if (error) co_return;
+  asio::error_code ignored;
+  socket.shutdown(tcp::socket::shutdown_send, ignored);
+  co_await drain(worker.limits.drain_bytes, socket, 0, Clock::now() + worker.limits.drain_time);
+}
 
 // Reads the rest of a tool-server request, answers it and closes. The whole request must arrive
 // within the idle time of the dashboard, or the connection is closed without an answer.
@@ -231,6 +229,8 @@ asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
     // frame unwinds) and the others carry on.
   }
 }
+
+namespace {
 
 // Takes connections until the listener fails. A failure a later accept can overcome (no free
 // descriptor, no memory for the connection at hand, which is dropped) pauses the loop briefly.
@@ -316,8 +316,7 @@ Worker::Worker(tcp::acceptor own_listener, const ConnectionLimits& connection_li
       tools(std::move(tool_path)),
       listener(std::move(own_listener)),
       ending(std::move(server_ending)),
-      intake(context, listener, limits, fixed, tools.get(),
-             {serve_connection, send_and_close, drain, finish_tool_request}) {}
+      intake(context, listener, limits, fixed, tools.get()) {}
 
 asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits,
