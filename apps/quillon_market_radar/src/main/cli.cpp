@@ -189,16 +189,14 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
   if (help->parsed()) {
     const CLI::App* topic = &app;
     for (const auto& name : help_topics) {
-      const CLI::App* found = nullptr;
-      for (const CLI::App* sub : topic->get_subcommands({})) {
-        if (sub->get_name() == name) found = sub;
-      }
-      if (found == nullptr) {
+      const auto found =
+          topic->get_subcommands([&name](const CLI::App* sub) { return sub->get_name() == name; });
+      if (found.empty()) {
         err << "unrecognized subcommand '" << name << "'\n"
             << "Run with --help for more information.\n";
         return {std::nullopt, 2};
       }
-      topic = found;
+      topic = found.back();
     }
     // App::help() would describe the parsed "help" subcommand itself; ask the formatter directly.
     if (topic == &app) {
