@@ -28,11 +28,7 @@ constexpr std::string_view PREFLIGHT =
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return std::ranges::equal(a, b, [](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool is_ows(char c) { return c == ' ' || c == '\t'; }
@@ -91,11 +87,6 @@ bool read_field_line(std::string_view line, HttpHead& head) {
     return true;
   }
   return true;
-}
-
-// True when a media type (before any parameter) is `type`, without regard to case.
-bool media_type_is(std::string_view value, std::string_view type) {
-  return equal_ignoring_case(trim_ows(value.substr(0, value.find(';'))), type);
 }
 
 // Calls `found` on each item of `list` (split at `separator`, white space around it trimmed) until
@@ -292,8 +283,9 @@ ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const
     return answer(reply, refusal(401, origin, "WWW-Authenticate: Bearer\r\n"));
   }
   if (head.method != "POST") return answer(reply, refusal(405, origin, ALLOW_POST));
-  const auto& content_type = head[Field::CONTENT_TYPE];
-  if (!content_type || !media_type_is(*content_type, JSON)) {
+  const auto& content_type = head[Field::CONTENT_TYPE];  // its media type, before any parameter
+  if (!content_type ||
+      !equal_ignoring_case(trim_ows(content_type->substr(0, content_type->find(';'))), JSON)) {
     return answer(reply, refusal(415, origin));
   }
   if (!accepts_json(head[Field::ACCEPT])) return answer(reply, refusal(406, origin));
