@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -53,7 +54,7 @@ int read_some(int fd, char* data, std::size_t size, std::size_t& count) {
   const HANDLE handle = handle_of(fd);
   if (handle == nullptr) return EBADF;
   DWORD got = 0;
-  const auto wanted = static_cast<DWORD>(size < MAX_TRANSFER ? size : MAX_TRANSFER);
+  const auto wanted = static_cast<DWORD>(std::min(size, MAX_TRANSFER));
   if (!ReadFile(handle, data, wanted, &got, nullptr)) {
     const DWORD code = GetLastError();
     // A pipe whose writer has closed its end reads as the end of input.
@@ -71,8 +72,7 @@ int write_all(int fd, std::string_view bytes) {
   if (handle == nullptr) return EBADF;
   while (!bytes.empty()) {
     DWORD written = 0;
-    const auto wanted =
-        static_cast<DWORD>(bytes.size() < MAX_TRANSFER ? bytes.size() : MAX_TRANSFER);
+    const auto wanted = static_cast<DWORD>(std::min(bytes.size(), MAX_TRANSFER));
     if (!WriteFile(handle, bytes.data(), wanted, &written, nullptr)) {
       return errno_of(GetLastError());
     }

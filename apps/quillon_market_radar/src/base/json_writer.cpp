@@ -32,37 +32,21 @@ void write_float(double number, std::string& out) {
 
 std::size_t escape_byte(unsigned char byte, char (&form)[6]) {
   static constexpr char HEX[] = "0123456789abcdef";
+  // Each byte that has a short escape, followed by the character after its backslash.
+  static constexpr std::string_view SHORT_ESCAPES = "\"\"\\\\\nn\rr\tt\bb\ff";
   form[0] = static_cast<char>(byte);
   if (byte >= 0x20 && byte != '"' && byte != '\\') return 1;
   form[0] = '\\';
-  switch (byte) {
-    case '"':
-    case '\\':
-      form[1] = static_cast<char>(byte);
-      return 2;
-    case '\n':
-      form[1] = 'n';
-      return 2;
-    case '\r':
-      form[1] = 'r';
-      return 2;
-    case '\t':
-      form[1] = 't';
-      return 2;
-    case '\b':
-      form[1] = 'b';
-      return 2;
-    case '\f':
-      form[1] = 'f';
-      return 2;
-    default:
-      form[1] = 'u';
-      form[2] = '0';
-      form[3] = '0';
-      form[4] = HEX[byte >> 4];
-      form[5] = HEX[byte & 0xF];
-      return 6;
+  for (std::size_t i = 0; i < SHORT_ESCAPES.size(); i += 2) {
+    if (SHORT_ESCAPES[i] != static_cast<char>(byte)) continue;
+    form[1] = SHORT_ESCAPES[i + 1];
+    return 2;
   }
+  form[1] = 'u';
+  form[2] = form[3] = '0';
+  form[4] = HEX[byte >> 4];
+  form[5] = HEX[byte & 0xF];
+  return 6;
 }
 
 void write_string(std::string_view text, std::string& out) {

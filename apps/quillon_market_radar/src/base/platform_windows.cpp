@@ -72,16 +72,13 @@ PSID process_user(std::unique_ptr<unsigned char[]>& buffer) {
   return read ? reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid : nullptr;
 }
 
-bool is_well_known(PSID sid, WELL_KNOWN_SID_TYPE type) {
-  return IsWellKnownSid(sid, type) != FALSE;
-}
-
 // True when `sid` may read the file without making it "readable by other users": its owner, this
 // process's user, the system and the administrators (who can take any file anyway).
 bool may_read(PSID sid, PSID owner, PSID user) {
   return (owner != nullptr && EqualSid(sid, owner)) || (user != nullptr && EqualSid(sid, user)) ||
-         is_well_known(sid, WinLocalSystemSid) || is_well_known(sid, WinBuiltinAdministratorsSid) ||
-         is_well_known(sid, WinCreatorOwnerSid);
+         IsWellKnownSid(sid, WinLocalSystemSid) ||
+         IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+         IsWellKnownSid(sid, WinCreatorOwnerSid);
 }
 
 }  // namespace

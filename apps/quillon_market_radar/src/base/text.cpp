@@ -129,13 +129,6 @@ std::vector<std::string_view> split_white_space(std::string_view text, std::size
   return tokens;
 }
 
-bool is_blank(std::string_view text) {
-  bool blank = true;
-  for_each_code_point(text, [&](char32_t c, std::size_t, std::size_t) {
-    blank = is_space(c);
-    return blank;
-  });
-  return blank;
-}
+bool is_blank(std::string_view text) { return split_white_space(text, 1).empty(); }
 
 }  // namespace qmr::text

@@ -28,13 +28,6 @@ CLI::Option* add_port_option(CLI::App& command, std::string& port_text) {
           "PORT");
 }
 
-// The options of the tool server on the dashboard's port, for `ui` and `daemon`.
-struct McpFlags {
-  bool on = false;
-  std::vector<std::string> origins;
-  std::string token_file;
-};
-
 // Returns an error message when `text` is not an origin as a browser sends one in its Origin
 // header: a scheme of letters, digits, "+", "-" and ".", "://", and a host with an optional port,
 // without a path, white space or anything after; empty when it is one.
@@ -64,46 +57,35 @@ std::string origin_problem(std::string_view text) {
 // Adds `--mcp`, `--mcp-allow-origin ORIGIN` (repeatable) and `--mcp-token-file PATH`. The two
 // options need `--mcp` rather than imply it: an origin or a token given for a tool server that
 // is off is a mistake better told than served.
-void add_mcp_options(CLI::App& command, McpFlags& flags) {
+void add_mcp_options(CLI::App& command, McpOverHttp& mcp) {
   auto* on = command.add_flag(
-      "--mcp", flags.on,
+      "--mcp", mcp.on,
       "Also serve the MCP tool server over HTTP: POST /mcp on the same loopback port");
   command
-      .add_option("--mcp-allow-origin", flags.origins,
+      .add_option("--mcp-allow-origin", mcp.allowed_origins,
                   "Let browser pages of ORIGIN (e.g. http://localhost:6274) call /mcp; repeatable")
       ->type_name("ORIGIN")
       ->allow_extra_args(false)  // one origin per option: a second word is no origin of it
       ->check([](const std::string& text) { return origin_problem(text); }, "ORIGIN")
       ->needs(on);
   command
-      .add_option("--mcp-token-file", flags.token_file,
-                  "Require the token in PATH as Authorization: Bearer on every /mcp request "
-                  "(the file must not be readable by other users)")
+      .add_option_function<std::string>(
+          "--mcp-token-file", [&mcp](const std::string& path) { mcp.token_file = path; },
+          "Require the token in PATH as Authorization: Bearer on every /mcp request "
+          "(the file must not be readable by other users)")
       ->type_name("PATH")
       ->needs(on);
 }
 
-McpOverHttp mcp_over_http(const CLI::App& command, const McpFlags& flags) {
-  McpOverHttp mcp{flags.on, flags.origins, std::nullopt};
-  if (command.count("--mcp-token-file") != 0) mcp.token_file = flags.token_file;
-  return mcp;
-}
-
-// Adds the spellings of the options of `command` and its subcommands that take a value:
-// "--query" to `long_names`, and every spelling ("-q" as well) to `spellings`.
-void collect_value_options(const CLI::App& command, std::set<std::string>& long_names,
-                           std::set<std::string>& spellings) {
+// Adds every spelling ("--query", "-q") of the options of `command` and its subcommands that take
+// a value to `spellings`.
+void collect_value_options(const CLI::App& command, std::set<std::string>& spellings) {
   for (const CLI::Option* option : command.get_options()) {
     if (option->get_items_expected_max() == 0) continue;  // a flag
-    for (const auto& name : option->get_lnames()) {
-      long_names.insert("--" + name);
-      spellings.insert("--" + name);
-    }
+    for (const auto& name : option->get_lnames()) spellings.insert("--" + name);
     for (const auto& name : option->get_snames()) spellings.insert("-" + name);
   }
-  for (const CLI::App* sub : command.get_subcommands({})) {
-    collect_value_options(*sub, long_names, spellings);
-  }
+  for (const CLI::App* sub : command.get_subcommands({})) collect_value_options(*sub, spellings);
 }
 
 // Returns the arguments after the program name in the reversed order CLI11 parses them, with an
@@ -114,8 +96,8 @@ void collect_value_options(const CLI::App& command, std::set<std::string>& long_
 // "--", is a value or a positional word and stays as it is.
 std::vector<std::string> arguments_for_parser(const CLI::App& app, int argc,
                                               const char* const* argv) {
-  std::set<std::string> long_names, spellings;
-  collect_value_options(app, long_names, spellings);
+  std::set<std::string> spellings;
+  collect_value_options(app, spellings);
   std::vector<std::string> args;
   args.reserve(static_cast<std::size_t>(argc));
   bool value_next = false, positional_only = false;
@@ -127,8 +109,8 @@ std::vector<std::string> arguments_for_parser(const CLI::App& app, int argc,
       positional_only = true;
     } else if (spellings.count(word) != 0) {
       value_next = true;
-    } else if (!word.empty() && word.back() == '=' &&
-               long_names.count(word.substr(0, word.size() - 1)) != 0) {
+    } else if (word.starts_with("--") && word.back() == '=' &&
+               spellings.count(word.substr(0, word.size() - 1)) != 0) {
       word.pop_back();
       args.push_back(std::move(word));
       word.clear();
@@ -178,7 +160,7 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
   app.require_subcommand(0, 1);
 
   std::string ui_port, daemon_port, query;
-  McpFlags ui_mcp, daemon_mcp;
+  McpOverHttp ui_mcp, daemon_mcp;
   std::vector<std::string> help_topics;
 
   auto* ui = app.add_subcommand("ui", "Launch the Zero-Electron Web HUD Dashboard");
@@ -207,16 +189,14 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
   if (help->parsed()) {
     const CLI::App* topic = &app;
     for (const auto& name : help_topics) {
-      const CLI::App* found = nullptr;
-      for (const CLI::App* sub : topic->get_subcommands({})) {
-        if (sub->get_name() == name) found = sub;
-      }
-      if (found == nullptr) {
+      const auto found =
+          topic->get_subcommands([&name](const CLI::App* sub) { return sub->get_name() == name; });
+      if (found.empty()) {
         err << "unrecognized subcommand '" << name << "'\n"
             << "Run with --help for more information.\n";
         return {std::nullopt, 2};
       }
-      topic = found;
+      topic = found.back();
     }
     // App::help() would describe the parsed "help" subcommand itself; ask the formatter directly.
     if (topic == &app) {
@@ -229,11 +209,11 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
 
   Cli cli;
   if (ui->parsed()) {
-    cli.command = UiCommand{*parse_port(ui_port), mcp_over_http(*ui, ui_mcp)};
+    cli.command = UiCommand{*parse_port(ui_port), std::move(ui_mcp)};
   } else if (prices->parsed()) {
     cli.command = PricesCommand{query};
   } else if (daemon->parsed()) {
-    cli.command = DaemonCommand{*parse_port(daemon_port), mcp_over_http(*daemon, daemon_mcp)};
+    cli.command = DaemonCommand{*parse_port(daemon_port), std::move(daemon_mcp)};
   } else if (mcp->parsed()) {
     cli.command = McpCommand{};
   } else if (test->parsed()) {

@@ -37,12 +37,7 @@ constexpr std::string_view DAEMON_SERVICE_LINES[] = {
 };
 
 // The numeric value of a summary member; anything that is not a number counts as zero.
-double as_double(const json::Value& value) {
-  if (value.is_number_unsigned()) return static_cast<double>(value.get<std::uint64_t>());
-  if (value.is_number_integer()) return static_cast<double>(value.get<std::int64_t>());
-  if (value.is_number_float()) return value.get<double>();
-  return 0.0;
-}
+double as_double(const json::Value& value) { return value.is_number() ? value.get<double>() : 0.0; }
 
 const json::Value& member_or_null(const json::Value& object, const char* key) {
   static const json::Value null_value;

@@ -24,31 +24,24 @@ namespace qmr::main {
 
 namespace {
 
-// What the dashboard needs to serve the tool server as `mcp` asks: nothing when it is off; else
-// the endpoint, the origins and the token, read from its file now. A token file that cannot be
+// The dashboard of `ui` and `daemon`, with the tool server on its port when `mcp` asks for it:
+// its endpoint, the origins and the token, read from its file now. A token file that cannot be
 // read, that other users may read or that holds no token is an error: the program does not start.
-Result<ui::ToolServerOptions> tool_server_options(const McpOverHttp& mcp,
-                                                  const engine::EngineHandle& engine) {
-  ui::ToolServerOptions options;
-  if (!mcp.on) return options;
-  if (mcp.token_file) {
-    auto contents = platform::read_private_file(*mcp.token_file, TOKEN_FILE_LIMIT + 1);
-    if (!contents.ok()) return Error{"--mcp-token-file: " + contents.error().message};
-    auto token = token_from_file(contents.value(), *mcp.token_file);
-    if (!token.ok()) return Error{"--mcp-token-file: " + token.error().message};
-    options.token = std::move(token.value());
-  }
-  options.endpoint = mcp::http_endpoint(engine);
-  options.allowed_origins = mcp.allowed_origins;
-  return options;
-}
-
-// The dashboard of `ui` and `daemon`, with the tool server on its port when `mcp` asks for it.
 asio::awaitable<Status> serve(std::uint16_t port, const McpOverHttp& mcp,
                               const engine::EngineHandle& engine, LoopPool& runtime) {
-  auto tools = tool_server_options(mcp, engine);
-  if (!tools.ok()) co_return tools.error();
-  co_return co_await ui::serve_dashboard(engine, port, runtime, {}, std::move(tools.value()));
+  ui::ToolServerOptions tools;
+  if (mcp.on) {
+    if (mcp.token_file) {
+      auto contents = platform::read_private_file(*mcp.token_file, TOKEN_FILE_LIMIT + 1);
+      if (!contents.ok()) co_return Error{"--mcp-token-file: " + contents.error().message};
+      auto token = token_from_file(contents.value(), *mcp.token_file);
+      if (!token.ok()) co_return Error{"--mcp-token-file: " + token.error().message};
+      tools.token = std::move(token.value());
+    }
+    tools.endpoint = mcp::http_endpoint(engine);
+    tools.allowed_origins = mcp.allowed_origins;
+  }
+  co_return co_await ui::serve_dashboard(engine, port, runtime, {}, std::move(tools));
 }
 
 // One overload per command: a command without one is a compile error, not a silent fall-through.

@@ -13,12 +13,11 @@ using asio::ip::tcp;
 struct Intake::State {
   asio::io_context& loop;
   tcp::acceptor& listener;
-  LoopSteps steps;
 };
 
 Intake::Intake(asio::io_context& loop, tcp::acceptor& listener, const ConnectionLimits&,
-               const FixedResponses&, const ToolPath*, LoopSteps steps)
-    : state_(new State{loop, listener, steps}) {}
+               const FixedResponses&, const ToolPath*)
+    : state_(new State{loop, listener}) {}
 
 Intake::~Intake() = default;
 
@@ -28,8 +27,7 @@ asio::awaitable<asio::error_code> Intake::accept_next(const WorkerHandle& owner,
                                                       const engine::EngineHandle& engine) {
   auto [error, socket] = co_await state_->listener.async_accept(state_->loop, with_error);
   if (error) co_return error;
-  asio::co_spawn(state_->loop, state_->steps.serve_connection(owner, std::move(socket), engine),
-                 asio::detached);
+  asio::co_spawn(state_->loop, serve_connection(owner, std::move(socket), engine), asio::detached);
   co_return asio::error_code();
 }
 

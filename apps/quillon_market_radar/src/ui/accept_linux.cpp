@@ -28,7 +28,7 @@ namespace {
 
 using asio::ip::tcp;
 using descriptor_io::OwnedFd;
-using Clock = LoopSteps::Clock;
+using Clock = asio::steady_timer::clock_type;
 
 // True for the errno values of a call on a non-blocking socket that found nothing to do yet.
 bool would_block(int error_number) {
@@ -47,11 +47,11 @@ std::optional<tcp::socket> adopt(asio::io_context& loop, OwnedFd fd) {
 }
 
 // Drains a connection still open after its closing looks in the event loop.
-asio::awaitable<void> drain_in_loop(asio::io_context& loop, LoopSteps steps,
-                                    std::size_t drain_bytes, ClosingLooks::Entry entry) {
+asio::awaitable<void> drain_in_loop(asio::io_context& loop, std::size_t drain_bytes,
+                                    ClosingLooks::Entry entry) {
   try {
     auto socket = adopt(loop, std::move(entry.handle));
-    if (socket) co_await steps.drain(drain_bytes, *socket, entry.drained, entry.deadline);
+    if (socket) co_await drain(drain_bytes, *socket, entry.drained, entry.deadline);
   } catch (const std::exception&) {
     // Out of memory: the socket closes as the frame unwinds.
   }
@@ -70,12 +70,11 @@ struct Intake::State {
   ConnectionLimits limits;
   const FixedResponses& fixed;
   const ToolPath* tools;
-  LoopSteps steps;
   // Connections still open after their last closing look are drained in the event loop.
   ClosingLooks looks{loop, limits.drain_bytes, [this](ClosingLooks::Entry entry) {
-                       asio::co_spawn(
-                           loop, drain_in_loop(loop, steps, limits.drain_bytes, std::move(entry)),
-                           asio::detached);
+                       asio::co_spawn(loop,
+                                      drain_in_loop(loop, limits.drain_bytes, std::move(entry)),
+                                      asio::detached);
                      }};
 };
 
@@ -90,7 +89,7 @@ asio::awaitable<void> Intake::State::handle_connection(WorkerHandle owner, Owned
     if (bytes_read < 0 && would_block(errno)) {
       // A silent client is served in the event loop.
       auto socket = adopt(loop, std::move(fd));
-      if (socket) co_await steps.serve_connection(owner, std::move(*socket), std::move(engine));
+      if (socket) co_await serve_connection(owner, std::move(*socket), std::move(engine));
       co_return;
     }
     if (bytes_read <= 0) co_return;
@@ -100,7 +99,7 @@ asio::awaitable<void> Intake::State::handle_connection(WorkerHandle owner, Owned
     const auto [response, reads_on] = answer_first_read(first_read, engine, fixed, tools, built);
     if (reads_on) {  // a tool-server request that has not all arrived is read in the event loop
       auto socket = adopt(loop, std::move(fd));
-      if (socket) co_await steps.finish_tool_request(owner, *socket, first_read);
+      if (socket) co_await finish_tool_request(owner, *socket, first_read);
       co_return;
     }
     if (response == nullptr) co_return;
@@ -116,7 +115,7 @@ asio::awaitable<void> Intake::State::handle_connection(WorkerHandle owner, Owned
     if (sent > 0) rest.remove_prefix(static_cast<std::size_t>(sent));
     if (!rest.empty()) {  // no room to send it all: the rest is sent from the event loop
       auto socket = adopt(loop, std::move(fd));
-      if (socket) co_await steps.send_and_close(*owner, *socket, rest);
+      if (socket) co_await send_and_close(*owner, *socket, rest);
       co_return;
     }
     ::shutdown(fd.get(), SHUT_WR);
@@ -146,8 +145,8 @@ asio::awaitable<asio::error_code> Intake::State::accept_pending(
 }
 
 Intake::Intake(asio::io_context& loop, tcp::acceptor& listener, const ConnectionLimits& limits,
-               const FixedResponses& fixed, const ToolPath* tools, LoopSteps steps)
-    : state_(new State{loop, listener, limits, fixed, tools, steps}) {}
+               const FixedResponses& fixed, const ToolPath* tools)
+    : state_(new State{loop, listener, limits, fixed, tools}) {}
 
 Intake::~Intake() = default;
 

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <new>
 
-#include "base/descriptor_io.hpp"
 #include "ui/request.hpp"
 
 namespace qmr::ui {

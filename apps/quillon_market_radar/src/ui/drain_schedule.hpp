@@ -29,9 +29,8 @@ class DrainSchedule {
   };
 
   /// `delays[i]` is how long an entry waits for look `i`, counted from when it is added.
-  explicit DrainSchedule(std::span<const Clock::duration> delays) : queues_(delays.size()) {
-    delays_.assign(delays.begin(), delays.end());
-  }
+  explicit DrainSchedule(std::span<const Clock::duration> delays)
+      : delays_(delays.begin(), delays.end()), queues_(delays.size()) {}
 
   /// Returns true when an entry that has had look `look` has another one to come.
   [[nodiscard]] bool has_next_look(std::size_t look) const { return look + 1 < delays_.size(); }

@@ -30,34 +30,14 @@
 
 namespace qmr::ui {
 
-namespace {
-
 using asio::ip::tcp;
 using Clock = asio::steady_timer::clock_type;
-
-// How long an accept loop pauses after a failure that a later accept can overcome (no free
-// descriptor, no memory): long enough not to spin, short enough that clients barely notice.
-constexpr auto ACCEPT_RETRY_DELAY = std::chrono::milliseconds(50);
-
-constexpr std::string_view STARTUP_DETAIL_LINES[] = {
-    "    - Monopolies Slain: Keepa ($299/mo) + Helium10 + Fakespot + Prisync",
-    "    - Active Sentinel: Price Tracker, Review Defect Miner & Jan Aushadhi Arbitrage",
-    "    - Memory Footprint: ~11.2 MB RAM (100% On-Device, Air-Gapped)",
-};
 
 // The first failure that ends the server, handed from a worker's loop to the task that awaits
 // the server. The channel is safe to use from any thread and holds one error; later ones are
 // dropped. (The first error_code of the signature is the channel's own.) Workers hold it weakly:
 // once the server has ended, nobody waits for it.
 using Ending = asio::experimental::concurrent_channel<void(asio::error_code, asio::error_code)>;
-
-void end_server(const std::weak_ptr<Ending>& ending, asio::error_code error) {
-  if (const auto channel = ending.lock()) {
-    static_cast<void>(channel->try_send(asio::error_code(), error));
-  }
-}
-
-}  // namespace
 
 // What the server holds on one of the loops it accepts on: the loop is its listener's. Used from
 // that loop only, and owned by the tasks there: the accept loop and each connection hold it, so it
@@ -80,6 +60,22 @@ struct Worker {
 };
 
 namespace {
+
+// How long an accept loop pauses after a failure that a later accept can overcome (no free
+// descriptor, no memory): long enough not to spin, short enough that clients barely notice.
+constexpr auto ACCEPT_RETRY_DELAY = std::chrono::milliseconds(50);
+
+constexpr std::string_view STARTUP_DETAIL_LINES[] = {
+    "    - Monopolies Slain: Keepa ($299/mo) + Helium10 + Fakespot + Prisync",
+    "    - Active Sentinel: Price Tracker, Review Defect Miner & Jan Aushadhi Arbitrage",
+    "    - Memory Footprint: ~11.2 MB RAM (100% On-Device, Air-Gapped)",
+};
+
+void end_server(const std::weak_ptr<Ending>& ending, asio::error_code error) {
+  if (const auto channel = ending.lock()) {
+    static_cast<void>(channel->try_send(asio::error_code(), error));
+  }
+}
 
 // Cancels a socket's waits once its time limit passes (the idle timeout, the bound on a drain):
 // a timer of its own per waiting socket, which only the few sockets that wait at all need. The
@@ -114,8 +110,34 @@ class SocketDeadline {
   asio::steady_timer timer_;
 };
 
-// LoopSteps::drain. Closing a socket with unread data resets the connection, and a reset can
-// destroy a response the client has not read yet.
+// The room a tool-server request holds for its head and body in its loop's budget, given back
+// when the request is done with, however that happens.
+class ToolBytesHeld {
+ public:
+  explicit ToolBytesHeld(Worker& worker) : worker_(worker) {}
+  ToolBytesHeld(const ToolBytesHeld&) = delete;
+  ToolBytesHeld& operator=(const ToolBytesHeld&) = delete;
+  ~ToolBytesHeld() { worker_.tool_bytes_held -= held_; }
+
+  // Holds `bytes` of the budget, unless it holds them already; false when the loop has not that
+  // much left.
+  [[nodiscard]] bool hold(std::size_t bytes) {
+    if (held_ != 0) return true;
+    if (bytes > worker_.limits.tool_request_budget - worker_.tool_bytes_held) return false;
+    worker_.tool_bytes_held += bytes;
+    held_ = bytes;
+    return true;
+  }
+
+ private:
+  Worker& worker_;
+  std::size_t held_ = 0;
+};
+
+}  // namespace
+
+// Closing a socket with unread data resets the connection, and a reset can destroy a response
+// the client has not read yet.
 asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::size_t drained,
                             Clock::time_point deadline) {
   std::array<char, REQUEST_BUFFER_SIZE> buffer;
@@ -127,8 +149,8 @@ asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::s
   }
 }
 
-// LoopSteps::send_and_close: the end of every connection answered in the event loop. A failed
-// write is ignored: the client has gone.
+// The end of every connection answered in the event loop. A failed write is ignored: the client
+// has gone.
 asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
                                      std::string_view rest) {
   const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
@@ -138,29 +160,6 @@ asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
   socket.shutdown(tcp::socket::shutdown_send, ignored);
   co_await drain(worker.limits.drain_bytes, socket, 0, Clock::now() + worker.limits.drain_time);
 }
-
-// The room a tool-server request holds for its head and body in its loop's budget, given back
-// when the request is done with, however that happens.
-class ToolBytesHeld {
- public:
-  explicit ToolBytesHeld(Worker& worker) : worker_(worker) {}
-  ToolBytesHeld(const ToolBytesHeld&) = delete;
-  ToolBytesHeld& operator=(const ToolBytesHeld&) = delete;
-  ~ToolBytesHeld() { worker_.tool_bytes_held -= held_; }
-
-  [[nodiscard]] bool holds() const { return held_ != 0; }
-  // Takes `bytes` of the budget; false when the loop has not that much left.
-  [[nodiscard]] bool take(std::size_t bytes) {
-    if (bytes > worker_.limits.tool_request_budget - worker_.tool_bytes_held) return false;
-    worker_.tool_bytes_held += bytes;
-    held_ = bytes;
-    return true;
-  }
-
- private:
-  Worker& worker_;
-  std::size_t held_ = 0;
-};
 
 // Reads the rest of a tool-server request, answers it and closes. The whole request must arrive
 // within the idle time of the dashboard, or the connection is closed without an answer.
@@ -180,27 +179,21 @@ asio::awaitable<void> finish_tool_request(WorkerHandle owner, tcp::socket& socke
     const SocketDeadline limit(socket, Clock::now() + worker.limits.idle_timeout);
     for (;;) {
       const ToolProgress progress = tools.respond(request, reply);
-      std::size_t wanted = 0;
       if (progress.next == ToolProgress::Next::ANSWER) break;
-      if (progress.next == ToolProgress::Next::READ_HEAD) {
-        wanted = TOOL_HEAD_LIMIT - request.size();
-      } else {
-        if (!held.holds()) {
-          if (!held.take(progress.request_size)) {
-            reply = tools.busy_reply(request);
-            break;
-          }
-          request.reserve(progress.request_size);
+      std::size_t wanted = TOOL_HEAD_LIMIT;  // the size the request may reach with this read
+      if (progress.next == ToolProgress::Next::READ_BODY) {
+        if (!held.hold(progress.request_size)) {
+          reply = tools.busy_reply(request);
+          break;
         }
-        wanted = progress.request_size - request.size();
+        wanted = progress.request_size;
+        request.reserve(wanted);  // the whole request: what the budget holds is what is allocated
       }
       const std::size_t had = request.size();
-      request.resize(had + wanted);
-      const auto [error, count] =
-          co_await socket.async_read_some(asio::buffer(request.data() + had, wanted), with_error);
-      // A failed read, a peer that closed and one too slow for the idle time are treated alike:
-      // the connection closes without a byte written.
-      if (error) co_return;
+      request.resize(wanted);
+      const auto [error, count] = co_await socket.async_read_some(
+          asio::buffer(request.data() + had, wanted - had), with_error);
+      if (error) co_return;  // as for the first read
       request.resize(had + count);
     }
   }
@@ -219,7 +212,7 @@ asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
       const SocketDeadline idle(socket, Clock::now() + worker.limits.idle_timeout);
       const auto [error, read] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
       // A failed read, a peer that closed and a peer silent for the whole idle time are treated
-      // alike: the connection closes without a byte written.
+      // alike: the connection closes without a byte written (so too in finish_tool_request).
       if (error) co_return;
       count = read;
     }
@@ -236,6 +229,8 @@ asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
     // frame unwinds) and the others carry on.
   }
 }
+
+namespace {
 
 // Takes connections until the listener fails. A failure a later accept can overcome (no free
 // descriptor, no memory for the connection at hand, which is dropped) pauses the loop briefly.
@@ -321,8 +316,7 @@ Worker::Worker(tcp::acceptor own_listener, const ConnectionLimits& connection_li
       tools(std::move(tool_path)),
       listener(std::move(own_listener)),
       ending(std::move(server_ending)),
-      intake(context, listener, limits, fixed, tools.get(),
-             {serve_connection, send_and_close, drain, finish_tool_request}) {}
+      intake(context, listener, limits, fixed, tools.get()) {}
 
 asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits,

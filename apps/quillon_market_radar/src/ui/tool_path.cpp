@@ -3,29 +3,18 @@
 // transport allows; none uses the codes -32000 to -32019, which the protocol keeps for others.
 #include "ui/tool_path.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace qmr::ui {
 
 namespace {
 
-struct FieldName {
-  std::string_view name;
-  Field field;
-};
-
-constexpr FieldName FIELD_NAMES[] = {
-    {"host", Field::HOST},
-    {"origin", Field::ORIGIN},
-    {"authorization", Field::AUTHORIZATION},
-    {"content-type", Field::CONTENT_TYPE},
-    {"accept", Field::ACCEPT},
-    {"content-length", Field::CONTENT_LENGTH},
-    {"transfer-encoding", Field::TRANSFER_ENCODING},
-    {"mcp-protocol-version", Field::PROTOCOL_VERSION},
-    {"mcp-method", Field::MCP_METHOD},
-    {"mcp-name", Field::MCP_NAME},
-};
+// The names of the fields of `Field`, in its order.
+constexpr std::string_view FIELD_NAMES[] = {
+    "host",       "origin",         "authorization",     "content-type",
+    "accept",     "content-length", "transfer-encoding", "mcp-protocol-version",
+    "mcp-method", "mcp-name"};
 static_assert(std::size(FIELD_NAMES) == FIELD_COUNT);
 
 constexpr std::string_view JSON = "application/json";
@@ -39,11 +28,7 @@ constexpr std::string_view PREFLIGHT =
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return std::ranges::equal(a, b, [](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool is_ows(char c) { return c == ' ' || c == '\t'; }
@@ -61,11 +46,7 @@ bool is_tchar(char c) {
 }
 
 bool is_token(std::string_view text) {
-  if (text.empty()) return false;
-  for (const char c : text) {
-    if (!is_tchar(c)) return false;
-  }
-  return true;
+  return !text.empty() && std::all_of(text.begin(), text.end(), is_tchar);
 }
 
 // Control characters other than the tab are never part of a value or a target; bytes from 0x80
@@ -75,17 +56,19 @@ bool is_control(char c) {
   return (byte < 0x20 && c != '\t') || byte == 0x7F;
 }
 
+bool has_control(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), is_control);
+}
+
 bool is_request_line(std::string_view line, HttpHead& head) {
   const auto first = line.find(' ');
   const auto last = line.rfind(' ');
-  if (first == std::string_view::npos || first == last) return false;
+  // Exactly two spaces: the method and the target hold none.
+  if (first == std::string_view::npos || line.find(' ', first + 1) != last) return false;
   head.method = line.substr(0, first);
   head.target = line.substr(first + 1, last - first - 1);
   const std::string_view version = line.substr(last + 1);
-  if (!is_token(head.method) || head.target.empty()) return false;
-  for (const char c : head.target) {
-    if (c == ' ' || is_control(c)) return false;
-  }
+  if (!is_token(head.method) || head.target.empty() || has_control(head.target)) return false;
   return version.size() == 8 && version.starts_with("HTTP/") && version[5] >= '0' &&
          version[5] <= '9' && version[6] == '.' && version[7] >= '0' && version[7] <= '9';
 }
@@ -95,12 +78,10 @@ bool read_field_line(std::string_view line, HttpHead& head) {
   const auto colon = line.find(':');
   if (colon == std::string_view::npos || !is_token(line.substr(0, colon))) return false;
   const std::string_view value = trim_ows(line.substr(colon + 1));
-  for (const char c : value) {
-    if (is_control(c)) return false;
-  }
-  for (const auto& [name, field] : FIELD_NAMES) {
-    if (!equal_ignoring_case(line.substr(0, colon), name)) continue;
-    auto& slot = head.fields[static_cast<std::size_t>(field)];
+  if (has_control(value)) return false;
+  for (std::size_t field = 0; field < FIELD_COUNT; ++field) {
+    if (!equal_ignoring_case(line.substr(0, colon), FIELD_NAMES[field])) continue;
+    auto& slot = head.fields[field];
     if (slot) return false;  // two values of a field we decide on: which one would count?
     slot = value;
     return true;
@@ -108,47 +89,44 @@ bool read_field_line(std::string_view line, HttpHead& head) {
   return true;
 }
 
-// True when a media type (before any parameter) is `type`, without regard to case.
-bool media_type_is(std::string_view value, std::string_view type) {
-  return equal_ignoring_case(trim_ows(value.substr(0, value.find(';'))), type);
+// Calls `found` on each item of `list` (split at `separator`, white space around it trimmed) until
+// it returns true; returns whether one did.
+template <typename Found>
+bool any_item(std::string_view list, char separator, Found found) {
+  for (;;) {
+    const auto end = list.find(separator);
+    if (found(trim_ows(list.substr(0, end)))) return true;
+    if (end == std::string_view::npos) return false;
+    list.remove_prefix(end + 1);
+  }
 }
 
-// True when a parameter list (";q=0" and the like, after the media range) gives the weight 0.
+// True when the first weight ("q=...") among the parameters of a media range is 0.
 bool has_zero_weight(std::string_view parameters) {
-  while (!parameters.empty()) {
-    const auto next = parameters.find(';', 1);
-    const std::string_view parameter = trim_ows(parameters.substr(1, next - 1));
+  std::string_view weight;
+  const bool weighted = any_item(parameters, ';', [&weight](std::string_view parameter) {
     const auto equals = parameter.find('=');
-    if (equals != std::string_view::npos &&
-        equal_ignoring_case(trim_ows(parameter.substr(0, equals)), "q")) {
-      const std::string_view weight = trim_ows(parameter.substr(equals + 1));
-      return !weight.empty() && weight.front() == '0' &&
-             weight.find_first_not_of("0.") == std::string_view::npos;
+    if (equals == std::string_view::npos ||
+        !equal_ignoring_case(trim_ows(parameter.substr(0, equals)), "q")) {
+      return false;
     }
-    if (next == std::string_view::npos) break;
-    parameters.remove_prefix(next);
-  }
-  return false;
+    weight = trim_ows(parameter.substr(equals + 1));
+    return true;
+  });
+  return weighted && !weight.empty() && weight.front() == '0' &&
+         weight.find_first_not_of("0.") == std::string_view::npos;
 }
 
 // True when an Accept value lets the answer be JSON: a range of application/json,
 // application/* or */* with a weight above 0. No Accept at all accepts anything.
 bool accepts_json(const std::optional<std::string_view>& accept) {
-  if (!accept) return true;
-  std::string_view rest = *accept;
-  while (true) {
-    const auto comma = rest.find(',');
-    const std::string_view range = rest.substr(0, comma);
+  return !accept || any_item(*accept, ',', [](std::string_view range) {
     const auto semicolon = range.find(';');
     const std::string_view type = trim_ows(range.substr(0, semicolon));
-    if ((equal_ignoring_case(type, JSON) || equal_ignoring_case(type, "application/*") ||
-         type == "*/*") &&
-        (semicolon == std::string_view::npos || !has_zero_weight(range.substr(semicolon)))) {
-      return true;
-    }
-    if (comma == std::string_view::npos) return false;
-    rest.remove_prefix(comma + 1);
-  }
+    return (equal_ignoring_case(type, JSON) || equal_ignoring_case(type, "application/*") ||
+            type == "*/*") &&
+           (semicolon == std::string_view::npos || !has_zero_weight(range.substr(semicolon + 1)));
+  });
 }
 
 // Returns a length of decimal digits only, or nothing for any other text or one past `limit`
@@ -197,38 +175,15 @@ std::string frame_tool_reply(int status, std::string_view body, std::string_view
                              std::optional<std::string_view> allowed_origin) {
   std::string out;
   out.reserve(192 + extra_headers.size() + body.size());
-  out += "HTTP/1.1 ";
-  out += std::to_string(status);
-  out += ' ';
-  out += reason_phrase(status);
-  out += "\r\n";
-  if (!body.empty()) {
-    out += "Content-Type: ";
-    out += JSON;
-    out += "\r\n";
-  }
-  if (status != 204) {
-    out += "Content-Length: ";
-    out += std::to_string(body.size());
-    out += "\r\n";
-  }
+  out.append("HTTP/1.1 ").append(std::to_string(status)).append(" ");
+  out.append(reason_phrase(status)).append("\r\n");
+  if (!body.empty()) out.append("Content-Type: ").append(JSON).append("\r\n");
+  if (status != 204)
+    out.append("Content-Length: ").append(std::to_string(body.size())).append("\r\n");
   out += extra_headers;
-  if (allowed_origin) {
-    out += "Access-Control-Allow-Origin: ";
-    out += *allowed_origin;
-    out += "\r\n";
-  }
-  out += "Vary: Origin\r\nConnection: close\r\n\r\n";
-  out += body;
-  return out;
-}
-
-// The body of a refusal: the JSON-RPC error "Invalid Request" for what the client got wrong,
-// "Internal error" for a server without room, with the reason phrase as its message.
-std::string refusal_body(int status) {
-  const int code = status >= 500 ? -32603 : -32600;
-  return R"({"error":{"code":)" + std::to_string(code) + R"(,"message":")" +
-         std::string(reason_phrase(status)) + R"("},"jsonrpc":"2.0"})";
+  if (allowed_origin)
+    out.append("Access-Control-Allow-Origin: ").append(*allowed_origin).append("\r\n");
+  return out.append("Vary: Origin\r\nConnection: close\r\n\r\n").append(body);
 }
 
 ToolProgress answer(std::string& reply, std::string reply_bytes) {
@@ -236,53 +191,20 @@ ToolProgress answer(std::string& reply, std::string reply_bytes) {
   return {};
 }
 
+// A refusal's body is the JSON-RPC error "Invalid Request" for what the client got wrong,
+// "Internal error" for a server without room, with the reason phrase as its message.
 std::string refusal(int status, std::optional<std::string_view> origin = std::nullopt,
                     std::string_view extra_headers = {}) {
-  return frame_tool_reply(status, refusal_body(status), extra_headers, origin);
+  const int code = status >= 500 ? -32603 : -32600;
+  const std::string body = R"({"error":{"code":)" + std::to_string(code) + R"(,"message":")" +
+                           std::string(reason_phrase(status)) + R"("},"jsonrpc":"2.0"})";
+  return frame_tool_reply(status, body, extra_headers, origin);
 }
 
-}  // namespace
-
-HeadState parse_head(std::string_view bytes, HttpHead& head) {
-  head = HttpHead{};
-  std::size_t at = 0;
-  bool first = true;
-  while (true) {
-    const auto line_feed = bytes.find('\n', at);
-    if (line_feed == std::string_view::npos) return HeadState::INCOMPLETE;
-    std::string_view line = bytes.substr(at, line_feed - at);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    at = line_feed + 1;
-    if (first) {
-      if (!is_request_line(line, head)) return HeadState::MALFORMED;
-      first = false;
-      continue;
-    }
-    if (line.empty()) break;
-    // A folded line (one that starts with white space) is refused, as a recipient may.
-    if (is_ows(line.front()) || !read_field_line(line, head)) return HeadState::MALFORMED;
-  }
-  head.size = at;
-  return HeadState::COMPLETE;
-}
-
-ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
-    : options_(std::move(options)),
-      hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)},
-      origins_{"http://" + hosts_[0], "http://" + hosts_[1]} {}
-
-bool ToolPath::origin_allowed(std::string_view origin) const {
-  for (const auto& allowed : origins_) {
-    if (origin == allowed) return true;
-  }
-  for (const auto& allowed : options_.allowed_origins) {
-    if (origin == allowed) return true;
-  }
-  return false;
-}
-
-bool ToolPath::token_matches(const std::optional<std::string_view>& authorization) const {
-  const std::string& token = *options_.token;
+// True when an Authorization value is `Bearer` and `token`. Every byte of the token is compared
+// whatever the others are, so the time taken tells nothing of how much of a guess was right; it
+// depends on the token's length only.
+bool token_matches(const std::string& token, const std::optional<std::string_view>& authorization) {
   if (!authorization) return false;
   const std::string_view value = *authorization;
   const auto space = value.find(' ');
@@ -290,8 +212,6 @@ bool ToolPath::token_matches(const std::optional<std::string_view>& authorizatio
     return false;
   }
   const std::string_view given = trim_ows(value.substr(space + 1));
-  // Every byte of the token is compared whatever the others are, so the time taken tells nothing
-  // of how much of a guess was right; it depends on the token's length only.
   unsigned difference = given.size() == token.size() ? 0u : 1u;
   for (std::size_t i = 0; i < token.size(); ++i) {
     const char guess = i < given.size() ? given[i] : '\0';
@@ -299,6 +219,32 @@ bool ToolPath::token_matches(const std::optional<std::string_view>& authorizatio
   }
   return difference == 0;
 }
+
+}  // namespace
+
+HeadState parse_head(std::string_view bytes, HttpHead& head) {
+  head = HttpHead{};
+  for (std::size_t at = 0, lines = 0;; ++lines) {
+    const auto line_feed = bytes.find('\n', at);
+    if (line_feed == std::string_view::npos) return HeadState::INCOMPLETE;
+    std::string_view line = bytes.substr(at, line_feed - at);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    at = line_feed + 1;
+    if (lines == 0) {
+      if (!is_request_line(line, head)) return HeadState::MALFORMED;
+    } else if (line.empty()) {
+      head.size = at;
+      return HeadState::COMPLETE;
+    } else if (is_ows(line.front()) || !read_field_line(line, head)) {
+      // A folded line (one that starts with white space) is refused, as a recipient may.
+      return HeadState::MALFORMED;
+    }
+  }
+}
+
+ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
+    : options_(std::move(options)),
+      hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)} {}
 
 ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const {
   HttpHead head;
@@ -319,20 +265,27 @@ ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const
   if (!host || !(equal_ignoring_case(*host, hosts_[0]) || equal_ignoring_case(*host, hosts_[1]))) {
     return answer(reply, refusal(403));
   }
+  // The dashboard's own origins are http:// and one of its hosts, byte for byte as the others.
   const auto& origin = head[Field::ORIGIN];
-  if (origin && !origin_allowed(*origin)) return answer(reply, refusal(403));
+  const bool own = origin && origin->starts_with("http://") &&
+                   std::ranges::count(hosts_, origin->substr(7)) != 0;
+  const auto& allowed = options_.allowed_origins;
+  if (origin && !own && std::ranges::find(allowed, *origin) == allowed.end()) {
+    return answer(reply, refusal(403));
+  }
 
   // A browser's preflight carries no credentials, so it is answered before the token.
   if (head.method == "OPTIONS") {
     if (!origin) return answer(reply, refusal(405, std::nullopt, ALLOW_POST));
     return answer(reply, frame_tool_reply(204, {}, PREFLIGHT, origin));
   }
-  if (options_.token && !token_matches(head[Field::AUTHORIZATION])) {
+  if (options_.token && !token_matches(*options_.token, head[Field::AUTHORIZATION])) {
     return answer(reply, refusal(401, origin, "WWW-Authenticate: Bearer\r\n"));
   }
   if (head.method != "POST") return answer(reply, refusal(405, origin, ALLOW_POST));
-  const auto& content_type = head[Field::CONTENT_TYPE];
-  if (!content_type || !media_type_is(*content_type, JSON)) {
+  const auto& content_type = head[Field::CONTENT_TYPE];  // its media type, before any parameter
+  if (!content_type ||
+      !equal_ignoring_case(trim_ows(content_type->substr(0, content_type->find(';'))), JSON)) {
     return answer(reply, refusal(415, origin));
   }
   if (!accepts_json(head[Field::ACCEPT])) return answer(reply, refusal(406, origin));

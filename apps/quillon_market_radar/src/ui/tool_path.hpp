@@ -95,12 +95,8 @@ class ToolPath {
   [[nodiscard]] std::string busy_reply(std::string_view bytes) const;
 
  private:
-  [[nodiscard]] bool origin_allowed(std::string_view origin) const;
-  [[nodiscard]] bool token_matches(const std::optional<std::string_view>& authorization) const;
-
   ToolServerOptions options_;
-  std::array<std::string, 2> hosts_;    // 127.0.0.1:PORT, localhost:PORT
-  std::array<std::string, 2> origins_;  // http:// and each of them
+  std::array<std::string, 2> hosts_;  // 127.0.0.1:PORT, localhost:PORT
 };
 
 }  // namespace qmr::ui
