@@ -155,15 +155,7 @@ class Reader {
           return string(request_.method.emplace());
         }
         if (name == "params") {
-          request_.tool_name = {};
-          request_.query = {};
-          request_.query_not_a_string = false;
-          request_.handshake_version = {};
-          request_.meta_version_value = {};
-          request_.meta_version.reset();
-          request_.resource_uri = {};
-          request_.declares_view = false;
-          request_.meta_declares_view = false;
+          static_cast<RequestParams&>(request_) = {};
           return value(open, Role::PARAMS);
         }
         if (name == "result" || name == "error") request_.has_result_or_error = true;
