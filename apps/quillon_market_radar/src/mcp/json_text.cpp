@@ -139,6 +139,13 @@ bool below_one(std::string_view text) {
   return magnitude + (negative ? -value : value) <= 0;
 }
 
+// Returns true when `value` is an integer literal of at most 18 digits: within the 64-bit ranges
+// whatever they are, and written back as it stands but for "-0".
+bool is_short_integer(std::string_view value) {
+  const std::size_t sign = value.front() == '-' ? 1 : 0;
+  return value.size() - sign <= 18 && std::all_of(value.begin() + sign, value.end(), is_digit);
+}
+
 // Reads the checked JSON number `text` as an integer of the 64-bit ranges, appending its compact
 // form to `out` when given; returns false when it is no integer literal or out of those ranges.
 bool read_integer(std::string_view text, std::string* out) {
@@ -406,25 +413,15 @@ bool JsonString::decoded_equals(std::string_view plain) const {
 bool is_finite_number(std::string_view number) { return read_number(number, nullptr); }
 
 bool is_integer(std::string_view value) {
-  // Up to 18 digits are within the ranges whatever they are; only a longer number is read.
-  const std::size_t sign = value.front() == '-' ? 1 : 0;
-  if (value.size() - sign <= 18 &&
-      std::all_of(value.begin() + sign, value.end(), [](char byte) { return is_digit(byte); })) {
-    return true;
-  }
-  return value.front() != '"' && read_integer(value, nullptr);
+  return is_short_integer(value) || (value.front() != '"' && read_integer(value, nullptr));
 }
 
 void write_canonical(std::string_view value, std::string& out,
                      const std::function<void(std::string&)>& take_part, int times) {
   // The ids of nearly every request: a string without an escape, or an integer of at most 18
   // digits but -0, whose text is its canonical form.
-  bool plain = value.front() == '"' ? value.find('\\') == std::string_view::npos && times == 1
-                                    : value.size() <= 18 && value != "-0";
-  for (std::size_t i = value.front() == '-' ? 1 : 0;
-       plain && value.front() != '"' && i != value.size(); ++i) {
-    plain = is_digit(value[i]);
-  }
+  const bool plain = value.front() == '"' ? times == 1 && value.find('\\') == std::string_view::npos
+                                          : value != "-0" && is_short_integer(value);
   if (plain) {
     out += value;
     return;
