@@ -52,23 +52,21 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
 }
 
 void LineReader::reallocate(std::size_t size) {
-  auto buffer = std::make_unique_for_overwrite<char[]>(size);
-  if (buffer_) std::memcpy(buffer.get(), buffer_.get() + begin_, end_ - begin_);
-  buffer_ = std::move(buffer);
-  size_ = size;
+  if (size != size_) {
+    auto buffer = std::make_unique_for_overwrite<char[]>(size);
+    if (buffer_) std::memcpy(buffer.get(), buffer_.get() + begin_, end_ - begin_);
+    buffer_ = std::move(buffer);
+    size_ = size;
+  } else if (begin_ != 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+  }
   end_ -= begin_;
   scan_from_ -= begin_;
   begin_ = 0;
 }
 
 Status LineReader::fill() {
-  if (begin_ != 0) {
-    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-    end_ -= begin_;
-    scan_from_ -= begin_;
-    begin_ = 0;
-  }
-  if (end_ == size_) reallocate(2 * size_);
+  reallocate(end_ - begin_ == size_ ? 2 * size_ : size_);
   std::size_t count = 0;
   if (const int failed = descriptor_io::read_some(fd_, buffer_.get() + end_, size_ - end_, count);
       failed != 0) {

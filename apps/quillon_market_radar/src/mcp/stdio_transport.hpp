@@ -34,7 +34,8 @@ class LineReader {
   // Reads once more, after moving the unread bytes to the front and growing a full buffer.
   [[nodiscard]] Status fill();
 
-  // Moves the unread bytes to the front of a new buffer of `size` bytes.
+  // Moves the unread bytes to the front of a buffer of `size` bytes, a new one unless it is the
+  // size the buffer has.
   void reallocate(std::size_t size);
 
   int fd_;
