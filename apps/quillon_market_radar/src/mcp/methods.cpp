@@ -148,39 +148,34 @@ json::Value fixed_result(std::string_view method, const Revision& revision, bool
   return revision.result_meta ? with_result_meta(std::move(result), true) : result;
 }
 
-// The fixed results of each revision's methods as compact JSON text, a row per revision in the
-// order of REVISIONS, with or without the view.
-using FixedTexts = std::vector<std::vector<std::pair<std::string_view, std::string>>>;
-FixedTexts write_fixed_texts(bool view) {
-  FixedTexts texts;
-  for (const Revision& revision : REVISIONS) {
-    std::vector<std::string_view> names(revision.fixed_methods.begin(),
-                                        revision.fixed_methods.end());
-    for (const std::string_view name : VIEW_METHODS) {
-      if (view && std::ranges::find(names, name) == names.end()) names.push_back(name);
-    }
-    auto& row = texts.emplace_back();
-    for (const std::string_view name : names) {
-      row.emplace_back(name, json::to_compact(fixed_result(name, revision, view)));
-    }
-  }
-  return texts;
-}
-
 // Returns the fixed result of `method` under `revision`, with or without the view, as compact JSON
 // text, or nothing when there is no such fixed method. Each text is written once and copied from
 // then on. The texts with the view hold its whole document once per revision (about 200 KB of
 // private memory): they are written when a client first declares it, never for the others.
 const std::string* fixed_text(std::string_view method, const Revision& revision, bool view) {
-  const FixedTexts* texts;
+  // A row of texts per revision, in the order of REVISIONS.
+  using FixedTexts = std::vector<std::vector<std::pair<std::string_view, std::string>>>;
+  const auto write_texts = [](bool with_view) {
+    FixedTexts texts;
+    for (const Revision& row_revision : REVISIONS) {
+      std::vector<std::string_view> names(row_revision.fixed_methods.begin(),
+                                          row_revision.fixed_methods.end());
+      for (const std::string_view name : VIEW_METHODS) {
+        if (with_view && std::ranges::find(names, name) == names.end()) names.push_back(name);
+      }
+      auto& row = texts.emplace_back();
+      for (const std::string_view name : names) {
+        row.emplace_back(name, json::to_compact(fixed_result(name, row_revision, with_view)));
+      }
+    }
+    return texts;
+  };
+  static const FixedTexts WITHOUT_VIEW = write_texts(false);
+  const FixedTexts* texts = &WITHOUT_VIEW;
   if (view) {
-    static const FixedTexts WITH_VIEW = write_fixed_texts(true);
+    static const FixedTexts WITH_VIEW = write_texts(true);
     texts = &WITH_VIEW;
-  } else {
-    static const FixedTexts WITHOUT_VIEW = write_fixed_texts(false);
-    texts = &WITHOUT_VIEW;
   }
-  // The rows are REVISIONS' own, so a row's place is its text's.
   for (const auto& [name, text] :
        (*texts)[static_cast<std::size_t>(&revision - REVISIONS.data())]) {
     if (name == method) return &text;
@@ -223,12 +218,8 @@ void MarketTools::write_tool_text(const JsonString& name, const JsonString& quer
     return;
   }
   // The two list tools take no arguments: whatever is passed, they return every stored record.
-  if (name == REVIEW_TOOL) {
-    out += reviews_;
-    return;
-  }
-  if (name == MEDICINE_TOOL) {
-    out += medicines_;
+  if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
+    out += name == REVIEW_TOOL ? reviews_ : medicines_;
     return;
   }
   // {"error":"Tool '<name>' not found"} as a JSON string, the name escaped twice and written
@@ -256,10 +247,6 @@ std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
   return engine_->find_products(query.text(storage));
 }
 
-bool MarketTools::is_tool(const JsonString& name) const {
-  return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL;
-}
-
 const Revision* find_revision(Era era, const JsonString& name) {
   for (const Revision& revision : REVISIONS) {
     if (revision.era == era && name == revision.name) return &revision;
@@ -279,10 +266,11 @@ const std::string& per_request_versions() {
 }
 
 Outcome outcome_of(std::string_view method, const Request& request, const Revision& revision,
-                   bool view, const MarketTools& tools) {
+                   bool view) {
   if (method == "tools/call") {
-    return revision.protocol_errors && !tools.is_tool(request.tool_name) ? Outcome::UNKNOWN_TOOL
-                                                                         : Outcome::RESULT;
+    const JsonString& name = request.tool_name;
+    const bool is_tool = name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL;
+    return revision.protocol_errors && !is_tool ? Outcome::UNKNOWN_TOOL : Outcome::RESULT;
   }
   // The view is the one resource, read in every revision by a client that declared it: a read of
   // any other address finds none.
