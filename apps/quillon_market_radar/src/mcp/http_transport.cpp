@@ -134,20 +134,18 @@ bool headers_mirror(const Request& request, const ToolServerCall& call, std::str
   // A version in _meta that is no string names no revision, and no header can spell it: the
   // dispatcher refuses it (-32022) as on stdio, whatever the header says.
   const bool version_is_text = request.meta_version_value.empty() || request.meta_version;
-  if (version_is_text && !mirrors({"MCP-Protocol-Version", call.protocol_version,
-                                   request.meta_version ? &*request.meta_version : nullptr, false},
-                                  error)) {
-    return false;
-  }
-  if (!mirrors({"Mcp-Method", call.method, request.method ? &*request.method : nullptr, false},
-               error)) {
-    return false;
-  }
   const JsonString* named = nullptr;
   if (request.method && *request.method == "tools/call") named = &request.tool_name;
   if (request.method && *request.method == "resources/read") named = &request.resource_uri;
-  if (!named) return true;
-  return mirrors({"Mcp-Name", call.name, named->raw().empty() ? nullptr : named, true}, error);
+  const Mirror headers[] = {
+      {"MCP-Protocol-Version", version_is_text ? call.protocol_version : std::nullopt,
+       request.meta_version ? &*request.meta_version : nullptr, false},
+      {"Mcp-Method", call.method, request.method ? &*request.method : nullptr, false},
+      {"Mcp-Name", named ? call.name : std::nullopt,
+       named && !named->raw().empty() ? named : nullptr, true},
+  };
+  return std::ranges::all_of(headers,
+                             [&error](const Mirror& mirror) { return mirrors(mirror, error); });
 }
 
 ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call) {
@@ -166,8 +164,8 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
   // handshake revisions take it (202); the ones served per request do not allow a client to post
   // one at all.
   if (request->has_id && !request->method && request->has_result_or_error) {
-    if (per_request) return {STATUS_BAD_REQUEST, std::string(NO_REQUEST)};
-    return {STATUS_ACCEPTED, {}};
+    return {per_request ? STATUS_BAD_REQUEST : STATUS_ACCEPTED,
+            std::string(per_request ? NO_REQUEST : "")};
   }
   // A notification is taken whatever it says and whatever its headers, as stdio takes it: no
   // answer, and nothing of ours changes.
