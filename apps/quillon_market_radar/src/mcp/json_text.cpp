@@ -326,21 +326,18 @@ class CanonicalWriter {
     return {begin, static_cast<std::size_t>(at_ - begin)};
   }
 
+  // Inside arrays and objects, everything but strings and brackets is passed a byte at a time.
   void skip_value() {
     skip_white_space();
-    if (*at_ == '"') {
-      skip_string();
-      return;
-    }
-    if (*at_ != '{' && *at_ != '[') {
-      skip_scalar();
-      return;
-    }
     std::size_t open = 0;
     do {
       if (*at_ == '"') {
         skip_string();
         continue;
+      }
+      if (open == 0 && *at_ != '{' && *at_ != '[') {
+        skip_scalar();
+        return;
       }
       if (*at_ == '{' || *at_ == '[') ++open;
       if (*at_ == '}' || *at_ == ']') --open;
