@@ -105,17 +105,8 @@ json::Value view_resource(const Revision& revision) {
   return resource;
 }
 
-// A result with the server's identity in its _meta, its type, and for a list or the discovery
-// result how long and by whom it may be cached.
-json::Value with_result_meta(json::Value result, bool cacheable) {
-  result["_meta"]["io.modelcontextprotocol/serverInfo"] = server_info();
-  result["resultType"] = "complete";
-  if (cacheable) {
-    result["ttlMs"] = CACHE_TTL_MS;
-    result["cacheScope"] = "public";
-  }
-  return result;
-}
+// The _meta of a result: the server's identity.
+json::Value result_meta() { return {{"io.modelcontextprotocol/serverInfo", server_info()}}; }
 
 // The result of a fixed method (one whose result reads nothing of the request) under `revision`,
 // with or without the view.
@@ -145,7 +136,14 @@ json::Value fixed_result(std::string_view method, const Revision& revision, bool
     result["supportedVersions"] = json::Value::parse(per_request_versions());
     result["capabilities"] = capabilities(view);
   }
-  return revision.result_meta ? with_result_meta(std::move(result), true) : result;
+  if (revision.result_meta) {
+    // A list or the discovery result also says its type, and how long and by whom it may be cached.
+    result["_meta"] = result_meta();
+    result["resultType"] = "complete";
+    result["ttlMs"] = CACHE_TTL_MS;
+    result["cacheScope"] = "public";
+  }
+  return result;
 }
 
 // Returns the fixed result of `method` under `revision`, with or without the view, as compact JSON
@@ -290,8 +288,7 @@ void write_method_result(std::string_view method, const Request& request, const 
   // model can act on when the query is no string, marked as a failed call.
   using namespace std::string_view_literals;
   if (revision.result_meta) {
-    static const std::string META =
-        json::to_compact(with_result_meta(json::Value::object(), false)["_meta"]);
+    static const std::string META = json::to_compact(result_meta());
     out += R"({"_meta":)"sv;
     out += META;
     out += R"(,"content":[{"text":)"sv;
