@@ -1,6 +1,3 @@
-// The JSON text helpers in two parts: the byte-level pieces (the one decoder of escapes, numbers
-// read where they stand) and the canonical writer of a checked value (an id, or a version in
-// `_meta`, written back as the JSON writer writes its parsed value).
 #include "mcp/json_text.hpp"
 
 #include <algorithm>
@@ -182,8 +179,7 @@ bool read_number(std::string_view text, std::string* out) {
 template <typename Offset>
 class CanonicalWriter {
  public:
-  CanonicalWriter(std::string_view text, std::string& out,
-                  const std::function<void(std::string&)>& take_part, int times)
+  CanonicalWriter(std::string_view text, std::string& out, const Spill& take_part, int times)
       : begin_(text.data()),
         at_(text.data()),
         end_(text.data() + text.size()),
@@ -349,7 +345,7 @@ class CanonicalWriter {
   const char* at_;
   const char* end_;
   std::string& out_;
-  const std::function<void(std::string&)>& take_part_;
+  const Spill& take_part_;
   int times_;
   std::vector<Offset> names_;  // the names of the open objects, innermost last
 };
@@ -413,8 +409,7 @@ bool is_integer(std::string_view value) {
   return is_short_integer(value) || (value.front() != '"' && read_integer(value, nullptr));
 }
 
-void write_canonical(std::string_view value, std::string& out,
-                     const std::function<void(std::string&)>& take_part, int times) {
+void write_canonical(std::string_view value, std::string& out, const Spill& take_part, int times) {
   // The ids of nearly every request: a string without an escape, or an integer of at most 18
   // digits but -0, whose text is its canonical form.
   const bool plain = value.front() == '"' ? times == 1 && value.find('\\') == std::string_view::npos

@@ -3,7 +3,6 @@
 // and the answer written; notifications get none. No I/O: the stdio loop moves the bytes.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,11 +14,6 @@
 #include "mcp/revisions.hpp"
 
 namespace qmr::mcp {
-
-/// Takes the part of a long answer written so far out of `part`, leaving it empty, while the rest
-/// is still being written (parts of PART_SIZE bytes or more); the stdio loop writes each part to
-/// standard output.
-using Spill = std::function<void(std::string& part)>;
 
 /// What a client's requests leave behind for the ones after them.
 struct Session {
