@@ -17,9 +17,6 @@ namespace {
 
 constexpr std::string_view SERVER_NAME = "quillon_market_radar";
 
-// A search query longer than this is lowered a piece of this size at a time before it is searched.
-constexpr std::size_t QUERY_PART_SIZE = 64 * 1024;
-
 // How long a client may keep a list or the discovery result: they change only with the program.
 constexpr int CACHE_TTL_MS = 3'600'000;
 
@@ -230,15 +227,15 @@ void MarketTools::write_tool_text(const JsonString& name, const JsonString& quer
 std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
   std::string storage;
   // The store lowers the whole query beside the line, and the lower case of a long one may be
-  // half as long again ("İ" becomes "i̇"). So a long query is first lowered a piece at a time from
-  // the line, no further than it takes to see that it is longer than any product's whole text
-  // lower-cased, which holds every field a search compares: then it matches none. (Lower-casing
-  // is per character here but for a final sigma, whose two forms are as long, so the pieces'
-  // lengths add up to the whole's.)
-  if (query.raw().size() > QUERY_PART_SIZE) {
+  // half as long again ("İ" becomes "i̇"). So a long query is first lowered PART_SIZE bytes at a
+  // time from the line, no further than it takes to see that it is longer than any product's whole
+  // text lower-cased, which holds every field a search compares: then it matches none.
+  // (Lower-casing is per character here but for a final sigma, whose two forms are as long, so the
+  // pieces' lengths add up to the whole's.)
+  if (query.raw().size() > PART_SIZE) {
     std::size_t lowered = 0;
     for (std::size_t offset = 0; offset != query.raw().size();) {
-      lowered += text::to_lower(query.part(offset, QUERY_PART_SIZE).text(storage)).size();
+      lowered += text::to_lower(query.part(offset, PART_SIZE).text(storage)).size();
       if (lowered > longest_product_) return {};
     }
   }
@@ -287,14 +284,12 @@ void write_method_result(std::string_view method, const Request& request, const 
   // One text content holding the tool's output, or in a revision with protocol errors a text the
   // model can act on when the query is no string, marked as a failed call.
   using namespace std::string_view_literals;
+  out += '{';
   if (revision.result_meta) {
     static const std::string META = json::to_compact(result_meta());
-    out += R"({"_meta":)"sv;
-    out += META;
-    out += R"(,"content":[{"text":)"sv;
-  } else {
-    out += R"({"content":[{"text":)"sv;
+    out.append(R"("_meta":)"sv).append(META).append(","sv);
   }
+  out += R"("content":[{"text":)"sv;
   const bool invalid_query =
       revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
   if (invalid_query) {
