@@ -72,11 +72,8 @@ Status LineReader::fill() {
       failed != 0) {
     return io_error("failed to read standard input", failed);
   }
-  if (count == 0) {
-    at_end_ = true;
-  } else {
-    end_ += count;
-  }
+  at_end_ = count == 0;
+  end_ += count;
   return Done{};
 }
 
