@@ -1,7 +1,3 @@
-// The tool server's side of a POST: the body read by the one request reader, the request answered
-// by the stdio server's own dispatcher in a session of its own, and what the transport adds around
-// it: the status, the refusals of bodies that are no single message, and the checks of the
-// headers a request carries against its body.
 #include "mcp/http_transport.hpp"
 
 #include <algorithm>
@@ -149,7 +145,7 @@ bool headers_mirror(const Request& request, const ToolServerCall& call, std::str
 }
 
 ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call) {
-  const auto request = read_request(call.body);
+  auto request = read_request(call.body);
   if (!request) return {STATUS_BAD_REQUEST, std::string(PARSE_ERROR)};
   // One message per POST: a batch (an array) or a plain value is no message we take.
   if (!request->is_object) return {STATUS_BAD_REQUEST, std::string(NO_REQUEST)};
@@ -174,7 +170,6 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
   // A fresh session per request: none is kept between POSTs, so whatever a session would carry
   // comes from the request itself (its _meta, its headers, or the `initialize` it is).
   Session session;
-  std::optional<Request> handshake;
   if (per_request) {
     if (std::string error; !headers_mirror(*request, call, error)) return refuse(*request, error);
   } else if (call.protocol_version && !(request->method && *request->method == "initialize")) {
@@ -186,15 +181,12 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
     const Revision* named = find_revision(Era::HANDSHAKE, JsonString(version, false));
     if (!named && version != HEADERLESS_VERSION) return refuse(*request, INVALID_REQUEST);
     if (named) session.handshake = session.revision = named;
-  } else if (request->declares_view) {
-    // What an `initialize` declares would hold for the session, and there is none: the requests
-    // after it could not be given the view, so it is not offered to it either.
-    handshake = *request;
-    handshake->declares_view = false;
   }
+  // What an `initialize` declares would hold for the session, and there is none: the requests
+  // after it could not be given the view, so it is not offered to it either.
+  request->declares_view = false;
   ToolServerReply reply{STATUS_OK, {}};
-  const std::optional<Answered> answered =
-      handler.respond(handshake ? *handshake : *request, session, reply.body);
+  const std::optional<Answered> answered = handler.respond(*request, session, reply.body);
   // Every request is answered (a notification never reaches here); a refusal is a bad request,
   // and a method we do not have is 404 for the revisions served per request, whose clients tell
   // it from an endpoint that is not there by the error in the body.
