@@ -166,8 +166,7 @@ bool LineHandler::answer(std::string_view line, std::string& out, const Spill& s
   return request && respond(*request, session_, out, spill).has_value();
 }
 
-// A notification is an object with a string method and no id, and gets no answer whatever its
-// method. A request that is no object has no members: no id and no method, and it is answered.
+// A request that is no object has no members: no id and no method, and it is answered.
 std::optional<Answered> LineHandler::respond(const Request& request, Session& session,
                                              std::string& out, const Spill& spill) const {
   if (!request.has_id && request.method) return std::nullopt;
