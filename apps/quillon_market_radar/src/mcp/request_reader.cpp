@@ -1,5 +1,3 @@
-// The reader of a request line: it checks the whole line against the grammar and the limits in
-// one pass, eight bytes at a time through strings, and keeps the request's fields as views.
 #include "mcp/request_reader.hpp"
 
 #include <bit>
@@ -76,7 +74,8 @@ enum class Role {
   MIME_TYPE,
 };
 
-// Checks a whole line against the grammar and the limits, keeping the fields of the request.
+// Checks a whole line against the grammar and the limits in one pass, keeping the fields of the
+// request.
 // Every function returns false as soon as the line is known to be invalid.
 class Reader {
  public:
