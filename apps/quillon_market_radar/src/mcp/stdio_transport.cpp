@@ -105,7 +105,7 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
     // LF never occurs inside a multi-byte sequence, so checking line by line checks the stream.
     if (!text::is_valid_utf8(*line)) {
       if (handler.session().revision->skips_invalid_utf8) continue;
-      return Error{std::string(INVALID_UTF8_MESSAGE)};
+      return Error{"stream did not contain valid UTF-8"};
     }
     response.clear();
     if (!handler.answer(*line, response, spill)) continue;

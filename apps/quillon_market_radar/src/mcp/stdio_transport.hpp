@@ -13,9 +13,6 @@
 
 namespace qmr::mcp {
 
-/// The error returned when the input is not UTF-8.
-inline constexpr std::string_view INVALID_UTF8_MESSAGE = "stream did not contain valid UTF-8";
-
 /// Bytes asked of each read at first; the buffer doubles whenever one line outgrows it, and
 /// returns to this size once the long line is handled.
 inline constexpr std::size_t READ_BUFFER_SIZE = 64 * 1024;
