@@ -46,13 +46,10 @@ void write_refusal(const Request& request, Refusal refusal, std::string& out, co
         to += R"({"code":-32022,"data":{"requested":)"sv;
         // "requested" is a string: a version that is none is given as its JSON text inside one,
         // written straight from the line and spilled like an id, never held whole.
-        if (request.meta_version) {
-          write_canonical(request.meta_version_value, to, spill);
-        } else {
-          to += '"';
-          write_canonical(request.meta_version_value, to, spill, 2);
-          to += '"';
-        }
+        const bool quoted = !request.meta_version;
+        if (quoted) to += '"';
+        write_canonical(request.meta_version_value, to, spill, quoted ? 2 : 1);
+        if (quoted) to += '"';
         to += R"(,"supported":)"sv;
         to += per_request_versions();
         to += R"(},"message":"Unsupported protocol version"})"sv;
