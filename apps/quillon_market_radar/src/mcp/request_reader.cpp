@@ -75,8 +75,7 @@ enum class Role {
 };
 
 // Checks a whole line against the grammar and the limits in one pass, keeping the fields of the
-// request.
-// Every function returns false as soon as the line is known to be invalid.
+// request; every function returns false as soon as the line is known to be invalid.
 class Reader {
  public:
   Reader(std::string_view line, Request& request)
