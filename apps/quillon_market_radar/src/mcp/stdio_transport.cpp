@@ -47,7 +47,15 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
       begin_ = end_;
       return line;
     }
-    if (const Status filled = fill(); !filled.ok()) return filled.error();
+    // Read once more, after moving the unread bytes to the front and growing a full buffer.
+    reallocate(end_ - begin_ == size_ ? 2 * size_ : size_);
+    std::size_t count = 0;
+    if (const int failed = descriptor_io::read_some(fd_, buffer_.get() + end_, size_ - end_, count);
+        failed != 0) {
+      return io_error("failed to read standard input", failed);
+    }
+    at_end_ = count == 0;
+    end_ += count;
   }
 }
 
@@ -63,18 +71,6 @@ void LineReader::reallocate(std::size_t size) {
   end_ -= begin_;
   scan_from_ -= begin_;
   begin_ = 0;
-}
-
-Status LineReader::fill() {
-  reallocate(end_ - begin_ == size_ ? 2 * size_ : size_);
-  std::size_t count = 0;
-  if (const int failed = descriptor_io::read_some(fd_, buffer_.get() + end_, size_ - end_, count);
-      failed != 0) {
-    return io_error("failed to read standard input", failed);
-  }
-  at_end_ = count == 0;
-  end_ += count;
-  return Done{};
 }
 
 Status write_all(int fd, std::string_view bytes) {

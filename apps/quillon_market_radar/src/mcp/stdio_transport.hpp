@@ -28,9 +28,6 @@ class LineReader {
   [[nodiscard]] Result<std::optional<std::string_view>> next_line();
 
  private:
-  // Reads once more, after moving the unread bytes to the front and growing a full buffer.
-  [[nodiscard]] Status fill();
-
   // Moves the unread bytes to the front of a buffer of `size` bytes, a new one unless it is the
   // size the buffer has.
   void reallocate(std::size_t size);
