@@ -18,12 +18,6 @@ constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
 constexpr std::string_view METHOD_NOT_FOUND = R"({"code":-32601,"message":"Method not found"})";
 constexpr std::string_view INVALID_REQUEST = R"({"code":-32600,"message":"Invalid Request"})";
 
-// The newest revision served per request, whose rules refuse a version we do not serve.
-const Revision& newest_per_request() {
-  return *std::find_if(REVISIONS.rbegin(), REVISIONS.rend(),
-                       [](const Revision& revision) { return revision.era == Era::PER_REQUEST; });
-}
-
 // Appends an error for the request's id, its object's compact text appended by `write`.
 template <typename WriteError>
 void write_error(const Request& request, std::string& out, const Spill& spill,
@@ -94,7 +88,11 @@ std::variant<Served, Refusal> decide(const Request& request, const Session& sess
     const Revision* named =
         request.meta_version ? find_revision(Era::PER_REQUEST, *request.meta_version) : nullptr;
     unsupported = named == nullptr;
-    served.revision = named ? named : &newest_per_request();
+    // A version we do not serve is refused under the rules of the newest served per request.
+    const auto newest = std::find_if(REVISIONS.rbegin(), REVISIONS.rend(), [](const Revision& row) {
+      return row.era == Era::PER_REQUEST;
+    });
+    served.revision = named ? named : &*newest;
     served.view = request.meta_declares_view;
     if (named) served.session.revision = named;
   } else if (request.method && *request.method == "initialize") {
