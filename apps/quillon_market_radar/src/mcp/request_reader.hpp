@@ -18,10 +18,26 @@ namespace qmr::mcp {
 /// The deepest nesting of arrays and objects a line may hold; one level more makes it invalid.
 inline constexpr std::size_t MAX_NESTING_DEPTH = 127;
 
-/// The members of a request's "params" that the server acts on, all read afresh from each one. A
-/// JsonString field holds its member when params (and for the query, arguments) is an object and
-/// the member a string; "" otherwise.
-struct RequestParams {
+/// The members of one request that the server acts on, as views into its line.
+struct Request {
+  /// The "id" member's value as it stands in the line; "null" when it is absent or the request
+  /// is no object.
+  std::string_view id = "null";
+  /// Whether the request is an object at all, rather than an array or a plain value.
+  bool is_object = false;
+  /// Whether the request is an object with an "id" member (which may be null).
+  bool has_id = false;
+  /// Whether that id is a string or an integer (see is_integer), the only ids a revision with
+  /// protocol errors answers.
+  bool id_is_string_or_integer = false;
+  /// The "method" member when it is a string.
+  std::optional<JsonString> method;
+  /// Whether the request is an object with a "result" or an "error" member: with an id and no
+  /// method, a response rather than a request.
+  bool has_result_or_error = false;
+  // The members of "params" from here on, read afresh from each one. A JsonString field holds its
+  // member when params (and for the query, arguments) is an object and the member a string; ""
+  // otherwise.
   /// "params"."name".
   JsonString tool_name;
   /// "params"."arguments"."query".
@@ -45,25 +61,6 @@ struct RequestParams {
   /// Whether "params"."_meta"."io.modelcontextprotocol/clientCapabilities", what a request of the
   /// per-request era says its client can do, declares the view in the same way.
   bool meta_declares_view = false;
-};
-
-/// The members of one request that the server acts on, as views into its line.
-struct Request : RequestParams {
-  /// The "id" member's value as it stands in the line; "null" when it is absent or the request
-  /// is no object.
-  std::string_view id = "null";
-  /// Whether the request is an object at all, rather than an array or a plain value.
-  bool is_object = false;
-  /// Whether the request is an object with an "id" member (which may be null).
-  bool has_id = false;
-  /// Whether that id is a string or an integer (see is_integer), the only ids a revision with
-  /// protocol errors answers.
-  bool id_is_string_or_integer = false;
-  /// The "method" member when it is a string.
-  std::optional<JsonString> method;
-  /// Whether the request is an object with a "result" or an "error" member: with an id and no
-  /// method, a response rather than a request.
-  bool has_result_or_error = false;
 };
 
 /// Returns the members of `line` when it is one valid request line, nothing otherwise. Repeated
