@@ -1,9 +1,6 @@
-// The tool server's side of a POST: the body read by the one request reader, the request answered
-// by the stdio server's own dispatcher in a session of its own, and what the transport adds around
-// it: the status, the refusals of bodies that are no single message, and the checks of the
-// headers a request carries against its body.
 #include "mcp/http_transport.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,13 +34,11 @@ constexpr std::string_view INVALID_REQUEST = R"({"code":-32600,"message":"Invali
 constexpr std::string_view NO_REQUEST =
     R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
 
-// A header that names HEADERLESS_VERSION explicitly is served as one that names none: a client
-// spelling out the version we already assume when it says nothing asks for nothing else, and the
-// same request should not succeed without the header and fail with it.
-
 // The prefix and suffix of a header value carried in base64, as Mcp-Name may be.
 constexpr std::string_view BASE64_PREFIX = "=?base64?";
 constexpr std::string_view BASE64_SUFFIX = "?=";
+constexpr std::string_view BASE64_DIGITS =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 ToolServerReply refuse(const Request& request, std::string_view error) {
   ToolServerReply reply{STATUS_BAD_REQUEST, {}};
@@ -53,18 +48,8 @@ ToolServerReply refuse(const Request& request, std::string_view error) {
 
 // Whether each byte of a header value is visible ASCII, a space or a tab: what a value may hold.
 bool is_header_text(std::string_view value) {
-  for (const char byte : value) {
-    if ((byte < 0x20 || byte > 0x7E) && byte != '\t') return false;
-  }
-  return true;
-}
-
-// Appends a header value, checked by is_header_text, escaped for a JSON string.
-void append_header_text(std::string_view value, std::string& out) {
-  char form[6];
-  for (const char byte : value) {
-    out.append(form, json::escape_byte(static_cast<unsigned char>(byte), form));
-  }
+  return std::ranges::all_of(
+      value, [](char byte) { return (byte >= 0x20 && byte <= 0x7E) || byte == '\t'; });
 }
 
 // Returns the bytes `text` encodes in base64 (the padding optional), or nothing when it is none.
@@ -76,13 +61,8 @@ std::optional<std::string> decode_base64(std::string_view text) {
   std::uint32_t bits = 0;
   int held = 0;
   for (const char digit : text) {
-    int value = -1;
-    if (digit >= 'A' && digit <= 'Z') value = digit - 'A';
-    if (digit >= 'a' && digit <= 'z') value = digit - 'a' + 26;
-    if (digit >= '0' && digit <= '9') value = digit - '0' + 52;
-    if (digit == '+') value = 62;
-    if (digit == '/') value = 63;
-    if (value < 0) return std::nullopt;
+    const std::size_t value = BASE64_DIGITS.find(digit);
+    if (value == std::string_view::npos) return std::nullopt;
     bits = bits << 6 | static_cast<std::uint32_t>(value);
     held += 6;
     if (held >= 8) {
@@ -108,48 +88,38 @@ struct Mirror {
 // dispatcher's to refuse, as on stdio. The header value is echoed only when it is plain text.
 bool mirrors(const Mirror& mirror, std::string& error) {
   if (!mirror.header && !mirror.body) return true;
-  const auto fail = [&](auto&& explain) {
-    error += R"({"code":-32020,"message":"Header mismatch: )"sv;
-    error += mirror.name;
-    explain();
+  const std::size_t start = error.size();
+  error += R"({"code":-32020,"message":"Header mismatch: )"sv;
+  error += mirror.name;
+  const auto fail = [&error](std::string_view explanation) {
+    error += explanation;
     error += R"("})"sv;
     return false;
   };
-  if (!mirror.header) return fail([&] { error += " header is missing"sv; });
+  if (!mirror.header) return fail(" header is missing");
   const std::string_view value = *mirror.header;
-  if (!is_header_text(value)) {
-    return fail([&] { error += " header value has invalid characters"sv; });
+  if (!is_header_text(value)) return fail(" header value has invalid characters");
+  error += " header value '"sv;
+  char form[6];
+  for (const char byte : value) {
+    error.append(form, json::escape_byte(static_cast<unsigned char>(byte), form));
   }
-  const auto quoted_value = [&] {
-    error += " header value '"sv;
-    append_header_text(value, error);
-    error += '\'';
-  };
+  error += '\'';
   std::optional<std::string> decoded;
   if (mirror.may_be_base64 && value.size() >= BASE64_PREFIX.size() + BASE64_SUFFIX.size() &&
       value.starts_with(BASE64_PREFIX) && value.ends_with(BASE64_SUFFIX)) {
     decoded = decode_base64(value.substr(
         BASE64_PREFIX.size(), value.size() - BASE64_PREFIX.size() - BASE64_SUFFIX.size()));
-    if (!decoded) {
-      return fail([&] {
-        quoted_value();
-        error += " is not valid base64"sv;
-      });
-    }
+    if (!decoded) return fail(" is not valid base64");
   }
-  if (!mirror.body) {
-    return fail([&] {
-      quoted_value();
-      error += " has no body value to match"sv;
-    });
+  if (!mirror.body) return fail(" has no body value to match");
+  if (*mirror.body == (decoded ? std::string_view(*decoded) : value)) {
+    error.resize(start);
+    return true;
   }
-  if (*mirror.body == (decoded ? std::string_view(*decoded) : value)) return true;
-  return fail([&] {
-    quoted_value();
-    error += " does not match body value '"sv;
-    mirror.body->append_escaped(error);
-    error += '\'';
-  });
+  error += " does not match body value '"sv;
+  mirror.body->append_escaped(error);
+  return fail("'");
 }
 
 // Appends to `error` the -32020 error object of the first header of a request served per request
@@ -160,24 +130,22 @@ bool headers_mirror(const Request& request, const ToolServerCall& call, std::str
   // A version in _meta that is no string names no revision, and no header can spell it: the
   // dispatcher refuses it (-32022) as on stdio, whatever the header says.
   const bool version_is_text = request.meta_version_value.empty() || request.meta_version;
-  if (version_is_text && !mirrors({"MCP-Protocol-Version", call.protocol_version,
-                                   request.meta_version ? &*request.meta_version : nullptr, false},
-                                  error)) {
-    return false;
-  }
-  if (!mirrors({"Mcp-Method", call.method, request.method ? &*request.method : nullptr, false},
-               error)) {
-    return false;
-  }
   const JsonString* named = nullptr;
   if (request.method && *request.method == "tools/call") named = &request.tool_name;
   if (request.method && *request.method == "resources/read") named = &request.resource_uri;
-  if (!named) return true;
-  return mirrors({"Mcp-Name", call.name, named->raw().empty() ? nullptr : named, true}, error);
+  const Mirror headers[] = {
+      {"MCP-Protocol-Version", version_is_text ? call.protocol_version : std::nullopt,
+       request.meta_version ? &*request.meta_version : nullptr, false},
+      {"Mcp-Method", call.method, request.method ? &*request.method : nullptr, false},
+      {"Mcp-Name", named ? call.name : std::nullopt,
+       named && !named->raw().empty() ? named : nullptr, true},
+  };
+  return std::ranges::all_of(headers,
+                             [&error](const Mirror& mirror) { return mirrors(mirror, error); });
 }
 
 ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call) {
-  const auto request = read_request(call.body);
+  auto request = read_request(call.body);
   if (!request) return {STATUS_BAD_REQUEST, std::string(PARSE_ERROR)};
   // One message per POST: a batch (an array) or a plain value is no message we take.
   if (!request->is_object) return {STATUS_BAD_REQUEST, std::string(NO_REQUEST)};
@@ -192,8 +160,8 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
   // handshake revisions take it (202); the ones served per request do not allow a client to post
   // one at all.
   if (request->has_id && !request->method && request->has_result_or_error) {
-    if (per_request) return {STATUS_BAD_REQUEST, std::string(NO_REQUEST)};
-    return {STATUS_ACCEPTED, {}};
+    return {per_request ? STATUS_BAD_REQUEST : STATUS_ACCEPTED,
+            std::string(per_request ? NO_REQUEST : "")};
   }
   // A notification is taken whatever it says and whatever its headers, as stdio takes it: no
   // answer, and nothing of ours changes.
@@ -202,25 +170,23 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
   // A fresh session per request: none is kept between POSTs, so whatever a session would carry
   // comes from the request itself (its _meta, its headers, or the `initialize` it is).
   Session session;
-  std::optional<Request> handshake;
   if (per_request) {
     if (std::string error; !headers_mirror(*request, call, error)) return refuse(*request, error);
   } else if (call.protocol_version && !(request->method && *request->method == "initialize")) {
     // The handshake revision is the one the header names; an `initialize` negotiates its own from
-    // its body, as on stdio, the header naming at most what an earlier handshake gave.
+    // its body, as on stdio, the header naming at most what an earlier handshake gave. A header
+    // naming HEADERLESS_VERSION is served as one naming none: the same request should not succeed
+    // without the header and fail with it.
     const std::string_view version = *call.protocol_version;
     const Revision* named = find_revision(Era::HANDSHAKE, JsonString(version, false));
     if (!named && version != HEADERLESS_VERSION) return refuse(*request, INVALID_REQUEST);
     if (named) session.handshake = session.revision = named;
-  } else if (request->declares_view) {
-    // What an `initialize` declares would hold for the session, and there is none: the requests
-    // after it could not be given the view, so it is not offered to it either.
-    handshake = *request;
-    handshake->declares_view = false;
   }
+  // What an `initialize` declares would hold for the session, and there is none: the requests
+  // after it could not be given the view, so it is not offered to it either.
+  request->declares_view = false;
   ToolServerReply reply{STATUS_OK, {}};
-  const std::optional<Answered> answered =
-      handler.respond(handshake ? *handshake : *request, session, reply.body);
+  const std::optional<Answered> answered = handler.respond(*request, session, reply.body);
   // Every request is answered (a notification never reaches here); a refusal is a bad request,
   // and a method we do not have is 404 for the revisions served per request, whose clients tell
   // it from an endpoint that is not there by the error in the body.

@@ -1,6 +1,6 @@
-// The tool server over HTTP: one JSON-RPC message per POST body, answered by the same dispatcher
-// as the stdio loop, under the revision the request's headers and body name. No session is kept
-// between requests.
+// The tool server over HTTP: one JSON-RPC message per POST body, answered by the stdio loop's own
+// dispatcher under the revision the request's headers and body name, in a fresh session (none is
+// kept between requests); the transport adds the status and the checks of headers against body.
 #pragma once
 
 #include "base/tool_server_call.hpp"

@@ -1,6 +1,3 @@
-// The JSON text helpers in two parts: the byte-level pieces (the one decoder of escapes, numbers
-// read where they stand) and the canonical writer of a checked value (an id, or a version in
-// `_meta`, written back as the JSON writer writes its parsed value).
 #include "mcp/json_text.hpp"
 
 #include <algorithm>
@@ -139,6 +136,13 @@ bool below_one(std::string_view text) {
   return magnitude + (negative ? -value : value) <= 0;
 }
 
+// Returns true when `value` is an integer literal of at most 18 digits: within the 64-bit ranges
+// whatever they are, and written back as it stands but for "-0".
+bool is_short_integer(std::string_view value) {
+  const std::size_t sign = value.front() == '-' ? 1 : 0;
+  return value.size() - sign <= 18 && std::all_of(value.begin() + sign, value.end(), is_digit);
+}
+
 // Reads the checked JSON number `text` as an integer of the 64-bit ranges, appending its compact
 // form to `out` when given; returns false when it is no integer literal or out of those ranges.
 bool read_integer(std::string_view text, std::string* out) {
@@ -175,8 +179,7 @@ bool read_number(std::string_view text, std::string* out) {
 template <typename Offset>
 class CanonicalWriter {
  public:
-  CanonicalWriter(std::string_view text, std::string& out,
-                  const std::function<void(std::string&)>& take_part, int times)
+  CanonicalWriter(std::string_view text, std::string& out, const Spill& take_part, int times)
       : begin_(text.data()),
         at_(text.data()),
         end_(text.data() + text.size()),
@@ -319,21 +322,18 @@ class CanonicalWriter {
     return {begin, static_cast<std::size_t>(at_ - begin)};
   }
 
+  // Inside arrays and objects, everything but strings and brackets is passed a byte at a time.
   void skip_value() {
     skip_white_space();
-    if (*at_ == '"') {
-      skip_string();
-      return;
-    }
-    if (*at_ != '{' && *at_ != '[') {
-      skip_scalar();
-      return;
-    }
     std::size_t open = 0;
     do {
       if (*at_ == '"') {
         skip_string();
         continue;
+      }
+      if (open == 0 && *at_ != '{' && *at_ != '[') {
+        skip_scalar();
+        return;
       }
       if (*at_ == '{' || *at_ == '[') ++open;
       if (*at_ == '}' || *at_ == ']') --open;
@@ -345,7 +345,7 @@ class CanonicalWriter {
   const char* at_;
   const char* end_;
   std::string& out_;
-  const std::function<void(std::string&)>& take_part_;
+  const Spill& take_part_;
   int times_;
   std::vector<Offset> names_;  // the names of the open objects, innermost last
 };
@@ -406,25 +406,14 @@ bool JsonString::decoded_equals(std::string_view plain) const {
 bool is_finite_number(std::string_view number) { return read_number(number, nullptr); }
 
 bool is_integer(std::string_view value) {
-  // Up to 18 digits are within the ranges whatever they are; only a longer number is read.
-  const std::size_t sign = value.front() == '-' ? 1 : 0;
-  if (value.size() - sign <= 18 &&
-      std::all_of(value.begin() + sign, value.end(), [](char byte) { return is_digit(byte); })) {
-    return true;
-  }
-  return value.front() != '"' && read_integer(value, nullptr);
+  return is_short_integer(value) || (value.front() != '"' && read_integer(value, nullptr));
 }
 
-void write_canonical(std::string_view value, std::string& out,
-                     const std::function<void(std::string&)>& take_part, int times) {
+void write_canonical(std::string_view value, std::string& out, const Spill& take_part, int times) {
   // The ids of nearly every request: a string without an escape, or an integer of at most 18
   // digits but -0, whose text is its canonical form.
-  bool plain = value.front() == '"' ? value.find('\\') == std::string_view::npos && times == 1
-                                    : value.size() <= 18 && value != "-0";
-  for (std::size_t i = value.front() == '-' ? 1 : 0;
-       plain && value.front() != '"' && i != value.size(); ++i) {
-    plain = is_digit(value[i]);
-  }
+  const bool plain = value.front() == '"' ? times == 1 && value.find('\\') == std::string_view::npos
+                                          : value != "-0" && is_short_integer(value);
   if (plain) {
     out += value;
     return;

@@ -1,6 +1,7 @@
 // The JSON text of a checked request line, read and written where it stands: a string kept as its
-// raw bytes (escaped again or decoded on demand), numbers read as the JSON library reads them, and
-// any value rewritten in the canonical form the JSON writer gives its parsed value.
+// raw bytes (escaped again or decoded on demand by the one decoder of escapes), numbers read as
+// the JSON library reads them, and any value (an id, a version in `_meta`) rewritten in the
+// canonical form the JSON writer gives its parsed value.
 #pragma once
 
 #include <cstddef>
@@ -63,6 +64,11 @@ class JsonString {
 /// Bytes of text write_canonical gathers in its output before it hands them to its taker.
 inline constexpr std::size_t PART_SIZE = 64 * 1024;
 
+/// Takes the part of a long answer written so far out of `part`, leaving it empty, while the rest
+/// is still being written (parts of PART_SIZE bytes or more); the stdio loop writes each part to
+/// standard output.
+using Spill = std::function<void(std::string& part)>;
+
 /// Appends `value`, a JSON value of a checked line, in the canonical form the JSON writer gives its
 /// parsed value: objects with their members in byte-wise order of their decoded names, the last
 /// of a repeated name winning; strings escaped as the writer escapes; numbers as the library reads
@@ -70,8 +76,8 @@ inline constexpr std::size_t PART_SIZE = 64 * 1024;
 /// included). With `take_part`, the text is handed to it whenever PART_SIZE bytes have gathered in
 /// `out`, and it takes them out, so that a value the writer makes longer than its text (1e4 is
 /// written 10000.0) is never held whole.
-void write_canonical(std::string_view value, std::string& out,
-                     const std::function<void(std::string& part)>& take_part = {}, int times = 1);
+void write_canonical(std::string_view value, std::string& out, const Spill& take_part = {},
+                     int times = 1);
 
 /// Whether `byte` is a decimal digit; JSON white space; the value of a hex digit, or -1.
 [[nodiscard]] constexpr bool is_digit(char byte) { return byte >= '0' && byte <= '9'; }

@@ -17,9 +17,6 @@ namespace {
 
 constexpr std::string_view SERVER_NAME = "quillon_market_radar";
 
-// A search query longer than this is lowered a piece of this size at a time before it is searched.
-constexpr std::size_t QUERY_PART_SIZE = 64 * 1024;
-
 // How long a client may keep a list or the discovery result: they change only with the program.
 constexpr int CACHE_TTL_MS = 3'600'000;
 
@@ -105,17 +102,8 @@ json::Value view_resource(const Revision& revision) {
   return resource;
 }
 
-// A result with the server's identity in its _meta, its type, and for a list or the discovery
-// result how long and by whom it may be cached.
-json::Value with_result_meta(json::Value result, bool cacheable) {
-  result["_meta"]["io.modelcontextprotocol/serverInfo"] = server_info();
-  result["resultType"] = "complete";
-  if (cacheable) {
-    result["ttlMs"] = CACHE_TTL_MS;
-    result["cacheScope"] = "public";
-  }
-  return result;
-}
+// The _meta of a result: the server's identity.
+json::Value result_meta() { return {{"io.modelcontextprotocol/serverInfo", server_info()}}; }
 
 // The result of a fixed method (one whose result reads nothing of the request) under `revision`,
 // with or without the view.
@@ -145,26 +133,14 @@ json::Value fixed_result(std::string_view method, const Revision& revision, bool
     result["supportedVersions"] = json::Value::parse(per_request_versions());
     result["capabilities"] = capabilities(view);
   }
-  return revision.result_meta ? with_result_meta(std::move(result), true) : result;
-}
-
-// The fixed results of each revision's methods as compact JSON text, a row per revision in the
-// order of REVISIONS, with or without the view.
-using FixedTexts = std::vector<std::vector<std::pair<std::string_view, std::string>>>;
-FixedTexts write_fixed_texts(bool view) {
-  FixedTexts texts;
-  for (const Revision& revision : REVISIONS) {
-    std::vector<std::string_view> names(revision.fixed_methods.begin(),
-                                        revision.fixed_methods.end());
-    for (const std::string_view name : VIEW_METHODS) {
-      if (view && std::ranges::find(names, name) == names.end()) names.push_back(name);
-    }
-    auto& row = texts.emplace_back();
-    for (const std::string_view name : names) {
-      row.emplace_back(name, json::to_compact(fixed_result(name, revision, view)));
-    }
+  if (revision.result_meta) {
+    // A list or the discovery result also says its type, and how long and by whom it may be cached.
+    result["_meta"] = result_meta();
+    result["resultType"] = "complete";
+    result["ttlMs"] = CACHE_TTL_MS;
+    result["cacheScope"] = "public";
   }
-  return texts;
+  return result;
 }
 
 // Returns the fixed result of `method` under `revision`, with or without the view, as compact JSON
@@ -172,15 +148,29 @@ FixedTexts write_fixed_texts(bool view) {
 // then on. The texts with the view hold its whole document once per revision (about 200 KB of
 // private memory): they are written when a client first declares it, never for the others.
 const std::string* fixed_text(std::string_view method, const Revision& revision, bool view) {
-  const FixedTexts* texts;
+  // A row of texts per revision, in the order of REVISIONS.
+  using FixedTexts = std::vector<std::vector<std::pair<std::string_view, std::string>>>;
+  const auto write_texts = [](bool with_view) {
+    FixedTexts texts;
+    for (const Revision& row_revision : REVISIONS) {
+      std::vector<std::string_view> names(row_revision.fixed_methods.begin(),
+                                          row_revision.fixed_methods.end());
+      for (const std::string_view name : VIEW_METHODS) {
+        if (with_view && std::ranges::find(names, name) == names.end()) names.push_back(name);
+      }
+      auto& row = texts.emplace_back();
+      for (const std::string_view name : names) {
+        row.emplace_back(name, json::to_compact(fixed_result(name, row_revision, with_view)));
+      }
+    }
+    return texts;
+  };
+  static const FixedTexts WITHOUT_VIEW = write_texts(false);
+  const FixedTexts* texts = &WITHOUT_VIEW;
   if (view) {
-    static const FixedTexts WITH_VIEW = write_fixed_texts(true);
+    static const FixedTexts WITH_VIEW = write_texts(true);
     texts = &WITH_VIEW;
-  } else {
-    static const FixedTexts WITHOUT_VIEW = write_fixed_texts(false);
-    texts = &WITHOUT_VIEW;
   }
-  // The rows are REVISIONS' own, so a row's place is its text's.
   for (const auto& [name, text] :
        (*texts)[static_cast<std::size_t>(&revision - REVISIONS.data())]) {
     if (name == method) return &text;
@@ -223,12 +213,8 @@ void MarketTools::write_tool_text(const JsonString& name, const JsonString& quer
     return;
   }
   // The two list tools take no arguments: whatever is passed, they return every stored record.
-  if (name == REVIEW_TOOL) {
-    out += reviews_;
-    return;
-  }
-  if (name == MEDICINE_TOOL) {
-    out += medicines_;
+  if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
+    out += name == REVIEW_TOOL ? reviews_ : medicines_;
     return;
   }
   // {"error":"Tool '<name>' not found"} as a JSON string, the name escaped twice and written
@@ -241,23 +227,19 @@ void MarketTools::write_tool_text(const JsonString& name, const JsonString& quer
 std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
   std::string storage;
   // The store lowers the whole query beside the line, and the lower case of a long one may be
-  // half as long again ("İ" becomes "i̇"). So a long query is first lowered a piece at a time from
-  // the line, no further than it takes to see that it is longer than any product's whole text
-  // lower-cased, which holds every field a search compares: then it matches none. (Lower-casing
-  // is per character here but for a final sigma, whose two forms are as long, so the pieces'
-  // lengths add up to the whole's.)
-  if (query.raw().size() > QUERY_PART_SIZE) {
+  // half as long again ("İ" becomes "i̇"). So a long query is first lowered PART_SIZE bytes at a
+  // time from the line, no further than it takes to see that it is longer than any product's whole
+  // text lower-cased, which holds every field a search compares: then it matches none.
+  // (Lower-casing is per character here but for a final sigma, whose two forms are as long, so the
+  // pieces' lengths add up to the whole's.)
+  if (query.raw().size() > PART_SIZE) {
     std::size_t lowered = 0;
     for (std::size_t offset = 0; offset != query.raw().size();) {
-      lowered += text::to_lower(query.part(offset, QUERY_PART_SIZE).text(storage)).size();
+      lowered += text::to_lower(query.part(offset, PART_SIZE).text(storage)).size();
       if (lowered > longest_product_) return {};
     }
   }
   return engine_->find_products(query.text(storage));
-}
-
-bool MarketTools::is_tool(const JsonString& name) const {
-  return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL;
 }
 
 const Revision* find_revision(Era era, const JsonString& name) {
@@ -279,10 +261,11 @@ const std::string& per_request_versions() {
 }
 
 Outcome outcome_of(std::string_view method, const Request& request, const Revision& revision,
-                   bool view, const MarketTools& tools) {
+                   bool view) {
   if (method == "tools/call") {
-    return revision.protocol_errors && !tools.is_tool(request.tool_name) ? Outcome::UNKNOWN_TOOL
-                                                                         : Outcome::RESULT;
+    const JsonString& name = request.tool_name;
+    const bool is_tool = name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL;
+    return revision.protocol_errors && !is_tool ? Outcome::UNKNOWN_TOOL : Outcome::RESULT;
   }
   // The view is the one resource, read in every revision by a client that declared it: a read of
   // any other address finds none.
@@ -301,15 +284,12 @@ void write_method_result(std::string_view method, const Request& request, const 
   // One text content holding the tool's output, or in a revision with protocol errors a text the
   // model can act on when the query is no string, marked as a failed call.
   using namespace std::string_view_literals;
+  out += '{';
   if (revision.result_meta) {
-    static const std::string META =
-        json::to_compact(with_result_meta(json::Value::object(), false)["_meta"]);
-    out += R"({"_meta":)"sv;
-    out += META;
-    out += R"(,"content":[{"text":)"sv;
-  } else {
-    out += R"({"content":[{"text":)"sv;
+    static const std::string META = json::to_compact(result_meta());
+    out.append(R"("_meta":)"sv).append(META).append(","sv);
   }
+  out += R"("content":[{"text":)"sv;
   const bool invalid_query =
       revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
   if (invalid_query) {

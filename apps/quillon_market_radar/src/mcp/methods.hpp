@@ -22,9 +22,6 @@ class MarketTools {
  public:
   explicit MarketTools(engine::EngineHandle engine);
 
-  /// Returns true when `name` names one of the three tools.
-  [[nodiscard]] bool is_tool(const JsonString& name) const;
-
   /// Appends the output of the tool `name` for the search `query` to `out` as one JSON string:
   /// the compact text of an array of records, or of {"error":"Tool '<name>' not found"} for a
   /// name that is no tool. Only the search reads `query`.
@@ -58,7 +55,7 @@ enum class Outcome {
 /// Returns what `method` gives for `request` under `revision`, with or without the view
 /// (VIEW_METHODS).
 [[nodiscard]] Outcome outcome_of(std::string_view method, const Request& request,
-                                 const Revision& revision, bool view, const MarketTools& tools);
+                                 const Revision& revision, bool view);
 
 /// Appends the result of `method` for `request` under `revision`, with or without the view, whose
 /// outcome_of is RESULT, to `out` as compact JSON text with its members in sorted order, without

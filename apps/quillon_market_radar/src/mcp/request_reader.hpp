@@ -35,23 +35,23 @@ struct Request {
   /// Whether the request is an object with a "result" or an "error" member: with an id and no
   /// method, a response rather than a request.
   bool has_result_or_error = false;
-  /// "params"."name" when params is an object and the name a string; "" otherwise.
+  // The members of "params" from here on, read afresh from each one. A JsonString field holds its
+  // member when params (and for the query, arguments) is an object and the member a string; ""
+  // otherwise.
+  /// "params"."name".
   JsonString tool_name;
-  /// "params"."arguments"."query" when arguments is an object and the query a string; "" otherwise.
+  /// "params"."arguments"."query".
   JsonString query;
   /// Whether arguments is an object whose "query" is there but no string.
   bool query_not_a_string = false;
-  /// "params"."protocolVersion", the version an `initialize` asks for, when params is an object and
-  /// the version a string; "" otherwise.
+  /// "params"."protocolVersion", the version an `initialize` asks for.
   JsonString handshake_version;
   /// The value of "params"."_meta"."io.modelcontextprotocol/protocolVersion", the version a request
-  /// names for itself, as it stands in the line, when params and _meta are objects and it is
-  /// there; empty otherwise.
+  /// names for itself, as it stands in the line, whatever it is; empty when it is not there.
   std::string_view meta_version_value;
   /// That value when it is a string.
   std::optional<JsonString> meta_version;
-  /// "params"."uri", the address a "resources/read" asks for, when params is an object and the
-  /// address a string; "" otherwise.
+  /// "params"."uri", the address a "resources/read" asks for.
   JsonString resource_uri;
   /// Whether "params"."capabilities", what an `initialize` says the client can do, declares the
   /// view: its "extensions"."io.modelcontextprotocol/ui"."mimeTypes" is an array holding the

@@ -47,39 +47,30 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
       begin_ = end_;
       return line;
     }
-    if (const Status filled = fill(); !filled.ok()) return filled.error();
+    // Read once more, after moving the unread bytes to the front and growing a full buffer.
+    reallocate(end_ - begin_ == size_ ? 2 * size_ : size_);
+    std::size_t count = 0;
+    if (const int failed = descriptor_io::read_some(fd_, buffer_.get() + end_, size_ - end_, count);
+        failed != 0) {
+      return io_error("failed to read standard input", failed);
+    }
+    at_end_ = count == 0;
+    end_ += count;
   }
 }
 
 void LineReader::reallocate(std::size_t size) {
-  auto buffer = std::make_unique_for_overwrite<char[]>(size);
-  if (buffer_) std::memcpy(buffer.get(), buffer_.get() + begin_, end_ - begin_);
-  buffer_ = std::move(buffer);
-  size_ = size;
+  if (size != size_) {
+    auto buffer = std::make_unique_for_overwrite<char[]>(size);
+    if (buffer_) std::memcpy(buffer.get(), buffer_.get() + begin_, end_ - begin_);
+    buffer_ = std::move(buffer);
+    size_ = size;
+  } else if (begin_ != 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+  }
   end_ -= begin_;
   scan_from_ -= begin_;
   begin_ = 0;
-}
-
-Status LineReader::fill() {
-  if (begin_ != 0) {
-    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-    end_ -= begin_;
-    scan_from_ -= begin_;
-    begin_ = 0;
-  }
-  if (end_ == size_) reallocate(2 * size_);
-  std::size_t count = 0;
-  if (const int failed = descriptor_io::read_some(fd_, buffer_.get() + end_, size_ - end_, count);
-      failed != 0) {
-    return io_error("failed to read standard input", failed);
-  }
-  if (count == 0) {
-    at_end_ = true;
-  } else {
-    end_ += count;
-  }
-  return Done{};
 }
 
 Status write_all(int fd, std::string_view bytes) {
@@ -110,7 +101,7 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
     // LF never occurs inside a multi-byte sequence, so checking line by line checks the stream.
     if (!text::is_valid_utf8(*line)) {
       if (handler.session().revision->skips_invalid_utf8) continue;
-      return Error{std::string(INVALID_UTF8_MESSAGE)};
+      return Error{"stream did not contain valid UTF-8"};
     }
     response.clear();
     if (!handler.answer(*line, response, spill)) continue;

@@ -13,9 +13,6 @@
 
 namespace qmr::mcp {
 
-/// The error returned when the input is not UTF-8.
-inline constexpr std::string_view INVALID_UTF8_MESSAGE = "stream did not contain valid UTF-8";
-
 /// Bytes asked of each read at first; the buffer doubles whenever one line outgrows it, and
 /// returns to this size once the long line is handled.
 inline constexpr std::size_t READ_BUFFER_SIZE = 64 * 1024;
@@ -31,10 +28,8 @@ class LineReader {
   [[nodiscard]] Result<std::optional<std::string_view>> next_line();
 
  private:
-  // Reads once more, after moving the unread bytes to the front and growing a full buffer.
-  [[nodiscard]] Status fill();
-
-  // Moves the unread bytes to the front of a new buffer of `size` bytes.
+  // Moves the unread bytes to the front of a buffer of `size` bytes, a new one unless it is the
+  // size the buffer has.
   void reallocate(std::size_t size);
 
   int fd_;

@@ -18,12 +18,6 @@ constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
 constexpr std::string_view METHOD_NOT_FOUND = R"({"code":-32601,"message":"Method not found"})";
 constexpr std::string_view INVALID_REQUEST = R"({"code":-32600,"message":"Invalid Request"})";
 
-// The newest revision served per request, whose rules refuse a version we do not serve.
-const Revision& newest_per_request() {
-  return *std::find_if(REVISIONS.rbegin(), REVISIONS.rend(),
-                       [](const Revision& revision) { return revision.era == Era::PER_REQUEST; });
-}
-
 // Appends an error for the request's id, its object's compact text appended by `write`.
 template <typename WriteError>
 void write_error(const Request& request, std::string& out, const Spill& spill,
@@ -38,25 +32,18 @@ void write_error(const Request& request, std::string& out, const Spill& spill,
 void write_refusal(const Request& request, Refusal refusal, std::string& out, const Spill& spill) {
   switch (refusal) {
     case Refusal::INVALID_ID:
-      // No id to echo, and no null one: an error about a request whose id cannot be read leaves
-      // it out.
-      out.append(R"({"error":)"sv).append(INVALID_REQUEST).append(ERROR_SUFFIX);
-      return;
     case Refusal::NO_METHOD:
-      write_error(request, out, spill, [](std::string& to) { to += INVALID_REQUEST; });
+      write_error_response(request, INVALID_REQUEST, out, spill);
       return;
     case Refusal::UNSUPPORTED_VERSION:
       write_error(request, out, spill, [&](std::string& to) {
         to += R"({"code":-32022,"data":{"requested":)"sv;
         // "requested" is a string: a version that is none is given as its JSON text inside one,
         // written straight from the line and spilled like an id, never held whole.
-        if (request.meta_version) {
-          write_canonical(request.meta_version_value, to, spill);
-        } else {
-          to += '"';
-          write_canonical(request.meta_version_value, to, spill, 2);
-          to += '"';
-        }
+        const bool quoted = !request.meta_version;
+        if (quoted) to += '"';
+        write_canonical(request.meta_version_value, to, spill, quoted ? 2 : 1);
+        if (quoted) to += '"';
         to += R"(,"supported":)"sv;
         to += per_request_versions();
         to += R"(},"message":"Unsupported protocol version"})"sv;
@@ -79,12 +66,56 @@ void write_refusal(const Request& request, Refusal refusal, std::string& out, co
   });
 }
 
+// What a request is answered under: a revision, whether the answer offers the view (the tools
+// pointing to it, the capabilities declaring it, the view listed and read), and the session it
+// leaves.
+struct Served {
+  const Revision* revision;
+  bool view;
+  Session session;
+};
+
+// Returns what `request`, which is no notification, is answered under in `session`, or its
+// refusal. A request naming a version in `_meta` is answered under that revision alone (an unknown
+// one is refused under the rules of the newest served per request), with the view when its own
+// `_meta` declares it; any other under the session's handshake revision and view, but for an
+// `initialize` under the revision it negotiates and the view it declares. The refusals of a
+// revision with protocol errors come first, in the order of Refusal.
+std::variant<Served, Refusal> decide(const Request& request, const Session& session) {
+  Served served{session.handshake, session.view, session};
+  bool unsupported = false;
+  if (!request.meta_version_value.empty()) {
+    const Revision* named =
+        request.meta_version ? find_revision(Era::PER_REQUEST, *request.meta_version) : nullptr;
+    unsupported = named == nullptr;
+    // A version we do not serve is refused under the rules of the newest served per request.
+    const auto newest = std::find_if(REVISIONS.rbegin(), REVISIONS.rend(), [](const Revision& row) {
+      return row.era == Era::PER_REQUEST;
+    });
+    served.revision = named ? named : &*newest;
+    served.view = request.meta_declares_view;
+    if (named) served.session.revision = named;
+  } else if (request.method && *request.method == "initialize") {
+    // The last handshake sets the session's revision and view, and is answered in them: the
+    // revision asked for, or the first for any other.
+    const Revision* asked = find_revision(Era::HANDSHAKE, request.handshake_version);
+    served.revision = asked ? asked : &REVISIONS.front();
+    served.view = request.declares_view;
+    served.session = {served.revision, served.revision, served.view};
+  }
+  const bool protocol_errors = served.revision->protocol_errors;
+  if (protocol_errors && !request.id_is_string_or_integer) return Refusal::INVALID_ID;
+  if (unsupported) return Refusal::UNSUPPORTED_VERSION;
+  if (protocol_errors && !request.method) return Refusal::NO_METHOD;
+  return served;
+}
+
 Outcome write_answer(const Request& request, const Served& served, const MarketTools& tools,
                      std::string& out, const Spill& spill) {
   const Revision& revision = *served.revision;
   std::string decoded;
   const auto method = request.method ? request.method->text(decoded) : std::string_view();
-  const Outcome outcome = request.method ? outcome_of(method, request, revision, served.view, tools)
+  const Outcome outcome = request.method ? outcome_of(method, request, revision, served.view)
                                          : Outcome::METHOD_NOT_FOUND;
   switch (outcome) {
     case Outcome::METHOD_NOT_FOUND:
@@ -113,37 +144,14 @@ Outcome write_answer(const Request& request, const Served& served, const MarketT
 
 }  // namespace
 
-std::variant<Served, Refusal> decide(const Request& request, const Session& session) {
-  Served served{session.handshake, session.view, session};
-  bool unsupported = false;
-  if (!request.meta_version_value.empty()) {
-    const Revision* named =
-        request.meta_version ? find_revision(Era::PER_REQUEST, *request.meta_version) : nullptr;
-    unsupported = named == nullptr;
-    served.revision = named ? named : &newest_per_request();
-    served.view = request.meta_declares_view;
-    if (named) served.session.revision = named;
-  } else if (request.method && *request.method == "initialize") {
-    // The last handshake sets the session's revision and view, and is answered in them: the
-    // revision asked for, or the first for any other.
-    const Revision* asked = find_revision(Era::HANDSHAKE, request.handshake_version);
-    served.revision = asked ? asked : &REVISIONS.front();
-    served.view = request.declares_view;
-    served.session = {served.revision, served.revision, served.view};
-  }
-  const bool protocol_errors = served.revision->protocol_errors;
-  if (protocol_errors && !request.id_is_string_or_integer) return Refusal::INVALID_ID;
-  if (unsupported) return Refusal::UNSUPPORTED_VERSION;
-  if (protocol_errors && !request.method) return Refusal::NO_METHOD;
-  return served;
-}
-
-void write_error_response(const Request& request, std::string_view error, std::string& out) {
+void write_error_response(const Request& request, std::string_view error, std::string& out,
+                          const Spill& spill) {
+  // No id to echo, and no null one: an error about a request whose id cannot be read leaves it out.
   if (!request.id_is_string_or_integer) {
     out.append(R"({"error":)"sv).append(error).append(ERROR_SUFFIX);
     return;
   }
-  write_error(request, out, Spill(), [&](std::string& to) { to += error; });
+  write_error(request, out, spill, [&](std::string& to) { to += error; });
 }
 
 LineHandler::LineHandler(engine::EngineHandle engine) : tools_(std::move(engine)) {}
@@ -153,8 +161,7 @@ bool LineHandler::answer(std::string_view line, std::string& out, const Spill& s
   return request && respond(*request, session_, out, spill).has_value();
 }
 
-// A notification is an object with a string method and no id, and gets no answer whatever its
-// method. A request that is no object has no members: no id and no method, and it is answered.
+// A request that is no object has no members: no id and no method, and it is answered.
 std::optional<Answered> LineHandler::respond(const Request& request, Session& session,
                                              std::string& out, const Spill& spill) const {
   if (!request.has_id && request.method) return std::nullopt;

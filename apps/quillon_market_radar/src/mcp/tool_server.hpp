@@ -3,7 +3,6 @@
 // and the answer written; notifications get none. No I/O: the stdio loop moves the bytes.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,11 +14,6 @@
 #include "mcp/revisions.hpp"
 
 namespace qmr::mcp {
-
-/// Takes the part of a long answer written so far out of `part`, leaving it empty, while the rest
-/// is still being written (parts of PART_SIZE bytes or more); the stdio loop writes each part to
-/// standard output.
-using Spill = std::function<void(std::string& part)>;
 
 /// What a client's requests leave behind for the ones after them.
 struct Session {
@@ -33,15 +27,6 @@ struct Session {
   bool view = false;
 };
 
-/// What a request is answered under, and the session it leaves.
-struct Served {
-  const Revision* revision;
-  /// Whether the answer offers the view (mcp/app_view.hpp): the tools pointing to it, the
-  /// capabilities declaring it, and the view listed and read.
-  bool view;
-  Session session;
-};
-
 /// The answers a request gets before its method is looked at.
 enum class Refusal {
   INVALID_ID,           // -32600 without an id: the id is missing or no string or integer
@@ -52,18 +37,11 @@ enum class Refusal {
 /// What a request is answered with: a refusal, or what its method gives.
 using Answered = std::variant<Refusal, Outcome>;
 
-/// Returns what `request`, which is no notification, is answered under in `session`, or its
-/// refusal. A request naming a version in `_meta` is answered under that revision alone (an unknown
-/// one is refused under the rules of the newest served per request), with the view when its own
-/// `_meta` declares it; any other under the session's handshake revision and view, but for an
-/// `initialize` under the revision it negotiates and the view it declares. The refusals of a
-/// revision with protocol errors come first, in the order of Refusal.
-[[nodiscard]] std::variant<Served, Refusal> decide(const Request& request, const Session& session);
-
 /// Appends an error response for `request` to `out`, `error` being the compact text of its error
 /// object: with the request's id, echoed as every answer echoes it, when that is a string or an
 /// integer, and without an id otherwise, as the revisions with protocol errors refuse such ids.
-void write_error_response(const Request& request, std::string_view error, std::string& out);
+void write_error_response(const Request& request, std::string_view error, std::string& out,
+                          const Spill& spill = Spill());
 
 /// Answers request lines over one store in the process's session, made once for a whole run.
 class LineHandler {
