@@ -62,18 +62,19 @@ BENCHMARK_CAPTURE(RouteRequest, not_found, std::string("GET"), std::string("/fav
                   "404 NOT FOUND");
 
 // One read of a browser's request, through to the framed response.
-void RespondToRequest(benchmark::State& state) {
+void AnswerFirstRead(benchmark::State& state) {
   const std::string request =
       "GET /api/products HTTP/1.1\r\nHost: 127.0.0.1:7577\r\nUser-Agent: bench\r\nAccept: "
       "*/*\r\n\r\n";
   const qmr::ui::FixedResponses fixed(engine());
   std::string built;
-  require(qmr::ui::respond_to_request(request, engine(), fixed, built) != nullptr, "no response");
+  require(qmr::ui::answer_first_read(request, engine(), fixed, nullptr, built).response != nullptr,
+          "no response");
   for (auto _ : state) {
-    benchmark::DoNotOptimize(qmr::ui::respond_to_request(request, engine(), fixed, built));
+    benchmark::DoNotOptimize(qmr::ui::answer_first_read(request, engine(), fixed, nullptr, built));
   }
 }
-BENCHMARK(RespondToRequest);
+BENCHMARK(AnswerFirstRead);
 
 // One request line through the handler the tool server makes once for its run, into the
 // response buffer it keeps from line to line.

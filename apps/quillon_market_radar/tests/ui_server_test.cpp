@@ -137,7 +137,7 @@ std::string response_to(std::string_view request) {
   const auto engine = engine::MarketEngine::create();
   const FixedResponses fixed(engine);
   std::string built;
-  const std::string* answer = respond_to_request(request, engine, fixed, built);
+  const std::string* answer = answer_first_read(request, engine, fixed, nullptr, built).response;
   return answer == nullptr ? "(silence)" : *answer;
 }
 

@@ -58,12 +58,6 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
   return nullptr;
 }
 
-const std::string* respond_to_request(std::string_view bytes_read,
-                                      const engine::EngineHandle& engine,
-                                      const FixedResponses& fixed, std::string& built) {
-  return answer_first_read(bytes_read, engine, fixed, nullptr, built).response;
-}
-
 FirstReadAnswer answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
                                   const FixedResponses& fixed, const ToolPath* tools,
                                   std::string& built) {

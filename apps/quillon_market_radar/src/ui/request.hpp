@@ -43,15 +43,7 @@ class FixedResponses {
   std::vector<std::pair<std::string_view, std::string>> responses_;
 };
 
-/// Returns the whole framed response to the bytes of a connection's one read: one of `fixed`'s,
-/// or one built into `built`. Returns null when the connection is to be closed without an answer
-/// (no request line with a method and a path).
-[[nodiscard]] const std::string* respond_to_request(std::string_view bytes_read,
-                                                    const engine::EngineHandle& engine,
-                                                    const FixedResponses& fixed,
-                                                    std::string& built);
-
-/// What a connection's first read leads to when the tool server may share the port.
+/// What a connection's first read leads to.
 struct FirstReadAnswer {
   /// The whole framed answer (one of `fixed`'s, or `built`); null when there is none yet.
   const std::string* response = nullptr;
@@ -59,9 +51,10 @@ struct FirstReadAnswer {
   bool reads_on = false;
 };
 
-/// Returns the answer to the bytes of a connection's first read as `respond_to_request` does,
-/// except that with `tools` set a request line whose path is the tool server's goes to `tools`.
-/// Neither an answer nor `reads_on`: the connection is closed without an answer.
+/// Returns the answer to the bytes of a connection's first read: one of `fixed`'s, or one built
+/// into `built`; with `tools` set, a request line whose path is the tool server's goes to `tools`.
+/// Neither an answer nor `reads_on` (no request line with a method and a path): the connection is
+/// closed without an answer.
 [[nodiscard]] FirstReadAnswer answer_first_read(std::string_view bytes_read,
                                                 const engine::EngineHandle& engine,
                                                 const FixedResponses& fixed, const ToolPath* tools,

@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto line = qmr::ui::parse_request_line(bytes);
   std::string built;
-  const std::string* response = qmr::ui::respond_to_request(bytes, engine, fixed, built);
+  const std::string* response =
+      qmr::ui::answer_first_read(bytes, engine, fixed, nullptr, built).response;
   require(line.has_value() == (response != nullptr));
   if (response == nullptr) return 0;
 
