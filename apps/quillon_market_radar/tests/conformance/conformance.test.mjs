@@ -12,7 +12,7 @@ import { dirname, join } from 'node:path';
 import { test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import { startMcpEndpoint } from '../mcp_endpoint.mjs';
+import { startMcpEndpoint } from '../process/dashboard_harness.mjs';
 
 const BINARY = process.env.QMR_BINARY;
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
@@ -50,7 +50,7 @@ test('the baseline and the scenarios that must pass cover every server scenario,
   });
 
 test('conformance suite against ui --mcp: the baseline holds', { skip }, async (t) => {
-  const server = await startMcpEndpoint(BINARY);
+  const server = await startMcpEndpoint();
   t.after(() => server.stop());
   const { status, output } = await suite(
     ['server', '--url', server.url, '--expected-failures', BASELINE], 300_000);

@@ -16,7 +16,7 @@ import { Client as SplitClient, StreamableHTTPClientTransport as SplitHttpTransp
 import { Client as SdkClient } from '@modelcontextprotocol/sdk/client/index.js';
 import { StreamableHTTPClientTransport as SdkHttpTransport } from '@modelcontextprotocol/sdk/client/streamableHttp.js';
 
-import { startMcpEndpoint } from '../mcp_endpoint.mjs';
+import { startMcpEndpoint } from '../process/dashboard_harness.mjs';
 
 const BINARY = process.env.QMR_BINARY;
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
@@ -27,7 +27,7 @@ const revisionOf = (label) => REVISIONS.find(({ clients }) => clients.includes(l
 const TOOLS = ['market_search_products', 'market_review_defects', 'market_jan_aushadhi'];
 
 let server;
-before(async () => { server = await startMcpEndpoint(BINARY); });
+before(async () => { server = await startMcpEndpoint(); });
 after(() => server?.stop());
 
 const CLIENTS = [

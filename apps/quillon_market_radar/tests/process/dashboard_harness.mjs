@@ -96,6 +96,13 @@ export async function startDashboard(argsFor, {
   throw new Error('no free port found for the dashboard');
 }
 
+// The dashboard with the tool server on its port (`--mcp`), for the suites that reach it by URL;
+// resolves to { url, stop() }.
+export async function startMcpEndpoint() {
+  const { port, stop } = await startDashboard((chosen) => ['ui', '-p', String(chosen), '--mcp']);
+  return { url: `http://127.0.0.1:${port}/mcp`, stop };
+}
+
 // Connects to the dashboard, writes `request` (a string or Buffer) without ending the stream and
 // resolves to { data (Buffer), error (code or null) } once the server has closed the connection.
 export function exchange(port, request, { timeoutMs = 10000 } = {}) {
