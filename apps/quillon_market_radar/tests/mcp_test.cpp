@@ -69,6 +69,16 @@ std::string error_line(std::string_view id) {
          R"(,"jsonrpc":"2.0"})";
 }
 
+// "Invalid Request" about a request whose id cannot be read: without one.
+constexpr std::string_view INVALID_WITHOUT_ID =
+    R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
+
+// "Invalid Request" with the request's id.
+std::string invalid_request(std::string_view id) {
+  return R"({"error":{"code":-32600,"message":"Invalid Request"},"id":)" + std::string(id) +
+         R"(,"jsonrpc":"2.0"})";
+}
+
 // Returns the answer to `line` from a handler of its own, as the first line of a run gets it, or
 // nothing when it gets none.
 std::optional<std::string> handle_line(std::string_view line, const engine::EngineHandle& engine) {
@@ -945,12 +955,8 @@ TEST_P(EachRevision, AnswersItsGoldenTranscriptByteForByte) {
 // revision answers them as it always did. Each line is sent in the revision's own way: after its
 // `initialize`, or naming it in `_meta` (PARAMS).
 TEST_P(EachRevision, AnswersMalformedRequestsInItsOwnShapes) {
-  const std::string invalid_without_id =
-      R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
-  const auto invalid = [](std::string_view id) {
-    return R"({"error":{"code":-32600,"message":"Invalid Request"},"id":)" + std::string(id) +
-           R"(,"jsonrpc":"2.0"})";
-  };
+  const std::string invalid_without_id(INVALID_WITHOUT_ID);
+  const auto invalid = invalid_request;
   // Each line, with the answer with protocol errors (empty: -32601 as without) and without.
   const struct {
     std::string_view line;
@@ -1103,9 +1109,7 @@ TEST_P(EachRevision, AnswersEachTranscriptLinePostedAloneAsStdioDoes) {
     ++answered;
     if (!value.is_object()) {
       EXPECT_EQ(reply.status, 400) << line;
-      EXPECT_EQ(reply.body,
-                R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})")
-          << line;
+      EXPECT_EQ(reply.body, INVALID_WITHOUT_ID) << line;
       continue;
     }
     EXPECT_EQ(reply.body, expected) << line;
@@ -1269,8 +1273,7 @@ TEST(Sessions, RefuseVersionsNotServedPerRequest) {
            R"(,"supported":["2026-07-28"]},"message":"Unsupported protocol version"},"id":)" +
            std::string(id) + R"(,"jsonrpc":"2.0"})";
   };
-  const std::string invalid =
-      R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
+  const std::string invalid(INVALID_WITHOUT_ID);
   const std::pair<std::string, std::optional<std::string>> cases[] = {
       {line(R"("id":5,"method":"tools/list")", R"("2025-11-25")"), refused("5", R"("2025-11-25")")},
       {line(R"("id":5,"method":"tools/list")", R"("a\"\u00e9\/")"),
@@ -1291,12 +1294,8 @@ TEST(Sessions, RefuseVersionsNotServedPerRequest) {
 // served under, and the headers of a request served per request held to its body. Each body with
 // its headers, the status and the answer.
 TEST(HttpEndpoint, TakesOneRequestAndHoldsItsHeadersToItsBody) {
-  const std::string no_request =
-      R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
-  const auto invalid = [](std::string_view id) {
-    return R"({"error":{"code":-32600,"message":"Invalid Request"},"id":)" + std::string(id) +
-           R"(,"jsonrpc":"2.0"})";
-  };
+  const std::string no_request(INVALID_WITHOUT_ID);
+  const auto invalid = invalid_request;
   const auto mismatch = [](std::string_view id, std::string_view message) {
     return R"({"error":{"code":-32020,"message":"Header mismatch: )" + std::string(message) +
            R"("},)" + (id.empty() ? "" : R"("id":)" + std::string(id) + ",") +
