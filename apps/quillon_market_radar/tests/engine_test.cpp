@@ -232,10 +232,10 @@ TEST(Text, SplitsOnUnicodeWhiteSpace) {
   EXPECT_EQ(text::split_white_space("GET\u200B/", 8), (Tokens{"GET\u200B/"}));  // not White_Space
   EXPECT_EQ(text::split_white_space("a b c d", 2), (Tokens{"a", "b"}));
   EXPECT_TRUE(text::split_white_space(" \r\n\v\f\u0085\u2028", 8).empty());
-  EXPECT_TRUE(text::is_blank(""));
-  EXPECT_TRUE(text::is_blank(" \t\u00A0\u2003"));
-  EXPECT_FALSE(text::is_blank(" x "));
-  EXPECT_FALSE(text::is_blank("\x1c"));
+  EXPECT_TRUE(text::split_white_space("", 1).empty());
+  EXPECT_TRUE(text::split_white_space(" \t\u00A0\u2003", 1).empty());
+  EXPECT_EQ(text::split_white_space(" x ", 1), (Tokens{"x"}));
+  EXPECT_EQ(text::split_white_space("\x1c", 1), (Tokens{"\x1c"}));
 }
 
 TEST(MarketEngine, SeedCatalogueIsExact) {

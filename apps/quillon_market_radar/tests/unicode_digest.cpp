@@ -58,7 +58,7 @@ int main() {
     if (c >= 0xD800 && c <= 0xDFFF) continue;  // surrogates have no UTF-8 form
     const std::string text = utf8(c);
     const std::string lower = qmr::text::to_lower(text);
-    const bool space = qmr::text::is_blank(text);
+    const bool space = qmr::text::split_white_space(text, 1).empty();
     changed += lower != text;
     white += space;
     digest.add(lower);

@@ -129,6 +129,4 @@ std::vector<std::string_view> split_white_space(std::string_view text, std::size
   return tokens;
 }
 
-bool is_blank(std::string_view text) { return split_white_space(text, 1).empty(); }
-
 }  // namespace qmr::text

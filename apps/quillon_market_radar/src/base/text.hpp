@@ -24,7 +24,4 @@ namespace qmr::text {
 [[nodiscard]] std::vector<std::string_view> split_white_space(std::string_view text,
                                                               std::size_t max_tokens);
 
-/// Returns true when valid UTF-8 `text` is empty or holds only Unicode white space.
-[[nodiscard]] bool is_blank(std::string_view text);
-
 }  // namespace qmr::text
