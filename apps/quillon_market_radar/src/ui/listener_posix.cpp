@@ -10,7 +10,6 @@
 #include <cerrno>
 
 #include "ui/listener.hpp"
-#include "ui/listener_posix.hpp"
 #include "ui/server.hpp"
 
 namespace qmr::ui {
@@ -74,27 +73,24 @@ asio::error_code share_listener(tcp::acceptor& listener, LoopPool& loops,
 // accept loop pauses briefly, as for the others.
 bool is_dropped_connection(const asio::error_code&) { return false; }
 
+// An accept's failures are told as errno values here.
 bool ends_listener(const asio::error_code& error) {
-  return !is_transient_accept_error(error.value());
-}
-
-std::string message_of(const asio::error_code& error) { return error.message(); }
-
-bool is_transient_accept_error(int error_number) {
-  switch (error_number) {
+  switch (error.value()) {
     // The listener itself is broken or closed: accepting again would fail the same way.
     case EBADF:
     case EFAULT:
     case EINVAL:
     case ENOTSOCK:
     case ECANCELED:
-      return false;
+      return true;
     // Everything else concerns one connection or the process's resources (EMFILE, ENFILE,
     // ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM, the network errors Linux passes on from a
     // pending connection): a later accept can succeed.
     default:
-      return true;
+      return false;
   }
 }
+
+std::string message_of(const asio::error_code& error) { return error.message(); }
 
 }  // namespace qmr::ui
