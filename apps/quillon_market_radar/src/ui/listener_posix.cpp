@@ -24,18 +24,16 @@ std::size_t dashboard_loops(std::size_t processors) {
   return std::max<std::size_t>(1, processors / 2);
 }
 
-void raise_open_file_limit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
-  limit.rlim_cur = limit.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &limit);
-}
-
 // Address reuse lets a restarted server bind while connections of the previous one linger in
 // TIME_WAIT; on Linux it never lets a second listener take a port that one already listens on.
 // The backlog is the system's largest: with 128, a burst of a thousand clients overflowed the
 // accept queue and each dropped handshake waited a second for the kernel to send it again.
 asio::error_code open_listener(tcp::acceptor& acceptor, const tcp::endpoint& endpoint) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
   asio::error_code error;
   acceptor.open(endpoint.protocol(), error);
   if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);

@@ -15,6 +15,7 @@
 // ui/asio.hpp before everything else: see there.
 #include <array>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -123,8 +124,7 @@ asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::s
   }
 }
 
-// The end of every connection answered in the event loop. A failed write is ignored: the client
-// has gone.
+// A failed write is ignored: the client has gone.
 asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
                                      std::string_view rest) {
   const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
@@ -135,8 +135,7 @@ asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
   co_await drain(worker.limits.drain_bytes, socket, 0, Clock::now() + worker.limits.drain_time);
 }
 
-// Reads the rest of a tool-server request, answers it and closes. The whole request must arrive
-// within the idle time of the dashboard, or the connection is closed without an answer.
+// The whole request must arrive within the idle time, or the connection closes without an answer.
 //
 // Memory: a request's head is read into a string of at most TOOL_HEAD_LIMIT bytes, and its body
 // only once the loop's budget (limits.tool_request_budget) has room for the whole request; the
@@ -174,8 +173,7 @@ asio::awaitable<void> finish_tool_request(WorkerHandle owner, tcp::socket& socke
   co_await send_and_close(worker, socket, reply);
 }
 
-// One connection in the event loop: one read, at most one response, then the close. Never awaited
-// by the accept loop, so it catches its own failures.
+// Never awaited by the accept loop, so it catches its own failures.
 asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
                                        engine::EngineHandle engine) {
   const Worker& worker = *owner;
@@ -247,7 +245,6 @@ void end_on_failure(const std::weak_ptr<Ending>& ending, const std::exception_pt
 asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits,
                                         ToolServerOptions tools) {
-  raise_open_file_limit();
   const auto executor = co_await asio::this_coro::executor;
   const std::string address = "127.0.0.1:" + std::to_string(port);
 
@@ -288,9 +285,7 @@ asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16
     // The loop reports its own ending; an exception that escapes it anyway (no memory to report
     // with) ends the server too.
     asio::co_spawn(worker->context, accept_connections(worker, engine),
-                   [ending = worker->ending](const std::exception_ptr& failure) {
-                     end_on_failure(ending, failure);
-                   });
+                   std::bind_front(end_on_failure, worker->ending));
   }
   const auto [channel_error, error] = co_await ending->async_receive(with_error);
   static_cast<void>(channel_error);
