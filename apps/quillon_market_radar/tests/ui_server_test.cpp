@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "engine/market_engine.hpp"
-#include "ui/listener_posix.hpp"
+#include "ui/listener.hpp"
 #include "ui/server.hpp"
 
 namespace qmr::ui {
@@ -200,10 +200,10 @@ TEST(LoopPool, NamesExhaustedMemoryWhenAThreadCannotStart) {
 TEST(AcceptErrors, ResourceAndPeerFailuresAreRetriedListenerFailuresEndTheServer) {
   for (const int transient : {EMFILE, ENFILE, ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM,
                               ENETDOWN, ENETUNREACH, EHOSTUNREACH, ENOPROTOOPT, EAGAIN, EINTR}) {
-    EXPECT_TRUE(is_transient_accept_error(transient)) << transient;
+    EXPECT_FALSE(ends_listener({transient, asio::system_category()})) << transient;
   }
   for (const int fatal : {EBADF, EINVAL, ENOTSOCK, EFAULT, ECANCELED}) {
-    EXPECT_FALSE(is_transient_accept_error(fatal)) << fatal;
+    EXPECT_TRUE(ends_listener({fatal, asio::system_category()})) << fatal;
   }
 }
 

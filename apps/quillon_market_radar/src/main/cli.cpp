@@ -15,19 +15,6 @@ constexpr const char* ABOUT =
     "Quillon Market & Retail Intelligence - Competitor Price Tracker, Review Defect Miner & "
     "Brand Sentiment Radar (10-in-1 Zero-Cloud E-Commerce Weapon)";
 
-// Adds `-p, --port PORT` with the default "7577", checked as a decimal 16-bit port.
-CLI::Option* add_port_option(CLI::App& command, std::string& port_text) {
-  return command.add_option("-p,--port", port_text)
-      ->type_name("PORT")
-      ->default_val("7577")
-      ->check(
-          [](const std::string& text) -> std::string {
-            if (parse_port(text)) return {};
-            return "invalid port '" + text + "': expected a decimal number from 0 to 65535";
-          },
-          "PORT");
-}
-
 // Returns an error message when `text` is not an origin as a browser sends one in its Origin
 // header: a scheme of letters, digits, "+", "-" and ".", "://", and a host with an optional port,
 // without a path, white space or anything after; empty when it is one.
@@ -54,10 +41,20 @@ std::string origin_problem(std::string_view text) {
   return {};
 }
 
-// Adds `--mcp`, `--mcp-allow-origin ORIGIN` (repeatable) and `--mcp-token-file PATH`. The two
-// options need `--mcp` rather than imply it: an origin or a token given for a tool server that
-// is off is a mistake better told than served.
-void add_mcp_options(CLI::App& command, McpOverHttp& mcp) {
+// Adds `-p, --port PORT` with the default "7577", checked as a decimal 16-bit port, then `--mcp`,
+// `--mcp-allow-origin ORIGIN` (repeatable) and `--mcp-token-file PATH`. The two options need
+// `--mcp` rather than imply it: an origin or a token given for a tool server that is off is a
+// mistake better told than served.
+void add_serving_options(CLI::App& command, std::string& port_text, McpOverHttp& mcp) {
+  command.add_option("-p,--port", port_text)
+      ->type_name("PORT")
+      ->default_val("7577")
+      ->check(
+          [](const std::string& text) -> std::string {
+            if (parse_port(text)) return {};
+            return "invalid port '" + text + "': expected a decimal number from 0 to 65535";
+          },
+          "PORT");
   auto* on = command.add_flag(
       "--mcp", mcp.on,
       "Also serve the MCP tool server over HTTP: POST /mcp on the same loopback port");
@@ -164,13 +161,11 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
   std::vector<std::string> help_topics;
 
   auto* ui = app.add_subcommand("ui", "Launch the Zero-Electron Web HUD Dashboard");
-  add_port_option(*ui, ui_port);
-  add_mcp_options(*ui, ui_mcp);
+  add_serving_options(*ui, ui_port, ui_mcp);
   auto* prices = app.add_subcommand("prices", "Search tracked products by keyword or ASIN");
   prices->add_option("-q,--query", query)->type_name("QUERY")->required();
   auto* daemon = app.add_subcommand("daemon", "Run 24x7 background market sentinel daemon");
-  add_port_option(*daemon, daemon_port);
-  add_mcp_options(*daemon, daemon_mcp);
+  add_serving_options(*daemon, daemon_port, daemon_mcp);
   auto* mcp = app.add_subcommand("mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode");
   auto* test =
       app.add_subcommand("test", "Run comprehensive 10-in-1 end-to-end verification tests");
@@ -207,18 +202,15 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
     return {std::nullopt, 0};
   }
 
+  // At most one subcommand is parsed.
   Cli cli;
-  if (ui->parsed()) {
-    cli.command = UiCommand{*parse_port(ui_port), std::move(ui_mcp)};
-  } else if (prices->parsed()) {
-    cli.command = PricesCommand{query};
-  } else if (daemon->parsed()) {
+  if (ui->parsed()) cli.command = UiCommand{*parse_port(ui_port), std::move(ui_mcp)};
+  if (prices->parsed()) cli.command = PricesCommand{query};
+  if (daemon->parsed()) {
     cli.command = DaemonCommand{*parse_port(daemon_port), std::move(daemon_mcp)};
-  } else if (mcp->parsed()) {
-    cli.command = McpCommand{};
-  } else if (test->parsed()) {
-    cli.command = TestCommand{};
   }
+  if (mcp->parsed()) cli.command = McpCommand{};
+  if (test->parsed()) cli.command = TestCommand{};
   return {std::move(cli), 0};
 }
 

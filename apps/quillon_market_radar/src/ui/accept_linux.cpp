@@ -24,6 +24,10 @@
 
 namespace qmr::ui {
 
+struct Intake {
+  ClosingLooks looks;  // of the connections this loop has answered and half-closed
+};
+
 namespace {
 
 using asio::ip::tcp;
@@ -57,38 +61,18 @@ asio::awaitable<void> drain_in_loop(asio::io_context& loop, std::size_t drain_by
   }
 }
 
-}  // namespace
-
-struct Intake::State {
-  asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
-                                          engine::EngineHandle engine);
-  asio::awaitable<asio::error_code> accept_pending(const WorkerHandle& owner,
-                                                   const engine::EngineHandle& engine);
-
-  asio::io_context& loop;
-  tcp::acceptor& listener;
-  ConnectionLimits limits;
-  const FixedResponses& fixed;
-  const ToolPath* tools;
-  // Connections still open after their last closing look are drained in the event loop.
-  ClosingLooks looks{loop, limits.drain_bytes, [this](ClosingLooks::Entry entry) {
-                       asio::co_spawn(loop,
-                                      drain_in_loop(loop, limits.drain_bytes, std::move(entry)),
-                                      asio::detached);
-                     }};
-};
-
 // One connection the Linux way: the steps of the server's own, entering the event loop only when
 // it has to wait: for a request that has not arrived, for room to send, or for the client to
 // close.
-asio::awaitable<void> Intake::State::handle_connection(WorkerHandle owner, OwnedFd fd,
-                                                       engine::EngineHandle engine) {
+asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
+                                        engine::EngineHandle engine) {
+  Worker& worker = *owner;
   try {
     std::array<char, REQUEST_BUFFER_SIZE> buffer;
     ssize_t bytes_read = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
     if (bytes_read < 0 && would_block(errno)) {
       // A silent client is served in the event loop.
-      auto socket = adopt(loop, std::move(fd));
+      auto socket = adopt(worker.context, std::move(fd));
       if (socket) co_await serve_connection(owner, std::move(*socket), std::move(engine));
       co_return;
     }
@@ -96,9 +80,10 @@ asio::awaitable<void> Intake::State::handle_connection(WorkerHandle owner, Owned
 
     const std::string_view first_read(buffer.data(), static_cast<std::size_t>(bytes_read));
     std::string built;
-    const auto [response, reads_on] = answer_first_read(first_read, engine, fixed, tools, built);
+    const auto [response, reads_on] =
+        answer_first_read(first_read, engine, worker.fixed, worker.tools.get(), built);
     if (reads_on) {  // a tool-server request that has not all arrived is read in the event loop
-      auto socket = adopt(loop, std::move(fd));
+      auto socket = adopt(worker.context, std::move(fd));
       if (socket) co_await finish_tool_request(owner, *socket, first_read);
       co_return;
     }
@@ -114,25 +99,51 @@ asio::awaitable<void> Intake::State::handle_connection(WorkerHandle owner, Owned
     if (sent == 0 && !rest.empty()) co_return;  // a write that takes nothing has failed
     if (sent > 0) rest.remove_prefix(static_cast<std::size_t>(sent));
     if (!rest.empty()) {  // no room to send it all: the rest is sent from the event loop
-      auto socket = adopt(loop, std::move(fd));
-      if (socket) co_await send_and_close(*owner, *socket, rest);
+      auto socket = adopt(worker.context, std::move(fd));
+      if (socket) co_await send_and_close(worker, *socket, rest);
       co_return;
     }
     ::shutdown(fd.get(), SHUT_WR);
-    looks.add(std::move(fd), Clock::now() + limits.drain_time);
+    worker.intake->looks.add(std::move(fd), Clock::now() + worker.limits.drain_time);
   } catch (const std::exception&) {
     // Only memory exhaustion gets here: this connection is dropped (the socket closes as the
     // frame unwinds) and the others carry on.
   }
 }
 
-// Accepts every pending connection and starts a task for each on the loop. Returns the failure
-// of the listener itself; one that a later accept can overcome pauses it instead.
-asio::awaitable<asio::error_code> Intake::State::accept_pending(
-    const WorkerHandle& owner, const engine::EngineHandle& engine) {
+}  // namespace
+
+std::shared_ptr<Intake> make_intake(Worker& worker) {
+  const int listener = worker.listener.native_handle();
+  // Connections inherit delayed acknowledgements from the listener: the request is then
+  // acknowledged by the response itself, which follows within microseconds, instead of by a
+  // segment of its own. Failing that, one segment more, nothing worse.
+  const int quick_acks = 0;
+  ::setsockopt(listener, IPPROTO_TCP, TCP_QUICKACK, &quick_acks, sizeof quick_acks);
+  // A connection is taken once its request has arrived, or after this many seconds without one:
+  // a client then costs nothing between its handshake and its request, and a silent one is still
+  // taken, and closed after the idle time. Failing that, connections are taken at their
+  // handshake, as without it.
+  const int defer_accept_seconds = 1;
+  ::setsockopt(listener, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_accept_seconds,
+               sizeof defer_accept_seconds);
+  // Connections still open after their last closing look are drained in the event loop.
+  asio::io_context& loop = worker.context;
+  const std::size_t drain_bytes = worker.limits.drain_bytes;
+  return std::make_shared<Intake>(Intake{
+      {loop, drain_bytes, [&loop, drain_bytes](ClosingLooks::Entry entry) {
+         asio::co_spawn(loop, drain_in_loop(loop, drain_bytes, std::move(entry)), asio::detached);
+       }}});
+}
+
+// Once the listener is readable, takes every connection pending.
+asio::awaitable<asio::error_code> accept_next(const WorkerHandle& owner,
+                                              const engine::EngineHandle& engine) {
+  const auto [error] = co_await owner->listener.async_wait(tcp::acceptor::wait_read, with_error);
+  if (error) co_return error;
   for (;;) {
     const int fd =
-        ::accept4(listener.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        ::accept4(owner->listener.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       const int failure = errno;
       if (failure == EINTR) continue;
@@ -140,36 +151,8 @@ asio::awaitable<asio::error_code> Intake::State::accept_pending(
       co_return asio::error_code(failure, asio::system_category());
     }
     // Out of memory, the connection at hand closes as its descriptor's owner goes.
-    asio::co_spawn(loop, handle_connection(owner, OwnedFd(fd), engine), asio::detached);
+    asio::co_spawn(owner->context, handle_connection(owner, OwnedFd(fd), engine), asio::detached);
   }
-}
-
-Intake::Intake(asio::io_context& loop, tcp::acceptor& listener, const ConnectionLimits& limits,
-               const FixedResponses& fixed, const ToolPath* tools)
-    : state_(new State{loop, listener, limits, fixed, tools}) {}
-
-Intake::~Intake() = default;
-
-void Intake::prepare(tcp::acceptor& listener) {
-  // Connections inherit delayed acknowledgements from the listener: the request is then
-  // acknowledged by the response itself, which follows within microseconds, instead of by a
-  // segment of its own. Failing that, one segment more, nothing worse.
-  const int quick_acks = 0;
-  ::setsockopt(listener.native_handle(), IPPROTO_TCP, TCP_QUICKACK, &quick_acks, sizeof quick_acks);
-  // A connection is taken once its request has arrived, or after this many seconds without one:
-  // a client then costs nothing between its handshake and its request, and a silent one is still
-  // taken, and closed after the idle time. Failing that, connections are taken at their
-  // handshake, as without it.
-  const int defer_accept_seconds = 1;
-  ::setsockopt(listener.native_handle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_accept_seconds,
-               sizeof defer_accept_seconds);
-}
-
-asio::awaitable<asio::error_code> Intake::accept_next(const WorkerHandle& owner,
-                                                      const engine::EngineHandle& engine) {
-  const auto [error] = co_await state_->listener.async_wait(tcp::acceptor::wait_read, with_error);
-  if (error) co_return error;
-  co_return co_await state_->accept_pending(owner, engine);
 }
 
 }  // namespace qmr::ui

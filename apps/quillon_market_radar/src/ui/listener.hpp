@@ -13,14 +13,10 @@
 
 namespace qmr::ui {
 
-/// Raises the process's limit on open descriptors as far as it may go, where there is one, so
-/// that many simultaneous clients do not run the process out of descriptors early. A failure is
-/// ignored: the server still works, it only reaches the limit sooner (and then pauses its accepts
-/// rather than failing).
-void raise_open_file_limit();
-
 /// Opens, binds and sets listening `acceptor` on `endpoint`, non-blocking; returns the first
-/// failure.
+/// failure. The process's limit on open descriptors is raised first as far as it may go, so that
+/// many clients do not run it out early; failing that, the server only reaches the limit sooner
+/// (and then pauses its accepts rather than failing).
 [[nodiscard]] asio::error_code open_listener(asio::ip::tcp::acceptor& acceptor,
                                              const asio::ip::tcp::endpoint& endpoint);
 

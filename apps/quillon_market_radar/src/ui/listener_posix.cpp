@@ -10,7 +10,6 @@
 #include <cerrno>
 
 #include "ui/listener.hpp"
-#include "ui/listener_posix.hpp"
 #include "ui/server.hpp"
 
 namespace qmr::ui {
@@ -25,18 +24,16 @@ std::size_t dashboard_loops(std::size_t processors) {
   return std::max<std::size_t>(1, processors / 2);
 }
 
-void raise_open_file_limit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
-  limit.rlim_cur = limit.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &limit);
-}
-
 // Address reuse lets a restarted server bind while connections of the previous one linger in
 // TIME_WAIT; on Linux it never lets a second listener take a port that one already listens on.
 // The backlog is the system's largest: with 128, a burst of a thousand clients overflowed the
 // accept queue and each dropped handshake waited a second for the kernel to send it again.
 asio::error_code open_listener(tcp::acceptor& acceptor, const tcp::endpoint& endpoint) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
   asio::error_code error;
   acceptor.open(endpoint.protocol(), error);
   if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
@@ -74,27 +71,24 @@ asio::error_code share_listener(tcp::acceptor& listener, LoopPool& loops,
 // accept loop pauses briefly, as for the others.
 bool is_dropped_connection(const asio::error_code&) { return false; }
 
+// An accept's failures are told as errno values here.
 bool ends_listener(const asio::error_code& error) {
-  return !is_transient_accept_error(error.value());
-}
-
-std::string message_of(const asio::error_code& error) { return error.message(); }
-
-bool is_transient_accept_error(int error_number) {
-  switch (error_number) {
+  switch (error.value()) {
     // The listener itself is broken or closed: accepting again would fail the same way.
     case EBADF:
     case EFAULT:
     case EINVAL:
     case ENOTSOCK:
     case ECANCELED:
-      return false;
+      return true;
     // Everything else concerns one connection or the process's resources (EMFILE, ENFILE,
     // ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM, the network errors Linux passes on from a
     // pending connection): a later accept can succeed.
     default:
-      return true;
+      return false;
   }
 }
+
+std::string message_of(const asio::error_code& error) { return error.message(); }
 
 }  // namespace qmr::ui

@@ -11,12 +11,9 @@ using asio::ip::tcp;
 // accepts.
 std::size_t dashboard_loops(std::size_t) { return 1; }
 
-// Windows has no limit on open sockets to raise.
-void raise_open_file_limit() {}
-
-// Windows' address reuse would let a second listener take the port; exclusive use refuses it
-// (with "address in use") and still binds beside connections in TIME_WAIT. The backlog is the
-// system's largest, as on Linux.
+// Windows has no limit on open sockets to raise. Its address reuse would let a second listener
+// take the port; exclusive use refuses it (with "address in use") and still binds beside
+// connections in TIME_WAIT. The backlog is the system's largest, as on Linux.
 asio::error_code open_listener(tcp::acceptor& acceptor, const tcp::endpoint& endpoint) {
   using exclusive_address_use =
       asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
@@ -29,7 +26,6 @@ asio::error_code open_listener(tcp::acceptor& acceptor, const tcp::endpoint& end
   return error;
 }
 
-// The one accepting loop is the listener's own, and takes the listener itself.
 asio::error_code share_listener(tcp::acceptor& listener, LoopPool&,
                                 std::vector<tcp::acceptor>& taken) {
   taken.push_back(std::move(listener));

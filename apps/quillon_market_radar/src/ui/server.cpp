@@ -15,6 +15,7 @@
 // ui/asio.hpp before everything else: see there.
 #include <array>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -32,32 +33,6 @@ namespace qmr::ui {
 
 using asio::ip::tcp;
 using Clock = asio::steady_timer::clock_type;
-
-// The first failure that ends the server, handed from a worker's loop to the task that awaits
-// the server. The channel is safe to use from any thread and holds one error; later ones are
-// dropped. (The first error_code of the signature is the channel's own.) Workers hold it weakly:
-// once the server has ended, nobody waits for it.
-using Ending = asio::experimental::concurrent_channel<void(asio::error_code, asio::error_code)>;
-
-// What the server holds on one of the loops it accepts on: the loop is its listener's. Used from
-// that loop only, and owned by the tasks there: the accept loop and each connection hold it, so it
-// lives while any of them runs, and goes with its loop at the latest.
-struct Worker {
-  Worker(tcp::acceptor own_listener, const ConnectionLimits& connection_limits,
-         const engine::EngineHandle& engine, std::shared_ptr<const ToolPath> tool_path,
-         std::weak_ptr<Ending> server_ending);
-
-  asio::io_context& context;
-  ConnectionLimits limits;
-  const FixedResponses fixed;
-  const std::shared_ptr<const ToolPath> tools;  // null when the tool server is off
-  // Bytes of the tool-server requests this loop is reading the bodies of, at most
-  // limits.tool_request_budget.
-  std::size_t tool_bytes_held = 0;
-  tcp::acceptor listener;  // this loop's own listener
-  std::weak_ptr<Ending> ending;
-  Intake intake;  // how this loop takes its connections
-};
 
 namespace {
 
@@ -149,8 +124,7 @@ asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::s
   }
 }
 
-// The end of every connection answered in the event loop. A failed write is ignored: the client
-// has gone.
+// A failed write is ignored: the client has gone.
 asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
                                      std::string_view rest) {
   const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
@@ -161,8 +135,7 @@ asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
   co_await drain(worker.limits.drain_bytes, socket, 0, Clock::now() + worker.limits.drain_time);
 }
 
-// Reads the rest of a tool-server request, answers it and closes. The whole request must arrive
-// within the idle time of the dashboard, or the connection is closed without an answer.
+// The whole request must arrive within the idle time, or the connection closes without an answer.
 //
 // Memory: a request's head is read into a string of at most TOOL_HEAD_LIMIT bytes, and its body
 // only once the loop's budget (limits.tool_request_budget) has room for the whole request; the
@@ -200,8 +173,7 @@ asio::awaitable<void> finish_tool_request(WorkerHandle owner, tcp::socket& socke
   co_await send_and_close(worker, socket, reply);
 }
 
-// One connection in the event loop: one read, at most one response, then the close. Never awaited
-// by the accept loop, so it catches its own failures.
+// Never awaited by the accept loop, so it catches its own failures.
 asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
                                        engine::EngineHandle engine) {
   const Worker& worker = *owner;
@@ -239,7 +211,7 @@ asio::awaitable<void> accept_connections(WorkerHandle worker, engine::EngineHand
   for (;;) {
     asio::error_code error;
     try {
-      error = co_await worker->intake.accept_next(worker, engine);
+      error = co_await accept_next(worker, engine);
     } catch (const std::bad_alloc&) {
       error = std::make_error_code(std::errc::not_enough_memory);
     }
@@ -268,60 +240,11 @@ void end_on_failure(const std::weak_ptr<Ending>& ending, const std::exception_pt
   }
 }
 
-// Starts accepting on the loops that accept, each with a listener of its own; `started` receives
-// each worker. Returns the error of a listener that cannot be shared, before any worker starts.
-asio::error_code start_workers(tcp::acceptor& listener, const engine::EngineHandle& engine,
-                               LoopPool& loops, const ConnectionLimits& limits,
-                               const std::shared_ptr<const ToolPath>& tools,
-                               const std::shared_ptr<Ending>& ending,
-                               std::vector<std::weak_ptr<Worker>>& started) {
-  std::vector<tcp::acceptor> listeners;
-  if (const auto error = share_listener(listener, loops, listeners)) return error;
-  for (auto& own_listener : listeners) {
-    auto worker = std::make_shared<Worker>(std::move(own_listener), limits, engine, tools, ending);
-    started.push_back(worker);
-    // The loop reports its own ending; an exception that escapes it anyway (no memory to report
-    // with) ends the server too.
-    asio::co_spawn(worker->context, accept_connections(worker, engine),
-                   [ending = std::weak_ptr(ending)](const std::exception_ptr& failure) {
-                     end_on_failure(ending, failure);
-                   });
-  }
-  return {};
-}
-
-// Closes each worker's listener on its own loop: its accept loop ends, and the connections in
-// hand finish as usual.
-void stop_workers(const std::vector<std::weak_ptr<Worker>>& workers) {
-  for (const auto& weak : workers) {
-    if (auto worker = weak.lock()) {
-      asio::io_context& loop = worker->context;
-      asio::post(loop, [worker = std::move(worker)] {
-        asio::error_code ignored;
-        worker->listener.close(ignored);
-      });
-    }
-  }
-}
-
 }  // namespace
-
-Worker::Worker(tcp::acceptor own_listener, const ConnectionLimits& connection_limits,
-               const engine::EngineHandle& engine, std::shared_ptr<const ToolPath> tool_path,
-               std::weak_ptr<Ending> server_ending)
-    : context(static_cast<asio::io_context&>(
-          asio::query(own_listener.get_executor(), asio::execution::context))),
-      limits(connection_limits),
-      fixed(engine),
-      tools(std::move(tool_path)),
-      listener(std::move(own_listener)),
-      ending(std::move(server_ending)),
-      intake(context, listener, limits, fixed, tools.get()) {}
 
 asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits,
                                         ToolServerOptions tools) {
-  raise_open_file_limit();
   const auto executor = co_await asio::this_coro::executor;
   const std::string address = "127.0.0.1:" + std::to_string(port);
 
@@ -329,7 +252,6 @@ asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16
   if (const auto error = open_listener(acceptor, {asio::ip::address_v4::loopback(), port})) {
     co_return Error{message_of(error)};
   }
-  Intake::prepare(acceptor);
   // The Host and Origin checks and the start-up line need the port bound, which `-p 0` leaves to
   // the system.
   std::shared_ptr<const ToolPath> tool_path;
@@ -349,16 +271,35 @@ asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16
                         std::string(TOOL_SERVER_PATH));
   }
 
+  std::vector<tcp::acceptor> listeners;
+  if (const auto error = share_listener(acceptor, loops, listeners)) {
+    co_return Error{message_of(error)};
+  }
   const auto ending = std::make_shared<Ending>(executor, 1);
   // Held weakly: the workers belong to the tasks on their loops, which may outlive this frame.
   std::vector<std::weak_ptr<Worker>> workers;
-  if (const auto error =
-          start_workers(acceptor, engine, loops, limits, tool_path, ending, workers)) {
-    co_return Error{message_of(error)};
+  for (auto& listener : listeners) {
+    const auto worker = std::make_shared<Worker>(std::move(listener), limits,
+                                                 FixedResponses(engine), tool_path, ending);
+    workers.push_back(worker);
+    // The loop reports its own ending; an exception that escapes it anyway (no memory to report
+    // with) ends the server too.
+    asio::co_spawn(worker->context, accept_connections(worker, engine),
+                   std::bind_front(end_on_failure, worker->ending));
   }
   const auto [channel_error, error] = co_await ending->async_receive(with_error);
   static_cast<void>(channel_error);
-  stop_workers(workers);
+  // Each worker's listener is closed on its own loop: its accept loop ends, and the connections
+  // in hand finish as usual.
+  for (const auto& weak : workers) {
+    if (auto worker = weak.lock()) {
+      asio::io_context& loop = worker->context;
+      asio::post(loop, [worker = std::move(worker)] {
+        asio::error_code ignored;
+        worker->listener.close(ignored);
+      });
+    }
+  }
   co_return Error{message_of(error)};
 }
 
