@@ -291,25 +291,20 @@ class CanonicalWriter {
   // A long string is written a part at a time, each handed on once enough has gathered: escaped
   // once more, its quotation marks alone double it.
   void string() {
-    const char* const begin = ++at_;
-    skip_to_quote();
-    const JsonString text(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), true);
+    const char* const begin = at_ + 1;
+    skip_string();
+    const JsonString text(std::string_view(begin, static_cast<std::size_t>(at_ - 1 - begin)), true);
     append_escaped_byte('"', times_ - 1, out_);
     for (std::size_t offset = 0; offset != text.raw().size();) {
       text.part(offset, PART_SIZE).append_escaped(out_, times_);
       if (take_part_ && out_.size() >= PART_SIZE) take_part_(out_);
     }
     append_escaped_byte('"', times_ - 1, out_);
-    ++at_;
-  }
-
-  void skip_to_quote() {
-    while (*at_ != '"') at_ += *at_ == '\\' ? 2 : 1;
   }
 
   void skip_string() {
     ++at_;
-    skip_to_quote();
+    while (*at_ != '"') at_ += *at_ == '\\' ? 2 : 1;
     ++at_;
   }
 
@@ -329,15 +324,13 @@ class CanonicalWriter {
     do {
       if (*at_ == '"') {
         skip_string();
-        continue;
-      }
-      if (open == 0 && *at_ != '{' && *at_ != '[') {
+      } else if (open == 0 && *at_ != '{' && *at_ != '[') {
         skip_scalar();
-        return;
+      } else {
+        if (*at_ == '{' || *at_ == '[') ++open;
+        if (*at_ == '}' || *at_ == ']') --open;
+        ++at_;
       }
-      if (*at_ == '{' || *at_ == '[') ++open;
-      if (*at_ == '}' || *at_ == ']') --open;
-      ++at_;
     } while (open != 0);
   }
 
