@@ -143,9 +143,10 @@ std::optional<Answered> LineHandler::respond(const Request& request, Session& se
   std::string decoded;
   const auto method = request.method ? request.method->text(decoded) : std::string_view();
   Outcome outcome = Outcome::METHOD_NOT_FOUND;
+  const std::string* fixed = nullptr;
   if (!served.refusal) {
     session = served.session;
-    if (request.method) outcome = outcome_of(method, request, revision, served.view);
+    if (request.method) outcome = outcome_of(method, request, revision, served.view, fixed);
   }
   if (served.refusal || outcome != Outcome::RESULT) {
     write_error_answer(request, served.refusal, outcome, revision, out, spill);
@@ -154,7 +155,11 @@ std::optional<Answered> LineHandler::respond(const Request& request, Session& se
   out += SUCCESS_PREFIX;
   write_canonical(request.id, out, spill);
   out += SUCCESS_MIDDLE;
-  write_method_result(method, request, revision, served.view, tools_, out);
+  if (fixed) {
+    out += *fixed;
+  } else {
+    write_tool_result(request, revision, tools_, out);
+  }
   out += '}';
   return outcome;
 }
