@@ -200,18 +200,14 @@ class CanonicalWriter {
 
   void value() {
     skip_white_space();
-    switch (*at_) {
-      case '{':
-        object();
-        break;
-      case '[':
-        array();
-        break;
-      case '"':
-        string();
-        break;
-      default:
-        scalar();
+    if (*at_ == '{') {
+      object();
+    } else if (*at_ == '[') {
+      array();
+    } else if (*at_ == '"') {
+      string();
+    } else {
+      scalar();
     }
     if (take_part_ && out_.size() >= PART_SIZE) take_part_(out_);
   }

@@ -117,7 +117,6 @@ Served decide(const Request& request, const Session& session) {
 
 void write_error_response(const Request& request, std::string_view error, std::string& out,
                           const Spill& spill) {
-  // No id to echo, and no null one: an error about a request whose id cannot be read leaves it out.
   write_error(request, request.id_is_string_or_integer, out, spill,
               [error](std::string& to) { to += error; });
 }
