@@ -93,15 +93,6 @@ json::Value capabilities(bool view) {
   return capabilities;
 }
 
-// The view as resources/list lists it under `revision`.
-json::Value view_resource(const Revision& revision) {
-  json::Value resource = {{"_meta", view_settings()},       {"description", VIEW_DESCRIPTION},
-                          {"mimeType", APP_VIEW_MIME_TYPE}, {"name", VIEW_NAME},
-                          {"size", APP_VIEW_HTML.size()},   {"uri", APP_VIEW_URI}};
-  if (revision.described_tools) resource["title"] = VIEW_TITLE;
-  return resource;
-}
-
 // The _meta of a result: the server's identity.
 json::Value result_meta() { return {{"io.modelcontextprotocol/serverInfo", server_info()}}; }
 
@@ -117,8 +108,11 @@ json::Value fixed_result(std::string_view method, const Revision& revision, bool
   json::Value result = json::Value::object();
   if (method == "tools/list") result["tools"] = tool_catalogue(revision.described_tools, view);
   if (method == "resources/list") {
-    result["resources"] =
-        view ? json::Value::array({view_resource(revision)}) : json::Value::array();
+    json::Value resource = {{"_meta", view_settings()},       {"description", VIEW_DESCRIPTION},
+                            {"mimeType", APP_VIEW_MIME_TYPE}, {"name", VIEW_NAME},
+                            {"size", APP_VIEW_HTML.size()},   {"uri", APP_VIEW_URI}};
+    if (revision.described_tools) resource["title"] = VIEW_TITLE;
+    result["resources"] = view ? json::Value::array({resource}) : json::Value::array();
   }
   if (method == "resources/read") {
     result["contents"] = json::Value::array({json::Value{{"_meta", view_settings()},
