@@ -158,9 +158,8 @@ bool read_integer(std::string_view text, std::string* out) {
   return text.front() == '-' ? read(std::int64_t{}) : read(std::uint64_t{});
 }
 
-// Reads the checked JSON number `text` as the library does, an integer of the 64-bit ranges
-// exactly and any other number as the nearest double, converting the text where it stands, and
-// appends its compact form to `out` when given. Returns false when the double is not finite.
+// Reads the checked JSON number `text` as is_finite_number says the library does, converting the
+// text where it stands, and appends its compact form to `out` when given; false when not finite.
 bool read_number(std::string_view text, std::string* out) {
   if (read_integer(text, out)) return true;
   double number;
@@ -224,18 +223,14 @@ class CanonicalWriter {
     }
   }
 
+  // The brackets and commas are written as they come.
   void array() {
-    ++at_;
-    out_ += '[';
+    out_ += *at_++;
     for (skip_white_space(); *at_ != ']'; skip_white_space()) {
-      if (*at_ == ',') {
-        ++at_;
-        out_ += ',';
-      }
+      if (*at_ == ',') out_ += *at_++;
       value();
     }
-    ++at_;
-    out_ += ']';
+    out_ += *at_++;
   }
 
   // Collects the offsets of the member names, sorts them by decoded name (a repeated name in the
