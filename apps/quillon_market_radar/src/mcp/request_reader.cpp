@@ -270,9 +270,7 @@ class Reader {
   }
 
   bool literal(std::string_view word) {
-    if (!std::string_view(at_, end_).starts_with(word)) return false;
-    at_ += word.size();
-    return true;
+    return std::string_view(at_, end_).starts_with(word) && (at_ += word.size(), true);
   }
 
   std::size_t skip_digits() {
@@ -281,9 +279,8 @@ class Reader {
     return static_cast<std::size_t>(at_ - begin);
   }
 
-  // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, and finite as a double: the library reads
-  // integers beyond the 64-bit ranges and every number with a fraction or exponent as a double,
-  // and one that overflows makes the line invalid.
+  // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, and finite as is_finite_number reads it: one
+  // that overflows makes the line invalid.
   bool number() {
     const char* begin = at_;
     if (at_ != end_ && *at_ == '-') ++at_;
