@@ -85,11 +85,10 @@ struct Served {
 // revision with protocol errors come first, in the order of Refusal.
 Served decide(const Request& request, const Session& session) {
   Served served{session.handshake, session.view, session, std::nullopt};
-  bool unsupported = false;
   if (!request.meta_version_value.empty()) {
     const Revision* named =
         request.meta_version ? find_revision(Era::PER_REQUEST, *request.meta_version) : nullptr;
-    unsupported = named == nullptr;
+    if (!named) served.refusal = Refusal::UNSUPPORTED_VERSION;
     // A version we do not serve is refused under the rules of the newest served per request.
     const auto newest = std::find_if(REVISIONS.rbegin(), REVISIONS.rend(), [](const Revision& row) {
       return row.era == Era::PER_REQUEST;
@@ -105,10 +104,9 @@ Served decide(const Request& request, const Session& session) {
     served.view = request.declares_view;
     served.session = {served.revision, served.revision, served.view};
   }
-  // Written last to first: the first that applies is the one kept.
+  // The id's refusal outranks the version's, which outranks the method's.
   const bool protocol_errors = served.revision->protocol_errors;
-  if (protocol_errors && !request.method) served.refusal = Refusal::NO_METHOD;
-  if (unsupported) served.refusal = Refusal::UNSUPPORTED_VERSION;
+  if (protocol_errors && !request.method && !served.refusal) served.refusal = Refusal::NO_METHOD;
   if (protocol_errors && !request.id_is_string_or_integer) served.refusal = Refusal::INVALID_ID;
   return served;
 }
@@ -139,13 +137,14 @@ std::optional<Answered> LineHandler::respond(const Request& request, Session& se
               request.resource_uri.raw().size() + request.meta_version_value.size() + 1024);
   const Served served = decide(request, session);
   const Revision& revision = *served.revision;
-  std::string decoded;
-  const auto method = request.method ? request.method->text(decoded) : std::string_view();
   Outcome outcome = Outcome::METHOD_NOT_FOUND;
   const std::string* fixed = nullptr;
   if (!served.refusal) {
     session = served.session;
-    if (request.method) outcome = outcome_of(method, request, revision, served.view, fixed);
+    std::string decoded;
+    if (request.method) {
+      outcome = outcome_of(request.method->text(decoded), request, revision, served.view, fixed);
+    }
   }
   if (served.refusal || outcome != Outcome::RESULT) {
     write_error_answer(request, served.refusal, outcome, revision, out, spill);
