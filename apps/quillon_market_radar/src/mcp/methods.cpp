@@ -107,12 +107,13 @@ json::Value fixed_result(std::string_view method, const Revision& revision, bool
   if (method == "ping") return json::Value::object();
   json::Value result = json::Value::object();
   if (method == "tools/list") result["tools"] = tool_catalogue(revision.described_tools, view);
-  if (method == "resources/list") {
+  if (method == "resources/list") result["resources"] = json::Value::array();
+  if (method == "resources/list" && view) {
     json::Value resource = {{"_meta", view_settings()},       {"description", VIEW_DESCRIPTION},
                             {"mimeType", APP_VIEW_MIME_TYPE}, {"name", VIEW_NAME},
                             {"size", APP_VIEW_HTML.size()},   {"uri", APP_VIEW_URI}};
     if (revision.described_tools) resource["title"] = VIEW_TITLE;
-    result["resources"] = view ? json::Value::array({resource}) : json::Value::array();
+    result["resources"].push_back(std::move(resource));
   }
   if (method == "resources/read") {
     result["contents"] = json::Value::array({json::Value{{"_meta", view_settings()},
