@@ -158,9 +158,8 @@ bool read_integer(std::string_view text, std::string* out) {
   return text.front() == '-' ? read(std::int64_t{}) : read(std::uint64_t{});
 }
 
-// Reads the checked JSON number `text` as the library does, an integer of the 64-bit ranges
-// exactly and any other number as the nearest double, converting the text where it stands, and
-// appends its compact form to `out` when given. Returns false when the double is not finite.
+// Reads the checked JSON number `text` as is_finite_number says the library does, converting the
+// text where it stands, and appends its compact form to `out` when given; false when not finite.
 bool read_number(std::string_view text, std::string* out) {
   if (read_integer(text, out)) return true;
   double number;
@@ -200,18 +199,14 @@ class CanonicalWriter {
 
   void value() {
     skip_white_space();
-    switch (*at_) {
-      case '{':
-        object();
-        break;
-      case '[':
-        array();
-        break;
-      case '"':
-        string();
-        break;
-      default:
-        scalar();
+    if (*at_ == '{') {
+      object();
+    } else if (*at_ == '[') {
+      array();
+    } else if (*at_ == '"') {
+      string();
+    } else {
+      scalar();
     }
     if (take_part_ && out_.size() >= PART_SIZE) take_part_(out_);
   }
@@ -228,18 +223,14 @@ class CanonicalWriter {
     }
   }
 
+  // The brackets and commas are written as they come.
   void array() {
-    ++at_;
-    out_ += '[';
+    out_ += *at_++;
     for (skip_white_space(); *at_ != ']'; skip_white_space()) {
-      if (*at_ == ',') {
-        ++at_;
-        out_ += ',';
-      }
+      if (*at_ == ',') out_ += *at_++;
       value();
     }
-    ++at_;
-    out_ += ']';
+    out_ += *at_++;
   }
 
   // Collects the offsets of the member names, sorts them by decoded name (a repeated name in the
@@ -291,25 +282,20 @@ class CanonicalWriter {
   // A long string is written a part at a time, each handed on once enough has gathered: escaped
   // once more, its quotation marks alone double it.
   void string() {
-    const char* const begin = ++at_;
-    skip_to_quote();
-    const JsonString text(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), true);
+    const char* const begin = at_ + 1;
+    skip_string();
+    const JsonString text(std::string_view(begin, static_cast<std::size_t>(at_ - 1 - begin)), true);
     append_escaped_byte('"', times_ - 1, out_);
     for (std::size_t offset = 0; offset != text.raw().size();) {
       text.part(offset, PART_SIZE).append_escaped(out_, times_);
       if (take_part_ && out_.size() >= PART_SIZE) take_part_(out_);
     }
     append_escaped_byte('"', times_ - 1, out_);
-    ++at_;
-  }
-
-  void skip_to_quote() {
-    while (*at_ != '"') at_ += *at_ == '\\' ? 2 : 1;
   }
 
   void skip_string() {
     ++at_;
-    skip_to_quote();
+    while (*at_ != '"') at_ += *at_ == '\\' ? 2 : 1;
     ++at_;
   }
 
@@ -329,15 +315,13 @@ class CanonicalWriter {
     do {
       if (*at_ == '"') {
         skip_string();
-        continue;
-      }
-      if (open == 0 && *at_ != '{' && *at_ != '[') {
+      } else if (open == 0 && *at_ != '{' && *at_ != '[') {
         skip_scalar();
-        return;
+      } else {
+        if (*at_ == '{' || *at_ == '[') ++open;
+        if (*at_ == '}' || *at_ == ']') --open;
+        ++at_;
       }
-      if (*at_ == '{' || *at_ == '[') ++open;
-      if (*at_ == '}' || *at_ == ']') --open;
-      ++at_;
     } while (open != 0);
   }
 

@@ -93,15 +93,6 @@ json::Value capabilities(bool view) {
   return capabilities;
 }
 
-// The view as resources/list lists it under `revision`.
-json::Value view_resource(const Revision& revision) {
-  json::Value resource = {{"_meta", view_settings()},       {"description", VIEW_DESCRIPTION},
-                          {"mimeType", APP_VIEW_MIME_TYPE}, {"name", VIEW_NAME},
-                          {"size", APP_VIEW_HTML.size()},   {"uri", APP_VIEW_URI}};
-  if (revision.described_tools) resource["title"] = VIEW_TITLE;
-  return resource;
-}
-
 // The _meta of a result: the server's identity.
 json::Value result_meta() { return {{"io.modelcontextprotocol/serverInfo", server_info()}}; }
 
@@ -116,16 +107,19 @@ json::Value fixed_result(std::string_view method, const Revision& revision, bool
   if (method == "ping") return json::Value::object();
   json::Value result = json::Value::object();
   if (method == "tools/list") result["tools"] = tool_catalogue(revision.described_tools, view);
-  if (method == "resources/list") {
-    result["resources"] = json::Value::array();
-    if (view) result["resources"].push_back(view_resource(revision));
+  if (method == "resources/list") result["resources"] = json::Value::array();
+  if (method == "resources/list" && view) {
+    json::Value resource = {{"_meta", view_settings()},       {"description", VIEW_DESCRIPTION},
+                            {"mimeType", APP_VIEW_MIME_TYPE}, {"name", VIEW_NAME},
+                            {"size", APP_VIEW_HTML.size()},   {"uri", APP_VIEW_URI}};
+    if (revision.described_tools) resource["title"] = VIEW_TITLE;
+    result["resources"].push_back(std::move(resource));
   }
   if (method == "resources/read") {
-    result["contents"] = json::Value::array();
-    result["contents"].push_back({{"_meta", view_settings()},
-                                  {"mimeType", APP_VIEW_MIME_TYPE},
-                                  {"text", APP_VIEW_HTML},
-                                  {"uri", APP_VIEW_URI}});
+    result["contents"] = json::Value::array({json::Value{{"_meta", view_settings()},
+                                                         {"mimeType", APP_VIEW_MIME_TYPE},
+                                                         {"text", APP_VIEW_HTML},
+                                                         {"uri", APP_VIEW_URI}}});
   }
   if (method == "resources/templates/list") result["resourceTemplates"] = json::Value::array();
   if (method == "prompts/list") result["prompts"] = json::Value::array();
@@ -203,11 +197,9 @@ void MarketTools::write_tool_text(const JsonString& name, const JsonString& quer
   if (name == SEARCH_TOOL) {
     // The brackets and commas between the records need no escaping.
     out += "\"[";
-    bool first = true;
+    std::string_view separator;
     for (const std::size_t position : find(query)) {
-      if (!first) out += ',';
-      first = false;
-      out += products_.at(position);
+      out.append(std::exchange(separator, ",")).append(products_.at(position));
     }
     out += "]\"";
     return;
@@ -261,7 +253,8 @@ const std::string& per_request_versions() {
 }
 
 Outcome outcome_of(std::string_view method, const Request& request, const Revision& revision,
-                   bool view) {
+                   bool view, const std::string*& fixed) {
+  fixed = nullptr;
   if (method == "tools/call") {
     const JsonString& name = request.tool_name;
     const bool is_tool = name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL;
@@ -272,15 +265,12 @@ Outcome outcome_of(std::string_view method, const Request& request, const Revisi
   if (view && method == "resources/read" && request.resource_uri != APP_VIEW_URI) {
     return Outcome::UNKNOWN_RESOURCE;
   }
-  return fixed_text(method, revision, view) ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
+  fixed = fixed_text(method, revision, view);
+  return fixed ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
 }
 
-void write_method_result(std::string_view method, const Request& request, const Revision& revision,
-                         bool view, const MarketTools& tools, std::string& out) {
-  if (method != "tools/call") {
-    out += *fixed_text(method, revision, view);
-    return;
-  }
+void write_tool_result(const Request& request, const Revision& revision, const MarketTools& tools,
+                       std::string& out) {
   // One text content holding the tool's output, or in a revision with protocol errors a text the
   // model can act on when the query is no string, marked as a failed call.
   using namespace std::string_view_literals;

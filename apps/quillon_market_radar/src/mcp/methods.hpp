@@ -46,21 +46,20 @@ class MarketTools {
 
 /// What a method gives for a request.
 enum class Outcome {
-  RESULT,            // a result, written by write_method_result
+  RESULT,            // a result: a fixed text, or written by write_tool_result
   METHOD_NOT_FOUND,  // -32601: no such method in the request's revision
   UNKNOWN_TOOL,      // -32602 "Unknown tool: <name>", in a revision with protocol errors
   UNKNOWN_RESOURCE,  // the revision's missing-resource error: a read of an address not the view's
 };
 
 /// Returns what `method` gives for `request` under `revision`, with or without the view
-/// (VIEW_METHODS).
+/// (VIEW_METHODS); `fixed` is then the text of a fixed method's result, null for any other.
 [[nodiscard]] Outcome outcome_of(std::string_view method, const Request& request,
-                                 const Revision& revision, bool view);
+                                 const Revision& revision, bool view, const std::string*& fixed);
 
-/// Appends the result of `method` for `request` under `revision`, with or without the view, whose
-/// outcome_of is RESULT, to `out` as compact JSON text with its members in sorted order, without
-/// building a value.
-void write_method_result(std::string_view method, const Request& request, const Revision& revision,
-                         bool view, const MarketTools& tools, std::string& out);
+/// Appends the result of a "tools/call" for `request` under `revision` to `out` as compact JSON
+/// text with its members in sorted order, without building a value.
+void write_tool_result(const Request& request, const Revision& revision, const MarketTools& tools,
+                       std::string& out);
 
 }  // namespace qmr::mcp

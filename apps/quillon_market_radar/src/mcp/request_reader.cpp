@@ -223,19 +223,22 @@ class Reader {
   }
 
   // Reads the value of the member `name` of an object with `role` on the way to the view's media
-  // type: a client's capabilities in params or in _meta, and in them each member on the way, which
-  // starts over what an earlier one of its name declared. Kept apart from member(), which every
-  // member of a line goes through, and calling nothing but value() and capabilities(): written
-  // into member(), or calling the small helpers that value() takes in, it led the compiler to
-  // write less of the reader inline, and a tools/call line took up to 9% more instructions.
+  // type: a client's capabilities in params or in _meta, whose view `declares_view_` then points
+  // to, and in them each member on the way, which starts over what an earlier one of its name
+  // declared. Kept apart from member(), which every member of a line goes through, and calling
+  // nothing but value(): written into member(), or calling the small helpers that value() takes
+  // in, it led the compiler to write less of the reader inline, and a tools/call line took up to
+  // 9% more instructions.
   [[gnu::cold]] bool view_member(std::string_view name, std::size_t open, Role role) {
+    Role next = Role::IGNORED;
     if (role == Role::PARAMS && name == "capabilities") {
-      return capabilities(open, request_.declares_view);
+      declares_view_ = &request_.declares_view;
+      next = Role::CAPABILITIES;
     }
     if (role == Role::META && name == "io.modelcontextprotocol/clientCapabilities") {
-      return capabilities(open, request_.meta_declares_view);
+      declares_view_ = &request_.meta_declares_view;
+      next = Role::CAPABILITIES;
     }
-    Role next = Role::IGNORED;
     if (role == Role::CAPABILITIES && name == "extensions") next = Role::EXTENSIONS;
     if (role == Role::EXTENSIONS && name == "io.modelcontextprotocol/ui") next = Role::UI_EXTENSION;
     if (role == Role::UI_EXTENSION && name == "mimeTypes") next = Role::MIME_TYPES;
@@ -247,13 +250,6 @@ class Reader {
   [[gnu::cold]] bool mime_type(const JsonString& type) {
     if (type == APP_VIEW_MIME_TYPE) *declares_view_ = true;
     return true;
-  }
-
-  // Reads a client's capabilities, which declare the view in `declares_view` or not.
-  bool capabilities(std::size_t open, bool& declares_view) {
-    declares_view = false;
-    declares_view_ = &declares_view;
-    return value(open, Role::CAPABILITIES);
   }
 
   // A member that counts only when it is a string; "" otherwise.
@@ -274,9 +270,7 @@ class Reader {
   }
 
   bool literal(std::string_view word) {
-    if (!std::string_view(at_, end_).starts_with(word)) return false;
-    at_ += word.size();
-    return true;
+    return std::string_view(at_, end_).starts_with(word) && (at_ += word.size(), true);
   }
 
   std::size_t skip_digits() {
@@ -285,9 +279,8 @@ class Reader {
     return static_cast<std::size_t>(at_ - begin);
   }
 
-  // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, and finite as a double: the library reads
-  // integers beyond the 64-bit ranges and every number with a fraction or exponent as a double,
-  // and one that overflows makes the line invalid.
+  // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, and finite as is_finite_number reads it: one
+  // that overflows makes the line invalid.
   bool number() {
     const char* begin = at_;
     if (at_ != end_ && *at_ == '-') ++at_;

@@ -14,14 +14,6 @@
 
 namespace qmr::mcp {
 
-namespace {
-
-Error io_error(std::string_view what, int code) {
-  return Error{std::string(what) + ": " + std::generic_category().message(code)};
-}
-
-}  // namespace
-
 LineReader::LineReader(int fd) : fd_(fd) { reallocate(READ_BUFFER_SIZE); }
 
 Result<std::optional<std::string_view>> LineReader::next_line() {
@@ -52,7 +44,7 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
     std::size_t count = 0;
     if (const int failed = descriptor_io::read_some(fd_, buffer_.get() + end_, size_ - end_, count);
         failed != 0) {
-      return io_error("failed to read standard input", failed);
+      return Error{"failed to read standard input: " + std::generic_category().message(failed)};
     }
     at_end_ = count == 0;
     end_ += count;
@@ -75,7 +67,7 @@ void LineReader::reallocate(std::size_t size) {
 
 Status write_all(int fd, std::string_view bytes) {
   if (const int failed = descriptor_io::write_all(fd, bytes); failed != 0) {
-    return io_error("failed to write standard output", failed);
+    return Error{"failed to write standard output: " + std::generic_category().message(failed)};
   }
   return Done{};
 }

@@ -1,6 +1,7 @@
 #include "mcp/tool_server.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -18,61 +19,62 @@ constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
 constexpr std::string_view METHOD_NOT_FOUND = R"({"code":-32601,"message":"Method not found"})";
 constexpr std::string_view INVALID_REQUEST = R"({"code":-32600,"message":"Invalid Request"})";
 
-// Appends an error for the request's id, its object's compact text appended by `write`.
+// Appends an error response for `request`, its error object's compact text appended by `write`:
+// with the request's id, echoed as every answer echoes it, unless `echo_id` is false.
 template <typename WriteError>
-void write_error(const Request& request, std::string& out, const Spill& spill,
+void write_error(const Request& request, bool echo_id, std::string& out, const Spill& spill,
                  const WriteError& write) {
   out += R"({"error":)"sv;
   write(out);
-  out += R"(,"id":)"sv;
-  write_canonical(request.id, out, spill);
+  if (echo_id) {
+    out += R"(,"id":)"sv;
+    write_canonical(request.id, out, spill);
+  }
   out += ERROR_SUFFIX;
 }
 
-void write_refusal(const Request& request, Refusal refusal, std::string& out, const Spill& spill) {
-  switch (refusal) {
-    case Refusal::INVALID_ID:
-    case Refusal::NO_METHOD:
-      write_error_response(request, INVALID_REQUEST, out, spill);
-      return;
-    case Refusal::UNSUPPORTED_VERSION:
-      write_error(request, out, spill, [&](std::string& to) {
-        to += R"({"code":-32022,"data":{"requested":)"sv;
-        // "requested" is a string: a version that is none is given as its JSON text inside one,
-        // written straight from the line and spilled like an id, never held whole.
-        const bool quoted = !request.meta_version;
-        if (quoted) to += '"';
-        write_canonical(request.meta_version_value, to, spill, quoted ? 2 : 1);
-        if (quoted) to += '"';
-        to += R"(,"supported":)"sv;
-        to += per_request_versions();
-        to += R"(},"message":"Unsupported protocol version"})"sv;
-      });
-      return;
-  }
-}
-
-// Appends the missing-resource error of `revision` for `request`. Out of line: within
-// write_answer() it made the function that writes every answer too big for the compiler to inline
-// the appends of the common ones, which cost a line 24 instructions more.
-[[gnu::noinline]] void write_missing_resource(const Request& request, const Revision& revision,
-                                              std::string& out, const Spill& spill) {
-  write_error(request, out, spill, [&](std::string& to) {
-    to += R"({"code":)"sv;
-    to += std::to_string(revision.missing_resource_code);
-    to += R"(,"data":{"uri":")"sv;
-    request.resource_uri.append_escaped(to);
-    to += R"("},"message":"Resource not found"})"sv;
+// Appends the error `request` gets under `revision`: its refusal, or else its `outcome`, which is
+// no result.
+void write_error_answer(const Request& request, std::optional<Refusal> refusal, Outcome outcome,
+                        const Revision& revision, std::string& out, const Spill& spill) {
+  write_error(request, refusal != Refusal::INVALID_ID, out, spill, [&](std::string& to) {
+    if (refusal == Refusal::UNSUPPORTED_VERSION) {
+      to += R"({"code":-32022,"data":{"requested":)"sv;
+      // "requested" is a string: a version that is none is given as its JSON text inside one,
+      // written straight from the line and spilled like an id, never held whole.
+      const bool quoted = !request.meta_version;
+      if (quoted) to += '"';
+      write_canonical(request.meta_version_value, to, spill, quoted ? 2 : 1);
+      if (quoted) to += '"';
+      to += R"(,"supported":)"sv;
+      to += per_request_versions();
+      to += R"(},"message":"Unsupported protocol version"})"sv;
+    } else if (refusal) {
+      to += INVALID_REQUEST;
+    } else if (outcome == Outcome::UNKNOWN_TOOL) {
+      to += R"({"code":-32602,"message":"Unknown tool: )"sv;
+      request.tool_name.append_escaped(to);
+      to += R"("})"sv;
+    } else if (outcome == Outcome::UNKNOWN_RESOURCE) {
+      to += R"({"code":)"sv;
+      to += std::to_string(revision.missing_resource_code);
+      to += R"(,"data":{"uri":")"sv;
+      request.resource_uri.append_escaped(to);
+      to += R"("},"message":"Resource not found"})"sv;
+    } else {
+      to += METHOD_NOT_FOUND;
+    }
   });
 }
 
 // What a request is answered under: a revision, whether the answer offers the view (the tools
 // pointing to it, the capabilities declaring it, the view listed and read), and the session it
-// leaves.
+// leaves; or the refusal it gets under that revision's rules.
 struct Served {
   const Revision* revision;
   bool view;
   Session session;
+  std::optional<Refusal> refusal;
 };
 
 // Returns what `request`, which is no notification, is answered under in `session`, or its
@@ -81,13 +83,12 @@ struct Served {
 // `_meta` declares it; any other under the session's handshake revision and view, but for an
 // `initialize` under the revision it negotiates and the view it declares. The refusals of a
 // revision with protocol errors come first, in the order of Refusal.
-std::variant<Served, Refusal> decide(const Request& request, const Session& session) {
-  Served served{session.handshake, session.view, session};
-  bool unsupported = false;
+Served decide(const Request& request, const Session& session) {
+  Served served{session.handshake, session.view, session, std::nullopt};
   if (!request.meta_version_value.empty()) {
     const Revision* named =
         request.meta_version ? find_revision(Era::PER_REQUEST, *request.meta_version) : nullptr;
-    unsupported = named == nullptr;
+    if (!named) served.refusal = Refusal::UNSUPPORTED_VERSION;
     // A version we do not serve is refused under the rules of the newest served per request.
     const auto newest = std::find_if(REVISIONS.rbegin(), REVISIONS.rend(), [](const Revision& row) {
       return row.era == Era::PER_REQUEST;
@@ -103,55 +104,19 @@ std::variant<Served, Refusal> decide(const Request& request, const Session& sess
     served.view = request.declares_view;
     served.session = {served.revision, served.revision, served.view};
   }
+  // The id's refusal outranks the version's, which outranks the method's.
   const bool protocol_errors = served.revision->protocol_errors;
-  if (protocol_errors && !request.id_is_string_or_integer) return Refusal::INVALID_ID;
-  if (unsupported) return Refusal::UNSUPPORTED_VERSION;
-  if (protocol_errors && !request.method) return Refusal::NO_METHOD;
+  if (protocol_errors && !request.method && !served.refusal) served.refusal = Refusal::NO_METHOD;
+  if (protocol_errors && !request.id_is_string_or_integer) served.refusal = Refusal::INVALID_ID;
   return served;
-}
-
-Outcome write_answer(const Request& request, const Served& served, const MarketTools& tools,
-                     std::string& out, const Spill& spill) {
-  const Revision& revision = *served.revision;
-  std::string decoded;
-  const auto method = request.method ? request.method->text(decoded) : std::string_view();
-  const Outcome outcome = request.method ? outcome_of(method, request, revision, served.view)
-                                         : Outcome::METHOD_NOT_FOUND;
-  switch (outcome) {
-    case Outcome::METHOD_NOT_FOUND:
-      write_error(request, out, spill, [](std::string& to) { to += METHOD_NOT_FOUND; });
-      break;
-    case Outcome::UNKNOWN_TOOL:
-      write_error(request, out, spill, [&](std::string& to) {
-        to += R"({"code":-32602,"message":"Unknown tool: )"sv;
-        request.tool_name.append_escaped(to);
-        to += R"("})"sv;
-      });
-      break;
-    case Outcome::UNKNOWN_RESOURCE:
-      write_missing_resource(request, revision, out, spill);
-      break;
-    case Outcome::RESULT:
-      out += SUCCESS_PREFIX;
-      write_canonical(request.id, out, spill);
-      out += SUCCESS_MIDDLE;
-      write_method_result(method, request, revision, served.view, tools, out);
-      out += '}';
-      break;
-  }
-  return outcome;
 }
 
 }  // namespace
 
 void write_error_response(const Request& request, std::string_view error, std::string& out,
                           const Spill& spill) {
-  // No id to echo, and no null one: an error about a request whose id cannot be read leaves it out.
-  if (!request.id_is_string_or_integer) {
-    out.append(R"({"error":)"sv).append(error).append(ERROR_SUFFIX);
-    return;
-  }
-  write_error(request, out, spill, [&](std::string& to) { to += error; });
+  write_error(request, request.id_is_string_or_integer, out, spill,
+              [error](std::string& to) { to += error; });
 }
 
 LineHandler::LineHandler(engine::EngineHandle engine) : tools_(std::move(engine)) {}
@@ -170,14 +135,31 @@ std::optional<Answered> LineHandler::respond(const Request& request, Session& se
   // refused, so that a long one is not copied again while the answer grows.
   out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() +
               request.resource_uri.raw().size() + request.meta_version_value.size() + 1024);
-  const auto decided = decide(request, session);
-  if (const auto* refusal = std::get_if<Refusal>(&decided)) {
-    write_refusal(request, *refusal, out, spill);
-    return *refusal;
+  const Served served = decide(request, session);
+  const Revision& revision = *served.revision;
+  Outcome outcome = Outcome::METHOD_NOT_FOUND;
+  const std::string* fixed = nullptr;
+  if (!served.refusal) {
+    session = served.session;
+    std::string decoded;
+    if (request.method) {
+      outcome = outcome_of(request.method->text(decoded), request, revision, served.view, fixed);
+    }
   }
-  const Served& served = std::get<Served>(decided);
-  session = served.session;
-  return write_answer(request, served, tools_, out, spill);
+  if (served.refusal || outcome != Outcome::RESULT) {
+    write_error_answer(request, served.refusal, outcome, revision, out, spill);
+    return served.refusal ? Answered(*served.refusal) : Answered(outcome);
+  }
+  out += SUCCESS_PREFIX;
+  write_canonical(request.id, out, spill);
+  out += SUCCESS_MIDDLE;
+  if (fixed) {
+    out += *fixed;
+  } else {
+    write_tool_result(request, revision, tools_, out);
+  }
+  out += '}';
+  return outcome;
 }
 
 }  // namespace qmr::mcp
