@@ -47,49 +47,44 @@ asio::awaitable<Status> serve(std::uint16_t port, const McpOverHttp& mcp,
 // One overload per command: a command without one is a compile error, not a silent fall-through.
 asio::awaitable<Status> run(const UiCommand& ui, const engine::EngineHandle& engine,
                             LoopPool& runtime) {
-  print_banner();
   co_return co_await serve(ui.port, ui.mcp, engine, runtime);
 }
 
 asio::awaitable<Status> run(const PricesCommand& prices, const engine::EngineHandle& engine,
                             LoopPool&) {
-  print_banner();
-  run_prices(engine, prices.query);
-  co_return Done{};
+  co_return run_prices(engine, prices.query);
 }
 
 asio::awaitable<Status> run(const DaemonCommand& daemon, const engine::EngineHandle& engine,
                             LoopPool& runtime) {
-  print_banner();
   print_daemon_lines(daemon.port);
   co_return co_await serve(daemon.port, daemon.mcp, engine, runtime);
 }
 
 asio::awaitable<Status> run(const McpCommand&, const engine::EngineHandle& engine, LoopPool&) {
-  // No banner: standard output is the protocol channel.
   co_return mcp::run_tool_server(engine);
 }
 
 asio::awaitable<Status> run(const TestCommand&, const engine::EngineHandle& engine, LoopPool&) {
-  print_banner();
   co_return run_test(engine);
 }
 
 // The loops a command needs: those the dashboard accepts on for the commands that serve it, loop 0
 // alone for the others, which then run on the main thread and start no other.
-std::size_t dashboard_loops() {
+std::size_t loops_for(const Command& command) {
+  if (!std::holds_alternative<UiCommand>(command) &&
+      !std::holds_alternative<DaemonCommand>(command)) {
+    return 1;
+  }
   return ui::dashboard_loops(std::max(1u, std::thread::hardware_concurrency()));
 }
-std::size_t loops_for(const UiCommand&) { return dashboard_loops(); }
-std::size_t loops_for(const DaemonCommand&) { return dashboard_loops(); }
-std::size_t loops_for(const PricesCommand&) { return 1; }
-std::size_t loops_for(const McpCommand&) { return 1; }
-std::size_t loops_for(const TestCommand&) { return 1; }
 
 // The root task, on loop 0 of the runtime: the store, then the command. The command and the
 // engine live in this frame for as long as the command runs.
 asio::awaitable<int> program_body(const Command& command, LoopPool& runtime) {
   const engine::EngineHandle engine = engine::MarketEngine::create();
+  // No banner for the tool server: standard output is its protocol channel.
+  if (!std::holds_alternative<McpCommand>(command)) print_banner();
   const Status status = co_await std::visit(
       [&](const auto& chosen) { return run(chosen, engine, runtime); }, command);
   if (!status.ok()) {
@@ -112,7 +107,7 @@ int run_program(int argc, char** argv) {
   if (!parsed.cli) return parsed.exit_status;
 
   const Command command = parsed.cli->command.value_or(UiCommand{});
-  LoopPool runtime(std::visit([](const auto& chosen) { return loops_for(chosen); }, command));
+  LoopPool runtime(loops_for(command));
   int status = 0;
   asio::co_spawn(runtime.loop(0), program_body(command, runtime),
                  [&runtime, &status](const std::exception_ptr& failure, int result) {
