@@ -10,6 +10,8 @@ namespace qmr::engine {
 
 namespace {
 
+// The identifier of the product every price-drop alert is built for.
+constexpr std::string_view ALERT_ASIN = "B09G9FPHY6";
 constexpr std::string_view VERIFICATION_WEBHOOK_TARGET = "http://localhost:8080/verify";
 
 void check_count(std::size_t found, std::string_view collection) {
@@ -19,18 +21,13 @@ void check_count(std::size_t found, std::string_view collection) {
   }
 }
 
-TrackedProduct seeded_product(std::string sku_asin, std::string title, std::string platform,
-                              double original, double current, double competitor, double delta,
-                              std::string stock_status) {
-  return TrackedProduct{std::move(sku_asin),
-                        std::move(title),
-                        std::move(platform),
-                        original,
-                        current,
-                        competitor,
-                        delta,
-                        std::move(stock_status),
-                        now_rfc3339_utc()};
+// Returns the price-drop alert text for `product`: eight lines, no final line feed.
+std::string format_price_alert(const TrackedProduct& product) {
+  return "\U0001F6D2 *COMPETITOR PRICE DROP ALERT*\n\n*Product:* " + product.title + "\n*ASIN:* " +
+         product.sku_asin + "\n*Competitor Price:* \u20B9" +
+         format_fixed2(product.competitor_price_inr) + "\n*Our Current Price:* \u20B9" +
+         format_fixed2(product.current_price_inr) + "\n*Difference:* " +
+         format_fixed2(product.price_delta_percent) + "%\n*Action:* Auto-reprice recommended.";
 }
 
 }  // namespace
@@ -38,18 +35,17 @@ TrackedProduct seeded_product(std::string sku_asin, std::string title, std::stri
 Catalogue MarketEngine::seed_catalogue() {
   Catalogue rows;
   // Each product reads the clock when it is built, so the first is never later than the second.
-  rows.products.push_back(seeded_product("B09G9FPHY6", "Noise ColorFit Pulse Grand Smart Watch",
-                                         "Amazon.in", 1999.0, 1299.0, 1149.0, -11.54, "IN_STOCK"));
-  rows.products.push_back(seeded_product("SKU-BOAT-AIRDOPES-141",
-                                         "boAt Airdopes 141 ANC TWS Earbuds", "Flipkart", 1499.0,
-                                         1399.0, 1349.0, -3.57, "LOW_STOCK"));
-  rows.reviews.push_back(ReviewIntel{
-      "B09G9FPHY6",
-      4200,
-      28.4,
-      {"Display flickering after 30 days (14.2%)", "Charging dock magnetic pin loose (9.8%)",
-       "Inaccurate step counter algorithm (7.1%)"},
-      8.6});
+  rows.products.push_back({"B09G9FPHY6", "Noise ColorFit Pulse Grand Smart Watch", "Amazon.in",
+                           1999.0, 1299.0, 1149.0, -11.54, "IN_STOCK", now_rfc3339_utc()});
+  rows.products.push_back({"SKU-BOAT-AIRDOPES-141", "boAt Airdopes 141 ANC TWS Earbuds", "Flipkart",
+                           1499.0, 1399.0, 1349.0, -3.57, "LOW_STOCK", now_rfc3339_utc()});
+  rows.reviews.push_back(
+      {"B09G9FPHY6",
+       4200,
+       28.4,
+       {"Display flickering after 30 days (14.2%)", "Charging dock magnetic pin loose (9.8%)",
+        "Inaccurate step counter algorithm (7.1%)"},
+       8.6});
   rows.medicines.push_back(MedicineArbitrage{
       "Augmentin 625 Duo Tablet", 204.0, "Amoxycillin (500mg) + Clavulanic Acid (125mg)",
       "Amoxycillin & Potassium Clavulanate Tablets IP 625mg", 58.0, 71.57});
@@ -162,21 +158,6 @@ std::string format_fixed2(double number) {
   auto [end, ec] =
       std::to_chars(digits, digits + sizeof digits, number, std::chars_format::fixed, 2);
   return std::string(digits, end);
-}
-
-std::string format_price_alert(const TrackedProduct& product) {
-  std::string text = "\U0001F6D2 *COMPETITOR PRICE DROP ALERT*\n\n*Product:* ";
-  text += product.title;
-  text += "\n*ASIN:* ";
-  text += product.sku_asin;
-  text += "\n*Competitor Price:* \u20B9";
-  text += format_fixed2(product.competitor_price_inr);
-  text += "\n*Our Current Price:* \u20B9";
-  text += format_fixed2(product.current_price_inr);
-  text += "\n*Difference:* ";
-  text += format_fixed2(product.price_delta_percent);
-  text += "%\n*Action:* Auto-reprice recommended.";
-  return text;
 }
 
 }  // namespace qmr::engine
