@@ -43,10 +43,8 @@ void print_text(std::string_view text) {
   }
 }
 
-void print_line(std::string_view text) {
-  std::string line;
-  line.reserve(text.size() + 1);
-  line += text;
+void print_line(std::string_view text, std::optional<Colour> colour, bool bold) {
+  std::string line = colour ? paint(text, *colour, bold) : std::string(text);
   line += '\n';
   // One write per line: a reader on a pipe gets each line whole and at once.
   print_text(line);
@@ -55,10 +53,6 @@ void print_line(std::string_view text) {
 void print_error(std::string_view text) {
   // Nowhere is left to report a failure to write standard error.
   static_cast<void>(descriptor_io::write_all(STDERR_FILENO, text));
-}
-
-void print_line(std::string_view text, Colour colour, bool bold) {
-  print_line(paint(text, colour, bold));
 }
 
 }  // namespace qmr::console

@@ -24,41 +24,38 @@ namespace qmr::main {
 
 namespace {
 
-// The dashboard of `ui` and `daemon`, with the tool server on its port when `mcp` asks for it:
-// its endpoint, the origins and the token, read from its file now. A token file that cannot be
-// read, that other users may read or that holds no token is an error: the program does not start.
-asio::awaitable<Status> serve(std::uint16_t port, const McpOverHttp& mcp,
-                              const engine::EngineHandle& engine, LoopPool& runtime) {
+// One overload per command: a command without one is a compile error, not a silent fall-through.
+// The dashboard, with the tool server on its port when `--mcp` asks for it: its endpoint, the
+// origins and the token, read from its file now. A token file that cannot be read, that other
+// users may read or that holds no token is an error: the program does not start.
+asio::awaitable<Status> run(const UiCommand& command, const engine::EngineHandle& engine,
+                            LoopPool& runtime) {
   ui::ToolServerOptions tools;
-  if (mcp.on) {
-    if (mcp.token_file) {
-      auto contents = platform::read_private_file(*mcp.token_file, TOKEN_FILE_LIMIT + 1);
+  if (command.mcp.on) {
+    if (const auto& path = command.mcp.token_file) {
+      auto contents = platform::read_private_file(*path, TOKEN_FILE_LIMIT + 1);
       if (!contents.ok()) co_return Error{"--mcp-token-file: " + contents.error().message};
-      auto token = token_from_file(contents.value(), *mcp.token_file);
+      auto token = token_from_file(contents.value(), *path);
       if (!token.ok()) co_return Error{"--mcp-token-file: " + token.error().message};
       tools.token = std::move(token.value());
     }
     tools.endpoint = mcp::http_endpoint(engine);
-    tools.allowed_origins = mcp.allowed_origins;
+    tools.allowed_origins = command.mcp.allowed_origins;
   }
-  co_return co_await ui::serve_dashboard(engine, port, runtime, {}, std::move(tools));
+  co_return co_await ui::serve_dashboard(engine, command.port, runtime, {}, std::move(tools));
 }
 
-// One overload per command: a command without one is a compile error, not a silent fall-through.
-asio::awaitable<Status> run(const UiCommand& ui, const engine::EngineHandle& engine,
+// The daemon's lines, then the dashboard as `ui` serves it.
+asio::awaitable<Status> run(const DaemonCommand& daemon, const engine::EngineHandle& engine,
                             LoopPool& runtime) {
-  co_return co_await serve(ui.port, ui.mcp, engine, runtime);
+  print_daemon_lines(daemon.port);
+  const UiCommand served{daemon.port, daemon.mcp};
+  co_return co_await run(served, engine, runtime);
 }
 
 asio::awaitable<Status> run(const PricesCommand& prices, const engine::EngineHandle& engine,
                             LoopPool&) {
   co_return run_prices(engine, prices.query);
-}
-
-asio::awaitable<Status> run(const DaemonCommand& daemon, const engine::EngineHandle& engine,
-                            LoopPool& runtime) {
-  print_daemon_lines(daemon.port);
-  co_return co_await serve(daemon.port, daemon.mcp, engine, runtime);
 }
 
 asio::awaitable<Status> run(const McpCommand&, const engine::EngineHandle& engine, LoopPool&) {
