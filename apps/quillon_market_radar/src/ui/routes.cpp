@@ -1,5 +1,3 @@
-// The dashboard's application layer: a few plain tests on the method and the path, each leading
-// to one response built from the page, a fixed status object or the engine.
 #include "ui/routes.hpp"
 
 #include <cstdint>
@@ -31,7 +29,6 @@ DashboardResponse respond(std::string_view status, std::string_view content_type
 
 DashboardResponse not_found() { return respond(STATUS_NOT_FOUND, PLAIN_TEXT, "Not Found"); }
 
-// The status object is fixed: it reports neither the store's contents nor the listening port.
 DashboardResponse status_object() {
   json::Value status = json::Value::object();
   status["app"] = "Quillon Market & Retail Intelligence";
