@@ -80,8 +80,10 @@ std::vector<ReviewIntel> MarketEngine::list_review_intel() const { return review
 std::vector<MedicineArbitrage> MarketEngine::list_medicines() const { return medicines_.copy(); }
 std::vector<SocialPost> MarketEngine::list_social_posts() const { return social_posts_.copy(); }
 
-std::vector<std::size_t> MarketEngine::matching_positions(std::string_view needle) const {
+std::vector<std::size_t> MarketEngine::find_products(std::string_view query) const {
+  const std::string needle = text::to_lower(query);
   std::vector<std::size_t> positions;
+  std::lock_guard lock(products_.mutex);
   for (std::size_t i = 0; i < search_keys_.size(); ++i) {
     const SearchKeys& keys = search_keys_[i];
     if (keys.title.find(needle) != std::string::npos ||
@@ -93,19 +95,11 @@ std::vector<std::size_t> MarketEngine::matching_positions(std::string_view needl
   return positions;
 }
 
-std::vector<std::size_t> MarketEngine::find_products(std::string_view query) const {
-  const std::string needle = text::to_lower(query);
-  std::lock_guard lock(products_.mutex);
-  return matching_positions(needle);
-}
-
 std::vector<TrackedProduct> MarketEngine::search_products(std::string_view query) const {
-  const std::string needle = text::to_lower(query);
+  const std::vector<std::size_t> positions = find_products(query);
   std::vector<TrackedProduct> matches;
   std::lock_guard lock(products_.mutex);
-  for (const std::size_t position : matching_positions(needle)) {
-    matches.push_back(products_.rows[position]);
-  }
+  for (const std::size_t position : positions) matches.push_back(products_.rows[position]);
   return matches;
 }
 
@@ -129,26 +123,22 @@ Result<json::Value> MarketEngine::run_verification() const {
 
   const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - started);
-  json::Value summary = json::Value::object();
-  summary["suite"] = "Quillon Market & Retail Intelligence (Suite 3)";
-  summary["services_verified"] = std::uint64_t{10};
-  summary["all_passed"] = true;
-  summary["total_latency_micros"] = static_cast<std::uint64_t>(elapsed.count());
-  summary["ram_consumption_mb"] = 11.2;
-  return summary;
+  return json::Value{{"suite", "Quillon Market & Retail Intelligence (Suite 3)"},
+                     {"services_verified", std::uint64_t{10}},
+                     {"all_passed", true},
+                     {"total_latency_micros", static_cast<std::uint64_t>(elapsed.count())},
+                     {"ram_consumption_mb", 11.2}};
 }
 
 Result<json::Value> MarketEngine::dispatch_price_alert(std::string_view webhook_target) const {
   std::lock_guard lock(products_.mutex);
   for (const auto& product : products_.rows) {
     if (product.sku_asin != ALERT_ASIN) continue;
-    json::Value dispatch = json::Value::object();
-    dispatch["status"] = "PRICE_ALERT_DISPATCHED";
-    dispatch["webhook_target"] = webhook_target;
-    dispatch["asin"] = product.sku_asin;
-    dispatch["payload_message"] = format_price_alert(product);
-    dispatch["latency_micros"] = std::uint64_t{19};
-    return dispatch;
+    return json::Value{{"status", "PRICE_ALERT_DISPATCHED"},
+                       {"webhook_target", webhook_target},
+                       {"asin", product.sku_asin},
+                       {"payload_message", format_price_alert(product)},
+                       {"latency_micros", std::uint64_t{19}}};
   }
   return Error{"Product ASIN '" + std::string(ALERT_ASIN) + "' not found"};
 }

@@ -77,9 +77,6 @@ class MarketEngine {
 
   MarketEngine() = default;
 
-  // Positions of the products matching the lower-cased `needle`; the caller holds the lock.
-  std::vector<std::size_t> matching_positions(std::string_view needle) const;
-
   Collection<TrackedProduct> products_;
   // Filled with the products and, like every row, never changed afterwards, so the lower-casing
   // of the stored text is done once rather than on every search.
