@@ -28,12 +28,8 @@ bool colour_enabled() {
 
 std::string paint(std::string_view text, Colour colour, bool bold) {
   if (!colour_enabled()) return std::string(text);
-  std::string out = bold ? "\x1b[1;" : "\x1b[";
-  out += std::to_string(static_cast<int>(colour));
-  out += 'm';
-  out += text;
-  out += "\x1b[0m";
-  return out;
+  return (bold ? "\x1b[1;" : "\x1b[") + std::to_string(static_cast<int>(colour)) + 'm' +
+         std::string(text) + "\x1b[0m";
 }
 
 void print_text(std::string_view text) {
