@@ -35,6 +35,7 @@ constexpr std::string_view DAEMON_SERVICE_LINES[] = {
     "    - Jan Aushadhi Generic Medicine Arbitrage: Ready",
     "    - PR Defamation / Boycott Radar: Armed",
 };
+
 }  // namespace
 
 void print_banner() {
