@@ -28,12 +28,8 @@ bool colour_enabled() {
 
 std::string paint(std::string_view text, Colour colour, bool bold) {
   if (!colour_enabled()) return std::string(text);
-  std::string out = bold ? "\x1b[1;" : "\x1b[";
-  out += std::to_string(static_cast<int>(colour));
-  out += 'm';
-  out += text;
-  out += "\x1b[0m";
-  return out;
+  return (bold ? "\x1b[1;" : "\x1b[") + std::to_string(static_cast<int>(colour)) + 'm' +
+         std::string(text) + "\x1b[0m";
 }
 
 void print_text(std::string_view text) {
@@ -43,10 +39,8 @@ void print_text(std::string_view text) {
   }
 }
 
-void print_line(std::string_view text) {
-  std::string line;
-  line.reserve(text.size() + 1);
-  line += text;
+void print_line(std::string_view text, std::optional<Colour> colour, bool bold) {
+  std::string line = colour ? paint(text, *colour, bold) : std::string(text);
   line += '\n';
   // One write per line: a reader on a pipe gets each line whole and at once.
   print_text(line);
@@ -55,10 +49,6 @@ void print_line(std::string_view text) {
 void print_error(std::string_view text) {
   // Nowhere is left to report a failure to write standard error.
   static_cast<void>(descriptor_io::write_all(STDERR_FILENO, text));
-}
-
-void print_line(std::string_view text, Colour colour, bool bold) {
-  print_line(paint(text, colour, bold));
 }
 
 }  // namespace qmr::console

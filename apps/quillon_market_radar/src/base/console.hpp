@@ -2,6 +2,7 @@
 // that reach standard output at once (also into a pipe). A failed write stops the process.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,11 +28,9 @@ enum class Colour { BLACK = 30, RED, GREEN, YELLOW, BLUE, MAGENTA, CYAN, WHITE }
 /// pipe, a full device or the file-size limit included).
 void print_text(std::string_view text);
 
-/// Writes `text` and a line break to standard output in one write, as `print_text` does.
-void print_line(std::string_view text);
-
-/// Writes `text` painted as a whole, then a line break.
-void print_line(std::string_view text, Colour colour, bool bold);
+/// Writes `text`, painted as a whole when a colour is given, and a line break to standard output
+/// in one write, as `print_text` does.
+void print_line(std::string_view text, std::optional<Colour> colour = {}, bool bold = false);
 
 /// Writes `text` as it is to standard error, waiting while a non-blocking standard error is full;
 /// a failure is ignored, since there is nowhere left to report it.

@@ -1,6 +1,4 @@
-// The Windows form of descriptor_io: ReadFile and WriteFile on the handles behind the descriptors.
-// A handle handed over on Windows is never non-blocking, so nothing waits; the errors are told as
-// the errno values whose messages Linux gives for the same cause.
+// A handle handed over on Windows is never non-blocking, so nothing here waits.
 #include <io.h>
 #include <windows.h>
 

@@ -2,20 +2,8 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdint>
 
 namespace qmr::json {
-
-namespace {
-
-template <typename Integer>
-void write_integer(Integer number, std::string& out) {
-  char digits[24];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
-  out.append(digits, end);
-}
-
-}  // namespace
 
 void write_float(double number, std::string& out) {
   if (!std::isfinite(number)) {
@@ -80,16 +68,18 @@ void write_compact(const Value& value, std::string& out) {
   switch (value.type()) {
     case Type::null:
     case Type::discarded:
+    // The parser never produces binary values and nothing of ours builds one.
+    case Type::binary:
       out += "null";
       return;
     case Type::boolean:
       out += value.get_ref<const Value::boolean_t&>() ? "true" : "false";
       return;
     case Type::number_unsigned:
-      write_integer(value.get_ref<const Value::number_unsigned_t&>(), out);
+      out += std::to_string(value.get_ref<const Value::number_unsigned_t&>());
       return;
     case Type::number_integer:
-      write_integer(value.get_ref<const Value::number_integer_t&>(), out);
+      out += std::to_string(value.get_ref<const Value::number_integer_t&>());
       return;
     case Type::number_float:
       write_float(value.get_ref<const Value::number_float_t&>(), out);
@@ -121,10 +111,6 @@ void write_compact(const Value& value, std::string& out) {
       out += '}';
       return;
     }
-    case Type::binary:
-      // The parser never produces binary values and nothing of ours builds one.
-      out += "null";
-      return;
   }
 }
 

@@ -18,39 +18,6 @@ namespace {
 // interprets colour sequences.
 bool colour_console = false;
 
-}  // namespace
-
-void prepare_standard_streams() {
-  // Text mode would write every LF as CR LF, which the tool server's hosts take for a broken
-  // line, and read CR LF as LF. The program writes through the handles, and the runtime's text
-  // mode must not touch them either.
-  for (const int fd : {0, 1, 2}) static_cast<void>(_setmode(fd, _O_BINARY));
-
-  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  // GetConsoleMode succeeds on a console only: a pipe, a file or NUL (where _isatty would say
-  // yes) keep their raw bytes.
-  if (output == nullptr || output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) return;
-  // The program's text is UTF-8 ("₹", "µ", emoji); the console shows it as such.
-  SetConsoleOutputCP(CP_UTF8);
-  colour_console =
-      (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
-      SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING | ENABLE_PROCESSED_OUTPUT);
-}
-
-bool stdout_is_colour_terminal() { return colour_console; }
-
-// Reserves, uncommitted, what a thread's stack reserves by default (2 MiB for a program linked by
-// mingw-w64), and lets it go.
-bool thread_stack_fits() {
-  void* stack = VirtualAlloc(nullptr, 2 * 1024 * 1024, MEM_RESERVE, PAGE_NOACCESS);
-  if (stack == nullptr) return false;
-  VirtualFree(stack, 0, MEM_RELEASE);
-  return true;
-}
-
-namespace {
-
 // Returns `text` (UTF-8) in UTF-16, as the wide calls take a path.
 std::wstring widen(const std::string& text) {
   const int size =
@@ -82,6 +49,35 @@ bool may_read(PSID sid, PSID owner, PSID user) {
 }
 
 }  // namespace
+
+void prepare_standard_streams() {
+  // Text mode would write every LF as CR LF, which the tool server's hosts take for a broken
+  // line, and read CR LF as LF. The program writes through the handles, and the runtime's text
+  // mode must not touch them either.
+  for (const int fd : {0, 1, 2}) static_cast<void>(_setmode(fd, _O_BINARY));
+
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  // GetConsoleMode succeeds on a console only: a pipe, a file or NUL (where _isatty would say
+  // yes) keep their raw bytes.
+  if (output == nullptr || output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) return;
+  // The program's text is UTF-8 ("₹", "µ", emoji); the console shows it as such.
+  SetConsoleOutputCP(CP_UTF8);
+  colour_console =
+      (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+      SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING | ENABLE_PROCESSED_OUTPUT);
+}
+
+bool stdout_is_colour_terminal() { return colour_console; }
+
+// Reserves, uncommitted, what a thread's stack reserves by default (2 MiB for a program linked by
+// mingw-w64), and lets it go.
+bool thread_stack_fits() {
+  void* stack = VirtualAlloc(nullptr, 2 * 1024 * 1024, MEM_RESERVE, PAGE_NOACCESS);
+  if (stack == nullptr) return false;
+  VirtualFree(stack, 0, MEM_RELEASE);
+  return true;
+}
 
 // The access list is read from the open handle: what is judged is what is read. Each entry that
 // allows reading the data is looked at; an entry that denies does not make another one safe.

@@ -10,6 +10,8 @@ namespace qmr::engine {
 
 namespace {
 
+// The identifier of the product every price-drop alert is built for.
+constexpr std::string_view ALERT_ASIN = "B09G9FPHY6";
 constexpr std::string_view VERIFICATION_WEBHOOK_TARGET = "http://localhost:8080/verify";
 
 void check_count(std::size_t found, std::string_view collection) {
@@ -19,18 +21,13 @@ void check_count(std::size_t found, std::string_view collection) {
   }
 }
 
-TrackedProduct seeded_product(std::string sku_asin, std::string title, std::string platform,
-                              double original, double current, double competitor, double delta,
-                              std::string stock_status) {
-  return TrackedProduct{std::move(sku_asin),
-                        std::move(title),
-                        std::move(platform),
-                        original,
-                        current,
-                        competitor,
-                        delta,
-                        std::move(stock_status),
-                        now_rfc3339_utc()};
+// Returns the price-drop alert text for `product`: eight lines, no final line feed.
+std::string format_price_alert(const TrackedProduct& product) {
+  return "\U0001F6D2 *COMPETITOR PRICE DROP ALERT*\n\n*Product:* " + product.title + "\n*ASIN:* " +
+         product.sku_asin + "\n*Competitor Price:* \u20B9" +
+         format_fixed2(product.competitor_price_inr) + "\n*Our Current Price:* \u20B9" +
+         format_fixed2(product.current_price_inr) + "\n*Difference:* " +
+         format_fixed2(product.price_delta_percent) + "%\n*Action:* Auto-reprice recommended.";
 }
 
 }  // namespace
@@ -38,18 +35,17 @@ TrackedProduct seeded_product(std::string sku_asin, std::string title, std::stri
 Catalogue MarketEngine::seed_catalogue() {
   Catalogue rows;
   // Each product reads the clock when it is built, so the first is never later than the second.
-  rows.products.push_back(seeded_product("B09G9FPHY6", "Noise ColorFit Pulse Grand Smart Watch",
-                                         "Amazon.in", 1999.0, 1299.0, 1149.0, -11.54, "IN_STOCK"));
-  rows.products.push_back(seeded_product("SKU-BOAT-AIRDOPES-141",
-                                         "boAt Airdopes 141 ANC TWS Earbuds", "Flipkart", 1499.0,
-                                         1399.0, 1349.0, -3.57, "LOW_STOCK"));
-  rows.reviews.push_back(ReviewIntel{
-      "B09G9FPHY6",
-      4200,
-      28.4,
-      {"Display flickering after 30 days (14.2%)", "Charging dock magnetic pin loose (9.8%)",
-       "Inaccurate step counter algorithm (7.1%)"},
-      8.6});
+  rows.products.push_back({"B09G9FPHY6", "Noise ColorFit Pulse Grand Smart Watch", "Amazon.in",
+                           1999.0, 1299.0, 1149.0, -11.54, "IN_STOCK", now_rfc3339_utc()});
+  rows.products.push_back({"SKU-BOAT-AIRDOPES-141", "boAt Airdopes 141 ANC TWS Earbuds", "Flipkart",
+                           1499.0, 1399.0, 1349.0, -3.57, "LOW_STOCK", now_rfc3339_utc()});
+  rows.reviews.push_back(
+      {"B09G9FPHY6",
+       4200,
+       28.4,
+       {"Display flickering after 30 days (14.2%)", "Charging dock magnetic pin loose (9.8%)",
+        "Inaccurate step counter algorithm (7.1%)"},
+       8.6});
   rows.medicines.push_back(MedicineArbitrage{
       "Augmentin 625 Duo Tablet", 204.0, "Amoxycillin (500mg) + Clavulanic Acid (125mg)",
       "Amoxycillin & Potassium Clavulanate Tablets IP 625mg", 58.0, 71.57});
@@ -84,8 +80,10 @@ std::vector<ReviewIntel> MarketEngine::list_review_intel() const { return review
 std::vector<MedicineArbitrage> MarketEngine::list_medicines() const { return medicines_.copy(); }
 std::vector<SocialPost> MarketEngine::list_social_posts() const { return social_posts_.copy(); }
 
-std::vector<std::size_t> MarketEngine::matching_positions(std::string_view needle) const {
+std::vector<std::size_t> MarketEngine::find_products(std::string_view query) const {
+  const std::string needle = text::to_lower(query);
   std::vector<std::size_t> positions;
+  std::lock_guard lock(products_.mutex);
   for (std::size_t i = 0; i < search_keys_.size(); ++i) {
     const SearchKeys& keys = search_keys_[i];
     if (keys.title.find(needle) != std::string::npos ||
@@ -97,19 +95,11 @@ std::vector<std::size_t> MarketEngine::matching_positions(std::string_view needl
   return positions;
 }
 
-std::vector<std::size_t> MarketEngine::find_products(std::string_view query) const {
-  const std::string needle = text::to_lower(query);
-  std::lock_guard lock(products_.mutex);
-  return matching_positions(needle);
-}
-
 std::vector<TrackedProduct> MarketEngine::search_products(std::string_view query) const {
-  const std::string needle = text::to_lower(query);
+  const std::vector<std::size_t> positions = find_products(query);
   std::vector<TrackedProduct> matches;
   std::lock_guard lock(products_.mutex);
-  for (const std::size_t position : matching_positions(needle)) {
-    matches.push_back(products_.rows[position]);
-  }
+  for (const std::size_t position : positions) matches.push_back(products_.rows[position]);
   return matches;
 }
 
@@ -133,26 +123,22 @@ Result<json::Value> MarketEngine::run_verification() const {
 
   const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - started);
-  json::Value summary = json::Value::object();
-  summary["suite"] = "Quillon Market & Retail Intelligence (Suite 3)";
-  summary["services_verified"] = std::uint64_t{10};
-  summary["all_passed"] = true;
-  summary["total_latency_micros"] = static_cast<std::uint64_t>(elapsed.count());
-  summary["ram_consumption_mb"] = 11.2;
-  return summary;
+  return json::Value{{"suite", "Quillon Market & Retail Intelligence (Suite 3)"},
+                     {"services_verified", std::uint64_t{10}},
+                     {"all_passed", true},
+                     {"total_latency_micros", static_cast<std::uint64_t>(elapsed.count())},
+                     {"ram_consumption_mb", 11.2}};
 }
 
 Result<json::Value> MarketEngine::dispatch_price_alert(std::string_view webhook_target) const {
   std::lock_guard lock(products_.mutex);
   for (const auto& product : products_.rows) {
     if (product.sku_asin != ALERT_ASIN) continue;
-    json::Value dispatch = json::Value::object();
-    dispatch["status"] = "PRICE_ALERT_DISPATCHED";
-    dispatch["webhook_target"] = webhook_target;
-    dispatch["asin"] = product.sku_asin;
-    dispatch["payload_message"] = format_price_alert(product);
-    dispatch["latency_micros"] = std::uint64_t{19};
-    return dispatch;
+    return json::Value{{"status", "PRICE_ALERT_DISPATCHED"},
+                       {"webhook_target", webhook_target},
+                       {"asin", product.sku_asin},
+                       {"payload_message", format_price_alert(product)},
+                       {"latency_micros", std::uint64_t{19}}};
   }
   return Error{"Product ASIN '" + std::string(ALERT_ASIN) + "' not found"};
 }
@@ -162,21 +148,6 @@ std::string format_fixed2(double number) {
   auto [end, ec] =
       std::to_chars(digits, digits + sizeof digits, number, std::chars_format::fixed, 2);
   return std::string(digits, end);
-}
-
-std::string format_price_alert(const TrackedProduct& product) {
-  std::string text = "\U0001F6D2 *COMPETITOR PRICE DROP ALERT*\n\n*Product:* ";
-  text += product.title;
-  text += "\n*ASIN:* ";
-  text += product.sku_asin;
-  text += "\n*Competitor Price:* \u20B9";
-  text += format_fixed2(product.competitor_price_inr);
-  text += "\n*Our Current Price:* \u20B9";
-  text += format_fixed2(product.current_price_inr);
-  text += "\n*Difference:* ";
-  text += format_fixed2(product.price_delta_percent);
-  text += "%\n*Action:* Auto-reprice recommended.";
-  return text;
 }
 
 }  // namespace qmr::engine

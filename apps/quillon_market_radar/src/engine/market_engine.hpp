@@ -14,9 +14,6 @@
 
 namespace qmr::engine {
 
-/// The identifier of the product every price-drop alert is built for.
-inline constexpr std::string_view ALERT_ASIN = "B09G9FPHY6";
-
 /// The rows of a store, in stored order.
 struct Catalogue {
   std::vector<TrackedProduct> products;
@@ -55,7 +52,7 @@ class MarketEngine {
   /// Returns the alert's error when the alert cannot be built; stops the process on a failed check.
   [[nodiscard]] Result<json::Value> run_verification() const;
 
-  /// Returns the dispatch record of the price-drop alert for ALERT_ASIN addressed to
+  /// Returns the dispatch record of the price-drop alert for B09G9FPHY6 addressed to
   /// `webhook_target`, or the error "Product ASIN 'B09G9FPHY6' not found". Sends nothing.
   [[nodiscard]] Result<json::Value> dispatch_price_alert(std::string_view webhook_target) const;
 
@@ -80,9 +77,6 @@ class MarketEngine {
 
   MarketEngine() = default;
 
-  // Positions of the products matching the lower-cased `needle`; the caller holds the lock.
-  std::vector<std::size_t> matching_positions(std::string_view needle) const;
-
   Collection<TrackedProduct> products_;
   // Filled with the products and, like every row, never changed afterwards, so the lower-casing
   // of the stored text is done once rather than on every search.
@@ -98,8 +92,5 @@ using EngineHandle = std::shared_ptr<const MarketEngine>;
 /// Returns `number` in fixed-point notation with exactly two decimals, correctly rounded from the
 /// binary value, with a leading "-" when negative and no thousands separators.
 [[nodiscard]] std::string format_fixed2(double number);
-
-/// Returns the price-drop alert text for `product`: eight lines, no final line feed.
-[[nodiscard]] std::string format_price_alert(const TrackedProduct& product);
 
 }  // namespace qmr::engine

@@ -1,6 +1,5 @@
 #include "engine/records.hpp"
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -27,9 +26,7 @@ class CompactObject {
   }
   void unsigned_number(std::string_view key, std::uint64_t value) {
     this->key(key);
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out_.append(digits, end);
+    out_ += std::to_string(value);
   }
   void texts(std::string_view key, const std::vector<std::string>& values) {
     this->key(key);
@@ -137,26 +134,16 @@ std::string format_rfc3339_utc(std::int64_t seconds_since_epoch, std::uint32_t n
   const hh_mm_ss clock{time - day};
   char text[64];
   const int length = std::snprintf(
-      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", static_cast<int>(date.year()),
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%09u", static_cast<int>(date.year()),
       static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
       static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
-      static_cast<int>(clock.seconds().count()));
-  std::string out(text, static_cast<std::size_t>(length));
-  if (nanoseconds != 0) {
-    char fraction[9];
-    std::uint32_t rest = nanoseconds % 1'000'000'000;
-    for (int i = 8; i >= 0; --i, rest /= 10) fraction[i] = static_cast<char>('0' + rest % 10);
-    int digits = 9;
-    if (nanoseconds % 1'000'000 == 0) {
-      digits = 3;
-    } else if (nanoseconds % 1'000 == 0) {
-      digits = 6;
-    }
-    out += '.';
-    out.append(fraction, static_cast<std::size_t>(digits));
-  }
-  out += "+00:00";
-  return out;
+      static_cast<int>(clock.seconds().count()), nanoseconds % 1'000'000'000);
+  // Of the nine fraction digits, the fewest of 0, 3, 6 or 9 that tell the time exactly are kept.
+  const int cut = nanoseconds == 0               ? 10
+                  : nanoseconds % 1'000'000 == 0 ? 6
+                  : nanoseconds % 1'000 == 0     ? 3
+                                                 : 0;
+  return std::string(text, static_cast<std::size_t>(length - cut)) + "+00:00";
 }
 
 std::string now_rfc3339_utc() {

@@ -36,15 +36,6 @@ constexpr std::string_view DAEMON_SERVICE_LINES[] = {
     "    - PR Defamation / Boycott Radar: Armed",
 };
 
-// The numeric value of a summary member; anything that is not a number counts as zero.
-double as_double(const json::Value& value) { return value.is_number() ? value.get<double>() : 0.0; }
-
-const json::Value& member_or_null(const json::Value& object, const char* key) {
-  static const json::Value null_value;
-  const auto found = object.find(key);
-  return found == object.end() ? null_value : *found;
-}
-
 }  // namespace
 
 void print_banner() {
@@ -56,28 +47,21 @@ void print_banner() {
   print_line(RULER, Colour::CYAN, true);
 }
 
-void run_prices(const engine::EngineHandle& engine, std::string_view query) {
+Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
   print_line("[*] Scanning Competitor Prices for '" + std::string(query) + "'...", Colour::CYAN,
              true);
   const auto matches = engine->search_products(query);
   print_line("[+] Found " + std::to_string(matches.size()) + " Matching SKUs in 0.05ms:",
              Colour::GREEN, true);
   for (const auto& product : matches) {
-    std::string row = "    -> [";
-    row += paint(product.sku_asin, Colour::YELLOW, true);
-    row += "] ";
-    row += paint(product.title, Colour::WHITE, true);
-    row += " | Platform: ";
-    row += paint(product.platform, Colour::CYAN, false);
-    row += " | Current: \u20B9";
-    row += engine::format_fixed2(product.current_price_inr);
-    row += " | Competitor: \u20B9";
-    row += engine::format_fixed2(product.competitor_price_inr);
-    row += " | Delta: ";
-    row += engine::format_fixed2(product.price_delta_percent);
-    row += '%';
-    print_line(row);
+    print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
+               paint(product.title, Colour::WHITE, true) +
+               " | Platform: " + paint(product.platform, Colour::CYAN, false) +
+               " | Current: \u20B9" + engine::format_fixed2(product.current_price_inr) +
+               " | Competitor: \u20B9" + engine::format_fixed2(product.competitor_price_inr) +
+               " | Delta: " + engine::format_fixed2(product.price_delta_percent) + '%');
   }
+  return Done{};
 }
 
 Status run_test(const engine::EngineHandle& engine) {
@@ -85,11 +69,12 @@ Status run_test(const engine::EngineHandle& engine) {
              true);
   auto summary = engine->run_verification();
   if (!summary.ok()) return summary.error();
-  const auto& services = member_or_null(summary.value(), "services_verified");
-  const auto& latency = member_or_null(summary.value(), "total_latency_micros");
+  // A missing member is written as null; one that is not a number counts as zero milliseconds.
+  const auto services = summary.value().value("services_verified", json::Value());
+  const auto latency = summary.value().value("total_latency_micros", json::Value());
   print_line("[SUCCESS] All " + json::to_compact(services) + " Services Verified in " +
                  json::to_compact(latency) + " \u00B5s (" +
-                 format_milliseconds(as_double(latency)) + " ms).",
+                 format_milliseconds(latency.is_number() ? latency.get<double>() : 0.0) + " ms).",
              Colour::GREEN, true);
   for (const auto line : SERVICE_LINES) print_line(line);
   return Done{};

@@ -14,8 +14,9 @@ namespace qmr::main {
 /// Prints the four banner lines.
 void print_banner();
 
-/// Prints the search report for `query`: the scan line, the match count and one row per match.
-void run_prices(const engine::EngineHandle& engine, std::string_view query);
+/// Prints the search report for `query`: the scan line, the match count and one row per match;
+/// never fails.
+[[nodiscard]] Status run_prices(const engine::EngineHandle& engine, std::string_view query);
 
 /// Runs the self-verification and prints its report; returns the verification's error unprinted.
 [[nodiscard]] Status run_test(const engine::EngineHandle& engine);

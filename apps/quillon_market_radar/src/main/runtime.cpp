@@ -24,72 +24,64 @@ namespace qmr::main {
 
 namespace {
 
-// The dashboard of `ui` and `daemon`, with the tool server on its port when `mcp` asks for it:
-// its endpoint, the origins and the token, read from its file now. A token file that cannot be
-// read, that other users may read or that holds no token is an error: the program does not start.
-asio::awaitable<Status> serve(std::uint16_t port, const McpOverHttp& mcp,
-                              const engine::EngineHandle& engine, LoopPool& runtime) {
+// One overload per command: a command without one is a compile error, not a silent fall-through.
+// The dashboard, with the tool server on its port when `--mcp` asks for it: its endpoint, the
+// origins and the token, read from its file now. A token file that cannot be read, that other
+// users may read or that holds no token is an error: the program does not start.
+asio::awaitable<Status> run(const UiCommand& command, const engine::EngineHandle& engine,
+                            LoopPool& runtime) {
   ui::ToolServerOptions tools;
-  if (mcp.on) {
-    if (mcp.token_file) {
-      auto contents = platform::read_private_file(*mcp.token_file, TOKEN_FILE_LIMIT + 1);
+  if (command.mcp.on) {
+    if (const auto& path = command.mcp.token_file) {
+      auto contents = platform::read_private_file(*path, TOKEN_FILE_LIMIT + 1);
       if (!contents.ok()) co_return Error{"--mcp-token-file: " + contents.error().message};
-      auto token = token_from_file(contents.value(), *mcp.token_file);
+      auto token = token_from_file(contents.value(), *path);
       if (!token.ok()) co_return Error{"--mcp-token-file: " + token.error().message};
       tools.token = std::move(token.value());
     }
     tools.endpoint = mcp::http_endpoint(engine);
-    tools.allowed_origins = mcp.allowed_origins;
+    tools.allowed_origins = command.mcp.allowed_origins;
   }
-  co_return co_await ui::serve_dashboard(engine, port, runtime, {}, std::move(tools));
+  co_return co_await ui::serve_dashboard(engine, command.port, runtime, {}, std::move(tools));
 }
 
-// One overload per command: a command without one is a compile error, not a silent fall-through.
-asio::awaitable<Status> run(const UiCommand& ui, const engine::EngineHandle& engine,
+// The daemon's lines, then the dashboard as `ui` serves it.
+asio::awaitable<Status> run(const DaemonCommand& daemon, const engine::EngineHandle& engine,
                             LoopPool& runtime) {
-  print_banner();
-  co_return co_await serve(ui.port, ui.mcp, engine, runtime);
+  print_daemon_lines(daemon.port);
+  const UiCommand served{daemon.port, daemon.mcp};
+  co_return co_await run(served, engine, runtime);
 }
 
 asio::awaitable<Status> run(const PricesCommand& prices, const engine::EngineHandle& engine,
                             LoopPool&) {
-  print_banner();
-  run_prices(engine, prices.query);
-  co_return Done{};
-}
-
-asio::awaitable<Status> run(const DaemonCommand& daemon, const engine::EngineHandle& engine,
-                            LoopPool& runtime) {
-  print_banner();
-  print_daemon_lines(daemon.port);
-  co_return co_await serve(daemon.port, daemon.mcp, engine, runtime);
+  co_return run_prices(engine, prices.query);
 }
 
 asio::awaitable<Status> run(const McpCommand&, const engine::EngineHandle& engine, LoopPool&) {
-  // No banner: standard output is the protocol channel.
   co_return mcp::run_tool_server(engine);
 }
 
 asio::awaitable<Status> run(const TestCommand&, const engine::EngineHandle& engine, LoopPool&) {
-  print_banner();
   co_return run_test(engine);
 }
 
 // The loops a command needs: those the dashboard accepts on for the commands that serve it, loop 0
 // alone for the others, which then run on the main thread and start no other.
-std::size_t dashboard_loops() {
+std::size_t loops_for(const Command& command) {
+  if (!std::holds_alternative<UiCommand>(command) &&
+      !std::holds_alternative<DaemonCommand>(command)) {
+    return 1;
+  }
   return ui::dashboard_loops(std::max(1u, std::thread::hardware_concurrency()));
 }
-std::size_t loops_for(const UiCommand&) { return dashboard_loops(); }
-std::size_t loops_for(const DaemonCommand&) { return dashboard_loops(); }
-std::size_t loops_for(const PricesCommand&) { return 1; }
-std::size_t loops_for(const McpCommand&) { return 1; }
-std::size_t loops_for(const TestCommand&) { return 1; }
 
 // The root task, on loop 0 of the runtime: the store, then the command. The command and the
 // engine live in this frame for as long as the command runs.
 asio::awaitable<int> program_body(const Command& command, LoopPool& runtime) {
   const engine::EngineHandle engine = engine::MarketEngine::create();
+  // No banner for the tool server: standard output is its protocol channel.
+  if (!std::holds_alternative<McpCommand>(command)) print_banner();
   const Status status = co_await std::visit(
       [&](const auto& chosen) { return run(chosen, engine, runtime); }, command);
   if (!status.ok()) {
@@ -112,7 +104,7 @@ int run_program(int argc, char** argv) {
   if (!parsed.cli) return parsed.exit_status;
 
   const Command command = parsed.cli->command.value_or(UiCommand{});
-  LoopPool runtime(std::visit([](const auto& chosen) { return loops_for(chosen); }, command));
+  LoopPool runtime(loops_for(command));
   int status = 0;
   asio::co_spawn(runtime.loop(0), program_body(command, runtime),
                  [&runtime, &status](const std::exception_ptr& failure, int result) {

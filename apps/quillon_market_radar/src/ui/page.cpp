@@ -1,5 +1,3 @@
-// The dashboard page: one fixed HTML document with its style and its one script inside, sent
-// unchanged for GET "/". It loads nothing else; its figures are static text.
 #include "ui/page.hpp"
 
 namespace qmr::ui {

@@ -1,4 +1,5 @@
-// The dashboard page: one HTML document with its style and script inside.
+// The dashboard page: one HTML document with its style and script inside. It loads nothing else;
+// its figures are static text.
 #pragma once
 
 #include <string_view>

@@ -1,5 +1,3 @@
-// From the bytes of a connection's one read to the bytes of its answer: the request line, the
-// framing of the response, and the answers that never change.
 #include "ui/request.hpp"
 
 #include "base/text.hpp"
@@ -65,9 +63,8 @@ FirstReadAnswer answer_first_read(std::string_view bytes_read, const engine::Eng
   if (!line) return {};
   if (const std::string* answer = fixed.find(*line)) return {answer};
   if (tools != nullptr && line->path == TOOL_SERVER_PATH) {
-    if (tools->respond(bytes_read, built).next != ToolProgress::Next::ANSWER)
-      return {nullptr, true};
-    return {&built};
+    const bool answered = tools->respond(bytes_read, built).next == ToolProgress::Next::ANSWER;
+    return {answered ? &built : nullptr, !answered};
   }
   built = frame_response(route_request(line->method, line->path, engine));
   return {&built};

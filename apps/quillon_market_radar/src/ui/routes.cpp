@@ -1,5 +1,3 @@
-// The dashboard's application layer: a few plain tests on the method and the path, each leading
-// to one response built from the page, a fixed status object or the engine.
 #include "ui/routes.hpp"
 
 #include <cstdint>
@@ -31,16 +29,14 @@ DashboardResponse respond(std::string_view status, std::string_view content_type
 
 DashboardResponse not_found() { return respond(STATUS_NOT_FOUND, PLAIN_TEXT, "Not Found"); }
 
-// The status object is fixed: it reports neither the store's contents nor the listening port.
 DashboardResponse status_object() {
-  json::Value status = json::Value::object();
-  status["app"] = "Quillon Market & Retail Intelligence";
-  status["defects_indexed"] = std::uint64_t{1};
-  status["port"] = std::uint64_t{7577};
-  status["ram_mb"] = 11.2;
-  status["status"] = "ACTIVE_MARKET_SENTINEL";
-  status["tracked_products"] = std::uint64_t{2};
-  status["version"] = VERSION;
+  const json::Value status = {{"app", "Quillon Market & Retail Intelligence"},
+                              {"defects_indexed", std::uint64_t{1}},
+                              {"port", std::uint64_t{7577}},
+                              {"ram_mb", 11.2},
+                              {"status", "ACTIVE_MARKET_SENTINEL"},
+                              {"tracked_products", std::uint64_t{2}},
+                              {"version", VERSION}};
   return respond(STATUS_OK, JSON, json::to_compact(status));
 }
 
@@ -48,9 +44,7 @@ DashboardResponse reprice(const engine::EngineHandle& engine) {
   auto dispatch = engine->dispatch_price_alert(REPRICE_WEBHOOK_TARGET);
   if (dispatch.ok()) return respond(STATUS_OK, JSON, json::to_compact(dispatch.value()));
   // Written with the JSON writer, so a message with a quotation mark still gives valid JSON.
-  json::Value error = json::Value::object();
-  error["error"] = dispatch.error().message;
-  return respond(STATUS_ERROR, JSON, json::to_compact(error));
+  return respond(STATUS_ERROR, JSON, json::to_compact({{"error", dispatch.error().message}}));
 }
 
 }  // namespace
