@@ -1,6 +1,7 @@
 #include "main/cli.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,42 +12,38 @@ namespace qmr::main {
 
 namespace {
 
-constexpr const char* ABOUT =
-    "Quillon Market & Retail Intelligence - Competitor Price Tracker, Review Defect Miner & "
-    "Brand Sentiment Radar (10-in-1 Zero-Cloud E-Commerce Weapon)";
+constexpr std::string_view SCHEME_CHARACTERS =
+    "+-.0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
 // Returns an error message when `text` is not an origin as a browser sends one in its Origin
 // header: a scheme of letters, digits, "+", "-" and ".", "://", and a host with an optional port,
 // without a path, white space or anything after; empty when it is one.
 std::string origin_problem(std::string_view text) {
-  const auto invalid = [text] {
-    return "invalid origin '" + std::string(text) +
-           "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
-  };
   const auto separator = text.find("://");
-  if (separator == 0 || separator == std::string_view::npos) return invalid();
-  for (const char c : text.substr(0, separator)) {
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!letter && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return invalid();
-  }
-  const std::string_view host = text.substr(separator + 3);
-  if (host.empty()) return invalid();
-  for (const char c : host) {
-    const auto byte = static_cast<unsigned char>(c);
-    // No path, query or fragment, no user name, and nothing a header line cannot carry.
-    if (byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@') {
-      return invalid();
-    }
-  }
-  return {};
+  const bool scheme =
+      separator != 0 &&
+      text.substr(0, separator).find_first_not_of(SCHEME_CHARACTERS) == std::string_view::npos;
+  const std::string_view host =
+      separator == std::string_view::npos ? "" : text.substr(separator + 3);
+  // No path, query or fragment, no user name, and nothing a header line cannot carry.
+  const bool bad_host =
+      host.empty() || std::ranges::any_of(host, [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@';
+      });
+  if (scheme && !bad_host) return {};
+  return "invalid origin '" + std::string(text) +
+         "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
 }
 
 // Adds `-p, --port PORT` with the default "7577", checked as a decimal 16-bit port, then `--mcp`,
 // `--mcp-allow-origin ORIGIN` (repeatable) and `--mcp-token-file PATH`. The two options need
 // `--mcp` rather than imply it: an origin or a token given for a tool server that is off is a
 // mistake better told than served.
-void add_serving_options(CLI::App& command, std::string& port_text, McpOverHttp& mcp) {
-  command.add_option("-p,--port", port_text)
+void add_serving_options(CLI::App& command, std::uint16_t& port, McpOverHttp& mcp) {
+  command
+      .add_option_function<std::string>(
+          "-p,--port", [&port](const std::string& text) { port = *parse_port(text); })
       ->type_name("PORT")
       ->default_val("7577")
       ->check(
@@ -108,8 +105,7 @@ std::vector<std::string> arguments_for_parser(const CLI::App& app, int argc,
       value_next = true;
     } else if (word.starts_with("--") && word.back() == '=' &&
                spellings.count(word.substr(0, word.size() - 1)) != 0) {
-      word.pop_back();
-      args.push_back(std::move(word));
+      args.push_back(word.substr(0, word.size() - 1));
       word.clear();
     }
     args.push_back(std::move(word));
@@ -124,15 +120,11 @@ Result<std::string> token_from_file(std::string_view contents, std::string_view 
     return Error{std::string(path) + " holds more than " + std::to_string(TOKEN_FILE_LIMIT) +
                  " bytes: a token is one line"};
   }
-  while (!contents.empty() && (contents.back() == '\n' || contents.back() == '\r')) {
-    contents.remove_suffix(1);
-  }
+  contents = contents.substr(0, contents.find_last_not_of("\r\n") + 1);  // npos + 1 is 0
   if (contents.empty()) return Error{std::string(path) + " is empty: it must hold the token"};
-  for (const char c : contents) {
-    if (c <= ' ' || c >= '\x7F') {
-      return Error{std::string(path) +
-                   " holds a byte other than visible ASCII: the token must fit in a header"};
-    }
+  if (std::ranges::any_of(contents, [](char c) { return c <= ' ' || c >= '\x7F'; })) {
+    return Error{std::string(path) +
+                 " holds a byte other than visible ASCII: the token must fit in a header"};
   }
   return std::string(contents);
 }
@@ -151,21 +143,25 @@ std::optional<std::uint16_t> parse_port(std::string_view text) {
 
 ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream& out,
                                 std::ostream& err) {
-  CLI::App app(ABOUT, "quillon_market_radar");
+  CLI::App app(
+      "Quillon Market & Retail Intelligence - Competitor Price Tracker, Review Defect Miner & "
+      "Brand Sentiment Radar (10-in-1 Zero-Cloud E-Commerce Weapon)",
+      "quillon_market_radar");
   app.footer("Author: Varnel AI Labs");
   app.set_version_flag("-V,--version", "quillon_market_radar " + std::string(VERSION));
   app.require_subcommand(0, 1);
 
-  std::string ui_port, daemon_port, query;
-  McpOverHttp ui_mcp, daemon_mcp;
+  UiCommand ui_command;
+  PricesCommand prices_command;
+  DaemonCommand daemon_command;
   std::vector<std::string> help_topics;
 
   auto* ui = app.add_subcommand("ui", "Launch the Zero-Electron Web HUD Dashboard");
-  add_serving_options(*ui, ui_port, ui_mcp);
+  add_serving_options(*ui, ui_command.port, ui_command.mcp);
   auto* prices = app.add_subcommand("prices", "Search tracked products by keyword or ASIN");
-  prices->add_option("-q,--query", query)->type_name("QUERY")->required();
+  prices->add_option("-q,--query", prices_command.query)->type_name("QUERY")->required();
   auto* daemon = app.add_subcommand("daemon", "Run 24x7 background market sentinel daemon");
-  add_serving_options(*daemon, daemon_port, daemon_mcp);
+  add_serving_options(*daemon, daemon_command.port, daemon_command.mcp);
   auto* mcp = app.add_subcommand("mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode");
   auto* test =
       app.add_subcommand("test", "Run comprehensive 10-in-1 end-to-end verification tests");
@@ -194,21 +190,17 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
       topic = found.back();
     }
     // App::help() would describe the parsed "help" subcommand itself; ask the formatter directly.
-    if (topic == &app) {
-      out << app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal);
-    } else {
-      out << topic->help(app.get_name());
-    }
+    const std::string name =
+        topic == &app ? app.get_name() : app.get_name() + " " + topic->get_name();
+    out << app.get_formatter()->make_help(topic, name, CLI::AppFormatMode::Normal);
     return {std::nullopt, 0};
   }
 
   // At most one subcommand is parsed.
   Cli cli;
-  if (ui->parsed()) cli.command = UiCommand{*parse_port(ui_port), std::move(ui_mcp)};
-  if (prices->parsed()) cli.command = PricesCommand{query};
-  if (daemon->parsed()) {
-    cli.command = DaemonCommand{*parse_port(daemon_port), std::move(daemon_mcp)};
-  }
+  if (ui->parsed()) cli.command = std::move(ui_command);
+  if (prices->parsed()) cli.command = std::move(prices_command);
+  if (daemon->parsed()) cli.command = std::move(daemon_command);
   if (mcp->parsed()) cli.command = McpCommand{};
   if (test->parsed()) cli.command = TestCommand{};
   return {std::move(cli), 0};

@@ -106,8 +106,7 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
     ::shutdown(fd.get(), SHUT_WR);
     worker.intake->looks.add(std::move(fd), Clock::now() + worker.limits.drain_time);
   } catch (const std::exception&) {
-    // Only memory exhaustion gets here: this connection is dropped (the socket closes as the
-    // frame unwinds) and the others carry on.
+    // As in serve_connection: out of memory, this connection alone is dropped.
   }
 }
 
@@ -136,7 +135,6 @@ std::shared_ptr<Intake> make_intake(Worker& worker) {
        }}});
 }
 
-// Once the listener is readable, takes every connection pending.
 asio::awaitable<asio::error_code> accept_next(const WorkerHandle& owner,
                                               const engine::EngineHandle& engine) {
   const auto [error] = co_await owner->listener.async_wait(tcp::acceptor::wait_read, with_error);

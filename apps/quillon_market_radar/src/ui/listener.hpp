@@ -5,7 +5,6 @@
 
 #include <asio/error_code.hpp>
 #include <asio/ip/tcp.hpp>
-#include <cstddef>
 #include <string>
 #include <vector>
 

@@ -71,22 +71,14 @@ asio::error_code share_listener(tcp::acceptor& listener, LoopPool& loops,
 // accept loop pauses briefly, as for the others.
 bool is_dropped_connection(const asio::error_code&) { return false; }
 
-// An accept's failures are told as errno values here.
+// An accept's failures are told as errno values here. The listener itself is broken or closed:
+// accepting again would fail the same way. Everything else concerns one connection or the
+// process's resources (EMFILE, ENFILE, ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM, the network
+// errors Linux passes on from a pending connection): a later accept can succeed.
 bool ends_listener(const asio::error_code& error) {
-  switch (error.value()) {
-    // The listener itself is broken or closed: accepting again would fail the same way.
-    case EBADF:
-    case EFAULT:
-    case EINVAL:
-    case ENOTSOCK:
-    case ECANCELED:
-      return true;
-    // Everything else concerns one connection or the process's resources (EMFILE, ENFILE,
-    // ENOBUFS, ENOMEM, ECONNABORTED, EPROTO, EPERM, the network errors Linux passes on from a
-    // pending connection): a later accept can succeed.
-    default:
-      return false;
-  }
+  const int value = error.value();
+  return value == EBADF || value == EFAULT || value == EINVAL || value == ENOTSOCK ||
+         value == ECANCELED;
 }
 
 std::string message_of(const asio::error_code& error) { return error.message(); }

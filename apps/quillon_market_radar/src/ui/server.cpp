@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -52,6 +53,42 @@ void end_server(const std::weak_ptr<Ending>& ending, asio::error_code error) {
   }
 }
 
+// Takes connections until the listener fails. A failure a later accept can overcome (no free
+// descriptor, no memory for the connection at hand, which is dropped) pauses the loop briefly.
+asio::awaitable<void> accept_connections(WorkerHandle worker, engine::EngineHandle engine) {
+  asio::steady_timer pause(worker->context);
+  for (;;) {
+    asio::error_code error;
+    try {
+      error = co_await accept_next(worker, engine);
+    } catch (const std::bad_alloc&) {
+      error = std::make_error_code(std::errc::not_enough_memory);
+    }
+    if (!error || is_dropped_connection(error)) continue;
+    if (ends_listener(error)) {
+      end_server(worker->ending, error);
+      co_return;
+    }
+    pause.expires_after(ACCEPT_RETRY_DELAY);
+    static_cast<void>(co_await pause.async_wait(with_error));
+  }
+}
+
+// Ends the server with the exception an accept loop ended with, if any. What is neither a system
+// error nor exhausted memory is a broken invariant and stops the process.
+void end_on_failure(const std::weak_ptr<Ending>& ending, const std::exception_ptr& failure) {
+  if (!failure) return;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc&) {
+    end_server(ending, std::make_error_code(std::errc::not_enough_memory));
+  } catch (const std::system_error& error) {
+    end_server(ending, error.code());
+  } catch (const std::exception& error) {
+    fatal(std::string("internal error: ") + error.what());
+  }
+}
+
 // Cancels a socket's waits once its time limit passes (the idle timeout, the bound on a drain):
 // a timer of its own per waiting socket, which only the few sockets that wait at all need. The
 // timer's handler holds the shared state, not the socket: a handler already queued when the wait
@@ -69,8 +106,6 @@ class SocketDeadline {
       state->socket->cancel(ignored);
     });
   }
-  SocketDeadline(const SocketDeadline&) = delete;
-  SocketDeadline& operator=(const SocketDeadline&) = delete;
   ~SocketDeadline() { state_->socket = nullptr; }  // the timer cancels its wait as it goes
 
   // True once the deadline has passed (the socket's waits were cancelled then).
@@ -85,28 +120,20 @@ class SocketDeadline {
   asio::steady_timer timer_;
 };
 
-// The room a tool-server request holds for its head and body in its loop's budget, given back
-// when the request is done with, however that happens.
+// The room a tool-server request holds for its head and body in its loop's budget, which has
+// that much left, given back when the request is done with, however that happens.
 class ToolBytesHeld {
  public:
-  explicit ToolBytesHeld(Worker& worker) : worker_(worker) {}
+  ToolBytesHeld(Worker& worker, std::size_t bytes) : worker_(worker), bytes_(bytes) {
+    worker_.tool_bytes_held += bytes;
+  }
   ToolBytesHeld(const ToolBytesHeld&) = delete;
   ToolBytesHeld& operator=(const ToolBytesHeld&) = delete;
-  ~ToolBytesHeld() { worker_.tool_bytes_held -= held_; }
-
-  // Holds `bytes` of the budget, unless it holds them already; false when the loop has not that
-  // much left.
-  [[nodiscard]] bool hold(std::size_t bytes) {
-    if (held_ != 0) return true;
-    if (bytes > worker_.limits.tool_request_budget - worker_.tool_bytes_held) return false;
-    worker_.tool_bytes_held += bytes;
-    held_ = bytes;
-    return true;
-  }
+  ~ToolBytesHeld() { worker_.tool_bytes_held -= bytes_; }
 
  private:
   Worker& worker_;
-  std::size_t held_ = 0;
+  std::size_t bytes_;
 };
 
 }  // namespace
@@ -148,20 +175,22 @@ asio::awaitable<void> finish_tool_request(WorkerHandle owner, tcp::socket& socke
   std::string reply;
   {
     std::string request(first_read);
-    ToolBytesHeld held(worker);
+    std::optional<ToolBytesHeld> held;
     const SocketDeadline limit(socket, Clock::now() + worker.limits.idle_timeout);
     for (;;) {
       const ToolProgress progress = tools.respond(request, reply);
       if (progress.next == ToolProgress::Next::ANSWER) break;
-      std::size_t wanted = TOOL_HEAD_LIMIT;  // the size the request may reach with this read
-      if (progress.next == ToolProgress::Next::READ_BODY) {
-        if (!held.hold(progress.request_size)) {
+      const bool body = progress.next == ToolProgress::Next::READ_BODY;
+      if (body && !held) {
+        if (progress.request_size > worker.limits.tool_request_budget - worker.tool_bytes_held) {
           reply = tools.busy_reply(request);
           break;
         }
-        wanted = progress.request_size;
-        request.reserve(wanted);  // the whole request: what the budget holds is what is allocated
+        held.emplace(worker, progress.request_size);
+        request.reserve(progress.request_size);  // what the budget holds is what is allocated
       }
+      // The size the request may reach with this read.
+      const std::size_t wanted = body ? progress.request_size : TOOL_HEAD_LIMIT;
       const std::size_t had = request.size();
       request.resize(wanted);
       const auto [error, count] = co_await socket.async_read_some(
@@ -202,52 +231,10 @@ asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
   }
 }
 
-namespace {
-
-// Takes connections until the listener fails. A failure a later accept can overcome (no free
-// descriptor, no memory for the connection at hand, which is dropped) pauses the loop briefly.
-asio::awaitable<void> accept_connections(WorkerHandle worker, engine::EngineHandle engine) {
-  asio::steady_timer pause(worker->context);
-  for (;;) {
-    asio::error_code error;
-    try {
-      error = co_await accept_next(worker, engine);
-    } catch (const std::bad_alloc&) {
-      error = std::make_error_code(std::errc::not_enough_memory);
-    }
-    if (!error || is_dropped_connection(error)) continue;
-    if (ends_listener(error)) {
-      end_server(worker->ending, error);
-      co_return;
-    }
-    pause.expires_after(ACCEPT_RETRY_DELAY);
-    static_cast<void>(co_await pause.async_wait(with_error));
-  }
-}
-
-// Ends the server with the exception an accept loop ended with, if any. What is neither a system
-// error nor exhausted memory is a broken invariant and stops the process.
-void end_on_failure(const std::weak_ptr<Ending>& ending, const std::exception_ptr& failure) {
-  if (!failure) return;
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::bad_alloc&) {
-    end_server(ending, std::make_error_code(std::errc::not_enough_memory));
-  } catch (const std::system_error& error) {
-    end_server(ending, error.code());
-  } catch (const std::exception& error) {
-    fatal(std::string("internal error: ") + error.what());
-  }
-}
-
-}  // namespace
-
 asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits,
                                         ToolServerOptions tools) {
   const auto executor = co_await asio::this_coro::executor;
-  const std::string address = "127.0.0.1:" + std::to_string(port);
-
   tcp::acceptor acceptor(executor);
   if (const auto error = open_listener(acceptor, {asio::ip::address_v4::loopback(), port})) {
     co_return Error{message_of(error)};
@@ -255,21 +242,21 @@ asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16
   // The Host and Origin checks and the start-up line need the port bound, which `-p 0` leaves to
   // the system.
   std::shared_ptr<const ToolPath> tool_path;
-  std::uint16_t bound_port = port;
+  std::string endpoint_line;
   if (tools.endpoint) {
     asio::error_code error;
-    bound_port = acceptor.local_endpoint(error).port();
+    const std::uint16_t bound_port = acceptor.local_endpoint(error).port();
     if (error) co_return Error{message_of(error)};
     tool_path = std::make_shared<const ToolPath>(std::move(tools), bound_port);
+    endpoint_line = "    - MCP Endpoint: http://127.0.0.1:" + std::to_string(bound_port) +
+                    std::string(TOOL_SERVER_PATH);
   }
 
-  console::print_line("[+] Quillon Market Intelligence Web HUD live at http://" + address,
-                      console::Colour::GREEN, true);
+  console::print_line(
+      "[+] Quillon Market Intelligence Web HUD live at http://127.0.0.1:" + std::to_string(port),
+      console::Colour::GREEN, true);
   for (const auto line : STARTUP_DETAIL_LINES) console::print_line(line);
-  if (tool_path) {
-    console::print_line("    - MCP Endpoint: http://127.0.0.1:" + std::to_string(bound_port) +
-                        std::string(TOOL_SERVER_PATH));
-  }
+  if (tool_path) console::print_line(endpoint_line);
 
   std::vector<tcp::acceptor> listeners;
   if (const auto error = share_listener(acceptor, loops, listeners)) {

@@ -1,5 +1,4 @@
-// The tool server's path on the dashboard: the head of a request, the checks in their order and
-// the framing of the answers. Every refusal is a short JSON-RPC error without an id, as the
+// Every refusal on the tool server's path is a short JSON-RPC error without an id, as the
 // transport allows; none uses the codes -32000 to -32019, which the protocol keeps for others.
 #include "ui/tool_path.hpp"
 
@@ -39,25 +38,19 @@ std::string_view trim_ows(std::string_view text) {
   return text;
 }
 
-// A character of a token: a method or a field name.
-bool is_tchar(char c) {
-  if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
-  return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-}
-
+// A token (a method or a field name) is one or more of these characters.
 bool is_token(std::string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), is_tchar);
+  return !text.empty() && text.find_first_not_of(
+                              "!#$%&'*+-.^_`|~0123456789"
+                              "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                              "abcdefghijklmnopqrstuvwxyz") == std::string_view::npos;
 }
 
 // Control characters other than the tab are never part of a value or a target; bytes from 0x80
 // are (obsolete text, which the tool server judges itself where it matters).
-bool is_control(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return (byte < 0x20 && c != '\t') || byte == 0x7F;
-}
-
 bool has_control(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), is_control);
+  return std::ranges::any_of(
+      text, [](unsigned char byte) { return (byte < 0x20 && byte != '\t') || byte == 0x7F; });
 }
 
 bool is_request_line(std::string_view line, HttpHead& head) {
@@ -103,8 +96,8 @@ bool any_item(std::string_view list, char separator, Found found) {
 
 // True when the first weight ("q=...") among the parameters of a media range is 0.
 bool has_zero_weight(std::string_view parameters) {
-  std::string_view weight;
-  const bool weighted = any_item(parameters, ';', [&weight](std::string_view parameter) {
+  std::string_view weight;  // stays empty without one
+  any_item(parameters, ';', [&weight](std::string_view parameter) {
     const auto equals = parameter.find('=');
     if (equals == std::string_view::npos ||
         !equal_ignoring_case(trim_ows(parameter.substr(0, equals)), "q")) {
@@ -113,8 +106,7 @@ bool has_zero_weight(std::string_view parameters) {
     weight = trim_ows(parameter.substr(equals + 1));
     return true;
   });
-  return weighted && !weight.empty() && weight.front() == '0' &&
-         weight.find_first_not_of("0.") == std::string_view::npos;
+  return weight.starts_with('0') && weight.find_first_not_of("0.") == std::string_view::npos;
 }
 
 // True when an Accept value lets the answer be JSON: a range of application/json,
@@ -248,15 +240,13 @@ ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
 
 ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const {
   HttpHead head;
-  switch (parse_head(bytes, head)) {
-    case HeadState::INCOMPLETE:
-      if (bytes.size() < TOOL_HEAD_LIMIT) return {ToolProgress::Next::READ_HEAD, 0};
-      return answer(reply, refusal(431));
-    case HeadState::MALFORMED:
-      return answer(reply, refusal(400));
-    case HeadState::COMPLETE:
-      if (head.size > TOOL_HEAD_LIMIT) return answer(reply, refusal(431));
-      break;
+  const HeadState state = parse_head(bytes, head);
+  if (state == HeadState::INCOMPLETE && bytes.size() < TOOL_HEAD_LIMIT) {
+    return {ToolProgress::Next::READ_HEAD, 0};
+  }
+  if (state == HeadState::MALFORMED) return answer(reply, refusal(400));
+  if (state == HeadState::INCOMPLETE || head.size > TOOL_HEAD_LIMIT) {
+    return answer(reply, refusal(431));
   }
 
   // Another site's page can reach the loopback port through a name it controls (DNS
