@@ -138,7 +138,7 @@ std::optional<Answered> LineHandler::respond(const Request& request, Session& se
   if (fixed) {
     out += *fixed;
   } else {
-    write_tool_result(request, revision, tools_, out);
+    tools_.write_result(request, revision, out);
   }
   out += '}';
   return outcome;
