@@ -25,14 +25,9 @@ constexpr int STATUS_ACCEPTED = 202;
 constexpr int STATUS_BAD_REQUEST = 400;
 constexpr int STATUS_NOT_FOUND = 404;
 
-// The whole answer to a body that is not one JSON value, whose id cannot be read.
-constexpr std::string_view PARSE_ERROR =
-    R"({"error":{"code":-32700,"message":"Parse error"},"jsonrpc":"2.0"})";
-// The error object of a request we do not take, and the whole answer to a message that is no
-// request, whose id (if any) is not one of a request to echo.
+// The error objects of a body that is not one JSON value, and of a message we do not take.
+constexpr std::string_view PARSE_ERROR = R"({"code":-32700,"message":"Parse error"})";
 constexpr std::string_view INVALID_REQUEST = R"({"code":-32600,"message":"Invalid Request"})";
-constexpr std::string_view NO_REQUEST =
-    R"({"error":{"code":-32600,"message":"Invalid Request"},"jsonrpc":"2.0"})";
 
 // The prefix and suffix of a header value carried in base64, as Mcp-Name may be.
 constexpr std::string_view BASE64_PREFIX = "=?base64?";
@@ -40,16 +35,11 @@ constexpr std::string_view BASE64_SUFFIX = "?=";
 constexpr std::string_view BASE64_DIGITS =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// A 400 answer: Request() for a body whose id cannot be read or is not a request's to echo.
 ToolServerReply refuse(const Request& request, std::string_view error) {
   ToolServerReply reply{STATUS_BAD_REQUEST, {}};
   write_error_response(request, error, reply.body);
   return reply;
-}
-
-// Whether each byte of a header value is visible ASCII, a space or a tab: what a value may hold.
-bool is_header_text(std::string_view value) {
-  return std::ranges::all_of(
-      value, [](char byte) { return (byte >= 0x20 && byte <= 0x7E) || byte == '\t'; });
 }
 
 // Returns the bytes `text` encodes in base64 (the padding optional), or nothing when it is none.
@@ -73,32 +63,29 @@ std::optional<std::string> decode_base64(std::string_view text) {
   return bytes;
 }
 
-// A header that mirrors a string of the body: its name, its value as sent, and the body's string,
-// or none when the body has no string there.
-struct Mirror {
-  std::string_view name;
-  std::optional<std::string_view> header;
-  const JsonString* body;
-  bool may_be_base64;  // Mcp-Name: a name that is no plain header text is sent in base64
-};
-
-// Appends to `error` the -32020 error object of a header that does not mirror the body, and returns
-// false; returns true when it does. A header is required where the body has the value it mirrors,
-// and refused where the body has none: a request without a method or a tool name is then the
-// dispatcher's to refuse, as on stdio. The header value is echoed only when it is plain text.
-bool mirrors(const Mirror& mirror, std::string& error) {
-  if (!mirror.header && !mirror.body) return true;
+// Appends to `error` the -32020 error object of the header `name`, its value as sent `header`,
+// when it does not mirror the body's string `body` (none when the body has no string there), and
+// returns false; returns true when it does. A header is required where the body has the value it
+// mirrors, and refused where the body has none: a request without a method or a tool name is then
+// the dispatcher's to refuse, as on stdio. The header value is echoed only when it is plain text.
+bool mirrors(std::string_view name, std::optional<std::string_view> header, const JsonString* body,
+             std::string& error) {
+  if (!header && !body) return true;
   const std::size_t start = error.size();
   error += R"({"code":-32020,"message":"Header mismatch: )"sv;
-  error += mirror.name;
+  error += name;
   const auto fail = [&error](std::string_view explanation) {
     error += explanation;
     error += R"("})"sv;
     return false;
   };
-  if (!mirror.header) return fail(" header is missing");
-  const std::string_view value = *mirror.header;
-  if (!is_header_text(value)) return fail(" header value has invalid characters");
+  if (!header) return fail(" header is missing");
+  const std::string_view value = *header;
+  // A header value holds visible ASCII, spaces and tabs.
+  if (!std::ranges::all_of(
+          value, [](char byte) { return (byte >= 0x20 && byte <= 0x7E) || byte == '\t'; })) {
+    return fail(" header value has invalid characters");
+  }
   error += " header value '"sv;
   char form[6];
   for (const char byte : value) {
@@ -106,19 +93,20 @@ bool mirrors(const Mirror& mirror, std::string& error) {
   }
   error += '\'';
   std::optional<std::string> decoded;
-  if (mirror.may_be_base64 && value.size() >= BASE64_PREFIX.size() + BASE64_SUFFIX.size() &&
+  // A name that is no plain header text is sent in base64.
+  if (name == "Mcp-Name" && value.size() >= BASE64_PREFIX.size() + BASE64_SUFFIX.size() &&
       value.starts_with(BASE64_PREFIX) && value.ends_with(BASE64_SUFFIX)) {
     decoded = decode_base64(value.substr(
         BASE64_PREFIX.size(), value.size() - BASE64_PREFIX.size() - BASE64_SUFFIX.size()));
     if (!decoded) return fail(" is not valid base64");
   }
-  if (!mirror.body) return fail(" has no body value to match");
-  if (*mirror.body == (decoded ? std::string_view(*decoded) : value)) {
+  if (!body) return fail(" has no body value to match");
+  if (*body == (decoded ? std::string_view(*decoded) : value)) {
     error.resize(start);
     return true;
   }
   error += " does not match body value '"sv;
-  mirror.body->append_escaped(error);
+  body->append_escaped(error);
   return fail("'");
 }
 
@@ -133,22 +121,18 @@ bool headers_mirror(const Request& request, const ToolServerCall& call, std::str
   const JsonString* named = nullptr;
   if (request.method && *request.method == "tools/call") named = &request.tool_name;
   if (request.method && *request.method == "resources/read") named = &request.resource_uri;
-  const Mirror headers[] = {
-      {"MCP-Protocol-Version", version_is_text ? call.protocol_version : std::nullopt,
-       request.meta_version ? &*request.meta_version : nullptr, false},
-      {"Mcp-Method", call.method, request.method ? &*request.method : nullptr, false},
-      {"Mcp-Name", named ? call.name : std::nullopt,
-       named && !named->raw().empty() ? named : nullptr, true},
-  };
-  return std::ranges::all_of(headers,
-                             [&error](const Mirror& mirror) { return mirrors(mirror, error); });
+  return mirrors("MCP-Protocol-Version", version_is_text ? call.protocol_version : std::nullopt,
+                 request.meta_version ? &*request.meta_version : nullptr, error) &&
+         mirrors("Mcp-Method", call.method, request.method ? &*request.method : nullptr, error) &&
+         mirrors("Mcp-Name", named ? call.name : std::nullopt,
+                 named && !named->raw().empty() ? named : nullptr, error);
 }
 
 ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call) {
   auto request = read_request(call.body);
-  if (!request) return {STATUS_BAD_REQUEST, std::string(PARSE_ERROR)};
+  if (!request) return refuse(Request(), PARSE_ERROR);
   // One message per POST: a batch (an array) or a plain value is no message we take.
-  if (!request->is_object) return {STATUS_BAD_REQUEST, std::string(NO_REQUEST)};
+  if (!request->is_object) return refuse(Request(), INVALID_REQUEST);
   // A request of the revisions served per request names its version in _meta, and its header
   // names that version; a header naming one of them on a body that names none is a mismatch
   // found below.
@@ -160,8 +144,7 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
   // handshake revisions take it (202); the ones served per request do not allow a client to post
   // one at all.
   if (request->has_id && !request->method && request->has_result_or_error) {
-    return {per_request ? STATUS_BAD_REQUEST : STATUS_ACCEPTED,
-            std::string(per_request ? NO_REQUEST : "")};
+    return per_request ? refuse(Request(), INVALID_REQUEST) : ToolServerReply{STATUS_ACCEPTED, {}};
   }
   // A notification is taken whatever it says and whatever its headers, as stdio takes it: no
   // answer, and nothing of ours changes.

@@ -394,8 +394,7 @@ bool is_integer(std::string_view value) {
 }
 
 void write_canonical(std::string_view value, std::string& out, const Spill& take_part, int times) {
-  // The ids of nearly every request: a string without an escape, or an integer of at most 18
-  // digits but -0, whose text is its canonical form.
+  // Most ids, a string without an escape or a short integer but -0, are their canonical form.
   const bool plain = value.front() == '"' ? times == 1 && value.find('\\') == std::string_view::npos
                                           : value != "-0" && is_short_integer(value);
   if (plain) {

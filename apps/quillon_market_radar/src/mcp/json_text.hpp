@@ -65,8 +65,7 @@ class JsonString {
 inline constexpr std::size_t PART_SIZE = 64 * 1024;
 
 /// Takes the part of a long answer written so far out of `part`, leaving it empty, while the rest
-/// is still being written (parts of PART_SIZE bytes or more); the stdio loop writes each part to
-/// standard output.
+/// is still being written; the stdio loop writes each part to standard output.
 using Spill = std::function<void(std::string& part)>;
 
 /// Appends `value`, a JSON value of a checked line, in the canonical form the JSON writer gives its

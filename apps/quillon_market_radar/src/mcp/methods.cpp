@@ -269,8 +269,8 @@ Outcome outcome_of(std::string_view method, const Request& request, const Revisi
   return fixed ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
 }
 
-void write_tool_result(const Request& request, const Revision& revision, const MarketTools& tools,
-                       std::string& out) {
+void MarketTools::write_result(const Request& request, const Revision& revision,
+                               std::string& out) const {
   // One text content holding the tool's output, or in a revision with protocol errors a text the
   // model can act on when the query is no string, marked as a failed call.
   using namespace std::string_view_literals;
@@ -285,7 +285,7 @@ void write_tool_result(const Request& request, const Revision& revision, const M
   if (invalid_query) {
     json::write_string(QUERY_NOT_A_STRING, out);
   } else {
-    tools.write_tool_text(request.tool_name, request.query, out);
+    write_tool_text(request.tool_name, request.query, out);
   }
   out += R"(,"type":"text"}])"sv;
   if (invalid_query) out += R"(,"isError":true)"sv;

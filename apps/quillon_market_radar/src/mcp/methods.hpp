@@ -22,12 +22,15 @@ class MarketTools {
  public:
   explicit MarketTools(engine::EngineHandle engine);
 
-  /// Appends the output of the tool `name` for the search `query` to `out` as one JSON string:
-  /// the compact text of an array of records, or of {"error":"Tool '<name>' not found"} for a
-  /// name that is no tool. Only the search reads `query`.
-  void write_tool_text(const JsonString& name, const JsonString& query, std::string& out) const;
+  /// Appends the result of a "tools/call" for `request` under `revision` to `out` as compact JSON
+  /// text with its members in sorted order, without building a value.
+  void write_result(const Request& request, const Revision& revision, std::string& out) const;
 
  private:
+  // Appends the output of the tool `name` for the search `query` to `out` as one JSON string: the
+  // compact text of an array of records, or of {"error":"Tool '<name>' not found"} for a name that
+  // is no tool. Only the search reads `query`.
+  void write_tool_text(const JsonString& name, const JsonString& query, std::string& out) const;
   // Returns the positions of the products the search for `query` finds.
   [[nodiscard]] std::vector<std::size_t> find(const JsonString& query) const;
 
@@ -46,7 +49,7 @@ class MarketTools {
 
 /// What a method gives for a request.
 enum class Outcome {
-  RESULT,            // a result: a fixed text, or written by write_tool_result
+  RESULT,            // a result: a fixed text, or written by MarketTools::write_result
   METHOD_NOT_FOUND,  // -32601: no such method in the request's revision
   UNKNOWN_TOOL,      // -32602 "Unknown tool: <name>", in a revision with protocol errors
   UNKNOWN_RESOURCE,  // the revision's missing-resource error: a read of an address not the view's
@@ -56,10 +59,5 @@ enum class Outcome {
 /// (VIEW_METHODS); `fixed` is then the text of a fixed method's result, null for any other.
 [[nodiscard]] Outcome outcome_of(std::string_view method, const Request& request,
                                  const Revision& revision, bool view, const std::string*& fixed);
-
-/// Appends the result of a "tools/call" for `request` under `revision` to `out` as compact JSON
-/// text with its members in sorted order, without building a value.
-void write_tool_result(const Request& request, const Revision& revision, const MarketTools& tools,
-                       std::string& out);
 
 }  // namespace qmr::mcp

@@ -24,9 +24,8 @@ struct Revision {
   /// described, and the view listed with a title.
   bool described_tools;
   /// Errors where the first revision answered as if all were well: -32602 for an unknown tool; a
-  /// failed call ("isError") for a query that is no string; -32600 for a request whose id is
-  /// missing or neither a string nor an integer (without an id, which it cannot echo) or which
-  /// has no string method (with its id).
+  /// failed call ("isError") for a query that is no string; -32600 for a bad id or method (the
+  /// INVALID_ID and NO_METHOD refusals of mcp/tool_server.hpp).
   bool protocol_errors;
   /// Results carrying the server's name and version in "_meta" and "resultType", and the fixed
   /// ones how long and by whom they may be cached.

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -39,7 +38,6 @@ Result<std::optional<std::string_view>> LineReader::next_line() {
       begin_ = end_;
       return line;
     }
-    // Read once more, after moving the unread bytes to the front and growing a full buffer.
     reallocate(end_ - begin_ == size_ ? 2 * size_ : size_);
     std::size_t count = 0;
     if (const int failed = descriptor_io::read_some(fd_, buffer_.get() + end_, size_ - end_, count);

@@ -28,8 +28,7 @@ class LineReader {
   [[nodiscard]] Result<std::optional<std::string_view>> next_line();
 
  private:
-  // Moves the unread bytes to the front of a buffer of `size` bytes, a new one unless it is the
-  // size the buffer has.
+  // Moves the unread bytes to the front of a buffer of `size` bytes, a new one if that is new.
   void reallocate(std::size_t size);
 
   int fd_;
@@ -48,11 +47,10 @@ class LineReader {
 /// gone, EFBIG past the file-size limit).
 [[nodiscard]] Status write_all(int fd, std::string_view bytes);
 
-/// Answers every line of `input` on `output`, one response line and one write per answered
-/// request (an answer echoing a long structured value is written in parts as it is made). A line
-/// that is not valid UTF-8 is skipped when the session's revision says so, and otherwise ends the
-/// run with the UTF-8 error (earlier lines stay answered). Returns success at end of input, or
-/// the error of a read or write that fails.
+/// Answers every line of `input` on `output`, one response line per answered request. A line that
+/// is not valid UTF-8 is skipped when the session's revision says so, and otherwise ends the run
+/// with the UTF-8 error (earlier lines stay answered). Returns success at end of input, or the
+/// error of a read or write that fails.
 [[nodiscard]] Status serve_lines(int input, int output, const engine::EngineHandle& engine);
 
 /// Serves standard input as serve_lines does, onto standard output.

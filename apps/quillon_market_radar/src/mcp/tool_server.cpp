@@ -1,9 +1,7 @@
 #include "mcp/tool_server.hpp"
 
-#include <algorithm>
 #include <optional>
 #include <string>
-#include <utility>
 
 namespace qmr::mcp {
 
@@ -11,60 +9,49 @@ namespace {
 
 using namespace std::string_view_literals;
 
-// The envelopes, written directly with their members in sorted order ("error", "id", "jsonrpc",
-// "result"): the same text as building the response object and writing it compactly.
-constexpr std::string_view SUCCESS_PREFIX = R"({"id":)";
-constexpr std::string_view SUCCESS_MIDDLE = R"(,"jsonrpc":"2.0","result":)";
-constexpr std::string_view ERROR_SUFFIX = R"(,"jsonrpc":"2.0"})";
-constexpr std::string_view METHOD_NOT_FOUND = R"({"code":-32601,"message":"Method not found"})";
-constexpr std::string_view INVALID_REQUEST = R"({"code":-32600,"message":"Invalid Request"})";
-
-// Appends an error response for `request`, its error object's compact text appended by `write`:
-// with the request's id, echoed as every answer echoes it, unless `echo_id` is false.
-template <typename WriteError>
-void write_error(const Request& request, bool echo_id, std::string& out, const Spill& spill,
-                 const WriteError& write) {
-  out += R"({"error":)"sv;
-  write(out);
+// Appends the rest of an error response after its error object: the id unless `echo_id` is false,
+// and the end. Envelopes are written with their members in sorted order ("error", "id", "jsonrpc",
+// "result"), the text of the response object written compactly.
+void end_error(const Request& request, bool echo_id, std::string& out, const Spill& spill) {
   if (echo_id) {
     out += R"(,"id":)"sv;
     write_canonical(request.id, out, spill);
   }
-  out += ERROR_SUFFIX;
+  out += R"(,"jsonrpc":"2.0"})"sv;
 }
 
 // Appends the error `request` gets under `revision`: its refusal, or else its `outcome`, which is
 // no result.
 void write_error_answer(const Request& request, std::optional<Refusal> refusal, Outcome outcome,
                         const Revision& revision, std::string& out, const Spill& spill) {
-  write_error(request, refusal != Refusal::INVALID_ID, out, spill, [&](std::string& to) {
-    if (refusal == Refusal::UNSUPPORTED_VERSION) {
-      to += R"({"code":-32022,"data":{"requested":)"sv;
-      // "requested" is a string: a version that is none is given as its JSON text inside one,
-      // written straight from the line and spilled like an id, never held whole.
-      const bool quoted = !request.meta_version;
-      if (quoted) to += '"';
-      write_canonical(request.meta_version_value, to, spill, quoted ? 2 : 1);
-      if (quoted) to += '"';
-      to += R"(,"supported":)"sv;
-      to += per_request_versions();
-      to += R"(},"message":"Unsupported protocol version"})"sv;
-    } else if (refusal) {
-      to += INVALID_REQUEST;
-    } else if (outcome == Outcome::UNKNOWN_TOOL) {
-      to += R"({"code":-32602,"message":"Unknown tool: )"sv;
-      request.tool_name.append_escaped(to);
-      to += R"("})"sv;
-    } else if (outcome == Outcome::UNKNOWN_RESOURCE) {
-      to += R"({"code":)"sv;
-      to += std::to_string(revision.missing_resource_code);
-      to += R"(,"data":{"uri":")"sv;
-      request.resource_uri.append_escaped(to);
-      to += R"("},"message":"Resource not found"})"sv;
-    } else {
-      to += METHOD_NOT_FOUND;
-    }
-  });
+  out += R"({"error":)"sv;
+  if (refusal == Refusal::UNSUPPORTED_VERSION) {
+    out += R"({"code":-32022,"data":{"requested":)"sv;
+    // "requested" is a string: a version that is none is given as its JSON text inside one,
+    // written straight from the line and spilled like an id, never held whole.
+    const bool quoted = !request.meta_version;
+    if (quoted) out += '"';
+    write_canonical(request.meta_version_value, out, spill, quoted ? 2 : 1);
+    if (quoted) out += '"';
+    out += R"(,"supported":)"sv;
+    out += per_request_versions();
+    out += R"(},"message":"Unsupported protocol version"})"sv;
+  } else if (refusal) {
+    out += R"({"code":-32600,"message":"Invalid Request"})"sv;
+  } else if (outcome == Outcome::UNKNOWN_TOOL) {
+    out += R"({"code":-32602,"message":"Unknown tool: )"sv;
+    request.tool_name.append_escaped(out);
+    out += R"("})"sv;
+  } else if (outcome == Outcome::UNKNOWN_RESOURCE) {
+    out += R"({"code":)"sv;
+    out += std::to_string(revision.missing_resource_code);
+    out += R"(,"data":{"uri":")"sv;
+    request.resource_uri.append_escaped(out);
+    out += R"("},"message":"Resource not found"})"sv;
+  } else {
+    out += R"({"code":-32601,"message":"Method not found"})"sv;
+  }
+  end_error(request, refusal != Refusal::INVALID_ID, out, spill);
 }
 
 // What a request is answered under: a revision, whether the answer offers the view (the tools
@@ -89,11 +76,8 @@ Served decide(const Request& request, const Session& session) {
     const Revision* named =
         request.meta_version ? find_revision(Era::PER_REQUEST, *request.meta_version) : nullptr;
     if (!named) served.refusal = Refusal::UNSUPPORTED_VERSION;
-    // A version we do not serve is refused under the rules of the newest served per request.
-    const auto newest = std::find_if(REVISIONS.rbegin(), REVISIONS.rend(), [](const Revision& row) {
-      return row.era == Era::PER_REQUEST;
-    });
-    served.revision = named ? named : &*newest;
+    static_assert(REVISIONS.back().era == Era::PER_REQUEST, "the newest is served per request");
+    served.revision = named ? named : &REVISIONS.back();
     served.view = request.meta_declares_view;
     if (named) served.session.revision = named;
   } else if (request.method && *request.method == "initialize") {
@@ -115,11 +99,9 @@ Served decide(const Request& request, const Session& session) {
 
 void write_error_response(const Request& request, std::string_view error, std::string& out,
                           const Spill& spill) {
-  write_error(request, request.id_is_string_or_integer, out, spill,
-              [error](std::string& to) { to += error; });
+  out.append(R"({"error":)"sv).append(error);
+  end_error(request, request.id_is_string_or_integer, out, spill);
 }
-
-LineHandler::LineHandler(engine::EngineHandle engine) : tools_(std::move(engine)) {}
 
 bool LineHandler::answer(std::string_view line, std::string& out, const Spill& spill) {
   const auto request = read_request(line);
@@ -150,13 +132,13 @@ std::optional<Answered> LineHandler::respond(const Request& request, Session& se
     write_error_answer(request, served.refusal, outcome, revision, out, spill);
     return served.refusal ? Answered(*served.refusal) : Answered(outcome);
   }
-  out += SUCCESS_PREFIX;
+  out += R"({"id":)"sv;
   write_canonical(request.id, out, spill);
-  out += SUCCESS_MIDDLE;
+  out += R"(,"jsonrpc":"2.0","result":)"sv;
   if (fixed) {
     out += *fixed;
   } else {
-    write_tool_result(request, revision, tools_, out);
+    tools_.write_result(request, revision, out);
   }
   out += '}';
   return outcome;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "engine/market_engine.hpp"
@@ -46,7 +47,7 @@ void write_error_response(const Request& request, std::string_view error, std::s
 /// Answers request lines over one store in the process's session, made once for a whole run.
 class LineHandler {
  public:
-  explicit LineHandler(engine::EngineHandle engine);
+  explicit LineHandler(engine::EngineHandle engine) : tools_(std::move(engine)) {}
 
   /// Appends the compact response line (without its line feed) for one input line to `out` and
   /// returns true; returns false and appends nothing when the line is blank, is not exactly one
