@@ -136,13 +136,6 @@ bool below_one(std::string_view text) {
   return magnitude + (negative ? -value : value) <= 0;
 }
 
-// Returns true when `value` is an integer literal of at most 18 digits: within the 64-bit ranges
-// whatever they are, and written back as it stands but for "-0".
-bool is_short_integer(std::string_view value) {
-  const std::size_t sign = value.front() == '-' ? 1 : 0;
-  return value.size() - sign <= 18 && std::all_of(value.begin() + sign, value.end(), is_digit);
-}
-
 // Reads the checked JSON number `text` as an integer of the 64-bit ranges, appending its compact
 // form to `out` when given; returns false when it is no integer literal or out of those ranges.
 bool read_integer(std::string_view text, std::string* out) {

@@ -89,4 +89,15 @@ void write_canonical(std::string_view value, std::string& out, const Spill& take
   return byte >= 'A' && byte <= 'F' ? byte - 'A' + 10 : -1;
 }
 
+/// Returns true when `value` is an integer literal of at most 18 digits: within the 64-bit ranges
+/// whatever they are, and written back as it stands but for "-0". Inline: every id is asked twice.
+[[nodiscard]] constexpr bool is_short_integer(std::string_view value) {
+  const std::size_t sign = value.front() == '-' ? 1 : 0;
+  if (value.size() - sign > 18) return false;
+  for (std::size_t i = sign; i != value.size(); ++i) {
+    if (!is_digit(value[i])) return false;
+  }
+  return true;
+}
+
 }  // namespace qmr::mcp

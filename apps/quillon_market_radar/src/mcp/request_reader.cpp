@@ -144,7 +144,11 @@ class Reader {
         if (name == "id") {
           request_.has_id = true;
           if (!value_text(open, request_.id)) return false;
-          request_.id_is_string_or_integer = request_.id.front() == '"' || is_integer(request_.id);
+          // A number was the last value read: the scan has told whether it is a short integer.
+          const char first = request_.id.front();
+          request_.id_is_string_or_integer =
+              first == '"' ||
+              ((first == '-' || is_digit(first)) && (short_integer_ || is_integer(request_.id)));
           return true;
         }
         if (name == "method") {
@@ -291,7 +295,8 @@ class Reader {
     } else {
       integer_digits = skip_digits();
     }
-    if (at_ != end_ && *at_ == '.') {
+    const bool fraction = at_ != end_ && *at_ == '.';
+    if (fraction) {
       ++at_;
       if (skip_digits() == 0) return false;
     }
@@ -302,6 +307,7 @@ class Reader {
       if (skip_digits() == 0) return false;
       exponent = true;
     }
+    short_integer_ = !fraction && !exponent && integer_digits <= 18;
     if (!exponent && integer_digits <= MAX_SURELY_FINITE_DIGITS) return true;
     return is_finite_number(std::string_view(begin, static_cast<std::size_t>(at_ - begin)));
   }
@@ -355,6 +361,8 @@ class Reader {
   const char* end_;
   Request& request_;
   std::string name_;  // the decoded name of a member whose name has an escape
+  // Whether the last number read is an integer literal of at most 18 digits (see is_short_integer).
+  bool short_integer_ = false;
   // The field the capabilities being read declare the view in: those of params or of _meta, which
   // never hold one another.
   bool* declares_view_ = nullptr;
@@ -363,8 +371,9 @@ class Reader {
 }  // namespace
 
 std::optional<Request> read_request(std::string_view line) {
-  Request request;
-  if (!Reader(line, request).document()) return std::nullopt;
+  // Read in place and returned as the one named result, so the request is never copied.
+  std::optional<Request> request(std::in_place);
+  if (!Reader(line, *request).document()) request.reset();
   return request;
 }
 

@@ -9,13 +9,23 @@ namespace {
 
 using namespace std::string_view_literals;
 
+// Appends the request's id as every answer echoes it. An integer the reader has classified, -0
+// aside, is written as it stands: its canonical form, found without reading it again.
+void write_id(const Request& request, std::string& out, const Spill& spill) {
+  if (request.id_is_string_or_integer && request.id.front() != '"' && request.id != "-0") {
+    out += request.id;
+  } else {
+    write_canonical(request.id, out, spill);
+  }
+}
+
 // Appends the rest of an error response after its error object: the id unless `echo_id` is false,
 // and the end. Envelopes are written with their members in sorted order ("error", "id", "jsonrpc",
 // "result"), the text of the response object written compactly.
 void end_error(const Request& request, bool echo_id, std::string& out, const Spill& spill) {
   if (echo_id) {
     out += R"(,"id":)"sv;
-    write_canonical(request.id, out, spill);
+    write_id(request, out, spill);
   }
   out += R"(,"jsonrpc":"2.0"})"sv;
 }
@@ -133,7 +143,7 @@ std::optional<Answered> LineHandler::respond(const Request& request, Session& se
     return served.refusal ? Answered(*served.refusal) : Answered(outcome);
   }
   out += R"({"id":)"sv;
-  write_canonical(request.id, out, spill);
+  write_id(request, out, spill);
   out += R"(,"jsonrpc":"2.0","result":)"sv;
   if (fixed) {
     out += *fixed;
