@@ -90,7 +90,7 @@ void write_canonical(std::string_view value, std::string& out, const Spill& take
 }
 
 /// Returns true when `value` is an integer literal of at most 18 digits: within the 64-bit ranges
-/// whatever they are, and written back as it stands but for "-0". Inline: every id is asked twice.
+/// whatever they are, and written back as it stands but for "-0".
 [[nodiscard]] constexpr bool is_short_integer(std::string_view value) {
   const std::size_t sign = value.front() == '-' ? 1 : 0;
   if (value.size() - sign > 18) return false;
