@@ -99,6 +99,16 @@ TEST(CommandLine, ToolServerOverHttpOptionsOfUiAndDaemon) {
        {"http://localhost:6274", "app://x"},
        "/run/t"},
       {{"daemon", "--mcp-token-file=", "--mcp"}, true, {}, ""},
+      // An origin is kept as a browser writes it: the scheme and a web host in lower case, the
+      // port a number, none when it is the scheme's default.
+      {{"ui", "--mcp", "--mcp-allow-origin", "HTTPS://EXAMPLE.com", "--mcp-allow-origin",
+        "http://localhost:80", "--mcp-allow-origin", "Http://[::1]:0080", "--mcp-allow-origin",
+        "WSS://Host:0443", "--mcp-allow-origin", "https://x:08443", "--mcp-allow-origin",
+        "App://X:080"},
+       true,
+       {"https://example.com", "http://localhost", "http://[::1]", "wss://host", "https://x:8443",
+        "app://X:080"},
+       std::nullopt},
   };
   for (const auto& [args, on, origins, token_file] : cases) {
     std::vector<const char*> argv{"quillon_market_radar"};
@@ -117,7 +127,8 @@ TEST(CommandLine, ToolServerOverHttpOptionsOfUiAndDaemon) {
   expect_rejected({"ui", "--mcp-allow-origin", "http://localhost:6274"});
   expect_rejected({"daemon", "--mcp-token-file", "/run/t"});
   for (const char* origin : {"*", "localhost:6274", "http://", "://x", "http://x/", "http://x/a",
-                             "http://a b", "http://u@x", "ht tp://x", ""}) {
+                             "http://a b", "http://u@x", "ht tp://x", "", "http://x:", "http://:80",
+                             "http://x:8o", "http://x:+80", "http://x:65536"}) {
     expect_rejected({"ui", "--mcp", "--mcp-allow-origin", origin});
   }
   expect_rejected({"ui", "--mcp", "--mcp-allow-origin"});

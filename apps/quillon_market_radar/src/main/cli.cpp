@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <iterator>
 #include <optional>
 #include <span>
@@ -18,25 +19,61 @@ namespace {
 constexpr std::string_view SCHEME_CHARACTERS =
     "+-.0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
-// Returns an error message when `text` is not an origin as a browser sends one in its Origin
-// header: a scheme of letters, digits, "+", "-" and ".", "://", and a host with an optional port,
-// without a path, white space or anything after; empty when it is one.
-std::string origin_problem(std::string_view text) {
+// The schemes of the web, whose origins a browser writes with the host in lower case and without
+// the scheme's default port.
+struct WebScheme {
+  std::string_view name;
+  std::uint16_t default_port;
+};
+constexpr WebScheme WEB_SCHEMES[] = {
+    {"ftp", 21}, {"http", 80}, {"https", 443}, {"ws", 80}, {"wss", 443}};
+
+void to_lower_ascii(std::string& text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+}
+
+// Rewrites `text` as a browser writes that origin in its Origin header, or returns an error
+// message when it is none: a scheme of letters, digits, "+", "-" and ".", "://", and a host
+// with an optional decimal port, without a path, white space or anything after. The scheme is
+// written in lower case, and for the schemes of the web the host too and the port as a number,
+// left out when it is the scheme's default: the Origin a browser sends is compared byte for byte,
+// and "HTTPS://Example.com:443" is the origin it sends as "https://example.com".
+std::string normalise_origin(std::string& text) {
   const auto separator = text.find("://");
   const bool scheme =
       separator != 0 &&
       text.substr(0, separator).find_first_not_of(SCHEME_CHARACTERS) == std::string_view::npos;
-  const std::string_view host =
-      separator == std::string_view::npos ? "" : text.substr(separator + 3);
+  const std::string_view authority =
+      separator == std::string_view::npos ? "" : std::string_view(text).substr(separator + 3);
   // No path, query or fragment, no user name, and nothing a header line cannot carry.
-  const bool bad_host =
-      host.empty() || std::ranges::any_of(host, [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@';
-      });
-  if (scheme && !bad_host) return {};
-  return "invalid origin '" + std::string(text) +
-         "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
+  const bool bad_authority = std::ranges::any_of(authority, [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@';
+  });
+  // The port follows the last colon outside the brackets of an IPv6 address ("[::1]:8080").
+  const auto colon = authority.rfind(':');
+  const bool has_port =
+      colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos;
+  std::string host(authority.substr(0, has_port ? colon : authority.size()));
+  const std::string_view port_text = has_port ? authority.substr(colon + 1) : "";
+  const auto port = parse_port(port_text);
+  if (!scheme || bad_authority || host.empty() ||
+      (has_port && (!port || !std::isdigit(static_cast<unsigned char>(port_text.front()))))) {
+    return "invalid origin '" + text +
+           "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
+  }
+  std::string name = text.substr(0, separator);
+  to_lower_ascii(name);
+  std::string port_part = has_port ? ":" + std::string(port_text) : "";
+  const auto web = std::ranges::find(WEB_SCHEMES, name, &WebScheme::name);
+  if (web != std::end(WEB_SCHEMES)) {
+    to_lower_ascii(host);
+    port_part = !has_port || *port == web->default_port ? "" : ":" + std::to_string(*port);
+  }
+  text = name + "://" + host + port_part;
+  return {};
 }
 
 // The options that take a value, as CLI11 is given their names. The subcommands' rows list theirs
@@ -73,7 +110,7 @@ void add_serving_options(CLI::App& command, std::uint16_t& port, McpOverHttp& mc
                   "Let browser pages of ORIGIN (e.g. http://localhost:6274) call /mcp; repeatable")
       ->type_name("ORIGIN")
       ->allow_extra_args(false)  // one origin per option: a second word is no origin of it
-      ->check([](const std::string& text) { return origin_problem(text); }, "ORIGIN")
+      ->transform(CLI::Validator(normalise_origin, "ORIGIN"))
       ->needs(on);
   command
       .add_option_function<std::string>(
