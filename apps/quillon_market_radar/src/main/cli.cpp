@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <iterator>
 #include <optional>
 #include <span>
@@ -60,7 +59,7 @@ std::string normalise_origin(std::string& text) {
   const std::string_view port_text = has_port ? authority.substr(colon + 1) : "";
   const auto port = parse_port(port_text);
   if (!scheme || bad_authority || host.empty() ||
-      (has_port && (!port || !std::isdigit(static_cast<unsigned char>(port_text.front()))))) {
+      (has_port && (!port || port_text.starts_with('+')))) {
     return "invalid origin '" + text +
            "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
   }
@@ -76,16 +75,6 @@ std::string normalise_origin(std::string& text) {
   return {};
 }
 
-// The options that take a value, as CLI11 is given their names. The subcommands' rows list theirs
-// by these, and the command line is prepared by them (arguments_for_parser).
-constexpr std::string_view PORT_OPTION = "-p,--port";
-constexpr std::string_view ALLOW_ORIGIN_OPTION = "--mcp-allow-origin";
-constexpr std::string_view TOKEN_FILE_OPTION = "--mcp-token-file";
-constexpr std::string_view QUERY_OPTION = "-q,--query";
-constexpr std::string_view SERVING_VALUE_OPTIONS[] = {PORT_OPTION, ALLOW_ORIGIN_OPTION,
-                                                      TOKEN_FILE_OPTION};
-constexpr std::string_view PRICES_VALUE_OPTIONS[] = {QUERY_OPTION};
-
 // Adds `-p, --port PORT` with the default "7577", checked as a decimal 16-bit port, then `--mcp`,
 // `--mcp-allow-origin ORIGIN` (repeatable) and `--mcp-token-file PATH`. The two options need
 // `--mcp` rather than imply it: an origin or a token given for a tool server that is off is a
@@ -93,7 +82,7 @@ constexpr std::string_view PRICES_VALUE_OPTIONS[] = {QUERY_OPTION};
 void add_serving_options(CLI::App& command, std::uint16_t& port, McpOverHttp& mcp) {
   command
       .add_option_function<std::string>(
-          std::string(PORT_OPTION), [&port](const std::string& text) { port = *parse_port(text); })
+          "-p,--port", [&port](const std::string& text) { port = *parse_port(text); })
       ->type_name("PORT")
       ->default_val("7577")
       ->check(
@@ -106,7 +95,7 @@ void add_serving_options(CLI::App& command, std::uint16_t& port, McpOverHttp& mc
       "--mcp", mcp.on,
       "Also serve the MCP tool server over HTTP: POST /mcp on the same loopback port");
   command
-      .add_option(std::string(ALLOW_ORIGIN_OPTION), mcp.allowed_origins,
+      .add_option("--mcp-allow-origin", mcp.allowed_origins,
                   "Let browser pages of ORIGIN (e.g. http://localhost:6274) call /mcp; repeatable")
       ->type_name("ORIGIN")
       ->allow_extra_args(false)  // one origin per option: a second word is no origin of it
@@ -114,8 +103,7 @@ void add_serving_options(CLI::App& command, std::uint16_t& port, McpOverHttp& mc
       ->needs(on);
   command
       .add_option_function<std::string>(
-          std::string(TOKEN_FILE_OPTION),
-          [&mcp](const std::string& path) { mcp.token_file = path; },
+          "--mcp-token-file", [&mcp](const std::string& path) { mcp.token_file = path; },
           "Require the token in PATH as Authorization: Bearer on every /mcp request "
           "(the file must not be readable by other users)")
       ->type_name("PATH")
@@ -130,7 +118,7 @@ void add_serving_command(CLI::App& command, Command& slot) {
 
 void add_prices_command(CLI::App& command, Command& slot) {
   auto& prices = slot.emplace<PricesCommand>();
-  command.add_option(std::string(QUERY_OPTION), prices.query)->type_name("QUERY")->required();
+  command.add_option("-q,--query", prices.query)->type_name("QUERY")->required();
 }
 
 template <typename Chosen>
@@ -139,7 +127,7 @@ void add_plain_command(CLI::App&, Command& slot) {
 }
 
 // A subcommand: its name, its line in the help, what adds its options to its CLI11 app (bound to
-// the command it puts in `slot`), and the names of those that take a value.
+// the command it puts in `slot`), and the spellings of those that take a value.
 struct Subcommand {
   std::string_view name;
   std::string_view description;
@@ -147,6 +135,9 @@ struct Subcommand {
   std::span<const std::string_view> value_options;
 };
 
+constexpr std::string_view SERVING_VALUE_OPTIONS[] = {"-p", "--port", "--mcp-allow-origin",
+                                                      "--mcp-token-file"};
+constexpr std::string_view PRICES_VALUE_OPTIONS[] = {"-q", "--query"};
 // The subcommands in the order the help lists them; "help" follows them.
 constexpr Subcommand SUBCOMMANDS[] = {
     {"ui", "Launch the Zero-Electron Web HUD Dashboard", add_serving_command<UiCommand>,
@@ -167,13 +158,7 @@ constexpr std::string_view PROGRAM = "quillon_market_radar";
 // Returns whether `word` ("--query", "-q") spells an option of any subcommand that takes a value.
 bool takes_value(std::string_view word) {
   for (const auto& subcommand : SUBCOMMANDS) {
-    for (std::string_view names : subcommand.value_options) {
-      while (!names.empty()) {
-        const auto comma = std::min(names.find(','), names.size());
-        if (names.substr(0, comma) == word) return true;
-        names.remove_prefix(std::min(comma + 1, names.size()));
-      }
-    }
+    if (std::ranges::count(subcommand.value_options, word) != 0) return true;
   }
   return false;
 }
