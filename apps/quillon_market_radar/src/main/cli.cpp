@@ -205,9 +205,10 @@ bool names(int argc, const char* const* argv, std::string_view word) {
 
 // Parses the arguments with the subcommands `build` asks for. CLI11 builds every option of every
 // subcommand it is given before it parses, so the usual parse builds only the subcommands an
-// argument names: CLI11 takes a word for a subcommand only when it is its very name, so one that
-// no word names takes no part in the parse, which then runs, or prints the version, as the parse
-// of them all would. Help lists every subcommand, and an error is told as the parse of them all
+// argument names: CLI11 takes a word for a subcommand only when it is its very name (no alias,
+// case or underscore folding is set; names() would have to follow one), so one that no word
+// names takes no part in the parse, which then runs, or prints the version, as the parse of them
+// all would. Help lists every subcommand, and an error is told as the parse of them all
 // tells it: the usual parse gives nothing for them and leaves them to Build::EVERY.
 std::optional<ParseOutcome> parse_with(Build build, int argc, const char* const* argv,
                                        std::ostream& out, std::ostream& err) {
