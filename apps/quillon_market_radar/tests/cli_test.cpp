@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <regex>
 #include <sstream>
 
 #include "base/console.hpp"
@@ -98,6 +99,16 @@ TEST(CommandLine, ToolServerOverHttpOptionsOfUiAndDaemon) {
        {"http://localhost:6274", "app://x"},
        "/run/t"},
       {{"daemon", "--mcp-token-file=", "--mcp"}, true, {}, ""},
+      // An origin is kept as a browser writes it: the scheme and a web host in lower case, the
+      // port a number, none when it is the scheme's default.
+      {{"ui", "--mcp", "--mcp-allow-origin", "HTTPS://EXAMPLE.com", "--mcp-allow-origin",
+        "http://localhost:80", "--mcp-allow-origin", "Http://[::1]:0080", "--mcp-allow-origin",
+        "WSS://Host:0443", "--mcp-allow-origin", "https://x:08443", "--mcp-allow-origin",
+        "App://X:080"},
+       true,
+       {"https://example.com", "http://localhost", "http://[::1]", "wss://host", "https://x:8443",
+        "app://X:080"},
+       std::nullopt},
   };
   for (const auto& [args, on, origins, token_file] : cases) {
     std::vector<const char*> argv{"quillon_market_radar"};
@@ -116,7 +127,8 @@ TEST(CommandLine, ToolServerOverHttpOptionsOfUiAndDaemon) {
   expect_rejected({"ui", "--mcp-allow-origin", "http://localhost:6274"});
   expect_rejected({"daemon", "--mcp-token-file", "/run/t"});
   for (const char* origin : {"*", "localhost:6274", "http://", "://x", "http://x/", "http://x/a",
-                             "http://a b", "http://u@x", "ht tp://x", ""}) {
+                             "http://a b", "http://u@x", "ht tp://x", "", "http://x:", "http://:80",
+                             "http://x:8o", "http://x:+80", "http://x:65536"}) {
     expect_rejected({"ui", "--mcp", "--mcp-allow-origin", origin});
   }
   expect_rejected({"ui", "--mcp", "--mcp-allow-origin"});
@@ -172,6 +184,10 @@ TEST(CommandLine, RejectedLinesExitWithTwo) {
   expect_rejected({"mcp", "extra"});
   expect_rejected({"ui", "test"});
   expect_rejected({"help", "bogus"});
+  // A word spells an option of whichever subcommand has it, parsed or not: "--query" takes the
+  // next word as its value here too, and the version does not hide the error that follows.
+  expect_rejected({"--version", "ui", "--query", "--mcp-allow-origin="});
+  expect_rejected({"--version", "prices", "--port", "--query="});
 }
 
 TEST(CommandLine, MissingQueryNamesTheOption) {
@@ -180,7 +196,7 @@ TEST(CommandLine, MissingQueryNamesTheOption) {
 }
 
 TEST(CommandLine, QueryIsTakenAsGiven) {
-  for (const char* query : {"", "noise", " two words ", "it's \"quoted\"", "-x"}) {
+  for (const char* query : {"", "noise", " two words ", "it's \"quoted\"", "-x", "ui", "help"}) {
     const auto parsed = parse({"prices", "--query", query});
     ASSERT_TRUE(parsed.outcome.cli) << query << parsed.err;
     EXPECT_EQ(std::get<PricesCommand>(*parsed.outcome.cli->command).query, query);
@@ -205,6 +221,28 @@ TEST(CommandLine, EmptyAttachedValueIsTheEmptyValueNotTheNextWord) {
   expect_rejected({"ui", "--port=", "8081"});
   // Flags are not options with a value: "--version=" stays CLI11's own business.
   EXPECT_EQ(parse({"--version="}).out, parse({"--version"}).out);
+}
+
+// Every option the help of a subcommand shows with a value takes "--name=" as "--name ''".
+TEST(CommandLine, EveryValueOptionTakesAnEmptyAttachedValue) {
+  const std::regex subcommand_line("\n  ([a-z]+) "),
+      value_option(R"(\n  (?:-\w,)?(--[a-z-]+) [A-Z])");
+  const auto help = parse({"--help"}).out;
+  int options = 0;
+  for (std::sregex_iterator sub(help.begin(), help.end(), subcommand_line), end; sub != end;
+       ++sub) {
+    const std::string name = (*sub)[1];
+    const auto text = parse({"help", name.c_str()}).out;
+    for (std::sregex_iterator it(text.begin(), text.end(), value_option); it != end;
+         ++it, ++options) {
+      const std::string option = (*it)[1], attached = option + "=";
+      const auto split = parse({name.c_str(), option.c_str(), ""});
+      const auto joined = parse({name.c_str(), attached.c_str()});
+      EXPECT_EQ(joined.outcome.exit_status, split.outcome.exit_status) << attached;
+      EXPECT_EQ(joined.err, split.err) << attached;
+    }
+  }
+  EXPECT_EQ(options, 7);  // --port, --mcp-allow-origin, --mcp-token-file twice; --query
 }
 
 TEST(CommandLine, McpAndTestCarryNothing) {

@@ -2,7 +2,10 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <set>
+#include <array>
+#include <iterator>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,25 +18,61 @@ namespace {
 constexpr std::string_view SCHEME_CHARACTERS =
     "+-.0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
-// Returns an error message when `text` is not an origin as a browser sends one in its Origin
-// header: a scheme of letters, digits, "+", "-" and ".", "://", and a host with an optional port,
-// without a path, white space or anything after; empty when it is one.
-std::string origin_problem(std::string_view text) {
+// The schemes of the web, whose origins a browser writes with the host in lower case and without
+// the scheme's default port.
+struct WebScheme {
+  std::string_view name;
+  std::uint16_t default_port;
+};
+constexpr WebScheme WEB_SCHEMES[] = {
+    {"ftp", 21}, {"http", 80}, {"https", 443}, {"ws", 80}, {"wss", 443}};
+
+void to_lower_ascii(std::string& text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+}
+
+// Rewrites `text` as a browser writes that origin in its Origin header, or returns an error
+// message when it is none: a scheme of letters, digits, "+", "-" and ".", "://", and a host
+// with an optional decimal port, without a path, white space or anything after. The scheme is
+// written in lower case, and for the schemes of the web the host too and the port as a number,
+// left out when it is the scheme's default: the Origin a browser sends is compared byte for byte,
+// and "HTTPS://Example.com:443" is the origin it sends as "https://example.com".
+std::string normalise_origin(std::string& text) {
   const auto separator = text.find("://");
   const bool scheme =
       separator != 0 &&
       text.substr(0, separator).find_first_not_of(SCHEME_CHARACTERS) == std::string_view::npos;
-  const std::string_view host =
-      separator == std::string_view::npos ? "" : text.substr(separator + 3);
+  const std::string_view authority =
+      separator == std::string_view::npos ? "" : std::string_view(text).substr(separator + 3);
   // No path, query or fragment, no user name, and nothing a header line cannot carry.
-  const bool bad_host =
-      host.empty() || std::ranges::any_of(host, [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@';
-      });
-  if (scheme && !bad_host) return {};
-  return "invalid origin '" + std::string(text) +
-         "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
+  const bool bad_authority = std::ranges::any_of(authority, [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@';
+  });
+  // The port follows the last colon outside the brackets of an IPv6 address ("[::1]:8080").
+  const auto colon = authority.rfind(':');
+  const bool has_port =
+      colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos;
+  std::string host(authority.substr(0, has_port ? colon : authority.size()));
+  const std::string_view port_text = has_port ? authority.substr(colon + 1) : "";
+  const auto port = parse_port(port_text);
+  if (!scheme || bad_authority || host.empty() ||
+      (has_port && (!port || port_text.starts_with('+')))) {
+    return "invalid origin '" + text +
+           "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
+  }
+  std::string name = text.substr(0, separator);
+  to_lower_ascii(name);
+  std::string port_part = has_port ? ":" + std::string(port_text) : "";
+  const auto web = std::ranges::find(WEB_SCHEMES, name, &WebScheme::name);
+  if (web != std::end(WEB_SCHEMES)) {
+    to_lower_ascii(host);
+    port_part = !has_port || *port == web->default_port ? "" : ":" + std::to_string(*port);
+  }
+  text = name + "://" + host + port_part;
+  return {};
 }
 
 // Adds `-p, --port PORT` with the default "7577", checked as a decimal 16-bit port, then `--mcp`,
@@ -60,7 +99,7 @@ void add_serving_options(CLI::App& command, std::uint16_t& port, McpOverHttp& mc
                   "Let browser pages of ORIGIN (e.g. http://localhost:6274) call /mcp; repeatable")
       ->type_name("ORIGIN")
       ->allow_extra_args(false)  // one origin per option: a second word is no origin of it
-      ->check([](const std::string& text) { return origin_problem(text); }, "ORIGIN")
+      ->transform(CLI::Validator(normalise_origin, "ORIGIN"))
       ->needs(on);
   command
       .add_option_function<std::string>(
@@ -71,15 +110,57 @@ void add_serving_options(CLI::App& command, std::uint16_t& port, McpOverHttp& mc
       ->needs(on);
 }
 
-// Adds every spelling ("--query", "-q") of the options of `command` and its subcommands that take
-// a value to `spellings`.
-void collect_value_options(const CLI::App& command, std::set<std::string>& spellings) {
-  for (const CLI::Option* option : command.get_options()) {
-    if (option->get_items_expected_max() == 0) continue;  // a flag
-    for (const auto& name : option->get_lnames()) spellings.insert("--" + name);
-    for (const auto& name : option->get_snames()) spellings.insert("-" + name);
+template <typename Chosen>
+void add_serving_command(CLI::App& command, Command& slot) {
+  auto& chosen = slot.emplace<Chosen>();
+  add_serving_options(command, chosen.port, chosen.mcp);
+}
+
+void add_prices_command(CLI::App& command, Command& slot) {
+  auto& prices = slot.emplace<PricesCommand>();
+  command.add_option("-q,--query", prices.query)->type_name("QUERY")->required();
+}
+
+template <typename Chosen>
+void add_plain_command(CLI::App&, Command& slot) {
+  slot.emplace<Chosen>();
+}
+
+// A subcommand: its name, its line in the help, what adds its options to its CLI11 app (bound to
+// the command it puts in `slot`), and the spellings of those that take a value.
+struct Subcommand {
+  std::string_view name;
+  std::string_view description;
+  void (*add)(CLI::App& command, Command& slot);
+  std::span<const std::string_view> value_options;
+};
+
+constexpr std::string_view SERVING_VALUE_OPTIONS[] = {"-p", "--port", "--mcp-allow-origin",
+                                                      "--mcp-token-file"};
+constexpr std::string_view PRICES_VALUE_OPTIONS[] = {"-q", "--query"};
+// The subcommands in the order the help lists them; "help" follows them.
+constexpr Subcommand SUBCOMMANDS[] = {
+    {"ui", "Launch the Zero-Electron Web HUD Dashboard", add_serving_command<UiCommand>,
+     SERVING_VALUE_OPTIONS},
+    {"prices", "Search tracked products by keyword or ASIN", add_prices_command,
+     PRICES_VALUE_OPTIONS},
+    {"daemon", "Run 24x7 background market sentinel daemon", add_serving_command<DaemonCommand>,
+     SERVING_VALUE_OPTIONS},
+    {"mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode", add_plain_command<McpCommand>, {}},
+    {"test",
+     "Run comprehensive 10-in-1 end-to-end verification tests",
+     add_plain_command<TestCommand>,
+     {}},
+};
+constexpr std::string_view HELP = "help";
+constexpr std::string_view PROGRAM = "quillon_market_radar";
+
+// Returns whether `word` ("--query", "-q") spells an option of any subcommand that takes a value.
+bool takes_value(std::string_view word) {
+  for (const auto& subcommand : SUBCOMMANDS) {
+    if (std::ranges::count(subcommand.value_options, word) != 0) return true;
   }
-  for (const CLI::App* sub : command.get_subcommands({})) collect_value_options(*sub, spellings);
+  return false;
 }
 
 // Returns the arguments after the program name in the reversed order CLI11 parses them, with an
@@ -87,11 +168,9 @@ void collect_value_options(const CLI::App& command, std::set<std::string>& spell
 // reads an empty attached value as no value at all and then takes the next word instead, so
 // "--query= noise" would search "noise" and "--port= 8081" listen on 8081; split, the empty
 // word is the value, as "--query ''" gives it. A word in the place of an option's value, or after
-// "--", is a value or a positional word and stays as it is.
-std::vector<std::string> arguments_for_parser(const CLI::App& app, int argc,
-                                              const char* const* argv) {
-  std::set<std::string> spellings;
-  collect_value_options(app, spellings);
+// "--", is a value or a positional word and stays as it is. The options are those of every
+// subcommand, whichever are built, so that the words CLI11 sees never depend on what is built.
+std::vector<std::string> arguments_for_parser(int argc, const char* const* argv) {
   std::vector<std::string> args;
   args.reserve(static_cast<std::size_t>(argc));
   bool value_next = false, positional_only = false;
@@ -101,16 +180,105 @@ std::vector<std::string> arguments_for_parser(const CLI::App& app, int argc,
       value_next = false;
     } else if (word == "--") {
       positional_only = true;
-    } else if (spellings.count(word) != 0) {
+    } else if (takes_value(word)) {
       value_next = true;
     } else if (word.starts_with("--") && word.back() == '=' &&
-               spellings.count(word.substr(0, word.size() - 1)) != 0) {
+               takes_value(std::string_view(word).substr(0, word.size() - 1))) {
       args.push_back(word.substr(0, word.size() - 1));
       word.clear();
     }
     args.push_back(std::move(word));
   }
   return {args.rbegin(), args.rend()};
+}
+
+// Which subcommands a parse builds: those the arguments name, or every one, as the help lists them.
+enum class Build { NAMED, EVERY };
+
+// Returns whether one of the arguments after the program name is `word` itself.
+bool names(int argc, const char* const* argv, std::string_view word) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i] == word) return true;
+  }
+  return false;
+}
+
+// Parses the arguments with the subcommands `build` asks for. CLI11 builds every option of every
+// subcommand it is given before it parses, so the usual parse builds only the subcommands an
+// argument names: CLI11 takes a word for a subcommand only when it is its very name (no alias,
+// case or underscore folding is set; names() would have to follow one), so one that no word
+// names takes no part in the parse, which then runs, or prints the version, as the parse of them
+// all would. Help lists every subcommand, and an error is told as the parse of them all
+// tells it: the usual parse gives nothing for them and leaves them to Build::EVERY.
+std::optional<ParseOutcome> parse_with(Build build, int argc, const char* const* argv,
+                                       std::ostream& out, std::ostream& err) {
+  CLI::App app(
+      "Quillon Market & Retail Intelligence - Competitor Price Tracker, Review Defect Miner & "
+      "Brand Sentiment Radar (10-in-1 Zero-Cloud E-Commerce Weapon)",
+      std::string(PROGRAM));
+  app.footer("Author: Varnel AI Labs");
+  app.set_version_flag("-V,--version", std::string(PROGRAM) + " " + std::string(VERSION));
+  app.require_subcommand(0, 1);
+
+  const auto built = [&](std::string_view name) {
+    return build == Build::EVERY || names(argc, argv, name);
+  };
+  std::array<Command, std::size(SUBCOMMANDS)> commands;
+  std::array<const CLI::App*, std::size(SUBCOMMANDS)> subcommands{};
+  for (std::size_t i = 0; i < std::size(SUBCOMMANDS); ++i) {
+    const auto& subcommand = SUBCOMMANDS[i];
+    if (!built(subcommand.name)) continue;
+    auto* command =
+        app.add_subcommand(std::string(subcommand.name), std::string(subcommand.description));
+    subcommand.add(*command, commands[i]);
+    subcommands[i] = command;
+  }
+  CLI::App* help = nullptr;
+  std::vector<std::string> help_topics;
+  if (built(HELP)) {
+    help = app.add_subcommand(std::string(HELP),
+                              "Print this message or the help of the given subcommand(s)");
+    help->add_option("subcommand", help_topics)->type_name("COMMAND");
+  }
+
+  try {
+    app.parse(arguments_for_parser(argc, argv));
+  } catch (const CLI::CallForVersion& version) {
+    (void)app.exit(version, out, err);
+    return ParseOutcome{std::nullopt, 0};
+  } catch (const CLI::ParseError& error) {
+    if (build == Build::NAMED) return std::nullopt;
+    // CLI11 prints help to `out` and errors to `err`; its own codes are 104 and up.
+    const int code = app.exit(error, out, err);
+    return ParseOutcome{std::nullopt, code == 0 ? 0 : 2};
+  }
+
+  if (help != nullptr && help->parsed()) {
+    if (build == Build::NAMED) return std::nullopt;
+    const CLI::App* topic = &app;
+    for (const auto& name : help_topics) {
+      const auto found =
+          topic->get_subcommands([&name](const CLI::App* sub) { return sub->get_name() == name; });
+      if (found.empty()) {
+        err << "unrecognized subcommand '" << name << "'\n"
+            << "Run with --help for more information.\n";
+        return ParseOutcome{std::nullopt, 2};
+      }
+      topic = found.back();
+    }
+    // App::help() would describe the parsed "help" subcommand itself; ask the formatter directly.
+    const std::string name =
+        topic == &app ? app.get_name() : app.get_name() + " " + topic->get_name();
+    out << app.get_formatter()->make_help(topic, name, CLI::AppFormatMode::Normal);
+    return ParseOutcome{std::nullopt, 0};
+  }
+
+  // At most one subcommand is parsed.
+  Cli cli;
+  for (std::size_t i = 0; i < std::size(SUBCOMMANDS); ++i) {
+    if (subcommands[i] != nullptr && subcommands[i]->parsed()) cli.command = std::move(commands[i]);
+  }
+  return ParseOutcome{std::move(cli), 0};
 }
 
 }  // namespace
@@ -143,67 +311,8 @@ std::optional<std::uint16_t> parse_port(std::string_view text) {
 
 ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream& out,
                                 std::ostream& err) {
-  CLI::App app(
-      "Quillon Market & Retail Intelligence - Competitor Price Tracker, Review Defect Miner & "
-      "Brand Sentiment Radar (10-in-1 Zero-Cloud E-Commerce Weapon)",
-      "quillon_market_radar");
-  app.footer("Author: Varnel AI Labs");
-  app.set_version_flag("-V,--version", "quillon_market_radar " + std::string(VERSION));
-  app.require_subcommand(0, 1);
-
-  UiCommand ui_command;
-  PricesCommand prices_command;
-  DaemonCommand daemon_command;
-  std::vector<std::string> help_topics;
-
-  auto* ui = app.add_subcommand("ui", "Launch the Zero-Electron Web HUD Dashboard");
-  add_serving_options(*ui, ui_command.port, ui_command.mcp);
-  auto* prices = app.add_subcommand("prices", "Search tracked products by keyword or ASIN");
-  prices->add_option("-q,--query", prices_command.query)->type_name("QUERY")->required();
-  auto* daemon = app.add_subcommand("daemon", "Run 24x7 background market sentinel daemon");
-  add_serving_options(*daemon, daemon_command.port, daemon_command.mcp);
-  auto* mcp = app.add_subcommand("mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode");
-  auto* test =
-      app.add_subcommand("test", "Run comprehensive 10-in-1 end-to-end verification tests");
-  auto* help =
-      app.add_subcommand("help", "Print this message or the help of the given subcommand(s)");
-  help->add_option("subcommand", help_topics)->type_name("COMMAND");
-
-  try {
-    app.parse(arguments_for_parser(app, argc, argv));
-  } catch (const CLI::ParseError& error) {
-    // CLI11 prints help and version to `out` and errors to `err`; its own codes are 104 and up.
-    const int code = app.exit(error, out, err);
-    return {std::nullopt, code == 0 ? 0 : 2};
-  }
-
-  if (help->parsed()) {
-    const CLI::App* topic = &app;
-    for (const auto& name : help_topics) {
-      const auto found =
-          topic->get_subcommands([&name](const CLI::App* sub) { return sub->get_name() == name; });
-      if (found.empty()) {
-        err << "unrecognized subcommand '" << name << "'\n"
-            << "Run with --help for more information.\n";
-        return {std::nullopt, 2};
-      }
-      topic = found.back();
-    }
-    // App::help() would describe the parsed "help" subcommand itself; ask the formatter directly.
-    const std::string name =
-        topic == &app ? app.get_name() : app.get_name() + " " + topic->get_name();
-    out << app.get_formatter()->make_help(topic, name, CLI::AppFormatMode::Normal);
-    return {std::nullopt, 0};
-  }
-
-  // At most one subcommand is parsed.
-  Cli cli;
-  if (ui->parsed()) cli.command = std::move(ui_command);
-  if (prices->parsed()) cli.command = std::move(prices_command);
-  if (daemon->parsed()) cli.command = std::move(daemon_command);
-  if (mcp->parsed()) cli.command = McpCommand{};
-  if (test->parsed()) cli.command = TestCommand{};
-  return {std::move(cli), 0};
+  if (auto outcome = parse_with(Build::NAMED, argc, argv, out, err)) return std::move(*outcome);
+  return std::move(*parse_with(Build::EVERY, argc, argv, out, err));
 }
 
 }  // namespace qmr::main
