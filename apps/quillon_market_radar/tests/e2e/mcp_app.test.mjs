@@ -65,7 +65,7 @@ const csvFile = (text) => [{ type: 'resource', resource: { uri: 'file:///quillon
 const tableRows = (frame) => frame.locator('tbody tr').evaluateAll((rows) =>
   rows.map((row) => [...row.cells].map((cell) => cell.innerText)));
 
-test('the view in a real host: each tool, search, Refresh, Export CSV, theme, no request or error',
+test('the view in a real host: each tool, a typed search, Refresh, Export CSV, theme, no request or error',
   { timeout: 240000 }, async (t) => {
     mkdirSync(SHOTS, { recursive: true });
     const host = await startHost();
@@ -107,7 +107,8 @@ test('the view in a real host: each tool, search, Refresh, Export CSV, theme, no
       const hostile = host.frame('hostile');
       assert.equal(await hostile.locator('tbody th').first().evaluate((th) => th.firstChild.data), HOSTILE[0].title);
       assert.equal((await tableRows(hostile))[0][1], HOSTILE[0].sku_asin);
-      // The gap is the competitor's price against ours: 20% dearer is 16.67% more than we ask.
+      // The gap is the competitor's price against ours: a competitor 20% dearer than we are leaves us
+      // 20/120 = 16.67% below its price.
       assert.ok((await hostile.getByRole('img').getAttribute('aria-label')).includes(
         `${HOSTILE[0].title}, Undercut: we are 16.67% cheaper, the competitor 20.00% dearer`));
       assert.equal(await hostile.locator('img, b').count(), 0);
@@ -141,6 +142,10 @@ test('the view in a real host: each tool, search, Refresh, Export CSV, theme, no
       assert.equal(await products.locator(':focus').getAttribute('id'), 'go');
       await products.locator(':focus').press('Enter');
       await products.getByText('1 product for “boat”').waitFor();
+      // The host's answer to its input, which came before this search, is too late as well.
+      await host.host('toolResult', SEARCH, await host.client.callTool({ name: SEARCH, arguments: {} }));
+      await host.settled();
+      assert.equal(await products.getByRole('status').innerText(), '1 product for “boat”');
       assert.deepEqual(await tableRows(products), [PRODUCT_ROWS[1]]);
       await products.locator('tbody').evaluate((body) => body.replaceChildren());
       await products.getByRole('button', { name: 'Refresh' }).click();
@@ -231,9 +236,6 @@ test('what the view cannot read, a 10,000-character query, a review with no defe
       const echoed = `“${'x'.repeat(59)}…”`;
       await host.frame('long').getByText(`No product matches ${echoed}.`).waitFor();
       assert.equal(await host.frame('long').getByRole('status').innerText(), `0 products for ${echoed}`);
-      const [scrollWidth, clientWidth] = await host.frame('long').locator('html').evaluate(
-        (html) => [html.scrollWidth, html.clientWidth]);
-      assert.ok(scrollWidth <= clientWidth, `the page is ${scrollWidth} px wide in ${clientWidth}`);
 
       const reviews = host.frame('reviews');
       await host.mount('reviews', { downloadFile: {} }, { theme: 'light', ...info('market_review_defects') });
@@ -260,6 +262,14 @@ test('what the view cannot read, a 10,000-character query, a review with no defe
       const set = await host.frame('variables').locator('html').evaluate((html) => [...html.style]);
       assert.ok(set.every((name) => LISTED.includes(name)), set.join());
       for (const name of Object.keys(PALETTES.dark)) assert.ok(set.includes(name), name);
+
+      // At 360 px no page is wider than its frame, the long query's least of all.
+      await host.host('setContext', { containerDimensions: { maxWidth: 360 } }, 360);
+      for (const name of [...UNREADABLE.map(([what]) => what), 'long', 'reviews', 'variables']) {
+        const [scrollWidth, clientWidth] = await host.frame(name).locator('html').evaluate(
+          (html) => [html.scrollWidth, html.clientWidth]);
+        assert.ok(scrollWidth <= clientWidth, `${name} is ${scrollWidth} px wide in ${clientWidth}`);
+      }
 
       assert.deepEqual(host.requests.filter((request) => !request.byHost).map((request) => request.url),
         [...UNREADABLE.map(() => VIEW_URL), VIEW_URL, VIEW_URL, VIEW_URL]);
