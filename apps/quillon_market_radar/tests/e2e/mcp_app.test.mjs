@@ -1,18 +1,19 @@
 // The market view in a real host (mcp_app_host.mjs), read from the program where the tools point:
 // for each tool, the input and result of a real call rendered in a sandboxed frame; what a seller
-// sees there; a search and Refresh that reach the program; Export CSV; the host's theme and a
-// narrow panel. Nothing is requested beyond the host's own page, no policy is violated, no error
-// is logged. The screenshots stay in the test's working directory (in the build tree) for a
-// person to look at.
+// sees there; a search typed key by key and Refresh that reach the program; Export CSV; the host's
+// theme and a narrow panel; then answers the view cannot read, and a host's variables. Nothing is
+// requested beyond the host's own page, no policy is violated, no error is logged. The screenshots
+// stay in the test's working directory (in the build tree) for a person to look at.
 import assert from 'node:assert/strict';
-import { mkdirSync } from 'node:fs';
+import { mkdirSync, readFileSync } from 'node:fs';
 import path from 'node:path';
 import { test } from 'node:test';
 
 import { startHost, VIEW_URL } from './mcp_app_host.mjs';
 
 const SHOTS = path.join(process.cwd(), 'mcp_app_screenshots');
-const TOOLS = ['market_search_products', 'market_review_defects', 'market_jan_aushadhi'];
+const SEARCH = 'market_search_products';
+const TOOLS = [SEARCH, 'market_review_defects', 'market_jan_aushadhi'];
 // Host variables for each theme: the view must take the host's colours over its own.
 const PALETTES = {
   light: { '--color-background-primary': 'rgb(250, 250, 247)', '--color-text-primary': 'rgb(31, 31, 30)',
@@ -44,18 +45,27 @@ const SEEN = {
     bars: 2,
   },
 };
-// A record no store holds: markup, quotes, a comma and a line break, which must come out as text,
-// and quoted in the CSV.
-const HOSTILE = { title: '<img src=x onerror="parent.postMessage(1,\'*\')">"Deal", 2\nday', sku_asin: 'X<b>1</b>',
-  platform: 'Shop', current_price_inr: 10, competitor_price_inr: 12, price_delta_percent: 20, stock_status: 'IN_STOCK' };
+// Records no store holds: markup, quotes, a comma and a line break, which must come out as text,
+// and quoted in the CSV; text a spreadsheet would run as a formula, which the CSV must mark as text
+// while its negative numbers stay numbers.
+const HOSTILE = [
+  { title: '<img src=x onerror="parent.postMessage(1,\'*\')">"Deal", 2\nday', sku_asin: 'X<b>1</b>',
+    platform: 'Shop', current_price_inr: 10, competitor_price_inr: 12, price_delta_percent: 20, stock_status: 'IN_STOCK' },
+  { title: '=HYPERLINK("http://x.example","Deal")', sku_asin: '+91', platform: '@Shop', current_price_inr: 10,
+    competitor_price_inr: 8, price_delta_percent: -20, stock_status: 'IN_STOCK' },
+  { title: '\tTab', sku_asin: '\rCR', platform: '-Shop', current_price_inr: 5, competitor_price_inr: 5,
+    price_delta_percent: 0, stock_status: '-' },
+];
 const HOSTILE_CSV = `${CSV_HEADER}"<img src=x onerror=""parent.postMessage(1,'*')"">""Deal"", 2\nday",` +
-  'X<b>1</b>,Shop,10.00,12.00,20.00,In stock\r\n';
+  'X<b>1</b>,Shop,10.00,12.00,20.00,In stock\r\n' +
+  `"'=HYPERLINK(""http://x.example"",""Deal"")",'+91,'@Shop,10.00,8.00,-20.00,In stock\r\n` +
+  `'\tTab,"'\rCR",'-Shop,5.00,5.00,0.00,'-\r\n`;
 const csvFile = (text) => [{ type: 'resource', resource: { uri: 'file:///quillon-products.csv', mimeType: 'text/csv', text } }];
 
 const tableRows = (frame) => frame.locator('tbody tr').evaluateAll((rows) =>
   rows.map((row) => [...row.cells].map((cell) => cell.innerText)));
 
-test('the view in a real host: each tool, search, Refresh, Export CSV, theme, no request or error',
+test('the view in a real host: each tool, a typed search, Refresh, Export CSV, theme, no request or error',
   { timeout: 240000 }, async (t) => {
     mkdirSync(SHOTS, { recursive: true });
     const host = await startHost();
@@ -75,9 +85,9 @@ test('the view in a real host: each tool, search, Refresh, Export CSV, theme, no
       await host.host('toolInput', 'hostile', { query: 'deal' });
       await host.host('toolCancelled', 'hostile', 'user action');
       await host.frame('hostile').getByText('The request was cancelled: user action').waitFor();
-      await host.host('toolResult', 'hostile', { content: [{ type: 'text', text: JSON.stringify([HOSTILE]) }] });
+      await host.host('toolResult', 'hostile', { content: [{ type: 'text', text: JSON.stringify(HOSTILE) }] });
 
-      const products = host.frame('market_search_products');
+      const products = host.frame(SEARCH);
       await products.locator('tbody tr').nth(1).waitFor();
       assert.deepEqual(await products.getByRole('columnheader').allInnerTexts(),
         ['Product', 'Identifier', 'Platform', 'Our price (₹)', 'Competitor (₹)', 'Gap %', 'Stock']);
@@ -95,29 +105,54 @@ test('the view in a real host: each tool, search, Refresh, Export CSV, theme, no
         assert.equal(await frame.locator('.chart .bar').count(), bars, name);
       }
       const hostile = host.frame('hostile');
-      assert.equal(await hostile.locator('tbody th').evaluate((th) => th.firstChild.data), HOSTILE.title);
-      assert.equal((await tableRows(hostile))[0][1], HOSTILE.sku_asin);
-      const hostileGap = await hostile.getByRole('img').getAttribute('aria-label');
-      assert.ok(hostileGap.includes('Undercut: we are 20.00% cheaper'), hostileGap);
+      assert.equal(await hostile.locator('tbody th').first().evaluate((th) => th.firstChild.data), HOSTILE[0].title);
+      assert.equal((await tableRows(hostile))[0][1], HOSTILE[0].sku_asin);
+      // The gap is the competitor's price against ours: a competitor 20% dearer than we are leaves us
+      // 20/120 = 16.67% below its price.
+      assert.ok((await hostile.getByRole('img').getAttribute('aria-label')).includes(
+        `${HOSTILE[0].title}, Undercut: we are 16.67% cheaper, the competitor 20.00% dearer`));
       assert.equal(await hostile.locator('img, b').count(), 0);
       assert.equal(await hostile.getByRole('search').count(), 0);
       await host.screenshot(path.join(SHOTS, 'light.png'));
 
       // Export CSV, a search and Refresh: through the host, the search to the program.
       await hostile.getByRole('button', { name: 'Export CSV' }).click();
-      await hostile.getByText('Exported 1 row.').waitFor();
+      await hostile.getByText('Exported 3 rows.').waitFor();
       await products.getByRole('button', { name: 'Export CSV' }).click();
       await products.getByText('Exported 2 rows.').waitFor();
-      await products.getByRole('searchbox').fill('boat');
-      await products.getByRole('searchbox').press('Enter');
+      // A search typed key by key, and Enter twice while the program is held: one search goes out.
+      // The host's newer input comes before its answer, which is then too late to be drawn.
+      const release = host.hold();
+      const box = products.getByRole('searchbox');
+      await box.pressSequentially('boat');
+      await box.press('Enter');
+      await products.getByText('Searching for “boat”…').waitFor();
+      await box.press('Enter');
+      await host.host('toolInput', SEARCH, { query: 'watch' });
+      await host.host('toolResult', SEARCH, await host.client.callTool({ name: SEARCH, arguments: { query: 'watch' } }));
+      await products.getByText('1 product for “watch”').waitFor();
+      release();
+      await products.locator('#go:enabled').waitFor();
+      assert.equal(await products.getByRole('status').innerText(), '1 product for “watch”');
+      assert.deepEqual(await tableRows(products), [PRODUCT_ROWS[0]]);
+      // Tab leaves the box for the Search button, which Enter presses.
+      await box.press('Control+A');
+      await box.pressSequentially('boat');
+      await box.press('Tab');
+      assert.equal(await products.locator(':focus').getAttribute('id'), 'go');
+      await products.locator(':focus').press('Enter');
       await products.getByText('1 product for “boat”').waitFor();
+      // The host's answer to its input, which came before this search, is too late as well.
+      await host.host('toolResult', SEARCH, await host.client.callTool({ name: SEARCH, arguments: {} }));
+      await host.settled();
+      assert.equal(await products.getByRole('status').innerText(), '1 product for “boat”');
       assert.deepEqual(await tableRows(products), [PRODUCT_ROWS[1]]);
       await products.locator('tbody').evaluate((body) => body.replaceChildren());
       await products.getByRole('button', { name: 'Refresh' }).click();
       await products.locator('tbody tr').waitFor();
       assert.deepEqual(await tableRows(products), [PRODUCT_ROWS[1]]);
-      const search = { name: 'market_search_products', arguments: { query: 'boat' } };
-      assert.deepEqual(host.calls, [search, search]);
+      const search = { name: SEARCH, arguments: { query: 'boat' } };
+      assert.deepEqual(host.calls, [search, search, search]);
       assert.deepEqual(host.downloads, [{ name: 'hostile', contents: csvFile(HOSTILE_CSV) },
         { name: 'market_search_products', contents: csvFile(PRODUCT_CSV) }]);
 
@@ -127,19 +162,117 @@ test('the view in a real host: each tool, search, Refresh, Export CSV, theme, no
       assert.equal(await products.locator('body').evaluate((body) => getComputedStyle(body).backgroundColor),
         PALETTES.dark['--color-background-primary']);
       await host.screenshot(path.join(SHOTS, 'dark.png'));
-      await host.host('setContext', { containerDimensions: { maxWidth: 320 } }, 320);
+      // A phone's 360 px: every table folds its columns into the row's name rather than scroll.
+      await host.host('setContext', { containerDimensions: { maxWidth: 360 } }, 360);
       await host.screenshot(path.join(SHOTS, 'narrow-dark.png'));
       for (const name of [...TOOLS, 'hostile']) {
         const [scrollWidth, clientWidth, scrollHeight] = await host.frame(name).locator('html').evaluate(
           (html) => [html.scrollWidth, html.clientWidth, html.scrollHeight]);
         assert.ok(scrollWidth <= clientWidth, `${name} is ${scrollWidth} px wide in ${clientWidth}`);
         assert.ok(await host.host('frameHeight', name) >= scrollHeight, `${name} is cut off`);
+        for (const [inner, outer] of await host.frame(name).locator('.scroll').evaluateAll(
+          (regions) => regions.map((region) => [region.scrollWidth, region.clientWidth]))) {
+          assert.ok(inner <= outer, `a table of ${name} is ${inner} px wide in ${outer}`);
+        }
       }
+      assert.equal(await host.frame('market_jan_aushadhi').locator('tbody th .narrow').innerText(),
+        'Amoxycillin & Potassium Clavulanate Tablets IP 625mg · Branded ₹204.00 · Generic ₹58.00');
+      await host.host('setContext', { theme: 'light', styles: { variables: PALETTES.light } });
+      await host.screenshot(path.join(SHOTS, 'narrow-light.png'));
 
       for (const name of [...TOOLS, 'hostile']) assert.deepEqual(await host.host('teardown', name), {});
       // Each view's one request is its own document, which the host loads.
       assert.deepEqual(host.requests.filter((request) => !request.byHost),
         [...TOOLS, 'hostile'].map(() => ({ url: VIEW_URL, byHost: false, navigation: true })));
+      assert.deepEqual(host.violations, []);
+      assert.deepEqual(host.problems, []);
+      assert.equal(host.stderr(), '');
+    } finally {
+      await host.close();
+    }
+  });
+
+// Answers the view cannot read as records, each in a frame of its own: [what, the tool, its
+// result, the text the seller sees, the status].
+const textResult = (text) => ({ content: [{ type: 'text', text }] });
+const UNREADABLE = [
+  ['numbers', SEARCH, textResult('[1,2,3]'), '[1,2,3]', ''],
+  ['a null record', SEARCH, textResult('[{"sku_asin":"A1"},null]'), '[{"sku_asin":"A1"},null]', ''],
+  ['content not a list', SEARCH, { content: { type: 'text', text: 'lone' } }, '{"type":"text","text":"lone"}', ''],
+  ['a tool the view does not know', 'market_other', textResult('[{"product":"x"}]'), '[{"product":"x"}]',
+    'The view does not know the tool “market_other”.'],
+  ['a field no string is made of', SEARCH, textResult('[{"sku_asin":{"toString":1}}]'), '{"toString":1}', '1 product'],
+];
+// A review with no defect, and one whose defect has no share: both in the CSV, neither a lone "%".
+const REVIEWS = [
+  { product_asin: 'B0NONE', total_reviews_analyzed: 12, fake_review_ratio_percent: 0, manufacturer_defect_score: 0,
+    top_defects: [] },
+  { product_asin: 'B0BARE', total_reviews_analyzed: 30, fake_review_ratio_percent: 3.5, manufacturer_defect_score: 1.2,
+    top_defects: ['Strap frays'] },
+];
+const REVIEWS_CSV = 'Identifier,Reviews analysed,Fake reviews %,Defect score,Defect,Share %\r\n' +
+  'B0NONE,12,0,0,,\r\nB0BARE,30,3.5,1.2,Strap frays,\r\n';
+// The names the MCP Apps extension lets a host set, from its own types.
+const LISTED = readFileSync(new URL('./node_modules/@modelcontextprotocol/ext-apps/dist/src/spec.types.d.ts',
+  import.meta.url), 'utf8').match(/type McpUiStyleVariableKey = ([^;]*);/)[1].match(/--[\w-]+/g);
+const LONG = 'x'.repeat(10000);
+
+test('what the view cannot read, a 10,000-character query, a review with no defect, a host\'s variables',
+  { timeout: 240000 }, async () => {
+    const host = await startHost();
+    const info = (name) => ({ toolInfo: { tool: host.tools.find((tool) => tool.name === name)
+      ?? { name, inputSchema: { type: 'object' } } } });
+    try {
+      for (const [what, tool, result, shown, status] of UNREADABLE) {
+        await host.mount(what, { serverTools: {} }, { theme: 'light', ...info(tool) });
+        await host.host('toolResult', what, result);
+        await host.frame(what).getByText(shown, { exact: true }).waitFor({ timeout: 5000 });
+        assert.equal(await host.frame(what).getByRole('status').innerText(), status, what);
+      }
+
+      await host.mount('long', { serverTools: {} }, { theme: 'light', ...info(SEARCH) });
+      await host.host('toolInput', 'long', { query: LONG });
+      await host.host('toolResult', 'long', await host.client.callTool({ name: SEARCH, arguments: { query: LONG } }));
+      const echoed = `“${'x'.repeat(59)}…”`;
+      await host.frame('long').getByText(`No product matches ${echoed}.`).waitFor();
+      assert.equal(await host.frame('long').getByRole('status').innerText(), `0 products for ${echoed}`);
+
+      const reviews = host.frame('reviews');
+      await host.mount('reviews', { downloadFile: {} }, { theme: 'light', ...info('market_review_defects') });
+      await host.host('toolResult', 'reviews', textResult(JSON.stringify(REVIEWS)));
+      await reviews.getByText('No review reports a defect.').waitFor();
+      const words = [await reviews.locator('main').innerText(),
+        ...await reviews.getByRole('img').evaluateAll((charts) => charts.map((chart) => chart.ariaLabel))];
+      assert.ok(words.join('\n').includes('Strap frays: share not given'), words.join('\n'));
+      for (const said of words) assert.doesNotMatch(said, /(^|[^\d])%/);
+      await reviews.getByRole('button', { name: 'Export CSV' }).click();
+      await reviews.getByText('Exported 2 rows.').waitFor();
+      assert.deepEqual(host.downloads, [{ name: 'reviews', contents: [{ type: 'resource',
+        resource: { uri: 'file:///quillon-reviews.csv', mimeType: 'text/csv', text: REVIEWS_CSV } }] }]);
+
+      // Every listed name and two others, each a url() that would be requested wherever a
+      // background took it: the view sets listed ones only, the host's palette among them, and
+      // requests nothing.
+      const image = `url(${new URL('/theme.png', VIEW_URL)})`;
+      const variables = Object.fromEntries([...LISTED, '--bg', '--evil'].map((name) => [name, image]));
+      await host.mount('variables', { serverTools: {} }, { theme: 'dark', styles: { variables }, ...info(SEARCH) });
+      await host.host('toolResult', 'variables', await host.client.callTool({ name: SEARCH, arguments: {} }));
+      await host.frame('variables').locator('tbody tr').nth(1).waitFor();
+      await host.settled();
+      const set = await host.frame('variables').locator('html').evaluate((html) => [...html.style]);
+      assert.ok(set.every((name) => LISTED.includes(name)), set.join());
+      for (const name of Object.keys(PALETTES.dark)) assert.ok(set.includes(name), name);
+
+      // At 360 px no page is wider than its frame, the long query's least of all.
+      await host.host('setContext', { containerDimensions: { maxWidth: 360 } }, 360);
+      for (const name of [...UNREADABLE.map(([what]) => what), 'long', 'reviews', 'variables']) {
+        const [scrollWidth, clientWidth] = await host.frame(name).locator('html').evaluate(
+          (html) => [html.scrollWidth, html.clientWidth]);
+        assert.ok(scrollWidth <= clientWidth, `${name} is ${scrollWidth} px wide in ${clientWidth}`);
+      }
+
+      assert.deepEqual(host.requests.filter((request) => !request.byHost).map((request) => request.url),
+        [...UNREADABLE.map(() => VIEW_URL), VIEW_URL, VIEW_URL, VIEW_URL]);
       assert.deepEqual(host.violations, []);
       assert.deepEqual(host.problems, []);
       assert.equal(host.stderr(), '');

@@ -86,7 +86,8 @@ function importMap() {
 }
 
 // Starts the program's tool server behind the SDK's client (declaring the view's MIME type), and
-// Chromium on the host page. `calls` and `downloads` record what views asked the host for.
+// Chromium on the host page. `calls` and `downloads` record what views asked the host for; `hold`
+// keeps the views' tool calls from the program until the function it returns is called.
 export async function startHost() {
   const transport = new StdioClientTransport({ command: process.env.QMR_BINARY, args: ['mcp'], stderr: 'pipe' });
   const stderr = [];
@@ -117,6 +118,7 @@ export async function startHost() {
   const violations = [];
   const calls = [];
   const downloads = [];
+  let gate = Promise.resolve();
   context.on('request', (request) => {
     const frame = request.frame();
     requests.push({ url: request.url(), byHost: frame === page.mainFrame(), navigation: request.isNavigationRequest() });
@@ -145,6 +147,7 @@ export async function startHost() {
     (event) => window.qmrViolation(`${event.violatedDirective} ${event.blockedURI}`)));
   await page.exposeFunction('qmrCallTool', async (params) => {
     calls.push(params);
+    await gate;
     return client.callTool(params);
   });
   await page.exposeFunction('qmrDownload', (name, params) => { downloads.push({ name, ...params }); });
@@ -154,6 +157,11 @@ export async function startHost() {
   return {
     client, tools, view, page, requests, problems, violations, calls, downloads,
     stderr: () => Buffer.concat(stderr).toString(),
+    hold() {
+      let release;
+      gate = new Promise((resolve) => { release = resolve; });
+      return release;
+    },
     // The frame of view `name`, for reading what the seller sees.
     frame: (name) => page.frameLocator(`iframe[title="${name}"]`),
     mount: (name, capabilities, hostContext) =>
