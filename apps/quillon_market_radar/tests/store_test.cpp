@@ -1,5 +1,5 @@
-// The seller's store: the CSV grammar, the value rules and the kinds of file, and the store's
-// refusals of files it cannot use.
+// The seller's store: the CSV grammar, the value rules and the kinds of file, the import with its
+// summary and rejects file, and the store's refusals of files it cannot use.
 #include "store/store.hpp"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "store/csv.hpp"
-#include "store/readers.hpp"
+#include "store/import.hpp"
 #include "store/sha256.hpp"
 #include "store_test_support.hpp"
 
@@ -161,6 +161,166 @@ TEST(FileKinds, ToldFromTheHeaderWithNamesMatchedLoosely) {
   EXPECT_EQ(known_kinds(), "Amazon listings, Flipkart listings, competitor prices");
 }
 
+TEST(RejectsFile, CellsAreNeverFormulas) {
+  for (const std::string_view text : {"=1+2", "+91", "-5", "@SUM(A1)", "\tx", "\rx"}) {
+    EXPECT_EQ(neutralise_cell(text).substr(1), text);
+    EXPECT_EQ(neutralise_cell(text)[0], '\'');
+  }
+  for (const std::string_view text : {"", "a=b", "5-", "'quoted"})
+    EXPECT_EQ(neutralise_cell(text), text);
+}
+
+constexpr std::int64_t NOW = 1'765'324'800'000'000;  // 2025-12-10T00:00:00Z
+
+Result<ImportReport> import_now(const TempFolder& folder, std::vector<std::string> files,
+                                bool strict = false, bool dry_run = false) {
+  ImportOptions options;
+  options.now = NOW;
+  options.strict = strict;
+  options.dry_run = dry_run;
+  auto store = open_for_import(folder.path / "data", dry_run);
+  if (!store.ok()) return store.error();
+  return import_files(store.value(), folder.path / "data", files, options);
+}
+
+TEST(Import, ThreeKindsGiveTheGoldenSummaryRejectsAndRows) {
+  TempFolder folder;
+  const auto amazon = folder.write("amazon.txt", test::amazon_report());
+  const auto flipkart = folder.write("flipkart.csv", test::flipkart_listings());
+  const auto prices = folder.write("prices.csv", test::competitor_prices_1252());
+  auto report = import_now(folder, {amazon, flipkart, prices});
+  ASSERT_TRUE(report.ok()) << report.error().message;
+  EXPECT_TRUE(report.value().all_imported());
+  const auto rejects = [&](std::string_view name) {
+    return "  every reject: " + test::path_of(folder.path / "data" / name) + "\n";
+  };
+  const ImportSummary summary = summarise(report.value());
+  EXPECT_EQ(summary.err, "");
+  EXPECT_EQ(
+      summary.out,
+      amazon + ": Amazon listings, 10 rows read: 3 added, 0 updated, 0 unchanged, 7 rejected\n" +
+          "  line 5, column \"asin1\", value \"B0-SHORT\": not an ASIN: ten letters or digits\n"
+          "  line 6, column \"price\", value \"-5\": a negative price\n"
+          "  line 7, column \"price\", value \"NaN\": not a price\n"
+          "  line 8, column \"price\", value \"12.345\": more than two decimals\n"
+          "  line 9: a second row for the same item, first on line 2\n"
+          "  and 2 more rejects\n" +
+          rejects("rejects-259805950275.csv") + flipkart +
+          ": Flipkart listings, 4 rows read: 3 added, 0 updated, 0 unchanged, 1 rejected\n"
+          "  line 6, column \"MRP\", value \"abc\": not a price\n" +
+          rejects("rejects-2a7d453799de.csv") +
+          "  line 5, column \"Your Selling Price\", value \"650\": kept, but the selling price is "
+          "above the MRP of 500.00\n" +
+          prices +
+          ": competitor prices, 6 rows read: 3 added, 0 updated, 0 unchanged, 3 rejected\n" +
+          "  read as Windows-1252: the file is not valid UTF-8\n"
+          "  line 5, column \"platform\", value \"Meesho\": not a platform this program knows "
+          "(Amazon.in, Flipkart)\n"
+          "  line 6, column \"competitor_price_inr\", value \"\": the price is empty\n"
+          "  line 7, column \"observed_at\", value \"2025-02-29\": not a date of the calendar\n" +
+          rejects("rejects-b98ad6667a80.csv"));
+  // Every reject, each text cell kept from being taken for a formula.
+  EXPECT_EQ(folder.read(report.value().files[0].rejects_file),
+            "\xEF\xBB\xBFline,column,value,reason\r\n"
+            "5,asin1,B0-SHORT,not an ASIN: ten letters or digits\r\n"
+            "6,price,'-5,a negative price\r\n"
+            "7,price,NaN,not a price\r\n"
+            "8,price,12.345,more than two decimals\r\n"
+            "9,,,\"a second row for the same item, first on line 2\"\r\n"
+            "10,price,'=1+2,not a price\r\n"
+            "11,,,3 fields where the header has 29\r\n");
+
+  // Paise, leading zeros, an unknown MRP (none, or 0), an incomplete listing, the quoted text.
+  auto store = open_store(folder.path / "data");
+  ASSERT_TRUE(store.ok());
+  EXPECT_EQ(
+      test::rows(
+          store.value(),
+          "SELECT platform, sku_asin, seller_sku, title, mrp_paise, price_paise, quantity, "
+          "status, fulfillment, import_id, source_line FROM listings ORDER BY platform, sku_asin"),
+      "Amazon.in|0042|0042|Desk Lamp|-|-|3|Active|DEFAULT|1|4\n"
+      "Amazon.in|B0TESTAAA1|BTL-001|Steel Bottle 1L|-|129900|12|Active|DEFAULT|1|2\n"
+      "Amazon.in|B0TESTBBB2|KRT-7|Cotton Kurta|-|12999900|0|Active|DEFAULT|1|3\n"
+      "Flipkart|FK-1|FK-1|Steel Bottle, 1 litre|199900|149950|40|ACTIVE||2|2\n"
+      "Flipkart|FK-2|FK-2|Kurta \"Festive\"\r\nsecond line|-|79900|3|ACTIVE||2|3\n"
+      "Flipkart|FK-3|FK-3|Lamp|50000|65000|2|ACTIVE||2|5\n");
+  // A date is midnight in India, a row without one the import's time; the é decoded.
+  EXPECT_EQ(
+      test::rows(store.value(),
+                 "SELECT sku_asin, platform, observed_at, price_paise, import_id, source_line "
+                 "FROM competitor_prices ORDER BY sku_asin"),
+      "B0TESTAAA1|Amazon.in|1764527400000000|114900|3|2\n"
+      "Caf\u00E9|Flipkart|1765324800000000|10000|3|4\n"
+      "FK-1|Flipkart|1764583200000000|139900|3|3\n");
+
+  // Again: each file is known by its SHA-256 and nothing changes.
+  auto again = import_now(folder, {amazon, flipkart, prices});
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(summarise(again.value()).out,
+            amazon +
+                ": already imported at 2025-12-10T00:00:00Z (the same SHA-256); nothing to do\n" +
+                flipkart +
+                ": already imported at 2025-12-10T00:00:00Z (the same SHA-256); nothing to do\n" +
+                prices +
+                ": already imported at 2025-12-10T00:00:00Z (the same SHA-256); nothing to do\n");
+
+  // A changed report: one price changed, the rest as they were.
+  const auto changed = folder.write("changed.txt", test::amazon_report_changed());
+  auto update = import_now(folder, {changed});
+  ASSERT_TRUE(update.ok());
+  EXPECT_EQ(
+      summarise(update.value()).out,
+      changed + ": Amazon listings, 3 rows read: 0 added, 1 updated, 2 unchanged, 0 rejected\n");
+  EXPECT_EQ(test::rows(store.value(),
+                       "SELECT price_paise, import_id FROM listings WHERE seller_sku = 'BTL-001'"),
+            "139900|4\n");
+}
+
+TEST(Import, StrictDryRunUnknownAndStandardInput) {
+  TempFolder folder;
+  const auto amazon = folder.write("amazon.txt", test::amazon_report());
+  const auto unknown = folder.write("unknown.csv", "sku,pr\x1b[31mice\nA,1\n");
+  const auto utf16 = folder.write("utf16.csv", "\xFF\xFEs\0k\0"s);
+  // A dry run without a store makes no folder.
+  auto dry = import_now(folder, {amazon}, false, true);
+  ASSERT_TRUE(dry.ok());
+  EXPECT_EQ(dry.value().files[0].outcome, FileOutcome::CHECKED);
+  EXPECT_EQ(dry.value().files[0].added, 3u);
+  EXPECT_FALSE(std::filesystem::exists(folder.path / "data"));
+
+  auto strict = import_now(folder, {amazon, unknown, utf16}, true);
+  ASSERT_TRUE(strict.ok());
+  EXPECT_FALSE(strict.value().all_imported());
+  const ImportSummary summary = summarise(strict.value());
+  EXPECT_EQ(summary.err.substr(0, summary.err.find('\n')),
+            amazon +
+                ": 7 rows rejected, and --strict takes a file whole or not at all: nothing of it "
+                "was imported");
+  EXPECT_NE(summary.err.find(unknown +
+                             " is none of the files this program reads (Amazon listings, Flipkart "
+                             "listings, competitor prices); its header line is: sku,pr?[31mice\n"),
+            std::string::npos);
+  EXPECT_NE(summary.err.find(utf16 + " is UTF-16 text"), std::string::npos);
+  EXPECT_FALSE(strict.value().files[0].rejects_file.empty());
+  auto store = open_store(folder.path / "data");
+  ASSERT_TRUE(store.ok());
+  EXPECT_EQ(test::rows(store.value(),
+                       "SELECT count(*) FROM listings UNION ALL SELECT count(*) FROM imports"),
+            "0\n0\n");
+
+  std::istringstream input("sku_asin,platform,competitor_price_inr\nB0TESTAAA1,Amazon.in,99\n");
+  ImportOptions options;
+  options.standard_input = &input;
+  std::pair<std::uint64_t, std::uint64_t> progress;  // the last call: the whole file read
+  options.progress = [&](std::uint64_t done, std::uint64_t total) { progress = {done, total}; };
+  auto piped = import_files(store.value(), folder.path / "data", {"-"}, options);
+  ASSERT_TRUE(piped.ok());
+  EXPECT_EQ(progress, std::make_pair(input.str().size(), input.str().size()));
+  EXPECT_EQ(summarise(piped.value()).out,
+            "standard input: competitor prices, 1 rows read: 1 added, 0 updated, 0 unchanged, 0 "
+            "rejected\n");
+}
+
 TEST(Store, RefusesWhatItCannotUseInOneLine) {
   TempFolder folder;
   const auto store_in = [&](std::string_view name) { return folder.path / name; };
@@ -187,6 +347,37 @@ TEST(Store, RefusesWhatItCannotUseInOneLine) {
     EXPECT_EQ(report.error().message, test::path_of(store_in(name) / "market.db") + message);
     EXPECT_EQ(report.error().message.find('\n'), std::string::npos);
   }
+}
+
+TEST(Store, FullDiskAndCorruptionLeaveTheStoreAsItWas) {
+  TempFolder folder;
+  const auto data = folder.path / "data";
+  ASSERT_TRUE(import_now(folder, {folder.write("small.csv", test::competitor_prices(1, 0))}).ok());
+  {
+    // A store that may not grow by more than two pages: the large file fails whole.
+    auto store = open_store(data);
+    ASSERT_TRUE(store.ok());
+    const auto pages = store.value().query_integer("PRAGMA page_count");
+    ASSERT_TRUE(
+        store.value().execute("PRAGMA max_page_count = " + std::to_string(pages.value() + 2)).ok());
+    auto full = import_files(store.value(), data,
+                             {folder.write("large.csv", test::competitor_prices(5000, 1))}, {});
+    ASSERT_FALSE(full.ok());
+    EXPECT_EQ(full.error().message,
+              test::path_of(data / "market.db") +
+                  " cannot grow: the disk is full (database or disk is full)");
+    EXPECT_EQ(
+        test::rows(store.value(),
+                   "SELECT count(*) FROM competitor_prices UNION ALL SELECT count(*) FROM imports"),
+        "1\n1\n");
+    EXPECT_EQ(check_integrity(store.value()).value(), "ok");
+  }
+  // A page of the file overwritten: SQLite finds it corrupt, and the import says so.
+  test::corrupt_table_pages(data / "market.db");
+  auto corrupt = import_now(folder, {folder.write("more.csv", test::competitor_prices(1, 2))});
+  ASSERT_FALSE(corrupt.ok());
+  EXPECT_NE(corrupt.error().message.find("market.db is corrupt ("), std::string::npos)
+      << corrupt.error().message;
 }
 
 }  // namespace
