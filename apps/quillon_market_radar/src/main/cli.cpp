@@ -165,6 +165,18 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
   auto* mcp = app.add_subcommand("mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode");
   auto* test =
       app.add_subcommand("test", "Run comprehensive 10-in-1 end-to-end verification tests");
+  ImportCommand import_command;
+  auto* import = app.add_subcommand(
+      "import", "Import marketplace listing reports and competitor prices into a data folder");
+  import->add_option("--data", import_command.data, "The data folder of the store (market.db)")
+      ->type_name("DIR")
+      ->required();
+  import->add_flag("--dry-run", import_command.dry_run, "Read and check the files; write nothing");
+  import->add_flag("--strict", import_command.strict,
+                   "Import a file with any rejected row not at all");
+  import->add_option("files", import_command.files, "Files to import; - reads standard input")
+      ->type_name("FILE")
+      ->required();
   auto* help =
       app.add_subcommand("help", "Print this message or the help of the given subcommand(s)");
   help->add_option("subcommand", help_topics)->type_name("COMMAND");
@@ -203,6 +215,7 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
   if (daemon->parsed()) cli.command = std::move(daemon_command);
   if (mcp->parsed()) cli.command = McpCommand{};
   if (test->parsed()) cli.command = TestCommand{};
+  if (import->parsed()) cli.command = std::move(import_command);
   return {std::move(cli), 0};
 }
 
