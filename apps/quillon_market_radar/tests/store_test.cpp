@@ -321,6 +321,28 @@ TEST(Import, StrictDryRunUnknownAndStandardInput) {
             "rejected\n");
 }
 
+TEST(Import, TheSameFileImportedMeanwhileIsANoOp) {
+  TempFolder folder;
+  const auto data = folder.path / "data";
+  const auto file = folder.write("prices.csv", test::competitor_prices(3, 0));
+  auto first = open_store(data);
+  auto second = open_store(data);
+  ASSERT_TRUE(first.ok() && second.ok());
+  // Another import of the file commits after the first one asked, before it writes.
+  ImportOptions options;
+  bool raced = false;
+  options.progress = [&](std::uint64_t done, std::uint64_t) {
+    if (done == 0 && !std::exchange(raced, true)) {
+      EXPECT_TRUE(import_files(second.value(), data, {file}, {}).ok());
+    }
+  };
+  auto report = import_files(first.value(), data, {file}, options);
+  ASSERT_TRUE(report.ok()) << report.error().message;
+  EXPECT_TRUE(raced);
+  EXPECT_EQ(report.value().files[0].outcome, FileOutcome::ALREADY_IMPORTED);
+  EXPECT_EQ(test::rows(first.value(), "SELECT count(*) FROM competitor_prices"), "3\n");
+}
+
 TEST(Store, RefusesWhatItCannotUseInOneLine) {
   TempFolder folder;
   const auto store_in = [&](std::string_view name) { return folder.path / name; };

@@ -294,15 +294,25 @@ Status import_file(Context& context, std::istream& in, FileReport& report) {
   report.windows_1252 = facts.value().encoding == Encoding::WINDOWS_1252;
 
   Database& database = context.database;
+  // Asked before the file is read, and again under the write lock: another import of the same
+  // file may have committed meanwhile.
   auto earlier = database.prepare("SELECT imported_at FROM imports WHERE sha256 = ?1");
   if (!earlier.ok()) return earlier.error();
-  auto found = earlier.value().bind(1, facts.value().sha256).step();
-  if (!found.ok()) return found.error();
-  if (found.value()) {
-    report.outcome = FileOutcome::ALREADY_IMPORTED;
-    report.imported_at = earlier.value().integer(0);
-    return Done{};
-  }
+  auto imported_before = [&]() -> Result<bool> {
+    Statement& statement = earlier.value();
+    statement.reset();
+    auto found = statement.bind(1, facts.value().sha256).step();
+    if (!found.ok()) return found.error();
+    if (found.value()) {
+      report.outcome = FileOutcome::ALREADY_IMPORTED;
+      report.imported_at = statement.integer(0);
+    }
+    statement.reset();
+    return found.value();
+  };
+  auto before = imported_before();
+  if (!before.ok()) return before.error();
+  if (before.value()) return Done{};
 
   in.clear();
   in.seekg(0);
@@ -326,8 +336,13 @@ Status import_file(Context& context, std::istream& in, FileReport& report) {
   report.kind = recognised->kind;
   const std::size_t columns = record.fields.size();
 
+  const auto& progress = context.options.progress;
+  if (progress) progress(0, facts.value().size);
   auto transaction = Transaction::begin(database);
   if (!transaction.ok()) return transaction.error();
+  before = imported_before();
+  if (!before.ok()) return before.error();
+  if (before.value()) return Done{};
   auto insert = database.prepare(
       "INSERT INTO imports (sha256, file_name, kind, imported_at) VALUES (?1, ?2, ?3, ?4)");
   if (!insert.ok()) return insert.error();
@@ -348,7 +363,6 @@ Status import_file(Context& context, std::istream& in, FileReport& report) {
   std::optional<RejectsFile> rejects;
   if (!context.options.dry_run) rejects.emplace(context.folder, facts.value().sha256);
   RejectsFile* rejects_file = rejects ? &*rejects : nullptr;
-  const auto& progress = context.options.progress;
   while (reader.next(record)) {
     ++report.read;
     if (progress && report.read % PROGRESS_EVERY == 0)
@@ -448,7 +462,9 @@ class SpooledInput {
   }
   SpooledInput(const SpooledInput&) = delete;
   SpooledInput& operator=(const SpooledInput&) = delete;
+  // The copy is closed first: Windows removes no file that is open.
   ~SpooledInput() {
+    stream_.close();
     std::error_code ignored;
     std::filesystem::remove(path_, ignored);
   }

@@ -27,7 +27,8 @@ inline constexpr std::string_view STANDARD_INPUT = "-";
 struct ImportOptions {
   bool dry_run = false;  // read and check every file, write nothing
   bool strict = false;   // a file with any reject is not imported at all
-  /// Called now and then with the bytes of the current file read and its size; may be empty.
+  /// Called with 0 and the current file's size when its rows are about to be read, then now and
+  /// then with the bytes read, and with its size at its end; may be empty.
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;
   /// The import's time in microseconds since 1970 UTC; 0 takes the clock's.
   std::int64_t now = 0;
