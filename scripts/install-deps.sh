@@ -8,8 +8,9 @@
 # --release adds the aarch64 cross compiler, Debian's arm64 libraries (multiarch) and qemu, for
 # the stand-alone builds and their tests.
 # --windows adds the mingw-w64 cross compiler, Wine (the Windows build's tests) and zip, and
-# the source lists of Debian's archive for `apt-get source icu` (scripts/mingw-root.sh builds ICU
-# for Windows from it): a step that writes a file below /etc/apt, and says so first.
+# the source lists of Debian's archive for `apt-get source icu` and `apt-get source sqlite3`
+# (scripts/mingw-root.sh builds ICU and SQLite for Windows from them, SQLite's amalgamation with
+# tcl): a step that writes a file below /etc/apt, and says so first.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -30,7 +31,7 @@ done
 
 packages=(
   build-essential cmake pkg-config dpkg-dev help2man
-  libasio-dev libcli11-dev nlohmann-json3-dev libicu-dev
+  libasio-dev libcli11-dev nlohmann-json3-dev libicu-dev libsqlite3-dev sqlite3
   libgtest-dev
   clang-14 libclang-rt-14-dev clang-format-14
   nodejs npm chromium
@@ -44,14 +45,14 @@ if $release; then
   packages+=(
     file binutils qemu-user
     g++-aarch64-linux-gnu binutils-aarch64-linux-gnu
-    libicu-dev:arm64 libgtest-dev:arm64
+    libicu-dev:arm64 libsqlite3-dev:arm64 libgtest-dev:arm64
   )
   if ! dpkg --print-foreign-architectures | grep -qx arm64; then
     as_root dpkg --add-architecture arm64
   fi
 fi
 if $windows; then
-  packages+=(g++-mingw-w64-x86-64-posix wine64 dpkg-dev zip unzip)
+  packages+=(g++-mingw-w64-x86-64-posix wine64 dpkg-dev zip unzip tcl)
 fi
 
 # True when package $1 (NAME or NAME:ARCH) is installed for that architecture, the machine's own

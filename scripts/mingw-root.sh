@@ -7,6 +7,9 @@
 #   builds). Only the common library: the program uses no other part of ICU, and its data is the
 #   empty archive of the stand-alone builds (src/base/icu_empty_data.cpp). ICU's own build system
 #   would first build all of ICU natively for its tools, which the common library does not need.
+# - SQLite (libsqlite3.a, static) and its header, cross-built from the amalgamation that the source
+#   of Debian's own sqlite3 package writes (`apt-get source sqlite3`, then its own `./configure &&
+#   make sqlite3.c`, which runs tclsh): the version and Debian patches of the Linux builds.
 # - GoogleTest, cross-built from Debian's source of it (/usr/src/googletest, libgtest-dev).
 # - Debian's header-only asio, CLI11 and nlohmann/json, linked in: the cross compiler must not see
 #   the rest of /usr/include, which holds glibc's headers.
@@ -62,6 +65,34 @@ if [[ ! -f $icu_stamp ]]; then
   mkdir -p "$prefix/include/unicode"
   cp "$common"/unicode/*.h "$prefix/include/unicode/"
   touch "$icu_stamp"
+fi
+
+# SQLite, from the one-file amalgamation of Debian's source: configured and generated natively
+# (its generators are C programs and Tcl scripts), compiled by the cross compiler.
+sqlite_version=$(apt-cache showsrc sqlite3 | sed -n 's/^Version: //p' | sort -V | tail -1)
+if [[ -z $sqlite_version ]]; then
+  echo "mingw-root: no source package of sqlite3; run scripts/install-deps.sh --windows" >&2
+  exit 1
+fi
+sqlite_stamp="$prefix/sqlite3-$sqlite_version.built"
+if [[ ! -f $sqlite_stamp ]]; then
+  tree="$prefix/sqlite3-source"
+  rm -rf "$tree"
+  mkdir -p "$tree"
+  (cd "$tree" && quietly apt-get source -qq "sqlite3=$sqlite_version")
+  amalgamation="$tree/amalgamation"
+  mkdir -p "$amalgamation"
+  (cd "$amalgamation" && quietly "$(echo "$tree"/sqlite3-*/)configure" --disable-tcl &&
+    quietly make sqlite3.c)
+  # Threads as the Linux library has them (serialized by default, the store's handles are used by
+  # one thread each); no extension loaded from a DLL.
+  x86_64-w64-mingw32-gcc-posix -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION -w \
+    -c "$amalgamation/sqlite3.c" -o "$amalgamation/sqlite3.o"
+  rm -f "$prefix/lib/libsqlite3.a"
+  x86_64-w64-mingw32-ar rcs "$prefix/lib/libsqlite3.a" "$amalgamation/sqlite3.o"
+  cp "$amalgamation/sqlite3.h" "$prefix/include/"
+  rm -rf "$tree"
+  touch "$sqlite_stamp"
 fi
 
 # GoogleTest, with its CMake package files.

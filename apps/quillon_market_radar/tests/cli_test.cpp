@@ -250,6 +250,22 @@ TEST(CommandLine, McpAndTestCarryNothing) {
   EXPECT_TRUE(std::holds_alternative<TestCommand>(*parse({"test"}).outcome.cli->command));
 }
 
+TEST(CommandLine, ImportTakesItsFolderFlagsAndFiles) {
+  const auto parsed = parse({"import", "--data", "d", "--strict", "a.txt", "-", "b.csv"});
+  ASSERT_TRUE(parsed.outcome.cli) << parsed.err;
+  const auto& command = std::get<ImportCommand>(*parsed.outcome.cli->command);
+  EXPECT_EQ(command.data, "d");
+  EXPECT_TRUE(command.strict);
+  EXPECT_FALSE(command.dry_run);
+  EXPECT_EQ(command.files, (std::vector<std::string>{"a.txt", "-", "b.csv"}));
+  const auto dry = parse({"import", "--dry-run", "--data=d", "-"});
+  ASSERT_TRUE(dry.outcome.cli) << dry.err;
+  EXPECT_TRUE(std::get<ImportCommand>(*dry.outcome.cli->command).dry_run);
+  expect_rejected({"import", "a.txt"});
+  expect_rejected({"import", "--data", "d"});
+  expect_rejected({"import", "--data", "d", "--bogus", "a.txt"});
+}
+
 TEST(CommandLine, HelpAndVersionExitWithZero) {
   const auto version = parse({"--version"});
   EXPECT_FALSE(version.outcome.cli);

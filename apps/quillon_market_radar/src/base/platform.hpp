@@ -20,6 +20,10 @@ void prepare_standard_streams();
 /// Windows a console whose virtual-terminal processing is on (never a pipe or a file).
 [[nodiscard]] bool stdout_is_colour_terminal();
 
+/// Returns whether standard error is a terminal (a tty on Linux, a console on Windows), where a
+/// progress bar may be drawn.
+[[nodiscard]] bool stderr_is_terminal();
+
 /// Returns whether the address space for the stack of one more thread can still be mapped: false
 /// once memory, or the address space the process may use (ulimit -v), has run out.
 [[nodiscard]] bool thread_stack_fits();

@@ -22,6 +22,8 @@ void prepare_standard_streams() {
 
 bool stdout_is_colour_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 // Maps, untouched, what the C library maps for a thread's stack by default (the stack limit,
 // usually 8 MiB), and lets it go.
 bool thread_stack_fits() {

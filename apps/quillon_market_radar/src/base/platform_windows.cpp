@@ -70,6 +70,13 @@ void prepare_standard_streams() {
 
 bool stdout_is_colour_terminal() { return colour_console; }
 
+// A console only, as for standard output: GetConsoleMode fails on a pipe, a file or NUL.
+bool stderr_is_terminal() {
+  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  return error != nullptr && error != INVALID_HANDLE_VALUE && GetConsoleMode(error, &mode) != 0;
+}
+
 // Reserves, uncommitted, what a thread's stack reserves by default (2 MiB for a program linked by
 // mingw-w64), and lets it go.
 bool thread_stack_fits() {

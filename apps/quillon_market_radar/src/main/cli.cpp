@@ -121,6 +121,18 @@ void add_prices_command(CLI::App& command, Command& slot) {
   command.add_option("-q,--query", prices.query)->type_name("QUERY")->required();
 }
 
+void add_import_command(CLI::App& command, Command& slot) {
+  auto& import = slot.emplace<ImportCommand>();
+  command.add_option("--data", import.data, "The data folder of the store (market.db)")
+      ->type_name("DIR")
+      ->required();
+  command.add_flag("--dry-run", import.dry_run, "Read and check the files; write nothing");
+  command.add_flag("--strict", import.strict, "Import a file with any rejected row not at all");
+  command.add_option("files", import.files, "Files to import; - reads standard input")
+      ->type_name("FILE")
+      ->required();
+}
+
 template <typename Chosen>
 void add_plain_command(CLI::App&, Command& slot) {
   slot.emplace<Chosen>();
@@ -138,6 +150,7 @@ struct Subcommand {
 constexpr std::string_view SERVING_VALUE_OPTIONS[] = {"-p", "--port", "--mcp-allow-origin",
                                                       "--mcp-token-file"};
 constexpr std::string_view PRICES_VALUE_OPTIONS[] = {"-q", "--query"};
+constexpr std::string_view IMPORT_VALUE_OPTIONS[] = {"--data"};
 // The subcommands in the order the help lists them; "help" follows them.
 constexpr Subcommand SUBCOMMANDS[] = {
     {"ui", "Launch the Zero-Electron Web HUD Dashboard", add_serving_command<UiCommand>,
@@ -151,6 +164,8 @@ constexpr Subcommand SUBCOMMANDS[] = {
      "Run comprehensive 10-in-1 end-to-end verification tests",
      add_plain_command<TestCommand>,
      {}},
+    {"import", "Import marketplace listing reports and competitor prices into a data folder",
+     add_import_command, IMPORT_VALUE_OPTIONS},
 };
 constexpr std::string_view HELP = "help";
 constexpr std::string_view PROGRAM = "quillon_market_radar";

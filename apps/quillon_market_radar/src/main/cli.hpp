@@ -1,4 +1,4 @@
-// The command line: five optional subcommands, parsed with their options into a plain `Cli` value.
+// The command line: six optional subcommands, parsed with their options into a plain `Cli` value.
 // Help and version output and rejected command lines are finished here with their exit status.
 #pragma once
 
@@ -37,8 +37,16 @@ struct DaemonCommand {
 };
 struct McpCommand {};
 struct TestCommand {};
+/// `import --data DIR [--dry-run] [--strict] FILE...`: the seller's files into the store in DIR.
+struct ImportCommand {
+  std::string data;
+  bool dry_run = false;
+  bool strict = false;
+  std::vector<std::string> files;  // "-" is standard input
+};
 
-using Command = std::variant<UiCommand, PricesCommand, DaemonCommand, McpCommand, TestCommand>;
+using Command =
+    std::variant<UiCommand, PricesCommand, DaemonCommand, McpCommand, TestCommand, ImportCommand>;
 
 /// The whole parsed command line; no subcommand means the dashboard on the default port.
 struct Cli {

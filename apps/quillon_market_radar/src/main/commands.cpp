@@ -1,9 +1,13 @@
 #include "main/commands.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <string>
 
 #include "base/console.hpp"
+#include "base/platform.hpp"
+#include "store/import.hpp"
 
 namespace qmr::main {
 
@@ -78,6 +82,27 @@ Status run_test(const engine::EngineHandle& engine) {
              Colour::GREEN, true);
   for (const auto line : SERVICE_LINES) print_line(line);
   return Done{};
+}
+
+Status run_import(const ImportCommand& command) {
+  store::ImportOptions options;
+  options.dry_run = command.dry_run;
+  options.strict = command.strict;
+  options.progress = store::progress_bar(platform::stderr_is_terminal());
+  const auto folder = std::filesystem::u8path(command.data);
+  auto opened = store::open_for_import(folder, command.dry_run);
+  if (!opened.ok()) return opened.error();
+  auto report = store::import_files(opened.value(), folder, command.files, options);
+  if (!report.ok()) return report.error();
+  const store::ImportSummary summary = store::summarise(report.value());
+  console::print_text(summary.out);
+  console::print_error(summary.err);
+  const auto failed = std::count_if(
+      report.value().files.begin(), report.value().files.end(),
+      [](const store::FileReport& file) { return file.outcome == store::FileOutcome::FAILED; });
+  if (failed == 0) return Done{};
+  return Error{std::to_string(failed) + " of " + std::to_string(command.files.size()) +
+               " files not imported"};
 }
 
 void print_daemon_lines(std::uint16_t port) {

@@ -1,5 +1,6 @@
-// The console commands: the banner, the price search report, the verification report and the
-// daemon's announcement. Every line is written to standard output as soon as it is complete.
+// The console commands: the banner, the price search report, the verification report, the
+// import's summary and the daemon's announcement. Every line is written to standard output as soon
+// as it is complete.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "base/result.hpp"
 #include "engine/market_engine.hpp"
+#include "main/cli.hpp"
 
 namespace qmr::main {
 
@@ -20,6 +22,10 @@ void print_banner();
 
 /// Runs the self-verification and prints its report; returns the verification's error unprinted.
 [[nodiscard]] Status run_test(const engine::EngineHandle& engine);
+
+/// Imports the command's files into its store and prints the summary (failed files on standard
+/// error); returns an error when the store cannot be used or a file was not imported.
+[[nodiscard]] Status run_import(const ImportCommand& command);
 
 /// Prints the daemon's five status lines for `port`.
 void print_daemon_lines(std::uint16_t port);

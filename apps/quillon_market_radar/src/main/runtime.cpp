@@ -66,6 +66,10 @@ asio::awaitable<Status> run(const TestCommand&, const engine::EngineHandle& engi
   co_return run_test(engine);
 }
 
+asio::awaitable<Status> run(const ImportCommand& command, const engine::EngineHandle&, LoopPool&) {
+  co_return run_import(command);
+}
+
 // The loops a command needs: those the dashboard accepts on for the commands that serve it, loop 0
 // alone for the others, which then run on the main thread and start no other.
 std::size_t loops_for(const Command& command) {

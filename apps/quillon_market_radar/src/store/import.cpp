@@ -1,0 +1,606 @@
+#include "store/import.hpp"
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <random>
+#include <system_error>
+
+#include "store/csv.hpp"
+#include "store/sqlite.hpp"
+#include "store/store.hpp"
+
+namespace qmr::store {
+
+namespace {
+
+// Records read between two calls of the progress callback.
+constexpr std::uint64_t PROGRESS_EVERY = 4096;
+
+std::int64_t clock_now() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Returns an RFC 3339 UTC text of `micros` since 1970, to the second.
+std::string utc_text(std::int64_t micros) {
+  std::int64_t seconds = micros / 1'000'000;
+  std::int64_t days = seconds / 86400;
+  seconds %= 86400;
+  if (seconds < 0) {
+    seconds += 86400;
+    --days;
+  }
+  // The civil date of a day count (H. Hinnant's algorithm).
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t day_of_era = days - era * 146097;
+  const std::int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::int64_t month_index = (5 * day_of_year + 2) / 153;
+  const std::int64_t day = day_of_year - (153 * month_index + 2) / 5 + 1;
+  const std::int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
+  const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
+                static_cast<long long>(year), static_cast<long long>(month),
+                static_cast<long long>(day), static_cast<long long>(seconds / 3600),
+                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  return text;
+}
+
+// Returns `text` as the summary shows a file's text: control characters (a terminal's escape
+// sequences among them) as '?', and cut after SHOWN_BYTES bytes on a character's boundary.
+std::string shown(std::string_view text) {
+  constexpr std::size_t SHOWN_BYTES = 200;
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i >= SHOWN_BYTES && (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+      return out + "...";
+    const auto byte = static_cast<unsigned char>(text[i]);
+    out += byte < 0x20 || byte == 0x7F ? '?' : text[i];
+  }
+  return out;
+}
+
+// Returns `cell` quoted for a CSV file when it holds a separator, a quote or a line break.
+std::string csv_cell(std::string_view cell) {
+  if (cell.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(cell);
+  std::string quoted = "\"";
+  for (const char c : cell) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+// The rejects CSV of one file, beside the store: written to a temporary name and put in place
+// when the file is done, so that it is whole or absent. Named after the file's SHA-256, so the
+// same file's rejects replace its earlier ones.
+class RejectsFile {
+ public:
+  RejectsFile(const std::filesystem::path& folder, const std::string& sha256)
+      : path_(folder / ("rejects-" + sha256.substr(0, 12) + ".csv")),
+        temporary_(folder / ("rejects-" + sha256.substr(0, 12) + ".csv.partial")) {}
+  RejectsFile(const RejectsFile&) = delete;
+  RejectsFile& operator=(const RejectsFile&) = delete;
+  ~RejectsFile() {
+    if (out_.is_open()) {
+      out_.close();
+      std::error_code ignored;
+      std::filesystem::remove(temporary_, ignored);
+    }
+  }
+
+  void add(const RowIssue& row) {
+    if (!out_.is_open()) {
+      out_.open(temporary_, std::ios::binary | std::ios::trunc);
+      // A byte-order mark, so that a spreadsheet takes the file for UTF-8.
+      out_ << "\xEF\xBB\xBFline,column,value,reason\r\n";
+    }
+    out_ << row.line << ',' << csv_cell(neutralise_cell(row.issue.column)) << ','
+         << csv_cell(neutralise_cell(row.issue.value)) << ','
+         << csv_cell(neutralise_cell(row.issue.reason)) << "\r\n";
+  }
+
+  // Puts the file in place, or removes an earlier one when there was no reject; returns its path
+  // ("" for none), or an error when it could not be written.
+  Result<std::string> finish() {
+    std::error_code failure;
+    if (!out_.is_open()) {
+      std::filesystem::remove(path_, failure);
+      return std::string();
+    }
+    out_.close();
+    if (out_.fail()) {
+      std::filesystem::remove(temporary_, failure);
+      return Error{path_text(path_) + " could not be written"};
+    }
+    std::filesystem::rename(temporary_, path_, failure);
+    if (failure) {
+      return Error{path_text(path_) + " could not be written (" + failure.message() + ")"};
+    }
+    return path_text(path_);
+  }
+
+ private:
+  std::filesystem::path path_;
+  std::filesystem::path temporary_;
+  std::ofstream out_;
+};
+
+// How a row changed the store.
+enum class Change { ADDED, UPDATED, UNCHANGED, DUPLICATE };
+
+// Writes rows into the store through statements prepared once per import, their values bound.
+class RowWriter {
+ public:
+  static Result<RowWriter> prepare(Database& database) {
+    auto created = database.execute(
+        "CREATE TEMP TABLE IF NOT EXISTS seen_keys (key TEXT PRIMARY KEY, line INTEGER NOT NULL) "
+        "STRICT");
+    if (!created.ok()) return created.error();
+    std::vector<Statement> statements;
+    for (const std::string_view sql : STATEMENTS) {
+      auto statement = database.prepare(sql);
+      if (!statement.ok()) return statement.error();
+      statements.push_back(std::move(statement.value()));
+    }
+    return RowWriter(database, std::move(statements));
+  }
+
+  // Starts a file: no key seen yet.
+  Status start(std::int64_t import_id, std::int64_t now) {
+    import_id_ = import_id;
+    now_ = now;
+    return database_->execute("DELETE FROM temp.seen_keys");
+  }
+
+  // Writes `row` of line `line`; a DUPLICATE sets `first_line` to the line that had its key.
+  Result<Change> write(const Row& row, std::uint64_t line, std::uint64_t& first_line) {
+    const auto source_line = static_cast<std::int64_t>(line);
+    if (const auto* listing = std::get_if<Listing>(&row)) {
+      auto seen = see(listing->platform + '\x1f' + listing->sku_asin, source_line, first_line);
+      if (!seen.ok()) return seen.error();
+      if (!seen.value()) return Change::DUPLICATE;
+      auto bind = [&](Statement& statement) {
+        statement.bind(1, listing->platform)
+            .bind(2, listing->sku_asin)
+            .bind(3, listing->seller_sku)
+            .bind(4, listing->title)
+            .bind(5, listing->mrp_paise)
+            .bind(6, listing->price_paise)
+            .bind(7, listing->quantity)
+            .bind(8, listing->status)
+            .bind(9, listing->fulfillment)
+            .bind(10, import_id_)
+            .bind(11, source_line);
+      };
+      return update_or_insert(statements_[UPDATE_LISTING], statements_[INSERT_LISTING], bind);
+    }
+    const auto& price = std::get<CompetitorPrice>(row);
+    const std::int64_t observed_at = price.observed_at.value_or(now_);
+    auto seen = see(price.sku_asin + '\x1f' + price.platform + '\x1f' + std::to_string(observed_at),
+                    source_line, first_line);
+    if (!seen.ok()) return seen.error();
+    if (!seen.value()) return Change::DUPLICATE;
+    auto bind = [&](Statement& statement) {
+      statement.bind(1, price.sku_asin)
+          .bind(2, price.platform)
+          .bind(3, observed_at)
+          .bind(4, price.price_paise)
+          .bind(5, import_id_)
+          .bind(6, source_line);
+    };
+    return update_or_insert(statements_[UPDATE_PRICE], statements_[INSERT_PRICE], bind);
+  }
+
+ private:
+  enum : std::size_t {
+    SEE,
+    FIRST_SEEN,
+    UPDATE_LISTING,
+    INSERT_LISTING,
+    UPDATE_PRICE,
+    INSERT_PRICE
+  };
+  // A row whose values differ is updated; one that is not there is added; else it is unchanged.
+  static constexpr std::array<std::string_view, 6> STATEMENTS = {
+      "INSERT INTO temp.seen_keys (key, line) VALUES (?1, ?2) ON CONFLICT (key) DO NOTHING",
+      "SELECT line FROM temp.seen_keys WHERE key = ?1",
+      "UPDATE listings SET seller_sku = ?3, title = ?4, mrp_paise = ?5, price_paise = ?6, "
+      "quantity = ?7, status = ?8, fulfillment = ?9, import_id = ?10, source_line = ?11 "
+      "WHERE platform = ?1 AND sku_asin = ?2 AND NOT (seller_sku IS ?3 AND title IS ?4 AND "
+      "mrp_paise IS ?5 AND price_paise IS ?6 AND quantity IS ?7 AND status IS ?8 AND "
+      "fulfillment IS ?9)",
+      "INSERT INTO listings (platform, sku_asin, seller_sku, title, mrp_paise, price_paise, "
+      "quantity, status, fulfillment, import_id, source_line) "
+      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
+      "ON CONFLICT (platform, sku_asin) DO NOTHING",
+      "UPDATE competitor_prices SET price_paise = ?4, import_id = ?5, source_line = ?6 "
+      "WHERE sku_asin = ?1 AND platform = ?2 AND observed_at = ?3 AND price_paise IS NOT ?4",
+      "INSERT INTO competitor_prices (sku_asin, platform, observed_at, price_paise, import_id, "
+      "source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
+      "ON CONFLICT (sku_asin, platform, observed_at) DO NOTHING",
+  };
+
+  RowWriter(Database& database, std::vector<Statement> statements)
+      : database_(&database), statements_(std::move(statements)) {}
+
+  // Returns true the first time `key` is seen in this file; else false, with the line it was
+  // first seen on in `first_line`.
+  Result<bool> see(const std::string& key, std::int64_t line, std::uint64_t& first_line) {
+    Statement& see = statements_[SEE];
+    if (auto done = see.bind(1, key).bind(2, line).run(); !done.ok()) return done.error();
+    if (database_->changes() == 1) return true;
+    Statement& first = statements_[FIRST_SEEN];
+    first.bind(1, key);
+    auto row = first.step();
+    if (!row.ok()) return row.error();
+    first_line = row.value() ? static_cast<std::uint64_t>(first.integer(0)) : 0;
+    first.reset();
+    return false;
+  }
+
+  template <typename Bind>
+  Result<Change> update_or_insert(Statement& update, Statement& insert, const Bind& bind) {
+    bind(update);
+    if (auto done = update.run(); !done.ok()) return done.error();
+    if (database_->changes() == 1) return Change::UPDATED;
+    bind(insert);
+    if (auto done = insert.run(); !done.ok()) return done.error();
+    return database_->changes() == 1 ? Change::ADDED : Change::UNCHANGED;
+  }
+
+  Database* database_;
+  std::vector<Statement> statements_;
+  std::int64_t import_id_ = 0;
+  std::int64_t now_ = 0;
+};
+
+// One import's connection, statements and settings.
+struct Context {
+  Database& database;
+  RowWriter& writer;
+  const std::filesystem::path& folder;
+  const ImportOptions& options;
+  std::int64_t now;
+};
+
+void add_reject(FileReport& report, RejectsFile* rejects, RowIssue row) {
+  ++report.rejected;
+  if (rejects != nullptr) rejects->add(row);
+  if (report.first_rejects.size() < FIRST_ISSUES) report.first_rejects.push_back(std::move(row));
+}
+
+// Imports one file read from `in`; the file's own failures go into `report`, the store's are
+// returned.
+Status import_file(Context& context, std::istream& in, FileReport& report) {
+  auto facts = inspect_file(in, report.name);
+  if (!facts.ok()) {
+    report.error = facts.error().message;
+    return Done{};
+  }
+  if (facts.value().size == 0) {
+    report.error = report.name + " is empty";
+    return Done{};
+  }
+  report.windows_1252 = facts.value().encoding == Encoding::WINDOWS_1252;
+
+  Database& database = context.database;
+  // Asked before the file is read, and again under the write lock: another import of the same
+  // file may have committed meanwhile.
+  auto earlier = database.prepare("SELECT imported_at FROM imports WHERE sha256 = ?1");
+  if (!earlier.ok()) return earlier.error();
+  auto imported_before = [&]() -> Result<bool> {
+    Statement& statement = earlier.value();
+    statement.reset();
+    auto found = statement.bind(1, facts.value().sha256).step();
+    if (!found.ok()) return found.error();
+    if (found.value()) {
+      report.outcome = FileOutcome::ALREADY_IMPORTED;
+      report.imported_at = statement.integer(0);
+    }
+    statement.reset();
+    return found.value();
+  };
+  auto before = imported_before();
+  if (!before.ok()) return before.error();
+  if (before.value()) return Done{};
+
+  in.clear();
+  in.seekg(0);
+  CsvReader reader(in, facts.value().encoding);
+  CsvRecord record;
+  if (!reader.next(record)) {
+    report.error = report.name + " has no header line";
+    return Done{};
+  }
+  auto recognised = recognise(record.fields);
+  if (!recognised) {
+    std::string header;
+    for (const std::string& name : record.fields) {
+      if (!header.empty()) header += reader.separator() == '\t' ? "<tab>" : ",";
+      header += name;
+    }
+    report.error = report.name + " is none of the files this program reads (" + known_kinds() +
+                   "); its header line is: " + shown(header);
+    return Done{};
+  }
+  report.kind = recognised->kind;
+  const std::size_t columns = record.fields.size();
+
+  const auto& progress = context.options.progress;
+  if (progress) progress(0, facts.value().size);
+  auto transaction = Transaction::begin(database);
+  if (!transaction.ok()) return transaction.error();
+  before = imported_before();
+  if (!before.ok()) return before.error();
+  if (before.value()) return Done{};
+  auto insert = database.prepare(
+      "INSERT INTO imports (sha256, file_name, kind, imported_at) VALUES (?1, ?2, ?3, ?4)");
+  if (!insert.ok()) return insert.error();
+  if (auto done = insert.value()
+                      .bind(1, facts.value().sha256)
+                      .bind(2, report.name)
+                      .bind(3, report.kind)
+                      .bind(4, context.now)
+                      .run();
+      !done.ok()) {
+    return done.error();
+  }
+  const std::int64_t import_id = database.last_insert_id();
+  if (auto started = context.writer.start(import_id, context.now); !started.ok()) {
+    return started.error();
+  }
+
+  std::optional<RejectsFile> rejects;
+  if (!context.options.dry_run) rejects.emplace(context.folder, facts.value().sha256);
+  RejectsFile* rejects_file = rejects ? &*rejects : nullptr;
+  while (reader.next(record)) {
+    ++report.read;
+    if (progress && report.read % PROGRESS_EVERY == 0)
+      progress(reader.bytes_read(), facts.value().size);
+    if (!record.problem.empty()) {
+      add_reject(report, rejects_file, {record.line, {"", "", record.problem}});
+      continue;
+    }
+    if (record.fields.size() != columns) {
+      add_reject(report, rejects_file,
+                 {record.line,
+                  {"", "",
+                   std::to_string(record.fields.size()) + " fields where the header has " +
+                       std::to_string(columns)}});
+      continue;
+    }
+    RowReading reading = recognised->reader->read(record.fields);
+    if (!reading.row) {
+      add_reject(report, rejects_file, {record.line, std::move(*reading.issue)});
+      continue;
+    }
+    std::uint64_t first_line = 0;
+    auto change = context.writer.write(*reading.row, record.line, first_line);
+    if (!change.ok()) return change.error();
+    switch (change.value()) {
+      case Change::ADDED:
+        ++report.added;
+        break;
+      case Change::UPDATED:
+        ++report.updated;
+        break;
+      case Change::UNCHANGED:
+        ++report.unchanged;
+        break;
+      case Change::DUPLICATE:
+        add_reject(
+            report, rejects_file,
+            {record.line,
+             {"", "",
+              "a second row for the same item, first on line " + std::to_string(first_line)}});
+        continue;
+    }
+    if (reading.issue) {
+      ++report.noted;
+      if (report.first_notes.size() < FIRST_ISSUES) {
+        report.first_notes.push_back({record.line, std::move(*reading.issue)});
+      }
+    }
+  }
+  if (progress) progress(facts.value().size, facts.value().size);
+
+  auto finish_rejects = [&]() -> Status {
+    if (!rejects) return Done{};
+    auto written = rejects->finish();
+    if (!written.ok()) return written.error();
+    report.rejects_file = written.value();
+    return Done{};
+  };
+  if (context.options.strict && report.rejected > 0) {
+    report.error = report.name + ": " + std::to_string(report.rejected) +
+                   " rows rejected, and --strict takes a file whole or not at all: nothing of it "
+                   "was imported";
+    return finish_rejects();
+  }
+  auto counts = database.prepare(
+      "UPDATE imports SET rows_read = ?2, rows_added = ?3, rows_updated = ?4, rows_unchanged = ?5, "
+      "rows_rejected = ?6 WHERE id = ?1");
+  if (!counts.ok()) return counts.error();
+  if (auto done = counts.value()
+                      .bind(1, import_id)
+                      .bind(2, static_cast<std::int64_t>(report.read))
+                      .bind(3, static_cast<std::int64_t>(report.added))
+                      .bind(4, static_cast<std::int64_t>(report.updated))
+                      .bind(5, static_cast<std::int64_t>(report.unchanged))
+                      .bind(6, static_cast<std::int64_t>(report.rejected))
+                      .run();
+      !done.ok()) {
+    return done.error();
+  }
+  if (context.options.dry_run) {
+    report.outcome = FileOutcome::CHECKED;
+    return Done{};  // the transaction's end rolls everything back
+  }
+  if (auto committed = transaction.value().commit(); !committed.ok()) return committed.error();
+  report.outcome = FileOutcome::IMPORTED;
+  return finish_rejects();
+}
+
+// Copies standard input to a temporary file, which the import reads twice (once for its SHA-256
+// and its encoding, once for its rows); removed by the destructor.
+class SpooledInput {
+ public:
+  SpooledInput() {
+    std::random_device random;
+    path_ = std::filesystem::temp_directory_path() /
+            ("quillon_market_radar-" + std::to_string(random()) + std::to_string(random()));
+  }
+  SpooledInput(const SpooledInput&) = delete;
+  SpooledInput& operator=(const SpooledInput&) = delete;
+  // The copy is closed first: Windows removes no file that is open.
+  ~SpooledInput() {
+    stream_.close();
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+
+  // Returns the stream of the copy, or an error.
+  Result<std::ifstream*> copy(std::istream& in) {
+    {
+      std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+      out << in.rdbuf();
+      if (!out || in.bad())
+        return Error{"standard input could not be copied to " + path_text(path_)};
+    }
+    stream_.open(path_, std::ios::binary);
+    if (!stream_) return Error{"standard input could not be copied to " + path_text(path_)};
+    return &stream_;
+  }
+
+ private:
+  std::filesystem::path path_;
+  std::ifstream stream_;
+};
+
+}  // namespace
+
+bool ImportReport::all_imported() const {
+  for (const FileReport& file : files) {
+    if (file.outcome == FileOutcome::FAILED) return false;
+  }
+  return true;
+}
+
+Result<Database> open_for_import(const std::filesystem::path& folder, bool dry_run) {
+  std::error_code ignored;
+  if (dry_run && !std::filesystem::exists(folder / STORE_FILE_NAME, ignored)) {
+    return open_memory_store();
+  }
+  return open_store(folder);
+}
+
+Result<ImportReport> import_files(Database& database, const std::filesystem::path& folder,
+                                  const std::vector<std::string>& files,
+                                  const ImportOptions& options) {
+  auto writer = RowWriter::prepare(database);
+  if (!writer.ok()) return writer.error();
+  Context context{database, writer.value(), folder, options,
+                  options.now != 0 ? options.now : clock_now()};
+  ImportReport report;
+  for (const std::string& file : files) {
+    FileReport& file_report = report.files.emplace_back();
+    std::ifstream named;
+    std::istream* in = nullptr;
+    SpooledInput spooled;
+    if (file == STANDARD_INPUT) {
+      file_report.name = "standard input";
+      auto copied =
+          spooled.copy(options.standard_input != nullptr ? *options.standard_input : std::cin);
+      if (!copied.ok()) {
+        file_report.error = copied.error().message;
+        continue;
+      }
+      in = copied.value();
+    } else {
+      file_report.name = file;
+      named.open(std::filesystem::u8path(file), std::ios::binary);
+      if (!named) {
+        file_report.error = file + " cannot be opened";
+        continue;
+      }
+      in = &named;
+    }
+    if (auto done = import_file(context, *in, file_report); !done.ok()) return done.error();
+  }
+  return report;
+}
+
+ImportSummary summarise(const ImportReport& report) {
+  ImportSummary summary;
+  auto issue_line = [](const RowIssue& row, std::string_view remark) {
+    std::string line = "  line " + std::to_string(row.line);
+    if (!row.issue.column.empty()) line += ", column \"" + shown(row.issue.column) + "\"";
+    if (!row.issue.column.empty() || !row.issue.value.empty()) {
+      line += ", value \"" + shown(row.issue.value) + "\"";
+    }
+    return line + ": " + std::string(remark) + row.issue.reason + "\n";
+  };
+  for (const FileReport& file : report.files) {
+    if (file.outcome == FileOutcome::ALREADY_IMPORTED) {
+      summary.out += file.name + ": already imported at " + utc_text(file.imported_at) +
+                     " (the same SHA-256); nothing to do\n";
+      continue;
+    }
+    if (file.outcome == FileOutcome::FAILED) summary.err += file.error + "\n";
+    if (file.kind.empty()) continue;
+    summary.out += file.name +
+                   (file.outcome == FileOutcome::CHECKED ? " (dry run, nothing written)" : "") +
+                   ": " + file.kind + ", " + std::to_string(file.read) +
+                   " rows read: " + std::to_string(file.added) + " added, " +
+                   std::to_string(file.updated) + " updated, " + std::to_string(file.unchanged) +
+                   " unchanged, " + std::to_string(file.rejected) + " rejected\n";
+    if (file.windows_1252) summary.out += "  read as Windows-1252: the file is not valid UTF-8\n";
+    for (const RowIssue& row : file.first_rejects) summary.out += issue_line(row, "");
+    if (file.rejected > file.first_rejects.size()) {
+      summary.out +=
+          "  and " + std::to_string(file.rejected - file.first_rejects.size()) + " more rejects\n";
+    }
+    if (!file.rejects_file.empty()) summary.out += "  every reject: " + file.rejects_file + "\n";
+    for (const RowIssue& row : file.first_notes) summary.out += issue_line(row, "kept, but ");
+    if (file.noted > file.first_notes.size()) {
+      summary.out += "  and " + std::to_string(file.noted - file.first_notes.size()) +
+                     " more rows kept with a remark\n";
+    }
+  }
+  return summary;
+}
+
+std::string neutralise_cell(std::string_view text) {
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+    return "'" + std::string(text);
+  }
+  return std::string(text);
+}
+
+std::function<void(std::uint64_t, std::uint64_t)> progress_bar(bool terminal) {
+  if (!terminal) return {};
+  return [](std::uint64_t done, std::uint64_t total) {
+    constexpr std::uint64_t LARGE_FILE_BYTES = 1 << 20;
+    constexpr std::uint64_t WIDTH = 40;
+    if (total < LARGE_FILE_BYTES) return;
+    const std::uint64_t filled = done * WIDTH / total;
+    std::string bar = "\r[" + std::string(filled, '#') + std::string(WIDTH - filled, '.') + "] " +
+                      std::to_string(done * 100 / total) + "%";
+    // The finished bar is erased: the summary follows on standard output.
+    if (done >= total) bar = "\r" + std::string(bar.size(), ' ') + "\r";
+    std::fputs(bar.c_str(), stderr);
+    std::fflush(stderr);
+  };
+}
+
+}  // namespace qmr::store

@@ -1,0 +1,235 @@
+#include "store/sqlite.hpp"
+
+#include <sqlite3.h>
+
+#include <climits>
+
+namespace qmr::store {
+
+namespace {
+
+// Says in words what a failure of SQLite's primary result code `code` means for the store's file;
+// the rest keep SQLite's own text.
+std::string_view phrase_of(int code) {
+  switch (code & 0xff) {
+    case SQLITE_NOTADB:
+      return "is not a SQLite database";
+    case SQLITE_CORRUPT:
+      return "is corrupt";
+    case SQLITE_READONLY:
+      return "is read-only";
+    case SQLITE_FULL:
+      return "cannot grow: the disk is full";
+    case SQLITE_CANTOPEN:
+      return "cannot be opened";
+    case SQLITE_IOERR:
+      return "could not be read or written";
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return "is locked by another program";
+    case SQLITE_NOMEM:
+      return "cannot be used: memory ran out";
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
+Result<Database> Database::open(const std::string& path, OpenMode mode) {
+  sqlite3* db = nullptr;
+  const bool memory = mode == OpenMode::MEMORY;
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
+                    (memory ? SQLITE_OPEN_MEMORY : 0);
+  const int code = sqlite3_open_v2(memory ? ":memory:" : path.c_str(), &db, flags, nullptr);
+  Database database(db, path);
+  if (code != SQLITE_OK) {
+    if (db == nullptr) return Error{path + ": cannot be used: memory ran out"};
+    return database.error_of(code);
+  }
+  sqlite3_extended_result_codes(db, 1);
+  return database;
+}
+
+Database::Database(Database&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)), path_(std::move(other.path_)) {}
+
+Database& Database::operator=(Database&& other) noexcept {
+  if (this != &other) {
+    sqlite3_close_v2(db_);
+    db_ = std::exchange(other.db_, nullptr);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+// close_v2 defers the close until the last statement is finalised, so the order in which a
+// scope's handles end does not matter.
+Database::~Database() { sqlite3_close_v2(db_); }
+
+Status Database::execute(std::string_view sql) {
+  // sqlite3_exec needs a terminated string; fixed texts are short.
+  const std::string text(sql);
+  const int code = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr);
+  if (code != SQLITE_OK) return error_of(code);
+  return Done{};
+}
+
+Result<Statement> Database::prepare(std::string_view sql) {
+  sqlite3_stmt* statement = nullptr;
+  const int code = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
+                                      SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+  if (code != SQLITE_OK) return error_of(code);
+  return Statement(*this, statement);
+}
+
+Result<std::int64_t> Database::query_integer(std::string_view sql) {
+  auto statement = prepare(sql);
+  if (!statement.ok()) return statement.error();
+  auto row = statement.value().step();
+  if (!row.ok()) return row.error();
+  if (!row.value()) return Error{path_ + ": no answer to " + std::string(sql)};
+  return statement.value().integer(0);
+}
+
+std::int64_t Database::last_insert_id() { return sqlite3_last_insert_rowid(db_); }
+
+std::int64_t Database::changes() { return sqlite3_changes64(db_); }
+
+bool Database::read_only() const { return sqlite3_db_readonly(db_, "main") == 1; }
+
+Error Database::last_error() const { return error_of(sqlite3_extended_errcode(db_)); }
+
+Error Database::error_of(int code) const {
+  const std::string_view phrase = phrase_of(code);
+  const std::string detail = db_ != nullptr && sqlite3_errcode(db_) == (code & 0xff)
+                                 ? sqlite3_errmsg(db_)
+                                 : sqlite3_errstr(code);
+  if (phrase.empty()) return Error{path_ + ": " + detail};
+  return Error{path_ + " " + std::string(phrase) + " (" + detail + ")"};
+}
+
+Statement::Statement(Statement&& other) noexcept
+    : database_(other.database_),
+      statement_(std::exchange(other.statement_, nullptr)),
+      bind_failure_(other.bind_failure_) {}
+
+Statement& Statement::operator=(Statement&& other) noexcept {
+  if (this != &other) {
+    sqlite3_finalize(statement_);
+    database_ = other.database_;
+    statement_ = std::exchange(other.statement_, nullptr);
+    bind_failure_ = other.bind_failure_;
+  }
+  return *this;
+}
+
+Statement::~Statement() { sqlite3_finalize(statement_); }
+
+void Statement::note_bind(int code) {
+  if (code != SQLITE_OK && bind_failure_ == 0) bind_failure_ = code;
+}
+
+Statement& Statement::bind(int index, std::string_view text) {
+  // Longer text than an int can measure is refused by SQLite's own limit long before; say so.
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+    note_bind(SQLITE_TOOBIG);
+    return *this;
+  }
+  note_bind(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
+                              SQLITE_TRANSIENT));
+  return *this;
+}
+
+Statement& Statement::bind(int index, std::int64_t value) {
+  note_bind(sqlite3_bind_int64(statement_, index, value));
+  return *this;
+}
+
+Statement& Statement::bind(int index, const std::optional<std::int64_t>& value) {
+  if (value) return bind(index, *value);
+  note_bind(sqlite3_bind_null(statement_, index));
+  return *this;
+}
+
+Result<bool> Statement::step() {
+  if (bind_failure_ != 0) {
+    const int code = std::exchange(bind_failure_, 0);
+    sqlite3_reset(statement_);
+    return database_->error_of(code);
+  }
+  const int code = sqlite3_step(statement_);
+  if (code == SQLITE_ROW) return true;
+  if (code == SQLITE_DONE) return false;
+  // The statement's error is the connection's last one; reset so the handle may run again.
+  Error error = database_->error_of(code);
+  sqlite3_reset(statement_);
+  return error;
+}
+
+Status Statement::run() {
+  for (;;) {
+    auto row = step();
+    if (!row.ok()) return row.error();
+    if (!row.value()) break;
+  }
+  reset();
+  return Done{};
+}
+
+void Statement::reset() {
+  sqlite3_reset(statement_);
+  sqlite3_clear_bindings(statement_);
+}
+
+int Statement::column_count() const { return sqlite3_column_count(statement_); }
+
+bool Statement::is_null(int index) const {
+  return sqlite3_column_type(statement_, index) == SQLITE_NULL;
+}
+
+std::int64_t Statement::integer(int index) const { return sqlite3_column_int64(statement_, index); }
+
+std::optional<std::int64_t> Statement::optional_integer(int index) const {
+  if (is_null(index)) return std::nullopt;
+  return integer(index);
+}
+
+std::string_view Statement::text(int index) const {
+  const auto* bytes = sqlite3_column_text(statement_, index);
+  if (bytes == nullptr) return {};
+  return {reinterpret_cast<const char*>(bytes),
+          static_cast<std::size_t>(sqlite3_column_bytes(statement_, index))};
+}
+
+Result<Transaction> Transaction::begin(Database& database) {
+  auto begun = database.execute("BEGIN IMMEDIATE");
+  if (!begun.ok()) return begun.error();
+  return Transaction(database);
+}
+
+Transaction::Transaction(Transaction&& other) noexcept
+    : database_(std::exchange(other.database_, nullptr)) {}
+
+// A failed rollback leaves SQLite's own automatic one (on the next statement, or at close);
+// nothing else can be done on this path.
+Transaction::~Transaction() {
+  if (database_ != nullptr) {
+    sqlite3_exec(database_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+}
+
+Status Transaction::commit() {
+  Database* database = std::exchange(database_, nullptr);
+  auto committed = database->execute("COMMIT");
+  if (!committed.ok()) {
+    // A failed COMMIT (a full disk, say) may leave the transaction open: end it.
+    if (sqlite3_get_autocommit(database->handle()) == 0) {
+      sqlite3_exec(database->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    return committed.error();
+  }
+  return Done{};
+}
+
+}  // namespace qmr::store

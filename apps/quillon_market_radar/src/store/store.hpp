@@ -1,0 +1,36 @@
+// The seller's store: one SQLite file, market.db, in the data folder the user names. Opening it
+// makes the folder (mode 0700) and the file when missing, brings an older schema forward in one
+// transaction and refuses a newer one; the schema itself is the table of migrations in store.cpp.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "base/result.hpp"
+#include "store/sqlite.hpp"
+
+namespace qmr::store {
+
+/// The store's file name inside the data folder.
+inline constexpr std::string_view STORE_FILE_NAME = "market.db";
+
+/// Returns `path` as UTF-8 text, for messages and for SQLite, which takes UTF-8 file names.
+[[nodiscard]] std::string path_text(const std::filesystem::path& path);
+
+/// The schema version this program writes (PRAGMA user_version): the number of migrations.
+[[nodiscard]] std::int64_t schema_version();
+
+/// Returns the store in `folder`, ready for reading and writing in WAL mode, or an error in words:
+/// the folder cannot be made, the file is not SQLite, not this program's, corrupt, read-only, on a
+/// full disk, or of a newer schema (the message names both versions). The folder is created with
+/// mode 0700 when missing.
+[[nodiscard]] Result<Database> open_store(const std::filesystem::path& folder);
+
+/// Returns an empty store in memory with the current schema, for a dry run without a store.
+[[nodiscard]] Result<Database> open_memory_store();
+
+/// Returns "ok" when SQLite's integrity check finds nothing wrong, else what it found.
+[[nodiscard]] Result<std::string> check_integrity(Database& database);
+
+}  // namespace qmr::store
