@@ -17,6 +17,8 @@ import { StdioClientTransport } from '@modelcontextprotocol/client/stdio';
 import * as modernTypes from '@modelcontextprotocol/core';
 import * as legacyTypes from '@modelcontextprotocol/sdk/types.js';
 
+import { REVISIONS } from '../revisions.mjs';
+
 const BINARY = process.env.QMR_BINARY;
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
 
@@ -49,7 +51,6 @@ const MODERN = {
 
 const SCHEMAS = { handshake: LEGACY, 'per-request': MODERN };
 
-const { revisions: REVISIONS } = JSON.parse(readFileSync(new URL('../revisions.json', import.meta.url), 'utf8'));
 const MODERN_REVISION = REVISIONS.find(({ era }) => era === 'per-request').name;
 // The newest handshake revision, which a request of the per-request era may not name in `_meta`.
 const HANDSHAKE_REVISION = REVISIONS.findLast(({ era }) => era === 'handshake').name;

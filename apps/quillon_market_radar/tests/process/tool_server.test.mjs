@@ -11,6 +11,7 @@ import {
   BINARY, EMULATED, FULL_NONBLOCKING_STDOUT, WINDOWS, envWith, linesOf, run, runShell, start,
   skipOnWindows,
 } from './harness.mjs';
+import { REVISIONS } from '../revisions.mjs';
 
 const INITIALIZE = '{"jsonrpc":"2.0","id":1,"method":"initialize"}';
 const INITIALIZED =
@@ -64,7 +65,6 @@ test('invalid lines are skipped silently and the rest answered in order', async 
 // 2024-11-05 session is answered as the server always answered it (every method, the three tools,
 // notifications, invalid lines, and a line that is not UTF-8 ending the run); the later ones skip
 // that line and go on, as ../revisions.json says.
-const { revisions: REVISIONS } = JSON.parse(readFileSync(new URL('../revisions.json', import.meta.url), 'utf8'));
 const GOLDEN = REVISIONS.map(({ name, nonUtf8Line }) => nonUtf8Line === 'ends the run'
   ? { revision: name, status: 1, stderr: 'Error: stream did not contain valid UTF-8\n' }
   : { revision: name, status: 0, stderr: '' });
