@@ -166,40 +166,36 @@ TEST(MarketEngine, CopiesDoNotReachTheStore) {
   EXPECT_EQ(engine->list_products()[0].title, "Noise ColorFit Pulse Grand Smart Watch");
 }
 
-TEST(SearchProducts, MatchesTheDocumentedQueries) {
-  const auto engine = MarketEngine::create();
-  const std::vector<std::string> first{"B09G9FPHY6"}, second{"SKU-BOAT-AIRDOPES-141"},
-      both{"B09G9FPHY6", "SKU-BOAT-AIRDOPES-141"}, none{};
-  for (const char* query : {"Noise", "noise", "COLORFIT", "b09g9", "amazon", "NoIsE"}) {
-    EXPECT_EQ(skus(engine->search_products(query)), first) << query;
-  }
-  for (const char* query : {"flipkart", "FLIPKART", "earbud"}) {
-    EXPECT_EQ(skus(engine->search_products(query)), second) << query;
-  }
-  for (const char* query : {"a", "", " "}) {
-    EXPECT_EQ(skus(engine->search_products(query)), both) << '"' << query << '"';
-  }
-  for (const char* query : {"iphone", "   ", "noise watch"}) {
-    EXPECT_EQ(skus(engine->search_products(query)), none) << query;
-  }
-}
-
-TEST(SearchProducts, FirstMatchingFieldDecidesAndUnicodeCapitalsAreLowered) {
-  auto engine = MarketEngine::from_catalogue(Catalogue{
+// The seeded store's documented queries, and a store whose fields hold Unicode capitals: a query
+// matches the product whose first matching field contains it, both lower-cased in full.
+TEST(SearchProducts, MatchesAFieldLowerCasedInFull) {
+  const auto seeded = MarketEngine::create();
+  const auto unicode = MarketEngine::from_catalogue(Catalogue{
       {product("A-1", "\u00C7AY \u0130STANBUL"), product("A-2", "\u039F\u0394\u039F\u03A3 map"),
        product("I-3", "plain", "Some Market")},
       {},
       {},
       {}});
-  EXPECT_EQ(skus(engine->search_products("\u00E7ay i\u0307stanbul")),
-            (std::vector<std::string>{"A-1"}));
-  EXPECT_EQ(skus(engine->search_products("\u0130STANBUL")), (std::vector<std::string>{"A-1"}));
-  EXPECT_EQ(skus(engine->search_products("\u03BF\u03B4\u03BF\u03C2 ")),
-            (std::vector<std::string>{"A-2"}));
-  EXPECT_EQ(skus(engine->search_products("\u039F\u0394\u039F\u03A3")),
-            (std::vector<std::string>{"A-2"}));
-  EXPECT_EQ(skus(engine->search_products("i-3")), (std::vector<std::string>{"I-3"}));
-  EXPECT_EQ(skus(engine->search_products("some market")), (std::vector<std::string>{"I-3"}));
+  using Skus = std::vector<std::string>;
+  const Skus noise{"B09G9FPHY6"}, boat{"SKU-BOAT-AIRDOPES-141"},
+      both{"B09G9FPHY6", "SKU-BOAT-AIRDOPES-141"};
+  const struct {
+    const MarketEngine& engine;
+    std::vector<const char*> queries;
+    Skus found;
+  } cases[] = {
+      {*seeded, {"Noise", "noise", "COLORFIT", "b09g9", "amazon", "NoIsE"}, noise},
+      {*seeded, {"flipkart", "FLIPKART", "earbud"}, boat},
+      {*seeded, {"a", "", " "}, both},
+      {*seeded, {"iphone", "   ", "noise watch"}, {}},
+      {*unicode, {"\u00E7ay i\u0307stanbul", "\u0130STANBUL"}, {"A-1"}},
+      {*unicode, {"\u03BF\u03B4\u03BF\u03C2 ", "\u039F\u0394\u039F\u03A3"}, {"A-2"}},
+      {*unicode, {"i-3", "some market"}, {"I-3"}},
+  };
+  for (const auto& [engine, queries, found] : cases) {
+    for (const char* query : queries)
+      EXPECT_EQ(skus(engine.search_products(query)), found) << '"' << query << '"';
+  }
 }
 
 TEST(SearchProducts, PositionsNameTheSameProductsAsTheCopies) {
