@@ -46,7 +46,7 @@ test-asan: deps
 # The concurrent dashboard tests under ThreadSanitizer.
 test-tsan: deps
 	@cmake --preset tsan >/dev/null
-	@cmake --build --preset tsan -j $(JOBS) --target quillon_market_radar ui_server_test
+	@cmake --build --preset tsan -j $(JOBS) --target quillon_market_radar base_test ui_server_test
 	QMR_SANITIZER=thread TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j $(JOBS) -R '^(LoopPool\.|DashboardServer\.|process_dashboard(_load)?$$)'
 
 # The dashboard's tests against its plain asio path, the one other systems build.

@@ -18,8 +18,10 @@ set(QMR_STANDALONE_LINK_OPTIONS "")
 add_compile_definitions(U_STATIC_IMPLEMENTATION)
 set(QMR_FULL_ICU OFF)
 
-# Windows 10 and later; asio's sockets are Winsock's.
-target_compile_definitions(asio_headers INTERFACE _WIN32_WINNT=0x0A00 WIN32_LEAN_AND_MEAN)
+# The Windows API of the oldest Windows supported (scripts/lib.sh's WINDOWS_VERSION: Windows 10, and
+# so 11); asio's sockets are Winsock's.
+target_compile_definitions(asio_headers INTERFACE _WIN32_WINNT=${QMR_WINDOWS_VERSION}
+                                                  WIN32_LEAN_AND_MEAN)
 target_link_libraries(asio_headers INTERFACE ws2_32 mswsock)
 
 # Not built: the tests written on POSIX calls. The server's own suite talks to it through a client

@@ -22,9 +22,14 @@ WINESERVER=$WINE_DIR/wineserver
 WINE_PREFIX=$ROOT/build/windows/wine
 WINE_RUN=(env "WINEPREFIX=$WINE_PREFIX" WINEDEBUG=-all "$WINE")
 
+# The oldest Windows the Windows build runs on, as _WIN32_WINNT and WINVER: Windows 10, whose
+# value Windows 11 shares (it has none of its own). The program's build reads it through the
+# toolchain arguments below, ICU's build in scripts/mingw-root.sh.
+WINDOWS_VERSION=0x0A00
+
 # The toolchain arguments of cmake for the Windows build.
 WINDOWS_TOOLCHAIN=(--toolchain "$ROOT/cmake/x86_64-w64-mingw32.cmake"
-  "-DQMR_WINE_COMMAND=$(IFS=';' && echo "${WINE_RUN[*]}")")
+  "-DQMR_WINE_COMMAND=$(IFS=';' && echo "${WINE_RUN[*]}")" "-DQMR_WINDOWS_VERSION=$WINDOWS_VERSION")
 
 # Runs a command quietly; prints its output only when it fails.
 quietly() {

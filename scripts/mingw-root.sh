@@ -35,7 +35,9 @@ if [[ -z $icu_version ]]; then
   echo "mingw-root: no source package of icu; run scripts/install-deps.sh --windows" >&2
   exit 1
 fi
-icu_stamp="$prefix/icu-$icu_version.built"
+# Built anew when the ICU version or the Windows version changes.
+icu_build="$prefix/icu-$icu_version-windows-$WINDOWS_VERSION"
+icu_stamp="$icu_build.built"
 if [[ ! -f $icu_stamp ]]; then
   sources="$prefix/source"
   if [[ ! -f $sources/icu-$icu_version.unpacked ]]; then
@@ -47,11 +49,12 @@ if [[ ! -f $icu_stamp ]]; then
   fi
   common="$sources/icu/source/common"
   # As ICU's own build of a static library: its public symbols neither imported nor exported,
-  # the deprecated-API markers off, the Windows API of Windows 7 and later. ICU's own sources are
-  # not held to our warnings.
+  # the deprecated-API markers off, the Windows API of the oldest Windows the program runs on
+  # (lib.sh's WINDOWS_VERSION). ICU's own sources are not held to our warnings.
   flags="-std=c++17 -O2 -ffunction-sections -fdata-sections -I$common -DU_COMMON_IMPLEMENTATION
-    -DU_STATIC_IMPLEMENTATION -DU_ATTRIBUTE_DEPRECATED= -DWINVER=0x0601 -D_WIN32_WINNT=0x0601 -w"
-  objects="$prefix/icu-objects"
+    -DU_STATIC_IMPLEMENTATION -DU_ATTRIBUTE_DEPRECATED= -DWINVER=$WINDOWS_VERSION
+    -D_WIN32_WINNT=$WINDOWS_VERSION -w"
+  objects="$icu_build-objects"
   mkdir -p "$objects"
   # Each object once: an interrupted build resumes where it stopped.
   find "$common" -maxdepth 1 -name '*.cpp' -print0 | sort -z |

@@ -7,7 +7,6 @@
 #include <regex>
 #include <sstream>
 
-#include "base/console.hpp"
 #include "main/commands.hpp"
 
 namespace qmr::main {
@@ -296,19 +295,6 @@ TEST(CommandLine, HelpAndVersionExitWithZero) {
   EXPECT_EQ(ui_help.outcome.exit_status, 0);
   EXPECT_NE(ui_help.out.find("PORT"), std::string::npos) << ui_help.out;
   EXPECT_NE(ui_help.out.find("7577"), std::string::npos) << ui_help.out;
-}
-
-TEST(Console, ColourDecision) {
-  using console::decide_colour;
-  EXPECT_TRUE(decide_colour("1", "1", "0", false));
-  EXPECT_TRUE(decide_colour("yes", nullptr, nullptr, false));
-  EXPECT_FALSE(decide_colour("0", nullptr, nullptr, false));
-  EXPECT_TRUE(decide_colour("0", nullptr, nullptr, true));
-  EXPECT_FALSE(decide_colour(nullptr, "", nullptr, true));
-  EXPECT_FALSE(decide_colour(nullptr, nullptr, "0", true));
-  EXPECT_TRUE(decide_colour(nullptr, nullptr, "1", true));
-  EXPECT_TRUE(decide_colour(nullptr, nullptr, nullptr, true));
-  EXPECT_FALSE(decide_colour(nullptr, nullptr, nullptr, false));
 }
 
 TEST(Verification, MillisecondsAreShortestWithoutExponent) {

@@ -1,14 +1,12 @@
 // The dashboard server on real loopback sockets, inside the test process: idle connections, the
 // drain after the response and its two bounds, requests larger than the read buffer, tool-server
-// requests read across several reads, within the idle time and the loop's budget, and a port
-// that is taken; the runtime's loops, and the accept failures the listener rides out. The
-// connection limits are shortened so that no test waits a minute.
+// requests read across several reads, within the idle time and the loop's budget, a port that is
+// taken, and the accept failures the listener rides out. The connection limits are shortened so
+// that no test waits a minute.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -20,7 +18,6 @@
 #include <asio/post.hpp>
 #include <cerrno>
 #include <chrono>
-#include <fstream>
 #include <future>
 #include <memory>
 #include <optional>
@@ -139,62 +136,6 @@ std::string response_to(std::string_view request) {
   std::string built;
   const std::string* answer = answer_first_read(request, engine, fixed, nullptr, built).response;
   return answer == nullptr ? "(silence)" : *answer;
-}
-
-TEST(LoopPool, RunsLoopZeroOnTheCallerAndEachOtherLoopOnAThreadOfItsOwnUntilStopped) {
-  LoopPool pool(3);
-  std::vector<std::thread::id> ran_on(pool.size());
-  std::promise<void> others_ran;
-  // Loop 0 waits for the others' tasks before it stops the pool: an idle loop keeps running.
-  asio::post(pool.loop(2), [&] {
-    ran_on[2] = std::this_thread::get_id();
-    asio::post(pool.loop(1), [&] {
-      ran_on[1] = std::this_thread::get_id();
-      others_ran.set_value();
-    });
-  });
-  asio::post(pool.loop(0), [&] {
-    others_ran.get_future().wait();
-    ran_on[0] = std::this_thread::get_id();
-    pool.stop();
-  });
-  ASSERT_TRUE(pool.run().ok());
-  EXPECT_EQ(ran_on[0], std::this_thread::get_id());
-  EXPECT_NE(ran_on[1], ran_on[0]);
-  EXPECT_NE(ran_on[2], ran_on[0]);
-  EXPECT_NE(ran_on[2], ran_on[1]);
-  EXPECT_NE(ran_on[1], std::thread::id());
-}
-
-// Returns the bytes of address space the process has mapped.
-rlim_t mapped_bytes() {
-  rlim_t pages = 0;
-  std::ifstream("/proc/self/statm") >> pages;
-  return pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
-}
-
-TEST(LoopPool, NamesExhaustedMemoryWhenAThreadCannotStart) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "a sanitizer's runtime maps address space of its own";
-#endif
-  // More threads than the C library keeps stacks of ended threads for reuse: at least one needs a
-  // stack of its own, which the limit below has no room for.
-  LoopPool pool(64);
-  asio::post(pool.loop(0), [&] { pool.stop(); });  // should every thread start after all
-  rlimit before{};
-  ASSERT_EQ(::getrlimit(RLIMIT_AS, &before), 0);
-  const rlimit tight{mapped_bytes() + 4 * 1024 * 1024, before.rlim_max};
-  ASSERT_EQ(::setrlimit(RLIMIT_AS, &tight), 0);
-  // An emulator maps the program's memory its own way and may not hold it to the limit.
-  void* block =
-      ::mmap(nullptr, 16 * 1024 * 1024, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  const bool limited = block == MAP_FAILED;
-  if (!limited) ::munmap(block, 16 * 1024 * 1024);
-  const Status ran = limited ? pool.run() : Status(Done{});
-  ASSERT_EQ(::setrlimit(RLIMIT_AS, &before), 0);
-  if (!limited) GTEST_SKIP() << "the address-space limit does not hold here";
-  ASSERT_FALSE(ran.ok());
-  EXPECT_EQ(ran.error().message, "memory allocation failed");
 }
 
 TEST(AcceptErrors, ResourceAndPeerFailuresAreRetriedListenerFailuresEndTheServer) {

@@ -1,8 +1,13 @@
 #include "engine/records.hpp"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <numeric>
+#include <tuple>
+#include <utility>
 
 namespace qmr::engine {
 
@@ -16,19 +21,19 @@ class CompactObject {
   CompactObject(const CompactObject&) = delete;
   CompactObject& operator=(const CompactObject&) = delete;
 
-  void text(std::string_view key, std::string_view value) {
+  void member(std::string_view key, std::string_view value) {
     this->key(key);
     json::write_string(value, out_);
   }
-  void number(std::string_view key, double value) {
+  void member(std::string_view key, double value) {
     this->key(key);
     json::write_float(value, out_);
   }
-  void unsigned_number(std::string_view key, std::uint64_t value) {
+  void member(std::string_view key, std::uint64_t value) {
     this->key(key);
     out_ += std::to_string(value);
   }
-  void texts(std::string_view key, const std::vector<std::string>& values) {
+  void member(std::string_view key, const std::vector<std::string>& values) {
     this->key(key);
     out_ += '[';
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -51,13 +56,73 @@ class CompactObject {
   bool first_ = true;
 };
 
-template <typename Record, typename WriteRecord>
-std::string encode_array(const std::vector<Record>& records, WriteRecord write_record) {
+// A member of a record: its key and where the record holds it.
+template <typename Record, typename Member>
+struct Field {
+  std::string_view key;
+  Member Record::*member;
+};
+
+// The members of each record with a JSON form, in declaration order: the one list of their keys.
+constexpr std::tuple PRODUCT_FIELDS{
+    Field{"sku_asin", &TrackedProduct::sku_asin},
+    Field{"title", &TrackedProduct::title},
+    Field{"platform", &TrackedProduct::platform},
+    Field{"original_price_inr", &TrackedProduct::original_price_inr},
+    Field{"current_price_inr", &TrackedProduct::current_price_inr},
+    Field{"competitor_price_inr", &TrackedProduct::competitor_price_inr},
+    Field{"price_delta_percent", &TrackedProduct::price_delta_percent},
+    Field{"stock_status", &TrackedProduct::stock_status},
+    Field{"last_checked_utc", &TrackedProduct::last_checked_utc}};
+constexpr std::tuple REVIEW_FIELDS{
+    Field{"product_asin", &ReviewIntel::product_asin},
+    Field{"total_reviews_analyzed", &ReviewIntel::total_reviews_analyzed},
+    Field{"fake_review_ratio_percent", &ReviewIntel::fake_review_ratio_percent},
+    Field{"top_defects", &ReviewIntel::top_defects},
+    Field{"manufacturer_defect_score", &ReviewIntel::manufacturer_defect_score}};
+constexpr std::tuple MEDICINE_FIELDS{
+    Field{"branded_medicine_name", &MedicineArbitrage::branded_medicine_name},
+    Field{"branded_price_inr", &MedicineArbitrage::branded_price_inr},
+    Field{"salt_composition", &MedicineArbitrage::salt_composition},
+    Field{"jan_aushadhi_generic_name", &MedicineArbitrage::jan_aushadhi_generic_name},
+    Field{"jan_aushadhi_price_inr", &MedicineArbitrage::jan_aushadhi_price_inr},
+    Field{"savings_percent", &MedicineArbitrage::savings_percent}};
+
+// Returns the positions of `fields` in declaration order, or when `sorted` in byte-wise order of
+// their keys, the order in which the generic value's map writes its members.
+template <typename... Fields>
+constexpr auto member_order(const std::tuple<Fields...>& fields, bool sorted) {
+  const auto keys =
+      std::apply([](const auto&... field) { return std::array{field.key...}; }, fields);
+  std::array<std::size_t, sizeof...(Fields)> order{};
+  std::iota(order.begin(), order.end(), 0);
+  if (sorted)
+    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return keys[a] < keys[b]; });
+  return order;
+}
+template <const auto& FIELDS, bool SORTED>
+constexpr auto MEMBER_ORDER = member_order(FIELDS, SORTED);
+
+// Writes the members of `record` that FIELDS lists, in declaration order or sorted.
+template <const auto& FIELDS, bool SORTED, typename Record, std::size_t... I>
+void write_members(const Record& record, CompactObject& object, std::index_sequence<I...>) {
+  constexpr auto& order = MEMBER_ORDER<FIELDS, SORTED>;
+  (object.member(std::get<order[I]>(FIELDS).key, record.*std::get<order[I]>(FIELDS).member), ...);
+}
+
+template <const auto& FIELDS, bool SORTED, typename Record>
+void write_object(const Record& record, std::string& out) {
+  CompactObject object(out);
+  write_members<FIELDS, SORTED>(record, object,
+                                std::make_index_sequence<MEMBER_ORDER<FIELDS, SORTED>.size()>());
+}
+
+template <const auto& FIELDS, typename Record>
+std::string encode_array(const std::vector<Record>& records) {
   std::string out = "[";
   for (std::size_t i = 0; i < records.size(); ++i) {
     if (i != 0) out += ',';
-    CompactObject object(out);
-    write_record(object, records[i]);
+    write_object<FIELDS, false>(records[i], out);
   }
   out += ']';
   return out;
@@ -66,62 +131,24 @@ std::string encode_array(const std::vector<Record>& records, WriteRecord write_r
 }  // namespace
 
 std::string encode_products_compact(const std::vector<TrackedProduct>& products) {
-  return encode_array(products, [](CompactObject& o, const TrackedProduct& p) {
-    o.text("sku_asin", p.sku_asin);
-    o.text("title", p.title);
-    o.text("platform", p.platform);
-    o.number("original_price_inr", p.original_price_inr);
-    o.number("current_price_inr", p.current_price_inr);
-    o.number("competitor_price_inr", p.competitor_price_inr);
-    o.number("price_delta_percent", p.price_delta_percent);
-    o.text("stock_status", p.stock_status);
-    o.text("last_checked_utc", p.last_checked_utc);
-  });
+  return encode_array<PRODUCT_FIELDS>(products);
 }
 
 std::string encode_medicines_compact(const std::vector<MedicineArbitrage>& medicines) {
-  return encode_array(medicines, [](CompactObject& o, const MedicineArbitrage& m) {
-    o.text("branded_medicine_name", m.branded_medicine_name);
-    o.number("branded_price_inr", m.branded_price_inr);
-    o.text("salt_composition", m.salt_composition);
-    o.text("jan_aushadhi_generic_name", m.jan_aushadhi_generic_name);
-    o.number("jan_aushadhi_price_inr", m.jan_aushadhi_price_inr);
-    o.number("savings_percent", m.savings_percent);
-  });
+  return encode_array<MEDICINE_FIELDS>(medicines);
 }
 
-// The members below come in byte-wise order of their keys, the order in which the generic
-// value's map writes them; a test holds each writer to the value's own text.
+// A test holds each writer to the generic value's own text.
 void write_sorted_object(const TrackedProduct& p, std::string& out) {
-  CompactObject o(out);
-  o.number("competitor_price_inr", p.competitor_price_inr);
-  o.number("current_price_inr", p.current_price_inr);
-  o.text("last_checked_utc", p.last_checked_utc);
-  o.number("original_price_inr", p.original_price_inr);
-  o.text("platform", p.platform);
-  o.number("price_delta_percent", p.price_delta_percent);
-  o.text("sku_asin", p.sku_asin);
-  o.text("stock_status", p.stock_status);
-  o.text("title", p.title);
+  write_object<PRODUCT_FIELDS, true>(p, out);
 }
 
 void write_sorted_object(const ReviewIntel& r, std::string& out) {
-  CompactObject o(out);
-  o.number("fake_review_ratio_percent", r.fake_review_ratio_percent);
-  o.number("manufacturer_defect_score", r.manufacturer_defect_score);
-  o.text("product_asin", r.product_asin);
-  o.texts("top_defects", r.top_defects);
-  o.unsigned_number("total_reviews_analyzed", r.total_reviews_analyzed);
+  write_object<REVIEW_FIELDS, true>(r, out);
 }
 
 void write_sorted_object(const MedicineArbitrage& m, std::string& out) {
-  CompactObject o(out);
-  o.text("branded_medicine_name", m.branded_medicine_name);
-  o.number("branded_price_inr", m.branded_price_inr);
-  o.text("jan_aushadhi_generic_name", m.jan_aushadhi_generic_name);
-  o.number("jan_aushadhi_price_inr", m.jan_aushadhi_price_inr);
-  o.text("salt_composition", m.salt_composition);
-  o.number("savings_percent", m.savings_percent);
+  write_object<MEDICINE_FIELDS, true>(m, out);
 }
 
 std::string format_rfc3339_utc(std::int64_t seconds_since_epoch, std::uint32_t nanoseconds) {

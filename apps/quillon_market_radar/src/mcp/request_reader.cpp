@@ -157,8 +157,7 @@ class Reader {
           return string(request_.method.emplace());
         }
         if (name == "params") {
-          // Field by field: assigning them as one struct wrote less of the reader inline, and a
-          // line took about 90 instructions more.
+          // Field by field, not as one struct (bench/README.md, "The request reader's shape").
           request_.tool_name = {};
           request_.query = {};
           request_.query_not_a_string = false;
@@ -229,10 +228,8 @@ class Reader {
   // Reads the value of the member `name` of an object with `role` on the way to the view's media
   // type: a client's capabilities in params or in _meta, whose view `declares_view_` then points
   // to, and in them each member on the way, which starts over what an earlier one of its name
-  // declared. Kept apart from member(), which every member of a line goes through, and calling
-  // nothing but value(): written into member(), or calling the small helpers that value() takes
-  // in, it led the compiler to write less of the reader inline, and a tools/call line took up to
-  // 9% more instructions.
+  // declared. Kept apart from member() and calling nothing but value() (bench/README.md, "The
+  // request reader's shape").
   [[gnu::cold]] bool view_member(std::string_view name, std::size_t open, Role role) {
     Role next = Role::IGNORED;
     if (role == Role::PARAMS && name == "capabilities") {

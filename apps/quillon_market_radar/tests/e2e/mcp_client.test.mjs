@@ -5,7 +5,6 @@
 // by the client nor a byte on the server's stderr. What each revision answers is in
 // ../revisions.json.
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
 import { test } from 'node:test';
 
 import { Client as SplitClient } from '@modelcontextprotocol/client';
@@ -13,10 +12,11 @@ import { StdioClientTransport as SplitStdioClientTransport } from '@modelcontext
 import { Client as SdkClient } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport as SdkStdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
 
+import { REVISIONS } from '../revisions.mjs';
+
 const BINARY = process.env.QMR_BINARY;
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
 
-const { revisions: REVISIONS } = JSON.parse(readFileSync(new URL('../revisions.json', import.meta.url), 'utf8'));
 const sdk = { Client: SdkClient, Transport: SdkStdioClientTransport };
 const split = { Client: SplitClient, Transport: SplitStdioClientTransport };
 // Each client and mode, which settles on the revision that lists it: the 1.x client and the 2.x

@@ -5,7 +5,6 @@
 // tools and calls each, and the clients report not one error.
 import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
-import { readFileSync } from 'node:fs';
 import { mkdtemp, rm } from 'node:fs/promises';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
@@ -17,11 +16,11 @@ import { Client as SdkClient } from '@modelcontextprotocol/sdk/client/index.js';
 import { StreamableHTTPClientTransport as SdkHttpTransport } from '@modelcontextprotocol/sdk/client/streamableHttp.js';
 
 import { startMcpEndpoint } from '../process/dashboard_harness.mjs';
+import { REVISIONS } from '../revisions.mjs';
 
 const BINARY = process.env.QMR_BINARY;
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
 
-const { revisions: REVISIONS } = JSON.parse(readFileSync(new URL('../revisions.json', import.meta.url), 'utf8'));
 const revisionOf = (label) => REVISIONS.find(({ clients }) => clients.includes(label))?.name;
 
 const TOOLS = ['market_search_products', 'market_review_defects', 'market_jan_aushadhi'];

@@ -6,12 +6,13 @@
 // market view when the inspector declares the extension (--advertise-apps), and none otherwise.
 import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
-import { readFileSync } from 'node:fs';
 import { mkdtemp, rm } from 'node:fs/promises';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { test } from 'node:test';
+
+import { REVISIONS } from '../revisions.mjs';
 
 const BINARY = process.env.QMR_BINARY;
 if (!BINARY) throw new Error('QMR_BINARY must name the built quillon_market_radar');
@@ -36,7 +37,6 @@ function inspect(era, home, args) {
 
 // Each era the inspector offers, with the revision it must settle on: the one ../revisions.json
 // lists it under.
-const { revisions: REVISIONS } = JSON.parse(readFileSync(new URL('../revisions.json', import.meta.url), 'utf8'));
 const ERAS = ['legacy', 'auto', 'modern'].map((era) =>
   [era, REVISIONS.find(({ clients }) => clients.includes(`inspector --protocol-era ${era}`))?.name]);
 
