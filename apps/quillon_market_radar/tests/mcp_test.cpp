@@ -554,8 +554,8 @@ TEST(ReadRequest, KeepsWhetherTheClientDeclaresTheView) {
       const auto read = read_request(line);
       ASSERT_TRUE(read) << line;
       EXPECT_EQ(reference_fields(*read), reference_fields(*parse_json_line(line))) << line;
-      EXPECT_EQ(read->declares_view, declares && where == "capabilities") << line;
-      EXPECT_EQ(read->meta_declares_view, declares && where == "_meta") << line;
+      EXPECT_EQ(read->declared.contains(0), declares && where == "capabilities") << line;
+      EXPECT_EQ(read->meta_declared.contains(0), declares && where == "_meta") << line;
     }
   }
   // A later capabilities, _meta or params starts over.
@@ -568,7 +568,7 @@ TEST(ReadRequest, KeepsWhetherTheClientDeclaresTheView) {
     const auto read = read_request(line);
     ASSERT_TRUE(read) << line;
     EXPECT_EQ(reference_fields(*read), reference_fields(*parse_json_line(line))) << line;
-    EXPECT_FALSE(read->declares_view || read->meta_declares_view) << line;
+    EXPECT_TRUE(read->declared.empty() && read->meta_declared.empty()) << line;
   }
 }
 
@@ -1008,6 +1008,54 @@ TEST_P(EachRevision, AnswersMalformedRequestsInItsOwnShapes) {
   }
 }
 
+// A read in a session whose client declared the view, in each revision: a read without an address
+// that is a string has invalid params; an address that names no resource gets the row's error.
+TEST_P(EachRevision, RefusesAReadWithoutAnAddressAsInvalidParams) {
+  const Extension& view = EXTENSIONS.front();
+  const std::string capabilities = R"({"extensions":{")" + std::string(view.key) +
+                                   R"(":{"mimeTypes":[")" + std::string(view.media_type) +
+                                   R"("]}}})";
+  const std::string invalid =
+      R"({"error":{"code":-32602,"message":"Invalid params: uri must be a string"},"id":2,)"
+      R"("jsonrpc":"2.0"})";
+  const auto missing = [&](std::string_view uri) {
+    return R"({"error":{"code":)" + std::to_string(revision().missing_resource_code) +
+           R"(,"data":{"uri":")" + std::string(uri) +
+           R"("},"message":"Resource not found"},"id":2,"jsonrpc":"2.0"})";
+  };
+  // The members of params, and the answer.
+  const std::pair<std::string_view, std::string> cases[] = {
+      {"", invalid},
+      {R"("uri":7,)", invalid},
+      {R"("uri":null,)", invalid},
+      {R"("uri":["ui://x"],)", invalid},
+      {R"("uri":"ui://x","uri":{},)", invalid},
+      {R"("uri":"",)", missing("")},
+      {R"("uri":{},"uri":"ui:\/\/x",)", missing("ui://x")},
+  };
+  const bool handshake = revision().era == Era::HANDSHAKE;
+  for (const auto& [members, expected] : cases) {
+    LineHandler handler(seeded());
+    std::string out;
+    if (handshake) {
+      ASSERT_TRUE(handler.answer(R"({"id":1,"method":"initialize","params":{"protocolVersion":")" +
+                                     std::string(revision().name) + R"(","capabilities":)" +
+                                     capabilities + "}}",
+                                 out));
+    }
+    const std::string meta =
+        handshake
+            ? "{}"
+            : R"({"io.modelcontextprotocol/protocolVersion":")" + std::string(revision().name) +
+                  R"(","io.modelcontextprotocol/clientCapabilities":)" + capabilities + "}";
+    const std::string request = R"({"id":2,"method":"resources/read","params":{)" +
+                                std::string(members) + R"("_meta":)" + meta + "}}";
+    out.clear();
+    ASSERT_TRUE(handler.answer(request, out)) << request;
+    EXPECT_EQ(out, expected) << request;
+  }
+}
+
 // Encodes `bytes` in base64 with padding, as a client writes a header value that is no plain text.
 std::string base64(std::string_view bytes) {
   constexpr std::string_view DIGITS =
@@ -1257,9 +1305,9 @@ TEST(Sessions, OfferTheViewOnlyWhereItIsDeclared) {
       ASSERT_TRUE(handler.answer(line, out)) << line;
     }
     EXPECT_EQ(offers(out), view) << lines.back() << "\n" << out;
-    Session fresh;
     std::string alone;
-    ASSERT_TRUE(handler.respond(*read_request(lines.back()), fresh, alone));
+    const auto last = read_request(lines.back());
+    static_cast<void>(handler.respond(*last, decide(*last, Session()), alone));
     EXPECT_EQ(offers(alone), view_alone) << lines.back();
   }
 }
