@@ -139,8 +139,8 @@ TEST(HandleLine, EchoesEveryKindOfIdAsGiven) {
 }
 
 TEST(HandleLine, AnswersNoNotificationButEveryRequestWithAnId) {
-  // Scanned and read lines alike: an object with a string method and no id gets no answer,
-  // whatever the method.
+  // An object with a string method and no id gets no answer, whatever the method and however
+  // its members are written.
   for (const std::string_view line : {
            R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
            R"({"jsonrpc":"2.0","method":"notifications\/cancelled","params":{"requestId":1}})",
@@ -229,7 +229,7 @@ TEST(HandleLine, SkipsBlankAndMalformedLinesSilently) {
            // A lone surrogate escape is no character.
            R"({"id":"\ud800","method":"initialize"})",
            R"({"id":"\udc00x","method":"initialize"})",
-           // Out of the float range: the library throws rather than reporting a syntax error.
+           // Beyond the range of a double: a number that is infinite as read is no JSON value.
            R"({"id":1E400,"method":"initialize"})",
            R"({"id":-1e999,"method":"initialize"})",
            // A raw control character inside a string.
