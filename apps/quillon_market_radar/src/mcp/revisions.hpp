@@ -67,6 +67,7 @@ inline constexpr std::string_view HANDSHAKE_METHODS[] = {
     "prompts/list"};
 inline constexpr std::string_view PER_REQUEST_METHODS[] = {
     "server/discover", "tools/list", "resources/list", "resources/templates/list", "prompts/list"};
+inline constexpr std::span<const MirroredHeader> NO_HEADER;
 inline constexpr MirroredHeader EVERY_HEADER[] = {MirroredHeader::PROTOCOL_VERSION,
                                                   MirroredHeader::METHOD, MirroredHeader::NAME};
 
@@ -75,39 +76,12 @@ inline constexpr MirroredHeader EVERY_HEADER[] = {MirroredHeader::PROTOCOL_VERSI
 inline constexpr std::array REVISIONS = {
     // name, era, fixed methods, described tools, protocol errors, result _meta, skips non-UTF-8,
     // missing resource; over HTTP: takes posted responses, mirrored headers, unknown method
-    Revision{"2024-11-05",
-             Era::HANDSHAKE,
-             FIRST_METHODS,
-             false,
-             false,
-             false,
-             false,
-             -32002,
-             true,
-             {},
-             200},
-    Revision{"2025-06-18",
-             Era::HANDSHAKE,
-             HANDSHAKE_METHODS,
-             true,
-             true,
-             false,
-             true,
-             -32002,
-             true,
-             {},
-             200},
-    Revision{"2025-11-25",
-             Era::HANDSHAKE,
-             HANDSHAKE_METHODS,
-             true,
-             true,
-             false,
-             true,
-             -32002,
-             true,
-             {},
-             200},
+    Revision{"2024-11-05", Era::HANDSHAKE, FIRST_METHODS, false, false, false, false, -32002, true,
+             NO_HEADER, 200},
+    Revision{"2025-06-18", Era::HANDSHAKE, HANDSHAKE_METHODS, true, true, false, true, -32002, true,
+             NO_HEADER, 200},
+    Revision{"2025-11-25", Era::HANDSHAKE, HANDSHAKE_METHODS, true, true, false, true, -32002, true,
+             NO_HEADER, 200},
     Revision{"2026-07-28", Era::PER_REQUEST, PER_REQUEST_METHODS, true, true, true, true, -32602,
              false, EVERY_HEADER, 404},
 };
