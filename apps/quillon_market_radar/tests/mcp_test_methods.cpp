@@ -1,5 +1,5 @@
-// What the methods give under a revision and the extensions declared: the names matched exactly,
-// the view offered only where it is declared, and a read without an address.
+// What the methods give under a revision and the extensions declared: the view offered only where
+// it is declared, and a read without an address.
 #include <string>
 #include <vector>
 
@@ -12,16 +12,6 @@ namespace qmr::mcp {
 namespace {
 
 using namespace tests;
-
-TEST(HandleLine, MatchesMethodNamesExactly) {
-  for (const std::string& method :
-       {std::string("Initialize"), std::string("INITIALIZE"), std::string("tools/list "),
-        std::string(" tools/list"), std::string("tools/List"), std::string("tools/call\0", 11),
-        std::string("tools.call"), std::string("tools/"), std::string()}) {
-    json::Value request = {{"id", 9}, {"method", method}};
-    EXPECT_EQ(handle_line(request.dump(), seeded()), error_line("9")) << method;
-  }
-}
 
 // A read in a session whose client declared the view, in each revision: a read without an address
 // that is a string has invalid params; an address that names no resource gets the row's error.

@@ -1,6 +1,7 @@
 // The line handler byte for byte: the ids echoed, the requests answered and refused, each
 // revision's golden transcript and malformed requests, and what a session keeps.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/json_writer.hpp"
@@ -60,18 +61,30 @@ TEST(HandleLine, AnswersNoNotificationButEveryRequestWithAnId) {
   EXPECT_EQ(answer(R"({"id":null,"method":"notifications/initialized"})"), error_line("null"));
 }
 
-TEST(HandleLine, AnswersRequestsWithoutAStringMethodWithTheError) {
-  EXPECT_EQ(answer("42"), METHOD_NOT_FOUND_NULL_ID);
-  EXPECT_EQ(answer("[1,2]"), METHOD_NOT_FOUND_NULL_ID);
-  EXPECT_EQ(answer(R"("initialize")"), METHOD_NOT_FOUND_NULL_ID);
-  EXPECT_EQ(answer("null"), METHOD_NOT_FOUND_NULL_ID);
-  EXPECT_EQ(answer("{}"), METHOD_NOT_FOUND_NULL_ID);
-  // An array holding a request is still not a request.
-  EXPECT_EQ(answer(R"([{"id":1,"method":"initialize"}])"), METHOD_NOT_FOUND_NULL_ID);
-  EXPECT_EQ(answer(R"({"id":5,"method":5})"), error_line("5"));
-  EXPECT_EQ(answer(R"({"id":5,"method":null})"), error_line("5"));
-  EXPECT_EQ(answer(R"({"id":5,"method":["initialize"]})"), error_line("5"));
-  EXPECT_EQ(answer(R"({"id":5})"), error_line("5"));
+// What names no method of ours, no string or none matched exactly, gets -32601 with the id: null
+// for a request that is no object.
+TEST(HandleLine, AnswersWhatNamesNoMethodOfOursWithTheError) {
+  const std::string without_id(METHOD_NOT_FOUND_NULL_ID);
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"42", without_id},
+      {"[1,2]", without_id},
+      {R"("initialize")", without_id},
+      {"null", without_id},
+      {"{}", without_id},
+      // An array holding a request is still not a request.
+      {R"([{"id":1,"method":"initialize"}])", without_id},
+      {R"({"id":5,"method":5})", error_line("5")},
+      {R"({"id":5,"method":null})", error_line("5")},
+      {R"({"id":5,"method":["initialize"]})", error_line("5")},
+      {R"({"id":5})", error_line("5")},
+  };
+  for (const std::string& method :
+       {std::string("Initialize"), std::string("INITIALIZE"), std::string("tools/list "),
+        std::string(" tools/list"), std::string("tools/List"), std::string("tools/call\0", 11),
+        std::string("tools.call"), std::string("tools/"), std::string()}) {
+    cases.emplace_back(json::Value{{"id", 9}, {"method", method}}.dump(), error_line("9"));
+  }
+  for (const auto& [line, expected] : cases) EXPECT_EQ(answer(line), expected) << line;
 }
 
 TEST(HandleLine, NeitherReadsNorChecksTheJsonRpcVersion) {
