@@ -23,7 +23,6 @@ using namespace std::string_view_literals;
 constexpr int STATUS_OK = 200;
 constexpr int STATUS_ACCEPTED = 202;
 constexpr int STATUS_BAD_REQUEST = 400;
-constexpr int STATUS_NOT_FOUND = 404;
 
 // The error objects of a body that is not one JSON value, and of a message we do not take.
 constexpr std::string_view PARSE_ERROR = R"({"code":-32700,"message":"Parse error"})";
@@ -110,22 +109,48 @@ bool mirrors(std::string_view name, std::optional<std::string_view> header, cons
   return fail("'");
 }
 
-// Appends to `error` the -32020 error object of the first header of a request served per request
-// that does not mirror its body, and returns false; returns true when they all do. Mcp-Name is
-// looked at on the methods we have whose request names something: the tool of "tools/call", the
-// address of "resources/read".
-bool headers_mirror(const Request& request, const ToolServerCall& call, std::string& error) {
-  // A version in _meta that is no string names no revision, and no header can spell it: the
-  // dispatcher refuses it (-32022) as on stdio, whatever the header says.
-  const bool version_is_text = request.meta_version_value.empty() || request.meta_version;
-  const JsonString* named = nullptr;
-  if (request.method && *request.method == "tools/call") named = &request.tool_name;
-  if (request.method && *request.method == "resources/read") named = &request.resource_uri;
-  return mirrors("MCP-Protocol-Version", version_is_text ? call.protocol_version : std::nullopt,
-                 request.meta_version ? &*request.meta_version : nullptr, error) &&
-         mirrors("Mcp-Method", call.method, request.method ? &*request.method : nullptr, error) &&
-         mirrors("Mcp-Name", named ? call.name : std::nullopt,
-                 named && !named->raw().empty() ? named : nullptr, error);
+// Appends to `error` the -32020 error object of the first header of `revision`'s mirrored ones
+// that does not mirror the body of `request`, and returns false; returns true when they all do.
+// Mcp-Name is looked at on the methods we have whose request names something: the tool of
+// "tools/call", the address of "resources/read".
+bool headers_mirror(const Revision& revision, const Request& request, const ToolServerCall& call,
+                    std::string& error) {
+  const auto method_is = [&request](std::string_view name) {
+    return request.method && *request.method == name;
+  };
+  for (const MirroredHeader header : revision.mirrored_headers) {
+    switch (header) {
+      case MirroredHeader::PROTOCOL_VERSION: {
+        // A version in _meta that is no string names no revision, and no header can spell it: the
+        // dispatcher refuses it (-32022) as on stdio, whatever the header says.
+        const bool version_is_text = request.meta_version_value.empty() || request.meta_version;
+        if (!mirrors("MCP-Protocol-Version", version_is_text ? call.protocol_version : std::nullopt,
+                     request.meta_version ? &*request.meta_version : nullptr, error)) {
+          return false;
+        }
+        break;
+      }
+      case MirroredHeader::METHOD:
+        if (!mirrors("Mcp-Method", call.method, request.method ? &*request.method : nullptr,
+                     error)) {
+          return false;
+        }
+        break;
+      case MirroredHeader::NAME: {
+        const bool names = method_is("tools/call") || method_is("resources/read");
+        const JsonString* named = method_is("tools/call") ? &request.tool_name
+                                  : method_is("resources/read") && request.resource_uri
+                                      ? &*request.resource_uri
+                                      : nullptr;
+        if (!mirrors("Mcp-Name", names ? call.name : std::nullopt,
+                     named && !named->raw().empty() ? named : nullptr, error)) {
+          return false;
+        }
+        break;
+      }
+    }
+  }
+  return true;
 }
 
 ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call) {
@@ -133,50 +158,49 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
   if (!request) return refuse(Request(), PARSE_ERROR);
   // One message per POST: a batch (an array) or a plain value is no message we take.
   if (!request->is_object) return refuse(Request(), INVALID_REQUEST);
-  // A request of the revisions served per request names its version in _meta, and its header
-  // names that version; a header naming one of them on a body that names none is a mismatch
-  // found below.
-  const bool per_request =
-      !request->meta_version_value.empty() ||
-      (call.protocol_version &&
-       find_revision(Era::PER_REQUEST, JsonString(*call.protocol_version, false)));
-  // A response to a request of ours: we send none, so there is nothing to match it with. The
-  // handshake revisions take it (202); the ones served per request do not allow a client to post
-  // one at all.
-  if (request->has_id && !request->method && request->has_result_or_error) {
-    return per_request ? refuse(Request(), INVALID_REQUEST) : ToolServerReply{STATUS_ACCEPTED, {}};
-  }
   // A notification is taken whatever it says and whatever its headers, as stdio takes it: no
   // answer, and nothing of ours changes.
   if (!request->has_id && request->method) return {STATUS_ACCEPTED, {}};
-
   // A fresh session per request: none is kept between POSTs, so whatever a session would carry
-  // comes from the request itself (its _meta, its headers, or the `initialize` it is).
+  // comes from the request itself (its _meta, its headers, or the `initialize` it is). A request
+  // naming its revision in _meta is answered under that one, which decide() looks up; for any
+  // other the revision its header names is the one an earlier handshake gave, looked up here and
+  // handed over as the session's. A header naming HEADERLESS_VERSION is served as one naming none,
+  // under the first revision: the same request should not succeed without the header and fail
+  // with it. What an `initialize` declares would hold for the session, and there is none: the
+  // requests after it could not be given the extensions, so they are not offered to it either.
+  const bool names_revision = !request->meta_version_value.empty();
+  const std::optional<std::string_view>& header = call.protocol_version;
+  const Revision* named =
+      header && !names_revision ? find_revision(JsonString(*header, false)) : nullptr;
   Session session;
-  if (per_request) {
-    if (std::string error; !headers_mirror(*request, call, error)) return refuse(*request, error);
-  } else if (call.protocol_version && !(request->method && *request->method == "initialize")) {
-    // The handshake revision is the one the header names; an `initialize` negotiates its own from
-    // its body, as on stdio, the header naming at most what an earlier handshake gave. A header
-    // naming HEADERLESS_VERSION is served as one naming none: the same request should not succeed
-    // without the header and fail with it.
-    const std::string_view version = *call.protocol_version;
-    const Revision* named = find_revision(Era::HANDSHAKE, JsonString(version, false));
-    if (!named && version != HEADERLESS_VERSION) return refuse(*request, INVALID_REQUEST);
-    if (named) session.handshake = session.revision = named;
+  if (named) session.handshake.revision = session.revision = named;
+  request->declared.clear();
+  const Served served = decide(*request, session);
+  // The POST is made under the revision its body names, or else its header's: an `initialize`
+  // negotiates its own from its body, but its header is held to the rules of what it names.
+  const Revision& posted = names_revision ? *served.terms.revision : *session.handshake.revision;
+  // A response to a request of ours: we send none, so there is nothing to match it with.
+  if (request->has_id && !request->method && request->has_result_or_error) {
+    return posted.takes_posted_responses ? ToolServerReply{STATUS_ACCEPTED, {}}
+                                         : refuse(Request(), INVALID_REQUEST);
   }
-  // What an `initialize` declares would hold for the session, and there is none: the requests
-  // after it could not be given the view, so it is not offered to it either.
-  request->declares_view = false;
+  if (std::string error; !headers_mirror(posted, *request, call, error)) {
+    return refuse(*request, error);
+  }
+  // A header naming a version we do not have, on a body naming none, is refused; an `initialize`
+  // negotiates its own, its header naming at most what an earlier handshake gave.
+  if (header && !names_revision && !named && *header != HEADERLESS_VERSION &&
+      !(request->method && *request->method == "initialize")) {
+    return refuse(*request, INVALID_REQUEST);
+  }
   ToolServerReply reply{STATUS_OK, {}};
-  const std::optional<Answered> answered = handler.respond(*request, session, reply.body);
-  // Every request is answered (a notification never reaches here); a refusal is a bad request,
-  // and a method we do not have is 404 for the revisions served per request, whose clients tell
-  // it from an endpoint that is not there by the error in the body.
-  if (std::holds_alternative<Refusal>(*answered)) {
+  const Answered answered = handler.respond(*request, served, reply.body);
+  // A refusal is a bad request; a method we do not have gets the revision's status.
+  if (std::holds_alternative<Refusal>(answered)) {
     reply.status = STATUS_BAD_REQUEST;
-  } else if (per_request && std::get<Outcome>(*answered) == Outcome::METHOD_NOT_FOUND) {
-    reply.status = STATUS_NOT_FOUND;
+  } else if (std::get<Outcome>(answered) == Outcome::METHOD_NOT_FOUND) {
+    reply.status = served.terms.revision->unknown_method_status;
   }
   return reply;
 }

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "base/text.hpp"
-#include "mcp/app_view.hpp"
 
 namespace qmr::mcp {
 
@@ -58,9 +57,9 @@ constexpr std::uint64_t has_byte(std::uint64_t word, char byte) {
 }
 
 // What a value is to the request: for an object, the request itself, its params, the params'
-// arguments or _meta, a client's capabilities (in params or in _meta), their extensions or the UI
-// extension's settings among them; the array of that extension's media types, or one of them; or
-// something nobody reads.
+// arguments or _meta, a client's capabilities (in params or in _meta), their extensions or the
+// settings of one of EXTENSIONS among them; the array of that extension's media types, or one of
+// them; or something nobody reads.
 enum class Role {
   IGNORED,
   REQUEST,
@@ -69,7 +68,7 @@ enum class Role {
   META,
   CAPABILITIES,
   EXTENSIONS,
-  UI_EXTENSION,
+  EXTENSION,
   MIME_TYPES,
   MIME_TYPE,
 };
@@ -151,11 +150,7 @@ class Reader {
               ((first == '-' || is_digit(first)) && (short_integer_ || is_integer(request_.id)));
           return true;
         }
-        if (name == "method") {
-          request_.method.reset();
-          if (!next_is('"')) return value(open, Role::IGNORED);
-          return string(request_.method.emplace());
-        }
+        if (name == "method") return string_member(open, request_.method);
         if (name == "params") {
           // Field by field, not as one struct (bench/README.md, "The request reader's shape").
           request_.tool_name = {};
@@ -164,9 +159,9 @@ class Reader {
           request_.handshake_version = {};
           request_.meta_version_value = {};
           request_.meta_version.reset();
-          request_.resource_uri = {};
-          request_.declares_view = false;
-          request_.meta_declares_view = false;
+          request_.resource_uri.reset();
+          request_.declared.clear();
+          request_.meta_declared.clear();
           return value(open, Role::PARAMS);
         }
         if (name == "result" || name == "error") request_.has_result_or_error = true;
@@ -182,11 +177,11 @@ class Reader {
         if (name == "_meta") {
           request_.meta_version_value = {};
           request_.meta_version.reset();
-          request_.meta_declares_view = false;
+          request_.meta_declared.clear();
           return value(open, Role::META);
         }
         if (name == "uri") return string_member(open, request_.resource_uri);
-        return view_member(name, open, role);
+        return extension_member(name, open, role);
       case Role::ARGUMENTS:
         if (name == "query") {
           request_.query_not_a_string = !next_is('"');
@@ -198,11 +193,11 @@ class Reader {
           request_.meta_version.reset();
           return value_text(open, request_.meta_version_value, &request_.meta_version);
         }
-        return view_member(name, open, role);
+        return extension_member(name, open, role);
       case Role::CAPABILITIES:
       case Role::EXTENSIONS:
-      case Role::UI_EXTENSION:
-        return view_member(name, open, role);
+      case Role::EXTENSION:
+        return extension_member(name, open, role);
       case Role::MIME_TYPES:
       case Role::MIME_TYPE:
       case Role::IGNORED:
@@ -225,31 +220,37 @@ class Reader {
     return true;
   }
 
-  // Reads the value of the member `name` of an object with `role` on the way to the view's media
-  // type: a client's capabilities in params or in _meta, whose view `declares_view_` then points
+  // Reads the value of the member `name` of an object with `role` on the way to an extension's
+  // media type: a client's capabilities in params or in _meta, whose set `declared_` then points
   // to, and in them each member on the way, which starts over what an earlier one of its name
   // declared. Kept apart from member() and calling nothing but value() (bench/README.md, "The
   // request reader's shape").
-  [[gnu::cold]] bool view_member(std::string_view name, std::size_t open, Role role) {
+  [[gnu::cold]] bool extension_member(std::string_view name, std::size_t open, Role role) {
     Role next = Role::IGNORED;
     if (role == Role::PARAMS && name == "capabilities") {
-      declares_view_ = &request_.declares_view;
+      declared_ = &request_.declared;
       next = Role::CAPABILITIES;
     }
     if (role == Role::META && name == "io.modelcontextprotocol/clientCapabilities") {
-      declares_view_ = &request_.meta_declares_view;
+      declared_ = &request_.meta_declared;
       next = Role::CAPABILITIES;
     }
     if (role == Role::CAPABILITIES && name == "extensions") next = Role::EXTENSIONS;
-    if (role == Role::EXTENSIONS && name == "io.modelcontextprotocol/ui") next = Role::UI_EXTENSION;
-    if (role == Role::UI_EXTENSION && name == "mimeTypes") next = Role::MIME_TYPES;
-    if (next != Role::IGNORED) *declares_view_ = false;
+    if (next != Role::IGNORED) declared_->clear();
+    for (std::size_t row = 0; role == Role::EXTENSIONS && row != EXTENSIONS.size(); ++row) {
+      if (name == EXTENSIONS[row].key) {
+        extension_ = row;
+        next = Role::EXTENSION;
+      }
+    }
+    if (role == Role::EXTENSION && name == "mimeTypes") next = Role::MIME_TYPES;
+    if (next == Role::EXTENSION || next == Role::MIME_TYPES) declared_->erase(extension_);
     return value(open, next);
   }
 
-  // Takes one of the UI extension's media types: the client declares the view when any is its type.
+  // Takes one of an extension's media types: the client declares it when any is its type.
   [[gnu::cold]] bool mime_type(const JsonString& type) {
-    if (type == APP_VIEW_MIME_TYPE) *declares_view_ = true;
+    if (type == EXTENSIONS[extension_].media_type) declared_->insert(extension_);
     return true;
   }
 
@@ -257,6 +258,13 @@ class Reader {
   bool string_member(std::size_t open, JsonString& target) {
     target = {};
     if (next_is('"')) return string(target);
+    return value(open, Role::IGNORED);
+  }
+
+  // A member that counts only when it is a string; nothing otherwise.
+  bool string_member(std::size_t open, std::optional<JsonString>& target) {
+    target.reset();
+    if (next_is('"')) return string(target.emplace());
     return value(open, Role::IGNORED);
   }
 
@@ -360,9 +368,10 @@ class Reader {
   std::string name_;  // the decoded name of a member whose name has an escape
   // Whether the last number read is an integer literal of at most 18 digits (see is_short_integer).
   bool short_integer_ = false;
-  // The field the capabilities being read declare the view in: those of params or of _meta, which
-  // never hold one another.
-  bool* declares_view_ = nullptr;
+  // The set the capabilities being read declare extensions in: those of params or of _meta, which
+  // never hold one another; and the row of the extension whose settings are being read.
+  ExtensionSet* declared_ = nullptr;
+  std::size_t extension_ = 0;
 };
 
 }  // namespace

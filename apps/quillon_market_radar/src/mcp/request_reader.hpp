@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "mcp/json_text.hpp"
+#include "mcp/revisions.hpp"
 
 namespace qmr::mcp {
 
@@ -51,16 +52,16 @@ struct Request {
   std::string_view meta_version_value;
   /// That value when it is a string.
   std::optional<JsonString> meta_version;
-  /// "params"."uri", the address a "resources/read" asks for.
-  JsonString resource_uri;
-  /// Whether "params"."capabilities", what an `initialize` says the client can do, declares the
-  /// view: its "extensions"."io.modelcontextprotocol/ui"."mimeTypes" is an array holding the
-  /// string APP_VIEW_MIME_TYPE (compared as decoded text, exactly) among any others. Each member
-  /// on that path must be an object, the last of a repeated name counting.
-  bool declares_view = false;
-  /// Whether "params"."_meta"."io.modelcontextprotocol/clientCapabilities", what a request of the
-  /// per-request era says its client can do, declares the view in the same way.
-  bool meta_declares_view = false;
+  /// "params"."uri", the address a "resources/read" asks for, when it is a string.
+  std::optional<JsonString> resource_uri;
+  /// The extensions "params"."capabilities", what an `initialize` says the client can do,
+  /// declares: those of EXTENSIONS whose key in its "extensions" holds "mimeTypes", an array with
+  /// the row's media type (compared as decoded text, exactly) among any others. Each member on
+  /// that path must be an object, the last of a repeated name counting.
+  ExtensionSet declared;
+  /// The extensions "params"."_meta"."io.modelcontextprotocol/clientCapabilities", what a request
+  /// of the per-request era says its client can do, declares in the same way.
+  ExtensionSet meta_declared;
 };
 
 /// Returns the members of `line` when it is one valid request line, nothing otherwise. Repeated

@@ -56,56 +56,39 @@ void write_error_answer(const Request& request, std::optional<Refusal> refusal, 
     out += R"({"code":)"sv;
     out += std::to_string(revision.missing_resource_code);
     out += R"(,"data":{"uri":")"sv;
-    request.resource_uri.append_escaped(out);
+    request.resource_uri->append_escaped(out);
     out += R"("},"message":"Resource not found"})"sv;
+  } else if (outcome == Outcome::INVALID_PARAMS) {
+    out += R"({"code":-32602,"message":"Invalid params: uri must be a string"})"sv;
   } else {
     out += R"({"code":-32601,"message":"Method not found"})"sv;
   }
   end_error(request, refusal != Refusal::INVALID_ID, out, spill);
 }
 
-// What a request is answered under: a revision, whether the answer offers the view (the tools
-// pointing to it, the capabilities declaring it, the view listed and read), and the session it
-// leaves; or the refusal it gets under that revision's rules.
-struct Served {
-  const Revision* revision;
-  bool view;
-  Session session;
-  std::optional<Refusal> refusal;
-};
+}  // namespace
 
-// Returns what `request`, which is no notification, is answered under in `session`, or its
-// refusal. A request naming a version in `_meta` is answered under that revision alone (an unknown
-// one is refused under the rules of the newest served per request), with the view when its own
-// `_meta` declares it; any other under the session's handshake revision and view, but for an
-// `initialize` under the revision it negotiates and the view it declares. The refusals of a
-// revision with protocol errors come first, in the order of Refusal.
 Served decide(const Request& request, const Session& session) {
-  Served served{session.handshake, session.view, session, std::nullopt};
+  Served served{session.handshake, session, std::nullopt};
   if (!request.meta_version_value.empty()) {
     const Revision* named =
-        request.meta_version ? find_revision(Era::PER_REQUEST, *request.meta_version) : nullptr;
+        request.meta_version ? find_revision(*request.meta_version, Era::PER_REQUEST) : nullptr;
     if (!named) served.refusal = Refusal::UNSUPPORTED_VERSION;
-    static_assert(REVISIONS.back().era == Era::PER_REQUEST, "the newest is served per request");
-    served.revision = named ? named : &REVISIONS.back();
-    served.view = request.meta_declares_view;
+    served.terms = {named ? named : &REVISIONS.back(), request.meta_declared};
     if (named) served.session.revision = named;
   } else if (request.method && *request.method == "initialize") {
-    // The last handshake sets the session's revision and view, and is answered in them: the
-    // revision asked for, or the first for any other.
-    const Revision* asked = find_revision(Era::HANDSHAKE, request.handshake_version);
-    served.revision = asked ? asked : &REVISIONS.front();
-    served.view = request.declares_view;
-    served.session = {served.revision, served.revision, served.view};
+    // The last handshake sets the session's terms, and is answered under them: the revision asked
+    // for, or the first for any other.
+    const Revision* asked = find_revision(request.handshake_version, Era::HANDSHAKE);
+    served.terms = {asked ? asked : &REVISIONS.front(), request.declared};
+    served.session = {served.terms, served.terms.revision};
   }
   // The id's refusal outranks the version's, which outranks the method's.
-  const bool protocol_errors = served.revision->protocol_errors;
+  const bool protocol_errors = served.terms.revision->protocol_errors;
   if (protocol_errors && !request.method && !served.refusal) served.refusal = Refusal::NO_METHOD;
   if (protocol_errors && !request.id_is_string_or_integer) served.refusal = Refusal::INVALID_ID;
   return served;
 }
-
-}  // namespace
 
 void write_error_response(const Request& request, std::string_view error, std::string& out,
                           const Spill& spill) {
@@ -115,28 +98,28 @@ void write_error_response(const Request& request, std::string_view error, std::s
 
 bool LineHandler::answer(std::string_view line, std::string& out, const Spill& spill) {
   const auto request = read_request(line);
-  return request && respond(*request, session_, out, spill).has_value();
+  if (!request || (!request->has_id && request->method)) return false;
+  const Served served = decide(*request, session_);
+  if (!served.refusal) session_ = served.session;
+  static_cast<void>(respond(*request, served, out, spill));
+  return true;
 }
 
 // A request that is no object has no members: no id and no method, and it is answered.
-std::optional<Answered> LineHandler::respond(const Request& request, Session& session,
-                                             std::string& out, const Spill& spill) const {
-  if (!request.has_id && request.method) return std::nullopt;
+Answered LineHandler::respond(const Request& request, const Served& served, std::string& out,
+                              const Spill& spill) const {
   // Room for the id, the fixed parts, an unknown tool's name written back escaped twice (at most
   // twice its bytes in the line), an unknown resource's address escaped once and a version
   // refused, so that a long one is not copied again while the answer grows.
-  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() +
-              request.resource_uri.raw().size() + request.meta_version_value.size() + 1024);
-  const Served served = decide(request, session);
-  const Revision& revision = *served.revision;
+  const std::size_t uri_size = request.resource_uri ? request.resource_uri->raw().size() : 0;
+  out.reserve(out.size() + request.id.size() + 2 * request.tool_name.raw().size() + uri_size +
+              request.meta_version_value.size() + 1024);
+  const Revision& revision = *served.terms.revision;
   Outcome outcome = Outcome::METHOD_NOT_FOUND;
   const std::string* fixed = nullptr;
-  if (!served.refusal) {
-    session = served.session;
+  if (!served.refusal && request.method) {
     std::string decoded;
-    if (request.method) {
-      outcome = outcome_of(request.method->text(decoded), request, revision, served.view, fixed);
-    }
+    outcome = outcome_of(request.method->text(decoded), request, served.terms, fixed);
   }
   if (served.refusal || outcome != Outcome::RESULT) {
     write_error_answer(request, served.refusal, outcome, revision, out, spill);

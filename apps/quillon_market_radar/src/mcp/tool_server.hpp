@@ -1,6 +1,7 @@
 // The tool server's answers to JSON-RPC 2.0 request lines: what a request is answered under (a
-// revision of the table, from the session or from the request itself) or the refusal it gets,
-// and the answer written; notifications get none. No I/O: the stdio loop moves the bytes.
+// revision of the table and the extensions declared, from the session or from the request itself)
+// or the refusal it gets, and the answer written; notifications get none. No I/O: the stdio loop
+// moves the bytes.
 #pragma once
 
 #include <optional>
@@ -10,6 +11,7 @@
 #include <variant>
 
 #include "engine/market_engine.hpp"
+#include "mcp/market_tools.hpp"
 #include "mcp/methods.hpp"
 #include "mcp/request_reader.hpp"
 #include "mcp/revisions.hpp"
@@ -18,14 +20,12 @@ namespace qmr::mcp {
 
 /// What a client's requests leave behind for the ones after them.
 struct Session {
-  /// The revision the last `initialize` negotiated, which a request naming none is answered under.
-  const Revision* handshake = &REVISIONS.front();
+  /// The revision the last `initialize` negotiated and the extensions it declared, which a
+  /// request naming no revision is answered under.
+  Terms handshake;
   /// The revision of whatever set one last: an `initialize`, or a request answered under the
   /// revision its `_meta` names. A line that is not UTF-8 is skipped or ends the run by its row.
   const Revision* revision = &REVISIONS.front();
-  /// Whether the last `initialize` declared the view, which the requests answered under its
-  /// revision then get.
-  bool view = false;
 };
 
 /// The answers a request gets before its method is looked at.
@@ -34,6 +34,22 @@ enum class Refusal {
   NO_METHOD,            // -32600 with the id: there is no string method
   UNSUPPORTED_VERSION,  // -32022: `_meta` names a revision not served per request
 };
+
+/// What a request is answered under, and the session it leaves; or the refusal it gets under
+/// those terms' rules, which leaves the session as it was.
+struct Served {
+  Terms terms;
+  Session session;
+  std::optional<Refusal> refusal;
+};
+
+/// Returns what `request`, which is no notification, is answered under in `session`, or its
+/// refusal. A request naming a version in `_meta` is answered under that revision alone (an
+/// unknown one is refused under the rules of the newest), with the extensions its own `_meta`
+/// declares; any other under the session's handshake terms, but for an `initialize` under the
+/// revision it negotiates and the extensions it declares. The refusals of a revision with
+/// protocol errors come first, in the order of Refusal.
+[[nodiscard]] Served decide(const Request& request, const Session& session);
 
 /// What a request is answered with: a refusal, or what its method gives.
 using Answered = std::variant<Refusal, Outcome>;
@@ -55,13 +71,11 @@ class LineHandler {
   /// answer echoing a long structured value hands `spill` its beginning in parts as it is written.
   [[nodiscard]] bool answer(std::string_view line, std::string& out, const Spill& spill = Spill());
 
-  /// Answers one read request as answer() does a line, in `session`, which it updates: the
-  /// handler's own for answer(), any other for a caller that keeps its sessions elsewhere (the
-  /// transport over HTTP, a fresh one per request). Returns what it answered with, or nothing for
-  /// a notification, which gets no answer.
-  [[nodiscard]] std::optional<Answered> respond(const Request& request, Session& session,
-                                                std::string& out,
-                                                const Spill& spill = Spill()) const;
+  /// Appends the answer to `request`, which is no notification, as `served` decides it (decide()
+  /// in the handler's session for answer(), in a session of the caller's for any other: the
+  /// transport over HTTP, a fresh one per request); returns what it answered with.
+  [[nodiscard]] Answered respond(const Request& request, const Served& served, std::string& out,
+                                 const Spill& spill = Spill()) const;
 
   /// The session of the lines answered so far.
   [[nodiscard]] const Session& session() const { return session_; }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "mcp/app_view.hpp"
-
 namespace qmr::engine {
 
 json::Value to_json_value(const TrackedProduct& p) {
@@ -54,18 +52,23 @@ std::string string_member(const json::Value& value, const char* key) {
   return value.at(key).get<std::string>();
 }
 
-// Whether the client capabilities `capabilities` declare the view: its media type among the UI
-// extension's "mimeTypes".
-bool declares_view(const json::Value& capabilities) {
-  const json::Value* at = &capabilities;
-  for (const char* key : {"extensions", "io.modelcontextprotocol/ui", "mimeTypes"}) {
-    if (!at->is_object() || !at->contains(key)) return false;
-    at = &at->at(key);
+// The extensions the client capabilities `capabilities` declare: those with their media type
+// among the "mimeTypes" of their key in "extensions".
+ExtensionSet declared(const json::Value& capabilities) {
+  ExtensionSet set;
+  for (std::size_t row = 0; row != EXTENSIONS.size(); ++row) {
+    const json::Value* at = &capabilities;
+    for (const std::string_view key :
+         {std::string_view("extensions"), EXTENSIONS[row].key, std::string_view("mimeTypes")}) {
+      at = at && at->is_object() && at->contains(key) ? &at->at(key) : nullptr;
+    }
+    if (at && at->is_array() && std::any_of(at->begin(), at->end(), [row](const json::Value& type) {
+          return type.is_string() && type.get<std::string>() == EXTENSIONS[row].media_type;
+        })) {
+      set.insert(row);
+    }
   }
-  if (!at->is_array()) return false;
-  return std::any_of(at->begin(), at->end(), [](const json::Value& type) {
-    return type.is_string() && type.get<std::string>() == APP_VIEW_MIME_TYPE;
-  });
+  return set;
 }
 
 }  // namespace
@@ -88,9 +91,10 @@ ReferenceFields reference_fields(const json::Value& request) {
   const json::Value& params = request.at("params");
   fields.tool_name = string_member(params, "name");
   fields.handshake_version = string_member(params, "protocolVersion");
-  fields.resource_uri = string_member(params, "uri");
-  if (params.contains("capabilities"))
-    fields.declares_view = declares_view(params.at("capabilities"));
+  if (params.contains("uri") && params.at("uri").is_string()) {
+    fields.resource_uri = params.at("uri").get<std::string>();
+  }
+  if (params.contains("capabilities")) fields.declared = declared(params.at("capabilities"));
   if (params.contains("arguments")) {
     const json::Value& arguments = params.at("arguments");
     fields.query = string_member(arguments, "query");
@@ -106,7 +110,7 @@ ReferenceFields reference_fields(const json::Value& request) {
     if (version.is_string()) fields.meta_version = version.get<std::string>();
   }
   constexpr const char* CAPABILITIES = "io.modelcontextprotocol/clientCapabilities";
-  if (meta.contains(CAPABILITIES)) fields.meta_declares_view = declares_view(meta.at(CAPABILITIES));
+  if (meta.contains(CAPABILITIES)) fields.meta_declared = declared(meta.at(CAPABILITIES));
   return fields;
 }
 
@@ -128,9 +132,9 @@ ReferenceFields reference_fields(const Request& request) {
     write_canonical(request.meta_version_value, fields.meta_version_value.emplace());
   }
   if (request.meta_version) fields.meta_version = std::string(request.meta_version->text(storage));
-  fields.resource_uri = request.resource_uri.text(storage);
-  fields.declares_view = request.declares_view;
-  fields.meta_declares_view = request.meta_declares_view;
+  if (request.resource_uri) fields.resource_uri = std::string(request.resource_uri->text(storage));
+  fields.declared = request.declared;
+  fields.meta_declared = request.meta_declared;
   return fields;
 }
 

@@ -44,9 +44,9 @@ struct ReferenceFields {
   std::string handshake_version;
   std::optional<std::string> meta_version_value;  // canonical JSON text
   std::optional<std::string> meta_version;
-  std::string resource_uri;
-  bool declares_view = false;
-  bool meta_declares_view = false;
+  std::optional<std::string> resource_uri;
+  ExtensionSet declared;
+  ExtensionSet meta_declared;
 
   friend bool operator==(const ReferenceFields&, const ReferenceFields&) = default;
 };

@@ -1,0 +1,111 @@
+#include "mcp/market_tools.hpp"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/json_writer.hpp"
+#include "base/text.hpp"
+#include "engine/records.hpp"
+#include "mcp/methods.hpp"
+
+namespace qmr::mcp {
+
+namespace {
+
+// The tool text of a search whose query is no string, for the model to correct its call.
+constexpr std::string_view QUERY_NOT_A_STRING =
+    "Invalid arguments: \"query\" must be a string (a keyword, an ASIN or a platform such as "
+    "Flipkart); leave it out to list every product.";
+
+}  // namespace
+
+bool is_tool(const JsonString& name) {
+  return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL;
+}
+
+MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
+  for (const auto& product : engine_->list_products()) {
+    std::string text;
+    engine::write_sorted_object(product, text);
+    longest_product_ = std::max(longest_product_, text::to_lower(text).size());
+    // Inside the tool text a record's text is escaped once more, without quotation marks.
+    std::string quoted;
+    json::write_string(text, quoted);
+    products_.push_back(quoted.substr(1, quoted.size() - 2));
+  }
+  std::string text;
+  engine::write_sorted_array(engine_->list_review_intel(), text);
+  json::write_string(text, reviews_);
+  text.clear();
+  engine::write_sorted_array(engine_->list_medicines(), text);
+  json::write_string(text, medicines_);
+}
+
+void MarketTools::write_tool_text(const JsonString& name, const JsonString& query,
+                                  std::string& out) const {
+  if (name == SEARCH_TOOL) {
+    // The brackets and commas between the records need no escaping.
+    out += "\"[";
+    std::string_view separator;
+    for (const std::size_t position : find(query)) {
+      out.append(std::exchange(separator, ",")).append(products_.at(position));
+    }
+    out += "]\"";
+    return;
+  }
+  // The two list tools take no arguments: whatever is passed, they return every stored record.
+  if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
+    out += name == REVIEW_TOOL ? reviews_ : medicines_;
+    return;
+  }
+  // {"error":"Tool '<name>' not found"} as a JSON string, the name escaped twice and written
+  // straight from the line: a long one is never copied on its way.
+  out += R"("{\"error\":\"Tool ')";
+  name.append_escaped(out, 2);
+  out += R"(' not found\"}")";
+}
+
+std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
+  std::string storage;
+  // The store lowers the whole query beside the line, and the lower case of a long one may be
+  // half as long again ("İ" becomes "i̇"). So a long query is first lowered PART_SIZE bytes at a
+  // time from the line, no further than it takes to see that it is longer than any product's whole
+  // text lower-cased, which holds every field a search compares: then it matches none.
+  // (Lower-casing is per character here but for a final sigma, whose two forms are as long, so the
+  // pieces' lengths add up to the whole's.)
+  if (query.raw().size() > PART_SIZE) {
+    std::size_t lowered = 0;
+    for (std::size_t offset = 0; offset != query.raw().size();) {
+      lowered += text::to_lower(query.part(offset, PART_SIZE).text(storage)).size();
+      if (lowered > longest_product_) return {};
+    }
+  }
+  return engine_->find_products(query.text(storage));
+}
+
+void MarketTools::write_result(const Request& request, const Revision& revision,
+                               std::string& out) const {
+  // One text content holding the tool's output, or in a revision with protocol errors a text the
+  // model can act on when the query is no string, marked as a failed call.
+  using namespace std::string_view_literals;
+  out += '{';
+  if (revision.result_meta) {
+    out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
+  }
+  out += R"("content":[{"text":)"sv;
+  const bool invalid_query =
+      revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
+  if (invalid_query) {
+    json::write_string(QUERY_NOT_A_STRING, out);
+  } else {
+    write_tool_text(request.tool_name, request.query, out);
+  }
+  out += R"(,"type":"text"}])"sv;
+  if (invalid_query) out += R"(,"isError":true)"sv;
+  if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
+  out += '}';
+}
+
+}  // namespace qmr::mcp

@@ -1,0 +1,127 @@
+// The three tools' texts: the names matched exactly, the search, the list tools, and the
+// records' members and numbers as the writer writes them.
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "base/json_writer.hpp"
+#include "mcp_test.hpp"
+
+namespace qmr::mcp {
+namespace {
+
+using namespace tests;
+
+TEST(ToolsCall, FallsBackToTheEmptyNameWithoutUsableParams) {
+  const std::string no_name = R"({"error":"Tool '' not found"})";
+  EXPECT_EQ(
+      answer(R"({"id":1,"method":"tools/call"})"),
+      success_line("1",
+                   R"({"content":[{"text":"{\"error\":\"Tool '' not found\"}","type":"text"}]})"));
+  for (const char* params :
+       {"{}", "null", "[]", R"("market_jan_aushadhi")", "7", R"(["market_jan_aushadhi"])",
+        R"({"name":7})", R"({"name":null})", R"({"name":["market_jan_aushadhi"]})",
+        R"({"arguments":{"name":"market_jan_aushadhi"}})"}) {
+    EXPECT_EQ(tool_text(params), no_name) << params;
+  }
+}
+
+TEST(ToolsCall, MatchesToolNamesExactlyAndEscapesTheUnknownOne) {
+  EXPECT_EQ(tool_text(R"({"name":"MARKET_JAN_AUSHADHI"})"),
+            R"({"error":"Tool 'MARKET_JAN_AUSHADHI' not found"})");
+  EXPECT_EQ(tool_text(R"({"name":"market_jan_aushadhi "})"),
+            R"({"error":"Tool 'market_jan_aushadhi ' not found"})");
+  EXPECT_EQ(tool_text(R"({"name":"a\"b\\c\n\u20b9"})"),
+            "{\"error\":\"Tool 'a\\\"b\\\\c\\n\u20B9' not found\"}");
+  // On the wire the tool text is escaped once more.
+  EXPECT_EQ(
+      answer(R"({"id":4,"method":"tools/call","params":{"name":"q\"t"}})"),
+      R"({"id":4,"jsonrpc":"2.0","result":{"content":[{"text":"{\"error\":\"Tool 'q\\\"t' not found\"}","type":"text"}]}})");
+}
+
+TEST(ToolsCall, SearchWritesProductsWithSortedMembers) {
+  const auto engine = fixed_time_engine();
+  const std::string noise =
+      R"({"competitor_price_inr":1149.0,"current_price_inr":1299.0,"last_checked_utc":"2026-12-07T13:21:01.5+00:00","original_price_inr":1999.0,"platform":"Amazon.in","price_delta_percent":-11.54,"sku_asin":"B09G9FPHY6","stock_status":"IN_STOCK","title":"Noise ColorFit Pulse Grand Smart Watch"})";
+  const std::string boat =
+      R"({"competitor_price_inr":1349.0,"current_price_inr":1399.0,"last_checked_utc":"2026-12-07T13:21:01.5+00:00","original_price_inr":1499.0,"platform":"Flipkart","price_delta_percent":-3.57,"sku_asin":"SKU-BOAT-AIRDOPES-141","stock_status":"LOW_STOCK","title":"boAt Airdopes 141 ANC TWS Earbuds"})";
+  EXPECT_EQ(tool_text(R"({"name":"market_search_products","arguments":{"query":"noise"}})", engine),
+            "[" + noise + "]");
+  EXPECT_EQ(
+      tool_text(
+          R"({"name":"market_search_products","arguments":{"query":"FLIPKART","asin":"B09G9FPHY6"}})",
+          engine),
+      "[" + boat + "]");
+  EXPECT_EQ(
+      tool_text(R"({"name":"market_search_products","arguments":{"query":"iphone"}})", engine),
+      "[]");
+  EXPECT_EQ(
+      tool_text(R"({"name":"market_search_products","arguments":{"query":"N\u006fISE"}})", engine),
+      "[" + noise + "]");
+  // A query longer than every product lowered a piece at a time, and found in none.
+  std::string long_query = "\\n";
+  for (int i = 0; i < 100'000; ++i) long_query += "\u0130";
+  EXPECT_EQ(tool_text(R"({"name":"market_search_products","arguments":{"query":")" + long_query +
+                          R"("}})",
+                      engine),
+            "[]");
+}
+
+TEST(ToolsCall, SearchTreatsAMissingOrNonStringQueryAsEmpty) {
+  const auto engine = fixed_time_engine();
+  const std::string everything =
+      tool_text(R"({"name":"market_search_products","arguments":{"query":""}})", engine);
+  ASSERT_EQ(json::Value::parse(everything).size(), 2u);
+  for (const char* params : {R"({"name":"market_search_products"})",
+                             R"({"name":"market_search_products","arguments":{}})",
+                             R"({"name":"market_search_products","arguments":{"query":42}})",
+                             R"({"name":"market_search_products","arguments":{"query":null}})",
+                             R"({"name":"market_search_products","arguments":{"query":["noise"]}})",
+                             R"({"name":"market_search_products","arguments":"noise"})",
+                             R"({"name":"market_search_products","arguments":null})",
+                             R"({"name":"market_search_products","query":"noise"})"}) {
+    EXPECT_EQ(tool_text(params, engine), everything) << params;
+  }
+}
+
+TEST(ToolsCall, SearchOfTheSeededStoreKeepsFloatKinds) {
+  const std::string text = tool_text(R"({"name":"market_search_products"})");
+  ASSERT_TRUE(text.starts_with(R"([{"competitor_price_inr":1149.0,"current_price_inr":1299.0,)"))
+      << text;
+  EXPECT_NE(text.find(R"("original_price_inr":1999.0,)"), std::string::npos) << text;
+  EXPECT_TRUE(text.ends_with(R"(,"title":"boAt Airdopes 141 ANC TWS Earbuds"}])")) << text;
+  const auto products = json::Value::parse(text);
+  ASSERT_EQ(products.size(), 2u);
+  EXPECT_TRUE(products[0]["original_price_inr"].is_number_float());
+  EXPECT_TRUE(products[1]["last_checked_utc"].get<std::string>().ends_with("+00:00"));
+}
+
+TEST(ToolsCall, ListToolsIgnoreTheirArguments) {
+  for (const char* arguments : {"", R"(,"arguments":{})", R"(,"arguments":{"asin":"NOPE"})",
+                                R"(,"arguments":{"asin":42,"query":"x"})", R"(,"arguments":7)"}) {
+    EXPECT_EQ(tool_text(R"({"name":"market_review_defects")" + std::string(arguments) + "}"),
+              SEEDED_REVIEWS_TEXT)
+        << arguments;
+    EXPECT_EQ(tool_text(R"({"name":"market_jan_aushadhi")" + std::string(arguments) + "}"),
+              SEEDED_MEDICINES_TEXT)
+        << arguments;
+  }
+}
+
+TEST(ToolsCall, WritesNonFiniteFloatsAsNullAndEmptyListsAsEmptyArrays) {
+  engine::Catalogue rows;
+  rows.reviews.push_back(engine::ReviewIntel{"X", 0, std::nan(""), {}, 1.0});
+  rows.medicines.push_back(engine::MedicineArbitrage{"M", std::numeric_limits<double>::infinity(),
+                                                     "S", "G", 4200, -0.5});
+  const auto engine = engine::MarketEngine::from_catalogue(std::move(rows));
+  EXPECT_EQ(
+      tool_text(R"({"name":"market_review_defects"})", engine),
+      R"([{"fake_review_ratio_percent":null,"manufacturer_defect_score":1.0,"product_asin":"X","top_defects":[],"total_reviews_analyzed":0}])");
+  EXPECT_EQ(
+      tool_text(R"({"name":"market_jan_aushadhi"})", engine),
+      R"([{"branded_medicine_name":"M","branded_price_inr":null,"jan_aushadhi_generic_name":"G","jan_aushadhi_price_inr":4200.0,"salt_composition":"S","savings_percent":-0.5}])");
+  EXPECT_EQ(tool_text(R"({"name":"market_search_products"})", engine), "[]");
+}
+
+}  // namespace
+}  // namespace qmr::mcp
