@@ -2,8 +2,9 @@
 // dashboard's as it always was (the golden transcript golden/dashboard.in/.out, one JSON string
 // per line: a request, and the bytes it is answered with); with it, the requests of the table
 // tool_path.json get their statuses from the program itself, and a token file that is shared,
-// empty or missing stops the start.
+// not a regular file, empty or missing stops the start.
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { chmodSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -40,6 +41,7 @@ test('without --mcp the dashboard answers its golden transcript byte for byte', 
 
 const TABLE = JSON.parse(readFileSync(new URL('../tool_path.json', import.meta.url), 'utf8')).cases;
 const TOKEN = 'K7q+/x=';
+const FIFO = Symbol('a FIFO');
 const endpointLine = (port) => `    - MCP Endpoint: http://127.0.0.1:${port}/mcp\n`;
 
 // A folder of its own for token files, removed after `body`.
@@ -111,7 +113,7 @@ test('-p 0 --mcp names the port the system gave in the endpoint line', async () 
   }
 });
 
-test('a token file that others may read, is empty or is missing stops the start', async () => {
+test('a token file that others may read or write, is not a file, is empty or is missing stops the start', async () => {
   await withFolder(async (folder) => {
     const cases = [
       ['', 0o600, (path) => `${path} is empty: it must hold the token`],
@@ -122,11 +124,24 @@ test('a token file that others may read, is empty or is missing stops the start'
     if (!skipOnWindows('')) {
       cases.push([TOKEN, 0o640, (path) => `${path} is readable by other users (mode 0640): chmod 600 ${path}`]);
       cases.push([TOKEN, 0o604, (path) => `${path} is readable by other users (mode 0604): chmod 600 ${path}`]);
+      for (const mode of [0o602, 0o622, 0o620]) {
+        const octal = `0${mode.toString(8)}`;
+        cases.push([TOKEN, mode, (path) => `${path} is writable by other users (mode ${octal}): chmod 600 ${path}`]);
+      }
+      // A FIFO would keep the start waiting for a writer.
+      cases.push([FIFO, 0o600, (path) => `${path} is not a regular file`]);
     }
     for (const [text, mode, message] of cases) {
-      const path = text === null ? join(folder, 'missing') : tokenFile(folder, text, mode);
+      let path = join(folder, 'missing');
+      if (text === FIFO) {
+        path = join(folder, 'fifo');
+        execFileSync('mkfifo', ['-m', '600', path]);
+      } else if (text !== null) {
+        path = tokenFile(folder, text, mode);
+      }
       for (const command of ['ui', 'daemon']) {
-        const { status, stdout, stderr } = await run([command, '-p', '0', '--mcp', '--mcp-token-file', path]);
+        const { status, stdout, stderr } = await run([command, '-p', '0', '--mcp', '--mcp-token-file', path],
+          { timeoutMs: 5000 });
         assert.equal(status, 1, `${command} ${message(path)}`);
         assert.ok(!stdout.toString().includes('live at'), stdout.toString());
         if (text === null && skipOnWindows('')) {
