@@ -601,6 +601,11 @@ std::string post(std::string_view extra = {}, std::string_view body = "{}",
   return request + std::string(extra) + "\r\n" + std::string(body);
 }
 
+// Returns an answer up to and including its blank line.
+std::string head_of(const std::string& reply) {
+  return reply.substr(0, reply.find("\r\n\r\n") + 4);
+}
+
 std::string with_method(std::string request, std::string_view method) {
   return std::string(method) + request.substr(request.find(' '));
 }
@@ -652,6 +657,9 @@ TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
        refusal(431, "Request Header Fields Too Large")},
       {"a head not ended by the limit", post().substr(0, 30) + big,
        refusal(431, "Request Header Fields Too Large")},
+      {"HEAD: the answer to GET without its content", with_method(post(), "HEAD"),
+       head_of(refusal(405, "Method Not Allowed", "Allow: POST\r\n"))},
+      {"a target not ours", "POST /mcp/ HTTP/1.1\r\n\r\n", refusal(404, "Not Found")},
   };
   const ToolPath tools = tool_path(true);
   for (const auto& [what, request, reply] : cases) {
@@ -746,9 +754,16 @@ TEST(AnswerFirstRead, TheToolServersPathIsTheDashboardsOnlyWhenTheToolServerIsOn
   const auto partial = answer_first_read(request.substr(0, 20), engine, fixed, &tools, built);
   EXPECT_EQ(partial.response, nullptr);
   EXPECT_TRUE(partial.reads_on);
+  // The absolute form naming our address and port is the tool server's too.
+  const auto absolute = answer_first_read(replaced(request, "/mcp", "http://127.0.0.1:7577/mcp"),
+                                          engine, fixed, &tools, built);
+  ASSERT_NE(absolute.response, nullptr);
+  EXPECT_TRUE(absolute.response->starts_with("HTTP/1.1 200 OK\r\n")) << *absolute.response;
   for (const std::string_view other :
-       {"POST /mcp/ HTTP/1.1\r\n\r\n", "POST /mcp?x HTTP/1.1\r\n\r\n",
-        "GET /api/mcp HTTP/1.1\r\n"}) {
+       {"POST /mcp/ HTTP/1.1\r\n\r\n", "POST /mcp?x HTTP/1.1\r\n\r\n", "GET /api/mcp HTTP/1.1\r\n",
+        "POST http://127.0.0.1:1/mcp HTTP/1.1\r\n\r\n",
+        "POST http://evil.example:7577/mcp HTTP/1.1\r\n\r\n",
+        "POST https://localhost:7577/mcp HTTP/1.1\r\n\r\n"}) {
     const auto answer = answer_first_read(other, engine, fixed, &tools, built);
     ASSERT_NE(answer.response, nullptr) << other;
     EXPECT_EQ(*answer.response, not_found) << other;

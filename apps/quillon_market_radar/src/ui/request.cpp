@@ -62,7 +62,7 @@ FirstReadAnswer answer_first_read(std::string_view bytes_read, const engine::Eng
   const auto line = parse_request_line(bytes_read);
   if (!line) return {};
   if (const std::string* answer = fixed.find(*line)) return {answer};
-  if (tools != nullptr && line->path == TOOL_SERVER_PATH) {
+  if (tools != nullptr && tools->serves(line->path)) {
     const bool answered = tools->respond(bytes_read, built).next == ToolProgress::Next::ANSWER;
     return {answered ? &built : nullptr, !answered};
   }

@@ -52,7 +52,7 @@ struct FirstReadAnswer {
 };
 
 /// Returns the answer to the bytes of a connection's first read: one of `fixed`'s, or one built
-/// into `built`; with `tools` set, a request line whose path is the tool server's goes to `tools`.
+/// into `built`; with `tools` set, a request line whose target `tools` serves goes to `tools`.
 /// Neither an answer nor `reads_on` (no request line with a method and a path): the connection is
 /// closed without an answer.
 [[nodiscard]] FirstReadAnswer answer_first_read(std::string_view bytes_read,

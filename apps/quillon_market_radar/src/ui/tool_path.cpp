@@ -53,6 +53,13 @@ bool has_control(std::string_view text) {
       text, [](unsigned char byte) { return (byte < 0x20 && byte != '\t') || byte == 0x7F; });
 }
 
+// A request target is visible ASCII: it ends at the one space before the version, and a tab or
+// any other white space in it makes the request line malformed, not a shorter target.
+bool is_target(std::string_view text) {
+  return !text.empty() &&
+         std::ranges::all_of(text, [](unsigned char byte) { return byte > 0x20 && byte < 0x7F; });
+}
+
 bool is_request_line(std::string_view line, HttpHead& head) {
   const auto first = line.find(' ');
   const auto last = line.rfind(' ');
@@ -61,7 +68,7 @@ bool is_request_line(std::string_view line, HttpHead& head) {
   head.method = line.substr(0, first);
   head.target = line.substr(first + 1, last - first - 1);
   const std::string_view version = line.substr(last + 1);
-  if (!is_token(head.method) || head.target.empty() || has_control(head.target)) return false;
+  if (!is_token(head.method) || !is_target(head.target)) return false;
   return version.size() == 8 && version.starts_with("HTTP/") && version[5] >= '0' &&
          version[5] <= '9' && version[6] == '.' && version[7] >= '0' && version[7] <= '9';
 }
@@ -109,16 +116,45 @@ bool has_zero_weight(std::string_view parameters) {
   return weight.starts_with('0') && weight.find_first_not_of("0.") == std::string_view::npos;
 }
 
-// True when an Accept value lets the answer be JSON: a range of application/json,
-// application/* or */* with a weight above 0. No Accept at all accepts anything.
+// True when an Accept value lets the answer be JSON. Of the ranges that cover it, the most
+// specific decide (application/json, then application/*, then */*): JSON is refused when each of
+// them weighs 0 ("application/json;q=0, */*" refuses it), and when no range covers it. No Accept
+// at all accepts anything.
 bool accepts_json(const std::optional<std::string_view>& accept) {
-  return !accept || any_item(*accept, ',', [](std::string_view range) {
+  if (!accept) return true;
+  int decided_by = 0;  // the specificity of the ranges that decide so far: 3, 2, 1, or none yet
+  bool accepted = false;
+  any_item(*accept, ',', [&](std::string_view range) {
     const auto semicolon = range.find(';');
     const std::string_view type = trim_ows(range.substr(0, semicolon));
-    return (equal_ignoring_case(type, JSON) || equal_ignoring_case(type, "application/*") ||
-            type == "*/*") &&
-           (semicolon == std::string_view::npos || !has_zero_weight(range.substr(semicolon + 1)));
+    const int specificity = equal_ignoring_case(type, JSON)              ? 3
+                            : equal_ignoring_case(type, "application/*") ? 2
+                            : type == "*/*"                              ? 1
+                                                                         : 0;
+    if (specificity == 0 || specificity < decided_by) return false;
+    const bool weighed =
+        semicolon == std::string_view::npos || !has_zero_weight(range.substr(semicolon + 1));
+    accepted = (specificity == decided_by && accepted) || weighed;
+    decided_by = specificity;
+    return false;
   });
+  return accepted;
+}
+
+// Splits a target in origin form ("/PATH") or absolute form ("http://AUTHORITY/PATH", the scheme
+// in any case) into its authority (none in origin form) and path; nothing for another form.
+struct Target {
+  std::optional<std::string_view> authority;
+  std::string_view path;
+};
+std::optional<Target> split_target(std::string_view target) {
+  if (target.starts_with('/')) return Target{std::nullopt, target};
+  constexpr std::string_view SCHEME = "http://";
+  if (!equal_ignoring_case(target.substr(0, SCHEME.size()), SCHEME)) return std::nullopt;
+  target.remove_prefix(SCHEME.size());
+  const auto slash = target.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  return Target{target.substr(0, slash), target.substr(slash)};
 }
 
 // Returns a length of decimal digits only, or nothing for any other text or one past `limit`
@@ -238,8 +274,27 @@ ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
     : options_(std::move(options)),
       hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)} {}
 
+bool ToolPath::is_own_host(std::string_view host) const {
+  return equal_ignoring_case(host, hosts_[0]) || equal_ignoring_case(host, hosts_[1]);
+}
+
+bool ToolPath::serves(std::string_view target) const {
+  const auto split = split_target(target);
+  return split && split->path == TOOL_SERVER_PATH &&
+         (!split->authority || is_own_host(*split->authority));
+}
+
 ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const {
   HttpHead head;
+  const ToolProgress progress = respond(bytes, head, reply);
+  // The answer to HEAD is the one to GET without its content, whose length it still gives.
+  if (progress.next == ToolProgress::Next::ANSWER && head.size != 0 && head.method == "HEAD") {
+    reply.resize(reply.find("\r\n\r\n") + 4);
+  }
+  return progress;
+}
+
+ToolProgress ToolPath::respond(std::string_view bytes, HttpHead& head, std::string& reply) const {
   const HeadState state = parse_head(bytes, head);
   if (state == HeadState::INCOMPLETE && bytes.size() < TOOL_HEAD_LIMIT) {
     return {ToolProgress::Next::READ_HEAD, 0};
@@ -249,12 +304,13 @@ ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const
     return answer(reply, refusal(431));
   }
 
+  const auto target = split_target(head.target);
+  if (!target || target->path != TOOL_SERVER_PATH) return answer(reply, refusal(404));
   // Another site's page can reach the loopback port through a name it controls (DNS
-  // rebinding): only our own address and name, with our port, are ours.
-  const auto& host = head[Field::HOST];
-  if (!host || !(equal_ignoring_case(*host, hosts_[0]) || equal_ignoring_case(*host, hosts_[1]))) {
-    return answer(reply, refusal(403));
-  }
+  // rebinding): only our own address and name, with our port, are ours. A target in absolute
+  // form names the host itself, and then a Host field is ignored.
+  const auto& host = target->authority ? target->authority : head[Field::HOST];
+  if (!host || !is_own_host(*host)) return answer(reply, refusal(403));
   // The dashboard's own origins are http:// and one of its hosts, byte for byte as the others.
   const auto& origin = head[Field::ORIGIN];
   const bool own = origin && origin->starts_with("http://") &&

@@ -64,7 +64,8 @@ struct HttpHead {
 enum class HeadState : std::uint8_t { INCOMPLETE, COMPLETE, MALFORMED };
 
 /// Reads the head at the start of `bytes` into `head`. Returns INCOMPLETE while no blank line has
-/// arrived, MALFORMED for a request line other than `METHOD SP TARGET SP HTTP/d.d`, a field line
+/// arrived, MALFORMED for a request line other than `METHOD SP TARGET SP HTTP/d.d` (a target of
+/// visible ASCII: a tab or any other white space ends no target but the request), a field line
 /// without a token name and a colon, a control character in a value, a folded line, or a field of
 /// `Field` given twice. Lines end in CRLF or a bare LF; names are matched without regard to case.
 [[nodiscard]] HeadState parse_head(std::string_view bytes, HttpHead& head);
@@ -84,17 +85,28 @@ class ToolPath {
   ToolPath(ToolServerOptions options, std::uint16_t port);
 
   /// Returns what the request in `bytes` (what has been read of it so far) needs: more of its
-  /// head, more of its body, or nothing more, with the whole framed answer in `reply` then. The
-  /// checks run in this order: the head's form and size (400, 431), Host (403), Origin (403),
+  /// head, more of its body, or nothing more, with the whole framed answer in `reply` then (to
+  /// HEAD, without its content). The checks run in this order: the head's form and size (400,
+  /// 431), the target (404 unless `serves` it), Host (403; in absolute form the target's
+  /// authority is checked instead, and a Host field is ignored), Origin (403),
   /// the preflight of an allowed origin (204), the token (401), the method (405), Content-Type
   /// (415), Accept (406), the length (411, 400, 413); a request that passes them all is handed
   /// to the endpoint once its body is whole.
   [[nodiscard]] ToolProgress respond(std::string_view bytes, std::string& reply) const;
 
+  /// Returns whether a request target is the tool server's: TOOL_SERVER_PATH, or that path in
+  /// absolute form naming our address or name and port (`http://127.0.0.1:PORT/mcp`; scheme and
+  /// host in any case).
+  [[nodiscard]] bool serves(std::string_view target) const;
+
   /// Returns the framed 503 answer of a request the dashboard has no room to read the body of.
   [[nodiscard]] std::string busy_reply(std::string_view bytes) const;
 
  private:
+  [[nodiscard]] ToolProgress respond(std::string_view bytes, HttpHead& head,
+                                     std::string& reply) const;
+  [[nodiscard]] bool is_own_host(std::string_view host) const;
+
   ToolServerOptions options_;
   std::array<std::string, 2> hosts_;  // 127.0.0.1:PORT, localhost:PORT
 };

@@ -1,7 +1,8 @@
 // Fuzzes the tool server's path on the dashboard: whatever the bytes read so far, it asks for more
 // of the head (never past its limit) or of a body (never past 1 MiB), or gives one whole answer
-// whose framing is exact, that never allows every origin, and that reaches the endpoint only for a
-// request to our own address with the token and exactly the declared body.
+// whose framing is exact (to HEAD, without content), that never allows every origin, and that
+// reaches the endpoint only for a request to our own address with the token and exactly the
+// declared body.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -57,18 +58,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view body = text.substr(head_end + 4);
   require(head.find("Access-Control-Allow-Origin: *") == std::string_view::npos);
   require(head.ends_with("\r\nVary: Origin\r\nConnection: close\r\n"));
-  if (!head.starts_with("HTTP/1.1 204 ")) {
+  // Only a complete head can show HEAD, and then what would be the content is not sent.
+  qmr::ui::HttpHead request;
+  const bool complete = qmr::ui::parse_head(bytes, request) == qmr::ui::HeadState::COMPLETE;
+  const bool to_head = complete && request.method == "HEAD";
+  require(!to_head || body.empty());
+  if (!head.starts_with("HTTP/1.1 204 ") && !to_head) {
     require(head.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n") !=
             std::string_view::npos);
   }
   if (!called) return 0;
 
   // The endpoint's answer, for a request that named us and carried the token and its body.
-  require(head.starts_with("HTTP/1.1 200 OK\r\n") && body == ENDPOINT_BODY);
-  qmr::ui::HttpHead request;
-  require(qmr::ui::parse_head(bytes, request) == qmr::ui::HeadState::COMPLETE);
+  require(head.starts_with("HTTP/1.1 200 OK\r\n") && body == ENDPOINT_BODY && complete);
   using qmr::ui::Field;
-  const std::string_view host = request[Field::HOST].value();
+  // In absolute form the target names the host, and ends in the path.
+  std::string_view host = request.target;
+  if (host.starts_with('/')) {
+    require(host == "/mcp");
+    host = request[Field::HOST].value();
+  } else {
+    require(host.size() > 11 && host.ends_with("/mcp"));
+    host = host.substr(7, host.size() - 11);
+  }
   require(host.size() == 14 || host.size() == 14 + 2);  // 127.0.0.1:7577 or localhost:7577
   require(host.ends_with(":7577"));
   require(request[Field::AUTHORIZATION].value().ends_with("t0ken"));

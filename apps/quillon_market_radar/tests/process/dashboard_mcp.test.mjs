@@ -108,6 +108,10 @@ test('-p 0 --mcp names the port the system gave in the endpoint line', async () 
     assert.ok(server.stdout().endsWith(startupLines(0) + endpointLine(port)));
     const { data } = await exchange(port, `GET /mcp HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n\r\n`);
     assert.equal(parseResponse(data).statusLine, 'HTTP/1.1 405 Method Not Allowed');
+    // HEAD gets GET's answer without its content.
+    const head = await exchange(port, `HEAD /mcp HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n\r\n`);
+    const text = data.toString();
+    assert.equal(head.data.toString(), text.slice(0, text.indexOf('\r\n\r\n') + 4));
   } finally {
     await server.stop();
   }
