@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/text.hpp"
@@ -720,6 +721,19 @@ TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
       EXPECT_EQ(progress.next, ToolProgress::Next::READ_BODY) << cut;
       EXPECT_EQ(progress.request_size, request.size()) << cut;
     }
+  }
+  // A client that expects 100-continue gets it before the body, once: not with some of the body
+  // read already, nor in HTTP/1.0.
+  const std::string expecting = post("Expect: 100-Continue\r\n", body);
+  const std::size_t expecting_head = expecting.size() - body.size();
+  for (const auto& [sent, cut, awaits] :
+       {std::tuple{expecting, expecting_head, true},
+        {expecting, expecting_head + 1, false},
+        {request, head_size, false},
+        {replaced(expecting, "HTTP/1.1", "HTTP/1.0"), expecting_head, false}}) {
+    const auto progress = tools.respond(std::string_view(sent).substr(0, cut), reply);
+    EXPECT_EQ(progress.next, ToolProgress::Next::READ_BODY) << sent;
+    EXPECT_EQ(progress.awaits_continue, awaits) << sent.substr(0, cut);
   }
   // A refusal needs no body: it is answered from the head alone.
   const std::string refused = post("", body, {"Authorization"});

@@ -188,6 +188,12 @@ asio::awaitable<void> finish_tool_request(WorkerHandle owner, tcp::socket& socke
         }
         held.emplace(worker, progress.request_size);
         request.reserve(progress.request_size);  // what the budget holds is what is allocated
+        if (progress.awaits_continue) {
+          const auto [error, written] =
+              co_await asio::async_write(socket, asio::buffer(CONTINUE), with_error);
+          static_cast<void>(written);
+          if (error) co_return;  // the client has gone
+        }
       }
       // The size the request may reach with this read.
       const std::size_t wanted = body ? progress.request_size : TOOL_HEAD_LIMIT;

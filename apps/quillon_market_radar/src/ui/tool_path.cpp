@@ -11,9 +11,9 @@ namespace {
 
 // The names of the fields of `Field`, in its order.
 constexpr std::string_view FIELD_NAMES[] = {
-    "host",       "origin",         "authorization",     "content-type",
-    "accept",     "content-length", "transfer-encoding", "mcp-protocol-version",
-    "mcp-method", "mcp-name"};
+    "host",    "origin",         "authorization",     "content-type",         "accept",
+    "expect",  "content-length", "transfer-encoding", "mcp-protocol-version", "mcp-method",
+    "mcp-name"};
 static_assert(std::size(FIELD_NAMES) == FIELD_COUNT);
 
 constexpr std::string_view JSON = "application/json";
@@ -67,7 +67,7 @@ bool is_request_line(std::string_view line, HttpHead& head) {
   if (first == std::string_view::npos || line.find(' ', first + 1) != last) return false;
   head.method = line.substr(0, first);
   head.target = line.substr(first + 1, last - first - 1);
-  const std::string_view version = line.substr(last + 1);
+  const std::string_view version = head.version = line.substr(last + 1);
   if (!is_token(head.method) || !is_target(head.target)) return false;
   return version.size() == 8 && version.starts_with("HTTP/") && version[5] >= '0' &&
          version[5] <= '9' && version[6] == '.' && version[7] >= '0' && version[7] <= '9';
@@ -139,6 +139,16 @@ bool accepts_json(const std::optional<std::string_view>& accept) {
     return false;
   });
   return accepted;
+}
+
+// True when the request is HTTP/1.1 or later and its Expect asks for 100-continue; an HTTP/1.0
+// client's is ignored, as it must be.
+bool expects_continue(const HttpHead& head) {
+  const auto& expect = head[Field::EXPECT];
+  return expect && head.version >= "HTTP/1.1" &&
+         any_item(*expect, ',', [](std::string_view expectation) {
+           return equal_ignoring_case(expectation, "100-continue");
+         });
 }
 
 // Splits a target in origin form ("/PATH") or absolute form ("http://AUTHORITY/PATH", the scheme
@@ -342,7 +352,8 @@ ToolProgress ToolPath::respond(std::string_view bytes, HttpHead& head, std::stri
   if (!length) return answer(reply, refusal(400, origin));
   if (*length > TOOL_BODY_LIMIT) return answer(reply, refusal(413, origin));
   if (bytes.size() - head.size < *length) {
-    return {ToolProgress::Next::READ_BODY, head.size + *length};
+    return {ToolProgress::Next::READ_BODY, head.size + *length,
+            bytes.size() == head.size && expects_continue(head)};
   }
 
   const ToolServerCall call{bytes.substr(head.size, *length), head[Field::PROTOCOL_VERSION],

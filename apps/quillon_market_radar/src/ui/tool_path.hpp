@@ -40,19 +40,21 @@ enum class Field : std::uint8_t {
   AUTHORIZATION,
   CONTENT_TYPE,
   ACCEPT,
+  EXPECT,
   CONTENT_LENGTH,
   TRANSFER_ENCODING,
   PROTOCOL_VERSION,  // MCP-Protocol-Version
   MCP_METHOD,
   MCP_NAME,
 };
-inline constexpr std::size_t FIELD_COUNT = 10;
+inline constexpr std::size_t FIELD_COUNT = 11;
 
 /// The head of a request: its request line and the values of the fields of `Field` (without the
 /// white space around them), as views into the bytes it was read from. Other fields are skipped.
 struct HttpHead {
   std::string_view method;
   std::string_view target;
+  std::string_view version;  // HTTP/d.d
   std::array<std::optional<std::string_view>, FIELD_COUNT> fields;
   std::size_t size = 0;  // bytes up to and including the blank line
 
@@ -76,7 +78,13 @@ struct ToolProgress {
   Next next = Next::ANSWER;
   /// With READ_BODY: the bytes of the head and its body together.
   std::size_t request_size = 0;
+  /// With READ_BODY: the client waits for CONTINUE before it sends the body (`Expect:
+  /// 100-continue` in HTTP/1.1, none of the body read yet).
+  bool awaits_continue = false;
 };
+
+/// The interim answer that lets a client that expects it send its body.
+inline constexpr std::string_view CONTINUE = "HTTP/1.1 100 Continue\r\n\r\n";
 
 /// The tool server's path for a dashboard bound to one port: the checks and the framing, and
 /// the endpoint behind them. Immutable, so any loop may use it at once.

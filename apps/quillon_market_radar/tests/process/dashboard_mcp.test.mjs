@@ -6,6 +6,7 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { chmodSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import http from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { test } from 'node:test';
@@ -112,6 +113,33 @@ test('-p 0 --mcp names the port the system gave in the endpoint line', async () 
     const head = await exchange(port, `HEAD /mcp HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n\r\n`);
     const text = data.toString();
     assert.equal(head.data.toString(), text.slice(0, text.indexOf('\r\n\r\n') + 4));
+  } finally {
+    await server.stop();
+  }
+});
+
+test('a client that expects 100-continue gets it before it sends the body, then the answer', async () => {
+  const server = await startDashboard((port) => ['ui', '-p', String(port), '--mcp'], { ready: /MCP Endpoint: .*\n/ });
+  try {
+    const body = '{"jsonrpc":"2.0","id":1,"method":"ping"}';
+    const answer = await new Promise((resolve, reject) => {
+      const timer = setTimeout(() => reject(new Error('no 100 Continue within 5 s')), 5000);
+      const request = http.request({
+        host: '127.0.0.1', port: server.port, path: '/mcp', method: 'POST',
+        headers: { 'Content-Type': 'application/json', 'Content-Length': body.length, Expect: '100-continue' },
+      });
+      request.on('continue', () => {
+        clearTimeout(timer);
+        request.end(body);
+      });
+      request.on('response', (response) => {
+        let text = '';
+        response.on('data', (chunk) => (text += chunk));
+        response.on('end', () => resolve(text));
+      });
+      request.on('error', reject);
+    });
+    assert.equal(answer, '{"id":1,"jsonrpc":"2.0","result":{}}');
   } finally {
     await server.stop();
   }
