@@ -100,7 +100,7 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
     if (sent > 0) rest.remove_prefix(static_cast<std::size_t>(sent));
     if (!rest.empty()) {  // no room to send it all: the rest is sent from the event loop
       auto socket = adopt(worker.context, std::move(fd));
-      if (socket) co_await send_and_close(worker, *socket, rest);
+      if (socket) co_await send_and_close(worker.limits, *socket, rest);
       co_return;
     }
     ::shutdown(fd.get(), SHUT_WR);

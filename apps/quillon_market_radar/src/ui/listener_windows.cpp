@@ -1,7 +1,6 @@
 // The dashboard's listener on Windows: exclusive use of the port, one accepting loop that takes
 // the listener itself, and Winsock's failures told in Linux's words.
 #include "ui/listener.hpp"
-#include "ui/server.hpp"
 
 namespace qmr::ui {
 
