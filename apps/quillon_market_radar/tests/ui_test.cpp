@@ -1,5 +1,5 @@
 // The dashboard without sockets: the route table and its neighbours, the exact bodies, the page,
-// the request line taken from a read's bytes, the framing of responses, the fixed answers, the
+// the request line taken from a read's bytes, the framing of responses, the fixed responses, the
 // tool server's path (its checks in order, its framing, its reads) and the schedule of the
 // closing looks.
 #include <gtest/gtest.h>
@@ -477,14 +477,14 @@ TEST(FrameResponse, WritesTheStatusLineFourHeadersAndTheBody) {
             "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n₹µ✅🛒");
 }
 
-// The answer to one read as the server gives it, and whether it is one of the fixed answers
+// The response to one read as the server gives it, and whether it is one of the fixed responses
 // rather than one built for the request.
-struct Answer {
+struct FirstReadResponse {
   std::optional<std::string> bytes;
   bool fixed = false;
 };
 
-Answer respond(std::string_view bytes_read, const engine::EngineHandle& engine) {
+FirstReadResponse respond_to(std::string_view bytes_read, const engine::EngineHandle& engine) {
   const FixedResponses fixed(engine);
   std::string built;
   const std::string* answer = answer_first_read(bytes_read, engine, fixed, nullptr, built).response;
@@ -492,7 +492,7 @@ Answer respond(std::string_view bytes_read, const engine::EngineHandle& engine) 
   return {*answer, answer != &built};
 }
 
-TEST(RespondToRequest, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
+TEST(AnswerFirstRead, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
   const auto engine = seeded();
   const std::string page = framed("200 OK", "text/html; charset=utf-8", DASHBOARD_PAGE);
   const std::string not_found = framed("404 NOT FOUND", "text/plain", "Not Found");
@@ -515,14 +515,14 @@ TEST(RespondToRequest, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
       {"", std::nullopt, false},
   };
   for (const auto& [bytes_read, answer, fixed] : cases) {
-    const auto got = respond(bytes_read, engine);
+    const auto got = respond_to(bytes_read, engine);
     EXPECT_EQ(got.bytes, answer) << testing::PrintToString(bytes_read);
     EXPECT_EQ(got.fixed, fixed) << testing::PrintToString(bytes_read);
   }
 }
 
-TEST(RespondToRequest, PageLengthCountsBytesNotCharacters) {
-  const auto response = respond("GET / HTTP/1.1\r\n", seeded()).bytes;
+TEST(AnswerFirstRead, PageLengthCountsBytesNotCharacters) {
+  const auto response = respond_to("GET / HTTP/1.1\r\n", seeded()).bytes;
   ASSERT_TRUE(response);
   const auto length_at = response->find("Content-Length: ") + 16;
   const auto length = std::stoul(response->substr(length_at, response->find('\r', length_at)));
@@ -535,8 +535,8 @@ TEST(RespondToRequest, PageLengthCountsBytesNotCharacters) {
   EXPECT_LT(characters, length);  // the page holds multi-byte characters
 }
 
-TEST(FixedResponses, HoldTheFramedAnswersOfTheUnchangingGets) {
-  // The seed's medicines and no product: each list's answer tells which list it came from.
+TEST(FixedResponses, HoldTheFramedResponsesOfTheUnchangingGets) {
+  // The seed's medicines and no product: each list's response tells which list it came from.
   Catalogue rows;
   rows.medicines = seeded()->list_medicines();
   const FixedResponses fixed(MarketEngine::from_catalogue(rows));
@@ -565,7 +565,7 @@ TEST(FixedResponses, HoldTheFramedAnswersOfTheUnchangingGets) {
 constexpr std::uint16_t TOOL_PORT = 7577;
 constexpr std::string_view TOKEN = "s3cret-Token";
 
-// An endpoint that answers 200 with the call's fields, one per line, so that each case shows
+// An endpoint that replies 200 with the call's fields, one per line, so that each case shows
 // what was handed on.
 ToolServerReply echo(const ToolServerCall& call) {
   const auto field = [](const std::optional<std::string_view>& value) {
@@ -613,9 +613,9 @@ std::string refusal(int status, std::string_view message, std::string_view heade
          "\r\n" + std::string(headers) + "Vary: Origin\r\nConnection: close\r\n\r\n" + body;
 }
 
-// Whole answers byte for byte: the endpoint's, a refusal with its header, the preflight and a
-// notification's; what the endpoint is handed; the checks a table of statuses cannot show.
-TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
+// Whole responses byte for byte: the endpoint's reply, a refusal with its header, the preflight and
+// a notification's; what the endpoint is handed; the checks a table of statuses cannot show.
+TEST(ToolPath, FramesEachResponseWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
   const auto answered = [](std::string_view body, std::string_view headers = {}) {
     return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n" + std::string(headers) +
@@ -626,7 +626,7 @@ TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
   struct Case {
     std::string what;
     std::string request;
-    std::string reply;
+    std::string response;
   };
   const Case cases[] = {
       {"a whole request", post(), answered("{}|-|-|-")},
@@ -654,14 +654,14 @@ TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
        refusal(431, "Request Header Fields Too Large")},
   };
   const ToolPath tools = tool_path(true);
-  for (const auto& [what, request, reply] : cases) {
+  for (const auto& [what, request, response] : cases) {
     std::string got;
-    EXPECT_EQ(tools.respond(request, got).next, ToolProgress::Next::ANSWER) << what;
-    EXPECT_EQ(got, reply) << what;
+    EXPECT_EQ(tools.answer(request, got).next, ToolProgress::Next::SEND) << what;
+    EXPECT_EQ(got, response) << what;
   }
   // Without a token file, no Authorization is looked for.
   std::string got;
-  static_cast<void>(tool_path(false).respond(post("", "{}", {"Authorization"}), got));
+  static_cast<void>(tool_path(false).answer(post("", "{}", {"Authorization"}), got));
   EXPECT_EQ(got, answered("{}|-|-|-"));
 }
 
@@ -684,12 +684,13 @@ TEST(ToolPath, AnswersTheTableTheProcessTestSharesWithTheStatusAndLinesItGives) 
     const std::string what = entry["what"];
     const std::string request =
         replaced(replaced(entry["request"], "{port}", std::to_string(TOOL_PORT)), "{token}", TOKEN);
-    std::string reply;
-    ASSERT_EQ(tools.respond(request, reply).next, ToolProgress::Next::ANSWER) << what;
-    // The endpoint here answers 200; the program's is the tool server.
+    std::string response;
+    ASSERT_EQ(tools.answer(request, response).next, ToolProgress::Next::SEND) << what;
+    // The endpoint here replies 200; the program's is the tool server.
     const int status = entry["status"].is_null() ? 200 : entry["status"].get<int>();
-    EXPECT_TRUE(reply.starts_with("HTTP/1.1 " + std::to_string(status) + " ")) << what << reply;
-    const std::string head = reply.substr(0, reply.find("\r\n\r\n") + 2);
+    EXPECT_TRUE(response.starts_with("HTTP/1.1 " + std::to_string(status) + " "))
+        << what << response;
+    const std::string head = response.substr(0, response.find("\r\n\r\n") + 2);
     for (const std::string line : entry["lines"]) {
       const std::string wanted = replaced(line, "{port}", std::to_string(TOOL_PORT));
       EXPECT_NE(head.find("\r\n" + wanted + "\r\n"), std::string::npos) << what << ": " << wanted;
@@ -703,9 +704,9 @@ TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
   const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
   const std::string request = post("", body);
   const std::size_t head_size = request.size() - body.size();
-  std::string reply;
+  std::string response;
   for (std::size_t cut = 1; cut < request.size(); ++cut) {
-    const auto progress = tools.respond(std::string_view(request).substr(0, cut), reply);
+    const auto progress = tools.answer(std::string_view(request).substr(0, cut), response);
     if (cut < head_size) {
       EXPECT_EQ(progress.next, ToolProgress::Next::READ_HEAD) << cut;
     } else {
@@ -715,12 +716,12 @@ TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
   }
   // A refusal needs no body: it is answered from the head alone.
   const std::string refused = post("", body, {"Authorization"});
-  EXPECT_EQ(tools.respond(std::string_view(refused).substr(0, refused.size() - 1), reply).next,
-            ToolProgress::Next::ANSWER);
-  EXPECT_EQ(tools.respond(request, reply).next, ToolProgress::Next::ANSWER);
-  EXPECT_TRUE(reply.ends_with(body + "|-|-|-")) << reply;
-  // The answer when the loop has no room for the body: with the origin, if allowed.
-  EXPECT_EQ(tools.busy_reply(post("Origin: http://localhost:6274\r\n", body)),
+  EXPECT_EQ(tools.answer(std::string_view(refused).substr(0, refused.size() - 1), response).next,
+            ToolProgress::Next::SEND);
+  EXPECT_EQ(tools.answer(request, response).next, ToolProgress::Next::SEND);
+  EXPECT_TRUE(response.ends_with(body + "|-|-|-")) << response;
+  // The refusal when the loop has no room for the body: with the origin, if allowed.
+  EXPECT_EQ(tools.busy_response(post("Origin: http://localhost:6274\r\n", body)),
             "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
             "Content-Length: 73\r\nAccess-Control-Allow-Origin: http://localhost:6274\r\n"
             "Vary: Origin\r\nConnection: close\r\n\r\n"

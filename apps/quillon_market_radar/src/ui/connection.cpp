@@ -88,28 +88,28 @@ asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket
   co_await drain(limits.drain_bytes, socket, 0, Clock::now() + limits.drain_time);
 }
 
-// The whole request must arrive within the idle time, or the connection closes without an answer.
+// The whole request must arrive within the idle time, or the connection closes without a response.
 //
 // Memory: a request's head is read into a string of at most TOOL_HEAD_LIMIT bytes, and its body
 // only once the loop's budget (limits.tool_request_budget) has room for the whole request; the
-// 503 answer says there is none. The worst case of a loop is then one head of 8 KiB per open
+// 503 refusal says there is none. The worst case of a loop is then one head of 8 KiB per open
 // connection plus the budget: with 1,000 connections, 8 MiB of heads and 16 MiB of bodies.
 asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp::socket& socket,
                                           std::string_view first_read) {
   LoopState& loop = *owner;
   const ToolPath& tools = *loop.tools;
-  std::string reply;
+  std::string response;
   {
     std::string request(first_read);
     std::optional<ToolBytesHeld> held;
     const SocketDeadline limit(socket, Clock::now() + loop.limits.idle_timeout);
     for (;;) {
-      const ToolProgress progress = tools.respond(request, reply);
-      if (progress.next == ToolProgress::Next::ANSWER) break;
+      const ToolProgress progress = tools.answer(request, response);
+      if (progress.next == ToolProgress::Next::SEND) break;
       const bool body = progress.next == ToolProgress::Next::READ_BODY;
       if (body && !held) {
         if (progress.request_size > loop.limits.tool_request_budget - loop.tool_bytes_held) {
-          reply = tools.busy_reply(request);
+          response = tools.busy_response(request);
           break;
         }
         held.emplace(loop, progress.request_size);
@@ -125,7 +125,7 @@ asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp:
       request.resize(had + count);
     }
   }
-  co_await send_and_close(loop.limits, socket, reply);
+  co_await send_and_close(loop.limits, socket, response);
 }
 
 // Never awaited by the accept loop, so it catches its own failures.
@@ -147,7 +147,7 @@ asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::so
     std::string built;
     const auto [response, reads_on] =
         answer_first_read(first_read, engine, loop.fixed, loop.tools.get(), built);
-    engine.reset();  // the answer is built, or is the tool server's; the store is not needed
+    engine.reset();  // the response is built, or is the tool path's; the store is not needed
     if (reads_on) co_await finish_tool_request(owner, socket, first_read);
     if (response == nullptr) co_return;
     co_await send_and_close(loop.limits, socket, *response);

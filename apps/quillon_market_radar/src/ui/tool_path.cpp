@@ -109,7 +109,7 @@ bool has_zero_weight(std::string_view parameters) {
   return weight.starts_with('0') && weight.find_first_not_of("0.") == std::string_view::npos;
 }
 
-// True when an Accept value lets the answer be JSON: a range of application/json,
+// True when an Accept value lets the response be JSON: a range of application/json,
 // application/* or */* with a weight above 0. No Accept at all accepts anything.
 bool accepts_json(const std::optional<std::string_view>& accept) {
   return !accept || any_item(*accept, ',', [](std::string_view range) {
@@ -160,11 +160,11 @@ std::string_view reason_phrase(int status) {
   return "";
 }
 
-// Returns the framed answer: status line, Content-Type (when there is a body), Content-Length
+// Returns the framed response: status line, Content-Type (when there is a body), Content-Length
 // (except for 204), `extra_headers` (each line ending in CRLF), the CORS lines for
 // `allowed_origin` when set, `Vary: Origin`, `Connection: close`, and the body.
-std::string frame_tool_reply(int status, std::string_view body, std::string_view extra_headers,
-                             std::optional<std::string_view> allowed_origin) {
+std::string frame_tool_response(int status, std::string_view body, std::string_view extra_headers,
+                                std::optional<std::string_view> allowed_origin) {
   std::string out;
   out.reserve(192 + extra_headers.size() + body.size());
   out.append("HTTP/1.1 ").append(std::to_string(status)).append(" ");
@@ -178,8 +178,8 @@ std::string frame_tool_reply(int status, std::string_view body, std::string_view
   return out.append("Vary: Origin\r\nConnection: close\r\n\r\n").append(body);
 }
 
-ToolProgress answer(std::string& reply, std::string reply_bytes) {
-  reply = std::move(reply_bytes);
+ToolProgress ready(std::string& response, std::string bytes) {
+  response = std::move(bytes);
   return {};
 }
 
@@ -190,7 +190,7 @@ std::string refusal(int status, std::optional<std::string_view> origin = std::nu
   const int code = status >= 500 ? -32603 : -32600;
   const std::string body = R"({"error":{"code":)" + std::to_string(code) + R"(,"message":")" +
                            std::string(reason_phrase(status)) + R"("},"jsonrpc":"2.0"})";
-  return frame_tool_reply(status, body, extra_headers, origin);
+  return frame_tool_response(status, body, extra_headers, origin);
 }
 
 // True when an Authorization value is `Bearer` and `token`. Every byte of the token is compared
@@ -238,22 +238,22 @@ ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
     : options_(std::move(options)),
       hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)} {}
 
-ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const {
+ToolProgress ToolPath::answer(std::string_view bytes, std::string& response) const {
   HttpHead head;
   const HeadState state = parse_head(bytes, head);
   if (state == HeadState::INCOMPLETE && bytes.size() < TOOL_HEAD_LIMIT) {
     return {ToolProgress::Next::READ_HEAD, 0};
   }
-  if (state == HeadState::MALFORMED) return answer(reply, refusal(400));
+  if (state == HeadState::MALFORMED) return ready(response, refusal(400));
   if (state == HeadState::INCOMPLETE || head.size > TOOL_HEAD_LIMIT) {
-    return answer(reply, refusal(431));
+    return ready(response, refusal(431));
   }
 
   // Another site's page can reach the loopback port through a name it controls (DNS
   // rebinding): only our own address and name, with our port, are ours.
   const auto& host = head[Field::HOST];
   if (!host || !(equal_ignoring_case(*host, hosts_[0]) || equal_ignoring_case(*host, hosts_[1]))) {
-    return answer(reply, refusal(403));
+    return ready(response, refusal(403));
   }
   // The dashboard's own origins are http:// and one of its hosts, byte for byte as the others.
   const auto& origin = head[Field::ORIGIN];
@@ -261,30 +261,30 @@ ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const
                    std::ranges::count(hosts_, origin->substr(7)) != 0;
   const auto& allowed = options_.allowed_origins;
   if (origin && !own && std::ranges::find(allowed, *origin) == allowed.end()) {
-    return answer(reply, refusal(403));
+    return ready(response, refusal(403));
   }
 
   // A browser's preflight carries no credentials, so it is answered before the token.
   if (head.method == "OPTIONS") {
-    if (!origin) return answer(reply, refusal(405, std::nullopt, ALLOW_POST));
-    return answer(reply, frame_tool_reply(204, {}, PREFLIGHT, origin));
+    if (!origin) return ready(response, refusal(405, std::nullopt, ALLOW_POST));
+    return ready(response, frame_tool_response(204, {}, PREFLIGHT, origin));
   }
   if (options_.token && !token_matches(*options_.token, head[Field::AUTHORIZATION])) {
-    return answer(reply, refusal(401, origin, "WWW-Authenticate: Bearer\r\n"));
+    return ready(response, refusal(401, origin, "WWW-Authenticate: Bearer\r\n"));
   }
-  if (head.method != "POST") return answer(reply, refusal(405, origin, ALLOW_POST));
+  if (head.method != "POST") return ready(response, refusal(405, origin, ALLOW_POST));
   const auto& content_type = head[Field::CONTENT_TYPE];  // its media type, before any parameter
   if (!content_type ||
       !equal_ignoring_case(trim_ows(content_type->substr(0, content_type->find(';'))), JSON)) {
-    return answer(reply, refusal(415, origin));
+    return ready(response, refusal(415, origin));
   }
-  if (!accepts_json(head[Field::ACCEPT])) return answer(reply, refusal(406, origin));
+  if (!accepts_json(head[Field::ACCEPT])) return ready(response, refusal(406, origin));
 
   const auto& length_text = head[Field::CONTENT_LENGTH];
-  if (head[Field::TRANSFER_ENCODING] || !length_text) return answer(reply, refusal(411, origin));
+  if (head[Field::TRANSFER_ENCODING] || !length_text) return ready(response, refusal(411, origin));
   const auto length = parse_length(*length_text, TOOL_BODY_LIMIT);
-  if (!length) return answer(reply, refusal(400, origin));
-  if (*length > TOOL_BODY_LIMIT) return answer(reply, refusal(413, origin));
+  if (!length) return ready(response, refusal(400, origin));
+  if (*length > TOOL_BODY_LIMIT) return ready(response, refusal(413, origin));
   if (bytes.size() - head.size < *length) {
     return {ToolProgress::Next::READ_BODY, head.size + *length};
   }
@@ -293,10 +293,10 @@ ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const
                             head[Field::MCP_METHOD], head[Field::MCP_NAME]};
   const ToolServerReply replied = options_.endpoint(call);
   const std::string_view body = replied.status == 202 ? std::string_view() : replied.body;
-  return answer(reply, frame_tool_reply(replied.status, body, {}, origin));
+  return ready(response, frame_tool_response(replied.status, body, {}, origin));
 }
 
-std::string ToolPath::busy_reply(std::string_view bytes) const {
+std::string ToolPath::busy_response(std::string_view bytes) const {
   HttpHead head;
   // Only a request that passed every check waits for its body, so its origin is allowed.
   const bool whole = parse_head(bytes, head) == HeadState::COMPLETE;

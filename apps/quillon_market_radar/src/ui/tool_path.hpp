@@ -1,6 +1,6 @@
 // The tool server's path on the dashboard's port, without sockets: the head of an HTTP request
 // read strictly, the checks that keep other sites and other users out (address, origin, token,
-// method, media types, length), and the framing of every answer on that path.
+// method, media types, length), and the framing of every response on that path.
 #pragma once
 
 #include <array>
@@ -24,7 +24,7 @@ inline constexpr std::size_t TOOL_BODY_LIMIT = 1024 * 1024;
 
 /// What the runtime gives the dashboard to serve the tool server on its port.
 struct ToolServerOptions {
-  /// Answers the messages that pass every check; empty when the tool server is off.
+  /// Replies to the messages that pass every check; empty when the tool server is off.
   ToolServerEndpoint endpoint;
   /// Origins allowed besides the dashboard's own (`http://127.0.0.1:PORT`,
   /// `http://localhost:PORT`), each compared byte for byte.
@@ -71,8 +71,8 @@ enum class HeadState : std::uint8_t { INCOMPLETE, COMPLETE, MALFORMED };
 
 /// What a tool-server request needs next.
 struct ToolProgress {
-  enum class Next : std::uint8_t { ANSWER, READ_HEAD, READ_BODY };
-  Next next = Next::ANSWER;
+  enum class Next : std::uint8_t { SEND, READ_HEAD, READ_BODY };
+  Next next = Next::SEND;
   /// With READ_BODY: the bytes of the head and its body together.
   std::size_t request_size = 0;
 };
@@ -84,15 +84,15 @@ class ToolPath {
   ToolPath(ToolServerOptions options, std::uint16_t port);
 
   /// Returns what the request in `bytes` (what has been read of it so far) needs: more of its
-  /// head, more of its body, or nothing more, with the whole framed answer in `reply` then. The
-  /// checks run in this order: the head's form and size (400, 431), Host (403), Origin (403),
+  /// head, more of its body, or nothing more, with the whole framed response in `response` then.
+  /// The checks run in this order: the head's form and size (400, 431), Host (403), Origin (403),
   /// the preflight of an allowed origin (204), the token (401), the method (405), Content-Type
   /// (415), Accept (406), the length (411, 400, 413); a request that passes them all is handed
   /// to the endpoint once its body is whole.
-  [[nodiscard]] ToolProgress respond(std::string_view bytes, std::string& reply) const;
+  [[nodiscard]] ToolProgress answer(std::string_view bytes, std::string& response) const;
 
-  /// Returns the framed 503 answer of a request the dashboard has no room to read the body of.
-  [[nodiscard]] std::string busy_reply(std::string_view bytes) const;
+  /// Returns the framed 503 refusal of a request the dashboard has no room to read the body of.
+  [[nodiscard]] std::string busy_response(std::string_view bytes) const;
 
  private:
   ToolServerOptions options_;

@@ -1,5 +1,5 @@
 // Fuzzes the tool server's path on the dashboard: whatever the bytes read so far, it asks for more
-// of the head (never past its limit) or of a body (never past 1 MiB), or gives one whole answer
+// of the head (never past its limit) or of a body (never past 1 MiB), or gives one whole response
 // whose framing is exact, that never allows every origin, and that reaches the endpoint only for a
 // request to our own address with the token and exactly the declared body.
 #include <cstddef>
@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       7577);
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   called = false;
-  std::string reply;
-  const auto progress = tools.respond(bytes, reply);
+  std::string response;
+  const auto progress = tools.answer(bytes, response);
   using Next = qmr::ui::ToolProgress::Next;
   if (progress.next == Next::READ_HEAD) {
     require(size < qmr::ui::TOOL_HEAD_LIMIT && !called);
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
 
-  const std::string_view text = reply;
+  const std::string_view text = response;
   require(text.starts_with("HTTP/1.1 "));
   const auto head_end = text.find("\r\n\r\n");
   require(head_end != std::string_view::npos);
@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!called) return 0;
 
-  // The endpoint's answer, for a request that named us and carried the token and its body.
+  // The endpoint's reply as the response, for a request that named us and carried the token and its
+  // body.
   require(head.starts_with("HTTP/1.1 200 OK\r\n") && body == ENDPOINT_BODY);
   qmr::ui::HttpHead request;
   require(qmr::ui::parse_head(bytes, request) == qmr::ui::HeadState::COMPLETE);
