@@ -601,6 +601,14 @@ std::string post(std::string_view extra = {}, std::string_view body = "{}",
   return request + std::string(extra) + "\r\n" + std::string(body);
 }
 
+// Answers `bytes` as a request read at once, with `room` in its loop's budget.
+ToolProgress answer(const ToolPath& tools, std::string_view bytes, std::string& response,
+                    std::size_t room = SIZE_MAX) {
+  ToolBudget budget{room};
+  ToolRequest request(tools, budget);
+  return request.answer(bytes, response);
+}
+
 std::string with_method(std::string request, std::string_view method) {
   return std::string(method) + request.substr(request.find(' '));
 }
@@ -656,12 +664,12 @@ TEST(ToolPath, FramesEachResponseWholeAndHandsOnTheBodyAndTheToolServersHeaders)
   const ToolPath tools = tool_path(true);
   for (const auto& [what, request, response] : cases) {
     std::string got;
-    EXPECT_EQ(tools.answer(request, got).next, ToolProgress::Next::SEND) << what;
+    EXPECT_EQ(answer(tools, request, got).next, ToolProgress::Next::SEND) << what;
     EXPECT_EQ(got, response) << what;
   }
   // Without a token file, no Authorization is looked for.
   std::string got;
-  static_cast<void>(tool_path(false).answer(post("", "{}", {"Authorization"}), got));
+  static_cast<void>(answer(tool_path(false), post("", "{}", {"Authorization"}), got));
   EXPECT_EQ(got, answered("{}|-|-|-"));
 }
 
@@ -685,7 +693,7 @@ TEST(ToolPath, AnswersTheTableTheProcessTestSharesWithTheStatusAndLinesItGives) 
     const std::string request =
         replaced(replaced(entry["request"], "{port}", std::to_string(TOOL_PORT)), "{token}", TOKEN);
     std::string response;
-    ASSERT_EQ(tools.answer(request, response).next, ToolProgress::Next::SEND) << what;
+    ASSERT_EQ(answer(tools, request, response).next, ToolProgress::Next::SEND) << what;
     // The endpoint here replies 200; the program's is the tool server.
     const int status = entry["status"].is_null() ? 200 : entry["status"].get<int>();
     EXPECT_TRUE(response.starts_with("HTTP/1.1 " + std::to_string(status) + " "))
@@ -699,29 +707,53 @@ TEST(ToolPath, AnswersTheTableTheProcessTestSharesWithTheStatusAndLinesItGives) 
   }
 }
 
-TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
+TEST(ToolPath, ReadsEachLineOnceAndAsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
   const ToolPath tools = tool_path(true);
   const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
   const std::string request = post("", body);
   const std::size_t head_size = request.size() - body.size();
+  // One request read on at every cut, and the bytes copied elsewhere before each read, as the
+  // server grows its buffer: each call reads only what came since the last whole line.
   std::string response;
+  ToolBudget budget{SIZE_MAX};
+  std::optional<ToolRequest> reading(std::in_place, tools, budget);
+  std::vector<char> bytes;
   for (std::size_t cut = 1; cut < request.size(); ++cut) {
-    const auto progress = tools.answer(std::string_view(request).substr(0, cut), response);
+    std::vector<char> copied(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(cut));
+    reading->moved(bytes.data(), copied.data());
+    bytes = std::move(copied);  // the vector's buffer moves with it
+    const auto progress = reading->answer({bytes.data(), bytes.size()}, response);
     if (cut < head_size) {
-      EXPECT_EQ(progress.next, ToolProgress::Next::READ_HEAD) << cut;
+      ASSERT_EQ(progress.next, ToolProgress::Next::READ_HEAD) << cut;
     } else {
-      EXPECT_EQ(progress.next, ToolProgress::Next::READ_BODY) << cut;
+      ASSERT_EQ(progress.next, ToolProgress::Next::READ_BODY) << cut;
       EXPECT_EQ(progress.request_size, request.size()) << cut;
+      EXPECT_EQ(budget.held, request.size()) << cut;  // held once, for the whole request
     }
   }
+  // Lines already read are not read again: the head's first line wiped, the request goes on.
+  std::string rest = std::string(request.find('\n'), ' ') + request.substr(request.find('\n'));
+  reading->moved(bytes.data(), rest.data());
+  ASSERT_EQ(reading->answer(rest, response).next, ToolProgress::Next::SEND);
+  EXPECT_TRUE(response.ends_with(body + "|-|-|-")) << response;
+  reading.reset();
+  EXPECT_EQ(budget.held, 0u);  // the room is given back with the request
+
   // A refusal needs no body: it is answered from the head alone.
   const std::string refused = post("", body, {"Authorization"});
-  EXPECT_EQ(tools.answer(std::string_view(refused).substr(0, refused.size() - 1), response).next,
+  EXPECT_EQ(answer(tools, std::string_view(refused).substr(0, refused.size() - 1), response).next,
             ToolProgress::Next::SEND);
-  EXPECT_EQ(tools.answer(request, response).next, ToolProgress::Next::SEND);
-  EXPECT_TRUE(response.ends_with(body + "|-|-|-")) << response;
-  // The refusal when the loop has no room for the body: with the origin, if allowed.
-  EXPECT_EQ(tools.busy_response(post("Origin: http://localhost:6274\r\n", body)),
+  // A body still to come that the loop has no room for: 503, with the origin, if allowed.
+  const std::string from_allowed = post("Origin: http://localhost:6274\r\n", body);
+  const auto head_only =
+      std::string_view(from_allowed).substr(0, from_allowed.size() - body.size());
+  EXPECT_EQ(answer(tools, head_only, response, from_allowed.size()).next,
+            ToolProgress::Next::READ_BODY);
+  EXPECT_EQ(answer(tools, from_allowed, response, 0).next, ToolProgress::Next::SEND);
+  EXPECT_TRUE(response.starts_with("HTTP/1.1 200 OK\r\n")) << "a whole request needs no room";
+  EXPECT_EQ(answer(tools, head_only, response, from_allowed.size() - 1).next,
+            ToolProgress::Next::SEND);
+  EXPECT_EQ(response,
             "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
             "Content-Length: 73\r\nAccess-Control-Allow-Origin: http://localhost:6274\r\n"
             "Vary: Origin\r\nConnection: close\r\n\r\n"
@@ -731,7 +763,9 @@ TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
 TEST(AnswerFirstRead, TheToolServersPathIsTheDashboardsOnlyWhenTheToolServerIsOn) {
   const auto engine = seeded();
   const FixedResponses fixed(engine);
-  const ToolPath tools = tool_path(false);
+  const ToolPath path = tool_path(false);
+  ToolBudget budget{SIZE_MAX};
+  std::optional<ToolRequest> tools(std::in_place, path, budget);
   const std::string not_found = framed("404 NOT FOUND", "text/plain", "Not Found");
   const std::string request = post();
   std::string built;
@@ -741,21 +775,22 @@ TEST(AnswerFirstRead, TheToolServersPathIsTheDashboardsOnlyWhenTheToolServerIsOn
   EXPECT_EQ(*off.response, not_found);
   EXPECT_FALSE(off.reads_on);
   // On: /mcp is the tool server's, and nothing else is.
-  const auto on = answer_first_read(request, engine, fixed, &tools, built);
+  const auto on = answer_first_read(request, engine, fixed, &*tools, built);
   ASSERT_NE(on.response, nullptr);
   EXPECT_TRUE(on.response->starts_with("HTTP/1.1 200 OK\r\n")) << *on.response;
-  const auto partial = answer_first_read(request.substr(0, 20), engine, fixed, &tools, built);
+  tools.emplace(path, budget);
+  const auto partial = answer_first_read(request.substr(0, 20), engine, fixed, &*tools, built);
   EXPECT_EQ(partial.response, nullptr);
   EXPECT_TRUE(partial.reads_on);
   for (const std::string_view other :
        {"POST /mcp/ HTTP/1.1\r\n\r\n", "POST /mcp?x HTTP/1.1\r\n\r\n",
         "GET /api/mcp HTTP/1.1\r\n"}) {
-    const auto answer = answer_first_read(other, engine, fixed, &tools, built);
-    ASSERT_NE(answer.response, nullptr) << other;
-    EXPECT_EQ(*answer.response, not_found) << other;
+    const auto outcome = answer_first_read(other, engine, fixed, &*tools, built);
+    ASSERT_NE(outcome.response, nullptr) << other;
+    EXPECT_EQ(*outcome.response, not_found) << other;
   }
   EXPECT_EQ(
-      *answer_first_read("GET /api/status HTTP/1.1\r\n", engine, fixed, &tools, built).response,
+      *answer_first_read("GET /api/status HTTP/1.1\r\n", engine, fixed, &*tools, built).response,
       framed("200 OK", "application/json", STATUS_BODY));
 }
 

@@ -46,22 +46,6 @@ class SocketDeadline {
   asio::steady_timer timer_;
 };
 
-// The room a tool-server request holds for its head and body in its loop's budget, which has
-// that much left, given back when the request is done with, however that happens.
-class ToolBytesHeld {
- public:
-  ToolBytesHeld(LoopState& loop, std::size_t bytes) : loop_(loop), bytes_(bytes) {
-    loop_.tool_bytes_held += bytes;
-  }
-  ToolBytesHeld(const ToolBytesHeld&) = delete;
-  ToolBytesHeld& operator=(const ToolBytesHeld&) = delete;
-  ~ToolBytesHeld() { loop_.tool_bytes_held -= bytes_; }
-
- private:
-  LoopState& loop_;
-  std::size_t bytes_;
-};
-
 }  // namespace
 
 // Closing a socket with unread data resets the connection, and a reset can destroy a response
@@ -95,34 +79,32 @@ asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket
 // 503 refusal says there is none. The worst case of a loop is then one head of 8 KiB per open
 // connection plus the budget: with 1,000 connections, 8 MiB of heads and 16 MiB of bodies.
 asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp::socket& socket,
-                                          std::string_view first_read) {
-  LoopState& loop = *owner;
-  const ToolPath& tools = *loop.tools;
+                                          std::string_view first_read, ToolRequest& request) {
+  const LoopState& loop = *owner;
   std::string response;
   {
-    std::string request(first_read);
-    std::optional<ToolBytesHeld> held;
+    std::string bytes;
+    bytes.reserve(TOOL_HEAD_LIMIT);  // a head grows in place: the request's views stay valid
+    bytes = first_read;
+    request.moved(first_read.data(), bytes.data());
     const SocketDeadline limit(socket, Clock::now() + loop.limits.idle_timeout);
     for (;;) {
-      const ToolProgress progress = tools.answer(request, response);
+      const ToolProgress progress = request.answer(bytes, response);
       if (progress.next == ToolProgress::Next::SEND) break;
-      const bool body = progress.next == ToolProgress::Next::READ_BODY;
-      if (body && !held) {
-        if (progress.request_size > loop.limits.tool_request_budget - loop.tool_bytes_held) {
-          response = tools.busy_response(request);
-          break;
-        }
-        held.emplace(loop, progress.request_size);
-        request.reserve(progress.request_size);  // what the budget holds is what is allocated
-      }
       // The size the request may reach with this read.
-      const std::size_t wanted = body ? progress.request_size : TOOL_HEAD_LIMIT;
-      const std::size_t had = request.size();
-      request.resize(wanted);
+      const std::size_t wanted =
+          progress.next == ToolProgress::Next::READ_BODY ? progress.request_size : TOOL_HEAD_LIMIT;
+      if (bytes.capacity() < wanted) {  // what the budget holds is what is allocated
+        const char* const was = bytes.data();
+        bytes.reserve(wanted);
+        request.moved(was, bytes.data());
+      }
+      const std::size_t had = bytes.size();
+      bytes.resize(wanted);
       const auto [error, count] = co_await socket.async_read_some(
-          asio::buffer(request.data() + had, wanted - had), with_error);
+          asio::buffer(bytes.data() + had, wanted - had), with_error);
       if (error) co_return;  // as for the first read
-      request.resize(had + count);
+      bytes.resize(had + count);
     }
   }
   co_await send_and_close(loop.limits, socket, response);
@@ -131,7 +113,7 @@ asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp:
 // Never awaited by the accept loop, so it catches its own failures.
 asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::socket socket,
                                        engine::EngineHandle engine) {
-  const LoopState& loop = *owner;
+  LoopState& loop = *owner;
   try {
     std::array<char, REQUEST_BUFFER_SIZE> buffer;
     std::size_t count = 0;
@@ -145,10 +127,12 @@ asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::so
     }
     const std::string_view first_read(buffer.data(), count);
     std::string built;
-    const auto [response, reads_on] =
-        answer_first_read(first_read, engine, loop.fixed, loop.tools.get(), built);
+    std::optional<ToolRequest> tool_request;
+    if (loop.tools) tool_request.emplace(*loop.tools, loop.tool_budget);
+    const auto [response, reads_on] = answer_first_read(
+        first_read, engine, loop.fixed, tool_request ? &*tool_request : nullptr, built);
     engine.reset();  // the response is built, or is the tool path's; the store is not needed
-    if (reads_on) co_await finish_tool_request(owner, socket, first_read);
+    if (reads_on) co_await finish_tool_request(owner, socket, first_read, *tool_request);
     if (response == nullptr) co_return;
     co_await send_and_close(loop.limits, socket, *response);
   } catch (const std::exception&) {

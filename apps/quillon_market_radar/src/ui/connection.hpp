@@ -36,9 +36,8 @@ struct LoopState {
   ConnectionLimits limits;
   const FixedResponses fixed;
   const std::shared_ptr<const ToolPath> tools;  // null when the tool server is off
-  // Bytes of the tool-server requests this loop is reading the bodies of, at most
-  // limits.tool_request_budget.
-  std::size_t tool_bytes_held = 0;
+  // Bytes of the tool-server requests this loop is reading the bodies of.
+  ToolBudget tool_budget{limits.tool_request_budget};
 };
 
 /// Reads the request within the idle time, answers it, half-closes, drains and closes. `loop`
@@ -52,10 +51,10 @@ asio::awaitable<void> send_and_close(const ConnectionLimits& limits, asio::ip::t
 /// `drain_bytes` have come in all, counting the `drained` bytes already dropped.
 asio::awaitable<void> drain(std::size_t drain_bytes, asio::ip::tcp::socket& socket,
                             std::size_t drained, asio::steady_timer::time_point deadline);
-/// Reads the rest of a tool-server request whose first bytes are `first_read`, answers it,
-/// half-closes, drains and closes. `loop` is kept alive meanwhile.
+/// Reads the rest of `request`, a tool-server request that has read `first_read`, its first
+/// bytes, answers it, half-closes, drains and closes. `loop` is kept alive meanwhile.
 asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> loop,
                                           asio::ip::tcp::socket& socket,
-                                          std::string_view first_read);
+                                          std::string_view first_read, ToolRequest& request);
 
 }  // namespace qmr::ui

@@ -57,13 +57,13 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
 }
 
 FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
-                                   const FixedResponses& fixed, const ToolPath* tools,
+                                   const FixedResponses& fixed, ToolRequest* tool_request,
                                    std::string& built) {
   const auto line = parse_request_line(bytes_read);
   if (!line) return {};
   if (const std::string* response = fixed.find(*line)) return {response};
-  if (tools != nullptr && line->path == TOOL_SERVER_PATH) {
-    const bool answered = tools->answer(bytes_read, built).next == ToolProgress::Next::SEND;
+  if (tool_request != nullptr && line->path == TOOL_SERVER_PATH) {
+    const bool answered = tool_request->answer(bytes_read, built).next == ToolProgress::Next::SEND;
     return {answered ? &built : nullptr, !answered};
   }
   built = frame_response(route_request(line->method, line->path, engine));

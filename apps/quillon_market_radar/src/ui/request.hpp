@@ -57,12 +57,13 @@ struct FirstReadOutcome {
 };
 
 /// Answers the bytes of a connection's first read with a response: one of `fixed`'s, or one built
-/// into `built`; with `tools` set, a request line whose path is the tool server's goes to `tools`.
+/// into `built`; with `tool_request` set (the tool server is on), a request line whose path is the
+/// tool server's goes to `tool_request`, which may read on.
 /// Neither a response nor `reads_on` (no request line with a method and a path): the connection
 /// is closed without a response.
 [[nodiscard]] FirstReadOutcome answer_first_read(std::string_view bytes_read,
                                                  const engine::EngineHandle& engine,
-                                                 const FixedResponses& fixed, const ToolPath* tools,
-                                                 std::string& built);
+                                                 const FixedResponses& fixed,
+                                                 ToolRequest* tool_request, std::string& built);
 
 }  // namespace qmr::ui

@@ -178,6 +178,7 @@ std::string frame_tool_response(int status, std::string_view body, std::string_v
   return out.append("Vary: Origin\r\nConnection: close\r\n\r\n").append(body);
 }
 
+// Returns that `bytes`, now in `response`, are to be sent.
 ToolProgress ready(std::string& response, std::string bytes) {
   response = std::move(bytes);
   return {};
@@ -214,18 +215,18 @@ bool token_matches(const std::string& token, const std::optional<std::string_vie
 
 }  // namespace
 
-HeadState parse_head(std::string_view bytes, HttpHead& head) {
-  head = HttpHead{};
-  for (std::size_t at = 0, lines = 0;; ++lines) {
+HeadState read_head(std::string_view bytes, HttpHead& head) {
+  for (std::size_t at = head.read;; head.read = at) {
     const auto line_feed = bytes.find('\n', at);
     if (line_feed == std::string_view::npos) return HeadState::INCOMPLETE;
     std::string_view line = bytes.substr(at, line_feed - at);
     if (line.ends_with('\r')) line.remove_suffix(1);
+    const bool first = at == 0;
     at = line_feed + 1;
-    if (lines == 0) {
+    if (first) {
       if (!is_request_line(line, head)) return HeadState::MALFORMED;
     } else if (line.empty()) {
-      head.size = at;
+      head.read = head.size = at;
       return HeadState::COMPLETE;
     } else if (is_ows(line.front()) || !read_field_line(line, head)) {
       // A folded line (one that starts with white space) is refused, as a recipient may.
@@ -234,26 +235,25 @@ HeadState parse_head(std::string_view bytes, HttpHead& head) {
   }
 }
 
+HeadState parse_head(std::string_view bytes, HttpHead& head) {
+  head = HttpHead{};
+  return read_head(bytes, head);
+}
+
 ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
     : options_(std::move(options)),
       hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)} {}
 
-ToolProgress ToolPath::answer(std::string_view bytes, std::string& response) const {
-  HttpHead head;
-  const HeadState state = parse_head(bytes, head);
-  if (state == HeadState::INCOMPLETE && bytes.size() < TOOL_HEAD_LIMIT) {
-    return {ToolProgress::Next::READ_HEAD, 0};
-  }
-  if (state == HeadState::MALFORMED) return ready(response, refusal(400));
-  if (state == HeadState::INCOMPLETE || head.size > TOOL_HEAD_LIMIT) {
-    return ready(response, refusal(431));
-  }
-
+std::optional<std::size_t> ToolPath::check(const HttpHead& head, std::string& response) const {
+  const auto refuse = [&response](std::string refused) {
+    response = std::move(refused);
+    return std::nullopt;
+  };
   // Another site's page can reach the loopback port through a name it controls (DNS
   // rebinding): only our own address and name, with our port, are ours.
   const auto& host = head[Field::HOST];
   if (!host || !(equal_ignoring_case(*host, hosts_[0]) || equal_ignoring_case(*host, hosts_[1]))) {
-    return ready(response, refusal(403));
+    return refuse(refusal(403));
   }
   // The dashboard's own origins are http:// and one of its hosts, byte for byte as the others.
   const auto& origin = head[Field::ORIGIN];
@@ -261,46 +261,76 @@ ToolProgress ToolPath::answer(std::string_view bytes, std::string& response) con
                    std::ranges::count(hosts_, origin->substr(7)) != 0;
   const auto& allowed = options_.allowed_origins;
   if (origin && !own && std::ranges::find(allowed, *origin) == allowed.end()) {
-    return ready(response, refusal(403));
+    return refuse(refusal(403));
   }
 
   // A browser's preflight carries no credentials, so it is answered before the token.
   if (head.method == "OPTIONS") {
-    if (!origin) return ready(response, refusal(405, std::nullopt, ALLOW_POST));
-    return ready(response, frame_tool_response(204, {}, PREFLIGHT, origin));
+    if (!origin) return refuse(refusal(405, std::nullopt, ALLOW_POST));
+    return refuse(frame_tool_response(204, {}, PREFLIGHT, origin));
   }
   if (options_.token && !token_matches(*options_.token, head[Field::AUTHORIZATION])) {
-    return ready(response, refusal(401, origin, "WWW-Authenticate: Bearer\r\n"));
+    return refuse(refusal(401, origin, "WWW-Authenticate: Bearer\r\n"));
   }
-  if (head.method != "POST") return ready(response, refusal(405, origin, ALLOW_POST));
+  if (head.method != "POST") return refuse(refusal(405, origin, ALLOW_POST));
   const auto& content_type = head[Field::CONTENT_TYPE];  // its media type, before any parameter
   if (!content_type ||
       !equal_ignoring_case(trim_ows(content_type->substr(0, content_type->find(';'))), JSON)) {
-    return ready(response, refusal(415, origin));
+    return refuse(refusal(415, origin));
   }
-  if (!accepts_json(head[Field::ACCEPT])) return ready(response, refusal(406, origin));
+  if (!accepts_json(head[Field::ACCEPT])) return refuse(refusal(406, origin));
 
   const auto& length_text = head[Field::CONTENT_LENGTH];
-  if (head[Field::TRANSFER_ENCODING] || !length_text) return ready(response, refusal(411, origin));
+  if (head[Field::TRANSFER_ENCODING] || !length_text) return refuse(refusal(411, origin));
   const auto length = parse_length(*length_text, TOOL_BODY_LIMIT);
-  if (!length) return ready(response, refusal(400, origin));
-  if (*length > TOOL_BODY_LIMIT) return ready(response, refusal(413, origin));
-  if (bytes.size() - head.size < *length) {
-    return {ToolProgress::Next::READ_BODY, head.size + *length};
-  }
-
-  const ToolServerCall call{bytes.substr(head.size, *length), head[Field::PROTOCOL_VERSION],
-                            head[Field::MCP_METHOD], head[Field::MCP_NAME]};
-  const ToolServerReply replied = options_.endpoint(call);
-  const std::string_view body = replied.status == 202 ? std::string_view() : replied.body;
-  return ready(response, frame_tool_response(replied.status, body, {}, origin));
+  if (!length) return refuse(refusal(400, origin));
+  if (*length > TOOL_BODY_LIMIT) return refuse(refusal(413, origin));
+  return head.size + *length;
 }
 
-std::string ToolPath::busy_response(std::string_view bytes) const {
-  HttpHead head;
-  // Only a request that passed every check waits for its body, so its origin is allowed.
-  const bool whole = parse_head(bytes, head) == HeadState::COMPLETE;
-  return refusal(503, whole ? head[Field::ORIGIN] : std::nullopt);
+std::string ToolPath::call(const HttpHead& head, std::string_view body) const {
+  const ToolServerCall call{body, head[Field::PROTOCOL_VERSION], head[Field::MCP_METHOD],
+                            head[Field::MCP_NAME]};
+  const ToolServerReply replied = options_.endpoint(call);
+  const std::string_view sent = replied.status == 202 ? std::string_view() : replied.body;
+  return frame_tool_response(replied.status, sent, {}, head[Field::ORIGIN]);
+}
+
+ToolProgress ToolRequest::answer(std::string_view bytes, std::string& response) {
+  if (size_ == 0) {
+    const HeadState state = read_head(bytes, head_);
+    if (state == HeadState::INCOMPLETE && bytes.size() < TOOL_HEAD_LIMIT) {
+      return {ToolProgress::Next::READ_HEAD, 0};
+    }
+    if (state == HeadState::MALFORMED) return ready(response, refusal(400));
+    if (state == HeadState::INCOMPLETE || head_.size > TOOL_HEAD_LIMIT) {
+      return ready(response, refusal(431));
+    }
+    const auto size = path_.check(head_, response);
+    if (!size) return {};
+    size_ = *size;
+  }
+  if (bytes.size() >= size_)
+    return ready(response, path_.call(head_, bytes.substr(head_.size, size_ - head_.size)));
+  if (held_ == 0) {
+    // Only a request that passed every check waits for its body, so its origin is allowed.
+    if (size_ > budget_.limit - budget_.held)
+      return ready(response, refusal(503, head_[Field::ORIGIN]));
+    budget_.held += size_;
+    held_ = size_;
+  }
+  return {ToolProgress::Next::READ_BODY, size_};
+}
+
+void ToolRequest::moved(const char* from, const char* to) {
+  const auto move = [from, to](std::string_view& view) {
+    if (!view.empty()) view = {to + (view.data() - from), view.size()};
+  };
+  move(head_.method);
+  move(head_.target);
+  for (auto& field : head_.fields) {
+    if (field) move(*field);
+  }
 }
 
 }  // namespace qmr::ui

@@ -48,13 +48,15 @@ enum class Field : std::uint8_t {
 };
 inline constexpr std::size_t FIELD_COUNT = 10;
 
-/// The head of a request: its request line and the values of the fields of `Field` (without the
-/// white space around them), as views into the bytes it was read from. Other fields are skipped.
+/// The head of a request as far as it has been read: its request line and the values of the
+/// fields of `Field` (without the white space around them), as views into the bytes it was read
+/// from. Other fields are skipped.
 struct HttpHead {
   std::string_view method;
   std::string_view target;
   std::array<std::optional<std::string_view>, FIELD_COUNT> fields;
-  std::size_t size = 0;  // bytes up to and including the blank line
+  std::size_t size = 0;  // bytes up to and including the blank line, once it has arrived
+  std::size_t read = 0;  // bytes of the whole lines read so far: where reading goes on
 
   [[nodiscard]] const std::optional<std::string_view>& operator[](Field field) const {
     return fields[static_cast<std::size_t>(field)];
@@ -63,10 +65,15 @@ struct HttpHead {
 
 enum class HeadState : std::uint8_t { INCOMPLETE, COMPLETE, MALFORMED };
 
-/// Reads the head at the start of `bytes` into `head`. Returns INCOMPLETE while no blank line has
-/// arrived, MALFORMED for a request line other than `METHOD SP TARGET SP HTTP/d.d`, a field line
-/// without a token name and a colon, a control character in a value, a folded line, or a field of
-/// `Field` given twice. Lines end in CRLF or a bare LF; names are matched without regard to case.
+/// Reads on the head at the start of `bytes` into `head` from `head.read`, the bytes before it
+/// being those `head` was read from: each line is read once, when it has arrived whole. Returns
+/// INCOMPLETE while no blank line has arrived, MALFORMED for a request line other than
+/// `METHOD SP TARGET SP HTTP/d.d`, a field line without a token name and a colon, a control
+/// character in a value, a folded line, or a field of `Field` given twice. Lines end in CRLF or a
+/// bare LF; names are matched without regard to case.
+[[nodiscard]] HeadState read_head(std::string_view bytes, HttpHead& head);
+
+/// Reads the head at the start of `bytes` into `head` from the beginning, as read_head does.
 [[nodiscard]] HeadState parse_head(std::string_view bytes, HttpHead& head);
 
 /// What a tool-server request needs next.
@@ -77,26 +84,61 @@ struct ToolProgress {
   std::size_t request_size = 0;
 };
 
+/// The bytes of tool-server requests one loop may hold at once for bodies still to come, and
+/// those it holds.
+struct ToolBudget {
+  std::size_t limit = 0;
+  std::size_t held = 0;
+};
+
 /// The tool server's path for a dashboard bound to one port: the checks and the framing, and
-/// the endpoint behind them. Immutable, so any loop may use it at once.
+/// the endpoint behind them. Immutable, so any loop may use it at once; a request on it is read
+/// by a ToolRequest.
 class ToolPath {
  public:
   ToolPath(ToolServerOptions options, std::uint16_t port);
 
-  /// Returns what the request in `bytes` (what has been read of it so far) needs: more of its
-  /// head, more of its body, or nothing more, with the whole framed response in `response` then.
-  /// The checks run in this order: the head's form and size (400, 431), Host (403), Origin (403),
-  /// the preflight of an allowed origin (204), the token (401), the method (405), Content-Type
-  /// (415), Accept (406), the length (411, 400, 413); a request that passes them all is handed
-  /// to the endpoint once its body is whole.
-  [[nodiscard]] ToolProgress answer(std::string_view bytes, std::string& response) const;
-
-  /// Returns the framed 503 refusal of a request the dashboard has no room to read the body of.
-  [[nodiscard]] std::string busy_response(std::string_view bytes) const;
-
  private:
+  friend class ToolRequest;
+
+  // Returns the size of the request with the whole `head` (its head and body together) once the
+  // head passed every check, or nothing with the refusal in `response`.
+  std::optional<std::size_t> check(const HttpHead& head, std::string& response) const;
+  // Returns the response of the endpoint's reply to the request with `head` and `body`.
+  std::string call(const HttpHead& head, std::string_view body) const;
+
   ToolServerOptions options_;
   std::array<std::string, 2> hosts_;  // 127.0.0.1:PORT, localhost:PORT
+};
+
+/// One request on a tool path, read as it arrives: each line of its head is read once however
+/// many reads it takes, and the checks run once, when the head is whole. While its body is still
+/// to come, the request holds room for all of it in its loop's budget, until it goes.
+class ToolRequest {
+ public:
+  ToolRequest(const ToolPath& path, ToolBudget& budget) : path_(path), budget_(budget) {}
+  ToolRequest(const ToolRequest&) = delete;
+  ToolRequest& operator=(const ToolRequest&) = delete;
+  ~ToolRequest() { budget_.held -= held_; }
+
+  /// Returns what the request needs, `bytes` being all of it read so far (those of the last call
+  /// and more): more of its head, more of its body, or nothing more, with the whole framed
+  /// response in `response` then. The checks run in this order: the head's form and size (400,
+  /// 431), Host (403), Origin (403), the preflight of an allowed origin (204), the token (401),
+  /// the method (405), Content-Type (415), Accept (406), the length (411, 400, 413), room in the
+  /// budget for a body still to come (503); a request that passes them all is handed to the
+  /// endpoint once its body is whole.
+  [[nodiscard]] ToolProgress answer(std::string_view bytes, std::string& response);
+
+  /// Tells the request that the bytes it was given so far now stand at `to` rather than `from`.
+  void moved(const char* from, const char* to);
+
+ private:
+  const ToolPath& path_;
+  ToolBudget& budget_;
+  HttpHead head_;
+  std::size_t size_ = 0;  // once the head passed every check: the head and body together
+  std::size_t held_ = 0;  // room held in the budget
 };
 
 }  // namespace qmr::ui

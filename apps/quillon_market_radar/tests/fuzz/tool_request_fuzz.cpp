@@ -1,7 +1,8 @@
-// Fuzzes the tool server's path on the dashboard: whatever the bytes read so far, it asks for more
-// of the head (never past its limit) or of a body (never past 1 MiB), or gives one whole response
-// whose framing is exact, that never allows every origin, and that reaches the endpoint only for a
-// request to our own address with the token and exactly the declared body.
+// Fuzzes the tool server's path on the dashboard: whatever the bytes read so far, and read at once
+// or in two parts alike, it asks for more of the head (never past its limit) or of a body (never
+// past 1 MiB), or gives one whole response whose framing is exact, that never allows every origin,
+// and that reaches the endpoint only for a request to our own address with the token and exactly
+// the declared body.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,7 +38,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   called = false;
   std::string response;
-  const auto progress = tools.answer(bytes, response);
+  qmr::ui::ToolBudget budget{SIZE_MAX};
+  qmr::ui::ToolRequest request(tools, budget);
+  const auto progress = request.answer(bytes, response);
+  // Read in two parts, cut where the first byte says, the request comes to the same.
+  const std::size_t cut = size == 0 ? 0 : data[0] % size;
+  qmr::ui::ToolRequest in_parts(tools, budget);
+  std::string parts_response;
+  auto parts = in_parts.answer(bytes.substr(0, cut), parts_response);
+  if (parts.next != qmr::ui::ToolProgress::Next::SEND) {
+    parts = in_parts.answer(bytes, parts_response);
+  }
+  require(parts.next == progress.next && parts.request_size == progress.request_size &&
+          parts_response == response);
   using Next = qmr::ui::ToolProgress::Next;
   if (progress.next == Next::READ_HEAD) {
     require(size < qmr::ui::TOOL_HEAD_LIMIT && !called);
@@ -66,15 +79,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The endpoint's reply as the response, for a request that named us and carried the token and its
   // body.
   require(head.starts_with("HTTP/1.1 200 OK\r\n") && body == ENDPOINT_BODY);
-  qmr::ui::HttpHead request;
-  require(qmr::ui::parse_head(bytes, request) == qmr::ui::HeadState::COMPLETE);
+  qmr::ui::HttpHead parsed;
+  require(qmr::ui::parse_head(bytes, parsed) == qmr::ui::HeadState::COMPLETE);
   using qmr::ui::Field;
-  const std::string_view host = request[Field::HOST].value();
+  const std::string_view host = parsed[Field::HOST].value();
   require(host.size() == 14 || host.size() == 14 + 2);  // 127.0.0.1:7577 or localhost:7577
   require(host.ends_with(":7577"));
-  require(request[Field::AUTHORIZATION].value().ends_with("t0ken"));
-  require(request.method == "POST");
-  const std::string_view length = request[Field::CONTENT_LENGTH].value();
-  require(handed == bytes.substr(request.size, std::stoul(std::string(length))));
+  require(parsed[Field::AUTHORIZATION].value().ends_with("t0ken"));
+  require(parsed.method == "POST");
+  const std::string_view length = parsed[Field::CONTENT_LENGTH].value();
+  require(handed == bytes.substr(parsed.size, std::stoul(std::string(length))));
   return 0;
 }
