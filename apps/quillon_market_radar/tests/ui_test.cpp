@@ -1,5 +1,5 @@
 // The dashboard without sockets: the route table and its neighbours, the exact bodies, the page,
-// the request line taken from a read's bytes, the framing of responses, the fixed answers, the
+// the request line taken from a read's bytes, the framing of responses, the fixed responses, the
 // tool server's path (its checks in order, its framing, its reads) and the schedule of the
 // closing looks.
 #include <gtest/gtest.h>
@@ -478,14 +478,14 @@ TEST(FrameResponse, WritesTheStatusLineFourHeadersAndTheBody) {
             "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n₹µ✅🛒");
 }
 
-// The answer to one read as the server gives it, and whether it is one of the fixed answers
+// The response to one read as the server gives it, and whether it is one of the fixed responses
 // rather than one built for the request.
-struct Answer {
+struct FirstReadResponse {
   std::optional<std::string> bytes;
   bool fixed = false;
 };
 
-Answer respond(std::string_view bytes_read, const engine::EngineHandle& engine) {
+FirstReadResponse respond_to(std::string_view bytes_read, const engine::EngineHandle& engine) {
   const FixedResponses fixed(engine);
   std::string built;
   const std::string* answer = answer_first_read(bytes_read, engine, fixed, nullptr, built).response;
@@ -493,7 +493,7 @@ Answer respond(std::string_view bytes_read, const engine::EngineHandle& engine) 
   return {*answer, answer != &built};
 }
 
-TEST(RespondToRequest, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
+TEST(AnswerFirstRead, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
   const auto engine = seeded();
   const std::string page = framed("200 OK", "text/html; charset=utf-8", DASHBOARD_PAGE);
   const std::string not_found = framed("404 NOT FOUND", "text/plain", "Not Found");
@@ -516,14 +516,14 @@ TEST(RespondToRequest, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
       {"", std::nullopt, false},
   };
   for (const auto& [bytes_read, answer, fixed] : cases) {
-    const auto got = respond(bytes_read, engine);
+    const auto got = respond_to(bytes_read, engine);
     EXPECT_EQ(got.bytes, answer) << testing::PrintToString(bytes_read);
     EXPECT_EQ(got.fixed, fixed) << testing::PrintToString(bytes_read);
   }
 }
 
-TEST(RespondToRequest, PageLengthCountsBytesNotCharacters) {
-  const auto response = respond("GET / HTTP/1.1\r\n", seeded()).bytes;
+TEST(AnswerFirstRead, PageLengthCountsBytesNotCharacters) {
+  const auto response = respond_to("GET / HTTP/1.1\r\n", seeded()).bytes;
   ASSERT_TRUE(response);
   const auto length_at = response->find("Content-Length: ") + 16;
   const auto length = std::stoul(response->substr(length_at, response->find('\r', length_at)));
@@ -536,8 +536,8 @@ TEST(RespondToRequest, PageLengthCountsBytesNotCharacters) {
   EXPECT_LT(characters, length);  // the page holds multi-byte characters
 }
 
-TEST(FixedResponses, HoldTheFramedAnswersOfTheUnchangingGets) {
-  // The seed's medicines and no product: each list's answer tells which list it came from.
+TEST(FixedResponses, HoldTheFramedResponsesOfTheUnchangingGets) {
+  // The seed's medicines and no product: each list's response tells which list it came from.
   Catalogue rows;
   rows.medicines = seeded()->list_medicines();
   const FixedResponses fixed(MarketEngine::from_catalogue(rows));
@@ -566,7 +566,7 @@ TEST(FixedResponses, HoldTheFramedAnswersOfTheUnchangingGets) {
 constexpr std::uint16_t TOOL_PORT = 7577;
 constexpr std::string_view TOKEN = "s3cret-Token";
 
-// An endpoint that answers 200 with the call's fields, one per line, so that each case shows
+// An endpoint that replies 200 with the call's fields, one per line, so that each case shows
 // what was handed on.
 ToolServerReply echo(const ToolServerCall& call) {
   const auto field = [](const std::optional<std::string_view>& value) {
@@ -602,9 +602,17 @@ std::string post(std::string_view extra = {}, std::string_view body = "{}",
   return request + std::string(extra) + "\r\n" + std::string(body);
 }
 
-// Returns an answer up to and including its blank line.
-std::string head_of(const std::string& reply) {
-  return reply.substr(0, reply.find("\r\n\r\n") + 4);
+// Answers `bytes` as a request read at once, with `room` in its loop's budget.
+ToolProgress answer(const ToolPath& tools, std::string_view bytes, std::string& response,
+                    std::size_t room = SIZE_MAX) {
+  ToolBudget budget{room};
+  ToolRequest request(tools, budget);
+  return request.answer(bytes, response);
+}
+
+// Returns a response up to and including its blank line.
+std::string head_of(const std::string& response) {
+  return response.substr(0, response.find("\r\n\r\n") + 4);
 }
 
 std::string with_method(std::string request, std::string_view method) {
@@ -619,9 +627,9 @@ std::string refusal(int status, std::string_view message, std::string_view heade
          "\r\n" + std::string(headers) + "Vary: Origin\r\nConnection: close\r\n\r\n" + body;
 }
 
-// Whole answers byte for byte: the endpoint's, a refusal with its header, the preflight and a
-// notification's; what the endpoint is handed; the checks a table of statuses cannot show.
-TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
+// Whole responses byte for byte: the endpoint's reply, a refusal with its header, the preflight and
+// a notification's; what the endpoint is handed; the checks a table of statuses cannot show.
+TEST(ToolPath, FramesEachResponseWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
   const auto answered = [](std::string_view body, std::string_view headers = {}) {
     return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n" + std::string(headers) +
@@ -632,7 +640,7 @@ TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
   struct Case {
     std::string what;
     std::string request;
-    std::string reply;
+    std::string response;
   };
   const Case cases[] = {
       {"a whole request", post(), answered("{}|-|-|-")},
@@ -658,19 +666,19 @@ TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
        refusal(431, "Request Header Fields Too Large")},
       {"a head not ended by the limit", post().substr(0, 30) + big,
        refusal(431, "Request Header Fields Too Large")},
-      {"HEAD: the answer to GET without its content", with_method(post(), "HEAD"),
+      {"HEAD: the response to GET without its content", with_method(post(), "HEAD"),
        head_of(refusal(405, "Method Not Allowed", "Allow: POST\r\n"))},
       {"a target not ours", "POST /mcp/ HTTP/1.1\r\n\r\n", refusal(404, "Not Found")},
   };
   const ToolPath tools = tool_path(true);
-  for (const auto& [what, request, reply] : cases) {
+  for (const auto& [what, request, response] : cases) {
     std::string got;
-    EXPECT_EQ(tools.respond(request, got).next, ToolProgress::Next::ANSWER) << what;
-    EXPECT_EQ(got, reply) << what;
+    EXPECT_EQ(answer(tools, request, got).next, ToolProgress::Next::SEND) << what;
+    EXPECT_EQ(got, response) << what;
   }
   // Without a token file, no Authorization is looked for.
   std::string got;
-  static_cast<void>(tool_path(false).respond(post("", "{}", {"Authorization"}), got));
+  static_cast<void>(answer(tool_path(false), post("", "{}", {"Authorization"}), got));
   EXPECT_EQ(got, answered("{}|-|-|-"));
 }
 
@@ -693,12 +701,13 @@ TEST(ToolPath, AnswersTheTableTheProcessTestSharesWithTheStatusAndLinesItGives) 
     const std::string what = entry["what"];
     const std::string request =
         replaced(replaced(entry["request"], "{port}", std::to_string(TOOL_PORT)), "{token}", TOKEN);
-    std::string reply;
-    ASSERT_EQ(tools.respond(request, reply).next, ToolProgress::Next::ANSWER) << what;
-    // The endpoint here answers 200; the program's is the tool server.
+    std::string response;
+    ASSERT_EQ(answer(tools, request, response).next, ToolProgress::Next::SEND) << what;
+    // The endpoint here replies 200; the program's is the tool server.
     const int status = entry["status"].is_null() ? 200 : entry["status"].get<int>();
-    EXPECT_TRUE(reply.starts_with("HTTP/1.1 " + std::to_string(status) + " ")) << what << reply;
-    const std::string head = reply.substr(0, reply.find("\r\n\r\n") + 2);
+    EXPECT_TRUE(response.starts_with("HTTP/1.1 " + std::to_string(status) + " "))
+        << what << response;
+    const std::string head = response.substr(0, response.find("\r\n\r\n") + 2);
     for (const std::string line : entry["lines"]) {
       const std::string wanted = replaced(line, "{port}", std::to_string(TOOL_PORT));
       EXPECT_NE(head.find("\r\n" + wanted + "\r\n"), std::string::npos) << what << ": " << wanted;
@@ -707,21 +716,38 @@ TEST(ToolPath, AnswersTheTableTheProcessTestSharesWithTheStatusAndLinesItGives) 
   }
 }
 
-TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
+TEST(ToolPath, ReadsEachLineOnceAndAsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
   const ToolPath tools = tool_path(true);
   const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
   const std::string request = post("", body);
   const std::size_t head_size = request.size() - body.size();
-  std::string reply;
+  // One request read on at every cut, and the bytes copied elsewhere before each read, as the
+  // server grows its buffer: each call reads only what came since the last whole line.
+  std::string response;
+  ToolBudget budget{SIZE_MAX};
+  std::optional<ToolRequest> reading(std::in_place, tools, budget);
+  std::vector<char> bytes;
   for (std::size_t cut = 1; cut < request.size(); ++cut) {
-    const auto progress = tools.respond(std::string_view(request).substr(0, cut), reply);
+    std::vector<char> copied(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(cut));
+    reading->moved(bytes.data(), copied.data());
+    bytes = std::move(copied);  // the vector's buffer moves with it
+    const auto progress = reading->answer({bytes.data(), bytes.size()}, response);
     if (cut < head_size) {
-      EXPECT_EQ(progress.next, ToolProgress::Next::READ_HEAD) << cut;
+      ASSERT_EQ(progress.next, ToolProgress::Next::READ_HEAD) << cut;
     } else {
-      EXPECT_EQ(progress.next, ToolProgress::Next::READ_BODY) << cut;
+      ASSERT_EQ(progress.next, ToolProgress::Next::READ_BODY) << cut;
       EXPECT_EQ(progress.request_size, request.size()) << cut;
+      EXPECT_EQ(budget.held, request.size()) << cut;  // held once, for the whole request
     }
   }
+  // Lines already read are not read again: the head's first line wiped, the request goes on.
+  std::string rest = std::string(request.find('\n'), ' ') + request.substr(request.find('\n'));
+  reading->moved(bytes.data(), rest.data());
+  ASSERT_EQ(reading->answer(rest, response).next, ToolProgress::Next::SEND);
+  EXPECT_TRUE(response.ends_with(body + "|-|-|-")) << response;
+  reading.reset();
+  EXPECT_EQ(budget.held, 0u);  // the room is given back with the request
+
   // A client that expects 100-continue gets it before the body, once: not with some of the body
   // read already, nor in HTTP/1.0.
   const std::string expecting = post("Expect: 100-Continue\r\n", body);
@@ -731,18 +757,25 @@ TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
         {expecting, expecting_head + 1, false},
         {request, head_size, false},
         {replaced(expecting, "HTTP/1.1", "HTTP/1.0"), expecting_head, false}}) {
-    const auto progress = tools.respond(std::string_view(sent).substr(0, cut), reply);
+    const auto progress = answer(tools, std::string_view(sent).substr(0, cut), response);
     EXPECT_EQ(progress.next, ToolProgress::Next::READ_BODY) << sent;
     EXPECT_EQ(progress.awaits_continue, awaits) << sent.substr(0, cut);
   }
   // A refusal needs no body: it is answered from the head alone.
   const std::string refused = post("", body, {"Authorization"});
-  EXPECT_EQ(tools.respond(std::string_view(refused).substr(0, refused.size() - 1), reply).next,
-            ToolProgress::Next::ANSWER);
-  EXPECT_EQ(tools.respond(request, reply).next, ToolProgress::Next::ANSWER);
-  EXPECT_TRUE(reply.ends_with(body + "|-|-|-")) << reply;
-  // The answer when the loop has no room for the body: with the origin, if allowed.
-  EXPECT_EQ(tools.busy_reply(post("Origin: http://localhost:6274\r\n", body)),
+  EXPECT_EQ(answer(tools, std::string_view(refused).substr(0, refused.size() - 1), response).next,
+            ToolProgress::Next::SEND);
+  // A body still to come that the loop has no room for: 503, with the origin, if allowed.
+  const std::string from_allowed = post("Origin: http://localhost:6274\r\n", body);
+  const auto head_only =
+      std::string_view(from_allowed).substr(0, from_allowed.size() - body.size());
+  EXPECT_EQ(answer(tools, head_only, response, from_allowed.size()).next,
+            ToolProgress::Next::READ_BODY);
+  EXPECT_EQ(answer(tools, from_allowed, response, 0).next, ToolProgress::Next::SEND);
+  EXPECT_TRUE(response.starts_with("HTTP/1.1 200 OK\r\n")) << "a whole request needs no room";
+  EXPECT_EQ(answer(tools, head_only, response, from_allowed.size() - 1).next,
+            ToolProgress::Next::SEND);
+  EXPECT_EQ(response,
             "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
             "Content-Length: 73\r\nAccess-Control-Allow-Origin: http://localhost:6274\r\n"
             "Vary: Origin\r\nConnection: close\r\n\r\n"
@@ -752,7 +785,9 @@ TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
 TEST(AnswerFirstRead, TheToolServersPathIsTheDashboardsOnlyWhenTheToolServerIsOn) {
   const auto engine = seeded();
   const FixedResponses fixed(engine);
-  const ToolPath tools = tool_path(false);
+  const ToolPath path = tool_path(false);
+  ToolBudget budget{SIZE_MAX};
+  std::optional<ToolRequest> tools(std::in_place, path, budget);
   const std::string not_found = framed("404 NOT FOUND", "text/plain", "Not Found");
   const std::string request = post();
   std::string built;
@@ -762,28 +797,30 @@ TEST(AnswerFirstRead, TheToolServersPathIsTheDashboardsOnlyWhenTheToolServerIsOn
   EXPECT_EQ(*off.response, not_found);
   EXPECT_FALSE(off.reads_on);
   // On: /mcp is the tool server's, and nothing else is.
-  const auto on = answer_first_read(request, engine, fixed, &tools, built);
+  const auto on = answer_first_read(request, engine, fixed, &*tools, built);
   ASSERT_NE(on.response, nullptr);
   EXPECT_TRUE(on.response->starts_with("HTTP/1.1 200 OK\r\n")) << *on.response;
-  const auto partial = answer_first_read(request.substr(0, 20), engine, fixed, &tools, built);
-  EXPECT_EQ(partial.response, nullptr);
-  EXPECT_TRUE(partial.reads_on);
   // The absolute form naming our address and port is the tool server's too.
+  tools.emplace(path, budget);
   const auto absolute = answer_first_read(replaced(request, "/mcp", "http://127.0.0.1:7577/mcp"),
-                                          engine, fixed, &tools, built);
+                                          engine, fixed, &*tools, built);
   ASSERT_NE(absolute.response, nullptr);
   EXPECT_TRUE(absolute.response->starts_with("HTTP/1.1 200 OK\r\n")) << *absolute.response;
+  tools.emplace(path, budget);
+  const auto partial = answer_first_read(request.substr(0, 20), engine, fixed, &*tools, built);
+  EXPECT_EQ(partial.response, nullptr);
+  EXPECT_TRUE(partial.reads_on);
   for (const std::string_view other :
        {"POST /mcp/ HTTP/1.1\r\n\r\n", "POST /mcp?x HTTP/1.1\r\n\r\n", "GET /api/mcp HTTP/1.1\r\n",
         "POST http://127.0.0.1:1/mcp HTTP/1.1\r\n\r\n",
         "POST http://evil.example:7577/mcp HTTP/1.1\r\n\r\n",
         "POST https://localhost:7577/mcp HTTP/1.1\r\n\r\n"}) {
-    const auto answer = answer_first_read(other, engine, fixed, &tools, built);
-    ASSERT_NE(answer.response, nullptr) << other;
-    EXPECT_EQ(*answer.response, not_found) << other;
+    const auto outcome = answer_first_read(other, engine, fixed, &*tools, built);
+    ASSERT_NE(outcome.response, nullptr) << other;
+    EXPECT_EQ(*outcome.response, not_found) << other;
   }
   EXPECT_EQ(
-      *answer_first_read("GET /api/status HTTP/1.1\r\n", engine, fixed, &tools, built).response,
+      *answer_first_read("GET /api/status HTTP/1.1\r\n", engine, fixed, &*tools, built).response,
       framed("200 OK", "application/json", STATUS_BODY));
 }
 

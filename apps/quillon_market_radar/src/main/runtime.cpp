@@ -18,6 +18,7 @@
 #include "main/commands.hpp"
 #include "mcp/http_transport.hpp"
 #include "mcp/stdio_transport.hpp"
+#include "ui/listener.hpp"
 #include "ui/server.hpp"
 
 namespace qmr::main {

@@ -6,7 +6,7 @@ namespace qmr::ui {
 
 namespace {
 
-// The GET routes whose answers never change: the store is not written after seeding, and the
+// The GET routes whose responses never change: the store is not written after seeding, and the
 // status object reports neither the store's contents nor the listening port.
 constexpr std::string_view FIXED_GET_PATHS[] = {"/", "/api/status", "/api/products",
                                                 "/api/medicines"};
@@ -56,14 +56,14 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
   return nullptr;
 }
 
-FirstReadAnswer answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
-                                  const FixedResponses& fixed, const ToolPath* tools,
-                                  std::string& built) {
+FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
+                                   const FixedResponses& fixed, ToolRequest* tool_request,
+                                   std::string& built) {
   const auto line = parse_request_line(bytes_read);
   if (!line) return {};
-  if (const std::string* answer = fixed.find(*line)) return {answer};
-  if (tools != nullptr && tools->serves(line->path)) {
-    const bool answered = tools->respond(bytes_read, built).next == ToolProgress::Next::ANSWER;
+  if (const std::string* response = fixed.find(*line)) return {response};
+  if (tool_request != nullptr && tool_request->serves(line->path)) {
+    const bool answered = tool_request->answer(bytes_read, built).next == ToolProgress::Next::SEND;
     return {answered ? &built : nullptr, !answered};
   }
   built = frame_response(route_request(line->method, line->path, engine));

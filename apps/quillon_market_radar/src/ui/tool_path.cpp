@@ -116,7 +116,7 @@ bool has_zero_weight(std::string_view parameters) {
   return weight.starts_with('0') && weight.find_first_not_of("0.") == std::string_view::npos;
 }
 
-// True when an Accept value lets the answer be JSON. Of the ranges that cover it, the most
+// True when an Accept value lets the response be JSON. Of the ranges that cover it, the most
 // specific decide (application/json, then application/*, then */*): JSON is refused when each of
 // them weighs 0 ("application/json;q=0, */*" refuses it), and when no range covers it. No Accept
 // at all accepts anything.
@@ -206,11 +206,11 @@ std::string_view reason_phrase(int status) {
   return "";
 }
 
-// Returns the framed answer: status line, Content-Type (when there is a body), Content-Length
+// Returns the framed response: status line, Content-Type (when there is a body), Content-Length
 // (except for 204), `extra_headers` (each line ending in CRLF), the CORS lines for
 // `allowed_origin` when set, `Vary: Origin`, `Connection: close`, and the body.
-std::string frame_tool_reply(int status, std::string_view body, std::string_view extra_headers,
-                             std::optional<std::string_view> allowed_origin) {
+std::string frame_tool_response(int status, std::string_view body, std::string_view extra_headers,
+                                std::optional<std::string_view> allowed_origin) {
   std::string out;
   out.reserve(192 + extra_headers.size() + body.size());
   out.append("HTTP/1.1 ").append(std::to_string(status)).append(" ");
@@ -224,8 +224,9 @@ std::string frame_tool_reply(int status, std::string_view body, std::string_view
   return out.append("Vary: Origin\r\nConnection: close\r\n\r\n").append(body);
 }
 
-ToolProgress answer(std::string& reply, std::string reply_bytes) {
-  reply = std::move(reply_bytes);
+// Returns that `bytes`, now in `response`, are to be sent.
+ToolProgress ready(std::string& response, std::string bytes) {
+  response = std::move(bytes);
   return {};
 }
 
@@ -236,7 +237,7 @@ std::string refusal(int status, std::optional<std::string_view> origin = std::nu
   const int code = status >= 500 ? -32603 : -32600;
   const std::string body = R"({"error":{"code":)" + std::to_string(code) + R"(,"message":")" +
                            std::string(reason_phrase(status)) + R"("},"jsonrpc":"2.0"})";
-  return frame_tool_reply(status, body, extra_headers, origin);
+  return frame_tool_response(status, body, extra_headers, origin);
 }
 
 // True when an Authorization value is `Bearer` and `token`. Every byte of the token is compared
@@ -260,24 +261,29 @@ bool token_matches(const std::string& token, const std::optional<std::string_vie
 
 }  // namespace
 
-HeadState parse_head(std::string_view bytes, HttpHead& head) {
-  head = HttpHead{};
-  for (std::size_t at = 0, lines = 0;; ++lines) {
+HeadState read_head(std::string_view bytes, HttpHead& head) {
+  for (std::size_t at = head.read;; head.read = at) {
     const auto line_feed = bytes.find('\n', at);
     if (line_feed == std::string_view::npos) return HeadState::INCOMPLETE;
     std::string_view line = bytes.substr(at, line_feed - at);
     if (line.ends_with('\r')) line.remove_suffix(1);
+    const bool first = at == 0;
     at = line_feed + 1;
-    if (lines == 0) {
+    if (first) {
       if (!is_request_line(line, head)) return HeadState::MALFORMED;
     } else if (line.empty()) {
-      head.size = at;
+      head.read = head.size = at;
       return HeadState::COMPLETE;
     } else if (is_ows(line.front()) || !read_field_line(line, head)) {
       // A folded line (one that starts with white space) is refused, as a recipient may.
       return HeadState::MALFORMED;
     }
   }
+}
+
+HeadState parse_head(std::string_view bytes, HttpHead& head) {
+  head = HttpHead{};
+  return read_head(bytes, head);
 }
 
 ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
@@ -294,80 +300,99 @@ bool ToolPath::serves(std::string_view target) const {
          (!split->authority || is_own_host(*split->authority));
 }
 
-ToolProgress ToolPath::respond(std::string_view bytes, std::string& reply) const {
-  HttpHead head;
-  const ToolProgress progress = respond(bytes, head, reply);
-  // The answer to HEAD is the one to GET without its content, whose length it still gives.
-  if (progress.next == ToolProgress::Next::ANSWER && head.size != 0 && head.method == "HEAD") {
-    reply.resize(reply.find("\r\n\r\n") + 4);
-  }
-  return progress;
-}
-
-ToolProgress ToolPath::respond(std::string_view bytes, HttpHead& head, std::string& reply) const {
-  const HeadState state = parse_head(bytes, head);
-  if (state == HeadState::INCOMPLETE && bytes.size() < TOOL_HEAD_LIMIT) {
-    return {ToolProgress::Next::READ_HEAD, 0};
-  }
-  if (state == HeadState::MALFORMED) return answer(reply, refusal(400));
-  if (state == HeadState::INCOMPLETE || head.size > TOOL_HEAD_LIMIT) {
-    return answer(reply, refusal(431));
-  }
-
+std::optional<std::size_t> ToolPath::check(const HttpHead& head, std::string& response) const {
+  const auto refuse = [&head, &response](std::string refused) {
+    // The response to HEAD is the one to GET without its content, whose length it still gives.
+    if (head.method == "HEAD") refused.resize(refused.find("\r\n\r\n") + 4);
+    response = std::move(refused);
+    return std::nullopt;
+  };
   const auto target = split_target(head.target);
-  if (!target || target->path != TOOL_SERVER_PATH) return answer(reply, refusal(404));
+  if (!target || target->path != TOOL_SERVER_PATH) return refuse(refusal(404));
   // Another site's page can reach the loopback port through a name it controls (DNS
   // rebinding): only our own address and name, with our port, are ours. A target in absolute
   // form names the host itself, and then a Host field is ignored.
   const auto& host = target->authority ? target->authority : head[Field::HOST];
-  if (!host || !is_own_host(*host)) return answer(reply, refusal(403));
+  if (!host || !is_own_host(*host)) return refuse(refusal(403));
   // The dashboard's own origins are http:// and one of its hosts, byte for byte as the others.
   const auto& origin = head[Field::ORIGIN];
   const bool own = origin && origin->starts_with("http://") &&
                    std::ranges::count(hosts_, origin->substr(7)) != 0;
   const auto& allowed = options_.allowed_origins;
   if (origin && !own && std::ranges::find(allowed, *origin) == allowed.end()) {
-    return answer(reply, refusal(403));
+    return refuse(refusal(403));
   }
 
   // A browser's preflight carries no credentials, so it is answered before the token.
   if (head.method == "OPTIONS") {
-    if (!origin) return answer(reply, refusal(405, std::nullopt, ALLOW_POST));
-    return answer(reply, frame_tool_reply(204, {}, PREFLIGHT, origin));
+    if (!origin) return refuse(refusal(405, std::nullopt, ALLOW_POST));
+    return refuse(frame_tool_response(204, {}, PREFLIGHT, origin));
   }
   if (options_.token && !token_matches(*options_.token, head[Field::AUTHORIZATION])) {
-    return answer(reply, refusal(401, origin, "WWW-Authenticate: Bearer\r\n"));
+    return refuse(refusal(401, origin, "WWW-Authenticate: Bearer\r\n"));
   }
-  if (head.method != "POST") return answer(reply, refusal(405, origin, ALLOW_POST));
+  if (head.method != "POST") return refuse(refusal(405, origin, ALLOW_POST));
   const auto& content_type = head[Field::CONTENT_TYPE];  // its media type, before any parameter
   if (!content_type ||
       !equal_ignoring_case(trim_ows(content_type->substr(0, content_type->find(';'))), JSON)) {
-    return answer(reply, refusal(415, origin));
+    return refuse(refusal(415, origin));
   }
-  if (!accepts_json(head[Field::ACCEPT])) return answer(reply, refusal(406, origin));
+  if (!accepts_json(head[Field::ACCEPT])) return refuse(refusal(406, origin));
 
   const auto& length_text = head[Field::CONTENT_LENGTH];
-  if (head[Field::TRANSFER_ENCODING] || !length_text) return answer(reply, refusal(411, origin));
+  if (head[Field::TRANSFER_ENCODING] || !length_text) return refuse(refusal(411, origin));
   const auto length = parse_length(*length_text, TOOL_BODY_LIMIT);
-  if (!length) return answer(reply, refusal(400, origin));
-  if (*length > TOOL_BODY_LIMIT) return answer(reply, refusal(413, origin));
-  if (bytes.size() - head.size < *length) {
-    return {ToolProgress::Next::READ_BODY, head.size + *length,
-            bytes.size() == head.size && expects_continue(head)};
-  }
-
-  const ToolServerCall call{bytes.substr(head.size, *length), head[Field::PROTOCOL_VERSION],
-                            head[Field::MCP_METHOD], head[Field::MCP_NAME]};
-  const ToolServerReply replied = options_.endpoint(call);
-  const std::string_view body = replied.status == 202 ? std::string_view() : replied.body;
-  return answer(reply, frame_tool_reply(replied.status, body, {}, origin));
+  if (!length) return refuse(refusal(400, origin));
+  if (*length > TOOL_BODY_LIMIT) return refuse(refusal(413, origin));
+  return head.size + *length;
 }
 
-std::string ToolPath::busy_reply(std::string_view bytes) const {
-  HttpHead head;
-  // Only a request that passed every check waits for its body, so its origin is allowed.
-  const bool whole = parse_head(bytes, head) == HeadState::COMPLETE;
-  return refusal(503, whole ? head[Field::ORIGIN] : std::nullopt);
+std::string ToolPath::call(const HttpHead& head, std::string_view body) const {
+  const ToolServerCall call{body, head[Field::PROTOCOL_VERSION], head[Field::MCP_METHOD],
+                            head[Field::MCP_NAME]};
+  const ToolServerReply replied = options_.endpoint(call);
+  const std::string_view sent = replied.status == 202 ? std::string_view() : replied.body;
+  return frame_tool_response(replied.status, sent, {}, head[Field::ORIGIN]);
+}
+
+ToolProgress ToolRequest::answer(std::string_view bytes, std::string& response) {
+  if (size_ == 0) {
+    const HeadState state = read_head(bytes, head_);
+    if (state == HeadState::INCOMPLETE && bytes.size() < TOOL_HEAD_LIMIT) {
+      return {ToolProgress::Next::READ_HEAD, 0};
+    }
+    if (state == HeadState::MALFORMED) return ready(response, refusal(400));
+    if (state == HeadState::INCOMPLETE || head_.size > TOOL_HEAD_LIMIT) {
+      return ready(response, refusal(431));
+    }
+    const auto size = path_.check(head_, response);
+    if (!size) return {};
+    size_ = *size;
+  }
+  if (bytes.size() >= size_)
+    return ready(response, path_.call(head_, bytes.substr(head_.size, size_ - head_.size)));
+  if (held_ == 0) {
+    // Only a request that passed every check waits for its body, so its origin is allowed.
+    if (size_ > budget_.limit - budget_.held)
+      return ready(response, refusal(503, head_[Field::ORIGIN]));
+    budget_.held += size_;
+    held_ = size_;
+  }
+  // Until some of the body has arrived, a client that expects it waits for CONTINUE.
+  return {ToolProgress::Next::READ_BODY, size_,
+          bytes.size() == head_.size && expects_continue(head_)};
+}
+
+void ToolRequest::moved(const char* from, const char* to) {
+  const auto move = [from, to](std::string_view& view) {
+    if (!view.empty()) view = {to + (view.data() - from), view.size()};
+  };
+  move(head_.method);
+  move(head_.target);
+  move(head_.version);
+  for (auto& field : head_.fields) {
+    if (field) move(*field);
+  }
 }
 
 }  // namespace qmr::ui
