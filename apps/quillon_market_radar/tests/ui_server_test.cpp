@@ -390,14 +390,15 @@ TEST_F(DashboardServer, ReadsToolRequestsAcrossReadsWithinTheIdleTimeAndTheLoops
            "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
            "\r\nVary: Origin\r\nConnection: close\r\n\r\n" + std::string(body);
   };
-  const std::string busy =
-      framed("503 Service Unavailable",
-             R"({"error":{"code":-32603,"message":"Service Unavailable"},"jsonrpc":"2.0"})");
+  const auto refused = [&framed](std::string_view status, int code) {
+    const std::string message(status.substr(4));
+    return framed(status, R"({"error":{"code":)" + std::to_string(code) + R"(,"message":")" +
+                              message + R"("},"jsonrpc":"2.0"})");
+  };
   struct Case {
     std::string what;
-    std::size_t size;
-    // Where the client pauses, in bytes of the request. The first read must hold the method and
-    // the path, as every request's must: the dashboard judges its path from that read.
+    std::string request;
+    // Where the client pauses, in bytes of the request.
     std::vector<std::size_t> cuts;
     std::chrono::milliseconds pause;
     std::string response;  // "(silence)" when the connection closes without a byte
@@ -405,32 +406,54 @@ TEST_F(DashboardServer, ReadsToolRequestsAcrossReadsWithinTheIdleTimeAndTheLoops
   const std::string head = tool_post(port_, 0);
   const Case cases[] = {
       {"the head in pieces",
-       2,
+       tool_post(port_, 2),
        {12, head.size() - 3, head.size() + 1},
        100ms,
        framed("200 OK", "2")},
+      {"a request line in pieces", tool_post(port_, 3), {4, 8}, 100ms, framed("200 OK", "3")},
+      {"a dashboard request line cut where it could still be the tool server's",
+       "GET /api/status HTTP/1.1\r\n\r\n",
+       {5},
+       100ms,
+       response_to("GET /api/status")},
       {"a body of 60 KiB in pieces",
-       60 * 1024,
+       tool_post(port_, 60 * 1024),
        {head.size() + 7, head.size() + 30'000},
        100ms,
        framed("200 OK", "61440")},
-      {"a body past the budget", 100 * 1024, {head.size()}, 100ms, busy},
-      {"a body slower than the idle time", 10, {head.size() + 5}, 2500ms, "(silence)"},
+      {"a body past the budget",
+       tool_post(port_, 100 * 1024),
+       {head.size()},
+       100ms,
+       refused("503 Service Unavailable", -32603)},
+      // Read on past the usual drain, so that a client still sending gets to read the refusal.
+      {"a body past the limit, sent whole",
+       tool_post(port_, 16 * TOOL_BODY_LIMIT),
+       {},
+       0ms,
+       refused("413 Content Too Large", -32600)},
+      {"a body slower than the idle time",
+       tool_post(port_, 10),
+       {head.size() + 5},
+       2500ms,
+       "(silence)"},
   };
-  for (const auto& [what, size, cuts, pause, response] : cases) {
+  for (const auto& [what, request, cuts, pause, response] : cases) {
     Client client(port_);
-    const std::string request = tool_post(port_, size);
     std::size_t sent = 0;
     for (const std::size_t cut : cuts) {
       ASSERT_EQ(client.send(std::string_view(request).substr(sent, cut - sent)), 0) << what;
       sent = cut;
       std::this_thread::sleep_for(pause);
     }
-    // A client whose request was refused or dropped may find the connection gone.
-    static_cast<void>(client.send(std::string_view(request).substr(sent)));
+    // A client whose request was refused early or dropped may find the connection gone.
+    const int send_error = client.send(std::string_view(request).substr(sent));
     const auto received = client.receive(10s);
     EXPECT_TRUE(received.closed || received.error != 0) << what;
     EXPECT_EQ(received.bytes.empty() ? "(silence)" : received.bytes, response) << what;
+    if (what.find("limit") != std::string::npos) {
+      EXPECT_EQ(send_error, 0) << what;
+    }
   }
   // Every request gave its room back: one more of 64 KiB is read.
   Client client(port_);

@@ -786,42 +786,61 @@ TEST(AnswerFirstRead, TheToolServersPathIsTheDashboardsOnlyWhenTheToolServerIsOn
   const auto engine = seeded();
   const FixedResponses fixed(engine);
   const ToolPath path = tool_path(false);
-  ToolBudget budget{SIZE_MAX};
-  std::optional<ToolRequest> tools(std::in_place, path, budget);
   const std::string not_found = framed("404 NOT FOUND", "text/plain", "Not Found");
   const std::string request = post();
-  std::string built;
-  // Off: every byte as the dashboard has always answered.
-  const auto off = answer_first_read(request, engine, fixed, nullptr, built);
-  ASSERT_NE(off.response, nullptr);
-  EXPECT_EQ(*off.response, not_found);
-  EXPECT_FALSE(off.reads_on);
-  // On: /mcp is the tool server's, and nothing else is.
-  const auto on = answer_first_read(request, engine, fixed, &*tools, built);
-  ASSERT_NE(on.response, nullptr);
-  EXPECT_TRUE(on.response->starts_with("HTTP/1.1 200 OK\r\n")) << *on.response;
-  // The absolute form naming our address and port is the tool server's too.
-  tools.emplace(path, budget);
-  const auto absolute = answer_first_read(replaced(request, "/mcp", "http://127.0.0.1:7577/mcp"),
-                                          engine, fixed, &*tools, built);
-  ASSERT_NE(absolute.response, nullptr);
-  EXPECT_TRUE(absolute.response->starts_with("HTTP/1.1 200 OK\r\n")) << *absolute.response;
-  tools.emplace(path, budget);
-  const auto partial = answer_first_read(request.substr(0, 20), engine, fixed, &*tools, built);
-  EXPECT_EQ(partial.response, nullptr);
-  EXPECT_TRUE(partial.reads_on);
-  for (const std::string_view other :
-       {"POST /mcp/ HTTP/1.1\r\n\r\n", "POST /mcp?x HTTP/1.1\r\n\r\n", "GET /api/mcp HTTP/1.1\r\n",
-        "POST http://127.0.0.1:1/mcp HTTP/1.1\r\n\r\n",
-        "POST http://evil.example:7577/mcp HTTP/1.1\r\n\r\n",
-        "POST https://localhost:7577/mcp HTTP/1.1\r\n\r\n"}) {
-    const auto outcome = answer_first_read(other, engine, fixed, &*tools, built);
-    ASSERT_NE(outcome.response, nullptr) << other;
-    EXPECT_EQ(*outcome.response, not_found) << other;
+  const std::string too_large =
+      "POST /mcp HTTP/1.1\r\nHost: 127.0.0.1:7577\r\nContent-Type: application/json\r\n"
+      "Content-Length: 2097152\r\n\r\n";
+  using Next = FirstReadOutcome::Next;
+  struct Case {
+    std::string what;
+    std::string bytes;
+    bool on;
+    Next next;
+    std::string response;  // "(none)" for none; with `prefix`, how it begins
+    bool prefix = false;
+    std::size_t unread_body = 0;
+  };
+  const Case cases[] = {
+      {"off: every byte as the dashboard has always answered", request, false, Next::SEND,
+       not_found},
+      {"off: a read inside a request line judged as it is", "POST /mc", false, Next::SEND,
+       not_found},
+      {"on: /mcp is the tool server's", request, true, Next::SEND, "HTTP/1.1 200 OK\r\n", true},
+      {"on: the rest of its head", request.substr(0, 20), true, Next::READ_TOOL_REQUEST, "(none)"},
+      {"on: a request line that may yet be /mcp", "POST /mc", true, Next::READ_LINE, "(none)"},
+      {"on: a method alone", "POST", true, Next::READ_LINE, "(none)"},
+      {"on: a path that may yet be /mcp", "GET /", true, Next::READ_LINE, "(none)"},
+      {"on: a path that cannot be /mcp", "POST /mx", true, Next::SEND, not_found},
+      {"on: no method", " /mc", true, Next::SEND, "(none)"},
+      {"on: /mcp/", "POST /mcp/ HTTP/1.1\r\n\r\n", true, Next::SEND, not_found},
+      {"on: /mcp?x", "POST /mcp?x HTTP/1.1\r\n\r\n", true, Next::SEND, not_found},
+      {"on: /api/mcp", "GET /api/mcp HTTP/1.1\r\n", true, Next::SEND, not_found},
+      {"on: the absolute form naming our address and port",
+       replaced(request, "/mcp", "http://127.0.0.1:7577/mcp"), true, Next::SEND,
+       "HTTP/1.1 200 OK\r\n", true},
+      {"on: the absolute form, another port", "POST http://127.0.0.1:1/mcp HTTP/1.1\r\n\r\n", true,
+       Next::SEND, not_found},
+      {"on: the absolute form, another host", "POST http://evil.example:7577/mcp HTTP/1.1\r\n\r\n",
+       true, Next::SEND, not_found},
+      {"on: the absolute form, another scheme", "POST https://localhost:7577/mcp HTTP/1.1\r\n\r\n",
+       true, Next::SEND, not_found},
+      {"on: the dashboard's own", "GET /api/status HTTP/1.1\r\n", true, Next::SEND,
+       framed("200 OK", "application/json", STATUS_BODY)},
+      {"on: a body too large, left for the connection to drop", too_large, true, Next::SEND,
+       "HTTP/1.1 413 Content Too Large\r\n", true, 2097152},
+  };
+  for (const auto& [what, bytes, on, next, response, prefix, unread_body] : cases) {
+    ToolBudget budget{SIZE_MAX};
+    ToolRequest tool_request(path, budget);
+    std::string built;
+    const auto outcome =
+        answer_first_read(bytes, engine, fixed, on ? &tool_request : nullptr, built);
+    EXPECT_EQ(outcome.next, next) << what;
+    const std::string got = outcome.response == nullptr ? "(none)" : *outcome.response;
+    EXPECT_EQ(prefix ? got.substr(0, response.size()) : got, response) << what;
+    EXPECT_EQ(outcome.unread_body, unread_body) << what;
   }
-  EXPECT_EQ(
-      *answer_first_read("GET /api/status HTTP/1.1\r\n", engine, fixed, &*tools, built).response,
-      framed("200 OK", "application/json", STATUS_BODY));
 }
 
 // --- closing looks -------------------------------------------------------------------------

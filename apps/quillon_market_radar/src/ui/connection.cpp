@@ -2,6 +2,7 @@
 // (SocketDeadline); a failed read or write ends the connection without more ado.
 #include "ui/connection.hpp"
 // ui/connection.hpp, and so ui/asio.hpp, before everything else: see there.
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <optional>
@@ -63,13 +64,14 @@ asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::s
 
 // A failed write is ignored: the client has gone.
 asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket& socket,
-                                     std::string_view rest) {
+                                     std::string_view rest, std::size_t unread_body) {
   const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
   static_cast<void>(written);
   if (error) co_return;
   asio::error_code ignored;
   socket.shutdown(tcp::socket::shutdown_send, ignored);
-  co_await drain(limits.drain_bytes, socket, 0, Clock::now() + limits.drain_time);
+  const std::size_t refused = std::min(unread_body, limits.refused_body_bytes);
+  co_await drain(limits.drain_bytes + refused, socket, 0, Clock::now() + limits.drain_time);
 }
 
 // The whole request must arrive within the idle time, or the connection closes without a response.
@@ -82,6 +84,7 @@ asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp:
                                           std::string_view first_read, ToolRequest& request) {
   const LoopState& loop = *owner;
   std::string response;
+  std::size_t unread_body = 0;
   {
     std::string bytes;
     bytes.reserve(TOOL_HEAD_LIMIT);  // a head grows in place: the request's views stay valid
@@ -90,7 +93,10 @@ asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp:
     const SocketDeadline limit(socket, Clock::now() + loop.limits.idle_timeout);
     for (;;) {
       const ToolProgress progress = request.answer(bytes, response);
-      if (progress.next == ToolProgress::Next::SEND) break;
+      if (progress.next == ToolProgress::Next::SEND) {
+        unread_body = unread(progress, bytes.size());
+        break;
+      }
       if (progress.awaits_continue) {
         const auto [error, written] =
             co_await asio::async_write(socket, asio::buffer(CONTINUE), with_error);
@@ -113,34 +119,46 @@ asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp:
       bytes.resize(had + count);
     }
   }
-  co_await send_and_close(loop.limits, socket, response);
+  co_await send_and_close(loop.limits, socket, response, unread_body);
 }
 
 // Never awaited by the accept loop, so it catches its own failures.
 asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::socket socket,
-                                       engine::EngineHandle engine) {
+                                       engine::EngineHandle engine, std::string_view read_before) {
+  using Next = FirstReadOutcome::Next;
   LoopState& loop = *owner;
   try {
     std::array<char, REQUEST_BUFFER_SIZE> buffer;
-    std::size_t count = 0;
-    {
-      const SocketDeadline idle(socket, Clock::now() + loop.limits.idle_timeout);
-      const auto [error, read] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
-      // A failed read, a peer that closed and a peer silent for the whole idle time are treated
-      // alike: the connection closes without a byte written (so too in finish_tool_request).
-      if (error) co_return;
-      count = read;
-    }
-    const std::string_view first_read(buffer.data(), count);
+    std::size_t count = read_before.copy(buffer.data(), buffer.size());
     std::string built;
     std::optional<ToolRequest> tool_request;
     if (loop.tools) tool_request.emplace(*loop.tools, loop.tool_budget);
-    const auto [response, reads_on] = answer_first_read(
-        first_read, engine, loop.fixed, tool_request ? &*tool_request : nullptr, built);
+    FirstReadOutcome outcome;
+    {
+      const SocketDeadline idle(socket, Clock::now() + loop.limits.idle_timeout);
+      // The first read, and more while the reads end inside a request line that may be the tool
+      // server's.
+      for (;;) {
+        if (count > 0) {
+          outcome = answer_first_read({buffer.data(), count}, engine, loop.fixed,
+                                      tool_request ? &*tool_request : nullptr, built);
+          if (outcome.next != Next::READ_LINE) break;
+        }
+        const auto [error, read] = co_await socket.async_read_some(
+            asio::buffer(buffer.data() + count, buffer.size() - count), with_error);
+        // A failed read, a peer that closed and a peer silent for the whole idle time are
+        // treated alike: the connection closes without a byte written (so too in
+        // finish_tool_request).
+        if (error) co_return;
+        count += read;
+      }
+    }
     engine.reset();  // the response is built, or is the tool path's; the store is not needed
-    if (reads_on) co_await finish_tool_request(owner, socket, first_read, *tool_request);
-    if (response == nullptr) co_return;
-    co_await send_and_close(loop.limits, socket, *response);
+    if (outcome.next == Next::READ_TOOL_REQUEST) {
+      co_await finish_tool_request(owner, socket, {buffer.data(), count}, *tool_request);
+    }
+    if (outcome.response == nullptr) co_return;
+    co_await send_and_close(loop.limits, socket, *outcome.response, outcome.unread_body);
   } catch (const std::exception&) {
     // Only memory exhaustion gets here: this connection is dropped (the socket closes as the
     // frame unwinds) and the others carry on.

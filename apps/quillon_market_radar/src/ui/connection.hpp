@@ -25,6 +25,10 @@ struct ConnectionLimits {
   /// and this many bytes, so closing the socket does not reset the response away.
   std::chrono::milliseconds drain_time{std::chrono::seconds(1)};
   std::size_t drain_bytes = 64 * 1024;
+  /// After a refusal of a body too large (413), what the client declared is read and dropped as
+  /// well, up to this many bytes more, so that a client that sends its body before it reads gets
+  /// to read the refusal.
+  std::size_t refused_body_bytes = 16 * 1024 * 1024;
   /// The most bytes of tool-server requests whose bodies a loop reads at once; a request that
   /// would go past it is answered 503 before its body is read.
   std::size_t tool_request_budget = 16 * 1024 * 1024;
@@ -40,13 +44,16 @@ struct LoopState {
   ToolBudget tool_budget{limits.tool_request_budget};
 };
 
-/// Reads the request within the idle time, answers it, half-closes, drains and closes. `loop`
-/// is kept alive meanwhile.
+/// Reads the request within the idle time, after the `read_before` bytes already read of it (as
+/// many as a first read takes at most), answers it, half-closes, drains and closes. `loop` is
+/// kept alive meanwhile.
 asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> loop,
-                                       asio::ip::tcp::socket socket, engine::EngineHandle engine);
-/// Writes `rest`, the end of a response, half-closes and drains within `limits`.
+                                       asio::ip::tcp::socket socket, engine::EngineHandle engine,
+                                       std::string_view read_before = {});
+/// Writes `rest`, the end of a response, half-closes and drains within `limits`, and the
+/// `unread_body` bytes of a refused body still to come within limits.refused_body_bytes.
 asio::awaitable<void> send_and_close(const ConnectionLimits& limits, asio::ip::tcp::socket& socket,
-                                     std::string_view rest);
+                                     std::string_view rest, std::size_t unread_body = 0);
 /// Reads and drops what the client still sends until it closes, `deadline` passes or
 /// `drain_bytes` have come in all, counting the `drained` bytes already dropped.
 asio::awaitable<void> drain(std::size_t drain_bytes, asio::ip::tcp::socket& socket,

@@ -59,12 +59,18 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
 FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
                                    const FixedResponses& fixed, ToolRequest* tool_request,
                                    std::string& built) {
+  using Next = FirstReadOutcome::Next;
+  if (tool_request != nullptr && bytes_read.size() < REQUEST_BUFFER_SIZE &&
+      may_begin_tool_request_line(bytes_read)) {
+    return {nullptr, Next::READ_LINE};
+  }
   const auto line = parse_request_line(bytes_read);
   if (!line) return {};
   if (const std::string* response = fixed.find(*line)) return {response};
   if (tool_request != nullptr && tool_request->serves(line->path)) {
-    const bool answered = tool_request->answer(bytes_read, built).next == ToolProgress::Next::SEND;
-    return {answered ? &built : nullptr, !answered};
+    const ToolProgress progress = tool_request->answer(bytes_read, built);
+    if (progress.next != ToolProgress::Next::SEND) return {nullptr, Next::READ_TOOL_REQUEST};
+    return {&built, Next::SEND, unread(progress, bytes_read.size())};
   }
   built = frame_response(route_request(line->method, line->path, engine));
   return {&built};

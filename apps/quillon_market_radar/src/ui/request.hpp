@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +22,9 @@
 
 namespace qmr::ui {
 
-/// The most a connection reads: its request is judged from one read of at most this many bytes.
+/// The most a connection's first read takes. A dashboard request is judged from that read, or with
+/// the tool server on, when it ends inside a request line that may yet be the tool server's, from
+/// the reads that make the line whole; a tool-server request reads on (ToolRequest).
 inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
 
 /// Returns the method and path from the bytes of a connection's one read: the bytes decoded as
@@ -50,17 +53,27 @@ class FixedResponses {
 
 /// What a connection's first read leads to.
 struct FirstReadOutcome {
-  /// The whole framed response (one of `fixed`'s, or `built`); null when there is none yet.
+  enum class Next : std::uint8_t {
+    SEND,               // the response, or with none, closing without one
+    READ_LINE,          // more of the request line, then all that was read is answered again
+    READ_TOOL_REQUEST,  // the rest of the tool-server request, read by the ToolRequest
+  };
+  /// The whole framed response (one of `fixed`'s, or `built`) with SEND; null for none.
   const std::string* response = nullptr;
-  /// True for a request to the tool server's path that needs more bytes than the first read.
-  bool reads_on = false;
+  Next next = Next::SEND;
+  /// With a refusal of a body too large (413): the bytes of it the client has still to send,
+  /// which the connection reads and drops (within its bounds) so that the client, still
+  /// sending, gets to read the refusal.
+  std::size_t unread_body = 0;
 };
 
 /// Answers the bytes of a connection's first read with a response: one of `fixed`'s, or one built
-/// into `built`; with `tool_request` set (the tool server is on), a request line whose target it
-/// serves goes to `tool_request`, which may read on.
-/// Neither a response nor `reads_on` (no request line with a method and a path): the connection
-/// is closed without a response.
+/// into `built`. With `tool_request` set (the tool server is on), a request line whose target it
+/// serves goes to `tool_request`, which may read on, and bytes that end inside a request
+/// line that may yet be the tool server's (may_begin_tool_request_line) read on to its end. No
+/// request line with a method and a path: SEND without a response, and the connection is closed.
+/// `bytes_read` must leave room for more to be read (fewer than REQUEST_BUFFER_SIZE bytes) for
+/// READ_LINE to be asked for.
 [[nodiscard]] FirstReadOutcome answer_first_read(std::string_view bytes_read,
                                                  const engine::EngineHandle& engine,
                                                  const FixedResponses& fixed,

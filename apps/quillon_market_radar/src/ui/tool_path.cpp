@@ -3,6 +3,7 @@
 #include "ui/tool_path.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace qmr::ui {
@@ -261,6 +262,15 @@ bool token_matches(const std::string& token, const std::optional<std::string_vie
 
 }  // namespace
 
+bool may_begin_tool_request_line(std::string_view bytes) {
+  const auto space = bytes.find(' ');
+  const std::string_view method = bytes.substr(0, space);
+  if (!is_token(method)) return false;
+  if (space == std::string_view::npos) return true;
+  const std::string_view target = bytes.substr(space + 1);
+  return target.size() < TOOL_SERVER_PATH.size() && TOOL_SERVER_PATH.starts_with(target);
+}
+
 HeadState read_head(std::string_view bytes, HttpHead& head) {
   for (std::size_t at = head.read;; head.read = at) {
     const auto line_feed = bytes.find('\n', at);
@@ -300,12 +310,12 @@ bool ToolPath::serves(std::string_view target) const {
          (!split->authority || is_own_host(*split->authority));
 }
 
-std::optional<std::size_t> ToolPath::check(const HttpHead& head, std::string& response) const {
-  const auto refuse = [&head, &response](std::string refused) {
+ToolProgress ToolPath::check(const HttpHead& head, std::string& response) const {
+  const auto refuse = [&head, &response](std::string refused, std::size_t declared = 0) {
     // The response to HEAD is the one to GET without its content, whose length it still gives.
     if (head.method == "HEAD") refused.resize(refused.find("\r\n\r\n") + 4);
     response = std::move(refused);
-    return std::nullopt;
+    return ToolProgress{ToolProgress::Next::SEND, declared};
   };
   const auto target = split_target(head.target);
   if (!target || target->path != TOOL_SERVER_PATH) return refuse(refusal(404));
@@ -341,10 +351,12 @@ std::optional<std::size_t> ToolPath::check(const HttpHead& head, std::string& re
 
   const auto& length_text = head[Field::CONTENT_LENGTH];
   if (head[Field::TRANSFER_ENCODING] || !length_text) return refuse(refusal(411, origin));
-  const auto length = parse_length(*length_text, TOOL_BODY_LIMIT);
+  // Past the limit, the length counts on (up to a bound no body reaches) for the connection to
+  // read the body and drop it.
+  const auto length = parse_length(*length_text, std::numeric_limits<std::size_t>::max() / 16);
   if (!length) return refuse(refusal(400, origin));
-  if (*length > TOOL_BODY_LIMIT) return refuse(refusal(413, origin));
-  return head.size + *length;
+  if (*length > TOOL_BODY_LIMIT) return refuse(refusal(413, origin), head.size + *length);
+  return {ToolProgress::Next::READ_BODY, head.size + *length};
 }
 
 std::string ToolPath::call(const HttpHead& head, std::string_view body) const {
@@ -365,9 +377,9 @@ ToolProgress ToolRequest::answer(std::string_view bytes, std::string& response) 
     if (state == HeadState::INCOMPLETE || head_.size > TOOL_HEAD_LIMIT) {
       return ready(response, refusal(431));
     }
-    const auto size = path_.check(head_, response);
-    if (!size) return {};
-    size_ = *size;
+    const ToolProgress checked = path_.check(head_, response);
+    if (checked.next == ToolProgress::Next::SEND) return checked;
+    size_ = checked.request_size;
   }
   if (bytes.size() >= size_)
     return ready(response, path_.call(head_, bytes.substr(head_.size, size_ - head_.size)));

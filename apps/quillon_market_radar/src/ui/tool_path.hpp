@@ -83,7 +83,8 @@ enum class HeadState : std::uint8_t { INCOMPLETE, COMPLETE, MALFORMED };
 struct ToolProgress {
   enum class Next : std::uint8_t { SEND, READ_HEAD, READ_BODY };
   Next next = Next::SEND;
-  /// With READ_BODY: the bytes of the head and its body together.
+  /// With READ_BODY: the bytes of the head and its body together. With SEND of the refusal of a
+  /// body too large (413): the bytes of the head and the body it declared.
   std::size_t request_size = 0;
   /// With READ_BODY: the client waits for CONTINUE before it sends the body (`Expect:
   /// 100-continue` in HTTP/1.1, none of the body read yet).
@@ -92,6 +93,17 @@ struct ToolProgress {
 
 /// The interim response that lets a client that expects it send its body.
 inline constexpr std::string_view CONTINUE = "HTTP/1.1 100 Continue\r\n\r\n";
+
+/// Returns the bytes of a request that `progress` has counted and that are still to come when
+/// `read` have been read: of its body, or of a body too large.
+[[nodiscard]] inline std::size_t unread(const ToolProgress& progress, std::size_t read) {
+  return progress.request_size > read ? progress.request_size - read : 0;
+}
+
+/// Returns whether `bytes`, a read without a line feed, may be the start of a request line to the
+/// tool server's path: a method, or the start of one, then maybe a space and the start of
+/// TOOL_SERVER_PATH. Such a read is read on until the line is whole.
+[[nodiscard]] bool may_begin_tool_request_line(std::string_view bytes);
 
 /// The bytes of tool-server requests one loop may hold at once for bodies still to come, and
 /// those it holds.
@@ -117,9 +129,9 @@ class ToolPath {
 
   [[nodiscard]] bool is_own_host(std::string_view host) const;
 
-  // Returns the size of the request with the whole `head` (its head and body together) once the
-  // head passed every check, or nothing with the refusal in `response`.
-  std::optional<std::size_t> check(const HttpHead& head, std::string& response) const;
+  // Returns READ_BODY and the size of the request with the whole `head` (its head and body
+  // together) once the head passed every check, or SEND with the refusal in `response`.
+  ToolProgress check(const HttpHead& head, std::string& response) const;
   // Returns the response of the endpoint's reply to the request with `head` and `body`.
   std::string call(const HttpHead& head, std::string_view body) const;
 
