@@ -268,7 +268,13 @@ bool may_begin_tool_request_line(std::string_view bytes) {
   if (!is_token(method)) return false;
   if (space == std::string_view::npos) return true;
   const std::string_view target = bytes.substr(space + 1);
-  return target.size() < TOOL_SERVER_PATH.size() && TOOL_SERVER_PATH.starts_with(target);
+  if (target.size() < TOOL_SERVER_PATH.size() && TOOL_SERVER_PATH.starts_with(target)) return true;
+  // The absolute form: the scheme, or the start of it, then no space yet (which port it names
+  // is known once the line is whole).
+  constexpr std::string_view SCHEME = "http://";
+  const std::string_view scheme = target.substr(0, SCHEME.size());
+  return !scheme.empty() && equal_ignoring_case(scheme, SCHEME.substr(0, scheme.size())) &&
+         target.find(' ') == std::string_view::npos;
 }
 
 HeadState read_head(std::string_view bytes, HttpHead& head) {

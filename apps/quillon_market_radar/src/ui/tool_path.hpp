@@ -102,7 +102,8 @@ inline constexpr std::string_view CONTINUE = "HTTP/1.1 100 Continue\r\n\r\n";
 
 /// Returns whether `bytes`, a read without a line feed, may be the start of a request line to the
 /// tool server's path: a method, or the start of one, then maybe a space and the start of
-/// TOOL_SERVER_PATH. Such a read is read on until the line is whole.
+/// TOOL_SERVER_PATH, or of a target in absolute form (`http://`, in any case, and no space after
+/// it yet). Such a read is read on until the line is whole.
 [[nodiscard]] bool may_begin_tool_request_line(std::string_view bytes);
 
 /// The bytes of tool-server requests one loop may hold at once for bodies still to come, and
