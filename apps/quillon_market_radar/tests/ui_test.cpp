@@ -60,27 +60,67 @@ TrackedProduct product(std::string sku, double current, double competitor, doubl
 engine::EngineHandle seeded() { return MarketEngine::create(); }
 engine::EngineHandle empty() { return MarketEngine::from_catalogue({}); }
 
-void expect_not_found(const DashboardResponse& response) {
-  EXPECT_EQ(response.status, "404 NOT FOUND");
-  EXPECT_EQ(response.content_type, "text/plain");
-  EXPECT_EQ(response.body, "Not Found");
-}
-
 // --- route_request -------------------------------------------------------------------------
 
-TEST(RouteRequest, ServesThePageUnchangedForSlash) {
-  const auto response = route_request("GET", "/", seeded());
-  EXPECT_EQ(response.status, "200 OK");
-  EXPECT_EQ(response.content_type, "text/html; charset=utf-8");
-  EXPECT_EQ(response.body, DASHBOARD_PAGE);
-}
-
-TEST(RouteRequest, StatusObjectIsFixedWhateverTheStoreHolds) {
-  for (const auto& engine : {seeded(), empty()}) {
-    const auto response = route_request("GET", "/api/status", engine);
-    EXPECT_EQ(response.status, "200 OK");
-    EXPECT_EQ(response.content_type, "application/json");
-    EXPECT_EQ(response.body, STATUS_BODY);
+TEST(RouteRequest, AnswersEachRouteWhateverFollowsARepricesPathAndNotFoundForNeighbours) {
+  const std::string page(DASHBOARD_PAGE);
+  const std::string json = "application/json";
+  struct Case {
+    std::string method;
+    std::string path;
+    bool seeded;
+    DashboardResponse response;
+  };
+  const DashboardResponse not_found{"404 NOT FOUND", "text/plain", "Not Found"};
+  const DashboardResponse reprice{"200 OK", json, std::string(SEED_REPRICE_BODY)};
+  const Case cases[] = {
+      {"GET", "/", true, {"200 OK", "text/html; charset=utf-8", page}},
+      // The status object is fixed, whatever the store holds.
+      {"GET", "/api/status", true, {"200 OK", json, std::string(STATUS_BODY)}},
+      {"GET", "/api/status", false, {"200 OK", json, std::string(STATUS_BODY)}},
+      // Empty collections give empty arrays.
+      {"GET", "/api/products", false, {"200 OK", json, "[]"}},
+      {"GET", "/api/medicines", false, {"200 OK", json, "[]"}},
+      // Every POST path that begins with the reprice route is a reprice.
+      {"POST", "/api/reprice", true, reprice},
+      {"POST", "/api/reprice?x=1", true, reprice},
+      {"POST", "/api/repriced", true, reprice},
+      {"POST", "/api/reprice/", true, reprice},
+      {"POST", "/api/reprice/../status", true, reprice},
+      // The neighbours of every route.
+      {"GET", "/?x=1", true, not_found},
+      {"GET", "//", true, not_found},
+      {"GET", "", true, not_found},
+      {"GET", "/index.html", true, not_found},
+      {"GET", "/favicon.ico", true, not_found},
+      {"GET", "/api/status/", true, not_found},
+      {"GET", "/api/status?x=1", true, not_found},
+      {"GET", "/API/STATUS", true, not_found},
+      {"GET", "/api/product", true, not_found},
+      {"GET", "/api/products/", true, not_found},
+      {"GET", "/api/medicine", true, not_found},
+      {"GET", "/api/medicines?all", true, not_found},
+      {"GET", "/api/reprice", true, not_found},
+      {"POST", "/", true, not_found},
+      {"POST", "/api/status", true, not_found},
+      {"POST", "/api/repric", true, not_found},
+      {"POST", "/API/reprice", true, not_found},
+      {"POST", "api/reprice", true, not_found},
+      {"HEAD", "/", true, not_found},
+      {"PUT", "/api/reprice", true, not_found},
+      {"OPTIONS", "/api/reprice", true, not_found},
+      {"DELETE", "/api/products", true, not_found},
+      {"get", "/", true, not_found},
+      {"Get", "/api/status", true, not_found},
+      {"post", "/api/reprice", true, not_found},
+      {"GET ", "/", true, not_found},
+      {"POSTS", "/api/reprice", true, not_found},
+  };
+  for (const auto& [method, path, with_seed, expected] : cases) {
+    const auto got = route_request(method, path, with_seed ? seeded() : empty());
+    EXPECT_EQ(got.status, expected.status) << method << " " << path;
+    EXPECT_EQ(got.content_type, expected.content_type) << method << " " << path;
+    EXPECT_EQ(got.body, expected.body) << method << " " << path;
   }
 }
 
@@ -121,25 +161,6 @@ TEST(RouteRequest, ListsAreCompactArraysInStoredOrder) {
   EXPECT_EQ(seeded_products[1]["sku_asin"], "SKU-BOAT-AIRDOPES-141");
 }
 
-TEST(RouteRequest, EmptyCollectionsGiveEmptyArrays) {
-  for (const auto path : {"/api/products", "/api/medicines"}) {
-    const auto response = route_request("GET", path, empty());
-    EXPECT_EQ(response.status, "200 OK") << path;
-    EXPECT_EQ(response.content_type, "application/json") << path;
-    EXPECT_EQ(response.body, "[]") << path;
-  }
-}
-
-TEST(RouteRequest, RepriceMatchesEveryPostPathBeginningWithTheRoute) {
-  for (const auto path : {"/api/reprice", "/api/reprice?x=1", "/api/repriced", "/api/reprice/",
-                          "/api/reprice/../status"}) {
-    const auto response = route_request("POST", path, seeded());
-    EXPECT_EQ(response.status, "200 OK") << path;
-    EXPECT_EQ(response.content_type, "application/json") << path;
-    EXPECT_EQ(response.body, SEED_REPRICE_BODY) << path;
-  }
-}
-
 TEST(RouteRequest, RepriceWithoutTheAlertProductIsAJsonError) {
   Catalogue rows;
   // Same ASIN in lower case: the alert looks for the exact upper-case identifier.
@@ -153,42 +174,6 @@ TEST(RouteRequest, RepriceWithoutTheAlertProductIsAJsonError) {
   // The list routes keep working on the same store.
   EXPECT_EQ(route_request("GET", "/api/status", empty()).body, STATUS_BODY);
   EXPECT_EQ(route_request("POST", "/api/reprice", empty()).status, "500 ERROR");
-}
-
-TEST(RouteRequest, NeighboursOfEveryRouteAreNotFound) {
-  const std::vector<std::pair<std::string, std::string>> requests = {
-      {"GET", "/?x=1"},
-      {"GET", "//"},
-      {"GET", ""},
-      {"GET", "/index.html"},
-      {"GET", "/favicon.ico"},
-      {"GET", "/api/status/"},
-      {"GET", "/api/status?x=1"},
-      {"GET", "/API/STATUS"},
-      {"GET", "/api/product"},
-      {"GET", "/api/products/"},
-      {"GET", "/api/medicine"},
-      {"GET", "/api/medicines?all"},
-      {"GET", "/api/reprice"},
-      {"POST", "/"},
-      {"POST", "/api/status"},
-      {"POST", "/api/repric"},
-      {"POST", "/API/reprice"},
-      {"POST", "api/reprice"},
-      {"HEAD", "/"},
-      {"PUT", "/api/reprice"},
-      {"OPTIONS", "/api/reprice"},
-      {"DELETE", "/api/products"},
-      {"get", "/"},
-      {"Get", "/api/status"},
-      {"post", "/api/reprice"},
-      {"GET ", "/"},
-      {"POSTS", "/api/reprice"},
-  };
-  for (const auto& [method, path] : requests) {
-    SCOPED_TRACE(method + " " + path);
-    expect_not_found(route_request(method, path, seeded()));
-  }
 }
 
 // --- the page ------------------------------------------------------------------------------
@@ -382,79 +367,73 @@ TEST(DashboardPage, ScriptPostsToRepriceAndAlertsTheLatency) {
 
 // --- the request line ----------------------------------------------------------------------
 
-std::optional<std::pair<std::string, std::string>> tokens(std::string_view bytes) {
-  const auto line = parse_request_line(bytes);
-  if (!line) return std::nullopt;
-  return std::pair{line->method, line->path};
-}
-
 using Tokens = std::pair<std::string, std::string>;
 
-TEST(ParseRequestLine, TakesMethodAndPathOfTheFirstLine) {
-  EXPECT_EQ(tokens("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
-            Tokens("GET", "/api/status"));
-  EXPECT_EQ(tokens("POST /api/reprice HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}"),
-            Tokens("POST", "/api/reprice"));
-  // No version, no line break: the bare text still has a method and a path.
-  EXPECT_EQ(tokens("GET /"), Tokens("GET", "/"));
-  EXPECT_EQ(tokens("GET / HTTP/1.1 and more words\n"), Tokens("GET", "/"));
-  EXPECT_EQ(tokens("  \t GET    /x  \n"), Tokens("GET", "/x"));
-  // Header lines are never looked at, not even when they look like request lines.
-  EXPECT_EQ(tokens("GET /a\nPOST /api/reprice HTTP/1.1\n"), Tokens("GET", "/a"));
-}
-
-TEST(ParseRequestLine, FewerThanTwoTokensIsSilence) {
-  for (const std::string_view bytes :
-       {std::string_view(""), std::string_view("GET"), std::string_view("GET\r\n"),
-        std::string_view("GET\r\n/ HTTP/1.1\r\n"), std::string_view("\r\nGET / HTTP/1.1\r\n"),
-        std::string_view("\nGET / HTTP/1.1\n"), std::string_view(" \t\r\n"),
-        std::string_view("   "), std::string_view("\r"), std::string_view("G"),
-        std::string_view("GET\xE2\x80\x8B/"),  // U+200B is not white space: one token
-        std::string_view("\0\0\0", 3)}) {
-    EXPECT_EQ(parse_request_line(bytes), std::nullopt) << testing::PrintToString(bytes);
-  }
-}
-
-TEST(ParseRequestLine, DropsOnlyTheCarriageReturnBeforeTheLineFeed) {
-  EXPECT_EQ(tokens("GET /a\r\n"), Tokens("GET", "/a"));
-  EXPECT_EQ(tokens("GET /a\r\r\n"), Tokens("GET", "/a"));
-  // Without a line feed a trailing CR stays in the line, where it is white space.
-  EXPECT_EQ(tokens("GET /a\r"), Tokens("GET", "/a"));
-  // A CR inside the line separates tokens like any other white space.
-  EXPECT_EQ(tokens("GET\r/b\rHTTP/1.1\r\n"), Tokens("GET", "/b"));
-  EXPECT_EQ(tokens("GET /c\rd HTTP/1.1"), Tokens("GET", "/c"));
-}
-
-TEST(ParseRequestLine, SplitsAtEveryUnicodeWhiteSpace) {
-  EXPECT_EQ(tokens("GET\v/\f"), Tokens("GET", "/"));
-  EXPECT_EQ(tokens("GET\xC2\xA0/api/status"), Tokens("GET", "/api/status"));  // U+00A0
-  EXPECT_EQ(tokens("\xC2\x85GET\xC2\x85/"), Tokens("GET", "/"));              // U+0085
-  EXPECT_EQ(tokens("GET\xE3\x80\x80/\xE2\x80\xA8x"), Tokens("GET", "/"));     // U+3000 U+2028
-  EXPECT_EQ(tokens("POST\xE2\x80\x83\xE2\x80\x83/api/reprice"),               // U+2003 twice
-            Tokens("POST", "/api/reprice"));
-  EXPECT_EQ(tokens("GET /\xE1\x9A\x80more"), Tokens("GET", "/"));  // U+1680
-  // Similar-looking characters that are not white space stay inside the token.
-  EXPECT_EQ(tokens("GET /a\xE2\x81\xA0"
-                   "b"),
-            Tokens("GET",
-                   "/a\xE2\x81\xA0"
-                   "b"));  // U+2060
-}
-
-TEST(ParseRequestLine, ReplacesEachMaximalInvalidSubpartOnce) {
+TEST(ParseRequestLine, TakesMethodAndPathOfTheFirstLineDecodedAndSplitAtUnicodeWhiteSpace) {
   const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(tokens("GET /\xFF HTTP/1.1\r\n"), Tokens("GET", "/" + fffd));
-  EXPECT_EQ(tokens("GET /\xE2\x82 x"), Tokens("GET", "/" + fffd));    // truncated three-byte form
-  EXPECT_EQ(tokens("GET /\xF0\x9F\x9B"), Tokens("GET", "/" + fffd));  // cut off at the end
-  EXPECT_EQ(tokens("GET /\xF0\x9F\x9B\r\n"), Tokens("GET", "/" + fffd));
-  EXPECT_EQ(tokens("GET /\xC0\xAF"), Tokens("GET", "/" + fffd + fffd));             // overlong
-  EXPECT_EQ(tokens("GET /\xED\xA0\x80"), Tokens("GET", "/" + fffd + fffd + fffd));  // surrogate
-  EXPECT_EQ(tokens("\xFFGET /"), Tokens(fffd + "GET", "/"));
-  // A valid U+FFFD passes through unchanged; an invalid byte is no separator.
-  EXPECT_EQ(tokens("GET /" + fffd), Tokens("GET", "/" + fffd));
-  EXPECT_EQ(parse_request_line("GET\xFF/"), std::nullopt);
-  // A lead byte cut off by the line feed is replaced, and the line feed still ends the line.
-  EXPECT_EQ(tokens("GET /\xE2\nx"), Tokens("GET", "/" + fffd));
+  const std::optional<Tokens> silence;
+  const std::pair<std::string, std::optional<Tokens>> cases[] = {
+      {"GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", Tokens("GET", "/api/status")},
+      {"POST /api/reprice HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", Tokens("POST", "/api/reprice")},
+      // No version, no line break: the bare text still has a method and a path.
+      {"GET /", Tokens("GET", "/")},
+      {"GET / HTTP/1.1 and more words\n", Tokens("GET", "/")},
+      {"  \t GET    /x  \n", Tokens("GET", "/x")},
+      // Header lines are never looked at, not even when they look like request lines.
+      {"GET /a\nPOST /api/reprice HTTP/1.1\n", Tokens("GET", "/a")},
+      // Fewer than two tokens on the first line is silence.
+      {"", silence},
+      {"GET", silence},
+      {"GET\r\n", silence},
+      {"GET\r\n/ HTTP/1.1\r\n", silence},
+      {"\r\nGET / HTTP/1.1\r\n", silence},
+      {"\nGET / HTTP/1.1\n", silence},
+      {" \t\r\n", silence},
+      {"   ", silence},
+      {"\r", silence},
+      {"G", silence},
+      {"GET\xE2\x80\x8B/", silence},  // U+200B is not white space: one token
+      {std::string("\0\0\0", 3), silence},
+      // Only the CR right before the line feed is dropped.
+      {"GET /a\r\n", Tokens("GET", "/a")},
+      {"GET /a\r\r\n", Tokens("GET", "/a")},
+      // Without a line feed a trailing CR stays in the line, where it is white space.
+      {"GET /a\r", Tokens("GET", "/a")},
+      // A CR inside the line separates tokens like any other white space.
+      {"GET\r/b\rHTTP/1.1\r\n", Tokens("GET", "/b")},
+      {"GET /c\rd HTTP/1.1", Tokens("GET", "/c")},
+      // Every Unicode white space separates.
+      {"GET\v/\f", Tokens("GET", "/")},
+      {"GET\xC2\xA0/api/status", Tokens("GET", "/api/status")},  // U+00A0
+      {"\xC2\x85GET\xC2\x85/", Tokens("GET", "/")},              // U+0085
+      {"GET\xE3\x80\x80/\xE2\x80\xA8x", Tokens("GET", "/")},     // U+3000 U+2028
+      {"POST\xE2\x80\x83\xE2\x80\x83/api/reprice", Tokens("POST", "/api/reprice")},  // U+2003
+      {"GET /\xE1\x9A\x80more", Tokens("GET", "/")},                                 // U+1680
+      // Similar-looking characters that are not white space stay inside the token.
+      {"GET /a\xE2\x81\xA0"
+       "b",
+       Tokens("GET",
+              "/a\xE2\x81\xA0"
+              "b")},  // U+2060
+      // Each maximal invalid subpart becomes one U+FFFD.
+      {"GET /\xFF HTTP/1.1\r\n", Tokens("GET", "/" + fffd)},
+      {"GET /\xE2\x82 x", Tokens("GET", "/" + fffd)},    // truncated three-byte form
+      {"GET /\xF0\x9F\x9B", Tokens("GET", "/" + fffd)},  // cut off at the end
+      {"GET /\xF0\x9F\x9B\r\n", Tokens("GET", "/" + fffd)},
+      {"GET /\xC0\xAF", Tokens("GET", "/" + fffd + fffd)},             // overlong
+      {"GET /\xED\xA0\x80", Tokens("GET", "/" + fffd + fffd + fffd)},  // surrogate
+      {"\xFFGET /", Tokens(fffd + "GET", "/")},
+      // A valid U+FFFD passes through unchanged; an invalid byte is no separator.
+      {"GET /" + fffd, Tokens("GET", "/" + fffd)},
+      {"GET\xFF/", silence},
+      // A lead byte cut off by the line feed is replaced, and the line feed still ends the line.
+      {"GET /\xE2\nx", Tokens("GET", "/" + fffd)},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    const auto line = parse_request_line(bytes);
+    const auto got = line ? std::optional<Tokens>(Tokens(line->method, line->path)) : silence;
+    EXPECT_EQ(got, expected) << testing::PrintToString(bytes);
+  }
 }
 
 // --- framing -------------------------------------------------------------------------------
@@ -502,6 +481,7 @@ TEST(AnswerFirstRead, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
     std::optional<std::string> answer;
     bool fixed;
   };
+  // Each response byte for byte, its length in bytes: the page holds multi-byte characters.
   const Case cases[] = {
       {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", page, true},
       {"GET /", page, true},
@@ -520,20 +500,6 @@ TEST(AnswerFirstRead, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
     EXPECT_EQ(got.bytes, answer) << testing::PrintToString(bytes_read);
     EXPECT_EQ(got.fixed, fixed) << testing::PrintToString(bytes_read);
   }
-}
-
-TEST(AnswerFirstRead, PageLengthCountsBytesNotCharacters) {
-  const auto response = respond_to("GET / HTTP/1.1\r\n", seeded()).bytes;
-  ASSERT_TRUE(response);
-  const auto length_at = response->find("Content-Length: ") + 16;
-  const auto length = std::stoul(response->substr(length_at, response->find('\r', length_at)));
-  const auto body_at = response->find("\r\n\r\n") + 4;
-  EXPECT_EQ(length, response->size() - body_at);
-  EXPECT_EQ(length, DASHBOARD_PAGE.size());
-  std::size_t characters = 0;
-  for (const char byte : DASHBOARD_PAGE)
-    characters += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
-  EXPECT_LT(characters, length);  // the page holds multi-byte characters
 }
 
 TEST(FixedResponses, HoldTheFramedResponsesOfTheUnchangingGets) {

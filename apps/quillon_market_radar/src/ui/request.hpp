@@ -1,4 +1,4 @@
-// The dashboard without sockets: from the bytes of a connection's one read to the bytes of its
+// The dashboard without sockets: from the bytes of a connection's first read to the bytes of its
 // response (the request line, the routes, the framing, the responses that never change, framed
 // once). Everything here is pure and works without a network.
 //

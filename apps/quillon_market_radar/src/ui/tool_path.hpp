@@ -1,6 +1,7 @@
 // The tool server's path on the dashboard's port, without sockets: the head of an HTTP request
-// read strictly, the checks that keep other sites and other users out (address, origin, token,
-// method, media types, length), and the framing of every response on that path.
+// read strictly as it arrives, the checks that keep other sites and other users out (address,
+// origin, token, method, media types, length), the room a body takes in its loop's budget, and the
+// framing of every response on that path. Every status of the path is decided here.
 #pragma once
 
 #include <array>
