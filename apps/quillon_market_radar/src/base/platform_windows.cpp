@@ -42,7 +42,7 @@ PSID process_user(std::unique_ptr<unsigned char[]>& buffer) {
 // True when `sid` may read or write the file without making it "readable by other users" or
 // "writable by other users": its owner, this process's user, the system and the administrators
 // (who can take any file anyway).
-bool may_read(PSID sid, PSID owner, PSID user) {
+bool may_access(PSID sid, PSID owner, PSID user) {
   return (owner != nullptr && EqualSid(sid, owner)) || (user != nullptr && EqualSid(sid, user)) ||
          IsWellKnownSid(sid, WinLocalSystemSid) ||
          IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
@@ -119,9 +119,9 @@ Result<std::string> read_private_file(const std::string& path, std::size_t max_b
     const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
     if ((allowed->Mask & (READS | WRITES)) == 0) continue;
     PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-    if (may_read(sid, owner, user)) continue;
+    if (may_access(sid, owner, user)) continue;
     readable = (allowed->Mask & READS) != 0;
-    writable = true;
+    writable = writable || (allowed->Mask & WRITES) != 0;
   }
   if (readable) return Error{path + " is readable by other users: allow only your own account"};
   if (writable) return Error{path + " is writable by other users: allow only your own account"};
