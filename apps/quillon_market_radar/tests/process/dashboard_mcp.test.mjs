@@ -5,6 +5,7 @@
 // not a regular file, empty or missing stops the start.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
+import { once } from 'node:events';
 import { chmodSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import http from 'node:http';
 import { tmpdir } from 'node:os';
@@ -118,28 +119,18 @@ test('-p 0 --mcp names the port the system gave in the endpoint line', async () 
   }
 });
 
-test('a client that expects 100-continue gets it before it sends the body, then the answer', async () => {
+test('a client that expects 100-continue gets it before it sends the body, then the response', async () => {
   const server = await startDashboard((port) => ['ui', '-p', String(port), '--mcp'], { ready: /MCP Endpoint: .*\n/ });
   try {
     const body = '{"jsonrpc":"2.0","id":1,"method":"ping"}';
-    const answer = await new Promise((resolve, reject) => {
-      const timer = setTimeout(() => reject(new Error('no 100 Continue within 5 s')), 5000);
-      const request = http.request({
-        host: '127.0.0.1', port: server.port, path: '/mcp', method: 'POST',
-        headers: { 'Content-Type': 'application/json', 'Content-Length': body.length, Expect: '100-continue' },
-      });
-      request.on('continue', () => {
-        clearTimeout(timer);
-        request.end(body);
-      });
-      request.on('response', (response) => {
-        let text = '';
-        response.on('data', (chunk) => (text += chunk));
-        response.on('end', () => resolve(text));
-      });
-      request.on('error', reject);
-    });
-    assert.equal(answer, '{"id":1,"jsonrpc":"2.0","result":{}}');
+    const request = http.request({ port: server.port, path: '/mcp', method: 'POST', timeout: 5000,
+      headers: { 'Content-Type': 'application/json', 'Content-Length': body.length, Expect: '100-continue' } });
+    request.on('timeout', () => request.destroy(new Error('no 100 Continue within 5 s')));
+    request.on('continue', () => request.end(body));
+    const [response] = await once(request, 'response');
+    let text = '';
+    for await (const chunk of response) text += chunk;
+    assert.equal(text, '{"id":1,"jsonrpc":"2.0","result":{}}');
   } finally {
     await server.stop();
   }
