@@ -18,6 +18,7 @@ constexpr std::string_view FIELD_NAMES[] = {
 static_assert(std::size(FIELD_NAMES) == FIELD_COUNT);
 
 constexpr std::string_view JSON = "application/json";
+constexpr std::string_view HTTP_SCHEME = "http://";  // of a target in absolute form
 constexpr std::string_view ALLOW_POST = "Allow: POST\r\n";
 constexpr std::string_view PREFLIGHT =
     "Access-Control-Allow-Methods: POST\r\n"
@@ -160,9 +161,8 @@ struct Target {
 };
 std::optional<Target> split_target(std::string_view target) {
   if (target.starts_with('/')) return Target{std::nullopt, target};
-  constexpr std::string_view SCHEME = "http://";
-  if (!equal_ignoring_case(target.substr(0, SCHEME.size()), SCHEME)) return std::nullopt;
-  target.remove_prefix(SCHEME.size());
+  if (!equal_ignoring_case(target.substr(0, HTTP_SCHEME.size()), HTTP_SCHEME)) return std::nullopt;
+  target.remove_prefix(HTTP_SCHEME.size());
   const auto slash = target.find('/');
   if (slash == std::string_view::npos) return std::nullopt;
   return Target{target.substr(0, slash), target.substr(slash)};
@@ -271,9 +271,8 @@ bool may_begin_tool_request_line(std::string_view bytes) {
   if (target.size() < TOOL_SERVER_PATH.size() && TOOL_SERVER_PATH.starts_with(target)) return true;
   // The absolute form: the scheme, or the start of it, then no space yet (which port it names
   // is known once the line is whole).
-  constexpr std::string_view SCHEME = "http://";
-  const std::string_view scheme = target.substr(0, SCHEME.size());
-  return !scheme.empty() && equal_ignoring_case(scheme, SCHEME.substr(0, scheme.size())) &&
+  const std::string_view scheme = target.substr(0, HTTP_SCHEME.size());
+  return !scheme.empty() && equal_ignoring_case(scheme, HTTP_SCHEME.substr(0, scheme.size())) &&
          target.find(' ') == std::string_view::npos;
 }
 
