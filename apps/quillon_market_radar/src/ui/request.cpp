@@ -60,8 +60,9 @@ FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::En
                                    const FixedResponses& fixed, ToolRequest* tool_request,
                                    std::string& built) {
   using Next = FirstReadOutcome::Next;
-  if (tool_request != nullptr && bytes_read.size() < REQUEST_BUFFER_SIZE &&
-      may_begin_tool_request_line(bytes_read)) {
+  // A whole request ends in a line feed: only a read that does not can end inside its first line.
+  if (tool_request != nullptr && !bytes_read.ends_with('\n') &&
+      bytes_read.size() < REQUEST_BUFFER_SIZE && may_begin_tool_request_line(bytes_read)) {
     return {nullptr, Next::READ_LINE};
   }
   const auto line = parse_request_line(bytes_read);
