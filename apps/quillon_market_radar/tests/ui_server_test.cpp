@@ -134,8 +134,8 @@ std::string response_to(std::string_view request) {
   const auto engine = engine::MarketEngine::create();
   const FixedResponses fixed(engine);
   std::string built;
-  const std::string* answer = answer_first_read(request, engine, fixed, nullptr, built).response;
-  return answer == nullptr ? "(silence)" : *answer;
+  const std::string* response = answer_first_read(request, engine, fixed, nullptr, built).response;
+  return response == nullptr ? "(silence)" : *response;
 }
 
 TEST(AcceptErrors, ResourceAndPeerFailuresAreRetriedListenerFailuresEndTheServer) {
@@ -194,29 +194,22 @@ class DashboardServer : public testing::Test {
   std::uint16_t port_ = 0;
 };
 
-TEST_F(DashboardServer, AnswersOneRequestPerConnectionAndCloses) {
+TEST_F(DashboardServer, AnswersOneRequestPerConnectionAndClosesOrClosesWithoutAByte) {
   start({});
+  // Without a method and a path, the connection closes without a byte.
   for (const std::string_view request :
        {"GET /api/status HTTP/1.1\r\nHost: x\r\n\r\n", "POST /api/reprice HTTP/1.1\r\n\r\n",
-        "GET /", "GET /api/medicines\r\n", "GET /\xFF HTTP/1.1\r\n"}) {
+        "GET /", "GET /api/medicines\r\n", "GET /\xFF HTTP/1.1\r\n", "GET\r\n",
+        "\r\nGET / HTTP/1.1\r\n\r\n", " \t \r\n"}) {
     Client client(port_);
     ASSERT_TRUE(client.connected());
     ASSERT_EQ(client.send(request), 0);
     const auto received = client.receive(10s);
-    EXPECT_TRUE(received.closed) << request;
-    EXPECT_EQ(received.error, 0) << request;
-    EXPECT_EQ(received.bytes, response_to(request)) << request;
-  }
-}
-
-TEST_F(DashboardServer, ClosesRequestsWithoutMethodAndPathWithoutAByte) {
-  start({});
-  for (const std::string_view request : {"GET\r\n", "\r\nGET / HTTP/1.1\r\n\r\n", " \t \r\n"}) {
-    Client client(port_);
-    ASSERT_EQ(client.send(request), 0);
-    const auto received = client.receive(10s);
+    const std::string expected = response_to(request);
     EXPECT_TRUE(received.closed) << testing::PrintToString(request);
-    EXPECT_EQ(received.bytes, "") << testing::PrintToString(request);
+    EXPECT_EQ(received.error, 0) << testing::PrintToString(request);
+    EXPECT_EQ(received.bytes, expected == "(silence)" ? "" : expected)
+        << testing::PrintToString(request);
   }
 }
 
@@ -275,7 +268,7 @@ TEST_F(DashboardServer, DropsWhatTheClientSendsAfterTheResponseForTheDrainTimeOn
   Client client(port_);
   ASSERT_EQ(client.send("GET /api/status HTTP/1.1\r\n\r\n"), 0);
   const auto response = client.receive(10s);
-  ASSERT_TRUE(response.closed);  // the server half-closed after its answer
+  ASSERT_TRUE(response.closed);  // the server half-closed after its response
   ASSERT_EQ(response.bytes, response_to("GET /api/status"));
 
   // While the server drains, more data is read and dropped: no reset.
@@ -307,7 +300,7 @@ TEST_F(DashboardServer, StopsDrainingAfterTheDrainBytes) {
   EXPECT_GE(sent, 16u * 1024);
 }
 
-// A POST to the tool server with a body of `size` bytes; the endpoint below answers with the
+// A POST to the tool server with a body of `size` bytes; the endpoint below replies with the
 // body's length.
 std::string tool_post(std::uint16_t port, std::size_t size) {
   return "POST /mcp HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
@@ -326,57 +319,80 @@ ToolServerOptions length_endpoint() {
 TEST_F(DashboardServer, ReadsToolRequestsAcrossReadsWithinTheIdleTimeAndTheLoopsBudget) {
   // Room for one request of 64 KiB a loop; this runtime accepts on one or two loops.
   start({.idle_timeout = 1500ms, .tool_request_budget = 70 * 1024}, length_endpoint());
-  const auto answer = [](std::string_view status, std::string_view body) {
+  const auto framed = [](std::string_view status, std::string_view body) {
     return std::string("HTTP/1.1 ") + std::string(status) +
            "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
            "\r\nVary: Origin\r\nConnection: close\r\n\r\n" + std::string(body);
   };
-  const std::string busy =
-      answer("503 Service Unavailable",
-             R"({"error":{"code":-32603,"message":"Service Unavailable"},"jsonrpc":"2.0"})");
+  const auto refused = [&framed](std::string_view status, int code) {
+    const std::string message(status.substr(4));
+    return framed(status, R"({"error":{"code":)" + std::to_string(code) + R"(,"message":")" +
+                              message + R"("},"jsonrpc":"2.0"})");
+  };
   struct Case {
     std::string what;
-    std::size_t size;
-    // Where the client pauses, in bytes of the request. The first read must hold the method and
-    // the path, as every request's must: the dashboard judges its path from that read.
+    std::string request;
+    // Where the client pauses, in bytes of the request.
     std::vector<std::size_t> cuts;
     std::chrono::milliseconds pause;
-    std::string reply;  // "(silence)" when the connection closes without a byte
+    std::string response;  // "(silence)" when the connection closes without a byte
   };
   const std::string head = tool_post(port_, 0);
   const Case cases[] = {
       {"the head in pieces",
-       2,
+       tool_post(port_, 2),
        {12, head.size() - 3, head.size() + 1},
        100ms,
-       answer("200 OK", "2")},
+       framed("200 OK", "2")},
+      {"a request line in pieces", tool_post(port_, 3), {4, 8}, 100ms, framed("200 OK", "3")},
+      {"a dashboard request line cut where it could still be the tool server's",
+       "GET /api/status HTTP/1.1\r\n\r\n",
+       {5},
+       100ms,
+       response_to("GET /api/status")},
       {"a body of 60 KiB in pieces",
-       60 * 1024,
+       tool_post(port_, 60 * 1024),
        {head.size() + 7, head.size() + 30'000},
        100ms,
-       answer("200 OK", "61440")},
-      {"a body past the budget", 100 * 1024, {head.size()}, 100ms, busy},
-      {"a body slower than the idle time", 10, {head.size() + 5}, 2500ms, "(silence)"},
+       framed("200 OK", "61440")},
+      {"a body past the budget",
+       tool_post(port_, 100 * 1024),
+       {head.size()},
+       100ms,
+       refused("503 Service Unavailable", -32603)},
+      // Read on past the usual drain, so that a client still sending gets to read the refusal.
+      {"a body past the limit, sent whole",
+       tool_post(port_, 16 * TOOL_BODY_LIMIT),
+       {},
+       0ms,
+       refused("413 Content Too Large", -32600)},
+      {"a body slower than the idle time",
+       tool_post(port_, 10),
+       {head.size() + 5},
+       2500ms,
+       "(silence)"},
   };
-  for (const auto& [what, size, cuts, pause, reply] : cases) {
+  for (const auto& [what, request, cuts, pause, response] : cases) {
     Client client(port_);
-    const std::string request = tool_post(port_, size);
     std::size_t sent = 0;
     for (const std::size_t cut : cuts) {
       ASSERT_EQ(client.send(std::string_view(request).substr(sent, cut - sent)), 0) << what;
       sent = cut;
       std::this_thread::sleep_for(pause);
     }
-    // A client whose request was refused or dropped may find the connection gone.
-    static_cast<void>(client.send(std::string_view(request).substr(sent)));
+    // A client whose request was refused early or dropped may find the connection gone.
+    const int send_error = client.send(std::string_view(request).substr(sent));
     const auto received = client.receive(10s);
     EXPECT_TRUE(received.closed || received.error != 0) << what;
-    EXPECT_EQ(received.bytes.empty() ? "(silence)" : received.bytes, reply) << what;
+    EXPECT_EQ(received.bytes.empty() ? "(silence)" : received.bytes, response) << what;
+    if (what.find("limit") != std::string::npos) {
+      EXPECT_EQ(send_error, 0) << what;
+    }
   }
   // Every request gave its room back: one more of 64 KiB is read.
   Client client(port_);
   ASSERT_EQ(client.send(tool_post(port_, 64 * 1024)), 0);
-  EXPECT_EQ(client.receive(10s).bytes, answer("200 OK", "65536"));
+  EXPECT_EQ(client.receive(10s).bytes, framed("200 OK", "65536"));
 }
 
 TEST_F(DashboardServer, ReturnsTheBindErrorBeforePrintingAnything) {

@@ -1,5 +1,5 @@
 // The dashboard without sockets: the route table and its neighbours, the exact bodies, the page,
-// the request line taken from a read's bytes, the framing of responses, the fixed answers, the
+// the request line taken from a read's bytes, the framing of responses, the fixed responses, the
 // tool server's path (its checks in order, its framing, its reads) and the schedule of the
 // closing looks.
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/text.hpp"
@@ -59,27 +60,67 @@ TrackedProduct product(std::string sku, double current, double competitor, doubl
 engine::EngineHandle seeded() { return MarketEngine::create(); }
 engine::EngineHandle empty() { return MarketEngine::from_catalogue({}); }
 
-void expect_not_found(const DashboardResponse& response) {
-  EXPECT_EQ(response.status, "404 NOT FOUND");
-  EXPECT_EQ(response.content_type, "text/plain");
-  EXPECT_EQ(response.body, "Not Found");
-}
-
 // --- route_request -------------------------------------------------------------------------
 
-TEST(RouteRequest, ServesThePageUnchangedForSlash) {
-  const auto response = route_request("GET", "/", seeded());
-  EXPECT_EQ(response.status, "200 OK");
-  EXPECT_EQ(response.content_type, "text/html; charset=utf-8");
-  EXPECT_EQ(response.body, DASHBOARD_PAGE);
-}
-
-TEST(RouteRequest, StatusObjectIsFixedWhateverTheStoreHolds) {
-  for (const auto& engine : {seeded(), empty()}) {
-    const auto response = route_request("GET", "/api/status", engine);
-    EXPECT_EQ(response.status, "200 OK");
-    EXPECT_EQ(response.content_type, "application/json");
-    EXPECT_EQ(response.body, STATUS_BODY);
+TEST(RouteRequest, AnswersEachRouteWhateverFollowsARepricesPathAndNotFoundForNeighbours) {
+  const std::string page(DASHBOARD_PAGE);
+  const std::string json = "application/json";
+  struct Case {
+    std::string method;
+    std::string path;
+    bool seeded;
+    DashboardResponse response;
+  };
+  const DashboardResponse not_found{"404 NOT FOUND", "text/plain", "Not Found"};
+  const DashboardResponse reprice{"200 OK", json, std::string(SEED_REPRICE_BODY)};
+  const Case cases[] = {
+      {"GET", "/", true, {"200 OK", "text/html; charset=utf-8", page}},
+      // The status object is fixed, whatever the store holds.
+      {"GET", "/api/status", true, {"200 OK", json, std::string(STATUS_BODY)}},
+      {"GET", "/api/status", false, {"200 OK", json, std::string(STATUS_BODY)}},
+      // Empty collections give empty arrays.
+      {"GET", "/api/products", false, {"200 OK", json, "[]"}},
+      {"GET", "/api/medicines", false, {"200 OK", json, "[]"}},
+      // Every POST path that begins with the reprice route is a reprice.
+      {"POST", "/api/reprice", true, reprice},
+      {"POST", "/api/reprice?x=1", true, reprice},
+      {"POST", "/api/repriced", true, reprice},
+      {"POST", "/api/reprice/", true, reprice},
+      {"POST", "/api/reprice/../status", true, reprice},
+      // The neighbours of every route.
+      {"GET", "/?x=1", true, not_found},
+      {"GET", "//", true, not_found},
+      {"GET", "", true, not_found},
+      {"GET", "/index.html", true, not_found},
+      {"GET", "/favicon.ico", true, not_found},
+      {"GET", "/api/status/", true, not_found},
+      {"GET", "/api/status?x=1", true, not_found},
+      {"GET", "/API/STATUS", true, not_found},
+      {"GET", "/api/product", true, not_found},
+      {"GET", "/api/products/", true, not_found},
+      {"GET", "/api/medicine", true, not_found},
+      {"GET", "/api/medicines?all", true, not_found},
+      {"GET", "/api/reprice", true, not_found},
+      {"POST", "/", true, not_found},
+      {"POST", "/api/status", true, not_found},
+      {"POST", "/api/repric", true, not_found},
+      {"POST", "/API/reprice", true, not_found},
+      {"POST", "api/reprice", true, not_found},
+      {"HEAD", "/", true, not_found},
+      {"PUT", "/api/reprice", true, not_found},
+      {"OPTIONS", "/api/reprice", true, not_found},
+      {"DELETE", "/api/products", true, not_found},
+      {"get", "/", true, not_found},
+      {"Get", "/api/status", true, not_found},
+      {"post", "/api/reprice", true, not_found},
+      {"GET ", "/", true, not_found},
+      {"POSTS", "/api/reprice", true, not_found},
+  };
+  for (const auto& [method, path, with_seed, expected] : cases) {
+    const auto got = route_request(method, path, with_seed ? seeded() : empty());
+    EXPECT_EQ(got.status, expected.status) << method << " " << path;
+    EXPECT_EQ(got.content_type, expected.content_type) << method << " " << path;
+    EXPECT_EQ(got.body, expected.body) << method << " " << path;
   }
 }
 
@@ -120,25 +161,6 @@ TEST(RouteRequest, ListsAreCompactArraysInStoredOrder) {
   EXPECT_EQ(seeded_products[1]["sku_asin"], "SKU-BOAT-AIRDOPES-141");
 }
 
-TEST(RouteRequest, EmptyCollectionsGiveEmptyArrays) {
-  for (const auto path : {"/api/products", "/api/medicines"}) {
-    const auto response = route_request("GET", path, empty());
-    EXPECT_EQ(response.status, "200 OK") << path;
-    EXPECT_EQ(response.content_type, "application/json") << path;
-    EXPECT_EQ(response.body, "[]") << path;
-  }
-}
-
-TEST(RouteRequest, RepriceMatchesEveryPostPathBeginningWithTheRoute) {
-  for (const auto path : {"/api/reprice", "/api/reprice?x=1", "/api/repriced", "/api/reprice/",
-                          "/api/reprice/../status"}) {
-    const auto response = route_request("POST", path, seeded());
-    EXPECT_EQ(response.status, "200 OK") << path;
-    EXPECT_EQ(response.content_type, "application/json") << path;
-    EXPECT_EQ(response.body, SEED_REPRICE_BODY) << path;
-  }
-}
-
 TEST(RouteRequest, RepriceWithoutTheAlertProductIsAJsonError) {
   Catalogue rows;
   // Same ASIN in lower case: the alert looks for the exact upper-case identifier.
@@ -152,42 +174,6 @@ TEST(RouteRequest, RepriceWithoutTheAlertProductIsAJsonError) {
   // The list routes keep working on the same store.
   EXPECT_EQ(route_request("GET", "/api/status", empty()).body, STATUS_BODY);
   EXPECT_EQ(route_request("POST", "/api/reprice", empty()).status, "500 ERROR");
-}
-
-TEST(RouteRequest, NeighboursOfEveryRouteAreNotFound) {
-  const std::vector<std::pair<std::string, std::string>> requests = {
-      {"GET", "/?x=1"},
-      {"GET", "//"},
-      {"GET", ""},
-      {"GET", "/index.html"},
-      {"GET", "/favicon.ico"},
-      {"GET", "/api/status/"},
-      {"GET", "/api/status?x=1"},
-      {"GET", "/API/STATUS"},
-      {"GET", "/api/product"},
-      {"GET", "/api/products/"},
-      {"GET", "/api/medicine"},
-      {"GET", "/api/medicines?all"},
-      {"GET", "/api/reprice"},
-      {"POST", "/"},
-      {"POST", "/api/status"},
-      {"POST", "/api/repric"},
-      {"POST", "/API/reprice"},
-      {"POST", "api/reprice"},
-      {"HEAD", "/"},
-      {"PUT", "/api/reprice"},
-      {"OPTIONS", "/api/reprice"},
-      {"DELETE", "/api/products"},
-      {"get", "/"},
-      {"Get", "/api/status"},
-      {"post", "/api/reprice"},
-      {"GET ", "/"},
-      {"POSTS", "/api/reprice"},
-  };
-  for (const auto& [method, path] : requests) {
-    SCOPED_TRACE(method + " " + path);
-    expect_not_found(route_request(method, path, seeded()));
-  }
 }
 
 // --- the page ------------------------------------------------------------------------------
@@ -381,79 +367,73 @@ TEST(DashboardPage, ScriptPostsToRepriceAndAlertsTheLatency) {
 
 // --- the request line ----------------------------------------------------------------------
 
-std::optional<std::pair<std::string, std::string>> tokens(std::string_view bytes) {
-  const auto line = parse_request_line(bytes);
-  if (!line) return std::nullopt;
-  return std::pair{line->method, line->path};
-}
-
 using Tokens = std::pair<std::string, std::string>;
 
-TEST(ParseRequestLine, TakesMethodAndPathOfTheFirstLine) {
-  EXPECT_EQ(tokens("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
-            Tokens("GET", "/api/status"));
-  EXPECT_EQ(tokens("POST /api/reprice HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}"),
-            Tokens("POST", "/api/reprice"));
-  // No version, no line break: the bare text still has a method and a path.
-  EXPECT_EQ(tokens("GET /"), Tokens("GET", "/"));
-  EXPECT_EQ(tokens("GET / HTTP/1.1 and more words\n"), Tokens("GET", "/"));
-  EXPECT_EQ(tokens("  \t GET    /x  \n"), Tokens("GET", "/x"));
-  // Header lines are never looked at, not even when they look like request lines.
-  EXPECT_EQ(tokens("GET /a\nPOST /api/reprice HTTP/1.1\n"), Tokens("GET", "/a"));
-}
-
-TEST(ParseRequestLine, FewerThanTwoTokensIsSilence) {
-  for (const std::string_view bytes :
-       {std::string_view(""), std::string_view("GET"), std::string_view("GET\r\n"),
-        std::string_view("GET\r\n/ HTTP/1.1\r\n"), std::string_view("\r\nGET / HTTP/1.1\r\n"),
-        std::string_view("\nGET / HTTP/1.1\n"), std::string_view(" \t\r\n"),
-        std::string_view("   "), std::string_view("\r"), std::string_view("G"),
-        std::string_view("GET\xE2\x80\x8B/"),  // U+200B is not white space: one token
-        std::string_view("\0\0\0", 3)}) {
-    EXPECT_EQ(parse_request_line(bytes), std::nullopt) << testing::PrintToString(bytes);
-  }
-}
-
-TEST(ParseRequestLine, DropsOnlyTheCarriageReturnBeforeTheLineFeed) {
-  EXPECT_EQ(tokens("GET /a\r\n"), Tokens("GET", "/a"));
-  EXPECT_EQ(tokens("GET /a\r\r\n"), Tokens("GET", "/a"));
-  // Without a line feed a trailing CR stays in the line, where it is white space.
-  EXPECT_EQ(tokens("GET /a\r"), Tokens("GET", "/a"));
-  // A CR inside the line separates tokens like any other white space.
-  EXPECT_EQ(tokens("GET\r/b\rHTTP/1.1\r\n"), Tokens("GET", "/b"));
-  EXPECT_EQ(tokens("GET /c\rd HTTP/1.1"), Tokens("GET", "/c"));
-}
-
-TEST(ParseRequestLine, SplitsAtEveryUnicodeWhiteSpace) {
-  EXPECT_EQ(tokens("GET\v/\f"), Tokens("GET", "/"));
-  EXPECT_EQ(tokens("GET\xC2\xA0/api/status"), Tokens("GET", "/api/status"));  // U+00A0
-  EXPECT_EQ(tokens("\xC2\x85GET\xC2\x85/"), Tokens("GET", "/"));              // U+0085
-  EXPECT_EQ(tokens("GET\xE3\x80\x80/\xE2\x80\xA8x"), Tokens("GET", "/"));     // U+3000 U+2028
-  EXPECT_EQ(tokens("POST\xE2\x80\x83\xE2\x80\x83/api/reprice"),               // U+2003 twice
-            Tokens("POST", "/api/reprice"));
-  EXPECT_EQ(tokens("GET /\xE1\x9A\x80more"), Tokens("GET", "/"));  // U+1680
-  // Similar-looking characters that are not white space stay inside the token.
-  EXPECT_EQ(tokens("GET /a\xE2\x81\xA0"
-                   "b"),
-            Tokens("GET",
-                   "/a\xE2\x81\xA0"
-                   "b"));  // U+2060
-}
-
-TEST(ParseRequestLine, ReplacesEachMaximalInvalidSubpartOnce) {
+TEST(ParseRequestLine, TakesMethodAndPathOfTheFirstLineDecodedAndSplitAtUnicodeWhiteSpace) {
   const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(tokens("GET /\xFF HTTP/1.1\r\n"), Tokens("GET", "/" + fffd));
-  EXPECT_EQ(tokens("GET /\xE2\x82 x"), Tokens("GET", "/" + fffd));    // truncated three-byte form
-  EXPECT_EQ(tokens("GET /\xF0\x9F\x9B"), Tokens("GET", "/" + fffd));  // cut off at the end
-  EXPECT_EQ(tokens("GET /\xF0\x9F\x9B\r\n"), Tokens("GET", "/" + fffd));
-  EXPECT_EQ(tokens("GET /\xC0\xAF"), Tokens("GET", "/" + fffd + fffd));             // overlong
-  EXPECT_EQ(tokens("GET /\xED\xA0\x80"), Tokens("GET", "/" + fffd + fffd + fffd));  // surrogate
-  EXPECT_EQ(tokens("\xFFGET /"), Tokens(fffd + "GET", "/"));
-  // A valid U+FFFD passes through unchanged; an invalid byte is no separator.
-  EXPECT_EQ(tokens("GET /" + fffd), Tokens("GET", "/" + fffd));
-  EXPECT_EQ(parse_request_line("GET\xFF/"), std::nullopt);
-  // A lead byte cut off by the line feed is replaced, and the line feed still ends the line.
-  EXPECT_EQ(tokens("GET /\xE2\nx"), Tokens("GET", "/" + fffd));
+  const std::optional<Tokens> silence;
+  const std::pair<std::string, std::optional<Tokens>> cases[] = {
+      {"GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", Tokens("GET", "/api/status")},
+      {"POST /api/reprice HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", Tokens("POST", "/api/reprice")},
+      // No version, no line break: the bare text still has a method and a path.
+      {"GET /", Tokens("GET", "/")},
+      {"GET / HTTP/1.1 and more words\n", Tokens("GET", "/")},
+      {"  \t GET    /x  \n", Tokens("GET", "/x")},
+      // Header lines are never looked at, not even when they look like request lines.
+      {"GET /a\nPOST /api/reprice HTTP/1.1\n", Tokens("GET", "/a")},
+      // Fewer than two tokens on the first line is silence.
+      {"", silence},
+      {"GET", silence},
+      {"GET\r\n", silence},
+      {"GET\r\n/ HTTP/1.1\r\n", silence},
+      {"\r\nGET / HTTP/1.1\r\n", silence},
+      {"\nGET / HTTP/1.1\n", silence},
+      {" \t\r\n", silence},
+      {"   ", silence},
+      {"\r", silence},
+      {"G", silence},
+      {"GET\xE2\x80\x8B/", silence},  // U+200B is not white space: one token
+      {std::string("\0\0\0", 3), silence},
+      // Only the CR right before the line feed is dropped.
+      {"GET /a\r\n", Tokens("GET", "/a")},
+      {"GET /a\r\r\n", Tokens("GET", "/a")},
+      // Without a line feed a trailing CR stays in the line, where it is white space.
+      {"GET /a\r", Tokens("GET", "/a")},
+      // A CR inside the line separates tokens like any other white space.
+      {"GET\r/b\rHTTP/1.1\r\n", Tokens("GET", "/b")},
+      {"GET /c\rd HTTP/1.1", Tokens("GET", "/c")},
+      // Every Unicode white space separates.
+      {"GET\v/\f", Tokens("GET", "/")},
+      {"GET\xC2\xA0/api/status", Tokens("GET", "/api/status")},  // U+00A0
+      {"\xC2\x85GET\xC2\x85/", Tokens("GET", "/")},              // U+0085
+      {"GET\xE3\x80\x80/\xE2\x80\xA8x", Tokens("GET", "/")},     // U+3000 U+2028
+      {"POST\xE2\x80\x83\xE2\x80\x83/api/reprice", Tokens("POST", "/api/reprice")},  // U+2003
+      {"GET /\xE1\x9A\x80more", Tokens("GET", "/")},                                 // U+1680
+      // Similar-looking characters that are not white space stay inside the token.
+      {"GET /a\xE2\x81\xA0"
+       "b",
+       Tokens("GET",
+              "/a\xE2\x81\xA0"
+              "b")},  // U+2060
+      // Each maximal invalid subpart becomes one U+FFFD.
+      {"GET /\xFF HTTP/1.1\r\n", Tokens("GET", "/" + fffd)},
+      {"GET /\xE2\x82 x", Tokens("GET", "/" + fffd)},    // truncated three-byte form
+      {"GET /\xF0\x9F\x9B", Tokens("GET", "/" + fffd)},  // cut off at the end
+      {"GET /\xF0\x9F\x9B\r\n", Tokens("GET", "/" + fffd)},
+      {"GET /\xC0\xAF", Tokens("GET", "/" + fffd + fffd)},             // overlong
+      {"GET /\xED\xA0\x80", Tokens("GET", "/" + fffd + fffd + fffd)},  // surrogate
+      {"\xFFGET /", Tokens(fffd + "GET", "/")},
+      // A valid U+FFFD passes through unchanged; an invalid byte is no separator.
+      {"GET /" + fffd, Tokens("GET", "/" + fffd)},
+      {"GET\xFF/", silence},
+      // A lead byte cut off by the line feed is replaced, and the line feed still ends the line.
+      {"GET /\xE2\nx", Tokens("GET", "/" + fffd)},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    const auto line = parse_request_line(bytes);
+    const auto got = line ? std::optional<Tokens>(Tokens(line->method, line->path)) : silence;
+    EXPECT_EQ(got, expected) << testing::PrintToString(bytes);
+  }
 }
 
 // --- framing -------------------------------------------------------------------------------
@@ -477,14 +457,14 @@ TEST(FrameResponse, WritesTheStatusLineFourHeadersAndTheBody) {
             "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n₹µ✅🛒");
 }
 
-// The answer to one read as the server gives it, and whether it is one of the fixed answers
+// The response to one read as the server gives it, and whether it is one of the fixed responses
 // rather than one built for the request.
-struct Answer {
+struct FirstReadResponse {
   std::optional<std::string> bytes;
   bool fixed = false;
 };
 
-Answer respond(std::string_view bytes_read, const engine::EngineHandle& engine) {
+FirstReadResponse respond_to(std::string_view bytes_read, const engine::EngineHandle& engine) {
   const FixedResponses fixed(engine);
   std::string built;
   const std::string* answer = answer_first_read(bytes_read, engine, fixed, nullptr, built).response;
@@ -492,7 +472,7 @@ Answer respond(std::string_view bytes_read, const engine::EngineHandle& engine) 
   return {*answer, answer != &built};
 }
 
-TEST(RespondToRequest, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
+TEST(AnswerFirstRead, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
   const auto engine = seeded();
   const std::string page = framed("200 OK", "text/html; charset=utf-8", DASHBOARD_PAGE);
   const std::string not_found = framed("404 NOT FOUND", "text/plain", "Not Found");
@@ -501,6 +481,7 @@ TEST(RespondToRequest, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
     std::optional<std::string> answer;
     bool fixed;
   };
+  // Each response byte for byte, its length in bytes: the page holds multi-byte characters.
   const Case cases[] = {
       {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", page, true},
       {"GET /", page, true},
@@ -515,28 +496,14 @@ TEST(RespondToRequest, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
       {"", std::nullopt, false},
   };
   for (const auto& [bytes_read, answer, fixed] : cases) {
-    const auto got = respond(bytes_read, engine);
+    const auto got = respond_to(bytes_read, engine);
     EXPECT_EQ(got.bytes, answer) << testing::PrintToString(bytes_read);
     EXPECT_EQ(got.fixed, fixed) << testing::PrintToString(bytes_read);
   }
 }
 
-TEST(RespondToRequest, PageLengthCountsBytesNotCharacters) {
-  const auto response = respond("GET / HTTP/1.1\r\n", seeded()).bytes;
-  ASSERT_TRUE(response);
-  const auto length_at = response->find("Content-Length: ") + 16;
-  const auto length = std::stoul(response->substr(length_at, response->find('\r', length_at)));
-  const auto body_at = response->find("\r\n\r\n") + 4;
-  EXPECT_EQ(length, response->size() - body_at);
-  EXPECT_EQ(length, DASHBOARD_PAGE.size());
-  std::size_t characters = 0;
-  for (const char byte : DASHBOARD_PAGE)
-    characters += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
-  EXPECT_LT(characters, length);  // the page holds multi-byte characters
-}
-
-TEST(FixedResponses, HoldTheFramedAnswersOfTheUnchangingGets) {
-  // The seed's medicines and no product: each list's answer tells which list it came from.
+TEST(FixedResponses, HoldTheFramedResponsesOfTheUnchangingGets) {
+  // The seed's medicines and no product: each list's response tells which list it came from.
   Catalogue rows;
   rows.medicines = seeded()->list_medicines();
   const FixedResponses fixed(MarketEngine::from_catalogue(rows));
@@ -565,7 +532,7 @@ TEST(FixedResponses, HoldTheFramedAnswersOfTheUnchangingGets) {
 constexpr std::uint16_t TOOL_PORT = 7577;
 constexpr std::string_view TOKEN = "s3cret-Token";
 
-// An endpoint that answers 200 with the call's fields, one per line, so that each case shows
+// An endpoint that replies 200 with the call's fields, one per line, so that each case shows
 // what was handed on.
 ToolServerReply echo(const ToolServerCall& call) {
   const auto field = [](const std::optional<std::string_view>& value) {
@@ -601,6 +568,19 @@ std::string post(std::string_view extra = {}, std::string_view body = "{}",
   return request + std::string(extra) + "\r\n" + std::string(body);
 }
 
+// Answers `bytes` as a request read at once, with `room` in its loop's budget.
+ToolProgress answer(const ToolPath& tools, std::string_view bytes, std::string& response,
+                    std::size_t room = SIZE_MAX) {
+  ToolBudget budget{room};
+  ToolRequest request(tools, budget);
+  return request.answer(bytes, response);
+}
+
+// Returns a response up to and including its blank line.
+std::string head_of(const std::string& response) {
+  return response.substr(0, response.find("\r\n\r\n") + 4);
+}
+
 std::string with_method(std::string request, std::string_view method) {
   return std::string(method) + request.substr(request.find(' '));
 }
@@ -613,9 +593,9 @@ std::string refusal(int status, std::string_view message, std::string_view heade
          "\r\n" + std::string(headers) + "Vary: Origin\r\nConnection: close\r\n\r\n" + body;
 }
 
-// Whole answers byte for byte: the endpoint's, a refusal with its header, the preflight and a
-// notification's; what the endpoint is handed; the checks a table of statuses cannot show.
-TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
+// Whole responses byte for byte: the endpoint's reply, a refusal with its header, the preflight and
+// a notification's; what the endpoint is handed; the checks a table of statuses cannot show.
+TEST(ToolPath, FramesEachResponseWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
   const auto answered = [](std::string_view body, std::string_view headers = {}) {
     return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n" + std::string(headers) +
@@ -626,7 +606,7 @@ TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
   struct Case {
     std::string what;
     std::string request;
-    std::string reply;
+    std::string response;
   };
   const Case cases[] = {
       {"a whole request", post(), answered("{}|-|-|-")},
@@ -652,16 +632,19 @@ TEST(ToolPath, FramesEachAnswerWholeAndHandsOnTheBodyAndTheToolServersHeaders) {
        refusal(431, "Request Header Fields Too Large")},
       {"a head not ended by the limit", post().substr(0, 30) + big,
        refusal(431, "Request Header Fields Too Large")},
+      {"HEAD: the response to GET without its content", with_method(post(), "HEAD"),
+       head_of(refusal(405, "Method Not Allowed", "Allow: POST\r\n"))},
+      {"a target not ours", "POST /mcp/ HTTP/1.1\r\n\r\n", refusal(404, "Not Found")},
   };
   const ToolPath tools = tool_path(true);
-  for (const auto& [what, request, reply] : cases) {
+  for (const auto& [what, request, response] : cases) {
     std::string got;
-    EXPECT_EQ(tools.respond(request, got).next, ToolProgress::Next::ANSWER) << what;
-    EXPECT_EQ(got, reply) << what;
+    EXPECT_EQ(answer(tools, request, got).next, ToolProgress::Next::SEND) << what;
+    EXPECT_EQ(got, response) << what;
   }
   // Without a token file, no Authorization is looked for.
   std::string got;
-  static_cast<void>(tool_path(false).respond(post("", "{}", {"Authorization"}), got));
+  static_cast<void>(answer(tool_path(false), post("", "{}", {"Authorization"}), got));
   EXPECT_EQ(got, answered("{}|-|-|-"));
 }
 
@@ -684,12 +667,13 @@ TEST(ToolPath, AnswersTheTableTheProcessTestSharesWithTheStatusAndLinesItGives) 
     const std::string what = entry["what"];
     const std::string request =
         replaced(replaced(entry["request"], "{port}", std::to_string(TOOL_PORT)), "{token}", TOKEN);
-    std::string reply;
-    ASSERT_EQ(tools.respond(request, reply).next, ToolProgress::Next::ANSWER) << what;
-    // The endpoint here answers 200; the program's is the tool server.
+    std::string response;
+    ASSERT_EQ(answer(tools, request, response).next, ToolProgress::Next::SEND) << what;
+    // The endpoint here replies 200; the program's is the tool server.
     const int status = entry["status"].is_null() ? 200 : entry["status"].get<int>();
-    EXPECT_TRUE(reply.starts_with("HTTP/1.1 " + std::to_string(status) + " ")) << what << reply;
-    const std::string head = reply.substr(0, reply.find("\r\n\r\n") + 2);
+    EXPECT_TRUE(response.starts_with("HTTP/1.1 " + std::to_string(status) + " "))
+        << what << response;
+    const std::string head = response.substr(0, response.find("\r\n\r\n") + 2);
     for (const std::string line : entry["lines"]) {
       const std::string wanted = replaced(line, "{port}", std::to_string(TOOL_PORT));
       EXPECT_NE(head.find("\r\n" + wanted + "\r\n"), std::string::npos) << what << ": " << wanted;
@@ -698,29 +682,66 @@ TEST(ToolPath, AnswersTheTableTheProcessTestSharesWithTheStatusAndLinesItGives) 
   }
 }
 
-TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
+TEST(ToolPath, ReadsEachLineOnceAndAsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
   const ToolPath tools = tool_path(true);
   const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
   const std::string request = post("", body);
   const std::size_t head_size = request.size() - body.size();
-  std::string reply;
+  // One request read on at every cut, and the bytes copied elsewhere before each read, as the
+  // server grows its buffer: each call reads only what came since the last whole line.
+  std::string response;
+  ToolBudget budget{SIZE_MAX};
+  std::optional<ToolRequest> reading(std::in_place, tools, budget);
+  std::vector<char> bytes;
   for (std::size_t cut = 1; cut < request.size(); ++cut) {
-    const auto progress = tools.respond(std::string_view(request).substr(0, cut), reply);
+    std::vector<char> copied(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(cut));
+    reading->moved(bytes.data(), copied.data());
+    bytes = std::move(copied);  // the vector's buffer moves with it
+    const auto progress = reading->answer({bytes.data(), bytes.size()}, response);
     if (cut < head_size) {
-      EXPECT_EQ(progress.next, ToolProgress::Next::READ_HEAD) << cut;
+      ASSERT_EQ(progress.next, ToolProgress::Next::READ_HEAD) << cut;
     } else {
-      EXPECT_EQ(progress.next, ToolProgress::Next::READ_BODY) << cut;
+      ASSERT_EQ(progress.next, ToolProgress::Next::READ_BODY) << cut;
       EXPECT_EQ(progress.request_size, request.size()) << cut;
+      EXPECT_EQ(budget.held, request.size()) << cut;  // held once, for the whole request
     }
+  }
+  // Lines already read are not read again: the head's first line wiped, the request goes on.
+  std::string rest = std::string(request.find('\n'), ' ') + request.substr(request.find('\n'));
+  reading->moved(bytes.data(), rest.data());
+  ASSERT_EQ(reading->answer(rest, response).next, ToolProgress::Next::SEND);
+  EXPECT_TRUE(response.ends_with(body + "|-|-|-")) << response;
+  reading.reset();
+  EXPECT_EQ(budget.held, 0u);  // the room is given back with the request
+
+  // A client that expects 100-continue gets it before the body, once: not with some of the body
+  // read already, nor in HTTP/1.0.
+  const std::string expecting = post("Expect: 100-Continue\r\n", body);
+  const std::size_t expecting_head = expecting.size() - body.size();
+  for (const auto& [sent, cut, awaits] :
+       {std::tuple{expecting, expecting_head, true},
+        {expecting, expecting_head + 1, false},
+        {request, head_size, false},
+        {replaced(expecting, "HTTP/1.1", "HTTP/1.0"), expecting_head, false}}) {
+    const auto progress = answer(tools, std::string_view(sent).substr(0, cut), response);
+    EXPECT_EQ(progress.next, ToolProgress::Next::READ_BODY) << sent;
+    EXPECT_EQ(progress.awaits_continue, awaits) << sent.substr(0, cut);
   }
   // A refusal needs no body: it is answered from the head alone.
   const std::string refused = post("", body, {"Authorization"});
-  EXPECT_EQ(tools.respond(std::string_view(refused).substr(0, refused.size() - 1), reply).next,
-            ToolProgress::Next::ANSWER);
-  EXPECT_EQ(tools.respond(request, reply).next, ToolProgress::Next::ANSWER);
-  EXPECT_TRUE(reply.ends_with(body + "|-|-|-")) << reply;
-  // The answer when the loop has no room for the body: with the origin, if allowed.
-  EXPECT_EQ(tools.busy_reply(post("Origin: http://localhost:6274\r\n", body)),
+  EXPECT_EQ(answer(tools, std::string_view(refused).substr(0, refused.size() - 1), response).next,
+            ToolProgress::Next::SEND);
+  // A body still to come that the loop has no room for: 503, with the origin, if allowed.
+  const std::string from_allowed = post("Origin: http://localhost:6274\r\n", body);
+  const auto head_only =
+      std::string_view(from_allowed).substr(0, from_allowed.size() - body.size());
+  EXPECT_EQ(answer(tools, head_only, response, from_allowed.size()).next,
+            ToolProgress::Next::READ_BODY);
+  EXPECT_EQ(answer(tools, from_allowed, response, 0).next, ToolProgress::Next::SEND);
+  EXPECT_TRUE(response.starts_with("HTTP/1.1 200 OK\r\n")) << "a whole request needs no room";
+  EXPECT_EQ(answer(tools, head_only, response, from_allowed.size() - 1).next,
+            ToolProgress::Next::SEND);
+  EXPECT_EQ(response,
             "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
             "Content-Length: 73\r\nAccess-Control-Allow-Origin: http://localhost:6274\r\n"
             "Vary: Origin\r\nConnection: close\r\n\r\n"
@@ -730,32 +751,65 @@ TEST(ToolPath, AsksForTheRestOfTheHeadAndTheBodyUntilTheyHaveArrived) {
 TEST(AnswerFirstRead, TheToolServersPathIsTheDashboardsOnlyWhenTheToolServerIsOn) {
   const auto engine = seeded();
   const FixedResponses fixed(engine);
-  const ToolPath tools = tool_path(false);
+  const ToolPath path = tool_path(false);
   const std::string not_found = framed("404 NOT FOUND", "text/plain", "Not Found");
   const std::string request = post();
-  std::string built;
-  // Off: every byte as the dashboard has always answered.
-  const auto off = answer_first_read(request, engine, fixed, nullptr, built);
-  ASSERT_NE(off.response, nullptr);
-  EXPECT_EQ(*off.response, not_found);
-  EXPECT_FALSE(off.reads_on);
-  // On: /mcp is the tool server's, and nothing else is.
-  const auto on = answer_first_read(request, engine, fixed, &tools, built);
-  ASSERT_NE(on.response, nullptr);
-  EXPECT_TRUE(on.response->starts_with("HTTP/1.1 200 OK\r\n")) << *on.response;
-  const auto partial = answer_first_read(request.substr(0, 20), engine, fixed, &tools, built);
-  EXPECT_EQ(partial.response, nullptr);
-  EXPECT_TRUE(partial.reads_on);
-  for (const std::string_view other :
-       {"POST /mcp/ HTTP/1.1\r\n\r\n", "POST /mcp?x HTTP/1.1\r\n\r\n",
-        "GET /api/mcp HTTP/1.1\r\n"}) {
-    const auto answer = answer_first_read(other, engine, fixed, &tools, built);
-    ASSERT_NE(answer.response, nullptr) << other;
-    EXPECT_EQ(*answer.response, not_found) << other;
+  const std::string too_large =
+      "POST /mcp HTTP/1.1\r\nHost: 127.0.0.1:7577\r\nContent-Type: application/json\r\n"
+      "Content-Length: 2097152\r\n\r\n";
+  using Next = FirstReadOutcome::Next;
+  struct Case {
+    std::string what;
+    std::string bytes;
+    bool on;
+    Next next;
+    std::string response;  // "(none)" for none; with `prefix`, how it begins
+    bool prefix = false;
+    std::size_t unread_body = 0;
+  };
+  const Case cases[] = {
+      {"off: every byte as the dashboard has always answered", request, false, Next::SEND,
+       not_found},
+      {"off: a read inside a request line judged as it is", "POST /mc", false, Next::SEND,
+       not_found},
+      {"on: /mcp is the tool server's", request, true, Next::SEND, "HTTP/1.1 200 OK\r\n", true},
+      {"on: the rest of its head", request.substr(0, 20), true, Next::READ_TOOL_REQUEST, "(none)"},
+      {"on: a request line that may yet be /mcp", "POST /mc", true, Next::READ_LINE, "(none)"},
+      {"on: a method alone", "POST", true, Next::READ_LINE, "(none)"},
+      {"on: a path that may yet be /mcp", "GET /", true, Next::READ_LINE, "(none)"},
+      {"on: a path that cannot be /mcp", "POST /mx", true, Next::SEND, not_found},
+      {"on: no method", " /mc", true, Next::SEND, "(none)"},
+      {"on: /mcp/", "POST /mcp/ HTTP/1.1\r\n\r\n", true, Next::SEND, not_found},
+      {"on: /mcp?x", "POST /mcp?x HTTP/1.1\r\n\r\n", true, Next::SEND, not_found},
+      {"on: /api/mcp", "GET /api/mcp HTTP/1.1\r\n", true, Next::SEND, not_found},
+      {"on: the absolute form naming our address and port",
+       replaced(request, "/mcp", "http://127.0.0.1:7577/mcp"), true, Next::SEND,
+       "HTTP/1.1 200 OK\r\n", true},
+      {"on: a target in absolute form that may yet be ours", "POST HTTP://127.0.0.1:7577/m", true,
+       Next::READ_LINE, "(none)"},
+      {"on: the start of a scheme", "POST htt", true, Next::READ_LINE, "(none)"},
+      {"on: the absolute form, another port", "POST http://127.0.0.1:1/mcp HTTP/1.1\r\n\r\n", true,
+       Next::SEND, not_found},
+      {"on: the absolute form, another host", "POST http://evil.example:7577/mcp HTTP/1.1\r\n\r\n",
+       true, Next::SEND, not_found},
+      {"on: the absolute form, another scheme", "POST https://localhost:7577/mcp HTTP/1.1\r\n\r\n",
+       true, Next::SEND, not_found},
+      {"on: the dashboard's own", "GET /api/status HTTP/1.1\r\n", true, Next::SEND,
+       framed("200 OK", "application/json", STATUS_BODY)},
+      {"on: a body too large, left for the connection to drop", too_large, true, Next::SEND,
+       "HTTP/1.1 413 Content Too Large\r\n", true, 2097152},
+  };
+  for (const auto& [what, bytes, on, next, response, prefix, unread_body] : cases) {
+    ToolBudget budget{SIZE_MAX};
+    ToolRequest tool_request(path, budget);
+    std::string built;
+    const auto outcome =
+        answer_first_read(bytes, engine, fixed, on ? &tool_request : nullptr, built);
+    EXPECT_EQ(outcome.next, next) << what;
+    const std::string got = outcome.response == nullptr ? "(none)" : *outcome.response;
+    EXPECT_EQ(prefix ? got.substr(0, response.size()) : got, response) << what;
+    EXPECT_EQ(outcome.unread_body, unread_body) << what;
   }
-  EXPECT_EQ(
-      *answer_first_read("GET /api/status HTTP/1.1\r\n", engine, fixed, &tools, built).response,
-      framed("200 OK", "application/json", STATUS_BODY));
 }
 
 // --- closing looks -------------------------------------------------------------------------

@@ -29,11 +29,12 @@ void prepare_standard_streams();
 [[nodiscard]] bool thread_stack_fits();
 
 /// Returns the first `max_bytes` bytes of the regular file at `path` (UTF-8), or an error that
-/// names the file and says why: it cannot be opened, it is not a regular file, or another user may
-/// read it. On Linux that is a mode with the group's or others' read bit; on Windows a
-/// discretionary access list that is missing, or that lets read the file a group of users
-/// (Everyone, Users, Authenticated Users, Guests, anonymous logons) or any account other than its
-/// owner, this process's user, the system and the administrators.
+/// names the file and says why: it cannot be opened, it is not a regular file (a FIFO, a device or
+/// a folder, found so without waiting for a writer), or another user may read it or write it. On
+/// Linux that is a mode with the group's or others' read or write bit; on Windows a discretionary
+/// access list that is missing, or that lets read or write the file (or its access list) a group
+/// of users (Everyone, Users, Authenticated Users, Guests, anonymous logons) or any account other
+/// than its owner, this process's user, the system and the administrators.
 [[nodiscard]] Result<std::string> read_private_file(const std::string& path, std::size_t max_bytes);
 
 }  // namespace qmr::platform

@@ -44,16 +44,22 @@ Result<std::string> read_private_file(const std::string& path, std::size_t max_b
   const auto failure = [&path](int error_number) {
     return Error{"cannot read " + path + ": " + std::system_category().message(error_number)};
   };
-  // Opened first and judged by its descriptor: what is judged is what is read.
-  const descriptor_io::OwnedFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  // Opened first and judged by its descriptor: what is judged is what is read. Without
+  // O_NONBLOCK, opening a FIFO would wait for a writer, for ever; on a regular file it changes
+  // nothing.
+  const descriptor_io::OwnedFd file(
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (file.get() < 0) return failure(errno);
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) return failure(errno);
   if (!S_ISREG(info.st_mode)) return Error{path + " is not a regular file"};
-  if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+  // Another user who may write the file may choose the token.
+  const bool readable = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  if (readable || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", info.st_mode & 07777u);
-    return Error{path + " is readable by other users (mode " + mode + "): chmod 600 " + path};
+    return Error{path + (readable ? " is readable" : " is writable") + " by other users (mode " +
+                 mode + "): chmod 600 " + path};
   }
   std::string contents(max_bytes, '\0');
   std::size_t filled = 0, count = 1;

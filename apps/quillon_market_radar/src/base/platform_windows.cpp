@@ -39,9 +39,10 @@ PSID process_user(std::unique_ptr<unsigned char[]>& buffer) {
   return read ? reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid : nullptr;
 }
 
-// True when `sid` may read the file without making it "readable by other users": its owner, this
-// process's user, the system and the administrators (who can take any file anyway).
-bool may_read(PSID sid, PSID owner, PSID user) {
+// True when `sid` may read or write the file without making it "readable by other users" or
+// "writable by other users": its owner, this process's user, the system and the administrators
+// (who can take any file anyway).
+bool may_access(PSID sid, PSID owner, PSID user) {
   return (owner != nullptr && EqualSid(sid, owner)) || (user != nullptr && EqualSid(sid, user)) ||
          IsWellKnownSid(sid, WinLocalSystemSid) ||
          IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
@@ -109,8 +110,13 @@ Result<std::string> read_private_file(const std::string& path, std::size_t max_b
   const std::unique_ptr<void, decltype(&LocalFree)> freer(descriptor, &LocalFree);
   std::unique_ptr<unsigned char[]> user_buffer;
   const PSID user = process_user(user_buffer);
-  bool shared = access == nullptr;  // no list at all lets everyone in
-  for (DWORD i = 0; !shared && access != nullptr && i < access->AceCount; ++i) {
+  // Another account that may write the file, or change who may, may choose the token.
+  constexpr ACCESS_MASK READS = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
+  constexpr ACCESS_MASK WRITES =
+      FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE | WRITE_DAC | WRITE_OWNER;
+  bool readable = access == nullptr;  // no list at all lets everyone in
+  bool writable = false;
+  for (DWORD i = 0; !readable && access != nullptr && i < access->AceCount; ++i) {
     void* entry = nullptr;
     if (!GetAce(access, i, &entry)) continue;
     const auto* header = static_cast<ACE_HEADER*>(entry);
@@ -118,12 +124,14 @@ Result<std::string> read_private_file(const std::string& path, std::size_t max_b
       continue;
     }
     const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-    constexpr ACCESS_MASK READS = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
-    if ((allowed->Mask & READS) == 0) continue;
+    if ((allowed->Mask & (READS | WRITES)) == 0) continue;
     PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-    shared = !may_read(sid, owner, user);
+    if (may_access(sid, owner, user)) continue;
+    readable = (allowed->Mask & READS) != 0;
+    writable = writable || (allowed->Mask & WRITES) != 0;
   }
-  if (shared) return Error{path + " is readable by other users: allow only your own account"};
+  if (readable) return Error{path + " is readable by other users: allow only your own account"};
+  if (writable) return Error{path + " is writable by other users: allow only your own account"};
 
   std::string contents(max_bytes, '\0');
   DWORD filled = 0;

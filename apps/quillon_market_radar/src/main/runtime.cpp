@@ -18,6 +18,7 @@
 #include "main/commands.hpp"
 #include "mcp/http_transport.hpp"
 #include "mcp/stdio_transport.hpp"
+#include "ui/listener.hpp"
 #include "ui/server.hpp"
 
 namespace qmr::main {
@@ -26,8 +27,9 @@ namespace {
 
 // One overload per command: a command without one is a compile error, not a silent fall-through.
 // The dashboard, with the tool server on its port when `--mcp` asks for it: its endpoint, the
-// origins and the token, read from its file now. A token file that cannot be read, that other
-// users may read or that holds no token is an error: the program does not start.
+// origins and the token, read from its file now. A token file that cannot be read, that is not a
+// regular file, that other users may read or write or that holds no token is an error: the
+// program does not start.
 asio::awaitable<Status> run(const UiCommand& command, const engine::EngineHandle& engine,
                             LoopPool& runtime) {
   ui::ToolServerOptions tools;

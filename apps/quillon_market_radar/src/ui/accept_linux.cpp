@@ -80,11 +80,22 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
 
     const std::string_view first_read(buffer.data(), static_cast<std::size_t>(bytes_read));
     std::string built;
-    const auto [response, reads_on] =
-        answer_first_read(first_read, engine, worker.fixed, worker.tools.get(), built);
-    if (reads_on) {  // a tool-server request that has not all arrived is read in the event loop
+    std::optional<ToolRequest> tool_request;
+    if (worker.tools) tool_request.emplace(*worker.tools, worker.tool_budget);
+    const auto [response, next, unread_body] = answer_first_read(
+        first_read, engine, worker.fixed, tool_request ? &*tool_request : nullptr, built);
+    using Next = FirstReadOutcome::Next;
+    // A request that has not all arrived is read in the event loop, and so is a refused body.
+    if (next != Next::SEND || unread_body > 0) {
       auto socket = adopt(worker.context, std::move(fd));
-      if (socket) co_await finish_tool_request(owner, *socket, first_read);
+      if (!socket) co_return;
+      if (next == Next::READ_LINE) {
+        co_await serve_connection(owner, std::move(*socket), std::move(engine), first_read);
+      } else if (next == Next::READ_TOOL_REQUEST) {
+        co_await finish_tool_request(owner, *socket, first_read, *tool_request);
+      } else {
+        co_await send_and_close(worker.limits, *socket, *response, unread_body);
+      }
       co_return;
     }
     if (response == nullptr) co_return;
@@ -100,7 +111,7 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
     if (sent > 0) rest.remove_prefix(static_cast<std::size_t>(sent));
     if (!rest.empty()) {  // no room to send it all: the rest is sent from the event loop
       auto socket = adopt(worker.context, std::move(fd));
-      if (socket) co_await send_and_close(worker, *socket, rest);
+      if (socket) co_await send_and_close(worker.limits, *socket, rest);
       co_return;
     }
     ::shutdown(fd.get(), SHUT_WR);

@@ -1,16 +1,21 @@
-// The dashboard's listening socket, once per system (listener_posix.cpp, listener_windows.cpp,
-// which define server.hpp's dashboard_loops too): how it is opened and bound, how each accepting
-// loop takes it, which accept failures end it, and the words of a failure.
+// The dashboard's listening socket, once per system (listener_posix.cpp, listener_windows.cpp):
+// how many loops accept, how it is opened and bound, how each accepting loop takes it, which
+// accept failures end it, and the words of a failure.
 #pragma once
 
 #include <asio/error_code.hpp>
 #include <asio/ip/tcp.hpp>
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "base/loop_pool.hpp"
 
 namespace qmr::ui {
+
+/// Returns how many event loops the dashboard accepts on, for a runtime sized to it on a machine
+/// with `processors` logical processors: half of them on Linux, one on Windows; at least one.
+[[nodiscard]] std::size_t dashboard_loops(std::size_t processors);
 
 /// Opens, binds and sets listening `acceptor` on `endpoint`, non-blocking; returns the first
 /// failure. The process's limit on open descriptors is raised first as far as it may go, so that

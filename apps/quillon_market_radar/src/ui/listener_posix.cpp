@@ -10,7 +10,6 @@
 #include <cerrno>
 
 #include "ui/listener.hpp"
-#include "ui/server.hpp"
 
 namespace qmr::ui {
 

@@ -1,7 +1,6 @@
 // The dashboard's listener on Windows: exclusive use of the port, one accepting loop that takes
 // the listener itself, and Winsock's failures told in Linux's words.
 #include "ui/listener.hpp"
-#include "ui/server.hpp"
 
 namespace qmr::ui {
 
@@ -12,7 +11,7 @@ using asio::ip::tcp;
 std::size_t dashboard_loops(std::size_t) { return 1; }
 
 // Windows has no limit on open sockets to raise. Its address reuse would let a second listener
-// take the port; exclusive use refuses it (with "address in use") and still binds beside
+// take the port; exclusive use fails that bind (with "address in use") and still binds beside
 // connections in TIME_WAIT. The backlog is the system's largest, as on Linux.
 asio::error_code open_listener(tcp::acceptor& acceptor, const tcp::endpoint& endpoint) {
   using exclusive_address_use =

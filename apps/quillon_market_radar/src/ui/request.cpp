@@ -6,7 +6,7 @@ namespace qmr::ui {
 
 namespace {
 
-// The GET routes whose answers never change: the store is not written after seeding, and the
+// The GET routes whose responses never change: the store is not written after seeding, and the
 // status object reports neither the store's contents nor the listening port.
 constexpr std::string_view FIXED_GET_PATHS[] = {"/", "/api/status", "/api/products",
                                                 "/api/medicines"};
@@ -56,15 +56,22 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
   return nullptr;
 }
 
-FirstReadAnswer answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
-                                  const FixedResponses& fixed, const ToolPath* tools,
-                                  std::string& built) {
+FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
+                                   const FixedResponses& fixed, ToolRequest* tool_request,
+                                   std::string& built) {
+  using Next = FirstReadOutcome::Next;
+  // A whole request ends in a line feed: only a read that does not can end inside its first line.
+  if (tool_request != nullptr && !bytes_read.ends_with('\n') &&
+      bytes_read.size() < REQUEST_BUFFER_SIZE && may_begin_tool_request_line(bytes_read)) {
+    return {nullptr, Next::READ_LINE};
+  }
   const auto line = parse_request_line(bytes_read);
   if (!line) return {};
-  if (const std::string* answer = fixed.find(*line)) return {answer};
-  if (tools != nullptr && line->path == TOOL_SERVER_PATH) {
-    const bool answered = tools->respond(bytes_read, built).next == ToolProgress::Next::ANSWER;
-    return {answered ? &built : nullptr, !answered};
+  if (const std::string* response = fixed.find(*line)) return {response};
+  if (tool_request != nullptr && tool_request->serves(line->path)) {
+    const ToolProgress progress = tool_request->answer(bytes_read, built);
+    if (progress.next != ToolProgress::Next::SEND) return {nullptr, Next::READ_TOOL_REQUEST};
+    return {&built, Next::SEND, unread(progress, bytes_read.size())};
   }
   built = frame_response(route_request(line->method, line->path, engine));
   return {&built};

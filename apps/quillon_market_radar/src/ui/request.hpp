@@ -1,9 +1,15 @@
-// The dashboard without sockets: from the bytes of a connection's one read to the bytes of its
-// answer (the request line, the routes, the framing, the answers that never change, framed once).
-// Everything here is pure and works without a network.
+// The dashboard without sockets: from the bytes of a connection's first read to the bytes of its
+// response (the request line, the routes, the framing, the responses that never change, framed
+// once). Everything here is pure and works without a network.
+//
+// The words of this layer and the server's: a request is answered with a response (the bytes on
+// the wire); the tool server's endpoint replies to a message (ToolServerReply), and the tool path
+// frames the reply as a response; the tool path refuses a request with a refusal, a response
+// with an error status, before the endpoint sees it.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +22,9 @@
 
 namespace qmr::ui {
 
-/// The most a connection reads: its request is judged from one read of at most this many bytes.
+/// The most a connection's first read takes. A dashboard request is judged from that read, or with
+/// the tool server on, when it ends inside a request line that may yet be the tool server's, from
+/// the reads that make the line whole; a tool-server request reads on (ToolRequest).
 inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
 
 /// Returns the method and path from the bytes of a connection's one read: the bytes decoded as
@@ -29,14 +37,14 @@ inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
 /// body's length in bytes, an empty line and the body.
 [[nodiscard]] std::string frame_response(const DashboardResponse& response);
 
-/// The framed answers of the GET routes that are the same on every request: the page, the fixed
+/// The framed responses of the GET routes that are the same on every request: the page, the fixed
 /// status object and the two lists of a store that nothing writes after seeding. Built once
 /// through the routes themselves, so each is byte for byte what a request would be answered with.
 class FixedResponses {
  public:
   explicit FixedResponses(const engine::EngineHandle& engine);
 
-  /// Returns the framed answer to `line`, or null when its answer is built per request.
+  /// Returns the framed response to `line`, or null when its response is built per request.
   [[nodiscard]] const std::string* find(const RequestLine& line) const;
 
  private:
@@ -44,20 +52,31 @@ class FixedResponses {
 };
 
 /// What a connection's first read leads to.
-struct FirstReadAnswer {
-  /// The whole framed answer (one of `fixed`'s, or `built`); null when there is none yet.
+struct FirstReadOutcome {
+  enum class Next : std::uint8_t {
+    SEND,               // the response, or with none, closing without one
+    READ_LINE,          // more of the request line, then all that was read is answered again
+    READ_TOOL_REQUEST,  // the rest of the tool-server request, read by the ToolRequest
+  };
+  /// The whole framed response (one of `fixed`'s, or `built`) with SEND; null for none.
   const std::string* response = nullptr;
-  /// True for a request to the tool server's path that needs more bytes than the first read.
-  bool reads_on = false;
+  Next next = Next::SEND;
+  /// With a refusal of a body too large (413): the bytes of it the client has still to send,
+  /// which the connection reads and drops (within its bounds) so that the client, still
+  /// sending, gets to read the refusal.
+  std::size_t unread_body = 0;
 };
 
-/// Returns the answer to the bytes of a connection's first read: one of `fixed`'s, or one built
-/// into `built`; with `tools` set, a request line whose path is the tool server's goes to `tools`.
-/// Neither an answer nor `reads_on` (no request line with a method and a path): the connection is
-/// closed without an answer.
-[[nodiscard]] FirstReadAnswer answer_first_read(std::string_view bytes_read,
-                                                const engine::EngineHandle& engine,
-                                                const FixedResponses& fixed, const ToolPath* tools,
-                                                std::string& built);
+/// Answers the bytes of a connection's first read with a response: one of `fixed`'s, or one built
+/// into `built`. With `tool_request` set (the tool server is on), a request line whose target it
+/// serves goes to `tool_request`, which may read on, and bytes that end inside a request
+/// line that may yet be the tool server's (may_begin_tool_request_line) read on to its end. No
+/// request line with a method and a path: SEND without a response, and the connection is closed.
+/// `bytes_read` must leave room for more to be read (fewer than REQUEST_BUFFER_SIZE bytes) for
+/// READ_LINE to be asked for.
+[[nodiscard]] FirstReadOutcome answer_first_read(std::string_view bytes_read,
+                                                 const engine::EngineHandle& engine,
+                                                 const FixedResponses& fixed,
+                                                 ToolRequest* tool_request, std::string& built);
 
 }  // namespace qmr::ui

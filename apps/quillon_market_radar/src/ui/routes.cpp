@@ -22,12 +22,12 @@ constexpr std::string_view PLAIN_TEXT = "text/plain";
 // Every POST whose path begins with this is a reprice, whatever follows it.
 constexpr std::string_view REPRICE_PATH = "/api/reprice";
 
-DashboardResponse respond(std::string_view status, std::string_view content_type,
-                          std::string body) {
+DashboardResponse make_response(std::string_view status, std::string_view content_type,
+                                std::string body) {
   return {std::string(status), std::string(content_type), std::move(body)};
 }
 
-DashboardResponse not_found() { return respond(STATUS_NOT_FOUND, PLAIN_TEXT, "Not Found"); }
+DashboardResponse not_found() { return make_response(STATUS_NOT_FOUND, PLAIN_TEXT, "Not Found"); }
 
 DashboardResponse status_object() {
   const json::Value status = {{"app", "Quillon Market & Retail Intelligence"},
@@ -37,14 +37,14 @@ DashboardResponse status_object() {
                               {"status", "ACTIVE_MARKET_SENTINEL"},
                               {"tracked_products", std::uint64_t{2}},
                               {"version", VERSION}};
-  return respond(STATUS_OK, JSON, json::to_compact(status));
+  return make_response(STATUS_OK, JSON, json::to_compact(status));
 }
 
 DashboardResponse reprice(const engine::EngineHandle& engine) {
   auto dispatch = engine->dispatch_price_alert(REPRICE_WEBHOOK_TARGET);
-  if (dispatch.ok()) return respond(STATUS_OK, JSON, json::to_compact(dispatch.value()));
+  if (dispatch.ok()) return make_response(STATUS_OK, JSON, json::to_compact(dispatch.value()));
   // Written with the JSON writer, so a message with a quotation mark still gives valid JSON.
-  return respond(STATUS_ERROR, JSON, json::to_compact({{"error", dispatch.error().message}}));
+  return make_response(STATUS_ERROR, JSON, json::to_compact({{"error", dispatch.error().message}}));
 }
 
 }  // namespace
@@ -52,13 +52,15 @@ DashboardResponse reprice(const engine::EngineHandle& engine) {
 DashboardResponse route_request(std::string_view method, std::string_view path,
                                 const engine::EngineHandle& engine) {
   if (method == "GET") {
-    if (path == "/") return respond(STATUS_OK, HTML, std::string(DASHBOARD_PAGE));
+    if (path == "/") return make_response(STATUS_OK, HTML, std::string(DASHBOARD_PAGE));
     if (path == "/api/status") return status_object();
     if (path == "/api/products") {
-      return respond(STATUS_OK, JSON, engine::encode_products_compact(engine->list_products()));
+      return make_response(STATUS_OK, JSON,
+                           engine::encode_products_compact(engine->list_products()));
     }
     if (path == "/api/medicines") {
-      return respond(STATUS_OK, JSON, engine::encode_medicines_compact(engine->list_medicines()));
+      return make_response(STATUS_OK, JSON,
+                           engine::encode_medicines_compact(engine->list_medicines()));
     }
     return not_found();
   }

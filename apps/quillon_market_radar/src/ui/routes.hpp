@@ -1,4 +1,4 @@
-// The dashboard's routes: a request's method and path to one answer built from the page, a fixed
+// The dashboard's routes: a request's method and path to one response built from the page, a fixed
 // status object or the engine. Pure: no sockets.
 #pragma once
 
@@ -12,7 +12,7 @@ namespace qmr::ui {
 /// The webhook every reprice alert of the dashboard names; nothing is sent to it.
 inline constexpr std::string_view REPRICE_WEBHOOK_TARGET = "http://localhost:8080/reprice";
 
-/// One answer of the dashboard, before it is framed on the wire.
+/// One response of the dashboard, before it is framed on the wire.
 struct DashboardResponse {
   std::string status;        // placed after "HTTP/1.1 ", e.g. "200 OK"
   std::string content_type;  // e.g. "application/json"

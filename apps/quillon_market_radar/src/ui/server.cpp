@@ -2,10 +2,10 @@
 // the runtime's event loops, each of which answers its connections through the pure request
 // handling and closes them. One coroutine per connection; the coroutines only move bytes.
 //
-// A connection served here goes asio's own way: accept, read with an idle timeout, write,
-// half-close, drain for a bounded time, close. How a loop takes its connections is picked at
-// build time (accept.hpp); what differs between systems about the listening socket is in
-// listener.hpp.
+// A connection goes asio's own way: accept, then the steps of connection.hpp (read with an idle
+// timeout, write, half-close, drain for a bounded time, close). How a loop takes its connections
+// is picked at build time (accept.hpp); what differs between systems about the listening socket
+// is in listener.hpp.
 //
 // Why a loop per thread rather than one shared io_context: with a connection per request, most
 // of the cost is the kernel's, and what the server adds is what it does around each connection.
@@ -13,14 +13,11 @@
 // Here a connection lives and dies on the loop, and so the thread, that accepted it.
 #include "ui/asio.hpp"
 // ui/asio.hpp before everything else: see there.
-#include <array>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <new>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -89,147 +86,7 @@ void end_on_failure(const std::weak_ptr<Ending>& ending, const std::exception_pt
   }
 }
 
-// Cancels a socket's waits once its time limit passes (the idle timeout, the bound on a drain):
-// a timer of its own per waiting socket, which only the few sockets that wait at all need. The
-// timer's handler holds the shared state, not the socket: a handler already queued when the wait
-// ends finds the socket gone and does nothing. Nothing is linked anywhere, so a throw in the
-// constructor leaves nothing behind.
-class SocketDeadline {
- public:
-  SocketDeadline(tcp::socket& socket, Clock::time_point deadline)
-      : state_(std::make_shared<State>(State{&socket, false})),
-        timer_(socket.get_executor(), deadline) {
-    timer_.async_wait([state = state_](const asio::error_code& error) {
-      if (error || state->socket == nullptr) return;
-      state->expired = true;
-      asio::error_code ignored;
-      state->socket->cancel(ignored);
-    });
-  }
-  ~SocketDeadline() { state_->socket = nullptr; }  // the timer cancels its wait as it goes
-
-  // True once the deadline has passed (the socket's waits were cancelled then).
-  [[nodiscard]] bool expired() const { return state_->expired; }
-
- private:
-  struct State {
-    tcp::socket* socket;
-    bool expired;
-  };
-  std::shared_ptr<State> state_;
-  asio::steady_timer timer_;
-};
-
-// The room a tool-server request holds for its head and body in its loop's budget, which has
-// that much left, given back when the request is done with, however that happens.
-class ToolBytesHeld {
- public:
-  ToolBytesHeld(Worker& worker, std::size_t bytes) : worker_(worker), bytes_(bytes) {
-    worker_.tool_bytes_held += bytes;
-  }
-  ToolBytesHeld(const ToolBytesHeld&) = delete;
-  ToolBytesHeld& operator=(const ToolBytesHeld&) = delete;
-  ~ToolBytesHeld() { worker_.tool_bytes_held -= bytes_; }
-
- private:
-  Worker& worker_;
-  std::size_t bytes_;
-};
-
 }  // namespace
-
-// Closing a socket with unread data resets the connection, and a reset can destroy a response
-// the client has not read yet.
-asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::size_t drained,
-                            Clock::time_point deadline) {
-  std::array<char, REQUEST_BUFFER_SIZE> buffer;
-  const SocketDeadline limit(socket, deadline);
-  while (drained < drain_bytes && !limit.expired()) {
-    const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
-    if (error || count == 0) break;
-    drained += count;
-  }
-}
-
-// A failed write is ignored: the client has gone.
-asio::awaitable<void> send_and_close(const Worker& worker, tcp::socket& socket,
-                                     std::string_view rest) {
-  const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
-  static_cast<void>(written);
-  if (error) co_return;
-  asio::error_code ignored;
-  socket.shutdown(tcp::socket::shutdown_send, ignored);
-  co_await drain(worker.limits.drain_bytes, socket, 0, Clock::now() + worker.limits.drain_time);
-}
-
-// The whole request must arrive within the idle time, or the connection closes without an answer.
-//
-// Memory: a request's head is read into a string of at most TOOL_HEAD_LIMIT bytes, and its body
-// only once the loop's budget (limits.tool_request_budget) has room for the whole request; the
-// 503 answer says there is none. The worst case of a loop is then one head of 8 KiB per open
-// connection plus the budget: with 1,000 connections, 8 MiB of heads and 16 MiB of bodies.
-asio::awaitable<void> finish_tool_request(WorkerHandle owner, tcp::socket& socket,
-                                          std::string_view first_read) {
-  Worker& worker = *owner;
-  const ToolPath& tools = *worker.tools;
-  std::string reply;
-  {
-    std::string request(first_read);
-    std::optional<ToolBytesHeld> held;
-    const SocketDeadline limit(socket, Clock::now() + worker.limits.idle_timeout);
-    for (;;) {
-      const ToolProgress progress = tools.respond(request, reply);
-      if (progress.next == ToolProgress::Next::ANSWER) break;
-      const bool body = progress.next == ToolProgress::Next::READ_BODY;
-      if (body && !held) {
-        if (progress.request_size > worker.limits.tool_request_budget - worker.tool_bytes_held) {
-          reply = tools.busy_reply(request);
-          break;
-        }
-        held.emplace(worker, progress.request_size);
-        request.reserve(progress.request_size);  // what the budget holds is what is allocated
-      }
-      // The size the request may reach with this read.
-      const std::size_t wanted = body ? progress.request_size : TOOL_HEAD_LIMIT;
-      const std::size_t had = request.size();
-      request.resize(wanted);
-      const auto [error, count] = co_await socket.async_read_some(
-          asio::buffer(request.data() + had, wanted - had), with_error);
-      if (error) co_return;  // as for the first read
-      request.resize(had + count);
-    }
-  }
-  co_await send_and_close(worker, socket, reply);
-}
-
-// Never awaited by the accept loop, so it catches its own failures.
-asio::awaitable<void> serve_connection(WorkerHandle owner, tcp::socket socket,
-                                       engine::EngineHandle engine) {
-  const Worker& worker = *owner;
-  try {
-    std::array<char, REQUEST_BUFFER_SIZE> buffer;
-    std::size_t count = 0;
-    {
-      const SocketDeadline idle(socket, Clock::now() + worker.limits.idle_timeout);
-      const auto [error, read] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
-      // A failed read, a peer that closed and a peer silent for the whole idle time are treated
-      // alike: the connection closes without a byte written (so too in finish_tool_request).
-      if (error) co_return;
-      count = read;
-    }
-    const std::string_view first_read(buffer.data(), count);
-    std::string built;
-    const auto [response, reads_on] =
-        answer_first_read(first_read, engine, worker.fixed, worker.tools.get(), built);
-    engine.reset();  // the answer is built, or is the tool server's; the store is not needed
-    if (reads_on) co_await finish_tool_request(owner, socket, first_read);
-    if (response == nullptr) co_return;
-    co_await send_and_close(worker, socket, *response);
-  } catch (const std::exception&) {
-    // Only memory exhaustion gets here: this connection is dropped (the socket closes as the
-    // frame unwinds) and the others carry on.
-  }
-}
 
 asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits,
@@ -266,8 +123,8 @@ asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16
   // Held weakly: the workers belong to the tasks on their loops, which may outlive this frame.
   std::vector<std::weak_ptr<Worker>> workers;
   for (auto& listener : listeners) {
-    const auto worker = std::make_shared<Worker>(std::move(listener), limits,
-                                                 FixedResponses(engine), tool_path, ending);
+    const auto worker = std::make_shared<Worker>(
+        LoopState{limits, FixedResponses(engine), tool_path}, std::move(listener), ending);
     workers.push_back(worker);
     // The loop reports its own ending; an exception that escapes it anyway (no memory to report
     // with) ends the server too.

@@ -1,4 +1,4 @@
-// Fuzzes the dashboard's handling of one read: whatever the bytes, the answer is either silence
+// Fuzzes the dashboard's handling of one read: whatever the bytes, the response is either silence
 // (no request line with a method and a path) or one whole response whose framing is exact.
 #include <cstddef>
 #include <cstdint>

@@ -2,9 +2,12 @@
 // dashboard's as it always was (the golden transcript golden/dashboard.in/.out, one JSON string
 // per line: a request, and the bytes it is answered with); with it, the requests of the table
 // tool_path.json get their statuses from the program itself, and a token file that is shared,
-// empty or missing stops the start.
+// not a regular file, empty or missing stops the start.
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { once } from 'node:events';
 import { chmodSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import http from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { test } from 'node:test';
@@ -40,6 +43,7 @@ test('without --mcp the dashboard answers its golden transcript byte for byte', 
 
 const TABLE = JSON.parse(readFileSync(new URL('../tool_path.json', import.meta.url), 'utf8')).cases;
 const TOKEN = 'K7q+/x=';
+const FIFO = Symbol('a FIFO');
 const endpointLine = (port) => `    - MCP Endpoint: http://127.0.0.1:${port}/mcp\n`;
 
 // A folder of its own for token files, removed after `body`.
@@ -106,12 +110,33 @@ test('-p 0 --mcp names the port the system gave in the endpoint line', async () 
     assert.ok(server.stdout().endsWith(startupLines(0) + endpointLine(port)));
     const { data } = await exchange(port, `GET /mcp HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n\r\n`);
     assert.equal(parseResponse(data).statusLine, 'HTTP/1.1 405 Method Not Allowed');
+    // HEAD gets GET's answer without its content.
+    const head = await exchange(port, `HEAD /mcp HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n\r\n`);
+    const text = data.toString();
+    assert.equal(head.data.toString(), text.slice(0, text.indexOf('\r\n\r\n') + 4));
   } finally {
     await server.stop();
   }
 });
 
-test('a token file that others may read, is empty or is missing stops the start', async () => {
+test('a client that expects 100-continue gets it before it sends the body, then the response', async () => {
+  const server = await startDashboard((port) => ['ui', '-p', String(port), '--mcp'], { ready: /MCP Endpoint: .*\n/ });
+  try {
+    const body = '{"jsonrpc":"2.0","id":1,"method":"ping"}';
+    const request = http.request({ port: server.port, path: '/mcp', method: 'POST', timeout: 5000,
+      headers: { 'Content-Type': 'application/json', 'Content-Length': body.length, Expect: '100-continue' } });
+    request.on('timeout', () => request.destroy(new Error('no 100 Continue within 5 s')));
+    request.on('continue', () => request.end(body));
+    const [response] = await once(request, 'response');
+    let text = '';
+    for await (const chunk of response) text += chunk;
+    assert.equal(text, '{"id":1,"jsonrpc":"2.0","result":{}}');
+  } finally {
+    await server.stop();
+  }
+});
+
+test('a token file that others may read or write, is not a file, is empty or is missing stops the start', async () => {
   await withFolder(async (folder) => {
     const cases = [
       ['', 0o600, (path) => `${path} is empty: it must hold the token`],
@@ -122,11 +147,24 @@ test('a token file that others may read, is empty or is missing stops the start'
     if (!skipOnWindows('')) {
       cases.push([TOKEN, 0o640, (path) => `${path} is readable by other users (mode 0640): chmod 600 ${path}`]);
       cases.push([TOKEN, 0o604, (path) => `${path} is readable by other users (mode 0604): chmod 600 ${path}`]);
+      for (const mode of [0o602, 0o622, 0o620]) {
+        const octal = `0${mode.toString(8)}`;
+        cases.push([TOKEN, mode, (path) => `${path} is writable by other users (mode ${octal}): chmod 600 ${path}`]);
+      }
+      // A FIFO would keep the start waiting for a writer.
+      cases.push([FIFO, 0o600, (path) => `${path} is not a regular file`]);
     }
     for (const [text, mode, message] of cases) {
-      const path = text === null ? join(folder, 'missing') : tokenFile(folder, text, mode);
+      let path = join(folder, 'missing');
+      if (text === FIFO) {
+        path = join(folder, 'fifo');
+        execFileSync('mkfifo', ['-m', '600', path]);
+      } else if (text !== null) {
+        path = tokenFile(folder, text, mode);
+      }
       for (const command of ['ui', 'daemon']) {
-        const { status, stdout, stderr } = await run([command, '-p', '0', '--mcp', '--mcp-token-file', path]);
+        const { status, stdout, stderr } = await run([command, '-p', '0', '--mcp', '--mcp-token-file', path],
+          { timeoutMs: 5000 });
         assert.equal(status, 1, `${command} ${message(path)}`);
         assert.ok(!stdout.toString().includes('live at'), stdout.toString());
         if (text === null && skipOnWindows('')) {
