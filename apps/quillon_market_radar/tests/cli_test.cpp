@@ -241,7 +241,7 @@ TEST(CommandLine, EveryValueOptionTakesAnEmptyAttachedValue) {
       EXPECT_EQ(joined.err, split.err) << attached;
     }
   }
-  EXPECT_EQ(options, 7);  // --port, --mcp-allow-origin, --mcp-token-file twice; --query
+  EXPECT_EQ(options, 8);  // --port, --mcp-allow-origin, --mcp-token-file twice; --query; --data
 }
 
 TEST(CommandLine, McpAndTestCarryNothing) {
