@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -48,10 +49,11 @@ std::string utc_text(std::int64_t micros) {
   const std::int64_t month = month_index < 10 ? month_index + 3 : month_index - 9;
   const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
   char text[96];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
-                static_cast<long long>(year), static_cast<long long>(month),
-                static_cast<long long>(day), static_cast<long long>(seconds / 3600),
-                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  // PRId64 rather than a cast to long long, which is std::int64_t itself on some systems.
+  std::snprintf(text, sizeof text,
+                "%04" PRId64 "-%02" PRId64 "-%02" PRId64 "T%02" PRId64 ":%02" PRId64 ":%02" PRId64
+                "Z",
+                year, month, day, seconds / 3600, seconds / 60 % 60, seconds % 60);
   return text;
 }
 
