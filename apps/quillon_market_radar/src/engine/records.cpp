@@ -62,6 +62,9 @@ struct Field {
   std::string_view key;
   Member Record::*member;
 };
+// Written out for clang 14 (the fuzz targets' compiler), which deduces no aggregate's arguments.
+template <typename Record, typename Member>
+Field(std::string_view, Member Record::*) -> Field<Record, Member>;
 
 // The members of each record with a JSON form, in declaration order: the one list of their keys.
 constexpr std::tuple PRODUCT_FIELDS{
