@@ -5,7 +5,7 @@
 // requested beyond the host's own page, no policy is violated, no error is logged. The screenshots
 // stay in the test's working directory (in the build tree) for a person to look at.
 import assert from 'node:assert/strict';
-import { mkdirSync, readFileSync } from 'node:fs';
+import { mkdirSync, readdirSync, readFileSync } from 'node:fs';
 import path from 'node:path';
 import { test } from 'node:test';
 
@@ -212,9 +212,12 @@ const REVIEWS = [
 ];
 const REVIEWS_CSV = 'Identifier,Reviews analysed,Fake reviews %,Defect score,Defect,Share %\r\n' +
   'B0NONE,12,0,0,,\r\nB0BARE,30,3.5,1.2,Strap frays,\r\n';
-// The names the MCP Apps extension lets a host set, from its own types.
-const LISTED = readFileSync(new URL('./node_modules/@modelcontextprotocol/ext-apps/dist/src/spec.types.d.ts',
-  import.meta.url), 'utf8').match(/type McpUiStyleVariableKey = ([^;]*);/)[1].match(/--[\w-]+/g);
+// The names the MCP Apps extension lets a host set, from the declaration file of its types that
+// defines them.
+const TYPES = new URL('./node_modules/@modelcontextprotocol/ext-apps/dist/src/', import.meta.url);
+const LISTED = readdirSync(TYPES).filter((name) => name.endsWith('.d.ts'))
+  .map((name) => readFileSync(new URL(name, TYPES), 'utf8').match(/type McpUiStyleVariableKey = ([^;]*);/))
+  .find(Boolean)[1].match(/--[\w-]+/g);
 const LONG = 'x'.repeat(10000);
 
 test('what the view cannot read, a 10,000-character query, a review with no defect, a host\'s variables',
