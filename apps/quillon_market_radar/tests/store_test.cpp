@@ -276,6 +276,41 @@ TEST(Import, ThreeKindsGiveTheGoldenSummaryRejectsAndRows) {
             "139900|4\n");
 }
 
+// A second row of a key is rejected whatever the first did to the store (added it, updated it or
+// left it unchanged), and names the line of the first.
+TEST(Import, SecondRowOfAKeyNamesTheFirstWhateverItDid) {
+  const std::string listings = test::AMAZON_HEADER + test::amazon_row("A", "A-1", "100", "1", "") +
+                               test::amazon_row("B", "B-1", "200", "1", "");
+  const std::string prices =
+      "sku_asin,platform,competitor_price_inr,observed_at\n"
+      "A-1,Flipkart,100,2025-12-01\nB-1,Flipkart,200,2025-12-01\n";
+  const std::string price_rows =
+      "A-1,Flipkart,100,2025-12-01\nA-1,Flipkart,101,2025-12-01\nB-1,Flipkart,250,2025-12-01\n"
+      "B-1,Flipkart,260,2025-12-01\nC-1,Flipkart,5,2025-12-01\nC-1,Flipkart,6,2025-12-01\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {listings, test::AMAZON_HEADER + test::amazon_row("A", "A-1", "100", "1", "") +
+                     test::amazon_row("A", "A-1", "101", "1", "") +
+                     test::amazon_row("B", "B-1", "250", "1", "") +
+                     test::amazon_row("B", "B-1", "260", "1", "") +
+                     test::amazon_row("C", "C-1", "5", "1", "") +
+                     test::amazon_row("C", "C-1", "6", "1", "")},
+      {prices, "sku_asin,platform,competitor_price_inr,observed_at\n" + price_rows}};
+  for (const auto& [first, second] : cases) {
+    TempFolder folder;
+    auto before = import_now(folder, {folder.write("first.txt", first)});
+    ASSERT_TRUE(before.ok() && before.value().all_imported());
+    auto report = import_now(folder, {folder.write("second.txt", second)});
+    ASSERT_TRUE(report.ok()) << report.error().message;
+    const std::string out = summarise(report.value()).out;
+    EXPECT_NE(out.find("6 rows read: 1 added, 1 updated, 1 unchanged, 3 rejected\n"
+                       "  line 3: a second row for the same item, first on line 2\n"
+                       "  line 5: a second row for the same item, first on line 4\n"
+                       "  line 7: a second row for the same item, first on line 6\n"),
+              std::string::npos)
+        << out;
+  }
+}
+
 TEST(Import, StrictDryRunUnknownAndStandardInput) {
   TempFolder folder;
   const auto amazon = folder.write("amazon.txt", test::amazon_report());

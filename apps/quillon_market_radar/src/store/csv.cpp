@@ -123,39 +123,53 @@ bool CsvReader::fill() {
 
 bool CsvReader::next(CsvRecord& record) {
   enum class State { FIELD_START, UNQUOTED, QUOTED, QUOTE_IN_QUOTED };
-  record.fields.clear();
+  // The record's strings are kept from one record to the next and written over, so that a file of
+  // equal records allocates nothing per field; `count` says how many of them this record holds.
+  std::vector<std::string>& fields = record.fields;
+  std::size_t count = 0;
   record.problem.clear();
   record.line = line_;
   State state = State::FIELD_START;
-  std::string field;
   std::size_t record_bytes = 0;
   bool content = false;  // anything but a line break: a blank line is no record
   bool skip_line_feed = false;
 
+  // The field being read; made when its first byte comes, empty until then.
+  auto field = [&]() -> std::string& {
+    if (count == fields.size()) fields.emplace_back();
+    return fields[count];
+  };
   auto fail = [&](std::string problem) {
     if (record.problem.empty()) record.problem = std::move(problem);
-    record.fields.clear();
-    field.clear();
+    fields.clear();
+    count = 0;
   };
-  auto add = [&](char byte) {
+  auto add = [&](const char* bytes, std::size_t size) {
     if (!record.problem.empty()) return;
-    if (++record_bytes > limits_.max_record_bytes) {
+    record_bytes += size;
+    if (record_bytes > limits_.max_record_bytes) {
       fail("the record is longer than " + std::to_string(limits_.max_record_bytes) + " bytes");
       return;
     }
-    field += byte;
+    field().append(bytes, size);
   };
   auto end_field = [&] {
     if (record.problem.empty()) {
-      if (record.fields.size() == limits_.max_fields) {
+      if (count == limits_.max_fields) {
         fail("the record has more than " + std::to_string(limits_.max_fields) + " fields");
       } else {
-        record.fields.push_back(std::move(field));
+        field();  // an empty field has had no byte to make it
+        ++count;
+        if (count < fields.size()) fields[count].clear();
       }
     }
-    field.clear();
     state = State::FIELD_START;
   };
+  auto end_record = [&] {
+    end_field();
+    fields.resize(count);
+  };
+  if (!fields.empty()) fields.front().clear();
 
   for (;;) {
     if (position_ == buffer_.size() && (ended_ || !fill())) {
@@ -164,9 +178,34 @@ bool CsvReader::next(CsvRecord& record) {
         fail("a quoted field is never closed");
         return true;
       }
-      if (!content) return false;
-      end_field();
+      if (!content) {
+        fields.clear();
+        return false;
+      }
+      end_record();
       return true;
+    }
+    // A run of plain bytes is taken at once: inside quotes up to a quote or a line feed (whose line
+    // is counted below), outside up to a separator, a quote or a line break.
+    if (!skip_line_feed) {
+      const char* const begin = buffer_.data() + position_;
+      const char* const end = buffer_.data() + buffer_.size();
+      const char* stop = begin;
+      if (state == State::QUOTED) {
+        while (stop != end && *stop != '"' && *stop != '\n') ++stop;
+      } else {
+        while (stop != end && *stop != separator_ && *stop != '"' && *stop != '\n' &&
+               *stop != '\r') {
+          ++stop;
+        }
+        if (stop != begin) state = State::UNQUOTED;
+      }
+      if (stop != begin) {
+        content = true;
+        add(begin, static_cast<std::size_t>(stop - begin));
+        position_ += static_cast<std::size_t>(stop - begin);
+        continue;
+      }
     }
     const char byte = buffer_[position_++];
     if (skip_line_feed) {
@@ -179,7 +218,7 @@ bool CsvReader::next(CsvRecord& record) {
         state = State::QUOTE_IN_QUOTED;
       } else {
         if (byte == '\n') ++line_;
-        add(byte);
+        add(&byte, 1);
       }
       continue;
     }
@@ -195,7 +234,7 @@ bool CsvReader::next(CsvRecord& record) {
         }
         continue;
       }
-      end_field();
+      end_record();
       // The line feed of a CRLF is taken now when it is at hand, so the next call starts clean.
       if (skip_line_feed && (position_ < buffer_.size() || fill()) && buffer_[position_] == '\n') {
         ++position_;
@@ -208,11 +247,11 @@ bool CsvReader::next(CsvRecord& record) {
     } else if (byte == '"' && state == State::FIELD_START) {
       state = State::QUOTED;
     } else if (byte == '"' && state == State::QUOTE_IN_QUOTED) {
-      add('"');  // a doubled quote inside quotes
+      add(&byte, 1);  // a doubled quote inside quotes
       state = State::QUOTED;
     } else {
       // A quote inside an unquoted field, or text after a closing quote, is kept as it stands.
-      add(byte);
+      add(&byte, 1);
       state = State::UNQUOTED;
     }
   }

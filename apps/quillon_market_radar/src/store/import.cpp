@@ -141,11 +141,15 @@ class RejectsFile {
 enum class Change { ADDED, UPDATED, UNCHANGED, DUPLICATE };
 
 // Writes rows into the store through statements prepared once per import, their values bound.
+// A new row costs one statement: it is inserted, and only when its key is there already is the
+// row found, compared and updated. A row already written by this file carries this import's id;
+// a row this file left unchanged is marked in a temporary table by its rowid, so that a second
+// row of the file with the same key is told from the first.
 class RowWriter {
  public:
   static Result<RowWriter> prepare(Database& database) {
     auto created = database.execute(
-        "CREATE TEMP TABLE IF NOT EXISTS seen_keys (key TEXT PRIMARY KEY, line INTEGER NOT NULL) "
+        "CREATE TEMP TABLE IF NOT EXISTS seen_rows (id INTEGER PRIMARY KEY, line INTEGER NOT NULL) "
         "STRICT");
     if (!created.ok()) return created.error();
     std::vector<Statement> statements;
@@ -157,107 +161,124 @@ class RowWriter {
     return RowWriter(database, std::move(statements));
   }
 
-  // Starts a file: no key seen yet.
+  // Starts a file: no row seen yet.
   Status start(std::int64_t import_id, std::int64_t now) {
     import_id_ = import_id;
     now_ = now;
-    return database_->execute("DELETE FROM temp.seen_keys");
+    return database_->execute("DELETE FROM temp.seen_rows");
   }
 
   // Writes `row` of line `line`; a DUPLICATE sets `first_line` to the line that had its key.
   Result<Change> write(const Row& row, std::uint64_t line, std::uint64_t& first_line) {
     const auto source_line = static_cast<std::int64_t>(line);
     if (const auto* listing = std::get_if<Listing>(&row)) {
-      auto seen = see(listing->platform + '\x1f' + listing->sku_asin, source_line, first_line);
-      if (!seen.ok()) return seen.error();
-      if (!seen.value()) return Change::DUPLICATE;
       auto bind = [&](Statement& statement) {
-        statement.bind(1, listing->platform)
-            .bind(2, listing->sku_asin)
-            .bind(3, listing->seller_sku)
-            .bind(4, listing->title)
+        statement.bind_borrowed(1, listing->platform)
+            .bind_borrowed(2, listing->sku_asin)
+            .bind_borrowed(3, listing->seller_sku)
+            .bind_borrowed(4, listing->title)
             .bind(5, listing->mrp_paise)
             .bind(6, listing->price_paise)
             .bind(7, listing->quantity)
-            .bind(8, listing->status)
-            .bind(9, listing->fulfillment)
+            .bind_borrowed(8, listing->status)
+            .bind_borrowed(9, listing->fulfillment)
             .bind(10, import_id_)
             .bind(11, source_line);
       };
-      return update_or_insert(statements_[UPDATE_LISTING], statements_[INSERT_LISTING], bind);
+      return write(INSERT_LISTING, bind, 12, source_line, first_line);
     }
     const auto& price = std::get<CompetitorPrice>(row);
     const std::int64_t observed_at = price.observed_at.value_or(now_);
-    auto seen = see(price.sku_asin + '\x1f' + price.platform + '\x1f' + std::to_string(observed_at),
-                    source_line, first_line);
-    if (!seen.ok()) return seen.error();
-    if (!seen.value()) return Change::DUPLICATE;
     auto bind = [&](Statement& statement) {
-      statement.bind(1, price.sku_asin)
-          .bind(2, price.platform)
+      statement.bind_borrowed(1, price.sku_asin)
+          .bind_borrowed(2, price.platform)
           .bind(3, observed_at)
           .bind(4, price.price_paise)
           .bind(5, import_id_)
           .bind(6, source_line);
     };
-    return update_or_insert(statements_[UPDATE_PRICE], statements_[INSERT_PRICE], bind);
+    return write(INSERT_PRICE, bind, 7, source_line, first_line);
   }
 
  private:
+  // Each table's three statements, in this order: insert, find, update.
   enum : std::size_t {
-    SEE,
-    FIRST_SEEN,
-    UPDATE_LISTING,
     INSERT_LISTING,
+    FIND_LISTING,
+    UPDATE_LISTING,
+    INSERT_PRICE,
+    FIND_PRICE,
     UPDATE_PRICE,
-    INSERT_PRICE
+    MARK_SEEN
   };
-  // A row whose values differ is updated; one that is not there is added; else it is unchanged.
-  static constexpr std::array<std::string_view, 6> STATEMENTS = {
-      "INSERT INTO temp.seen_keys (key, line) VALUES (?1, ?2) ON CONFLICT (key) DO NOTHING",
-      "SELECT line FROM temp.seen_keys WHERE key = ?1",
-      "UPDATE listings SET seller_sku = ?3, title = ?4, mrp_paise = ?5, price_paise = ?6, "
-      "quantity = ?7, status = ?8, fulfillment = ?9, import_id = ?10, source_line = ?11 "
-      "WHERE platform = ?1 AND sku_asin = ?2 AND NOT (seller_sku IS ?3 AND title IS ?4 AND "
-      "mrp_paise IS ?5 AND price_paise IS ?6 AND quantity IS ?7 AND status IS ?8 AND "
-      "fulfillment IS ?9)",
+  // A find gives the row's rowid, the line of this file that wrote or saw it (NULL for none) and
+  // whether its values are those bound.
+  static constexpr std::array<std::string_view, 7> STATEMENTS = {
       "INSERT INTO listings (platform, sku_asin, seller_sku, title, mrp_paise, price_paise, "
       "quantity, status, fulfillment, import_id, source_line) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
       "ON CONFLICT (platform, sku_asin) DO NOTHING",
-      "UPDATE competitor_prices SET price_paise = ?4, import_id = ?5, source_line = ?6 "
-      "WHERE sku_asin = ?1 AND platform = ?2 AND observed_at = ?3 AND price_paise IS NOT ?4",
+      "SELECT l.rowid, CASE WHEN l.import_id = ?10 THEN l.source_line ELSE s.line END, "
+      "l.seller_sku IS ?3 AND l.title IS ?4 AND l.mrp_paise IS ?5 AND l.price_paise IS ?6 AND "
+      "l.quantity IS ?7 AND l.status IS ?8 AND l.fulfillment IS ?9 "
+      "FROM listings l LEFT JOIN temp.seen_rows s ON s.id = l.rowid AND s.line < ?11 "
+      "WHERE l.platform = ?1 AND l.sku_asin = ?2",
+      "UPDATE listings SET seller_sku = ?3, title = ?4, mrp_paise = ?5, price_paise = ?6, "
+      "quantity = ?7, status = ?8, fulfillment = ?9, import_id = ?10, source_line = ?11 "
+      "WHERE rowid = ?12",
       "INSERT INTO competitor_prices (sku_asin, platform, observed_at, price_paise, import_id, "
       "source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
       "ON CONFLICT (sku_asin, platform, observed_at) DO NOTHING",
+      "SELECT p.rowid, CASE WHEN p.import_id = ?5 THEN p.source_line ELSE s.line END, "
+      "p.price_paise IS ?4 "
+      "FROM competitor_prices p LEFT JOIN temp.seen_rows s ON s.id = p.rowid AND s.line < ?6 "
+      "WHERE p.sku_asin = ?1 AND p.platform = ?2 AND p.observed_at = ?3",
+      "UPDATE competitor_prices SET price_paise = ?4, import_id = ?5, source_line = ?6 "
+      "WHERE rowid = ?7",
+      "INSERT INTO temp.seen_rows (id, line) VALUES (?1, ?2)",
   };
 
   RowWriter(Database& database, std::vector<Statement> statements)
       : database_(&database), statements_(std::move(statements)) {}
 
-  // Returns true the first time `key` is seen in this file; else false, with the line it was
-  // first seen on in `first_line`.
-  Result<bool> see(const std::string& key, std::int64_t line, std::uint64_t& first_line) {
-    Statement& see = statements_[SEE];
-    if (auto done = see.bind(1, key).bind(2, line).run(); !done.ok()) return done.error();
-    if (database_->changes() == 1) return true;
-    Statement& first = statements_[FIRST_SEEN];
-    first.bind(1, key);
-    auto row = first.step();
-    if (!row.ok()) return row.error();
-    first_line = row.value() ? static_cast<std::uint64_t>(first.integer(0)) : 0;
-    first.reset();
-    return false;
-  }
-
+  // Inserts the row `bind` binds through statement `insert`; when its key is taken, finds the row
+  // with the next statement and updates it with the one after (its rowid bound to `rowid_index`),
+  // unless this file wrote or saw it before or its values are the same.
   template <typename Bind>
-  Result<Change> update_or_insert(Statement& update, Statement& insert, const Bind& bind) {
+  Result<Change> write(std::size_t insert, const Bind& bind, int rowid_index,
+                       std::int64_t source_line, std::uint64_t& first_line) {
+    Statement& add = statements_[insert];
+    bind(add);
+    if (auto done = add.run(); !done.ok()) return done.error();
+    if (database_->changes() == 1) return Change::ADDED;
+
+    Statement& find = statements_[insert + 1];
+    bind(find);
+    auto found = find.step();
+    if (!found.ok()) return found.error();
+    if (!found.value()) {
+      find.reset();
+      return Error{database_->path() + ": a row's key is taken, yet no row has it"};
+    }
+    const std::int64_t rowid = find.integer(0);
+    const std::optional<std::int64_t> earlier_line = find.optional_integer(1);
+    const bool same = find.integer(2) != 0;
+    find.reset();
+    if (earlier_line) {
+      first_line = static_cast<std::uint64_t>(*earlier_line);
+      return Change::DUPLICATE;
+    }
+    if (same) {
+      Statement& mark = statements_[MARK_SEEN];
+      if (auto done = mark.bind(1, rowid).bind(2, source_line).run(); !done.ok()) {
+        return done.error();
+      }
+      return Change::UNCHANGED;
+    }
+    Statement& update = statements_[insert + 2];
     bind(update);
-    if (auto done = update.run(); !done.ok()) return done.error();
-    if (database_->changes() == 1) return Change::UPDATED;
-    bind(insert);
-    if (auto done = insert.run(); !done.ok()) return done.error();
-    return database_->changes() == 1 ? Change::ADDED : Change::UNCHANGED;
+    if (auto done = update.bind(rowid_index, rowid).run(); !done.ok()) return done.error();
+    return Change::UPDATED;
   }
 
   Database* database_;

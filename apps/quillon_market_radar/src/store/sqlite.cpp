@@ -141,6 +141,16 @@ Statement& Statement::bind(int index, std::string_view text) {
   return *this;
 }
 
+Statement& Statement::bind_borrowed(int index, std::string_view text) {
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+    note_bind(SQLITE_TOOBIG);
+    return *this;
+  }
+  note_bind(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
+                              SQLITE_STATIC));
+  return *this;
+}
+
 Statement& Statement::bind(int index, std::int64_t value) {
   note_bind(sqlite3_bind_int64(statement_, index, value));
   return *this;

@@ -81,6 +81,8 @@ class Statement {
   Statement& bind(int index, std::string_view text);
   Statement& bind(int index, std::int64_t value);
   Statement& bind(int index, const std::optional<std::int64_t>& value);
+  /// Binds text without a copy: `text` must stay as it is until the statement is reset.
+  Statement& bind_borrowed(int index, std::string_view text);
 
   /// Runs the statement one step: true when a row is there to read, false when it is done.
   [[nodiscard]] Result<bool> step();
