@@ -41,8 +41,8 @@ check_answers() {
 
 # Starts the Linux bundle's launcher, unpacked in $1, as on a machine whose `uname -m` says $2,
 # with $REQUESTS as input; a copy of server/ holds only that machine's program (through qemu when
-# it is foreign), so that any other choice fails. Prints the answers; ends with the launcher's
-# status.
+# it is foreign), so that any other choice fails, and the manifest's arguments as the host passes
+# them with no folder set (`args`). Prints the answers; ends with the launcher's status.
 launch_as() {
   local unpacked=$1 machine=$2 view="$work/as-$2" program arch
   rm -rf "$view"
@@ -59,7 +59,20 @@ launch_as() {
     fi
   done
   chmod -R 755 "$view/bin" "$view/server"
-  PATH="$view/bin:$PATH" "$view/server/quillon_market_radar" mcp <<<"$REQUESTS"
+  PATH="$view/bin:$PATH" "$view/server/quillon_market_radar" "${args[@]}" <<<"$REQUESTS"
+}
+
+# Prints the command and arguments a host starts for the manifest $1 unpacked in $2 with the
+# settings $3 (JSON), as the bundle tool itself substitutes them; each ends with a NUL.
+host_command() {
+  node --input-type=module -e '
+    import { readFileSync } from "node:fs";
+    const { getMcpConfigForManifest } = await import(process.argv[1]);
+    const manifest = JSON.parse(readFileSync(process.argv[2], "utf8"));
+    const config = await getMcpConfigForManifest({ manifest, extensionPath: process.argv[3],
+      systemDirs: {}, userConfig: JSON.parse(process.argv[4]), pathSeparator: "/" });
+    for (const word of [config.command, ...config.args]) process.stdout.write(`${word}\0`);
+  ' "$ROOT/packaging/mcpb/node_modules/@anthropic-ai/mcpb/dist/shared/config.js" "$@"
 }
 
 work=$(mktemp -d)
@@ -86,28 +99,37 @@ for bundle in "${bundles[@]}"; do
   unpacked="$work/$name/unpacked"
   mcpb unpack "$bundle" "$unpacked" >/dev/null
 
-  # The command as the host runs it: ${__dirname} is where the bundle was unpacked.
-  read -r platform command args < <(node -e '
+  # The command as the host runs it, through the bundle tool's own substitution: ${__dirname} is
+  # where the bundle was unpacked; the data folder is left unset (the demo answers), then given.
+  platform=$(node -e '
     const m = JSON.parse(require("fs").readFileSync(process.argv[1], "utf8"));
-    console.log(m.compatibility.platforms.join(","), m.server.mcp_config.command, m.server.mcp_config.args.join(" "));
+    console.log(m.compatibility.platforms.join(","));
   ' "$work/$name/manifest.json")
-  program=${command//'${__dirname}'/$unpacked}
+  mapfile -d '' -t unset_line < <(host_command "$work/$name/manifest.json" "$unpacked" '{}')
+  mapfile -d '' -t folder_line < <(host_command "$work/$name/manifest.json" "$unpacked" \
+    '{"data_folder":"/home/me/My Shop"}')
+  program=${unset_line[0]}
+  args=("${unset_line[@]:1}")
   case $name in
     *-windows-x86_64) system=windows expected=win32 ;;
     *-linux) system=linux expected=linux ;;
   esac
-  if [[ $platform != "$expected" || $args != mcp ]]; then
-    echo "$name.mcpb declares platforms '$platform' and arguments '$args', not $expected and mcp" >&2
+  # Unset, the placeholder stays a word of its own, which the program takes for no folder: never
+  # an empty --data.
+  if [[ $platform != "$expected" || "${args[*]}" != 'mcp --data ${user_config.data_folder}' ||
+    "${folder_line[*]:1}" != 'mcp --data /home/me/My Shop' ]]; then
+    echo "$name.mcpb declares platforms '$platform', arguments '${args[*]}' unset and" \
+      "'${folder_line[*]:1}' with a folder, not $expected, mcp and --data FOLDER" >&2
     exit 1
   fi
+  echo "  the host's command line: ${unset_line[*]:1} (unset), ${folder_line[*]:1} (a folder)"
   if [[ $system == windows ]]; then
-    # shellcheck disable=SC2086 # the manifest's arguments, one word each
-    check_answers "started under Wine" "$(run_on windows "$program" $args <<<"$REQUESTS")"
+    check_answers "started under Wine" "$(run_on windows "$program" "${args[@]}" <<<"$REQUESTS")"
     continue
   fi
 
   if [[ $program != "$unpacked/server/quillon_market_radar" ]]; then
-    echo "$name.mcpb starts $command, not the launcher" >&2
+    echo "$name.mcpb starts $program, not the launcher" >&2
     exit 1
   fi
   for file in quillon_market_radar "${ARCHES[@]/%//quillon_market_radar}"; do
@@ -119,8 +141,7 @@ for bundle in "${bundles[@]}"; do
   for arch in "${ARCHES[@]}"; do
     check_static_pie "$unpacked/server/$arch/quillon_market_radar" "$arch"
   done
-  # shellcheck disable=SC2086 # the manifest's arguments, one word each
-  check_answers "started here ($(uname -m))" "$("$program" $args <<<"$REQUESTS")"
+  check_answers "started here ($(uname -m))" "$("$program" "${args[@]}" <<<"$REQUESTS")"
   for arch in "${ARCHES[@]}"; do
     check_answers "launched as on $arch" "$(launch_as "$unpacked" "$arch")"
   done

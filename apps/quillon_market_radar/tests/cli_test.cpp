@@ -165,6 +165,28 @@ TEST(TokenFromFile, TheTextLessItsLineBreaksOrWhyNot) {
   }
 }
 
+// The bundles' placeholder after --data, left as it stands by a host with no folder for it, is no
+// --data at all; any other value, the placeholder inside a longer word among them, stays.
+TEST(CommandLine, UnsetBundleFolderIsNoDataOption) {
+  using Words = std::vector<std::string>;
+  const std::string unset(BUNDLE_DATA_FOLDER);
+  const std::pair<Words, Words> cases[] = {
+      {{"p", "mcp", "--data", unset}, {"p", "mcp"}},
+      {{"p", "mcp", "--data=" + unset, "-q"}, {"p", "mcp", "-q"}},
+      {{"p", "mcp", "--data", "/home/me/shop"}, {"p", "mcp", "--data", "/home/me/shop"}},
+      {{"p", "mcp", "--data", ""}, {"p", "mcp", "--data", ""}},
+      {{"p", "mcp", "--data", unset + "x"}, {"p", "mcp", "--data", unset + "x"}},
+      {{"p", "mcp", "--data"}, {"p", "mcp", "--data"}},
+      {{"p", "prices", "-q", unset}, {"p", "prices", "-q", unset}}};
+  for (const auto& [given, expected] : cases) {
+    std::vector<const char*> argv;
+    for (const std::string& word : given) argv.push_back(word.c_str());
+    const std::vector<const char*> kept =
+        without_unset_bundle_folder(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(Words(kept.begin(), kept.end()), expected) << given.back();
+  }
+}
+
 TEST(CommandLine, RejectedLinesExitWithTwo) {
   expect_rejected({"ui", "--port", "65536"});
   expect_rejected({"ui", "--port", "-1"});

@@ -330,4 +330,17 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream&
   return std::move(*parse_with(Build::EVERY, argc, argv, out, err));
 }
 
+std::vector<const char*> without_unset_bundle_folder(int argc, const char* const* argv) {
+  std::vector<const char*> kept;
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (i + 1 < argc && word == "--data" && argv[i + 1] == BUNDLE_DATA_FOLDER) {
+      ++i;
+    } else if (word.substr(0, 7) != "--data=" || word.substr(7) != BUNDLE_DATA_FOLDER) {
+      kept.push_back(argv[i]);
+    }
+  }
+  return kept;
+}
+
 }  // namespace qmr::main

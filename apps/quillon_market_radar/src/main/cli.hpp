@@ -77,4 +77,13 @@ inline constexpr std::size_t TOKEN_FILE_LIMIT = 1024;
 /// Leading zeros are decimal ("010" is 10); anything else gives nothing.
 [[nodiscard]] std::optional<std::uint16_t> parse_port(std::string_view text);
 
+/// The placeholder the assistant bundles' manifests put after `--data` for the user's data folder.
+inline constexpr std::string_view BUNDLE_DATA_FOLDER = "${user_config.data_folder}";
+
+/// Returns the arguments `argv` holds less a `--data` whose value is BUNDLE_DATA_FOLDER itself: a
+/// host that has no folder for it passes the placeholder as it stands (the bundle tool's own
+/// substitution does), and no folder means the demo, as without `--data`.
+[[nodiscard]] std::vector<const char*> without_unset_bundle_folder(int argc,
+                                                                   const char* const* argv);
+
 }  // namespace qmr::main

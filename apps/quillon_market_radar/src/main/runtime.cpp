@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 #include <variant>
+#include <vector>
 
 #include "base/console.hpp"
 #include "base/loop_pool.hpp"
@@ -104,7 +105,8 @@ int run_program(int argc, char** argv) {
   // The parser's text is written like any console line: help that cannot be written stops the
   // process with the console's message and status, not a silent 0.
   std::ostringstream out, err;
-  auto parsed = parse_command_line(argc, argv, out, err);
+  const std::vector<const char*> arguments = without_unset_bundle_folder(argc, argv);
+  auto parsed = parse_command_line(static_cast<int>(arguments.size()), arguments.data(), out, err);
   console::print_error(err.str());
   console::print_text(out.str());
   if (!parsed.cli) return parsed.exit_status;
