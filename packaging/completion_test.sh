@@ -57,10 +57,14 @@ for command in $subcommands; do
   options=$(section 'Options:' <<<"$sub_help")
   expect "$command -" "$options"
   paths=$(awk '$2 == "PATH" { printf "%s ", $1 }' <<<"$sub_help")
+  folders=$(awk '$2 == "DIR" { printf "%s ", $1 }' <<<"$sub_help")
   for option in $(section 'Options:' valued <<<"$sub_help"); do
-    # A file's name is completed as a file's; every other value is free text.
+    # A file's name is completed as a file's, a folder's as a folder's; every other value is free
+    # text.
     if [[ " $paths " == *" $option "* ]]; then
       expect "$command $option /et" "$(compgen -f -- /et)"
+    elif [[ " $folders " == *" $option "* ]]; then
+      expect "$command $option /etc/s" "$(compgen -d -- /etc/s)"
     else
       expect "$command $option " ''
     fi

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # `make release`: the stand-alone program for x86-64 and aarch64, each installed stripped with the
 # man page, completion, user unit and copyright file into a tree laid out as below a prefix, with a
-# short README on top, and packed as dist/quillon_market_radar-VERSION-linux-ARCH.tar.gz; the
-# Windows program stripped with a README and the copyright file in
+# short README and the competitor-prices template on top, and packed as dist/quillon_market_radar-VERSION-linux-ARCH.tar.gz; the
+# Windows program stripped with a README, the copyright file and the template in
 # dist/quillon_market_radar-VERSION-windows-x86_64.zip; two assistant bundles,
 # dist/quillon_market_radar-VERSION-linux.mcpb (both Linux programs and the launcher that starts
 # the machine's) and -windows-x86_64.mcpb, which scripts/check-bundles.sh checks; and
@@ -55,7 +55,8 @@ for arch in "${ARCHES[@]}"; do
     exit 1
   fi
   install -m 644 "$ROOT/packaging/standalone/README" "$tree/README"
-  for file in README bin/quillon_market_radar share/man/man1/quillon_market_radar.1.gz \
+  install -m 644 "$ROOT/packaging/competitor-prices-template.csv" "$tree/competitor-prices-template.csv"
+  for file in README competitor-prices-template.csv bin/quillon_market_radar share/man/man1/quillon_market_radar.1.gz \
     share/bash-completion/completions/quillon_market_radar "$unit" \
     share/doc/quillon-market-radar/copyright; do
     [[ -s $tree/$file ]] || {
@@ -74,6 +75,8 @@ strip_program windows "$windows_tree/quillon_market_radar.exe"
 check_size "$windows_tree/quillon_market_radar.exe"
 install -m 644 "$ROOT/packaging/standalone/README.windows" "$windows_tree/README.txt"
 install -m 644 "$ROOT/packaging/copyright" "$windows_tree/copyright.txt"
+install -m 644 "$ROOT/packaging/competitor-prices-template.csv" \
+  "$windows_tree/competitor-prices-template.csv"
 pack_zip "$stage" "$dist/$windows_name.zip" "$windows_name"
 
 # The bundles: manifest.json and under server/ what the host starts. A manifest names a system,
