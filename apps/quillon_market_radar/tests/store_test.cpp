@@ -38,6 +38,27 @@ TEST(Sha256, KnownDigests) {
   }
 }
 
+// The processor's SHA instructions give the portable code's digest for every length around a
+// block's and over many blocks fed at once and in pieces (where the processor has them; the
+// known digests above went through them too).
+TEST(Sha256, InstructionsAgreeWithThePortableCode) {
+  if (!Sha256::has_sha_instructions()) GTEST_SKIP() << "no SHA instructions on this processor";
+  std::string message;
+  std::minstd_rand random(7);
+  for (int i = 0; i < 70'000; ++i) message += static_cast<char>(random());
+  for (const std::size_t size :
+       std::initializer_list<std::size_t>{1, 55, 56, 63, 64, 65, 119, 128, 1000, 65'536, 70'000}) {
+    const std::string_view part = std::string_view(message).substr(0, size);
+    Sha256 fast, portable(Sha256Engine::PORTABLE), pieces;
+    fast.update(part);
+    portable.update(part);
+    for (std::size_t at = 0; at < part.size(); at += 100) pieces.update(part.substr(at, 100));
+    const std::string expected = portable.hex_digest();
+    EXPECT_EQ(fast.hex_digest(), expected) << size;
+    EXPECT_EQ(pieces.hex_digest(), expected) << size;
+  }
+}
+
 TEST(PriceRules, AcceptedAndRefused) {
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"1299", "129900"},
