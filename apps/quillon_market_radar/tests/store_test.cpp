@@ -276,6 +276,90 @@ TEST(Import, ThreeKindsGiveTheGoldenSummaryRejectsAndRows) {
             "139900|4\n");
 }
 
+TEST(Import, OurPriceIsObservedAtEveryImportBesideTheSellersLimits) {
+  TempFolder folder;
+  const auto data = folder.path / "data";
+  constexpr std::int64_t DAY = 86'400'000'000;
+  const std::string amazon =
+      "seller-sku\titem-name\tprice\tquantity\tasin1\tminimum-seller-allowed-price\t"
+      "maximum-seller-allowed-price\n";
+  const std::string template_header =
+      "sku_asin,platform,competitor_price_inr,observed_at,min_price_inr,max_price_inr\n";
+  // Each import at its own time: its counts, then its first reject.
+  const struct {
+    std::int64_t now;
+    std::string bytes;
+    std::string counts;  // read, added, updated, unchanged, rejected
+    std::string first_reject;
+  } imports[] = {
+      // An incomplete listing is no observation; 0 is no limit; a floor above the ceiling and a
+      // limit that is no price are rejected.
+      {NOW,
+       amazon + "A\tBottle\t1,299.00\t5\tB0TESTAAA1\t1,100\t1,500\nB\tLamp\t\t1\t\t0\t\n" +
+           "C\tKurta\t500\t1\t\t600\t550\nD\tMug\t200\t1\t\tabc\t\n",
+       "4 2 0 0 2",
+       "4 minimum-seller-allowed-price 600: the lowest allowed price is above the "
+       "highest, 550.00"},
+      // The same prices a day later (another file, the lamp now priced): observed again.
+      {NOW + DAY, amazon + "A\tBottle\t1299\t5\tB0TESTAAA1\t\t\nB\tLamp\t90\t1\t\t\t\n",
+       "2 0 1 1 0", ""},
+      // A limit alone changes an unchanged competitor row; an empty one keeps the stored one.
+      {NOW + 2 * DAY,
+       template_header + "B0TESTAAA1,Amazon.in,1149,2025-12-01,,\nB,Amazon.in,80,,70,\n",
+       "2 2 0 0 0", ""},
+      {NOW + 3 * DAY, template_header + "B0TESTAAA1,Amazon.in,1149,2025-12-01,1000,\n", "1 0 1 0 0",
+       ""},
+      {NOW + 4 * DAY, template_header + "B,Amazon.in,80,2025-12-02,x,\n", "1 0 0 0 1",
+       "2 min_price_inr x: not a price"},
+  };
+  int index = 0;
+  for (const auto& step : imports) {
+    auto store = open_store(data);
+    ASSERT_TRUE(store.ok());
+    ImportOptions options;
+    options.now = step.now;
+    auto report = import_files(
+        store.value(), data, {folder.write(std::to_string(index++) + ".txt", step.bytes)}, options);
+    ASSERT_TRUE(report.ok()) << report.error().message;
+    const FileReport& file = report.value().files[0];
+    EXPECT_EQ(std::to_string(file.read) + " " + std::to_string(file.added) + " " +
+                  std::to_string(file.updated) + " " + std::to_string(file.unchanged) + " " +
+                  std::to_string(file.rejected),
+              step.counts)
+        << index;
+    const std::string reject = file.first_rejects.empty()
+                                   ? ""
+                                   : std::to_string(file.first_rejects[0].line) + " " +
+                                         file.first_rejects[0].issue.column + " " +
+                                         file.first_rejects[0].issue.value + ": " +
+                                         file.first_rejects[0].issue.reason;
+    EXPECT_EQ(reject, step.first_reject) << index;
+  }
+  auto store = open_store(data);
+  ASSERT_TRUE(store.ok());
+  const std::string observations =
+      "B|Amazon.in|1765411200000000|9000|2|3\n"
+      "B0TESTAAA1|Amazon.in|1765324800000000|129900|1|2\n"
+      "B0TESTAAA1|Amazon.in|1765411200000000|129900|2|2\n";
+  EXPECT_EQ(test::rows(store.value(), "SELECT * FROM our_prices ORDER BY 1, 3"), observations);
+  EXPECT_EQ(test::rows(store.value(), "SELECT * FROM price_limits ORDER BY 1"),
+            "B|Amazon.in|7000|-|3|3\nB0TESTAAA1|Amazon.in|100000|150000|4|2\n");
+
+  // A store of the schema before observations: its listings become their first observation, at
+  // their import's time.
+  ASSERT_TRUE(store.value()
+                  .execute("DROP TABLE our_prices; DROP TABLE price_limits; "
+                           "PRAGMA user_version = 1")
+                  .ok());
+  auto migrated = open_store(data);
+  ASSERT_TRUE(migrated.ok());
+  EXPECT_EQ(test::rows(migrated.value(),
+                       "SELECT sku_asin, observed_at, price_paise, import_id FROM our_prices "
+                       "ORDER BY 1, 2"),
+            "B|1765411200000000|9000|2\nB0TESTAAA1|1765324800000000|129900|1\n");
+  EXPECT_EQ(migrated.value().query_integer("PRAGMA user_version").value(), schema_version());
+}
+
 TEST(Import, StrictDryRunUnknownAndStandardInput) {
   TempFolder folder;
   const auto amazon = folder.write("amazon.txt", test::amazon_report());
@@ -360,9 +444,8 @@ TEST(Store, RefusesWhatItCannotUseInOneLine) {
   const std::pair<std::string_view, std::string> cases[] = {
       {"text", " is not a SQLite database (file is not a database)"},
       {"other", " is a SQLite database of another program, not a store"},
-      {"made",
-       " has schema version 7, newer than version 1 of this program: use a newer "
-       "quillon_market_radar"}};
+      {"made", " has schema version 7, newer than version " + std::to_string(schema_version()) +
+                   " of this program: use a newer quillon_market_radar"}};
   for (const auto& [name, message] : cases) {
     auto report = open_store(store_in(name));
     ASSERT_FALSE(report.ok()) << name;

@@ -184,7 +184,22 @@ class RowWriter {
             .bind(10, import_id_)
             .bind(11, source_line);
       };
-      return update_or_insert(statements_[UPDATE_LISTING], statements_[INSERT_LISTING], bind);
+      auto change =
+          update_or_insert(statements_[UPDATE_LISTING], statements_[INSERT_LISTING], bind);
+      if (!change.ok()) return change;
+      // Our price is observed at every import, changed or not; an incomplete listing has none.
+      if (listing->price_paise) {
+        Statement& observe = statements_[OBSERVE_OUR_PRICE];
+        observe.bind(1, listing->sku_asin)
+            .bind(2, listing->platform)
+            .bind(3, now_)
+            .bind(4, *listing->price_paise)
+            .bind(5, import_id_)
+            .bind(6, source_line);
+        if (auto done = observe.run(); !done.ok()) return done.error();
+      }
+      return with_limits(change.value(), listing->sku_asin, listing->platform, listing->floor_paise,
+                         listing->ceiling_paise, source_line);
     }
     const auto& price = std::get<CompetitorPrice>(row);
     const std::int64_t observed_at = price.observed_at.value_or(now_);
@@ -200,7 +215,10 @@ class RowWriter {
           .bind(5, import_id_)
           .bind(6, source_line);
     };
-    return update_or_insert(statements_[UPDATE_PRICE], statements_[INSERT_PRICE], bind);
+    auto change = update_or_insert(statements_[UPDATE_PRICE], statements_[INSERT_PRICE], bind);
+    if (!change.ok()) return change;
+    return with_limits(change.value(), price.sku_asin, price.platform, price.floor_paise,
+                       price.ceiling_paise, source_line);
   }
 
  private:
@@ -210,10 +228,12 @@ class RowWriter {
     UPDATE_LISTING,
     INSERT_LISTING,
     UPDATE_PRICE,
-    INSERT_PRICE
+    INSERT_PRICE,
+    OBSERVE_OUR_PRICE,
+    SET_LIMITS
   };
   // A row whose values differ is updated; one that is not there is added; else it is unchanged.
-  static constexpr std::array<std::string_view, 6> STATEMENTS = {
+  static constexpr std::array<std::string_view, 8> STATEMENTS = {
       "INSERT INTO temp.seen_keys (key, line) VALUES (?1, ?2) ON CONFLICT (key) DO NOTHING",
       "SELECT line FROM temp.seen_keys WHERE key = ?1",
       "UPDATE listings SET seller_sku = ?3, title = ?4, mrp_paise = ?5, price_paise = ?6, "
@@ -230,6 +250,21 @@ class RowWriter {
       "INSERT INTO competitor_prices (sku_asin, platform, observed_at, price_paise, import_id, "
       "source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
       "ON CONFLICT (sku_asin, platform, observed_at) DO NOTHING",
+      // Two files of one import share its time: the later one's price is the observation.
+      "INSERT INTO our_prices (sku_asin, platform, observed_at, price_paise, import_id, "
+      "source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
+      "ON CONFLICT (sku_asin, platform, observed_at) DO UPDATE SET "
+      "price_paise = excluded.price_paise, import_id = excluded.import_id, "
+      "source_line = excluded.source_line",
+      // A limit not given is left as it was; a row that changes neither changes nothing.
+      "INSERT INTO price_limits (sku_asin, platform, floor_paise, ceiling_paise, import_id, "
+      "source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
+      "ON CONFLICT (sku_asin, platform) DO UPDATE SET "
+      "floor_paise = coalesce(excluded.floor_paise, floor_paise), "
+      "ceiling_paise = coalesce(excluded.ceiling_paise, ceiling_paise), "
+      "import_id = excluded.import_id, source_line = excluded.source_line "
+      "WHERE floor_paise IS NOT coalesce(excluded.floor_paise, floor_paise) "
+      "OR ceiling_paise IS NOT coalesce(excluded.ceiling_paise, ceiling_paise)",
   };
 
   RowWriter(Database& database, std::vector<Statement> statements)
@@ -258,6 +293,23 @@ class RowWriter {
     bind(insert);
     if (auto done = insert.run(); !done.ok()) return done.error();
     return database_->changes() == 1 ? Change::ADDED : Change::UNCHANGED;
+  }
+
+  // Writes a row's floor and ceiling, when it gives either; a row otherwise unchanged whose
+  // limits changed is UPDATED.
+  Result<Change> with_limits(Change change, const std::string& sku_asin,
+                             const std::string& platform, const std::optional<std::int64_t>& floor,
+                             const std::optional<std::int64_t>& ceiling, std::int64_t source_line) {
+    if (!floor && !ceiling) return change;
+    Statement& limits = statements_[SET_LIMITS];
+    limits.bind(1, sku_asin)
+        .bind(2, platform)
+        .bind(3, floor)
+        .bind(4, ceiling)
+        .bind(5, import_id_)
+        .bind(6, source_line);
+    if (auto done = limits.run(); !done.ok()) return done.error();
+    return change == Change::UNCHANGED && database_->changes() == 1 ? Change::UPDATED : change;
   }
 
   Database* database_;
