@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "store/csv.hpp"
+#include "store/history.hpp"
 #include "store/import.hpp"
 #include "store/sha256.hpp"
 #include "store_test_support.hpp"
@@ -358,6 +359,75 @@ TEST(Import, OurPriceIsObservedAtEveryImportBesideTheSellersLimits) {
                        "ORDER BY 1, 2"),
             "B|1765411200000000|9000|2\nB0TESTAAA1|1765324800000000|129900|1\n");
   EXPECT_EQ(migrated.value().query_integer("PRAGMA user_version").value(), schema_version());
+}
+
+// Returns the histories of `query` as lines "platform|title|floor|ceiling|ours|competitor", each
+// series as "at=paise" items, times in days from NOW.
+std::string histories(Database& store, const HistoryQuery& query) {
+  auto read = read_price_history(store, query);
+  if (!read.ok()) return read.error().message;
+  const auto series = [](const std::vector<ObservedPrice>& points) {
+    std::string out;
+    for (const ObservedPrice& point : points) {
+      const std::int64_t hours = (point.at - NOW) / 3'600'000'000;
+      if (!out.empty()) out += ',';
+      out += std::to_string(hours) + "h=" + std::to_string(point.paise);
+    }
+    return out;
+  };
+  std::string out;
+  for (const StoredHistory& history : read.value()) {
+    out += history.sku_asin + "|" + history.platform + "|" + history.title + "|" +
+           (history.floor_paise ? std::to_string(*history.floor_paise) : "-") + "|" +
+           (history.ceiling_paise ? std::to_string(*history.ceiling_paise) : "-") + "|" +
+           series(history.ours) + "|" + series(history.competitor) + "\n";
+  }
+  return out;
+}
+
+TEST(PriceHistory, EachPlatformsSeriesAndLimitsFromATimeOn) {
+  TempFolder folder;
+  const auto data = folder.path / "data";
+  const std::string amazon =
+      "seller-sku\titem-name\tprice\tquantity\tasin1\tminimum-seller-allowed-price\t"
+      "maximum-seller-allowed-price\n";
+  const std::pair<std::int64_t, std::string> imports[] = {
+      {NOW, amazon + "A\tBottle\t1299\t5\tB0TESTAAA1\t1100\t1500\nL\tLamp\t90\t1\t\t\t\n"},
+      {NOW + 24 * 3'600'000'000LL, amazon + "A\tBottle\t1249\t5\tB0TESTAAA1\t\t\n"},
+      {NOW,
+       "sku_asin,platform,competitor_price_inr,observed_at\n"
+       "B0TESTAAA1,Amazon.in,1139,2025-12-10T05:30:00+05:30\n"
+       "B0TESTAAA1,Amazon.in,1149,2025-12-09T00:00:00Z\n"
+       "B0TESTAAA1,Flipkart,1200,2025-12-08T00:00:00Z\n"}};
+  int index = 0;
+  for (const auto& [now, bytes] : imports) {
+    ImportOptions options;
+    options.now = now;
+    auto store = open_store(data);
+    ASSERT_TRUE(store.ok());
+    auto file = folder.write(std::to_string(index++) + ".txt", bytes);
+    ASSERT_TRUE(import_files(store.value(), data, {file}, options).ok());
+  }
+  auto store = open_store(data);
+  ASSERT_TRUE(store.ok());
+  const std::string amazon_in =
+      "B0TESTAAA1|Amazon.in|Bottle|110000|150000|0h=129900,24h=124900|-24h=114900,0h=113900\n";
+  const std::string flipkart = "B0TESTAAA1|Flipkart||-|-||-48h=120000\n";
+  const std::pair<HistoryQuery, std::string> cases[] = {
+      {{"B0TESTAAA1", {}, {}}, amazon_in + flipkart},
+      {{"B0TESTAAA1", "Flipkart", {}}, flipkart},
+      {{"B0TESTAAA1", {}, NOW},
+       "B0TESTAAA1|Amazon.in|Bottle|110000|150000|0h=129900,24h=124900|"
+       "0h=113900\nB0TESTAAA1|Flipkart||-|-||\n"},
+      {{"B0TESTAAA1", "Amazon.in", NOW + 1},
+       "B0TESTAAA1|Amazon.in|Bottle|110000|150000|24h=124900|\n"},
+      {{"L", {}, {}}, "L|Amazon.in|Lamp|-|-|0h=9000|\n"},
+      {{"b0testaaa1", {}, {}}, ""},
+      {{"B0TESTAAA1", "Meesho", {}}, ""},
+      {{"B0TESTAAA1' OR '1'='1", {}, {}}, ""}};
+  for (const auto& [query, expected] : cases) {
+    EXPECT_EQ(histories(store.value(), query), expected) << query.sku_asin;
+  }
 }
 
 TEST(Import, StrictDryRunUnknownAndStandardInput) {
