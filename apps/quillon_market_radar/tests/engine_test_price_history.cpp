@@ -335,5 +335,51 @@ TEST(SuggestPrice, NeverLeavesTheFloorAndCeiling) {
   }
 }
 
+TEST(DescribeHistory, SummariesAlertsAndSuggestionAsOfATime) {
+  const std::int64_t now = india_time(0, 720);
+  // The competitor's price after `now` is left out of everything.
+  const ProductHistory bottle{
+      "B0TESTAAA1",
+      "Bottle",
+      "Amazon.in",
+      series_of({{2, 600, 1000}, {1, 600, 1000}, {0, 600, 1000}}),
+      series_of({{3, 600, 1010}, {2, 600, 990}, {1, 600, 940}, {0, 600, 945}, {0, 1000, 800}}),
+      {90000, 120000}};
+  const ProductHistory lamp{"0042", "", "Flipkart", series_of({{0, 600, 500}}), {}, {}};
+  const auto windows = [](const std::string& what) {
+    return "    last 30 days (11 Nov 2026 to 10 Dec 2026, IST): " + what +
+           "\n    last 90 days (12 Sep 2026 to 10 Dec 2026, IST): " + what +
+           "\n    last 180 days (14 Jun 2026 to 10 Dec 2026, IST): " + what + "\n";
+  };
+  EXPECT_EQ(describe_history(bottle, now),
+            "B0TESTAAA1 on Amazon.in: Bottle\n"
+            "  our price: 3 observations, the latest \u20B91000.00 on 10 Dec 2026; all-time low "
+            "\u20B91000.00 on 8 Dec 2026\n" +
+                windows("3 observations since 8 Dec 2026") +
+                "    last days (IST): 8 Dec 2026 \u20B91000.00, 9 Dec 2026 \u20B91000.00, 10 Dec "
+                "2026 \u20B91000.00\n"
+                "  competitor: 4 observations, the latest \u20B9945.00 on 10 Dec 2026; all-time "
+                "low \u20B9940.00 on 9 Dec 2026\n" +
+                windows("4 observations since 7 Dec 2026") +
+                "    last days (IST): 7 Dec 2026 \u20B91010.00, 8 Dec 2026 \u20B9990.00, 9 Dec "
+                "2026 \u20B9940.00, 10 Dec 2026 \u20B9945.00\n"
+                "  floor \u20B9900.00, ceiling \u20B91200.00\n"
+                "  alerts: 3, the last COMPETITOR PRICE DROP ALERT on 9 Dec 2026 (competitor "
+                "\u20B9940.00, ours \u20B91000.00, -6.00%)\n"
+                "  suggested price: \u20B9944.00 (\u20B91.00 below the competitor's \u20B9945.00; "
+                "lower from our \u20B91000.00)\n");
+  EXPECT_EQ(describe_history(lamp, now),
+            "0042 on Flipkart\n"
+            "  our price: 1 observation, the latest \u20B9500.00 on 10 Dec 2026; all-time low "
+            "\u20B9500.00 on 10 Dec 2026\n" +
+                windows("1 observation, on 10 Dec 2026") +
+                "    last days (IST): 10 Dec 2026 \u20B9500.00\n"
+                "  competitor: no observations\n"
+                "  floor not set, ceiling not set\n"
+                "  alerts: 0\n"
+                "  suggested price: \u20B9500.00 (no competitor price and no floor: keep our "
+                "price)\n");
+}
+
 }  // namespace
 }  // namespace qmr::engine

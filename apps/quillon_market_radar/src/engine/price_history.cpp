@@ -270,4 +270,61 @@ SuggestedPrice suggest_price(std::optional<std::int64_t> our_paise,
   return {beaten, beat + against_ours(beaten) + crossed};
 }
 
+std::string describe_history(const ProductHistory& history, std::int64_t now,
+                             const HistorySettings& settings) {
+  std::string text = history.sku_asin + " on " + history.platform +
+                     (history.title.empty() ? "" : ": " + history.title) + "\n";
+  const auto describe = [&](std::string_view name, std::span<const PricePoint> series) {
+    const SeriesSummary summary = summarise_series(series, now);
+    text += "  " + std::string(name) + ": ";
+    if (summary.count == 0) {
+      text += "no observations\n";
+      return summary;
+    }
+    text += std::to_string(summary.count) +
+            (summary.count == 1 ? " observation" : " observations") + ", the latest " +
+            rupees_text(summary.latest->paise) + " on " + india_date(summary.latest->at) +
+            "; all-time low " + rupees_text(summary.all_time_low->paise) + " on " +
+            india_date(summary.all_time_low->at) + "\n";
+    for (const WindowSummary& window : summary.windows) text += "    " + window.text + "\n";
+    const std::vector<PricePoint> days = daily_closing(series.first(summary.count));
+    text += "    last days (IST):";
+    for (std::size_t i = days.size() > DESCRIBED_DAYS ? days.size() - DESCRIBED_DAYS : 0;
+         i < days.size(); ++i) {
+      text += ' ';
+      text += india_date(days[i].at) + " " + rupees_text(days[i].paise);
+      text += i + 1 < days.size() ? ',' : '\n';
+    }
+    return summary;
+  };
+  const SeriesSummary ours = describe("our price", history.ours);
+  const SeriesSummary theirs = describe("competitor", history.competitor);
+  text += "  floor " +
+          (history.limits.floor ? rupees_text(*history.limits.floor) : std::string("not set")) +
+          ", ceiling " +
+          (history.limits.ceiling ? rupees_text(*history.limits.ceiling) : std::string("not set")) +
+          "\n";
+  const std::span<const PricePoint> our_series = std::span(history.ours).first(ours.count);
+  const std::span<const PricePoint> their_series =
+      std::span(history.competitor).first(theirs.count);
+  const std::vector<PriceAlert> alerts = find_alerts(our_series, their_series, settings.alerts);
+  text += "  alerts: " + std::to_string(alerts.size());
+  if (!alerts.empty()) {
+    const PriceAlert& last = alerts.back();
+    text += ", the last " + std::string(form_of(last.kind).headline) + " on " +
+            india_date(last.at) + " (competitor " + rupees_text(last.competitor_paise) +
+            (last.our_paise ? ", ours " + rupees_text(*last.our_paise) + ", " +
+                                  format_fixed2(last.gap_percent) + "%"
+                            : std::string()) +
+            ")";
+  }
+  const SuggestedPrice suggested =
+      suggest_price(ours.latest ? std::optional(ours.latest->paise) : std::nullopt, theirs.latest,
+                    history.limits, now, settings.suggestion);
+  text += "\n  suggested price: " +
+          (suggested.paise ? rupees_text(*suggested.paise) : std::string("none")) + " (" +
+          suggested.reason + ")\n";
+  return text;
+}
+
 }  // namespace qmr::engine

@@ -147,4 +147,29 @@ struct SuggestedPrice {
                                            const PriceLimits& limits, std::int64_t now,
                                            const SuggestionSettings& settings = {});
 
+/// One product's history on one platform, as a store gives it.
+struct ProductHistory {
+  std::string sku_asin;
+  std::string title;
+  std::string platform;
+  std::vector<PricePoint> ours;        // ascending in time
+  std::vector<PricePoint> competitor;  // ascending in time
+  PriceLimits limits;
+};
+
+/// How a history is judged: its alerts and its suggested price.
+struct HistorySettings {
+  AlertSettings alerts;
+  SuggestionSettings suggestion;
+};
+
+/// How many of a series' last days a description lists.
+inline constexpr std::size_t DESCRIBED_DAYS = 5;
+
+/// Returns `history` as of `now` in lines of text: each series' count, latest, all-time low and
+/// windows, its last DESCRIBED_DAYS days, the floor and ceiling, the alerts and the last of them,
+/// and the suggested price with its reason.
+[[nodiscard]] std::string describe_history(const ProductHistory& history, std::int64_t now,
+                                           const HistorySettings& settings = {});
+
 }  // namespace qmr::engine
