@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <numeric>
 #include <random>
+#include <tuple>
 
 #include "engine/market_engine.hpp"
 #include "engine/price_history.hpp"
@@ -335,16 +336,21 @@ TEST(SuggestPrice, NeverLeavesTheFloorAndCeiling) {
   }
 }
 
+// A bottle's history: three days of ours, four of the competitor's, a drop, and a price of the
+// competitor's after noon of 10 Dec, the time its tests ask about.
+ProductHistory bottle() {
+  return {"B0TESTAAA1",
+          "Bottle",
+          "Amazon.in",
+          series_of({{2, 600, 1000}, {1, 600, 1000}, {0, 600, 1000}}),
+          series_of({{3, 600, 1010}, {2, 600, 990}, {1, 600, 940}, {0, 600, 945}, {0, 1000, 800}}),
+          {90000, 120000}};
+}
+
 TEST(DescribeHistory, SummariesAlertsAndSuggestionAsOfATime) {
   const std::int64_t now = india_time(0, 720);
   // The competitor's price after `now` is left out of everything.
-  const ProductHistory bottle{
-      "B0TESTAAA1",
-      "Bottle",
-      "Amazon.in",
-      series_of({{2, 600, 1000}, {1, 600, 1000}, {0, 600, 1000}}),
-      series_of({{3, 600, 1010}, {2, 600, 990}, {1, 600, 940}, {0, 600, 945}, {0, 1000, 800}}),
-      {90000, 120000}};
+  const ProductHistory bottle = engine::bottle();
   const ProductHistory lamp{"0042", "", "Flipkart", series_of({{0, 600, 500}}), {}, {}};
   const auto windows = [](const std::string& what) {
     return "    last 30 days (11 Nov 2026 to 10 Dec 2026, IST): " + what +
@@ -379,6 +385,94 @@ TEST(DescribeHistory, SummariesAlertsAndSuggestionAsOfATime) {
                 "  alerts: 0\n"
                 "  suggested price: \u20B9500.00 (no competitor price and no floor: keep our "
                 "price)\n");
+}
+
+TEST(HistoryJson, PointsOfTheDaysAskedWindowEdgesAlertsAndSuggestion) {
+  const std::int64_t now = india_time(0, 720);
+  std::vector<Observation> daily;
+  for (int back = 39; back >= 0; --back) daily.push_back({back, 0, 100 + back % 3});
+  const ProductHistory steady{"SKU-1", "Cup", "Flipkart", series_of(daily), {}, {}};
+  const json::Value bottle =
+      history_json(engine::bottle(), now, 2, "http://localhost:8080/reprice");
+  const json::Value cup = history_json(steady, now, 90, "");
+  const auto at = [](const char* utc, double rupees) {
+    return json::Value{{"observed_at_utc", utc}, {"price_inr", rupees}};
+  };
+  const std::tuple<const json::Value&, const char*, json::Value> cases[] = {
+      {bottle, "/as_of_utc", "2026-12-10T06:30:00+00:00"},
+      {bottle, "/points_since_utc", "2026-12-08T18:30:00+00:00"},
+      {bottle, "/floor_inr", 900.0},
+      {bottle, "/ceiling_inr", 1200.0},
+      {bottle, "/ours/points",
+       json::Value::array(
+           {at("2026-12-09T04:30:00+00:00", 1000.0), at("2026-12-10T04:30:00+00:00", 1000.0)})},
+      {bottle, "/competitor/points",
+       json::Value::array(
+           {at("2026-12-09T04:30:00+00:00", 940.0), at("2026-12-10T04:30:00+00:00", 945.0)})},
+      {bottle, "/competitor/observations", 4},
+      {bottle, "/competitor/all_time_low", at("2026-12-09T04:30:00+00:00", 940.0)},
+      {bottle, "/competitor/latest", at("2026-12-10T04:30:00+00:00", 945.0)},
+      {bottle, "/competitor/windows/0/start_utc", "2026-11-10T18:30:00+00:00"},
+      {bottle, "/competitor/windows/0/end_utc", "2026-12-10T06:30:00+00:00"},
+      {bottle, "/competitor/windows/2/start_utc", "2026-06-13T18:30:00+00:00"},
+      {bottle, "/competitor/windows/0/first_observed_at_utc", "2026-12-07T04:30:00+00:00"},
+      {bottle, "/competitor/windows/0/covered", false},
+      {bottle, "/competitor/windows/0/average_inr", nullptr},
+      {bottle, "/alerts/0/kind", "ALL_TIME_LOW"},
+      {bottle, "/alerts/0/observed_at_utc", "2026-12-08T04:30:00+00:00"},
+      {bottle, "/alerts/0/our_price_inr", 1000.0},
+      {bottle, "/alerts/2/kind", "DROP"},
+      {bottle, "/alerts/2/gap_percent", -6.0},
+      {bottle, "/alerts/2/competitor_price_inr", 940.0},
+      {bottle, "/alerts/2/dispatch/webhook_target", "http://localhost:8080/reprice"},
+      {bottle, "/alerts/2/dispatch/asin", "B0TESTAAA1"},
+      {bottle, "/suggested_price_inr", 944.0},
+      {cup, "/title", "Cup"},
+      {cup, "/ours/windows/0/observations", 30},
+      {cup, "/ours/windows/0/covered", true},
+      {cup, "/ours/windows/0/lowest_inr", 100.0},
+      {cup, "/ours/windows/0/average_inr", 101.0},
+      {cup, "/ours/windows/0/highest_inr", 102.0},
+      {cup, "/ours/windows/1/covered", false},
+      {cup, "/ours/windows/1/lowest_inr", nullptr},
+      {cup, "/competitor/latest", nullptr},
+      {cup, "/floor_inr", nullptr},
+      {cup, "/alerts", json::Value::array()},
+      {cup, "/suggested_price_inr", 100.0},
+      {cup, "/suggestion_reason", "no competitor price and no floor: keep our price"}};
+  for (const auto& [value, pointer, expected] : cases) {
+    EXPECT_EQ(value.at(json::Value::json_pointer(pointer)), expected) << pointer;
+  }
+  EXPECT_EQ(cup["ours"]["points"].size(), 40u);
+  EXPECT_EQ(bottle["alerts"].size(), 3u);
+}
+
+TEST(TextChart, ADayAColumnOrSeveralAndEachSeriesMarked) {
+  const std::int64_t now = india_time(0, 720);
+  const ProductHistory bottle = engine::bottle();
+  EXPECT_EQ(text_chart(bottle.ours, bottle.competitor, now, 4),
+            "\u20B91010.00 |x   \n"
+            "         | ooo\n"
+            "         | x  \n"
+            "         |    \n"
+            "         |    \n"
+            "         |    \n"
+            "         |    \n"
+            "\u20B9940.00  |  xx\n"
+            "          7 Dec 2026 10 Dec 2026\n"
+            "          o our price, x competitor, * both\n");
+  // 120 days in 60 columns, two a column: the later day's price; the same price is "*".
+  std::vector<Observation> ours;
+  std::vector<Observation> theirs;
+  for (int back = 119; back >= 0; --back) {
+    ours.push_back({back, 0, 100});
+    theirs.push_back({back, 0, back % 2 ? 100 : 200});
+  }
+  const std::string chart = text_chart(series_of(ours), series_of(theirs), now, 120);
+  EXPECT_EQ(chart.substr(0, chart.find('\n')), "\u20B9200.00 |" + std::string(60, 'x'));
+  EXPECT_NE(chart.find("\u20B9100.00 |" + std::string(60, 'o') + "\n"), std::string::npos);
+  EXPECT_NE(chart.find("13 Aug 2026" + std::string(38, ' ') + "10 Dec 2026"), std::string::npos);
+  EXPECT_EQ(text_chart(series_of(ours), {}, india_time(200, 0), 30), "no observations to chart\n");
 }
 
 }  // namespace

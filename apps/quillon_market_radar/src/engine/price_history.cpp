@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "engine/market_engine.hpp"
+#include "engine/records.hpp"
 
 namespace qmr::engine {
 
@@ -325,6 +326,148 @@ std::string describe_history(const ProductHistory& history, std::int64_t now,
           (suggested.paise ? rupees_text(*suggested.paise) : std::string("none")) + " (" +
           suggested.reason + ")\n";
   return text;
+}
+
+namespace {
+
+json::Value rupees_value(std::optional<std::int64_t> paise) {
+  if (!paise) return nullptr;
+  return static_cast<double>(*paise) / 100.0;
+}
+
+json::Value utc_value(std::int64_t at) {
+  const std::int64_t seconds = floor_divide(at, 1'000'000);
+  return format_rfc3339_utc(seconds, static_cast<std::uint32_t>((at - seconds * 1'000'000) * 1000));
+}
+
+json::Value point_value(const std::optional<PricePoint>& point) {
+  if (!point) return nullptr;
+  return json::Value{{"observed_at_utc", utc_value(point->at)},
+                     {"price_inr", rupees_value(point->paise)}};
+}
+
+constexpr std::array<std::string_view, 3> ALERT_KIND_NAMES = {"DROP", "RISE", "ALL_TIME_LOW"};
+
+json::Value series_value(std::span<const PricePoint> series, std::int64_t now,
+                         std::int64_t points_from) {
+  const SeriesSummary summary = summarise_series(series, now);
+  json::Value points = json::Value::array();
+  for (const PricePoint& point : series.first(summary.count)) {
+    if (point.at >= points_from) points.push_back(point_value(point));
+  }
+  json::Value windows = json::Value::array();
+  for (const WindowSummary& window : summary.windows) {
+    const auto statistic = [&](std::int64_t WindowStatistics::*field) {
+      return window.statistics ? rupees_value((*window.statistics).*field) : json::Value(nullptr);
+    };
+    windows.push_back(json::Value{
+        {"days", window.days},
+        {"start_utc", utc_value(window.start)},
+        {"end_utc", utc_value(window.end)},
+        {"observations", static_cast<std::uint64_t>(window.count)},
+        {"first_observed_at_utc", window.first_at ? utc_value(*window.first_at) : nullptr},
+        {"covered", window.covered},
+        {"lowest_inr", statistic(&WindowStatistics::low)},
+        {"average_inr", statistic(&WindowStatistics::average)},
+        {"highest_inr", statistic(&WindowStatistics::high)},
+        {"text", window.text}});
+  }
+  return json::Value{{"observations", static_cast<std::uint64_t>(summary.count)},
+                     {"latest", point_value(summary.latest)},
+                     {"all_time_low", point_value(summary.all_time_low)},
+                     {"windows", std::move(windows)},
+                     {"points", std::move(points)}};
+}
+
+}  // namespace
+
+json::Value history_json(const ProductHistory& history, std::int64_t now, int days,
+                         std::string_view webhook_target, const HistorySettings& settings) {
+  const std::int64_t points_from = india_midnight(india_day(now) - days + 1);
+  const SeriesSummary ours = summarise_series(history.ours, now);
+  const SeriesSummary theirs = summarise_series(history.competitor, now);
+  json::Value alerts = json::Value::array();
+  for (const PriceAlert& alert :
+       find_alerts(std::span(history.ours).first(ours.count),
+                   std::span(history.competitor).first(theirs.count), settings.alerts)) {
+    alerts.push_back(json::Value{
+        {"kind", ALERT_KIND_NAMES[static_cast<std::size_t>(alert.kind)]},
+        {"observed_at_utc", utc_value(alert.at)},
+        {"competitor_price_inr", rupees_value(alert.competitor_paise)},
+        {"our_price_inr", rupees_value(alert.our_paise)},
+        {"gap_percent", alert.our_paise ? json::Value(alert.gap_percent) : json::Value(nullptr)},
+        {"dispatch",
+         alert_dispatch_record(alert, history.title, history.sku_asin, webhook_target)}});
+  }
+  const SuggestedPrice suggested =
+      suggest_price(ours.latest ? std::optional(ours.latest->paise) : std::nullopt, theirs.latest,
+                    history.limits, now, settings.suggestion);
+  return json::Value{{"sku_asin", history.sku_asin},
+                     {"title", history.title},
+                     {"platform", history.platform},
+                     {"as_of_utc", utc_value(now)},
+                     {"points_since_utc", utc_value(points_from)},
+                     {"floor_inr", rupees_value(history.limits.floor)},
+                     {"ceiling_inr", rupees_value(history.limits.ceiling)},
+                     {"ours", series_value(history.ours, now, points_from)},
+                     {"competitor", series_value(history.competitor, now, points_from)},
+                     {"alerts", std::move(alerts)},
+                     {"suggested_price_inr", rupees_value(suggested.paise)},
+                     {"suggestion_reason", suggested.reason}};
+}
+
+std::string text_chart(std::span<const PricePoint> ours, std::span<const PricePoint> competitor,
+                       std::int64_t now, int days) {
+  const std::int64_t first_day = india_day(now) - days + 1;
+  const auto day_count = static_cast<std::size_t>(days);
+  const std::size_t columns = std::min(CHART_COLUMNS, day_count);
+  // Each series' last price in each column.
+  std::array<std::vector<std::optional<std::int64_t>>, 2> marks;
+  std::optional<std::int64_t> low;
+  std::optional<std::int64_t> high;
+  for (std::size_t s = 0; s < 2; ++s) {
+    marks[s].resize(columns);
+    for (const PricePoint& point : s == 0 ? ours : competitor) {
+      const std::int64_t day = india_day(point.at) - first_day;
+      if (day < 0 || point.at > now) continue;
+      marks[s][static_cast<std::size_t>(day) * columns / day_count] = point.paise;
+      low = std::min(low.value_or(point.paise), point.paise);
+      high = std::max(high.value_or(point.paise), point.paise);
+    }
+  }
+  if (!low) return "no observations to chart\n";
+  std::vector<std::string> grid(CHART_ROWS, std::string(columns, ' '));
+  for (std::size_t s = 0; s < 2; ++s) {
+    for (std::size_t c = 0; c < columns; ++c) {
+      if (!marks[s][c]) continue;
+      const std::int64_t span = std::max<std::int64_t>(*high - *low, 1);
+      const auto row = static_cast<std::size_t>(
+          ((*high - *marks[s][c]) * static_cast<std::int64_t>(CHART_ROWS - 1) + span / 2) / span);
+      char& cell = grid[row][c];
+      cell = s == 0 ? 'o' : (cell == 'o' ? '*' : 'x');
+    }
+  }
+  // Widths in characters, not bytes: the rupee sign is three bytes wide in UTF-8.
+  const auto width = [](const std::string& text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+      return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+  };
+  const std::string top = rupees_text(*high);
+  const std::string bottom = rupees_text(*low);
+  const std::size_t label = std::max(width(top), width(bottom));
+  std::string chart;
+  for (std::size_t row = 0; row < CHART_ROWS; ++row) {
+    const std::string text = row == 0 ? top : row + 1 == CHART_ROWS ? bottom : std::string();
+    chart += text + std::string(label - width(text), ' ') + " |" + grid[row] + "\n";
+  }
+  const std::string from = india_date(india_midnight(first_day));
+  const std::string to = india_date(now);
+  chart +=
+      std::string(label + 2, ' ') + from +
+      std::string(columns > from.size() + to.size() ? columns - from.size() - to.size() : 1, ' ') +
+      to + "\n" + std::string(label + 2, ' ') + "o our price, x competitor, * both\n";
+  return chart;
 }
 
 }  // namespace qmr::engine

@@ -172,4 +172,26 @@ inline constexpr std::size_t DESCRIBED_DAYS = 5;
 [[nodiscard]] std::string describe_history(const ProductHistory& history, std::int64_t now,
                                            const HistorySettings& settings = {});
 
+/// Returns `history` as of `now` as a JSON value: its identity, floor and ceiling (rupees, null
+/// where not set), each series with its points of the last `days` days in India and its summary
+/// (every window with its edges in UTC, its count, its statistics or null, its text), the alerts
+/// with their dispatch records addressed to `webhook_target`, and the suggested price with its
+/// reason. Times are RFC 3339 UTC texts, money rupees.
+[[nodiscard]] json::Value history_json(const ProductHistory& history, std::int64_t now, int days,
+                                       std::string_view webhook_target,
+                                       const HistorySettings& settings = {});
+
+/// The size of a text chart: columns of days, rows of prices.
+inline constexpr std::size_t CHART_COLUMNS = 60;
+inline constexpr std::size_t CHART_ROWS = 8;
+
+/// Returns a chart made of text of the last `days` days in India up to `now`: a column per day
+/// (several days a column when there are more than CHART_COLUMNS), each series' last price in it
+/// marked "o" (ours), "x" (the competitor's) or "*" (both in one place), the highest and lowest
+/// price at the left, the first and last dates below, and a key. "no observations to chart\n"
+/// when neither series has one in those days.
+[[nodiscard]] std::string text_chart(std::span<const PricePoint> ours,
+                                     std::span<const PricePoint> competitor, std::int64_t now,
+                                     int days);
+
 }  // namespace qmr::engine
