@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "store/csv.hpp"
 #include "store/history.hpp"
@@ -277,101 +278,16 @@ TEST(Import, ThreeKindsGiveTheGoldenSummaryRejectsAndRows) {
             "139900|4\n");
 }
 
-TEST(Import, OurPriceIsObservedAtEveryImportBesideTheSellersLimits) {
-  TempFolder folder;
-  const auto data = folder.path / "data";
-  constexpr std::int64_t DAY = 86'400'000'000;
-  const std::string amazon =
-      "seller-sku\titem-name\tprice\tquantity\tasin1\tminimum-seller-allowed-price\t"
-      "maximum-seller-allowed-price\n";
-  const std::string template_header =
-      "sku_asin,platform,competitor_price_inr,observed_at,min_price_inr,max_price_inr\n";
-  // Each import at its own time: its counts, then its first reject.
-  const struct {
-    std::int64_t now;
-    std::string bytes;
-    std::string counts;  // read, added, updated, unchanged, rejected
-    std::string first_reject;
-  } imports[] = {
-      // An incomplete listing is no observation; 0 is no limit; a floor above the ceiling and a
-      // limit that is no price are rejected.
-      {NOW,
-       amazon + "A\tBottle\t1,299.00\t5\tB0TESTAAA1\t1,100\t1,500\nB\tLamp\t\t1\t\t0\t\n" +
-           "C\tKurta\t500\t1\t\t600\t550\nD\tMug\t200\t1\t\tabc\t\n",
-       "4 2 0 0 2",
-       "4 minimum-seller-allowed-price 600: the lowest allowed price is above the "
-       "highest, 550.00"},
-      // The same prices a day later (another file, the lamp now priced): observed again.
-      {NOW + DAY, amazon + "A\tBottle\t1299\t5\tB0TESTAAA1\t\t\nB\tLamp\t90\t1\t\t\t\n",
-       "2 0 1 1 0", ""},
-      // A limit alone changes an unchanged competitor row; an empty one keeps the stored one.
-      {NOW + 2 * DAY,
-       template_header + "B0TESTAAA1,Amazon.in,1149,2025-12-01,,\nB,Amazon.in,80,,70,\n",
-       "2 2 0 0 0", ""},
-      {NOW + 3 * DAY, template_header + "B0TESTAAA1,Amazon.in,1149,2025-12-01,1000,\n", "1 0 1 0 0",
-       ""},
-      {NOW + 4 * DAY, template_header + "B,Amazon.in,80,2025-12-02,x,\n", "1 0 0 0 1",
-       "2 min_price_inr x: not a price"},
-  };
-  int index = 0;
-  for (const auto& step : imports) {
-    auto store = open_store(data);
-    ASSERT_TRUE(store.ok());
-    ImportOptions options;
-    options.now = step.now;
-    auto report = import_files(
-        store.value(), data, {folder.write(std::to_string(index++) + ".txt", step.bytes)}, options);
-    ASSERT_TRUE(report.ok()) << report.error().message;
-    const FileReport& file = report.value().files[0];
-    EXPECT_EQ(std::to_string(file.read) + " " + std::to_string(file.added) + " " +
-                  std::to_string(file.updated) + " " + std::to_string(file.unchanged) + " " +
-                  std::to_string(file.rejected),
-              step.counts)
-        << index;
-    const std::string reject = file.first_rejects.empty()
-                                   ? ""
-                                   : std::to_string(file.first_rejects[0].line) + " " +
-                                         file.first_rejects[0].issue.column + " " +
-                                         file.first_rejects[0].issue.value + ": " +
-                                         file.first_rejects[0].issue.reason;
-    EXPECT_EQ(reject, step.first_reject) << index;
-  }
-  auto store = open_store(data);
-  ASSERT_TRUE(store.ok());
-  const std::string observations =
-      "B|Amazon.in|1765411200000000|9000|2|3\n"
-      "B0TESTAAA1|Amazon.in|1765324800000000|129900|1|2\n"
-      "B0TESTAAA1|Amazon.in|1765411200000000|129900|2|2\n";
-  EXPECT_EQ(test::rows(store.value(), "SELECT * FROM our_prices ORDER BY 1, 3"), observations);
-  EXPECT_EQ(test::rows(store.value(), "SELECT * FROM price_limits ORDER BY 1"),
-            "B|Amazon.in|7000|-|3|3\nB0TESTAAA1|Amazon.in|100000|150000|4|2\n");
-
-  // A store of the schema before observations: its listings become their first observation, at
-  // their import's time.
-  ASSERT_TRUE(store.value()
-                  .execute("DROP TABLE our_prices; DROP TABLE price_limits; "
-                           "PRAGMA user_version = 1")
-                  .ok());
-  auto migrated = open_store(data);
-  ASSERT_TRUE(migrated.ok());
-  EXPECT_EQ(test::rows(migrated.value(),
-                       "SELECT sku_asin, observed_at, price_paise, import_id FROM our_prices "
-                       "ORDER BY 1, 2"),
-            "B|1765411200000000|9000|2\nB0TESTAAA1|1765324800000000|129900|1\n");
-  EXPECT_EQ(migrated.value().query_integer("PRAGMA user_version").value(), schema_version());
-}
-
-// Returns the histories of `query` as lines "platform|title|floor|ceiling|ours|competitor", each
-// series as "at=paise" items, times in days from NOW.
+// Returns the histories of `query` as lines "sku|platform|title|floor|ceiling|ours|competitor",
+// each series as "HOURSh=PAISE" items, hours from NOW.
 std::string histories(Database& store, const HistoryQuery& query) {
   auto read = read_price_history(store, query);
   if (!read.ok()) return read.error().message;
   const auto series = [](const std::vector<ObservedPrice>& points) {
     std::string out;
     for (const ObservedPrice& point : points) {
-      const std::int64_t hours = (point.at - NOW) / 3'600'000'000;
       if (!out.empty()) out += ',';
-      out += std::to_string(hours) + "h=" + std::to_string(point.paise);
+      out += std::to_string((point.at - NOW) / 3'600'000'000) + "h=" + std::to_string(point.paise);
     }
     return out;
   };
@@ -385,49 +301,101 @@ std::string histories(Database& store, const HistoryQuery& query) {
   return out;
 }
 
-TEST(PriceHistory, EachPlatformsSeriesAndLimitsFromATimeOn) {
+TEST(PriceHistory, OurPriceObservedAtEveryImportBesideTheLimitsAndReadPerPlatform) {
   TempFolder folder;
   const auto data = folder.path / "data";
+  constexpr std::int64_t DAY = 86'400'000'000;
   const std::string amazon =
       "seller-sku\titem-name\tprice\tquantity\tasin1\tminimum-seller-allowed-price\t"
       "maximum-seller-allowed-price\n";
-  const std::pair<std::int64_t, std::string> imports[] = {
-      {NOW, amazon + "A\tBottle\t1299\t5\tB0TESTAAA1\t1100\t1500\nL\tLamp\t90\t1\t\t\t\n"},
-      {NOW + 24 * 3'600'000'000LL, amazon + "A\tBottle\t1249\t5\tB0TESTAAA1\t\t\n"},
+  const std::string prices =
+      "sku_asin,platform,competitor_price_inr,observed_at,min_price_inr,max_price_inr\n";
+  // Each import at its own time: its counts (read, added, updated, unchanged, rejected) and its
+  // first reject.
+  const std::tuple<std::int64_t, std::string, std::string, std::string> imports[] = {
+      // An incomplete listing is no observation; 0 is no limit; a floor above the ceiling and a
+      // limit that is no price are rejected.
       {NOW,
-       "sku_asin,platform,competitor_price_inr,observed_at\n"
-       "B0TESTAAA1,Amazon.in,1139,2025-12-10T05:30:00+05:30\n"
-       "B0TESTAAA1,Amazon.in,1149,2025-12-09T00:00:00Z\n"
-       "B0TESTAAA1,Flipkart,1200,2025-12-08T00:00:00Z\n"}};
+       amazon + "A\tBottle\t1,299.00\t5\tB0TESTAAA1\t1,100\t1,500\nB\tLamp\t\t1\t\t0\t\n" +
+           "C\tKurta\t500\t1\t\t600\t550\nD\tMug\t200\t1\t\tabc\t\n",
+       "4 2 0 0 2",
+       "4 minimum-seller-allowed-price 600: the lowest allowed price is above the highest, 550.00"},
+      // The same price a day later (another file, the lamp now priced) is observed again.
+      {NOW + DAY, amazon + "A\tBottle\t1299\t5\tB0TESTAAA1\t\t\nB\tLamp\t90\t1\t\t\t\n",
+       "2 0 1 1 0", ""},
+      // An empty limit keeps the stored one; a limit alone changes an unchanged competitor row.
+      {NOW + 2 * DAY,
+       prices + "B0TESTAAA1,Amazon.in,1149,2025-12-09T00:00:00Z,,\nB,Amazon.in,80,,70,\n" +
+           "B0TESTAAA1,Flipkart,1200,2025-12-08T00:00:00Z,,\n",
+       "3 3 0 0 0", ""},
+      {NOW + 3 * DAY, prices + "B0TESTAAA1,Amazon.in,1149,2025-12-09T00:00:00Z,1000,\n",
+       "1 0 1 0 0", ""},
+      {NOW + 4 * DAY, prices + "B,Amazon.in,80,2025-12-02,x,\n", "1 0 0 0 1",
+       "2 min_price_inr x: not a price"},
+  };
   int index = 0;
-  for (const auto& [now, bytes] : imports) {
-    ImportOptions options;
-    options.now = now;
+  for (const auto& [now, bytes, counts, first_reject] : imports) {
     auto store = open_store(data);
     ASSERT_TRUE(store.ok());
-    auto file = folder.write(std::to_string(index++) + ".txt", bytes);
-    ASSERT_TRUE(import_files(store.value(), data, {file}, options).ok());
+    ImportOptions options;
+    options.now = now;
+    auto report = import_files(store.value(), data,
+                               {folder.write(std::to_string(index++) + ".txt", bytes)}, options);
+    ASSERT_TRUE(report.ok()) << report.error().message;
+    const FileReport& file = report.value().files[0];
+    std::string got;
+    for (const auto count : {file.read, file.added, file.updated, file.unchanged, file.rejected}) {
+      if (!got.empty()) got += ' ';
+      got += std::to_string(count);
+    }
+    for (const RowIssue& row : file.first_rejects) {
+      got += '\n';
+      got += std::to_string(row.line) + " " + row.issue.column + " " + row.issue.value + ": " +
+             row.issue.reason;
+      break;
+    }
+    EXPECT_EQ(got, counts + (first_reject.empty() ? "" : "\n" + first_reject)) << index;
   }
   auto store = open_store(data);
   ASSERT_TRUE(store.ok());
-  const std::string amazon_in =
-      "B0TESTAAA1|Amazon.in|Bottle|110000|150000|0h=129900,24h=124900|-24h=114900,0h=113900\n";
-  const std::string flipkart = "B0TESTAAA1|Flipkart||-|-||-48h=120000\n";
+  EXPECT_EQ(test::rows(store.value(), "SELECT * FROM our_prices ORDER BY 1, 3"),
+            "B|Amazon.in|1765411200000000|9000|2|3\n"
+            "B0TESTAAA1|Amazon.in|1765324800000000|129900|1|2\n"
+            "B0TESTAAA1|Amazon.in|1765411200000000|129900|2|2\n");
+  EXPECT_EQ(test::rows(store.value(), "SELECT * FROM price_limits ORDER BY 1"),
+            "B|Amazon.in|7000|-|3|3\nB0TESTAAA1|Amazon.in|100000|150000|4|2\n");
+
+  // Read back per platform, from a time on; the identifier is bound, exactly as stored.
+  const std::string bottle_amazon =
+      "B0TESTAAA1|Amazon.in|Bottle|100000|150000|0h=129900,24h=129900|";
   const std::pair<HistoryQuery, std::string> cases[] = {
-      {{"B0TESTAAA1", {}, {}}, amazon_in + flipkart},
-      {{"B0TESTAAA1", "Flipkart", {}}, flipkart},
-      {{"B0TESTAAA1", {}, NOW},
-       "B0TESTAAA1|Amazon.in|Bottle|110000|150000|0h=129900,24h=124900|"
-       "0h=113900\nB0TESTAAA1|Flipkart||-|-||\n"},
+      {{"B0TESTAAA1", {}, {}},
+       bottle_amazon + "-24h=114900\nB0TESTAAA1|Flipkart||-|-||-48h=120000\n"},
+      {{"B0TESTAAA1", "Flipkart", {}}, "B0TESTAAA1|Flipkart||-|-||-48h=120000\n"},
+      {{"B0TESTAAA1", {}, NOW}, bottle_amazon + "\nB0TESTAAA1|Flipkart||-|-||\n"},
       {{"B0TESTAAA1", "Amazon.in", NOW + 1},
-       "B0TESTAAA1|Amazon.in|Bottle|110000|150000|24h=124900|\n"},
-      {{"L", {}, {}}, "L|Amazon.in|Lamp|-|-|0h=9000|\n"},
+       "B0TESTAAA1|Amazon.in|Bottle|100000|150000|24h=129900|\n"},
+      {{"B", {}, {}}, "B|Amazon.in|Lamp|7000|-|24h=9000|48h=8000\n"},
       {{"b0testaaa1", {}, {}}, ""},
       {{"B0TESTAAA1", "Meesho", {}}, ""},
       {{"B0TESTAAA1' OR '1'='1", {}, {}}, ""}};
   for (const auto& [query, expected] : cases) {
     EXPECT_EQ(histories(store.value(), query), expected) << query.sku_asin;
   }
+
+  // A store of the schema before observations: each listing becomes its first observation, at
+  // the time of the import that last changed it.
+  ASSERT_TRUE(
+      store.value()
+          .execute("DROP TABLE our_prices; DROP TABLE price_limits; PRAGMA user_version = 1")
+          .ok());
+  auto migrated = open_store(data);
+  ASSERT_TRUE(migrated.ok());
+  EXPECT_EQ(test::rows(migrated.value(),
+                       "SELECT sku_asin, observed_at, price_paise, import_id FROM "
+                       "our_prices ORDER BY 1, 2"),
+            "B|1765411200000000|9000|2\nB0TESTAAA1|1765324800000000|129900|1\n");
+  EXPECT_EQ(migrated.value().query_integer("PRAGMA user_version").value(), schema_version());
 }
 
 TEST(Import, StrictDryRunUnknownAndStandardInput) {

@@ -383,7 +383,7 @@ json::Value series_value(std::span<const PricePoint> series, std::int64_t now,
 
 json::Value history_json(const ProductHistory& history, std::int64_t now, int days,
                          std::string_view webhook_target, const HistorySettings& settings) {
-  const std::int64_t points_from = india_midnight(india_day(now) - days + 1);
+  const std::int64_t points_from = india_midnight(india_day(now) - std::max(days, 1) + 1);
   const SeriesSummary ours = summarise_series(history.ours, now);
   const SeriesSummary theirs = summarise_series(history.competitor, now);
   json::Value alerts = json::Value::array();
@@ -418,6 +418,7 @@ json::Value history_json(const ProductHistory& history, std::int64_t now, int da
 
 std::string text_chart(std::span<const PricePoint> ours, std::span<const PricePoint> competitor,
                        std::int64_t now, int days) {
+  days = std::max(days, 1);
   const std::int64_t first_day = india_day(now) - days + 1;
   const auto day_count = static_cast<std::size_t>(days);
   const std::size_t columns = std::min(CHART_COLUMNS, day_count);

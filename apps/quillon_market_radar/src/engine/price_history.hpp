@@ -176,7 +176,7 @@ inline constexpr std::size_t DESCRIBED_DAYS = 5;
 /// where not set), each series with its points of the last `days` days in India and its summary
 /// (every window with its edges in UTC, its count, its statistics or null, its text), the alerts
 /// with their dispatch records addressed to `webhook_target`, and the suggested price with its
-/// reason. Times are RFC 3339 UTC texts, money rupees.
+/// reason. Times are RFC 3339 UTC texts, money rupees; `days` below 1 is taken as 1.
 [[nodiscard]] json::Value history_json(const ProductHistory& history, std::int64_t now, int days,
                                        std::string_view webhook_target,
                                        const HistorySettings& settings = {});
@@ -189,7 +189,7 @@ inline constexpr std::size_t CHART_ROWS = 8;
 /// (several days a column when there are more than CHART_COLUMNS), each series' last price in it
 /// marked "o" (ours), "x" (the competitor's) or "*" (both in one place), the highest and lowest
 /// price at the left, the first and last dates below, and a key. "no observations to chart\n"
-/// when neither series has one in those days.
+/// when neither series has one in those days; `days` below 1 is taken as 1.
 [[nodiscard]] std::string text_chart(std::span<const PricePoint> ours,
                                      std::span<const PricePoint> competitor, std::int64_t now,
                                      int days);
