@@ -365,6 +365,21 @@ TEST(PriceHistory, OurPriceObservedAtEveryImportBesideTheLimitsAndReadPerPlatfor
   EXPECT_EQ(test::rows(store.value(), "SELECT * FROM price_limits ORDER BY 1"),
             "B|Amazon.in|7000|-|3|3\nB0TESTAAA1|Amazon.in|100000|150000|4|2\n");
 
+  // Two files of one import share its time: the later one's price is the observation.
+  ImportOptions together;
+  together.now = NOW + 5 * DAY;
+  auto both = import_files(store.value(), data,
+                           {folder.write("a.txt", amazon + "A\tBottle\t1000\t5\tB0TESTAAA1\t\t\n"),
+                            folder.write("b.txt", amazon + "A\tBottle\t1100\t5\tB0TESTAAA1\t\t\n")},
+                           together);
+  ASSERT_TRUE(both.ok()) << both.error().message;
+  EXPECT_EQ(test::rows(store.value(),
+                       "SELECT price_paise, import_id FROM our_prices WHERE "
+                       "observed_at = " +
+                           std::to_string(NOW + 5 * DAY)),
+            "110000|7\n");
+  ASSERT_TRUE(store.value().execute("DELETE FROM our_prices WHERE import_id > 5").ok());
+
   // Read back per platform, from a time on; the identifier is bound, exactly as stored.
   const std::string bottle_amazon =
       "B0TESTAAA1|Amazon.in|Bottle|100000|150000|0h=129900,24h=129900|";
@@ -394,7 +409,7 @@ TEST(PriceHistory, OurPriceObservedAtEveryImportBesideTheLimitsAndReadPerPlatfor
   EXPECT_EQ(test::rows(migrated.value(),
                        "SELECT sku_asin, observed_at, price_paise, import_id FROM "
                        "our_prices ORDER BY 1, 2"),
-            "B|1765411200000000|9000|2\nB0TESTAAA1|1765324800000000|129900|1\n");
+            "B|1765411200000000|9000|2\nB0TESTAAA1|1765756800000000|110000|7\n");
   EXPECT_EQ(migrated.value().query_integer("PRAGMA user_version").value(), schema_version());
 }
 
