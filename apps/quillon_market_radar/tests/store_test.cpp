@@ -7,8 +7,10 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "store/csv.hpp"
+#include "store/history.hpp"
 #include "store/import.hpp"
 #include "store/sha256.hpp"
 #include "store_test_support.hpp"
@@ -330,6 +332,139 @@ TEST(Import, SecondRowOfAKeyNamesTheFirstWhateverItDid) {
               std::string::npos)
         << out;
   }
+// Returns the histories of `query` as lines "sku|platform|title|floor|ceiling|ours|competitor",
+// each series as "HOURSh=PAISE" items, hours from NOW.
+std::string histories(Database& store, const HistoryQuery& query) {
+  auto read = read_price_history(store, query);
+  if (!read.ok()) return read.error().message;
+  const auto series = [](const std::vector<ObservedPrice>& points) {
+    std::string out;
+    for (const ObservedPrice& point : points) {
+      if (!out.empty()) out += ',';
+      out += std::to_string((point.at - NOW) / 3'600'000'000) + "h=" + std::to_string(point.paise);
+    }
+    return out;
+  };
+  std::string out;
+  for (const StoredHistory& history : read.value()) {
+    out += history.sku_asin + "|" + history.platform + "|" + history.title + "|" +
+           (history.floor_paise ? std::to_string(*history.floor_paise) : "-") + "|" +
+           (history.ceiling_paise ? std::to_string(*history.ceiling_paise) : "-") + "|" +
+           series(history.ours) + "|" + series(history.competitor) + "\n";
+  }
+  return out;
+}
+
+TEST(PriceHistory, OurPriceObservedAtEveryImportBesideTheLimitsAndReadPerPlatform) {
+  TempFolder folder;
+  const auto data = folder.path / "data";
+  constexpr std::int64_t DAY = 86'400'000'000;
+  const std::string amazon =
+      "seller-sku\titem-name\tprice\tquantity\tasin1\tminimum-seller-allowed-price\t"
+      "maximum-seller-allowed-price\n";
+  const std::string prices =
+      "sku_asin,platform,competitor_price_inr,observed_at,min_price_inr,max_price_inr\n";
+  // Each import at its own time: its counts (read, added, updated, unchanged, rejected) and its
+  // first reject.
+  const std::tuple<std::int64_t, std::string, std::string, std::string> imports[] = {
+      // An incomplete listing is no observation; 0 is no limit; a floor above the ceiling and a
+      // limit that is no price are rejected.
+      {NOW,
+       amazon + "A\tBottle\t1,299.00\t5\tB0TESTAAA1\t1,100\t1,500\nB\tLamp\t\t1\t\t0\t\n" +
+           "C\tKurta\t500\t1\t\t600\t550\nD\tMug\t200\t1\t\tabc\t\n",
+       "4 2 0 0 2",
+       "4 minimum-seller-allowed-price 600: the lowest allowed price is above the highest, 550.00"},
+      // The same price a day later (another file, the lamp now priced) is observed again.
+      {NOW + DAY, amazon + "A\tBottle\t1299\t5\tB0TESTAAA1\t\t\nB\tLamp\t90\t1\t\t\t\n",
+       "2 0 1 1 0", ""},
+      // An empty limit keeps the stored one; a limit alone changes an unchanged competitor row.
+      {NOW + 2 * DAY,
+       prices + "B0TESTAAA1,Amazon.in,1149,2025-12-09T00:00:00Z,,\nB,Amazon.in,80,,70,\n" +
+           "B0TESTAAA1,Flipkart,1200,2025-12-08T00:00:00Z,,\n",
+       "3 3 0 0 0", ""},
+      {NOW + 3 * DAY, prices + "B0TESTAAA1,Amazon.in,1149,2025-12-09T00:00:00Z,1000,\n",
+       "1 0 1 0 0", ""},
+      {NOW + 4 * DAY, prices + "B,Amazon.in,80,2025-12-02,x,\n", "1 0 0 0 1",
+       "2 min_price_inr x: not a price"},
+  };
+  int index = 0;
+  for (const auto& [now, bytes, counts, first_reject] : imports) {
+    auto store = open_store(data);
+    ASSERT_TRUE(store.ok());
+    ImportOptions options;
+    options.now = now;
+    auto report = import_files(store.value(), data,
+                               {folder.write(std::to_string(index++) + ".txt", bytes)}, options);
+    ASSERT_TRUE(report.ok()) << report.error().message;
+    const FileReport& file = report.value().files[0];
+    std::string got;
+    for (const auto count : {file.read, file.added, file.updated, file.unchanged, file.rejected}) {
+      if (!got.empty()) got += ' ';
+      got += std::to_string(count);
+    }
+    for (const RowIssue& row : file.first_rejects) {
+      got += '\n';
+      got += std::to_string(row.line) + " " + row.issue.column + " " + row.issue.value + ": " +
+             row.issue.reason;
+      break;
+    }
+    EXPECT_EQ(got, counts + (first_reject.empty() ? "" : "\n" + first_reject)) << index;
+  }
+  auto store = open_store(data);
+  ASSERT_TRUE(store.ok());
+  EXPECT_EQ(test::rows(store.value(), "SELECT * FROM our_prices ORDER BY 1, 3"),
+            "B|Amazon.in|1765411200000000|9000|2|3\n"
+            "B0TESTAAA1|Amazon.in|1765324800000000|129900|1|2\n"
+            "B0TESTAAA1|Amazon.in|1765411200000000|129900|2|2\n");
+  EXPECT_EQ(test::rows(store.value(), "SELECT * FROM price_limits ORDER BY 1"),
+            "B|Amazon.in|7000|-|3|3\nB0TESTAAA1|Amazon.in|100000|150000|4|2\n");
+
+  // Two files of one import share its time: the later one's price is the observation.
+  ImportOptions together;
+  together.now = NOW + 5 * DAY;
+  auto both = import_files(store.value(), data,
+                           {folder.write("a.txt", amazon + "A\tBottle\t1000\t5\tB0TESTAAA1\t\t\n"),
+                            folder.write("b.txt", amazon + "A\tBottle\t1100\t5\tB0TESTAAA1\t\t\n")},
+                           together);
+  ASSERT_TRUE(both.ok()) << both.error().message;
+  EXPECT_EQ(test::rows(store.value(),
+                       "SELECT price_paise, import_id FROM our_prices WHERE "
+                       "observed_at = " +
+                           std::to_string(NOW + 5 * DAY)),
+            "110000|7\n");
+  ASSERT_TRUE(store.value().execute("DELETE FROM our_prices WHERE import_id > 5").ok());
+
+  // Read back per platform, from a time on; the identifier is bound, exactly as stored.
+  const std::string bottle_amazon =
+      "B0TESTAAA1|Amazon.in|Bottle|100000|150000|0h=129900,24h=129900|";
+  const std::pair<HistoryQuery, std::string> cases[] = {
+      {{"B0TESTAAA1", {}, {}},
+       bottle_amazon + "-24h=114900\nB0TESTAAA1|Flipkart||-|-||-48h=120000\n"},
+      {{"B0TESTAAA1", "Flipkart", {}}, "B0TESTAAA1|Flipkart||-|-||-48h=120000\n"},
+      {{"B0TESTAAA1", {}, NOW}, bottle_amazon + "\nB0TESTAAA1|Flipkart||-|-||\n"},
+      {{"B0TESTAAA1", "Amazon.in", NOW + 1},
+       "B0TESTAAA1|Amazon.in|Bottle|100000|150000|24h=129900|\n"},
+      {{"B", {}, {}}, "B|Amazon.in|Lamp|7000|-|24h=9000|48h=8000\n"},
+      {{"b0testaaa1", {}, {}}, ""},
+      {{"B0TESTAAA1", "Meesho", {}}, ""},
+      {{"B0TESTAAA1' OR '1'='1", {}, {}}, ""}};
+  for (const auto& [query, expected] : cases) {
+    EXPECT_EQ(histories(store.value(), query), expected) << query.sku_asin;
+  }
+
+  // A store of the schema before observations: each listing becomes its first observation, at
+  // the time of the import that last changed it.
+  ASSERT_TRUE(
+      store.value()
+          .execute("DROP TABLE our_prices; DROP TABLE price_limits; PRAGMA user_version = 1")
+          .ok());
+  auto migrated = open_store(data);
+  ASSERT_TRUE(migrated.ok());
+  EXPECT_EQ(test::rows(migrated.value(),
+                       "SELECT sku_asin, observed_at, price_paise, import_id FROM "
+                       "our_prices ORDER BY 1, 2"),
+            "B|1765411200000000|9000|2\nB0TESTAAA1|1765756800000000|110000|7\n");
+  EXPECT_EQ(migrated.value().query_integer("PRAGMA user_version").value(), schema_version());
 }
 
 TEST(Import, StrictDryRunUnknownAndStandardInput) {
@@ -416,9 +551,8 @@ TEST(Store, RefusesWhatItCannotUseInOneLine) {
   const std::pair<std::string_view, std::string> cases[] = {
       {"text", " is not a SQLite database (file is not a database)"},
       {"other", " is a SQLite database of another program, not a store"},
-      {"made",
-       " has schema version 7, newer than version 1 of this program: use a newer "
-       "quillon_market_radar"}};
+      {"made", " has schema version 7, newer than version " + std::to_string(schema_version()) +
+                   " of this program: use a newer quillon_market_radar"}};
   for (const auto& [name, message] : cases) {
     auto report = open_store(store_in(name));
     ASSERT_FALSE(report.ok()) << name;

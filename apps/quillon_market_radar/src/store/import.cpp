@@ -185,7 +185,21 @@ class RowWriter {
             .bind(10, import_id_)
             .bind(11, source_line);
       };
-      return write(INSERT_LISTING, bind, 12, source_line, first_line);
+      auto change = write(INSERT_LISTING, bind, 12, source_line, first_line);
+      if (!change.ok() || change.value() == Change::DUPLICATE) return change;
+      // Our price is observed at every import, changed or not; an incomplete listing has none.
+      if (listing->price_paise) {
+        Statement& observe = statements_[OBSERVE_OUR_PRICE];
+        observe.bind_borrowed(1, listing->sku_asin)
+            .bind_borrowed(2, listing->platform)
+            .bind(3, now_)
+            .bind(4, *listing->price_paise)
+            .bind(5, import_id_)
+            .bind(6, source_line);
+        if (auto done = observe.run(); !done.ok()) return done.error();
+      }
+      return with_limits(change.value(), listing->sku_asin, listing->platform, listing->floor_paise,
+                         listing->ceiling_paise, source_line);
     }
     const auto& price = std::get<CompetitorPrice>(row);
     const std::int64_t observed_at = price.observed_at.value_or(now_);
@@ -197,7 +211,10 @@ class RowWriter {
           .bind(5, import_id_)
           .bind(6, source_line);
     };
-    return write(INSERT_PRICE, bind, 7, source_line, first_line);
+    auto change = write(INSERT_PRICE, bind, 7, source_line, first_line);
+    if (!change.ok() || change.value() == Change::DUPLICATE) return change;
+    return with_limits(change.value(), price.sku_asin, price.platform, price.floor_paise,
+                       price.ceiling_paise, source_line);
   }
 
  private:
@@ -209,11 +226,13 @@ class RowWriter {
     INSERT_PRICE,
     FIND_PRICE,
     UPDATE_PRICE,
-    MARK_SEEN
+    MARK_SEEN,
+    OBSERVE_OUR_PRICE,
+    SET_LIMITS
   };
   // A find gives the row's rowid, the line of this file that wrote or saw it (NULL for none) and
   // whether its values are those bound.
-  static constexpr std::array<std::string_view, 7> STATEMENTS = {
+  static constexpr std::array<std::string_view, 9> STATEMENTS = {
       "INSERT INTO listings (platform, sku_asin, seller_sku, title, mrp_paise, price_paise, "
       "quantity, status, fulfillment, import_id, source_line) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
@@ -236,6 +255,21 @@ class RowWriter {
       "UPDATE competitor_prices SET price_paise = ?4, import_id = ?5, source_line = ?6 "
       "WHERE rowid = ?7",
       "INSERT INTO temp.seen_rows (id, line) VALUES (?1, ?2)",
+      // Two files of one import share its time: the later one's price is the observation.
+      "INSERT INTO our_prices (sku_asin, platform, observed_at, price_paise, import_id, "
+      "source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
+      "ON CONFLICT (sku_asin, platform, observed_at) DO UPDATE SET "
+      "price_paise = excluded.price_paise, import_id = excluded.import_id, "
+      "source_line = excluded.source_line",
+      // A limit not given is left as it was; a row that changes neither changes nothing.
+      "INSERT INTO price_limits (sku_asin, platform, floor_paise, ceiling_paise, import_id, "
+      "source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
+      "ON CONFLICT (sku_asin, platform) DO UPDATE SET "
+      "floor_paise = coalesce(excluded.floor_paise, floor_paise), "
+      "ceiling_paise = coalesce(excluded.ceiling_paise, ceiling_paise), "
+      "import_id = excluded.import_id, source_line = excluded.source_line "
+      "WHERE floor_paise IS NOT coalesce(excluded.floor_paise, floor_paise) "
+      "OR ceiling_paise IS NOT coalesce(excluded.ceiling_paise, ceiling_paise)",
   };
 
   RowWriter(Database& database, std::vector<Statement> statements)
@@ -279,6 +313,23 @@ class RowWriter {
     bind(update);
     if (auto done = update.bind(rowid_index, rowid).run(); !done.ok()) return done.error();
     return Change::UPDATED;
+  }
+
+  // Writes a row's floor and ceiling, when it gives either; a row otherwise unchanged whose
+  // limits changed is UPDATED.
+  Result<Change> with_limits(Change change, const std::string& sku_asin,
+                             const std::string& platform, const std::optional<std::int64_t>& floor,
+                             const std::optional<std::int64_t>& ceiling, std::int64_t source_line) {
+    if (!floor && !ceiling) return change;
+    Statement& limits = statements_[SET_LIMITS];
+    limits.bind(1, sku_asin)
+        .bind(2, platform)
+        .bind(3, floor)
+        .bind(4, ceiling)
+        .bind(5, import_id_)
+        .bind(6, source_line);
+    if (auto done = limits.run(); !done.ok()) return done.error();
+    return change == Change::UNCHANGED && database_->changes() == 1 ? Change::UPDATED : change;
   }
 
   Database* database_;

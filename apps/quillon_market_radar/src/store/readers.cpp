@@ -158,6 +158,27 @@ std::string rupees(std::int64_t paise) {
   return std::to_string(paise / 100) + (cents < 10 ? ".0" : ".") + std::to_string(cents);
 }
 
+// Reads the seller's floor and ceiling of a row into `floor` and `ceiling`, either column absent
+// or empty leaving its limit as it was, a 0 meaning none; returns why a row is rejected: a value
+// that is no price, or a floor above the ceiling.
+std::optional<FieldIssue> read_limits(const std::vector<std::string>& fields,
+                                      const std::optional<Column>& floor_at,
+                                      const std::optional<Column>& ceiling_at,
+                                      std::optional<std::int64_t>& floor,
+                                      std::optional<std::int64_t>& ceiling) {
+  for (const auto& [at, limit] : {std::pair{&floor_at, &floor}, std::pair{&ceiling_at, &ceiling}}) {
+    const std::string_view text = field(fields, *at);
+    auto paise = parse_price_paise(text);
+    if (!paise.ok()) return issue(*at, text, paise.error().message);
+    if (paise.value() && *paise.value() != 0) *limit = paise.value();
+  }
+  if (floor && ceiling && *floor > *ceiling) {
+    return issue(floor_at, field(fields, floor_at),
+                 "the lowest allowed price is above the highest, " + rupees(*ceiling));
+  }
+  return std::nullopt;
+}
+
 // Where a listings file keeps each field: the column names of one marketplace's report, "" for a
 // field it does not have. Every column of `required` must be in the header for a file to be read
 // as this kind.
@@ -175,6 +196,8 @@ struct ListingLayout {
   std::string_view asin;        // an ASIN column
   std::string_view product_id;  // an identifier column, an ASIN where its type column says 1
   std::string_view product_id_type;
+  std::string_view floor;    // the lowest price the seller allows
+  std::string_view ceiling;  // the highest
 };
 
 constexpr std::array<ListingLayout, 2> LISTING_LAYOUTS = {{
@@ -190,7 +213,9 @@ constexpr std::array<ListingLayout, 2> LISTING_LAYOUTS = {{
      "fulfillment-channel",
      "asin1",
      "product-id",
-     "product-id-type"},
+     "product-id-type",
+     "minimum-seller-allowed-price",
+     "maximum-seller-allowed-price"},
     {"Flipkart listings",
      "Flipkart",
      {"Seller SKU ID", "MRP", "Your Selling Price", "Your Stock Count", "Listing Status"},
@@ -200,6 +225,8 @@ constexpr std::array<ListingLayout, 2> LISTING_LAYOUTS = {{
      "MRP",
      "Your Stock Count",
      "Listing Status",
+     "",
+     "",
      "",
      "",
      "",
@@ -220,7 +247,9 @@ class ListingReader final : public FileReader {
         fulfillment_(column(columns, layout.fulfillment)),
         asin_(column(columns, layout.asin)),
         product_id_(column(columns, layout.product_id)),
-        product_id_type_(column(columns, layout.product_id_type)) {
+        product_id_type_(column(columns, layout.product_id_type)),
+        floor_(column(columns, layout.floor)),
+        ceiling_(column(columns, layout.ceiling)) {
     if (!title_) title_ = column(columns, layout.title[1]);
   }
 
@@ -261,6 +290,10 @@ class ListingReader final : public FileReader {
     auto units = parse_quantity(quantity);
     if (!units.ok()) return reject(quantity_, quantity, units.error().message);
     listing.quantity = units.value();
+    if (auto bad =
+            read_limits(fields, floor_, ceiling_, listing.floor_paise, listing.ceiling_paise)) {
+      return RowReading{std::nullopt, std::move(bad)};
+    }
 
     RowReading reading;
     if (listing.price_paise && listing.mrp_paise && *listing.price_paise > *listing.mrp_paise) {
@@ -279,18 +312,20 @@ class ListingReader final : public FileReader {
 
   const ListingLayout& layout_;
   std::optional<Column> seller_sku_, title_, price_, mrp_, quantity_, status_, fulfillment_, asin_,
-      product_id_, product_id_type_;
+      product_id_, product_id_type_, floor_, ceiling_;
 };
 
-// Reads our own template of competitor prices: sku_asin,platform,competitor_price_inr and an
-// optional observed_at.
+// Reads our own template of competitor prices: sku_asin,platform,competitor_price_inr and the
+// optional observed_at, min_price_inr and max_price_inr (our own floor and ceiling).
 class CompetitorPriceReader final : public FileReader {
  public:
   explicit CompetitorPriceReader(const Columns& columns)
       : sku_asin_(column(columns, "sku_asin")),
         platform_(column(columns, "platform")),
         price_(column(columns, "competitor_price_inr")),
-        observed_at_(column(columns, "observed_at")) {}
+        observed_at_(column(columns, "observed_at")),
+        floor_(column(columns, "min_price_inr")),
+        ceiling_(column(columns, "max_price_inr")) {}
 
   RowReading read(const std::vector<std::string>& fields) const override {
     CompetitorPrice price;
@@ -316,6 +351,9 @@ class CompetitorPriceReader final : public FileReader {
       if (!time.ok()) return reject(observed_at_, observed, time.error().message);
       price.observed_at = time.value();
     }
+    if (auto bad = read_limits(fields, floor_, ceiling_, price.floor_paise, price.ceiling_paise)) {
+      return reject(std::move(*bad));
+    }
     return RowReading{Row(std::move(price)), std::nullopt};
   }
 
@@ -325,7 +363,9 @@ class CompetitorPriceReader final : public FileReader {
     return RowReading{std::nullopt, issue(at, value, std::move(reason))};
   }
 
-  std::optional<Column> sku_asin_, platform_, price_, observed_at_;
+  static RowReading reject(FieldIssue found) { return RowReading{std::nullopt, std::move(found)}; }
+
+  std::optional<Column> sku_asin_, platform_, price_, observed_at_, floor_, ceiling_;
 };
 
 // A kind of file: its name, and its reader when the header has every column it needs.

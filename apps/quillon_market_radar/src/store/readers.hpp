@@ -27,6 +27,8 @@ struct Listing {
   std::optional<std::int64_t> quantity;     // none: not given
   std::string status;
   std::string fulfillment;
+  std::optional<std::int64_t> floor_paise;    // the lowest price the seller allows; none: not given
+  std::optional<std::int64_t> ceiling_paise;  // the highest; none: not given
 };
 
 /// A competitor's price for one identifier on one platform, at one time.
@@ -35,6 +37,8 @@ struct CompetitorPrice {
   std::string platform;
   std::int64_t price_paise = 0;
   std::optional<std::int64_t> observed_at;  // microseconds since 1970 UTC; none: the import's time
+  std::optional<std::int64_t> floor_paise;  // our lowest allowed price; none: not given
+  std::optional<std::int64_t> ceiling_paise;  // our highest; none: not given
 };
 
 using Row = std::variant<Listing, CompetitorPrice>;

@@ -16,7 +16,7 @@ constexpr std::int64_t APPLICATION_ID = 0x514d5221;
 // Migration N takes a store from schema version N to N + 1, in the transaction that runs it, and
 // sets the version itself. Money is in integer paise, times in microseconds since 1970-01-01 UTC;
 // every row names the import it came from and its line in that file.
-constexpr std::array<std::string_view, 1> MIGRATIONS = {
+constexpr std::array<std::string_view, 2> MIGRATIONS = {
     R"sql(
 PRAGMA application_id = 1364021793;
 CREATE TABLE imports (
@@ -55,6 +55,36 @@ CREATE TABLE competitor_prices (
   PRIMARY KEY (sku_asin, platform, observed_at)
 ) STRICT;
 PRAGMA user_version = 1;
+)sql",
+    // Our own price as dated observations, one per listing and import (an unchanged price is
+    // observed again, not a gap), and the seller's floor and ceiling per product. The series is
+    // kept in its key's order (WITHOUT ROWID), so a product's history is one range of one b-tree.
+    // The listings already imported are their first observation, at their import's time.
+    R"sql(
+CREATE TABLE our_prices (
+  sku_asin TEXT NOT NULL,
+  platform TEXT NOT NULL,
+  observed_at INTEGER NOT NULL,
+  price_paise INTEGER NOT NULL CHECK (price_paise > 0),
+  import_id INTEGER NOT NULL REFERENCES imports (id),
+  source_line INTEGER NOT NULL,
+  PRIMARY KEY (sku_asin, platform, observed_at)
+) STRICT, WITHOUT ROWID;
+CREATE TABLE price_limits (
+  sku_asin TEXT NOT NULL,
+  platform TEXT NOT NULL,
+  floor_paise INTEGER CHECK (floor_paise > 0),
+  ceiling_paise INTEGER CHECK (ceiling_paise > 0),
+  import_id INTEGER NOT NULL REFERENCES imports (id),
+  source_line INTEGER NOT NULL,
+  PRIMARY KEY (sku_asin, platform)
+) STRICT;
+INSERT INTO our_prices (sku_asin, platform, observed_at, price_paise, import_id, source_line)
+  SELECT listings.sku_asin, listings.platform, imports.imported_at, listings.price_paise,
+         listings.import_id, listings.source_line
+  FROM listings JOIN imports ON imports.id = listings.import_id
+  WHERE listings.price_paise IS NOT NULL;
+PRAGMA user_version = 2;
 )sql",
 };
 

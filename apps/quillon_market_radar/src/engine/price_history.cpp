@@ -1,0 +1,474 @@
+#include "engine/price_history.hpp"
+
+#include <algorithm>
+#include <chrono>
+
+#include "engine/market_engine.hpp"
+#include "engine/records.hpp"
+
+namespace qmr::engine {
+
+namespace {
+
+constexpr std::array<std::string_view, 12> MONTHS = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Each kind's headline and action, in the eight lines of the price-drop alert.
+struct AlertForm {
+  AlertKind kind;
+  std::string_view headline;
+  std::string_view action;
+};
+constexpr std::array<AlertForm, 3> ALERT_FORMS = {{
+    {AlertKind::DROP, "COMPETITOR PRICE DROP ALERT", "Auto-reprice recommended."},
+    {AlertKind::RISE, "COMPETITOR PRICE RISE ALERT", "Reprice toward the ceiling recommended."},
+    {AlertKind::ALL_TIME_LOW, "COMPETITOR ALL-TIME LOW ALERT", "Auto-reprice recommended."},
+}};
+
+// The dispatch record's fixed figure, as the price-drop alert's: nothing is timed.
+constexpr std::uint64_t DISPATCH_LATENCY_MICROS = 19;
+
+std::int64_t floor_divide(std::int64_t value, std::int64_t divisor) {
+  const std::int64_t quotient = value / divisor;
+  return quotient * divisor > value ? quotient - 1 : quotient;
+}
+
+std::string observations_since(std::size_t count, std::int64_t first_at) {
+  if (count == 1) return "1 observation, on " + india_date(first_at);
+  return std::to_string(count) + " observations since " + india_date(first_at);
+}
+
+WindowSummary summarise_window(std::span<const PricePoint> series, int days, std::int64_t now) {
+  WindowSummary window;
+  window.days = days;
+  const std::int64_t first_day = india_day(now) - days + 1;
+  window.start = india_midnight(first_day);
+  window.end = now;
+  window.covered = !series.empty() && india_day(series.front().at) <= first_day;
+  const auto begin =
+      std::lower_bound(series.begin(), series.end(), window.start,
+                       [](const PricePoint& point, std::int64_t at) { return point.at < at; });
+  std::int64_t sum = 0;
+  std::int64_t low = 0;
+  std::int64_t high = 0;
+  for (auto point = begin; point != series.end(); ++point) {
+    if (window.count++ == 0) {
+      window.first_at = point->at;
+      low = high = point->paise;
+    }
+    sum += point->paise;
+    low = std::min(low, point->paise);
+    high = std::max(high, point->paise);
+  }
+  window.text = "last " + std::to_string(days) + " days (" + india_date(window.start) + " to " +
+                india_date(now) + ", IST): ";
+  if (window.count == 0) {
+    window.text += "no observations";
+  } else if (!window.covered || window.count < MIN_OBSERVATIONS) {
+    window.text += observations_since(window.count, *window.first_at);
+  } else {
+    const auto count = static_cast<std::int64_t>(window.count);
+    window.statistics = WindowStatistics{low, (sum + count / 2) / count, high};
+    window.text += "lowest " + rupees_text(low) + ", average " +
+                   rupees_text(window.statistics->average) + ", highest " + rupees_text(high) +
+                   " over " + std::to_string(window.count) + " observations";
+  }
+  return window;
+}
+
+const AlertForm& form_of(AlertKind kind) {
+  for (const AlertForm& form : ALERT_FORMS) {
+    if (form.kind == kind) return form;
+  }
+  return ALERT_FORMS[0];
+}
+
+}  // namespace
+
+std::int64_t india_day(std::int64_t at) {
+  return floor_divide(at + INDIA_OFFSET_MICROS, DAY_MICROS);
+}
+
+std::int64_t india_midnight(std::int64_t day) { return day * DAY_MICROS - INDIA_OFFSET_MICROS; }
+
+std::string india_date(std::int64_t at) {
+  using namespace std::chrono;
+  const year_month_day date{sys_days{days{india_day(at)}}};
+  return std::to_string(static_cast<unsigned>(date.day())) + " " +
+         std::string(MONTHS[static_cast<unsigned>(date.month()) - 1]) + " " +
+         std::to_string(static_cast<int>(date.year()));
+}
+
+std::string rupees_text(std::int64_t paise) {
+  const std::int64_t cents = paise % 100;
+  return "\u20B9" + std::to_string(paise / 100) + (cents < 10 ? ".0" : ".") + std::to_string(cents);
+}
+
+SeriesSummary summarise_series(std::span<const PricePoint> series, std::int64_t now) {
+  const auto end =
+      std::upper_bound(series.begin(), series.end(), now,
+                       [](std::int64_t at, const PricePoint& point) { return at < point.at; });
+  series = series.first(static_cast<std::size_t>(end - series.begin()));
+  SeriesSummary summary;
+  summary.count = series.size();
+  if (!series.empty()) summary.latest = series.back();
+  for (const PricePoint& point : series) {
+    if (!summary.all_time_low || point.paise < summary.all_time_low->paise) {
+      summary.all_time_low = point;
+    }
+  }
+  for (const int days : SUMMARY_WINDOW_DAYS) {
+    summary.windows.push_back(summarise_window(series, days, now));
+  }
+  return summary;
+}
+
+std::vector<PricePoint> daily_closing(std::span<const PricePoint> series) {
+  std::vector<PricePoint> days;
+  for (const PricePoint& point : series) {
+    if (!days.empty() && india_day(days.back().at) == india_day(point.at)) {
+      days.back() = point;
+    } else {
+      days.push_back(point);
+    }
+  }
+  return days;
+}
+
+std::vector<PriceAlert> find_alerts(std::span<const PricePoint> ours,
+                                    std::span<const PricePoint> competitor,
+                                    const AlertSettings& settings) {
+  const std::int64_t stale = settings.competitor_stale_days * DAY_MICROS;
+  std::vector<PriceAlert> alerts;
+  std::optional<std::int64_t> our_price;
+  std::optional<PricePoint> theirs;
+  std::optional<std::int64_t> alerted_low;  // the low the all-time-low alert compares with
+  bool drop_armed = true;                   // a drop may fire
+  bool rise_armed = false;  // a drop fired and the competitor has not been above us since
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < ours.size() || j < competitor.size()) {
+    const std::int64_t at = std::min(i < ours.size() ? ours[i].at : INT64_MAX,
+                                     j < competitor.size() ? competitor[j].at : INT64_MAX);
+    for (; i < ours.size() && ours[i].at == at; ++i) our_price = ours[i].paise;
+    // A competitor gone for a while is a new one when it returns: both crossings re-armed.
+    if (theirs && at - theirs->at > stale) {
+      drop_armed = true;
+      rise_armed = false;
+    }
+    bool observed = false;
+    for (; j < competitor.size() && competitor[j].at == at; ++j) {
+      theirs = competitor[j];
+      observed = true;
+    }
+    if (!theirs || at - theirs->at > stale) continue;
+    PriceAlert alert{AlertKind::DROP, at, theirs->paise, our_price, 0};
+    if (our_price) {
+      alert.gap_percent =
+          static_cast<double>(theirs->paise - *our_price) * 100.0 / static_cast<double>(*our_price);
+    }
+    if (observed) {
+      if (!alerted_low) {
+        alerted_low = theirs->paise;
+      } else if (static_cast<double>(theirs->paise) <
+                 static_cast<double>(*alerted_low) * (1 - settings.band_points / 100)) {
+        alerted_low = theirs->paise;
+        alerts.push_back(alert);
+        alerts.back().kind = AlertKind::ALL_TIME_LOW;
+      }
+    }
+    if (!our_price) continue;
+    if (drop_armed && alert.gap_percent < -settings.threshold_percent) {
+      drop_armed = false;
+      rise_armed = true;
+      alerts.push_back(alert);
+    } else if (!drop_armed &&
+               alert.gap_percent >= -settings.threshold_percent + settings.band_points) {
+      drop_armed = true;
+    }
+    if (rise_armed && alert.gap_percent > 0) {
+      rise_armed = false;
+      alerts.push_back(alert);
+      alerts.back().kind = AlertKind::RISE;
+    }
+  }
+  return alerts;
+}
+
+std::string format_alert_text(const PriceAlert& alert, std::string_view title,
+                              std::string_view sku_asin) {
+  const AlertForm& form = form_of(alert.kind);
+  return "\U0001F6D2 *" + std::string(form.headline) + "*\n\n*Product:* " + std::string(title) +
+         "\n*ASIN:* " + std::string(sku_asin) + "\n*Competitor Price:* " +
+         rupees_text(alert.competitor_paise) + "\n*Our Current Price:* " +
+         (alert.our_paise ? rupees_text(*alert.our_paise) : "unknown") + "\n*Difference:* " +
+         (alert.our_paise ? format_fixed2(alert.gap_percent) + "%" : "unknown") + "\n*Action:* " +
+         std::string(form.action);
+}
+
+json::Value alert_dispatch_record(const PriceAlert& alert, std::string_view title,
+                                  std::string_view sku_asin, std::string_view webhook_target) {
+  return json::Value{{"status", "PRICE_ALERT_DISPATCHED"},
+                     {"webhook_target", webhook_target},
+                     {"asin", sku_asin},
+                     {"payload_message", format_alert_text(alert, title, sku_asin)},
+                     {"latency_micros", DISPATCH_LATENCY_MICROS}};
+}
+
+SuggestedPrice suggest_price(std::optional<std::int64_t> our_paise,
+                             std::optional<PricePoint> competitor, const PriceLimits& limits,
+                             std::int64_t now, const SuggestionSettings& settings) {
+  const std::string step = rupees_text(settings.step_paise);
+  // The floor wins over a ceiling below it, so that no suggestion goes under the floor.
+  std::optional<std::int64_t> ceiling = limits.ceiling;
+  std::string crossed;
+  if (limits.floor && ceiling && *ceiling < *limits.floor) {
+    crossed = " (the ceiling " + rupees_text(*ceiling) + " is below the floor: the floor counts)";
+    ceiling = limits.floor;
+  }
+  const auto clamp = [&](std::int64_t paise) {
+    if (ceiling) paise = std::min(paise, *ceiling);
+    if (limits.floor) paise = std::max(paise, *limits.floor);
+    return paise;
+  };
+  const auto against_ours = [&](std::int64_t paise) -> std::string {
+    if (!our_paise) return "";
+    if (paise == *our_paise) return "; our price " + rupees_text(*our_paise) + " stays";
+    return std::string(paise > *our_paise ? "; raise" : "; lower") + " from our " +
+           rupees_text(*our_paise);
+  };
+  const bool present =
+      competitor && now - competitor->at <= settings.competitor_stale_days * DAY_MICROS;
+  if (!present) {
+    const std::string absent = competitor
+                                   ? "no competitor price in the last " +
+                                         std::to_string(settings.competitor_stale_days) +
+                                         " days (the last on " + india_date(competitor->at) + ")"
+                                   : "no competitor price";
+    if (limits.floor) {
+      return {*limits.floor, absent + ": hold at the floor " + rupees_text(*limits.floor) +
+                                 against_ours(*limits.floor) + crossed};
+    }
+    if (!our_paise) return {std::nullopt, absent + ", no floor and no price of ours"};
+    const std::int64_t kept = clamp(*our_paise);
+    return {kept, absent + " and no floor: keep our price" +
+                      (kept != *our_paise ? ", down to the ceiling " + rupees_text(kept) : "")};
+  }
+  const std::int64_t beaten = competitor->paise - settings.step_paise;
+  const std::string beat = step + " below the competitor's " + rupees_text(competitor->paise);
+  if (limits.floor && beaten < *limits.floor) {
+    return {*limits.floor, beat + " would be under the floor: hold at the floor " +
+                               rupees_text(*limits.floor) + against_ours(*limits.floor) + crossed};
+  }
+  if (ceiling && beaten > *ceiling) {
+    return {*ceiling, beat + " would be over the ceiling: at the ceiling " + rupees_text(*ceiling) +
+                          against_ours(*ceiling) + crossed};
+  }
+  if (beaten <= 0) {
+    if (!our_paise) return {std::nullopt, beat + " is no price, and we have none"};
+    return {clamp(*our_paise), beat + " is no price: keep ours" + crossed};
+  }
+  return {beaten, beat + against_ours(beaten) + crossed};
+}
+
+std::string describe_history(const ProductHistory& history, std::int64_t now,
+                             const HistorySettings& settings) {
+  std::string text = history.sku_asin + " on " + history.platform +
+                     (history.title.empty() ? "" : ": " + history.title) + "\n";
+  const auto describe = [&](std::string_view name, std::span<const PricePoint> series) {
+    const SeriesSummary summary = summarise_series(series, now);
+    text += "  " + std::string(name) + ": ";
+    if (summary.count == 0) {
+      text += "no observations\n";
+      return summary;
+    }
+    text += std::to_string(summary.count) +
+            (summary.count == 1 ? " observation" : " observations") + ", the latest " +
+            rupees_text(summary.latest->paise) + " on " + india_date(summary.latest->at) +
+            "; all-time low " + rupees_text(summary.all_time_low->paise) + " on " +
+            india_date(summary.all_time_low->at) + "\n";
+    for (const WindowSummary& window : summary.windows) text += "    " + window.text + "\n";
+    const std::vector<PricePoint> days = daily_closing(series.first(summary.count));
+    text += "    last days (IST):";
+    for (std::size_t i = days.size() > DESCRIBED_DAYS ? days.size() - DESCRIBED_DAYS : 0;
+         i < days.size(); ++i) {
+      text += ' ';
+      text += india_date(days[i].at) + " " + rupees_text(days[i].paise);
+      text += i + 1 < days.size() ? ',' : '\n';
+    }
+    return summary;
+  };
+  const SeriesSummary ours = describe("our price", history.ours);
+  const SeriesSummary theirs = describe("competitor", history.competitor);
+  text += "  floor " +
+          (history.limits.floor ? rupees_text(*history.limits.floor) : std::string("not set")) +
+          ", ceiling " +
+          (history.limits.ceiling ? rupees_text(*history.limits.ceiling) : std::string("not set")) +
+          "\n";
+  const std::span<const PricePoint> our_series = std::span(history.ours).first(ours.count);
+  const std::span<const PricePoint> their_series =
+      std::span(history.competitor).first(theirs.count);
+  const std::vector<PriceAlert> alerts = find_alerts(our_series, their_series, settings.alerts);
+  text += "  alerts: " + std::to_string(alerts.size());
+  if (!alerts.empty()) {
+    const PriceAlert& last = alerts.back();
+    text += ", the last " + std::string(form_of(last.kind).headline) + " on " +
+            india_date(last.at) + " (competitor " + rupees_text(last.competitor_paise) +
+            (last.our_paise ? ", ours " + rupees_text(*last.our_paise) + ", " +
+                                  format_fixed2(last.gap_percent) + "%"
+                            : std::string()) +
+            ")";
+  }
+  const SuggestedPrice suggested =
+      suggest_price(ours.latest ? std::optional(ours.latest->paise) : std::nullopt, theirs.latest,
+                    history.limits, now, settings.suggestion);
+  text += "\n  suggested price: " +
+          (suggested.paise ? rupees_text(*suggested.paise) : std::string("none")) + " (" +
+          suggested.reason + ")\n";
+  return text;
+}
+
+namespace {
+
+json::Value rupees_value(std::optional<std::int64_t> paise) {
+  if (!paise) return nullptr;
+  return static_cast<double>(*paise) / 100.0;
+}
+
+json::Value utc_value(std::int64_t at) {
+  const std::int64_t seconds = floor_divide(at, 1'000'000);
+  return format_rfc3339_utc(seconds, static_cast<std::uint32_t>((at - seconds * 1'000'000) * 1000));
+}
+
+json::Value point_value(const std::optional<PricePoint>& point) {
+  if (!point) return nullptr;
+  return json::Value{{"observed_at_utc", utc_value(point->at)},
+                     {"price_inr", rupees_value(point->paise)}};
+}
+
+constexpr std::array<std::string_view, 3> ALERT_KIND_NAMES = {"DROP", "RISE", "ALL_TIME_LOW"};
+
+json::Value series_value(std::span<const PricePoint> series, std::int64_t now,
+                         std::int64_t points_from) {
+  const SeriesSummary summary = summarise_series(series, now);
+  json::Value points = json::Value::array();
+  for (const PricePoint& point : series.first(summary.count)) {
+    if (point.at >= points_from) points.push_back(point_value(point));
+  }
+  json::Value windows = json::Value::array();
+  for (const WindowSummary& window : summary.windows) {
+    const auto statistic = [&](std::int64_t WindowStatistics::*field) {
+      return window.statistics ? rupees_value((*window.statistics).*field) : json::Value(nullptr);
+    };
+    windows.push_back(json::Value{
+        {"days", window.days},
+        {"start_utc", utc_value(window.start)},
+        {"end_utc", utc_value(window.end)},
+        {"observations", static_cast<std::uint64_t>(window.count)},
+        {"first_observed_at_utc", window.first_at ? utc_value(*window.first_at) : nullptr},
+        {"covered", window.covered},
+        {"lowest_inr", statistic(&WindowStatistics::low)},
+        {"average_inr", statistic(&WindowStatistics::average)},
+        {"highest_inr", statistic(&WindowStatistics::high)},
+        {"text", window.text}});
+  }
+  return json::Value{{"observations", static_cast<std::uint64_t>(summary.count)},
+                     {"latest", point_value(summary.latest)},
+                     {"all_time_low", point_value(summary.all_time_low)},
+                     {"windows", std::move(windows)},
+                     {"points", std::move(points)}};
+}
+
+}  // namespace
+
+json::Value history_json(const ProductHistory& history, std::int64_t now, int days,
+                         std::string_view webhook_target, const HistorySettings& settings) {
+  const std::int64_t points_from = india_midnight(india_day(now) - std::max(days, 1) + 1);
+  const SeriesSummary ours = summarise_series(history.ours, now);
+  const SeriesSummary theirs = summarise_series(history.competitor, now);
+  json::Value alerts = json::Value::array();
+  for (const PriceAlert& alert :
+       find_alerts(std::span(history.ours).first(ours.count),
+                   std::span(history.competitor).first(theirs.count), settings.alerts)) {
+    alerts.push_back(json::Value{
+        {"kind", ALERT_KIND_NAMES[static_cast<std::size_t>(alert.kind)]},
+        {"observed_at_utc", utc_value(alert.at)},
+        {"competitor_price_inr", rupees_value(alert.competitor_paise)},
+        {"our_price_inr", rupees_value(alert.our_paise)},
+        {"gap_percent", alert.our_paise ? json::Value(alert.gap_percent) : json::Value(nullptr)},
+        {"dispatch",
+         alert_dispatch_record(alert, history.title, history.sku_asin, webhook_target)}});
+  }
+  const SuggestedPrice suggested =
+      suggest_price(ours.latest ? std::optional(ours.latest->paise) : std::nullopt, theirs.latest,
+                    history.limits, now, settings.suggestion);
+  return json::Value{{"sku_asin", history.sku_asin},
+                     {"title", history.title},
+                     {"platform", history.platform},
+                     {"as_of_utc", utc_value(now)},
+                     {"points_since_utc", utc_value(points_from)},
+                     {"floor_inr", rupees_value(history.limits.floor)},
+                     {"ceiling_inr", rupees_value(history.limits.ceiling)},
+                     {"ours", series_value(history.ours, now, points_from)},
+                     {"competitor", series_value(history.competitor, now, points_from)},
+                     {"alerts", std::move(alerts)},
+                     {"suggested_price_inr", rupees_value(suggested.paise)},
+                     {"suggestion_reason", suggested.reason}};
+}
+
+std::string text_chart(std::span<const PricePoint> ours, std::span<const PricePoint> competitor,
+                       std::int64_t now, int days) {
+  days = std::max(days, 1);
+  const std::int64_t first_day = india_day(now) - days + 1;
+  const auto day_count = static_cast<std::size_t>(days);
+  const std::size_t columns = std::min(CHART_COLUMNS, day_count);
+  // Each series' last price in each column.
+  std::array<std::vector<std::optional<std::int64_t>>, 2> marks;
+  std::optional<std::int64_t> low;
+  std::optional<std::int64_t> high;
+  for (std::size_t s = 0; s < 2; ++s) {
+    marks[s].resize(columns);
+    for (const PricePoint& point : s == 0 ? ours : competitor) {
+      const std::int64_t day = india_day(point.at) - first_day;
+      if (day < 0 || point.at > now) continue;
+      marks[s][static_cast<std::size_t>(day) * columns / day_count] = point.paise;
+      low = std::min(low.value_or(point.paise), point.paise);
+      high = std::max(high.value_or(point.paise), point.paise);
+    }
+  }
+  if (!low) return "no observations to chart\n";
+  std::vector<std::string> grid(CHART_ROWS, std::string(columns, ' '));
+  for (std::size_t s = 0; s < 2; ++s) {
+    for (std::size_t c = 0; c < columns; ++c) {
+      if (!marks[s][c]) continue;
+      const std::int64_t span = std::max<std::int64_t>(*high - *low, 1);
+      const auto row = static_cast<std::size_t>(
+          ((*high - *marks[s][c]) * static_cast<std::int64_t>(CHART_ROWS - 1) + span / 2) / span);
+      char& cell = grid[row][c];
+      cell = s == 0 ? 'o' : (cell == 'o' ? '*' : 'x');
+    }
+  }
+  // Widths in characters, not bytes: the rupee sign is three bytes wide in UTF-8.
+  const auto width = [](const std::string& text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+      return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+  };
+  const std::string top = rupees_text(*high);
+  const std::string bottom = rupees_text(*low);
+  const std::size_t label = std::max(width(top), width(bottom));
+  std::string chart;
+  for (std::size_t row = 0; row < CHART_ROWS; ++row) {
+    const std::string text = row == 0 ? top : row + 1 == CHART_ROWS ? bottom : std::string();
+    chart += text + std::string(label - width(text), ' ') + " |" + grid[row] + "\n";
+  }
+  const std::string from = india_date(india_midnight(first_day));
+  const std::string to = india_date(now);
+  chart +=
+      std::string(label + 2, ' ') + from +
+      std::string(columns > from.size() + to.size() ? columns - from.size() - to.size() : 1, ' ') +
+      to + "\n" + std::string(label + 2, ' ') + "o our price, x competitor, * both\n";
+  return chart;
+}
+
+}  // namespace qmr::engine

@@ -1,0 +1,47 @@
+// A product's price history as the store keeps it: per platform, our own prices and the
+// competitor's as dated observations, with the seller's floor and ceiling. Read through the
+// primary keys of the observation tables, with bound values only.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.hpp"
+#include "store/sqlite.hpp"
+
+namespace qmr::store {
+
+/// One observation: microseconds since 1970 UTC, and paise.
+struct ObservedPrice {
+  std::int64_t at = 0;
+  std::int64_t paise = 0;
+};
+
+/// A product's history on one platform.
+struct StoredHistory {
+  std::string sku_asin;
+  std::string platform;
+  std::string title;                          // from its listing; empty without one
+  std::optional<std::int64_t> floor_paise;    // the seller's lowest allowed price
+  std::optional<std::int64_t> ceiling_paise;  // the highest
+  std::vector<ObservedPrice> ours;            // ascending in time
+  std::vector<ObservedPrice> competitor;      // ascending in time
+};
+
+/// What history is asked for: one identifier (exactly as stored), on one platform or on every one
+/// it has, and from a time on or all of it.
+struct HistoryQuery {
+  std::string sku_asin;
+  std::optional<std::string> platform;
+  std::optional<std::int64_t> since;  // microseconds since 1970 UTC
+};
+
+/// Returns the histories of `query`, one per platform with any observation, listing or limit of
+/// the identifier, platforms in byte order; none when the store knows nothing of it.
+[[nodiscard]] Result<std::vector<StoredHistory>> read_price_history(Database& database,
+                                                                    const HistoryQuery& query);
+
+}  // namespace qmr::store
