@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <initializer_list>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "main/commands.hpp"
 
@@ -349,6 +353,46 @@ TEST(Verification, MillisecondsAreShortestWithoutExponent) {
   EXPECT_EQ(format_milliseconds(0), "0");
   EXPECT_EQ(format_milliseconds(123456789012), "123456789.012");
   EXPECT_EQ(format_milliseconds(100000000000), "100000000");
+}
+
+// Up to the cap `prices` prints every match in stored order; beyond it the count of all, the
+// matches with the largest price gap (gap 3 at i % 7 of 0 and 6, then 2, ...), and a line on
+// the rest.
+TEST(Prices, PrintsAtMostTheCapLargestGapsFirstAndCountsTheRest) {
+  for (const std::size_t count : {std::size_t{50}, std::size_t{51}, std::size_t{120}}) {
+    engine::Catalogue rows;
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < count; ++i) {
+      rows.products.push_back({std::string("P").append(std::to_string(i)), "Lamp", "Flipkart", 9,
+                               10, 9, static_cast<double>(i % 7) - 3, "IN_STOCK", "2026"});
+      order.push_back(i);
+    }
+    const auto gap = [](std::size_t i) { return std::abs(static_cast<int>(i % 7) - 3); };
+    if (count > 50) {
+      std::stable_sort(order.begin(), order.end(), [&](auto a, auto b) { return gap(a) > gap(b); });
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(run_prices(engine::MarketEngine::from_catalogue(rows), "LAMP").ok());
+    std::istringstream printed(testing::internal::GetCapturedStdout());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(printed, line);) lines.push_back(line);
+    std::vector<std::string> expected = {
+        lines.at(0), "[+] Found " + std::to_string(count) + " Matching SKUs in 0.05ms:"};
+    for (std::size_t k = 0; k < std::min<std::size_t>(count, 50); ++k) {
+      const auto& p = rows.products[order[k]];
+      expected.push_back(
+          "    -> [" + p.sku_asin + "] Lamp | Platform: Flipkart | Current: ₹10.00 | " +
+          "Competitor: ₹9.00 | Delta: " + engine::format_fixed2(p.price_delta_percent) + "%");
+    }
+    if (count > 50) {
+      expected.push_back("    ... " + std::to_string(count - 50) + " more of " +
+                         std::to_string(count) +
+                         " matching products not listed: these are the 50 with the largest price "
+                         "gap. Narrow the query (a longer keyword, an ASIN, or a platform such as "
+                         "Flipkart) to see the others.");
+    }
+    EXPECT_EQ(lines, expected);
+  }
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <limits>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "base/json_writer.hpp"
+#include "base/text.hpp"
 #include "engine/market_engine.hpp"
 #include "engine/records.hpp"
 #include "support/reference_forms.hpp"
@@ -215,6 +217,70 @@ TEST(SearchProducts, PositionsNameTheSameProductsAsTheCopies) {
     EXPECT_EQ(skus(found), skus(engine->search_products(query))) << query;
   }
   EXPECT_EQ(engine->find_products("market"), (std::vector<std::size_t>{1, 2}));
+}
+
+// Every order and direction, with and without a search, at the edges of the page, over products
+// with ties, both signs of delta and no competitor every tenth: the page is the slice of a plain
+// sort of the matches (known keys first, then the key, then the stored position), the total all.
+TEST(PageProducts, IsTheSliceOfThePlainlySortedMatches) {
+  Catalogue rows;
+  for (std::size_t i = 0; i < 157; ++i) {
+    const auto n = static_cast<double>(i);
+    rows.products.push_back(
+        {"SKU-" + std::to_string(1000 + i * 7919 % 157),
+         (i % 3 == 0 ? "Boat Airdopes " : "noise watch ") + std::to_string(i % 5),
+         i % 2 == 0 ? "Amazon.in" : "Flipkart", 100 - std::fmod(n, 9), std::fmod(n * 13, 50),
+         i % 10 == 0 ? 0 : std::fmod(n * 3, 17) + 1, (std::fmod(n * 37, 41) - 20) / 2,
+         i % 4 == 0 ? "LOW_STOCK" : "IN_STOCK", "2026-01-0" + std::to_string(1 + i % 9)});
+  }
+  const auto engine = MarketEngine::from_catalogue(rows);
+  using Key = std::tuple<bool, double, std::string>;  // (no key, number, text)
+  // Each order's key, in ProductOrder's order: its text (the first three lower-cased) or number.
+  const auto key_of = [](std::size_t o, const TrackedProduct& p) -> Key {
+    const std::string* texts[] = {
+        nullptr, &p.sku_asin, &p.title,        &p.platform,        nullptr, nullptr, nullptr,
+        nullptr, nullptr,     &p.stock_status, &p.last_checked_utc};
+    const double numbers[] = {p.original_price_inr, p.current_price_inr, p.competitor_price_inr,
+                              p.price_delta_percent, std::fabs(p.price_delta_percent)};
+    const bool none = o == 8 && p.competitor_price_inr == 0;
+    if (texts[o] == nullptr) return {none, o == 0 || none ? 0 : numbers[o - 4], ""};
+    return {false, 0, o <= 3 ? text::to_lower(*texts[o]) : *texts[o]};
+  };
+  const std::size_t windows[][2] = {{0, 10}, {0, 0}, {5, 50}, {150, 50}, {157, 1}, {9999, 9}};
+  for (std::size_t o = 0; o < PRODUCT_ORDER_COUNT; ++o) {
+    for (const bool down : {false, true}) {
+      for (const std::string query : {"", "BOAT", "flipkart", "sku-10", "nothing"}) {
+        std::vector<std::size_t> all;
+        for (std::size_t i = 0; i < rows.products.size(); ++i) {
+          const auto& p = rows.products[i];
+          if (text::to_lower(p.title + '\n' + p.sku_asin + '\n' + p.platform)
+                  .find(text::to_lower(query)) != std::string::npos) {
+            all.push_back(i);
+          }
+        }
+        std::stable_sort(all.begin(), all.end(), [&](std::size_t a, std::size_t b) {
+          if (o == 0) return down ? b < a : a < b;
+          auto [x_none, x_number, x_text] = key_of(o, rows.products[a]);
+          auto [y_none, y_number, y_text] = key_of(o, rows.products[b]);
+          if (x_none != y_none) return y_none;
+          return down ? std::tie(y_number, y_text) < std::tie(x_number, x_text)
+                      : std::tie(x_number, x_text) < std::tie(y_number, y_text);
+        });
+        for (const auto& [offset, limit] : windows) {
+          const auto page =
+              engine->page_products({query, static_cast<ProductOrder>(o), down, offset, limit});
+          const auto first =
+              all.begin() + static_cast<std::ptrdiff_t>(std::min(offset, all.size()));
+          const auto last = first + std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(limit),
+                                                             all.end() - first);
+          EXPECT_EQ(page.total, all.size());
+          EXPECT_EQ(page.positions, std::vector<std::size_t>(first, last))
+              << o << ' ' << down << " '" << query << "' " << offset << ' ' << limit;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(engine->products_at({3, 1})[1].sku_asin, rows.products[1].sku_asin);
 }
 
 TEST(PriceAlert, SeededAlertIsExact) {

@@ -1,5 +1,6 @@
 // The three tools' texts: the names matched exactly, the search, the list tools, and the
 // records' members and numbers as the writer writes them.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -121,6 +122,56 @@ TEST(ToolsCall, WritesNonFiniteFloatsAsNullAndEmptyListsAsEmptyArrays) {
       tool_text(R"({"name":"market_jan_aushadhi"})", engine),
       R"([{"branded_medicine_name":"M","branded_price_inr":null,"jan_aushadhi_generic_name":"G","jan_aushadhi_price_inr":4200.0,"salt_composition":"S","savings_percent":-0.5}])");
   EXPECT_EQ(tool_text(R"({"name":"market_search_products"})", engine), "[]");
+}
+
+// Up to the cap a search lists its matches in stored order, in one text; beyond it, the matches
+// with the largest price gap (equal gaps in stored order, those without a competitor last), at
+// most the cap, and a second text on how many more matched.
+TEST(ToolsCall, SearchBeyondTheCapListsTheLargestGapsAndCountsTheRest) {
+  for (const int count : {50, 51, 200}) {
+    engine::Catalogue rows;
+    for (int i = 0; i < count; ++i) {
+      rows.products.push_back({std::string("P").append(std::to_string(i)),
+                               i % 3 ? "Lamp" : "Kettle", "Flipkart", 10, 10,
+                               i % 9 == 4 ? 0.0 : 9.0, (i % 14) * (i % 2 - 0.5), "IN_STOCK",
+                               "2026-12-07T13:21:01.5+00:00"});
+    }
+    const auto engine = engine::MarketEngine::from_catalogue(rows);
+    for (const std::string query : {"", "kettle", "lamp"}) {
+      const auto line = handle_line(
+          R"({"id":1,"method":"tools/call","params":{"name":"market_search_products","arguments":{"query":")" +
+              query + R"("}}})",
+          engine);
+      const auto content = json::Value::parse(line.value_or("{}"))["result"]["content"];
+      std::vector<std::size_t> found = engine->find_products(query);
+      const std::size_t total = found.size(), more = total - std::min<std::size_t>(total, 50);
+      const auto gap = [&](std::size_t i) {
+        const auto& p = rows.products[i];
+        return p.competitor_price_inr == 0 ? -1.0 : std::fabs(p.price_delta_percent);
+      };
+      if (more != 0) {
+        std::stable_sort(found.begin(), found.end(),
+                         [&](auto a, auto b) { return gap(a) > gap(b); });
+        found.resize(50);
+      }
+      std::vector<std::string> listed, wanted;
+      for (const auto& record : json::Value::parse(content[0]["text"].get<std::string>())) {
+        listed.push_back(record["sku_asin"]);
+      }
+      for (const std::size_t i : found) wanted.push_back(rows.products[i].sku_asin);
+      EXPECT_EQ(listed, wanted) << count << " '" << query << "'";
+      ASSERT_EQ(content.size(), more != 0 ? 2u : 1u) << count << " '" << query << "'";
+      if (more != 0) {
+        EXPECT_EQ(
+            content[1],
+            json::Value::parse(R"({"type":"text","text":")" + std::to_string(more) + " more of " +
+                               std::to_string(total) +
+                               " matching products not listed: these are the 50 with the largest "
+                               "price gap. Narrow the query (a longer keyword, an ASIN, or a "
+                               R"(platform such as Flipkart) to see the others."})"));
+      }
+    }
+  }
 }
 
 }  // namespace

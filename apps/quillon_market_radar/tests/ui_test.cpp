@@ -20,6 +20,7 @@
 #include "engine/records.hpp"
 #include "ui/drain_schedule.hpp"
 #include "ui/page.hpp"
+#include "ui/products_route.hpp"
 #include "ui/request.hpp"
 #include "ui/tool_path.hpp"
 
@@ -174,6 +175,112 @@ TEST(RouteRequest, RepriceWithoutTheAlertProductIsAJsonError) {
   // The list routes keep working on the same store.
   EXPECT_EQ(route_request("GET", "/api/status", empty()).body, STATUS_BODY);
   EXPECT_EQ(route_request("POST", "/api/reprice", empty()).status, "500 ERROR");
+}
+
+// --- the product list's pages -------------------------------------------------------------
+
+// `count` products SKU-0, SKU-1, ... whose price gap grows with the row, on two platforms.
+engine::EngineHandle catalogue_of(std::size_t count) {
+  Catalogue rows;
+  for (std::size_t i = 0; i < count; ++i) {
+    rows.products.push_back(
+        product("SKU-" + std::to_string(i), 100.0, 90.0, -static_cast<double>(i % 1000) / 10.0));
+    if (i % 2 == 1) rows.products.back().platform = "Flipkart";
+  }
+  return MarketEngine::from_catalogue(rows);
+}
+
+// What a page of the product list says: its status, its rows' identifiers (or the error), and
+// its own header lines, edges and bad values alike; never a crash.
+TEST(ProductsRoute, PagesCountsAndRefusesBadValues) {
+  const auto big = catalogue_of(250);
+  const auto demo = seeded();
+  const std::string expose = "Access-Control-Expose-Headers: X-Total-Count, Link\r\n";
+  const auto count = [&](std::size_t total) {
+    return "X-Total-Count: " + std::to_string(total) + "\r\n";
+  };
+  const auto next = [](std::string query) {
+    return "Link: </api/products?" + query + ">; rel=\"next\"\r\n";
+  };
+  const auto bad = [](std::string reason) { return "400 " + reason; };
+  const std::string limit_range = "limit must be a whole number from 0 to 1000";
+  const std::string offset_range = "offset must be a whole number from 0 to 1000000000";
+  struct Case {
+    const engine::EngineHandle& engine;
+    std::string path;
+    std::string first_last;  // "first..last (rows)" of the page, or "400 reason"
+    std::string headers;
+  };
+  const Case cases[] = {
+      // Without parameters: the whole demo as ever, or the first default page and where more are.
+      {demo, "/api/products", "B09G9FPHY6..SKU-BOAT-AIRDOPES-141 (2)", ""},
+      {big, "/api/products", "SKU-0..SKU-99 (100)",
+       count(250) + next("offset=100&limit=100") + expose},
+      {big, "/api/products?limit=50", "SKU-0..SKU-49 (50)",
+       count(250) + next("offset=50&limit=50") + expose},
+      {big, "/api/products?offset=240&limit=50", "SKU-240..SKU-249 (10)", count(250) + expose},
+      {big, "/api/products?offset=250", "(0)", count(250) + expose},
+      {big, "/api/products?offset=1000000000", "(0)", count(250) + expose},
+      {big, "/api/products?limit=0", "(0)", count(250) + expose},
+      {big, "/api/products?limit=1000&", "SKU-0..SKU-249 (250)", count(250) + expose},
+      {demo, "/api/products?limit=2", "B09G9FPHY6..SKU-BOAT-AIRDOPES-141 (2)", count(2) + expose},
+      {demo, "/api/products?", "B09G9FPHY6..SKU-BOAT-AIRDOPES-141 (2)", count(2) + expose},
+      // A search and an order, carried into the next page's link.
+      {big, "/api/products?q=FLIP%6Bart&sort=-price_gap&limit=3", "SKU-249..SKU-245 (3)",
+       count(125) + next("offset=3&limit=3&q=FLIPkart&sort=-price_gap") + expose},
+      {big, "/api/products?sort=sku_asin&q=sku-1+&limit=2", "(0)", count(0) + expose},
+      {big, "/api/products?q=%E2%82%B9%20x&limit=1", "(0)", count(0) + expose},
+      // Bad values.
+      {big, "/api/products?limit=-1", bad(limit_range), ""},
+      {big, "/api/products?limit=abc", bad(limit_range), ""},
+      {big, "/api/products?limit=", bad(limit_range), ""},
+      {big, "/api/products?limit", bad(limit_range), ""},
+      {big, "/api/products?limit=1001", bad(limit_range), ""},
+      {big, "/api/products?limit=+5", bad(limit_range), ""},
+      {big, "/api/products?limit=99999999999999999999999", bad(limit_range), ""},
+      {big, "/api/products?offset=1000000001", bad(offset_range), ""},
+      {big, "/api/products?offset=1e3", bad(offset_range), ""},
+      {big, "/api/products?limit=1&limit=2", bad("parameter 'limit' given more than once"), ""},
+      {big, "/api/products?q=%zz", bad("parameter 'q' has a bad percent-encoding"), ""},
+      {big, "/api/products?q=%4", bad("parameter 'q' has a bad percent-encoding"), ""},
+      {big, "/api/products?x=1",
+       bad("unknown parameter 'x': the product list takes q, sort, offset and limit"), ""},
+      {big, "/api/products?sort=price",
+       bad("sort must be one of sku_asin, title, platform, original_price_inr, current_price_inr, "
+           "competitor_price_inr, price_delta_percent, price_gap, stock_status, "
+           "last_checked_utc, or one of them after '-' for descending"),
+       ""},
+  };
+  for (const auto& [engine, path, first_last, headers] : cases) {
+    const auto got = route_request("GET", path, engine);
+    EXPECT_EQ(got.content_type, "application/json") << path;
+    EXPECT_EQ(got.headers, headers) << path;
+    const auto body = json::Value::parse(got.body);
+    std::string summary;
+    if (got.status == "400 BAD REQUEST") {
+      summary = "400 " + body["error"].get<std::string>();
+    } else {
+      EXPECT_EQ(got.status, "200 OK") << path;
+      if (!body.empty()) {
+        summary = body.front()["sku_asin"].get<std::string>() + ".." +
+                  body.back()["sku_asin"].get<std::string>() + ' ';
+      }
+      summary += '(' + std::to_string(body.size()) + ')';
+    }
+    EXPECT_EQ(summary, first_last) << path;
+  }
+  // The page: the fixed one while the products fit in its rows, else the catalogue page, small
+  // whatever the count, which it names.
+  EXPECT_EQ(route_request("GET", "/", demo).body, DASHBOARD_PAGE);
+  const std::string page = route_request("GET", "/", big).body;
+  EXPECT_NE(page.find(R"(id="count" role="status">250 products</span>)"), std::string::npos);
+  EXPECT_NE(route_request("GET", "/", catalogue_of(3)).body.find(">3 products</span>"),
+            std::string::npos);
+  EXPECT_LT(page.size(), 20000u);
+  // The response framed on the wire carries the page's own headers before the fixed ones.
+  EXPECT_EQ(frame_response(route_request("GET", "/api/products?limit=0", big)),
+            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n" +
+                count(250) + expose + std::string(HEADERS_AFTER_LENGTH).substr(2) + "[]");
 }
 
 // --- the page ------------------------------------------------------------------------------

@@ -1,8 +1,12 @@
 #include "engine/market_engine.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
+#include <limits>
+#include <numeric>
 
 #include "base/text.hpp"
 
@@ -80,19 +84,153 @@ std::vector<ReviewIntel> MarketEngine::list_review_intel() const { return review
 std::vector<MedicineArbitrage> MarketEngine::list_medicines() const { return medicines_.copy(); }
 std::vector<SocialPost> MarketEngine::list_social_posts() const { return social_posts_.copy(); }
 
+bool MarketEngine::matches(const SearchKeys& keys, std::string_view needle) {
+  return keys.title.find(needle) != std::string::npos ||
+         keys.sku_asin.find(needle) != std::string::npos ||
+         keys.platform.find(needle) != std::string::npos;
+}
+
 std::vector<std::size_t> MarketEngine::find_products(std::string_view query) const {
   const std::string needle = text::to_lower(query);
   std::vector<std::size_t> positions;
   std::lock_guard lock(products_.mutex);
   for (std::size_t i = 0; i < search_keys_.size(); ++i) {
-    const SearchKeys& keys = search_keys_[i];
-    if (keys.title.find(needle) != std::string::npos ||
-        keys.sku_asin.find(needle) != std::string::npos ||
-        keys.platform.find(needle) != std::string::npos) {
-      positions.push_back(i);
-    }
+    if (matches(search_keys_[i], needle)) positions.push_back(i);
   }
   return positions;
+}
+
+std::optional<double> price_gap(const TrackedProduct& product) {
+  // A product without a competitor's price has no gap to speak of.
+  if (!(product.competitor_price_inr > 0) || std::isnan(product.price_delta_percent)) {
+    return std::nullopt;
+  }
+  return std::fabs(product.price_delta_percent);
+}
+
+std::string more_matches_line(std::size_t total) {
+  return std::to_string(total - LISTED_PRODUCTS_CAP) + " more of " + std::to_string(total) +
+         " matching products not listed: these are the " + std::to_string(LISTED_PRODUCTS_CAP) +
+         " with the largest price gap. Narrow the query (a longer keyword, an ASIN, or a "
+         "platform such as Flipkart) to see the others.";
+}
+
+const std::vector<std::uint32_t>& MarketEngine::sorted_positions(ProductOrder order,
+                                                                 bool descending) const {
+  SortedPositions& slot = sorted_[static_cast<std::size_t>(order) * 2 + (descending ? 1 : 0)];
+  std::call_once(slot.sorted, [&] {
+    const auto& rows = products_.rows;
+    auto& positions = slot.positions;
+    positions.resize(rows.size());
+    std::iota(positions.begin(), positions.end(), std::uint32_t{0});
+    // A stable sort keeps equal keys in stored order in both directions.
+    const auto sort_by = [&](const auto& keys) {
+      std::stable_sort(positions.begin(), positions.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return descending ? keys[b] < keys[a] : keys[a] < keys[b];
+      });
+    };
+    const auto text_keys = [&](auto field) {
+      std::vector<std::string_view> keys;
+      keys.reserve(rows.size());
+      for (std::size_t i = 0; i < rows.size(); ++i) keys.push_back(field(i));
+      sort_by(keys);
+    };
+    const auto number_keys = [&](auto field) {
+      // Products without the figure (or with NaN, which has no order) go last either way: they
+      // are moved behind the others first, and only the others are sorted.
+      std::vector<double> keys(rows.size());
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::optional<double> key = field(rows[i]);
+        keys[i] = key ? *key : std::numeric_limits<double>::quiet_NaN();
+      }
+      const auto known =
+          std::stable_partition(positions.begin(), positions.end(),
+                                [&](std::uint32_t i) { return !std::isnan(keys[i]); });
+      std::stable_sort(positions.begin(), known, [&](std::uint32_t a, std::uint32_t b) {
+        return descending ? keys[b] < keys[a] : keys[a] < keys[b];
+      });
+    };
+    switch (order) {
+      case ProductOrder::STORED:
+        if (descending) std::reverse(positions.begin(), positions.end());
+        break;
+      case ProductOrder::SKU_ASIN:
+        text_keys([&](std::size_t i) { return std::string_view(search_keys_[i].sku_asin); });
+        break;
+      case ProductOrder::TITLE:
+        text_keys([&](std::size_t i) { return std::string_view(search_keys_[i].title); });
+        break;
+      case ProductOrder::PLATFORM:
+        text_keys([&](std::size_t i) { return std::string_view(search_keys_[i].platform); });
+        break;
+      case ProductOrder::STOCK_STATUS:
+        text_keys([&](std::size_t i) { return std::string_view(rows[i].stock_status); });
+        break;
+      case ProductOrder::LAST_CHECKED:
+        text_keys([&](std::size_t i) { return std::string_view(rows[i].last_checked_utc); });
+        break;
+      case ProductOrder::ORIGINAL_PRICE:
+        number_keys([](const TrackedProduct& p) { return std::optional(p.original_price_inr); });
+        break;
+      case ProductOrder::CURRENT_PRICE:
+        number_keys([](const TrackedProduct& p) { return std::optional(p.current_price_inr); });
+        break;
+      case ProductOrder::COMPETITOR_PRICE:
+        number_keys([](const TrackedProduct& p) { return std::optional(p.competitor_price_inr); });
+        break;
+      case ProductOrder::PRICE_DELTA:
+        number_keys([](const TrackedProduct& p) { return std::optional(p.price_delta_percent); });
+        break;
+      case ProductOrder::PRICE_GAP:
+        number_keys([](const TrackedProduct& p) { return price_gap(p); });
+        break;
+    }
+  });
+  return slot.positions;
+}
+
+ProductPage MarketEngine::page_products(const ProductPageQuery& query) const {
+  const std::string needle = text::to_lower(query.query);
+  ProductPage page;
+  std::lock_guard lock(products_.mutex);
+  const std::size_t count = search_keys_.size();
+  // The stored order needs no sorted positions: the k-th product in it is the k-th stored one.
+  const std::vector<std::uint32_t>* sorted =
+      query.order == ProductOrder::STORED && !query.descending
+          ? nullptr
+          : &sorted_positions(query.order, query.descending);
+  const auto at = [&](std::size_t k) -> std::size_t { return sorted ? (*sorted)[k] : k; };
+  if (needle.empty()) {
+    // Every product matches: the page is read straight out of the order.
+    page.total = count;
+    const std::size_t first = std::min(query.offset, count);
+    const std::size_t last = first + std::min(query.limit, count - first);
+    for (std::size_t k = first; k < last; ++k) page.positions.push_back(at(k));
+    return page;
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t position = at(k);
+    if (!matches(search_keys_[position], needle)) continue;
+    if (page.total >= query.offset && page.positions.size() < query.limit) {
+      page.positions.push_back(position);
+    }
+    ++page.total;
+  }
+  return page;
+}
+
+std::vector<TrackedProduct> MarketEngine::products_at(
+    const std::vector<std::size_t>& positions) const {
+  std::vector<TrackedProduct> rows;
+  rows.reserve(positions.size());
+  std::lock_guard lock(products_.mutex);
+  for (const std::size_t position : positions) rows.push_back(products_.rows.at(position));
+  return rows;
+}
+
+std::size_t MarketEngine::product_count() const {
+  std::lock_guard lock(products_.mutex);
+  return products_.rows.size();
 }
 
 std::vector<TrackedProduct> MarketEngine::search_products(std::string_view query) const {

@@ -2,8 +2,12 @@
 // and only read afterwards. Every read returns a deep copy, so no lock outlives the call.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +25,54 @@ struct Catalogue {
   std::vector<MedicineArbitrage> medicines;
   std::vector<SocialPost> social_posts;
 };
+
+/// What a page of products is ordered by: the stored order, one of the record's fields (text
+/// fields lower-cased as a search compares them), or the price gap (price_gap).
+enum class ProductOrder : std::uint8_t {
+  STORED,
+  SKU_ASIN,
+  TITLE,
+  PLATFORM,
+  ORIGINAL_PRICE,
+  CURRENT_PRICE,
+  COMPETITOR_PRICE,
+  PRICE_DELTA,
+  PRICE_GAP,
+  STOCK_STATUS,
+  LAST_CHECKED,
+};
+inline constexpr std::size_t PRODUCT_ORDER_COUNT = 11;
+
+/// One page of a search: the products matching `query`, in `order` (ascending, or descending
+/// with `descending`; equal keys stay in stored order, and products without the key come last
+/// either way), from the `offset`-th match on, at most `limit` of them.
+struct ProductPageQuery {
+  std::string_view query;
+  ProductOrder order = ProductOrder::STORED;
+  bool descending = false;
+  std::size_t offset = 0;
+  std::size_t limit = 0;
+};
+
+/// A page of products: how many matched in all, and the stored positions of the page's rows in
+/// page order (indices into list_products()).
+struct ProductPage {
+  std::size_t total = 0;
+  std::vector<std::size_t> positions;
+};
+
+/// Returns the product's price gap, the size of the difference between our price and the
+/// competitor's in percent (the delta without its sign), or nothing when the product has no
+/// competitor price, whose gap is unknown.
+[[nodiscard]] std::optional<double> price_gap(const TrackedProduct& product);
+
+/// The most products a tool result or the console lists for one search: beyond it, those with
+/// the largest price gap, and a line on the others (more_matches_line).
+inline constexpr std::size_t LISTED_PRODUCTS_CAP = 50;
+
+/// Returns the line that follows a list cut to LISTED_PRODUCTS_CAP of `total` matches: how many
+/// more matched and how to narrow the search. No line break.
+[[nodiscard]] std::string more_matches_line(std::size_t total);
 
 class MarketEngine {
  public:
@@ -47,6 +99,17 @@ class MarketEngine {
   /// Returns the stored positions (indices into list_products(), ascending) of the products
   /// search_products returns for `query`, without copying them.
   [[nodiscard]] std::vector<std::size_t> find_products(std::string_view query) const;
+
+  /// Returns the page of the products that `query` asks for, without copying any product. An
+  /// offset past the last match gives an empty page with the total.
+  [[nodiscard]] ProductPage page_products(const ProductPageQuery& query) const;
+
+  /// Returns copies of the products at `positions` (as page_products gives them), in that order.
+  [[nodiscard]] std::vector<TrackedProduct> products_at(
+      const std::vector<std::size_t>& positions) const;
+
+  /// Returns the number of products.
+  [[nodiscard]] std::size_t product_count() const;
 
   /// Exercises every collection and the price-drop alert and returns the timed summary object.
   /// Returns the alert's error when the alert cannot be built; stops the process on a failed check.
@@ -75,12 +138,24 @@ class MarketEngine {
     std::string platform;
   };
 
+  // The stored positions of every product in one order and direction, sorted on first use: the
+  // products never change, so each order is sorted at most once per engine.
+  struct SortedPositions {
+    std::once_flag sorted;
+    std::vector<std::uint32_t> positions;
+  };
+
   MarketEngine() = default;
+
+  [[nodiscard]] static bool matches(const SearchKeys& keys, std::string_view needle);
+  [[nodiscard]] const std::vector<std::uint32_t>& sorted_positions(ProductOrder order,
+                                                                   bool descending) const;
 
   Collection<TrackedProduct> products_;
   // Filled with the products and, like every row, never changed afterwards, so the lower-casing
   // of the stored text is done once rather than on every search.
   std::vector<SearchKeys> search_keys_;
+  mutable std::array<SortedPositions, 2 * PRODUCT_ORDER_COUNT> sorted_;
   Collection<ReviewIntel> reviews_;
   Collection<MedicineArbitrage> medicines_;
   Collection<SocialPost> social_posts_;

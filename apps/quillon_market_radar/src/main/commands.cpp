@@ -54,9 +54,18 @@ void print_banner() {
 Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
   print_line("[*] Scanning Competitor Prices for '" + std::string(query) + "'...", Colour::CYAN,
              true);
-  const auto matches = engine->search_products(query);
-  print_line("[+] Found " + std::to_string(matches.size()) + " Matching SKUs in 0.05ms:",
-             Colour::GREEN, true);
+  // Beyond the cap, the products with the largest price gap, then a line on the others.
+  const engine::ProductPage page = engine->page_products(
+      {query, engine::ProductOrder::STORED, false, 0, engine::LISTED_PRODUCTS_CAP + 1});
+  const bool capped = page.total > engine::LISTED_PRODUCTS_CAP;
+  const auto matches =
+      engine->products_at(capped ? engine
+                                       ->page_products({query, engine::ProductOrder::PRICE_GAP,
+                                                        true, 0, engine::LISTED_PRODUCTS_CAP})
+                                       .positions
+                                 : page.positions);
+  print_line("[+] Found " + std::to_string(page.total) + " Matching SKUs in 0.05ms:", Colour::GREEN,
+             true);
   for (const auto& product : matches) {
     print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
                paint(product.title, Colour::WHITE, true) +
@@ -65,6 +74,7 @@ Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
                " | Competitor: \u20B9" + engine::format_fixed2(product.competitor_price_inr) +
                " | Delta: " + engine::format_fixed2(product.price_delta_percent) + '%');
   }
+  if (capped) print_line("    ... " + engine::more_matches_line(page.total));
   return Done{};
 }
 

@@ -43,28 +43,40 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   json::write_string(text, medicines_);
 }
 
-void MarketTools::write_tool_text(const JsonString& name, const JsonString& query,
-                                  std::string& out) const {
+std::string MarketTools::write_tool_text(const JsonString& name, const JsonString& query,
+                                         std::string& out) const {
   if (name == SEARCH_TOOL) {
+    std::vector<std::size_t> positions = find(query);
+    std::string more;
+    if (positions.size() > engine::LISTED_PRODUCTS_CAP) {
+      // A host takes a result of limited size: the products most worth a look come first.
+      std::string storage;
+      engine::ProductPage page =
+          engine_->page_products({query.text(storage), engine::ProductOrder::PRICE_GAP, true, 0,
+                                  engine::LISTED_PRODUCTS_CAP});
+      positions = std::move(page.positions);
+      more = engine::more_matches_line(page.total);
+    }
     // The brackets and commas between the records need no escaping.
     out += "\"[";
     std::string_view separator;
-    for (const std::size_t position : find(query)) {
+    for (const std::size_t position : positions) {
       out.append(std::exchange(separator, ",")).append(products_.at(position));
     }
     out += "]\"";
-    return;
+    return more;
   }
   // The two list tools take no arguments: whatever is passed, they return every stored record.
   if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
     out += name == REVIEW_TOOL ? reviews_ : medicines_;
-    return;
+    return {};
   }
   // {"error":"Tool '<name>' not found"} as a JSON string, the name escaped twice and written
   // straight from the line: a long one is never copied on its way.
   out += R"("{\"error\":\"Tool ')";
   name.append_escaped(out, 2);
   out += R"(' not found\"}")";
+  return {};
 }
 
 std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
@@ -97,12 +109,19 @@ void MarketTools::write_result(const Request& request, const Revision& revision,
   out += R"("content":[{"text":)"sv;
   const bool invalid_query =
       revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
+  std::string more;
   if (invalid_query) {
     json::write_string(QUERY_NOT_A_STRING, out);
   } else {
-    write_tool_text(request.tool_name, request.query, out);
+    more = write_tool_text(request.tool_name, request.query, out);
   }
-  out += R"(,"type":"text"}])"sv;
+  out += R"(,"type":"text"})"sv;
+  if (!more.empty()) {
+    out += R"(,{"text":)"sv;
+    json::write_string(more, out);
+    out += R"(,"type":"text"})"sv;
+  }
+  out += ']';
   if (invalid_query) out += R"(,"isError":true)"sv;
   if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
   out += '}';

@@ -50,8 +50,11 @@ class MarketTools {
  private:
   // Appends the output of the tool `name` for the search `query` to `out` as one JSON string: the
   // compact text of an array of records, or of {"error":"Tool '<name>' not found"} for a name that
-  // is no tool. Only the search reads `query`.
-  void write_tool_text(const JsonString& name, const JsonString& query, std::string& out) const;
+  // is no tool. Only the search reads `query`. A search with more matches than
+  // engine::LISTED_PRODUCTS_CAP lists those with the largest price gap and returns the line on
+  // the others, for a text content of its own (the first stays a JSON array); else "".
+  std::string write_tool_text(const JsonString& name, const JsonString& query,
+                              std::string& out) const;
   // Returns the positions of the products the search for `query` finds.
   [[nodiscard]] std::vector<std::size_t> find(const JsonString& query) const;
 

@@ -30,14 +30,17 @@ std::optional<RequestLine> parse_request_line(std::string_view bytes_read) {
 std::string frame_response(const DashboardResponse& response) {
   const std::string length = std::to_string(response.body.size());
   std::string out;
-  out.reserve(128 + response.status.size() + response.content_type.size() + response.body.size());
+  out.reserve(128 + response.status.size() + response.content_type.size() +
+              response.headers.size() + response.body.size());
   out += "HTTP/1.1 ";
   out += response.status;
   out += "\r\nContent-Type: ";
   out += response.content_type;
   out += "\r\nContent-Length: ";
   out += length;
-  out += "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n";
+  out += "\r\n";
+  out += response.headers;
+  out += "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n";
   out += response.body;
   return out;
 }

@@ -33,8 +33,8 @@ inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
 /// fewer than two tokens.
 [[nodiscard]] std::optional<RequestLine> parse_request_line(std::string_view bytes_read);
 
-/// Returns the response as it goes on the wire: status line, the four fixed header lines with the
-/// body's length in bytes, an empty line and the body.
+/// Returns the response as it goes on the wire: status line, the content type and length, the
+/// response's own header lines, the two fixed header lines, an empty line and the body.
 [[nodiscard]] std::string frame_response(const DashboardResponse& response);
 
 /// The framed responses of the GET routes that are the same on every request: the page, the fixed

@@ -5,6 +5,7 @@
 #include "base/json_writer.hpp"
 #include "engine/records.hpp"
 #include "ui/page.hpp"
+#include "ui/products_route.hpp"
 #include "version.hpp"
 
 namespace qmr::ui {
@@ -52,11 +53,12 @@ DashboardResponse reprice(const engine::EngineHandle& engine) {
 DashboardResponse route_request(std::string_view method, std::string_view path,
                                 const engine::EngineHandle& engine) {
   if (method == "GET") {
-    if (path == "/") return make_response(STATUS_OK, HTML, std::string(DASHBOARD_PAGE));
+    if (path == "/") return make_response(STATUS_OK, HTML, dashboard_page(engine->product_count()));
     if (path == "/api/status") return status_object();
-    if (path == "/api/products") {
-      return make_response(STATUS_OK, JSON,
-                           engine::encode_products_compact(engine->list_products()));
+    if (path == PRODUCTS_PATH) return products_response(engine, std::nullopt);
+    if (path.starts_with(PRODUCTS_PATH) && path.size() > PRODUCTS_PATH.size() &&
+        path[PRODUCTS_PATH.size()] == '?') {
+      return products_response(engine, path.substr(PRODUCTS_PATH.size() + 1));
     }
     if (path == "/api/medicines") {
       return make_response(STATUS_OK, JSON,

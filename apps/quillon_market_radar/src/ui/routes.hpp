@@ -2,6 +2,7 @@
 // status object or the engine. Pure: no sockets.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -17,7 +18,15 @@ struct DashboardResponse {
   std::string status;        // placed after "HTTP/1.1 ", e.g. "200 OK"
   std::string content_type;  // e.g. "application/json"
   std::string body;          // UTF-8, sent as is
+  std::string headers{};     // more header lines, each ending in CRLF; most responses have none
 };
+
+/// The rows of a page of GET "/api/products" when the request names no limit, and the most a
+/// request may name.
+inline constexpr std::size_t DEFAULT_PAGE_LIMIT = 100;
+inline constexpr std::size_t MAX_PAGE_LIMIT = 1000;
+/// The largest offset a request may name: more than any catalogue holds.
+inline constexpr std::size_t MAX_PAGE_OFFSET = 1'000'000'000;
 
 /// The method and path tokens of a request line.
 struct RequestLine {
@@ -26,7 +35,8 @@ struct RequestLine {
 };
 
 /// Returns the response for a request's method and path; never fails. An engine error becomes a
-/// "500 ERROR" response and an unknown method or path the "404 NOT FOUND" one.
+/// "500 ERROR" response, a bad query string of the product list (products_route.hpp) a
+/// "400 BAD REQUEST" one and an unknown method or path the "404 NOT FOUND" one.
 [[nodiscard]] DashboardResponse route_request(std::string_view method, std::string_view path,
                                               const engine::EngineHandle& engine);
 

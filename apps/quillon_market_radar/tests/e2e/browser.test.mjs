@@ -15,6 +15,13 @@ const CHROMIUM = '/usr/bin/chromium';
 const TITLE = 'Quillon Market & Retail Intelligence | Varnel AI Labs';
 const ALERT = '✅ Competitor Price Drop Alert Dispatched in 19 µs!';
 
+const BROWSER = {
+  executablePath: CHROMIUM,
+  headless: true,
+  args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync', '--no-first-run', '--disable-quic'],
+};
+
 // Resolves once `condition()` holds; fails after `timeoutMs`.
 async function until(condition, what, timeoutMs = 10000) {
   const deadline = Date.now() + timeoutMs;
@@ -30,12 +37,7 @@ test('the dashboard page in chromium: title, no other request, one POST and one 
     const profile = mkdtempSync(path.join(tmpdir(), 'qmr-chromium-'));
     let context;
     try {
-      context = await chromium.launchPersistentContext(profile, {
-        executablePath: CHROMIUM,
-        headless: true,
-        args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
-          '--disable-component-update', '--disable-sync', '--no-first-run', '--disable-quic'],
-      });
+      context = await chromium.launchPersistentContext(profile, BROWSER);
       const requests = [];
       const problems = [];
       const dialogs = [];
@@ -81,6 +83,76 @@ test('the dashboard page in chromium: title, no other request, one POST and one 
       const favicon = problems.filter((problem) => problem === faviconMiss(origin));
       assert.ok(favicon.length <= 1, favicon.join('\n'));
       assert.deepEqual(problems.filter((problem) => problem !== faviconMiss(origin)), []);
+    } finally {
+      if (context) await context.close();
+      await server.stop();
+      rmSync(profile, { recursive: true, force: true });
+    }
+  });
+
+// A catalogue of 100,000 listings: a small page whose table shows a page of 50 rows and the count,
+// searched as a seller types (key by key, a request per key, only the latest drawn), sorted by a
+// click on a column's head (twice: descending) and paged; each page is the list's own answer.
+test('the catalogue page in chromium: searched key by key, sorted, paged, never the whole table',
+  { timeout: 180000 }, async () => {
+    const server = await startDashboard((port) => [String(port)],
+      { command: [process.env.QMR_GENERATED_DASHBOARD, '100000'] });
+    const profile = mkdtempSync(path.join(tmpdir(), 'qmr-chromium-'));
+    const origin = `http://127.0.0.1:${server.port}`;
+    // The identifiers of the list's own page for `query`, and its count.
+    const expected = async (query) => {
+      const response = await fetch(`${origin}/api/products?limit=50&${query}`);
+      return { skus: (await response.json()).map((p) => p.sku_asin),
+        total: Number(response.headers.get('X-Total-Count')) };
+    };
+    const shown = async (page) => page.locator('#rows tr td:first-child').allInnerTexts();
+    let context;
+    try {
+      context = await chromium.launchPersistentContext(profile, BROWSER);
+      const page = context.pages()[0] ?? (await context.newPage());
+      const problems = [];
+      page.on('pageerror', (error) => problems.push(`page: ${error.message}`));
+      page.on('console', (message) => {
+        if (message.type() === 'error' && !message.location().url.endsWith('/favicon.ico')) {
+          problems.push(`console: ${message.text()}`);
+        }
+      });
+      const response = await page.goto(`${origin}/`, { waitUntil: 'load' });
+      assert.ok((await response.body()).length < 20000);
+      await page.waitForFunction(() => document.querySelectorAll('#rows tr').length === 50);
+      assert.equal(await page.locator('#count').innerText(), '1,00,000 products');
+      assert.equal(await page.locator('#range').innerText(), '1–50 of 1,00,000');
+      assert.deepEqual(await shown(page), (await expected('')).skus);
+
+      const steps = [
+        ['type', 'boat neck', 'q=boat+neck'],
+        ['sort', 'Gap', 'q=boat+neck&sort=price_gap'],
+        ['sort', 'Gap', 'q=boat+neck&sort=-price_gap'],
+        ['next', '', 'q=boat+neck&sort=-price_gap&offset=50'],
+        ['erase', 5, 'q=boat&sort=-price_gap'],
+        ['sort', 'Our Price', 'q=boat&sort=current_price_inr'],
+      ];
+      for (const [action, value, query] of steps) {
+        if (action === 'type') await page.locator('#search').type(value, { delay: 30 });
+        if (action === 'erase') {
+          await page.locator('#search').press('End');
+          for (let i = 0; i < value; i++) await page.locator('#search').press('Backspace');
+        }
+        if (action === 'sort') await page.getByRole('button', { name: value, exact: true }).click();
+        if (action === 'next') await page.getByRole('button', { name: 'Next' }).click();
+        const want = await expected(query);
+        assert.ok(want.total > 50, query);
+        const offset = Number(new URLSearchParams(query).get('offset') ?? 0);
+        const range = `${(offset + 1).toLocaleString('en-IN')}–${(offset + 50).toLocaleString('en-IN')}` +
+          ` of ${want.total.toLocaleString('en-IN')} matching`;
+        await page.waitForFunction((text) => document.querySelector('#range').textContent === text, range,
+          { timeout: 10000 }).catch(async () => {
+          assert.fail(`${query}: the range reads "${await page.locator('#range').innerText()}", not "${range}"`);
+        });
+        assert.deepEqual(await shown(page), want.skus, query);
+      }
+      assert.equal(await page.locator('th[aria-sort]').getAttribute('data-sort'), 'current_price_inr');
+      assert.deepEqual(problems, []);
     } finally {
       if (context) await context.close();
       await server.stop();

@@ -1,0 +1,57 @@
+// GET "/api/products": the parameters of a page of products (a search, an order, an offset and a
+// limit) read from the query string, and the response with the page and the headers that say
+// how many matched and where the next page starts.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "engine/market_engine.hpp"
+#include "ui/routes.hpp"
+
+namespace qmr::ui {
+
+/// The path of the product list, and the sort keys a request may name (each record field, and
+/// "price_gap"), ascending, or descending with a leading "-".
+inline constexpr std::string_view PRODUCTS_PATH = "/api/products";
+inline constexpr std::pair<std::string_view, engine::ProductOrder> PRODUCT_SORT_KEYS[] = {
+    {"sku_asin", engine::ProductOrder::SKU_ASIN},
+    {"title", engine::ProductOrder::TITLE},
+    {"platform", engine::ProductOrder::PLATFORM},
+    {"original_price_inr", engine::ProductOrder::ORIGINAL_PRICE},
+    {"current_price_inr", engine::ProductOrder::CURRENT_PRICE},
+    {"competitor_price_inr", engine::ProductOrder::COMPETITOR_PRICE},
+    {"price_delta_percent", engine::ProductOrder::PRICE_DELTA},
+    {"price_gap", engine::ProductOrder::PRICE_GAP},
+    {"stock_status", engine::ProductOrder::STOCK_STATUS},
+    {"last_checked_utc", engine::ProductOrder::LAST_CHECKED},
+};
+
+/// A request for a page of products, as its query string names it.
+struct ProductsRequest {
+  std::string query;  // q, percent-decoded; empty: every product
+  std::string sort;   // sort as given ("" for the stored order), for the next page's link
+  engine::ProductOrder order = engine::ProductOrder::STORED;
+  bool descending = false;
+  std::size_t offset = 0;
+  std::size_t limit = DEFAULT_PAGE_LIMIT;
+};
+
+/// Returns the request that `query_string` (the text after "?", without it) names, or the reason
+/// it names none: an unknown or repeated parameter, a bad percent-encoding, an unknown sort key,
+/// or an offset or limit that is no whole number within its bounds.
+[[nodiscard]] std::variant<ProductsRequest, std::string> parse_products_request(
+    std::string_view query_string);
+
+/// Returns the response to GET "/api/products" with the query string `query_string` (nothing for
+/// a path without "?"). Without one, every product when they fit in a default page (the bytes the
+/// list has always been), else the first default page. A page that leaves products out, and
+/// every response to a query string, carries "X-Total-Count" with the number of matches; one
+/// that leaves later products out carries a "Link" to the next page. A bad query string gets
+/// "400 BAD REQUEST" with a JSON error object.
+[[nodiscard]] DashboardResponse products_response(const engine::EngineHandle& engine,
+                                                  std::optional<std::string_view> query_string);
+
+}  // namespace qmr::ui
