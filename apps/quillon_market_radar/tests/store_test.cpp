@@ -332,6 +332,8 @@ TEST(Import, SecondRowOfAKeyNamesTheFirstWhateverItDid) {
               std::string::npos)
         << out;
   }
+}
+
 // Returns the histories of `query` as lines "sku|platform|title|floor|ceiling|ours|competitor",
 // each series as "HOURSh=PAISE" items, hours from NOW.
 std::string histories(Database& store, const HistoryQuery& query) {
