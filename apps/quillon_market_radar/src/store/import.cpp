@@ -186,6 +186,36 @@ class RowWriter {
       };
       return update_or_insert(statements_[UPDATE_LISTING], statements_[INSERT_LISTING], bind);
     }
+    if (const auto* generic = std::get_if<GenericMedicine>(&row)) {
+      auto seen = see(generic->drug_code, source_line, first_line);
+      if (!seen.ok()) return seen.error();
+      if (!seen.value()) return Change::DUPLICATE;
+      auto bind = [&](Statement& statement) {
+        statement.bind(1, generic->drug_code)
+            .bind(2, generic->generic_name)
+            .bind(3, generic->unit_size)
+            .bind(4, generic->mrp_paise)
+            .bind(5, generic->group_name)
+            .bind(6, std::int64_t{generic->surgical ? 1 : 0})
+            .bind(7, import_id_)
+            .bind(8, source_line);
+      };
+      return update_or_insert(statements_[UPDATE_GENERIC], statements_[INSERT_GENERIC], bind);
+    }
+    if (const auto* branded = std::get_if<BrandedMedicine>(&row)) {
+      auto seen = see(branded->name + '\x1f' + branded->pack, source_line, first_line);
+      if (!seen.ok()) return seen.error();
+      if (!seen.value()) return Change::DUPLICATE;
+      auto bind = [&](Statement& statement) {
+        statement.bind(1, branded->name)
+            .bind(2, branded->pack)
+            .bind(3, branded->salt_composition)
+            .bind(4, branded->price_paise)
+            .bind(5, import_id_)
+            .bind(6, source_line);
+      };
+      return update_or_insert(statements_[UPDATE_BRANDED], statements_[INSERT_BRANDED], bind);
+    }
     const auto& price = std::get<CompetitorPrice>(row);
     const std::int64_t observed_at = price.observed_at.value_or(now_);
     auto seen = see(price.sku_asin + '\x1f' + price.platform + '\x1f' + std::to_string(observed_at),
@@ -210,10 +240,14 @@ class RowWriter {
     UPDATE_LISTING,
     INSERT_LISTING,
     UPDATE_PRICE,
-    INSERT_PRICE
+    INSERT_PRICE,
+    UPDATE_GENERIC,
+    INSERT_GENERIC,
+    UPDATE_BRANDED,
+    INSERT_BRANDED
   };
   // A row whose values differ is updated; one that is not there is added; else it is unchanged.
-  static constexpr std::array<std::string_view, 6> STATEMENTS = {
+  static constexpr std::array<std::string_view, 10> STATEMENTS = {
       "INSERT INTO temp.seen_keys (key, line) VALUES (?1, ?2) ON CONFLICT (key) DO NOTHING",
       "SELECT line FROM temp.seen_keys WHERE key = ?1",
       "UPDATE listings SET seller_sku = ?3, title = ?4, mrp_paise = ?5, price_paise = ?6, "
@@ -230,6 +264,18 @@ class RowWriter {
       "INSERT INTO competitor_prices (sku_asin, platform, observed_at, price_paise, import_id, "
       "source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
       "ON CONFLICT (sku_asin, platform, observed_at) DO NOTHING",
+      "UPDATE jan_aushadhi_medicines SET generic_name = ?2, unit_size = ?3, mrp_paise = ?4, "
+      "group_name = ?5, surgical = ?6, import_id = ?7, source_line = ?8 WHERE drug_code = ?1 AND "
+      "NOT (generic_name IS ?2 AND unit_size IS ?3 AND mrp_paise IS ?4 AND group_name IS ?5 AND "
+      "surgical IS ?6)",
+      "INSERT INTO jan_aushadhi_medicines (drug_code, generic_name, unit_size, mrp_paise, "
+      "group_name, surgical, import_id, source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) "
+      "ON CONFLICT (drug_code) DO NOTHING",
+      "UPDATE branded_medicines SET salt_composition = ?3, price_paise = ?4, import_id = ?5, "
+      "source_line = ?6 WHERE name = ?1 AND pack = ?2 AND NOT (salt_composition IS ?3 AND "
+      "price_paise IS ?4)",
+      "INSERT INTO branded_medicines (name, pack, salt_composition, price_paise, import_id, "
+      "source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (name, pack) DO NOTHING",
   };
 
   RowWriter(Database& database, std::vector<Statement> statements)

@@ -1,0 +1,42 @@
+#include "store/medicines.hpp"
+
+namespace qmr::store {
+
+Result<std::vector<engine::MedicineArbitrage>> load_medicine_matches(Database& database) {
+  // Surgical items are never matched, so they are not read.
+  auto generics = database.prepare(
+      "SELECT generic_name, unit_size, mrp_paise FROM jan_aushadhi_medicines "
+      "WHERE surgical = 0 ORDER BY drug_code");
+  if (!generics.ok()) return generics.error();
+  std::vector<engine::GenericOffer> generic_offers;
+  for (Statement& statement = generics.value();;) {
+    auto row = statement.step();
+    if (!row.ok()) return row.error();
+    if (!row.value()) break;
+    generic_offers.push_back(engine::GenericOffer{std::string(statement.text(0)),
+                                                  std::string(statement.text(1)),
+                                                  statement.optional_integer(2), false});
+  }
+  auto branded = database.prepare(
+      "SELECT name, salt_composition, price_paise, pack FROM branded_medicines "
+      "ORDER BY name, pack");
+  if (!branded.ok()) return branded.error();
+  std::vector<engine::BrandedOffer> branded_offers;
+  for (Statement& statement = branded.value();;) {
+    auto row = statement.step();
+    if (!row.ok()) return row.error();
+    if (!row.value()) break;
+    branded_offers.push_back(
+        engine::BrandedOffer{std::string(statement.text(0)), std::string(statement.text(1)),
+                             statement.integer(2), std::string(statement.text(3))});
+  }
+  return engine::match_medicines(generic_offers, branded_offers);
+}
+
+Result<engine::MedicineSelection> query_medicines(Database& database, std::string_view query) {
+  auto matches = load_medicine_matches(database);
+  if (!matches.ok()) return matches.error();
+  return engine::select_medicines(matches.value(), query);
+}
+
+}  // namespace qmr::store
