@@ -301,8 +301,8 @@ bool is_alnum(char c) { return is_digit(c) || is_letter(c); }
 // "u", other non-ASCII as a space; a point kept only between digits ("12.5"), else dropped
 // between letters ("I.P." is "ip") or a space; a hyphen dropped between a letter and a digit
 // ("B-12"), else a space ("extended-release"); apostrophes dropped ("10's" is "10s").
-std::string clean(std::string_view text) {
-  std::string out;
+void clean(std::string_view text, std::string& out) {
+  out.clear();
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
@@ -331,13 +331,18 @@ std::string clean(std::string_view text) {
       out += static_cast<char>(byte);
     }
   }
+}
+
+std::string clean(std::string_view text) {
+  std::string out;
+  clean(text, out);
   return out;
 }
 
 // Returns the tokens of a cleaned text: words (a letter, then letters and digits: "b12"),
 // numbers ("12.5", ended by a letter: "500mg" is two tokens), separators (+ & , ;), "/" and "%".
-std::vector<Token> tokenize(std::string_view text) {
-  std::vector<Token> tokens;
+void tokenize(std::string_view text, std::vector<Token>& tokens) {
+  tokens.clear();
   std::size_t i = 0;
   while (i < text.size()) {
     const char c = text[i];
@@ -359,6 +364,11 @@ std::vector<Token> tokenize(std::string_view text) {
       }
     }
   }
+}
+
+std::vector<Token> tokenize(std::string_view text) {
+  std::vector<Token> tokens;
+  tokenize(text, tokens);
   return tokens;
 }
 
@@ -485,13 +495,18 @@ Ingredient ingredient_of(const std::vector<std::string_view>& words) {
   for (std::size_t i = 0; i < words.size(); ++i) {
     bool replaced = false;
     for (const Spelling& spelling : SPELLINGS) {
-      const std::size_t n = word_count(spelling.from);
-      if (i + n > words.size()) continue;
-      std::string joined(words[i]);
-      for (std::size_t k = 1; k < n; ++k) (joined += ' ') += words[i + k];
-      if (joined == spelling.from) {
+      // The spelling's words, one by one, against the words from i.
+      std::string_view rest = spelling.from;
+      std::size_t at = i;
+      while (!rest.empty() && at < words.size()) {
+        const std::size_t space = rest.find(' ');
+        if (words[at] != rest.substr(0, space)) break;
+        ++at;
+        rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+      }
+      if (rest.empty()) {
         spelled.emplace_back(spelling.to);
-        i += n - 1;
+        i = at - 1;
         replaced = true;
         break;
       }
@@ -678,6 +693,37 @@ std::optional<double> doses_in(const Formulation& formulation, const Amount& pac
 
 double round2(double value) { return std::round(value * 100.0) / 100.0; }
 
+// Buffers reused from one name to the next, so that reading ten thousand names allocates little.
+struct Scratch {
+  std::string cleaned;
+  std::vector<Token> tokens;
+  std::vector<std::string_view> found;
+  std::string key;
+};
+
+// Returns the forms and modifiers `name` names, sorted and joined, in `scratch.key` after what
+// it holds: all a brand's name adds to a reading.
+void append_name_signature(std::string_view name, Scratch& scratch) {
+  if (name.empty()) return;
+  clean(name, scratch.cleaned);
+  tokenize(scratch.cleaned, scratch.tokens);
+  scratch.found.clear();
+  for (std::size_t i = 0; i < scratch.tokens.size();) {
+    const Phrase* phrase =
+        scratch.tokens[i].kind == Kind::WORD ? phrase_at(scratch.tokens, i) : nullptr;
+    if (phrase == nullptr) {
+      ++i;
+      continue;
+    }
+    i += word_count(phrase->words);
+    if (phrase->role == Role::FORM || phrase->role == Role::MODIFIER) {
+      scratch.found.push_back(phrase->canonical);
+    }
+  }
+  std::sort(scratch.found.begin(), scratch.found.end());
+  for (const std::string_view word : scratch.found) (scratch.key += word) += ';';
+}
+
 }  // namespace
 
 Result<Formulation> read_formulation(std::string_view composition, std::string_view name) {
@@ -757,9 +803,12 @@ bool same_medicine(const Formulation& a, const Formulation& b) {
   return true;
 }
 
-std::optional<Amount> read_pack(std::string_view text) {
-  const std::string cleaned = clean(text);
-  const std::vector<Token> tokens = tokenize(cleaned);
+namespace {
+
+std::optional<Amount> read_pack(std::string_view text, Scratch& scratch) {
+  clean(text, scratch.cleaned);
+  tokenize(scratch.cleaned, scratch.tokens);
+  const std::vector<Token>& tokens = scratch.tokens;
   static constexpr std::string_view CONTAINERS[] = {"strip", "pack", "bottle", "box", "tube",
                                                     "jar",   "of",   "a",      "x"};
   std::size_t i = 0;
@@ -808,62 +857,106 @@ std::optional<Amount> read_pack(std::string_view text) {
   return pack;
 }
 
+}  // namespace
+
+std::optional<Amount> read_pack(std::string_view text) {
+  Scratch scratch;
+  return read_pack(text, scratch);
+}
+
 std::vector<MedicineArbitrage> match_medicines(const std::vector<GenericOffer>& generics,
                                                const std::vector<BrandedOffer>& branded) {
+  // One reading per distinct text: the list names a medicine once per pack, and many brands
+  // share one composition. A brand's name adds only its forms, so its signature stands for it.
+  struct Known {
+    std::optional<Formulation> formulation;  // none: refused
+    std::string key;
+  };
+  std::unordered_map<std::string, Known> readings;
+  Scratch scratch;
+  const auto known = [&readings, &scratch](std::string_view composition,
+                                           std::string_view name) -> const Known& {
+    scratch.key.assign(composition);
+    scratch.key += '\x1f';
+    append_name_signature(name, scratch);
+    if (const auto entry = readings.find(scratch.key); entry != readings.end()) {
+      return entry->second;
+    }
+    Known& entry = readings[scratch.key];
+    auto formulation = read_formulation(composition, name);
+    if (formulation.ok()) {
+      entry.key = key_of(formulation.value());
+      entry.formulation = std::move(formulation.value());
+    }
+    return entry;
+  };
+
   struct Candidate {
-    Formulation formulation;
+    const Formulation* formulation;
     double paise_per_dose;
     const GenericOffer* offer;
   };
-  std::unordered_map<std::string, std::vector<Candidate>> by_key;
+  std::unordered_map<std::string_view, std::vector<Candidate>> by_key;
   for (const GenericOffer& generic : generics) {
     if (generic.surgical || !generic.mrp_paise) continue;
-    auto formulation = read_formulation(generic.name);
-    if (!formulation.ok()) continue;
-    const auto pack = read_pack(generic.unit_size);
+    const Known& medicine = known(generic.name, {});
+    if (!medicine.formulation) continue;
+    const auto pack = read_pack(generic.unit_size, scratch);
     if (!pack) continue;
-    const auto doses = doses_in(formulation.value(), *pack);
+    const auto doses = doses_in(*medicine.formulation, *pack);
     if (!doses || *doses <= 0) continue;
-    std::string key = key_of(formulation.value());
-    by_key[std::move(key)].push_back(Candidate{std::move(formulation.value()),
-                                               static_cast<double>(*generic.mrp_paise) / *doses,
-                                               &generic});
+    by_key[medicine.key].push_back(Candidate{
+        &*medicine.formulation, static_cast<double>(*generic.mrp_paise) / *doses, &generic});
   }
 
-  std::vector<MedicineArbitrage> matches;
+  // What each match needs until its record is made, in answer order, once.
+  struct Found {
+    std::string name;  // the brand's name and its pack
+    double saving;
+    double doses;
+    const BrandedOffer* offer;
+    const Candidate* generic;
+  };
+  std::vector<Found> found;
+  found.reserve(branded.size());
   for (const BrandedOffer& offer : branded) {
     if (offer.pack.empty()) continue;
-    auto formulation = read_formulation(offer.salt_composition, offer.name);
-    if (!formulation.ok()) continue;
-    const auto found = by_key.find(key_of(formulation.value()));
-    if (found == by_key.end()) continue;
-    const auto pack = read_pack(offer.pack);
+    const Known& medicine = known(offer.salt_composition, offer.name);
+    if (!medicine.formulation) continue;
+    const auto same_key = by_key.find(medicine.key);
+    if (same_key == by_key.end()) continue;
+    const auto pack = read_pack(offer.pack, scratch);
     if (!pack) continue;
-    const auto doses = doses_in(formulation.value(), *pack);
+    const auto doses = doses_in(*medicine.formulation, *pack);
     if (!doses || *doses <= 0) continue;
     const Candidate* best = nullptr;
-    for (const Candidate& candidate : found->second) {
-      if (!same_medicine(candidate.formulation, formulation.value())) continue;
+    for (const Candidate& candidate : same_key->second) {
+      if (!same_medicine(*candidate.formulation, *medicine.formulation)) continue;
       if (best == nullptr || candidate.paise_per_dose < best->paise_per_dose) best = &candidate;
     }
     if (best == nullptr) continue;
     const double branded_per_dose = static_cast<double>(offer.price_paise) / *doses;
-    MedicineArbitrage match;
-    match.branded_medicine_name = offer.name + " (" + offer.pack + ")";
-    match.branded_price_inr = static_cast<double>(offer.price_paise) / 100.0;
-    match.salt_composition = offer.salt_composition;
-    match.jan_aushadhi_generic_name = best->offer->name;
-    match.jan_aushadhi_price_inr = std::round(best->paise_per_dose * *doses) / 100.0;
-    match.savings_percent = round2((1.0 - best->paise_per_dose / branded_per_dose) * 100.0);
-    matches.push_back(std::move(match));
+    std::string name;
+    name.reserve(offer.name.size() + offer.pack.size() + 3);
+    ((((name += offer.name) += " (") += offer.pack) += ')');
+    found.push_back(Found{std::move(name),
+                          round2((1.0 - best->paise_per_dose / branded_per_dose) * 100.0), *doses,
+                          &offer, best});
   }
-  std::stable_sort(matches.begin(), matches.end(),
-                   [](const MedicineArbitrage& a, const MedicineArbitrage& b) {
-                     if (a.savings_percent != b.savings_percent) {
-                       return a.savings_percent > b.savings_percent;
-                     }
-                     return a.branded_medicine_name < b.branded_medicine_name;
-                   });
+  // A total order (the list's order last), so no stable sort's buffer is needed.
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    if (a.saving != b.saving) return a.saving > b.saving;
+    if (const int names = a.name.compare(b.name); names != 0) return names < 0;
+    return a.offer < b.offer;
+  });
+  std::vector<MedicineArbitrage> matches;
+  matches.reserve(found.size());
+  for (Found& match : found) {
+    matches.push_back(MedicineArbitrage{
+        std::move(match.name), static_cast<double>(match.offer->price_paise) / 100.0,
+        match.offer->salt_composition, match.generic->offer->name,
+        std::round(match.generic->paise_per_dose * match.doses) / 100.0, match.saving});
+  }
   return matches;
 }
 

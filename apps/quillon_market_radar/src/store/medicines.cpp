@@ -9,6 +9,10 @@ Result<std::vector<engine::MedicineArbitrage>> load_medicine_matches(Database& d
       "WHERE surgical = 0 ORDER BY drug_code");
   if (!generics.ok()) return generics.error();
   std::vector<engine::GenericOffer> generic_offers;
+  auto generic_count =
+      database.query_integer("SELECT count(*) FROM jan_aushadhi_medicines WHERE surgical = 0");
+  if (!generic_count.ok()) return generic_count.error();
+  generic_offers.reserve(static_cast<std::size_t>(generic_count.value()));
   for (Statement& statement = generics.value();;) {
     auto row = statement.step();
     if (!row.ok()) return row.error();
@@ -22,6 +26,9 @@ Result<std::vector<engine::MedicineArbitrage>> load_medicine_matches(Database& d
       "ORDER BY name, pack");
   if (!branded.ok()) return branded.error();
   std::vector<engine::BrandedOffer> branded_offers;
+  auto branded_count = database.query_integer("SELECT count(*) FROM branded_medicines");
+  if (!branded_count.ok()) return branded_count.error();
+  branded_offers.reserve(static_cast<std::size_t>(branded_count.value()));
   for (Statement& statement = branded.value();;) {
     auto row = statement.step();
     if (!row.ok()) return row.error();
