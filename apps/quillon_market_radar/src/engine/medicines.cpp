@@ -864,18 +864,35 @@ std::optional<Amount> read_pack(std::string_view text) {
   return read_pack(text, scratch);
 }
 
-std::vector<MedicineArbitrage> match_medicines(const std::vector<GenericOffer>& generics,
-                                               const std::vector<BrandedOffer>& branded) {
+// What the matcher holds: the readings of the texts met so far, the generics by their key, and
+// what each match needs until its record is made.
+struct MedicineMatcher::State {
   // One reading per distinct text: the list names a medicine once per pack, and many brands
   // share one composition. A brand's name adds only its forms, so its signature stands for it.
   struct Known {
     std::optional<Formulation> formulation;  // none: refused
     std::string key;
   };
+  struct Candidate {
+    const Formulation* formulation;
+    double paise_per_dose;
+    std::string name;
+  };
+  struct Found {
+    std::string name;  // the brand's name and its pack
+    std::string composition;
+    std::int64_t price_paise;
+    double saving;
+    double doses;
+    const Candidate* generic;
+  };
+
   std::unordered_map<std::string, Known> readings;
+  std::unordered_map<std::string_view, std::vector<Candidate>> by_key;
+  std::vector<Found> found;
   Scratch scratch;
-  const auto known = [&readings, &scratch](std::string_view composition,
-                                           std::string_view name) -> const Known& {
+
+  const Known& known(std::string_view composition, std::string_view name) {
     scratch.key.assign(composition);
     scratch.key += '\x1f';
     append_name_signature(name, scratch);
@@ -889,75 +906,91 @@ std::vector<MedicineArbitrage> match_medicines(const std::vector<GenericOffer>& 
       entry.formulation = std::move(formulation.value());
     }
     return entry;
-  };
+  }
+};
 
-  struct Candidate {
-    const Formulation* formulation;
-    double paise_per_dose;
-    const GenericOffer* offer;
-  };
-  std::unordered_map<std::string_view, std::vector<Candidate>> by_key;
+MedicineMatcher::MedicineMatcher(const std::vector<GenericOffer>& generics)
+    : state_(std::make_unique<State>()) {
   for (const GenericOffer& generic : generics) {
     if (generic.surgical || !generic.mrp_paise) continue;
-    const Known& medicine = known(generic.name, {});
+    const State::Known& medicine = state_->known(generic.name, {});
     if (!medicine.formulation) continue;
-    const auto pack = read_pack(generic.unit_size, scratch);
+    const auto pack = read_pack(generic.unit_size, state_->scratch);
     if (!pack) continue;
     const auto doses = doses_in(*medicine.formulation, *pack);
     if (!doses || *doses <= 0) continue;
-    by_key[medicine.key].push_back(Candidate{
-        &*medicine.formulation, static_cast<double>(*generic.mrp_paise) / *doses, &generic});
+    // A vector of the candidates of one key grows, but the formulations they point to are the
+    // map's, whose nodes stay where they are.
+    state_->by_key[medicine.key].push_back(State::Candidate{
+        &*medicine.formulation, static_cast<double>(*generic.mrp_paise) / *doses, generic.name});
   }
+}
 
-  // What each match needs until its record is made, in answer order, once.
-  struct Found {
-    std::string name;  // the brand's name and its pack
-    double saving;
-    double doses;
-    const BrandedOffer* offer;
-    const Candidate* generic;
-  };
-  std::vector<Found> found;
-  found.reserve(branded.size());
-  for (const BrandedOffer& offer : branded) {
-    if (offer.pack.empty()) continue;
-    const Known& medicine = known(offer.salt_composition, offer.name);
-    if (!medicine.formulation) continue;
-    const auto same_key = by_key.find(medicine.key);
-    if (same_key == by_key.end()) continue;
-    const auto pack = read_pack(offer.pack, scratch);
-    if (!pack) continue;
-    const auto doses = doses_in(*medicine.formulation, *pack);
-    if (!doses || *doses <= 0) continue;
-    const Candidate* best = nullptr;
-    for (const Candidate& candidate : same_key->second) {
-      if (!same_medicine(*candidate.formulation, *medicine.formulation)) continue;
-      if (best == nullptr || candidate.paise_per_dose < best->paise_per_dose) best = &candidate;
-    }
-    if (best == nullptr) continue;
-    const double branded_per_dose = static_cast<double>(offer.price_paise) / *doses;
-    std::string name;
-    name.reserve(offer.name.size() + offer.pack.size() + 3);
-    ((((name += offer.name) += " (") += offer.pack) += ')');
-    found.push_back(Found{std::move(name),
-                          round2((1.0 - best->paise_per_dose / branded_per_dose) * 100.0), *doses,
-                          &offer, best});
+MedicineMatcher::~MedicineMatcher() = default;
+MedicineMatcher::MedicineMatcher(MedicineMatcher&&) noexcept = default;
+MedicineMatcher& MedicineMatcher::operator=(MedicineMatcher&&) noexcept = default;
+
+void MedicineMatcher::reserve(std::size_t branded_rows) {
+  state_->found.reserve(state_->found.size() + branded_rows);
+}
+
+void MedicineMatcher::add(std::string_view name, std::string_view salt_composition,
+                          std::int64_t price_paise, std::string_view pack) {
+  if (pack.empty() || price_paise <= 0) return;
+  const State::Known& medicine = state_->known(salt_composition, name);
+  if (!medicine.formulation) return;
+  const auto same_key = state_->by_key.find(medicine.key);
+  if (same_key == state_->by_key.end()) return;
+  const auto pack_amount = read_pack(pack, state_->scratch);
+  if (!pack_amount) return;
+  const auto doses = doses_in(*medicine.formulation, *pack_amount);
+  if (!doses || *doses <= 0) return;
+  const State::Candidate* best = nullptr;
+  for (const State::Candidate& candidate : same_key->second) {
+    if (!same_medicine(*candidate.formulation, *medicine.formulation)) continue;
+    if (best == nullptr || candidate.paise_per_dose < best->paise_per_dose) best = &candidate;
   }
-  // A total order (the list's order last), so no stable sort's buffer is needed.
-  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-    if (a.saving != b.saving) return a.saving > b.saving;
-    if (const int names = a.name.compare(b.name); names != 0) return names < 0;
-    return a.offer < b.offer;
+  if (best == nullptr) return;
+  const double branded_per_dose = static_cast<double>(price_paise) / *doses;
+  std::string shown;
+  shown.reserve(name.size() + pack.size() + 3);
+  ((((shown += name) += " (") += pack) += ')');
+  state_->found.push_back(
+      State::Found{std::move(shown), std::string(salt_composition), price_paise,
+                   round2((1.0 - best->paise_per_dose / branded_per_dose) * 100.0), *doses, best});
+}
+
+std::vector<MedicineArbitrage> MedicineMatcher::take_matches() {
+  std::vector<State::Found>& found = state_->found;
+  // A total order (the order of adding last), so no stable sort's buffer is needed.
+  std::vector<std::size_t> order(found.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&found](std::size_t a, std::size_t b) {
+    if (found[a].saving != found[b].saving) return found[a].saving > found[b].saving;
+    if (const int names = found[a].name.compare(found[b].name); names != 0) return names < 0;
+    return a < b;
   });
   std::vector<MedicineArbitrage> matches;
   matches.reserve(found.size());
-  for (Found& match : found) {
+  for (const std::size_t i : order) {
+    State::Found& match = found[i];
     matches.push_back(MedicineArbitrage{
-        std::move(match.name), static_cast<double>(match.offer->price_paise) / 100.0,
-        match.offer->salt_composition, match.generic->offer->name,
+        std::move(match.name), static_cast<double>(match.price_paise) / 100.0,
+        std::move(match.composition), match.generic->name,
         std::round(match.generic->paise_per_dose * match.doses) / 100.0, match.saving});
   }
+  found.clear();
   return matches;
+}
+
+std::vector<MedicineArbitrage> match_medicines(const std::vector<GenericOffer>& generics,
+                                               const std::vector<BrandedOffer>& branded) {
+  MedicineMatcher matcher(generics);
+  matcher.reserve(branded.size());
+  for (const BrandedOffer& offer : branded) {
+    matcher.add(offer.name, offer.salt_composition, offer.price_paise, offer.pack);
+  }
+  return matcher.take_matches();
 }
 
 MedicineSelection select_medicines(const std::vector<MedicineArbitrage>& matches,

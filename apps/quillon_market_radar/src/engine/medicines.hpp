@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,6 +84,31 @@ struct BrandedOffer {
   std::string salt_composition;
   std::int64_t price_paise = 0;
   std::string pack;  // "" when not given: no price per dose, so no saving
+};
+
+/// Matches branded medicines, one at a time, to the generics it was made with: what
+/// match_medicines does, for rows read one by one (a store's), whose texts are copied only when
+/// they match.
+class MedicineMatcher {
+ public:
+  /// Reads `generics`; surgical items, unknown prices and unread names or packs are left out.
+  explicit MedicineMatcher(const std::vector<GenericOffer>& generics);
+  ~MedicineMatcher();
+  MedicineMatcher(MedicineMatcher&&) noexcept;
+  MedicineMatcher& operator=(MedicineMatcher&&) noexcept;
+
+  /// Makes room for the matches of `branded_rows` more rows at once, so that ten thousand are not
+  /// copied from one ever larger buffer to the next.
+  void reserve(std::size_t branded_rows);
+  /// Takes one branded medicine; one without a pack, or without an exact match, adds nothing.
+  void add(std::string_view name, std::string_view salt_composition, std::int64_t price_paise,
+           std::string_view pack);
+  /// Returns the matches taken so far as match_medicines does, and forgets them.
+  [[nodiscard]] std::vector<MedicineArbitrage> take_matches();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 /// Returns each branded offer that has an exact generic match with a known price, largest saving

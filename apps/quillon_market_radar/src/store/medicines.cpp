@@ -21,23 +21,22 @@ Result<std::vector<engine::MedicineArbitrage>> load_medicine_matches(Database& d
                                                   std::string(statement.text(1)),
                                                   statement.optional_integer(2), false});
   }
+  // Branded rows are matched as they are read: only a match's texts are kept.
+  engine::MedicineMatcher matcher(generic_offers);
+  auto branded_count = database.query_integer("SELECT count(*) FROM branded_medicines");
+  if (!branded_count.ok()) return branded_count.error();
+  matcher.reserve(static_cast<std::size_t>(branded_count.value()));
   auto branded = database.prepare(
       "SELECT name, salt_composition, price_paise, pack FROM branded_medicines "
       "ORDER BY name, pack");
   if (!branded.ok()) return branded.error();
-  std::vector<engine::BrandedOffer> branded_offers;
-  auto branded_count = database.query_integer("SELECT count(*) FROM branded_medicines");
-  if (!branded_count.ok()) return branded_count.error();
-  branded_offers.reserve(static_cast<std::size_t>(branded_count.value()));
   for (Statement& statement = branded.value();;) {
     auto row = statement.step();
     if (!row.ok()) return row.error();
     if (!row.value()) break;
-    branded_offers.push_back(
-        engine::BrandedOffer{std::string(statement.text(0)), std::string(statement.text(1)),
-                             statement.integer(2), std::string(statement.text(3))});
+    matcher.add(statement.text(0), statement.text(1), statement.integer(2), statement.text(3));
   }
-  return engine::match_medicines(generic_offers, branded_offers);
+  return matcher.take_matches();
 }
 
 Result<engine::MedicineSelection> query_medicines(Database& database, std::string_view query) {
