@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
 
 #include "base/text.hpp"
 
@@ -865,7 +866,7 @@ std::optional<Amount> read_pack(std::string_view text) {
 }
 
 // What the matcher holds: the readings of the texts met so far, the generics by their key, and
-// what each match needs until its record is made.
+// the records of the matches so far.
 struct MedicineMatcher::State {
   // One reading per distinct text: the list names a medicine once per pack, and many brands
   // share one composition. A brand's name adds only its forms, so its signature stands for it.
@@ -878,18 +879,9 @@ struct MedicineMatcher::State {
     double paise_per_dose;
     std::string name;
   };
-  struct Found {
-    std::string name;  // the brand's name and its pack
-    std::string composition;
-    std::int64_t price_paise;
-    double saving;
-    double doses;
-    const Candidate* generic;
-  };
-
   std::unordered_map<std::string, Known> readings;
   std::unordered_map<std::string_view, std::vector<Candidate>> by_key;
-  std::vector<Found> found;
+  std::vector<MedicineArbitrage> matches;  // in the order of adding
   Scratch scratch;
 
   const Known& known(std::string_view composition, std::string_view name) {
@@ -931,7 +923,7 @@ MedicineMatcher::MedicineMatcher(MedicineMatcher&&) noexcept = default;
 MedicineMatcher& MedicineMatcher::operator=(MedicineMatcher&&) noexcept = default;
 
 void MedicineMatcher::reserve(std::size_t branded_rows) {
-  state_->found.reserve(state_->found.size() + branded_rows);
+  state_->matches.reserve(state_->matches.size() + branded_rows);
 }
 
 void MedicineMatcher::add(std::string_view name, std::string_view salt_composition,
@@ -952,35 +944,46 @@ void MedicineMatcher::add(std::string_view name, std::string_view salt_compositi
   }
   if (best == nullptr) return;
   const double branded_per_dose = static_cast<double>(price_paise) / *doses;
-  std::string shown;
-  shown.reserve(name.size() + pack.size() + 3);
-  ((((shown += name) += " (") += pack) += ')');
-  state_->found.push_back(
-      State::Found{std::move(shown), std::string(salt_composition), price_paise,
-                   round2((1.0 - best->paise_per_dose / branded_per_dose) * 100.0), *doses, best});
+  MedicineArbitrage& match = state_->matches.emplace_back();
+  match.branded_medicine_name.reserve(name.size() + pack.size() + 3);
+  ((((match.branded_medicine_name += name) += " (") += pack) += ')');
+  match.branded_price_inr = static_cast<double>(price_paise) / 100.0;
+  match.salt_composition = salt_composition;
+  match.jan_aushadhi_generic_name = best->name;
+  match.jan_aushadhi_price_inr = std::round(best->paise_per_dose * *doses) / 100.0;
+  match.savings_percent = round2((1.0 - best->paise_per_dose / branded_per_dose) * 100.0);
 }
 
 std::vector<MedicineArbitrage> MedicineMatcher::take_matches() {
-  std::vector<State::Found>& found = state_->found;
-  // A total order (the order of adding last), so no stable sort's buffer is needed.
-  std::vector<std::size_t> order(found.size());
+  std::vector<MedicineArbitrage>& matches = state_->matches;
+  // A total order (the order of adding last), so no stable sort's buffer is needed; the records
+  // are then put in that order where they are, rather than moved into a second vector.
+  std::vector<std::size_t> order(matches.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&found](std::size_t a, std::size_t b) {
-    if (found[a].saving != found[b].saving) return found[a].saving > found[b].saving;
-    if (const int names = found[a].name.compare(found[b].name); names != 0) return names < 0;
-    return a < b;
+  std::sort(order.begin(), order.end(), [&matches](std::size_t a, std::size_t b) {
+    const MedicineArbitrage& first = matches[a];
+    const MedicineArbitrage& second = matches[b];
+    if (first.savings_percent != second.savings_percent) {
+      return first.savings_percent > second.savings_percent;
+    }
+    const int names = first.branded_medicine_name.compare(second.branded_medicine_name);
+    return names != 0 ? names < 0 : a < b;
   });
-  std::vector<MedicineArbitrage> matches;
-  matches.reserve(found.size());
-  for (const std::size_t i : order) {
-    State::Found& match = found[i];
-    matches.push_back(MedicineArbitrage{
-        std::move(match.name), static_cast<double>(match.price_paise) / 100.0,
-        std::move(match.composition), match.generic->name,
-        std::round(match.generic->paise_per_dose * match.doses) / 100.0, match.saving});
+  // Position k takes the record at order[k]: each cycle of the permutation is followed once.
+  for (std::size_t start = 0; start < order.size(); ++start) {
+    if (order[start] == start) continue;
+    MedicineArbitrage held = std::move(matches[start]);
+    std::size_t at = start;
+    while (order[at] != start) {
+      const std::size_t from = order[at];
+      matches[at] = std::move(matches[from]);
+      order[at] = at;
+      at = from;
+    }
+    matches[at] = std::move(held);
+    order[at] = at;
   }
-  found.clear();
-  return matches;
+  return std::exchange(matches, {});
 }
 
 std::vector<MedicineArbitrage> match_medicines(const std::vector<GenericOffer>& generics,
