@@ -12,6 +12,7 @@
 #include "store/csv.hpp"
 #include "store/history.hpp"
 #include "store/import.hpp"
+#include "store/medicines.hpp"
 #include "store/sha256.hpp"
 #include "store_test_support.hpp"
 
@@ -176,12 +177,21 @@ TEST(FileKinds, ToldFromTheHeaderWithNamesMatchedLoosely) {
        "Flipkart listings"},
       {{"Seller SKU ID", "MRP", "Your Selling Price", "Your Stock Count"}, "none"},
       {{"sku_asin", "platform", "competitor_price_inr"}, "competitor prices"},
+      {{"\xEF\xBB\xBFSr No", "Drug Code", "Generic Name", "Unit Size", "MRP", "Group Name"},
+       "Jan Aushadhi list"},
+      {{"drug_code", "GENERIC NAME", "unit-size", "mrp", "group name"}, "Jan Aushadhi list"},
+      {{"Drug Code", "Generic Name", "MRP", "Group Name"}, "none"},
+      {{"branded_medicine_name", "salt_composition", "branded_price_inr"}, "branded prices"},
+      {{"Branded Medicine Name", "Salt Composition", "Branded Price INR", "Pack"},
+       "branded prices"},
       {{"sku", "price"}, "none"}};
   for (const auto& [header, kind] : cases) {
     auto recognised = recognise(header);
     EXPECT_EQ(recognised ? std::string(recognised->kind) : "none", kind) << header[0];
   }
-  EXPECT_EQ(known_kinds(), "Amazon listings, Flipkart listings, competitor prices");
+  EXPECT_EQ(known_kinds(),
+            "Amazon listings, Flipkart listings, competitor prices, Jan Aushadhi list, branded "
+            "prices");
 }
 
 TEST(RejectsFile, CellsAreNeverFormulas) {
@@ -467,6 +477,86 @@ TEST(PriceHistory, OurPriceObservedAtEveryImportBesideTheLimitsAndReadPerPlatfor
                        "our_prices ORDER BY 1, 2"),
             "B|1765411200000000|9000|2\nB0TESTAAA1|1765756800000000|110000|7\n");
   EXPECT_EQ(migrated.value().query_integer("PRAGMA user_version").value(), schema_version());
+
+// The Jan Aushadhi list with a byte-order mark, CRLF and a Windows-1252 dash, an MRP of 0,
+// several packs of one medicine, a surgical item, a look-alike and bad rows; the seller's branded
+// prices, one without a pack and one at 0. The store answers with the exact matches only.
+TEST(Import, MedicineListsAreKeptAndMatchedFromTheStore) {
+  TempFolder folder;
+  const auto list = folder.write(
+      "jan_aushadhi.csv",
+      "\xEF\xBB\xBFSr No,Drug Code,Generic Name,Unit Size,MRP,Group Name\r\n"
+      "1,1,Paracetamol Tablets IP 650 mg,10's,10.00,Analgesic\r\n"
+      "2,2,Paracetamol Tablets IP 650 mg,15's,18,Analgesic\r\n"
+      "3,3,Amoxycillin and Potassium Clavulanate Tablets IP 500 mg + 125 mg,10's,58,Anti\x96"
+      "Infective\r\n"
+      "4,4,Cetirizine Dihydrochloride Syrup 5 mg per 5 ml,60 ml,0,Anti-Allergic\r\n"
+      "5,5,Cetirizine Dihydrochloride Syrup 5 mg per 5 ml,30 ml,9,Anti-Allergic\r\n"
+      "6,S101,Povidone Iodine Solution 5% w/v,100 ml,20,Surgical Items\r\n"
+      "7,7,Hydralazine Tablets IP 25 mg,10's,5,Cardiovascular\r\n"
+      "8,,Orphan Tablets 5 mg,10's,5,Other\r\n"
+      "9,9,Ibuprofen Tablets IP 400 mg,10's,abc,Analgesic\r\n"
+      "10,1,Paracetamol Tablets IP 500 mg,10's,8,Analgesic\r\n");
+  const auto branded = folder.write(
+      "branded.csv",
+      "branded_medicine_name,salt_composition,branded_price_inr,pack\n"
+      "Dolo 650 Tablet,Paracetamol (650mg),30.91,15 tablets\n"
+      "Augmentin 625 Duo Tablet,Amoxycillin (500mg) + Clavulanic Acid (125mg),204,10 tablets\n"
+      "Cetzine\u00AE Syrup,Cetirizine (5mg/5ml),45,60 ml\n"
+      "Atarax 25 Tablet,Hydroxyzine (25mg),80,15 tablets\n"
+      "Betadine Solution,Povidone Iodine (5% w/v),100,100 ml\n"
+      "Calpol Tablet,Paracetamol (650mg),20,\n"
+      "Free Tablet,Paracetamol (650mg),0,10 tablets\n");
+  auto report = import_now(folder, {list, branded});
+  ASSERT_TRUE(report.ok()) << report.error().message;
+  EXPECT_EQ(summarise(report.value()).out,
+            list + ": Jan Aushadhi list, 10 rows read: 7 added, 0 updated, 0 unchanged, 3 " +
+                "rejected\n  read as Windows-1252: the file is not valid UTF-8\n"
+                "  line 9, column \"Drug Code\", value \"\": the drug code is empty\n"
+                "  line 10, column \"MRP\", value \"abc\": not a price\n"
+                "  line 11: a second row for the same item, first on line 2\n"
+                "  every reject: " +
+                report.value().files[0].rejects_file + "\n" + branded +
+                ": branded prices, 7 rows read: 6 added, 0 updated, 0 unchanged, 1 rejected\n"
+                "  line 8, column \"branded_price_inr\", value \"0\": a price of 0\n"
+                "  every reject: " +
+                report.value().files[1].rejects_file + "\n");
+
+  auto store = open_store(folder.path / "data");
+  ASSERT_TRUE(store.ok());
+  EXPECT_EQ(test::rows(store.value(),
+                       "SELECT drug_code, unit_size, mrp_paise, group_name, surgical, import_id, "
+                       "source_line FROM jan_aushadhi_medicines ORDER BY source_line"),
+            "1|10's|1000|Analgesic|0|1|2\n2|15's|1800|Analgesic|0|1|3\n"
+            "3|10's|5800|Anti\u2013Infective|0|1|4\n4|60 ml|-|Anti-Allergic|0|1|5\n"
+            "5|30 ml|900|Anti-Allergic|0|1|6\nS101|100 ml|2000|Surgical Items|1|1|7\n"
+            "7|10's|500|Cardiovascular|0|1|8\n");
+  EXPECT_EQ(test::rows(store.value(),
+                       "SELECT name, pack, price_paise, import_id, source_line FROM "
+                       "branded_medicines WHERE name LIKE 'C%' ORDER BY name"),
+            "Calpol Tablet||2000|2|7\nCetzine\u00AE Syrup|60 ml|4500|2|4\n");
+
+  const std::pair<std::string_view, std::string> queries[] = {
+      {"",
+       "Augmentin 625 Duo Tablet (10 tablets) 204.0 58.0 71.57\n"
+       "Cetzine\u00AE Syrup (60 ml) 45.0 18.0 60.0\n"
+       "Dolo 650 Tablet (15 tablets) 30.91 15.0 51.47\n"},
+      {"CLAVULANIC", "Augmentin 625 Duo Tablet (10 tablets) 204.0 58.0 71.57\n"},
+      {"Atarax", ""},
+      {"Povidone", ""}};
+  for (const auto& [query, expected] : queries) {
+    auto answer = query_medicines(store.value(), query);
+    ASSERT_TRUE(answer.ok()) << answer.error().message;
+    std::string got;
+    for (const auto& m : answer.value().medicines) {
+      got += m.branded_medicine_name;
+      for (const double figure : {m.branded_price_inr, m.jan_aushadhi_price_inr, m.savings_percent})
+        json::write_compact(json::Value(figure), got += ' ');
+      got += '\n';
+    }
+    EXPECT_EQ(got, expected) << query;
+    EXPECT_EQ(answer.value().more, 0u);
+  }
 }
 
 TEST(Import, StrictDryRunUnknownAndStandardInput) {
@@ -491,7 +581,8 @@ TEST(Import, StrictDryRunUnknownAndStandardInput) {
                 "was imported");
   EXPECT_NE(summary.err.find(unknown +
                              " is none of the files this program reads (Amazon listings, Flipkart "
-                             "listings, competitor prices); its header line is: sku,pr?[31mice\n"),
+                             "listings, competitor prices, Jan Aushadhi list, branded prices); its "
+                             "header line is: sku,pr?[31mice\n"),
             std::string::npos);
   EXPECT_NE(summary.err.find(utf16 + " is UTF-16 text"), std::string::npos);
   EXPECT_FALSE(strict.value().files[0].rejects_file.empty());

@@ -201,6 +201,30 @@ class RowWriter {
       return with_limits(change.value(), listing->sku_asin, listing->platform, listing->floor_paise,
                          listing->ceiling_paise, source_line);
     }
+    if (const auto* generic = std::get_if<GenericMedicine>(&row)) {
+      auto bind = [&](Statement& statement) {
+        statement.bind_borrowed(1, generic->drug_code)
+            .bind_borrowed(2, generic->generic_name)
+            .bind_borrowed(3, generic->unit_size)
+            .bind(4, generic->mrp_paise)
+            .bind_borrowed(5, generic->group_name)
+            .bind(6, std::int64_t{generic->surgical ? 1 : 0})
+            .bind(7, import_id_)
+            .bind(8, source_line);
+      };
+      return write(INSERT_GENERIC, bind, 9, source_line, first_line);
+    }
+    if (const auto* branded = std::get_if<BrandedMedicine>(&row)) {
+      auto bind = [&](Statement& statement) {
+        statement.bind_borrowed(1, branded->name)
+            .bind_borrowed(2, branded->pack)
+            .bind_borrowed(3, branded->salt_composition)
+            .bind(4, branded->price_paise)
+            .bind(5, import_id_)
+            .bind(6, source_line);
+      };
+      return write(INSERT_BRANDED, bind, 7, source_line, first_line);
+    }
     const auto& price = std::get<CompetitorPrice>(row);
     const std::int64_t observed_at = price.observed_at.value_or(now_);
     auto bind = [&](Statement& statement) {
@@ -226,13 +250,19 @@ class RowWriter {
     INSERT_PRICE,
     FIND_PRICE,
     UPDATE_PRICE,
+    INSERT_GENERIC,
+    FIND_GENERIC,
+    UPDATE_GENERIC,
+    INSERT_BRANDED,
+    FIND_BRANDED,
+    UPDATE_BRANDED,
     MARK_SEEN,
     OBSERVE_OUR_PRICE,
     SET_LIMITS
   };
   // A find gives the row's rowid, the line of this file that wrote or saw it (NULL for none) and
   // whether its values are those bound.
-  static constexpr std::array<std::string_view, 9> STATEMENTS = {
+  static constexpr std::array<std::string_view, 15> STATEMENTS = {
       "INSERT INTO listings (platform, sku_asin, seller_sku, title, mrp_paise, price_paise, "
       "quantity, status, fulfillment, import_id, source_line) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
@@ -254,6 +284,24 @@ class RowWriter {
       "WHERE p.sku_asin = ?1 AND p.platform = ?2 AND p.observed_at = ?3",
       "UPDATE competitor_prices SET price_paise = ?4, import_id = ?5, source_line = ?6 "
       "WHERE rowid = ?7",
+      "INSERT INTO jan_aushadhi_medicines (drug_code, generic_name, unit_size, mrp_paise, "
+      "group_name, surgical, import_id, source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) "
+      "ON CONFLICT (drug_code) DO NOTHING",
+      "SELECT g.rowid, CASE WHEN g.import_id = ?7 THEN g.source_line ELSE s.line END, "
+      "g.generic_name IS ?2 AND g.unit_size IS ?3 AND g.mrp_paise IS ?4 AND g.group_name IS ?5 "
+      "AND g.surgical IS ?6 "
+      "FROM jan_aushadhi_medicines g LEFT JOIN temp.seen_rows s ON s.id = g.rowid AND s.line < ?8 "
+      "WHERE g.drug_code = ?1",
+      "UPDATE jan_aushadhi_medicines SET generic_name = ?2, unit_size = ?3, mrp_paise = ?4, "
+      "group_name = ?5, surgical = ?6, import_id = ?7, source_line = ?8 WHERE rowid = ?9",
+      "INSERT INTO branded_medicines (name, pack, salt_composition, price_paise, import_id, "
+      "source_line) VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (name, pack) DO NOTHING",
+      "SELECT b.rowid, CASE WHEN b.import_id = ?5 THEN b.source_line ELSE s.line END, "
+      "b.salt_composition IS ?3 AND b.price_paise IS ?4 "
+      "FROM branded_medicines b LEFT JOIN temp.seen_rows s ON s.id = b.rowid AND s.line < ?6 "
+      "WHERE b.name = ?1 AND b.pack = ?2",
+      "UPDATE branded_medicines SET salt_composition = ?3, price_paise = ?4, import_id = ?5, "
+      "source_line = ?6 WHERE rowid = ?7",
       "INSERT INTO temp.seen_rows (id, line) VALUES (?1, ?2)",
       // Two files of one import share its time: the later one's price is the observation.
       "INSERT INTO our_prices (sku_asin, platform, observed_at, price_paise, import_id, "

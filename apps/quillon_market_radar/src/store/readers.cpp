@@ -368,6 +368,75 @@ class CompetitorPriceReader final : public FileReader {
   std::optional<Column> sku_asin_, platform_, price_, observed_at_, floor_, ceiling_;
 };
 
+// Returns the reading of a row rejected for the value of the column `at`.
+RowReading reject(const std::optional<Column>& at, std::string_view value, std::string reason) {
+  return RowReading{std::nullopt, issue(at, value, std::move(reason))};
+}
+
+// Reads the Jan Aushadhi product list: Sr No, Drug Code, Generic Name, Unit Size, MRP, Group Name.
+// Its quirks are data: an MRP of 0 is unknown, the unit size is a pack, surgical items are marked.
+class GenericMedicineReader final : public FileReader {
+ public:
+  explicit GenericMedicineReader(const Columns& columns)
+      : code_(column(columns, "Drug Code")),
+        name_(column(columns, "Generic Name")),
+        unit_size_(column(columns, "Unit Size")),
+        mrp_(column(columns, "MRP")),
+        group_(column(columns, "Group Name")) {}
+
+  RowReading read(const std::vector<std::string>& fields) const override {
+    GenericMedicine medicine;
+    medicine.drug_code = field(fields, code_);
+    if (medicine.drug_code.empty()) return reject(code_, "", "the drug code is empty");
+    medicine.generic_name = field(fields, name_);
+    if (medicine.generic_name.empty()) return reject(name_, "", "the generic name is empty");
+    medicine.unit_size = field(fields, unit_size_);
+    const std::string_view mrp = field(fields, mrp_);
+    auto paise = parse_price_paise(mrp);
+    if (!paise.ok()) return reject(mrp_, mrp, paise.error().message);
+    // The list writes 0 (or nothing) where it does not know the price.
+    if (paise.value().value_or(0) != 0) medicine.mrp_paise = paise.value();
+    medicine.group_name = field(fields, group_);
+    medicine.surgical = is_surgical_group(medicine.group_name);
+    return RowReading{Row(std::move(medicine)), std::nullopt};
+  }
+
+ private:
+  std::optional<Column> code_, name_, unit_size_, mrp_, group_;
+};
+
+// Reads our own template of branded prices: branded_medicine_name, salt_composition,
+// branded_price_inr and an optional pack.
+class BrandedMedicineReader final : public FileReader {
+ public:
+  explicit BrandedMedicineReader(const Columns& columns)
+      : name_(column(columns, "branded_medicine_name")),
+        salt_(column(columns, "salt_composition")),
+        price_(column(columns, "branded_price_inr")),
+        pack_(column(columns, "pack")) {}
+
+  RowReading read(const std::vector<std::string>& fields) const override {
+    BrandedMedicine medicine;
+    medicine.name = field(fields, name_);
+    if (medicine.name.empty()) return reject(name_, "", "the medicine's name is empty");
+    medicine.salt_composition = field(fields, salt_);
+    if (medicine.salt_composition.empty()) {
+      return reject(salt_, "", "the salt composition is empty");
+    }
+    const std::string_view price_text = field(fields, price_);
+    auto paise = parse_price_paise(price_text);
+    if (!paise.ok()) return reject(price_, price_text, paise.error().message);
+    if (!paise.value()) return reject(price_, price_text, "the price is empty");
+    if (*paise.value() == 0) return reject(price_, price_text, "a price of 0");
+    medicine.price_paise = *paise.value();
+    medicine.pack = field(fields, pack_);
+    return RowReading{Row(std::move(medicine)), std::nullopt};
+  }
+
+ private:
+  std::optional<Column> name_, salt_, price_, pack_;
+};
+
 // A kind of file: its name, and its reader when the header has every column it needs.
 struct FileKind {
   std::string_view name;
@@ -395,11 +464,32 @@ std::unique_ptr<FileReader> make_competitor_reader(const Columns& columns, std::
   return std::make_unique<CompetitorPriceReader>(columns);
 }
 
-constexpr std::array<FileKind, 3> FILE_KINDS = {{
+std::unique_ptr<FileReader> make_generic_medicine_reader(const Columns& columns, std::string_view) {
+  if (!has_all(columns, {"Drug Code", "Generic Name", "Unit Size", "MRP", "Group Name"})) {
+    return nullptr;
+  }
+  return std::make_unique<GenericMedicineReader>(columns);
+}
+
+std::unique_ptr<FileReader> make_branded_medicine_reader(const Columns& columns, std::string_view) {
+  if (!has_all(columns,
+               {"branded_medicine_name", "salt_composition", "branded_price_inr", "", ""})) {
+    return nullptr;
+  }
+  return std::make_unique<BrandedMedicineReader>(columns);
+}
+
+constexpr std::array<FileKind, 5> FILE_KINDS = {{
     {"Amazon listings", make_listing_reader},
     {"Flipkart listings", make_listing_reader},
     {"competitor prices", make_competitor_reader},
+    {"Jan Aushadhi list", make_generic_medicine_reader},
+    {"branded prices", make_branded_medicine_reader},
 }};
+
+// The words of a Jan Aushadhi group name (lower-cased) that mark surgical items and devices.
+constexpr std::array<std::string_view, 3> SURGICAL_GROUP_WORDS = {"surgical", "device",
+                                                                  "consumable"};
 
 }  // namespace
 
@@ -535,6 +625,15 @@ Result<std::int64_t> parse_observed_at(std::string_view text) {
   const std::int64_t seconds = days_from_civil(year, month, day) * 86400 + hour * 3600 +
                                minute * 60 + second - offset_minutes * 60;
   return seconds * 1'000'000 + micros;
+}
+
+bool is_surgical_group(std::string_view group_name) {
+  std::string folded;
+  for (const char c : group_name) folded += lower(c);
+  for (const std::string_view word : SURGICAL_GROUP_WORDS) {
+    if (folded.find(word) != std::string::npos) return true;
+  }
+  return false;
 }
 
 bool is_asin(std::string_view text) {

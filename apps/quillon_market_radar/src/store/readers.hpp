@@ -1,7 +1,7 @@
 // The kinds of file the store imports, told apart by their header lines: each is a reader of one
 // record into one row behind the one FileReader interface, and a new kind is one more row of the
 // table in readers.cpp. Beside them, the rules for the values in those files: prices in paise,
-// quantities, times of observation, ASINs and column names.
+// quantities, times of observation, ASINs, surgical groups and column names.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +41,26 @@ struct CompetitorPrice {
   std::optional<std::int64_t> ceiling_paise;  // our highest; none: not given
 };
 
-using Row = std::variant<Listing, CompetitorPrice>;
+/// One product of the Jan Aushadhi list: one code, one pack. The same medicine comes under several
+/// codes, one for each pack; strength and form are written inside the generic name.
+struct GenericMedicine {
+  std::string drug_code;
+  std::string generic_name;
+  std::string unit_size;                  // the pack as the list writes it: "10's", "60 ml"
+  std::optional<std::int64_t> mrp_paise;  // none: unknown (an MRP of 0, or none, in the list)
+  std::string group_name;
+  bool surgical = false;  // a surgical item or device, never matched to a medicine
+};
+
+/// One row of the seller's branded price list.
+struct BrandedMedicine {
+  std::string name;
+  std::string salt_composition;
+  std::int64_t price_paise = 0;
+  std::string pack;  // "10 tablets"; empty when not given
+};
+
+using Row = std::variant<Listing, CompetitorPrice, GenericMedicine, BrandedMedicine>;
 
 /// What was found in one field: why its row is rejected, or a note on a row kept.
 struct FieldIssue {
@@ -92,6 +111,9 @@ struct RecognisedFile {
 /// Returns the microseconds since 1970-01-01T00:00:00Z of an RFC 3339 time, or of a date
 /// (YYYY-MM-DD) taken as midnight in India (UTC+05:30); or why it is neither.
 [[nodiscard]] Result<std::int64_t> parse_observed_at(std::string_view text);
+
+/// Returns whether a Jan Aushadhi list's `group_name` marks surgical items rather than medicines.
+[[nodiscard]] bool is_surgical_group(std::string_view group_name);
 
 /// Returns whether `text` is an ASIN: ten ASCII letters or digits.
 [[nodiscard]] bool is_asin(std::string_view text);

@@ -16,7 +16,7 @@ constexpr std::int64_t APPLICATION_ID = 0x514d5221;
 // Migration N takes a store from schema version N to N + 1, in the transaction that runs it, and
 // sets the version itself. Money is in integer paise, times in microseconds since 1970-01-01 UTC;
 // every row names the import it came from and its line in that file.
-constexpr std::array<std::string_view, 2> MIGRATIONS = {
+constexpr std::array<std::string_view, 3> MIGRATIONS = {
     R"sql(
 PRAGMA application_id = 1364021793;
 CREATE TABLE imports (
@@ -85,6 +85,30 @@ INSERT INTO our_prices (sku_asin, platform, observed_at, price_paise, import_id,
   FROM listings JOIN imports ON imports.id = listings.import_id
   WHERE listings.price_paise IS NOT NULL;
 PRAGMA user_version = 2;
+)sql",
+    // The Jan Aushadhi list, a row per drug code (one per pack; an unknown MRP is NULL, surgical
+    // items marked), and the seller's branded prices, a row per name and pack ('' for none).
+    R"sql(
+CREATE TABLE jan_aushadhi_medicines (
+  drug_code TEXT NOT NULL PRIMARY KEY,
+  generic_name TEXT NOT NULL,
+  unit_size TEXT NOT NULL,
+  mrp_paise INTEGER CHECK (mrp_paise > 0),
+  group_name TEXT NOT NULL,
+  surgical INTEGER NOT NULL CHECK (surgical IN (0, 1)),
+  import_id INTEGER NOT NULL REFERENCES imports (id),
+  source_line INTEGER NOT NULL
+) STRICT;
+CREATE TABLE branded_medicines (
+  name TEXT NOT NULL,
+  pack TEXT NOT NULL,
+  salt_composition TEXT NOT NULL,
+  price_paise INTEGER NOT NULL CHECK (price_paise > 0),
+  import_id INTEGER NOT NULL REFERENCES imports (id),
+  source_line INTEGER NOT NULL,
+  PRIMARY KEY (name, pack)
+) STRICT;
+PRAGMA user_version = 3;
 )sql",
 };
 

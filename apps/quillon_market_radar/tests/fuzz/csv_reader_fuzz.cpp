@@ -1,4 +1,5 @@
-// Fuzzes the store's reading of a file: the encoding pass, the CSV grammar and the kind's reader.
+// Fuzzes the store's reading of a file: the encoding pass, the CSV grammar and the kind's reader,
+// and for the medicine lists the reading of each name and pack into a medicine.
 // Whatever the bytes, every record keeps within its bounds, starts on a later line than the one
 // before, holds valid UTF-8 only (the file was either valid or decoded from Windows-1252), and a
 // record with a problem holds no fields.
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "base/text.hpp"
+#include "engine/medicines.hpp"
 #include "store/csv.hpp"
 #include "store/readers.hpp"
 
@@ -56,6 +58,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (record.fields.size() == columns) {
       const RowReading reading = kind->reader->read(record.fields);
       require(reading.row.has_value() || reading.issue.has_value());
+      // A medicine's name and pack are read as the matcher reads them; whatever they hold, each
+      // is read or refused.
+      if (const auto* generic =
+              reading.row ? std::get_if<GenericMedicine>(&*reading.row) : nullptr) {
+        (void)qmr::engine::read_formulation(generic->generic_name);
+        (void)qmr::engine::read_pack(generic->unit_size);
+      }
+      if (const auto* branded =
+              reading.row ? std::get_if<BrandedMedicine>(&*reading.row) : nullptr) {
+        (void)qmr::engine::read_formulation(branded->salt_composition, branded->name);
+        (void)qmr::engine::read_pack(branded->pack);
+      }
     }
   }
   require(reader.bytes_read() == size);

@@ -1,0 +1,1019 @@
+#include "engine/medicines.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <unordered_map>
+#include <utility>
+
+#include "base/text.hpp"
+
+namespace qmr::engine {
+
+namespace {
+
+constexpr std::int64_t MILLION = 1'000'000;
+
+// What a word, or a run of words, of a medicine's name is.
+enum class Role : std::uint8_t {
+  FORM,        // a dosage form: tablet, syrup, eye drops
+  MODIFIER,    // how the form releases or is used: prolonged-release, dispersible
+  NOISE,       // a word that says nothing of the medicine: IP, film coated, oral
+  CONNECTOR,   // between two ingredients: and, with
+  EQUIVALENT,  // "eq. to": the next ingredient is what the one before it is written as
+  EACH,        // "each 5 ml contains": the dose unit of every strength
+  PER,         // "per 5 ml", "in 5 ml", after a strength
+};
+
+// A word or a run of words with its role; a FORM says whether a strength written without a dose
+// unit is per one unit of it (a tablet, a vial) or must say its dose unit (a syrup: per 5 ml).
+struct Phrase {
+  std::string_view words;
+  Role role;
+  std::string_view canonical;
+  bool per_unit = false;
+};
+
+// The forms, release modifiers and noise of Indian medicine names. Release modifiers that mean
+// the same release share a canonical name; different releases never match (SR is not CR is not
+// MR). "Duo", "Forte", "DS" are a brand's words: they say nothing the strengths do not.
+constexpr Phrase PHRASES[] = {
+    {"tablet", Role::FORM, "tablet", true},
+    {"tablets", Role::FORM, "tablet", true},
+    {"tab", Role::FORM, "tablet", true},
+    {"tabs", Role::FORM, "tablet", true},
+    {"capsule", Role::FORM, "capsule", true},
+    {"capsules", Role::FORM, "capsule", true},
+    {"cap", Role::FORM, "capsule", true},
+    {"caps", Role::FORM, "capsule", true},
+    {"softgel", Role::FORM, "capsule", true},
+    {"injection", Role::FORM, "injection", true},
+    {"injections", Role::FORM, "injection", true},
+    {"inj", Role::FORM, "injection", true},
+    {"for injection", Role::FORM, "injection", true},
+    {"powder for injection", Role::FORM, "injection", true},
+    {"solution for injection", Role::FORM, "injection", true},
+    {"infusion", Role::FORM, "infusion", false},
+    {"syrup", Role::FORM, "syrup", false},
+    {"dry syrup", Role::FORM, "dry syrup", false},
+    {"for oral suspension", Role::FORM, "dry syrup", false},
+    {"powder for oral suspension", Role::FORM, "dry syrup", false},
+    {"suspension", Role::FORM, "suspension", false},
+    {"oral suspension", Role::FORM, "suspension", false},
+    {"solution", Role::FORM, "solution", false},
+    {"oral solution", Role::FORM, "oral solution", false},
+    {"liquid", Role::FORM, "oral solution", false},
+    {"oral liquid", Role::FORM, "oral solution", false},
+    {"elixir", Role::FORM, "elixir", false},
+    {"linctus", Role::FORM, "linctus", false},
+    {"drops", Role::FORM, "drops", false},
+    {"oral drops", Role::FORM, "oral drops", false},
+    {"paediatric drops", Role::FORM, "oral drops", false},
+    {"pediatric drops", Role::FORM, "oral drops", false},
+    {"eye drops", Role::FORM, "eye drops", false},
+    {"eye drop", Role::FORM, "eye drops", false},
+    {"ophthalmic solution", Role::FORM, "eye drops", false},
+    {"ear drops", Role::FORM, "ear drops", false},
+    {"eye ear drops", Role::FORM, "eye/ear drops", false},
+    {"eye and ear drops", Role::FORM, "eye/ear drops", false},
+    {"nasal drops", Role::FORM, "nasal drops", false},
+    {"nasal spray", Role::FORM, "nasal spray", false},
+    {"spray", Role::FORM, "spray", false},
+    {"cream", Role::FORM, "cream", false},
+    {"ointment", Role::FORM, "ointment", false},
+    {"oint", Role::FORM, "ointment", false},
+    {"eye ointment", Role::FORM, "eye ointment", false},
+    {"gel", Role::FORM, "gel", false},
+    {"oral gel", Role::FORM, "oral gel", false},
+    {"lotion", Role::FORM, "lotion", false},
+    {"powder", Role::FORM, "powder", false},
+    {"dusting powder", Role::FORM, "dusting powder", false},
+    {"granules", Role::FORM, "granules", false},
+    {"sachet", Role::FORM, "sachet", true},
+    {"sachets", Role::FORM, "sachet", true},
+    {"suppository", Role::FORM, "suppository", true},
+    {"suppositories", Role::FORM, "suppository", true},
+    {"pessary", Role::FORM, "pessary", true},
+    {"inhaler", Role::FORM, "inhaler", false},
+    {"rotacap", Role::FORM, "inhalation capsule", true},
+    {"rotacaps", Role::FORM, "inhalation capsule", true},
+    {"respules", Role::FORM, "respules", false},
+    {"lozenges", Role::FORM, "lozenge", true},
+    {"lozenge", Role::FORM, "lozenge", true},
+    {"patch", Role::FORM, "patch", true},
+    {"mouthwash", Role::FORM, "mouthwash", false},
+    {"gargle", Role::FORM, "gargle", false},
+    {"shampoo", Role::FORM, "shampoo", false},
+    {"soap", Role::FORM, "soap", false},
+    {"sr", Role::MODIFIER, "prolonged-release"},
+    {"er", Role::MODIFIER, "prolonged-release"},
+    {"xr", Role::MODIFIER, "prolonged-release"},
+    {"xl", Role::MODIFIER, "prolonged-release"},
+    {"pr", Role::MODIFIER, "prolonged-release"},
+    {"sustained release", Role::MODIFIER, "prolonged-release"},
+    {"extended release", Role::MODIFIER, "prolonged-release"},
+    {"prolonged release", Role::MODIFIER, "prolonged-release"},
+    {"cr", Role::MODIFIER, "controlled-release"},
+    {"controlled release", Role::MODIFIER, "controlled-release"},
+    {"mr", Role::MODIFIER, "modified-release"},
+    {"modified release", Role::MODIFIER, "modified-release"},
+    {"dr", Role::MODIFIER, "gastro-resistant"},
+    {"ec", Role::MODIFIER, "gastro-resistant"},
+    {"delayed release", Role::MODIFIER, "gastro-resistant"},
+    {"enteric coated", Role::MODIFIER, "gastro-resistant"},
+    {"gastro resistant", Role::MODIFIER, "gastro-resistant"},
+    {"gastroresistant", Role::MODIFIER, "gastro-resistant"},
+    {"dt", Role::MODIFIER, "dispersible"},
+    {"dispersible", Role::MODIFIER, "dispersible"},
+    {"md", Role::MODIFIER, "orodispersible"},
+    {"odt", Role::MODIFIER, "orodispersible"},
+    {"mouth dissolving", Role::MODIFIER, "orodispersible"},
+    {"orally disintegrating", Role::MODIFIER, "orodispersible"},
+    {"chewable", Role::MODIFIER, "chewable"},
+    {"effervescent", Role::MODIFIER, "effervescent"},
+    {"vaginal", Role::MODIFIER, "vaginal"},
+    {"ip", Role::NOISE, ""},
+    {"bp", Role::NOISE, ""},
+    {"usp", Role::NOISE, ""},
+    {"oral", Role::NOISE, ""},
+    {"film coated", Role::NOISE, ""},
+    {"coated", Role::NOISE, ""},
+    {"uncoated", Role::NOISE, ""},
+    {"contains", Role::NOISE, ""},
+    {"duo", Role::NOISE, ""},
+    {"forte", Role::NOISE, ""},
+    {"and", Role::CONNECTOR, ""},
+    {"with", Role::CONNECTOR, ""},
+    {"plus", Role::CONNECTOR, ""},
+    {"eq to", Role::EQUIVALENT, ""},
+    {"equivalent to", Role::EQUIVALENT, ""},
+    {"each", Role::EACH, ""},
+    {"per", Role::PER, ""},
+    {"in", Role::PER, ""},
+    {"vial", Role::NOISE, ""},
+    {"vials", Role::NOISE, ""},
+    {"ampoule", Role::NOISE, ""},
+    {"bottle", Role::NOISE, ""},
+    {"tube", Role::NOISE, ""},
+    {"strip", Role::NOISE, ""},
+    {"of", Role::NOISE, ""},
+    {"for", Role::NOISE, ""},
+};
+
+// A unit of strength or of a dose: its measure and how many millionths of the base unit one of it
+// is. Counted units (a tablet, a dose) are for dose units and packs only.
+struct Unit {
+  std::string_view word;
+  Measure measure;
+  std::int64_t scale;
+};
+
+constexpr Unit UNITS[] = {
+    {"mg", Measure::MASS, 1000 * MILLION},
+    {"milligram", Measure::MASS, 1000 * MILLION},
+    {"milligrams", Measure::MASS, 1000 * MILLION},
+    {"g", Measure::MASS, 1000 * 1000 * MILLION},
+    {"gm", Measure::MASS, 1000 * 1000 * MILLION},
+    {"gms", Measure::MASS, 1000 * 1000 * MILLION},
+    {"gram", Measure::MASS, 1000 * 1000 * MILLION},
+    {"grams", Measure::MASS, 1000 * 1000 * MILLION},
+    {"mcg", Measure::MASS, MILLION},
+    {"ug", Measure::MASS, MILLION},
+    {"microgram", Measure::MASS, MILLION},
+    {"micrograms", Measure::MASS, MILLION},
+    {"iu", Measure::INTERNATIONAL_UNITS, MILLION},
+    {"units", Measure::UNITS, MILLION},
+    {"ml", Measure::VOLUME, MILLION},
+    {"millilitre", Measure::VOLUME, MILLION},
+    {"milliliter", Measure::VOLUME, MILLION},
+    {"l", Measure::VOLUME, 1000 * MILLION},
+    {"litre", Measure::VOLUME, 1000 * MILLION},
+    {"s", Measure::COUNT, MILLION},  // "10's", "30s"
+    {"tablet", Measure::COUNT, MILLION},
+    {"tablets", Measure::COUNT, MILLION},
+    {"tab", Measure::COUNT, MILLION},
+    {"tabs", Measure::COUNT, MILLION},
+    {"capsule", Measure::COUNT, MILLION},
+    {"capsules", Measure::COUNT, MILLION},
+    {"cap", Measure::COUNT, MILLION},
+    {"caps", Measure::COUNT, MILLION},
+    {"dose", Measure::COUNT, MILLION},
+    {"doses", Measure::COUNT, MILLION},
+    {"vial", Measure::COUNT, MILLION},
+    {"vials", Measure::COUNT, MILLION},
+    {"ampoule", Measure::COUNT, MILLION},
+    {"ampoules", Measure::COUNT, MILLION},
+    {"amp", Measure::COUNT, MILLION},
+    {"sachet", Measure::COUNT, MILLION},
+    {"sachets", Measure::COUNT, MILLION},
+    {"no", Measure::COUNT, MILLION},
+    {"nos", Measure::COUNT, MILLION},
+    {"pcs", Measure::COUNT, MILLION},
+    {"puff", Measure::COUNT, MILLION},
+    {"actuation", Measure::COUNT, MILLION},
+    {"suppository", Measure::COUNT, MILLION},
+    {"suppositories", Measure::COUNT, MILLION},
+};
+
+// Spellings of one substance taken as one: British and Indian Pharmacopoeia spellings, the
+// international name for its US one (acetaminophen is paracetamol, albuterol salbutamol), and a
+// salt's short forms. A name and its anion ("clavulanic acid", "clavulanate") are one
+// ingredient; the salt beside it is told apart below.
+struct Spelling {
+  std::string_view from;
+  std::string_view to;
+};
+constexpr Spelling SPELLINGS[] = {
+    {"amoxycillin", "amoxicillin"},
+    {"acetaminophen", "paracetamol"},
+    {"albuterol", "salbutamol"},
+    {"frusemide", "furosemide"},
+    {"lignocaine", "lidocaine"},
+    {"glyburide", "glibenclamide"},
+    {"rifampin", "rifampicin"},
+    {"cephalexin", "cefalexin"},
+    {"cephadroxil", "cefadroxil"},
+    {"hcl", "hydrochloride"},
+    {"hbr", "hydrobromide"},
+    {"besilate", "besylate"},
+    {"mesilate", "mesylate"},
+    {"aluminium", "aluminum"},
+    {"clavulanic acid", "clavulanate"},
+    {"clavulanic", "clavulanate"},
+    {"vitamin d3", "cholecalciferol"},
+    {"vit d3", "cholecalciferol"},
+    {"co trimoxazole", "cotrimoxazole"},
+};
+
+// The salts an ingredient is written with; a name made only of salt words is a substance of its
+// own (calcium carbonate, sodium chloride). Water of crystallisation is no salt and is dropped.
+constexpr std::string_view SALTS[] = {
+    "hydrochloride", "dihydrochloride", "hydrobromide", "sodium",     "disodium", "potassium",
+    "dipotassium",   "calcium",         "magnesium",    "aluminum",   "besylate", "maleate",
+    "mesylate",      "succinate",       "tartrate",     "bitartrate", "citrate",  "fumarate",
+    "sulfate",       "phosphate",       "acetate",      "bromide",    "chloride", "propionate",
+    "dipropionate",  "furoate",         "valerate",     "hyclate",    "lactate",  "gluconate",
+    "carbonate",     "tosylate",        "oxalate",      "nitrate",    "pamoate",  "embonate",
+    "tromethamine",  "trometamol"};
+constexpr std::string_view HYDRATES[] = {"hydrate",     "monohydrate",   "dihydrate", "trihydrate",
+                                         "hemihydrate", "sesquihydrate", "anhydrous"};
+
+template <std::size_t N>
+bool among(const std::string_view (&words)[N], std::string_view word) {
+  return std::find(std::begin(words), std::end(words), word) != std::end(words);
+}
+
+const Unit* unit_named(std::string_view word) {
+  for (const Unit& unit : UNITS) {
+    if (unit.word == word) return &unit;
+  }
+  return nullptr;
+}
+
+// The phrases by their first word, longest first.
+const std::unordered_map<std::string_view, std::vector<const Phrase*>>& phrases_by_first_word() {
+  static const auto* const table = [] {
+    auto* map = new std::unordered_map<std::string_view, std::vector<const Phrase*>>();
+    for (const Phrase& phrase : PHRASES) {
+      (*map)[phrase.words.substr(0, phrase.words.find(' '))].push_back(&phrase);
+    }
+    for (auto& [first, list] : *map) {
+      std::stable_sort(list.begin(), list.end(), [](const Phrase* a, const Phrase* b) {
+        return a->words.size() > b->words.size();
+      });
+    }
+    return map;
+  }();
+  return *table;
+}
+
+enum class Kind : std::uint8_t { WORD, NUMBER, SEPARATOR, SLASH, PERCENT };
+
+struct Token {
+  Kind kind;
+  std::string_view text;
+};
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_letter(char c) { return c >= 'a' && c <= 'z'; }
+bool is_alnum(char c) { return is_digit(c) || is_letter(c); }
+
+// Returns `text` in the few characters the reading below knows: ASCII lower case, "µ" and "μ" as
+// "u", other non-ASCII as a space; a point kept only between digits ("12.5"), else dropped
+// between letters ("I.P." is "ip") or a space; a hyphen dropped between a letter and a digit
+// ("B-12"), else a space ("extended-release"); apostrophes dropped ("10's" is "10s").
+void clean(std::string_view text, std::string& out) {
+  out.clear();
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const char next = i + 1 < text.size() ? text[i + 1] : ' ';
+    const char before = out.empty() ? ' ' : out.back();
+    if ((byte == 0xC2 && next == '\xB5') || (byte == 0xCE && next == '\xBC')) {
+      out += 'u';
+      ++i;
+    } else if (byte >= 0x80) {
+      out += ' ';
+    } else if (byte >= 'A' && byte <= 'Z') {
+      out += static_cast<char>(byte - 'A' + 'a');
+    } else if (byte == '.') {
+      const char lower_next = static_cast<char>(next >= 'A' && next <= 'Z' ? next + 32 : next);
+      if (is_digit(before) && is_digit(next)) {
+        out += '.';
+      } else if (is_digit(next) && !is_alnum(before)) {
+        out += "0.";  // ".5 mg" is half a milligram, not 5
+      } else if (!(is_letter(before) && is_letter(lower_next))) {
+        out += ' ';
+      }
+    } else if (byte == '-') {
+      const char lower_next = static_cast<char>(next >= 'A' && next <= 'Z' ? next + 32 : next);
+      if (!is_letter(before) || !is_digit(lower_next)) out += ' ';
+    } else if (byte != '\'') {
+      out += static_cast<char>(byte);
+    }
+  }
+}
+
+std::string clean(std::string_view text) {
+  std::string out;
+  clean(text, out);
+  return out;
+}
+
+// Returns the tokens of a cleaned text: words (a letter, then letters and digits: "b12"),
+// numbers ("12.5", ended by a letter: "500mg" is two tokens), separators (+ & , ;), "/" and "%".
+void tokenize(std::string_view text, std::vector<Token>& tokens) {
+  tokens.clear();
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    const std::size_t start = i;
+    if (is_letter(c)) {
+      while (i < text.size() && is_alnum(text[i])) ++i;
+      tokens.push_back({Kind::WORD, text.substr(start, i - start)});
+    } else if (is_digit(c)) {
+      while (i < text.size() && (is_digit(text[i]) || text[i] == '.')) ++i;
+      tokens.push_back({Kind::NUMBER, text.substr(start, i - start)});
+    } else {
+      ++i;
+      if (c == '+' || c == '&' || c == ',' || c == ';') {
+        tokens.push_back({Kind::SEPARATOR, text.substr(start, 1)});
+      } else if (c == '/') {
+        tokens.push_back({Kind::SLASH, text.substr(start, 1)});
+      } else if (c == '%') {
+        tokens.push_back({Kind::PERCENT, text.substr(start, 1)});
+      }
+    }
+  }
+}
+
+std::vector<Token> tokenize(std::string_view text) {
+  std::vector<Token> tokens;
+  tokenize(text, tokens);
+  return tokens;
+}
+
+// Returns the millionths of a number's text, or none for one with two points, more than six
+// decimals or too many digits.
+std::optional<std::int64_t> millionths_of(std::string_view text) {
+  std::int64_t whole = 0;
+  std::int64_t fraction = 0;
+  std::int64_t scale = MILLION;
+  bool point = false;
+  std::size_t digits = 0;
+  for (const char c : text) {
+    if (c == '.') {
+      if (point) return std::nullopt;
+      point = true;
+    } else if (!point) {
+      if (++digits > 9) return std::nullopt;
+      whole = whole * 10 + (c - '0');
+    } else {
+      if (scale == 1) return std::nullopt;
+      scale /= 10;
+      fraction += (c - '0') * scale;
+    }
+  }
+  return whole * MILLION + fraction;
+}
+
+// Returns the phrase of PHRASES that begins at tokens[at], the longest, or null.
+const Phrase* phrase_at(const std::vector<Token>& tokens, std::size_t at) {
+  const auto& table = phrases_by_first_word();
+  const auto found = table.find(tokens[at].text);
+  if (found == table.end()) return nullptr;
+  for (const Phrase* phrase : found->second) {
+    std::string_view rest = phrase->words;
+    std::size_t i = at;
+    bool whole = true;
+    while (whole && !rest.empty()) {
+      const std::size_t space = rest.find(' ');
+      const std::string_view word = rest.substr(0, space);
+      whole = i < tokens.size() && tokens[i].kind == Kind::WORD && tokens[i].text == word;
+      ++i;
+      rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+    }
+    if (whole) return phrase;
+  }
+  return nullptr;
+}
+
+std::size_t word_count(std::string_view words) {
+  return static_cast<std::size_t>(std::count(words.begin(), words.end(), ' ')) + 1;
+}
+
+// Returns `count` millionths of `unit` as an amount of its base unit, or none when too large.
+// Every unit is a whole number of base units, so the product is exact.
+std::optional<Amount> scaled(std::int64_t count, const Unit& unit) {
+  const std::int64_t base_units = unit.scale / MILLION;
+  if (count > INT64_MAX / base_units) return std::nullopt;
+  return Amount{count * base_units, unit.measure};
+}
+
+// An amount with its unit: a strength, a dose unit or a pack, read at tokens[at]; `at` is moved
+// past it. None, with `at` unmoved, when no number and unit are there.
+std::optional<Amount> amount_at(const std::vector<Token>& tokens, std::size_t& at,
+                                bool number_optional) {
+  std::size_t i = at;
+  std::int64_t count = MILLION;
+  if (i < tokens.size() && tokens[i].kind == Kind::NUMBER) {
+    const auto value = millionths_of(tokens[i].text);
+    if (!value) return std::nullopt;
+    count = *value;
+    ++i;
+  } else if (!number_optional) {
+    return std::nullopt;
+  }
+  if (i >= tokens.size()) return std::nullopt;
+  if (tokens[i].kind == Kind::PERCENT) {
+    Measure measure = Measure::PERCENT;
+    ++i;
+    // A basis: w/w, w/v or v/v.
+    if (i + 2 < tokens.size() && tokens[i].kind == Kind::WORD &&
+        tokens[i + 1].kind == Kind::SLASH && tokens[i + 2].kind == Kind::WORD) {
+      const std::string_view of = tokens[i].text;
+      const std::string_view in = tokens[i + 2].text;
+      if (of == "w" && in == "w") measure = Measure::PERCENT_W_W;
+      if (of == "w" && in == "v") measure = Measure::PERCENT_W_V;
+      if (of == "v" && in == "v") measure = Measure::PERCENT_V_V;
+      if (measure != Measure::PERCENT) i += 3;
+    }
+    at = i;
+    return Amount{count, measure};
+  }
+  if (tokens[i].kind != Kind::WORD) return std::nullopt;
+  const Unit* unit = unit_named(tokens[i].text);
+  if (unit == nullptr) return std::nullopt;
+  const auto amount = scaled(count, *unit);
+  if (!amount) return std::nullopt;
+  at = i + 1;
+  return amount;
+}
+
+// A name of one ingredient or a strength, in the order the text writes them.
+struct Item {
+  bool is_name = false;
+  std::vector<std::string_view> words;  // a name
+  Amount strength;
+  std::optional<Amount> per;
+};
+
+// Returns `word` as SPELLINGS spells it alone.
+std::string spelled_word(std::string_view word) {
+  for (const Spelling& spelling : SPELLINGS) {
+    if (spelling.from == word) return std::string(spelling.to);
+  }
+  std::string spelled(word);
+  if (spelled.rfind("sulph", 0) == 0) spelled.replace(0, 5, "sulf");  // sulphate, sulphadiazine
+  return spelled;
+}
+
+bool is_salt_word(std::string_view word) { return among(SALTS, spelled_word(word)); }
+
+// Returns `words` as one ingredient's name and salt (see SPELLINGS, SALTS, HYDRATES).
+Ingredient ingredient_of(const std::vector<std::string_view>& words) {
+  std::vector<std::string> spelled;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    bool replaced = false;
+    for (const Spelling& spelling : SPELLINGS) {
+      // The spelling's words, one by one, against the words from i.
+      std::string_view rest = spelling.from;
+      std::size_t at = i;
+      while (!rest.empty() && at < words.size()) {
+        const std::size_t space = rest.find(' ');
+        if (words[at] != rest.substr(0, space)) break;
+        ++at;
+        rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+      }
+      if (rest.empty()) {
+        spelled.emplace_back(spelling.to);
+        i = at - 1;
+        replaced = true;
+        break;
+      }
+    }
+    if (replaced) continue;
+    std::string word = spelled_word(words[i]);
+    if (!among(HYDRATES, word)) spelled.push_back(std::move(word));
+  }
+  Ingredient ingredient;
+  std::vector<std::string_view> salts;
+  for (const std::string& word : spelled) {
+    if (among(SALTS, word)) salts.push_back(word);
+  }
+  const bool only_salts = salts.size() == spelled.size();
+  for (const std::string& word : spelled) {
+    if (!only_salts && among(SALTS, word)) continue;
+    if (!ingredient.name.empty()) ingredient.name += ' ';
+    ingredient.name += word;
+  }
+  if (!only_salts) {
+    std::sort(salts.begin(), salts.end());
+    for (const std::string_view salt : salts) {
+      if (!ingredient.salts.empty()) ingredient.salts += ' ';
+      ingredient.salts += salt;
+    }
+  }
+  return ingredient;
+}
+
+// What reading one medicine found so far; its names are views of the cleaned texts it holds.
+struct Reading {
+  std::string composition;
+  std::string name;
+  std::vector<Item> items;
+  std::vector<std::string_view> forms;
+  std::vector<std::string_view> modifiers;
+  bool form_per_unit = false;
+  std::optional<Amount> each;
+  std::string problem;
+};
+
+// Reads `text` into `reading`: every part of it when `whole`, else only its form and modifiers
+// (a brand's name, whose own words are passed over).
+void read_text(const std::string& cleaned, bool whole, Reading& reading) {
+  const std::vector<Token> tokens = tokenize(cleaned);
+  std::vector<std::string_view> name;
+  bool replace_next = false;
+  auto end_name = [&] {
+    if (name.empty()) return;
+    // "Amlodipine Besylate eq. to Amlodipine": the second name, with the salt of the first.
+    if (replace_next && !reading.items.empty() && reading.items.back().is_name) {
+      for (const std::string_view word : reading.items.back().words) {
+        if (is_salt_word(word)) name.push_back(word);
+      }
+      reading.items.pop_back();
+    }
+    replace_next = false;
+    Item item;
+    item.is_name = true;
+    item.words = std::move(name);
+    reading.items.push_back(std::move(item));
+    name.clear();
+  };
+  for (std::size_t i = 0; i < tokens.size() && reading.problem.empty();) {
+    const Token& token = tokens[i];
+    if (token.kind == Kind::WORD) {
+      if (const Phrase* phrase = phrase_at(tokens, i)) {
+        end_name();
+        i += word_count(phrase->words);
+        switch (phrase->role) {
+          case Role::FORM:
+            if (std::find(reading.forms.begin(), reading.forms.end(), phrase->canonical) ==
+                reading.forms.end()) {
+              reading.forms.push_back(phrase->canonical);
+            }
+            reading.form_per_unit = phrase->per_unit;
+            break;
+          case Role::MODIFIER:
+            if (std::find(reading.modifiers.begin(), reading.modifiers.end(), phrase->canonical) ==
+                reading.modifiers.end()) {
+              reading.modifiers.push_back(phrase->canonical);
+            }
+            break;
+          case Role::EQUIVALENT:
+            replace_next = whole;
+            break;
+          case Role::EACH:
+            if (auto per = amount_at(tokens, i, false); per && whole) reading.each = per;
+            break;
+          case Role::NOISE:
+          case Role::CONNECTOR:
+          case Role::PER:
+            break;
+        }
+        continue;
+      }
+      if (whole) {
+        // A unit word of two letters or more: "L-Carnitine" and "Vitamin E" are names.
+        const Unit* unit = unit_named(token.text);
+        if (unit != nullptr && unit->measure != Measure::COUNT && token.text.size() > 1) {
+          reading.problem = "a unit without a number: " + std::string(token.text);
+        }
+        name.push_back(token.text);
+      }
+      ++i;
+    } else if (token.kind == Kind::NUMBER && whole) {
+      end_name();
+      auto strength = amount_at(tokens, i, false);
+      if (!strength || strength->measure == Measure::COUNT) {
+        reading.problem = "a number without a unit of strength: " + std::string(token.text);
+        break;
+      }
+      Item item;
+      item.strength = *strength;
+      // A dose unit: "/5 ml", "per ml", "in 5 ml", "per tablet".
+      if (i < tokens.size() &&
+          (tokens[i].kind == Kind::SLASH ||
+           (tokens[i].kind == Kind::WORD && (tokens[i].text == "per" || tokens[i].text == "in")))) {
+        ++i;
+        std::size_t at = i;
+        item.per = amount_at(tokens, at, true);
+        if (!item.per) {
+          reading.problem = "a dose unit this program does not read";
+          break;
+        }
+        i = at;
+      }
+      reading.items.push_back(std::move(item));
+    } else {
+      if (token.kind != Kind::WORD) end_name();
+      if (whole && token.kind == Kind::PERCENT) reading.problem = "a % without a number";
+      ++i;
+    }
+  }
+  end_name();
+}
+
+bool is_percent(Measure measure) {
+  return measure == Measure::PERCENT || measure == Measure::PERCENT_W_W ||
+         measure == Measure::PERCENT_W_V || measure == Measure::PERCENT_V_V;
+}
+
+bool same_ingredient(const Ingredient& a, const Ingredient& b) {
+  return a.name == b.name && a.strength == b.strength && a.per == b.per &&
+         (a.salts.empty() || b.salts.empty() || a.salts == b.salts);
+}
+
+// Returns a key that two formulations share when they may be the same medicine: the form and
+// each ingredient's name, strength and dose unit (salts are compared after).
+std::string key_of(const Formulation& formulation) {
+  std::string key = formulation.form;
+  for (const Ingredient& ingredient : formulation.ingredients) {
+    key += '|';
+    key += ingredient.name;
+    key += '@';
+    key += std::to_string(ingredient.strength.millionths);
+    key += static_cast<char>('A' + static_cast<int>(ingredient.strength.measure));
+    if (ingredient.per) {
+      key += '/';
+      key += std::to_string(ingredient.per->millionths);
+      key += static_cast<char>('A' + static_cast<int>(ingredient.per->measure));
+    }
+  }
+  return key;
+}
+
+// Returns how many doses of `formulation` a pack holds, or none when the pack is not measured as
+// its dose unit is (tablets against millilitres).
+std::optional<double> doses_in(const Formulation& formulation, const Amount& pack) {
+  const std::optional<Amount>& per = formulation.ingredients.front().per;
+  for (const Ingredient& ingredient : formulation.ingredients) {
+    if (ingredient.per != per) return std::nullopt;
+  }
+  if (pack.millionths <= 0) return std::nullopt;
+  if (per) {
+    if (per->measure != pack.measure || per->millionths <= 0) return std::nullopt;
+    return static_cast<double>(pack.millionths) / static_cast<double>(per->millionths);
+  }
+  // A percentage: the dose unit is a gram or a millilitre of the pack.
+  if (pack.measure == Measure::MASS) return static_cast<double>(pack.millionths) / 1e12;
+  if (pack.measure == Measure::VOLUME) return static_cast<double>(pack.millionths) / 1e6;
+  return std::nullopt;
+}
+
+double round2(double value) { return std::round(value * 100.0) / 100.0; }
+
+// Buffers reused from one name to the next, so that reading ten thousand names allocates little.
+struct Scratch {
+  std::string cleaned;
+  std::vector<Token> tokens;
+  std::vector<std::string_view> found;
+  std::string key;
+};
+
+// Returns the forms and modifiers `name` names, sorted and joined, in `scratch.key` after what
+// it holds: all a brand's name adds to a reading.
+void append_name_signature(std::string_view name, Scratch& scratch) {
+  if (name.empty()) return;
+  clean(name, scratch.cleaned);
+  tokenize(scratch.cleaned, scratch.tokens);
+  scratch.found.clear();
+  for (std::size_t i = 0; i < scratch.tokens.size();) {
+    const Phrase* phrase =
+        scratch.tokens[i].kind == Kind::WORD ? phrase_at(scratch.tokens, i) : nullptr;
+    if (phrase == nullptr) {
+      ++i;
+      continue;
+    }
+    i += word_count(phrase->words);
+    if (phrase->role == Role::FORM || phrase->role == Role::MODIFIER) {
+      scratch.found.push_back(phrase->canonical);
+    }
+  }
+  std::sort(scratch.found.begin(), scratch.found.end());
+  for (const std::string_view word : scratch.found) (scratch.key += word) += ';';
+}
+
+}  // namespace
+
+Result<Formulation> read_formulation(std::string_view composition, std::string_view name) {
+  Reading reading;
+  reading.composition = clean(composition);
+  reading.name = clean(name);
+  read_text(reading.composition, true, reading);
+  if (!reading.problem.empty()) return Error{reading.problem};
+  read_text(reading.name, false, reading);
+  if (reading.forms.empty()) return Error{"no form named"};
+  if (reading.forms.size() > 1) return Error{"more than one form named"};
+
+  std::vector<const Item*> names;
+  std::vector<Item*> strengths;
+  for (Item& item : reading.items) {
+    if (item.is_name) {
+      names.push_back(&item);
+    } else {
+      strengths.push_back(&item);
+    }
+  }
+  if (names.empty()) return Error{"no active ingredient"};
+  if (names.size() != strengths.size()) {
+    return Error{std::to_string(names.size()) + " ingredients with " +
+                 std::to_string(strengths.size()) + " strengths"};
+  }
+  // Each name followed by its strength, or every name and then every strength in that order.
+  bool interleaved = true;
+  bool grouped = true;
+  for (std::size_t i = 0; i < reading.items.size(); ++i) {
+    interleaved = interleaved && reading.items[i].is_name == (i % 2 == 0);
+    grouped = grouped && reading.items[i].is_name == (i < names.size());
+  }
+  if (!interleaved && !grouped) return Error{"strengths not in an order that pairs them"};
+
+  // A strength without a dose unit takes the next one written ("A 200 mg + B 28.5 mg per 5 ml"),
+  // else the one of "each 5 ml", else one unit of a form counted in units.
+  std::optional<Amount> following;
+  for (auto it = strengths.rbegin(); it != strengths.rend(); ++it) {
+    if ((*it)->per) following = (*it)->per;
+    if (!(*it)->per && !is_percent((*it)->strength.measure)) {
+      (*it)->per = following ? following : reading.each;
+      if (!(*it)->per && reading.form_per_unit) (*it)->per = Amount{MILLION, Measure::COUNT};
+      if (!(*it)->per) return Error{"a strength not given per a dose unit"};
+    }
+  }
+
+  Formulation formulation;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    Ingredient ingredient = ingredient_of(names[i]->words);
+    if (ingredient.name.empty()) return Error{"an ingredient without a name"};
+    ingredient.strength = strengths[i]->strength;
+    ingredient.per = strengths[i]->per;
+    formulation.ingredients.push_back(std::move(ingredient));
+  }
+  std::sort(formulation.ingredients.begin(), formulation.ingredients.end(),
+            [](const Ingredient& a, const Ingredient& b) { return a.name < b.name; });
+  for (std::size_t i = 1; i < formulation.ingredients.size(); ++i) {
+    if (formulation.ingredients[i].name == formulation.ingredients[i - 1].name) {
+      return Error{"an ingredient named twice"};
+    }
+  }
+  formulation.form = reading.forms.front();
+  std::sort(reading.modifiers.begin(), reading.modifiers.end());
+  for (const std::string_view modifier : reading.modifiers) {
+    formulation.form += ' ';
+    formulation.form += modifier;
+  }
+  return formulation;
+}
+
+bool same_medicine(const Formulation& a, const Formulation& b) {
+  if (a.form != b.form || a.ingredients.size() != b.ingredients.size()) return false;
+  for (std::size_t i = 0; i < a.ingredients.size(); ++i) {
+    if (!same_ingredient(a.ingredients[i], b.ingredients[i])) return false;
+  }
+  return true;
+}
+
+namespace {
+
+std::optional<Amount> read_pack(std::string_view text, Scratch& scratch) {
+  clean(text, scratch.cleaned);
+  tokenize(scratch.cleaned, scratch.tokens);
+  const std::vector<Token>& tokens = scratch.tokens;
+  static constexpr std::string_view CONTAINERS[] = {"strip", "pack", "bottle", "box", "tube",
+                                                    "jar",   "of",   "a",      "x"};
+  std::size_t i = 0;
+  while (i < tokens.size() && tokens[i].kind == Kind::WORD && among(CONTAINERS, tokens[i].text)) {
+    ++i;
+  }
+  if (i >= tokens.size() || tokens[i].kind != Kind::NUMBER) return std::nullopt;
+  auto count = millionths_of(tokens[i].text);
+  if (!count) return std::nullopt;
+  ++i;
+  // "10 x 10": ten strips of ten ("x10" is one word).
+  std::optional<std::int64_t> times;
+  if (i < tokens.size() && tokens[i].kind == Kind::WORD && tokens[i].text.size() > 1 &&
+      tokens[i].text[0] == 'x' && is_digit(tokens[i].text[1])) {
+    times = millionths_of(tokens[i].text.substr(1));
+    if (!times) return std::nullopt;
+    ++i;
+  } else if (i + 1 < tokens.size() && tokens[i].kind == Kind::WORD && tokens[i].text == "x" &&
+             tokens[i + 1].kind == Kind::NUMBER) {
+    times = millionths_of(tokens[i + 1].text);
+    if (!times) return std::nullopt;
+    i += 2;
+  }
+  if (times) {
+    if (*times % MILLION != 0 || *times == 0 || *count > INT64_MAX / (*times / MILLION)) {
+      return std::nullopt;
+    }
+    count = *count * (*times / MILLION);
+  }
+  Amount pack{*count, Measure::COUNT};
+  if (i < tokens.size() && tokens[i].kind == Kind::WORD) {
+    if (const Unit* unit = unit_named(tokens[i].text)) {
+      const auto amount = scaled(*count, *unit);
+      if (!amount) return std::nullopt;
+      pack = *amount;
+      ++i;
+    } else if (const Phrase* phrase = phrase_at(tokens, i);
+               phrase != nullptr && phrase->role == Role::FORM && phrase->per_unit) {
+      i += word_count(phrase->words);  // "15 softgels", "10 rotacaps"
+    }
+  }
+  while (i < tokens.size() && tokens[i].kind == Kind::WORD && among(CONTAINERS, tokens[i].text)) {
+    ++i;
+  }
+  if (i != tokens.size() || pack.millionths <= 0) return std::nullopt;
+  return pack;
+}
+
+}  // namespace
+
+std::optional<Amount> read_pack(std::string_view text) {
+  Scratch scratch;
+  return read_pack(text, scratch);
+}
+
+// What the matcher holds: the readings of the texts met so far, the generics by their key, and
+// the records of the matches so far.
+struct MedicineMatcher::State {
+  // One reading per distinct text: the list names a medicine once per pack, and many brands
+  // share one composition. A brand's name adds only its forms, so its signature stands for it.
+  struct Known {
+    std::optional<Formulation> formulation;  // none: refused
+    std::string key;
+  };
+  struct Candidate {
+    const Formulation* formulation;
+    double paise_per_dose;
+    std::string name;
+  };
+  std::unordered_map<std::string, Known> readings;
+  std::unordered_map<std::string_view, std::vector<Candidate>> by_key;
+  std::vector<MedicineArbitrage> matches;  // in the order of adding
+  Scratch scratch;
+
+  const Known& known(std::string_view composition, std::string_view name) {
+    scratch.key.assign(composition);
+    scratch.key += '\x1f';
+    append_name_signature(name, scratch);
+    if (const auto entry = readings.find(scratch.key); entry != readings.end()) {
+      return entry->second;
+    }
+    Known& entry = readings[scratch.key];
+    auto formulation = read_formulation(composition, name);
+    if (formulation.ok()) {
+      entry.key = key_of(formulation.value());
+      entry.formulation = std::move(formulation.value());
+    }
+    return entry;
+  }
+};
+
+MedicineMatcher::MedicineMatcher(const std::vector<GenericOffer>& generics)
+    : state_(std::make_unique<State>()) {
+  for (const GenericOffer& generic : generics) {
+    if (generic.surgical || !generic.mrp_paise) continue;
+    const State::Known& medicine = state_->known(generic.name, {});
+    if (!medicine.formulation) continue;
+    const auto pack = read_pack(generic.unit_size, state_->scratch);
+    if (!pack) continue;
+    const auto doses = doses_in(*medicine.formulation, *pack);
+    if (!doses || *doses <= 0) continue;
+    // A vector of the candidates of one key grows, but the formulations they point to are the
+    // map's, whose nodes stay where they are.
+    state_->by_key[medicine.key].push_back(State::Candidate{
+        &*medicine.formulation, static_cast<double>(*generic.mrp_paise) / *doses, generic.name});
+  }
+}
+
+MedicineMatcher::~MedicineMatcher() = default;
+MedicineMatcher::MedicineMatcher(MedicineMatcher&&) noexcept = default;
+MedicineMatcher& MedicineMatcher::operator=(MedicineMatcher&&) noexcept = default;
+
+void MedicineMatcher::reserve(std::size_t branded_rows) {
+  state_->matches.reserve(state_->matches.size() + branded_rows);
+}
+
+void MedicineMatcher::add(std::string_view name, std::string_view salt_composition,
+                          std::int64_t price_paise, std::string_view pack) {
+  if (pack.empty() || price_paise <= 0) return;
+  const State::Known& medicine = state_->known(salt_composition, name);
+  if (!medicine.formulation) return;
+  const auto same_key = state_->by_key.find(medicine.key);
+  if (same_key == state_->by_key.end()) return;
+  const auto pack_amount = read_pack(pack, state_->scratch);
+  if (!pack_amount) return;
+  const auto doses = doses_in(*medicine.formulation, *pack_amount);
+  if (!doses || *doses <= 0) return;
+  const State::Candidate* best = nullptr;
+  for (const State::Candidate& candidate : same_key->second) {
+    if (!same_medicine(*candidate.formulation, *medicine.formulation)) continue;
+    if (best == nullptr || candidate.paise_per_dose < best->paise_per_dose) best = &candidate;
+  }
+  if (best == nullptr) return;
+  const double branded_per_dose = static_cast<double>(price_paise) / *doses;
+  MedicineArbitrage& match = state_->matches.emplace_back();
+  match.branded_medicine_name.reserve(name.size() + pack.size() + 3);
+  ((((match.branded_medicine_name += name) += " (") += pack) += ')');
+  match.branded_price_inr = static_cast<double>(price_paise) / 100.0;
+  match.salt_composition = salt_composition;
+  match.jan_aushadhi_generic_name = best->name;
+  match.jan_aushadhi_price_inr = std::round(best->paise_per_dose * *doses) / 100.0;
+  match.savings_percent = round2((1.0 - best->paise_per_dose / branded_per_dose) * 100.0);
+}
+
+std::vector<MedicineArbitrage> MedicineMatcher::take_matches() {
+  std::vector<MedicineArbitrage>& matches = state_->matches;
+  // A total order (the order of adding last), so no stable sort's buffer is needed; the records
+  // are then put in that order where they are, rather than moved into a second vector.
+  std::vector<std::size_t> order(matches.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&matches](std::size_t a, std::size_t b) {
+    const MedicineArbitrage& first = matches[a];
+    const MedicineArbitrage& second = matches[b];
+    if (first.savings_percent != second.savings_percent) {
+      return first.savings_percent > second.savings_percent;
+    }
+    const int names = first.branded_medicine_name.compare(second.branded_medicine_name);
+    return names != 0 ? names < 0 : a < b;
+  });
+  // Position k takes the record at order[k]: each cycle of the permutation is followed once.
+  for (std::size_t start = 0; start < order.size(); ++start) {
+    if (order[start] == start) continue;
+    MedicineArbitrage held = std::move(matches[start]);
+    std::size_t at = start;
+    while (order[at] != start) {
+      const std::size_t from = order[at];
+      matches[at] = std::move(matches[from]);
+      order[at] = at;
+      at = from;
+    }
+    matches[at] = std::move(held);
+    order[at] = at;
+  }
+  return std::exchange(matches, {});
+}
+
+std::vector<MedicineArbitrage> match_medicines(const std::vector<GenericOffer>& generics,
+                                               const std::vector<BrandedOffer>& branded) {
+  MedicineMatcher matcher(generics);
+  matcher.reserve(branded.size());
+  for (const BrandedOffer& offer : branded) {
+    matcher.add(offer.name, offer.salt_composition, offer.price_paise, offer.pack);
+  }
+  return matcher.take_matches();
+}
+
+MedicineSelection select_medicines(const std::vector<MedicineArbitrage>& matches,
+                                   std::string_view query, std::size_t limit) {
+  MedicineSelection selection;
+  const std::string needle = text::to_lower(query);
+  for (const MedicineArbitrage& match : matches) {
+    const bool found =
+        needle.empty() ||
+        text::to_lower(match.branded_medicine_name).find(needle) != std::string::npos ||
+        text::to_lower(match.salt_composition).find(needle) != std::string::npos ||
+        text::to_lower(match.jan_aushadhi_generic_name).find(needle) != std::string::npos;
+    if (!found) continue;
+    if (selection.medicines.size() < limit) {
+      selection.medicines.push_back(match);
+    } else {
+      ++selection.more;
+    }
+  }
+  return selection;
+}
+
+}  // namespace qmr::engine
