@@ -468,7 +468,8 @@ TEST(PriceHistory, OurPriceObservedAtEveryImportBesideTheLimitsAndReadPerPlatfor
   // the time of the import that last changed it.
   ASSERT_TRUE(
       store.value()
-          .execute("DROP TABLE our_prices; DROP TABLE price_limits; PRAGMA user_version = 1")
+          .execute("DROP TABLE our_prices; DROP TABLE price_limits; DROP TABLE "
+                   "jan_aushadhi_medicines; DROP TABLE branded_medicines; PRAGMA user_version = 1")
           .ok());
   auto migrated = open_store(data);
   ASSERT_TRUE(migrated.ok());
@@ -477,6 +478,7 @@ TEST(PriceHistory, OurPriceObservedAtEveryImportBesideTheLimitsAndReadPerPlatfor
                        "our_prices ORDER BY 1, 2"),
             "B|1765411200000000|9000|2\nB0TESTAAA1|1765756800000000|110000|7\n");
   EXPECT_EQ(migrated.value().query_integer("PRAGMA user_version").value(), schema_version());
+}
 
 // The Jan Aushadhi list with a byte-order mark, CRLF and a Windows-1252 dash, an MRP of 0,
 // several packs of one medicine, a surgical item, a look-alike and bad rows; the seller's branded
