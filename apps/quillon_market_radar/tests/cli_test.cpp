@@ -262,10 +262,34 @@ TEST(CommandLine, EveryValueOptionTakesAnEmptyAttachedValue) {
       EXPECT_EQ(joined.err, split.err) << attached;
     }
   }
-  EXPECT_EQ(options, 8);  // --port, --mcp-allow-origin, --mcp-token-file twice; --query; --data
+  // --port, --mcp-allow-origin, --mcp-token-file and --data twice; --query; --data thrice more.
+  EXPECT_EQ(options, 13);
 }
 
-TEST(CommandLine, McpAndTestCarryNothing) {
+// Every command that answers takes the data folder it answers from, and none without the option.
+TEST(CommandLine, AnsweringCommandsTakeTheirDataFolder) {
+  const auto data_of = [](const Command& command) {
+    return std::visit(
+        [](const auto& chosen) -> DataFolder {
+          if constexpr (requires { chosen.data; }) {
+            return DataFolder(chosen.data);
+          } else {
+            return std::nullopt;
+          }
+        },
+        command);
+  };
+  for (const char* name : {"ui", "daemon", "mcp", "test"}) {
+    const auto plain = parse({name});
+    ASSERT_TRUE(plain.outcome.cli) << plain.err;
+    EXPECT_EQ(data_of(*plain.outcome.cli->command), std::nullopt) << name;
+    const auto given = parse({name, "--data", "d"});
+    ASSERT_TRUE(given.outcome.cli) << given.err;
+    EXPECT_EQ(data_of(*given.outcome.cli->command), "d") << name;
+  }
+  const auto prices = parse({"prices", "-q", "x", "--data=d"});
+  ASSERT_TRUE(prices.outcome.cli) << prices.err;
+  EXPECT_EQ(std::get<PricesCommand>(*prices.outcome.cli->command).data, "d");
   EXPECT_TRUE(std::holds_alternative<McpCommand>(*parse({"mcp"}).outcome.cli->command));
   EXPECT_TRUE(std::holds_alternative<TestCommand>(*parse({"test"}).outcome.cli->command));
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,12 +15,16 @@
 
 namespace qmr::engine {
 
-/// The rows of a store, in stored order.
+/// The rows of a snapshot, in stored order, whichever source they come from (the seed catalogue,
+/// the seller's store).
 struct Catalogue {
   std::vector<TrackedProduct> products;
   std::vector<ReviewIntel> reviews;
   std::vector<MedicineArbitrage> medicines;
   std::vector<SocialPost> social_posts;
+  /// The seller's own SKU of the product at the same position, which a search compares but no
+  /// record carries; shorter than `products` (empty for the seed catalogue) where there is none.
+  std::vector<std::string> seller_skus;
 };
 
 class MarketEngine {
@@ -40,13 +45,17 @@ class MarketEngine {
   [[nodiscard]] std::vector<MedicineArbitrage> list_medicines() const;
   [[nodiscard]] std::vector<SocialPost> list_social_posts() const;
 
-  /// Returns copies of the products whose title, else identifier, else platform contains the
+  /// Returns copies of the products whose title, identifier, seller SKU or platform contains the
   /// query, all compared lower-cased with the full Unicode mapping. An empty query matches all.
   [[nodiscard]] std::vector<TrackedProduct> search_products(std::string_view query) const;
 
   /// Returns the stored positions (indices into list_products(), ascending) of the products
   /// search_products returns for `query`, without copying them.
   [[nodiscard]] std::vector<std::size_t> find_products(std::string_view query) const;
+
+  /// Returns the length in bytes of the longest lower-cased field a search compares: a query
+  /// whose lower case is longer matches nothing.
+  [[nodiscard]] std::size_t longest_search_key() const { return longest_search_key_; }
 
   /// Exercises every collection and the price-drop alert and returns the timed summary object.
   /// Returns the alert's error when the alert cannot be built; stops the process on a failed check.
@@ -72,6 +81,7 @@ class MarketEngine {
   struct SearchKeys {
     std::string title;
     std::string sku_asin;
+    std::string seller_sku;
     std::string platform;
   };
 
@@ -81,6 +91,7 @@ class MarketEngine {
   // Filled with the products and, like every row, never changed afterwards, so the lower-casing
   // of the stored text is done once rather than on every search.
   std::vector<SearchKeys> search_keys_;
+  std::size_t longest_search_key_ = 0;
   Collection<ReviewIntel> reviews_;
   Collection<MedicineArbitrage> medicines_;
   Collection<SocialPost> social_posts_;
@@ -92,5 +103,11 @@ using EngineHandle = std::shared_ptr<const MarketEngine>;
 /// Returns `number` in fixed-point notation with exactly two decimals, correctly rounded from the
 /// binary value, with a leading "-" when negative and no thousands separators.
 [[nodiscard]] std::string format_fixed2(double number);
+
+/// Returns a price as the console and the alert write it, "₹1299.00", or "none" when empty.
+[[nodiscard]] std::string format_rupees(const std::optional<double>& rupees);
+
+/// Returns a delta as the console and the alert write it, "-11.54%", or "none" when empty.
+[[nodiscard]] std::string format_percent(const std::optional<double>& percent);
 
 }  // namespace qmr::engine

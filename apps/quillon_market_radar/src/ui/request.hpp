@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,9 +38,9 @@ inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
 /// body's length in bytes, an empty line and the body.
 [[nodiscard]] std::string frame_response(const DashboardResponse& response);
 
-/// The framed responses of the GET routes that are the same on every request: the page, the fixed
-/// status object and the two lists of a store that nothing writes after seeding. Built once
-/// through the routes themselves, so each is byte for byte what a request would be answered with.
+/// The framed responses of the GET routes that are the same on every request to one snapshot: the
+/// page, the status object and the two lists. Built once per snapshot through the routes
+/// themselves, so each is byte for byte what a request would be answered with.
 class FixedResponses {
  public:
   explicit FixedResponses(const engine::EngineHandle& engine);
@@ -50,6 +51,15 @@ class FixedResponses {
  private:
   std::vector<std::pair<std::string_view, std::string>> responses_;
 };
+
+/// What the dashboard answers from: one snapshot, and its fixed responses.
+struct Answering {
+  engine::EngineHandle engine;
+  FixedResponses fixed;
+};
+
+/// Returns what the dashboard answers from for `engine`.
+[[nodiscard]] std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine);
 
 /// What a connection's first read leads to.
 struct FirstReadOutcome {
