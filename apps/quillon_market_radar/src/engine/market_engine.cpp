@@ -66,7 +66,8 @@ std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows)
   const auto& products = engine->products_.rows;
   engine->search_keys_.reserve(products.size());
   for (std::size_t i = 0; i < products.size(); ++i) {
-    const std::string_view seller_sku = i < rows.seller_skus.size() ? rows.seller_skus[i] : "";
+    const std::string_view seller_sku =
+        i < rows.seller_skus.size() ? std::string_view(rows.seller_skus[i]) : std::string_view();
     engine->search_keys_.push_back(
         SearchKeys{text::to_lower(products[i].title), text::to_lower(products[i].sku_asin),
                    text::to_lower(seller_sku), text::to_lower(products[i].platform)});
