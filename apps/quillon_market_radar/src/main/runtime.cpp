@@ -21,6 +21,7 @@
 #include "mcp/http_transport.hpp"
 #include "mcp/stdio_transport.hpp"
 #include "ui/listener.hpp"
+#include "ui/page.hpp"
 #include "ui/server.hpp"
 
 namespace qmr::main {
@@ -45,8 +46,10 @@ asio::awaitable<Status> run(const UiCommand& command, const DataSource& source, 
     tools.endpoint = mcp::http_endpoint(source.snapshots());
     tools.allowed_origins = command.mcp.allowed_origins;
   }
+  // The demo's page is its catalogue's, figures and all; a store's reads its own from the API.
   co_return co_await ui::serve_dashboard(source.snapshots(), command.port, runtime, {},
-                                         std::move(tools));
+                                         std::move(tools),
+                                         command.data ? ui::STORE_PAGE : ui::DASHBOARD_PAGE);
 }
 
 // The daemon's lines, then the dashboard as `ui` serves it.

@@ -199,3 +199,71 @@ constexpr std::string_view DASHBOARD_PAGE = R"page(<!DOCTYPE html>
 </html>)page";
 
 }  // namespace qmr::ui
+
+namespace qmr::ui {
+
+// The store's page: the demo page's look, with figures and rows read from the API when it loads,
+// every text set as text (never as markup), and a list with nothing in it said in words.
+constexpr std::string_view STORE_PAGE = R"page(<!DOCTYPE html>
+<html lang="en">
+    <head>
+        <meta charset="UTF-8">
+        <title>Quillon Market & Retail Intelligence | Varnel AI Labs</title>
+        <style>
+            body { background: #06090e; color: #e2e8f0; margin: 0; padding: 24px;
+                font-family: -apple-system, BlinkMacSystemFont, "Segoe UI", Roboto, sans-serif; }
+            .container { max-width: 1300px; margin: 0 auto; }
+            .brand { font-size: 22px; font-weight: 800; color: #fff; margin-bottom: 24px; }
+            .stats-grid { display: grid; grid-template-columns: repeat(3, 1fr); gap: 16px; }
+            .card { background: #0d121c; border: 1px solid #1e2638; border-radius: 12px; padding: 18px; }
+            .card-label { font-size: 13px; color: #94a3b8; text-transform: uppercase; font-weight: 600; }
+            .card-val { font-size: 22px; font-weight: 800; margin-top: 6px; color: #fff; }
+            table { width: 100%; border-collapse: collapse; background: #0d121c; margin-top: 16px; }
+            th, td { padding: 12px 16px; text-align: left; border-bottom: 1px solid #1e2638; font-size: 14px; }
+            th { color: #94a3b8; }
+        </style>
+    </head>
+    <body>
+        <div class="container">
+            <div class="brand">🛒 QUILLON MARKET & RETAIL INTELLIGENCE</div>
+            <div class="stats-grid">
+                <div class="card"><div class="card-label">Tracked SKUs</div><div class="card-val" id="tracked">…</div></div>
+                <div class="card"><div class="card-label">Largest Price Gap</div><div class="card-val" id="gap">…</div></div>
+                <div class="card"><div class="card-label">Medicine Arbitrage</div><div class="card-val" id="medicines">…</div></div>
+            </div>
+            <table>
+                <thead>
+                    <tr><th>SKU / ASIN</th><th>Product Title</th><th>Platform</th><th>Our Price</th><th>Competitor Price</th><th>Delta</th><th>Stock</th></tr>
+                </thead>
+                <tbody id="products"></tbody>
+            </table>
+        </div>
+        <script>
+            const money = (rupees) => rupees === null ? 'none'
+                : '₹' + rupees.toLocaleString('en-IN', { minimumFractionDigits: 2, maximumFractionDigits: 2 });
+            const percent = (delta) => delta === null ? 'none' : delta.toFixed(2) + '%';
+            const show = (id, text) => { document.getElementById(id).textContent = text; };
+            async function load() {
+                const products = await (await fetch('/api/products')).json();
+                const medicines = await (await fetch('/api/medicines')).json();
+                show('tracked', products.length ? products.length + ' Active' : 'No listings imported yet');
+                const gaps = products.filter((p) => p.price_delta_percent !== null);
+                show('gap', gaps.length ? percent(gaps.reduce((a, b) =>
+                    Math.abs(b.price_delta_percent) > Math.abs(a.price_delta_percent) ? b : a).price_delta_percent)
+                    : 'No competitor prices imported yet');
+                show('medicines', medicines.length ? medicines.length + ' Matched' : 'No medicines imported yet');
+                const body = document.getElementById('products');
+                for (const p of products) {
+                    const row = body.insertRow();
+                    for (const text of [p.sku_asin, p.title, p.platform, money(p.current_price_inr),
+                        money(p.competitor_price_inr), percent(p.price_delta_percent), p.stock_status]) {
+                        row.insertCell().textContent = text;
+                    }
+                }
+            }
+            load().catch((error) => show('tracked', 'Error: ' + error));
+        </script>
+    </body>
+</html>)page";
+
+}  // namespace qmr::ui

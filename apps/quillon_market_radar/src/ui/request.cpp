@@ -42,14 +42,15 @@ std::string frame_response(const DashboardResponse& response) {
   return out;
 }
 
-FixedResponses::FixedResponses(const engine::EngineHandle& engine) {
+FixedResponses::FixedResponses(const engine::EngineHandle& engine, std::string_view page) {
   for (const auto path : FIXED_GET_PATHS) {
-    responses_.emplace_back(path, frame_response(route_request("GET", path, engine)));
+    responses_.emplace_back(path, frame_response(route_request("GET", path, engine, page)));
   }
 }
 
-std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine) {
-  return std::make_shared<const Answering>(Answering{engine, FixedResponses(engine)});
+std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine,
+                                           std::string_view page) {
+  return std::make_shared<const Answering>(Answering{engine, FixedResponses(engine, page)});
 }
 
 const std::string* FixedResponses::find(const RequestLine& line) const {

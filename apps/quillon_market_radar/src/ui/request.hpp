@@ -43,7 +43,9 @@ inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
 /// themselves, so each is byte for byte what a request would be answered with.
 class FixedResponses {
  public:
-  explicit FixedResponses(const engine::EngineHandle& engine);
+  /// Built from `engine`, with `page` for GET "/".
+  explicit FixedResponses(const engine::EngineHandle& engine,
+                          std::string_view page = DASHBOARD_PAGE);
 
   /// Returns the framed response to `line`, or null when its response is built per request.
   [[nodiscard]] const std::string* find(const RequestLine& line) const;
@@ -58,8 +60,9 @@ struct Answering {
   FixedResponses fixed;
 };
 
-/// Returns what the dashboard answers from for `engine`.
-[[nodiscard]] std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine);
+/// Returns what the dashboard answers from for `engine`, with `page` for GET "/".
+[[nodiscard]] std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine,
+                                                         std::string_view page);
 
 /// What a connection's first read leads to.
 struct FirstReadOutcome {

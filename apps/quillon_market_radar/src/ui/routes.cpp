@@ -50,9 +50,9 @@ DashboardResponse reprice(const engine::EngineHandle& engine) {
 }  // namespace
 
 DashboardResponse route_request(std::string_view method, std::string_view path,
-                                const engine::EngineHandle& engine) {
+                                const engine::EngineHandle& engine, std::string_view page) {
   if (method == "GET") {
-    if (path == "/") return make_response(STATUS_OK, HTML, std::string(DASHBOARD_PAGE));
+    if (path == "/") return make_response(STATUS_OK, HTML, std::string(page));
     if (path == "/api/status") return status_object();
     if (path == "/api/products") {
       return make_response(STATUS_OK, JSON,

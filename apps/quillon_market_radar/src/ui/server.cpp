@@ -90,7 +90,7 @@ void end_on_failure(const std::weak_ptr<Ending>& ending, const std::exception_pt
 
 asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits,
-                                        ToolServerOptions tools) {
+                                        ToolServerOptions tools, std::string_view page) {
   const auto executor = co_await asio::this_coro::executor;
   tcp::acceptor acceptor(executor);
   if (const auto error = open_listener(acceptor, {asio::ip::address_v4::loopback(), port})) {
@@ -125,7 +125,10 @@ asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots, std::uint16
   for (auto& listener : listeners) {
     // Each loop makes the fixed responses of a new snapshot for itself, at its first request.
     const auto worker = std::make_shared<Worker>(
-        LoopState{limits, engine::PerSnapshot<Answering>(snapshots, answering), tool_path},
+        LoopState{limits,
+                  engine::PerSnapshot<Answering>(
+                      snapshots, [page](const auto& engine) { return answering(engine, page); }),
+                  tool_path},
         std::move(listener), ending);
     workers.push_back(worker);
     // The loop reports its own ending; an exception that escapes it anyway (no memory to report

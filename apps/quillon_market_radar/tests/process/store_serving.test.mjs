@@ -106,6 +106,9 @@ test('a running tool server and dashboard see a finished import without a restar
       return records(parseResponse(data).body.toString())[0];
     };
     for (const ask of [stdio, get, post]) assert.equal((await ask()).competitor_price_inr, null);
+    // The store's page, which reads its rows from the API, not the demo's with its fixed rows.
+    const page = parseResponse((await exchange(server.port, 'GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n')).data);
+    assert.ok(page.body.includes('No medicines imported yet') && !page.body.includes('Noise ColorFit'));
     const reviews = call(++id, 'market_review_defects');
     child.stdin.write(reviews + '\n');
     assert.equal(JSON.parse((await lines.next()).value).result.content[0].text, 'No review analyses imported yet.');
