@@ -55,7 +55,7 @@ test('prices and test answer from the store; the search compares the seller SKU'
   }
 });
 
-test('a store that is not SQLite, or corrupt, is one line on standard error and status 1', async () => {
+test('a corrupt store is one line on standard error and status 1', async () => {
   const store = importedStore();
   try {
     const file = join(store.data, 'market.db');
@@ -66,10 +66,6 @@ test('a store that is not SQLite, or corrupt, is one line on standard error and 
       assert.equal(status, 1, args.join(' '));
       assert.match(stderr.toString(), /^Error: .*market\.db is (corrupt|not a SQLite database) \([^\n]*\)\n$/, args.join(' '));
     }
-    writeFileSync(file, 'not a database at all'.repeat(300));
-    const { status, stderr } = await run(['test', '--data', store.data]);
-    assert.equal(status, 1);
-    assert.match(stderr.toString(), /^Error: .*market\.db is not a SQLite database \([^\n]*\)\n$/);
   } finally {
     store.remove();
   }
