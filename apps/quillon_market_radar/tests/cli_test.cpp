@@ -268,28 +268,17 @@ TEST(CommandLine, EveryValueOptionTakesAnEmptyAttachedValue) {
 
 // Every command that answers takes the data folder it answers from, and none without the option.
 TEST(CommandLine, AnsweringCommandsTakeTheirDataFolder) {
-  const auto data_of = [](const Command& command) {
-    return std::visit(
-        [](const auto& chosen) -> DataFolder {
-          if constexpr (requires { chosen.data; }) {
-            return DataFolder(chosen.data);
-          } else {
-            return std::nullopt;
-          }
-        },
-        command);
+  const auto data_of = [](std::initializer_list<const char*> args) -> DataFolder {
+    const auto parsed = parse(args);
+    if (!parsed.outcome.cli) return "rejected: " + parsed.err;
+    return std::visit([](const auto& chosen) { return DataFolder(chosen.data); },
+                      *parsed.outcome.cli->command);
   };
   for (const char* name : {"ui", "daemon", "mcp", "test"}) {
-    const auto plain = parse({name});
-    ASSERT_TRUE(plain.outcome.cli) << plain.err;
-    EXPECT_EQ(data_of(*plain.outcome.cli->command), std::nullopt) << name;
-    const auto given = parse({name, "--data", "d"});
-    ASSERT_TRUE(given.outcome.cli) << given.err;
-    EXPECT_EQ(data_of(*given.outcome.cli->command), "d") << name;
+    EXPECT_EQ(data_of({name}), std::nullopt) << name;
+    EXPECT_EQ(data_of({name, "--data", "d"}), "d") << name;
   }
-  const auto prices = parse({"prices", "-q", "x", "--data=d"});
-  ASSERT_TRUE(prices.outcome.cli) << prices.err;
-  EXPECT_EQ(std::get<PricesCommand>(*prices.outcome.cli->command).data, "d");
+  EXPECT_EQ(data_of({"prices", "-q", "x", "--data=d"}), "d");
   EXPECT_TRUE(std::holds_alternative<McpCommand>(*parse({"mcp"}).outcome.cli->command));
   EXPECT_TRUE(std::holds_alternative<TestCommand>(*parse({"test"}).outcome.cli->command));
 }
