@@ -288,10 +288,23 @@ TEST(CommandLine, EveryValueOptionTakesAnEmptyAttachedValue) {
       EXPECT_EQ(joined.err, split.err) << attached;
     }
   }
-  EXPECT_EQ(options, 8);  // --port, --mcp-allow-origin, --mcp-token-file twice; --query; --data
+  // --port, --mcp-allow-origin, --mcp-token-file and --data twice; --query; --data thrice more.
+  EXPECT_EQ(options, 13);
 }
 
-TEST(CommandLine, McpAndTestCarryNothing) {
+// Every command that answers takes the data folder it answers from, and none without the option.
+TEST(CommandLine, AnsweringCommandsTakeTheirDataFolder) {
+  const auto data_of = [](std::initializer_list<const char*> args) -> DataFolder {
+    const auto parsed = parse(args);
+    if (!parsed.outcome.cli) return "rejected: " + parsed.err;
+    return std::visit([](const auto& chosen) { return DataFolder(chosen.data); },
+                      *parsed.outcome.cli->command);
+  };
+  for (const char* name : {"ui", "daemon", "mcp", "test"}) {
+    EXPECT_EQ(data_of({name}), std::nullopt) << name;
+    EXPECT_EQ(data_of({name, "--data", "d"}), "d") << name;
+  }
+  EXPECT_EQ(data_of({"prices", "-q", "x", "--data=d"}), "d");
   EXPECT_TRUE(std::holds_alternative<McpCommand>(*parse({"mcp"}).outcome.cli->command));
   EXPECT_TRUE(std::holds_alternative<TestCommand>(*parse({"test"}).outcome.cli->command));
 }

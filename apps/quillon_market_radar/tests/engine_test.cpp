@@ -177,6 +177,7 @@ TEST(SearchProducts, MatchesAFieldLowerCasedInFull) {
        product("I-3", "plain", "Some Market")},
       {},
       {},
+      {},
       {}});
   using Skus = std::vector<std::string>;
   const Skus noise{"B09G9FPHY6"}, boat{"SKU-BOAT-AIRDOPES-141"},
@@ -204,6 +205,7 @@ TEST(SearchProducts, PositionsNameTheSameProductsAsTheCopies) {
   auto engine = MarketEngine::from_catalogue(
       Catalogue{{product("A-1", "\u00C7AY \u0130STANBUL"), product("B-2", "plain", "Market"),
                  product("A-3", "\u00E7ay cup", "Market")},
+                {},
                 {},
                 {},
                 {}});
@@ -305,7 +307,7 @@ TEST(PriceAlert, UsesTheFirstExactIdentifierAndReportsAMissingOne) {
   first.competitor_price_inr = 0.125;  // an exact tie rounds to the even digit
   first.current_price_inr = 2.675;     // stored as 2.67499999..., so it rounds down
   const auto engine = MarketEngine::from_catalogue(Catalogue{
-      {product("b09g9fphy6", "Lower"), first, product("B09G9FPHY6", "Second")}, {}, {}, {}});
+      {product("b09g9fphy6", "Lower"), first, product("B09G9FPHY6", "Second")}, {}, {}, {}, {}});
   const auto alert = engine->dispatch_price_alert("x");
   ASSERT_TRUE(alert.ok());
   const auto message = alert.value()["payload_message"].get<std::string>();
@@ -315,8 +317,8 @@ TEST(PriceAlert, UsesTheFirstExactIdentifierAndReportsAMissingOne) {
             std::string::npos)
       << message;
 
-  const auto missing =
-      MarketEngine::from_catalogue(Catalogue{{product("b09g9fphy6", "Lower case")}, {}, {}, {}});
+  const auto missing = MarketEngine::from_catalogue(
+      Catalogue{{product("b09g9fphy6", "Lower case")}, {}, {}, {}, {}});
   const auto error = missing->dispatch_price_alert("x");
   ASSERT_FALSE(error.ok());
   EXPECT_EQ(error.error().message, "Product ASIN 'B09G9FPHY6' not found");

@@ -327,24 +327,27 @@ std::size_t expect_in_order(std::string_view text, const std::vector<std::string
 }
 
 TEST(DashboardPage, IsOneSelfContainedDocumentWithLfLinesAndNoFinalBreak) {
-  EXPECT_TRUE(DASHBOARD_PAGE.starts_with("<!DOCTYPE html>\n<html lang=\"en\">\n"));
-  EXPECT_TRUE(DASHBOARD_PAGE.ends_with("\n</html>"));
-  EXPECT_EQ(DASHBOARD_PAGE.find('\r'), std::string_view::npos);
-  EXPECT_EQ(DASHBOARD_PAGE.find('\t'), std::string_view::npos);
-  EXPECT_TRUE(text::is_valid_utf8(DASHBOARD_PAGE));
-  // Indentation comes in steps of four spaces.
-  std::size_t line_start = 0;
-  while (line_start < DASHBOARD_PAGE.size()) {
-    const auto indent = DASHBOARD_PAGE.find_first_not_of(' ', line_start) - line_start;
-    EXPECT_EQ(indent % 4, 0u) << "line at byte " << line_start;
-    const auto line_feed = DASHBOARD_PAGE.find('\n', line_start);
-    if (line_feed == std::string_view::npos) break;
-    line_start = line_feed + 1;
-  }
-  // Nothing that would make the browser fetch another resource or leave the machine.
-  for (const auto* outside : {"http", "src=", "href=", "url(", "@import", "<link", "<img",
-                              "<iframe", "//fonts", "<script src"}) {
-    EXPECT_EQ(DASHBOARD_PAGE.find(outside), std::string_view::npos) << outside;
+  // The demo's page and the store's alike.
+  for (const std::string_view page : {DASHBOARD_PAGE, CATALOGUE_PAGE}) {
+    EXPECT_TRUE(page.starts_with("<!DOCTYPE html>\n<html lang=\"en\">\n"));
+    EXPECT_TRUE(page.ends_with("\n</html>"));
+    EXPECT_EQ(page.find('\r'), std::string_view::npos);
+    EXPECT_EQ(page.find('\t'), std::string_view::npos);
+    EXPECT_TRUE(text::is_valid_utf8(page));
+    // Indentation comes in steps of four spaces.
+    std::size_t line_start = 0;
+    while (line_start < page.size()) {
+      const auto indent = page.find_first_not_of(' ', line_start) - line_start;
+      EXPECT_EQ(indent % 4, 0u) << "line at byte " << line_start;
+      const auto line_feed = page.find('\n', line_start);
+      if (line_feed == std::string_view::npos) break;
+      line_start = line_feed + 1;
+    }
+    // Nothing that would make the browser fetch another resource or leave the machine.
+    for (const auto* outside : {"http", "src=", "href=", "url(", "@import", "<link", "<img",
+                                "<iframe", "//fonts", "<script src"}) {
+      EXPECT_EQ(page.find(outside), std::string_view::npos) << outside;
+    }
   }
 }
 
@@ -624,6 +627,9 @@ TEST(FixedResponses, HoldTheFramedResponsesOfTheUnchangingGets) {
     ASSERT_NE(held, nullptr) << path;
     EXPECT_EQ(*held, response) << path;
   }
+  // A store's page for GET "/" when it is given one.
+  EXPECT_EQ(*FixedResponses(MarketEngine::from_catalogue(rows), CATALOGUE_PAGE).find({"GET", "/"}),
+            framed("200 OK", "text/html; charset=utf-8", CATALOGUE_PAGE));
   // A reprice is dispatched anew each time, and neighbours fall to the route table.
   for (const RequestLine& line : std::vector<RequestLine>{{"POST", "/api/reprice"},
                                                           {"POST", "/"},

@@ -28,10 +28,9 @@ void check_count(std::size_t found, std::string_view collection) {
 // Returns the price-drop alert text for `product`: eight lines, no final line feed.
 std::string format_price_alert(const TrackedProduct& product) {
   return "\U0001F6D2 *COMPETITOR PRICE DROP ALERT*\n\n*Product:* " + product.title + "\n*ASIN:* " +
-         product.sku_asin + "\n*Competitor Price:* \u20B9" +
-         format_fixed2(product.competitor_price_inr) + "\n*Our Current Price:* \u20B9" +
-         format_fixed2(product.current_price_inr) + "\n*Difference:* " +
-         format_fixed2(product.price_delta_percent) + "%\n*Action:* Auto-reprice recommended.";
+         product.sku_asin + "\n*Competitor Price:* " + format_rupees(product.competitor_price_inr) +
+         "\n*Our Current Price:* " + format_rupees(product.current_price_inr) + "\n*Difference:* " +
+         format_percent(product.price_delta_percent) + "\n*Action:* Auto-reprice recommended.";
 }
 
 }  // namespace
@@ -67,11 +66,18 @@ std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows)
   // No other thread can see the engine before it is returned, so filling it needs no lock.
   std::shared_ptr<MarketEngine> engine(new MarketEngine());
   engine->products_.rows = std::move(rows.products);
-  engine->search_keys_.reserve(engine->products_.rows.size());
-  for (const auto& product : engine->products_.rows) {
-    engine->search_keys_.push_back(SearchKeys{text::to_lower(product.title),
-                                              text::to_lower(product.sku_asin),
-                                              text::to_lower(product.platform)});
+  const auto& products = engine->products_.rows;
+  engine->search_keys_.reserve(products.size());
+  for (std::size_t i = 0; i < products.size(); ++i) {
+    const std::string_view seller_sku =
+        i < rows.seller_skus.size() ? std::string_view(rows.seller_skus[i]) : std::string_view();
+    engine->search_keys_.push_back(
+        SearchKeys{text::to_lower(products[i].title), text::to_lower(products[i].sku_asin),
+                   text::to_lower(seller_sku), text::to_lower(products[i].platform)});
+    const SearchKeys& keys = engine->search_keys_.back();
+    engine->longest_search_key_ =
+        std::max({engine->longest_search_key_, keys.title.size(), keys.sku_asin.size(),
+                  keys.seller_sku.size(), keys.platform.size()});
   }
   engine->reviews_.rows = std::move(rows.reviews);
   engine->medicines_.rows = std::move(rows.medicines);
@@ -87,6 +93,7 @@ std::vector<SocialPost> MarketEngine::list_social_posts() const { return social_
 bool MarketEngine::matches(const SearchKeys& keys, std::string_view needle) {
   return keys.title.find(needle) != std::string::npos ||
          keys.sku_asin.find(needle) != std::string::npos ||
+         keys.seller_sku.find(needle) != std::string::npos ||
          keys.platform.find(needle) != std::string::npos;
 }
 
@@ -286,6 +293,14 @@ std::string format_fixed2(double number) {
   auto [end, ec] =
       std::to_chars(digits, digits + sizeof digits, number, std::chars_format::fixed, 2);
   return std::string(digits, end);
+}
+
+std::string format_rupees(const std::optional<double>& rupees) {
+  return rupees ? "\u20B9" + format_fixed2(*rupees) : "none";
+}
+
+std::string format_percent(const std::optional<double>& percent) {
+  return percent ? format_fixed2(*percent) + "%" : "none";
 }
 
 }  // namespace qmr::engine

@@ -18,12 +18,16 @@
 
 namespace qmr::engine {
 
-/// The rows of a store, in stored order.
+/// The rows of a snapshot, in stored order, whichever source they come from (the seed catalogue,
+/// the seller's store).
 struct Catalogue {
   std::vector<TrackedProduct> products;
   std::vector<ReviewIntel> reviews;
   std::vector<MedicineArbitrage> medicines;
   std::vector<SocialPost> social_posts;
+  /// The seller's own SKU of the product at the same position, which a search compares but no
+  /// record carries; shorter than `products` (empty for the seed catalogue) where there is none.
+  std::vector<std::string> seller_skus;
 };
 
 /// What a page of products is ordered by: the stored order, one of the record's fields (text
@@ -92,7 +96,7 @@ class MarketEngine {
   [[nodiscard]] std::vector<MedicineArbitrage> list_medicines() const;
   [[nodiscard]] std::vector<SocialPost> list_social_posts() const;
 
-  /// Returns copies of the products whose title, else identifier, else platform contains the
+  /// Returns copies of the products whose title, identifier, seller SKU or platform contains the
   /// query, all compared lower-cased with the full Unicode mapping. An empty query matches all.
   [[nodiscard]] std::vector<TrackedProduct> search_products(std::string_view query) const;
 
@@ -110,6 +114,10 @@ class MarketEngine {
 
   /// Returns the number of products.
   [[nodiscard]] std::size_t product_count() const;
+
+  /// Returns the length in bytes of the longest lower-cased field a search compares: a query
+  /// whose lower case is longer matches nothing.
+  [[nodiscard]] std::size_t longest_search_key() const { return longest_search_key_; }
 
   /// Exercises every collection and the price-drop alert and returns the timed summary object.
   /// Returns the alert's error when the alert cannot be built; stops the process on a failed check.
@@ -135,6 +143,7 @@ class MarketEngine {
   struct SearchKeys {
     std::string title;
     std::string sku_asin;
+    std::string seller_sku;
     std::string platform;
   };
 
@@ -156,6 +165,8 @@ class MarketEngine {
   // of the stored text is done once rather than on every search.
   std::vector<SearchKeys> search_keys_;
   mutable std::array<SortedPositions, 2 * PRODUCT_ORDER_COUNT> sorted_;
+
+  std::size_t longest_search_key_ = 0;
   Collection<ReviewIntel> reviews_;
   Collection<MedicineArbitrage> medicines_;
   Collection<SocialPost> social_posts_;
@@ -167,5 +178,11 @@ using EngineHandle = std::shared_ptr<const MarketEngine>;
 /// Returns `number` in fixed-point notation with exactly two decimals, correctly rounded from the
 /// binary value, with a leading "-" when negative and no thousands separators.
 [[nodiscard]] std::string format_fixed2(double number);
+
+/// Returns a price as the console and the alert write it, "₹1299.00", or "none" when empty.
+[[nodiscard]] std::string format_rupees(const std::optional<double>& rupees);
+
+/// Returns a delta as the console and the alert write it, "-11.54%", or "none" when empty.
+[[nodiscard]] std::string format_percent(const std::optional<double>& percent);
 
 }  // namespace qmr::engine

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <numeric>
@@ -28,6 +29,14 @@ class CompactObject {
   void member(std::string_view key, double value) {
     this->key(key);
     json::write_float(value, out_);
+  }
+  void member(std::string_view key, const std::optional<double>& value) {
+    if (!value) {
+      this->key(key);
+      out_ += "null";
+      return;
+    }
+    member(key, *value);
   }
   void member(std::string_view key, std::uint64_t value) {
     this->key(key);
@@ -132,6 +141,11 @@ std::string encode_array(const std::vector<Record>& records) {
 }
 
 }  // namespace
+
+std::optional<double> price_gap(const TrackedProduct& product) {
+  if (!product.price_delta_percent) return std::nullopt;
+  return std::abs(*product.price_delta_percent);
+}
 
 std::string encode_products_compact(const std::vector<TrackedProduct>& products) {
   return encode_array<PRODUCT_FIELDS>(products);

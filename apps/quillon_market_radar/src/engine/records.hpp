@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,18 +12,25 @@
 
 namespace qmr::engine {
 
-/// One product on one marketplace whose price is watched. Prices are rupees, the delta percent.
+/// One product on one marketplace whose price is watched. Prices are rupees, the delta percent;
+/// a figure that is not known (a listing without a price, a product without a competitor's
+/// price) is empty and written as JSON null.
 struct TrackedProduct {
   std::string sku_asin;
   std::string title;
   std::string platform;
-  double original_price_inr = 0;
-  double current_price_inr = 0;
-  double competitor_price_inr = 0;
-  double price_delta_percent = 0;
+  std::optional<double> original_price_inr;
+  std::optional<double> current_price_inr;
+  std::optional<double> competitor_price_inr;
+  std::optional<double> price_delta_percent;
   std::string stock_status;
   std::string last_checked_utc;
 };
+
+/// Returns the price gap of a product, by which lists are ordered largest first: the size of its
+/// delta percent whichever way it points. Empty without a delta (no competitor's price, or no
+/// price of ours), which comes after every gap.
+[[nodiscard]] std::optional<double> price_gap(const TrackedProduct& product);
 
 /// Review analysis of one product.
 struct ReviewIntel {

@@ -110,15 +110,26 @@ void add_serving_options(CLI::App& command, std::uint16_t& port, McpOverHttp& mc
       ->needs(on);
 }
 
+// Adds `--data DIR`, the store a command answers from instead of the demo catalogue.
+void add_data_option(CLI::App& command, DataFolder& data) {
+  command
+      .add_option_function<std::string>(
+          "--data", [&data](const std::string& folder) { data = folder; },
+          "Answer from the store in the data folder DIR (market.db) instead of the demo")
+      ->type_name("DIR");
+}
+
 template <typename Chosen>
 void add_serving_command(CLI::App& command, Command& slot) {
   auto& chosen = slot.emplace<Chosen>();
   add_serving_options(command, chosen.port, chosen.mcp);
+  add_data_option(command, chosen.data);
 }
 
 void add_prices_command(CLI::App& command, Command& slot) {
   auto& prices = slot.emplace<PricesCommand>();
   command.add_option("-q,--query", prices.query)->type_name("QUERY")->required();
+  add_data_option(command, prices.data);
 }
 
 void add_import_command(CLI::App& command, Command& slot) {
@@ -134,8 +145,8 @@ void add_import_command(CLI::App& command, Command& slot) {
 }
 
 template <typename Chosen>
-void add_plain_command(CLI::App&, Command& slot) {
-  slot.emplace<Chosen>();
+void add_data_command(CLI::App& command, Command& slot) {
+  add_data_option(command, slot.emplace<Chosen>().data);
 }
 
 // A subcommand: its name, its line in the help, what adds its options to its CLI11 app (bound to
@@ -148,9 +159,9 @@ struct Subcommand {
 };
 
 constexpr std::string_view SERVING_VALUE_OPTIONS[] = {"-p", "--port", "--mcp-allow-origin",
-                                                      "--mcp-token-file"};
-constexpr std::string_view PRICES_VALUE_OPTIONS[] = {"-q", "--query"};
-constexpr std::string_view IMPORT_VALUE_OPTIONS[] = {"--data"};
+                                                      "--mcp-token-file", "--data"};
+constexpr std::string_view PRICES_VALUE_OPTIONS[] = {"-q", "--query", "--data"};
+constexpr std::string_view DATA_VALUE_OPTIONS[] = {"--data"};
 // The subcommands in the order the help lists them; "help" follows them.
 constexpr Subcommand SUBCOMMANDS[] = {
     {"ui", "Launch the Zero-Electron Web HUD Dashboard", add_serving_command<UiCommand>,
@@ -159,13 +170,12 @@ constexpr Subcommand SUBCOMMANDS[] = {
      PRICES_VALUE_OPTIONS},
     {"daemon", "Run 24x7 background market sentinel daemon", add_serving_command<DaemonCommand>,
      SERVING_VALUE_OPTIONS},
-    {"mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode", add_plain_command<McpCommand>, {}},
-    {"test",
-     "Run comprehensive 10-in-1 end-to-end verification tests",
-     add_plain_command<TestCommand>,
-     {}},
+    {"mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode", add_data_command<McpCommand>,
+     DATA_VALUE_OPTIONS},
+    {"test", "Run comprehensive 10-in-1 end-to-end verification tests",
+     add_data_command<TestCommand>, DATA_VALUE_OPTIONS},
     {"import", "Import marketplace listing reports and competitor prices into a data folder",
-     add_import_command, IMPORT_VALUE_OPTIONS},
+     add_import_command, DATA_VALUE_OPTIONS},
 };
 constexpr std::string_view HELP = "help";
 constexpr std::string_view PROGRAM = "quillon_market_radar";

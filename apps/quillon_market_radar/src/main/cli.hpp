@@ -24,19 +24,29 @@ struct McpOverHttp {
   std::optional<std::string> token_file;     // --mcp-token-file
 };
 
+/// `--data DIR`: the data folder whose store a command answers from; none is the demo catalogue.
+using DataFolder = std::optional<std::string>;
+
 struct UiCommand {
   std::uint16_t port = DEFAULT_PORT;
   McpOverHttp mcp;
+  DataFolder data;
 };
 struct PricesCommand {
   std::string query;
+  DataFolder data;
 };
 struct DaemonCommand {
   std::uint16_t port = DEFAULT_PORT;
   McpOverHttp mcp;
+  DataFolder data;
 };
-struct McpCommand {};
-struct TestCommand {};
+struct McpCommand {
+  DataFolder data;
+};
+struct TestCommand {
+  DataFolder data;
+};
 /// `import --data DIR [--dry-run] [--strict] FILE...`: the seller's files into the store in DIR.
 struct ImportCommand {
   std::string data;

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <string>
 
 #include "base/console.hpp"
 #include "base/platform.hpp"
 #include "store/import.hpp"
+#include "store/snapshot.hpp"
+#include "store/store.hpp"
 
 namespace qmr::main {
 
@@ -32,6 +35,9 @@ constexpr std::string_view SERVICE_LINES[] = {
     "    - PR Defamation Alert (B15.2): PASSED",
     "    - Competitor Hiring Trends (B15.3): PASSED",
 };
+
+// How many listings' identifiers the store's self-check searches for, at most.
+constexpr std::size_t STORE_TEST_SEARCHES = 16;
 
 constexpr std::string_view DAEMON_SERVICE_LINES[] = {
     "    - Amazon.in & Flipkart Fast Poller: Active",
@@ -70,9 +76,9 @@ Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
     print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
                paint(product.title, Colour::WHITE, true) +
                " | Platform: " + paint(product.platform, Colour::CYAN, false) +
-               " | Current: \u20B9" + engine::format_fixed2(product.current_price_inr) +
-               " | Competitor: \u20B9" + engine::format_fixed2(product.competitor_price_inr) +
-               " | Delta: " + engine::format_fixed2(product.price_delta_percent) + '%');
+               " | Current: " + engine::format_rupees(product.current_price_inr) +
+               " | Competitor: " + engine::format_rupees(product.competitor_price_inr) +
+               " | Delta: " + engine::format_percent(product.price_delta_percent));
   }
   if (capped) print_line("    ... " + engine::more_matches_line(page.total));
   return Done{};
@@ -91,6 +97,67 @@ Status run_test(const engine::EngineHandle& engine) {
                  format_milliseconds(latency.is_number() ? latency.get<double>() : 0.0) + " ms).",
              Colour::GREEN, true);
   for (const auto line : SERVICE_LINES) print_line(line);
+  return Done{};
+}
+
+Status run_store_test(const std::string& data) {
+  const auto started = std::chrono::steady_clock::now();
+  const auto folder = std::filesystem::u8path(data);
+  print_line("[*] Verifying the store in " + data + "...", Colour::CYAN, true);
+  auto database = store::open_store_for_reading(folder);
+  if (!database.ok()) return database.error();
+  auto facts = store::read_facts(database.value());
+  if (!facts.ok()) return facts.error();
+  if (facts.value().integrity != "ok") {
+    std::string found = facts.value().integrity;
+    std::replace(found.begin(), found.end(), '\n', ' ');
+    return Error{database.value().path() + " failed its integrity check: " + found};
+  }
+  // Its own queries: the snapshot every command answers from holds every listing, and a search
+  // for the identifier of listings spread over the whole store finds each (every search reads
+  // every listing, so not all of them: a large store would take minutes).
+  auto catalogue = store::load_catalogue(database.value());
+  if (!catalogue.ok()) return catalogue.error();
+  std::int64_t listings = 0;
+  std::string per_platform;
+  for (const auto& [platform, count] : facts.value().listings) {
+    listings += count;
+    per_platform += (per_platform.empty() ? "" : ", ") + platform + " " + std::to_string(count);
+  }
+  const std::size_t with_competitor = static_cast<std::size_t>(
+      std::count_if(catalogue.value().products.begin(), catalogue.value().products.end(),
+                    [](const auto& product) { return product.competitor_price_inr.has_value(); }));
+  const auto engine = engine::MarketEngine::from_catalogue(std::move(catalogue.value()));
+  const auto products = engine->list_products();
+  if (static_cast<std::int64_t>(products.size()) != listings) {
+    return Error{database.value().path() + ": the snapshot holds " +
+                 std::to_string(products.size()) + " listings of the store's " +
+                 std::to_string(listings)};
+  }
+  std::size_t searches = 0;
+  const std::size_t step = std::max<std::size_t>(1, products.size() / STORE_TEST_SEARCHES);
+  for (std::size_t i = 0; i < products.size(); i += step, ++searches) {
+    const auto found = engine->find_products(products[i].sku_asin);
+    if (std::find(found.begin(), found.end(), i) == found.end()) {
+      return Error{database.value().path() + ": a search for '" + products[i].sku_asin +
+                   "' does not find its listing"};
+    }
+  }
+  const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - started);
+  print_line("[SUCCESS] Store Verified in " + std::to_string(elapsed.count()) + " \u00B5s (" +
+                 format_milliseconds(static_cast<double>(elapsed.count())) + " ms).",
+             Colour::GREEN, true);
+  print_line("    - Integrity: " + facts.value().integrity);
+  print_line("    - Schema version: " + std::to_string(facts.value().schema_version) +
+             (database.value().read_only() ? " (read-only)" : ""));
+  print_line("    - Imports: " + std::to_string(facts.value().imports));
+  print_line("    - Listings: " + std::to_string(listings) +
+             (per_platform.empty() ? "" : " (" + per_platform + ")"));
+  print_line("    - Competitor prices: " + std::to_string(facts.value().competitor_prices) +
+             ", the latest one shown for " + std::to_string(with_competitor) + " of the " +
+             std::to_string(listings) + " listings");
+  print_line("    - Searches: " + std::to_string(searches) + " identifiers, each found: PASSED");
   return Done{};
 }
 

@@ -23,6 +23,11 @@ void print_banner();
 /// Runs the self-verification and prints its report; returns the verification's error unprinted.
 [[nodiscard]] Status run_test(const engine::EngineHandle& engine);
 
+/// Checks the store in the data folder `data` (its integrity, and that the snapshot every command
+/// answers from holds each listing and finds it by its identifier) and prints what it found;
+/// returns the store's error, or the check that failed, unprinted.
+[[nodiscard]] Status run_store_test(const std::string& data);
+
 /// Imports the command's files into its store and prints the summary (failed files on standard
 /// error); returns an error when the store cannot be used or a file was not imported.
 [[nodiscard]] Status run_import(const ImportCommand& command);

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -17,9 +18,11 @@
 #include "engine/market_engine.hpp"
 #include "main/cli.hpp"
 #include "main/commands.hpp"
+#include "main/data_source.hpp"
 #include "mcp/http_transport.hpp"
 #include "mcp/stdio_transport.hpp"
 #include "ui/listener.hpp"
+#include "ui/page.hpp"
 #include "ui/server.hpp"
 
 namespace qmr::main {
@@ -31,8 +34,7 @@ namespace {
 // origins and the token, read from its file now. A token file that cannot be read, that is not a
 // regular file, that other users may read or write or that holds no token is an error: the
 // program does not start.
-asio::awaitable<Status> run(const UiCommand& command, const engine::EngineHandle& engine,
-                            LoopPool& runtime) {
+asio::awaitable<Status> run(const UiCommand& command, const DataSource& source, LoopPool& runtime) {
   ui::ToolServerOptions tools;
   if (command.mcp.on) {
     if (const auto& path = command.mcp.token_file) {
@@ -42,35 +44,62 @@ asio::awaitable<Status> run(const UiCommand& command, const engine::EngineHandle
       if (!token.ok()) co_return Error{"--mcp-token-file: " + token.error().message};
       tools.token = std::move(token.value());
     }
-    tools.endpoint = mcp::http_endpoint(engine);
+    tools.endpoint = mcp::http_endpoint(source.snapshots());
     tools.allowed_origins = command.mcp.allowed_origins;
   }
-  co_return co_await ui::serve_dashboard(engine, command.port, runtime, {}, std::move(tools));
+  // The demo's page is its catalogue's, figures and all; a store's reads its own from the API.
+  co_return co_await ui::serve_dashboard(source.snapshots(), command.port, runtime, {},
+                                         std::move(tools),
+                                         command.data ? ui::CATALOGUE_PAGE : ui::DASHBOARD_PAGE);
 }
 
 // The daemon's lines, then the dashboard as `ui` serves it.
-asio::awaitable<Status> run(const DaemonCommand& daemon, const engine::EngineHandle& engine,
+asio::awaitable<Status> run(const DaemonCommand& daemon, const DataSource& source,
                             LoopPool& runtime) {
   print_daemon_lines(daemon.port);
-  const UiCommand served{daemon.port, daemon.mcp};
-  co_return co_await run(served, engine, runtime);
+  const UiCommand served{daemon.port, daemon.mcp, daemon.data};
+  co_return co_await run(served, source, runtime);
 }
 
-asio::awaitable<Status> run(const PricesCommand& prices, const engine::EngineHandle& engine,
-                            LoopPool&) {
-  co_return run_prices(engine, prices.query);
+asio::awaitable<Status> run(const PricesCommand& prices, const DataSource& source, LoopPool&) {
+  co_return run_prices(source.current(), prices.query);
 }
 
-asio::awaitable<Status> run(const McpCommand&, const engine::EngineHandle& engine, LoopPool&) {
-  co_return mcp::run_tool_server(engine);
+asio::awaitable<Status> run(const McpCommand&, const DataSource& source, LoopPool&) {
+  co_return mcp::run_tool_server(source.snapshots());
 }
 
-asio::awaitable<Status> run(const TestCommand&, const engine::EngineHandle& engine, LoopPool&) {
-  co_return run_test(engine);
+// The seed catalogue's verification, or with a store, the store's own checks.
+asio::awaitable<Status> run(const TestCommand& test, const DataSource& source, LoopPool&) {
+  if (test.data) co_return run_store_test(*test.data);
+  co_return run_test(source.current());
 }
 
-asio::awaitable<Status> run(const ImportCommand& command, const engine::EngineHandle&, LoopPool&) {
+asio::awaitable<Status> run(const ImportCommand& command, const DataSource&, LoopPool&) {
   co_return run_import(command);
+}
+
+// The data folder a command answers from, when it names one; `test` checks its store itself and
+// `import` writes to its own.
+DataFolder answered_from(const Command& command) {
+  return std::visit(
+      [](const auto& chosen) -> DataFolder {
+        using Chosen = std::decay_t<decltype(chosen)>;
+        if constexpr (std::is_same_v<Chosen, TestCommand> ||
+                      std::is_same_v<Chosen, ImportCommand>) {
+          return std::nullopt;
+        } else {
+          return chosen.data;
+        }
+      },
+      command);
+}
+
+// Whether a command runs on and so follows the store's imports; the others answer once.
+bool serves(const Command& command) {
+  return !std::holds_alternative<PricesCommand>(command) &&
+         !std::holds_alternative<TestCommand>(command) &&
+         !std::holds_alternative<ImportCommand>(command);
 }
 
 // The loops a command needs: those the dashboard accepts on for the commands that serve it, loop 0
@@ -83,14 +112,20 @@ std::size_t loops_for(const Command& command) {
   return ui::dashboard_loops(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-// The root task, on loop 0 of the runtime: the store, then the command. The command and the
-// engine live in this frame for as long as the command runs.
+// Opens the command's data source, then runs the command on it.
+asio::awaitable<Status> run_command(const Command& command, LoopPool& runtime) {
+  auto source = DataSource::open(answered_from(command), serves(command));
+  if (!source.ok()) co_return source.error();
+  co_return co_await std::visit(
+      [&](const auto& chosen) { return run(chosen, source.value(), runtime); }, command);
+}
+
+// The root task, on loop 0 of the runtime: the banner, then the command on its data source. The
+// command and its source live in this frame for as long as the command runs.
 asio::awaitable<int> program_body(const Command& command, LoopPool& runtime) {
-  const engine::EngineHandle engine = engine::MarketEngine::create();
   // No banner for the tool server: standard output is its protocol channel.
   if (!std::holds_alternative<McpCommand>(command)) print_banner();
-  const Status status = co_await std::visit(
-      [&](const auto& chosen) { return run(chosen, engine, runtime); }, command);
+  const Status status = co_await run_command(command, runtime);
   if (!status.ok()) {
     console::print_error("Error: " + status.error().message + "\n");
     co_return 1;

@@ -4,12 +4,12 @@
 #pragma once
 
 #include "base/tool_server_call.hpp"
-#include "engine/market_engine.hpp"
+#include "engine/snapshots.hpp"
 
 namespace qmr::mcp {
 
-/// Returns the endpoint that answers posted messages over `engine`; safe to call from several
-/// threads at once.
-[[nodiscard]] ToolServerEndpoint http_endpoint(engine::EngineHandle engine);
+/// Returns the endpoint that answers posted messages from the current snapshot of `snapshots`;
+/// safe to call from several threads at once.
+[[nodiscard]] ToolServerEndpoint http_endpoint(engine::Snapshots snapshots);
 
 }  // namespace qmr::mcp

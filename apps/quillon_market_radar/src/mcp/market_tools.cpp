@@ -19,6 +19,22 @@ constexpr std::string_view QUERY_NOT_A_STRING =
     "Invalid arguments: \"query\" must be a string (a keyword, an ASIN or a platform such as "
     "Flipkart); leave it out to list every product.";
 
+// The tool text of a list tool whose list is empty: a store holds none until they are imported.
+constexpr std::string_view NO_REVIEWS = "No review analyses imported yet.";
+constexpr std::string_view NO_MEDICINES = "No medicines imported yet.";
+
+// Appends the output of a list tool to `out` as one JSON string: the records' array, or `none`.
+template <typename Record>
+void write_list_text(const std::vector<Record>& records, std::string_view none, std::string& out) {
+  if (records.empty()) {
+    json::write_string(none, out);
+    return;
+  }
+  std::string text;
+  engine::write_sorted_array(records, text);
+  json::write_string(text, out);
+}
+
 }  // namespace
 
 bool is_tool(const JsonString& name) {
@@ -29,18 +45,13 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   for (const auto& product : engine_->list_products()) {
     std::string text;
     engine::write_sorted_object(product, text);
-    longest_product_ = std::max(longest_product_, text::to_lower(text).size());
     // Inside the tool text a record's text is escaped once more, without quotation marks.
     std::string quoted;
     json::write_string(text, quoted);
     products_.push_back(quoted.substr(1, quoted.size() - 2));
   }
-  std::string text;
-  engine::write_sorted_array(engine_->list_review_intel(), text);
-  json::write_string(text, reviews_);
-  text.clear();
-  engine::write_sorted_array(engine_->list_medicines(), text);
-  json::write_string(text, medicines_);
+  write_list_text(engine_->list_review_intel(), NO_REVIEWS, reviews_);
+  write_list_text(engine_->list_medicines(), NO_MEDICINES, medicines_);
 }
 
 std::string MarketTools::write_tool_text(const JsonString& name, const JsonString& query,
@@ -83,15 +94,15 @@ std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
   std::string storage;
   // The store lowers the whole query beside the line, and the lower case of a long one may be
   // half as long again ("İ" becomes "i̇"). So a long query is first lowered PART_SIZE bytes at a
-  // time from the line, no further than it takes to see that it is longer than any product's whole
-  // text lower-cased, which holds every field a search compares: then it matches none.
+  // time from the line, no further than it takes to see that it is longer than every field a
+  // search compares lower-cased: then it matches none.
   // (Lower-casing is per character here but for a final sigma, whose two forms are as long, so the
   // pieces' lengths add up to the whole's.)
   if (query.raw().size() > PART_SIZE) {
     std::size_t lowered = 0;
     for (std::size_t offset = 0; offset != query.raw().size();) {
       lowered += text::to_lower(query.part(offset, PART_SIZE).text(storage)).size();
-      if (lowered > longest_product_) return {};
+      if (lowered > engine_->longest_search_key()) return {};
     }
   }
   return engine_->find_products(query.text(storage));

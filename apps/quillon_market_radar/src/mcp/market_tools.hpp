@@ -36,9 +36,9 @@ inline constexpr std::string_view QUERY_DESCRIPTION =
 /// Returns true when `name` is the name of one of the tools.
 [[nodiscard]] bool is_tool(const JsonString& name);
 
-/// The three tools over one store. The store never changes once it is built, so every record's
-/// text is written, and escaped for the tool text of a response, once, when this is made; a call
-/// then only searches and copies bytes.
+/// The three tools over one snapshot. A snapshot never changes, so every record's text is
+/// written, and escaped for the tool text of a response, once, when this is made; a call then
+/// only searches and copies bytes. A list tool with nothing to list says so in words.
 class MarketTools {
  public:
   explicit MarketTools(engine::EngineHandle engine);
@@ -59,7 +59,6 @@ class MarketTools {
   [[nodiscard]] std::vector<std::size_t> find(const JsonString& query) const;
 
   engine::EngineHandle engine_;
-  std::size_t longest_product_ = 0;    // the longest product's text lower-cased, in bytes
   std::vector<std::string> products_;  // each product's object, escaped, in stored order
   std::string reviews_;                // the whole output of each list tool, as a JSON string
   std::string medicines_;

@@ -70,9 +70,9 @@ Status write_all(int fd, std::string_view bytes) {
   return Done{};
 }
 
-Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
+Status serve_lines(int input, int output, const engine::Snapshots& snapshots) {
   LineReader reader(input);
-  LineHandler handler(engine);
+  LineHandler handler(snapshots);
   std::string response;
   // An answer that echoes a long structured value (an id, a version refused) is written in parts
   // as the value is written: the writer's form of a number can be more than twice its text (1e4 is
@@ -103,8 +103,8 @@ Status serve_lines(int input, int output, const engine::EngineHandle& engine) {
   }
 }
 
-Status run_tool_server(const engine::EngineHandle& engine) {
-  return serve_lines(STDIN_FILENO, STDOUT_FILENO, engine);
+Status run_tool_server(const engine::Snapshots& snapshots) {
+  return serve_lines(STDIN_FILENO, STDOUT_FILENO, snapshots);
 }
 
 }  // namespace qmr::mcp

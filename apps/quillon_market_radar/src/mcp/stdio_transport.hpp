@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "base/result.hpp"
-#include "engine/market_engine.hpp"
+#include "engine/snapshots.hpp"
 
 namespace qmr::mcp {
 
@@ -51,9 +51,9 @@ class LineReader {
 /// is not valid UTF-8 is skipped when the session's revision says so, and otherwise ends the run
 /// with the UTF-8 error (earlier lines stay answered). Returns success at end of input, or the
 /// error of a read or write that fails.
-[[nodiscard]] Status serve_lines(int input, int output, const engine::EngineHandle& engine);
+[[nodiscard]] Status serve_lines(int input, int output, const engine::Snapshots& snapshots);
 
 /// Serves standard input as serve_lines does, onto standard output.
-[[nodiscard]] Status run_tool_server(const engine::EngineHandle& engine);
+[[nodiscard]] Status run_tool_server(const engine::Snapshots& snapshots);
 
 }  // namespace qmr::mcp

@@ -131,7 +131,7 @@ Answered LineHandler::respond(const Request& request, const Served& served, std:
   if (fixed) {
     out += *fixed;
   } else {
-    tools_.write_result(request, revision, out);
+    tools_.get()->write_result(request, revision, out);
   }
   out += '}';
   return outcome;

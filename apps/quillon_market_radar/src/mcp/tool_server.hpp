@@ -10,7 +10,7 @@
 #include <utility>
 #include <variant>
 
-#include "engine/market_engine.hpp"
+#include "engine/snapshots.hpp"
 #include "mcp/market_tools.hpp"
 #include "mcp/methods.hpp"
 #include "mcp/request_reader.hpp"
@@ -63,7 +63,11 @@ void write_error_response(const Request& request, std::string_view error, std::s
 /// Answers request lines over one store in the process's session, made once for a whole run.
 class LineHandler {
  public:
-  explicit LineHandler(engine::EngineHandle engine) : tools_(std::move(engine)) {}
+  /// Answers from the current snapshot of `snapshots`, which each call of a tool takes once.
+  explicit LineHandler(engine::Snapshots snapshots)
+      : tools_(std::move(snapshots), [](const engine::EngineHandle& engine) {
+          return std::make_shared<const MarketTools>(engine);
+        }) {}
 
   /// Appends the compact response line (without its line feed) for one input line to `out` and
   /// returns true; returns false and appends nothing when the line is blank, is not exactly one
@@ -81,7 +85,7 @@ class LineHandler {
   [[nodiscard]] const Session& session() const { return session_; }
 
  private:
-  MarketTools tools_;
+  engine::PerSnapshot<MarketTools> tools_;
   Session session_;
 };
 

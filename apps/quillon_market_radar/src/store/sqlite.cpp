@@ -34,14 +34,50 @@ std::string_view phrase_of(int code) {
   }
 }
 
+// Returns the URI of the file at `path` opened as immutable: every byte but the unreserved ones
+// and "/" percent-encoded, so that no "?", "#" or "%" of a name is read as part of the URI.
+std::string immutable_uri(std::string_view path) {
+  constexpr std::string_view HEX = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+        (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += HEX[byte >> 4];
+      uri += HEX[byte & 0xF];
+    }
+  }
+  return uri + "?immutable=1";
+}
+
 }  // namespace
 
 Result<Database> Database::open(const std::string& path, OpenMode mode) {
   sqlite3* db = nullptr;
-  const bool memory = mode == OpenMode::MEMORY;
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
-                    (memory ? SQLITE_OPEN_MEMORY : 0);
-  const int code = sqlite3_open_v2(memory ? ":memory:" : path.c_str(), &db, flags, nullptr);
+  int flags = SQLITE_OPEN_NOMUTEX;
+  std::string name = path;
+  switch (mode) {
+    case OpenMode::READ_WRITE:
+      flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+      break;
+    case OpenMode::MEMORY:
+      flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_MEMORY;
+      name = ":memory:";
+      break;
+    case OpenMode::READ_ONLY:
+      flags |= SQLITE_OPEN_READONLY;
+      break;
+    case OpenMode::IMMUTABLE:
+      // Without a write-ahead log's index file beside it, which a folder that may not be written
+      // cannot take, SQLite reads such a file only when told that nothing changes it.
+      flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+      name = immutable_uri(path);
+      break;
+  }
+  const int code = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
   Database database(db, path);
   if (code != SQLITE_OK) {
     if (db == nullptr) return Error{path + ": cannot be used: memory ran out"};
@@ -214,6 +250,12 @@ std::string_view Statement::text(int index) const {
 
 Result<Transaction> Transaction::begin(Database& database) {
   auto begun = database.execute("BEGIN IMMEDIATE");
+  if (!begun.ok()) return begun.error();
+  return Transaction(database);
+}
+
+Result<Transaction> Transaction::begin_reading(Database& database) {
+  auto begun = database.execute("BEGIN");
   if (!begun.ok()) return begun.error();
   return Transaction(database);
 }

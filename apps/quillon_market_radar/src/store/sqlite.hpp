@@ -23,6 +23,8 @@ class Statement;
 enum class OpenMode {
   READ_WRITE,  // an existing file or a new one, for reading and writing
   MEMORY,      // a private database in memory, gone when closed
+  READ_ONLY,   // an existing file, for reading only
+  IMMUTABLE,   // an existing file that nothing writes while it is open (a read-only folder)
 };
 
 /// One connection to a database file, closed by its destructor.
@@ -110,11 +112,14 @@ class Statement {
 };
 
 /// A write transaction (BEGIN IMMEDIATE: the write lock taken at once, so a second writer waits
-/// at the start rather than failing in the middle). Rolled back by the destructor unless committed.
+/// at the start rather than failing in the middle), or a read transaction (BEGIN: every read in it
+/// sees the store as one moment left it). Rolled back by the destructor unless committed.
 class Transaction {
  public:
-  /// Begins a transaction on `database`, or returns why it could not.
+  /// Begins a write transaction on `database`, or returns why it could not.
   [[nodiscard]] static Result<Transaction> begin(Database& database);
+  /// Begins a read transaction on `database`, or returns why it could not.
+  [[nodiscard]] static Result<Transaction> begin_reading(Database& database);
 
   Transaction(Transaction&& other) noexcept;
   Transaction& operator=(Transaction&&) = delete;

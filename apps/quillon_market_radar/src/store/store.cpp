@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <optional>
 #include <system_error>
 
 namespace qmr::store {
@@ -133,6 +134,41 @@ Status migrate(Database& database) {
   return transaction.value().commit();
 }
 
+// Returns the schema version of the store `database` holds (0 for a new, empty file), or an error
+// when it is not SQLite, is another program's, or is of a newer schema than this program's.
+Result<std::int64_t> read_header(Database& database) {
+  // The first read of the file's header: a file that is not SQLite fails here.
+  auto application = database.query_integer("PRAGMA application_id");
+  if (!application.ok()) return application.error();
+  auto version = database.query_integer("PRAGMA user_version");
+  if (!version.ok()) return version.error();
+  auto tables = database.query_integer("SELECT count(*) FROM sqlite_schema");
+  if (!tables.ok()) return tables.error();
+  if (application.value() != APPLICATION_ID && (application.value() != 0 || tables.value() != 0)) {
+    return Error{database.path() + " is a SQLite database of another program, not a store"};
+  }
+  if (version.value() > schema_version()) {
+    return Error{database.path() + " has schema version " + std::to_string(version.value()) +
+                 ", newer than version " + std::to_string(schema_version()) +
+                 " of this program: use a newer quillon_market_radar"};
+  }
+  return version.value();
+}
+
+// Returns the existing store file at `file` opened for reading only, or nothing when it cannot be
+// read so. The first read of a read-only file in a folder that may not be written fails, as SQLite
+// cannot make the write-ahead log's index file beside it; such a file is read as immutable.
+std::optional<Database> open_read_only(const std::filesystem::path& file) {
+  for (const OpenMode mode : {OpenMode::READ_ONLY, OpenMode::IMMUTABLE}) {
+    auto opened = Database::open(path_text(file), mode);
+    if (opened.ok() && opened.value().query_integer("PRAGMA user_version").ok()) {
+      sqlite3_busy_timeout(opened.value().handle(), 5000);
+      return std::move(opened.value());
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string path_text(const std::filesystem::path& path) {
@@ -158,21 +194,8 @@ Result<Database> open_store(const std::filesystem::path& folder) {
   auto opened = Database::open(path_text(file), OpenMode::READ_WRITE);
   if (!opened.ok()) return opened.error();
   Database& database = opened.value();
-  // The first read of the file's header: a file that is not SQLite fails here.
-  auto application = database.query_integer("PRAGMA application_id");
-  if (!application.ok()) return application.error();
-  auto version = database.query_integer("PRAGMA user_version");
+  auto version = read_header(database);
   if (!version.ok()) return version.error();
-  auto tables = database.query_integer("SELECT count(*) FROM sqlite_schema");
-  if (!tables.ok()) return tables.error();
-  if (application.value() != APPLICATION_ID && (application.value() != 0 || tables.value() != 0)) {
-    return Error{database.path() + " is a SQLite database of another program, not a store"};
-  }
-  if (version.value() > schema_version()) {
-    return Error{database.path() + " has schema version " + std::to_string(version.value()) +
-                 ", newer than version " + std::to_string(schema_version()) +
-                 " of this program: use a newer quillon_market_radar"};
-  }
   if (database.read_only()) return database.error_of(SQLITE_READONLY);
   auto journal = database.prepare("PRAGMA journal_mode = WAL");
   if (!journal.ok()) return journal.error();
@@ -187,6 +210,26 @@ Result<Database> open_store(const std::filesystem::path& folder) {
     if (auto migrated = migrate(database); !migrated.ok()) return migrated.error();
   }
   return std::move(opened.value());
+}
+
+Result<Database> open_store_for_reading(const std::filesystem::path& folder) {
+  auto writable = open_store(folder);
+  if (writable.ok()) return writable;
+  // A store that may not be written (the file's permissions, or its folder's) is read as it is;
+  // any other failure, and a file that is not there to read, is the one reported.
+  const std::filesystem::path file = folder / STORE_FILE_NAME;
+  std::error_code failure;
+  if (!std::filesystem::is_regular_file(file, failure)) return writable;
+  auto readable = open_read_only(file);
+  if (!readable) return writable;
+  auto version = read_header(*readable);
+  if (!version.ok()) return version.error();
+  if (version.value() != schema_version()) {
+    return Error{readable->path() + " has schema version " + std::to_string(version.value()) +
+                 ", older than version " + std::to_string(schema_version()) +
+                 " of this program, and may not be written to bring it forward"};
+  }
+  return std::move(*readable);
 }
 
 Result<Database> open_memory_store() {

@@ -27,6 +27,12 @@ inline constexpr std::string_view STORE_FILE_NAME = "market.db";
 /// mode 0700 when missing.
 [[nodiscard]] Result<Database> open_store(const std::filesystem::path& folder);
 
+/// Returns the store in `folder` to answer from: as open_store gives it, or when the file or its
+/// folder may not be written, the existing store opened for reading only (one of an older schema,
+/// which cannot be brought forward then, is refused). Returns open_store's error for any other
+/// failure.
+[[nodiscard]] Result<Database> open_store_for_reading(const std::filesystem::path& folder);
+
 /// Returns an empty store in memory with the current schema, for a dry run without a store.
 [[nodiscard]] Result<Database> open_memory_store();
 

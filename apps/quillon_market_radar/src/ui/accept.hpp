@@ -8,7 +8,6 @@
 // ui/asio.hpp before everything else: see there.
 #include <memory>
 
-#include "engine/market_engine.hpp"
 #include "ui/connection.hpp"
 
 namespace qmr::ui {
@@ -28,8 +27,7 @@ struct Intake;
 [[nodiscard]] std::shared_ptr<Intake> make_intake(Worker& worker);
 /// Waits for connections on `owner`'s listener and takes those that have arrived, each into a
 /// task of its own on the loop, which holds `owner`. Returns the failure of an accept, if any.
-[[nodiscard]] asio::awaitable<asio::error_code> accept_next(const WorkerHandle& owner,
-                                                            const engine::EngineHandle& engine);
+[[nodiscard]] asio::awaitable<asio::error_code> accept_next(const WorkerHandle& owner);
 
 /// What the server holds on one of the loops it accepts on, beyond what the loop's connections
 /// share: the loop is its listener's. Used from that loop only, and owned by the tasks there: the

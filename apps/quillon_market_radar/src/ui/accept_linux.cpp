@@ -64,8 +64,7 @@ asio::awaitable<void> drain_in_loop(asio::io_context& loop, std::size_t drain_by
 // One connection the Linux way: the steps of the server's own, entering the event loop only when
 // it has to wait: for a request that has not arrived, for room to send, or for the client to
 // close.
-asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
-                                        engine::EngineHandle engine) {
+asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd) {
   Worker& worker = *owner;
   try {
     std::array<char, REQUEST_BUFFER_SIZE> buffer;
@@ -73,7 +72,7 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
     if (bytes_read < 0 && would_block(errno)) {
       // A silent client is served in the event loop.
       auto socket = adopt(worker.context, std::move(fd));
-      if (socket) co_await serve_connection(owner, std::move(*socket), std::move(engine));
+      if (socket) co_await serve_connection(owner, std::move(*socket));
       co_return;
     }
     if (bytes_read <= 0) co_return;
@@ -82,15 +81,18 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
     std::string built;
     std::optional<ToolRequest> tool_request;
     if (worker.tools) tool_request.emplace(*worker.tools, worker.tool_budget);
-    const auto [response, next, unread_body] = answer_first_read(
-        first_read, engine, worker.fixed, tool_request ? &*tool_request : nullptr, built);
+    // Held until the response is sent: a fixed response is one of its texts.
+    const auto answering = worker.answering.get();
+    const auto [response, next, unread_body] =
+        answer_first_read(first_read, answering->engine, answering->fixed,
+                          tool_request ? &*tool_request : nullptr, built);
     using Next = FirstReadOutcome::Next;
     // A request that has not all arrived is read in the event loop, and so is a refused body.
     if (next != Next::SEND || unread_body > 0) {
       auto socket = adopt(worker.context, std::move(fd));
       if (!socket) co_return;
       if (next == Next::READ_LINE) {
-        co_await serve_connection(owner, std::move(*socket), std::move(engine), first_read);
+        co_await serve_connection(owner, std::move(*socket), first_read);
       } else if (next == Next::READ_TOOL_REQUEST) {
         co_await finish_tool_request(owner, *socket, first_read, *tool_request);
       } else {
@@ -99,7 +101,6 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd,
       co_return;
     }
     if (response == nullptr) co_return;
-    engine.reset();
 
     // The send is marked as having more to come, so that the FIN of the half-close below leaves
     // in the same segment as the response's last bytes. A failed send is ignored: the client has
@@ -146,8 +147,7 @@ std::shared_ptr<Intake> make_intake(Worker& worker) {
        }}});
 }
 
-asio::awaitable<asio::error_code> accept_next(const WorkerHandle& owner,
-                                              const engine::EngineHandle& engine) {
+asio::awaitable<asio::error_code> accept_next(const WorkerHandle& owner) {
   const auto [error] = co_await owner->listener.async_wait(tcp::acceptor::wait_read, with_error);
   if (error) co_return error;
   for (;;) {
@@ -160,7 +160,7 @@ asio::awaitable<asio::error_code> accept_next(const WorkerHandle& owner,
       co_return asio::error_code(failure, asio::system_category());
     }
     // Out of memory, the connection at hand closes as its descriptor's owner goes.
-    asio::co_spawn(owner->context, handle_connection(owner, OwnedFd(fd), engine), asio::detached);
+    asio::co_spawn(owner->context, handle_connection(owner, OwnedFd(fd)), asio::detached);
   }
 }
 

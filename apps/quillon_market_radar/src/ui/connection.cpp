@@ -124,7 +124,7 @@ asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp:
 
 // Never awaited by the accept loop, so it catches its own failures.
 asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::socket socket,
-                                       engine::EngineHandle engine, std::string_view read_before) {
+                                       std::string_view read_before) {
   using Next = FirstReadOutcome::Next;
   LoopState& loop = *owner;
   try {
@@ -134,13 +134,15 @@ asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::so
     std::optional<ToolRequest> tool_request;
     if (loop.tools) tool_request.emplace(*loop.tools, loop.tool_budget);
     FirstReadOutcome outcome;
+    std::shared_ptr<const Answering> answering;  // a fixed response is one of its texts
     {
       const SocketDeadline idle(socket, Clock::now() + loop.limits.idle_timeout);
       // The first read, and more while the reads end inside a request line that may be the tool
       // server's.
       for (;;) {
         if (count > 0) {
-          outcome = answer_first_read({buffer.data(), count}, engine, loop.fixed,
+          answering = loop.answering.get();
+          outcome = answer_first_read({buffer.data(), count}, answering->engine, answering->fixed,
                                       tool_request ? &*tool_request : nullptr, built);
           if (outcome.next != Next::READ_LINE) break;
         }
@@ -153,7 +155,6 @@ asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::so
         count += read;
       }
     }
-    engine.reset();  // the response is built, or is the tool path's; the store is not needed
     if (outcome.next == Next::READ_TOOL_REQUEST) {
       co_await finish_tool_request(owner, socket, {buffer.data(), count}, *tool_request);
     }

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string_view>
 
-#include "engine/market_engine.hpp"
+#include "engine/snapshots.hpp"
 #include "ui/request.hpp"
 #include "ui/tool_path.hpp"
 
@@ -38,17 +38,18 @@ struct ConnectionLimits {
 /// its connections, so it lives while any of them runs.
 struct LoopState {
   ConnectionLimits limits;
-  const FixedResponses fixed;
+  // Each request takes the current one once, when it is answered, and holds it until it is sent.
+  engine::PerSnapshot<Answering> answering;
   const std::shared_ptr<const ToolPath> tools;  // null when the tool server is off
   // Bytes of the tool-server requests this loop is reading the bodies of.
   ToolBudget tool_budget{limits.tool_request_budget};
 };
 
 /// Reads the request within the idle time, after the `read_before` bytes already read of it (as
-/// many as a first read takes at most), answers it, half-closes, drains and closes. `loop` is
-/// kept alive meanwhile.
+/// many as a first read takes at most), answers it from the current snapshot, half-closes, drains
+/// and closes. `loop` is kept alive meanwhile.
 asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> loop,
-                                       asio::ip::tcp::socket socket, engine::EngineHandle engine,
+                                       asio::ip::tcp::socket socket,
                                        std::string_view read_before = {});
 /// Writes `rest`, the end of a response, half-closes and drains within `limits`, and the
 /// `unread_body` bytes of a refused body still to come within limits.refused_body_bytes.

@@ -1,7 +1,5 @@
 #include "ui/page.hpp"
 
-#include <string>
-
 namespace qmr::ui {
 
 // The raw literal keeps the page readable as HTML; its line ends are LF and it stops right after
@@ -200,14 +198,13 @@ constexpr std::string_view DASHBOARD_PAGE = R"page(<!DOCTYPE html>
     </body>
 </html>)page";
 
-namespace {
-
-// The catalogue page, around the number of products it names. Its rows come from GET
-// "/api/products", a page at a time: the search is sent as "q" on every key typed, the order as
+// The catalogue page. Its rows come from GET "/api/products", a page at a time: the search is sent as "q" on every key typed, the order as
 // "sort" (a click on a column's head sorts by it, a second click the other way), and the
 // response's "X-Total-Count" gives the count of matches. Only the latest request's answer is
-// drawn, so answers that arrive out of order never show an older search.
-constexpr std::string_view CATALOGUE_PAGE_HEAD = R"page(<!DOCTYPE html>
+// drawn, so answers that arrive out of order never show an older search. The count of the store
+// is the total of an answer without a search, and the medicines line says what GET
+// "/api/medicines" holds, in words when it is empty.
+constexpr std::string_view CATALOGUE_PAGE = R"page(<!DOCTYPE html>
 <html lang="en">
     <head>
         <meta charset="UTF-8">
@@ -338,9 +335,7 @@ constexpr std::string_view CATALOGUE_PAGE_HEAD = R"page(<!DOCTYPE html>
                     <div class="brand">🛒 QUILLON MARKET & RETAIL INTELLIGENCE</div>
                     <div style="font-size: 13px; color: var(--muted); margin-top: 4px;">Competitor Price Tracker | 0 Cloud Bills</div>
                 </div>
-                <span class="badge" id="count" role="status">)page";
-
-constexpr std::string_view CATALOGUE_PAGE_TAIL = R"page( products</span>
+                <span class="badge" id="count" role="status">…</span>
             </div>
             <div class="toolbar">
                 <label for="search">Search</label>
@@ -366,11 +361,10 @@ constexpr std::string_view CATALOGUE_PAGE_TAIL = R"page( products</span>
                 <span id="range">Loading…</span>
                 <button type="button" id="next">Next</button>
             </div>
+            <p id="medicines" role="status"></p>
         </div>
         <script>
-            const PAGE_ROWS = )page";
-
-constexpr std::string_view CATALOGUE_PAGE_SCRIPT = R"page(;
+            const PAGE_ROWS = 50;
             const state = { q: '', sort: '', offset: 0, total: 0 };
             let latest = 0;
             const $ = (id) => document.getElementById(id);
@@ -418,6 +412,7 @@ constexpr std::string_view CATALOGUE_PAGE_SCRIPT = R"page(;
                     if (ticket !== latest) return;
                     if (!response.ok) throw new Error(rows.error);
                     state.total = Number(response.headers.get('X-Total-Count'));
+                    if (!state.q) $('count').textContent = state.total ? count(state.total) + ' products' : 'No listings imported yet';
                     draw(rows);
                 } catch (error) {
                     if (ticket === latest) $('range').textContent = 'Could not load the products: ' + error.message;
@@ -446,24 +441,14 @@ constexpr std::string_view CATALOGUE_PAGE_SCRIPT = R"page(;
                     load();
                 });
             }
-            $('count').textContent = count(Number.parseInt($('count').textContent, 10)) + ' products';
+            fetch('/api/medicines').then((response) => response.json()).then((medicines) => {
+                $('medicines').textContent = medicines.length
+                    ? count(medicines.length) + ' medicines matched to Jan Aushadhi generics'
+                    : 'No medicines imported yet';
+            }).catch((error) => { $('medicines').textContent = 'Could not load the medicines: ' + error.message; });
             load();
         </script>
     </body>
 </html>)page";
-
-}  // namespace
-
-std::string dashboard_page(std::size_t product_count) {
-  // The fixed page's figures are its own text: it serves while the products fit in its rows.
-  if (product_count <= DASHBOARD_PAGE_ROWS) return std::string(DASHBOARD_PAGE);
-  std::string page;
-  page.reserve(CATALOGUE_PAGE_HEAD.size() + CATALOGUE_PAGE_TAIL.size() +
-               CATALOGUE_PAGE_SCRIPT.size() + 32);
-  page.append(CATALOGUE_PAGE_HEAD).append(std::to_string(product_count));
-  page.append(CATALOGUE_PAGE_TAIL).append(std::to_string(CATALOGUE_PAGE_ROWS));
-  page.append(CATALOGUE_PAGE_SCRIPT);
-  return page;
-}
 
 }  // namespace qmr::ui

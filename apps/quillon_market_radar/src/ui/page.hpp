@@ -1,10 +1,10 @@
-// The dashboard pages: the fixed one, with its two products and figures as static text, and the
-// catalogue page of a store too large for them, a paged, sortable and searchable table that reads
-// its rows from GET "/api/products". Each is one HTML document with its style and script inside.
+// The dashboard's pages: the fixed one of the seed catalogue, its two products and figures as
+// static text, and the catalogue page of a seller's store, a paged, sortable and searchable table
+// that reads its rows from GET "/api/products". Each is one HTML document with its style and
+// script inside.
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace qmr::ui {
@@ -13,14 +13,11 @@ namespace qmr::ui {
 /// no final line break.
 extern const std::string_view DASHBOARD_PAGE;
 
-/// The rows the fixed page shows.
-inline constexpr std::size_t DASHBOARD_PAGE_ROWS = 2;
-
 /// The rows of one page of the catalogue page's table.
 inline constexpr std::size_t CATALOGUE_PAGE_ROWS = 50;
 
-/// Returns the page served for GET "/" over `product_count` products: the fixed page while they
-/// fit in the rows it shows, else the catalogue page, which names the count.
-[[nodiscard]] std::string dashboard_page(std::size_t product_count);
+/// The page served for GET "/" from a seller's store (--data): its count, rows and medicines read
+/// from GET /api/products and /api/medicines, an empty store said in words.
+extern const std::string_view CATALOGUE_PAGE;
 
 }  // namespace qmr::ui

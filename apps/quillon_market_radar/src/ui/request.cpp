@@ -6,8 +6,8 @@ namespace qmr::ui {
 
 namespace {
 
-// The GET routes whose responses never change: the store is not written after seeding, and the
-// status object reports neither the store's contents nor the listening port.
+// The GET routes whose responses are the same for every request to one snapshot: the status
+// object reports the snapshot's counts but not the listening port.
 constexpr std::string_view FIXED_GET_PATHS[] = {"/", "/api/status", "/api/products",
                                                 "/api/medicines"};
 
@@ -45,10 +45,15 @@ std::string frame_response(const DashboardResponse& response) {
   return out;
 }
 
-FixedResponses::FixedResponses(const engine::EngineHandle& engine) {
+FixedResponses::FixedResponses(const engine::EngineHandle& engine, std::string_view page) {
   for (const auto path : FIXED_GET_PATHS) {
-    responses_.emplace_back(path, frame_response(route_request("GET", path, engine)));
+    responses_.emplace_back(path, frame_response(route_request("GET", path, engine, page)));
   }
+}
+
+std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine,
+                                           std::string_view page) {
+  return std::make_shared<const Answering>(Answering{engine, FixedResponses(engine, page)});
 }
 
 const std::string* FixedResponses::find(const RequestLine& line) const {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,12 +38,14 @@ inline constexpr std::size_t REQUEST_BUFFER_SIZE = 4096;
 /// response's own header lines, the two fixed header lines, an empty line and the body.
 [[nodiscard]] std::string frame_response(const DashboardResponse& response);
 
-/// The framed responses of the GET routes that are the same on every request: the page, the fixed
-/// status object and the two lists of a store that nothing writes after seeding. Built once
-/// through the routes themselves, so each is byte for byte what a request would be answered with.
+/// The framed responses of the GET routes that are the same on every request to one snapshot: the
+/// page, the status object and the two lists. Built once per snapshot through the routes
+/// themselves, so each is byte for byte what a request would be answered with.
 class FixedResponses {
  public:
-  explicit FixedResponses(const engine::EngineHandle& engine);
+  /// Built from `engine`, with `page` for GET "/".
+  explicit FixedResponses(const engine::EngineHandle& engine,
+                          std::string_view page = DASHBOARD_PAGE);
 
   /// Returns the framed response to `line`, or null when its response is built per request.
   [[nodiscard]] const std::string* find(const RequestLine& line) const;
@@ -50,6 +53,16 @@ class FixedResponses {
  private:
   std::vector<std::pair<std::string_view, std::string>> responses_;
 };
+
+/// What the dashboard answers from: one snapshot, and its fixed responses.
+struct Answering {
+  engine::EngineHandle engine;
+  FixedResponses fixed;
+};
+
+/// Returns what the dashboard answers from for `engine`, with `page` for GET "/".
+[[nodiscard]] std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine,
+                                                         std::string_view page);
 
 /// What a connection's first read leads to.
 struct FirstReadOutcome {

@@ -51,9 +51,9 @@ DashboardResponse reprice(const engine::EngineHandle& engine) {
 }  // namespace
 
 DashboardResponse route_request(std::string_view method, std::string_view path,
-                                const engine::EngineHandle& engine) {
+                                const engine::EngineHandle& engine, std::string_view page) {
   if (method == "GET") {
-    if (path == "/") return make_response(STATUS_OK, HTML, dashboard_page(engine->product_count()));
+    if (path == "/") return make_response(STATUS_OK, HTML, std::string(page));
     if (path == "/api/status") return status_object();
     if (path == PRODUCTS_PATH) return products_response(engine, std::nullopt);
     if (path.starts_with(PRODUCTS_PATH) && path.size() > PRODUCTS_PATH.size() &&

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/market_engine.hpp"
+#include "ui/page.hpp"
 
 namespace qmr::ui {
 
@@ -34,10 +35,12 @@ struct RequestLine {
   std::string path;
 };
 
-/// Returns the response for a request's method and path; never fails. An engine error becomes a
-/// "500 ERROR" response, a bad query string of the product list (products_route.hpp) a
-/// "400 BAD REQUEST" one and an unknown method or path the "404 NOT FOUND" one.
+/// Returns the response for a request's method and path, `page` for GET "/"; never fails. An
+/// engine error becomes a "500 ERROR" response, a bad query string of the product list
+/// (products_route.hpp) a "400 BAD REQUEST" one and an unknown method or path the "404 NOT FOUND"
+/// one.
 [[nodiscard]] DashboardResponse route_request(std::string_view method, std::string_view path,
-                                              const engine::EngineHandle& engine);
+                                              const engine::EngineHandle& engine,
+                                              std::string_view page = DASHBOARD_PAGE);
 
 }  // namespace qmr::ui

@@ -52,12 +52,12 @@ void end_server(const std::weak_ptr<Ending>& ending, asio::error_code error) {
 
 // Takes connections until the listener fails. A failure a later accept can overcome (no free
 // descriptor, no memory for the connection at hand, which is dropped) pauses the loop briefly.
-asio::awaitable<void> accept_connections(WorkerHandle worker, engine::EngineHandle engine) {
+asio::awaitable<void> accept_connections(WorkerHandle worker) {
   asio::steady_timer pause(worker->context);
   for (;;) {
     asio::error_code error;
     try {
-      error = co_await accept_next(worker, engine);
+      error = co_await accept_next(worker);
     } catch (const std::bad_alloc&) {
       error = std::make_error_code(std::errc::not_enough_memory);
     }
@@ -88,9 +88,9 @@ void end_on_failure(const std::weak_ptr<Ending>& ending, const std::exception_pt
 
 }  // namespace
 
-asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16_t port,
+asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits,
-                                        ToolServerOptions tools) {
+                                        ToolServerOptions tools, std::string_view page) {
   const auto executor = co_await asio::this_coro::executor;
   tcp::acceptor acceptor(executor);
   if (const auto error = open_listener(acceptor, {asio::ip::address_v4::loopback(), port})) {
@@ -123,12 +123,17 @@ asio::awaitable<Status> serve_dashboard(engine::EngineHandle engine, std::uint16
   // Held weakly: the workers belong to the tasks on their loops, which may outlive this frame.
   std::vector<std::weak_ptr<Worker>> workers;
   for (auto& listener : listeners) {
+    // Each loop makes the fixed responses of a new snapshot for itself, at its first request.
     const auto worker = std::make_shared<Worker>(
-        LoopState{limits, FixedResponses(engine), tool_path}, std::move(listener), ending);
+        LoopState{limits,
+                  engine::PerSnapshot<Answering>(
+                      snapshots, [page](const auto& engine) { return answering(engine, page); }),
+                  tool_path},
+        std::move(listener), ending);
     workers.push_back(worker);
     // The loop reports its own ending; an exception that escapes it anyway (no memory to report
     // with) ends the server too.
-    asio::co_spawn(worker->context, accept_connections(worker, engine),
+    asio::co_spawn(worker->context, accept_connections(worker),
                    std::bind_front(end_on_failure, worker->ending));
   }
   const auto [channel_error, error] = co_await ending->async_receive(with_error);

@@ -1,8 +1,9 @@
 // The dashboard in a real browser: Debian's chromium, headless, driven by playwright-core. The page
 // loads nothing but itself, logs no error, and each "Trigger Reprice" click makes exactly one POST
-// and shows the alert once.
+// and shows the alert once. The store's page (--data) fills its figures and rows from the API.
 import assert from 'node:assert/strict';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
@@ -157,5 +158,40 @@ test('the catalogue page in chromium: searched key by key, sorted, paged, never 
       if (context) await context.close();
       await server.stop();
       rmSync(profile, { recursive: true, force: true });
+    }
+  });
+
+test('a store\'s page in chromium: its rows from the API, and no medicines said in words',
+  { timeout: 180000 }, async () => {
+    const folder = mkdtempSync(path.join(tmpdir(), 'qmr-store-'));
+    writeFileSync(path.join(folder, 'l.csv'), 'Seller SKU ID,Product Title,MRP,Your Selling Price,' +
+      'Your Stock Count,Listing Status\nFK-1,Steel <b>Bottle</b>,"1,999",1299,40,ACTIVE\nFK-2,Kurta,0,799,0,ACTIVE\n');
+    writeFileSync(path.join(folder, 'p.csv'), 'sku_asin,platform,competitor_price_inr\nFK-1,Flipkart,1149\n');
+    const data = path.join(folder, 'data');
+    execFileSync(process.env.QMR_BINARY, ['import', '--data', data, path.join(folder, 'l.csv'), path.join(folder, 'p.csv')]);
+    const server = await startDashboard((port) => ['ui', '-p', String(port), '--data', data]);
+    let context;
+    try {
+      context = await chromium.launchPersistentContext(path.join(folder, 'profile'), {
+        executablePath: CHROMIUM, headless: true, args: ['--no-sandbox', '--disable-gpu', '--no-first-run'],
+      });
+      const page = context.pages()[0] ?? (await context.newPage());
+      const problems = [];
+      page.on('pageerror', (error) => problems.push(error.message));
+      await page.goto(`http://127.0.0.1:${server.port}/`, { waitUntil: 'load' });
+      await page.waitForFunction(() => document.querySelectorAll('#rows tr').length === 2 &&
+        document.querySelector('#medicines').textContent !== '');
+      assert.equal(await page.textContent('#medicines'), 'No medicines imported yet');
+      assert.equal(await page.textContent('#count'), '2 products');
+      // Text stays text: the title's markup is shown, not obeyed.
+      assert.deepEqual(await page.$$eval('#rows tr', (rows) => rows.map((row) => row.innerText.split('\t'))), [
+        ['FK-1', 'Steel <b>Bottle</b>', 'Flipkart', '₹1,299.00', '₹1,149.00', '-11.54%', '11.54%', 'IN_STOCK'],
+        ['FK-2', 'Kurta', 'Flipkart', '₹799.00', '—', '—', '—', 'OUT_OF_STOCK'],
+      ]);
+      assert.deepEqual(problems, []);
+    } finally {
+      await context?.close();
+      await server.stop();
+      rmSync(folder, { recursive: true, force: true });
     }
   });

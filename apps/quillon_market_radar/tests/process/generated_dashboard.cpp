@@ -14,6 +14,7 @@
 #include "base/loop_pool.hpp"
 #include "engine/market_engine.hpp"
 #include "ui/listener.hpp"
+#include "ui/page.hpp"
 #include "ui/server.hpp"
 
 namespace {
@@ -62,7 +63,8 @@ int main(int argc, char** argv) {
   int status = 0;
   auto serve = [&]() -> asio::awaitable<void> {
     const qmr::Status served =
-        co_await qmr::ui::serve_dashboard(engine, static_cast<std::uint16_t>(port), loops);
+        co_await qmr::ui::serve_dashboard(engine, static_cast<std::uint16_t>(port), loops, {}, {},
+                                          qmr::ui::CATALOGUE_PAGE);
     if (!served.ok()) {
       std::fprintf(stderr, "Error: %s\n", served.error().message.c_str());
       status = 1;

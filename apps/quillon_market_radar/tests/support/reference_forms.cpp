@@ -4,15 +4,24 @@
 
 namespace qmr::engine {
 
+namespace {
+
+// An unknown figure is null.
+json::Value figure(const std::optional<double>& value) {
+  return value ? json::Value(*value) : json::Value(nullptr);
+}
+
+}  // namespace
+
 json::Value to_json_value(const TrackedProduct& p) {
   return {
       {"sku_asin", p.sku_asin},
       {"title", p.title},
       {"platform", p.platform},
-      {"original_price_inr", p.original_price_inr},
-      {"current_price_inr", p.current_price_inr},
-      {"competitor_price_inr", p.competitor_price_inr},
-      {"price_delta_percent", p.price_delta_percent},
+      {"original_price_inr", figure(p.original_price_inr)},
+      {"current_price_inr", figure(p.current_price_inr)},
+      {"competitor_price_inr", figure(p.competitor_price_inr)},
+      {"price_delta_percent", figure(p.price_delta_percent)},
       {"stock_status", p.stock_status},
       {"last_checked_utc", p.last_checked_utc},
   };

@@ -1,0 +1,98 @@
+// The snapshot every answer is taken from: an engine that is never changed, replaced whole when
+// its source has changed (a finished import in the seller's store), and what the layers above make
+// once per snapshot (the dashboard's framed responses, the tools' texts), made again after a swap.
+// A request takes the current snapshot once and answers from it alone, so no answer mixes two.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "engine/market_engine.hpp"
+
+namespace qmr::engine {
+
+/// The current engine of a source, replaced as a whole. Safe to use from several threads at once.
+class LiveEngine {
+ public:
+  explicit LiveEngine(EngineHandle first) : current_(std::move(first)) {}
+
+  /// Returns the current engine.
+  [[nodiscard]] EngineHandle current() const { return current_.load(std::memory_order_acquire); }
+
+  /// Returns how many times the engine has been replaced: a cheap test of whether what was made
+  /// from an earlier one is still the current engine's.
+  [[nodiscard]] std::uint64_t generation() const {
+    return generation_.load(std::memory_order_acquire);
+  }
+
+  /// Makes `next` the current engine; answers under way finish on the one they took.
+  void publish(EngineHandle next) {
+    current_.store(std::move(next), std::memory_order_release);
+    generation_.fetch_add(1, std::memory_order_acq_rel);
+  }
+
+ private:
+  std::atomic<EngineHandle> current_;
+  std::atomic<std::uint64_t> generation_{0};
+};
+
+/// Where the layers above the engine take their snapshots from: a live engine, or made from one
+/// engine, that engine for good (the tests', and every caller that has a fixed catalogue).
+class Snapshots {
+ public:
+  // Implicit: an engine is the source that never changes.
+  Snapshots(EngineHandle fixed)  // NOLINT(google-explicit-constructor)
+      : live_(std::make_shared<const LiveEngine>(std::move(fixed))) {}
+  explicit Snapshots(std::shared_ptr<const LiveEngine> live) : live_(std::move(live)) {}
+
+  [[nodiscard]] EngineHandle current() const { return live_->current(); }
+  [[nodiscard]] std::uint64_t generation() const { return live_->generation(); }
+
+ private:
+  std::shared_ptr<const LiveEngine> live_;
+};
+
+/// A value made from the current snapshot, made again the first time it is asked for after the
+/// snapshot has been replaced. Safe to use from several threads at once: two that see a new
+/// snapshot together may both make the value, and either is kept; each value is made from one
+/// engine alone.
+template <typename T>
+class PerSnapshot {
+ public:
+  using Make = std::function<std::shared_ptr<const T>(const EngineHandle&)>;
+
+  PerSnapshot(Snapshots source, Make make) : source_(std::move(source)), make_(std::move(make)) {}
+  // Moved only while one thread has it, before it is shared.
+  PerSnapshot(PerSnapshot&& other) noexcept
+      : source_(std::move(other.source_)),
+        make_(std::move(other.make_)),
+        held_(other.held_.load()) {}
+
+  /// Returns the value of the current snapshot, made now if it has not been yet.
+  [[nodiscard]] std::shared_ptr<const T> get() const {
+    // The generation is read before the engine: a value made from a later engine than its
+    // generation says is made once more at the next call, never kept for a newer generation.
+    const std::uint64_t generation = source_.generation();
+    if (auto held = held_.load(std::memory_order_acquire); held && held->generation == generation) {
+      return held->value;
+    }
+    auto fresh = std::make_shared<const Held>(Held{generation, make_(source_.current())});
+    held_.store(fresh, std::memory_order_release);
+    return fresh->value;
+  }
+
+ private:
+  struct Held {
+    std::uint64_t generation;
+    std::shared_ptr<const T> value;
+  };
+
+  Snapshots source_;
+  Make make_;
+  mutable std::atomic<std::shared_ptr<const Held>> held_;
+};
+
+}  // namespace qmr::engine

@@ -1,0 +1,161 @@
+#include "store/snapshot.hpp"
+
+#include <condition_variable>
+#include <limits>
+#include <mutex>
+#include <utility>
+
+#include "engine/records.hpp"
+#include "store/store.hpp"
+
+namespace qmr::store {
+
+namespace {
+
+// Every listing with the figures of its latest competitor price, if any, in the order the
+// listings were first imported. The latest observation is found through the competitor table's
+// key (identifier, platform, time): one seek per listing.
+constexpr std::string_view CATALOGUE_QUERY =
+    "SELECT l.sku_asin, l.title, l.platform, l.seller_sku, l.mrp_paise, l.price_paise, "
+    "l.quantity, i.imported_at, c.price_paise, c.observed_at "
+    "FROM listings AS l JOIN imports AS i ON i.id = l.import_id "
+    "LEFT JOIN competitor_prices AS c ON c.sku_asin = l.sku_asin AND c.platform = l.platform "
+    "AND c.observed_at = (SELECT max(latest.observed_at) FROM competitor_prices AS latest "
+    "WHERE latest.sku_asin = l.sku_asin AND latest.platform = l.platform) "
+    "ORDER BY l.rowid";
+
+constexpr std::string_view LISTINGS_PER_PLATFORM =
+    "SELECT platform, count(*) FROM listings GROUP BY platform ORDER BY platform";
+
+// Returns paise as rupees: 129900 is 1299.0, exactly the double of the decimal text.
+double rupees(std::int64_t paise) { return static_cast<double>(paise) / 100.0; }
+
+// Returns (competitor - ours) / ours in hundredths of a percent, truncated toward zero. Prices
+// are at most 10^12 paise, so the product fits in 64 bits.
+std::int64_t delta_hundredths(std::int64_t ours, std::int64_t competitor) {
+  return (competitor - ours) * 10'000 / ours;
+}
+
+std::string utc_of(std::int64_t micros) {
+  std::int64_t seconds = micros / 1'000'000;
+  std::int64_t rest = micros % 1'000'000;
+  if (rest < 0) {
+    rest += 1'000'000;
+    --seconds;
+  }
+  return engine::format_rfc3339_utc(seconds, static_cast<std::uint32_t>(rest) * 1000);
+}
+
+std::string_view stock_status(const std::optional<std::int64_t>& quantity) {
+  if (!quantity) return "UNKNOWN";
+  if (*quantity == 0) return "OUT_OF_STOCK";
+  if (*quantity <= LOW_STOCK_UNITS) return "LOW_STOCK";
+  return "IN_STOCK";
+}
+
+}  // namespace
+
+void fill_figures(const ListingFigures& figures, engine::TrackedProduct& product) {
+  const auto price = [](const std::optional<std::int64_t>& paise) -> std::optional<double> {
+    if (!paise) return std::nullopt;
+    return rupees(*paise);
+  };
+  product.original_price_inr = price(figures.mrp_paise ? figures.mrp_paise : figures.price_paise);
+  product.current_price_inr = price(figures.price_paise);
+  product.competitor_price_inr = price(figures.competitor_paise);
+  product.price_delta_percent.reset();
+  if (figures.price_paise && figures.competitor_paise && *figures.price_paise > 0) {
+    product.price_delta_percent =
+        static_cast<double>(delta_hundredths(*figures.price_paise, *figures.competitor_paise)) /
+        100.0;
+  }
+  product.stock_status = stock_status(figures.quantity);
+  const std::int64_t newest =
+      figures.observed_at ? std::max(figures.listed_at, *figures.observed_at) : figures.listed_at;
+  product.last_checked_utc = utc_of(newest);
+}
+
+Result<engine::Catalogue> load_catalogue(Database& database) {
+  auto transaction = Transaction::begin_reading(database);
+  if (!transaction.ok()) return transaction.error();
+  auto statement = database.prepare(CATALOGUE_QUERY);
+  if (!statement.ok()) return statement.error();
+  Statement& rows = statement.value();
+  engine::Catalogue catalogue;
+  for (;;) {
+    auto row = rows.step();
+    if (!row.ok()) return row.error();
+    if (!row.value()) break;
+    engine::TrackedProduct& product = catalogue.products.emplace_back();
+    product.sku_asin = rows.text(0);
+    product.title = rows.text(1);
+    product.platform = rows.text(2);
+    catalogue.seller_skus.emplace_back(rows.text(3));
+    fill_figures({rows.optional_integer(4), rows.optional_integer(5), rows.optional_integer(6),
+                  rows.integer(7), rows.optional_integer(8), rows.optional_integer(9)},
+                 product);
+  }
+  if (auto done = transaction.value().commit(); !done.ok()) return done.error();
+  return catalogue;
+}
+
+Result<StoreFacts> read_facts(Database& database) {
+  auto transaction = Transaction::begin_reading(database);
+  if (!transaction.ok()) return transaction.error();
+  StoreFacts facts;
+  auto integrity = check_integrity(database);
+  if (!integrity.ok()) return integrity.error();
+  facts.integrity = std::move(integrity.value());
+  for (auto [count, sql] :
+       {std::pair{&facts.schema_version, "PRAGMA user_version"},
+        std::pair{&facts.imports, "SELECT count(*) FROM imports"},
+        std::pair{&facts.competitor_prices, "SELECT count(*) FROM competitor_prices"}}) {
+    auto value = database.query_integer(sql);
+    if (!value.ok()) return value.error();
+    *count = value.value();
+  }
+  auto statement = database.prepare(LISTINGS_PER_PLATFORM);
+  if (!statement.ok()) return statement.error();
+  for (;;) {
+    auto row = statement.value().step();
+    if (!row.ok()) return row.error();
+    if (!row.value()) break;
+    facts.listings.emplace_back(statement.value().text(0), statement.value().integer(1));
+  }
+  if (auto done = transaction.value().commit(); !done.ok()) return done.error();
+  return facts;
+}
+
+Result<std::int64_t> data_version(Database& database) {
+  return database.query_integer("PRAGMA data_version");
+}
+
+StoreWatcher::StoreWatcher(Database database, std::int64_t loaded_version, Publish publish,
+                           Report report, std::chrono::milliseconds period)
+    : thread_([database = std::move(database), loaded_version, publish = std::move(publish),
+               report = std::move(report), period](std::stop_token stop) mutable {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        std::int64_t seen = loaded_version;
+        bool failing = false;
+        std::unique_lock lock(mutex);
+        for (;;) {
+          // Nothing notifies `wake`: the wait ends when the period is over or a stop is asked for.
+          static_cast<void>(wake.wait_for(lock, stop, period, [] { return false; }));
+          if (stop.stop_requested()) return;
+          auto version = data_version(database);
+          if (version.ok() && version.value() == seen) continue;
+          // The version is read before the load: a commit between the two is seen next time.
+          Result<engine::Catalogue> catalogue =
+              version.ok() ? load_catalogue(database) : Result<engine::Catalogue>(version.error());
+          if (!catalogue.ok()) {
+            if (!std::exchange(failing, true)) report(catalogue.error());
+            continue;
+          }
+          failing = false;
+          seen = version.value();
+          publish(std::move(catalogue.value()));
+        }
+      }) {}
+
+}  // namespace qmr::store

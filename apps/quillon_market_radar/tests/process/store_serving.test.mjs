@@ -1,0 +1,154 @@
+// The commands answering from a seller's store (--data): files the test writes are imported with
+// the program's own `import`, then searched, checked, served over stdio and HTTP while another
+// import lands, and read where the store may not be written.
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { chmodSync, chownSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { test } from 'node:test';
+
+import { banner, linesOf, run, skipOnWindows, start } from './harness.mjs';
+import { exchange, parseResponse, startDashboard } from './dashboard_harness.mjs';
+
+const LISTINGS = 'Seller SKU ID,Product Title,MRP,Your Selling Price,Your Stock Count,Listing Status\n' +
+  'FK-1,Steel Bottle,"1,999",1299,40,ACTIVE\nFK-2,Cotton Kurta,0,799,0,ACTIVE\n';
+const PRICES = 'sku_asin,platform,competitor_price_inr,observed_at\n' +
+  'FK-1,Flipkart,1000,2025-11-01\nFK-1,Flipkart,1149,2025-12-01\n';
+const LATER = 'sku_asin,platform,competitor_price_inr\nFK-2,Flipkart,700\n';
+
+// A folder with a store holding LISTINGS and PRICES; `remove()` deletes it.
+function importedStore() {
+  const folder = mkdtempSync(join(tmpdir(), 'qmr-store-'));
+  const file = (name, text) => {
+    writeFileSync(join(folder, name), text);
+    return join(folder, name);
+  };
+  const data = join(folder, 'data');
+  execFileSync(process.env.QMR_BINARY, ['import', '--data', data, file('l.csv', LISTINGS), file('p.csv', PRICES)]);
+  return { folder, data, file, remove: () => rmSync(folder, { recursive: true, force: true }) };
+}
+
+const call = (id, name, args = {}) =>
+  JSON.stringify({ jsonrpc: '2.0', id, method: 'tools/call', params: { name, arguments: args } });
+// The records a search tool answer carries.
+const records = (line) => JSON.parse(JSON.parse(line).result.content[0].text);
+
+test('prices and test answer from the store; the search compares the seller SKU', async () => {
+  const store = importedStore();
+  try {
+    const prices = await run(['prices', '-q', 'fk-', '--data', store.data]);
+    assert.equal(prices.status, 0, prices.stderr.toString());
+    assert.equal(prices.stdout.toString(), banner(false) +
+      "[*] Scanning Competitor Prices for 'fk-'...\n[+] Found 2 Matching SKUs in 0.05ms:\n" +
+      '    -> [FK-1] Steel Bottle | Platform: Flipkart | Current: ₹1299.00 | Competitor: ₹1149.00 | Delta: -11.54%\n' +
+      '    -> [FK-2] Cotton Kurta | Platform: Flipkart | Current: ₹799.00 | Competitor: none | Delta: none\n');
+    const checked = await run(['test', '--data', store.data]);
+    assert.equal(checked.status, 0, checked.stderr.toString());
+    const report = checked.stdout.toString();
+    for (const line of ['    - Integrity: ok\n', '    - Imports: 2\n', '    - Listings: 2 (Flipkart 2)\n',
+      '    - Competitor prices: 2, the latest one shown for 1 of the 2 listings\n']) {
+      assert.ok(report.includes(line), report);
+    }
+  } finally {
+    store.remove();
+  }
+});
+
+test('a corrupt store is one line on standard error and status 1', async () => {
+  const store = importedStore();
+  try {
+    const file = join(store.data, 'market.db');
+    const bytes = readFileSync(file);
+    writeFileSync(file, Buffer.concat([bytes.subarray(0, 4096), Buffer.alloc(bytes.length - 4096, 0x5a)]));
+    for (const args of [['test'], ['prices', '-q', 'x'], ['mcp']]) {
+      const { status, stderr } = await run([...args, '--data', store.data]);
+      assert.equal(status, 1, args.join(' '));
+      assert.match(stderr.toString(), /^Error: .*market\.db is (corrupt|not a SQLite database) \([^\n]*\)\n$/, args.join(' '));
+    }
+  } finally {
+    store.remove();
+  }
+});
+
+// Sends `ask()` every 50 ms until `shows(answer)`, for at most 10 s; resolves to the wait in ms.
+async function waitUntil(ask, shows) {
+  const started = Date.now();
+  while (!shows(await ask())) {
+    assert.ok(Date.now() - started < 10000, 'the import was not seen within 10 s');
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  return Date.now() - started;
+}
+
+test('a running tool server and dashboard see a finished import without a restart', async (t) => {
+  const store = importedStore();
+  const { child, exited } = start(['mcp', '--data', store.data]);
+  const lines = linesOf(child.stdout);
+  const server = await startDashboard((port) => ['ui', '-p', String(port), '--mcp', '--data', store.data],
+    { ready: /MCP Endpoint: .*\n/ });
+  try {
+    let id = 0;
+    const stdio = async () => {
+      child.stdin.write(call(++id, 'market_search_products', { query: 'FK-2' }) + '\n');
+      return records((await lines.next()).value)[0];
+    };
+    const get = async () => JSON.parse(parseResponse((await exchange(server.port,
+      'GET /api/products HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n')).data).body.toString())[1];
+    const post = async () => {
+      const body = call(++id, 'market_search_products', { query: 'kurta' });
+      const { data } = await exchange(server.port, `POST /mcp HTTP/1.1\r\nHost: localhost:${server.port}\r\n` +
+        `Content-Type: application/json\r\nContent-Length: ${body.length}\r\n\r\n${body}`);
+      return records(parseResponse(data).body.toString())[0];
+    };
+    for (const ask of [stdio, get, post]) assert.equal((await ask()).competitor_price_inr, null);
+    // The store's page, which reads its rows from the API, not the demo's with its fixed rows.
+    const page = parseResponse((await exchange(server.port, 'GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n')).data);
+    assert.ok(page.body.includes('No medicines imported yet') && !page.body.includes('Noise ColorFit'));
+    const reviews = call(++id, 'market_review_defects');
+    child.stdin.write(reviews + '\n');
+    assert.equal(JSON.parse((await lines.next()).value).result.content[0].text, 'No review analyses imported yet.');
+
+    execFileSync(process.env.QMR_BINARY, ['import', '--data', store.data, store.file('later.csv', LATER)]);
+    for (const [name, ask] of [['stdio', stdio], ['GET /api/products', get], ['POST /mcp', post]]) {
+      const waited = await waitUntil(ask, (record) => record.competitor_price_inr === 700);
+      t.diagnostic(`${name} showed the import after ${waited} ms`);
+      const record = await ask();
+      assert.equal(record.price_delta_percent, -12.39, name);  // (700 - 799) / 799, truncated
+    }
+    child.stdin.end();
+    assert.equal((await exited).status, 0);
+  } finally {
+    child.kill();
+    await server.stop();
+    store.remove();
+  }
+});
+
+test('a store that may not be written is still served', { skip: skipOnWindows('no POSIX permissions') }, async () => {
+  const store = importedStore();
+  // Root writes whatever the modes say: the commands then run as nobody, owner of the store.
+  const asUser = process.getuid() === 0
+    ? ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups', process.env.QMR_BINARY]
+    : [process.env.QMR_BINARY];
+  try {
+    if (process.getuid() === 0) {
+      chmodSync(store.folder, 0o755);
+      for (const path of [store.data, join(store.data, 'market.db')]) chownSync(path, 65534, 65534);
+    }
+    chmodSync(join(store.data, 'market.db'), 0o444);
+    // Its folder first, while no index file of the log is there (the import removed it): SQLite
+    // reads such a file only as immutable; then the file alone.
+    for (const folderMode of [0o500, 0o700]) {
+      chmodSync(store.data, folderMode);
+      const run = (args, input) => execFileSync(asUser[0], [...asUser.slice(1), ...args, '--data', store.data],
+        { input, encoding: 'utf8' });
+      assert.match(run(['prices', '-q', 'bottle']), /\[FK-1\] Steel Bottle .* Delta: -11\.54%\n$/);
+      assert.match(run(['test']), /- Schema version: 1 \(read-only\)\n/);
+      assert.equal(records(run(['mcp'], call(1, 'market_search_products') + '\n')).length, 2);
+    }
+  } finally {
+    chmodSync(store.data, 0o700);
+    store.remove();
+  }
+});

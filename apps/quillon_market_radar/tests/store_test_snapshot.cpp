@@ -1,0 +1,95 @@
+// The snapshot the store gives the engine: each listing as a record with the latest competitor
+// price for its identifier and platform.
+#include <gtest/gtest.h>
+
+#include "engine/market_engine.hpp"
+#include "store/import.hpp"
+#include "store/snapshot.hpp"
+#include "store_test_support.hpp"
+
+namespace qmr::store {
+namespace {
+
+using test::TempFolder;
+
+constexpr std::int64_t IMPORTED = 1'765'324'800'000'000;  // 2025-12-10T00:00:00Z
+
+TEST(Snapshot, EachListingWithItsLatestCompetitorPriceAsARecord) {
+  TempFolder folder;
+  const auto listings = folder.write(
+      "listings.csv",
+      "Seller SKU ID,Product Title,MRP,Your Selling Price,Your Stock Count,Listing Status\n"
+      "FK-1,Bottle,\"1,999\",1299,40,ACTIVE\n"
+      "FK-2,Kurta,0,799,0,ACTIVE\n"
+      "FK-3,Lamp,500,,5,ACTIVE\n"
+      "FK-4,Mug,,1499.50,6,ACTIVE\n"
+      "FK-5,Pen,12.34,12.34,,ACTIVE\n");
+  const auto prices = folder.write("prices.csv",
+                                   "sku_asin,platform,competitor_price_inr,observed_at\n"
+                                   "FK-1,Flipkart,1000,2025-11-01\n"
+                                   "FK-1,Flipkart,1149,2025-12-01\n"
+                                   "FK-1,Amazon.in,1,2026-01-01\n"
+                                   "FK-3,Flipkart,450,2025-12-01\n"
+                                   "FK-4,Flipkart,1500,2026-01-05T00:00:00Z\n");
+  auto store = open_store(folder.path / "data");
+  ASSERT_TRUE(store.ok()) << store.error().message;
+  ImportOptions options;
+  options.now = IMPORTED;
+  ASSERT_TRUE(import_files(store.value(), folder.path, {listings, prices}, options).ok());
+
+  auto catalogue = load_catalogue(store.value());
+  ASSERT_TRUE(catalogue.ok()) << catalogue.error().message;
+  // Original (MRP, else ours), ours, the competitor's, delta, stock, newest figure's time.
+  const std::string expected[] = {
+      // The latest of two observations on the platform; the delta truncated (-11.547).
+      R"(1999.0,1299.0,1149.0,-11.54,"IN_STOCK","2025-12-10T00:00:00+00:00")",
+      // An MRP of 0 is unknown; no competitor's price.
+      R"(799.0,799.0,null,null,"OUT_OF_STOCK","2025-12-10T00:00:00+00:00")",
+      // No price of ours: no delta.
+      R"(500.0,null,450.0,null,"LOW_STOCK","2025-12-10T00:00:00+00:00")",
+      // An observation newer than the listing's import gives the time.
+      R"(1499.5,1499.5,1500.0,0.03,"IN_STOCK","2026-01-05T00:00:00+00:00")",
+      R"(12.34,12.34,null,null,"UNKNOWN","2025-12-10T00:00:00+00:00")",
+  };
+  const auto& products = catalogue.value().products;
+  ASSERT_EQ(products.size(), std::size(expected));
+  for (std::size_t i = 0; i < products.size(); ++i) {
+    const std::string record = engine::encode_products_compact({products[i]});
+    const auto first = record.find("\"original_price_inr\":");
+    std::string figures;
+    for (const char* key : {"original_price_inr", "current_price_inr", "competitor_price_inr",
+                            "price_delta_percent", "stock_status", "last_checked_utc"}) {
+      const std::string marker = std::string(1, '"').append(key).append("\":");
+      const auto at = record.find(marker, first) + marker.size();
+      if (!figures.empty()) figures += ',';
+      figures += record.substr(at, record.find_first_of(",}", at) - at);
+    }
+    EXPECT_EQ(figures, expected[i]) << record;
+    EXPECT_EQ(products[i].sku_asin, "FK-" + std::to_string(i + 1));
+  }
+  EXPECT_EQ(engine::price_gap(products[0]), 11.54);
+  EXPECT_EQ(engine::price_gap(products[1]), std::nullopt);
+}
+
+TEST(Snapshot, SearchFindsTheSellerSkuBesideTheRecord) {
+  TempFolder folder;
+  auto store = open_store(folder.path / "data");
+  ASSERT_TRUE(store.ok());
+  auto report = import_files(store.value(), folder.path,
+                             {folder.write("amazon.txt", test::amazon_report())}, {});
+  ASSERT_TRUE(report.ok() && report.value().all_imported());
+  auto catalogue = load_catalogue(store.value());
+  ASSERT_TRUE(catalogue.ok());
+  const auto engine = engine::MarketEngine::from_catalogue(std::move(catalogue.value()));
+  // BTL-001 is the bottle's seller SKU, which its record does not carry; "kurta" its title.
+  for (const auto& [query, identifier] :
+       {std::pair{"btl-001", "B0TESTAAA1"}, std::pair{"KRT-7", "B0TESTBBB2"},
+        std::pair{"kurta", "B0TESTBBB2"}}) {
+    const auto found = engine->search_products(query);
+    ASSERT_EQ(found.size(), 1u) << query;
+    EXPECT_EQ(found[0].sku_asin, identifier) << query;
+  }
+}
+
+}  // namespace
+}  // namespace qmr::store
