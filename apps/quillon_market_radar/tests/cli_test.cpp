@@ -395,7 +395,7 @@ TEST(Prices, PrintsAtMostTheCapLargestGapsFirstAndCountsTheRest) {
       const auto& p = rows.products[order[k]];
       expected.push_back(
           "    -> [" + p.sku_asin + "] Lamp | Platform: Flipkart | Current: ₹10.00 | " +
-          "Competitor: ₹9.00 | Delta: " + engine::format_fixed2(p.price_delta_percent) + "%");
+          "Competitor: ₹9.00 | Delta: " + engine::format_fixed2(*p.price_delta_percent) + "%");
     }
     if (count > 50) {
       expected.push_back("    ... " + std::to_string(count - 50) + " more of " +

@@ -232,7 +232,8 @@ TEST(PageProducts, IsTheSliceOfThePlainlySortedMatches) {
         {"SKU-" + std::to_string(1000 + i * 7919 % 157),
          (i % 3 == 0 ? "Boat Airdopes " : "noise watch ") + std::to_string(i % 5),
          i % 2 == 0 ? "Amazon.in" : "Flipkart", 100 - std::fmod(n, 9), std::fmod(n * 13, 50),
-         i % 10 == 0 ? 0 : std::fmod(n * 3, 17) + 1, (std::fmod(n * 37, 41) - 20) / 2,
+         i % 10 == 0 ? std::nullopt : std::optional(std::fmod(n * 3, 17) + 1),
+         i % 10 == 0 ? std::nullopt : std::optional((std::fmod(n * 37, 41) - 20) / 2),
          i % 4 == 0 ? "LOW_STOCK" : "IN_STOCK", "2026-01-0" + std::to_string(1 + i % 9)});
   }
   const auto engine = MarketEngine::from_catalogue(rows);
@@ -242,9 +243,10 @@ TEST(PageProducts, IsTheSliceOfThePlainlySortedMatches) {
     const std::string* texts[] = {
         nullptr, &p.sku_asin, &p.title,        &p.platform,        nullptr, nullptr, nullptr,
         nullptr, nullptr,     &p.stock_status, &p.last_checked_utc};
-    const double numbers[] = {p.original_price_inr, p.current_price_inr, p.competitor_price_inr,
-                              p.price_delta_percent, std::fabs(p.price_delta_percent)};
-    const bool none = o == 8 && p.competitor_price_inr == 0;
+    const double numbers[] = {*p.original_price_inr, *p.current_price_inr,
+                              p.competitor_price_inr.value_or(0), p.price_delta_percent.value_or(0),
+                              std::fabs(p.price_delta_percent.value_or(0))};
+    const bool none = o >= 6 && o <= 8 && !p.competitor_price_inr;
     if (texts[o] == nullptr) return {none, o == 0 || none ? 0 : numbers[o - 4], ""};
     return {false, 0, o <= 3 ? text::to_lower(*texts[o]) : *texts[o]};
   };

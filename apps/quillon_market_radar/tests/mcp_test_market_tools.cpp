@@ -133,8 +133,9 @@ TEST(ToolsCall, SearchBeyondTheCapListsTheLargestGapsAndCountsTheRest) {
     for (int i = 0; i < count; ++i) {
       rows.products.push_back({std::string("P").append(std::to_string(i)),
                                i % 3 ? "Lamp" : "Kettle", "Flipkart", 10, 10,
-                               i % 9 == 4 ? 0.0 : 9.0, (i % 14) * (i % 2 - 0.5), "IN_STOCK",
-                               "2026-12-07T13:21:01.5+00:00"});
+                               i % 9 == 4 ? std::nullopt : std::optional(9.0),
+                               i % 9 == 4 ? std::nullopt : std::optional((i % 14) * (i % 2 - 0.5)),
+                               "IN_STOCK", "2026-12-07T13:21:01.5+00:00"});
     }
     const auto engine = engine::MarketEngine::from_catalogue(rows);
     for (const std::string query : {"", "kettle", "lamp"}) {
@@ -147,7 +148,7 @@ TEST(ToolsCall, SearchBeyondTheCapListsTheLargestGapsAndCountsTheRest) {
       const std::size_t total = found.size(), more = total - std::min<std::size_t>(total, 50);
       const auto gap = [&](std::size_t i) {
         const auto& p = rows.products[i];
-        return p.competitor_price_inr == 0 ? -1.0 : std::fabs(p.price_delta_percent);
+        return p.competitor_price_inr ? std::fabs(*p.price_delta_percent) : -1.0;
       };
       if (more != 0) {
         std::stable_sort(found.begin(), found.end(),

@@ -107,14 +107,6 @@ std::vector<std::size_t> MarketEngine::find_products(std::string_view query) con
   return positions;
 }
 
-std::optional<double> price_gap(const TrackedProduct& product) {
-  // A product without a competitor's price has no gap to speak of.
-  if (!(product.competitor_price_inr > 0) || std::isnan(product.price_delta_percent)) {
-    return std::nullopt;
-  }
-  return std::fabs(product.price_delta_percent);
-}
-
 std::string more_matches_line(std::size_t total) {
   return std::to_string(total - LISTED_PRODUCTS_CAP) + " more of " + std::to_string(total) +
          " matching products not listed: these are the " + std::to_string(LISTED_PRODUCTS_CAP) +

@@ -65,11 +65,6 @@ struct ProductPage {
   std::vector<std::size_t> positions;
 };
 
-/// Returns the product's price gap, the size of the difference between our price and the
-/// competitor's in percent (the delta without its sign), or nothing when the product has no
-/// competitor price, whose gap is unknown.
-[[nodiscard]] std::optional<double> price_gap(const TrackedProduct& product);
-
 /// The most products a tool result or the console lists for one search: beyond it, those with
 /// the largest price gap, and a line on the others (more_matches_line).
 inline constexpr std::size_t LISTED_PRODUCTS_CAP = 50;

@@ -143,7 +143,11 @@ std::string encode_array(const std::vector<Record>& records) {
 }  // namespace
 
 std::optional<double> price_gap(const TrackedProduct& product) {
-  if (!product.price_delta_percent) return std::nullopt;
+  // Without a competitor's price (or a delta that is no number) the gap is unknown.
+  if (!product.competitor_price_inr || !product.price_delta_percent ||
+      std::isnan(*product.price_delta_percent)) {
+    return std::nullopt;
+  }
   return std::abs(*product.price_delta_percent);
 }
 
