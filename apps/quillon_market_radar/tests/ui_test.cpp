@@ -269,14 +269,11 @@ TEST(ProductsRoute, PagesCountsAndRefusesBadValues) {
     }
     EXPECT_EQ(summary, first_last) << path;
   }
-  // The page: the fixed one while the products fit in its rows, else the catalogue page, small
-  // whatever the count, which it names.
+  // The page is the one the dashboard was started with; the catalogue page is small whatever the
+  // count, which it reads from the list.
   EXPECT_EQ(route_request("GET", "/", demo).body, DASHBOARD_PAGE);
-  const std::string page = route_request("GET", "/", big).body;
-  EXPECT_NE(page.find(R"(id="count" role="status">250 products</span>)"), std::string::npos);
-  EXPECT_NE(route_request("GET", "/", catalogue_of(3)).body.find(">3 products</span>"),
-            std::string::npos);
-  EXPECT_LT(page.size(), 20000u);
+  EXPECT_EQ(route_request("GET", "/", big, CATALOGUE_PAGE).body, CATALOGUE_PAGE);
+  EXPECT_LT(CATALOGUE_PAGE.size(), 20000u);
   // The response framed on the wire carries the page's own headers before the fixed ones.
   EXPECT_EQ(frame_response(route_request("GET", "/api/products?limit=0", big)),
             "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n" +
