@@ -198,12 +198,12 @@ constexpr std::string_view DASHBOARD_PAGE = R"page(<!DOCTYPE html>
     </body>
 </html>)page";
 
-// The catalogue page. Its rows come from GET "/api/products", a page at a time: the search is sent as "q" on every key typed, the order as
-// "sort" (a click on a column's head sorts by it, a second click the other way), and the
-// response's "X-Total-Count" gives the count of matches. Only the latest request's answer is
-// drawn, so answers that arrive out of order never show an older search. The count of the store
-// is the total of an answer without a search, and the medicines line says what GET
-// "/api/medicines" holds, in words when it is empty.
+// The catalogue page. Its rows come from GET "/api/products", a page at a time: the search is
+// sent as "q" on every key typed, the order as "sort" (a click on a column's head sorts by it, a
+// second click the other way), and the response's "X-Total-Count" gives the count of matches.
+// Only the latest request's answer is drawn, so answers that arrive out of order never show an
+// older search. The count of the store is the total of an answer without a search, and the
+// medicines line says what GET "/api/medicines" holds, in words when it is empty.
 constexpr std::string_view CATALOGUE_PAGE = R"page(<!DOCTYPE html>
 <html lang="en">
     <head>
