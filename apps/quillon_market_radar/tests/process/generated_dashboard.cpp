@@ -62,9 +62,8 @@ int main(int argc, char** argv) {
   qmr::LoopPool loops(qmr::ui::dashboard_loops(2));
   int status = 0;
   auto serve = [&]() -> asio::awaitable<void> {
-    const qmr::Status served =
-        co_await qmr::ui::serve_dashboard(engine, static_cast<std::uint16_t>(port), loops, {}, {},
-                                          qmr::ui::CATALOGUE_PAGE);
+    const qmr::Status served = co_await qmr::ui::serve_dashboard(
+        engine, static_cast<std::uint16_t>(port), loops, {}, {}, qmr::ui::CATALOGUE_PAGE);
     if (!served.ok()) {
       std::fprintf(stderr, "Error: %s\n", served.error().message.c_str());
       status = 1;
