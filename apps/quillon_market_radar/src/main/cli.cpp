@@ -244,6 +244,10 @@ std::optional<ParseOutcome> parse_with(Build build, int argc, const char* const*
   app.footer("Author: Varnel AI Labs");
   app.set_version_flag("-V,--version", std::string(PROGRAM) + " " + std::string(VERSION));
   app.require_subcommand(0, 1);
+  // Options are written one way on every system: on Windows, CLI11 would take a word beginning
+  // with "/" (a file such as /tmp/listings.txt, which Wine and MSYS hand on as it is) for an option
+  // and refuse the command line.
+  app.allow_windows_style_options(false);
 
   const auto built = [&](std::string_view name) {
     return build == Build::EVERY || names(argc, argv, name);
