@@ -288,8 +288,9 @@ TEST(CommandLine, EveryValueOptionTakesAnEmptyAttachedValue) {
       EXPECT_EQ(joined.err, split.err) << attached;
     }
   }
-  // --port, --mcp-allow-origin, --mcp-token-file and --data twice; --query; --data thrice more.
-  EXPECT_EQ(options, 13);
+  // --port, --mcp-allow-origin, --mcp-token-file, --data and --alert-percent twice; --query; --data
+  // thrice more; --alert-percent once more (mcp).
+  EXPECT_EQ(options, 16);
 }
 
 // Every command that answers takes the data folder it answers from, and none without the option.
@@ -307,6 +308,31 @@ TEST(CommandLine, AnsweringCommandsTakeTheirDataFolder) {
   EXPECT_EQ(data_of({"prices", "-q", "x", "--data=d"}), "d");
   EXPECT_TRUE(std::holds_alternative<McpCommand>(*parse({"mcp"}).outcome.cli->command));
   EXPECT_TRUE(std::holds_alternative<TestCommand>(*parse({"test"}).outcome.cli->command));
+}
+
+// The alert threshold of the commands that run on: 5 unless given, above 0 and at most 100.
+TEST(CommandLine, AlertPercentOfUiDaemonAndMcp) {
+  const auto percent_of = [](std::initializer_list<const char*> args) -> std::optional<double> {
+    const auto parsed = parse(args);
+    if (!parsed.outcome.cli) return std::nullopt;
+    return std::visit(
+        [](const auto& chosen) -> std::optional<double> {
+          if constexpr (requires { chosen.alert_percent; }) return chosen.alert_percent;
+          return std::nullopt;
+        },
+        *parsed.outcome.cli->command);
+  };
+  for (const char* name : {"ui", "daemon", "mcp"}) {
+    EXPECT_EQ(percent_of({name}), 5.0) << name;
+    EXPECT_EQ(percent_of({name, "--alert-percent", "2.5"}), 2.5) << name;
+    for (const char* bad : {"0", "-1", "101", "x"}) {
+      EXPECT_EQ(percent_of({name, "--alert-percent", bad}), std::nullopt) << name << " " << bad;
+    }
+  }
+  EXPECT_EQ(percent_of({"prices", "-q", "x", "--alert-percent", "2"}), std::nullopt);
+  EXPECT_TRUE(
+      std::get<PricesCommand>(*parse({"prices", "-q", "x", "--history"}).outcome.cli->command)
+          .history);
 }
 
 TEST(CommandLine, ImportTakesItsFolderFlagsAndFiles) {

@@ -119,17 +119,35 @@ void add_data_option(CLI::App& command, DataFolder& data) {
       ->type_name("DIR");
 }
 
+// Adds `--alert-percent P`, a number above 0 and at most 100.
+void add_alert_option(CLI::App& command, double& percent) {
+  command
+      .add_option("--alert-percent", percent,
+                  "Alert when a competitor is more than P percent below our price (default 5)")
+      ->type_name("P")
+      ->check(CLI::Range(0.001, 100.0));
+}
+
 template <typename Chosen>
 void add_serving_command(CLI::App& command, Command& slot) {
   auto& chosen = slot.emplace<Chosen>();
   add_serving_options(command, chosen.port, chosen.mcp);
   add_data_option(command, chosen.data);
+  add_alert_option(command, chosen.alert_percent);
 }
 
 void add_prices_command(CLI::App& command, Command& slot) {
   auto& prices = slot.emplace<PricesCommand>();
   command.add_option("-q,--query", prices.query)->type_name("QUERY")->required();
   add_data_option(command, prices.data);
+  command.add_flag("--history", prices.history,
+                   "Show each match's price history and a text chart (needs --data)");
+}
+
+void add_mcp_command(CLI::App& command, Command& slot) {
+  auto& mcp = slot.emplace<McpCommand>();
+  add_data_option(command, mcp.data);
+  add_alert_option(command, mcp.alert_percent);
 }
 
 void add_import_command(CLI::App& command, Command& slot) {
@@ -158,8 +176,9 @@ struct Subcommand {
   std::span<const std::string_view> value_options;
 };
 
-constexpr std::string_view SERVING_VALUE_OPTIONS[] = {"-p", "--port", "--mcp-allow-origin",
-                                                      "--mcp-token-file", "--data"};
+constexpr std::string_view SERVING_VALUE_OPTIONS[] = {
+    "-p", "--port", "--mcp-allow-origin", "--mcp-token-file", "--data", "--alert-percent"};
+constexpr std::string_view MCP_VALUE_OPTIONS[] = {"--data", "--alert-percent"};
 constexpr std::string_view PRICES_VALUE_OPTIONS[] = {"-q", "--query", "--data"};
 constexpr std::string_view DATA_VALUE_OPTIONS[] = {"--data"};
 // The subcommands in the order the help lists them; "help" follows them.
@@ -170,8 +189,7 @@ constexpr Subcommand SUBCOMMANDS[] = {
      PRICES_VALUE_OPTIONS},
     {"daemon", "Run 24x7 background market sentinel daemon", add_serving_command<DaemonCommand>,
      SERVING_VALUE_OPTIONS},
-    {"mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode", add_data_command<McpCommand>,
-     DATA_VALUE_OPTIONS},
+    {"mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode", add_mcp_command, MCP_VALUE_OPTIONS},
     {"test", "Run comprehensive 10-in-1 end-to-end verification tests",
      add_data_command<TestCommand>, DATA_VALUE_OPTIONS},
     {"import", "Import marketplace listing reports and competitor prices into a data folder",

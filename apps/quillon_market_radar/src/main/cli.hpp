@@ -27,22 +27,29 @@ struct McpOverHttp {
 /// `--data DIR`: the data folder whose store a command answers from; none is the demo catalogue.
 using DataFolder = std::optional<std::string>;
 
+/// `--alert-percent P`: how far below our price a competitor must go for a drop alert.
+inline constexpr double DEFAULT_ALERT_PERCENT = 5;
+
 struct UiCommand {
   std::uint16_t port = DEFAULT_PORT;
   McpOverHttp mcp;
   DataFolder data;
+  double alert_percent = DEFAULT_ALERT_PERCENT;
 };
 struct PricesCommand {
   std::string query;
   DataFolder data;
+  bool history = false;  // --history: each match's price history from the store
 };
 struct DaemonCommand {
   std::uint16_t port = DEFAULT_PORT;
   McpOverHttp mcp;
   DataFolder data;
+  double alert_percent = DEFAULT_ALERT_PERCENT;
 };
 struct McpCommand {
   DataFolder data;
+  double alert_percent = DEFAULT_ALERT_PERCENT;
 };
 struct TestCommand {
   DataFolder data;

@@ -84,6 +84,45 @@ Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
   return Done{};
 }
 
+Status run_price_histories(const engine::EngineHandle& engine,
+                           const engine::HistorySourceHandle& history, std::string_view query) {
+  if (!history) return Error{"--history needs --data DIR: the demo catalogue keeps no history"};
+  print_line("[*] Reading Price History for '" + std::string(query) + "'...", Colour::CYAN, true);
+  const engine::ProductPage page =
+      engine->page_products({query, engine::ProductOrder::STORED, false, 0, HISTORY_MATCHES_CAP});
+  print_line("[+] Found " + std::to_string(page.total) + " Matching SKUs:", Colour::GREEN, true);
+  const std::int64_t now = history->now();
+  for (const auto& product : engine->products_at(page.positions)) {
+    print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
+               paint(product.title, Colour::WHITE, true) +
+               " | Platform: " + paint(product.platform, Colour::CYAN, false));
+    auto read = history->read(product.sku_asin, product.platform);
+    if (!read.ok()) return read.error();
+    if (read.value().empty()) {
+      print_line("       no price history in the store");
+      continue;
+    }
+    const engine::ProductHistory& found = read.value().front();
+    // The description's first line repeats the product: its other lines, and the chart, indented.
+    const std::string described = engine::describe_history(found, now, history->settings);
+    const std::string chart =
+        engine::text_chart(found.ours, found.competitor, now, engine::DEFAULT_HISTORY_DAYS);
+    std::string lines = described.substr(described.find('\n') + 1) + chart;
+    for (std::size_t at = 0; at < lines.size();) {
+      const std::size_t end = lines.find('\n', at);
+      print_line("     " + lines.substr(at, end - at));
+      at = end + 1;
+    }
+  }
+  if (page.total > HISTORY_MATCHES_CAP) {
+    print_line("    ... " + std::to_string(page.total - HISTORY_MATCHES_CAP) + " more of " +
+               std::to_string(page.total) +
+               " matching products not shown: narrow the query (a longer keyword or an ASIN) to "
+               "see their history.");
+  }
+  return Done{};
+}
+
 Status run_test(const engine::EngineHandle& engine) {
   print_line("[*] Running Comprehensive 10-in-1 Market Intelligence Verification...", Colour::CYAN,
              true);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/result.hpp"
+#include "engine/history_source.hpp"
 #include "engine/market_engine.hpp"
 #include "main/cli.hpp"
 
@@ -19,6 +20,17 @@ void print_banner();
 /// Prints the search report for `query`: the scan line, the match count and one row per match;
 /// never fails.
 [[nodiscard]] Status run_prices(const engine::EngineHandle& engine, std::string_view query);
+
+/// How many matches `prices --history` shows the history of; a line tells how many more matched.
+inline constexpr std::size_t HISTORY_MATCHES_CAP = 5;
+
+/// Prints, for the first HISTORY_MATCHES_CAP products the search for `query` finds (in stored
+/// order), its price history on its platform from `history` in lines of text and a text chart of
+/// the last DEFAULT_HISTORY_DAYS days. Returns an error without a store (a null `history`) or
+/// when the store cannot be read.
+[[nodiscard]] Status run_price_histories(const engine::EngineHandle& engine,
+                                         const engine::HistorySourceHandle& history,
+                                         std::string_view query);
 
 /// Runs the self-verification and prints its report; returns the verification's error unprinted.
 [[nodiscard]] Status run_test(const engine::EngineHandle& engine);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/result.hpp"
+#include "engine/history_source.hpp"
 #include "engine/snapshots.hpp"
 #include "main/cli.hpp"
 #include "store/snapshot.hpp"
@@ -21,6 +22,8 @@ class DataSource {
 
   [[nodiscard]] engine::Snapshots snapshots() const { return engine::Snapshots(live_); }
   [[nodiscard]] engine::EngineHandle current() const { return live_->current(); }
+  /// The store's price history, judged with `settings`; null for the demo, which keeps none.
+  [[nodiscard]] engine::HistorySourceHandle history(const engine::HistorySettings& settings) const;
 
  private:
   explicit DataSource(engine::EngineHandle first)
@@ -28,6 +31,7 @@ class DataSource {
 
   std::shared_ptr<engine::LiveEngine> live_;
   std::unique_ptr<store::StoreWatcher> watcher_;
+  DataFolder folder_;
 };
 
 }  // namespace qmr::main

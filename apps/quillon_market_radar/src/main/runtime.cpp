@@ -29,6 +29,13 @@ namespace qmr::main {
 
 namespace {
 
+// How the histories a command answers with are judged: drops beyond `alert_percent`.
+engine::HistorySettings history_settings(double alert_percent) {
+  engine::HistorySettings settings;
+  settings.alerts.threshold_percent = alert_percent;
+  return settings;
+}
+
 // One overload per command: a command without one is a compile error, not a silent fall-through.
 // The dashboard, with the tool server on its port when `--mcp` asks for it: its endpoint, the
 // origins and the token, read from its file now. A token file that cannot be read, that is not a
@@ -36,6 +43,8 @@ namespace {
 // program does not start.
 asio::awaitable<Status> run(const UiCommand& command, const DataSource& source, LoopPool& runtime) {
   ui::ToolServerOptions tools;
+  const engine::HistorySourceHandle history =
+      source.history(history_settings(command.alert_percent));
   if (command.mcp.on) {
     if (const auto& path = command.mcp.token_file) {
       auto contents = platform::read_private_file(*path, TOKEN_FILE_LIMIT + 1);
@@ -44,29 +53,34 @@ asio::awaitable<Status> run(const UiCommand& command, const DataSource& source, 
       if (!token.ok()) co_return Error{"--mcp-token-file: " + token.error().message};
       tools.token = std::move(token.value());
     }
-    tools.endpoint = mcp::http_endpoint(source.snapshots());
+    tools.endpoint = mcp::http_endpoint(source.snapshots(), history);
     tools.allowed_origins = command.mcp.allowed_origins;
   }
   // The demo's page is its catalogue's, figures and all; a store's reads its own from the API.
-  co_return co_await ui::serve_dashboard(source.snapshots(), command.port, runtime, {},
-                                         std::move(tools),
-                                         command.data ? ui::CATALOGUE_PAGE : ui::DASHBOARD_PAGE);
+  co_return co_await ui::serve_dashboard(
+      source.snapshots(), command.port, runtime, {}, std::move(tools),
+      command.data ? ui::CATALOGUE_PAGE : ui::DASHBOARD_PAGE, history);
 }
 
 // The daemon's lines, then the dashboard as `ui` serves it.
 asio::awaitable<Status> run(const DaemonCommand& daemon, const DataSource& source,
                             LoopPool& runtime) {
   print_daemon_lines(daemon.port);
-  const UiCommand served{daemon.port, daemon.mcp, daemon.data};
+  const UiCommand served{daemon.port, daemon.mcp, daemon.data, daemon.alert_percent};
   co_return co_await run(served, source, runtime);
 }
 
 asio::awaitable<Status> run(const PricesCommand& prices, const DataSource& source, LoopPool&) {
+  if (prices.history) {
+    co_return run_price_histories(
+        source.current(), source.history(history_settings(DEFAULT_ALERT_PERCENT)), prices.query);
+  }
   co_return run_prices(source.current(), prices.query);
 }
 
-asio::awaitable<Status> run(const McpCommand&, const DataSource& source, LoopPool&) {
-  co_return mcp::run_tool_server(source.snapshots());
+asio::awaitable<Status> run(const McpCommand& command, const DataSource& source, LoopPool&) {
+  co_return mcp::run_tool_server(source.snapshots(),
+                                 source.history(history_settings(command.alert_percent)));
 }
 
 // The seed catalogue's verification, or with a store, the store's own checks.

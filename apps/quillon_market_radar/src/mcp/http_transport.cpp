@@ -207,9 +207,10 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
 
 }  // namespace
 
-ToolServerEndpoint http_endpoint(engine::Snapshots snapshots) {
+ToolServerEndpoint http_endpoint(engine::Snapshots snapshots, engine::HistorySourceHandle history) {
   // The tools' texts are written once per snapshot for all requests; answering only reads them.
-  const auto handler = std::make_shared<const LineHandler>(std::move(snapshots));
+  const auto handler =
+      std::make_shared<const LineHandler>(std::move(snapshots), std::move(history));
   return [handler](const ToolServerCall& call) { return reply_to(*handler, call); };
 }
 

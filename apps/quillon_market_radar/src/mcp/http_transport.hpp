@@ -4,12 +4,14 @@
 #pragma once
 
 #include "base/tool_server_call.hpp"
+#include "engine/history_source.hpp"
 #include "engine/snapshots.hpp"
 
 namespace qmr::mcp {
 
-/// Returns the endpoint that answers posted messages from the current snapshot of `snapshots`;
-/// safe to call from several threads at once.
-[[nodiscard]] ToolServerEndpoint http_endpoint(engine::Snapshots snapshots);
+/// Returns the endpoint that answers posted messages from the current snapshot of `snapshots`, and
+/// the history tool from `history` when there is one; safe to call from several threads at once.
+[[nodiscard]] ToolServerEndpoint http_endpoint(engine::Snapshots snapshots,
+                                               engine::HistorySourceHandle history = nullptr);
 
 }  // namespace qmr::mcp

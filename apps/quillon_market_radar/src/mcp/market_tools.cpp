@@ -1,6 +1,8 @@
 #include "mcp/market_tools.hpp"
 
 #include <algorithm>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,8 +39,103 @@ void write_list_text(const std::vector<Record>& records, std::string_view none, 
 
 }  // namespace
 
-bool is_tool(const JsonString& name) {
-  return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL;
+bool is_tool(const JsonString& name, bool with_history) {
+  return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL ||
+         (with_history && name == HISTORY_TOOL);
+}
+
+namespace {
+
+// How many of each series' last points the history tool lists.
+constexpr std::size_t LISTED_POINTS = 10;
+
+// Returns the days the history tool lists points for, or nothing when `days` (its text in the
+// line, empty when left out) is not a whole number from 1 to MAX_HISTORY_DAYS.
+std::optional<int> days_asked(std::string_view days) {
+  if (days.empty()) return engine::DEFAULT_HISTORY_DAYS;
+  if (!is_short_integer(days)) return std::nullopt;
+  const long long value = std::stoll(std::string(days));
+  if (value < 1 || value > engine::MAX_HISTORY_DAYS) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+// Appends the points of `series` from `since` to `now`, the last LISTED_POINTS of them, as a line.
+void describe_points(std::string_view name, std::span<const engine::PricePoint> series,
+                     std::int64_t since, std::int64_t now, std::string& text) {
+  std::vector<engine::PricePoint> points;
+  for (const engine::PricePoint& point : series) {
+    if (point.at >= since && point.at <= now) points.push_back(point);
+  }
+  text += "    " + std::string(name) + ": " + std::to_string(points.size()) +
+          (points.size() == 1 ? " point" : " points");
+  if (points.empty()) {
+    text += "\n";
+    return;
+  }
+  const std::size_t first = points.size() > LISTED_POINTS ? points.size() - LISTED_POINTS : 0;
+  text += first == 0 ? ": " : ", the last " + std::to_string(LISTED_POINTS) + ": ";
+  for (std::size_t i = first; i < points.size(); ++i) {
+    text += engine::india_date(points[i].at) + " " + engine::rupees_text(points[i].paise);
+    text += i + 1 < points.size() ? ", " : "\n";
+  }
+}
+
+// Returns the text of a history tool call, and whether it is a failure.
+std::pair<std::string, bool> history_text(const Request& request,
+                                          const engine::HistorySource& history) {
+  std::string storage;
+  const std::string sku_asin(request.sku_asin.text(storage));
+  if (sku_asin.empty()) {
+    return {
+        "Invalid arguments: \"sku_asin\" must be a product's seller SKU or ASIN, as a "
+        "string.",
+        true};
+  }
+  const std::optional<int> days = days_asked(request.days);
+  if (!days) {
+    return {"Invalid arguments: \"days\" must be a whole number from 1 to " +
+                std::to_string(engine::MAX_HISTORY_DAYS) + ".",
+            true};
+  }
+  std::optional<std::string> platform;
+  if (!request.platform.raw().empty()) platform = std::string(request.platform.text(storage));
+  auto read = history.read(sku_asin, platform);
+  if (!read.ok()) return {"The store could not be read: " + read.error().message, true};
+  if (read.value().empty()) {
+    return {"No price history of '" + sku_asin + "'" + (platform ? " on " + *platform : "") +
+                " in the store.",
+            true};
+  }
+  const std::int64_t now = history.now();
+  const std::int64_t since = engine::india_midnight(engine::india_day(now) - *days + 1);
+  std::string text;
+  for (const engine::ProductHistory& product : read.value()) {
+    if (!text.empty()) text += '\n';
+    text += engine::describe_history(product, now, history.settings);
+    text += "  points of the last " + std::to_string(*days) + " days (" +
+            engine::india_date(since) + " to " + engine::india_date(now) + ", IST):\n";
+    describe_points("our price", product.ours, since, now, text);
+    describe_points("competitor", product.competitor, since, now, text);
+  }
+  return {text, false};
+}
+
+}  // namespace
+
+void write_history_result(const Request& request, const Revision& revision,
+                          const engine::HistorySource& history, std::string& out) {
+  using namespace std::string_view_literals;
+  const auto [text, failed] = history_text(request, history);
+  out += '{';
+  if (revision.result_meta) {
+    out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
+  }
+  out += R"("content":[{"text":)"sv;
+  json::write_string(text, out);
+  out += R"(,"type":"text"}])"sv;
+  if (failed) out += R"(,"isError":true)"sv;
+  if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
+  out += '}';
 }
 
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {

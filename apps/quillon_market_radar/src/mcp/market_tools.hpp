@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/history_source.hpp"
 #include "engine/market_engine.hpp"
 #include "mcp/json_text.hpp"
 #include "mcp/request_reader.hpp"
@@ -28,13 +29,37 @@ inline constexpr std::string_view TOOLS[][3] = {
      "Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent."},
 };
 
+/// The price history tool, listed after the others only when a store is given.
+inline constexpr std::string_view HISTORY_TOOL = "market_price_history";
+inline constexpr std::string_view HISTORY_TOOL_ENTRY[3] = {
+    HISTORY_TOOL, "Price History",
+    "Summarise a product's own and competitor price history from the seller's store: lowest, "
+    "average and highest over the last 30, 90 and 180 days (IST), the all-time low, alerts, a "
+    "suggested price, and the last points."};
+
+/// The descriptions of the history tool's arguments, in the revisions with described tools.
+inline constexpr std::string_view SKU_ASIN_DESCRIPTION =
+    "The product's seller SKU or ASIN, exactly as stored.";
+inline constexpr std::string_view PLATFORM_DESCRIPTION =
+    "Amazon or Flipkart; leave it out for every platform the product is on.";
+inline constexpr std::string_view DAYS_DESCRIPTION =
+    "How many days in India of points to list, from 1 to 3650; 90 when left out.";
+
 /// The description of the search's query, in the revisions with described tools.
 inline constexpr std::string_view QUERY_DESCRIPTION =
     "Keyword, ASIN or platform to look for, matched case-insensitively in the title, then the "
     "identifier, then the platform. Leave it out to list every product.";
 
-/// Returns true when `name` is the name of one of the tools.
-[[nodiscard]] bool is_tool(const JsonString& name);
+/// Returns true when `name` is the name of one of the tools; the history tool's only
+/// `with_history`.
+[[nodiscard]] bool is_tool(const JsonString& name, bool with_history = false);
+
+/// Appends the result of a "tools/call" of the history tool for `request` under `revision` to
+/// `out`, read from `history`: one text content giving, per platform, the summaries with their
+/// windows' edges and the last points; marked as a failed call, with the reason in words, for
+/// arguments that are not valid, a product the store knows nothing of, or a store that fails.
+void write_history_result(const Request& request, const Revision& revision,
+                          const engine::HistorySource& history, std::string& out);
 
 /// The three tools over one snapshot. A snapshot never changes, so every record's text is
 /// written, and escaped for the tool text of a response, once, when this is made; a call then

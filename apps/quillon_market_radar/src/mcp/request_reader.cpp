@@ -156,6 +156,9 @@ class Reader {
           request_.tool_name = {};
           request_.query = {};
           request_.query_not_a_string = false;
+          request_.sku_asin = {};
+          request_.platform = {};
+          request_.days = {};
           request_.handshake_version = {};
           request_.meta_version_value = {};
           request_.meta_version.reset();
@@ -172,6 +175,9 @@ class Reader {
         if (name == "arguments") {
           request_.query = {};
           request_.query_not_a_string = false;
+          request_.sku_asin = {};
+          request_.platform = {};
+          request_.days = {};
           return value(open, Role::ARGUMENTS);
         }
         if (name == "_meta") {
@@ -187,6 +193,9 @@ class Reader {
           request_.query_not_a_string = !next_is('"');
           return string_member(open, request_.query);
         }
+        if (name == "sku_asin") return string_member(open, request_.sku_asin);
+        if (name == "platform") return string_member(open, request_.platform);
+        if (name == "days") return value_text(open, request_.days);
         break;
       case Role::META:
         if (name == "io.modelcontextprotocol/protocolVersion") {

@@ -45,6 +45,12 @@ struct Request {
   JsonString query;
   /// Whether arguments is an object whose "query" is there but no string.
   bool query_not_a_string = false;
+  /// "params"."arguments"."sku_asin" and "platform", the history tool's product.
+  JsonString sku_asin;
+  JsonString platform;
+  /// The value of "params"."arguments"."days" as it stands in the line, whatever it is; empty
+  /// when it is not there.
+  std::string_view days;
   /// "params"."protocolVersion", the version an `initialize` asks for.
   JsonString handshake_version;
   /// The value of "params"."_meta"."io.modelcontextprotocol/protocolVersion", the version a request

@@ -70,9 +70,10 @@ Status write_all(int fd, std::string_view bytes) {
   return Done{};
 }
 
-Status serve_lines(int input, int output, const engine::Snapshots& snapshots) {
+Status serve_lines(int input, int output, const engine::Snapshots& snapshots,
+                   engine::HistorySourceHandle history) {
   LineReader reader(input);
-  LineHandler handler(snapshots);
+  LineHandler handler(snapshots, std::move(history));
   std::string response;
   // An answer that echoes a long structured value (an id, a version refused) is written in parts
   // as the value is written: the writer's form of a number can be more than twice its text (1e4 is
@@ -103,8 +104,8 @@ Status serve_lines(int input, int output, const engine::Snapshots& snapshots) {
   }
 }
 
-Status run_tool_server(const engine::Snapshots& snapshots) {
-  return serve_lines(STDIN_FILENO, STDOUT_FILENO, snapshots);
+Status run_tool_server(const engine::Snapshots& snapshots, engine::HistorySourceHandle history) {
+  return serve_lines(STDIN_FILENO, STDOUT_FILENO, snapshots, std::move(history));
 }
 
 }  // namespace qmr::mcp

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/result.hpp"
+#include "engine/history_source.hpp"
 #include "engine/snapshots.hpp"
 
 namespace qmr::mcp {
@@ -50,10 +51,12 @@ class LineReader {
 /// Answers every line of `input` on `output`, one response line per answered request. A line that
 /// is not valid UTF-8 is skipped when the session's revision says so, and otherwise ends the run
 /// with the UTF-8 error (earlier lines stay answered). Returns success at end of input, or the
-/// error of a read or write that fails.
-[[nodiscard]] Status serve_lines(int input, int output, const engine::Snapshots& snapshots);
+/// error of a read or write that fails. With `history` (a store given), the history tool is served.
+[[nodiscard]] Status serve_lines(int input, int output, const engine::Snapshots& snapshots,
+                                 engine::HistorySourceHandle history = nullptr);
 
 /// Serves standard input as serve_lines does, onto standard output.
-[[nodiscard]] Status run_tool_server(const engine::Snapshots& snapshots);
+[[nodiscard]] Status run_tool_server(const engine::Snapshots& snapshots,
+                                     engine::HistorySourceHandle history = nullptr);
 
 }  // namespace qmr::mcp

@@ -119,7 +119,8 @@ Answered LineHandler::respond(const Request& request, const Served& served, std:
   const std::string* fixed = nullptr;
   if (!served.refusal && request.method) {
     std::string decoded;
-    outcome = outcome_of(request.method->text(decoded), request, served.terms, fixed);
+    outcome = outcome_of(request.method->text(decoded), request, served.terms, fixed,
+                         history_ != nullptr);
   }
   if (served.refusal || outcome != Outcome::RESULT) {
     write_error_answer(request, served.refusal, outcome, revision, out, spill);
@@ -130,6 +131,8 @@ Answered LineHandler::respond(const Request& request, const Served& served, std:
   out += R"(,"jsonrpc":"2.0","result":)"sv;
   if (fixed) {
     out += *fixed;
+  } else if (history_ && request.tool_name == HISTORY_TOOL) {
+    write_history_result(request, revision, *history_, out);
   } else {
     tools_.get()->write_result(request, revision, out);
   }

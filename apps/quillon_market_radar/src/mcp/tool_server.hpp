@@ -63,11 +63,14 @@ void write_error_response(const Request& request, std::string_view error, std::s
 /// Answers request lines over one store in the process's session, made once for a whole run.
 class LineHandler {
  public:
-  /// Answers from the current snapshot of `snapshots`, which each call of a tool takes once.
-  explicit LineHandler(engine::Snapshots snapshots)
-      : tools_(std::move(snapshots), [](const engine::EngineHandle& engine) {
-          return std::make_shared<const MarketTools>(engine);
-        }) {}
+  /// Answers from the current snapshot of `snapshots`, which each call of a tool takes once; with
+  /// `history` (a store given) the history tool is listed and answers from it too.
+  explicit LineHandler(engine::Snapshots snapshots, engine::HistorySourceHandle history = nullptr)
+      : tools_(std::move(snapshots),
+               [](const engine::EngineHandle& engine) {
+                 return std::make_shared<const MarketTools>(engine);
+               }),
+        history_(std::move(history)) {}
 
   /// Appends the compact response line (without its line feed) for one input line to `out` and
   /// returns true; returns false and appends nothing when the line is blank, is not exactly one
@@ -86,6 +89,7 @@ class LineHandler {
 
  private:
   engine::PerSnapshot<MarketTools> tools_;
+  engine::HistorySourceHandle history_;
   Session session_;
 };
 

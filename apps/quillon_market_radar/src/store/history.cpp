@@ -83,4 +83,17 @@ Result<std::vector<StoredHistory>> read_price_history(Database& database,
   return histories;
 }
 
+Result<std::vector<std::string>> read_history_identifiers(Database& database) {
+  auto statement = database.prepare(
+      "SELECT sku_asin FROM our_prices UNION SELECT sku_asin FROM competitor_prices ORDER BY 1");
+  if (!statement.ok()) return statement.error();
+  std::vector<std::string> identifiers;
+  for (;;) {
+    auto row = statement.value().step();
+    if (!row.ok()) return row.error();
+    if (!row.value()) return identifiers;
+    identifiers.emplace_back(statement.value().text(0));
+  }
+}
+
 }  // namespace qmr::store

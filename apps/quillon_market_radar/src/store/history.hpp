@@ -44,4 +44,7 @@ struct HistoryQuery {
 [[nodiscard]] Result<std::vector<StoredHistory>> read_price_history(Database& database,
                                                                     const HistoryQuery& query);
 
+/// Returns the identifiers with any observed price, ours or a competitor's, in byte order.
+[[nodiscard]] Result<std::vector<std::string>> read_history_identifiers(Database& database);
+
 }  // namespace qmr::store

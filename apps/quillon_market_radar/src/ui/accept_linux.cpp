@@ -85,7 +85,7 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd) {
     const auto answering = worker.answering.get();
     const auto [response, next, unread_body] =
         answer_first_read(first_read, answering->engine, answering->fixed,
-                          tool_request ? &*tool_request : nullptr, built);
+                          tool_request ? &*tool_request : nullptr, built, answering->history.get());
     using Next = FirstReadOutcome::Next;
     // A request that has not all arrived is read in the event loop, and so is a refused body.
     if (next != Next::SEND || unread_body > 0) {

@@ -143,7 +143,8 @@ asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::so
         if (count > 0) {
           answering = loop.answering.get();
           outcome = answer_first_read({buffer.data(), count}, answering->engine, answering->fixed,
-                                      tool_request ? &*tool_request : nullptr, built);
+                                      tool_request ? &*tool_request : nullptr, built,
+                                      answering->history.get());
           if (outcome.next != Next::READ_LINE) break;
         }
         const auto [error, read] = co_await socket.async_read_some(

@@ -23,8 +23,8 @@ int hex_value(char c) {
   return -1;
 }
 
-// Returns `text` with each "%XX" decoded and each "+" a space, as a form encodes it; nothing for
-// a "%" without two hexadecimal digits after it.
+}  // namespace
+
 std::optional<std::string> percent_decode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -44,6 +44,8 @@ std::optional<std::string> percent_decode(std::string_view text) {
   // The decoded bytes are read as the request line is: invalid UTF-8 becomes U+FFFD.
   return text::decode_utf8_lossy(out);
 }
+
+namespace {
 
 // Appends `text` percent-encoded: every byte but the unreserved ones as "%XX".
 void append_percent_encoded(std::string_view text, std::string& out) {

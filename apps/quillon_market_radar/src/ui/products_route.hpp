@@ -39,6 +39,10 @@ struct ProductsRequest {
   std::size_t limit = DEFAULT_PAGE_LIMIT;
 };
 
+/// Returns `text` with each "%XX" decoded and each "+" a space, as a form encodes it, invalid
+/// UTF-8 read as U+FFFD; nothing for a "%" without two hexadecimal digits after it.
+[[nodiscard]] std::optional<std::string> percent_decode(std::string_view text);
+
 /// Returns the request that `query_string` (the text after "?", without it) names, or the reason
 /// it names none: an unknown or repeated parameter, a bad percent-encoding, an unknown sort key,
 /// or an offset or limit that is no whole number within its bounds.

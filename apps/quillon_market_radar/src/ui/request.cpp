@@ -52,8 +52,10 @@ FixedResponses::FixedResponses(const engine::EngineHandle& engine, std::string_v
 }
 
 std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine,
-                                           std::string_view page) {
-  return std::make_shared<const Answering>(Answering{engine, FixedResponses(engine, page)});
+                                           std::string_view page,
+                                           engine::HistorySourceHandle history) {
+  return std::make_shared<const Answering>(
+      Answering{engine, FixedResponses(engine, page), std::move(history)});
 }
 
 const std::string* FixedResponses::find(const RequestLine& line) const {
@@ -66,7 +68,7 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
 
 FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
                                    const FixedResponses& fixed, ToolRequest* tool_request,
-                                   std::string& built) {
+                                   std::string& built, const engine::HistorySource* history) {
   using Next = FirstReadOutcome::Next;
   // A whole request ends in a line feed: only a read that does not can end inside its first line.
   if (tool_request != nullptr && !bytes_read.ends_with('\n') &&
@@ -81,7 +83,7 @@ FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::En
     if (progress.next != ToolProgress::Next::SEND) return {nullptr, Next::READ_TOOL_REQUEST};
     return {&built, Next::SEND, unread(progress, bytes_read.size())};
   }
-  built = frame_response(route_request(line->method, line->path, engine));
+  built = frame_response(route_request(line->method, line->path, engine, DASHBOARD_PAGE, history));
   return {&built};
 }
 

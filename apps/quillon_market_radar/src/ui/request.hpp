@@ -54,15 +54,18 @@ class FixedResponses {
   std::vector<std::pair<std::string_view, std::string>> responses_;
 };
 
-/// What the dashboard answers from: one snapshot, and its fixed responses.
+/// What the dashboard answers from: one snapshot, and its fixed responses; and the store's
+/// history, read per request, when there is a store.
 struct Answering {
   engine::EngineHandle engine;
   FixedResponses fixed;
+  engine::HistorySourceHandle history{};
 };
 
-/// Returns what the dashboard answers from for `engine`, with `page` for GET "/".
-[[nodiscard]] std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine,
-                                                         std::string_view page);
+/// Returns what the dashboard answers from for `engine`, with `page` for GET "/" and `history`.
+[[nodiscard]] std::shared_ptr<const Answering> answering(
+    const engine::EngineHandle& engine, std::string_view page,
+    engine::HistorySourceHandle history = nullptr);
 
 /// What a connection's first read leads to.
 struct FirstReadOutcome {
@@ -86,10 +89,11 @@ struct FirstReadOutcome {
 /// line that may yet be the tool server's (may_begin_tool_request_line) read on to its end. No
 /// request line with a method and a path: SEND without a response, and the connection is closed.
 /// `bytes_read` must leave room for more to be read (fewer than REQUEST_BUFFER_SIZE bytes) for
-/// READ_LINE to be asked for.
+/// READ_LINE to be asked for. `history` is the store's, for the history routes.
 [[nodiscard]] FirstReadOutcome answer_first_read(std::string_view bytes_read,
                                                  const engine::EngineHandle& engine,
                                                  const FixedResponses& fixed,
-                                                 ToolRequest* tool_request, std::string& built);
+                                                 ToolRequest* tool_request, std::string& built,
+                                                 const engine::HistorySource* history = nullptr);
 
 }  // namespace qmr::ui

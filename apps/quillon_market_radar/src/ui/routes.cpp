@@ -1,9 +1,11 @@
 #include "ui/routes.hpp"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "base/json_writer.hpp"
 #include "engine/records.hpp"
+#include "ui/history_route.hpp"
 #include "ui/page.hpp"
 #include "ui/products_route.hpp"
 #include "version.hpp"
@@ -51,7 +53,8 @@ DashboardResponse reprice(const engine::EngineHandle& engine) {
 }  // namespace
 
 DashboardResponse route_request(std::string_view method, std::string_view path,
-                                const engine::EngineHandle& engine, std::string_view page) {
+                                const engine::EngineHandle& engine, std::string_view page,
+                                const engine::HistorySource* history) {
   if (method == "GET") {
     if (path == "/") return make_response(STATUS_OK, HTML, std::string(page));
     if (path == "/api/status") return status_object();
@@ -63,6 +66,12 @@ DashboardResponse route_request(std::string_view method, std::string_view path,
     if (path == "/api/medicines") {
       return make_response(STATUS_OK, JSON,
                            engine::encode_medicines_compact(engine->list_medicines()));
+    }
+    if (history && path == ALERTS_PATH) return alerts_response(*history);
+    if (history && path.starts_with(HISTORY_PATH) &&
+        (path.size() == HISTORY_PATH.size() || path[HISTORY_PATH.size()] == '?')) {
+      return history_response(*history,
+                              path.substr(std::min(path.size(), HISTORY_PATH.size() + 1)));
     }
     return not_found();
   }

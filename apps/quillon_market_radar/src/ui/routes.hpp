@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/history_source.hpp"
 #include "engine/market_engine.hpp"
 #include "ui/page.hpp"
 
@@ -38,9 +39,11 @@ struct RequestLine {
 /// Returns the response for a request's method and path, `page` for GET "/"; never fails. An
 /// engine error becomes a "500 ERROR" response, a bad query string of the product list
 /// (products_route.hpp) a "400 BAD REQUEST" one and an unknown method or path the "404 NOT FOUND"
-/// one.
+/// one. With `history` (a store given), GET "/api/history" and "/api/alerts" answer from it
+/// (history_route.hpp); without, they are unknown paths.
 [[nodiscard]] DashboardResponse route_request(std::string_view method, std::string_view path,
                                               const engine::EngineHandle& engine,
-                                              std::string_view page = DASHBOARD_PAGE);
+                                              std::string_view page = DASHBOARD_PAGE,
+                                              const engine::HistorySource* history = nullptr);
 
 }  // namespace qmr::ui

@@ -90,7 +90,8 @@ void end_on_failure(const std::weak_ptr<Ending>& ending, const std::exception_pt
 
 asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots, std::uint16_t port,
                                         LoopPool& loops, ConnectionLimits limits,
-                                        ToolServerOptions tools, std::string_view page) {
+                                        ToolServerOptions tools, std::string_view page,
+                                        engine::HistorySourceHandle history) {
   const auto executor = co_await asio::this_coro::executor;
   tcp::acceptor acceptor(executor);
   if (const auto error = open_listener(acceptor, {asio::ip::address_v4::loopback(), port})) {
@@ -126,8 +127,10 @@ asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots, std::uint16
     // Each loop makes the fixed responses of a new snapshot for itself, at its first request.
     const auto worker = std::make_shared<Worker>(
         LoopState{limits,
-                  engine::PerSnapshot<Answering>(
-                      snapshots, [page](const auto& engine) { return answering(engine, page); }),
+                  engine::PerSnapshot<Answering>(snapshots,
+                                                 [page, history](const auto& engine) {
+                                                   return answering(engine, page, history);
+                                                 }),
                   tool_path},
         std::move(listener), ending);
     workers.push_back(worker);

@@ -21,11 +21,10 @@ namespace qmr::ui {
 /// endpoint in `tools`, the tool server answers on TOOL_SERVER_PATH too, and one more start-up
 /// line names it with the port bound. GET "/" answers `page`. Returns the bind error before
 /// anything is printed when the port cannot be bound. The loops must keep running while connections
-/// remain.
-[[nodiscard]] asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots,
-                                                      std::uint16_t port, LoopPool& loops,
-                                                      ConnectionLimits limits = {},
-                                                      ToolServerOptions tools = {},
-                                                      std::string_view page = DASHBOARD_PAGE);
+/// remain. With `history` (a store given), the history routes answer from it.
+[[nodiscard]] asio::awaitable<Status> serve_dashboard(
+    engine::Snapshots snapshots, std::uint16_t port, LoopPool& loops, ConnectionLimits limits = {},
+    ToolServerOptions tools = {}, std::string_view page = DASHBOARD_PAGE,
+    engine::HistorySourceHandle history = nullptr);
 
 }  // namespace qmr::ui

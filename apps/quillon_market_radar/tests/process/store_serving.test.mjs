@@ -152,3 +152,144 @@ test('a store that may not be written is still served', { skip: skipOnWindows('n
     store.remove();
   }
 });
+
+// A store with a history of known figures: PRICES (a year ago and more), our price (₹1299, the
+// listing's, at its import), and the competitor's 20, 10 and 3 days ago and once after our price.
+const DAY_MS = 86400000;
+function historyStore() {
+  const store = importedStore();
+  const now = Date.now();
+  const at = (ms) => new Date(ms).toISOString();
+  const prices = 'sku_asin,platform,competitor_price_inr,observed_at\n' +
+    `FK-1,Flipkart,1300,${at(now - 20 * DAY_MS)}\nFK-1,Flipkart,1250,${at(now - 10 * DAY_MS)}\n` +
+    `FK-1,Flipkart,1200,${at(now - 3 * DAY_MS)}\nFK-1,Flipkart,1149,${at(now)}\n`;
+  execFileSync(process.env.QMR_BINARY, ['import', '--data', store.data, store.file('h.csv', prices)]);
+  return { ...store, started: now };
+}
+// The date in India of `ms` as the program writes it ("12 Nov 2026").
+const indiaDate = (ms) => {
+  const date = new Date(ms + 19800000);
+  return `${date.getUTCDate()} ${date.toUTCString().slice(8, 11)} ${date.getUTCFullYear()}`;
+};
+
+test('the history tool is listed only with a store, and answers its figures', async () => {
+  const store = historyStore();
+  try {
+    const list = JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'tools/list' });
+    const history = (args) => call(2, 'market_price_history', args);
+    for (const data of [[], ['--data', store.data]]) {
+      const { status, stdout } = await run(['mcp', ...data], { input: `${list}\n${history({ sku_asin: 'FK-1' })}\n` });
+      assert.equal(status, 0);
+      const [listed, called] = stdout.toString().trim().split('\n').map((line) => JSON.parse(line));
+      const names = listed.result.tools.map((tool) => tool.name);
+      assert.deepEqual(names.includes('market_price_history'), data.length > 0, names.join());
+      if (data.length === 0) assert.match(called.result.content[0].text, /not found/);
+    }
+    const ask = async (args, extra = []) => {
+      const { stdout } = await run(['mcp', '--data', store.data, ...extra], { input: history(args) + '\n' });
+      return JSON.parse(stdout.toString()).result;
+    };
+    const first = indiaDate(store.started - 20 * DAY_MS);
+    const today = indiaDate(Date.now());
+    const answer = await ask({ sku_asin: 'FK-1', days: 7 });
+    assert.equal(answer.isError, undefined);
+    const text = answer.content[0].text;
+    for (const line of [
+      'FK-1 on Flipkart: Steel Bottle\n',
+      `  competitor: 6 observations, the latest ₹1149.00 on ${today}; all-time low ₹1000.00 on 1 Nov 2025\n`,
+      `    last 30 days (${indiaDate(Date.now() - 29 * DAY_MS)} to ${today}, IST): lowest ₹1149.00, average ₹1224.75, highest ₹1300.00 over 4 observations\n`,
+      // Fewer than three observations: their count, no statistics.
+      `    last 30 days (${indiaDate(Date.now() - 29 * DAY_MS)} to ${today}, IST): 1 observation, on ${today}\n`,
+      `    last days (IST): 1 Dec 2025 ₹1149.00, ${first} ₹1300.00, `,
+      // Our price came in 3 days after the competitor's ₹1200: a drop of 7.62 %, once.
+      `  alerts: 1, the last COMPETITOR PRICE DROP ALERT on ${today} (competitor ₹1200.00, ours ₹1299.00, -7.62%)\n`,
+      '  suggested price: ₹1148.00 (₹1.00 below the competitor\'s ₹1149.00; lower from our ₹1299.00)\n',
+      `  points of the last 7 days (${indiaDate(Date.now() - 6 * DAY_MS)} to ${today}, IST):\n`,
+      `    competitor: 2 points: ${indiaDate(store.started - 3 * DAY_MS)} ₹1200.00, ${today} ₹1149.00\n`,
+    ]) {
+      assert.ok(text.includes(line), `${line}\nnot in\n${text}`);
+    }
+    // A threshold above that gap waits for the ₹1149, 11.55 % below.
+    assert.ok((await ask({ sku_asin: 'FK-1' }, ['--alert-percent', '8'])).content[0].text.includes(
+      `  alerts: 1, the last COMPETITOR PRICE DROP ALERT on ${today} (competitor ₹1149.00, ours ₹1299.00, -11.55%)\n`));
+    for (const [args, words] of [[{ sku_asin: 'FK-9' }, "No price history of 'FK-9' in the store."],
+      [{ sku_asin: 'FK-1', days: 0 }, /"days" must be a whole number from 1 to 3650/],
+      [{ sku_asin: 'FK-1', days: '7' }, /"days" must be/], [{}, /"sku_asin" must be/]]) {
+      const failed = await ask(args);
+      assert.equal(failed.isError, true, JSON.stringify(args));
+      assert.match(failed.content[0].text, words instanceof RegExp ? words : new RegExp(words.replace(/[.()]/g, '\\$&')));
+    }
+  } finally {
+    store.remove();
+  }
+});
+
+test('prices --history prints each match\'s summary and a text chart, at most five', async () => {
+  const store = historyStore();
+  try {
+    const shown = await run(['prices', '-q', 'FK-1', '--history', '--data', store.data]);
+    assert.equal(shown.status, 0, shown.stderr.toString());
+    const out = shown.stdout.toString();
+    for (const part of ["[*] Reading Price History for 'FK-1'...\n[+] Found 1 Matching SKUs:\n",
+      '       competitor: 6 observations, the latest ₹1149.00', '      suggested price: ₹1148.00',
+      '     ₹1300.00 |', '     ₹1149.00 |', '  o our price, x competitor, * both\n']) {
+      assert.ok(out.includes(part), `${part}\nnot in\n${out}`);
+    }
+    const many = 'Seller SKU ID,Product Title,MRP,Your Selling Price,Your Stock Count,Listing Status\n' +
+      Array.from({ length: 7 }, (_, i) => `MANY-${i},Lamp ${i},100,90,1,ACTIVE\n`).join('');
+    execFileSync(process.env.QMR_BINARY, ['import', '--data', store.data, store.file('many.csv', many)]);
+    const capped = (await run(['prices', '-q', 'lamp', '--history', '--data', store.data])).stdout.toString();
+    assert.equal(capped.match(/-> \[MANY-/g).length, 5);
+    assert.ok(capped.includes('    ... 2 more of 7 matching products not shown'), capped);
+    const demo = await run(['prices', '-q', 'x', '--history']);
+    assert.equal(demo.status, 1);
+    assert.match(demo.stderr.toString(), /^Error: --history needs --data DIR/);
+  } finally {
+    store.remove();
+  }
+});
+
+test('GET /api/history and /api/alerts answer from the store, and are no routes without one', async () => {
+  const store = historyStore();
+  const servers = [];
+  try {
+    const get = async (server, path) => {
+      const { statusLine, body } = parseResponse((await exchange(server.port,
+        `GET ${path} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n`)).data);
+      return { status: Number(statusLine.split(' ')[1]), body: body.toString() };
+    };
+    const demo = await startDashboard((port) => ['ui', '-p', String(port)]);
+    servers.push(demo);
+    for (const path of ['/api/history?sku_asin=FK-1', '/api/alerts']) {
+      const answer = await get(demo, path);
+      assert.equal(`${answer.status} ${answer.body}`, '404 Not Found', path);
+    }
+    for (const [threshold, alerts] of [[[], [['DROP', 1200, 1299]]], [['--alert-percent', '8'], [['DROP', 1149, 1299]]]]) {
+      const server = await startDashboard((port) => ['ui', '-p', String(port), '--data', store.data, ...threshold]);
+      servers.push(server);
+      const listed = JSON.parse((await get(server, '/api/alerts')).body);
+      assert.deepEqual(listed.alerts.map((alert) => [alert.kind, alert.competitor_price_inr, alert.our_price_inr]), alerts);
+      assert.equal(listed.alert_percent, threshold.length ? 8 : 5);
+      assert.match(listed.window, /^last 30 days \(.* to .*, IST\)$/);
+    }
+    const server = servers[1];
+    const found = await get(server, '/api/history?sku_asin=FK-1&platform=Flipkart&days=7');
+    assert.equal(found.status, 200);
+    const [history] = JSON.parse(found.body);
+    assert.equal(history.competitor.observations, 6);
+    assert.deepEqual(history.competitor.points.map((point) => point.price_inr), [1200, 1149]);
+    assert.equal(history.suggested_price_inr, 1148);
+    assert.deepEqual(history.alerts.map((alert) => alert.kind), ['DROP']);
+    for (const [path, status, error] of [['/api/history?sku_asin=FK-9', 404, "no price history of 'FK-9' in the store"],
+      ['/api/history?sku_asin=FK-1&days=0', 400, 'days must be a whole number from 1 to 3650'],
+      ['/api/history', 400, 'sku_asin is required: a seller SKU or ASIN'],
+      ['/api/history?sku=FK-1', 400, "unknown parameter 'sku': the history takes sku_asin, platform and days"]]) {
+      const answer = await get(server, path);
+      assert.equal(answer.status, status, path);
+      assert.deepEqual(JSON.parse(answer.body), { error }, path);
+    }
+  } finally {
+    for (const server of servers) await server.stop();
+    store.remove();
+  }
+});

@@ -1,0 +1,40 @@
+// Where the surfaces (the assistant's tool, the API, the console) read a product's price history
+// from: the seller's store when one is given, read afresh for each answer; none for the demo,
+// which keeps no history.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/result.hpp"
+#include "engine/price_history.hpp"
+
+namespace qmr::engine {
+
+/// The days of history an answer lists points for unless asked otherwise, and the most it takes.
+inline constexpr int DEFAULT_HISTORY_DAYS = 90;
+inline constexpr int MAX_HISTORY_DAYS = 3650;
+
+/// A store's price history, read on demand.
+struct HistorySource {
+  /// Returns the histories of `sku_asin` (exactly as stored), on `platform` or on every platform
+  /// it has, platforms in byte order; none when the store knows nothing of it; the store's error.
+  std::function<Result<std::vector<ProductHistory>>(const std::string& sku_asin,
+                                                    const std::optional<std::string>& platform)>
+      read;
+  /// Returns the histories of every product with an observed price, on each of its platforms,
+  /// read at one moment; the store's error.
+  std::function<Result<std::vector<ProductHistory>>()> read_all;
+  /// The time answers are for, microseconds since 1970 UTC.
+  std::function<std::int64_t()> now;
+  HistorySettings settings;
+};
+
+/// A history source shared by the surfaces; null without a store.
+using HistorySourceHandle = std::shared_ptr<const HistorySource>;
+
+}  // namespace qmr::engine

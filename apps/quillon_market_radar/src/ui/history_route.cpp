@@ -1,0 +1,164 @@
+#include "ui/history_route.hpp"
+
+#include <algorithm>
+#include <iterator>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "base/json_writer.hpp"
+#include "engine/records.hpp"
+#include "ui/products_route.hpp"
+
+namespace qmr::ui {
+
+namespace {
+
+constexpr std::string_view JSON = "application/json";
+
+constexpr std::string_view ALERT_KIND_NAMES[] = {"DROP", "RISE", "ALL_TIME_LOW"};
+
+DashboardResponse json_response(std::string_view status, const json::Value& body) {
+  return {std::string(status), std::string(JSON), json::to_compact(body)};
+}
+
+DashboardResponse error_response(std::string_view status, const std::string& reason) {
+  return json_response(status, {{"error", reason}});
+}
+
+// What a history request names.
+struct HistoryRequest {
+  std::string sku_asin;
+  std::optional<std::string> platform;
+  int days = engine::DEFAULT_HISTORY_DAYS;
+};
+
+// Returns the request `query_string` names, or the reason it names none.
+std::variant<HistoryRequest, std::string> parse_history_request(std::string_view query_string) {
+  HistoryRequest request;
+  constexpr std::string_view NAMES[] = {"sku_asin", "platform", "days"};
+  bool seen[std::size(NAMES)] = {};
+  while (!query_string.empty()) {
+    const std::size_t end = std::min(query_string.find('&'), query_string.size());
+    const std::string_view pair = query_string.substr(0, end);
+    query_string.remove_prefix(std::min(end + 1, query_string.size()));
+    if (pair.empty()) continue;
+    const std::size_t equals = std::min(pair.find('='), pair.size());
+    const std::string name = percent_decode(pair.substr(0, equals)).value_or("");
+    const auto value = percent_decode(pair.substr(std::min(equals + 1, pair.size())));
+    const auto* found = std::find(std::begin(NAMES), std::end(NAMES), name);
+    if (found == std::end(NAMES)) {
+      return "unknown parameter '" + name + "': the history takes sku_asin, platform and days";
+    }
+    bool& was_seen = seen[found - std::begin(NAMES)];
+    if (was_seen) return "parameter '" + name + "' given more than once";
+    was_seen = true;
+    if (!value) return "parameter '" + name + "' has a bad percent-encoding";
+    if (name == "sku_asin") {
+      request.sku_asin = *value;
+    } else if (name == "platform") {
+      request.platform = *value;
+    } else {
+      const bool digits =
+          !value->empty() && value->size() <= 4 &&
+          std::all_of(value->begin(), value->end(), [](char c) { return c >= '0' && c <= '9'; });
+      const int days = digits ? std::stoi(*value) : 0;
+      if (days < 1 || days > engine::MAX_HISTORY_DAYS) {
+        return "days must be a whole number from 1 to " + std::to_string(engine::MAX_HISTORY_DAYS);
+      }
+      request.days = days;
+    }
+  }
+  if (request.sku_asin.empty()) return std::string("sku_asin is required: a seller SKU or ASIN");
+  return request;
+}
+
+json::Value utc_value(std::int64_t at) {
+  const std::int64_t seconds = at >= 0 ? at / 1'000'000 : -((-at + 999'999) / 1'000'000);
+  return engine::format_rfc3339_utc(seconds,
+                                    static_cast<std::uint32_t>((at - seconds * 1'000'000) * 1000));
+}
+
+json::Value rupees_value(std::optional<std::int64_t> paise) {
+  if (!paise) return nullptr;
+  return static_cast<double>(*paise) / 100.0;
+}
+
+}  // namespace
+
+DashboardResponse history_response(const engine::HistorySource& history,
+                                   std::string_view query_string) {
+  auto parsed = parse_history_request(query_string);
+  if (auto* reason = std::get_if<std::string>(&parsed)) {
+    return error_response("400 BAD REQUEST", *reason);
+  }
+  const HistoryRequest& request = std::get<HistoryRequest>(parsed);
+  auto read = history.read(request.sku_asin, request.platform);
+  if (!read.ok()) return error_response("500 ERROR", read.error().message);
+  if (read.value().empty()) {
+    return error_response("404 NOT FOUND",
+                          "no price history of '" + request.sku_asin + "'" +
+                              (request.platform ? " on " + *request.platform : "") +
+                              " in the store");
+  }
+  const std::int64_t now = history.now();
+  json::Value histories = json::Value::array();
+  for (const engine::ProductHistory& product : read.value()) {
+    histories.push_back(
+        engine::history_json(product, now, request.days, REPRICE_WEBHOOK_TARGET, history.settings));
+  }
+  return json_response("200 OK", histories);
+}
+
+DashboardResponse alerts_response(const engine::HistorySource& history) {
+  auto read = history.read_all();
+  if (!read.ok()) return error_response("500 ERROR", read.error().message);
+  const std::int64_t now = history.now();
+  const std::int64_t since = engine::india_midnight(engine::india_day(now) - ALERT_DAYS + 1);
+  struct Found {
+    const engine::ProductHistory* product;
+    engine::PriceAlert alert;
+  };
+  std::vector<Found> found;
+  for (const engine::ProductHistory& product : read.value()) {
+    const auto until = [now](const std::vector<engine::PricePoint>& series) {
+      return std::span(series).first(static_cast<std::size_t>(
+          std::upper_bound(
+              series.begin(), series.end(), now,
+              [](std::int64_t at, const engine::PricePoint& point) { return at < point.at; }) -
+          series.begin()));
+    };
+    for (const engine::PriceAlert& alert : engine::find_alerts(
+             until(product.ours), until(product.competitor), history.settings.alerts)) {
+      if (alert.at >= since) found.push_back({&product, alert});
+    }
+  }
+  // Newest first; one moment's alerts in the store's order of products.
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Found& a, const Found& b) { return a.alert.at > b.alert.at; });
+  json::Value alerts = json::Value::array();
+  for (const auto& [product, alert] : found) {
+    alerts.push_back(json::Value{
+        {"sku_asin", product->sku_asin},
+        {"title", product->title},
+        {"platform", product->platform},
+        {"kind", ALERT_KIND_NAMES[static_cast<std::size_t>(alert.kind)]},
+        {"observed_at_utc", utc_value(alert.at)},
+        {"competitor_price_inr", rupees_value(alert.competitor_paise)},
+        {"our_price_inr", rupees_value(alert.our_paise)},
+        {"gap_percent", alert.our_paise ? json::Value(alert.gap_percent) : json::Value(nullptr)},
+        {"dispatch", engine::alert_dispatch_record(alert, product->title, product->sku_asin,
+                                                   REPRICE_WEBHOOK_TARGET)}});
+  }
+  return json_response("200 OK", {{"as_of_utc", utc_value(now)},
+                                  {"since_utc", utc_value(since)},
+                                  {"window", "last " + std::to_string(ALERT_DAYS) + " days (" +
+                                                 engine::india_date(since) + " to " +
+                                                 engine::india_date(now) + ", IST)"},
+                                  {"alert_percent", history.settings.alerts.threshold_percent},
+                                  {"alerts", std::move(alerts)}});
+}
+
+}  // namespace qmr::ui

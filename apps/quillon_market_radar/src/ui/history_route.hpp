@@ -1,0 +1,32 @@
+// GET "/api/history" and GET "/api/alerts": a product's price history, and the alerts of the last
+// days over every product, read from the seller's store for each request. Without a store the
+// paths are no routes (404), as they were before.
+#pragma once
+
+#include <string_view>
+
+#include "engine/history_source.hpp"
+#include "ui/routes.hpp"
+
+namespace qmr::ui {
+
+inline constexpr std::string_view HISTORY_PATH = "/api/history";
+inline constexpr std::string_view ALERTS_PATH = "/api/alerts";
+/// How many days back GET "/api/alerts" lists alerts from (days in India, today among them).
+inline constexpr int ALERT_DAYS = 30;
+
+/// Returns the response to GET "/api/history?`query_string`": sku_asin (required, exactly as
+/// stored), platform and days (1 to engine::MAX_HISTORY_DAYS, default 90). A JSON array of one
+/// history_json object per platform; "400 BAD REQUEST" for a bad query string, "404 NOT FOUND"
+/// for a product the store knows nothing of, "500 ERROR" when the store cannot be read, each
+/// with a JSON error object.
+[[nodiscard]] DashboardResponse history_response(const engine::HistorySource& history,
+                                                 std::string_view query_string);
+
+/// Returns the response to GET "/api/alerts": the alerts of the last ALERT_DAYS days over every
+/// product and platform in the store, newest first, each with its product, figures, text and
+/// dispatch record, under the window's edges and the threshold; "500 ERROR" when the store
+/// cannot be read.
+[[nodiscard]] DashboardResponse alerts_response(const engine::HistorySource& history);
+
+}  // namespace qmr::ui
