@@ -996,6 +996,13 @@ std::vector<MedicineArbitrage> match_medicines(const std::vector<GenericOffer>& 
   return matcher.take_matches();
 }
 
+std::string more_medicines_line(const MedicineSelection& selection) {
+  const std::size_t shown = selection.medicines.size();
+  return std::to_string(selection.more) + " more of " + std::to_string(shown + selection.more) +
+         " matching medicines not listed: these are the " + std::to_string(shown) +
+         " with the largest saving. Narrow the query (a brand or a salt) to see the others.";
+}
+
 MedicineSelection select_medicines(const std::vector<MedicineArbitrage>& matches,
                                    std::string_view query, std::size_t limit) {
   MedicineSelection selection;

@@ -131,6 +131,10 @@ struct MedicineSelection {
   std::size_t more = 0;
 };
 
+/// Returns the line that follows an answer of `selection` with more matches than it shows: how
+/// many more matched and how to narrow the query. No line break.
+[[nodiscard]] std::string more_medicines_line(const MedicineSelection& selection);
+
 /// Returns the first `limit` of `matches` (already in answer order) whose brand, composition or
 /// generic name contains `query`, compared lower-cased with the full Unicode mapping (an empty
 /// query takes all), and the count of the rest. No medicine: the answer is NO_EXACT_MATCH.

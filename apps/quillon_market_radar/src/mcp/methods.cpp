@@ -21,7 +21,9 @@ constexpr std::string_view SERVER_NAME = "quillon_market_radar";
 // How long a client may keep a list or the discovery result: they change only with the program.
 constexpr int CACHE_TTL_MS = 3'600'000;
 
-json::Value tool_catalogue(const Terms& terms) {
+// The tools as listed under `terms`; the medicine tool names its query when the catalogue's
+// medicines answer one.
+json::Value tool_catalogue(const Terms& terms, bool medicine_query) {
   const bool described = terms.revision->described_tools;
   json::Value tools = json::Value::array();
   for (const auto& [name, title, description] : TOOLS) {
@@ -45,6 +47,11 @@ json::Value tool_catalogue(const Terms& terms) {
   json::Value& query = tools[0]["inputSchema"]["properties"]["query"];
   query["type"] = "string";
   if (described) query["description"] = QUERY_DESCRIPTION;
+  if (medicine_query) {
+    json::Value& medicine = tools[2]["inputSchema"]["properties"]["query"];
+    medicine["type"] = "string";
+    if (described) medicine["description"] = MEDICINE_QUERY_DESCRIPTION;
+  }
   return tools;
 }
 
@@ -66,7 +73,7 @@ json::Value result_meta() { return {{"io.modelcontextprotocol/serverInfo", serve
 
 // The result of a fixed method (one whose result reads nothing of the request but, for a read,
 // the address of `resource`) under `terms`.
-json::Value fixed_result(std::string_view method, const Terms& terms,
+json::Value fixed_result(std::string_view method, const Terms& terms, bool medicine_query,
                          const Resource* resource = nullptr) {
   const Revision& revision = *terms.revision;
   if (method == "initialize") {
@@ -76,7 +83,7 @@ json::Value fixed_result(std::string_view method, const Terms& terms,
   }
   if (method == "ping") return json::Value::object();
   json::Value result = json::Value::object();
-  if (method == "tools/list") result["tools"] = tool_catalogue(terms);
+  if (method == "tools/list") result["tools"] = tool_catalogue(terms, medicine_query);
   if (method == "resources/list") {
     result["resources"] = json::Value::array();
     for (const Extension& extension : EXTENSIONS) {
@@ -124,7 +131,7 @@ struct FixedTexts {
 };
 
 // Returns the fixed results of every revision, in the order of REVISIONS, under `extensions`.
-std::vector<FixedTexts> write_texts(ExtensionSet extensions) {
+std::vector<FixedTexts> write_texts(ExtensionSet extensions, bool medicine_query) {
   std::vector<FixedTexts> table;
   for (const Revision& revision : REVISIONS) {
     const Terms terms{&revision, extensions};
@@ -142,38 +149,40 @@ std::vector<FixedTexts> write_texts(ExtensionSet extensions) {
         texts.reads = true;
         continue;
       }
-      texts.methods.emplace_back(name, json::to_compact(fixed_result(name, terms)));
+      texts.methods.emplace_back(name, json::to_compact(fixed_result(name, terms, medicine_query)));
     }
     for (const Extension& extension : EXTENSIONS) {
       if (!texts.reads || !extensions.contains(extension)) continue;
       for (const Resource& resource : extension.resources) {
         texts.resources.emplace_back(
-            resource.uri, json::to_compact(fixed_result("resources/read", terms, &resource)));
+            resource.uri,
+            json::to_compact(fixed_result("resources/read", terms, medicine_query, &resource)));
       }
     }
   }
   return table;
 }
 
-// Returns the fixed results under `terms`. Each text is written once and copied from then on. The
-// texts under a set of extensions are written when a client first declares that set, never for
-// the others: the view's hold its whole document once per revision (about 200 KB of private
-// memory).
-const FixedTexts& fixed_texts(const Terms& terms) {
+// Returns the fixed results under `terms`, the medicine tool taking a query or not. Each text is
+// written once and copied from then on. The texts under a set of extensions are written when a
+// client first declares that set, never for the others: the view's hold its whole document once
+// per revision (about 200 KB of private memory).
+const FixedTexts& fixed_texts(const Terms& terms, bool medicine_query) {
   const auto row = static_cast<std::size_t>(terms.revision - REVISIONS.data());
-  static const std::vector<FixedTexts> WITHOUT_EXTENSIONS = write_texts(ExtensionSet());
-  if (terms.extensions.empty()) return WITHOUT_EXTENSIONS[row];
+  static const std::vector<FixedTexts> WITHOUT_EXTENSIONS = write_texts(ExtensionSet(), false);
+  if (terms.extensions.empty() && !medicine_query) return WITHOUT_EXTENSIONS[row];
   // Any other set is written by the first request under it, while the others wait; the tables
   // written are kept for the whole run.
-  static std::array<std::atomic<const std::vector<FixedTexts>*>, 1 << EXTENSIONS.size()> written{};
-  std::atomic<const std::vector<FixedTexts>*>& slot = written[terms.extensions.index()];
+  static std::array<std::atomic<const std::vector<FixedTexts>*>, 2 << EXTENSIONS.size()> written{};
+  std::atomic<const std::vector<FixedTexts>*>& slot =
+      written[terms.extensions.index() * 2 + (medicine_query ? 1 : 0)];
   const std::vector<FixedTexts>* table = slot.load(std::memory_order_acquire);
   if (table == nullptr) {
     static std::mutex writing;
     const std::lock_guard lock(writing);
     table = slot.load(std::memory_order_relaxed);
     if (table == nullptr) {
-      table = new std::vector<FixedTexts>(write_texts(terms.extensions));
+      table = new std::vector<FixedTexts>(write_texts(terms.extensions, medicine_query));
       slot.store(table, std::memory_order_release);
     }
   }
@@ -183,8 +192,9 @@ const FixedTexts& fixed_texts(const Terms& terms) {
 // What any method but "tools/call" gives, kept out of line: inlined into outcome_of(), it made a
 // tool call, the most common request, take about 15 instructions more.
 [[gnu::noinline]] Outcome fixed_outcome(std::string_view method, const Request& request,
-                                        const Terms& terms, const std::string*& fixed) {
-  const FixedTexts& texts = fixed_texts(terms);
+                                        const Terms& terms, bool medicine_query,
+                                        const std::string*& fixed) {
+  const FixedTexts& texts = fixed_texts(terms, medicine_query);
   if (method == "resources/read" && texts.reads) {
     // A read of a resource of an extension the client declared, in any revision: a read of any
     // other address finds none, and one without an address is no read.
@@ -232,13 +242,13 @@ const std::string& per_request_versions() {
 }
 
 Outcome outcome_of(std::string_view method, const Request& request, const Terms& terms,
-                   const std::string*& fixed) {
+                   bool medicine_query, const std::string*& fixed) {
   fixed = nullptr;
   if (method == "tools/call") {
     return terms.revision->protocol_errors && !is_tool(request.tool_name) ? Outcome::UNKNOWN_TOOL
                                                                           : Outcome::RESULT;
   }
-  return fixed_outcome(method, request, terms, fixed);
+  return fixed_outcome(method, request, terms, medicine_query, fixed);
 }
 
 }  // namespace qmr::mcp

@@ -34,9 +34,11 @@ enum class Outcome {
   INVALID_PARAMS,    // -32602 "Invalid params": a read without an address (none, or no string)
 };
 
-/// Returns what `method` gives for `request` under `terms`; `fixed` is then the text of a fixed
-/// method's result (a resource's for a read), null for any other.
+/// Returns what `method` gives for `request` under `terms`, the medicine tool listed with a query
+/// when `medicine_query`; `fixed` is then the text of a fixed method's result (a resource's for a
+/// read), null for any other.
 [[nodiscard]] Outcome outcome_of(std::string_view method, const Request& request,
-                                 const Terms& terms, const std::string*& fixed);
+                                 const Terms& terms, bool medicine_query,
+                                 const std::string*& fixed);
 
 }  // namespace qmr::mcp

@@ -117,9 +117,12 @@ Answered LineHandler::respond(const Request& request, const Served& served, std:
   const Revision& revision = *served.terms.revision;
   Outcome outcome = Outcome::METHOD_NOT_FOUND;
   const std::string* fixed = nullptr;
+  // The snapshot is taken once: a list and a call answer from the same one.
+  const std::shared_ptr<const MarketTools> tools = tools_.get();
   if (!served.refusal && request.method) {
     std::string decoded;
-    outcome = outcome_of(request.method->text(decoded), request, served.terms, fixed);
+    outcome = outcome_of(request.method->text(decoded), request, served.terms,
+                         tools->medicine_queries(), fixed);
   }
   if (served.refusal || outcome != Outcome::RESULT) {
     write_error_answer(request, served.refusal, outcome, revision, out, spill);
@@ -131,7 +134,7 @@ Answered LineHandler::respond(const Request& request, const Served& served, std:
   if (fixed) {
     out += *fixed;
   } else {
-    tools_.get()->write_result(request, revision, out);
+    tools->write_result(request, revision, out);
   }
   out += '}';
   return outcome;
