@@ -54,6 +54,7 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   write_list_text(engine_->list_review_intel(), NO_REVIEWS, reviews_);
   std::vector<engine::MedicineArbitrage> medicines = engine_->list_medicines();
   if (medicine_queries()) {
+    medicine_keys_ = engine::medicine_search_keys(medicines);
     medicine_rows_ = std::move(medicines);
   } else {
     write_list_text(medicines, NO_MEDICINES, medicines_);
@@ -105,7 +106,7 @@ std::string MarketTools::write_medicines(const JsonString& query, std::string& o
   }
   std::string storage;
   const engine::MedicineSelection selection =
-      engine::select_medicines(matches, query.text(storage));
+      engine::select_medicines(matches, medicine_keys_, query.text(storage));
   if (selection.medicines.empty()) {
     json::write_string(engine::NO_EXACT_MATCH, out);
     return {};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/market_engine.hpp"
+#include "engine/medicines.hpp"
 #include "mcp/json_text.hpp"
 #include "mcp/request_reader.hpp"
 #include "mcp/revisions.hpp"
@@ -75,7 +76,8 @@ class MarketTools {
   std::vector<std::string> products_;  // each product's object, escaped, in stored order
   std::string reviews_;                // the whole output of each list tool, as a JSON string
   std::string medicines_;              // when the medicines answer no query
-  std::vector<engine::MedicineArbitrage> medicine_rows_;  // when they do, in answer order
+  std::vector<engine::MedicineArbitrage> medicine_rows_;   // when they do, in answer order
+  std::vector<engine::MedicineSearchKeys> medicine_keys_;  // of medicine_rows_
 };
 
 }  // namespace qmr::mcp
