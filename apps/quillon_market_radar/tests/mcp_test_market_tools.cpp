@@ -212,7 +212,9 @@ TEST(ToolsCall, StoreMedicinesAnswerAQueryCappedWithACountOfTheRest) {
     ASSERT_EQ(records.size(), listed) << query;
     EXPECT_EQ(records.front()["branded_medicine_name"], first) << query;
     EXPECT_EQ(records.back()["branded_medicine_name"], last) << query;
-    if (!more.empty()) EXPECT_TRUE(content[1]["text"].get<std::string>().starts_with(more));
+    if (!more.empty()) {
+      EXPECT_TRUE(content[1]["text"].get<std::string>().starts_with(more)) << query;
+    }
   }
 }
 
