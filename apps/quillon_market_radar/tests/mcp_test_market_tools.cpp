@@ -175,5 +175,48 @@ TEST(ToolsCall, SearchBeyondTheCapListsTheLargestGapsAndCountsTheRest) {
   }
 }
 
+// A store's medicines answer a brand or a salt: at most 50, largest saving first, then a text
+// counting the rest; a query without a match gets that in words, and nothing else.
+TEST(ToolsCall, StoreMedicinesAnswerAQueryCappedWithACountOfTheRest) {
+  engine::Catalogue rows;
+  rows.medicine_queries = true;
+  for (int i = 0; i < 52; ++i) {
+    rows.medicines.push_back({"Dolo " + std::to_string(i), 30.0,
+                              i < 51 ? "Paracetamol (650mg)" : "Cetirizine (10mg)", "G", 10.0,
+                              90.0 - i});
+  }
+  const auto engine = engine::MarketEngine::from_catalogue(rows);
+  // The query, how many listed, the first and last brands (or the whole text), the next text.
+  const struct {
+    std::string query;
+    std::size_t listed;
+    std::string first, last, more;
+  } cases[] = {{"", 50, "Dolo 0", "Dolo 49", "2 more of 52 matching medicines not listed: "},
+               {"PARACETAMOL", 50, "Dolo 0", "Dolo 49", "1 more of 51 matching medicines not"},
+               {"dolo 5", 3, "Dolo 5", "Dolo 51", ""},
+               {"Hydroxyzine", 0, "no exact Jan Aushadhi match", "", ""}};
+  for (const auto& [query, listed, first, last, more] : cases) {
+    const auto content = json::Value::parse(
+        handle_line(R"({"id":1,"method":"tools/call","params":{"name":"market_jan_aushadhi",)"
+                    R"("arguments":{"query":")" +
+                        query + R"("}}})",
+                    engine)
+            .value_or("{}"))["result"]["content"];
+    ASSERT_EQ(content.size(), more.empty() ? 1u : 2u) << query;
+    const std::string text = content[0]["text"];
+    if (listed == 0) {
+      EXPECT_EQ(text, first);
+      continue;
+    }
+    const auto records = json::Value::parse(text);
+    ASSERT_EQ(records.size(), listed) << query;
+    EXPECT_EQ(records.front()["branded_medicine_name"], first) << query;
+    EXPECT_EQ(records.back()["branded_medicine_name"], last) << query;
+    if (!more.empty()) {
+      EXPECT_TRUE(content[1]["text"].get<std::string>().starts_with(more)) << query;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qmr::mcp

@@ -81,6 +81,7 @@ std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows)
   }
   engine->reviews_.rows = std::move(rows.reviews);
   engine->medicines_.rows = std::move(rows.medicines);
+  engine->medicine_queries_ = rows.medicine_queries;
   engine->social_posts_.rows = std::move(rows.social_posts);
   return engine;
 }

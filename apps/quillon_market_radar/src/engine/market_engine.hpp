@@ -28,6 +28,9 @@ struct Catalogue {
   /// The seller's own SKU of the product at the same position, which a search compares but no
   /// record carries; shorter than `products` (empty for the seed catalogue) where there is none.
   std::vector<std::string> seller_skus;
+  /// Whether the medicines answer a query of a brand or a salt (a store's matches, in answer
+  /// order); the seed catalogue's are listed whole, whatever is asked.
+  bool medicine_queries = false;
 };
 
 /// What a page of products is ordered by: the stored order, one of the record's fields (text
@@ -107,6 +110,10 @@ class MarketEngine {
   [[nodiscard]] std::vector<TrackedProduct> products_at(
       const std::vector<std::size_t>& positions) const;
 
+  /// Returns whether the medicines answer a query of a brand or a salt (Catalogue's
+  /// medicine_queries).
+  [[nodiscard]] bool medicine_queries() const { return medicine_queries_; }
+
   /// Returns the number of products.
   [[nodiscard]] std::size_t product_count() const;
 
@@ -162,6 +169,7 @@ class MarketEngine {
   mutable std::array<SortedPositions, 2 * PRODUCT_ORDER_COUNT> sorted_;
 
   std::size_t longest_search_key_ = 0;
+  bool medicine_queries_ = false;
   Collection<ReviewIntel> reviews_;
   Collection<MedicineArbitrage> medicines_;
   Collection<SocialPost> social_posts_;

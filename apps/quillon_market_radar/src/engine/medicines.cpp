@@ -996,19 +996,42 @@ std::vector<MedicineArbitrage> match_medicines(const std::vector<GenericOffer>& 
   return matcher.take_matches();
 }
 
+std::string more_medicines_line(const MedicineSelection& selection) {
+  const std::size_t shown = selection.medicines.size();
+  return std::to_string(selection.more) + " more of " + std::to_string(shown + selection.more) +
+         " matching medicines not listed: these are the " + std::to_string(shown) +
+         " with the largest saving. Narrow the query (a brand or a salt) to see the others.";
+}
+
 MedicineSelection select_medicines(const std::vector<MedicineArbitrage>& matches,
+                                   std::string_view query, std::size_t limit) {
+  return select_medicines(matches, medicine_search_keys(matches), query, limit);
+}
+
+std::vector<MedicineSearchKeys> medicine_search_keys(
+    const std::vector<MedicineArbitrage>& matches) {
+  std::vector<MedicineSearchKeys> keys;
+  keys.reserve(matches.size());
+  for (const MedicineArbitrage& match : matches) {
+    keys.push_back({text::to_lower(match.branded_medicine_name),
+                    text::to_lower(match.salt_composition),
+                    text::to_lower(match.jan_aushadhi_generic_name)});
+  }
+  return keys;
+}
+
+MedicineSelection select_medicines(const std::vector<MedicineArbitrage>& matches,
+                                   const std::vector<MedicineSearchKeys>& keys,
                                    std::string_view query, std::size_t limit) {
   MedicineSelection selection;
   const std::string needle = text::to_lower(query);
-  for (const MedicineArbitrage& match : matches) {
-    const bool found =
-        needle.empty() ||
-        text::to_lower(match.branded_medicine_name).find(needle) != std::string::npos ||
-        text::to_lower(match.salt_composition).find(needle) != std::string::npos ||
-        text::to_lower(match.jan_aushadhi_generic_name).find(needle) != std::string::npos;
+  for (std::size_t i = 0; i < matches.size(); ++i) {
+    const bool found = needle.empty() || std::ranges::any_of(keys[i], [&](const std::string& key) {
+                         return key.find(needle) != std::string::npos;
+                       });
     if (!found) continue;
     if (selection.medicines.size() < limit) {
-      selection.medicines.push_back(match);
+      selection.medicines.push_back(matches[i]);
     } else {
       ++selection.more;
     }

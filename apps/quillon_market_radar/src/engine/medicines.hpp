@@ -5,6 +5,7 @@
 // largest savings first, capped, with a count of the rest.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -131,10 +132,29 @@ struct MedicineSelection {
   std::size_t more = 0;
 };
 
+/// Returns the line that follows an answer of `selection` with more matches than it shows: how
+/// many more matched and how to narrow the query. No line break.
+[[nodiscard]] std::string more_medicines_line(const MedicineSelection& selection);
+
 /// Returns the first `limit` of `matches` (already in answer order) whose brand, composition or
 /// generic name contains `query`, compared lower-cased with the full Unicode mapping (an empty
 /// query takes all), and the count of the rest. No medicine: the answer is NO_EXACT_MATCH.
 [[nodiscard]] MedicineSelection select_medicines(const std::vector<MedicineArbitrage>& matches,
+                                                 std::string_view query,
+                                                 std::size_t limit = MEDICINE_ANSWER_LIMIT);
+
+/// The texts of a match a query is compared with (brand, composition, generic name), lower-cased.
+using MedicineSearchKeys = std::array<std::string, 3>;
+
+/// Returns the search keys of each of `matches`, at the same positions: made once for matches
+/// that never change, so that a query lowers only itself.
+[[nodiscard]] std::vector<MedicineSearchKeys> medicine_search_keys(
+    const std::vector<MedicineArbitrage>& matches);
+
+/// Returns what select_medicines returns, comparing `query` with `keys` made from `matches` by
+/// medicine_search_keys.
+[[nodiscard]] MedicineSelection select_medicines(const std::vector<MedicineArbitrage>& matches,
+                                                 const std::vector<MedicineSearchKeys>& keys,
                                                  std::string_view query,
                                                  std::size_t limit = MEDICINE_ANSWER_LIMIT);
 

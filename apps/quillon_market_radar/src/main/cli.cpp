@@ -157,7 +157,10 @@ void add_import_command(CLI::App& command, Command& slot) {
       ->required();
   command.add_flag("--dry-run", import.dry_run, "Read and check the files; write nothing");
   command.add_flag("--strict", import.strict, "Import a file with any rejected row not at all");
-  command.add_option("files", import.files, "Files to import; - reads standard input")
+  command
+      .add_option("files", import.files,
+                  "Files to import, each kind told by its header (listings, competitor prices, "
+                  "the Jan Aushadhi list, branded medicine prices); - reads standard input")
       ->type_name("FILE")
       ->required();
 }
@@ -192,7 +195,9 @@ constexpr Subcommand SUBCOMMANDS[] = {
     {"mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode", add_mcp_command, MCP_VALUE_OPTIONS},
     {"test", "Run comprehensive 10-in-1 end-to-end verification tests",
      add_data_command<TestCommand>, DATA_VALUE_OPTIONS},
-    {"import", "Import marketplace listing reports and competitor prices into a data folder",
+    {"import",
+     "Import listing reports, competitor prices, the Jan Aushadhi list and branded medicine "
+     "prices into a data folder",
      add_import_command, DATA_VALUE_OPTIONS},
 };
 constexpr std::string_view HELP = "help";

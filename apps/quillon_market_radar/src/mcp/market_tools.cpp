@@ -9,6 +9,7 @@
 
 #include "base/json_writer.hpp"
 #include "base/text.hpp"
+#include "engine/medicines.hpp"
 #include "engine/records.hpp"
 #include "mcp/methods.hpp"
 
@@ -39,9 +40,9 @@ void write_list_text(const std::vector<Record>& records, std::string_view none, 
 
 }  // namespace
 
-bool is_tool(const JsonString& name, bool with_history) {
+bool is_tool(const JsonString& name, bool with_store) {
   return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL ||
-         (with_history && name == HISTORY_TOOL);
+         (with_store && name == HISTORY_TOOL);
 }
 
 namespace {
@@ -148,7 +149,13 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
     products_.push_back(quoted.substr(1, quoted.size() - 2));
   }
   write_list_text(engine_->list_review_intel(), NO_REVIEWS, reviews_);
-  write_list_text(engine_->list_medicines(), NO_MEDICINES, medicines_);
+  std::vector<engine::MedicineArbitrage> medicines = engine_->list_medicines();
+  if (medicine_queries()) {
+    medicine_keys_ = engine::medicine_search_keys(medicines);
+    medicine_rows_ = std::move(medicines);
+  } else {
+    write_list_text(medicines, NO_MEDICINES, medicines_);
+  }
 }
 
 std::string MarketTools::write_tool_text(const JsonString& name, const JsonString& query,
@@ -174,6 +181,7 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
     out += "]\"";
     return more;
   }
+  if (name == MEDICINE_TOOL && medicine_queries()) return write_medicines(query, out);
   // The two list tools take no arguments: whatever is passed, they return every stored record.
   if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
     out += name == REVIEW_TOOL ? reviews_ : medicines_;
@@ -185,6 +193,25 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
   name.append_escaped(out, 2);
   out += R"(' not found\"}")";
   return {};
+}
+
+std::string MarketTools::write_medicines(const JsonString& query, std::string& out) const {
+  const std::vector<engine::MedicineArbitrage>& matches = medicine_rows_;
+  if (matches.empty()) {
+    json::write_string(NO_MEDICINES, out);
+    return {};
+  }
+  std::string storage;
+  const engine::MedicineSelection selection =
+      engine::select_medicines(matches, medicine_keys_, query.text(storage));
+  if (selection.medicines.empty()) {
+    json::write_string(engine::NO_EXACT_MATCH, out);
+    return {};
+  }
+  std::string text;
+  engine::write_sorted_array(selection.medicines, text);
+  json::write_string(text, out);
+  return selection.more == 0 ? std::string() : engine::more_medicines_line(selection);
 }
 
 std::vector<std::size_t> MarketTools::find(const JsonString& query) const {

@@ -9,6 +9,7 @@
 
 #include "engine/history_source.hpp"
 #include "engine/market_engine.hpp"
+#include "engine/medicines.hpp"
 #include "mcp/json_text.hpp"
 #include "mcp/request_reader.hpp"
 #include "mcp/revisions.hpp"
@@ -50,9 +51,14 @@ inline constexpr std::string_view QUERY_DESCRIPTION =
     "Keyword, ASIN or platform to look for, matched case-insensitively in the title, then the "
     "identifier, then the platform. Leave it out to list every product.";
 
+/// The description of the medicine tool's query, listed when the medicines answer one.
+inline constexpr std::string_view MEDICINE_QUERY_DESCRIPTION =
+    "Brand or salt to look for, matched case-insensitively in the branded name, the salt "
+    "composition and the generic's name. Leave it out to list the largest savings.";
+
 /// Returns true when `name` is the name of one of the tools; the history tool's only
-/// `with_history`.
-[[nodiscard]] bool is_tool(const JsonString& name, bool with_history = false);
+/// `with_store`.
+[[nodiscard]] bool is_tool(const JsonString& name, bool with_store = false);
 
 /// Appends the result of a "tools/call" of the history tool for `request` under `revision` to
 /// `out`, read from `history`: one text content giving, per platform, the summaries with their
@@ -72,21 +78,31 @@ class MarketTools {
   /// text with its members in sorted order, without building a value.
   void write_result(const Request& request, const Revision& revision, std::string& out) const;
 
+  /// Whether the medicine tool takes a query (the catalogue's medicines answer one): it is then
+  /// listed with it.
+  [[nodiscard]] bool medicine_queries() const { return engine_->medicine_queries(); }
+
  private:
   // Appends the output of the tool `name` for the search `query` to `out` as one JSON string: the
   // compact text of an array of records, or of {"error":"Tool '<name>' not found"} for a name that
   // is no tool. Only the search reads `query`. A search with more matches than
   // engine::LISTED_PRODUCTS_CAP lists those with the largest price gap and returns the line on
-  // the others, for a text content of its own (the first stays a JSON array); else "".
+  // the others, for a text content of its own (the first stays a JSON array); else "". The
+  // medicine tool reads it too when its medicines answer a query, and then returns its own line
+  // on the matches beyond engine::MEDICINE_ANSWER_LIMIT.
   std::string write_tool_text(const JsonString& name, const JsonString& query,
                               std::string& out) const;
+  // Appends the medicine tool's answer to `query` as one JSON string; returns its line on the rest.
+  std::string write_medicines(const JsonString& query, std::string& out) const;
   // Returns the positions of the products the search for `query` finds.
   [[nodiscard]] std::vector<std::size_t> find(const JsonString& query) const;
 
   engine::EngineHandle engine_;
   std::vector<std::string> products_;  // each product's object, escaped, in stored order
   std::string reviews_;                // the whole output of each list tool, as a JSON string
-  std::string medicines_;
+  std::string medicines_;              // when the medicines answer no query
+  std::vector<engine::MedicineArbitrage> medicine_rows_;   // when they do, in answer order
+  std::vector<engine::MedicineSearchKeys> medicine_keys_;  // of medicine_rows_
 };
 
 }  // namespace qmr::mcp

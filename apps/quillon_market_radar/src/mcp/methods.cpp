@@ -21,12 +21,14 @@ constexpr std::string_view SERVER_NAME = "quillon_market_radar";
 // How long a client may keep a list or the discovery result: they change only with the program.
 constexpr int CACHE_TTL_MS = 3'600'000;
 
-json::Value tool_catalogue(const Terms& terms, bool with_history) {
+// The tools as listed under `terms`; with a store, the history tool too and the medicine tool's
+// query.
+json::Value tool_catalogue(const Terms& terms, bool with_store) {
   const bool described = terms.revision->described_tools;
   json::Value tools = json::Value::array();
   std::vector<const std::string_view*> listed;
   for (const auto& tool : TOOLS) listed.push_back(tool);
-  if (with_history) listed.push_back(HISTORY_TOOL_ENTRY);
+  if (with_store) listed.push_back(HISTORY_TOOL_ENTRY);
   for (const std::string_view* entry : listed) {
     const std::string_view name = entry[0], title = entry[1], description = entry[2];
     json::Value& tool = tools.emplace_back(json::Value{
@@ -49,7 +51,10 @@ json::Value tool_catalogue(const Terms& terms, bool with_history) {
   json::Value& query = tools[0]["inputSchema"]["properties"]["query"];
   query["type"] = "string";
   if (described) query["description"] = QUERY_DESCRIPTION;
-  if (with_history) {
+  if (with_store) {
+    json::Value& medicine = tools[2]["inputSchema"]["properties"]["query"];
+    medicine["type"] = "string";
+    if (described) medicine["description"] = MEDICINE_QUERY_DESCRIPTION;
     json::Value& schema = tools.back()["inputSchema"];
     const std::pair<std::string_view, std::string_view> arguments[] = {
         {"sku_asin", SKU_ASIN_DESCRIPTION},
@@ -85,7 +90,7 @@ json::Value result_meta() { return {{"io.modelcontextprotocol/serverInfo", serve
 
 // The result of a fixed method (one whose result reads nothing of the request but, for a read,
 // the address of `resource`) under `terms`.
-json::Value fixed_result(std::string_view method, const Terms& terms, bool with_history,
+json::Value fixed_result(std::string_view method, const Terms& terms, bool with_store,
                          const Resource* resource = nullptr) {
   const Revision& revision = *terms.revision;
   if (method == "initialize") {
@@ -95,7 +100,7 @@ json::Value fixed_result(std::string_view method, const Terms& terms, bool with_
   }
   if (method == "ping") return json::Value::object();
   json::Value result = json::Value::object();
-  if (method == "tools/list") result["tools"] = tool_catalogue(terms, with_history);
+  if (method == "tools/list") result["tools"] = tool_catalogue(terms, with_store);
   if (method == "resources/list") {
     result["resources"] = json::Value::array();
     for (const Extension& extension : EXTENSIONS) {
@@ -143,8 +148,8 @@ struct FixedTexts {
 };
 
 // Returns the fixed results of every revision, in the order of REVISIONS, under `extensions`, with
-// the history tool listed when `with_history`.
-std::vector<FixedTexts> write_texts(ExtensionSet extensions, bool with_history) {
+// the history tool and the medicine query listed when `with_store`.
+std::vector<FixedTexts> write_texts(ExtensionSet extensions, bool with_store) {
   std::vector<FixedTexts> table;
   for (const Revision& revision : REVISIONS) {
     const Terms terms{&revision, extensions};
@@ -162,14 +167,14 @@ std::vector<FixedTexts> write_texts(ExtensionSet extensions, bool with_history) 
         texts.reads = true;
         continue;
       }
-      texts.methods.emplace_back(name, json::to_compact(fixed_result(name, terms, with_history)));
+      texts.methods.emplace_back(name, json::to_compact(fixed_result(name, terms, with_store)));
     }
     for (const Extension& extension : EXTENSIONS) {
       if (!texts.reads || !extensions.contains(extension)) continue;
       for (const Resource& resource : extension.resources) {
         texts.resources.emplace_back(
             resource.uri,
-            json::to_compact(fixed_result("resources/read", terms, with_history, &resource)));
+            json::to_compact(fixed_result("resources/read", terms, with_store, &resource)));
       }
     }
   }
@@ -180,23 +185,23 @@ std::vector<FixedTexts> write_texts(ExtensionSet extensions, bool with_history) 
 // texts under a set of extensions are written when a client first declares that set, never for
 // the others: the view's hold its whole document once per revision (about 200 KB of private
 // memory).
-const FixedTexts& fixed_texts(const Terms& terms, bool with_history) {
+const FixedTexts& fixed_texts(const Terms& terms, bool with_store) {
   const auto row = static_cast<std::size_t>(terms.revision - REVISIONS.data());
   static const std::vector<FixedTexts> WITHOUT_EXTENSIONS = write_texts(ExtensionSet(), false);
-  if (terms.extensions.empty() && !with_history) return WITHOUT_EXTENSIONS[row];
+  if (terms.extensions.empty() && !with_store) return WITHOUT_EXTENSIONS[row];
   // Any other set is written by the first request under it, while the others wait; the tables
   // written are kept for the whole run.
   // With a store, the history tool is listed too: a table of its own per set.
   static std::array<std::atomic<const std::vector<FixedTexts>*>, 2 << EXTENSIONS.size()> written{};
   std::atomic<const std::vector<FixedTexts>*>& slot =
-      written[terms.extensions.index() * 2 + (with_history ? 1 : 0)];
+      written[terms.extensions.index() * 2 + (with_store ? 1 : 0)];
   const std::vector<FixedTexts>* table = slot.load(std::memory_order_acquire);
   if (table == nullptr) {
     static std::mutex writing;
     const std::lock_guard lock(writing);
     table = slot.load(std::memory_order_relaxed);
     if (table == nullptr) {
-      table = new std::vector<FixedTexts>(write_texts(terms.extensions, with_history));
+      table = new std::vector<FixedTexts>(write_texts(terms.extensions, with_store));
       slot.store(table, std::memory_order_release);
     }
   }
@@ -206,9 +211,9 @@ const FixedTexts& fixed_texts(const Terms& terms, bool with_history) {
 // What any method but "tools/call" gives, kept out of line: inlined into outcome_of(), it made a
 // tool call, the most common request, take about 15 instructions more.
 [[gnu::noinline]] Outcome fixed_outcome(std::string_view method, const Request& request,
-                                        const Terms& terms, bool with_history,
+                                        const Terms& terms, bool with_store,
                                         const std::string*& fixed) {
-  const FixedTexts& texts = fixed_texts(terms, with_history);
+  const FixedTexts& texts = fixed_texts(terms, with_store);
   if (method == "resources/read" && texts.reads) {
     // A read of a resource of an extension the client declared, in any revision: a read of any
     // other address finds none, and one without an address is no read.
@@ -256,14 +261,14 @@ const std::string& per_request_versions() {
 }
 
 Outcome outcome_of(std::string_view method, const Request& request, const Terms& terms,
-                   const std::string*& fixed, bool with_history) {
+                   const std::string*& fixed, bool with_store) {
   fixed = nullptr;
   if (method == "tools/call") {
-    return terms.revision->protocol_errors && !is_tool(request.tool_name, with_history)
+    return terms.revision->protocol_errors && !is_tool(request.tool_name, with_store)
                ? Outcome::UNKNOWN_TOOL
                : Outcome::RESULT;
   }
-  return fixed_outcome(method, request, terms, with_history, fixed);
+  return fixed_outcome(method, request, terms, with_store, fixed);
 }
 
 }  // namespace qmr::mcp

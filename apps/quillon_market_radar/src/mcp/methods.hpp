@@ -34,11 +34,11 @@ enum class Outcome {
   INVALID_PARAMS,    // -32602 "Invalid params": a read without an address (none, or no string)
 };
 
-/// Returns what `method` gives for `request` under `terms`, the history tool among the tools
-/// `with_history` (a store given); `fixed` is then the text of a fixed method's result (a
-/// resource's for a read), null for any other.
+/// Returns what `method` gives for `request` under `terms`, with a store (`with_store`) the
+/// history tool among the tools and the medicine tool taking a query; `fixed` is then the text of a
+/// fixed method's result (a resource's for a read), null for any other.
 [[nodiscard]] Outcome outcome_of(std::string_view method, const Request& request,
                                  const Terms& terms, const std::string*& fixed,
-                                 bool with_history = false);
+                                 bool with_store = false);
 
 }  // namespace qmr::mcp

@@ -117,6 +117,8 @@ Answered LineHandler::respond(const Request& request, const Served& served, std:
   const Revision& revision = *served.terms.revision;
   Outcome outcome = Outcome::METHOD_NOT_FOUND;
   const std::string* fixed = nullptr;
+  // The snapshot is taken once: a list and a call answer from the same one.
+  const std::shared_ptr<const MarketTools> tools = tools_.get();
   if (!served.refusal && request.method) {
     std::string decoded;
     outcome = outcome_of(request.method->text(decoded), request, served.terms, fixed,
@@ -134,7 +136,7 @@ Answered LineHandler::respond(const Request& request, const Served& served, std:
   } else if (history_ && request.tool_name == HISTORY_TOOL) {
     write_history_result(request, revision, *history_, out);
   } else {
-    tools_.get()->write_result(request, revision, out);
+    tools->write_result(request, revision, out);
   }
   out += '}';
   return outcome;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/records.hpp"
+#include "store/medicines.hpp"
 #include "store/store.hpp"
 
 namespace qmr::store {
@@ -95,6 +96,10 @@ Result<engine::Catalogue> load_catalogue(Database& database) {
                   rows.integer(7), rows.optional_integer(8), rows.optional_integer(9)},
                  product);
   }
+  auto medicines = load_medicine_matches(database);
+  if (!medicines.ok()) return medicines.error();
+  catalogue.medicines = std::move(medicines.value());
+  catalogue.medicine_queries = true;
   if (auto done = transaction.value().commit(); !done.ok()) return done.error();
   return catalogue;
 }

@@ -1,7 +1,7 @@
 // The snapshot the store gives the engine: every listing joined with the latest competitor price
-// for its identifier and platform, read in one read transaction, as the records every command
-// answers with; what the self-check counts; and the watcher that loads a new snapshot once an
-// import has finished.
+// for its identifier and platform and the matched medicines, read in one read transaction, as the
+// records every command answers with; what the self-check counts; and the watcher that loads a new
+// snapshot once an import has finished.
 #pragma once
 
 #include <chrono>
@@ -40,8 +40,9 @@ inline constexpr std::int64_t LOW_STOCK_UNITS = 5;
 void fill_figures(const ListingFigures& figures, engine::TrackedProduct& product);
 
 /// Returns the store's listings, in the order they were first imported, each with the latest
-/// competitor price for its identifier and platform, read in one read transaction; no reviews or
-/// medicines yet. Returns the store's error when it cannot be read.
+/// competitor price for its identifier and platform, and its branded medicines matched to their
+/// Jan Aushadhi generics (load_medicine_matches), all read in one read transaction; no reviews
+/// yet. The catalogue's medicines answer a query. Returns the store's error when it cannot be read.
 [[nodiscard]] Result<engine::Catalogue> load_catalogue(Database& database);
 
 /// What the self-check finds in a store.

@@ -55,6 +55,31 @@ test('prices and test answer from the store; the search compares the seller SKU'
   }
 });
 
+// The store's medicines through the API and the tool, which takes a brand or a salt and lists it.
+test('the medicines of a store are served, and the tool answers a query', async () => {
+  const store = importedStore();
+  execFileSync(process.env.QMR_BINARY, ['import', '--data', store.data, store.file('ja.csv',
+    "Sr No,Drug Code,Generic Name,Unit Size,MRP,Group Name\n1,11,Paracetamol Tablets IP 650 mg,10's,10,A\n"),
+  store.file('b.csv', 'branded_medicine_name,salt_composition,branded_price_inr,pack\nDolo 650 Tablet,Paracetamol (650mg),30.91,15 tablets\n')]);
+  const server = await startDashboard((port) => ['ui', '-p', String(port), '--data', store.data]);
+  try {
+    const api = parseResponse((await exchange(server.port, 'GET /api/medicines HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n')).data).body.toString();
+    assert.equal(api, '[{"branded_medicine_name":"Dolo 650 Tablet (15 tablets)","branded_price_inr":30.91,"salt_composition":' +
+      '"Paracetamol (650mg)","jan_aushadhi_generic_name":"Paracetamol Tablets IP 650 mg","jan_aushadhi_price_inr":15.0,"savings_percent":51.47}]');
+    const input = [JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'tools/list' }), call(2, 'market_jan_aushadhi', { query: 'PARACETAMOL' }),
+      call(3, 'market_jan_aushadhi', { query: 'Hydroxyzine' })].join('\n') + '\n';
+    const answers = (await run(['mcp', '--data', store.data], { input })).stdout.toString().trim().split('\n');
+    const [listed, found, none] = answers.map((line) => JSON.parse(line).result);
+    assert.deepEqual(listed.tools[2].inputSchema, { properties: { query: { type: 'string' } }, type: 'object' });
+    assert.equal(found.content.length, 1);
+    assert.deepEqual(JSON.parse(found.content[0].text), JSON.parse(api));
+    assert.deepEqual(none.content, [{ type: 'text', text: 'no exact Jan Aushadhi match' }]);
+  } finally {
+    await server.stop();
+    store.remove();
+  }
+});
+
 test('a corrupt store is one line on standard error and status 1', async () => {
   const store = importedStore();
   try {
