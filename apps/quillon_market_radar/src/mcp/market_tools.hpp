@@ -36,9 +36,11 @@ inline constexpr std::string_view QUERY_DESCRIPTION =
 /// Returns true when `name` is the name of one of the tools.
 [[nodiscard]] bool is_tool(const JsonString& name);
 
-/// The three tools over one snapshot. A snapshot never changes, so every record's text is
-/// written, and escaped for the tool text of a response, once, when this is made; a call then
-/// only searches and copies bytes. A list tool with nothing to list says so in words.
+/// The three tools over one snapshot. A snapshot never changes, so the list tools' texts are
+/// written, and escaped for the tool text of a response, once, when this is made. A search writes
+/// the at most engine::LISTED_PRODUCTS_CAP products it lists when it is called: a text of every
+/// product of a 100,000-listing store would hold about 30 MB for the 50 a call lists. A list
+/// tool with nothing to list says so in words.
 class MarketTools {
  public:
   explicit MarketTools(engine::EngineHandle engine);
@@ -59,8 +61,7 @@ class MarketTools {
   [[nodiscard]] std::vector<std::size_t> find(const JsonString& query) const;
 
   engine::EngineHandle engine_;
-  std::vector<std::string> products_;  // each product's object, escaped, in stored order
-  std::string reviews_;                // the whole output of each list tool, as a JSON string
+  std::string reviews_;  // the whole output of each list tool, as a JSON string
   std::string medicines_;
 };
 
