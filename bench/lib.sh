@@ -99,3 +99,38 @@ wait_for_port() {
   echo "nothing listens on 127.0.0.1:$1" >&2
   return 1
 }
+
+# Writes an Amazon All Listings report of $1 rows: distinct ASINs and SKUs, titles of 30-40
+# characters, prices with and without thousands separators.
+amazon_report() {
+  awk -v n="$1" 'BEGIN {
+    OFS = "\t"
+    print "item-name", "item-description", "listing-id", "seller-sku", "price", "quantity",
+      "open-date", "image-url", "item-is-marketplace", "product-id-type", "zshop-shipping-fee",
+      "item-note", "item-condition", "zshop-category1", "zshop-browse-path",
+      "zshop-storefront-feature", "asin1", "asin2", "asin3", "will-ship-internationally",
+      "expedited-shipping", "zshop-boldface", "product-id", "bid-for-featured-placement",
+      "add-delete", "pending-quantity", "fulfillment-channel", "merchant-shipping-group", "status"
+    split("Steel Bottle,Cotton Kurta,Desk Lamp,Phone Case,Yoga Mat,Tea Kettle,Running Shoes,Backpack", names, ",")
+    for (i = 1; i <= n; i++) {
+      p = 99 + (i * 7919) % 150000
+      price = (i % 3 || p < 1000) ? sprintf("%d.%02d", p, i % 100) : sprintf("%d,%03d.00", int(p / 1000), p % 1000)
+      asin = sprintf("B0%08X", i)
+      print names[i % 8 + 1] " " i " - Size " i % 12 ", Pack of " i % 5 + 1, "",
+        sprintf("%010dAB", i), sprintf("SKU-%07d", i), price, i % 40, "2025-11-02 10:00:00 IST", "",
+        "y", "1", "", "", "11", "", "", "", asin, "", "", "", "", "", asin, "", "", "",
+        "DEFAULT", "Migrated Template", "Active"
+    }
+  }'
+}
+
+# Writes our competitor-prices template with $1 rows: an ASIN a row, on both platforms by turns.
+competitor_prices() {
+  awk -v n="$1" 'BEGIN {
+    print "sku_asin,platform,competitor_price_inr,observed_at"
+    for (i = 1; i <= n; i++) {
+      printf "B0%08X,%s,\"%d,%03d.00\",2026-12-%02d\n", i, (i % 2 ? "Amazon.in" : "Flipkart"),
+        1 + i % 99, i % 1000, 1 + i % 28
+    }
+  }'
+}

@@ -280,6 +280,12 @@ TEST(PageProducts, IsTheSliceOfThePlainlySortedMatches) {
           EXPECT_EQ(page.total, all.size());
           EXPECT_EQ(page.positions, std::vector<std::size_t>(first, last))
               << o << ' ' << down << " '" << query << "' " << offset << ' ' << limit;
+          // The capped lists' shortcut to the largest gaps gives the same first page.
+          if (static_cast<ProductOrder>(o) == ProductOrder::PRICE_GAP && down && offset == 0) {
+            EXPECT_EQ(engine->largest_price_gaps(engine->find_products(query), limit),
+                      page.positions)
+                << '\'' << query << "' " << limit;
+          }
         }
       }
     }

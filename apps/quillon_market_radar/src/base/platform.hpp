@@ -1,6 +1,7 @@
 // What the process sets up about its standard streams before anything is written, what it asks
 // of its console, whether a thread's stack still fits, and how a file only its owner may read is
-// read, once per system: platform_posix.cpp for Linux, platform_windows.cpp for Windows.
+// read, and the return of freed memory, once per system: platform_posix.cpp for Linux,
+// platform_windows.cpp for Windows.
 #pragma once
 
 #include <cstddef>
@@ -36,5 +37,10 @@ void prepare_standard_streams();
 /// of users (Everyone, Users, Authenticated Users, Guests, anonymous logons) or any account other
 /// than its owner, this process's user, the system and the administrators.
 [[nodiscard]] Result<std::string> read_private_file(const std::string& path, std::size_t max_bytes);
+
+/// Hands the memory the allocator holds free back to the system, after many small blocks were
+/// freed together (a large snapshot replaced). On Linux glibc keeps them otherwise; on Windows
+/// the heap gives back whole free regions by itself, and this does nothing.
+void return_free_memory();
 
 }  // namespace qmr::platform

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -72,5 +73,7 @@ Result<std::string> read_private_file(const std::string& path, std::size_t max_b
   contents.resize(filled);
   return contents;
 }
+
+void return_free_memory() { malloc_trim(0); }
 
 }  // namespace qmr::platform

@@ -148,4 +148,6 @@ Result<std::string> read_private_file(const std::string& path, std::size_t max_b
   return contents;
 }
 
+void return_free_memory() {}
+
 }  // namespace qmr::platform

@@ -8,6 +8,7 @@
 #include <limits>
 #include <numeric>
 
+#include "base/platform.hpp"
 #include "base/text.hpp"
 
 namespace qmr::engine {
@@ -34,6 +35,15 @@ std::string format_price_alert(const TrackedProduct& product) {
 }
 
 }  // namespace
+
+void MarketEngine::release(MarketEngine* engine) {
+  const bool large = engine->products_.rows.size() >= TRIMMED_PRODUCTS;
+  delete engine;
+  // The records of a large snapshot are many small blocks among those of the next one, which
+  // the allocator keeps for itself: without this a served 100,000-listing store kept about 50 MB
+  // more resident after each swap.
+  if (large) platform::return_free_memory();
+}
 
 Catalogue MarketEngine::seed_catalogue() {
   Catalogue rows;
@@ -64,21 +74,28 @@ std::shared_ptr<const MarketEngine> MarketEngine::create() {
 
 std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows) {
   // No other thread can see the engine before it is returned, so filling it needs no lock.
-  std::shared_ptr<MarketEngine> engine(new MarketEngine());
+  std::shared_ptr<MarketEngine> engine(new MarketEngine(), release);
   engine->products_.rows = std::move(rows.products);
   const auto& products = engine->products_.rows;
-  engine->search_keys_.reserve(products.size());
+  engine->search_bounds_.reserve(products.size() * KEYS + 1);
+  engine->search_bounds_.push_back(0);
+  const auto add_key = [&](std::string_view field) {
+    const std::string key = text::to_lower(field);
+    engine->search_text_ += key;
+    engine->longest_search_key_ = std::max(engine->longest_search_key_, key.size());
+    if (engine->search_text_.size() > std::numeric_limits<std::uint32_t>::max()) {
+      fatal("the catalogue's search text is larger than 4 GiB");
+    }
+    engine->search_bounds_.push_back(static_cast<std::uint32_t>(engine->search_text_.size()));
+  };
   for (std::size_t i = 0; i < products.size(); ++i) {
-    const std::string_view seller_sku =
-        i < rows.seller_skus.size() ? std::string_view(rows.seller_skus[i]) : std::string_view();
-    engine->search_keys_.push_back(
-        SearchKeys{text::to_lower(products[i].title), text::to_lower(products[i].sku_asin),
-                   text::to_lower(seller_sku), text::to_lower(products[i].platform)});
-    const SearchKeys& keys = engine->search_keys_.back();
-    engine->longest_search_key_ =
-        std::max({engine->longest_search_key_, keys.title.size(), keys.sku_asin.size(),
-                  keys.seller_sku.size(), keys.platform.size()});
+    add_key(products[i].title);
+    add_key(products[i].sku_asin);
+    add_key(i < rows.seller_skus.size() ? std::string_view(rows.seller_skus[i])
+                                        : std::string_view());
+    add_key(products[i].platform);
   }
+  engine->search_text_.shrink_to_fit();
   engine->reviews_.rows = std::move(rows.reviews);
   engine->medicines_.rows = std::move(rows.medicines);
   engine->medicine_queries_ = rows.medicine_queries;
@@ -91,19 +108,22 @@ std::vector<ReviewIntel> MarketEngine::list_review_intel() const { return review
 std::vector<MedicineArbitrage> MarketEngine::list_medicines() const { return medicines_.copy(); }
 std::vector<SocialPost> MarketEngine::list_social_posts() const { return social_posts_.copy(); }
 
-bool MarketEngine::matches(const SearchKeys& keys, std::string_view needle) {
-  return keys.title.find(needle) != std::string::npos ||
-         keys.sku_asin.find(needle) != std::string::npos ||
-         keys.seller_sku.find(needle) != std::string::npos ||
-         keys.platform.find(needle) != std::string::npos;
+bool MarketEngine::matches(std::size_t position, std::string_view needle) const {
+  for (std::size_t field = 0; field != KEYS; ++field) {
+    if (search_key(position, static_cast<SearchField>(field)).find(needle) !=
+        std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::vector<std::size_t> MarketEngine::find_products(std::string_view query) const {
   const std::string needle = text::to_lower(query);
   std::vector<std::size_t> positions;
   std::lock_guard lock(products_.mutex);
-  for (std::size_t i = 0; i < search_keys_.size(); ++i) {
-    if (matches(search_keys_[i], needle)) positions.push_back(i);
+  for (std::size_t i = 0; i < products_.rows.size(); ++i) {
+    if (matches(i, needle)) positions.push_back(i);
   }
   return positions;
 }
@@ -155,13 +175,13 @@ const std::vector<std::uint32_t>& MarketEngine::sorted_positions(ProductOrder or
         if (descending) std::reverse(positions.begin(), positions.end());
         break;
       case ProductOrder::SKU_ASIN:
-        text_keys([&](std::size_t i) { return std::string_view(search_keys_[i].sku_asin); });
+        text_keys([&](std::size_t i) { return search_key(i, SKU_ASIN_KEY); });
         break;
       case ProductOrder::TITLE:
-        text_keys([&](std::size_t i) { return std::string_view(search_keys_[i].title); });
+        text_keys([&](std::size_t i) { return search_key(i, TITLE_KEY); });
         break;
       case ProductOrder::PLATFORM:
-        text_keys([&](std::size_t i) { return std::string_view(search_keys_[i].platform); });
+        text_keys([&](std::size_t i) { return search_key(i, PLATFORM_KEY); });
         break;
       case ProductOrder::STOCK_STATUS:
         text_keys([&](std::size_t i) { return std::string_view(rows[i].stock_status); });
@@ -193,7 +213,7 @@ ProductPage MarketEngine::page_products(const ProductPageQuery& query) const {
   const std::string needle = text::to_lower(query.query);
   ProductPage page;
   std::lock_guard lock(products_.mutex);
-  const std::size_t count = search_keys_.size();
+  const std::size_t count = products_.rows.size();
   // The stored order needs no sorted positions: the k-th product in it is the k-th stored one.
   const std::vector<std::uint32_t>* sorted =
       query.order == ProductOrder::STORED && !query.descending
@@ -210,13 +230,35 @@ ProductPage MarketEngine::page_products(const ProductPageQuery& query) const {
   }
   for (std::size_t k = 0; k < count; ++k) {
     const std::size_t position = at(k);
-    if (!matches(search_keys_[position], needle)) continue;
+    if (!matches(position, needle)) continue;
     if (page.total >= query.offset && page.positions.size() < query.limit) {
       page.positions.push_back(position);
     }
     ++page.total;
   }
   return page;
+}
+
+std::vector<std::size_t> MarketEngine::largest_price_gaps(std::vector<std::size_t> positions,
+                                                          std::size_t limit) const {
+  std::lock_guard lock(products_.mutex);
+  // NaN stands for no gap, as in sorted_positions: it has no order, so it goes last.
+  const auto gap = [&](std::size_t position) {
+    const std::optional<double> key = price_gap(products_.rows.at(position));
+    return key ? *key : std::numeric_limits<double>::quiet_NaN();
+  };
+  const auto before = [&](std::size_t a, std::size_t b) {
+    const double gap_a = gap(a);
+    const double gap_b = gap(b);
+    if (std::isnan(gap_a) != std::isnan(gap_b)) return std::isnan(gap_b);
+    if (!std::isnan(gap_a) && gap_a != gap_b) return gap_a > gap_b;
+    return a < b;
+  };
+  const std::size_t kept = std::min(limit, positions.size());
+  std::partial_sort(positions.begin(), positions.begin() + static_cast<std::ptrdiff_t>(kept),
+                    positions.end(), before);
+  positions.resize(kept);
+  return positions;
 }
 
 std::vector<TrackedProduct> MarketEngine::products_at(

@@ -106,6 +106,13 @@ class MarketEngine {
   /// offset past the last match gives an empty page with the total.
   [[nodiscard]] ProductPage page_products(const ProductPageQuery& query) const;
 
+  /// Returns at most `limit` of `positions` (stored positions, ascending, as find_products gives
+  /// them) in the order of page_products by descending price gap: the largest gap first, equal
+  /// gaps in stored order, products without a gap last. Sorts only the matches, and only as far
+  /// as the limit, where page_products sorts every product once per engine.
+  [[nodiscard]] std::vector<std::size_t> largest_price_gaps(std::vector<std::size_t> positions,
+                                                            std::size_t limit) const;
+
   /// Returns copies of the products at `positions` (as page_products gives them), in that order.
   [[nodiscard]] std::vector<TrackedProduct> products_at(
       const std::vector<std::size_t>& positions) const;
@@ -141,13 +148,8 @@ class MarketEngine {
     }
   };
 
-  // The lower-cased fields a search compares, for the product at the same position.
-  struct SearchKeys {
-    std::string title;
-    std::string sku_asin;
-    std::string seller_sku;
-    std::string platform;
-  };
+  // The fields a search compares, in the order of a product's bounds in search_bounds_.
+  enum SearchField : std::size_t { TITLE_KEY, SKU_ASIN_KEY, SELLER_SKU_KEY, PLATFORM_KEY, KEYS };
 
   // The stored positions of every product in one order and direction, sorted on first use: the
   // products never change, so each order is sorted at most once per engine.
@@ -156,16 +158,29 @@ class MarketEngine {
     std::vector<std::uint32_t> positions;
   };
 
-  MarketEngine() = default;
+  // The fewest products for which freeing an engine gives its memory back to the system.
+  static constexpr std::size_t TRIMMED_PRODUCTS = 4096;
 
-  [[nodiscard]] static bool matches(const SearchKeys& keys, std::string_view needle);
+  MarketEngine() = default;
+  // Frees `engine`, then returns the free memory to the system when it held many products.
+  static void release(MarketEngine* engine);
+
+  [[nodiscard]] std::string_view search_key(std::size_t position, SearchField field) const {
+    const std::size_t at = position * KEYS + field;
+    return std::string_view(search_text_)
+        .substr(search_bounds_[at], search_bounds_[at + 1] - search_bounds_[at]);
+  }
+  [[nodiscard]] bool matches(std::size_t position, std::string_view needle) const;
   [[nodiscard]] const std::vector<std::uint32_t>& sorted_positions(ProductOrder order,
                                                                    bool descending) const;
 
   Collection<TrackedProduct> products_;
   // Filled with the products and, like every row, never changed afterwards, so the lower-casing
-  // of the stored text is done once rather than on every search.
-  std::vector<SearchKeys> search_keys_;
+  // of the stored text is done once rather than on every search: every product's lower-cased
+  // fields end to end in one text, field `f` of product `i` from search_bounds_[i * KEYS + f] to
+  // the next bound. Four strings a product held 19 MB for 100,000 listings, this about 8 MB.
+  std::string search_text_;
+  std::vector<std::uint32_t> search_bounds_;
   mutable std::array<SortedPositions, 2 * PRODUCT_ORDER_COUNT> sorted_;
 
   std::size_t longest_search_key_ = 0;

@@ -61,16 +61,14 @@ Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
   print_line("[*] Scanning Competitor Prices for '" + std::string(query) + "'...", Colour::CYAN,
              true);
   // Beyond the cap, the products with the largest price gap, then a line on the others.
-  const engine::ProductPage page = engine->page_products(
-      {query, engine::ProductOrder::STORED, false, 0, engine::LISTED_PRODUCTS_CAP + 1});
-  const bool capped = page.total > engine::LISTED_PRODUCTS_CAP;
-  const auto matches =
-      engine->products_at(capped ? engine
-                                       ->page_products({query, engine::ProductOrder::PRICE_GAP,
-                                                        true, 0, engine::LISTED_PRODUCTS_CAP})
-                                       .positions
-                                 : page.positions);
-  print_line("[+] Found " + std::to_string(page.total) + " Matching SKUs in 0.05ms:", Colour::GREEN,
+  std::vector<std::size_t> positions = engine->find_products(query);
+  const std::size_t total = positions.size();
+  const bool capped = total > engine::LISTED_PRODUCTS_CAP;
+  if (capped) {
+    positions = engine->largest_price_gaps(std::move(positions), engine::LISTED_PRODUCTS_CAP);
+  }
+  const auto matches = engine->products_at(positions);
+  print_line("[+] Found " + std::to_string(total) + " Matching SKUs in 0.05ms:", Colour::GREEN,
              true);
   for (const auto& product : matches) {
     print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
@@ -80,7 +78,7 @@ Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
                " | Competitor: " + engine::format_rupees(product.competitor_price_inr) +
                " | Delta: " + engine::format_percent(product.price_delta_percent));
   }
-  if (capped) print_line("    ... " + engine::more_matches_line(page.total));
+  if (capped) print_line("    ... " + engine::more_matches_line(total));
   return Done{};
 }
 

@@ -208,7 +208,7 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
 }  // namespace
 
 ToolServerEndpoint http_endpoint(engine::Snapshots snapshots, engine::HistorySourceHandle history) {
-  // The tools' texts are written once per snapshot for all requests; answering only reads them.
+  // The list tools' texts are written once per snapshot for all requests; a call only reads them.
   const auto handler =
       std::make_shared<const LineHandler>(std::move(snapshots), std::move(history));
   return [handler](const ToolServerCall& call) { return reply_to(*handler, call); };

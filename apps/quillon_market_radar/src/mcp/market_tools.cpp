@@ -140,14 +140,6 @@ void write_history_result(const Request& request, const Revision& revision,
 }
 
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
-  for (const auto& product : engine_->list_products()) {
-    std::string text;
-    engine::write_sorted_object(product, text);
-    // Inside the tool text a record's text is escaped once more, without quotation marks.
-    std::string quoted;
-    json::write_string(text, quoted);
-    products_.push_back(quoted.substr(1, quoted.size() - 2));
-  }
   write_list_text(engine_->list_review_intel(), NO_REVIEWS, reviews_);
   std::vector<engine::MedicineArbitrage> medicines = engine_->list_medicines();
   if (medicine_queries()) {
@@ -165,20 +157,12 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
     std::string more;
     if (positions.size() > engine::LISTED_PRODUCTS_CAP) {
       // A host takes a result of limited size: the products most worth a look come first.
-      std::string storage;
-      engine::ProductPage page =
-          engine_->page_products({query.text(storage), engine::ProductOrder::PRICE_GAP, true, 0,
-                                  engine::LISTED_PRODUCTS_CAP});
-      positions = std::move(page.positions);
-      more = engine::more_matches_line(page.total);
+      more = engine::more_matches_line(positions.size());
+      positions = engine_->largest_price_gaps(std::move(positions), engine::LISTED_PRODUCTS_CAP);
     }
-    // The brackets and commas between the records need no escaping.
-    out += "\"[";
-    std::string_view separator;
-    for (const std::size_t position : positions) {
-      out.append(std::exchange(separator, ",")).append(products_.at(position));
-    }
-    out += "]\"";
+    std::string text;
+    engine::write_sorted_array(engine_->products_at(positions), text);
+    json::write_string(text, out);
     return more;
   }
   if (name == MEDICINE_TOOL && medicine_queries()) return write_medicines(query, out);

@@ -67,9 +67,11 @@ inline constexpr std::string_view MEDICINE_QUERY_DESCRIPTION =
 void write_history_result(const Request& request, const Revision& revision,
                           const engine::HistorySource& history, std::string& out);
 
-/// The three tools over one snapshot. A snapshot never changes, so every record's text is
-/// written, and escaped for the tool text of a response, once, when this is made; a call then
-/// only searches and copies bytes. A list tool with nothing to list says so in words.
+/// The three tools over one snapshot. A snapshot never changes, so the list tools' texts are
+/// written, and escaped for the tool text of a response, once, when this is made. A search writes
+/// the at most engine::LISTED_PRODUCTS_CAP products it lists when it is called: a text of every
+/// product of a 100,000-listing store would hold about 30 MB for the 50 a call lists. A list
+/// tool with nothing to list says so in words.
 class MarketTools {
  public:
   explicit MarketTools(engine::EngineHandle engine);
@@ -98,9 +100,8 @@ class MarketTools {
   [[nodiscard]] std::vector<std::size_t> find(const JsonString& query) const;
 
   engine::EngineHandle engine_;
-  std::vector<std::string> products_;  // each product's object, escaped, in stored order
-  std::string reviews_;                // the whole output of each list tool, as a JSON string
-  std::string medicines_;              // when the medicines answer no query
+  std::string reviews_;    // the whole output of each list tool, as a JSON string
+  std::string medicines_;  // when the medicines answer no query
   std::vector<engine::MedicineArbitrage> medicine_rows_;   // when they do, in answer order
   std::vector<engine::MedicineSearchKeys> medicine_keys_;  // of medicine_rows_
 };

@@ -83,6 +83,11 @@ Result<engine::Catalogue> load_catalogue(Database& database) {
   if (!statement.ok()) return statement.error();
   Statement& rows = statement.value();
   engine::Catalogue catalogue;
+  // Sized once: a vector grown row by row holds up to twice the 22 MB of 100,000 records.
+  auto count = database.query_integer("SELECT count(*) FROM listings");
+  if (!count.ok()) return count.error();
+  catalogue.products.reserve(static_cast<std::size_t>(count.value()));
+  catalogue.seller_skus.reserve(static_cast<std::size_t>(count.value()));
   for (;;) {
     auto row = rows.step();
     if (!row.ok()) return row.error();
