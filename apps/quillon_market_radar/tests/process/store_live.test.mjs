@@ -85,15 +85,17 @@ test('imports while the dashboard and a tool server answer: every answer is one 
           counts[[...prices][0]]++;
         }
         context.diagnostic(`round ${round}: answers of the import before ${counts[`${before}.0`]}, of this one ${counts[`${after}.0`]}`);
-        // The finished import shows without a restart, in both servers.
-        const deadline = Date.now() + 5000;
-        let seen = await productPrices(dashboard.port);
-        while (!seen.has(`${after}.0`) && Date.now() < deadline) {
-          await new Promise((resolve) => setTimeout(resolve, 50));
-          seen = await productPrices(dashboard.port);
+        // The finished import shows without a restart, in both servers, each of which watches the
+        // store on its own (within 5 s here, whatever the load of the machine).
+        for (const answer of [() => productPrices(dashboard.port), call]) {
+          const deadline = Date.now() + 5000;
+          let seen = await answer();
+          while (!seen.has(`${after}.0`) && Date.now() < deadline) {
+            await new Promise((resolve) => setTimeout(resolve, 50));
+            seen = await answer();
+          }
+          assert.deepEqual([...seen], [`${after}.0`]);
         }
-        assert.deepEqual([...seen], [`${after}.0`]);
-        assert.deepEqual([...(await call())], [`${after}.0`]);
       }
     } finally {
       tools.child.stdin.end();
