@@ -43,11 +43,12 @@ test-asan: deps
 	@cmake --build --preset asan -j $(JOBS)
 	QMR_SANITIZER=address ctest --preset asan -j $(JOBS)
 
-# The concurrent dashboard tests under ThreadSanitizer.
+# The concurrent dashboard tests, and the store swapped under running servers, under
+# ThreadSanitizer.
 test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS) --target quillon_market_radar base_test ui_server_test
-	QMR_SANITIZER=thread TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j $(JOBS) -R '^(LoopPool\.|DashboardServer\.|process_dashboard(_load)?$$)'
+	QMR_SANITIZER=thread TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j $(JOBS) -R '^(LoopPool\.|DashboardServer\.|process_dashboard(_load)?|process_store_serving)$$'
 
 # The dashboard's tests against its plain asio path, the one other systems build.
 test-portable: deps

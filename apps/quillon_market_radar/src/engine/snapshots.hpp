@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "engine/market_engine.hpp"
@@ -20,7 +21,10 @@ class LiveEngine {
   explicit LiveEngine(EngineHandle first) : current_(std::move(first)) {}
 
   /// Returns the current engine.
-  [[nodiscard]] EngineHandle current() const { return current_.load(std::memory_order_acquire); }
+  [[nodiscard]] EngineHandle current() const {
+    std::lock_guard lock(mutex_);
+    return current_;
+  }
 
   /// Returns how many times the engine has been replaced: a cheap test of whether what was made
   /// from an earlier one is still the current engine's.
@@ -30,12 +34,20 @@ class LiveEngine {
 
   /// Makes `next` the current engine; answers under way finish on the one they took.
   void publish(EngineHandle next) {
-    current_.store(std::move(next), std::memory_order_release);
-    generation_.fetch_add(1, std::memory_order_acq_rel);
+    {
+      std::lock_guard lock(mutex_);
+      current_.swap(next);
+      generation_.fetch_add(1, std::memory_order_acq_rel);
+    }
+    // The engine replaced is freed here, outside the lock, unless an answer still holds it.
   }
 
  private:
-  std::atomic<EngineHandle> current_;
+  // A plain shared_ptr under a mutex rather than std::atomic<std::shared_ptr>: libstdc++ 12's
+  // lock bit inside the atomic is not seen by ThreadSanitizer, which reported every swap as a
+  // data race; the lock is held only to copy the pointer.
+  mutable std::mutex mutex_;
+  EngineHandle current_;
   std::atomic<std::uint64_t> generation_{0};
 };
 
@@ -69,19 +81,21 @@ class PerSnapshot {
   PerSnapshot(PerSnapshot&& other) noexcept
       : source_(std::move(other.source_)),
         make_(std::move(other.make_)),
-        held_(other.held_.load()) {}
+        held_(std::move(other.held_)) {}
 
   /// Returns the value of the current snapshot, made now if it has not been yet.
   [[nodiscard]] std::shared_ptr<const T> get() const {
     // The generation is read before the engine: a value made from a later engine than its
     // generation says is made once more at the next call, never kept for a newer generation.
     const std::uint64_t generation = source_.generation();
-    if (auto held = held_.load(std::memory_order_acquire); held && held->generation == generation) {
-      return held->value;
+    {
+      std::lock_guard lock(mutex_);
+      if (held_ && held_->generation == generation) return held_->value;
     }
     auto fresh = std::make_shared<const Held>(Held{generation, make_(source_.current())});
-    held_.store(fresh, std::memory_order_release);
-    return fresh->value;
+    std::lock_guard lock(mutex_);
+    held_.swap(fresh);
+    return held_->value;
   }
 
  private:
@@ -92,7 +106,9 @@ class PerSnapshot {
 
   Snapshots source_;
   Make make_;
-  mutable std::atomic<std::shared_ptr<const Held>> held_;
+  // Under a mutex, as LiveEngine's engine is: held only to copy or swap the pointer.
+  mutable std::mutex mutex_;
+  mutable std::shared_ptr<const Held> held_;
 };
 
 }  // namespace qmr::engine
