@@ -48,7 +48,7 @@ test-asan: deps
 test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS) --target quillon_market_radar base_test ui_server_test
-	QMR_SANITIZER=thread TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j $(JOBS) -R '^(LoopPool\.|DashboardServer\.|process_dashboard(_load)?|process_store_serving)$$'
+	QMR_SANITIZER=thread TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j $(JOBS) -R '^(LoopPool\.|DashboardServer\.|(process_dashboard(_load)?|process_store_serving)$$)'
 
 # The dashboard's tests against its plain asio path, the one other systems build.
 test-portable: deps
