@@ -190,16 +190,16 @@ const std::vector<std::uint32_t>& MarketEngine::sorted_positions(ProductOrder or
         text_keys([&](std::size_t i) { return std::string_view(rows[i].last_checked_utc); });
         break;
       case ProductOrder::ORIGINAL_PRICE:
-        number_keys([](const TrackedProduct& p) { return std::optional(p.original_price_inr); });
+        number_keys([](const TrackedProduct& p) { return p.original_price_inr; });
         break;
       case ProductOrder::CURRENT_PRICE:
-        number_keys([](const TrackedProduct& p) { return std::optional(p.current_price_inr); });
+        number_keys([](const TrackedProduct& p) { return p.current_price_inr; });
         break;
       case ProductOrder::COMPETITOR_PRICE:
-        number_keys([](const TrackedProduct& p) { return std::optional(p.competitor_price_inr); });
+        number_keys([](const TrackedProduct& p) { return p.competitor_price_inr; });
         break;
       case ProductOrder::PRICE_DELTA:
-        number_keys([](const TrackedProduct& p) { return std::optional(p.price_delta_percent); });
+        number_keys([](const TrackedProduct& p) { return p.price_delta_percent; });
         break;
       case ProductOrder::PRICE_GAP:
         number_keys([](const TrackedProduct& p) { return price_gap(p); });

@@ -167,23 +167,21 @@ void Statement::note_bind(int code) {
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
+  return bind_text(index, text, SQLITE_TRANSIENT);
+}
+
+Statement& Statement::bind_borrowed(int index, std::string_view text) {
+  return bind_text(index, text, SQLITE_STATIC);
+}
+
+Statement& Statement::bind_text(int index, std::string_view text, void (*lifetime)(void*)) {
   // Longer text than an int can measure is refused by SQLite's own limit long before; say so.
   if (text.size() > static_cast<std::size_t>(INT_MAX)) {
     note_bind(SQLITE_TOOBIG);
     return *this;
   }
-  note_bind(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
-                              SQLITE_TRANSIENT));
-  return *this;
-}
-
-Statement& Statement::bind_borrowed(int index, std::string_view text) {
-  if (text.size() > static_cast<std::size_t>(INT_MAX)) {
-    note_bind(SQLITE_TOOBIG);
-    return *this;
-  }
-  note_bind(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
-                              SQLITE_STATIC));
+  note_bind(
+      sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), lifetime));
   return *this;
 }
 
