@@ -91,5 +91,45 @@ TEST(Snapshot, SearchFindsTheSellerSkuBesideTheRecord) {
   }
 }
 
+// A command that answers one search reads only the listings it finds, and finds those the whole
+// catalogue's search does, in its order: text lowered by Unicode's full mapping whether or not it
+// is ASCII (the Kelvin sign lowers to "k", "İ" to "i" and a combining dot, a final "Σ" to "ς"),
+// and its lamp and the desk lamp both hold "k lamp".
+TEST(Snapshot, ASearchReadsWhatTheWholeCatalogueFinds) {
+  TempFolder folder;
+  auto store = open_store(folder.path / "data");
+  ASSERT_TRUE(store.ok());
+  const auto flipkart = folder.write(
+      "flipkart.csv",
+      "Seller SKU ID,Product Title,MRP,Your Selling Price,Your Stock Count,Listing Status\n"
+      "FK-K,\u212A Lamp,500,450,3,ACTIVE\nFK-I,\u0130stanbul Rug,900,850,9,ACTIVE\n"
+      "FK-S,\u039F\u0394\u039F\u03A3 Mug,99,99,0,ACTIVE\nFK-A,Kettle,1200,1100,20,ACTIVE\n");
+  auto report = import_files(store.value(), folder.path,
+                             {folder.write("amazon.txt", test::amazon_report()), flipkart}, {});
+  ASSERT_TRUE(report.ok() && report.value().all_imported());
+  auto whole = load_catalogue(store.value());
+  ASSERT_TRUE(whole.ok());
+  const auto engine = engine::MarketEngine::from_catalogue(std::move(whole.value()));
+  const std::pair<const char*, std::size_t> cases[] = {{"", 7},
+                                                       {"K LAMP", 2},
+                                                       {"k", 6},
+                                                       {"btl-001", 1},
+                                                       {"flipKART", 4},
+                                                       {"\u0130", 1},
+                                                       {"i\u0307stan", 1},
+                                                       {"\u03BF\u03B4\u03BF\u03C2", 1},
+                                                       {"\u03BF\u03B4\u03BF\u03C3", 0},
+                                                       {"bottle kurta", 0}};
+  for (const auto& [query, count] : cases) {
+    auto found = load_search(store.value(), query);
+    ASSERT_TRUE(found.ok()) << found.error().message;
+    const auto expected = engine->search_products(query);
+    EXPECT_EQ(found.value().products.size(), count) << query;
+    EXPECT_EQ(engine::encode_products_compact(found.value().products),
+              engine::encode_products_compact(expected))
+        << query;
+  }
+}
+
 }  // namespace
 }  // namespace qmr::store

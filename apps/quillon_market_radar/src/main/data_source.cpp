@@ -86,14 +86,16 @@ engine::HistorySourceHandle DataSource::history(const engine::HistorySettings& s
   return source;
 }
 
-Result<DataSource> DataSource::open(const DataFolder& data, bool live) {
+Result<DataSource> DataSource::open(const DataFolder& data, bool live,
+                                    std::optional<std::string_view> search) {
   if (!data) return DataSource(engine::MarketEngine::create());
   auto database = store::open_store_for_reading(std::filesystem::u8path(*data));
   if (!database.ok()) return database.error();
   // The version before the load: an import that finishes during it is loaded again at once.
   auto version = store::data_version(database.value());
   if (!version.ok()) return version.error();
-  auto catalogue = store::load_catalogue(database.value());
+  auto catalogue = search ? store::load_search(database.value(), *search)
+                          : store::load_catalogue(database.value());
   if (!catalogue.ok()) return catalogue.error();
   DataSource source(engine::MarketEngine::from_catalogue(std::move(catalogue.value())));
   source.folder_ = data;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include "base/result.hpp"
 #include "engine/history_source.hpp"
@@ -17,8 +19,10 @@ class DataSource {
  public:
   /// Returns the seed catalogue without `data`; with it, the store in that folder (made when
   /// missing, opened for reading only when it may not be written), loaded in one read
-  /// transaction and, when `live`, watched for finished imports. Returns the store's error.
-  [[nodiscard]] static Result<DataSource> open(const DataFolder& data, bool live);
+  /// transaction and, when `live`, watched for finished imports; with `search`, only the
+  /// listings that search finds, for a command that answers it once. Returns the store's error.
+  [[nodiscard]] static Result<DataSource> open(const DataFolder& data, bool live,
+                                               std::optional<std::string_view> search = {});
 
   [[nodiscard]] engine::Snapshots snapshots() const { return engine::Snapshots(live_); }
   [[nodiscard]] engine::EngineHandle current() const { return live_->current(); }

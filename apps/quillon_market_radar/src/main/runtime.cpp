@@ -116,6 +116,13 @@ bool serves(const Command& command) {
          !std::holds_alternative<ImportCommand>(command);
 }
 
+// The search of a command that answers one search once, the only listings it needs to read.
+std::optional<std::string_view> searched(const Command& command) {
+  const auto* prices = std::get_if<PricesCommand>(&command);
+  if (prices == nullptr) return std::nullopt;
+  return prices->query;
+}
+
 // The loops a command needs: those the dashboard accepts on for the commands that serve it, loop 0
 // alone for the others, which then run on the main thread and start no other.
 std::size_t loops_for(const Command& command) {
@@ -128,7 +135,7 @@ std::size_t loops_for(const Command& command) {
 
 // Opens the command's data source, then runs the command on it.
 asio::awaitable<Status> run_command(const Command& command, LoopPool& runtime) {
-  auto source = DataSource::open(answered_from(command), serves(command));
+  auto source = DataSource::open(answered_from(command), serves(command), searched(command));
   if (!source.ok()) co_return source.error();
   co_return co_await std::visit(
       [&](const auto& chosen) { return run(chosen, source.value(), runtime); }, command);

@@ -1,10 +1,12 @@
 #include "store/snapshot.hpp"
 
+#include <algorithm>
 #include <condition_variable>
 #include <limits>
 #include <mutex>
 #include <utility>
 
+#include "base/text.hpp"
 #include "engine/records.hpp"
 #include "store/medicines.hpp"
 #include "store/store.hpp"
@@ -16,14 +18,26 @@ namespace {
 // Every listing with the figures of its latest competitor price, if any, in the order the
 // listings were first imported. The latest observation is found through the competitor table's
 // key (identifier, platform, time): one seek per listing.
-constexpr std::string_view CATALOGUE_QUERY =
+constexpr std::string_view CATALOGUE_COLUMNS =
     "SELECT l.sku_asin, l.title, l.platform, l.seller_sku, l.mrp_paise, l.price_paise, "
     "l.quantity, i.imported_at, c.price_paise, c.observed_at "
     "FROM listings AS l JOIN imports AS i ON i.id = l.import_id "
     "LEFT JOIN competitor_prices AS c ON c.sku_asin = l.sku_asin AND c.platform = l.platform "
     "AND c.observed_at = (SELECT max(latest.observed_at) FROM competitor_prices AS latest "
-    "WHERE latest.sku_asin = l.sku_asin AND latest.platform = l.platform) "
-    "ORDER BY l.rowid";
+    "WHERE latest.sku_asin = l.sku_asin AND latest.platform = l.platform) ";
+constexpr std::string_view CATALOGUE_ORDER = "ORDER BY l.rowid";
+// Only the listings a search finds: SQLite tests each listing's own fields before it seeks the
+// competitor's price, so the others cost a scan of their text.
+constexpr std::string_view SEARCH_CONDITION =
+    "WHERE search_match(?1, l.title, l.sku_asin, l.seller_sku, l.platform) ";
+
+// Whether a lower-cased needle (the first text) is empty or in one of the other texts
+// lower-cased, as the engine's search compares them.
+bool search_match(std::span<const std::string_view> texts) {
+  return std::any_of(texts.begin() + 1, texts.end(), [needle = texts.front()](auto field) {
+    return text::lowered_contains(field, needle);
+  });
+}
 
 constexpr std::string_view LISTINGS_PER_PLATFORM =
     "SELECT platform, count(*) FROM listings GROUP BY platform ORDER BY platform";
@@ -76,22 +90,19 @@ void fill_figures(const ListingFigures& figures, engine::TrackedProduct& product
   product.last_checked_utc = utc_of(newest);
 }
 
-Result<engine::Catalogue> load_catalogue(Database& database) {
-  auto transaction = Transaction::begin_reading(database);
-  if (!transaction.ok()) return transaction.error();
-  auto statement = database.prepare(CATALOGUE_QUERY);
+namespace {
+
+// Reads the listings of `sql` with their figures into `catalogue`, ?1 bound to `search` if any.
+Status read_listings(Database& database, const std::string& sql,
+                     std::optional<std::string_view> search, engine::Catalogue& catalogue) {
+  auto statement = database.prepare(sql);
   if (!statement.ok()) return statement.error();
   Statement& rows = statement.value();
-  engine::Catalogue catalogue;
-  // Sized once: a vector grown row by row holds up to twice the 22 MB of 100,000 records.
-  auto count = database.query_integer("SELECT count(*) FROM listings");
-  if (!count.ok()) return count.error();
-  catalogue.products.reserve(static_cast<std::size_t>(count.value()));
-  catalogue.seller_skus.reserve(static_cast<std::size_t>(count.value()));
+  if (search) rows.bind(1, *search);
   for (;;) {
     auto row = rows.step();
     if (!row.ok()) return row.error();
-    if (!row.value()) break;
+    if (!row.value()) return Done{};
     engine::TrackedProduct& product = catalogue.products.emplace_back();
     product.sku_asin = rows.text(0);
     product.title = rows.text(1);
@@ -101,10 +112,43 @@ Result<engine::Catalogue> load_catalogue(Database& database) {
                   rows.integer(7), rows.optional_integer(8), rows.optional_integer(9)},
                  product);
   }
+}
+
+}  // namespace
+
+Result<engine::Catalogue> load_catalogue(Database& database) {
+  auto transaction = Transaction::begin_reading(database);
+  if (!transaction.ok()) return transaction.error();
+  engine::Catalogue catalogue;
+  // Sized once: a vector grown row by row holds up to twice the 22 MB of 100,000 records.
+  auto count = database.query_integer("SELECT count(*) FROM listings");
+  if (!count.ok()) return count.error();
+  catalogue.products.reserve(static_cast<std::size_t>(count.value()));
+  catalogue.seller_skus.reserve(static_cast<std::size_t>(count.value()));
+  const std::string sql = std::string(CATALOGUE_COLUMNS) + std::string(CATALOGUE_ORDER);
+  if (auto read = read_listings(database, sql, std::nullopt, catalogue); !read.ok()) {
+    return read.error();
+  }
   auto medicines = load_medicine_matches(database);
   if (!medicines.ok()) return medicines.error();
   catalogue.medicines = std::move(medicines.value());
   catalogue.medicine_queries = true;
+  if (auto done = transaction.value().commit(); !done.ok()) return done.error();
+  return catalogue;
+}
+
+Result<engine::Catalogue> load_search(Database& database, std::string_view query) {
+  if (auto defined = database.define_predicate("search_match", 5, search_match); !defined.ok()) {
+    return defined.error();
+  }
+  auto transaction = Transaction::begin_reading(database);
+  if (!transaction.ok()) return transaction.error();
+  engine::Catalogue catalogue;
+  const std::string sql =
+      std::string(CATALOGUE_COLUMNS) + std::string(SEARCH_CONDITION) + std::string(CATALOGUE_ORDER);
+  if (auto read = read_listings(database, sql, text::to_lower(query), catalogue); !read.ok()) {
+    return read.error();
+  }
   if (auto done = transaction.value().commit(); !done.ok()) return done.error();
   return catalogue;
 }

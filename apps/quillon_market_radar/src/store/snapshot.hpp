@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -44,6 +45,11 @@ void fill_figures(const ListingFigures& figures, engine::TrackedProduct& product
 /// Jan Aushadhi generics (load_medicine_matches), all read in one read transaction; no reviews
 /// yet. The catalogue's medicines answer a query. Returns the store's error when it cannot be read.
 [[nodiscard]] Result<engine::Catalogue> load_catalogue(Database& database);
+
+/// Returns the listings of the store that a search for `query` finds (the engine's search: its
+/// lower case in the lower case of a title, identifier, seller SKU or platform), as load_catalogue
+/// gives them and in its order; no medicines. A command that answers one search reads only them.
+[[nodiscard]] Result<engine::Catalogue> load_search(Database& database, std::string_view query);
 
 /// What the self-check finds in a store.
 struct StoreFacts {

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <array>
 #include <climits>
 
 namespace qmr::store {
@@ -133,6 +134,44 @@ std::int64_t Database::last_insert_id() { return sqlite3_last_insert_rowid(db_);
 std::int64_t Database::changes() { return sqlite3_changes64(db_); }
 
 bool Database::read_only() const { return sqlite3_db_readonly(db_, "main") == 1; }
+
+namespace {
+
+// Calls the predicate a function was defined with on its arguments' texts.
+void call_predicate(sqlite3_context* context, int count, sqlite3_value** values) {
+  const auto predicate = *static_cast<const Database::Predicate*>(sqlite3_user_data(context));
+  std::array<std::string_view, Database::MAX_PREDICATE_ARGUMENTS> texts;
+  for (int i = 0; i < count; ++i) {
+    const unsigned char* text = sqlite3_value_text(values[i]);
+    if (text == nullptr && sqlite3_value_type(values[i]) != SQLITE_NULL) {
+      sqlite3_result_error_nomem(context);
+      return;
+    }
+    if (text != nullptr) {
+      texts[static_cast<std::size_t>(i)] = {
+          reinterpret_cast<const char*>(text),
+          static_cast<std::size_t>(sqlite3_value_bytes(values[i]))};
+    }
+  }
+  sqlite3_result_int(context, predicate(std::span(texts).first(static_cast<std::size_t>(count))));
+}
+
+}  // namespace
+
+Status Database::define_predicate(const char* name, int arguments, Predicate predicate) {
+  if (arguments < 0 || arguments > MAX_PREDICATE_ARGUMENTS) {
+    return Error{path_ + ": a predicate takes at most " + std::to_string(MAX_PREDICATE_ARGUMENTS) +
+                 " texts"};
+  }
+  // SQLite keeps the pointer until the connection closes, then hands it to the destructor.
+  auto* kept = new Predicate(predicate);
+  const int code = sqlite3_create_function_v2(
+      db_, name, arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, kept,
+      call_predicate, nullptr, nullptr,
+      [](void* pointer) { delete static_cast<Predicate*>(pointer); });
+  if (code != SQLITE_OK) return error_of(code);
+  return Done{};
+}
 
 Error Database::last_error() const { return error_of(sqlite3_extended_errcode(db_)); }
 

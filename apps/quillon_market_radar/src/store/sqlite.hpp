@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,6 +54,14 @@ class Database {
   [[nodiscard]] std::int64_t changes();
   /// Returns whether the file is open only for reading (its permissions, or its medium).
   [[nodiscard]] bool read_only() const;
+
+  /// A test of texts, for SQL to call; a NULL argument arrives as an empty text.
+  using Predicate = bool (*)(std::span<const std::string_view> texts);
+  /// The most arguments a predicate takes.
+  static constexpr int MAX_PREDICATE_ARGUMENTS = 8;
+  /// Makes `predicate` callable from this connection's SQL as `name` with `arguments` texts, as a
+  /// deterministic function that reads nothing but them (1 for true, 0 for false).
+  [[nodiscard]] Status define_predicate(const char* name, int arguments, Predicate predicate);
 
   /// Returns the error of the last failed call on this connection, as "PATH: WHAT" in words.
   [[nodiscard]] Error last_error() const;
