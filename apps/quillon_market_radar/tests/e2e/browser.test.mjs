@@ -230,7 +230,8 @@ test('a product\'s history in chromium: opened by keys, drawn and exported as th
       page.on('console', (message) => {
         if (message.type() === 'error' && !message.location().url.endsWith('/favicon.ico')) problems.push(message.text());
       });
-      await page.goto(`${origin}/`, { waitUntil: 'load' });
+      const served = await page.goto(`${origin}/`, { waitUntil: 'load' });
+      assert.match(served.headers()['content-security-policy'], /^default-src 'none'; .*connect-src 'self'/);
       await page.waitForFunction(() => document.querySelectorAll('#rows tr').length === 2 && document.querySelector('#alerts tr'));
       for (let tabs = 0; tabs < 20 && await page.evaluate(() => document.activeElement.textContent) !== 'FK-1'; tabs++) await page.keyboard.press('Tab');
       await page.keyboard.press('Enter');
