@@ -278,6 +278,7 @@ test('a product\'s history in chromium: opened by keys, drawn and exported as th
       await page.keyboard.press(' ');
       assert.equal(await opened.getAttribute('aria-expanded'), 'false');
       assert.equal(await page.locator('svg').count(), 0);
+      assert.ok(requests.includes(`${origin}/api/history?sku_asin=FK-1&platform=Flipkart&days=30`));
       assert.deepEqual(requests.filter((url) => url !== `${origin}/` && !url.startsWith(`${origin}/api/`) && url !== `${origin}/favicon.ico`), []);
       assert.deepEqual(problems, []);
     } finally {
