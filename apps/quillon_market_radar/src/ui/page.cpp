@@ -1,10 +1,71 @@
 #include "ui/page.hpp"
 
+#include <array>
+#include <cstddef>
+#include <span>
+
 namespace qmr::ui {
 
-// The raw literal keeps the page readable as HTML; its line ends are LF and it stops right after
-// the closing tag, since the response carries its exact byte count.
-constexpr std::string_view DASHBOARD_PAGE = R"page(<!DOCTYPE html>
+namespace {
+
+// Each page is joined at compile time from raw literals that keep it readable as HTML, so the
+// style rules both pages use are written once. Line ends are LF, and a page stops right after its
+// closing tag, since the response carries its exact byte count.
+struct Piece {
+  std::string_view text;
+  std::size_t dedent = 0;  // the spaces each of its lines loses
+};
+
+// Writes `pieces` one after another to `out` (when not null) and returns their size in bytes.
+constexpr std::size_t join(std::span<const Piece> pieces, char* out) {
+  std::size_t size = 0;
+  for (const Piece& piece : pieces) {
+    std::size_t skip = piece.dedent;
+    for (const char c : piece.text) {
+      if (skip > 0 && c == ' ') {
+        --skip;
+        continue;
+      }
+      skip = c == '\n' ? piece.dedent : 0;
+      if (out != nullptr) out[size] = c;
+      ++size;
+    }
+  }
+  return size;
+}
+
+// The rules of the page's body and container, and of the brand and its badge, as the fixed page
+// indents them; the catalogue page takes them one step (4 spaces) further left.
+constexpr std::string_view BODY_RULES = R"page(            body {
+                background-color: var(--bg);
+                color: var(--text);
+                font-family: -apple-system, BlinkMacSystemFont, "Segoe UI", Roboto, sans-serif;
+                margin: 0;
+                padding: 24px;
+            }
+            .container {
+                max-width: 1300px;
+                margin: 0 auto;
+            }
+)page";
+constexpr std::string_view BRAND_RULES = R"page(            .brand {
+                font-size: 22px;
+                font-weight: 800;
+                color: #fff;
+                letter-spacing: -0.5px;
+            }
+            .badge {
+                background: rgba(6, 182, 212, 0.15);
+                border: 1px solid var(--cyan);
+                color: var(--cyan);
+                padding: 4px 10px;
+                border-radius: 9999px;
+                font-size: 12px;
+                font-weight: 600;
+            }
+)page";
+
+constexpr std::string_view DASHBOARD_HEAD = R"page(<!DOCTYPE html>
 <html lang="en">
     <head>
         <meta charset="UTF-8">
@@ -21,18 +82,8 @@ constexpr std::string_view DASHBOARD_PAGE = R"page(<!DOCTYPE html>
                 --text: #e2e8f0;
                 --muted: #94a3b8;
             }
-            body {
-                background-color: var(--bg);
-                color: var(--text);
-                font-family: -apple-system, BlinkMacSystemFont, "Segoe UI", Roboto, sans-serif;
-                margin: 0;
-                padding: 24px;
-            }
-            .container {
-                max-width: 1300px;
-                margin: 0 auto;
-            }
-            .header {
+)page";
+constexpr std::string_view DASHBOARD_HEADER_RULE = R"page(            .header {
                 display: flex;
                 justify-content: space-between;
                 align-items: center;
@@ -40,22 +91,8 @@ constexpr std::string_view DASHBOARD_PAGE = R"page(<!DOCTYPE html>
                 padding-bottom: 16px;
                 margin-bottom: 24px;
             }
-            .brand {
-                font-size: 22px;
-                font-weight: 800;
-                color: #fff;
-                letter-spacing: -0.5px;
-            }
-            .badge {
-                background: rgba(6, 182, 212, 0.15);
-                border: 1px solid var(--cyan);
-                color: var(--cyan);
-                padding: 4px 10px;
-                border-radius: 9999px;
-                font-size: 12px;
-                font-weight: 600;
-            }
-            .stats-grid {
+)page";
+constexpr std::string_view DASHBOARD_REST = R"page(            .stats-grid {
                 display: grid;
                 grid-template-columns: repeat(4, 1fr);
                 gap: 16px;
@@ -198,6 +235,14 @@ constexpr std::string_view DASHBOARD_PAGE = R"page(<!DOCTYPE html>
     </body>
 </html>)page";
 
+constexpr Piece DASHBOARD_PIECES[] = {
+    {DASHBOARD_HEAD}, {BODY_RULES}, {DASHBOARD_HEADER_RULE}, {BRAND_RULES}, {DASHBOARD_REST}};
+constexpr auto DASHBOARD_TEXT = [] {
+  std::array<char, join(DASHBOARD_PIECES, nullptr)> text{};
+  join(DASHBOARD_PIECES, text.data());
+  return text;
+}();
+
 // The catalogue page. Its rows come from GET "/api/products", a page at a time: the search is
 // sent as "q" on every key typed, the order as "sort" (a click on a column's head sorts by it, a
 // second click the other way), and the response's "X-Total-Count" gives the count of matches.
@@ -215,7 +260,7 @@ constexpr std::string_view DASHBOARD_PAGE = R"page(<!DOCTYPE html>
 // with CRLF, text a spreadsheet would run (=, +, -, @, tab or CR first) after a ', numbers as
 // numbers. The alerts table draws the newest ALERT_ROWS of GET "/api/alerts" (the route answers
 // every alert of its window). Colours follow the system's light or dark scheme.
-constexpr std::string_view CATALOGUE_PAGE = R"page(<!DOCTYPE html>
+constexpr std::string_view CATALOGUE_HEAD = R"page(<!DOCTYPE html>
 <html lang="en">
 <head>
     <meta charset="UTF-8">
@@ -234,18 +279,8 @@ constexpr std::string_view CATALOGUE_PAGE = R"page(<!DOCTYPE html>
             --text: #e2e8f0;
             --muted: #94a3b8;
         }
-        body {
-            background-color: var(--bg);
-            color: var(--text);
-            font-family: -apple-system, BlinkMacSystemFont, "Segoe UI", Roboto, sans-serif;
-            margin: 0;
-            padding: 24px;
-        }
-        .container {
-            max-width: 1300px;
-            margin: 0 auto;
-        }
-        .header {
+)page";
+constexpr std::string_view CATALOGUE_HEADER_RULE = R"page(        .header {
             display: flex;
             flex-wrap: wrap;
             gap: 8px;
@@ -255,22 +290,8 @@ constexpr std::string_view CATALOGUE_PAGE = R"page(<!DOCTYPE html>
             padding-bottom: 16px;
             margin-bottom: 24px;
         }
-        .brand {
-            font-size: 22px;
-            font-weight: 800;
-            color: #fff;
-            letter-spacing: -0.5px;
-        }
-        .badge {
-            background: rgba(6, 182, 212, 0.15);
-            border: 1px solid var(--cyan);
-            color: var(--cyan);
-            padding: 4px 10px;
-            border-radius: 9999px;
-            font-size: 12px;
-            font-weight: 600;
-        }
-        .toolbar {
+)page";
+constexpr std::string_view CATALOGUE_REST = R"page(        .toolbar {
             display: flex;
             flex-wrap: wrap;
             gap: 12px;
@@ -631,5 +652,18 @@ constexpr std::string_view CATALOGUE_PAGE = R"page(<!DOCTYPE html>
     </script>
 </body>
 </html>)page";
+
+constexpr Piece CATALOGUE_PIECES[] = {
+    {CATALOGUE_HEAD}, {BODY_RULES, 4}, {CATALOGUE_HEADER_RULE}, {BRAND_RULES, 4}, {CATALOGUE_REST}};
+constexpr auto CATALOGUE_TEXT = [] {
+  std::array<char, join(CATALOGUE_PIECES, nullptr)> text{};
+  join(CATALOGUE_PIECES, text.data());
+  return text;
+}();
+
+}  // namespace
+
+constexpr std::string_view DASHBOARD_PAGE(DASHBOARD_TEXT.data(), DASHBOARD_TEXT.size());
+constexpr std::string_view CATALOGUE_PAGE(CATALOGUE_TEXT.data(), CATALOGUE_TEXT.size());
 
 }  // namespace qmr::ui
