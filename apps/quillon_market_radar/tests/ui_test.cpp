@@ -545,10 +545,11 @@ TEST(ParseRequestLine, TakesMethodAndPathOfTheFirstLineDecodedAndSplitAtUnicodeW
 
 // --- framing -------------------------------------------------------------------------------
 
-std::string framed(std::string_view status, std::string_view type, std::string_view body) {
+std::string framed(std::string_view status, std::string_view type, std::string_view body,
+                   std::string_view headers = "") {
   return "HTTP/1.1 " + std::string(status) + "\r\nContent-Type: " + std::string(type) +
-         "\r\nContent-Length: " + std::to_string(body.size()) + std::string(HEADERS_AFTER_LENGTH) +
-         std::string(body);
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + std::string(headers) +
+         std::string(HEADERS_AFTER_LENGTH).substr(2) + std::string(body);
 }
 
 TEST(FrameResponse, WritesTheStatusLineFourHeadersAndTheBody) {
@@ -624,9 +625,13 @@ TEST(FixedResponses, HoldTheFramedResponsesOfTheUnchangingGets) {
     ASSERT_NE(held, nullptr) << path;
     EXPECT_EQ(*held, response) << path;
   }
-  // A store's page for GET "/" when it is given one.
+  // A store's page for GET "/" when it is given one, with a policy that lets it load nothing and
+  // ask this origin alone.
   EXPECT_EQ(*FixedResponses(MarketEngine::from_catalogue(rows), CATALOGUE_PAGE).find({"GET", "/"}),
-            framed("200 OK", "text/html; charset=utf-8", CATALOGUE_PAGE));
+            framed("200 OK", "text/html; charset=utf-8", CATALOGUE_PAGE,
+                   "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
+                   "script-src 'unsafe-inline'; connect-src 'self'; base-uri 'none'; "
+                   "form-action 'none'; frame-ancestors 'none'\r\n"));
   // A reprice is dispatched anew each time, and neighbours fall to the route table.
   for (const RequestLine& line : std::vector<RequestLine>{{"POST", "/api/reprice"},
                                                           {"POST", "/"},

@@ -22,6 +22,13 @@ constexpr std::string_view HTML = "text/html; charset=utf-8";
 constexpr std::string_view JSON = "application/json";
 constexpr std::string_view PLAIN_TEXT = "text/plain";
 
+// What the store's page may load: its own inline style and script, and requests to this origin
+// alone (its /api/ routes); nothing may frame it. The demo's page keeps its bytes and headers.
+constexpr std::string_view PAGE_POLICY =
+    "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
+    "script-src 'unsafe-inline'; connect-src 'self'; base-uri 'none'; form-action 'none'; "
+    "frame-ancestors 'none'\r\n";
+
 // Every POST whose path begins with this is a reprice, whatever follows it.
 constexpr std::string_view REPRICE_PATH = "/api/reprice";
 
@@ -56,7 +63,11 @@ DashboardResponse route_request(std::string_view method, std::string_view path,
                                 const engine::EngineHandle& engine, std::string_view page,
                                 const engine::HistorySource* history) {
   if (method == "GET") {
-    if (path == "/") return make_response(STATUS_OK, HTML, std::string(page));
+    if (path == "/") {
+      DashboardResponse response = make_response(STATUS_OK, HTML, std::string(page));
+      if (page != DASHBOARD_PAGE) response.headers = PAGE_POLICY;
+      return response;
+    }
     if (path == "/api/status") return status_object();
     if (path == PRODUCTS_PATH) return products_response(engine, std::nullopt);
     if (path.starts_with(PRODUCTS_PATH) && path.size() > PRODUCTS_PATH.size() &&

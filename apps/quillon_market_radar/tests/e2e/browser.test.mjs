@@ -1,9 +1,10 @@
 // The dashboard in a real browser: Debian's chromium, headless, driven by playwright-core. The page
 // loads nothing but itself, logs no error, and each "Trigger Reprice" click makes exactly one POST
-// and shows the alert once. The store's page (--data) fills its figures and rows from the API.
+// and shows the alert once. The store's page (--data) fills its figures and rows from the API, and
+// a product's history and the alerts from theirs.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
@@ -189,6 +190,96 @@ test('a store\'s page in chromium: its rows from the API, and no medicines said 
         ['FK-1', 'Steel <b>Bottle</b>', 'Flipkart', '₹1,299.00', '₹1,149.00', '-11.54%', '11.54%', 'IN_STOCK'],
         ['FK-2', 'Kurta', 'Flipkart', '₹799.00', '—', '—', '—', 'OUT_OF_STOCK'],
       ]);
+      assert.deepEqual(problems, []);
+    } finally {
+      await context?.close();
+      await server.stop();
+      rmSync(folder, { recursive: true, force: true });
+    }
+  });
+
+// A store whose history is known from its files: our price from two imports of listings, the
+// competitor's on five days (one 45 days ago, outside a 30-day view), a floor and a ceiling, and a
+// title that is both markup and a formula. The seller opens the chart with the keyboard alone.
+test('a product\'s history in chromium: opened by keys, drawn and exported as the API says, light and dark',
+  { timeout: 180000 }, async () => {
+    const folder = mkdtempSync(path.join(tmpdir(), 'qmr-history-'));
+    const day = (ago) => new Date(Date.now() - ago * 86400000 + 19800000).toISOString().slice(0, 10);
+    const title = '=SUM(1)+<b>Steel</b> Bottle, 1L';
+    const listing = (price) => 'Seller SKU ID,Product Title,MRP,Your Selling Price,Your Stock Count,Listing Status\n' +
+      `FK-1,"${title}",1999,${price},40,ACTIVE\nFK-2,Kurta,0,799,0,ACTIVE\n`;
+    writeFileSync(path.join(folder, 'l1.csv'), listing(1299));
+    writeFileSync(path.join(folder, 'l2.csv'), listing(1249));
+    writeFileSync(path.join(folder, 'p.csv'), 'sku_asin,platform,competitor_price_inr,observed_at,min_price_inr,max_price_inr\n' +
+      [[45, 1400], [5, 1300], [4, 1200], [3, 1310], [2, 1150]].map(([ago, inr]) => `FK-1,Flipkart,${inr},${day(ago)},1000,1500\n`).join(''));
+    const data = path.join(folder, 'data');
+    for (const file of ['l1.csv', 'l2.csv', 'p.csv']) execFileSync(process.env.QMR_BINARY, ['import', '--data', data, path.join(folder, file)]);
+    const server = await startDashboard((port) => ['ui', '-p', String(port), '--data', data]);
+    const origin = `http://127.0.0.1:${server.port}`;
+    const api = async (query) => (await (await fetch(`${origin}/api/${query}`)).json());
+    const shots = path.join(process.cwd(), 'dashboard_screenshots');
+    mkdirSync(shots, { recursive: true });
+    let context;
+    try {
+      context = await chromium.launchPersistentContext(path.join(folder, 'profile'), { ...BROWSER, acceptDownloads: true });
+      const page = context.pages()[0] ?? (await context.newPage());
+      const requests = [];
+      const problems = [];
+      context.on('request', (request) => requests.push(request.url()));
+      page.on('pageerror', (error) => problems.push(error.message));
+      page.on('console', (message) => {
+        if (message.type() === 'error' && !message.location().url.endsWith('/favicon.ico')) problems.push(message.text());
+      });
+      const served = await page.goto(`${origin}/`, { waitUntil: 'load' });
+      assert.match(served.headers()['content-security-policy'], /^default-src 'none'; .*connect-src 'self'/);
+      await page.waitForFunction(() => document.querySelectorAll('#rows tr').length === 2 && document.querySelector('#alerts tr'));
+      for (let tabs = 0; tabs < 20 && await page.evaluate(() => document.activeElement.textContent) !== 'FK-1'; tabs++) await page.keyboard.press('Tab');
+      await page.keyboard.press('Enter');
+      const opened = page.getByRole('button', { name: 'FK-1' });
+      // Each view, drawn, against the API's answer for its days.
+      const check = async (days, competitorPoints) => {
+        const [want] = await api(`history?sku_asin=FK-1&platform=Flipkart&days=${days}`);
+        await page.waitForFunction((n) => document.querySelectorAll('circle.competitor').length === n, competitorPoints);
+        assert.equal(want.competitor.points.length, competitorPoints);
+        assert.equal(await page.locator('circle.ours').count(), 2);
+        assert.deepEqual(await page.$$eval('polyline', (lines) => lines.map((l) => l.getAttribute('points').split(' ').length)), [2, competitorPoints]);
+        assert.equal(await page.locator('rect.band').count(), 2);
+        const since = Date.parse(want.points_since_utc);
+        const alerts = want.alerts.filter((a) => Date.parse(a.observed_at_utc) >= since).length;
+        assert.ok(alerts > 0);
+        assert.equal(await page.locator('circle.alert').count(), alerts);
+        assert.deepEqual(await page.locator('.summary li').allInnerTexts(),
+          [...want.ours.windows, ...want.competitor.windows].map((w) => w.text));
+        assert.match(await page.locator('.suggestion').innerText(), new RegExp(`: ${want.suggestion_reason.replace(/[.()]/g, '\\$&')}$`));
+        return want;
+      };
+      await check(90, 5);
+      assert.equal(await opened.getAttribute('aria-expanded'), 'true');
+      await page.keyboard.press('Tab');
+      await page.keyboard.press('ArrowUp');
+      const shown = await check(30, 4);
+      await page.keyboard.press('Tab');
+      const [download] = await Promise.all([page.waitForEvent('download'), page.keyboard.press('Enter')]);
+      const rows = readFileSync(await download.path(), 'utf8').split('\r\n');
+      assert.equal(rows.shift(), 'sku_asin,title,platform,series,observed_at_utc,price_inr');
+      assert.deepEqual(rows, [...['ours', 'competitor'].flatMap((series) => shown[series].points.map((q) =>
+        `FK-1,"'=SUM(1)+<b>Steel</b> Bottle, 1L",Flipkart,${series},${q.observed_at_utc},${q.price_inr}`)), '']);
+      // The alerts list: the API's, newest first, the title as text.
+      const alerts = (await api('alerts')).alerts;
+      assert.deepEqual(await page.locator('#alerts tr td:nth-child(3)').allInnerTexts(), alerts.slice(0, 20).map((a) => `${a.title} (${a.sku_asin})`));
+      assert.equal(await page.locator('b').count(), 0);
+      const shot = async (colorScheme) => {
+        await page.emulateMedia({ colorScheme });
+        return page.screenshot({ path: path.join(shots, `history-${colorScheme}.png`), fullPage: true });
+      };
+      assert.notDeepEqual(await shot('light'), await shot('dark'));
+      await page.keyboard.press('Shift+Tab');
+      await page.keyboard.press('Shift+Tab');
+      await page.keyboard.press(' ');
+      assert.equal(await opened.getAttribute('aria-expanded'), 'false');
+      assert.equal(await page.locator('svg').count(), 0);
+      assert.ok(requests.includes(`${origin}/api/history?sku_asin=FK-1&platform=Flipkart&days=30`));
+      assert.deepEqual(requests.filter((url) => url !== `${origin}/` && !url.startsWith(`${origin}/api/`) && url !== `${origin}/favicon.ico`), []);
       assert.deepEqual(problems, []);
     } finally {
       await context?.close();

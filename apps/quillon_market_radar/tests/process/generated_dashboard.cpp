@@ -1,17 +1,21 @@
 // Test and bench helper: serves the dashboard, as `ui -p PORT` does, over a catalogue of COUNT
 // generated listings (titles of brands and kinds, both platforms, repeated prices, a listing
 // without a competitor's price every seventh), for the page and the product list at the size of a
-// real seller's catalogue.
+// real seller's catalogue. Like a store whose prices were never imported twice, it keeps no price
+// history: the catalogue page's history and alerts routes answer with none.
 //   generated_dashboard COUNT PORT
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/loop_pool.hpp"
+#include "engine/history_source.hpp"
 #include "engine/market_engine.hpp"
 #include "ui/listener.hpp"
 #include "ui/page.hpp"
@@ -59,11 +63,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   const auto engine = qmr::engine::MarketEngine::from_catalogue(generated(count));
+  auto history = std::make_shared<qmr::engine::HistorySource>();
+  history->read = [](const std::string&, const std::optional<std::string>&) {
+    return qmr::Result(std::vector<qmr::engine::ProductHistory>());
+  };
+  history->read_all = [] { return qmr::Result(std::vector<qmr::engine::ProductHistory>()); };
+  history->now = [] { return std::int64_t{1'796'774'400'000'000}; };  // 2026-12-09T00:00:00Z
   qmr::LoopPool loops(qmr::ui::dashboard_loops(2));
   int status = 0;
   auto serve = [&]() -> asio::awaitable<void> {
     const qmr::Status served = co_await qmr::ui::serve_dashboard(
-        engine, static_cast<std::uint16_t>(port), loops, {}, {}, qmr::ui::CATALOGUE_PAGE);
+        engine, static_cast<std::uint16_t>(port), loops, {}, {}, qmr::ui::CATALOGUE_PAGE, history);
     if (!served.ok()) {
       std::fprintf(stderr, "Error: %s\n", served.error().message.c_str());
       status = 1;
