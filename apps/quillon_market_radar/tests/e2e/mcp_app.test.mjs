@@ -370,6 +370,14 @@ test('the store\'s view: a price history card from the tool result alone, alert 
       await host.host('setContext', { theme: 'dark', styles: { variables: PALETTES.dark } });
       await host.screenshot(path.join(SHOTS, 'history-dark.png'));
       assert.notDeepEqual(readFileSync(path.join(SHOTS, 'history-light.png')), readFileSync(path.join(SHOTS, 'history-dark.png')));
+      // In a phone's 360 px the chart shrinks with the card, and no page is wider than its frame.
+      await host.host('setContext', { containerDimensions: { maxWidth: 360 } }, 360);
+      await host.screenshot(path.join(SHOTS, 'history-narrow-dark.png'));
+      for (const name of ['history', 'search']) {
+        const [scrollWidth, clientWidth] = await host.frame(name).locator('html').evaluate(
+          (html) => [html.scrollWidth, html.clientWidth]);
+        assert.ok(scrollWidth <= clientWidth, `${name} is ${scrollWidth} px wide in ${clientWidth}`);
+      }
       assert.deepEqual(host.calls, ['lamp', 'steel'].map((query) => ({ name: SEARCH, arguments: { query } })));
       assert.deepEqual(host.requests.filter((request) => !request.byHost),
         ['history', 'search'].map(() => ({ url: VIEW_URL, byHost: false, navigation: true })));
