@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/json_writer.hpp"
+#include "engine/history_source.hpp"
 #include "mcp_test.hpp"
 
 namespace qmr::mcp {
@@ -214,6 +215,172 @@ TEST(ToolsCall, StoreMedicinesAnswerAQueryCappedWithACountOfTheRest) {
     EXPECT_EQ(records.back()["branded_medicine_name"], last) << query;
     if (!more.empty()) {
       EXPECT_TRUE(content[1]["text"].get<std::string>().starts_with(more)) << query;
+    }
+  }
+}
+
+// A store's price histories held in memory and read as of day 20,000 in India, noon: every read
+// gives the histories of the products asked for; a failing store fails every read.
+constexpr std::int64_t NOW =
+    20'000 * engine::DAY_MICROS - engine::INDIA_OFFSET_MICROS + engine::DAY_MICROS / 2;
+constexpr std::int64_t days_ago(int days) { return NOW - days * engine::DAY_MICROS; }
+
+engine::HistorySourceHandle history_source(std::vector<engine::ProductHistory> stored,
+                                           bool fails = false) {
+  auto source = std::make_shared<engine::HistorySource>();
+  const auto failure = [fails] {
+    return fails ? std::optional(Error{"disk I/O error"}) : std::nullopt;
+  };
+  source->read = [=](const std::string& sku_asin, const std::optional<std::string>& platform)
+      -> Result<std::vector<engine::ProductHistory>> {
+    if (auto error = failure()) return *error;
+    std::vector<engine::ProductHistory> found;
+    for (const auto& history : stored) {
+      if (history.sku_asin == sku_asin && (!platform || history.platform == *platform)) {
+        found.push_back(history);
+      }
+    }
+    return found;
+  };
+  source->read_each = [=](const std::vector<engine::ProductOnPlatform>& products)
+      -> Result<std::vector<engine::ProductHistory>> {
+    if (auto error = failure()) return *error;
+    std::vector<engine::ProductHistory> found;
+    for (const auto& history : stored) {
+      if (std::ranges::count(products,
+                             engine::ProductOnPlatform(history.sku_asin, history.platform))) {
+        found.push_back(history);
+      }
+    }
+    return found;
+  };
+  source->now = [] { return NOW; };
+  return source;
+}
+
+// Answers `line` with a handler over `engine` and `history`, and returns the response's result.
+json::Value result_with(const engine::EngineHandle& engine,
+                        const engine::HistorySourceHandle& history, const std::string& line) {
+  std::string response;
+  EXPECT_TRUE(LineHandler(engine, history).answer(line, response)) << line;
+  return json::Value::parse(response)["result"];
+}
+
+// Each product a search lists with a store carries its latest alert of the last 30 days, or null;
+// the member is left out when the store cannot be read, and without a store.
+TEST(ToolsCall, SearchWithAStoreGivesEachProductItsLatestAlert) {
+  const std::vector<engine::PricePoint> ours = {{days_ago(40), 100'000}};
+  const struct {
+    const char* what;
+    std::vector<engine::PricePoint> competitor;  // against ours, ₹1000 since 40 days ago
+    json::Value alert;                           // the record's "alert", absent when discarded
+  } cases[] = {
+      {"no competitor", {}, nullptr},
+      {"a gap within the threshold", {{days_ago(2), 96'000}}, nullptr},
+      {"a drop of 6%",
+       {{days_ago(2), 96'000}, {days_ago(1), 94'000}},
+       {{"kind", "DROP"},
+        {"observed_at_utc", "2024-10-03T06:30:00+00:00"},
+        {"competitor_price_inr", 940.0},
+        {"our_price_inr", 1000.0},
+        {"gap_percent", -6.0}}},
+      {"a drop, then back above us",
+       {{days_ago(3), 90'000}, {days_ago(0), 101'000}},
+       {{"kind", "RISE"},
+        {"observed_at_utc", "2024-10-04T06:30:00+00:00"},
+        {"competitor_price_inr", 1010.0},
+        {"our_price_inr", 1000.0},
+        {"gap_percent", 1.0}}},
+      {"a drop before the 30 days", {{days_ago(31), 90'000}}, nullptr},
+      {"a new all-time low, level with us",
+       {{days_ago(45), 120'000}, {days_ago(44), 110'000}, {days_ago(5), 100'000}},
+       {{"kind", "ALL_TIME_LOW"},
+        {"observed_at_utc", "2024-09-29T06:30:00+00:00"},
+        {"competitor_price_inr", 1000.0},
+        {"our_price_inr", 1000.0},
+        {"gap_percent", 0.0}}},
+  };
+  engine::Catalogue rows;
+  rows.products.push_back({"FK-1", "Bottle", "Flipkart", 1000, 1000, 1000, 0, "IN_STOCK", "T"});
+  rows.products.push_back(
+      {"FK-2", "Lamp", "Flipkart", 500, 500, std::nullopt, std::nullopt, "IN_STOCK", "T"});
+  const auto engine = engine::MarketEngine::from_catalogue(rows);
+  const std::string search =
+      R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"market_search_products"}})";
+  for (const auto& [what, competitor, alert] : cases) {
+    for (const bool fails : {false, true}) {
+      // FK-2 has no history at all: null unless the store fails.
+      const auto history =
+          history_source({{"FK-1", "Bottle", "Flipkart", ours, competitor, {}}}, fails);
+      const auto records = json::Value::parse(
+          result_with(engine, history, search)["content"][0]["text"].get<std::string>());
+      ASSERT_EQ(records.size(), 2u) << what;
+      EXPECT_EQ(records[0].contains("alert"), !fails) << what;
+      if (fails) continue;
+      EXPECT_EQ(records[0]["alert"], alert) << what;
+      EXPECT_EQ(records[1]["alert"], nullptr) << what;
+      // The rest of the record is the demo's form, members in order.
+      EXPECT_TRUE(json::to_compact(records[0]).starts_with(R"({"alert":)")) << what;
+      EXPECT_EQ(records[0].size(), 10u) << what;
+    }
+  }
+  EXPECT_FALSE(
+      json::Value::parse(tool_text(R"({"name":"market_search_products"})", engine))[0].contains(
+          "alert"));
+}
+
+// The history tool's result carries the histories as data for the view where the revision has
+// structured content, the same series and figures the text gives; a failed call carries none.
+TEST(ToolsCall, HistoryResultCarriesItsSeriesAsDataFromTheRevisionsWithStructuredContent) {
+  const auto history = history_source({{"FK-1",
+                                        "Bottle",
+                                        "Flipkart",
+                                        {{days_ago(40), 100'000}},
+                                        {{days_ago(10), 99'000}, {days_ago(1), 90'000}},
+                                        {95'000, 120'000}}});
+  const auto engine = engine::MarketEngine::from_catalogue({});
+  const auto call = [&](const std::string& version, const std::string& arguments) {
+    std::string response;
+    LineHandler handler(engine, history);
+    EXPECT_TRUE(handler.answer(
+        R"({"id":0,"method":"initialize","params":{"protocolVersion":")" + version + R"("}})",
+        response));
+    response.clear();
+    EXPECT_TRUE(handler.answer(
+        R"({"id":1,"method":"tools/call","params":{"name":"market_price_history","arguments":)" +
+            arguments + "}}",
+        response));
+    return json::Value::parse(response)["result"];
+  };
+  for (const Revision& revision : REVISIONS) {
+    if (revision.era != Era::HANDSHAKE) continue;
+    const std::string version(revision.name);
+    const json::Value result = call(version, R"({"sku_asin":"FK-1","days":7})");
+    ASSERT_EQ(result.contains("structuredContent"), revision.structured_content) << version;
+    if (!revision.structured_content) continue;
+    const json::Value& data = result["structuredContent"]["histories"];
+    ASSERT_EQ(data.size(), 1u) << version;
+    // Points of the last 7 days only; the summaries over all of them.
+    EXPECT_EQ(data[0]["ours"]["points"], json::Value::array()) << version;
+    EXPECT_EQ(data[0]["competitor"]["points"].size(), 1u) << version;
+    EXPECT_EQ(data[0]["competitor"]["observations"], 2) << version;
+    EXPECT_EQ(data[0]["floor_inr"], 950.0) << version;
+    EXPECT_EQ(data[0]["ceiling_inr"], 1200.0) << version;
+    // ₹900 is below the floor: hold there.
+    EXPECT_EQ(data[0]["suggested_price_inr"], 950.0) << version;
+    ASSERT_EQ(data[0]["alerts"].size(), 2u) << version;
+    EXPECT_EQ(data[0]["alerts"][1]["kind"], "DROP") << version;
+    EXPECT_FALSE(data[0]["alerts"][1].contains("dispatch")) << version;
+    // Every window's line is the text's.
+    const std::string text = result["content"][0]["text"];
+    for (const auto& window : data[0]["competitor"]["windows"]) {
+      EXPECT_NE(text.find("    " + window["text"].get<std::string>() + "\n"), std::string::npos)
+          << version;
+    }
+    for (const char* failing : {R"({"sku_asin":"FK-9"})", R"({"sku_asin":"FK-1","days":0})"}) {
+      const json::Value failed = call(version, failing);
+      EXPECT_EQ(failed["isError"], true) << failing;
+      EXPECT_FALSE(failed.contains("structuredContent")) << failing;
     }
   }
 }

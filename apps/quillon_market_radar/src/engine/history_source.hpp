@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/result.hpp"
@@ -18,6 +19,12 @@ namespace qmr::engine {
 /// The days of history an answer lists points for unless asked otherwise, and the most it takes.
 inline constexpr int DEFAULT_HISTORY_DAYS = 90;
 inline constexpr int MAX_HISTORY_DAYS = 3650;
+/// How many days back alerts are listed, and a product's latest alert is shown (days in India,
+/// today among them).
+inline constexpr int ALERT_WINDOW_DAYS = 30;
+
+/// A product on one platform, exactly as stored: its identifier, then the platform.
+using ProductOnPlatform = std::pair<std::string, std::string>;
 
 /// A store's price history, read on demand.
 struct HistorySource {
@@ -26,6 +33,10 @@ struct HistorySource {
   std::function<Result<std::vector<ProductHistory>>(const std::string& sku_asin,
                                                     const std::optional<std::string>& platform)>
       read;
+  /// Returns the histories of each of `products` that the store has, read at one moment, in no
+  /// particular order; the store's error.
+  std::function<Result<std::vector<ProductHistory>>(const std::vector<ProductOnPlatform>& products)>
+      read_each;
   /// Returns the histories of every product with an observed price, on each of its platforms,
   /// read at one moment; the store's error.
   std::function<Result<std::vector<ProductHistory>>()> read_all;

@@ -64,6 +64,17 @@ engine::HistorySourceHandle DataSource::history(const engine::HistorySettings& s
       return histories;
     });
   };
+  source->read_each = [folder = *folder_](const std::vector<engine::ProductOnPlatform>& products) {
+    return read_store<Histories>(folder, [&](store::Database& database) -> Result<Histories> {
+      Histories histories;
+      for (const auto& [sku_asin, platform] : products) {
+        if (auto read = append_histories(database, sku_asin, platform, histories); !read.ok()) {
+          return read.error();
+        }
+      }
+      return histories;
+    });
+  };
   source->read_all = [folder = *folder_] {
     return read_store<Histories>(folder, [&](store::Database& database) -> Result<Histories> {
       auto identifiers = store::read_history_identifiers(database);

@@ -17,4 +17,8 @@ inline constexpr std::string_view APP_VIEW_MIME_TYPE = "text/html;profile=mcp-ap
 /// at most 24 KiB; the build stops when the file grows past that.
 extern const std::string_view APP_VIEW_HTML;
 
+/// The view served with a store: the same document with the price history card put in at build
+/// time (src/mcp/view/history_card.html), at most 36 KiB.
+extern const std::string_view STORE_VIEW_HTML;
+
 }  // namespace qmr::mcp

@@ -1,6 +1,7 @@
 #include "mcp/market_tools.hpp"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -81,35 +82,51 @@ void describe_points(std::string_view name, std::span<const engine::PricePoint> 
   }
 }
 
-// Returns the text of a history tool call, and whether it is a failure.
-std::pair<std::string, bool> history_text(const Request& request,
-                                          const engine::HistorySource& history) {
+// What a history tool call answers: its text, whether it is a failure, and the histories' data.
+struct HistoryAnswer {
+  std::string text;
+  bool failed = false;
+  json::Value histories;  // null for a failure
+};
+
+// Returns the history as the view draws it: its data without the alerts' dispatch records,
+// which only repeat the alerts in the words of a message.
+json::Value history_data(const engine::ProductHistory& product, std::int64_t now, int days,
+                         const engine::HistorySettings& settings) {
+  json::Value data = engine::history_json(product, now, days, "", settings);
+  for (json::Value& alert : data["alerts"]) alert.erase("dispatch");
+  return data;
+}
+
+// Returns the answer to a history tool call.
+HistoryAnswer history_answer(const Request& request, const engine::HistorySource& history) {
   std::string storage;
   const std::string sku_asin(request.sku_asin.text(storage));
   if (sku_asin.empty()) {
     return {
         "Invalid arguments: \"sku_asin\" must be a product's seller SKU or ASIN, as a "
         "string.",
-        true};
+        true, nullptr};
   }
   const std::optional<int> days = days_asked(request.days);
   if (!days) {
     return {"Invalid arguments: \"days\" must be a whole number from 1 to " +
                 std::to_string(engine::MAX_HISTORY_DAYS) + ".",
-            true};
+            true, nullptr};
   }
   std::optional<std::string> platform;
   if (!request.platform.raw().empty()) platform = std::string(request.platform.text(storage));
   auto read = history.read(sku_asin, platform);
-  if (!read.ok()) return {"The store could not be read: " + read.error().message, true};
+  if (!read.ok()) return {"The store could not be read: " + read.error().message, true, nullptr};
   if (read.value().empty()) {
     return {"No price history of '" + sku_asin + "'" + (platform ? " on " + *platform : "") +
                 " in the store.",
-            true};
+            true, nullptr};
   }
   const std::int64_t now = history.now();
   const std::int64_t since = engine::india_midnight(engine::india_day(now) - *days + 1);
-  std::string text;
+  HistoryAnswer answer{{}, false, json::Value::array()};
+  std::string& text = answer.text;
   for (const engine::ProductHistory& product : read.value()) {
     if (!text.empty()) text += '\n';
     text += engine::describe_history(product, now, history.settings);
@@ -117,8 +134,84 @@ std::pair<std::string, bool> history_text(const Request& request,
             engine::india_date(since) + " to " + engine::india_date(now) + ", IST):\n";
     describe_points("our price", product.ours, since, now, text);
     describe_points("competitor", product.competitor, since, now, text);
+    answer.histories.push_back(history_data(product, now, *days, history.settings));
   }
-  return {text, false};
+  return answer;
+}
+
+constexpr std::string_view ALERT_KIND_NAMES[] = {"DROP", "RISE", "ALL_TIME_LOW"};
+
+// Returns the observations of `series` (ascending in time) up to `now`.
+std::span<const engine::PricePoint> until(const std::vector<engine::PricePoint>& series,
+                                          std::int64_t now) {
+  const auto end = std::upper_bound(
+      series.begin(), series.end(), now,
+      [](std::int64_t at, const engine::PricePoint& point) { return at < point.at; });
+  return std::span(series).first(static_cast<std::size_t>(end - series.begin()));
+}
+
+// Returns the "alert" of a product with the history `product`: its latest alert from `since` to
+// `now`, or null.
+json::Value latest_alert(const engine::ProductHistory& product, std::int64_t since,
+                         std::int64_t now, const engine::AlertSettings& settings) {
+  const std::vector<engine::PriceAlert> alerts =
+      engine::find_alerts(until(product.ours, now), until(product.competitor, now), settings);
+  if (alerts.empty() || alerts.back().at < since) return nullptr;
+  const engine::PriceAlert& alert = alerts.back();
+  const auto rupees = [](std::int64_t paise) { return static_cast<double>(paise) / 100.0; };
+  const std::int64_t seconds =
+      alert.at >= 0 ? alert.at / 1'000'000 : -((-alert.at + 999'999) / 1'000'000);
+  return {{"kind", ALERT_KIND_NAMES[static_cast<std::size_t>(alert.kind)]},
+          {"observed_at_utc",
+           engine::format_rfc3339_utc(
+               seconds, static_cast<std::uint32_t>((alert.at - seconds * 1'000'000) * 1000))},
+          {"competitor_price_inr", rupees(alert.competitor_paise)},
+          {"our_price_inr", alert.our_paise ? json::Value(rupees(*alert.our_paise)) : nullptr},
+          {"gap_percent", alert.our_paise ? json::Value(alert.gap_percent) : nullptr}};
+}
+
+// Appends `products` as the compact text of a JSON array, each record with its "alert" from
+// `history` first (its members stay in sorted order); without the member when the store cannot be
+// read.
+void write_products(const std::vector<engine::TrackedProduct>& products,
+                    const engine::HistorySource* history, std::string& out) {
+  std::vector<engine::ProductOnPlatform> asked;
+  if (history && history->read_each) {
+    for (const engine::TrackedProduct& product : products) {
+      asked.emplace_back(product.sku_asin, product.platform);
+    }
+  }
+  auto read =
+      asked.empty()
+          ? Result<std::vector<engine::ProductHistory>>(std::vector<engine::ProductHistory>())
+          : history->read_each(asked);
+  if (asked.empty() || !read.ok()) {
+    engine::write_sorted_array(products, out);
+    return;
+  }
+  std::map<engine::ProductOnPlatform, const engine::ProductHistory*> found;
+  for (const engine::ProductHistory& product : read.value()) {
+    found.emplace(engine::ProductOnPlatform(product.sku_asin, product.platform), &product);
+  }
+  const std::int64_t now = history->now();
+  const std::int64_t since =
+      engine::india_midnight(engine::india_day(now) - engine::ALERT_WINDOW_DAYS + 1);
+  std::string record;
+  out += '[';
+  for (std::size_t i = 0; i < products.size(); ++i) {
+    if (i != 0) out += ',';
+    const auto it = found.find({products[i].sku_asin, products[i].platform});
+    out += R"({"alert":)";
+    json::write_compact(it == found.end()
+                            ? json::Value(nullptr)
+                            : latest_alert(*it->second, since, now, history->settings.alerts),
+                        out);
+    out += ',';
+    record.clear();
+    engine::write_sorted_object(products[i], record);
+    out.append(record, 1);
+  }
+  out += ']';
 }
 
 }  // namespace
@@ -126,16 +219,21 @@ std::pair<std::string, bool> history_text(const Request& request,
 void write_history_result(const Request& request, const Revision& revision,
                           const engine::HistorySource& history, std::string& out) {
   using namespace std::string_view_literals;
-  const auto [text, failed] = history_text(request, history);
+  const HistoryAnswer answer = history_answer(request, history);
   out += '{';
   if (revision.result_meta) {
     out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
   }
   out += R"("content":[{"text":)"sv;
-  json::write_string(text, out);
+  json::write_string(answer.text, out);
   out += R"(,"type":"text"}])"sv;
-  if (failed) out += R"(,"isError":true)"sv;
+  if (answer.failed) out += R"(,"isError":true)"sv;
   if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
+  if (revision.structured_content && !answer.failed) {
+    out += R"(,"structuredContent":{"histories":)"sv;
+    json::write_compact(answer.histories, out);
+    out += '}';
+  }
   out += '}';
 }
 
@@ -151,6 +249,7 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
 }
 
 std::string MarketTools::write_tool_text(const JsonString& name, const JsonString& query,
+                                         const engine::HistorySource* history,
                                          std::string& out) const {
   if (name == SEARCH_TOOL) {
     std::vector<std::size_t> positions = find(query);
@@ -161,7 +260,7 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
       positions = engine_->largest_price_gaps(std::move(positions), engine::LISTED_PRODUCTS_CAP);
     }
     std::string text;
-    engine::write_sorted_array(engine_->products_at(positions), text);
+    write_products(engine_->products_at(positions), history, text);
     json::write_string(text, out);
     return more;
   }
@@ -216,8 +315,8 @@ std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
   return engine_->find_products(query.text(storage));
 }
 
-void MarketTools::write_result(const Request& request, const Revision& revision,
-                               std::string& out) const {
+void MarketTools::write_result(const Request& request, const Revision& revision, std::string& out,
+                               const engine::HistorySource* history) const {
   // One text content holding the tool's output, or in a revision with protocol errors a text the
   // model can act on when the query is no string, marked as a failed call.
   using namespace std::string_view_literals;
@@ -232,7 +331,7 @@ void MarketTools::write_result(const Request& request, const Revision& revision,
   if (invalid_query) {
     json::write_string(QUERY_NOT_A_STRING, out);
   } else {
-    more = write_tool_text(request.tool_name, request.query, out);
+    more = write_tool_text(request.tool_name, request.query, history, out);
   }
   out += R"(,"type":"text"})"sv;
   if (!more.empty()) {

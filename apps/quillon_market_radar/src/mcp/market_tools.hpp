@@ -62,7 +62,9 @@ inline constexpr std::string_view MEDICINE_QUERY_DESCRIPTION =
 
 /// Appends the result of a "tools/call" of the history tool for `request` under `revision` to
 /// `out`, read from `history`: one text content giving, per platform, the summaries with their
-/// windows' edges and the last points; marked as a failed call, with the reason in words, for
+/// windows' edges and the last points, and in a revision with structured content the same
+/// histories as data for the view, {"histories":[...]} (engine::history_json without the alerts'
+/// dispatch records); marked as a failed call, with the reason in words and no data, for
 /// arguments that are not valid, a product the store knows nothing of, or a store that fails.
 void write_history_result(const Request& request, const Revision& revision,
                           const engine::HistorySource& history, std::string& out);
@@ -77,8 +79,11 @@ class MarketTools {
   explicit MarketTools(engine::EngineHandle engine);
 
   /// Appends the result of a "tools/call" for `request` under `revision` to `out` as compact JSON
-  /// text with its members in sorted order, without building a value.
-  void write_result(const Request& request, const Revision& revision, std::string& out) const;
+  /// text with its members in sorted order, without building a value. With `history` (a store
+  /// given), each product a search lists carries "alert": its latest alert of the last
+  /// engine::ALERT_WINDOW_DAYS days or null (left out when the store could not be read).
+  void write_result(const Request& request, const Revision& revision, std::string& out,
+                    const engine::HistorySource* history = nullptr) const;
 
   /// Whether the medicine tool takes a query (the catalogue's medicines answer one): it is then
   /// listed with it.
@@ -93,7 +98,7 @@ class MarketTools {
   // medicine tool reads it too when its medicines answer a query, and then returns its own line
   // on the matches beyond engine::MEDICINE_ANSWER_LIMIT.
   std::string write_tool_text(const JsonString& name, const JsonString& query,
-                              std::string& out) const;
+                              const engine::HistorySource* history, std::string& out) const;
   // Appends the medicine tool's answer to `query` as one JSON string; returns its line on the rest.
   std::string write_medicines(const JsonString& query, std::string& out) const;
   // Returns the positions of the products the search for `query` finds.

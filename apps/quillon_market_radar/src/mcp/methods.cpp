@@ -88,6 +88,11 @@ json::Value capabilities(ExtensionSet extensions) {
 // The _meta of a result: the server's identity.
 json::Value result_meta() { return {{"io.modelcontextprotocol/serverInfo", server_info()}}; }
 
+// The text of `resource`, with a store its store's.
+std::string_view view_text(const Resource& resource, bool with_store) {
+  return with_store ? *resource.store_text : *resource.text;
+}
+
 // The result of a fixed method (one whose result reads nothing of the request but, for a read,
 // the address of `resource`) under `terms`.
 json::Value fixed_result(std::string_view method, const Terms& terms, bool with_store,
@@ -106,13 +111,13 @@ json::Value fixed_result(std::string_view method, const Terms& terms, bool with_
     for (const Extension& extension : EXTENSIONS) {
       if (!terms.extensions.contains(extension)) continue;
       for (const Resource& listed : extension.resources) {
-        json::Value& entry =
-            result["resources"].emplace_back(json::Value{{"_meta", json::Value::parse(listed.meta)},
-                                                         {"description", listed.description},
-                                                         {"mimeType", listed.mime_type},
-                                                         {"name", listed.name},
-                                                         {"size", listed.text->size()},
-                                                         {"uri", listed.uri}});
+        json::Value& entry = result["resources"].emplace_back(
+            json::Value{{"_meta", json::Value::parse(listed.meta)},
+                        {"description", listed.description},
+                        {"mimeType", listed.mime_type},
+                        {"name", listed.name},
+                        {"size", view_text(listed, with_store).size()},
+                        {"uri", listed.uri}});
         if (revision.described_tools) entry["title"] = listed.title;
       }
     }
@@ -121,7 +126,7 @@ json::Value fixed_result(std::string_view method, const Terms& terms, bool with_
     result["contents"] =
         json::Value::array({json::Value{{"_meta", json::Value::parse(resource->meta)},
                                         {"mimeType", resource->mime_type},
-                                        {"text", *resource->text},
+                                        {"text", view_text(*resource, with_store)},
                                         {"uri", resource->uri}}});
   }
   if (method == "resources/templates/list") result["resourceTemplates"] = json::Value::array();

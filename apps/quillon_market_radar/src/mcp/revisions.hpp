@@ -43,6 +43,9 @@ struct Revision {
   /// Results carrying the server's name and version in "_meta" and "resultType", and the fixed
   /// ones how long and by whom they may be cached.
   bool result_meta;
+  /// Tool results with "structuredContent" beside their text where a tool has data for a view
+  /// (the history tool's series): the member came with 2025-06-18.
+  bool structured_content;
   /// A line that is not UTF-8 skipped like any invalid line, rather than ending the run (a host
   /// would only feed a restarted server the same line again).
   bool skips_invalid_utf8;
@@ -74,16 +77,17 @@ inline constexpr MirroredHeader EVERY_HEADER[] = {MirroredHeader::PROTOCOL_VERSI
 /// The revisions, oldest first. The first is a session's until an `initialize` negotiates
 /// another, and what `initialize` gives a client asking for no version or one not in this table.
 inline constexpr std::array REVISIONS = {
-    // name, era, fixed methods, described tools, protocol errors, result _meta, skips non-UTF-8,
-    // missing resource; over HTTP: takes posted responses, mirrored headers, unknown method
-    Revision{"2024-11-05", Era::HANDSHAKE, FIRST_METHODS, false, false, false, false, -32002, true,
-             NO_HEADER, 200},
-    Revision{"2025-06-18", Era::HANDSHAKE, HANDSHAKE_METHODS, true, true, false, true, -32002, true,
-             NO_HEADER, 200},
-    Revision{"2025-11-25", Era::HANDSHAKE, HANDSHAKE_METHODS, true, true, false, true, -32002, true,
-             NO_HEADER, 200},
-    Revision{"2026-07-28", Era::PER_REQUEST, PER_REQUEST_METHODS, true, true, true, true, -32602,
-             false, EVERY_HEADER, 404},
+    // name, era, fixed methods, described tools, protocol errors, result _meta, structured
+    // content, skips non-UTF-8, missing resource; over HTTP: takes posted responses, mirrored
+    // headers, unknown method
+    Revision{"2024-11-05", Era::HANDSHAKE, FIRST_METHODS, false, false, false, false, false, -32002,
+             true, NO_HEADER, 200},
+    Revision{"2025-06-18", Era::HANDSHAKE, HANDSHAKE_METHODS, true, true, false, true, true, -32002,
+             true, NO_HEADER, 200},
+    Revision{"2025-11-25", Era::HANDSHAKE, HANDSHAKE_METHODS, true, true, false, true, true, -32002,
+             true, NO_HEADER, 200},
+    Revision{"2026-07-28", Era::PER_REQUEST, PER_REQUEST_METHODS, true, true, true, true, true,
+             -32602, false, EVERY_HEADER, 404},
 };
 // A version in `_meta` that no row serves is refused under the rules of the newest.
 static_assert(REVISIONS.back().era == Era::PER_REQUEST, "the newest is served per request");
@@ -100,8 +104,9 @@ struct Resource {
   std::string_view title;  // listed in the revisions with described tools
   std::string_view description;
   std::string_view mime_type;
-  const std::string_view* text;  // what a read gives, built into the program
-  std::string_view meta;         // JSON object text: its "_meta", on its listing and what is read
+  const std::string_view* text;        // what a read gives, built into the program
+  const std::string_view* store_text;  // what it gives with a store (`--data`)
+  std::string_view meta;  // JSON object text: its "_meta", on its listing and what is read
 };
 
 /// A protocol extension, a row of EXTENSIONS: how a client declares it, and what the answers of
@@ -131,6 +136,7 @@ inline constexpr Resource VIEW_RESOURCES[] = {{
     "allows them.",
     APP_VIEW_MIME_TYPE,
     &APP_VIEW_HTML,
+    &STORE_VIEW_HTML,
     // A border, since the view paints a background of its own.
     R"({"ui":{"prefersBorder":true}})",
 }};

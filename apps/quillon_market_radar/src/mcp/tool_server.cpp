@@ -136,7 +136,7 @@ Answered LineHandler::respond(const Request& request, const Served& served, std:
   } else if (history_ && request.tool_name == HISTORY_TOOL) {
     write_history_result(request, revision, *history_, out);
   } else {
-    tools->write_result(request, revision, out);
+    tools->write_result(request, revision, out, history_.get());
   }
   out += '}';
   return outcome;

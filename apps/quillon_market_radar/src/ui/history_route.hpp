@@ -13,7 +13,7 @@ namespace qmr::ui {
 inline constexpr std::string_view HISTORY_PATH = "/api/history";
 inline constexpr std::string_view ALERTS_PATH = "/api/alerts";
 /// How many days back GET "/api/alerts" lists alerts from (days in India, today among them).
-inline constexpr int ALERT_DAYS = 30;
+inline constexpr int ALERT_DAYS = engine::ALERT_WINDOW_DAYS;
 
 /// Returns the response to GET "/api/history?`query_string`": sku_asin (required, exactly as
 /// stored), platform and days (1 to engine::MAX_HISTORY_DAYS, default 90). A JSON array of one

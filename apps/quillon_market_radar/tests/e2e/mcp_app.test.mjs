@@ -5,7 +5,9 @@
 // requested beyond the host's own page, no policy is violated, no error is logged. The screenshots
 // stay in the test's working directory (in the build tree) for a person to look at.
 import assert from 'node:assert/strict';
-import { mkdirSync, readdirSync, readFileSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
 
@@ -281,5 +283,109 @@ test('what the view cannot read, a 10,000-character query, a review with no defe
       assert.equal(host.stderr(), '');
     } finally {
       await host.close();
+    }
+  });
+
+// A store the program's import builds from files as a seller writes them (CRLF, a price with its
+// thousands comma): two Flipkart listings, and the competitor's price of the first on several
+// days with the seller's floor and ceiling, [days ago, ₹].
+const DAY_MS = 86400000;
+const COMPETITOR = [[20, 1350], [15, 1320], [10, 1250], [5, 1200], [3, 1180], [1, 1149], [0, 1160]];
+const OURS = 1299;
+const [FLOOR, CEILING] = [1100, 1500];
+function historyStore() {
+  const folder = mkdtempSync(path.join(tmpdir(), 'qmr-view-store-'));
+  const now = Date.now();
+  const at = (ago) => new Date(now - ago * DAY_MS - 60000).toISOString().replace(/\.\d+Z$/, 'Z');
+  writeFileSync(path.join(folder, 'l.csv'), 'Seller SKU ID,Product Title,MRP,Your Selling Price,' +
+    `Your Stock Count,Listing Status\r\nFK-1,Steel Bottle,"1,499",${OURS},10,ACTIVE\r\nFK-2,Desk Lamp,999,899,3,ACTIVE\r\n`);
+  writeFileSync(path.join(folder, 'p.csv'), 'sku_asin,platform,competitor_price_inr,observed_at,min_price_inr,max_price_inr\r\n' +
+    COMPETITOR.map(([ago, price]) => `FK-1,Flipkart,${price},${at(ago)},${FLOOR},${CEILING}\r\n`).join(''));
+  const data = path.join(folder, 'data');
+  execFileSync(process.env.QMR_BINARY, ['import', '--data', data, path.join(folder, 'l.csv'), path.join(folder, 'p.csv')]);
+  return { data, remove: () => rmSync(folder, { recursive: true, force: true }) };
+}
+// The date in India of `ms` as the program writes it ("12 Nov 2026").
+const indiaDate = (ms) => {
+  const date = new Date(ms + 19800000);
+  return `${date.getUTCDate()} ${date.toUTCString().slice(8, 11)} ${date.getUTCFullYear()}`;
+};
+
+test('the store\'s view: a price history card from the tool result alone, alert badges on a typed search',
+  { timeout: 240000 }, async () => {
+    mkdirSync(SHOTS, { recursive: true });
+    const store = historyStore();
+    const host = await startHost(['--data', store.data]);
+    try {
+      const HISTORY = 'market_price_history';
+      const info = (name) => ({ toolInfo: { tool: host.tools.find((tool) => tool.name === name) } });
+      await host.mount('history', { serverTools: {} }, { theme: 'light', styles: { variables: PALETTES.light }, ...info(HISTORY) });
+      await host.host('toolInput', 'history', { sku_asin: 'FK-1', days: 30 });
+      const result = await host.client.callTool({ name: HISTORY, arguments: { sku_asin: 'FK-1', days: 30 } });
+      await host.host('toolResult', 'history', result);
+      const card = host.frame('history');
+      await card.locator('svg.hist').waitFor();
+
+      // Every observation a dot on its line; floor and ceiling a band each; each alert a mark: a new
+      // low of the competitor by more than 1 %, and our price, imported last, 10.7 % above its last.
+      let low = COMPETITOR[0][1];
+      const lows = COMPETITOR.slice(1).filter(([, price]) => price < low * 0.99 && (low = price));
+      for (const [series, count] of [['ours', 1], ['theirs', COMPETITOR.length]]) {
+        assert.equal(await card.locator(`.${series} circle`).count(), count, series);
+        assert.equal((await card.locator(`.${series} polyline`).getAttribute('points')).split(' ').length, count, series);
+      }
+      assert.equal(await card.locator('rect.band').count(), 2);
+      assert.equal(await card.locator('.mark title').count(), lows.length + 1);
+      assert.deepEqual(await card.locator('.hist text').allTextContents().then((texts) => texts.filter((t) => /Floor|Ceiling/.test(t))),
+        ['Floor ₹1,100.00', 'Ceiling ₹1,500.00']);
+      // The summary lines are the tool's own, and so are the suggested price and its reason.
+      const text = result.content[0].text;
+      const windows = await card.locator('.windows li').allInnerTexts();
+      assert.equal(windows.length, 6);
+      for (const line of windows) assert.ok(text.includes(`    ${line}\n`), `${line}\nnot in\n${text}`);
+      const reason = await card.locator('.reason').innerText();
+      assert.ok(text.includes(`  suggested price: ₹${COMPETITOR.at(-1)[1] - 1}.00 (${reason})\n`), reason);
+      assert.equal(await card.locator('.stat b').innerText(), '₹1,159.00');
+      assert.equal(await card.getByRole('status').innerText(), 'FK-1: 1 platform');
+      await host.screenshot(path.join(SHOTS, 'history-light.png'));
+
+      // A search typed key by key: its rows carry the alert state, the latest alert as a badge.
+      const today = indiaDate(Date.now());
+      await host.mount('search', { serverTools: {} }, { theme: 'light', styles: { variables: PALETTES.light }, ...info(SEARCH) });
+      await host.host('toolResult', 'search', await host.client.callTool({ name: SEARCH, arguments: {} }));
+      const search = host.frame('search');
+      await search.locator('tbody tr').nth(1).waitFor();
+      assert.deepEqual(await search.locator('tbody th .badge').allInnerTexts(), [`Drop alert ${today}`]);
+      const box = search.getByRole('searchbox');
+      await box.pressSequentially('lamp');
+      await box.press('Enter');
+      await search.getByText('1 product for “lamp”').waitFor();
+      assert.equal(await search.locator('.badge').count(), 0);
+      await box.press('Control+A');
+      await box.pressSequentially('steel');
+      await box.press('Enter');
+      await search.getByText('1 product for “steel”').waitFor();
+      assert.equal(await search.locator('tbody th .badge').innerText(), `Drop alert ${today}`);
+
+      await host.host('setContext', { theme: 'dark', styles: { variables: PALETTES.dark } });
+      await host.screenshot(path.join(SHOTS, 'history-dark.png'));
+      assert.notDeepEqual(readFileSync(path.join(SHOTS, 'history-light.png')), readFileSync(path.join(SHOTS, 'history-dark.png')));
+      // In a phone's 360 px the chart shrinks with the card, and no page is wider than its frame.
+      await host.host('setContext', { containerDimensions: { maxWidth: 360 } }, 360);
+      await host.screenshot(path.join(SHOTS, 'history-narrow-dark.png'));
+      for (const name of ['history', 'search']) {
+        const [scrollWidth, clientWidth] = await host.frame(name).locator('html').evaluate(
+          (html) => [html.scrollWidth, html.clientWidth]);
+        assert.ok(scrollWidth <= clientWidth, `${name} is ${scrollWidth} px wide in ${clientWidth}`);
+      }
+      assert.deepEqual(host.calls, ['lamp', 'steel'].map((query) => ({ name: SEARCH, arguments: { query } })));
+      assert.deepEqual(host.requests.filter((request) => !request.byHost),
+        ['history', 'search'].map(() => ({ url: VIEW_URL, byHost: false, navigation: true })));
+      assert.deepEqual(host.violations, []);
+      assert.deepEqual(host.problems, []);
+      assert.equal(host.stderr(), '');
+    } finally {
+      await host.close();
+      store.remove();
     }
   });

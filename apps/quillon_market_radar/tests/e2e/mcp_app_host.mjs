@@ -87,9 +87,10 @@ function importMap() {
 
 // Starts the program's tool server behind the SDK's client (declaring the view's MIME type), and
 // Chromium on the host page. `calls` and `downloads` record what views asked the host for; `hold`
-// keeps the views' tool calls from the program until the function it returns is called.
-export async function startHost() {
-  const transport = new StdioClientTransport({ command: process.env.QMR_BINARY, args: ['mcp'], stderr: 'pipe' });
+// keeps the views' tool calls from the program until the function it returns is called. `options`
+// are more of the program's (`--data DIR`).
+export async function startHost(options = []) {
+  const transport = new StdioClientTransport({ command: process.env.QMR_BINARY, args: ['mcp', ...options], stderr: 'pipe' });
   const stderr = [];
   transport.stderr.on('data', (chunk) => stderr.push(chunk));
   const client = new Client({ name: 'quillon-e2e-host', version: '1.0.0' }, {
