@@ -10,6 +10,7 @@ import { test } from 'node:test';
 
 import { banner, linesOf, run, skipOnWindows, start } from './harness.mjs';
 import { exchange, parseResponse, startDashboard } from './dashboard_harness.mjs';
+import { REVISIONS } from '../revisions.mjs';
 
 const LISTINGS = 'Seller SKU ID,Product Title,MRP,Your Selling Price,Your Stock Count,Listing Status\n' +
   'FK-1,Steel Bottle,"1,999",1299,40,ACTIVE\nFK-2,Cotton Kurta,0,799,0,ACTIVE\n';
@@ -209,6 +210,23 @@ test('the history tool is listed only with a store, and answers its figures', as
       const names = listed.result.tools.map((tool) => tool.name);
       assert.deepEqual(names.includes('market_price_history'), data.length > 0, names.join());
       if (data.length === 0) assert.match(called.result.content[0].text, /not found/);
+    }
+    // Each revision lists the medicine query and the history tool's arguments, described where
+    // the revision describes tools.
+    const meta = (name) => `"_meta":{"io.modelcontextprotocol/protocolVersion":"${name}"}`;
+    for (const { name, era, toolsTitled } of REVISIONS) {
+      const input = era === 'handshake'
+        ? `{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"${name}","capabilities":{},` +
+          `"clientInfo":{"name":"t","version":"1"}}}\n{"jsonrpc":"2.0","id":2,"method":"tools/list"}\n`
+        : `{"jsonrpc":"2.0","id":2,"method":"tools/list","params":{${meta(name)}}}\n`;
+      const { stdout } = await run(['mcp', '--data', store.data], { input });
+      const tools = stdout.toString().trim().split('\n').map((line) => JSON.parse(line)).at(-1).result.tools;
+      const argument = (tool, key) => tools.find((listed) => listed.name === tool).inputSchema.properties[key];
+      for (const [tool, key, type] of [['market_jan_aushadhi', 'query', 'string'], ['market_price_history', 'sku_asin', 'string'],
+        ['market_price_history', 'platform', 'string'], ['market_price_history', 'days', 'integer']]) {
+        assert.equal(argument(tool, key).type, type, `${name} ${tool} ${key}`);
+        assert.equal(typeof argument(tool, key).description === 'string', toolsTitled, `${name} ${tool} ${key}`);
+      }
     }
     const ask = async (args, extra = []) => {
       const { stdout } = await run(['mcp', '--data', store.data, ...extra], { input: history(args) + '\n' });
