@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <asio/post.hpp>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -25,6 +26,42 @@ std::string float_text(double number) {
   std::string out;
   json::write_float(number, out);
   return out;
+}
+
+// Whole hundredths take a path of their own: it writes what the general one writes, at the edges
+// where the exponent form is the shorter (1e+05) and where fifteen digits end.
+TEST(JsonWriter, HundredthsAreWrittenAsTheGeneralAlgorithmWritesThem) {
+  const auto general = [](double number) {
+    char digits[32];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
+    std::string text(digits, end);
+    if (text.find_first_of(".e") == std::string::npos) text += ".0";
+    return text;
+  };
+  std::mt19937_64 random(11);
+  std::vector<std::int64_t> samples = {1,
+                                       5,
+                                       10,
+                                       99,
+                                       100,
+                                       101,
+                                       9'999'900,
+                                       10'000'000,
+                                       99'999'999,
+                                       999'999'999'999'999,
+                                       1'000'000'000'000'000,
+                                       129'900};
+  for (int i = 0; i < 200'000; ++i) {
+    samples.push_back(static_cast<std::int64_t>(random() % 10'000'000'000'000'000ULL) >>
+                      (random() % 60));
+  }
+  for (const std::int64_t hundredths : samples) {
+    for (const double number :
+         {static_cast<double>(hundredths) / 100, -static_cast<double>(hundredths) / 100,
+          static_cast<double>(hundredths) / 100 + 1e-9}) {
+      ASSERT_EQ(float_text(number), general(number)) << hundredths;
+    }
+  }
 }
 
 TEST(JsonWriter, FloatsAreShortestRoundTripWithPointForIntegers) {
