@@ -270,6 +270,14 @@ std::vector<TrackedProduct> MarketEngine::products_at(
   return rows;
 }
 
+std::string MarketEngine::encode_products_at(const std::vector<std::size_t>& positions) const {
+  std::vector<const TrackedProduct*> rows;
+  rows.reserve(positions.size());
+  std::lock_guard lock(products_.mutex);
+  for (const std::size_t position : positions) rows.push_back(&products_.rows.at(position));
+  return encode_product_rows_compact(rows);
+}
+
 std::size_t MarketEngine::product_count() const {
   std::lock_guard lock(products_.mutex);
   return products_.rows.size();

@@ -113,6 +113,10 @@ class MarketEngine {
   [[nodiscard]] std::vector<std::size_t> largest_price_gaps(std::vector<std::size_t> positions,
                                                             std::size_t limit) const;
 
+  /// Returns the compact JSON array of the products at `positions` (as page_products gives
+  /// them), in that order, written from the rows themselves.
+  [[nodiscard]] std::string encode_products_at(const std::vector<std::size_t>& positions) const;
+
   /// Returns copies of the products at `positions` (as page_products gives them), in that order.
   [[nodiscard]] std::vector<TrackedProduct> products_at(
       const std::vector<std::size_t>& positions) const;

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <numeric>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 namespace qmr::engine {
@@ -129,12 +130,17 @@ void write_object(const Record& record, std::string& out) {
                                 std::make_index_sequence<MEMBER_ORDER<FIELDS, SORTED>.size()>());
 }
 
-template <const auto& FIELDS, typename Record>
-std::string encode_array(const std::vector<Record>& records) {
+// Writes the records of `records` (values, or pointers to them) as a compact array.
+template <const auto& FIELDS, typename Records>
+std::string encode_array(const Records& records) {
   std::string out = "[";
   for (std::size_t i = 0; i < records.size(); ++i) {
     if (i != 0) out += ',';
-    write_object<FIELDS, false>(records[i], out);
+    if constexpr (std::is_pointer_v<typename Records::value_type>) {
+      write_object<FIELDS, false>(*records[i], out);
+    } else {
+      write_object<FIELDS, false>(records[i], out);
+    }
   }
   out += ']';
   return out;
@@ -152,6 +158,10 @@ std::optional<double> price_gap(const TrackedProduct& product) {
 }
 
 std::string encode_products_compact(const std::vector<TrackedProduct>& products) {
+  return encode_array<PRODUCT_FIELDS>(products);
+}
+
+std::string encode_product_rows_compact(std::span<const TrackedProduct* const> products) {
   return encode_array<PRODUCT_FIELDS>(products);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,9 @@ struct SocialPost {
 
 /// Returns the products as a compact JSON array, members in declaration order ("[]" when empty).
 [[nodiscard]] std::string encode_products_compact(const std::vector<TrackedProduct>& products);
+/// The same text for the products `products` point to, none of them copied.
+[[nodiscard]] std::string encode_product_rows_compact(
+    std::span<const TrackedProduct* const> products);
 
 /// Returns the medicines as a compact JSON array, members in declaration order.
 [[nodiscard]] std::string encode_medicines_compact(const std::vector<MedicineArbitrage>& medicines);

@@ -146,7 +146,7 @@ DashboardResponse products_response(const engine::EngineHandle& engine,
   const engine::ProductPage page = engine->page_products(
       {request.query, request.order, request.descending, request.offset, request.limit});
   DashboardResponse response{std::string(STATUS_OK), std::string(JSON),
-                             engine::encode_products_compact(engine->products_at(page.positions))};
+                             engine->encode_products_at(page.positions)};
   const std::size_t shown_to = std::min(request.offset, page.total) + page.positions.size();
   const bool more = shown_to < page.total;
   // A list of every product, asked for without parameters, is answered as it always was.
