@@ -22,13 +22,15 @@ inline constexpr int MAX_HISTORY_DAYS = 3650;
 /// A store's price history, read on demand.
 struct HistorySource {
   /// Returns the histories of `sku_asin` (exactly as stored), on `platform` or on every platform
-  /// it has, platforms in byte order; none when the store knows nothing of it; the store's error.
-  std::function<Result<std::vector<ProductHistory>>(const std::string& sku_asin,
-                                                    const std::optional<std::string>& platform)>
+  /// it has, platforms in byte order, as of `now` with the last `days` days listed and the alerts
+  /// judged with `settings.alerts`; none when the store knows nothing of it; the store's error.
+  std::function<Result<std::vector<HistoryView>>(const std::string& sku_asin,
+                                                 const std::optional<std::string>& platform,
+                                                 std::int64_t now, int days)>
       read;
   /// Returns the histories of every product with an observed price, on each of its platforms,
-  /// read at one moment; the store's error.
-  std::function<Result<std::vector<ProductHistory>>()> read_all;
+  /// as of `now` with the last day listed, read at one moment; the store's error.
+  std::function<Result<std::vector<HistoryView>>(std::int64_t now)> read_all;
   /// The time answers are for, microseconds since 1970 UTC.
   std::function<std::int64_t()> now;
   HistorySettings settings;

@@ -47,8 +47,8 @@ bool is_tool(const JsonString& name, bool with_store) {
 
 namespace {
 
-// How many of each series' last points the history tool lists.
-constexpr std::size_t LISTED_POINTS = 10;
+// How many of each series' last points the history tool lists: those a view keeps apart.
+constexpr std::size_t LISTED_POINTS = engine::RECENT_POINTS;
 
 // Returns the days the history tool lists points for, or nothing when `days` (its text in the
 // line, empty when left out) is not a whole number from 1 to MAX_HISTORY_DAYS.
@@ -60,22 +60,18 @@ std::optional<int> days_asked(std::string_view days) {
   return static_cast<int>(value);
 }
 
-// Appends the points of `series` from `since` to `now`, the last LISTED_POINTS of them, as a line.
-void describe_points(std::string_view name, std::span<const engine::PricePoint> series,
-                     std::int64_t since, std::int64_t now, std::string& text) {
-  std::vector<engine::PricePoint> points;
-  for (const engine::PricePoint& point : series) {
-    if (point.at >= since && point.at <= now) points.push_back(point);
-  }
-  text += "    " + std::string(name) + ": " + std::to_string(points.size()) +
-          (points.size() == 1 ? " point" : " points");
-  if (points.empty()) {
+// Appends the count of the points `series` lists and the last LISTED_POINTS of them, as a line.
+void describe_points(std::string_view name, const engine::SeriesView& series, std::string& text) {
+  const std::size_t count = series.listed_count;
+  text += "    " + std::string(name) + ": " + std::to_string(count) +
+          (count == 1 ? " point" : " points");
+  if (count == 0) {
     text += "\n";
     return;
   }
-  const std::size_t first = points.size() > LISTED_POINTS ? points.size() - LISTED_POINTS : 0;
-  text += first == 0 ? ": " : ", the last " + std::to_string(LISTED_POINTS) + ": ";
-  for (std::size_t i = first; i < points.size(); ++i) {
+  const std::vector<engine::PricePoint>& points = series.recent;
+  text += count <= LISTED_POINTS ? ": " : ", the last " + std::to_string(LISTED_POINTS) + ": ";
+  for (std::size_t i = 0; i < points.size(); ++i) {
     text += engine::india_date(points[i].at) + " " + engine::rupees_text(points[i].paise);
     text += i + 1 < points.size() ? ", " : "\n";
   }
@@ -100,23 +96,23 @@ std::pair<std::string, bool> history_text(const Request& request,
   }
   std::optional<std::string> platform;
   if (!request.platform.raw().empty()) platform = std::string(request.platform.text(storage));
-  auto read = history.read(sku_asin, platform);
+  const std::int64_t now = history.now();
+  auto read = history.read(sku_asin, platform, now, *days);
   if (!read.ok()) return {"The store could not be read: " + read.error().message, true};
   if (read.value().empty()) {
     return {"No price history of '" + sku_asin + "'" + (platform ? " on " + *platform : "") +
                 " in the store.",
             true};
   }
-  const std::int64_t now = history.now();
-  const std::int64_t since = engine::india_midnight(engine::india_day(now) - *days + 1);
   std::string text;
-  for (const engine::ProductHistory& product : read.value()) {
+  for (const engine::HistoryView& product : read.value()) {
     if (!text.empty()) text += '\n';
-    text += engine::describe_history(product, now, history.settings);
+    text += engine::describe_history(product, history.settings.suggestion);
     text += "  points of the last " + std::to_string(*days) + " days (" +
-            engine::india_date(since) + " to " + engine::india_date(now) + ", IST):\n";
-    describe_points("our price", product.ours, since, now, text);
-    describe_points("competitor", product.competitor, since, now, text);
+            engine::india_date(product.points_from) + " to " + engine::india_date(now) +
+            ", IST):\n";
+    describe_points("our price", product.ours, text);
+    describe_points("competitor", product.competitor, text);
   }
   return {text, false};
 }

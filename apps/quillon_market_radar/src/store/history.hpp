@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/result.hpp"
+#include "engine/price_history.hpp"
 #include "store/sqlite.hpp"
 
 namespace qmr::store {
@@ -43,6 +44,14 @@ struct HistoryQuery {
 /// the identifier, platforms in byte order; none when the store knows nothing of it.
 [[nodiscard]] Result<std::vector<StoredHistory>> read_price_history(Database& database,
                                                                     const HistoryQuery& query);
+
+/// Returns the histories of `query` (its `since` aside) as engine::view_history shows them as of
+/// `now` with the last `days` days listed, read through the daily roll-up: a day's observations
+/// are read only for today up to `now`, for the days listed, and for a day in which an alert may
+/// fire. None when the store knows nothing of the identifier.
+[[nodiscard]] Result<std::vector<engine::HistoryView>> read_history_views(
+    Database& database, const HistoryQuery& query, std::int64_t now, int days,
+    const engine::AlertSettings& settings);
 
 /// Returns the identifiers with any observed price, ours or a competitor's, in byte order.
 [[nodiscard]] Result<std::vector<std::string>> read_history_identifiers(Database& database);

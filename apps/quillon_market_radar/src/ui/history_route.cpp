@@ -95,7 +95,7 @@ DashboardResponse history_response(const engine::HistorySource& history,
     return error_response("400 BAD REQUEST", *reason);
   }
   const HistoryRequest& request = std::get<HistoryRequest>(parsed);
-  auto read = history.read(request.sku_asin, request.platform);
+  auto read = history.read(request.sku_asin, request.platform, history.now(), request.days);
   if (!read.ok()) return error_response("500 ERROR", read.error().message);
   if (read.value().empty()) {
     return error_response("404 NOT FOUND",
@@ -103,35 +103,26 @@ DashboardResponse history_response(const engine::HistorySource& history,
                               (request.platform ? " on " + *request.platform : "") +
                               " in the store");
   }
-  const std::int64_t now = history.now();
   json::Value histories = json::Value::array();
-  for (const engine::ProductHistory& product : read.value()) {
+  for (const engine::HistoryView& product : read.value()) {
     histories.push_back(
-        engine::history_json(product, now, request.days, REPRICE_WEBHOOK_TARGET, history.settings));
+        engine::history_json(product, REPRICE_WEBHOOK_TARGET, history.settings.suggestion));
   }
   return json_response("200 OK", histories);
 }
 
 DashboardResponse alerts_response(const engine::HistorySource& history) {
-  auto read = history.read_all();
-  if (!read.ok()) return error_response("500 ERROR", read.error().message);
   const std::int64_t now = history.now();
+  auto read = history.read_all(now);
+  if (!read.ok()) return error_response("500 ERROR", read.error().message);
   const std::int64_t since = engine::india_midnight(engine::india_day(now) - ALERT_DAYS + 1);
   struct Found {
-    const engine::ProductHistory* product;
+    const engine::HistoryView* product;
     engine::PriceAlert alert;
   };
   std::vector<Found> found;
-  for (const engine::ProductHistory& product : read.value()) {
-    const auto until = [now](const std::vector<engine::PricePoint>& series) {
-      return std::span(series).first(static_cast<std::size_t>(
-          std::upper_bound(
-              series.begin(), series.end(), now,
-              [](std::int64_t at, const engine::PricePoint& point) { return at < point.at; }) -
-          series.begin()));
-    };
-    for (const engine::PriceAlert& alert : engine::find_alerts(
-             until(product.ours), until(product.competitor), history.settings.alerts)) {
+  for (const engine::HistoryView& product : read.value()) {
+    for (const engine::PriceAlert& alert : product.alerts) {
       if (alert.at >= since) found.push_back({&product, alert});
     }
   }
