@@ -111,7 +111,16 @@ DashboardResponse history_response(const engine::HistorySource& history,
   return json_response("200 OK", histories);
 }
 
-DashboardResponse alerts_response(const engine::HistorySource& history) {
+DashboardResponse alerts_response(const engine::HistorySource& history,
+                                  std::string_view query_string) {
+  PageRequest page;
+  constexpr std::string_view NAMES[] = {"offset", "limit"};
+  if (auto refused = read_parameters(query_string, NAMES, "the alert list",
+                                     [&](std::size_t index, const std::string& value) {
+                                       return read_page_parameter(NAMES[index], value, page);
+                                     })) {
+    return error_response("400 BAD REQUEST", *refused);
+  }
   const std::int64_t now = history.now();
   auto read = history.read_all(now);
   if (!read.ok()) return error_response("500 ERROR", read.error().message);
@@ -129,8 +138,12 @@ DashboardResponse alerts_response(const engine::HistorySource& history) {
   // Newest first; one moment's alerts in the store's order of products.
   std::stable_sort(found.begin(), found.end(),
                    [](const Found& a, const Found& b) { return a.alert.at > b.alert.at; });
+  const auto first =
+      found.begin() + static_cast<std::ptrdiff_t>(std::min(page.offset, found.size()));
+  const auto last = first + static_cast<std::ptrdiff_t>(std::min(
+                                page.limit, static_cast<std::size_t>(found.end() - first)));
   json::Value alerts = json::Value::array();
-  for (const auto& [product, alert] : found) {
+  for (const auto& [product, alert] : std::span(first, last)) {
     alerts.push_back(json::Value{
         {"sku_asin", product->sku_asin},
         {"title", product->title},
@@ -143,13 +156,17 @@ DashboardResponse alerts_response(const engine::HistorySource& history) {
         {"dispatch", engine::alert_dispatch_record(alert, product->title, product->sku_asin,
                                                    REPRICE_WEBHOOK_TARGET)}});
   }
-  return json_response("200 OK", {{"as_of_utc", utc_value(now)},
-                                  {"since_utc", utc_value(since)},
-                                  {"window", "last " + std::to_string(ALERT_DAYS) + " days (" +
-                                                 engine::india_date(since) + " to " +
-                                                 engine::india_date(now) + ", IST)"},
-                                  {"alert_percent", history.settings.alerts.threshold_percent},
-                                  {"alerts", std::move(alerts)}});
+  DashboardResponse response = json_response(
+      "200 OK",
+      {{"as_of_utc", utc_value(now)},
+       {"since_utc", utc_value(since)},
+       {"window", "last " + std::to_string(ALERT_DAYS) + " days (" + engine::india_date(since) +
+                      " to " + engine::india_date(now) + ", IST)"},
+       {"alert_percent", history.settings.alerts.threshold_percent},
+       {"alerts", std::move(alerts)}});
+  response.headers =
+      page_headers(ALERTS_PATH, found.size(), page, static_cast<std::size_t>(last - first), "");
+  return response;
 }
 
 }  // namespace qmr::ui
