@@ -8,13 +8,13 @@ namespace qmr::store {
 
 namespace {
 
-// The platforms the identifier has anything on, with its title and limits there. Listings are
-// joined rather than searched: their key begins with the platform.
+// The platforms the identifier has anything on, with its title and limits there: those of its
+// observations are read from their days, a row a day rather than one per observation. Listings
+// are joined rather than searched: their key begins with the platform.
 constexpr std::string_view PLATFORMS_SQL =
     "SELECT known.platform, coalesce(listings.title, ''), price_limits.floor_paise, "
     "price_limits.ceiling_paise FROM ("
-    "SELECT platform FROM our_prices WHERE sku_asin = ?1 "
-    "UNION SELECT platform FROM competitor_prices WHERE sku_asin = ?1 "
+    "SELECT platform FROM daily_prices WHERE sku_asin = ?1 "
     "UNION SELECT platform FROM price_limits WHERE sku_asin = ?1) AS known "
     "LEFT JOIN listings ON listings.platform = known.platform AND listings.sku_asin = ?1 "
     "LEFT JOIN price_limits ON price_limits.sku_asin = ?1 "
@@ -253,8 +253,11 @@ Result<std::vector<engine::HistoryView>> read_history_views(Database& database,
 }
 
 Result<std::vector<std::string>> read_history_identifiers(Database& database) {
+  // From one identifier of the daily roll-up to the next through its key: a step per identifier.
   auto statement = database.prepare(
-      "SELECT sku_asin FROM our_prices UNION SELECT sku_asin FROM competitor_prices ORDER BY 1");
+      "WITH RECURSIVE next (sku_asin) AS (SELECT min(sku_asin) FROM daily_prices UNION ALL "
+      "SELECT (SELECT min(sku_asin) FROM daily_prices WHERE sku_asin > next.sku_asin) FROM next "
+      "WHERE next.sku_asin IS NOT NULL) SELECT sku_asin FROM next WHERE sku_asin IS NOT NULL");
   if (!statement.ok()) return statement.error();
   std::vector<std::string> identifiers;
   for (;;) {
