@@ -318,15 +318,17 @@ TEST(AlertsRoute, PagesNewestFirstCountsAndRefusesBadValues) {
   constexpr std::int64_t NOW = 1'796'841'000'000'000 + engine::DAY_MICROS / 2;  // noon in India
   engine::HistorySource source;
   source.now = [] { return NOW; };
-  source.read_all = [](std::int64_t) {
-    std::vector<engine::HistoryView> views(250);
-    for (std::size_t i = 0; i < views.size(); ++i) {
-      views[i].sku_asin = "SKU-" + std::to_string(i);
-      views[i].alerts.push_back({engine::AlertKind::DROP,
-                                 NOW - static_cast<std::int64_t>(i) * engine::DAY_MICROS - 1, 90000,
-                                 100000, -10});
+  source.read_alerts = [](std::int64_t, std::int64_t since) {
+    std::vector<engine::ProductAlerts> products;
+    for (std::int64_t i = 0; i < 250; ++i) {
+      const std::int64_t at = NOW - i * engine::DAY_MICROS - 1;
+      if (at < since) continue;
+      products.push_back({"SKU-" + std::to_string(i),
+                          "",
+                          "Flipkart",
+                          {{engine::AlertKind::DROP, at, 90000, 100000, -10}}});
     }
-    return Result<std::vector<engine::HistoryView>>(std::move(views));
+    return Result<std::vector<engine::ProductAlerts>>(std::move(products));
   };
   const auto link = [](std::string query) {
     return "Link: </api/alerts?" + query + ">; rel=\"next\"\r\n";

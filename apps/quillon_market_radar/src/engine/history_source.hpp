@@ -28,9 +28,10 @@ struct HistorySource {
                                                  const std::optional<std::string>& platform,
                                                  std::int64_t now, int days)>
       read;
-  /// Returns the histories of every product with an observed price, on each of its platforms,
-  /// as of `now` with the last day listed, read at one moment; the store's error.
-  std::function<Result<std::vector<HistoryView>>(std::int64_t now)> read_all;
+  /// Returns the alerts from `since` to `now` of every product with an observed price, on each
+  /// of its platforms (those without any left out), read at one moment; the store's error.
+  std::function<Result<std::vector<ProductAlerts>>(std::int64_t now, std::int64_t since)>
+      read_alerts;
   /// The time answers are for, microseconds since 1970 UTC.
   std::function<std::int64_t()> now;
   HistorySettings settings;

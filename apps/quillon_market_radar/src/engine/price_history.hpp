@@ -166,6 +166,14 @@ class AlertMachine {
         read_day,
     const AlertSettings& settings = {});
 
+/// The alerts of one product on one platform.
+struct ProductAlerts {
+  std::string sku_asin;
+  std::string title;
+  std::string platform;
+  std::vector<PriceAlert> alerts;  // in time order
+};
+
 /// Returns the text of `alert` for the product `title` with identifier `sku_asin`: the eight lines
 /// of the price-drop alert, with its headline and action for the alert's kind.
 [[nodiscard]] std::string format_alert_text(const PriceAlert& alert, std::string_view title,

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <iterator>
 #include <utility>
 
 #include "base/console.hpp"
@@ -40,18 +39,10 @@ engine::HistorySourceHandle DataSource::history(const engine::HistorySettings& s
                                        alerts);
     });
   };
-  source->read_all = [folder = *folder_, alerts = settings.alerts](std::int64_t now) {
-    return read_store<Views>(folder, [&](store::Database& database) -> Result<Views> {
-      auto identifiers = store::read_history_identifiers(database);
-      if (!identifiers.ok()) return identifiers.error();
-      Views views;
-      for (const std::string& sku_asin : identifiers.value()) {
-        auto read = store::read_history_views(database, {sku_asin, std::nullopt, std::nullopt}, now,
-                                              1, alerts);
-        if (!read.ok()) return read.error();
-        std::move(read.value().begin(), read.value().end(), std::back_inserter(views));
-      }
-      return views;
+  source->read_alerts = [folder = *folder_, alerts = settings.alerts](std::int64_t now,
+                                                                      std::int64_t since) {
+    return read_store<std::vector<engine::ProductAlerts>>(folder, [&](store::Database& database) {
+      return store::read_all_alerts(database, now, since, alerts);
     });
   };
   source->now = [] {

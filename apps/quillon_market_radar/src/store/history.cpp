@@ -93,6 +93,7 @@ Result<HistoryStatements> prepare_history(Database& database, bool views) {
 
 // Returns the platforms `query` names with the identifier's title and limits on each.
 Result<std::vector<StoredHistory>> read_platforms(Statement& known, const HistoryQuery& query) {
+  known.reset();
   known.bind(1, query.sku_asin);
   if (query.platform) {
     known.bind(2, *query.platform);
@@ -185,6 +186,34 @@ Result<engine::SeriesView> read_series_view(HistoryStatements& statements,
   return view;
 }
 
+// Returns the alerts of `history` up to `now` from its days, a day in which one may fire read
+// from its observations.
+Result<std::vector<engine::PriceAlert>> read_alerts(HistoryStatements& statements,
+                                                    const StoredHistory& history,
+                                                    std::span<const engine::DaySummary> ours,
+                                                    std::span<const engine::DaySummary> competitor,
+                                                    std::int64_t now,
+                                                    const engine::AlertSettings& settings) {
+  std::optional<Error> failed;
+  const auto read_day = [&](std::int64_t day) {
+    std::pair<std::vector<engine::PricePoint>, std::vector<engine::PricePoint>> points;
+    const std::int64_t from = engine::india_midnight(day);
+    const std::int64_t to = std::min(engine::india_midnight(day + 1) - 1, now);
+    for (std::size_t i = 0; i < 2 && !failed; ++i) {
+      if (auto read = read_points(*statements.series[i], history.sku_asin, history.platform, from,
+                                  to, i == 0 ? points.first : points.second);
+          !read.ok()) {
+        failed = read.error();
+      }
+    }
+    return points;
+  };
+  std::vector<engine::PriceAlert> alerts =
+      engine::find_alerts_by_day(ours, competitor, read_day, settings);
+  if (failed) return *failed;
+  return alerts;
+}
+
 }  // namespace
 
 Result<std::vector<StoredHistory>> read_price_history(Database& database,
@@ -230,26 +259,43 @@ Result<std::vector<engine::HistoryView>> read_history_views(Database& database,
       if (!series.ok()) return series.error();
       (i == 0 ? view.ours : view.competitor) = std::move(series.value());
     }
-    // A day in which an alert may fire is read from the observations, up to `now`.
-    std::optional<Error> failed;
-    const auto read_day = [&](std::int64_t day) {
-      std::pair<std::vector<engine::PricePoint>, std::vector<engine::PricePoint>> points;
-      const std::int64_t from = engine::india_midnight(day);
-      const std::int64_t to = std::min(engine::india_midnight(day + 1) - 1, now);
-      for (std::size_t i = 0; i < 2 && !failed; ++i) {
-        if (auto read = read_points(*statements.series[i], history.sku_asin, history.platform, from,
-                                    to, i == 0 ? points.first : points.second);
-            !read.ok()) {
-          failed = read.error();
-        }
-      }
-      return points;
-    };
-    view.alerts =
-        engine::find_alerts_by_day(view.ours.days, view.competitor.days, read_day, settings);
-    if (failed) return *failed;
+    auto alerts =
+        read_alerts(statements, history, view.ours.days, view.competitor.days, now, settings);
+    if (!alerts.ok()) return alerts.error();
+    view.alerts = std::move(alerts.value());
   }
   return views;
+}
+
+Result<std::vector<engine::ProductAlerts>> read_all_alerts(Database& database, std::int64_t now,
+                                                           std::int64_t since,
+                                                           const engine::AlertSettings& settings) {
+  auto identifiers = read_history_identifiers(database);
+  if (!identifiers.ok()) return identifiers.error();
+  auto prepared = prepare_history(database, true);
+  if (!prepared.ok()) return prepared.error();
+  HistoryStatements& statements = prepared.value();
+  std::vector<engine::ProductAlerts> found;
+  for (const std::string& sku_asin : identifiers.value()) {
+    auto histories = read_platforms(statements.platforms, {sku_asin, {}, {}});
+    if (!histories.ok()) return histories.error();
+    for (const StoredHistory& history : histories.value()) {
+      std::array<std::vector<engine::DaySummary>, 2> days;
+      for (std::size_t i = 0; i < 2; ++i) {
+        auto read = read_days(statements, history, i, now);
+        if (!read.ok()) return read.error();
+        days[i] = std::move(read.value());
+      }
+      auto alerts = read_alerts(statements, history, days[0], days[1], now, settings);
+      if (!alerts.ok()) return alerts.error();
+      std::erase_if(alerts.value(),
+                    [since](const engine::PriceAlert& alert) { return alert.at < since; });
+      if (alerts.value().empty()) continue;
+      found.push_back(
+          {history.sku_asin, history.title, history.platform, std::move(alerts.value())});
+    }
+  }
+  return found;
 }
 
 Result<std::vector<std::string>> read_history_identifiers(Database& database) {

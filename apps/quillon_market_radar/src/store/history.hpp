@@ -53,6 +53,13 @@ struct HistoryQuery {
     Database& database, const HistoryQuery& query, std::int64_t now, int days,
     const engine::AlertSettings& settings);
 
+/// Returns the alerts from `since` to `now` of every product and platform with an observation,
+/// judged with `settings` over all of each one's history, products in byte order, one with none
+/// left out; read product by product through the daily roll-up on one set of statements.
+[[nodiscard]] Result<std::vector<engine::ProductAlerts>> read_all_alerts(
+    Database& database, std::int64_t now, std::int64_t since,
+    const engine::AlertSettings& settings);
+
 /// Returns the identifiers with any observed price, ours or a competitor's, in byte order.
 [[nodiscard]] Result<std::vector<std::string>> read_history_identifiers(Database& database);
 

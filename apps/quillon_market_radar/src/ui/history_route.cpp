@@ -122,18 +122,16 @@ DashboardResponse alerts_response(const engine::HistorySource& history,
     return error_response("400 BAD REQUEST", *refused);
   }
   const std::int64_t now = history.now();
-  auto read = history.read_all(now);
-  if (!read.ok()) return error_response("500 ERROR", read.error().message);
   const std::int64_t since = engine::india_midnight(engine::india_day(now) - ALERT_DAYS + 1);
+  auto read = history.read_alerts(now, since);
+  if (!read.ok()) return error_response("500 ERROR", read.error().message);
   struct Found {
-    const engine::HistoryView* product;
+    const engine::ProductAlerts* product;
     engine::PriceAlert alert;
   };
   std::vector<Found> found;
-  for (const engine::HistoryView& product : read.value()) {
-    for (const engine::PriceAlert& alert : product.alerts) {
-      if (alert.at >= since) found.push_back({&product, alert});
-    }
+  for (const engine::ProductAlerts& product : read.value()) {
+    for (const engine::PriceAlert& alert : product.alerts) found.push_back({&product, alert});
   }
   // Newest first; one moment's alerts in the store's order of products.
   std::stable_sort(found.begin(), found.end(),
