@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <random>
 #include <tuple>
@@ -457,6 +458,55 @@ TEST(TextChart, ADayAColumnOrSeveralAndEachSeriesMarked) {
   EXPECT_NE(chart.find("13 Aug 2026" + std::string(38, ' ') + "10 Dec 2026"), std::string::npos);
   EXPECT_EQ(text_chart(series_of(ours), {}, india_time(200, 0), 30), "no observations to chart\n");
   EXPECT_EQ(text_chart(series_of(ours), {}, now, -3), text_chart(series_of(ours), {}, now, 1));
+}
+
+}  // namespace
+}  // namespace qmr::engine
+
+namespace qmr::engine {
+namespace {
+
+// Day by day, the alerts are find_alerts' own; a day is read only when one may fire in it, so a
+// competitor drifting slowly across the threshold has most of its days passed over.
+TEST(FindAlertsByDay, FeedsOnlyTheDaysInWhichSomethingMayHappen) {
+  std::vector<PricePoint> ours;
+  std::vector<PricePoint> theirs;
+  for (int day = 0; day < 300; ++day) {
+    const std::int64_t midnight = india_midnight(20500 + day);
+    ours.push_back({midnight + 12 * HOUR, 100000});
+    for (int hour = 0; hour < 24; ++hour) {
+      const double angle = (day * 24 + hour) * 6.2832 * 4 / (300 * 24);
+      theirs.push_back({midnight + hour * HOUR + 1, 98000 + std::llround(7000 * std::sin(angle))});
+    }
+  }
+  // Gone for 20 days, and back.
+  std::erase_if(theirs, [&](const PricePoint& point) {
+    return point.at >= india_midnight(20700) && point.at < india_midnight(20720);
+  });
+  const std::vector<DaySummary> our_days = summarise_days(ours);
+  const std::vector<DaySummary> their_days = summarise_days(theirs);
+  const auto slice = [](const std::vector<PricePoint>& series, std::int64_t day) {
+    std::vector<PricePoint> points;
+    for (const PricePoint& point : series) {
+      if (india_day(point.at) == day) points.push_back(point);
+    }
+    return points;
+  };
+  for (const AlertSettings& settings :
+       {AlertSettings{}, AlertSettings{2, 0.5, 1}, AlertSettings{8, 3, 30}}) {
+    std::size_t read = 0;
+    const std::vector<PriceAlert> by_day = find_alerts_by_day(
+        our_days, their_days,
+        [&](std::int64_t day) {
+          ++read;
+          return std::pair(slice(ours, day), slice(theirs, day));
+        },
+        settings);
+    const std::vector<PriceAlert> expected = find_alerts(ours, theirs, settings);
+    EXPECT_FALSE(expected.empty());
+    EXPECT_TRUE(by_day == expected) << settings.threshold_percent;
+    EXPECT_LT(read, 60U) << settings.threshold_percent;
+  }
 }
 
 }  // namespace

@@ -231,25 +231,31 @@ engine::HistorySourceHandle history_source(std::vector<engine::ProductHistory> s
   const auto failure = [fails] {
     return fails ? std::optional(Error{"disk I/O error"}) : std::nullopt;
   };
-  source->read = [=](const std::string& sku_asin, const std::optional<std::string>& platform)
-      -> Result<std::vector<engine::ProductHistory>> {
+  source->read = [=](const std::string& sku_asin, const std::optional<std::string>& platform,
+                     std::int64_t now, int days) -> Result<std::vector<engine::HistoryView>> {
     if (auto error = failure()) return *error;
-    std::vector<engine::ProductHistory> found;
+    std::vector<engine::HistoryView> found;
     for (const auto& history : stored) {
       if (history.sku_asin == sku_asin && (!platform || history.platform == *platform)) {
-        found.push_back(history);
+        found.push_back(engine::view_history(history, now, days));
       }
     }
     return found;
   };
-  source->read_each = [=](const std::vector<engine::ProductOnPlatform>& products)
-      -> Result<std::vector<engine::ProductHistory>> {
+  source->read_alerts_of = [=](const std::vector<engine::ProductOnPlatform>& products,
+                               std::int64_t now,
+                               std::int64_t since) -> Result<std::vector<engine::ProductAlerts>> {
     if (auto error = failure()) return *error;
-    std::vector<engine::ProductHistory> found;
+    std::vector<engine::ProductAlerts> found;
     for (const auto& history : stored) {
-      if (std::ranges::count(products,
-                             engine::ProductOnPlatform(history.sku_asin, history.platform))) {
-        found.push_back(history);
+      if (!std::ranges::count(products,
+                              engine::ProductOnPlatform(history.sku_asin, history.platform))) {
+        continue;
+      }
+      std::vector<engine::PriceAlert> alerts = engine::view_history(history, now, 1).alerts;
+      std::erase_if(alerts, [since](const engine::PriceAlert& alert) { return alert.at < since; });
+      if (!alerts.empty()) {
+        found.push_back({history.sku_asin, history.title, history.platform, std::move(alerts)});
       }
     }
     return found;

@@ -1,6 +1,6 @@
 // The store where POSIX says more than Windows: a data folder made private (mode 0700), and an
 // import killed with SIGKILL at random moments, after which SQLite's integrity check passes and the
-// store holds all of that file or none of it.
+// store holds all of that file or none of it, in its observations and in their daily roll-up.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -65,11 +65,14 @@ TEST(ImportCrash, KilledAtRandomMomentsLeavesAllOrNone) {
     auto store = open_store(data);
     ASSERT_TRUE(store.ok()) << store.error().message;
     EXPECT_EQ(check_integrity(store.value()).value(), "ok");
-    const std::string counts =
-        test::rows(store.value(),
-                   "SELECT count(*) FROM competitor_prices UNION ALL SELECT count(*) FROM imports");
-    EXPECT_TRUE(counts == "0\n0\n" || counts == std::to_string(ROWS) + "\n1\n") << counts;
-    whole_files += counts != "0\n0\n";
+    // The observations, the days of the roll-up that counts them, and the import: all or none.
+    const std::string counts = test::rows(
+        store.value(),
+        "SELECT count(*) FROM competitor_prices UNION ALL SELECT coalesce(sum(observations), 0) "
+        "FROM daily_prices WHERE series = 1 UNION ALL SELECT count(*) FROM imports");
+    const std::string all = std::to_string(ROWS) + "\n";
+    EXPECT_TRUE(counts == "0\n0\n0\n" || counts == all + all + "1\n") << counts;
+    whole_files += counts != "0\n0\n0\n";
   }
   // Not every kill may land inside the transaction; say how many found it done.
   RecordProperty("whole_after_kill", whole_files);

@@ -469,7 +469,10 @@ TEST(PriceHistory, OurPriceObservedAtEveryImportBesideTheLimitsAndReadPerPlatfor
   ASSERT_TRUE(
       store.value()
           .execute("DROP TABLE our_prices; DROP TABLE price_limits; DROP TABLE "
-                   "jan_aushadhi_medicines; DROP TABLE branded_medicines; PRAGMA user_version = 1")
+                   "jan_aushadhi_medicines; DROP TABLE branded_medicines; DROP TABLE daily_prices; "
+                   "DROP TRIGGER competitor_prices_add_day; DROP TRIGGER "
+                   "competitor_prices_update_day; DROP TRIGGER competitor_prices_delete_day; "
+                   "PRAGMA user_version = 1")
           .ok());
   auto migrated = open_store(data);
   ASSERT_TRUE(migrated.ok());

@@ -19,6 +19,7 @@
 #include "engine/market_engine.hpp"
 #include "engine/records.hpp"
 #include "ui/drain_schedule.hpp"
+#include "ui/history_route.hpp"
 #include "ui/page.hpp"
 #include "ui/products_route.hpp"
 #include "ui/request.hpp"
@@ -309,6 +310,56 @@ std::map<std::string, std::set<std::string>> style_rules(std::string_view page) 
     at = close + 1;
   }
   return rules;
+}
+
+// 250 drops, one a day for 250 products, of which the last 30 days' are listed, newest first,
+// in pages; a bad page is refused as the product list refuses one.
+TEST(AlertsRoute, PagesNewestFirstCountsAndRefusesBadValues) {
+  constexpr std::int64_t NOW = 1'796'841'000'000'000 + engine::DAY_MICROS / 2;  // noon in India
+  engine::HistorySource source;
+  source.now = [] { return NOW; };
+  source.read_alerts = [](std::int64_t, std::int64_t since) {
+    std::vector<engine::ProductAlerts> products;
+    for (std::int64_t i = 0; i < 250; ++i) {
+      const std::int64_t at = NOW - i * engine::DAY_MICROS - 1;
+      if (at < since) continue;
+      products.push_back({"SKU-" + std::to_string(i),
+                          "",
+                          "Flipkart",
+                          {{engine::AlertKind::DROP, at, 90000, 100000, -10}}});
+    }
+    return Result<std::vector<engine::ProductAlerts>>(std::move(products));
+  };
+  const auto link = [](std::string query) {
+    return "Link: </api/alerts?" + query + ">; rel=\"next\"\r\n";
+  };
+  const std::string expose = "Access-Control-Expose-Headers: X-Total-Count, Link\r\n";
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      // The window holds the alerts of days 0 to 29 back: SKU-0 (newest) to SKU-29.
+      {"/api/alerts", "SKU-0..SKU-29", "X-Total-Count: 30\r\n" + expose},
+      {"/api/alerts?limit=10", "SKU-0..SKU-9",
+       "X-Total-Count: 30\r\n" + link("offset=10&limit=10") + expose},
+      {"/api/alerts?offset=25&limit=10", "SKU-25..SKU-29", "X-Total-Count: 30\r\n" + expose},
+      {"/api/alerts?offset=40", "", "X-Total-Count: 30\r\n" + expose},
+      {"/api/alerts?limit=0", "", "X-Total-Count: 30\r\n" + expose},
+      {"/api/alerts?limit=1001", "400 limit must be a whole number from 0 to 1000", ""},
+      {"/api/alerts?offset=-1", "400 offset must be a whole number from 0 to 1000000000", ""},
+      {"/api/alerts?limit=1&limit=2", "400 parameter 'limit' given more than once", ""},
+      {"/api/alerts?days=3", "400 unknown parameter 'days': the alert list takes offset and limit",
+       ""}};
+  for (const auto& [path, listed, headers] : cases) {
+    const DashboardResponse response = route_request("GET", path, seeded(), "", &source);
+    const json::Value body = json::Value::parse(response.body);
+    std::string got;
+    if (response.status.starts_with("400")) {
+      got = "400 " + body["error"].get<std::string>();
+    } else if (!body["alerts"].empty()) {
+      got = body["alerts"].front()["sku_asin"].get<std::string>() + ".." +
+            body["alerts"].back()["sku_asin"].get<std::string>();
+    }
+    EXPECT_EQ(got, listed) << path;
+    EXPECT_EQ(response.headers, headers) << path;
+  }
 }
 
 // Expects `fragments` to occur in `text` in this order; returns the position after the last.

@@ -29,17 +29,21 @@ using ProductOnPlatform = std::pair<std::string, std::string>;
 /// A store's price history, read on demand.
 struct HistorySource {
   /// Returns the histories of `sku_asin` (exactly as stored), on `platform` or on every platform
-  /// it has, platforms in byte order; none when the store knows nothing of it; the store's error.
-  std::function<Result<std::vector<ProductHistory>>(const std::string& sku_asin,
-                                                    const std::optional<std::string>& platform)>
+  /// it has, platforms in byte order, as of `now` with the last `days` days listed and the alerts
+  /// judged with `settings.alerts`; none when the store knows nothing of it; the store's error.
+  std::function<Result<std::vector<HistoryView>>(const std::string& sku_asin,
+                                                 const std::optional<std::string>& platform,
+                                                 std::int64_t now, int days)>
       read;
-  /// Returns the histories of each of `products` that the store has, read at one moment, in no
-  /// particular order; the store's error.
-  std::function<Result<std::vector<ProductHistory>>(const std::vector<ProductOnPlatform>& products)>
-      read_each;
-  /// Returns the histories of every product with an observed price, on each of its platforms,
-  /// read at one moment; the store's error.
-  std::function<Result<std::vector<ProductHistory>>()> read_all;
+  /// Returns the alerts from `since` to `now` of every product with an observed price, on each
+  /// of its platforms (those without any left out), read at one moment; the store's error.
+  std::function<Result<std::vector<ProductAlerts>>(std::int64_t now, std::int64_t since)>
+      read_alerts;
+  /// Returns the same of each of `products` that has any, read at one moment, in no particular
+  /// order; the store's error.
+  std::function<Result<std::vector<ProductAlerts>>(const std::vector<ProductOnPlatform>& products,
+                                                   std::int64_t now, std::int64_t since)>
+      read_alerts_of;
   /// The time answers are for, microseconds since 1970 UTC.
   std::function<std::int64_t()> now;
   HistorySettings settings;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 #include "engine/market_engine.hpp"
 #include "engine/records.hpp"
@@ -38,13 +39,47 @@ std::string observations_since(std::size_t count, std::int64_t first_at) {
   return std::to_string(count) + " observations since " + india_date(first_at);
 }
 
-WindowSummary summarise_window(std::span<const PricePoint> series, int days, std::int64_t now) {
+// Returns the part of `series` up to `now`.
+std::span<const PricePoint> until(std::span<const PricePoint> series, std::int64_t now) {
+  const auto end =
+      std::upper_bound(series.begin(), series.end(), now,
+                       [](std::int64_t at, const PricePoint& point) { return at < point.at; });
+  return series.first(static_cast<std::size_t>(end - series.begin()));
+}
+
+// Fills in `window`'s statistics and text from what it holds: its count and first time, and the
+// sum, lowest and highest of its prices.
+void finish_window(WindowSummary& window, std::int64_t sum, std::int64_t low, std::int64_t high) {
+  window.text = "last " + std::to_string(window.days) + " days (" + india_date(window.start) +
+                " to " + india_date(window.end) + ", IST): ";
+  if (window.count == 0) {
+    window.text += "no observations";
+  } else if (!window.covered || window.count < MIN_OBSERVATIONS) {
+    window.text += observations_since(window.count, *window.first_at);
+  } else {
+    const auto count = static_cast<std::int64_t>(window.count);
+    window.statistics = WindowStatistics{low, (sum + count / 2) / count, high};
+    window.text += "lowest " + rupees_text(low) + ", average " +
+                   rupees_text(window.statistics->average) + ", highest " + rupees_text(high) +
+                   " over " + std::to_string(window.count) + " observations";
+  }
+}
+
+// Returns a window of `days` as of `now` with its edges, its statistics and text left to fill in;
+// `first_day` of the series' observations, if any.
+WindowSummary open_window(int days, std::int64_t now, std::optional<std::int64_t> first_day) {
   WindowSummary window;
   window.days = days;
-  const std::int64_t first_day = india_day(now) - days + 1;
-  window.start = india_midnight(first_day);
+  const std::int64_t window_first_day = india_day(now) - days + 1;
+  window.start = india_midnight(window_first_day);
   window.end = now;
-  window.covered = !series.empty() && india_day(series.front().at) <= first_day;
+  window.covered = first_day && *first_day <= window_first_day;
+  return window;
+}
+
+WindowSummary summarise_window(std::span<const PricePoint> series, int days, std::int64_t now) {
+  WindowSummary window = open_window(
+      days, now, series.empty() ? std::nullopt : std::optional(india_day(series.front().at)));
   const auto begin =
       std::lower_bound(series.begin(), series.end(), window.start,
                        [](const PricePoint& point, std::int64_t at) { return point.at < at; });
@@ -60,19 +95,32 @@ WindowSummary summarise_window(std::span<const PricePoint> series, int days, std
     low = std::min(low, point->paise);
     high = std::max(high, point->paise);
   }
-  window.text = "last " + std::to_string(days) + " days (" + india_date(window.start) + " to " +
-                india_date(now) + ", IST): ";
-  if (window.count == 0) {
-    window.text += "no observations";
-  } else if (!window.covered || window.count < MIN_OBSERVATIONS) {
-    window.text += observations_since(window.count, *window.first_at);
-  } else {
-    const auto count = static_cast<std::int64_t>(window.count);
-    window.statistics = WindowStatistics{low, (sum + count / 2) / count, high};
-    window.text += "lowest " + rupees_text(low) + ", average " +
-                   rupees_text(window.statistics->average) + ", highest " + rupees_text(high) +
-                   " over " + std::to_string(window.count) + " observations";
+  finish_window(window, sum, low, high);
+  return window;
+}
+
+WindowSummary summarise_window(std::span<const DaySummary> series, int days, std::int64_t now) {
+  WindowSummary window =
+      open_window(days, now, series.empty() ? std::nullopt : std::optional(series.front().day));
+  const std::int64_t first_day = india_day(window.start);
+  const auto begin =
+      std::lower_bound(series.begin(), series.end(), first_day,
+                       [](const DaySummary& day, std::int64_t wanted) { return day.day < wanted; });
+  std::int64_t sum = 0;
+  std::int64_t low = 0;
+  std::int64_t high = 0;
+  for (auto day = begin; day != series.end(); ++day) {
+    if (window.count == 0) {
+      window.first_at = day->first_at;
+      low = day->low.paise;
+      high = day->high;
+    }
+    window.count += day->count;
+    sum += day->sum;
+    low = std::min(low, day->low.paise);
+    high = std::max(high, day->high);
   }
+  finish_window(window, sum, low, high);
   return window;
 }
 
@@ -105,10 +153,7 @@ std::string rupees_text(std::int64_t paise) {
 }
 
 SeriesSummary summarise_series(std::span<const PricePoint> series, std::int64_t now) {
-  const auto end =
-      std::upper_bound(series.begin(), series.end(), now,
-                       [](std::int64_t at, const PricePoint& point) { return at < point.at; });
-  series = series.first(static_cast<std::size_t>(end - series.begin()));
+  series = until(series, now);
   SeriesSummary summary;
   summary.count = series.size();
   if (!series.empty()) summary.latest = series.back();
@@ -135,62 +180,168 @@ std::vector<PricePoint> daily_closing(std::span<const PricePoint> series) {
   return days;
 }
 
-std::vector<PriceAlert> find_alerts(std::span<const PricePoint> ours,
-                                    std::span<const PricePoint> competitor,
-                                    const AlertSettings& settings) {
-  const std::int64_t stale = settings.competitor_stale_days * DAY_MICROS;
-  std::vector<PriceAlert> alerts;
-  std::optional<std::int64_t> our_price;
-  std::optional<PricePoint> theirs;
-  std::optional<std::int64_t> alerted_low;  // the low the all-time-low alert compares with
-  bool drop_armed = true;                   // a drop may fire
-  bool rise_armed = false;  // a drop fired and the competitor has not been above us since
+std::vector<DaySummary> summarise_days(std::span<const PricePoint> series) {
+  std::vector<DaySummary> days;
+  for (const PricePoint& point : series) {
+    const std::int64_t day = india_day(point.at);
+    if (days.empty() || days.back().day != day) {
+      days.push_back({day, 0, 0, point, point.paise, point.at, point});
+    }
+    DaySummary& summary = days.back();
+    ++summary.count;
+    summary.sum += point.paise;
+    if (point.paise < summary.low.paise) summary.low = point;
+    summary.high = std::max(summary.high, point.paise);
+    summary.last = point;
+  }
+  return days;
+}
+
+SeriesSummary summarise_series(std::span<const DaySummary> days, std::int64_t now) {
+  SeriesSummary summary;
+  for (const DaySummary& day : days) {
+    summary.count += day.count;
+    if (!summary.all_time_low || day.low.paise < summary.all_time_low->paise) {
+      summary.all_time_low = day.low;
+    }
+  }
+  if (!days.empty()) summary.latest = days.back().last;
+  for (const int window_days : SUMMARY_WINDOW_DAYS) {
+    summary.windows.push_back(summarise_window(days, window_days, now));
+  }
+  return summary;
+}
+
+void AlertMachine::feed(std::span<const PricePoint> ours, std::span<const PricePoint> competitor,
+                        std::vector<PriceAlert>& alerts) {
+  const std::int64_t stale = settings_.competitor_stale_days * DAY_MICROS;
   std::size_t i = 0;
   std::size_t j = 0;
   while (i < ours.size() || j < competitor.size()) {
     const std::int64_t at = std::min(i < ours.size() ? ours[i].at : INT64_MAX,
                                      j < competitor.size() ? competitor[j].at : INT64_MAX);
-    for (; i < ours.size() && ours[i].at == at; ++i) our_price = ours[i].paise;
+    for (; i < ours.size() && ours[i].at == at; ++i) our_price_ = ours[i].paise;
     // A competitor gone for a while is a new one when it returns: both crossings re-armed.
-    if (theirs && at - theirs->at > stale) {
-      drop_armed = true;
-      rise_armed = false;
+    if (theirs_ && at - theirs_->at > stale) {
+      drop_armed_ = true;
+      rise_armed_ = false;
     }
     bool observed = false;
     for (; j < competitor.size() && competitor[j].at == at; ++j) {
-      theirs = competitor[j];
+      theirs_ = competitor[j];
       observed = true;
     }
-    if (!theirs || at - theirs->at > stale) continue;
-    PriceAlert alert{AlertKind::DROP, at, theirs->paise, our_price, 0};
-    if (our_price) {
-      alert.gap_percent =
-          static_cast<double>(theirs->paise - *our_price) * 100.0 / static_cast<double>(*our_price);
+    if (!theirs_ || at - theirs_->at > stale) continue;
+    PriceAlert alert{AlertKind::DROP, at, theirs_->paise, our_price_, 0};
+    if (our_price_) {
+      alert.gap_percent = static_cast<double>(theirs_->paise - *our_price_) * 100.0 /
+                          static_cast<double>(*our_price_);
     }
     if (observed) {
-      if (!alerted_low) {
-        alerted_low = theirs->paise;
-      } else if (static_cast<double>(theirs->paise) <
-                 static_cast<double>(*alerted_low) * (1 - settings.band_points / 100)) {
-        alerted_low = theirs->paise;
+      if (!alerted_low_) {
+        alerted_low_ = theirs_->paise;
+      } else if (static_cast<double>(theirs_->paise) <
+                 static_cast<double>(*alerted_low_) * (1 - settings_.band_points / 100)) {
+        alerted_low_ = theirs_->paise;
         alerts.push_back(alert);
         alerts.back().kind = AlertKind::ALL_TIME_LOW;
       }
     }
-    if (!our_price) continue;
-    if (drop_armed && alert.gap_percent < -settings.threshold_percent) {
-      drop_armed = false;
-      rise_armed = true;
+    if (!our_price_) continue;
+    if (drop_armed_ && alert.gap_percent < -settings_.threshold_percent) {
+      drop_armed_ = false;
+      rise_armed_ = true;
       alerts.push_back(alert);
-    } else if (!drop_armed &&
-               alert.gap_percent >= -settings.threshold_percent + settings.band_points) {
-      drop_armed = true;
+    } else if (!drop_armed_ &&
+               alert.gap_percent >= -settings_.threshold_percent + settings_.band_points) {
+      drop_armed_ = true;
     }
-    if (rise_armed && alert.gap_percent > 0) {
-      rise_armed = false;
+    if (rise_armed_ && alert.gap_percent > 0) {
+      rise_armed_ = false;
       alerts.push_back(alert);
       alerts.back().kind = AlertKind::RISE;
     }
+  }
+}
+
+bool AlertMachine::pass_day(const DaySummary* ours, const DaySummary* competitor) {
+  const std::int64_t stale = settings_.competitor_stale_days * DAY_MICROS;
+  // A competitor may go stale between two observations of one day: such days are fed.
+  if (stale < DAY_MICROS) return false;
+  bool gone = false;  // the competitor is gone at every moment of the day
+  if (competitor) {
+    // Its first price sets the low; one gone before the day returns in it; a low may fire.
+    if (!theirs_ || competitor->first_at - theirs_->at > stale) return false;
+    if (static_cast<double>(competitor->low.paise) <
+        static_cast<double>(*alerted_low_) * (1 - settings_.band_points / 100)) {
+      return false;
+    }
+  } else if (theirs_ && ours) {
+    gone = ours->first_at - theirs_->at > stale;
+    // Gone during the day: some moments of it see the competitor, some re-arm.
+    if (!gone && ours->last.at - theirs_->at > stale) return false;
+  }
+  const bool compared = !gone && (theirs_ || competitor) && (our_price_ || ours);
+  if (compared) {
+    // Every gap of the day lies between the lowest competitor price over the highest of ours and
+    // the highest over the lowest; the margin covers the rounding of the gaps computed one by one.
+    const auto low_of = [](std::optional<std::int64_t> before, const DaySummary* day) {
+      return std::min(before.value_or(INT64_MAX), day ? day->low.paise : INT64_MAX);
+    };
+    const auto high_of = [](std::optional<std::int64_t> before, const DaySummary* day) {
+      return std::max(before.value_or(0), day ? day->high : 0);
+    };
+    const std::optional<std::int64_t> their_price =
+        theirs_ ? std::optional(theirs_->paise) : std::nullopt;
+    const auto gap = [](std::int64_t competitor_paise, std::int64_t our_paise) {
+      return static_cast<long double>(competitor_paise - our_paise) * 100 /
+             static_cast<long double>(our_paise);
+    };
+    const long double lowest = gap(low_of(their_price, competitor), high_of(our_price_, ours));
+    const long double highest = gap(high_of(their_price, competitor), low_of(our_price_, ours));
+    const auto margin = [](long double value) { return 1e-9L * (1 + std::abs(value)); };
+    const long double threshold = -settings_.threshold_percent;
+    if (drop_armed_ && lowest - margin(lowest) < threshold) return false;
+    if (!drop_armed_ && highest + margin(highest) >= threshold + settings_.band_points) {
+      return false;
+    }
+    if (rise_armed_ && highest + margin(highest) > 0) return false;
+  }
+  if (ours) our_price_ = ours->last.paise;
+  if (competitor) theirs_ = competitor->last;
+  if (gone) {
+    drop_armed_ = true;
+    rise_armed_ = false;
+  }
+  return true;
+}
+
+std::vector<PriceAlert> find_alerts(std::span<const PricePoint> ours,
+                                    std::span<const PricePoint> competitor,
+                                    const AlertSettings& settings) {
+  std::vector<PriceAlert> alerts;
+  AlertMachine(settings).feed(ours, competitor, alerts);
+  return alerts;
+}
+
+std::vector<PriceAlert> find_alerts_by_day(
+    std::span<const DaySummary> ours, std::span<const DaySummary> competitor,
+    const std::function<std::pair<std::vector<PricePoint>, std::vector<PricePoint>>(std::int64_t)>&
+        read_day,
+    const AlertSettings& settings) {
+  AlertMachine machine(settings);
+  std::vector<PriceAlert> alerts;
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < ours.size() || j < competitor.size()) {
+    const std::int64_t day = std::min(i < ours.size() ? ours[i].day : INT64_MAX,
+                                      j < competitor.size() ? competitor[j].day : INT64_MAX);
+    const DaySummary* our_day = i < ours.size() && ours[i].day == day ? &ours[i++] : nullptr;
+    const DaySummary* their_day =
+        j < competitor.size() && competitor[j].day == day ? &competitor[j++] : nullptr;
+    if (machine.pass_day(our_day, their_day)) continue;
+    const auto [our_points, their_points] = read_day(day);
+    machine.feed(our_points, their_points, alerts);
   }
   return alerts;
 }
@@ -271,16 +422,70 @@ SuggestedPrice suggest_price(std::optional<std::int64_t> our_paise,
   return {beaten, beat + against_ours(beaten) + crossed};
 }
 
+namespace {
+
+SeriesView view_series(std::span<const PricePoint> series, std::int64_t now,
+                       std::int64_t points_from) {
+  SeriesView view;
+  view.summary = summarise_series(series, now);
+  series = until(series, now);
+  view.days = summarise_days(series);
+  const auto begin =
+      std::lower_bound(series.begin(), series.end(), points_from,
+                       [](const PricePoint& point, std::int64_t at) { return point.at < at; });
+  const std::span<const PricePoint> listed =
+      series.subspan(static_cast<std::size_t>(begin - series.begin()));
+  view.listed_count = listed.size();
+  view.daily_points = listed.size() > MAX_LISTED_POINTS;
+  view.points = view.daily_points ? daily_closing(listed)
+                                  : std::vector<PricePoint>(listed.begin(), listed.end());
+  const std::span<const PricePoint> recent = listed.last(std::min(listed.size(), RECENT_POINTS));
+  view.recent.assign(recent.begin(), recent.end());
+  return view;
+}
+
+}  // namespace
+
+HistoryView view_history(const ProductHistory& history, std::int64_t now, int days,
+                         const AlertSettings& settings) {
+  HistoryView view;
+  view.sku_asin = history.sku_asin;
+  view.title = history.title;
+  view.platform = history.platform;
+  view.limits = history.limits;
+  view.now = now;
+  view.days = std::max(days, 1);
+  view.points_from = india_midnight(india_day(now) - view.days + 1);
+  view.ours = view_series(history.ours, now, view.points_from);
+  view.competitor = view_series(history.competitor, now, view.points_from);
+  view.alerts = find_alerts(until(history.ours, now), until(history.competitor, now), settings);
+  return view;
+}
+
 std::string describe_history(const ProductHistory& history, std::int64_t now,
                              const HistorySettings& settings) {
-  std::string text = history.sku_asin + " on " + history.platform +
-                     (history.title.empty() ? "" : ": " + history.title) + "\n";
-  const auto describe = [&](std::string_view name, std::span<const PricePoint> series) {
-    const SeriesSummary summary = summarise_series(series, now);
+  return describe_history(view_history(history, now, 1, settings.alerts), settings.suggestion);
+}
+
+namespace {
+
+SuggestedPrice suggest_price(const HistoryView& view, const SuggestionSettings& settings) {
+  const std::optional<PricePoint>& ours = view.ours.summary.latest;
+  return suggest_price(ours ? std::optional(ours->paise) : std::nullopt,
+                       view.competitor.summary.latest, view.limits, view.now, settings);
+}
+
+}  // namespace
+
+std::string describe_history(const HistoryView& view, const SuggestionSettings& settings) {
+  std::string text =
+      view.sku_asin + " on " + view.platform + (view.title.empty() ? "" : ": " + view.title) + "\n";
+  const auto describe = [&](std::string_view name, const SeriesView& series) {
+    const SeriesSummary& summary = series.summary;
     text += "  " + std::string(name) + ": ";
     if (summary.count == 0) {
       text += "no observations\n";
-      return summary;
+      return;
     }
     text += std::to_string(summary.count) +
             (summary.count == 1 ? " observation" : " observations") + ", the latest " +
@@ -288,30 +493,24 @@ std::string describe_history(const ProductHistory& history, std::int64_t now,
             "; all-time low " + rupees_text(summary.all_time_low->paise) + " on " +
             india_date(summary.all_time_low->at) + "\n";
     for (const WindowSummary& window : summary.windows) text += "    " + window.text + "\n";
-    const std::vector<PricePoint> days = daily_closing(series.first(summary.count));
+    const std::vector<DaySummary>& days = series.days;
     text += "    last days (IST):";
     for (std::size_t i = days.size() > DESCRIBED_DAYS ? days.size() - DESCRIBED_DAYS : 0;
          i < days.size(); ++i) {
       text += ' ';
-      text += india_date(days[i].at) + " " + rupees_text(days[i].paise);
+      text += india_date(days[i].last.at) + " " + rupees_text(days[i].last.paise);
       text += i + 1 < days.size() ? ',' : '\n';
     }
-    return summary;
   };
-  const SeriesSummary ours = describe("our price", history.ours);
-  const SeriesSummary theirs = describe("competitor", history.competitor);
+  describe("our price", view.ours);
+  describe("competitor", view.competitor);
   text += "  floor " +
-          (history.limits.floor ? rupees_text(*history.limits.floor) : std::string("not set")) +
+          (view.limits.floor ? rupees_text(*view.limits.floor) : std::string("not set")) +
           ", ceiling " +
-          (history.limits.ceiling ? rupees_text(*history.limits.ceiling) : std::string("not set")) +
-          "\n";
-  const std::span<const PricePoint> our_series = std::span(history.ours).first(ours.count);
-  const std::span<const PricePoint> their_series =
-      std::span(history.competitor).first(theirs.count);
-  const std::vector<PriceAlert> alerts = find_alerts(our_series, their_series, settings.alerts);
-  text += "  alerts: " + std::to_string(alerts.size());
-  if (!alerts.empty()) {
-    const PriceAlert& last = alerts.back();
+          (view.limits.ceiling ? rupees_text(*view.limits.ceiling) : std::string("not set")) + "\n";
+  text += "  alerts: " + std::to_string(view.alerts.size());
+  if (!view.alerts.empty()) {
+    const PriceAlert& last = view.alerts.back();
     text += ", the last " + std::string(form_of(last.kind).headline) + " on " +
             india_date(last.at) + " (competitor " + rupees_text(last.competitor_paise) +
             (last.our_paise ? ", ours " + rupees_text(*last.our_paise) + ", " +
@@ -319,9 +518,7 @@ std::string describe_history(const ProductHistory& history, std::int64_t now,
                             : std::string()) +
             ")";
   }
-  const SuggestedPrice suggested =
-      suggest_price(ours.latest ? std::optional(ours.latest->paise) : std::nullopt, theirs.latest,
-                    history.limits, now, settings.suggestion);
+  const SuggestedPrice suggested = suggest_price(view, settings);
   text += "\n  suggested price: " +
           (suggested.paise ? rupees_text(*suggested.paise) : std::string("none")) + " (" +
           suggested.reason + ")\n";
@@ -348,13 +545,10 @@ json::Value point_value(const std::optional<PricePoint>& point) {
 
 constexpr std::array<std::string_view, 3> ALERT_KIND_NAMES = {"DROP", "RISE", "ALL_TIME_LOW"};
 
-json::Value series_value(std::span<const PricePoint> series, std::int64_t now,
-                         std::int64_t points_from) {
-  const SeriesSummary summary = summarise_series(series, now);
+json::Value series_value(const SeriesView& series) {
+  const SeriesSummary& summary = series.summary;
   json::Value points = json::Value::array();
-  for (const PricePoint& point : series.first(summary.count)) {
-    if (point.at >= points_from) points.push_back(point_value(point));
-  }
+  for (const PricePoint& point : series.points) points.push_back(point_value(point));
   json::Value windows = json::Value::array();
   for (const WindowSummary& window : summary.windows) {
     const auto statistic = [&](std::int64_t WindowStatistics::*field) {
@@ -376,47 +570,52 @@ json::Value series_value(std::span<const PricePoint> series, std::int64_t now,
                      {"latest", point_value(summary.latest)},
                      {"all_time_low", point_value(summary.all_time_low)},
                      {"windows", std::move(windows)},
-                     {"points", std::move(points)}};
+                     {"points", std::move(points)},
+                     {"daily_points", series.daily_points}};
 }
 
 }  // namespace
 
 json::Value history_json(const ProductHistory& history, std::int64_t now, int days,
                          std::string_view webhook_target, const HistorySettings& settings) {
-  const std::int64_t points_from = india_midnight(india_day(now) - std::max(days, 1) + 1);
-  const SeriesSummary ours = summarise_series(history.ours, now);
-  const SeriesSummary theirs = summarise_series(history.competitor, now);
+  return history_json(view_history(history, now, days, settings.alerts), webhook_target,
+                      settings.suggestion);
+}
+
+json::Value history_json(const HistoryView& view, std::string_view webhook_target,
+                         const SuggestionSettings& settings) {
   json::Value alerts = json::Value::array();
-  for (const PriceAlert& alert :
-       find_alerts(std::span(history.ours).first(ours.count),
-                   std::span(history.competitor).first(theirs.count), settings.alerts)) {
+  for (const PriceAlert& alert : view.alerts) {
     alerts.push_back(json::Value{
         {"kind", ALERT_KIND_NAMES[static_cast<std::size_t>(alert.kind)]},
         {"observed_at_utc", utc_value(alert.at)},
         {"competitor_price_inr", rupees_value(alert.competitor_paise)},
         {"our_price_inr", rupees_value(alert.our_paise)},
         {"gap_percent", alert.our_paise ? json::Value(alert.gap_percent) : json::Value(nullptr)},
-        {"dispatch",
-         alert_dispatch_record(alert, history.title, history.sku_asin, webhook_target)}});
+        {"dispatch", alert_dispatch_record(alert, view.title, view.sku_asin, webhook_target)}});
   }
-  const SuggestedPrice suggested =
-      suggest_price(ours.latest ? std::optional(ours.latest->paise) : std::nullopt, theirs.latest,
-                    history.limits, now, settings.suggestion);
-  return json::Value{{"sku_asin", history.sku_asin},
-                     {"title", history.title},
-                     {"platform", history.platform},
-                     {"as_of_utc", utc_value(now)},
-                     {"points_since_utc", utc_value(points_from)},
-                     {"floor_inr", rupees_value(history.limits.floor)},
-                     {"ceiling_inr", rupees_value(history.limits.ceiling)},
-                     {"ours", series_value(history.ours, now, points_from)},
-                     {"competitor", series_value(history.competitor, now, points_from)},
+  const SuggestedPrice suggested = suggest_price(view, settings);
+  return json::Value{{"sku_asin", view.sku_asin},
+                     {"title", view.title},
+                     {"platform", view.platform},
+                     {"as_of_utc", utc_value(view.now)},
+                     {"points_since_utc", utc_value(view.points_from)},
+                     {"floor_inr", rupees_value(view.limits.floor)},
+                     {"ceiling_inr", rupees_value(view.limits.ceiling)},
+                     {"ours", series_value(view.ours)},
+                     {"competitor", series_value(view.competitor)},
                      {"alerts", std::move(alerts)},
                      {"suggested_price_inr", rupees_value(suggested.paise)},
                      {"suggestion_reason", suggested.reason}};
 }
 
 std::string text_chart(std::span<const PricePoint> ours, std::span<const PricePoint> competitor,
+                       std::int64_t now, int days) {
+  return text_chart(summarise_days(until(ours, now)), summarise_days(until(competitor, now)), now,
+                    days);
+}
+
+std::string text_chart(std::span<const DaySummary> ours, std::span<const DaySummary> competitor,
                        std::int64_t now, int days) {
   days = std::max(days, 1);
   const std::int64_t first_day = india_day(now) - days + 1;
@@ -428,12 +627,12 @@ std::string text_chart(std::span<const PricePoint> ours, std::span<const PricePo
   std::optional<std::int64_t> high;
   for (std::size_t s = 0; s < 2; ++s) {
     marks[s].resize(columns);
-    for (const PricePoint& point : s == 0 ? ours : competitor) {
-      const std::int64_t day = india_day(point.at) - first_day;
-      if (day < 0 || point.at > now) continue;
-      marks[s][static_cast<std::size_t>(day) * columns / day_count] = point.paise;
-      low = std::min(low.value_or(point.paise), point.paise);
-      high = std::max(high.value_or(point.paise), point.paise);
+    for (const DaySummary& summary : s == 0 ? ours : competitor) {
+      const std::int64_t day = summary.day - first_day;
+      if (day < 0) continue;
+      marks[s][static_cast<std::size_t>(day) * columns / day_count] = summary.last.paise;
+      low = std::min(low.value_or(summary.low.paise), summary.low.paise);
+      high = std::max(high.value_or(summary.high), summary.high);
     }
   }
   if (!low) return "no observations to chart\n";

@@ -6,10 +6,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/json_writer.hpp"
@@ -58,6 +60,7 @@ struct WindowSummary {
   bool covered = false;                  // the series began on the window's first day or before
   std::optional<WindowStatistics> statistics;  // covered, and MIN_OBSERVATIONS or more
   std::string text;  // "last 30 days (11 Nov 2026 to 10 Dec 2026, IST): lowest ..."
+  friend bool operator==(const WindowSummary&, const WindowSummary&) = default;
 };
 
 /// The summary of one series as of one time.
@@ -66,6 +69,7 @@ struct SeriesSummary {
   std::optional<PricePoint> latest;
   std::optional<PricePoint> all_time_low;  // the earliest observation at the lowest price
   std::vector<WindowSummary> windows;      // one per SUMMARY_WINDOW_DAYS, in that order
+  friend bool operator==(const SeriesSummary&, const SeriesSummary&) = default;
 };
 
 /// Returns the summary of `series` (ascending in time) as of `now`. A window the series does not
@@ -75,6 +79,26 @@ struct SeriesSummary {
 
 /// Returns the last observation of each day in India of `series` (ascending in time).
 [[nodiscard]] std::vector<PricePoint> daily_closing(std::span<const PricePoint> series);
+
+/// What one day in India of a series holds, as a store's daily roll-up keeps it: enough for the
+/// summaries and charts, and for passing over a day in which no alert can fire.
+struct DaySummary {
+  std::int64_t day = 0;  // india_day of its observations
+  std::size_t count = 0;
+  std::int64_t sum = 0;  // of the prices, paise
+  PricePoint low;        // the earliest observation at the day's lowest price
+  std::int64_t high = 0;
+  std::int64_t first_at = 0;
+  PricePoint last;
+  friend bool operator==(const DaySummary&, const DaySummary&) = default;
+};
+
+/// Returns a summary of each day in India of `series` (ascending in time), in order.
+[[nodiscard]] std::vector<DaySummary> summarise_days(std::span<const PricePoint> series);
+
+/// Returns what summarise_series returns as of `now` for the series whose days `days` summarises
+/// (ascending, no observation after `now`), without its observations.
+[[nodiscard]] SeriesSummary summarise_series(std::span<const DaySummary> days, std::int64_t now);
 
 /// What an alert is about.
 enum class AlertKind {
@@ -97,6 +121,7 @@ struct PriceAlert {
   std::int64_t competitor_paise = 0;
   std::optional<std::int64_t> our_paise;
   double gap_percent = 0;  // (competitor - ours) / ours x 100; 0 without our price
+  friend bool operator==(const PriceAlert&, const PriceAlert&) = default;
 };
 
 /// Returns the alerts of our series and the competitor's (each ascending in time), in time order.
@@ -108,6 +133,46 @@ struct PriceAlert {
 [[nodiscard]] std::vector<PriceAlert> find_alerts(std::span<const PricePoint> ours,
                                                   std::span<const PricePoint> competitor,
                                                   const AlertSettings& settings = {});
+
+/// The alerts of a pair of series, fed in time order: find_alerts in steps, which may pass over a
+/// whole day from its summaries when nothing can fire or re-arm in it.
+class AlertMachine {
+ public:
+  explicit AlertMachine(const AlertSettings& settings) : settings_(settings) {}
+  /// Runs over `ours` and `competitor` (each ascending, later than all fed or passed before),
+  /// appending the alerts they give to `alerts`.
+  void feed(std::span<const PricePoint> ours, std::span<const PricePoint> competitor,
+            std::vector<PriceAlert>& alerts);
+  /// Passes over a day of which `ours` and `competitor` (either null for a day without
+  /// observations of that series) are the summaries, when no alert can fire and no crossing
+  /// re-arm in it; returns false, changing nothing, when the day must be fed.
+  [[nodiscard]] bool pass_day(const DaySummary* ours, const DaySummary* competitor);
+
+ private:
+  AlertSettings settings_;
+  std::optional<std::int64_t> our_price_;
+  std::optional<PricePoint> theirs_;
+  std::optional<std::int64_t> alerted_low_;  // the low the all-time-low alert compares with
+  bool drop_armed_ = true;                   // a drop may fire
+  bool rise_armed_ = false;  // a drop fired and the competitor has not been above us since
+};
+
+/// Returns find_alerts of the series that `ours` and `competitor` summarise by day (each
+/// ascending), feeding only the days in which something may happen with their observations,
+/// which `read_day(day)` returns (ours, then the competitor's, each ascending).
+[[nodiscard]] std::vector<PriceAlert> find_alerts_by_day(
+    std::span<const DaySummary> ours, std::span<const DaySummary> competitor,
+    const std::function<std::pair<std::vector<PricePoint>, std::vector<PricePoint>>(std::int64_t)>&
+        read_day,
+    const AlertSettings& settings = {});
+
+/// The alerts of one product on one platform.
+struct ProductAlerts {
+  std::string sku_asin;
+  std::string title;
+  std::string platform;
+  std::vector<PriceAlert> alerts;  // in time order
+};
 
 /// Returns the text of `alert` for the product `title` with identifier `sku_asin`: the eight lines
 /// of the price-drop alert, with its headline and action for the alert's kind.
@@ -124,6 +189,7 @@ struct PriceAlert {
 struct PriceLimits {
   std::optional<std::int64_t> floor;
   std::optional<std::int64_t> ceiling;
+  friend bool operator==(const PriceLimits&, const PriceLimits&) = default;
 };
 
 /// How a price is suggested.
@@ -165,12 +231,51 @@ struct HistorySettings {
 
 /// How many of a series' last days a description lists.
 inline constexpr std::size_t DESCRIBED_DAYS = 5;
+/// The most observations an answer lists one by one: beyond, it lists the last of each day.
+inline constexpr std::size_t MAX_LISTED_POINTS = 1000;
+/// How many of the last observations an answer lists apart from the others.
+inline constexpr std::size_t RECENT_POINTS = 10;
+
+/// One series of a history as an answer shows it as of one time.
+struct SeriesView {
+  SeriesSummary summary;
+  std::vector<DaySummary> days;    // each day with observations up to then
+  std::size_t listed_count = 0;    // observations in the days listed, up to then
+  bool daily_points = false;       // more than MAX_LISTED_POINTS: `points` has each day's last
+  std::vector<PricePoint> points;  // those observations, or the last of each of their days
+  std::vector<PricePoint> recent;  // the last RECENT_POINTS observations of them
+  friend bool operator==(const SeriesView&, const SeriesView&) = default;
+};
+
+/// A product's history on one platform as an answer shows it as of `now`: each series' summary,
+/// its days and the points of the last `days` days in India, the alerts and the limits.
+struct HistoryView {
+  std::string sku_asin;
+  std::string title;
+  std::string platform;
+  PriceLimits limits;
+  std::int64_t now = 0;
+  int days = 1;                  // the days listed, 1 or more
+  std::int64_t points_from = 0;  // midnight in India of the first of them
+  SeriesView ours;
+  SeriesView competitor;
+  std::vector<PriceAlert> alerts;
+  friend bool operator==(const HistoryView&, const HistoryView&) = default;
+};
+
+/// Returns the view of `history` as of `now` listing the last `days` days (below 1 taken as 1),
+/// from its observations; a store's roll-up gives the same view without them.
+[[nodiscard]] HistoryView view_history(const ProductHistory& history, std::int64_t now, int days,
+                                       const AlertSettings& settings = {});
 
 /// Returns `history` as of `now` in lines of text: each series' count, latest, all-time low and
 /// windows, its last DESCRIBED_DAYS days, the floor and ceiling, the alerts and the last of them,
 /// and the suggested price with its reason.
 [[nodiscard]] std::string describe_history(const ProductHistory& history, std::int64_t now,
                                            const HistorySettings& settings = {});
+/// Returns describe_history of the history `view` shows.
+[[nodiscard]] std::string describe_history(const HistoryView& view,
+                                           const SuggestionSettings& settings = {});
 
 /// Returns `history` as of `now` as a JSON value: its identity, floor and ceiling (rupees, null
 /// where not set), each series with its points of the last `days` days in India and its summary
@@ -180,6 +285,11 @@ inline constexpr std::size_t DESCRIBED_DAYS = 5;
 [[nodiscard]] json::Value history_json(const ProductHistory& history, std::int64_t now, int days,
                                        std::string_view webhook_target,
                                        const HistorySettings& settings = {});
+/// Returns history_json of the history `view` shows. Each series carries "daily_points": true
+/// when its days listed hold more than MAX_LISTED_POINTS observations, whose points are then the
+/// last of each day.
+[[nodiscard]] json::Value history_json(const HistoryView& view, std::string_view webhook_target,
+                                       const SuggestionSettings& settings = {});
 
 /// The size of a text chart: columns of days, rows of prices.
 inline constexpr std::size_t CHART_COLUMNS = 60;
@@ -192,6 +302,10 @@ inline constexpr std::size_t CHART_ROWS = 8;
 /// when neither series has one in those days; `days` below 1 is taken as 1.
 [[nodiscard]] std::string text_chart(std::span<const PricePoint> ours,
                                      std::span<const PricePoint> competitor, std::int64_t now,
+                                     int days);
+/// Returns text_chart of the series whose days `ours` and `competitor` summarise (up to `now`).
+[[nodiscard]] std::string text_chart(std::span<const DaySummary> ours,
+                                     std::span<const DaySummary> competitor, std::int64_t now,
                                      int days);
 
 }  // namespace qmr::engine

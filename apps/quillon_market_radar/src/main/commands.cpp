@@ -94,17 +94,18 @@ Status run_price_histories(const engine::EngineHandle& engine,
     print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
                paint(product.title, Colour::WHITE, true) +
                " | Platform: " + paint(product.platform, Colour::CYAN, false));
-    auto read = history->read(product.sku_asin, product.platform);
+    auto read =
+        history->read(product.sku_asin, product.platform, now, engine::DEFAULT_HISTORY_DAYS);
     if (!read.ok()) return read.error();
     if (read.value().empty()) {
       print_line("       no price history in the store");
       continue;
     }
-    const engine::ProductHistory& found = read.value().front();
+    const engine::HistoryView& found = read.value().front();
     // The description's first line repeats the product: its other lines, and the chart, indented.
-    const std::string described = engine::describe_history(found, now, history->settings);
-    const std::string chart =
-        engine::text_chart(found.ours, found.competitor, now, engine::DEFAULT_HISTORY_DAYS);
+    const std::string described = engine::describe_history(found, history->settings.suggestion);
+    const std::string chart = engine::text_chart(found.ours.days, found.competitor.days, now,
+                                                 engine::DEFAULT_HISTORY_DAYS);
     std::string lines = described.substr(described.find('\n') + 1) + chart;
     for (std::size_t at = 0; at < lines.size();) {
       const std::size_t end = lines.find('\n', at);

@@ -24,68 +24,32 @@ Result<T> read_store(const std::string& folder, Read read) {
   return read(database.value());
 }
 
-std::vector<engine::PricePoint> points_of(const std::vector<store::ObservedPrice>& series) {
-  std::vector<engine::PricePoint> points;
-  points.reserve(series.size());
-  for (const store::ObservedPrice& price : series) points.push_back({price.at, price.paise});
-  return points;
-}
-
-using Histories = std::vector<engine::ProductHistory>;
-
-// Appends the histories of `sku_asin` on `platform`, or on each of its platforms, to `histories`.
-Status append_histories(store::Database& database, const std::string& sku_asin,
-                        const std::optional<std::string>& platform, Histories& histories) {
-  auto stored = store::read_price_history(database, {sku_asin, platform, std::nullopt});
-  if (!stored.ok()) return stored.error();
-  for (const store::StoredHistory& history : stored.value()) {
-    histories.push_back({history.sku_asin,
-                         history.title,
-                         history.platform,
-                         points_of(history.ours),
-                         points_of(history.competitor),
-                         {history.floor_paise, history.ceiling_paise}});
-  }
-  return Done{};
-}
+using Views = std::vector<engine::HistoryView>;
 
 }  // namespace
 
 engine::HistorySourceHandle DataSource::history(const engine::HistorySettings& settings) const {
   if (!folder_) return nullptr;
   auto source = std::make_shared<engine::HistorySource>();
-  source->read = [folder = *folder_](const std::string& sku_asin,
-                                     const std::optional<std::string>& platform) {
-    return read_store<Histories>(folder, [&](store::Database& database) -> Result<Histories> {
-      Histories histories;
-      if (auto read = append_histories(database, sku_asin, platform, histories); !read.ok()) {
-        return read.error();
-      }
-      return histories;
+  source->read = [folder = *folder_, alerts = settings.alerts](
+                     const std::string& sku_asin, const std::optional<std::string>& platform,
+                     std::int64_t now, int days) {
+    return read_store<Views>(folder, [&](store::Database& database) {
+      return store::read_history_views(database, {sku_asin, platform, std::nullopt}, now, days,
+                                       alerts);
     });
   };
-  source->read_each = [folder = *folder_](const std::vector<engine::ProductOnPlatform>& products) {
-    return read_store<Histories>(folder, [&](store::Database& database) -> Result<Histories> {
-      Histories histories;
-      for (const auto& [sku_asin, platform] : products) {
-        if (auto read = append_histories(database, sku_asin, platform, histories); !read.ok()) {
-          return read.error();
-        }
-      }
-      return histories;
+  source->read_alerts_of = [folder = *folder_, alerts = settings.alerts](
+                               const std::vector<engine::ProductOnPlatform>& products,
+                               std::int64_t now, std::int64_t since) {
+    return read_store<std::vector<engine::ProductAlerts>>(folder, [&](store::Database& database) {
+      return store::read_product_alerts(database, products, now, since, alerts);
     });
   };
-  source->read_all = [folder = *folder_] {
-    return read_store<Histories>(folder, [&](store::Database& database) -> Result<Histories> {
-      auto identifiers = store::read_history_identifiers(database);
-      if (!identifiers.ok()) return identifiers.error();
-      Histories histories;
-      for (const std::string& sku_asin : identifiers.value()) {
-        if (auto read = append_histories(database, sku_asin, std::nullopt, histories); !read.ok()) {
-          return read.error();
-        }
-      }
-      return histories;
+  source->read_alerts = [folder = *folder_, alerts = settings.alerts](std::int64_t now,
+                                                                      std::int64_t since) {
+    return read_store<std::vector<engine::ProductAlerts>>(folder, [&](store::Database& database) {
+      return store::read_all_alerts(database, now, since, alerts);
     });
   };
   source->now = [] {

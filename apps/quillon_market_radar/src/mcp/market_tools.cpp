@@ -48,8 +48,8 @@ bool is_tool(const JsonString& name, bool with_store) {
 
 namespace {
 
-// How many of each series' last points the history tool lists.
-constexpr std::size_t LISTED_POINTS = 10;
+// How many of each series' last points the history tool lists: those a view keeps apart.
+constexpr std::size_t LISTED_POINTS = engine::RECENT_POINTS;
 
 // Returns the days the history tool lists points for, or nothing when `days` (its text in the
 // line, empty when left out) is not a whole number from 1 to MAX_HISTORY_DAYS.
@@ -61,22 +61,18 @@ std::optional<int> days_asked(std::string_view days) {
   return static_cast<int>(value);
 }
 
-// Appends the points of `series` from `since` to `now`, the last LISTED_POINTS of them, as a line.
-void describe_points(std::string_view name, std::span<const engine::PricePoint> series,
-                     std::int64_t since, std::int64_t now, std::string& text) {
-  std::vector<engine::PricePoint> points;
-  for (const engine::PricePoint& point : series) {
-    if (point.at >= since && point.at <= now) points.push_back(point);
-  }
-  text += "    " + std::string(name) + ": " + std::to_string(points.size()) +
-          (points.size() == 1 ? " point" : " points");
-  if (points.empty()) {
+// Appends the count of the points `series` lists and the last LISTED_POINTS of them, as a line.
+void describe_points(std::string_view name, const engine::SeriesView& series, std::string& text) {
+  const std::size_t count = series.listed_count;
+  text += "    " + std::string(name) + ": " + std::to_string(count) +
+          (count == 1 ? " point" : " points");
+  if (count == 0) {
     text += "\n";
     return;
   }
-  const std::size_t first = points.size() > LISTED_POINTS ? points.size() - LISTED_POINTS : 0;
-  text += first == 0 ? ": " : ", the last " + std::to_string(LISTED_POINTS) + ": ";
-  for (std::size_t i = first; i < points.size(); ++i) {
+  const std::vector<engine::PricePoint>& points = series.recent;
+  text += count <= LISTED_POINTS ? ": " : ", the last " + std::to_string(LISTED_POINTS) + ": ";
+  for (std::size_t i = 0; i < points.size(); ++i) {
     text += engine::india_date(points[i].at) + " " + engine::rupees_text(points[i].paise);
     text += i + 1 < points.size() ? ", " : "\n";
   }
@@ -91,9 +87,9 @@ struct HistoryAnswer {
 
 // Returns the history as the view draws it: its data without the alerts' dispatch records,
 // which only repeat the alerts in the words of a message.
-json::Value history_data(const engine::ProductHistory& product, std::int64_t now, int days,
+json::Value history_data(const engine::HistoryView& product,
                          const engine::HistorySettings& settings) {
-  json::Value data = engine::history_json(product, now, days, "", settings);
+  json::Value data = engine::history_json(product, "", settings.suggestion);
   for (json::Value& alert : data["alerts"]) alert.erase("dispatch");
   return data;
 }
@@ -116,47 +112,35 @@ HistoryAnswer history_answer(const Request& request, const engine::HistorySource
   }
   std::optional<std::string> platform;
   if (!request.platform.raw().empty()) platform = std::string(request.platform.text(storage));
-  auto read = history.read(sku_asin, platform);
+  const std::int64_t now = history.now();
+  auto read = history.read(sku_asin, platform, now, *days);
   if (!read.ok()) return {"The store could not be read: " + read.error().message, true, nullptr};
   if (read.value().empty()) {
     return {"No price history of '" + sku_asin + "'" + (platform ? " on " + *platform : "") +
                 " in the store.",
             true, nullptr};
   }
-  const std::int64_t now = history.now();
-  const std::int64_t since = engine::india_midnight(engine::india_day(now) - *days + 1);
   HistoryAnswer answer{{}, false, json::Value::array()};
   std::string& text = answer.text;
-  for (const engine::ProductHistory& product : read.value()) {
+  for (const engine::HistoryView& product : read.value()) {
     if (!text.empty()) text += '\n';
-    text += engine::describe_history(product, now, history.settings);
+    text += engine::describe_history(product, history.settings.suggestion);
     text += "  points of the last " + std::to_string(*days) + " days (" +
-            engine::india_date(since) + " to " + engine::india_date(now) + ", IST):\n";
-    describe_points("our price", product.ours, since, now, text);
-    describe_points("competitor", product.competitor, since, now, text);
-    answer.histories.push_back(history_data(product, now, *days, history.settings));
+            engine::india_date(product.points_from) + " to " + engine::india_date(now) +
+            ", IST):\n";
+    describe_points("our price", product.ours, text);
+    describe_points("competitor", product.competitor, text);
+    answer.histories.push_back(history_data(product, history.settings));
   }
   return answer;
 }
 
 constexpr std::string_view ALERT_KIND_NAMES[] = {"DROP", "RISE", "ALL_TIME_LOW"};
 
-// Returns the observations of `series` (ascending in time) up to `now`.
-std::span<const engine::PricePoint> until(const std::vector<engine::PricePoint>& series,
-                                          std::int64_t now) {
-  const auto end = std::upper_bound(
-      series.begin(), series.end(), now,
-      [](std::int64_t at, const engine::PricePoint& point) { return at < point.at; });
-  return std::span(series).first(static_cast<std::size_t>(end - series.begin()));
-}
-
-// Returns the "alert" of a product with the history `product`: its latest alert from `since` to
-// `now`, or null.
-json::Value latest_alert(const engine::ProductHistory& product, std::int64_t since,
-                         std::int64_t now, const engine::AlertSettings& settings) {
-  const std::vector<engine::PriceAlert> alerts =
-      engine::find_alerts(until(product.ours, now), until(product.competitor, now), settings);
-  if (alerts.empty() || alerts.back().at < since) return nullptr;
+// Returns the "alert" of a product with the alerts `product`: the latest of them.
+json::Value latest_alert(const engine::ProductAlerts& product) {
+  const std::vector<engine::PriceAlert>& alerts = product.alerts;
+  if (alerts.empty()) return nullptr;
   const engine::PriceAlert& alert = alerts.back();
   const auto rupees = [](std::int64_t paise) { return static_cast<double>(paise) / 100.0; };
   const std::int64_t seconds =
@@ -176,36 +160,34 @@ json::Value latest_alert(const engine::ProductHistory& product, std::int64_t sin
 void write_products(const std::vector<engine::TrackedProduct>& products,
                     const engine::HistorySource* history, std::string& out) {
   std::vector<engine::ProductOnPlatform> asked;
-  if (history && history->read_each) {
+  if (history && history->read_alerts_of) {
     for (const engine::TrackedProduct& product : products) {
       asked.emplace_back(product.sku_asin, product.platform);
     }
   }
-  auto read =
-      asked.empty()
-          ? Result<std::vector<engine::ProductHistory>>(std::vector<engine::ProductHistory>())
-          : history->read_each(asked);
-  if (asked.empty() || !read.ok()) {
+  if (asked.empty()) {
     engine::write_sorted_array(products, out);
     return;
-  }
-  std::map<engine::ProductOnPlatform, const engine::ProductHistory*> found;
-  for (const engine::ProductHistory& product : read.value()) {
-    found.emplace(engine::ProductOnPlatform(product.sku_asin, product.platform), &product);
   }
   const std::int64_t now = history->now();
   const std::int64_t since =
       engine::india_midnight(engine::india_day(now) - engine::ALERT_WINDOW_DAYS + 1);
+  auto read = history->read_alerts_of(asked, now, since);
+  if (!read.ok()) {
+    engine::write_sorted_array(products, out);
+    return;
+  }
+  std::map<engine::ProductOnPlatform, const engine::ProductAlerts*> found;
+  for (const engine::ProductAlerts& product : read.value()) {
+    found.emplace(engine::ProductOnPlatform(product.sku_asin, product.platform), &product);
+  }
   std::string record;
   out += '[';
   for (std::size_t i = 0; i < products.size(); ++i) {
     if (i != 0) out += ',';
     const auto it = found.find({products[i].sku_asin, products[i].platform});
     out += R"({"alert":)";
-    json::write_compact(it == found.end()
-                            ? json::Value(nullptr)
-                            : latest_alert(*it->second, since, now, history->settings.alerts),
-                        out);
+    json::write_compact(it == found.end() ? json::Value(nullptr) : latest_alert(*it->second), out);
     out += ',';
     record.clear();
     engine::write_sorted_object(products[i], record);

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "base/result.hpp"
+#include "engine/history_source.hpp"
+#include "engine/price_history.hpp"
 #include "store/sqlite.hpp"
 
 namespace qmr::store {
@@ -43,6 +45,26 @@ struct HistoryQuery {
 /// the identifier, platforms in byte order; none when the store knows nothing of it.
 [[nodiscard]] Result<std::vector<StoredHistory>> read_price_history(Database& database,
                                                                     const HistoryQuery& query);
+
+/// Returns the histories of `query` (its `since` aside) as engine::view_history shows them as of
+/// `now` with the last `days` days listed, read through the daily roll-up: a day's observations
+/// are read only for today up to `now`, for the days listed, and for a day in which an alert may
+/// fire. None when the store knows nothing of the identifier.
+[[nodiscard]] Result<std::vector<engine::HistoryView>> read_history_views(
+    Database& database, const HistoryQuery& query, std::int64_t now, int days,
+    const engine::AlertSettings& settings);
+
+/// Returns the alerts from `since` to `now` of every product and platform with an observation,
+/// judged with `settings` over all of each one's history, products in byte order, one with none
+/// left out; read product by product through the daily roll-up on one set of statements.
+[[nodiscard]] Result<std::vector<engine::ProductAlerts>> read_all_alerts(
+    Database& database, std::int64_t now, std::int64_t since,
+    const engine::AlertSettings& settings);
+
+/// Returns read_all_alerts' answer for each of `products` (an identifier and a platform) alone.
+[[nodiscard]] Result<std::vector<engine::ProductAlerts>> read_product_alerts(
+    Database& database, const std::vector<engine::ProductOnPlatform>& products, std::int64_t now,
+    std::int64_t since, const engine::AlertSettings& settings);
 
 /// Returns the identifiers with any observed price, ours or a competitor's, in byte order.
 [[nodiscard]] Result<std::vector<std::string>> read_history_identifiers(Database& database);

@@ -4,7 +4,10 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace qmr::store {
 
@@ -113,6 +116,102 @@ PRAGMA user_version = 3;
 )sql",
 };
 
+// A day in India of a time in SQL, as engine::india_day counts it (rounded down before 1970 too).
+std::string india_day_sql(std::string_view at) {
+  std::string local("(");
+  local.append(at).append(" + 19800000000)");
+  std::string day("((");
+  day.append(local).append(" - (").append(local);
+  day.append(" % 86400000000 + 86400000000) % 86400000000) / 86400000000)");
+  return day;
+}
+
+// Adds the observations `rows` selects (sku_asin, platform, observed_at, price_paise) of series
+// `series` to the days of the roll-up. A day's earliest lowest and last price are kept as the
+// observations come, in any order.
+std::string add_to_days_sql(std::string_view series, std::string_view rows) {
+  return "INSERT INTO daily_prices SELECT sku_asin, platform, " + std::string(series) + ", " +
+         india_day_sql("observed_at") +
+         ", 1, price_paise, price_paise, observed_at, price_paise, observed_at, observed_at, "
+         "price_paise FROM (" +
+         std::string(rows) +
+         ") WHERE true ON CONFLICT DO UPDATE SET observations = observations + 1, "
+         "sum_paise = sum_paise + excluded.sum_paise, "
+         "low_at = CASE WHEN excluded.low_paise < low_paise OR (excluded.low_paise = low_paise "
+         "AND excluded.low_at < low_at) THEN excluded.low_at ELSE low_at END, "
+         "low_paise = min(low_paise, excluded.low_paise), "
+         "high_paise = max(high_paise, excluded.high_paise), "
+         "first_at = min(first_at, excluded.first_at), "
+         "last_paise = CASE WHEN excluded.last_at > last_at THEN excluded.last_paise "
+         "ELSE last_paise END, last_at = max(last_at, excluded.last_at);";
+}
+
+// Makes the day of `row`'s (OLD or NEW) observation in `table` anew from the table's rows.
+std::string redo_day_sql(std::string_view table, std::string_view series, std::string_view row) {
+  const std::string r(row);
+  const std::string day = india_day_sql(r + ".observed_at");
+  const std::string key = "sku_asin = " + r + ".sku_asin AND platform = " + r + ".platform";
+  return "DELETE FROM daily_prices WHERE " + key + " AND series = " + std::string(series) +
+         " AND day = " + day + "; " +
+         add_to_days_sql(series, "SELECT sku_asin, platform, observed_at, price_paise FROM " +
+                                     std::string(table) + " WHERE " + key + " AND observed_at >= " +
+                                     day + " * 86400000000 - 19800000000 AND observed_at < (" +
+                                     day + " + 1) * 86400000000 - 19800000000");
+}
+
+// The daily roll-up of both series (0 ours, 1 the competitor's), kept by triggers in the
+// transaction that changes an observation, so that a product's summaries, charts and the days
+// its alerts need not look at are read a row a day rather than an observation at a time.
+std::string daily_prices_migration() {
+  std::string sql = R"sql(
+CREATE TABLE daily_prices (
+  sku_asin TEXT NOT NULL,
+  platform TEXT NOT NULL,
+  series INTEGER NOT NULL CHECK (series IN (0, 1)),
+  day INTEGER NOT NULL,
+  observations INTEGER NOT NULL,
+  sum_paise INTEGER NOT NULL,
+  low_paise INTEGER NOT NULL,
+  low_at INTEGER NOT NULL,
+  high_paise INTEGER NOT NULL,
+  first_at INTEGER NOT NULL,
+  last_at INTEGER NOT NULL,
+  last_paise INTEGER NOT NULL,
+  PRIMARY KEY (sku_asin, platform, series, day)
+) STRICT, WITHOUT ROWID;
+)sql";
+  constexpr std::pair<std::string_view, std::string_view> SERIES[] = {{"our_prices", "0"},
+                                                                      {"competitor_prices", "1"}};
+  for (const auto& [table, series] : SERIES) {
+    const std::string name(table);
+    sql += "CREATE TRIGGER " + name + "_add_day AFTER INSERT ON " + name + " BEGIN " +
+           add_to_days_sql(series,
+                           "SELECT NEW.sku_asin AS sku_asin, NEW.platform AS platform, "
+                           "NEW.observed_at AS observed_at, NEW.price_paise AS "
+                           "price_paise") +
+           " END;\n";
+    sql += "CREATE TRIGGER " + name + "_update_day AFTER UPDATE OF observed_at, price_paise ON " +
+           name + " BEGIN " + redo_day_sql(table, series, "OLD") +
+           redo_day_sql(table, series, "NEW") + " END;\n";
+    sql += "CREATE TRIGGER " + name + "_delete_day AFTER DELETE ON " + name + " BEGIN " +
+           redo_day_sql(table, series, "OLD") + " END;\n";
+    sql += add_to_days_sql(series,
+                           "SELECT sku_asin, platform, observed_at, price_paise FROM " + name) +
+           "\n";
+  }
+  return sql + "PRAGMA user_version = 4;\n";
+}
+
+// The migrations in order: migration N takes a store from schema version N to N + 1.
+const std::vector<std::string>& migrations() {
+  static const std::vector<std::string> all = [] {
+    std::vector<std::string> texts(MIGRATIONS.begin(), MIGRATIONS.end());
+    texts.push_back(daily_prices_migration());
+    return texts;
+  }();
+  return all;
+}
+
 // Sets what every connection of ours runs with: a writer waits up to 5 s for another rather than
 // failing; references are enforced; a committed import survives a power cut (one sync per file).
 Status configure(Database& database) {
@@ -127,8 +226,8 @@ Status migrate(Database& database) {
   if (!transaction.ok()) return transaction.error();
   auto version = database.query_integer("PRAGMA user_version");
   if (!version.ok()) return version.error();
-  for (auto step = static_cast<std::size_t>(version.value()); step < MIGRATIONS.size(); ++step) {
-    auto done = database.execute(MIGRATIONS[step]);
+  for (auto step = static_cast<std::size_t>(version.value()); step < migrations().size(); ++step) {
+    auto done = database.execute(migrations()[step]);
     if (!done.ok()) return done.error();
   }
   return transaction.value().commit();
@@ -176,7 +275,7 @@ std::string path_text(const std::filesystem::path& path) {
   return {text.begin(), text.end()};
 }
 
-std::int64_t schema_version() { return static_cast<std::int64_t>(MIGRATIONS.size()); }
+std::int64_t schema_version() { return static_cast<std::int64_t>(migrations().size()); }
 
 Result<Database> open_store(const std::filesystem::path& folder) {
   std::error_code failure;

@@ -95,7 +95,7 @@ DashboardResponse history_response(const engine::HistorySource& history,
     return error_response("400 BAD REQUEST", *reason);
   }
   const HistoryRequest& request = std::get<HistoryRequest>(parsed);
-  auto read = history.read(request.sku_asin, request.platform);
+  auto read = history.read(request.sku_asin, request.platform, history.now(), request.days);
   if (!read.ok()) return error_response("500 ERROR", read.error().message);
   if (read.value().empty()) {
     return error_response("404 NOT FOUND",
@@ -103,43 +103,45 @@ DashboardResponse history_response(const engine::HistorySource& history,
                               (request.platform ? " on " + *request.platform : "") +
                               " in the store");
   }
-  const std::int64_t now = history.now();
   json::Value histories = json::Value::array();
-  for (const engine::ProductHistory& product : read.value()) {
+  for (const engine::HistoryView& product : read.value()) {
     histories.push_back(
-        engine::history_json(product, now, request.days, REPRICE_WEBHOOK_TARGET, history.settings));
+        engine::history_json(product, REPRICE_WEBHOOK_TARGET, history.settings.suggestion));
   }
   return json_response("200 OK", histories);
 }
 
-DashboardResponse alerts_response(const engine::HistorySource& history) {
-  auto read = history.read_all();
-  if (!read.ok()) return error_response("500 ERROR", read.error().message);
+DashboardResponse alerts_response(const engine::HistorySource& history,
+                                  std::string_view query_string) {
+  PageRequest page;
+  constexpr std::string_view NAMES[] = {"offset", "limit"};
+  if (auto refused = read_parameters(query_string, NAMES, "the alert list",
+                                     [&](std::size_t index, const std::string& value) {
+                                       return read_page_parameter(NAMES[index], value, page);
+                                     })) {
+    return error_response("400 BAD REQUEST", *refused);
+  }
   const std::int64_t now = history.now();
   const std::int64_t since = engine::india_midnight(engine::india_day(now) - ALERT_DAYS + 1);
+  auto read = history.read_alerts(now, since);
+  if (!read.ok()) return error_response("500 ERROR", read.error().message);
   struct Found {
-    const engine::ProductHistory* product;
+    const engine::ProductAlerts* product;
     engine::PriceAlert alert;
   };
   std::vector<Found> found;
-  for (const engine::ProductHistory& product : read.value()) {
-    const auto until = [now](const std::vector<engine::PricePoint>& series) {
-      return std::span(series).first(static_cast<std::size_t>(
-          std::upper_bound(
-              series.begin(), series.end(), now,
-              [](std::int64_t at, const engine::PricePoint& point) { return at < point.at; }) -
-          series.begin()));
-    };
-    for (const engine::PriceAlert& alert : engine::find_alerts(
-             until(product.ours), until(product.competitor), history.settings.alerts)) {
-      if (alert.at >= since) found.push_back({&product, alert});
-    }
+  for (const engine::ProductAlerts& product : read.value()) {
+    for (const engine::PriceAlert& alert : product.alerts) found.push_back({&product, alert});
   }
   // Newest first; one moment's alerts in the store's order of products.
   std::stable_sort(found.begin(), found.end(),
                    [](const Found& a, const Found& b) { return a.alert.at > b.alert.at; });
+  const auto first =
+      found.begin() + static_cast<std::ptrdiff_t>(std::min(page.offset, found.size()));
+  const auto last = first + static_cast<std::ptrdiff_t>(std::min(
+                                page.limit, static_cast<std::size_t>(found.end() - first)));
   json::Value alerts = json::Value::array();
-  for (const auto& [product, alert] : found) {
+  for (const auto& [product, alert] : std::span(first, last)) {
     alerts.push_back(json::Value{
         {"sku_asin", product->sku_asin},
         {"title", product->title},
@@ -152,13 +154,17 @@ DashboardResponse alerts_response(const engine::HistorySource& history) {
         {"dispatch", engine::alert_dispatch_record(alert, product->title, product->sku_asin,
                                                    REPRICE_WEBHOOK_TARGET)}});
   }
-  return json_response("200 OK", {{"as_of_utc", utc_value(now)},
-                                  {"since_utc", utc_value(since)},
-                                  {"window", "last " + std::to_string(ALERT_DAYS) + " days (" +
-                                                 engine::india_date(since) + " to " +
-                                                 engine::india_date(now) + ", IST)"},
-                                  {"alert_percent", history.settings.alerts.threshold_percent},
-                                  {"alerts", std::move(alerts)}});
+  DashboardResponse response = json_response(
+      "200 OK",
+      {{"as_of_utc", utc_value(now)},
+       {"since_utc", utc_value(since)},
+       {"window", "last " + std::to_string(ALERT_DAYS) + " days (" + engine::india_date(since) +
+                      " to " + engine::india_date(now) + ", IST)"},
+       {"alert_percent", history.settings.alerts.threshold_percent},
+       {"alerts", std::move(alerts)}});
+  response.headers =
+      page_headers(ALERTS_PATH, found.size(), page, static_cast<std::size_t>(last - first), "");
+  return response;
 }
 
 }  // namespace qmr::ui

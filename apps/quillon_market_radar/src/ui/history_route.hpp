@@ -23,10 +23,14 @@ inline constexpr int ALERT_DAYS = engine::ALERT_WINDOW_DAYS;
 [[nodiscard]] DashboardResponse history_response(const engine::HistorySource& history,
                                                  std::string_view query_string);
 
-/// Returns the response to GET "/api/alerts": the alerts of the last ALERT_DAYS days over every
-/// product and platform in the store, newest first, each with its product, figures, text and
-/// dispatch record, under the window's edges and the threshold; "500 ERROR" when the store
-/// cannot be read.
-[[nodiscard]] DashboardResponse alerts_response(const engine::HistorySource& history);
+/// Returns the response to GET "/api/alerts?`query_string`": a page of the alerts of the last
+/// ALERT_DAYS days over every product and platform in the store, newest first, each with its
+/// product, figures, text and dispatch record, under the window's edges and the threshold.
+/// "offset" and "limit" (default DEFAULT_PAGE_LIMIT, at most MAX_PAGE_LIMIT) choose the page as
+/// for GET "/api/products", with "X-Total-Count" and a "Link" to the next page; "400 BAD
+/// REQUEST" for a bad query string, "500 ERROR" when the store cannot be read, each with a JSON
+/// error object.
+[[nodiscard]] DashboardResponse alerts_response(const engine::HistorySource& history,
+                                                std::string_view query_string = {});
 
 }  // namespace qmr::ui

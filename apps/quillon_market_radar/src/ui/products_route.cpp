@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <vector>
 
 #include "base/json_writer.hpp"
 #include "base/text.hpp"
@@ -82,10 +83,10 @@ DashboardResponse bad_request(const std::string& reason) {
 
 }  // namespace
 
-std::variant<ProductsRequest, std::string> parse_products_request(std::string_view query_string) {
-  ProductsRequest request;
-  bool seen[4] = {};
-  constexpr std::string_view NAMES[] = {"q", "sort", "offset", "limit"};
+std::optional<std::string> read_parameters(
+    std::string_view query_string, std::span<const std::string_view> names, std::string_view list,
+    const std::function<std::optional<std::string>(std::size_t, const std::string&)>& take) {
+  std::vector<bool> seen(names.size());
   while (!query_string.empty()) {
     const std::size_t end = std::min(query_string.find('&'), query_string.size());
     const std::string_view pair = query_string.substr(0, end);
@@ -94,44 +95,88 @@ std::variant<ProductsRequest, std::string> parse_products_request(std::string_vi
     const std::size_t equals = std::min(pair.find('='), pair.size());
     const std::string_view name = pair.substr(0, equals);
     const auto value = percent_decode(pair.substr(std::min(equals + 1, pair.size())));
-    std::size_t index = 0;
-    while (index < std::size(NAMES) && NAMES[index] != name) ++index;
-    if (index == std::size(NAMES)) {
-      return "unknown parameter '" + text::decode_utf8_lossy(name) +
-             "': the product list takes q, sort, offset and limit";
+    const auto found = std::find(names.begin(), names.end(), name);
+    if (found == names.end()) {
+      std::string known;
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        known.append(i == 0 ? "" : i + 1 == names.size() ? " and " : ", ").append(names[i]);
+      }
+      return "unknown parameter '" + text::decode_utf8_lossy(name) + "': " + std::string(list) +
+             " takes " + known;
     }
+    const auto index = static_cast<std::size_t>(found - names.begin());
     if (seen[index]) return "parameter '" + std::string(name) + "' given more than once";
     seen[index] = true;
     if (!value) return "parameter '" + std::string(name) + "' has a bad percent-encoding";
-    if (name == "q") {
-      request.query = *value;
-    } else if (name == "sort") {
-      std::string_view key = *value;
-      request.descending = key.starts_with('-');
-      if (request.descending) key.remove_prefix(1);
-      const auto* found = std::find_if(std::begin(PRODUCT_SORT_KEYS), std::end(PRODUCT_SORT_KEYS),
-                                       [&](const auto& row) { return row.first == key; });
-      if (found == std::end(PRODUCT_SORT_KEYS)) {
-        std::string known;
-        for (const auto& [sort_name, order] : PRODUCT_SORT_KEYS) {
-          known.append(known.empty() ? "" : ", ").append(sort_name);
-        }
-        return "sort must be one of " + known + ", or one of them after '-' for descending";
-      }
-      request.order = found->second;
-      request.sort = *value;
-    } else if (name == "offset") {
-      const auto offset = bounded_number(*value, MAX_PAGE_OFFSET);
-      if (!offset) {
-        return "offset must be a whole number from 0 to " + std::to_string(MAX_PAGE_OFFSET);
-      }
-      request.offset = *offset;
-    } else {
-      const auto limit = bounded_number(*value, MAX_PAGE_LIMIT);
-      if (!limit) return "limit must be a whole number from 0 to " + std::to_string(MAX_PAGE_LIMIT);
-      request.limit = *limit;
-    }
+    if (auto refused = take(index, *value)) return refused;
   }
+  return std::nullopt;
+}
+
+std::optional<std::string> read_page_parameter(std::string_view name, std::string_view value,
+                                               PageRequest& page) {
+  if (name == "offset") {
+    const auto offset = bounded_number(value, MAX_PAGE_OFFSET);
+    if (!offset) {
+      return "offset must be a whole number from 0 to " + std::to_string(MAX_PAGE_OFFSET);
+    }
+    page.offset = *offset;
+    return std::nullopt;
+  }
+  const auto limit = bounded_number(value, MAX_PAGE_LIMIT);
+  if (!limit) return "limit must be a whole number from 0 to " + std::to_string(MAX_PAGE_LIMIT);
+  page.limit = *limit;
+  return std::nullopt;
+}
+
+std::string page_headers(std::string_view path, std::size_t total, const PageRequest& page,
+                         std::size_t shown, std::string_view more_query) {
+  const std::size_t shown_to = std::min(page.offset, total) + shown;
+  std::string headers = "X-Total-Count: " + std::to_string(total) + "\r\n";
+  // A limit of 0 asks for the count alone: there is no next page of nothing.
+  if (shown_to < total && page.limit != 0) {
+    headers += "Link: <";
+    headers += path;
+    headers += "?offset=" + std::to_string(shown_to);
+    headers += "&limit=" + std::to_string(page.limit);
+    headers += more_query;
+    headers += ">; rel=\"next\"\r\n";
+  }
+  headers += "Access-Control-Expose-Headers: X-Total-Count, Link\r\n";
+  return headers;
+}
+
+std::variant<ProductsRequest, std::string> parse_products_request(std::string_view query_string) {
+  ProductsRequest request;
+  constexpr std::string_view NAMES[] = {"q", "sort", "offset", "limit"};
+  PageRequest page;
+  auto refused = read_parameters(
+      query_string, NAMES, "the product list",
+      [&](std::size_t index, const std::string& value) -> std::optional<std::string> {
+        if (index == 0) {
+          request.query = value;
+          return std::nullopt;
+        }
+        if (index > 1) return read_page_parameter(NAMES[index], value, page);
+        std::string_view key = value;
+        request.descending = key.starts_with('-');
+        if (request.descending) key.remove_prefix(1);
+        const auto* found = std::find_if(std::begin(PRODUCT_SORT_KEYS), std::end(PRODUCT_SORT_KEYS),
+                                         [&](const auto& row) { return row.first == key; });
+        if (found == std::end(PRODUCT_SORT_KEYS)) {
+          std::string known;
+          for (const auto& [sort_name, order] : PRODUCT_SORT_KEYS) {
+            known.append(known.empty() ? "" : ", ").append(sort_name);
+          }
+          return "sort must be one of " + known + ", or one of them after '-' for descending";
+        }
+        request.order = found->second;
+        request.sort = value;
+        return std::nullopt;
+      });
+  if (refused) return *refused;
+  request.offset = page.offset;
+  request.limit = page.limit;
   return request;
 }
 
@@ -147,28 +192,20 @@ DashboardResponse products_response(const engine::EngineHandle& engine,
       {request.query, request.order, request.descending, request.offset, request.limit});
   DashboardResponse response{std::string(STATUS_OK), std::string(JSON),
                              engine->encode_products_at(page.positions)};
-  const std::size_t shown_to = std::min(request.offset, page.total) + page.positions.size();
-  const bool more = shown_to < page.total;
+  const bool more = std::min(request.offset, page.total) + page.positions.size() < page.total;
   // A list of every product, asked for without parameters, is answered as it always was.
   if (!query_string && !more) return response;
-  response.headers = "X-Total-Count: " + std::to_string(page.total) + "\r\n";
-  // A limit of 0 asks for the count alone: there is no next page of nothing.
-  if (more && request.limit != 0) {
-    response.headers += "Link: <";
-    response.headers += PRODUCTS_PATH;
-    response.headers += "?offset=" + std::to_string(shown_to);
-    response.headers += "&limit=" + std::to_string(request.limit);
-    if (!request.query.empty()) {
-      response.headers += "&q=";
-      append_percent_encoded(request.query, response.headers);
-    }
-    if (!request.sort.empty()) {
-      response.headers += "&sort=";
-      append_percent_encoded(request.sort, response.headers);
-    }
-    response.headers += ">; rel=\"next\"\r\n";
+  std::string more_query;
+  if (!request.query.empty()) {
+    more_query += "&q=";
+    append_percent_encoded(request.query, more_query);
   }
-  response.headers += "Access-Control-Expose-Headers: X-Total-Count, Link\r\n";
+  if (!request.sort.empty()) {
+    more_query += "&sort=";
+    append_percent_encoded(request.sort, more_query);
+  }
+  response.headers = page_headers(PRODUCTS_PATH, page.total, {request.offset, request.limit},
+                                  page.positions.size(), more_query);
   return response;
 }
 

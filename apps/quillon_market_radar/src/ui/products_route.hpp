@@ -3,7 +3,9 @@
 // how many matched and where the next page starts.
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -42,6 +44,33 @@ struct ProductsRequest {
 /// Returns `text` with each "%XX" decoded and each "+" a space, as a form encodes it, invalid
 /// UTF-8 read as U+FFFD; nothing for a "%" without two hexadecimal digits after it.
 [[nodiscard]] std::optional<std::string> percent_decode(std::string_view text);
+
+/// Reads the parameters of `query_string` (the text after "?", without it): calls `take` with the
+/// index in `names` and the percent-decoded value of each, and returns the reason the query
+/// string names nothing good: an unknown parameter (the message says that `list` takes `names`),
+/// a repeated one, a bad percent-encoding, or the reason `take` returns.
+[[nodiscard]] std::optional<std::string> read_parameters(
+    std::string_view query_string, std::span<const std::string_view> names, std::string_view list,
+    const std::function<std::optional<std::string>(std::size_t, const std::string&)>& take);
+
+/// Where a page of a list starts, and the most it holds.
+struct PageRequest {
+  std::size_t offset = 0;
+  std::size_t limit = DEFAULT_PAGE_LIMIT;
+};
+
+/// Reads "offset" (0 to MAX_PAGE_OFFSET) or "limit" (0 to MAX_PAGE_LIMIT) `value` into `page`;
+/// returns the reason it is no such number.
+[[nodiscard]] std::optional<std::string> read_page_parameter(std::string_view name,
+                                                             std::string_view value,
+                                                             PageRequest& page);
+
+/// Returns the header lines of a page of `total` rows at `path` that shows `shown` of them from
+/// `page.offset`: "X-Total-Count", and when later rows are left out and the limit is not 0, a
+/// "Link" to the next page, its query string followed by `more_query` ("&q=..." or "").
+[[nodiscard]] std::string page_headers(std::string_view path, std::size_t total,
+                                       const PageRequest& page, std::size_t shown,
+                                       std::string_view more_query);
 
 /// Returns the request that `query_string` (the text after "?", without it) names, or the reason
 /// it names none: an unknown or repeated parameter, a bad percent-encoding, an unknown sort key,

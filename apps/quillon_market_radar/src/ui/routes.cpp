@@ -78,7 +78,10 @@ DashboardResponse route_request(std::string_view method, std::string_view path,
       return make_response(STATUS_OK, JSON,
                            engine::encode_medicines_compact(engine->list_medicines()));
     }
-    if (history && path == ALERTS_PATH) return alerts_response(*history);
+    if (history && path.starts_with(ALERTS_PATH) &&
+        (path.size() == ALERTS_PATH.size() || path[ALERTS_PATH.size()] == '?')) {
+      return alerts_response(*history, path.substr(std::min(path.size(), ALERTS_PATH.size() + 1)));
+    }
     if (history && path.starts_with(HISTORY_PATH) &&
         (path.size() == HISTORY_PATH.size() || path[HISTORY_PATH.size()] == '?')) {
       return history_response(*history,

@@ -64,10 +64,12 @@ int main(int argc, char** argv) {
   }
   const auto engine = qmr::engine::MarketEngine::from_catalogue(generated(count));
   auto history = std::make_shared<qmr::engine::HistorySource>();
-  history->read = [](const std::string&, const std::optional<std::string>&) {
-    return qmr::Result(std::vector<qmr::engine::ProductHistory>());
+  history->read = [](const std::string&, const std::optional<std::string>&, std::int64_t, int) {
+    return qmr::Result(std::vector<qmr::engine::HistoryView>());
   };
-  history->read_all = [] { return qmr::Result(std::vector<qmr::engine::ProductHistory>()); };
+  history->read_alerts = [](std::int64_t, std::int64_t) {
+    return qmr::Result(std::vector<qmr::engine::ProductAlerts>());
+  };
   history->now = [] { return std::int64_t{1'796'774'400'000'000}; };  // 2026-12-09T00:00:00Z
   qmr::LoopPool loops(qmr::ui::dashboard_loops(2));
   int status = 0;
