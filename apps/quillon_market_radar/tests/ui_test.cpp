@@ -661,6 +661,29 @@ TEST(AnswerFirstRead, AnswersWellFormedRequestLinesAndStaysSilentOtherwise) {
   }
 }
 
+// Pages of the product list asked for again are answered from those kept, the oldest replaced by
+// newer ones: in three rounds over more pages than are kept (one too large to keep), with HEAD
+// and a neighbouring path among them, each answer is the one a fresh snapshot gives.
+TEST(FixedResponses, KeepTheProductPagesAskedForLastAndAnswerThemAsBuilt) {
+  const auto engine = catalogue_of(3000);
+  const FixedResponses kept(engine);
+  std::vector<std::string> requests = {"GET /api/products?limit=1000&sort=-price_gap",
+                                       "HEAD /api/products?limit=2", "GET /api/productsX?limit=2"};
+  for (int page = 0; page < 20; ++page) {
+    requests.push_back("GET /api/products?limit=" + std::to_string(page + 1) +
+                       "&offset=" + std::to_string(page * 7) + (page % 2 ? "&q=flip" : ""));
+  }
+  for (int round = 0; round < 3; ++round) {
+    for (const std::string& request : requests) {
+      const std::string bytes = request + " HTTP/1.1\r\n\r\n";
+      std::string built;
+      const std::string* answer = answer_first_read(bytes, engine, kept, nullptr, built).response;
+      ASSERT_NE(answer, nullptr) << request;
+      EXPECT_EQ(*answer, respond_to(bytes, engine).bytes.value()) << round << ' ' << request;
+    }
+  }
+}
+
 TEST(FixedResponses, HoldTheFramedResponsesOfTheUnchangingGets) {
   // The seed's medicines and no product: each list's response tells which list it came from.
   Catalogue rows;

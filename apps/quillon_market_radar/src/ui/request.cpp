@@ -1,6 +1,7 @@
 #include "ui/request.hpp"
 
 #include "base/text.hpp"
+#include "ui/products_route.hpp"
 
 namespace qmr::ui {
 
@@ -66,6 +67,36 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
   return nullptr;
 }
 
+namespace {
+
+bool is_product_page(const RequestLine& line) {
+  return line.method == "GET" && line.path.size() > PRODUCTS_PATH.size() &&
+         line.path.starts_with(PRODUCTS_PATH) && line.path[PRODUCTS_PATH.size()] == '?';
+}
+
+}  // namespace
+
+bool FixedResponses::recall(const RequestLine& line, std::string& out) const {
+  if (!is_product_page(line)) return false;
+  for (const auto& [path, response] : pages_) {
+    if (path == line.path) {
+      out = response;
+      return true;
+    }
+  }
+  return false;
+}
+
+void FixedResponses::remember(const RequestLine& line, const std::string& framed) const {
+  if (!is_product_page(line) || framed.size() > KEPT_PAGE_BYTES) return;
+  if (pages_.size() < KEPT_PAGES) {
+    pages_.emplace_back(line.path, framed);
+    return;
+  }
+  pages_[oldest_page_] = {std::string(line.path), framed};
+  oldest_page_ = (oldest_page_ + 1) % KEPT_PAGES;
+}
+
 FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
                                    const FixedResponses& fixed, ToolRequest* tool_request,
                                    std::string& built, const engine::HistorySource* history) {
@@ -83,7 +114,9 @@ FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::En
     if (progress.next != ToolProgress::Next::SEND) return {nullptr, Next::READ_TOOL_REQUEST};
     return {&built, Next::SEND, unread(progress, bytes_read.size())};
   }
+  if (fixed.recall(*line, built)) return {&built};
   built = frame_response(route_request(line->method, line->path, engine, DASHBOARD_PAGE, history));
+  fixed.remember(*line, built);
   return {&built};
 }
 

@@ -50,8 +50,22 @@ class FixedResponses {
   /// Returns the framed response to `line`, or null when its response is built per request.
   [[nodiscard]] const std::string* find(const RequestLine& line) const;
 
+  /// Copies into `out` the framed response to `line` when it is a page of the product list
+  /// answered lately, and returns whether it was. The pages are kept by one event loop: only
+  /// its thread calls this and `remember`.
+  [[nodiscard]] bool recall(const RequestLine& line, std::string& out) const;
+  /// Keeps `framed`, the response to `line`, when `line` asks for a page of the product list and
+  /// it is small, in place of the page kept longest.
+  void remember(const RequestLine& line, const std::string& framed) const;
+
  private:
   std::vector<std::pair<std::string_view, std::string>> responses_;
+  // A snapshot never changes, so neither do its pages: the ones asked for last are kept, a
+  // dashboard's first page and the sorts a seller clicks through among them.
+  static constexpr std::size_t KEPT_PAGES = 16;
+  static constexpr std::size_t KEPT_PAGE_BYTES = 64 * 1024;
+  mutable std::vector<std::pair<std::string, std::string>> pages_;
+  mutable std::size_t oldest_page_ = 0;
 };
 
 /// What the dashboard answers from: one snapshot, and its fixed responses; and the store's
