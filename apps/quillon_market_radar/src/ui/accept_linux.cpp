@@ -83,7 +83,7 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd) {
     if (worker.tools) tool_request.emplace(*worker.tools, worker.tool_budget);
     // Held until the response is sent: a fixed response is one of its texts.
     const auto answering = worker.answering.get();
-    const auto [response, next, unread_body] =
+    const auto [response, next, unread_body, kept] =
         answer_first_read(first_read, answering->engine, answering->fixed,
                           tool_request ? &*tool_request : nullptr, built, answering->history.get());
     using Next = FirstReadOutcome::Next;

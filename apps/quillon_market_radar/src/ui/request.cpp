@@ -76,25 +76,25 @@ bool is_product_page(const RequestLine& line) {
 
 }  // namespace
 
-bool FixedResponses::recall(const RequestLine& line, std::string& out) const {
-  if (!is_product_page(line)) return false;
+std::shared_ptr<const std::string> FixedResponses::recall(const RequestLine& line) const {
+  if (!is_product_page(line)) return nullptr;
   for (const auto& [path, response] : pages_) {
-    if (path == line.path) {
-      out = response;
-      return true;
-    }
+    if (path == line.path) return response;
   }
-  return false;
+  return nullptr;
 }
 
-void FixedResponses::remember(const RequestLine& line, const std::string& framed) const {
-  if (!is_product_page(line) || framed.size() > KEPT_PAGE_BYTES) return;
+std::shared_ptr<const std::string> FixedResponses::remember(const RequestLine& line,
+                                                            std::string& framed) const {
+  if (!is_product_page(line) || framed.size() > KEPT_PAGE_BYTES) return nullptr;
+  auto page = std::make_shared<const std::string>(std::move(framed));
   if (pages_.size() < KEPT_PAGES) {
-    pages_.emplace_back(line.path, framed);
-    return;
+    pages_.emplace_back(line.path, page);
+  } else {
+    pages_[oldest_page_] = {line.path, page};
+    oldest_page_ = (oldest_page_ + 1) % KEPT_PAGES;
   }
-  pages_[oldest_page_] = {std::string(line.path), framed};
-  oldest_page_ = (oldest_page_ + 1) % KEPT_PAGES;
+  return page;
 }
 
 FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::EngineHandle& engine,
@@ -104,20 +104,24 @@ FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::En
   // A whole request ends in a line feed: only a read that does not can end inside its first line.
   if (tool_request != nullptr && !bytes_read.ends_with('\n') &&
       bytes_read.size() < REQUEST_BUFFER_SIZE && may_begin_tool_request_line(bytes_read)) {
-    return {nullptr, Next::READ_LINE};
+    return {nullptr, Next::READ_LINE, 0, {}};
   }
   const auto line = parse_request_line(bytes_read);
   if (!line) return {};
-  if (const std::string* response = fixed.find(*line)) return {response};
+  if (const std::string* response = fixed.find(*line)) return {response, Next::SEND, 0, {}};
   if (tool_request != nullptr && tool_request->serves(line->path)) {
     const ToolProgress progress = tool_request->answer(bytes_read, built);
-    if (progress.next != ToolProgress::Next::SEND) return {nullptr, Next::READ_TOOL_REQUEST};
-    return {&built, Next::SEND, unread(progress, bytes_read.size())};
+    if (progress.next != ToolProgress::Next::SEND) return {nullptr, Next::READ_TOOL_REQUEST, 0, {}};
+    return {&built, Next::SEND, unread(progress, bytes_read.size()), {}};
   }
-  if (fixed.recall(*line, built)) return {&built};
-  built = frame_response(route_request(line->method, line->path, engine, DASHBOARD_PAGE, history));
-  fixed.remember(*line, built);
-  return {&built};
+  auto kept = fixed.recall(*line);
+  if (!kept) {
+    built =
+        frame_response(route_request(line->method, line->path, engine, DASHBOARD_PAGE, history));
+    kept = fixed.remember(*line, built);
+  }
+  if (kept) return {kept.get(), Next::SEND, 0, kept};
+  return {&built, Next::SEND, 0, {}};
 }
 
 }  // namespace qmr::ui

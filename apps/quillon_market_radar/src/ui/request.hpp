@@ -50,13 +50,13 @@ class FixedResponses {
   /// Returns the framed response to `line`, or null when its response is built per request.
   [[nodiscard]] const std::string* find(const RequestLine& line) const;
 
-  /// Copies into `out` the framed response to `line` when it is a page of the product list
-  /// answered lately, and returns whether it was. The pages are kept by one event loop: only
-  /// its thread calls this and `remember`.
-  [[nodiscard]] bool recall(const RequestLine& line, std::string& out) const;
+  /// Returns the framed response to `line` when it is a page of the product list answered
+  /// lately, else null. The pages are kept by one event loop: only its thread calls this and
+  /// `remember`.
+  [[nodiscard]] std::shared_ptr<const std::string> recall(const RequestLine& line) const;
   /// Keeps `framed`, the response to `line`, when `line` asks for a page of the product list and
-  /// it is small, in place of the page kept longest.
-  void remember(const RequestLine& line, const std::string& framed) const;
+  /// it is small, in place of the page kept longest, and returns it; else null, `framed` left.
+  std::shared_ptr<const std::string> remember(const RequestLine& line, std::string& framed) const;
 
  private:
   std::vector<std::pair<std::string_view, std::string>> responses_;
@@ -64,7 +64,7 @@ class FixedResponses {
   // dashboard's first page and the sorts a seller clicks through among them.
   static constexpr std::size_t KEPT_PAGES = 16;
   static constexpr std::size_t KEPT_PAGE_BYTES = 64 * 1024;
-  mutable std::vector<std::pair<std::string, std::string>> pages_;
+  mutable std::vector<std::pair<std::string, std::shared_ptr<const std::string>>> pages_;
   mutable std::size_t oldest_page_ = 0;
 };
 
@@ -88,13 +88,15 @@ struct FirstReadOutcome {
     READ_LINE,          // more of the request line, then all that was read is answered again
     READ_TOOL_REQUEST,  // the rest of the tool-server request, read by the ToolRequest
   };
-  /// The whole framed response (one of `fixed`'s, or `built`) with SEND; null for none.
+  /// The whole framed response (one of `fixed`'s, `kept` or `built`) with SEND; null for none.
   const std::string* response = nullptr;
   Next next = Next::SEND;
   /// With a refusal of a body too large (413): the bytes of it the client has still to send,
   /// which the connection reads and drops (within its bounds) so that the client, still
   /// sending, gets to read the refusal.
   std::size_t unread_body = 0;
+  /// A page of the product list kept by `fixed`, held until it is sent.
+  std::shared_ptr<const std::string> kept;
 };
 
 /// Answers the bytes of a connection's first read with a response: one of `fixed`'s, or one built
