@@ -300,9 +300,10 @@ bool AlertMachine::pass_day(const DaySummary* ours, const DaySummary* competitor
     const long double lowest = gap(low_of(their_price, competitor), high_of(our_price_, ours));
     const long double highest = gap(high_of(their_price, competitor), low_of(our_price_, ours));
     const auto margin = [](long double value) { return 1e-9L * (1 + std::abs(value)); };
-    const long double threshold = -settings_.threshold_percent;
+    const auto threshold = -static_cast<long double>(settings_.threshold_percent);
+    const auto band = static_cast<long double>(settings_.band_points);
     if (drop_armed_ && lowest - margin(lowest) < threshold) return false;
-    if (!drop_armed_ && highest + margin(highest) >= threshold + settings_.band_points) {
+    if (!drop_armed_ && highest + margin(highest) >= threshold + band) {
       return false;
     }
     if (rise_armed_ && highest + margin(highest) > 0) return false;
