@@ -114,6 +114,8 @@ TEST(Records, TimestampsUseOffsetAndFewestExactFractionDigits) {
   EXPECT_EQ(format_rfc3339_utc(1796649661, 1), "2026-12-07T13:21:01.000000001+00:00");
   EXPECT_EQ(format_rfc3339_utc(951782400, 500000000), "2000-02-29T00:00:00.500+00:00");
   EXPECT_EQ(format_rfc3339_utc(253402300800, 0), "10000-01-01T00:00:00+00:00");
+  EXPECT_EQ(format_rfc3339_utc_micros(-1), "1969-12-31T23:59:59.999999+00:00");
+  EXPECT_EQ(format_rfc3339_utc_micros(1796649661123000), "2026-12-07T13:21:01.123+00:00");
   const std::string now = now_rfc3339_utc();
   EXPECT_EQ(now.substr(now.size() - 6), "+00:00");
   EXPECT_EQ(now[10], 'T');

@@ -533,10 +533,7 @@ json::Value rupees_value(std::optional<std::int64_t> paise) {
   return static_cast<double>(*paise) / 100.0;
 }
 
-json::Value utc_value(std::int64_t at) {
-  const std::int64_t seconds = floor_divide(at, 1'000'000);
-  return format_rfc3339_utc(seconds, static_cast<std::uint32_t>((at - seconds * 1'000'000) * 1000));
-}
+json::Value utc_value(std::int64_t at) { return format_rfc3339_utc_micros(at); }
 
 json::Value point_value(const std::optional<PricePoint>& point) {
   if (!point) return nullptr;
@@ -577,6 +574,15 @@ json::Value series_value(const SeriesView& series) {
 
 }  // namespace
 
+json::Value alert_json(const PriceAlert& alert) {
+  return json::Value{
+      {"kind", ALERT_KIND_NAMES[static_cast<std::size_t>(alert.kind)]},
+      {"observed_at_utc", utc_value(alert.at)},
+      {"competitor_price_inr", rupees_value(alert.competitor_paise)},
+      {"our_price_inr", rupees_value(alert.our_paise)},
+      {"gap_percent", alert.our_paise ? json::Value(alert.gap_percent) : json::Value(nullptr)}};
+}
+
 json::Value history_json(const ProductHistory& history, std::int64_t now, int days,
                          std::string_view webhook_target, const HistorySettings& settings) {
   return history_json(view_history(history, now, days, settings.alerts), webhook_target,
@@ -587,13 +593,8 @@ json::Value history_json(const HistoryView& view, std::string_view webhook_targe
                          const SuggestionSettings& settings) {
   json::Value alerts = json::Value::array();
   for (const PriceAlert& alert : view.alerts) {
-    alerts.push_back(json::Value{
-        {"kind", ALERT_KIND_NAMES[static_cast<std::size_t>(alert.kind)]},
-        {"observed_at_utc", utc_value(alert.at)},
-        {"competitor_price_inr", rupees_value(alert.competitor_paise)},
-        {"our_price_inr", rupees_value(alert.our_paise)},
-        {"gap_percent", alert.our_paise ? json::Value(alert.gap_percent) : json::Value(nullptr)},
-        {"dispatch", alert_dispatch_record(alert, view.title, view.sku_asin, webhook_target)}});
+    json::Value& value = alerts.emplace_back(alert_json(alert));
+    value["dispatch"] = alert_dispatch_record(alert, view.title, view.sku_asin, webhook_target);
   }
   const SuggestedPrice suggested = suggest_price(view, settings);
   return json::Value{{"sku_asin", view.sku_asin},

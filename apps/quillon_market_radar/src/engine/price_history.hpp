@@ -179,6 +179,11 @@ struct ProductAlerts {
 [[nodiscard]] std::string format_alert_text(const PriceAlert& alert, std::string_view title,
                                             std::string_view sku_asin);
 
+/// Returns `alert` as the answers write it: its kind ("DROP", "RISE", "ALL_TIME_LOW"), its time
+/// as RFC 3339 UTC, both prices in rupees and the gap in percent (ours and the gap null without
+/// our price).
+[[nodiscard]] json::Value alert_json(const PriceAlert& alert);
+
 /// Returns the dispatch record of `alert` addressed to `webhook_target`, in the form of the
 /// price-drop alert's. Sends nothing.
 [[nodiscard]] json::Value alert_dispatch_record(const PriceAlert& alert, std::string_view title,

@@ -224,6 +224,17 @@ std::string format_rfc3339_utc(std::int64_t seconds_since_epoch, std::uint32_t n
   return text;
 }
 
+std::string format_rfc3339_utc_micros(std::int64_t micros) {
+  // Seconds rounded down, so that the fraction is never negative.
+  std::int64_t seconds = micros / 1'000'000;
+  std::int64_t rest = micros % 1'000'000;
+  if (rest < 0) {
+    rest += 1'000'000;
+    --seconds;
+  }
+  return format_rfc3339_utc(seconds, static_cast<std::uint32_t>(rest) * 1000);
+}
+
 std::string now_rfc3339_utc() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);

@@ -93,6 +93,9 @@ void write_sorted_array(const std::vector<Record>& records, std::string& out) {
 [[nodiscard]] std::string format_rfc3339_utc(std::int64_t seconds_since_epoch,
                                              std::uint32_t nanoseconds);
 
+/// Formats `micros`, microseconds since 1970 UTC (before it too), as format_rfc3339_utc does.
+[[nodiscard]] std::string format_rfc3339_utc_micros(std::int64_t micros);
+
 /// Returns the current UTC wall-clock time as RFC 3339 text.
 [[nodiscard]] std::string now_rfc3339_utc();
 

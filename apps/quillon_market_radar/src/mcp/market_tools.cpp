@@ -135,25 +135,6 @@ HistoryAnswer history_answer(const Request& request, const engine::HistorySource
   return answer;
 }
 
-constexpr std::string_view ALERT_KIND_NAMES[] = {"DROP", "RISE", "ALL_TIME_LOW"};
-
-// Returns the "alert" of a product with the alerts `product`: the latest of them.
-json::Value latest_alert(const engine::ProductAlerts& product) {
-  const std::vector<engine::PriceAlert>& alerts = product.alerts;
-  if (alerts.empty()) return nullptr;
-  const engine::PriceAlert& alert = alerts.back();
-  const auto rupees = [](std::int64_t paise) { return static_cast<double>(paise) / 100.0; };
-  const std::int64_t seconds =
-      alert.at >= 0 ? alert.at / 1'000'000 : -((-alert.at + 999'999) / 1'000'000);
-  return {{"kind", ALERT_KIND_NAMES[static_cast<std::size_t>(alert.kind)]},
-          {"observed_at_utc",
-           engine::format_rfc3339_utc(
-               seconds, static_cast<std::uint32_t>((alert.at - seconds * 1'000'000) * 1000))},
-          {"competitor_price_inr", rupees(alert.competitor_paise)},
-          {"our_price_inr", alert.our_paise ? json::Value(rupees(*alert.our_paise)) : nullptr},
-          {"gap_percent", alert.our_paise ? json::Value(alert.gap_percent) : nullptr}};
-}
-
 // Appends `products` as the compact text of a JSON array, each record with its "alert" from
 // `history` first (its members stay in sorted order); without the member when the store cannot be
 // read.
@@ -187,7 +168,11 @@ void write_products(const std::vector<engine::TrackedProduct>& products,
     if (i != 0) out += ',';
     const auto it = found.find({products[i].sku_asin, products[i].platform});
     out += R"({"alert":)";
-    json::write_compact(it == found.end() ? json::Value(nullptr) : latest_alert(*it->second), out);
+    // The latest alert of the window, or null.
+    json::write_compact(it == found.end() || it->second->alerts.empty()
+                            ? json::Value(nullptr)
+                            : engine::alert_json(it->second->alerts.back()),
+                        out);
     out += ',';
     record.clear();
     engine::write_sorted_object(products[i], record);

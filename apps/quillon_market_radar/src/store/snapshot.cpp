@@ -51,16 +51,6 @@ std::int64_t delta_hundredths(std::int64_t ours, std::int64_t competitor) {
   return (competitor - ours) * 10'000 / ours;
 }
 
-std::string utc_of(std::int64_t micros) {
-  std::int64_t seconds = micros / 1'000'000;
-  std::int64_t rest = micros % 1'000'000;
-  if (rest < 0) {
-    rest += 1'000'000;
-    --seconds;
-  }
-  return engine::format_rfc3339_utc(seconds, static_cast<std::uint32_t>(rest) * 1000);
-}
-
 std::string_view stock_status(const std::optional<std::int64_t>& quantity) {
   if (!quantity) return "UNKNOWN";
   if (*quantity == 0) return "OUT_OF_STOCK";
@@ -87,7 +77,7 @@ void fill_figures(const ListingFigures& figures, engine::TrackedProduct& product
   product.stock_status = stock_status(figures.quantity);
   const std::int64_t newest =
       figures.observed_at ? std::max(figures.listed_at, *figures.observed_at) : figures.listed_at;
-  product.last_checked_utc = utc_of(newest);
+  product.last_checked_utc = engine::format_rfc3339_utc_micros(newest);
 }
 
 namespace {

@@ -18,8 +18,6 @@ namespace {
 
 constexpr std::string_view JSON = "application/json";
 
-constexpr std::string_view ALERT_KIND_NAMES[] = {"DROP", "RISE", "ALL_TIME_LOW"};
-
 DashboardResponse json_response(std::string_view status, const json::Value& body) {
   return {std::string(status), std::string(JSON), json::to_compact(body)};
 }
@@ -73,17 +71,6 @@ std::variant<HistoryRequest, std::string> parse_history_request(std::string_view
   }
   if (request.sku_asin.empty()) return std::string("sku_asin is required: a seller SKU or ASIN");
   return request;
-}
-
-json::Value utc_value(std::int64_t at) {
-  const std::int64_t seconds = at >= 0 ? at / 1'000'000 : -((-at + 999'999) / 1'000'000);
-  return engine::format_rfc3339_utc(seconds,
-                                    static_cast<std::uint32_t>((at - seconds * 1'000'000) * 1000));
-}
-
-json::Value rupees_value(std::optional<std::int64_t> paise) {
-  if (!paise) return nullptr;
-  return static_cast<double>(*paise) / 100.0;
 }
 
 }  // namespace
@@ -142,22 +129,17 @@ DashboardResponse alerts_response(const engine::HistorySource& history,
                                 page.limit, static_cast<std::size_t>(found.end() - first)));
   json::Value alerts = json::Value::array();
   for (const auto& [product, alert] : std::span(first, last)) {
-    alerts.push_back(json::Value{
-        {"sku_asin", product->sku_asin},
-        {"title", product->title},
-        {"platform", product->platform},
-        {"kind", ALERT_KIND_NAMES[static_cast<std::size_t>(alert.kind)]},
-        {"observed_at_utc", utc_value(alert.at)},
-        {"competitor_price_inr", rupees_value(alert.competitor_paise)},
-        {"our_price_inr", rupees_value(alert.our_paise)},
-        {"gap_percent", alert.our_paise ? json::Value(alert.gap_percent) : json::Value(nullptr)},
-        {"dispatch", engine::alert_dispatch_record(alert, product->title, product->sku_asin,
-                                                   REPRICE_WEBHOOK_TARGET)}});
+    json::Value& value = alerts.emplace_back(engine::alert_json(alert));
+    value["sku_asin"] = product->sku_asin;
+    value["title"] = product->title;
+    value["platform"] = product->platform;
+    value["dispatch"] = engine::alert_dispatch_record(alert, product->title, product->sku_asin,
+                                                      REPRICE_WEBHOOK_TARGET);
   }
   DashboardResponse response = json_response(
       "200 OK",
-      {{"as_of_utc", utc_value(now)},
-       {"since_utc", utc_value(since)},
+      {{"as_of_utc", engine::format_rfc3339_utc_micros(now)},
+       {"since_utc", engine::format_rfc3339_utc_micros(since)},
        {"window", "last " + std::to_string(ALERT_DAYS) + " days (" + engine::india_date(since) +
                       " to " + engine::india_date(now) + ", IST)"},
        {"alert_percent", history.settings.alerts.threshold_percent},
