@@ -1,5 +1,6 @@
 #include "store/readers.hpp"
 
+#include <algorithm>
 #include <array>
 #include <map>
 
@@ -40,6 +41,53 @@ bool starts_with_folded(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
     if (lower(text[i]) != lower(prefix[i])) return false;
+  }
+  return true;
+}
+
+// Returns `name` as columns are matched: ASCII letters lower-cased, spaces, hyphens and
+// underscores dropped ("Seller SKU ID" and "seller_sku_id" are both "sellerskuid").
+std::string normalise_column(std::string_view name) {
+  std::string normal;
+  for (const char c : trim(name)) {
+    if (c != ' ' && c != '-' && c != '_') normal += lower(c);
+  }
+  return normal;
+}
+
+// Returns a count of units, none for an empty field, or why it is no count.
+Result<std::optional<std::int64_t>> parse_quantity(std::string_view text) {
+  text = trim(text);
+  if (text.empty()) return std::optional<std::int64_t>();
+  if (text.front() == '-') return Error{"a negative quantity"};
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (!is_digit(c)) return Error{"not a whole number"};
+    value = value * 10 + (c - '0');
+    if (value > MAX_QUANTITY) return Error{"too large for a quantity"};
+  }
+  return std::optional<std::int64_t>(value);
+}
+
+// The words of a Jan Aushadhi group name (lower-cased) that mark surgical items and devices.
+constexpr std::array<std::string_view, 3> SURGICAL_GROUP_WORDS = {"surgical", "device",
+                                                                  "consumable"};
+
+// Returns whether a Jan Aushadhi list's `group_name` marks surgical items rather than medicines.
+bool is_surgical_group(std::string_view group_name) {
+  std::string folded;
+  for (const char c : group_name) folded += lower(c);
+  for (const std::string_view word : SURGICAL_GROUP_WORDS) {
+    if (folded.find(word) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Returns whether `text` is an ASIN: ten ASCII letters or digits.
+bool is_asin(std::string_view text) {
+  if (text.size() != 10) return false;
+  for (const char c : text) {
+    if (!is_digit(c) && !is_letter(c)) return false;
   }
   return true;
 }
@@ -111,42 +159,39 @@ std::optional<std::string_view> platform_named(std::string_view text) {
   return std::nullopt;
 }
 
-// The header's columns by their normalised names.
-class Columns {
- public:
-  explicit Columns(const std::vector<std::string>& header) : header_(header) {
-    for (std::size_t i = 0; i < header.size(); ++i) {
-      by_name_.emplace(normalise_column(header[i]), i);
-    }
-  }
-  // Returns the position of the column named `name`, if the header has it.
-  std::optional<std::size_t> find(std::string_view name) const {
-    if (name.empty()) return std::nullopt;
-    const auto found = by_name_.find(normalise_column(name));
-    if (found == by_name_.end()) return std::nullopt;
-    return found->second;
-  }
-  const std::string& name(std::size_t index) const { return header_[index]; }
-
- private:
-  const std::vector<std::string>& header_;
-  std::map<std::string, std::size_t> by_name_;
-};
-
 // A column of a file: its position and its name as the header wrote it.
 struct Column {
   std::size_t index = 0;
   std::string name;
 };
 
-std::optional<Column> column(const Columns& columns, std::string_view name) {
-  const auto index = columns.find(name);
-  if (!index) return std::nullopt;
-  return Column{*index, columns.name(*index)};
-}
+// The header's columns by their normalised names.
+class Columns {
+ public:
+  explicit Columns(const std::vector<std::string>& header) {
+    for (std::size_t i = 0; i < header.size(); ++i) {
+      by_name_.emplace(normalise_column(header[i]), Column{i, header[i]});
+    }
+  }
+  // Returns the column named `name`, if the header has it.
+  std::optional<Column> find(std::string_view name) const {
+    if (name.empty()) return std::nullopt;
+    const auto found = by_name_.find(normalise_column(name));
+    if (found == by_name_.end()) return std::nullopt;
+    return found->second;
+  }
+
+ private:
+  std::map<std::string, Column> by_name_;
+};
 
 FieldIssue issue(const std::optional<Column>& at, std::string_view value, std::string reason) {
   return FieldIssue{at ? at->name : std::string(), std::string(value), std::move(reason)};
+}
+
+// Returns the reading of a row rejected for the value of the column `at`.
+RowReading reject(const std::optional<Column>& at, std::string_view value, std::string reason) {
+  return RowReading{std::nullopt, issue(at, value, std::move(reason))};
 }
 
 std::string_view field(const std::vector<std::string>& fields, const std::optional<Column>& at) {
@@ -183,9 +228,7 @@ std::optional<FieldIssue> read_limits(const std::vector<std::string>& fields,
 // field it does not have. Every column of `required` must be in the header for a file to be read
 // as this kind.
 struct ListingLayout {
-  std::string_view kind;
   std::string_view platform;
-  std::array<std::string_view, 5> required;
   std::string_view seller_sku;
   std::array<std::string_view, 2> title;  // the first present is taken
   std::string_view price;
@@ -201,9 +244,7 @@ struct ListingLayout {
 };
 
 constexpr std::array<ListingLayout, 2> LISTING_LAYOUTS = {{
-    {"Amazon listings",
-     "Amazon.in",
-     {"item-name", "seller-sku", "price", "", ""},
+    {"Amazon.in",
      "seller-sku",
      {"item-name", ""},
      "price",
@@ -216,9 +257,7 @@ constexpr std::array<ListingLayout, 2> LISTING_LAYOUTS = {{
      "product-id-type",
      "minimum-seller-allowed-price",
      "maximum-seller-allowed-price"},
-    {"Flipkart listings",
-     "Flipkart",
-     {"Seller SKU ID", "MRP", "Your Selling Price", "Your Stock Count", "Listing Status"},
+    {"Flipkart",
      "Seller SKU ID",
      {"Product Title", "Title"},
      "Your Selling Price",
@@ -238,19 +277,19 @@ class ListingReader final : public FileReader {
  public:
   ListingReader(const ListingLayout& layout, const Columns& columns)
       : layout_(layout),
-        seller_sku_(column(columns, layout.seller_sku)),
-        title_(column(columns, layout.title[0])),
-        price_(column(columns, layout.price)),
-        mrp_(column(columns, layout.mrp)),
-        quantity_(column(columns, layout.quantity)),
-        status_(column(columns, layout.status)),
-        fulfillment_(column(columns, layout.fulfillment)),
-        asin_(column(columns, layout.asin)),
-        product_id_(column(columns, layout.product_id)),
-        product_id_type_(column(columns, layout.product_id_type)),
-        floor_(column(columns, layout.floor)),
-        ceiling_(column(columns, layout.ceiling)) {
-    if (!title_) title_ = column(columns, layout.title[1]);
+        seller_sku_(columns.find(layout.seller_sku)),
+        title_(columns.find(layout.title[0])),
+        price_(columns.find(layout.price)),
+        mrp_(columns.find(layout.mrp)),
+        quantity_(columns.find(layout.quantity)),
+        status_(columns.find(layout.status)),
+        fulfillment_(columns.find(layout.fulfillment)),
+        asin_(columns.find(layout.asin)),
+        product_id_(columns.find(layout.product_id)),
+        product_id_type_(columns.find(layout.product_id_type)),
+        floor_(columns.find(layout.floor)),
+        ceiling_(columns.find(layout.ceiling)) {
+    if (!title_) title_ = columns.find(layout.title[1]);
   }
 
   RowReading read(const std::vector<std::string>& fields) const override {
@@ -305,11 +344,6 @@ class ListingReader final : public FileReader {
   }
 
  private:
-  static RowReading reject(const std::optional<Column>& at, std::string_view value,
-                           std::string reason) {
-    return RowReading{std::nullopt, issue(at, value, std::move(reason))};
-  }
-
   const ListingLayout& layout_;
   std::optional<Column> seller_sku_, title_, price_, mrp_, quantity_, status_, fulfillment_, asin_,
       product_id_, product_id_type_, floor_, ceiling_;
@@ -320,12 +354,12 @@ class ListingReader final : public FileReader {
 class CompetitorPriceReader final : public FileReader {
  public:
   explicit CompetitorPriceReader(const Columns& columns)
-      : sku_asin_(column(columns, "sku_asin")),
-        platform_(column(columns, "platform")),
-        price_(column(columns, "competitor_price_inr")),
-        observed_at_(column(columns, "observed_at")),
-        floor_(column(columns, "min_price_inr")),
-        ceiling_(column(columns, "max_price_inr")) {}
+      : sku_asin_(columns.find("sku_asin")),
+        platform_(columns.find("platform")),
+        price_(columns.find("competitor_price_inr")),
+        observed_at_(columns.find("observed_at")),
+        floor_(columns.find("min_price_inr")),
+        ceiling_(columns.find("max_price_inr")) {}
 
   RowReading read(const std::vector<std::string>& fields) const override {
     CompetitorPrice price;
@@ -352,37 +386,25 @@ class CompetitorPriceReader final : public FileReader {
       price.observed_at = time.value();
     }
     if (auto bad = read_limits(fields, floor_, ceiling_, price.floor_paise, price.ceiling_paise)) {
-      return reject(std::move(*bad));
+      return RowReading{std::nullopt, std::move(bad)};
     }
     return RowReading{Row(std::move(price)), std::nullopt};
   }
 
  private:
-  static RowReading reject(const std::optional<Column>& at, std::string_view value,
-                           std::string reason) {
-    return RowReading{std::nullopt, issue(at, value, std::move(reason))};
-  }
-
-  static RowReading reject(FieldIssue found) { return RowReading{std::nullopt, std::move(found)}; }
-
   std::optional<Column> sku_asin_, platform_, price_, observed_at_, floor_, ceiling_;
 };
-
-// Returns the reading of a row rejected for the value of the column `at`.
-RowReading reject(const std::optional<Column>& at, std::string_view value, std::string reason) {
-  return RowReading{std::nullopt, issue(at, value, std::move(reason))};
-}
 
 // Reads the Jan Aushadhi product list: Sr No, Drug Code, Generic Name, Unit Size, MRP, Group Name.
 // Its quirks are data: an MRP of 0 is unknown, the unit size is a pack, surgical items are marked.
 class GenericMedicineReader final : public FileReader {
  public:
   explicit GenericMedicineReader(const Columns& columns)
-      : code_(column(columns, "Drug Code")),
-        name_(column(columns, "Generic Name")),
-        unit_size_(column(columns, "Unit Size")),
-        mrp_(column(columns, "MRP")),
-        group_(column(columns, "Group Name")) {}
+      : code_(columns.find("Drug Code")),
+        name_(columns.find("Generic Name")),
+        unit_size_(columns.find("Unit Size")),
+        mrp_(columns.find("MRP")),
+        group_(columns.find("Group Name")) {}
 
   RowReading read(const std::vector<std::string>& fields) const override {
     GenericMedicine medicine;
@@ -410,10 +432,10 @@ class GenericMedicineReader final : public FileReader {
 class BrandedMedicineReader final : public FileReader {
  public:
   explicit BrandedMedicineReader(const Columns& columns)
-      : name_(column(columns, "branded_medicine_name")),
-        salt_(column(columns, "salt_composition")),
-        price_(column(columns, "branded_price_inr")),
-        pack_(column(columns, "pack")) {}
+      : name_(columns.find("branded_medicine_name")),
+        salt_(columns.find("salt_composition")),
+        price_(columns.find("branded_price_inr")),
+        pack_(columns.find("pack")) {}
 
   RowReading read(const std::vector<std::string>& fields) const override {
     BrandedMedicine medicine;
@@ -437,67 +459,48 @@ class BrandedMedicineReader final : public FileReader {
   std::optional<Column> name_, salt_, price_, pack_;
 };
 
-// A kind of file: its name, and its reader when the header has every column it needs.
+template <class Reader>
+std::unique_ptr<FileReader> make_reader(const Columns& columns) {
+  return std::make_unique<Reader>(columns);
+}
+
+template <std::size_t LAYOUT>
+std::unique_ptr<FileReader> make_listing_reader(const Columns& columns) {
+  return std::make_unique<ListingReader>(LISTING_LAYOUTS[LAYOUT], columns);
+}
+
+// A kind of file: its name, the columns its header must have ("" for none), and its reader.
 struct FileKind {
   std::string_view name;
-  std::unique_ptr<FileReader> (*make)(const Columns& columns, std::string_view name);
+  std::array<std::string_view, 5> required;
+  std::unique_ptr<FileReader> (*make)(const Columns& columns);
 };
 
-bool has_all(const Columns& columns, const std::array<std::string_view, 5>& required) {
-  for (const std::string_view name : required) {
-    if (!name.empty() && !columns.find(name)) return false;
-  }
-  return true;
-}
-
-std::unique_ptr<FileReader> make_listing_reader(const Columns& columns, std::string_view name) {
-  for (const ListingLayout& layout : LISTING_LAYOUTS) {
-    if (layout.kind == name && has_all(columns, layout.required)) {
-      return std::make_unique<ListingReader>(layout, columns);
-    }
-  }
-  return nullptr;
-}
-
-std::unique_ptr<FileReader> make_competitor_reader(const Columns& columns, std::string_view) {
-  if (!has_all(columns, {"sku_asin", "platform", "competitor_price_inr", "", ""})) return nullptr;
-  return std::make_unique<CompetitorPriceReader>(columns);
-}
-
-std::unique_ptr<FileReader> make_generic_medicine_reader(const Columns& columns, std::string_view) {
-  if (!has_all(columns, {"Drug Code", "Generic Name", "Unit Size", "MRP", "Group Name"})) {
-    return nullptr;
-  }
-  return std::make_unique<GenericMedicineReader>(columns);
-}
-
-std::unique_ptr<FileReader> make_branded_medicine_reader(const Columns& columns, std::string_view) {
-  if (!has_all(columns,
-               {"branded_medicine_name", "salt_composition", "branded_price_inr", "", ""})) {
-    return nullptr;
-  }
-  return std::make_unique<BrandedMedicineReader>(columns);
-}
-
 constexpr std::array<FileKind, 5> FILE_KINDS = {{
-    {"Amazon listings", make_listing_reader},
-    {"Flipkart listings", make_listing_reader},
-    {"competitor prices", make_competitor_reader},
-    {"Jan Aushadhi list", make_generic_medicine_reader},
-    {"branded prices", make_branded_medicine_reader},
+    {"Amazon listings", {"item-name", "seller-sku", "price", "", ""}, make_listing_reader<0>},
+    {"Flipkart listings",
+     {"Seller SKU ID", "MRP", "Your Selling Price", "Your Stock Count", "Listing Status"},
+     make_listing_reader<1>},
+    {"competitor prices",
+     {"sku_asin", "platform", "competitor_price_inr", "", ""},
+     make_reader<CompetitorPriceReader>},
+    {"Jan Aushadhi list",
+     {"Drug Code", "Generic Name", "Unit Size", "MRP", "Group Name"},
+     make_reader<GenericMedicineReader>},
+    {"branded prices",
+     {"branded_medicine_name", "salt_composition", "branded_price_inr", "", ""},
+     make_reader<BrandedMedicineReader>},
 }};
-
-// The words of a Jan Aushadhi group name (lower-cased) that mark surgical items and devices.
-constexpr std::array<std::string_view, 3> SURGICAL_GROUP_WORDS = {"surgical", "device",
-                                                                  "consumable"};
 
 }  // namespace
 
 std::optional<RecognisedFile> recognise(const std::vector<std::string>& header) {
   const Columns columns(header);
   for (const FileKind& kind : FILE_KINDS) {
-    if (auto reader = kind.make(columns, kind.name)) {
-      return RecognisedFile{kind.name, std::move(reader)};
+    if (std::ranges::all_of(kind.required, [&](std::string_view name) {
+          return name.empty() || columns.find(name);
+        })) {
+      return RecognisedFile{kind.name, kind.make(columns)};
     }
   }
   return std::nullopt;
@@ -510,14 +513,6 @@ std::string known_kinds() {
     names += kind.name;
   }
   return names;
-}
-
-std::string normalise_column(std::string_view name) {
-  std::string normal;
-  for (const char c : trim(name)) {
-    if (c != ' ' && c != '-' && c != '_') normal += lower(c);
-  }
-  return normal;
 }
 
 Result<std::optional<std::int64_t>> parse_price_paise(std::string_view text) {
@@ -561,19 +556,6 @@ Result<std::optional<std::int64_t>> parse_price_paise(std::string_view text) {
     paise = paise * 10 + (i < decimals.size() ? decimals[i] - '0' : 0);
   }
   return std::optional<std::int64_t>(rupees_value * 100 + paise);
-}
-
-Result<std::optional<std::int64_t>> parse_quantity(std::string_view text) {
-  text = trim(text);
-  if (text.empty()) return std::optional<std::int64_t>();
-  if (text.front() == '-') return Error{"a negative quantity"};
-  std::int64_t value = 0;
-  for (const char c : text) {
-    if (!is_digit(c)) return Error{"not a whole number"};
-    value = value * 10 + (c - '0');
-    if (value > MAX_QUANTITY) return Error{"too large for a quantity"};
-  }
-  return std::optional<std::int64_t>(value);
 }
 
 Result<std::int64_t> parse_observed_at(std::string_view text) {
@@ -625,23 +607,6 @@ Result<std::int64_t> parse_observed_at(std::string_view text) {
   const std::int64_t seconds = days_from_civil(year, month, day) * 86400 + hour * 3600 +
                                minute * 60 + second - offset_minutes * 60;
   return seconds * 1'000'000 + micros;
-}
-
-bool is_surgical_group(std::string_view group_name) {
-  std::string folded;
-  for (const char c : group_name) folded += lower(c);
-  for (const std::string_view word : SURGICAL_GROUP_WORDS) {
-    if (folded.find(word) != std::string::npos) return true;
-  }
-  return false;
-}
-
-bool is_asin(std::string_view text) {
-  if (text.size() != 10) return false;
-  for (const char c : text) {
-    if (!is_digit(c) && !is_letter(c)) return false;
-  }
-  return true;
 }
 
 }  // namespace qmr::store

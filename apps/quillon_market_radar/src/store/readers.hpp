@@ -1,7 +1,6 @@
 // The kinds of file the store imports, told apart by their header lines: each is a reader of one
 // record into one row behind the one FileReader interface, and a new kind is one more row of the
-// table in readers.cpp. Beside them, the rules for the values in those files: prices in paise,
-// quantities, times of observation, ASINs, surgical groups and column names.
+// table in readers.cpp. Beside them, the rules for prices in paise and times of observation.
 #pragma once
 
 #include <cstdint>
@@ -96,26 +95,13 @@ struct RecognisedFile {
 /// Returns the names of the kinds this program reads, for the message about a file it does not.
 [[nodiscard]] std::string known_kinds();
 
-/// Returns `name` as columns are matched: ASCII letters lower-cased, spaces, hyphens and
-/// underscores dropped ("Seller SKU ID" and "seller_sku_id" are both "sellerskuid").
-[[nodiscard]] std::string normalise_column(std::string_view name);
-
 /// Returns a price in paise, none for an empty field, or an error saying why it is no price: a
 /// negative number, a word, NaN, more than two decimals, a misplaced separator. Takes "₹", "Rs.",
 /// "Rs" and "INR" before the number, and Western (1,299.00) or Indian (1,29,999) grouping.
 [[nodiscard]] Result<std::optional<std::int64_t>> parse_price_paise(std::string_view text);
 
-/// Returns a count of units, none for an empty field, or why it is no count.
-[[nodiscard]] Result<std::optional<std::int64_t>> parse_quantity(std::string_view text);
-
 /// Returns the microseconds since 1970-01-01T00:00:00Z of an RFC 3339 time, or of a date
 /// (YYYY-MM-DD) taken as midnight in India (UTC+05:30); or why it is neither.
 [[nodiscard]] Result<std::int64_t> parse_observed_at(std::string_view text);
-
-/// Returns whether a Jan Aushadhi list's `group_name` marks surgical items rather than medicines.
-[[nodiscard]] bool is_surgical_group(std::string_view group_name);
-
-/// Returns whether `text` is an ASIN: ten ASCII letters or digits.
-[[nodiscard]] bool is_asin(std::string_view text);
 
 }  // namespace qmr::store
