@@ -14,17 +14,20 @@ namespace {
 constexpr std::array<std::string_view, 12> MONTHS = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-// Each kind's headline and action, in the eight lines of the price-drop alert.
+// Each kind's name in the answers, and its headline and action in the eight lines of the
+// price-drop alert, in the order of AlertKind.
 struct AlertForm {
-  AlertKind kind;
+  std::string_view name;
   std::string_view headline;
   std::string_view action;
 };
 constexpr std::array<AlertForm, 3> ALERT_FORMS = {{
-    {AlertKind::DROP, "COMPETITOR PRICE DROP ALERT", "Auto-reprice recommended."},
-    {AlertKind::RISE, "COMPETITOR PRICE RISE ALERT", "Reprice toward the ceiling recommended."},
-    {AlertKind::ALL_TIME_LOW, "COMPETITOR ALL-TIME LOW ALERT", "Auto-reprice recommended."},
+    {"DROP", "COMPETITOR PRICE DROP ALERT", "Auto-reprice recommended."},
+    {"RISE", "COMPETITOR PRICE RISE ALERT", "Reprice toward the ceiling recommended."},
+    {"ALL_TIME_LOW", "COMPETITOR ALL-TIME LOW ALERT", "Auto-reprice recommended."},
 }};
+
+const AlertForm& form_of(AlertKind kind) { return ALERT_FORMS[static_cast<std::size_t>(kind)]; }
 
 // The dispatch record's fixed figure, as the price-drop alert's: nothing is timed.
 constexpr std::uint64_t DISPATCH_LATENCY_MICROS = 19;
@@ -32,11 +35,6 @@ constexpr std::uint64_t DISPATCH_LATENCY_MICROS = 19;
 std::int64_t floor_divide(std::int64_t value, std::int64_t divisor) {
   const std::int64_t quotient = value / divisor;
   return quotient * divisor > value ? quotient - 1 : quotient;
-}
-
-std::string observations_since(std::size_t count, std::int64_t first_at) {
-  if (count == 1) return "1 observation, on " + india_date(first_at);
-  return std::to_string(count) + " observations since " + india_date(first_at);
 }
 
 // Returns the part of `series` up to `now`.
@@ -47,62 +45,14 @@ std::span<const PricePoint> until(std::span<const PricePoint> series, std::int64
   return series.first(static_cast<std::size_t>(end - series.begin()));
 }
 
-// Fills in `window`'s statistics and text from what it holds: its count and first time, and the
-// sum, lowest and highest of its prices.
-void finish_window(WindowSummary& window, std::int64_t sum, std::int64_t low, std::int64_t high) {
-  window.text = "last " + std::to_string(window.days) + " days (" + india_date(window.start) +
-                " to " + india_date(window.end) + ", IST): ";
-  if (window.count == 0) {
-    window.text += "no observations";
-  } else if (!window.covered || window.count < MIN_OBSERVATIONS) {
-    window.text += observations_since(window.count, *window.first_at);
-  } else {
-    const auto count = static_cast<std::int64_t>(window.count);
-    window.statistics = WindowStatistics{low, (sum + count / 2) / count, high};
-    window.text += "lowest " + rupees_text(low) + ", average " +
-                   rupees_text(window.statistics->average) + ", highest " + rupees_text(high) +
-                   " over " + std::to_string(window.count) + " observations";
-  }
-}
-
-// Returns a window of `days` as of `now` with its edges, its statistics and text left to fill in;
-// `first_day` of the series' observations, if any.
-WindowSummary open_window(int days, std::int64_t now, std::optional<std::int64_t> first_day) {
+// Returns the window of `days` as of `now` of the series whose days `series` summarises.
+WindowSummary summarise_window(std::span<const DaySummary> series, int days, std::int64_t now) {
   WindowSummary window;
   window.days = days;
-  const std::int64_t window_first_day = india_day(now) - days + 1;
-  window.start = india_midnight(window_first_day);
+  const std::int64_t first_day = india_day(now) - days + 1;
+  window.start = india_midnight(first_day);
   window.end = now;
-  window.covered = first_day && *first_day <= window_first_day;
-  return window;
-}
-
-WindowSummary summarise_window(std::span<const PricePoint> series, int days, std::int64_t now) {
-  WindowSummary window = open_window(
-      days, now, series.empty() ? std::nullopt : std::optional(india_day(series.front().at)));
-  const auto begin =
-      std::lower_bound(series.begin(), series.end(), window.start,
-                       [](const PricePoint& point, std::int64_t at) { return point.at < at; });
-  std::int64_t sum = 0;
-  std::int64_t low = 0;
-  std::int64_t high = 0;
-  for (auto point = begin; point != series.end(); ++point) {
-    if (window.count++ == 0) {
-      window.first_at = point->at;
-      low = high = point->paise;
-    }
-    sum += point->paise;
-    low = std::min(low, point->paise);
-    high = std::max(high, point->paise);
-  }
-  finish_window(window, sum, low, high);
-  return window;
-}
-
-WindowSummary summarise_window(std::span<const DaySummary> series, int days, std::int64_t now) {
-  WindowSummary window =
-      open_window(days, now, series.empty() ? std::nullopt : std::optional(series.front().day));
-  const std::int64_t first_day = india_day(window.start);
+  window.covered = !series.empty() && series.front().day <= first_day;
   const auto begin =
       std::lower_bound(series.begin(), series.end(), first_day,
                        [](const DaySummary& day, std::int64_t wanted) { return day.day < wanted; });
@@ -120,15 +70,22 @@ WindowSummary summarise_window(std::span<const DaySummary> series, int days, std
     low = std::min(low, day->low.paise);
     high = std::max(high, day->high);
   }
-  finish_window(window, sum, low, high);
-  return window;
-}
-
-const AlertForm& form_of(AlertKind kind) {
-  for (const AlertForm& form : ALERT_FORMS) {
-    if (form.kind == kind) return form;
+  window.text = "last " + std::to_string(window.days) + " days (" + india_date(window.start) +
+                " to " + india_date(window.end) + ", IST): ";
+  if (window.count == 0) {
+    window.text += "no observations";
+  } else if (!window.covered || window.count < MIN_OBSERVATIONS) {
+    window.text += window.count == 1 ? "1 observation, on "
+                                     : std::to_string(window.count) + " observations since ";
+    window.text += india_date(*window.first_at);
+  } else {
+    const auto count = static_cast<std::int64_t>(window.count);
+    window.statistics = WindowStatistics{low, (sum + count / 2) / count, high};
+    window.text += "lowest " + rupees_text(low) + ", average " +
+                   rupees_text(window.statistics->average) + ", highest " + rupees_text(high) +
+                   " over " + std::to_string(window.count) + " observations";
   }
-  return ALERT_FORMS[0];
+  return window;
 }
 
 }  // namespace
@@ -153,19 +110,7 @@ std::string rupees_text(std::int64_t paise) {
 }
 
 SeriesSummary summarise_series(std::span<const PricePoint> series, std::int64_t now) {
-  series = until(series, now);
-  SeriesSummary summary;
-  summary.count = series.size();
-  if (!series.empty()) summary.latest = series.back();
-  for (const PricePoint& point : series) {
-    if (!summary.all_time_low || point.paise < summary.all_time_low->paise) {
-      summary.all_time_low = point;
-    }
-  }
-  for (const int days : SUMMARY_WINDOW_DAYS) {
-    summary.windows.push_back(summarise_window(series, days, now));
-  }
-  return summary;
+  return summarise_series(summarise_days(until(series, now)), now);
 }
 
 std::vector<PricePoint> daily_closing(std::span<const PricePoint> series) {
@@ -428,9 +373,9 @@ namespace {
 SeriesView view_series(std::span<const PricePoint> series, std::int64_t now,
                        std::int64_t points_from) {
   SeriesView view;
-  view.summary = summarise_series(series, now);
   series = until(series, now);
   view.days = summarise_days(series);
+  view.summary = summarise_series(view.days, now);
   const auto begin =
       std::lower_bound(series.begin(), series.end(), points_from,
                        [](const PricePoint& point, std::int64_t at) { return point.at < at; });
@@ -541,8 +486,6 @@ json::Value point_value(const std::optional<PricePoint>& point) {
                      {"price_inr", rupees_value(point->paise)}};
 }
 
-constexpr std::array<std::string_view, 3> ALERT_KIND_NAMES = {"DROP", "RISE", "ALL_TIME_LOW"};
-
 json::Value series_value(const SeriesView& series) {
   const SeriesSummary& summary = series.summary;
   json::Value points = json::Value::array();
@@ -576,7 +519,7 @@ json::Value series_value(const SeriesView& series) {
 
 json::Value alert_json(const PriceAlert& alert) {
   return json::Value{
-      {"kind", ALERT_KIND_NAMES[static_cast<std::size_t>(alert.kind)]},
+      {"kind", form_of(alert.kind).name},
       {"observed_at_utc", utc_value(alert.at)},
       {"competitor_price_inr", rupees_value(alert.competitor_paise)},
       {"our_price_inr", rupees_value(alert.our_paise)},
