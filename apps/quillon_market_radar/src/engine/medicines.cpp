@@ -18,11 +18,10 @@ constexpr std::int64_t MILLION = 1'000'000;
 enum class Role : std::uint8_t {
   FORM,        // a dosage form: tablet, syrup, eye drops
   MODIFIER,    // how the form releases or is used: prolonged-release, dispersible
-  NOISE,       // a word that says nothing of the medicine: IP, film coated, oral
-  CONNECTOR,   // between two ingredients: and, with
+  NOISE,       // a word that says nothing of the medicine (IP, film coated, oral), or only joins
+               // its parts: "and" between two ingredients, "per 5 ml" after a strength
   EQUIVALENT,  // "eq. to": the next ingredient is what the one before it is written as
   EACH,        // "each 5 ml contains": the dose unit of every strength
-  PER,         // "per 5 ml", "in 5 ml", after a strength
 };
 
 // A word or a run of words with its role; a FORM says whether a strength written without a dose
@@ -142,14 +141,14 @@ constexpr Phrase PHRASES[] = {
     {"contains", Role::NOISE, ""},
     {"duo", Role::NOISE, ""},
     {"forte", Role::NOISE, ""},
-    {"and", Role::CONNECTOR, ""},
-    {"with", Role::CONNECTOR, ""},
-    {"plus", Role::CONNECTOR, ""},
+    {"and", Role::NOISE, ""},
+    {"with", Role::NOISE, ""},
+    {"plus", Role::NOISE, ""},
     {"eq to", Role::EQUIVALENT, ""},
     {"equivalent to", Role::EQUIVALENT, ""},
     {"each", Role::EACH, ""},
-    {"per", Role::PER, ""},
-    {"in", Role::PER, ""},
+    {"per", Role::NOISE, ""},
+    {"in", Role::NOISE, ""},
     {"vial", Role::NOISE, ""},
     {"vials", Role::NOISE, ""},
     {"ampoule", Role::NOISE, ""},
@@ -334,12 +333,6 @@ void clean(std::string_view text, std::string& out) {
   }
 }
 
-std::string clean(std::string_view text) {
-  std::string out;
-  clean(text, out);
-  return out;
-}
-
 // Returns the tokens of a cleaned text: words (a letter, then letters and digits: "b12"),
 // numbers ("12.5", ended by a letter: "500mg" is two tokens), separators (+ & , ;), "/" and "%".
 void tokenize(std::string_view text, std::vector<Token>& tokens) {
@@ -367,12 +360,6 @@ void tokenize(std::string_view text, std::vector<Token>& tokens) {
   }
 }
 
-std::vector<Token> tokenize(std::string_view text) {
-  std::vector<Token> tokens;
-  tokenize(text, tokens);
-  return tokens;
-}
-
 // Returns the millionths of a number's text, or none for one with two points, more than six
 // decimals or too many digits.
 std::optional<std::int64_t> millionths_of(std::string_view text) {
@@ -397,23 +384,31 @@ std::optional<std::int64_t> millionths_of(std::string_view text) {
   return whole * MILLION + fraction;
 }
 
-// Returns the phrase of PHRASES that begins at tokens[at], the longest, or null.
+// Returns whether the words of `phrase` (a space between two) are the words from `at` on of the
+// `count` that `word(i)` gives.
+template <class Word>
+bool words_match(std::string_view phrase, std::size_t at, std::size_t count, const Word& word) {
+  for (std::size_t i = at; i < count; ++i) {
+    const std::string_view text = word(i);
+    if (!phrase.starts_with(text)) return false;
+    if (phrase.size() == text.size()) return true;
+    if (phrase[text.size()] != ' ') return false;
+    phrase.remove_prefix(text.size() + 1);
+  }
+  return false;
+}
+
+// Returns the phrase of PHRASES that begins at tokens[at], the longest, or null. A phrase's words
+// are letters, which only a word's token holds.
 const Phrase* phrase_at(const std::vector<Token>& tokens, std::size_t at) {
   const auto& table = phrases_by_first_word();
   const auto found = table.find(tokens[at].text);
   if (found == table.end()) return nullptr;
   for (const Phrase* phrase : found->second) {
-    std::string_view rest = phrase->words;
-    std::size_t i = at;
-    bool whole = true;
-    while (whole && !rest.empty()) {
-      const std::size_t space = rest.find(' ');
-      const std::string_view word = rest.substr(0, space);
-      whole = i < tokens.size() && tokens[i].kind == Kind::WORD && tokens[i].text == word;
-      ++i;
-      rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+    if (words_match(phrase->words, at, tokens.size(),
+                    [&tokens](std::size_t i) { return tokens[i].text; })) {
+      return phrase;
     }
-    if (whole) return phrase;
   }
   return nullptr;
 }
@@ -494,25 +489,15 @@ bool is_salt_word(std::string_view word) { return among(SALTS, spelled_word(word
 Ingredient ingredient_of(const std::vector<std::string_view>& words) {
   std::vector<std::string> spelled;
   for (std::size_t i = 0; i < words.size(); ++i) {
-    bool replaced = false;
-    for (const Spelling& spelling : SPELLINGS) {
-      // The spelling's words, one by one, against the words from i.
-      std::string_view rest = spelling.from;
-      std::size_t at = i;
-      while (!rest.empty() && at < words.size()) {
-        const std::size_t space = rest.find(' ');
-        if (words[at] != rest.substr(0, space)) break;
-        ++at;
-        rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
-      }
-      if (rest.empty()) {
-        spelled.emplace_back(spelling.to);
-        i = at - 1;
-        replaced = true;
-        break;
-      }
+    const Spelling* spelling = std::ranges::find_if(SPELLINGS, [&](const Spelling& candidate) {
+      return words_match(candidate.from, i, words.size(),
+                         [&words](std::size_t at) { return words[at]; });
+    });
+    if (spelling != std::end(SPELLINGS)) {
+      spelled.emplace_back(spelling->to);
+      i += word_count(spelling->from) - 1;
+      continue;
     }
-    if (replaced) continue;
     std::string word = spelled_word(words[i]);
     if (!among(HYDRATES, word)) spelled.push_back(std::move(word));
   }
@@ -552,7 +537,8 @@ struct Reading {
 // Reads `text` into `reading`: every part of it when `whole`, else only its form and modifiers
 // (a brand's name, whose own words are passed over).
 void read_text(const std::string& cleaned, bool whole, Reading& reading) {
-  const std::vector<Token> tokens = tokenize(cleaned);
+  std::vector<Token> tokens;
+  tokenize(cleaned, tokens);
   std::vector<std::string_view> name;
   bool replace_next = false;
   auto end_name = [&] {
@@ -598,8 +584,6 @@ void read_text(const std::string& cleaned, bool whole, Reading& reading) {
             if (auto per = amount_at(tokens, i, false); per && whole) reading.each = per;
             break;
           case Role::NOISE:
-          case Role::CONNECTOR:
-          case Role::PER:
             break;
         }
         continue;
@@ -729,8 +713,8 @@ void append_name_signature(std::string_view name, Scratch& scratch) {
 
 Result<Formulation> read_formulation(std::string_view composition, std::string_view name) {
   Reading reading;
-  reading.composition = clean(composition);
-  reading.name = clean(name);
+  clean(composition, reading.composition);
+  clean(name, reading.name);
   read_text(reading.composition, true, reading);
   if (!reading.problem.empty()) return Error{reading.problem};
   read_text(reading.name, false, reading);
@@ -821,20 +805,18 @@ std::optional<Amount> read_pack(std::string_view text, Scratch& scratch) {
   if (!count) return std::nullopt;
   ++i;
   // "10 x 10": ten strips of ten ("x10" is one word).
-  std::optional<std::int64_t> times;
+  std::string_view times_text;
   if (i < tokens.size() && tokens[i].kind == Kind::WORD && tokens[i].text.size() > 1 &&
       tokens[i].text[0] == 'x' && is_digit(tokens[i].text[1])) {
-    times = millionths_of(tokens[i].text.substr(1));
-    if (!times) return std::nullopt;
-    ++i;
+    times_text = tokens[i++].text.substr(1);
   } else if (i + 1 < tokens.size() && tokens[i].kind == Kind::WORD && tokens[i].text == "x" &&
              tokens[i + 1].kind == Kind::NUMBER) {
-    times = millionths_of(tokens[i + 1].text);
-    if (!times) return std::nullopt;
+    times_text = tokens[i + 1].text;
     i += 2;
   }
-  if (times) {
-    if (*times % MILLION != 0 || *times == 0 || *count > INT64_MAX / (*times / MILLION)) {
+  if (!times_text.empty()) {
+    const auto times = millionths_of(times_text);
+    if (!times || *times % MILLION != 0 || *times == 0 || *count > INT64_MAX / (*times / MILLION)) {
       return std::nullopt;
     }
     count = *count * (*times / MILLION);
