@@ -48,8 +48,8 @@ std::size_t complete_prefix(std::string_view bytes) {
   return size;
 }
 
-}  // namespace
-
+// Returns `text` decoded from Windows-1252 to UTF-8 (its five unassigned bytes as the C1 controls
+// of the same number, as web browsers do).
 std::string windows_1252_to_utf8(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
@@ -63,6 +63,8 @@ std::string windows_1252_to_utf8(std::string_view text) {
   }
   return out;
 }
+
+}  // namespace
 
 Result<FileFacts> inspect_file(std::istream& in, const std::string& name) {
   FileFacts facts;

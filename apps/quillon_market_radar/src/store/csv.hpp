@@ -68,8 +68,4 @@ class CsvReader {
   std::uint64_t bytes_read_ = 0;
 };
 
-/// Returns `text` decoded from Windows-1252 to UTF-8 (its five unassigned bytes as the C1 controls
-/// of the same number, as web browsers do).
-[[nodiscard]] std::string windows_1252_to_utf8(std::string_view text);
-
 }  // namespace qmr::store

@@ -79,18 +79,13 @@ void Sha256::update(std::string_view bytes) {
 }
 
 std::string Sha256::hex_digest() {
+  // The message ends with 0x80, the zeros that bring it to 56 bytes of a block, and its length in
+  // bits, most significant byte first.
   const std::uint64_t bits = length_ * 8;
-  block_[used_++] = 0x80;
-  if (used_ > 56) {
-    while (used_ < 64) block_[used_++] = 0;
-    compress(block_.data(), 1);
-    used_ = 0;
-  }
-  while (used_ < 56) block_[used_++] = 0;
-  for (int shift = 56; shift >= 0; shift -= 8) {
-    block_[used_++] = static_cast<unsigned char>(bits >> shift);
-  }
-  compress(block_.data(), 1);
+  std::array<char, 72> tail{'\x80'};
+  const std::size_t zeros = (119 - used_) % 64;
+  for (std::size_t i = 0; i < 8; ++i) tail[1 + zeros + i] = static_cast<char>(bits >> (56 - 8 * i));
+  update(std::string_view(tail.data(), 1 + zeros + 8));
   constexpr std::string_view DIGITS = "0123456789abcdef";
   std::string hex;
   for (const std::uint32_t word : state_) {
