@@ -33,185 +33,96 @@ struct Phrase {
   bool per_unit = false;
 };
 
-// The forms, release modifiers and noise of Indian medicine names. Release modifiers that mean
-// the same release share a canonical name; different releases never match (SR is not CR is not
-// MR). "Duo", "Forte", "DS" are a brand's words: they say nothing the strengths do not.
-constexpr Phrase PHRASES[] = {
-    {"tablet", Role::FORM, "tablet", true},
-    {"tablets", Role::FORM, "tablet", true},
-    {"tab", Role::FORM, "tablet", true},
-    {"tabs", Role::FORM, "tablet", true},
-    {"capsule", Role::FORM, "capsule", true},
-    {"capsules", Role::FORM, "capsule", true},
-    {"cap", Role::FORM, "capsule", true},
-    {"caps", Role::FORM, "capsule", true},
-    {"softgel", Role::FORM, "capsule", true},
-    {"injection", Role::FORM, "injection", true},
-    {"injections", Role::FORM, "injection", true},
-    {"inj", Role::FORM, "injection", true},
-    {"for injection", Role::FORM, "injection", true},
-    {"powder for injection", Role::FORM, "injection", true},
-    {"solution for injection", Role::FORM, "injection", true},
-    {"infusion", Role::FORM, "infusion", false},
-    {"syrup", Role::FORM, "syrup", false},
-    {"dry syrup", Role::FORM, "dry syrup", false},
-    {"for oral suspension", Role::FORM, "dry syrup", false},
-    {"powder for oral suspension", Role::FORM, "dry syrup", false},
-    {"suspension", Role::FORM, "suspension", false},
-    {"oral suspension", Role::FORM, "suspension", false},
-    {"solution", Role::FORM, "solution", false},
-    {"oral solution", Role::FORM, "oral solution", false},
-    {"liquid", Role::FORM, "oral solution", false},
-    {"oral liquid", Role::FORM, "oral solution", false},
-    {"elixir", Role::FORM, "elixir", false},
-    {"linctus", Role::FORM, "linctus", false},
-    {"drops", Role::FORM, "drops", false},
-    {"oral drops", Role::FORM, "oral drops", false},
-    {"paediatric drops", Role::FORM, "oral drops", false},
-    {"pediatric drops", Role::FORM, "oral drops", false},
-    {"eye drops", Role::FORM, "eye drops", false},
-    {"eye drop", Role::FORM, "eye drops", false},
-    {"ophthalmic solution", Role::FORM, "eye drops", false},
-    {"ear drops", Role::FORM, "ear drops", false},
-    {"eye ear drops", Role::FORM, "eye/ear drops", false},
-    {"eye and ear drops", Role::FORM, "eye/ear drops", false},
-    {"nasal drops", Role::FORM, "nasal drops", false},
-    {"nasal spray", Role::FORM, "nasal spray", false},
-    {"spray", Role::FORM, "spray", false},
-    {"cream", Role::FORM, "cream", false},
-    {"ointment", Role::FORM, "ointment", false},
-    {"oint", Role::FORM, "ointment", false},
-    {"eye ointment", Role::FORM, "eye ointment", false},
-    {"gel", Role::FORM, "gel", false},
-    {"oral gel", Role::FORM, "oral gel", false},
-    {"lotion", Role::FORM, "lotion", false},
-    {"powder", Role::FORM, "powder", false},
-    {"dusting powder", Role::FORM, "dusting powder", false},
-    {"granules", Role::FORM, "granules", false},
-    {"sachet", Role::FORM, "sachet", true},
-    {"sachets", Role::FORM, "sachet", true},
-    {"suppository", Role::FORM, "suppository", true},
-    {"suppositories", Role::FORM, "suppository", true},
-    {"pessary", Role::FORM, "pessary", true},
-    {"inhaler", Role::FORM, "inhaler", false},
-    {"rotacap", Role::FORM, "inhalation capsule", true},
-    {"rotacaps", Role::FORM, "inhalation capsule", true},
-    {"respules", Role::FORM, "respules", false},
-    {"lozenges", Role::FORM, "lozenge", true},
-    {"lozenge", Role::FORM, "lozenge", true},
-    {"patch", Role::FORM, "patch", true},
-    {"mouthwash", Role::FORM, "mouthwash", false},
-    {"gargle", Role::FORM, "gargle", false},
-    {"shampoo", Role::FORM, "shampoo", false},
-    {"soap", Role::FORM, "soap", false},
-    {"sr", Role::MODIFIER, "prolonged-release"},
-    {"er", Role::MODIFIER, "prolonged-release"},
-    {"xr", Role::MODIFIER, "prolonged-release"},
-    {"xl", Role::MODIFIER, "prolonged-release"},
-    {"pr", Role::MODIFIER, "prolonged-release"},
-    {"sustained release", Role::MODIFIER, "prolonged-release"},
-    {"extended release", Role::MODIFIER, "prolonged-release"},
-    {"prolonged release", Role::MODIFIER, "prolonged-release"},
-    {"cr", Role::MODIFIER, "controlled-release"},
-    {"controlled release", Role::MODIFIER, "controlled-release"},
-    {"mr", Role::MODIFIER, "modified-release"},
-    {"modified release", Role::MODIFIER, "modified-release"},
-    {"dr", Role::MODIFIER, "gastro-resistant"},
-    {"ec", Role::MODIFIER, "gastro-resistant"},
-    {"delayed release", Role::MODIFIER, "gastro-resistant"},
-    {"enteric coated", Role::MODIFIER, "gastro-resistant"},
-    {"gastro resistant", Role::MODIFIER, "gastro-resistant"},
-    {"gastroresistant", Role::MODIFIER, "gastro-resistant"},
-    {"dt", Role::MODIFIER, "dispersible"},
-    {"dispersible", Role::MODIFIER, "dispersible"},
-    {"md", Role::MODIFIER, "orodispersible"},
-    {"odt", Role::MODIFIER, "orodispersible"},
-    {"mouth dissolving", Role::MODIFIER, "orodispersible"},
-    {"orally disintegrating", Role::MODIFIER, "orodispersible"},
-    {"chewable", Role::MODIFIER, "chewable"},
-    {"effervescent", Role::MODIFIER, "effervescent"},
-    {"vaginal", Role::MODIFIER, "vaginal"},
-    {"ip", Role::NOISE, ""},
-    {"bp", Role::NOISE, ""},
-    {"usp", Role::NOISE, ""},
-    {"oral", Role::NOISE, ""},
-    {"film coated", Role::NOISE, ""},
-    {"coated", Role::NOISE, ""},
-    {"uncoated", Role::NOISE, ""},
-    {"contains", Role::NOISE, ""},
-    {"duo", Role::NOISE, ""},
-    {"forte", Role::NOISE, ""},
-    {"and", Role::NOISE, ""},
-    {"with", Role::NOISE, ""},
-    {"plus", Role::NOISE, ""},
-    {"eq to", Role::EQUIVALENT, ""},
-    {"equivalent to", Role::EQUIVALENT, ""},
-    {"each", Role::EACH, ""},
-    {"per", Role::NOISE, ""},
-    {"in", Role::NOISE, ""},
-    {"vial", Role::NOISE, ""},
-    {"vials", Role::NOISE, ""},
-    {"ampoule", Role::NOISE, ""},
-    {"bottle", Role::NOISE, ""},
-    {"tube", Role::NOISE, ""},
-    {"strip", Role::NOISE, ""},
-    {"of", Role::NOISE, ""},
-    {"for", Role::NOISE, ""},
+// The forms, release modifiers and noise of Indian medicine names, each meaning with its spellings
+// (separated by "|"). Release modifiers that mean the same release share a canonical name;
+// different releases never match (SR is not CR is not MR). "Duo", "Forte", "DS" are a brand's
+// words: they say nothing the strengths do not.
+struct PhraseGroup {
+  Role role;
+  std::string_view canonical;
+  bool per_unit;
+  std::string_view spellings;
+};
+constexpr PhraseGroup PHRASES[] = {
+    {Role::FORM, "tablet", true, "tablet|tablets|tab|tabs"},
+    {Role::FORM, "capsule", true, "capsule|capsules|cap|caps|softgel"},
+    {Role::FORM, "injection", true,
+     "injection|injections|inj|for injection|powder for injection|solution for injection"},
+    {Role::FORM, "infusion", false, "infusion"},
+    {Role::FORM, "syrup", false, "syrup"},
+    {Role::FORM, "dry syrup", false, "dry syrup|for oral suspension|powder for oral suspension"},
+    {Role::FORM, "suspension", false, "suspension|oral suspension"},
+    {Role::FORM, "solution", false, "solution"},
+    {Role::FORM, "oral solution", false, "oral solution|liquid|oral liquid"},
+    {Role::FORM, "elixir", false, "elixir"},
+    {Role::FORM, "linctus", false, "linctus"},
+    {Role::FORM, "drops", false, "drops"},
+    {Role::FORM, "oral drops", false, "oral drops|paediatric drops|pediatric drops"},
+    {Role::FORM, "eye drops", false, "eye drops|eye drop|ophthalmic solution"},
+    {Role::FORM, "ear drops", false, "ear drops"},
+    {Role::FORM, "eye/ear drops", false, "eye ear drops|eye and ear drops"},
+    {Role::FORM, "nasal drops", false, "nasal drops"},
+    {Role::FORM, "nasal spray", false, "nasal spray"},
+    {Role::FORM, "spray", false, "spray"},
+    {Role::FORM, "cream", false, "cream"},
+    {Role::FORM, "ointment", false, "ointment|oint"},
+    {Role::FORM, "eye ointment", false, "eye ointment"},
+    {Role::FORM, "gel", false, "gel"},
+    {Role::FORM, "oral gel", false, "oral gel"},
+    {Role::FORM, "lotion", false, "lotion"},
+    {Role::FORM, "powder", false, "powder"},
+    {Role::FORM, "dusting powder", false, "dusting powder"},
+    {Role::FORM, "granules", false, "granules"},
+    {Role::FORM, "sachet", true, "sachet|sachets"},
+    {Role::FORM, "suppository", true, "suppository|suppositories"},
+    {Role::FORM, "pessary", true, "pessary"},
+    {Role::FORM, "inhaler", false, "inhaler"},
+    {Role::FORM, "inhalation capsule", true, "rotacap|rotacaps"},
+    {Role::FORM, "respules", false, "respules"},
+    {Role::FORM, "lozenge", true, "lozenge|lozenges"},
+    {Role::FORM, "patch", true, "patch"},
+    {Role::FORM, "mouthwash", false, "mouthwash"},
+    {Role::FORM, "gargle", false, "gargle"},
+    {Role::FORM, "shampoo", false, "shampoo"},
+    {Role::FORM, "soap", false, "soap"},
+    {Role::MODIFIER, "prolonged-release", false,
+     "sr|er|xr|xl|pr|sustained release|extended release|prolonged release"},
+    {Role::MODIFIER, "controlled-release", false, "cr|controlled release"},
+    {Role::MODIFIER, "modified-release", false, "mr|modified release"},
+    {Role::MODIFIER, "gastro-resistant", false,
+     "dr|ec|delayed release|enteric coated|gastro resistant|gastroresistant"},
+    {Role::MODIFIER, "dispersible", false, "dt|dispersible"},
+    {Role::MODIFIER, "orodispersible", false, "md|odt|mouth dissolving|orally disintegrating"},
+    {Role::MODIFIER, "chewable", false, "chewable"},
+    {Role::MODIFIER, "effervescent", false, "effervescent"},
+    {Role::MODIFIER, "vaginal", false, "vaginal"},
+    {Role::NOISE, "", false, "ip|bp|usp|oral|film coated|coated|uncoated|contains|duo|forte"},
+    {Role::NOISE, "", false, "and|with|plus|per|in"},
+    {Role::NOISE, "", false, "vial|vials|ampoule|bottle|tube|strip|of|for"},
+    {Role::EQUIVALENT, "", false, "eq to|equivalent to"},
+    {Role::EACH, "", false, "each"},
 };
 
-// A unit of strength or of a dose: its measure and how many millionths of the base unit one of it
-// is. Counted units (a tablet, a dose) are for dose units and packs only.
+// A unit of strength or of a dose: its measure, how many millionths of the base unit one of it
+// is, and its spellings (separated by "|"). Counted units (a tablet, a dose) are for dose units and
+// packs only; "s" is the count of "10's" and "30s".
 struct Unit {
-  std::string_view word;
   Measure measure;
   std::int64_t scale;
+  std::string_view spellings;
 };
 
 constexpr Unit UNITS[] = {
-    {"mg", Measure::MASS, 1000 * MILLION},
-    {"milligram", Measure::MASS, 1000 * MILLION},
-    {"milligrams", Measure::MASS, 1000 * MILLION},
-    {"g", Measure::MASS, 1000 * 1000 * MILLION},
-    {"gm", Measure::MASS, 1000 * 1000 * MILLION},
-    {"gms", Measure::MASS, 1000 * 1000 * MILLION},
-    {"gram", Measure::MASS, 1000 * 1000 * MILLION},
-    {"grams", Measure::MASS, 1000 * 1000 * MILLION},
-    {"mcg", Measure::MASS, MILLION},
-    {"ug", Measure::MASS, MILLION},
-    {"microgram", Measure::MASS, MILLION},
-    {"micrograms", Measure::MASS, MILLION},
-    {"iu", Measure::INTERNATIONAL_UNITS, MILLION},
-    {"units", Measure::UNITS, MILLION},
-    {"ml", Measure::VOLUME, MILLION},
-    {"millilitre", Measure::VOLUME, MILLION},
-    {"milliliter", Measure::VOLUME, MILLION},
-    {"l", Measure::VOLUME, 1000 * MILLION},
-    {"litre", Measure::VOLUME, 1000 * MILLION},
-    {"s", Measure::COUNT, MILLION},  // "10's", "30s"
-    {"tablet", Measure::COUNT, MILLION},
-    {"tablets", Measure::COUNT, MILLION},
-    {"tab", Measure::COUNT, MILLION},
-    {"tabs", Measure::COUNT, MILLION},
-    {"capsule", Measure::COUNT, MILLION},
-    {"capsules", Measure::COUNT, MILLION},
-    {"cap", Measure::COUNT, MILLION},
-    {"caps", Measure::COUNT, MILLION},
-    {"dose", Measure::COUNT, MILLION},
-    {"doses", Measure::COUNT, MILLION},
-    {"vial", Measure::COUNT, MILLION},
-    {"vials", Measure::COUNT, MILLION},
-    {"ampoule", Measure::COUNT, MILLION},
-    {"ampoules", Measure::COUNT, MILLION},
-    {"amp", Measure::COUNT, MILLION},
-    {"sachet", Measure::COUNT, MILLION},
-    {"sachets", Measure::COUNT, MILLION},
-    {"no", Measure::COUNT, MILLION},
-    {"nos", Measure::COUNT, MILLION},
-    {"pcs", Measure::COUNT, MILLION},
-    {"puff", Measure::COUNT, MILLION},
-    {"actuation", Measure::COUNT, MILLION},
-    {"suppository", Measure::COUNT, MILLION},
-    {"suppositories", Measure::COUNT, MILLION},
+    {Measure::MASS, 1000 * MILLION, "mg|milligram|milligrams"},
+    {Measure::MASS, 1000 * 1000 * MILLION, "g|gm|gms|gram|grams"},
+    {Measure::MASS, MILLION, "mcg|ug|microgram|micrograms"},
+    {Measure::INTERNATIONAL_UNITS, MILLION, "iu"},
+    {Measure::UNITS, MILLION, "units"},
+    {Measure::VOLUME, MILLION, "ml|millilitre|milliliter"},
+    {Measure::VOLUME, 1000 * MILLION, "l|litre"},
+    {Measure::COUNT, MILLION,
+     "s|tablet|tablets|tab|tabs|capsule|capsules|cap|caps|dose|doses|vial|vials|ampoule|ampoules|"
+     "amp|sachet|sachets|no|nos|pcs|puff|actuation|suppository|suppositories"},
 };
 
 // Spellings of one substance taken as one: British and Indian Pharmacopoeia spellings, the
@@ -262,23 +173,43 @@ bool among(const std::string_view (&words)[N], std::string_view word) {
   return std::find(std::begin(words), std::end(words), word) != std::end(words);
 }
 
-const Unit* unit_named(std::string_view word) {
-  for (const Unit& unit : UNITS) {
-    if (unit.word == word) return &unit;
+// Calls `take` with each of the spellings `spellings` separates by "|".
+template <class Take>
+void for_each_spelling(std::string_view spellings, const Take& take) {
+  for (;;) {
+    const std::size_t bar = spellings.find('|');
+    take(spellings.substr(0, bar));
+    if (bar == std::string_view::npos) return;
+    spellings.remove_prefix(bar + 1);
   }
-  return nullptr;
+}
+
+const Unit* unit_named(std::string_view word) {
+  static const auto* const table = [] {
+    auto* map = new std::unordered_map<std::string_view, const Unit*>();
+    for (const Unit& unit : UNITS) {
+      for_each_spelling(unit.spellings,
+                        [&](std::string_view spelling) { map->emplace(spelling, &unit); });
+    }
+    return map;
+  }();
+  const auto found = table->find(word);
+  return found == table->end() ? nullptr : found->second;
 }
 
 // The phrases by their first word, longest first.
-const std::unordered_map<std::string_view, std::vector<const Phrase*>>& phrases_by_first_word() {
+const std::unordered_map<std::string_view, std::vector<Phrase>>& phrases_by_first_word() {
   static const auto* const table = [] {
-    auto* map = new std::unordered_map<std::string_view, std::vector<const Phrase*>>();
-    for (const Phrase& phrase : PHRASES) {
-      (*map)[phrase.words.substr(0, phrase.words.find(' '))].push_back(&phrase);
+    auto* map = new std::unordered_map<std::string_view, std::vector<Phrase>>();
+    for (const PhraseGroup& group : PHRASES) {
+      for_each_spelling(group.spellings, [&](std::string_view words) {
+        (*map)[words.substr(0, words.find(' '))].push_back(
+            {words, group.role, group.canonical, group.per_unit});
+      });
     }
     for (auto& [first, list] : *map) {
-      std::stable_sort(list.begin(), list.end(), [](const Phrase* a, const Phrase* b) {
-        return a->words.size() > b->words.size();
+      std::stable_sort(list.begin(), list.end(), [](const Phrase& a, const Phrase& b) {
+        return a.words.size() > b.words.size();
       });
     }
     return map;
@@ -325,8 +256,7 @@ void clean(std::string_view text, std::string& out) {
         out += ' ';
       }
     } else if (byte == '-') {
-      const char lower_next = static_cast<char>(next >= 'A' && next <= 'Z' ? next + 32 : next);
-      if (!is_letter(before) || !is_digit(lower_next)) out += ' ';
+      if (!is_letter(before) || !is_digit(next)) out += ' ';
     } else if (byte != '\'') {
       out += static_cast<char>(byte);
     }
@@ -404,10 +334,10 @@ const Phrase* phrase_at(const std::vector<Token>& tokens, std::size_t at) {
   const auto& table = phrases_by_first_word();
   const auto found = table.find(tokens[at].text);
   if (found == table.end()) return nullptr;
-  for (const Phrase* phrase : found->second) {
-    if (words_match(phrase->words, at, tokens.size(),
+  for (const Phrase& phrase : found->second) {
+    if (words_match(phrase.words, at, tokens.size(),
                     [&tokens](std::size_t i) { return tokens[i].text; })) {
-      return phrase;
+      return &phrase;
     }
   }
   return nullptr;
