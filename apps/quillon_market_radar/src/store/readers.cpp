@@ -225,12 +225,12 @@ std::optional<FieldIssue> read_limits(const std::vector<std::string>& fields,
 }
 
 // Where a listings file keeps each field: the column names of one marketplace's report, "" for a
-// field it does not have. Every column of `required` must be in the header for a file to be read
-// as this kind.
+// field it does not have (the columns it must have are in its row of FILE_KINDS).
 struct ListingLayout {
   std::string_view platform;
   std::string_view seller_sku;
-  std::array<std::string_view, 2> title;  // the first present is taken
+  std::string_view title;
+  std::string_view other_title;  // taken when `title` is not there
   std::string_view price;
   std::string_view mrp;
   std::string_view quantity;
@@ -244,32 +244,11 @@ struct ListingLayout {
 };
 
 constexpr std::array<ListingLayout, 2> LISTING_LAYOUTS = {{
-    {"Amazon.in",
-     "seller-sku",
-     {"item-name", ""},
-     "price",
-     "maximum-retail-price",
-     "quantity",
-     "status",
-     "fulfillment-channel",
-     "asin1",
-     "product-id",
-     "product-id-type",
-     "minimum-seller-allowed-price",
-     "maximum-seller-allowed-price"},
-    {"Flipkart",
-     "Seller SKU ID",
-     {"Product Title", "Title"},
-     "Your Selling Price",
-     "MRP",
-     "Your Stock Count",
-     "Listing Status",
-     "",
-     "",
-     "",
-     "",
-     "",
-     ""},
+    {"Amazon.in", "seller-sku", "item-name", "", "price", "maximum-retail-price", "quantity",
+     "status", "fulfillment-channel", "asin1", "product-id", "product-id-type",
+     "minimum-seller-allowed-price", "maximum-seller-allowed-price"},
+    {"Flipkart", "Seller SKU ID", "Product Title", "Title", "Your Selling Price", "MRP",
+     "Your Stock Count", "Listing Status", "", "", "", "", "", ""},
 }};
 
 // Reads the rows of a listings file laid out as one row of LISTING_LAYOUTS.
@@ -278,7 +257,7 @@ class ListingReader final : public FileReader {
   ListingReader(const ListingLayout& layout, const Columns& columns)
       : layout_(layout),
         seller_sku_(columns.find(layout.seller_sku)),
-        title_(columns.find(layout.title[0])),
+        title_(columns.find(layout.title)),
         price_(columns.find(layout.price)),
         mrp_(columns.find(layout.mrp)),
         quantity_(columns.find(layout.quantity)),
@@ -289,7 +268,7 @@ class ListingReader final : public FileReader {
         product_id_type_(columns.find(layout.product_id_type)),
         floor_(columns.find(layout.floor)),
         ceiling_(columns.find(layout.ceiling)) {
-    if (!title_) title_ = columns.find(layout.title[1]);
+    if (!title_) title_ = columns.find(layout.other_title);
   }
 
   RowReading read(const std::vector<std::string>& fields) const override {
