@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <map>
 
 namespace qmr::store {
@@ -107,17 +108,6 @@ bool well_grouped(const std::vector<std::string_view>& groups) {
     indian = indian && groups[i].size() == 2;
   }
   return western || indian;
-}
-
-// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
-std::int64_t days_from_civil(std::int64_t year, std::int64_t month, std::int64_t day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const std::int64_t year_of_era = year - era * 400;
-  const std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const std::int64_t day_of_era =
-      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
 }
 
 // Reads `count` digits at `text[at]` into `value`; false when they are not all digits.
@@ -544,12 +534,10 @@ Result<std::int64_t> parse_observed_at(std::string_view text) {
       !read_digits(text, 5, 2, month) || text[7] != '-' || !read_digits(text, 8, 2, day)) {
     return bad_time();
   }
-  constexpr std::array<std::int64_t, 12> DAYS = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month < 1 || month > 12 || day < 1 || day > DAYS[static_cast<std::size_t>(month - 1)] ||
-      (month == 2 && day == 29 && !leap)) {
-    return Error{"not a date of the calendar"};
-  }
+  const std::chrono::year_month_day date{std::chrono::year(static_cast<int>(year)),
+                                         std::chrono::month(static_cast<unsigned>(month)),
+                                         std::chrono::day(static_cast<unsigned>(day))};
+  if (!date.ok()) return Error{"not a date of the calendar"};
   std::int64_t micros = 0;
   std::int64_t offset_minutes = INDIA_OFFSET_MINUTES;
   if (text.size() > 10) {
@@ -583,8 +571,9 @@ Result<std::int64_t> parse_observed_at(std::string_view text) {
       return bad_time();
     }
   }
-  const std::int64_t seconds = days_from_civil(year, month, day) * 86400 + hour * 3600 +
-                               minute * 60 + second - offset_minutes * 60;
+  const std::int64_t days = std::chrono::sys_days(date).time_since_epoch().count();
+  const std::int64_t seconds =
+      days * 86400 + hour * 3600 + minute * 60 + second - offset_minutes * 60;
   return seconds * 1'000'000 + micros;
 }
 
