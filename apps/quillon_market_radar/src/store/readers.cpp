@@ -270,19 +270,12 @@ class ListingReader final : public FileReader {
     listing.status = field(fields, status_);
     listing.fulfillment = field(fields, fulfillment_);
 
-    const std::string_view asin = field(fields, asin_);
-    const std::string_view product_id = field(fields, product_id_);
-    if (!asin.empty()) {
-      if (!is_asin(asin)) return reject(asin_, asin, "not an ASIN: ten letters or digits");
-      listing.sku_asin = asin;
-    } else if (!product_id.empty() && field(fields, product_id_type_) == "1") {
-      if (!is_asin(product_id)) {
-        return reject(product_id_, product_id, "not an ASIN: ten letters or digits");
-      }
-      listing.sku_asin = product_id;
-    } else {
-      listing.sku_asin = listing.seller_sku;
-    }
+    // The identifier: the ASIN, else the product ID where its type says it is one, else the SKU.
+    std::string_view id = field(fields, asin_);
+    const std::optional<Column>& id_at = id.empty() ? product_id_ : asin_;
+    if (id.empty() && field(fields, product_id_type_) == "1") id = field(fields, product_id_);
+    if (!id.empty() && !is_asin(id)) return reject(id_at, id, "not an ASIN: ten letters or digits");
+    listing.sku_asin = id.empty() ? std::string_view(listing.seller_sku) : id;
 
     const std::string_view price = field(fields, price_);
     auto price_paise = parse_price_paise(price);
