@@ -115,13 +115,7 @@ SeriesSummary summarise_series(std::span<const PricePoint> series, std::int64_t 
 
 std::vector<PricePoint> daily_closing(std::span<const PricePoint> series) {
   std::vector<PricePoint> days;
-  for (const PricePoint& point : series) {
-    if (!days.empty() && india_day(days.back().at) == india_day(point.at)) {
-      days.back() = point;
-    } else {
-      days.push_back(point);
-    }
-  }
+  for (const DaySummary& day : summarise_days(series)) days.push_back(day.last);
   return days;
 }
 
