@@ -228,12 +228,7 @@ bool CsvReader::next(CsvRecord& record) {
       ++line_;
       skip_line_feed = byte == '\r';
       if (!content) {
-        // A blank line: the next record starts after it.
-        record.line = line_;
-        if (byte == '\r' && position_ < buffer_.size() && buffer_[position_] == '\n') {
-          ++position_;
-          skip_line_feed = false;
-        }
+        record.line = line_;  // a blank line: the next record starts after it
         continue;
       }
       end_record();
