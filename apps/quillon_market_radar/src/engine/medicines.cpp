@@ -471,6 +471,9 @@ void read_text(const std::string& cleaned, bool whole, Reading& reading) {
   tokenize(cleaned, tokens);
   std::vector<std::string_view> name;
   bool replace_next = false;
+  const auto add_once = [](std::vector<std::string_view>& words, std::string_view word) {
+    if (std::ranges::find(words, word) == words.end()) words.push_back(word);
+  };
   auto end_name = [&] {
     if (name.empty()) return;
     // "Amlodipine Besylate eq. to Amlodipine": the second name, with the salt of the first.
@@ -495,17 +498,11 @@ void read_text(const std::string& cleaned, bool whole, Reading& reading) {
         i += word_count(phrase->words);
         switch (phrase->role) {
           case Role::FORM:
-            if (std::find(reading.forms.begin(), reading.forms.end(), phrase->canonical) ==
-                reading.forms.end()) {
-              reading.forms.push_back(phrase->canonical);
-            }
+            add_once(reading.forms, phrase->canonical);
             reading.form_per_unit = phrase->per_unit;
             break;
           case Role::MODIFIER:
-            if (std::find(reading.modifiers.begin(), reading.modifiers.end(), phrase->canonical) ==
-                reading.modifiers.end()) {
-              reading.modifiers.push_back(phrase->canonical);
-            }
+            add_once(reading.modifiers, phrase->canonical);
             break;
           case Role::EQUIVALENT:
             replace_next = whole;
@@ -626,12 +623,8 @@ void append_name_signature(std::string_view name, Scratch& scratch) {
   for (std::size_t i = 0; i < scratch.tokens.size();) {
     const Phrase* phrase =
         scratch.tokens[i].kind == Kind::WORD ? phrase_at(scratch.tokens, i) : nullptr;
-    if (phrase == nullptr) {
-      ++i;
-      continue;
-    }
-    i += word_count(phrase->words);
-    if (phrase->role == Role::FORM || phrase->role == Role::MODIFIER) {
+    i += phrase == nullptr ? 1 : word_count(phrase->words);
+    if (phrase != nullptr && (phrase->role == Role::FORM || phrase->role == Role::MODIFIER)) {
       scratch.found.push_back(phrase->canonical);
     }
   }
@@ -694,12 +687,10 @@ Result<Formulation> read_formulation(std::string_view composition, std::string_v
     ingredient.per = strengths[i]->per;
     formulation.ingredients.push_back(std::move(ingredient));
   }
-  std::sort(formulation.ingredients.begin(), formulation.ingredients.end(),
-            [](const Ingredient& a, const Ingredient& b) { return a.name < b.name; });
-  for (std::size_t i = 1; i < formulation.ingredients.size(); ++i) {
-    if (formulation.ingredients[i].name == formulation.ingredients[i - 1].name) {
-      return Error{"an ingredient named twice"};
-    }
+  std::ranges::sort(formulation.ingredients, {}, &Ingredient::name);
+  if (std::ranges::adjacent_find(formulation.ingredients, {}, &Ingredient::name) !=
+      formulation.ingredients.end()) {
+    return Error{"an ingredient named twice"};
   }
   formulation.form = reading.forms.front();
   std::sort(reading.modifiers.begin(), reading.modifiers.end());
@@ -711,11 +702,7 @@ Result<Formulation> read_formulation(std::string_view composition, std::string_v
 }
 
 bool same_medicine(const Formulation& a, const Formulation& b) {
-  if (a.form != b.form || a.ingredients.size() != b.ingredients.size()) return false;
-  for (std::size_t i = 0; i < a.ingredients.size(); ++i) {
-    if (!same_ingredient(a.ingredients[i], b.ingredients[i])) return false;
-  }
-  return true;
+  return a.form == b.form && std::ranges::equal(a.ingredients, b.ingredients, same_ingredient);
 }
 
 namespace {
