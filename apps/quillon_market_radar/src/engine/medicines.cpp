@@ -415,6 +415,14 @@ std::string spelled_word(std::string_view word) {
 
 bool is_salt_word(std::string_view word) { return among(SALTS, spelled_word(word)); }
 
+// Appends each of `words` to `out`, a space between two.
+void append_words(std::string& out, const std::vector<std::string_view>& words) {
+  for (const std::string_view word : words) {
+    if (!out.empty()) out += ' ';
+    out += word;
+  }
+}
+
 // Returns `words` as one ingredient's name and salt (see SPELLINGS, SALTS, HYDRATES).
 Ingredient ingredient_of(const std::vector<std::string_view>& words) {
   std::vector<std::string> spelled;
@@ -433,21 +441,14 @@ Ingredient ingredient_of(const std::vector<std::string_view>& words) {
   }
   Ingredient ingredient;
   std::vector<std::string_view> salts;
-  for (const std::string& word : spelled) {
-    if (among(SALTS, word)) salts.push_back(word);
-  }
-  const bool only_salts = salts.size() == spelled.size();
-  for (const std::string& word : spelled) {
-    if (!only_salts && among(SALTS, word)) continue;
-    if (!ingredient.name.empty()) ingredient.name += ' ';
-    ingredient.name += word;
-  }
-  if (!only_salts) {
-    std::sort(salts.begin(), salts.end());
-    for (const std::string_view salt : salts) {
-      if (!ingredient.salts.empty()) ingredient.salts += ' ';
-      ingredient.salts += salt;
-    }
+  std::vector<std::string_view> others;
+  for (const std::string& word : spelled) (among(SALTS, word) ? salts : others).push_back(word);
+  if (others.empty()) {
+    append_words(ingredient.name, salts);
+  } else {
+    append_words(ingredient.name, others);
+    std::ranges::sort(salts);
+    append_words(ingredient.salts, salts);
   }
   return ingredient;
 }
@@ -693,11 +694,8 @@ Result<Formulation> read_formulation(std::string_view composition, std::string_v
     return Error{"an ingredient named twice"};
   }
   formulation.form = reading.forms.front();
-  std::sort(reading.modifiers.begin(), reading.modifiers.end());
-  for (const std::string_view modifier : reading.modifiers) {
-    formulation.form += ' ';
-    formulation.form += modifier;
-  }
+  std::ranges::sort(reading.modifiers);
+  append_words(formulation.form, reading.modifiers);
   return formulation;
 }
 
