@@ -586,21 +586,21 @@ std::string key_of(const Formulation& formulation) {
   return key;
 }
 
-// Returns how many doses of `formulation` a pack holds, or none when the pack is not measured as
-// its dose unit is (tablets against millilitres).
-std::optional<double> doses_in(const Formulation& formulation, const Amount& pack) {
+// Returns how many doses of `formulation` a pack holds (more than 0), or none when there is no
+// pack or it is not measured as its dose unit is (tablets against millilitres).
+std::optional<double> doses_in(const Formulation& formulation, const std::optional<Amount>& pack) {
   const std::optional<Amount>& per = formulation.ingredients.front().per;
   for (const Ingredient& ingredient : formulation.ingredients) {
     if (ingredient.per != per) return std::nullopt;
   }
-  if (pack.millionths <= 0) return std::nullopt;
+  if (!pack || pack->millionths <= 0) return std::nullopt;
   if (per) {
-    if (per->measure != pack.measure || per->millionths <= 0) return std::nullopt;
-    return static_cast<double>(pack.millionths) / static_cast<double>(per->millionths);
+    if (per->measure != pack->measure || per->millionths <= 0) return std::nullopt;
+    return static_cast<double>(pack->millionths) / static_cast<double>(per->millionths);
   }
   // A percentage: the dose unit is a gram or a millilitre of the pack.
-  if (pack.measure == Measure::MASS) return static_cast<double>(pack.millionths) / 1e12;
-  if (pack.measure == Measure::VOLUME) return static_cast<double>(pack.millionths) / 1e6;
+  if (pack->measure == Measure::MASS) return static_cast<double>(pack->millionths) / 1e12;
+  if (pack->measure == Measure::VOLUME) return static_cast<double>(pack->millionths) / 1e6;
   return std::nullopt;
 }
 
@@ -804,10 +804,9 @@ MedicineMatcher::MedicineMatcher(const std::vector<GenericOffer>& generics)
     if (generic.surgical || !generic.mrp_paise) continue;
     const State::Known& medicine = state_->known(generic.name, {});
     if (!medicine.formulation) continue;
-    const auto pack = read_pack(generic.unit_size, state_->scratch);
-    if (!pack) continue;
-    const auto doses = doses_in(*medicine.formulation, *pack);
-    if (!doses || *doses <= 0) continue;
+    const auto doses =
+        doses_in(*medicine.formulation, read_pack(generic.unit_size, state_->scratch));
+    if (!doses) continue;
     // A vector of the candidates of one key grows, but the formulations they point to are the
     // map's, whose nodes stay where they are.
     state_->by_key[medicine.key].push_back(State::Candidate{
@@ -830,10 +829,8 @@ void MedicineMatcher::add(std::string_view name, std::string_view salt_compositi
   if (!medicine.formulation) return;
   const auto same_key = state_->by_key.find(medicine.key);
   if (same_key == state_->by_key.end()) return;
-  const auto pack_amount = read_pack(pack, state_->scratch);
-  if (!pack_amount) return;
-  const auto doses = doses_in(*medicine.formulation, *pack_amount);
-  if (!doses || *doses <= 0) return;
+  const auto doses = doses_in(*medicine.formulation, read_pack(pack, state_->scratch));
+  if (!doses) return;
   const State::Candidate* best = nullptr;
   for (const State::Candidate& candidate : same_key->second) {
     if (!same_medicine(*candidate.formulation, *medicine.formulation)) continue;
