@@ -413,8 +413,6 @@ std::string spelled_word(std::string_view word) {
   return spelled;
 }
 
-bool is_salt_word(std::string_view word) { return among(SALTS, spelled_word(word)); }
-
 // Appends each of `words` to `out`, a space between two.
 void append_words(std::string& out, const std::vector<std::string_view>& words) {
   for (const std::string_view word : words) {
@@ -480,7 +478,7 @@ void read_text(const std::string& cleaned, bool whole, Reading& reading) {
     // "Amlodipine Besylate eq. to Amlodipine": the second name, with the salt of the first.
     if (replace_next && !reading.items.empty() && reading.items.back().is_name) {
       for (const std::string_view word : reading.items.back().words) {
-        if (is_salt_word(word)) name.push_back(word);
+        if (among(SALTS, spelled_word(word))) name.push_back(word);
       }
       reading.items.pop_back();
     }

@@ -57,14 +57,10 @@ WindowSummary summarise_window(std::span<const DaySummary> series, int days, std
       std::lower_bound(series.begin(), series.end(), first_day,
                        [](const DaySummary& day, std::int64_t wanted) { return day.day < wanted; });
   std::int64_t sum = 0;
-  std::int64_t low = 0;
-  std::int64_t high = 0;
+  std::int64_t low = INT64_MAX;
+  std::int64_t high = INT64_MIN;
+  if (begin != series.end()) window.first_at = begin->first_at;
   for (auto day = begin; day != series.end(); ++day) {
-    if (window.count == 0) {
-      window.first_at = day->first_at;
-      low = day->low.paise;
-      high = day->high;
-    }
     window.count += day->count;
     sum += day->sum;
     low = std::min(low, day->low.paise);
@@ -370,11 +366,7 @@ SeriesView view_series(std::span<const PricePoint> series, std::int64_t now,
   series = until(series, now);
   view.days = summarise_days(series);
   view.summary = summarise_series(view.days, now);
-  const auto begin =
-      std::lower_bound(series.begin(), series.end(), points_from,
-                       [](const PricePoint& point, std::int64_t at) { return point.at < at; });
-  const std::span<const PricePoint> listed =
-      series.subspan(static_cast<std::size_t>(begin - series.begin()));
+  const std::span<const PricePoint> listed = series.subspan(until(series, points_from - 1).size());
   view.listed_count = listed.size();
   view.daily_points = listed.size() > MAX_LISTED_POINTS;
   view.points = view.daily_points ? daily_closing(listed)
