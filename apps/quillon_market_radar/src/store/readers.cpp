@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <map>
+#include <ranges>
 
 namespace qmr::store {
 
@@ -500,11 +501,8 @@ Result<std::optional<std::int64_t>> parse_price_paise(std::string_view text) {
   if (!digits) return Error{"not a price"};
   if (decimals.size() > 2) return Error{"more than two decimals"};
   std::vector<std::string_view> groups;
-  for (std::size_t start = 0;;) {
-    const std::size_t comma = whole.find(',', start);
-    groups.push_back(whole.substr(start, comma - start));
-    if (comma == std::string_view::npos) break;
-    start = comma + 1;
+  for (const auto group : std::views::split(whole, ',')) {
+    groups.emplace_back(group.begin(), group.end());
   }
   if (!well_grouped(groups)) return Error{"a misplaced thousands separator"};
   std::int64_t rupees_value = 0;
