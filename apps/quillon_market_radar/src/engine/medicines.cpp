@@ -631,6 +631,56 @@ void append_name_signature(std::string_view name, Scratch& scratch) {
   for (const std::string_view word : scratch.found) (scratch.key += word) += ';';
 }
 
+std::optional<Amount> read_pack(std::string_view text, Scratch& scratch) {
+  clean(text, scratch.cleaned);
+  tokenize(scratch.cleaned, scratch.tokens);
+  const std::vector<Token>& tokens = scratch.tokens;
+  static constexpr std::string_view CONTAINERS[] = {"strip", "pack", "bottle", "box", "tube",
+                                                    "jar",   "of",   "a",      "x"};
+  std::size_t i = 0;
+  while (i < tokens.size() && tokens[i].kind == Kind::WORD && among(CONTAINERS, tokens[i].text)) {
+    ++i;
+  }
+  if (i >= tokens.size() || tokens[i].kind != Kind::NUMBER) return std::nullopt;
+  auto count = millionths_of(tokens[i].text);
+  if (!count) return std::nullopt;
+  ++i;
+  // "10 x 10": ten strips of ten ("x10" is one word).
+  std::string_view times_text;
+  if (i < tokens.size() && tokens[i].kind == Kind::WORD && tokens[i].text.size() > 1 &&
+      tokens[i].text[0] == 'x' && is_digit(tokens[i].text[1])) {
+    times_text = tokens[i++].text.substr(1);
+  } else if (i + 1 < tokens.size() && tokens[i].kind == Kind::WORD && tokens[i].text == "x" &&
+             tokens[i + 1].kind == Kind::NUMBER) {
+    times_text = tokens[i + 1].text;
+    i += 2;
+  }
+  if (!times_text.empty()) {
+    const auto times = millionths_of(times_text);
+    if (!times || *times % MILLION != 0 || *times == 0 || *count > INT64_MAX / (*times / MILLION)) {
+      return std::nullopt;
+    }
+    count = *count * (*times / MILLION);
+  }
+  Amount pack{*count, Measure::COUNT};
+  if (i < tokens.size() && tokens[i].kind == Kind::WORD) {
+    if (const Unit* unit = unit_named(tokens[i].text)) {
+      const auto amount = scaled(*count, *unit);
+      if (!amount) return std::nullopt;
+      pack = *amount;
+      ++i;
+    } else if (const Phrase* phrase = phrase_at(tokens, i);
+               phrase != nullptr && phrase->role == Role::FORM && phrase->per_unit) {
+      i += word_count(phrase->words);  // "15 softgels", "10 rotacaps"
+    }
+  }
+  while (i < tokens.size() && tokens[i].kind == Kind::WORD && among(CONTAINERS, tokens[i].text)) {
+    ++i;
+  }
+  if (i != tokens.size() || pack.millionths <= 0) return std::nullopt;
+  return pack;
+}
+
 }  // namespace
 
 Result<Formulation> read_formulation(std::string_view composition, std::string_view name) {
@@ -700,60 +750,6 @@ Result<Formulation> read_formulation(std::string_view composition, std::string_v
 bool same_medicine(const Formulation& a, const Formulation& b) {
   return a.form == b.form && std::ranges::equal(a.ingredients, b.ingredients, same_ingredient);
 }
-
-namespace {
-
-std::optional<Amount> read_pack(std::string_view text, Scratch& scratch) {
-  clean(text, scratch.cleaned);
-  tokenize(scratch.cleaned, scratch.tokens);
-  const std::vector<Token>& tokens = scratch.tokens;
-  static constexpr std::string_view CONTAINERS[] = {"strip", "pack", "bottle", "box", "tube",
-                                                    "jar",   "of",   "a",      "x"};
-  std::size_t i = 0;
-  while (i < tokens.size() && tokens[i].kind == Kind::WORD && among(CONTAINERS, tokens[i].text)) {
-    ++i;
-  }
-  if (i >= tokens.size() || tokens[i].kind != Kind::NUMBER) return std::nullopt;
-  auto count = millionths_of(tokens[i].text);
-  if (!count) return std::nullopt;
-  ++i;
-  // "10 x 10": ten strips of ten ("x10" is one word).
-  std::string_view times_text;
-  if (i < tokens.size() && tokens[i].kind == Kind::WORD && tokens[i].text.size() > 1 &&
-      tokens[i].text[0] == 'x' && is_digit(tokens[i].text[1])) {
-    times_text = tokens[i++].text.substr(1);
-  } else if (i + 1 < tokens.size() && tokens[i].kind == Kind::WORD && tokens[i].text == "x" &&
-             tokens[i + 1].kind == Kind::NUMBER) {
-    times_text = tokens[i + 1].text;
-    i += 2;
-  }
-  if (!times_text.empty()) {
-    const auto times = millionths_of(times_text);
-    if (!times || *times % MILLION != 0 || *times == 0 || *count > INT64_MAX / (*times / MILLION)) {
-      return std::nullopt;
-    }
-    count = *count * (*times / MILLION);
-  }
-  Amount pack{*count, Measure::COUNT};
-  if (i < tokens.size() && tokens[i].kind == Kind::WORD) {
-    if (const Unit* unit = unit_named(tokens[i].text)) {
-      const auto amount = scaled(*count, *unit);
-      if (!amount) return std::nullopt;
-      pack = *amount;
-      ++i;
-    } else if (const Phrase* phrase = phrase_at(tokens, i);
-               phrase != nullptr && phrase->role == Role::FORM && phrase->per_unit) {
-      i += word_count(phrase->words);  // "15 softgels", "10 rotacaps"
-    }
-  }
-  while (i < tokens.size() && tokens[i].kind == Kind::WORD && among(CONTAINERS, tokens[i].text)) {
-    ++i;
-  }
-  if (i != tokens.size() || pack.millionths <= 0) return std::nullopt;
-  return pack;
-}
-
-}  // namespace
 
 std::optional<Amount> read_pack(std::string_view text) {
   Scratch scratch;

@@ -84,6 +84,70 @@ WindowSummary summarise_window(std::span<const DaySummary> series, int days, std
   return window;
 }
 
+SeriesView view_series(std::span<const PricePoint> series, std::int64_t now,
+                       std::int64_t points_from) {
+  SeriesView view;
+  series = until(series, now);
+  view.days = summarise_days(series);
+  view.summary = summarise_series(view.days, now);
+  const std::span<const PricePoint> listed = series.subspan(until(series, points_from - 1).size());
+  view.listed_count = listed.size();
+  view.daily_points = listed.size() > MAX_LISTED_POINTS;
+  view.points = view.daily_points ? daily_closing(listed)
+                                  : std::vector<PricePoint>(listed.begin(), listed.end());
+  const std::span<const PricePoint> recent = listed.last(std::min(listed.size(), RECENT_POINTS));
+  view.recent.assign(recent.begin(), recent.end());
+  return view;
+}
+
+SuggestedPrice suggest_price(const HistoryView& view, const SuggestionSettings& settings) {
+  const std::optional<PricePoint>& ours = view.ours.summary.latest;
+  return suggest_price(ours ? std::optional(ours->paise) : std::nullopt,
+                       view.competitor.summary.latest, view.limits, view.now, settings);
+}
+
+json::Value rupees_value(std::optional<std::int64_t> paise) {
+  if (!paise) return nullptr;
+  return static_cast<double>(*paise) / 100.0;
+}
+
+json::Value utc_value(std::int64_t at) { return format_rfc3339_utc_micros(at); }
+
+json::Value point_value(const std::optional<PricePoint>& point) {
+  if (!point) return nullptr;
+  return json::Value{{"observed_at_utc", utc_value(point->at)},
+                     {"price_inr", rupees_value(point->paise)}};
+}
+
+json::Value series_value(const SeriesView& series) {
+  const SeriesSummary& summary = series.summary;
+  json::Value points = json::Value::array();
+  for (const PricePoint& point : series.points) points.push_back(point_value(point));
+  json::Value windows = json::Value::array();
+  for (const WindowSummary& window : summary.windows) {
+    const auto statistic = [&](std::int64_t WindowStatistics::*field) {
+      return window.statistics ? rupees_value((*window.statistics).*field) : json::Value(nullptr);
+    };
+    windows.push_back(json::Value{
+        {"days", window.days},
+        {"start_utc", utc_value(window.start)},
+        {"end_utc", utc_value(window.end)},
+        {"observations", static_cast<std::uint64_t>(window.count)},
+        {"first_observed_at_utc", window.first_at ? utc_value(*window.first_at) : nullptr},
+        {"covered", window.covered},
+        {"lowest_inr", statistic(&WindowStatistics::low)},
+        {"average_inr", statistic(&WindowStatistics::average)},
+        {"highest_inr", statistic(&WindowStatistics::high)},
+        {"text", window.text}});
+  }
+  return json::Value{{"observations", static_cast<std::uint64_t>(summary.count)},
+                     {"latest", point_value(summary.latest)},
+                     {"all_time_low", point_value(summary.all_time_low)},
+                     {"windows", std::move(windows)},
+                     {"points", std::move(points)},
+                     {"daily_points", series.daily_points}};
+}
+
 }  // namespace
 
 std::int64_t india_day(std::int64_t at) {
@@ -358,26 +422,6 @@ SuggestedPrice suggest_price(std::optional<std::int64_t> our_paise,
   return {beaten, beat + against_ours(beaten) + crossed};
 }
 
-namespace {
-
-SeriesView view_series(std::span<const PricePoint> series, std::int64_t now,
-                       std::int64_t points_from) {
-  SeriesView view;
-  series = until(series, now);
-  view.days = summarise_days(series);
-  view.summary = summarise_series(view.days, now);
-  const std::span<const PricePoint> listed = series.subspan(until(series, points_from - 1).size());
-  view.listed_count = listed.size();
-  view.daily_points = listed.size() > MAX_LISTED_POINTS;
-  view.points = view.daily_points ? daily_closing(listed)
-                                  : std::vector<PricePoint>(listed.begin(), listed.end());
-  const std::span<const PricePoint> recent = listed.last(std::min(listed.size(), RECENT_POINTS));
-  view.recent.assign(recent.begin(), recent.end());
-  return view;
-}
-
-}  // namespace
-
 HistoryView view_history(const ProductHistory& history, std::int64_t now, int days,
                          const AlertSettings& settings) {
   HistoryView view;
@@ -398,16 +442,6 @@ std::string describe_history(const ProductHistory& history, std::int64_t now,
                              const HistorySettings& settings) {
   return describe_history(view_history(history, now, 1, settings.alerts), settings.suggestion);
 }
-
-namespace {
-
-SuggestedPrice suggest_price(const HistoryView& view, const SuggestionSettings& settings) {
-  const std::optional<PricePoint>& ours = view.ours.summary.latest;
-  return suggest_price(ours ? std::optional(ours->paise) : std::nullopt,
-                       view.competitor.summary.latest, view.limits, view.now, settings);
-}
-
-}  // namespace
 
 std::string describe_history(const HistoryView& view, const SuggestionSettings& settings) {
   std::string text =
@@ -456,52 +490,6 @@ std::string describe_history(const HistoryView& view, const SuggestionSettings& 
           suggested.reason + ")\n";
   return text;
 }
-
-namespace {
-
-json::Value rupees_value(std::optional<std::int64_t> paise) {
-  if (!paise) return nullptr;
-  return static_cast<double>(*paise) / 100.0;
-}
-
-json::Value utc_value(std::int64_t at) { return format_rfc3339_utc_micros(at); }
-
-json::Value point_value(const std::optional<PricePoint>& point) {
-  if (!point) return nullptr;
-  return json::Value{{"observed_at_utc", utc_value(point->at)},
-                     {"price_inr", rupees_value(point->paise)}};
-}
-
-json::Value series_value(const SeriesView& series) {
-  const SeriesSummary& summary = series.summary;
-  json::Value points = json::Value::array();
-  for (const PricePoint& point : series.points) points.push_back(point_value(point));
-  json::Value windows = json::Value::array();
-  for (const WindowSummary& window : summary.windows) {
-    const auto statistic = [&](std::int64_t WindowStatistics::*field) {
-      return window.statistics ? rupees_value((*window.statistics).*field) : json::Value(nullptr);
-    };
-    windows.push_back(json::Value{
-        {"days", window.days},
-        {"start_utc", utc_value(window.start)},
-        {"end_utc", utc_value(window.end)},
-        {"observations", static_cast<std::uint64_t>(window.count)},
-        {"first_observed_at_utc", window.first_at ? utc_value(*window.first_at) : nullptr},
-        {"covered", window.covered},
-        {"lowest_inr", statistic(&WindowStatistics::low)},
-        {"average_inr", statistic(&WindowStatistics::average)},
-        {"highest_inr", statistic(&WindowStatistics::high)},
-        {"text", window.text}});
-  }
-  return json::Value{{"observations", static_cast<std::uint64_t>(summary.count)},
-                     {"latest", point_value(summary.latest)},
-                     {"all_time_low", point_value(summary.all_time_low)},
-                     {"windows", std::move(windows)},
-                     {"points", std::move(points)},
-                     {"daily_points", series.daily_points}};
-}
-
-}  // namespace
 
 json::Value alert_json(const PriceAlert& alert) {
   return json::Value{
