@@ -4,7 +4,6 @@
 // alerts. Each is one HTML document with its style and script inside.
 #pragma once
 
-#include <cstddef>
 #include <string_view>
 
 namespace qmr::ui {
@@ -12,9 +11,6 @@ namespace qmr::ui {
 /// The fixed dashboard page: one HTML document with its style and script inside, LF line ends and
 /// no final line break.
 extern const std::string_view DASHBOARD_PAGE;
-
-/// The rows of one page of the catalogue page's table.
-inline constexpr std::size_t CATALOGUE_PAGE_ROWS = 50;
 
 /// The page served for GET "/" from a seller's store (--data): its count, rows and medicines read
 /// from GET /api/products and /api/medicines, an empty store said in words; a product's price

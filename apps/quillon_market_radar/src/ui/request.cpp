@@ -52,13 +52,6 @@ FixedResponses::FixedResponses(const engine::EngineHandle& engine, std::string_v
   }
 }
 
-std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine,
-                                           std::string_view page,
-                                           engine::HistorySourceHandle history) {
-  return std::make_shared<const Answering>(
-      Answering{engine, FixedResponses(engine, page), std::move(history)});
-}
-
 const std::string* FixedResponses::find(const RequestLine& line) const {
   if (line.method != "GET") return nullptr;
   for (const auto& [path, response] : responses_) {

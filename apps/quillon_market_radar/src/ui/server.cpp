@@ -30,7 +30,6 @@
 namespace qmr::ui {
 
 using asio::ip::tcp;
-using Clock = asio::steady_timer::clock_type;
 
 namespace {
 
@@ -123,15 +122,14 @@ asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots, std::uint16
   const auto ending = std::make_shared<Ending>(executor, 1);
   // Held weakly: the workers belong to the tasks on their loops, which may outlive this frame.
   std::vector<std::weak_ptr<Worker>> workers;
+  // Each loop makes the fixed responses of a new snapshot for itself, at its first request.
+  const auto answer_from = [page, history](const engine::EngineHandle& engine) {
+    return std::make_shared<const Answering>(
+        Answering{engine, FixedResponses(engine, page), history});
+  };
   for (auto& listener : listeners) {
-    // Each loop makes the fixed responses of a new snapshot for itself, at its first request.
     const auto worker = std::make_shared<Worker>(
-        LoopState{limits,
-                  engine::PerSnapshot<Answering>(snapshots,
-                                                 [page, history](const auto& engine) {
-                                                   return answering(engine, page, history);
-                                                 }),
-                  tool_path},
+        LoopState{limits, engine::PerSnapshot<Answering>(snapshots, answer_from), tool_path},
         std::move(listener), ending);
     workers.push_back(worker);
     // The loop reports its own ending; an exception that escapes it anyway (no memory to report
