@@ -74,15 +74,18 @@ asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket
   co_await drain(limits.drain_bytes + refused, socket, 0, Clock::now() + limits.drain_time);
 }
 
-// The whole request must arrive within the idle time, or the connection closes without a response.
+namespace {
+
+// Reads the rest of `request`, a tool-server request that has read `first_read`, its first bytes,
+// answers it, half-closes, drains and closes. The whole request must arrive within the idle time,
+// or the connection closes without a response.
 //
 // Memory: a request's head is read into a string of at most TOOL_HEAD_LIMIT bytes, and its body
 // only once the loop's budget (limits.tool_request_budget) has room for the whole request; the
 // 503 refusal says there is none. The worst case of a loop is then one head of 8 KiB per open
 // connection plus the budget: with 1,000 connections, 8 MiB of heads and 16 MiB of bodies.
-asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp::socket& socket,
+asio::awaitable<void> finish_tool_request(const LoopState& loop, tcp::socket& socket,
                                           std::string_view first_read, ToolRequest& request) {
-  const LoopState& loop = *owner;
   std::string response;
   std::size_t unread_body = 0;
   {
@@ -122,6 +125,8 @@ asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp:
   co_await send_and_close(loop.limits, socket, response, unread_body);
 }
 
+}  // namespace
+
 // Never awaited by the accept loop, so it catches its own failures.
 asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::socket socket,
                                        std::string_view read_before) {
@@ -157,7 +162,7 @@ asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::so
       }
     }
     if (outcome.next == Next::READ_TOOL_REQUEST) {
-      co_await finish_tool_request(owner, socket, {buffer.data(), count}, *tool_request);
+      co_await finish_tool_request(loop, socket, {buffer.data(), count}, *tool_request);
     }
     if (outcome.response == nullptr) co_return;
     co_await send_and_close(loop.limits, socket, *outcome.response, outcome.unread_body);
