@@ -296,11 +296,6 @@ HeadState read_head(std::string_view bytes, HttpHead& head) {
   }
 }
 
-HeadState parse_head(std::string_view bytes, HttpHead& head) {
-  head = HttpHead{};
-  return read_head(bytes, head);
-}
-
 ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
     : options_(std::move(options)),
       hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)} {}

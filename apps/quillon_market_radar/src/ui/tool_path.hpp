@@ -77,9 +77,6 @@ enum class HeadState : std::uint8_t { INCOMPLETE, COMPLETE, MALFORMED };
 /// bare LF; names are matched without regard to case.
 [[nodiscard]] HeadState read_head(std::string_view bytes, HttpHead& head);
 
-/// Reads the head at the start of `bytes` into `head` from the beginning, as read_head does.
-[[nodiscard]] HeadState parse_head(std::string_view bytes, HttpHead& head);
-
 /// What a tool-server request needs next.
 struct ToolProgress {
   enum class Next : std::uint8_t { SEND, READ_HEAD, READ_BODY };
