@@ -47,35 +47,6 @@ class SocketDeadline {
   asio::steady_timer timer_;
 };
 
-}  // namespace
-
-// Closing a socket with unread data resets the connection, and a reset can destroy a response
-// the client has not read yet.
-asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::size_t drained,
-                            Clock::time_point deadline) {
-  std::array<char, REQUEST_BUFFER_SIZE> buffer;
-  const SocketDeadline limit(socket, deadline);
-  while (drained < drain_bytes && !limit.expired()) {
-    const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
-    if (error || count == 0) break;
-    drained += count;
-  }
-}
-
-// A failed write is ignored: the client has gone.
-asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket& socket,
-                                     std::string_view rest, std::size_t unread_body) {
-  const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
-  static_cast<void>(written);
-  if (error) co_return;
-  asio::error_code ignored;
-  socket.shutdown(tcp::socket::shutdown_send, ignored);
-  const std::size_t refused = std::min(unread_body, limits.refused_body_bytes);
-  co_await drain(limits.drain_bytes + refused, socket, 0, Clock::now() + limits.drain_time);
-}
-
-namespace {
-
 // Reads the rest of `request`, a tool-server request that has read `first_read`, its first bytes,
 // answers it, half-closes, drains and closes. The whole request must arrive within the idle time,
 // or the connection closes without a response.
@@ -103,7 +74,6 @@ asio::awaitable<void> finish_tool_request(const LoopState& loop, tcp::socket& so
       if (progress.awaits_continue) {
         const auto [error, written] =
             co_await asio::async_write(socket, asio::buffer(CONTINUE), with_error);
-        static_cast<void>(written);
         if (error) co_return;  // the client has gone
       }
       // The size the request may reach with this read.
@@ -126,6 +96,30 @@ asio::awaitable<void> finish_tool_request(const LoopState& loop, tcp::socket& so
 }
 
 }  // namespace
+
+// Closing a socket with unread data resets the connection, and a reset can destroy a response
+// the client has not read yet.
+asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::size_t drained,
+                            Clock::time_point deadline) {
+  std::array<char, REQUEST_BUFFER_SIZE> buffer;
+  const SocketDeadline limit(socket, deadline);
+  while (drained < drain_bytes && !limit.expired()) {
+    const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
+    if (error || count == 0) break;
+    drained += count;
+  }
+}
+
+// A failed write is ignored: the client has gone.
+asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket& socket,
+                                     std::string_view rest, std::size_t unread_body) {
+  const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
+  if (error) co_return;
+  asio::error_code ignored;
+  socket.shutdown(tcp::socket::shutdown_send, ignored);
+  const std::size_t refused = std::min(unread_body, limits.refused_body_bytes);
+  co_await drain(limits.drain_bytes + refused, socket, 0, Clock::now() + limits.drain_time);
+}
 
 // Never awaited by the accept loop, so it catches its own failures.
 asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::socket socket,

@@ -138,7 +138,6 @@ asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots, std::uint16
                    std::bind_front(end_on_failure, worker->ending));
   }
   const auto [channel_error, error] = co_await ending->async_receive(with_error);
-  static_cast<void>(channel_error);
   // Each worker's listener is closed on its own loop: its accept loop ends, and the connections
   // in hand finish as usual.
   for (const auto& weak : workers) {
