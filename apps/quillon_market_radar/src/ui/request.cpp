@@ -29,20 +29,13 @@ std::optional<RequestLine> parse_request_line(std::string_view bytes_read) {
 }
 
 std::string frame_response(const DashboardResponse& response) {
-  const std::string length = std::to_string(response.body.size());
   std::string out;
   out.reserve(128 + response.status.size() + response.content_type.size() +
               response.headers.size() + response.body.size());
-  out += "HTTP/1.1 ";
-  out += response.status;
-  out += "\r\nContent-Type: ";
-  out += response.content_type;
-  out += "\r\nContent-Length: ";
-  out += length;
-  out += "\r\n";
-  out += response.headers;
-  out += "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n";
-  out += response.body;
+  out.append("HTTP/1.1 ").append(response.status).append("\r\nContent-Type: ");
+  out.append(response.content_type).append("\r\nContent-Length: ");
+  out.append(std::to_string(response.body.size())).append("\r\n").append(response.headers);
+  out.append("Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n").append(response.body);
   return out;
 }
 

@@ -222,7 +222,8 @@ std::string frame_tool_response(int status, std::string_view body, std::string_v
   out += extra_headers;
   if (allowed_origin)
     out.append("Access-Control-Allow-Origin: ").append(*allowed_origin).append("\r\n");
-  return out.append("Vary: Origin\r\nConnection: close\r\n\r\n").append(body);
+  out.append("Vary: Origin\r\nConnection: close\r\n\r\n").append(body);
+  return out;
 }
 
 // Returns that `bytes`, now in `response`, are to be sent.
