@@ -360,14 +360,6 @@ ToolProgress ToolPath::check(const HttpHead& head, std::string& response) const 
   return {ToolProgress::Next::READ_BODY, head.size + *length};
 }
 
-std::string ToolPath::call(const HttpHead& head, std::string_view body) const {
-  const ToolServerCall call{body, head[Field::PROTOCOL_VERSION], head[Field::MCP_METHOD],
-                            head[Field::MCP_NAME]};
-  const ToolServerReply replied = options_.endpoint(call);
-  const std::string_view sent = replied.status == 202 ? std::string_view() : replied.body;
-  return frame_tool_response(replied.status, sent, {}, head[Field::ORIGIN]);
-}
-
 ToolProgress ToolRequest::answer(std::string_view bytes, std::string& response) {
   if (size_ == 0) {
     const HeadState state = read_head(bytes, head_);
@@ -382,8 +374,13 @@ ToolProgress ToolRequest::answer(std::string_view bytes, std::string& response) 
     if (checked.next == ToolProgress::Next::SEND) return checked;
     size_ = checked.request_size;
   }
-  if (bytes.size() >= size_)
-    return ready(response, path_.call(head_, bytes.substr(head_.size, size_ - head_.size)));
+  if (bytes.size() >= size_) {
+    const ToolServerReply replied = path_.options_.endpoint(
+        {bytes.substr(head_.size, size_ - head_.size), head_[Field::PROTOCOL_VERSION],
+         head_[Field::MCP_METHOD], head_[Field::MCP_NAME]});
+    const std::string_view sent = replied.status == 202 ? std::string_view() : replied.body;
+    return ready(response, frame_tool_response(replied.status, sent, {}, head_[Field::ORIGIN]));
+  }
   if (held_ == 0) {
     // Only a request that passed every check waits for its body, so its origin is allowed.
     if (size_ > budget_.limit - budget_.held)
