@@ -12,6 +12,11 @@ namespace {
 constexpr std::string_view FIXED_GET_PATHS[] = {"/", "/api/status", "/api/products",
                                                 "/api/medicines"};
 
+bool is_product_page(const RequestLine& line) {
+  return line.method == "GET" && line.path.size() > PRODUCTS_PATH.size() &&
+         line.path.starts_with(PRODUCTS_PATH) && line.path[PRODUCTS_PATH.size()] == '?';
+}
+
 }  // namespace
 
 std::optional<RequestLine> parse_request_line(std::string_view bytes_read) {
@@ -52,15 +57,6 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
   }
   return nullptr;
 }
-
-namespace {
-
-bool is_product_page(const RequestLine& line) {
-  return line.method == "GET" && line.path.size() > PRODUCTS_PATH.size() &&
-         line.path.starts_with(PRODUCTS_PATH) && line.path[PRODUCTS_PATH.size()] == '?';
-}
-
-}  // namespace
 
 std::shared_ptr<const std::string> FixedResponses::recall(const RequestLine& line) const {
   if (!is_product_page(line)) return nullptr;
