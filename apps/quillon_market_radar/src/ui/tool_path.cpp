@@ -297,9 +297,12 @@ HeadState read_head(std::string_view bytes, HttpHead& head) {
   }
 }
 
+// The dashboard's own origins, http:// and one of its hosts, are allowed as the others are.
 ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
     : options_(std::move(options)),
-      hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)} {}
+      hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)} {
+  for (const std::string& host : hosts_) options_.allowed_origins.push_back("http://" + host);
+}
 
 bool ToolPath::is_own_host(std::string_view host) const {
   return equal_ignoring_case(host, hosts_[0]) || equal_ignoring_case(host, hosts_[1]);
@@ -325,14 +328,9 @@ ToolProgress ToolPath::check(const HttpHead& head, std::string& response) const 
   // form names the host itself, and then a Host field is ignored.
   const auto& host = target->authority ? target->authority : head[Field::HOST];
   if (!host || !is_own_host(*host)) return refuse(refusal(403));
-  // The dashboard's own origins are http:// and one of its hosts, byte for byte as the others.
   const auto& origin = head[Field::ORIGIN];
-  const bool own = origin && origin->starts_with("http://") &&
-                   std::ranges::count(hosts_, origin->substr(7)) != 0;
   const auto& allowed = options_.allowed_origins;
-  if (origin && !own && std::ranges::find(allowed, *origin) == allowed.end()) {
-    return refuse(refusal(403));
-  }
+  if (origin && std::ranges::find(allowed, *origin) == allowed.end()) return refuse(refusal(403));
 
   // A browser's preflight carries no credentials, so it is answered before the token.
   if (head.method == "OPTIONS") {
