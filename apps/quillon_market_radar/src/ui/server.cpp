@@ -1,11 +1,7 @@
 // The dashboard's loopback HTTP server on asio coroutines: one listener, accepted from on a few of
-// the runtime's event loops, each of which answers its connections through the pure request
-// handling and closes them. One coroutine per connection; the coroutines only move bytes.
-//
-// A connection goes asio's own way: accept, then the steps of connection.hpp (read with an idle
-// timeout, write, half-close, drain for a bounded time, close). How a loop takes its connections
-// is picked at build time (accept.hpp); what differs between systems about the listening socket
-// is in listener.hpp.
+// the runtime's event loops. One coroutine per connection, which only moves bytes, in the steps of
+// connection.hpp; how a loop takes its connections is picked at build time (accept.hpp), and what
+// differs between systems about the listening socket is in listener.hpp.
 //
 // Why a loop per thread rather than one shared io_context: with a connection per request, most
 // of the cost is the kernel's, and what the server adds is what it does around each connection.
