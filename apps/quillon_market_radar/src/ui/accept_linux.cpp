@@ -61,9 +61,7 @@ asio::awaitable<void> drain_in_loop(asio::io_context& loop, std::size_t drain_by
   }
 }
 
-// One connection the Linux way: the steps of the server's own, entering the event loop only when
-// it has to wait: for a request that has not arrived, for room to send, or for the client to
-// close.
+// One connection the Linux way, as the top of the file tells.
 asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd) {
   Worker& worker = *owner;
   try {

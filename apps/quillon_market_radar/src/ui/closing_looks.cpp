@@ -51,9 +51,7 @@ void ClosingLooks::arm() {
   armed_for_ = *next;
 }
 
-// Looks at each due connection: what it sent is dropped, and at its end of stream, or past the
-// drain bounds, its socket is closed. The others get their next look, or after the last one are
-// handed over.
+// Looks at each due connection, as the top of the header tells.
 void ClosingLooks::look_at_due() {
   std::array<char, REQUEST_BUFFER_SIZE> buffer;
   const auto now = Clock::now();

@@ -110,7 +110,6 @@ asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::s
   }
 }
 
-// A failed write is ignored: the client has gone.
 asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket& socket,
                                      std::string_view rest, std::size_t unread_body) {
   const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
