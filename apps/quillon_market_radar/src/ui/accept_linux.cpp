@@ -179,12 +179,18 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd) {
     const auto [response, next, unread_body, kept] =
         answer_first_read(first_read, answering->engine, answering->fixed,
                           tool_request ? &*tool_request : nullptr, built, answering->history.get());
-    // A request that has not all arrived is served in the event loop from what was read, and so
-    // is a refused body; it is answered there again, so the room its tool request holds goes now.
-    if (next != FirstReadOutcome::Next::SEND || unread_body > 0) {
-      tool_request.reset();
+    using Next = FirstReadOutcome::Next;
+    // A request that has not all arrived is read in the event loop, and so is a refused body.
+    if (next != Next::SEND || unread_body > 0) {
       auto socket = adopt(worker.context, std::move(fd));
-      if (socket) co_await serve_connection(owner, std::move(*socket), first_read);
+      if (!socket) co_return;
+      if (next == Next::READ_LINE) {
+        co_await serve_connection(owner, std::move(*socket), first_read);
+      } else if (next == Next::READ_TOOL_REQUEST) {
+        co_await finish_tool_request(owner, *socket, first_read, *tool_request);
+      } else {
+        co_await send_and_close(worker.limits, *socket, *response, unread_body);
+      }
       co_return;
     }
     if (response == nullptr) co_return;

@@ -47,16 +47,41 @@ class SocketDeadline {
   asio::steady_timer timer_;
 };
 
-// Reads the rest of `request`, a tool-server request that has read `first_read`, its first bytes,
-// answers it, half-closes, drains and closes. The whole request must arrive within the idle time,
-// or the connection closes without a response.
+}  // namespace
+
+// Closing a socket with unread data resets the connection, and a reset can destroy a response
+// the client has not read yet.
+asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::size_t drained,
+                            Clock::time_point deadline) {
+  std::array<char, REQUEST_BUFFER_SIZE> buffer;
+  const SocketDeadline limit(socket, deadline);
+  while (drained < drain_bytes && !limit.expired()) {
+    const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
+    if (error || count == 0) break;
+    drained += count;
+  }
+}
+
+// A failed write is ignored: the client has gone.
+asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket& socket,
+                                     std::string_view rest, std::size_t unread_body) {
+  const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
+  if (error) co_return;
+  asio::error_code ignored;
+  socket.shutdown(tcp::socket::shutdown_send, ignored);
+  const std::size_t refused = std::min(unread_body, limits.refused_body_bytes);
+  co_await drain(limits.drain_bytes + refused, socket, 0, Clock::now() + limits.drain_time);
+}
+
+// The whole request must arrive within the idle time, or the connection closes without a response.
 //
 // Memory: a request's head is read into a string of at most TOOL_HEAD_LIMIT bytes, and its body
 // only once the loop's budget (limits.tool_request_budget) has room for the whole request; the
 // 503 refusal says there is none. The worst case of a loop is then one head of 8 KiB per open
 // connection plus the budget: with 1,000 connections, 8 MiB of heads and 16 MiB of bodies.
-asio::awaitable<void> finish_tool_request(const LoopState& loop, tcp::socket& socket,
+asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp::socket& socket,
                                           std::string_view first_read, ToolRequest& request) {
+  const LoopState& loop = *owner;
   std::string response;
   std::size_t unread_body = 0;
   {
@@ -95,31 +120,6 @@ asio::awaitable<void> finish_tool_request(const LoopState& loop, tcp::socket& so
   co_await send_and_close(loop.limits, socket, response, unread_body);
 }
 
-}  // namespace
-
-// Closing a socket with unread data resets the connection, and a reset can destroy a response
-// the client has not read yet.
-asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::size_t drained,
-                            Clock::time_point deadline) {
-  std::array<char, REQUEST_BUFFER_SIZE> buffer;
-  const SocketDeadline limit(socket, deadline);
-  while (drained < drain_bytes && !limit.expired()) {
-    const auto [error, count] = co_await socket.async_read_some(asio::buffer(buffer), with_error);
-    if (error || count == 0) break;
-    drained += count;
-  }
-}
-
-asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket& socket,
-                                     std::string_view rest, std::size_t unread_body) {
-  const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
-  if (error) co_return;
-  asio::error_code ignored;
-  socket.shutdown(tcp::socket::shutdown_send, ignored);
-  const std::size_t refused = std::min(unread_body, limits.refused_body_bytes);
-  co_await drain(limits.drain_bytes + refused, socket, 0, Clock::now() + limits.drain_time);
-}
-
 // Never awaited by the accept loop, so it catches its own failures.
 asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::socket socket,
                                        std::string_view read_before) {
@@ -155,7 +155,7 @@ asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::so
       }
     }
     if (outcome.next == Next::READ_TOOL_REQUEST) {
-      co_await finish_tool_request(loop, socket, {buffer.data(), count}, *tool_request);
+      co_await finish_tool_request(owner, socket, {buffer.data(), count}, *tool_request);
     }
     if (outcome.response == nullptr) co_return;
     co_await send_and_close(loop.limits, socket, *outcome.response, outcome.unread_body);

@@ -59,5 +59,10 @@ asio::awaitable<void> send_and_close(const ConnectionLimits& limits, asio::ip::t
 /// `drain_bytes` have come in all, counting the `drained` bytes already dropped.
 asio::awaitable<void> drain(std::size_t drain_bytes, asio::ip::tcp::socket& socket,
                             std::size_t drained, asio::steady_timer::time_point deadline);
+/// Reads the rest of `request`, a tool-server request that has read `first_read`, its first
+/// bytes, answers it, half-closes, drains and closes. `loop` is kept alive meanwhile.
+asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> loop,
+                                          asio::ip::tcp::socket& socket,
+                                          std::string_view first_read, ToolRequest& request);
 
 }  // namespace qmr::ui
