@@ -2,7 +2,7 @@
 // accept (accept_asio.cpp): connections are taken with accept4 once their request has arrived
 // (TCP_DEFER_ACCEPT), read and answered with plain recv/send, and the response's last bytes leave
 // with the FIN (MSG_MORE); the closing look for the client's end of stream is deferred a moment
-// (closing_looks.hpp), so about 98% of connections never enter the event loop at all. A
+// (ClosingLooks), so about 98% of connections never enter the event loop at all. A
 // connection that has to wait (for its request, for room to send, for the client to close) is
 // handed to the server's own steps in the event loop.
 #include "ui/asio.hpp"
@@ -13,26 +13,25 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "base/descriptor_io.hpp"
 #include "ui/accept.hpp"
-#include "ui/closing_looks.hpp"
+#include "ui/drain_schedule.hpp"
 
 namespace qmr::ui {
-
-struct Intake {
-  ClosingLooks looks;  // of the connections this loop has answered and half-closed
-};
 
 namespace {
 
 using asio::ip::tcp;
 using descriptor_io::OwnedFd;
 using Clock = asio::steady_timer::clock_type;
+using Entry = DrainSchedule<OwnedFd>::Entry;
 
 // True for the errno values of a call on a non-blocking socket that found nothing to do yet.
 bool would_block(int error_number) {
@@ -51,8 +50,7 @@ std::optional<tcp::socket> adopt(asio::io_context& loop, OwnedFd fd) {
 }
 
 // Drains a connection still open after its closing looks in the event loop.
-asio::awaitable<void> drain_in_loop(asio::io_context& loop, std::size_t drain_bytes,
-                                    ClosingLooks::Entry entry) {
+asio::awaitable<void> drain_in_loop(asio::io_context& loop, std::size_t drain_bytes, Entry entry) {
   try {
     auto socket = adopt(loop, std::move(entry.handle));
     if (socket) co_await drain(drain_bytes, *socket, entry.drained, entry.deadline);
@@ -61,9 +59,104 @@ asio::awaitable<void> drain_in_loop(asio::io_context& loop, std::size_t drain_by
   }
 }
 
-// One connection the Linux way: the steps of the server's own, entering the event loop only when
-// it has to wait: for a request that has not arrived, for room to send, or for the client to
-// close.
+// The delays of the two looks, each counted from when the connection was queued for it.
+constexpr std::array<Clock::duration, 2> LOOK_DELAYS = {std::chrono::milliseconds(2),
+                                                        std::chrono::milliseconds(20)};
+
+// The closing looks of one event loop, with one timer for all; used from that loop only. After its
+// response and half-close, a connection's socket waits, outside any event loop, for a look at the
+// client's end of stream: a moment later, and if the client is still open, once more after a
+// longer delay. Whatever the client sent meanwhile is read and dropped. At its end of stream, or
+// past the drain bounds, the socket is closed; a client still open after the last look is drained
+// in the event loop. An idle client closes within a fraction of a millisecond on loopback, a busy
+// one (a load generator with many connections) within a few, so nearly every socket goes without
+// entering the event loop at all.
+class ClosingLooks {
+ public:
+  // `drain_bytes` bounds what is read and dropped from one connection.
+  ClosingLooks(asio::io_context& loop, std::size_t drain_bytes)
+      : loop_(loop), drain_bytes_(drain_bytes), schedule_(LOOK_DELAYS), timer_(loop) {}
+
+  // Queues a half-closed connection whose drain ends at `deadline` for its first look. Out of
+  // memory, the connection is closed at once.
+  void add(OwnedFd fd, Clock::time_point deadline) {
+    try {
+      schedule_.add({std::move(fd), deadline}, Clock::now());
+      arm();
+    } catch (const std::bad_alloc&) {
+      // The connection was dropped (closed), or the timer is left for the next one to set.
+    }
+  }
+
+ private:
+  // Sets the timer for the earliest look to come, unless a wait is pending for that time or an
+  // earlier one. When this goes, its timer ends the wait with an error, and the handler touches
+  // nothing. A handler that was already due when the timer was set again runs once more than
+  // needed, which is harmless.
+  void arm() {
+    const auto next = schedule_.next_due();
+    if (!next || (armed_for_ && *armed_for_ <= *next)) return;
+    armed_for_.reset();
+    timer_.expires_at(*next);
+    timer_.async_wait([this](const asio::error_code& error) {
+      if (error) return;  // set again, or gone
+      armed_for_.reset();
+      look_at_due();
+    });
+    armed_for_ = *next;
+  }
+
+  void look_at_due() {
+    std::array<char, REQUEST_BUFFER_SIZE> buffer;
+    const auto now = Clock::now();
+    try {
+      for (auto& entry : schedule_.take_due(now)) {
+        while (entry.drained < drain_bytes_ && now < entry.deadline) {
+          const ssize_t count =
+              ::recv(entry.handle.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+          if (count > 0) {
+            entry.drained += static_cast<std::size_t>(count);
+            continue;
+          }
+          if (count < 0 && errno == EINTR) continue;
+          if (count < 0 && descriptor_io::would_block(errno)) {
+            if (schedule_.has_next_look(entry.look)) {
+              ++entry.look;
+              schedule_.add(std::move(entry), now);
+            } else {
+              asio::co_spawn(loop_, drain_in_loop(loop_, drain_bytes_, std::move(entry)),
+                             asio::detached);
+            }
+          }
+          break;  // end of stream, or a failure: the socket is closed
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      // The connection at hand was dropped (closed); the others still get their look.
+    }
+    try {
+      arm();
+    } catch (const std::bad_alloc&) {
+      // Set by the next connection that is queued.
+    }
+  }
+
+  asio::io_context& loop_;
+  std::size_t drain_bytes_;
+  DrainSchedule<OwnedFd> schedule_;
+  asio::steady_timer timer_;
+  std::optional<Clock::time_point> armed_for_;  // while a wait of the timer is pending
+};
+
+}  // namespace
+
+struct Intake {
+  ClosingLooks looks;  // of the connections this loop has answered and half-closed
+};
+
+namespace {
+
+// One connection the Linux way, as the top of the file tells.
 asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd) {
   Worker& worker = *owner;
   try {
@@ -138,13 +231,7 @@ std::shared_ptr<Intake> make_intake(Worker& worker) {
   const int defer_accept_seconds = 1;
   ::setsockopt(listener, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_accept_seconds,
                sizeof defer_accept_seconds);
-  // Connections still open after their last closing look are drained in the event loop.
-  asio::io_context& loop = worker.context;
-  const std::size_t drain_bytes = worker.limits.drain_bytes;
-  return std::make_shared<Intake>(Intake{
-      {loop, drain_bytes, [&loop, drain_bytes](ClosingLooks::Entry entry) {
-         asio::co_spawn(loop, drain_in_loop(loop, drain_bytes, std::move(entry)), asio::detached);
-       }}});
+  return std::make_shared<Intake>(Intake{{worker.context, worker.limits.drain_bytes}});
 }
 
 asio::awaitable<asio::error_code> accept_next(const WorkerHandle& owner) {

@@ -66,7 +66,6 @@ asio::awaitable<void> drain(std::size_t drain_bytes, tcp::socket& socket, std::s
 asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket& socket,
                                      std::string_view rest, std::size_t unread_body) {
   const auto [error, written] = co_await asio::async_write(socket, asio::buffer(rest), with_error);
-  static_cast<void>(written);
   if (error) co_return;
   asio::error_code ignored;
   socket.shutdown(tcp::socket::shutdown_send, ignored);
@@ -100,7 +99,6 @@ asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp:
       if (progress.awaits_continue) {
         const auto [error, written] =
             co_await asio::async_write(socket, asio::buffer(CONTINUE), with_error);
-        static_cast<void>(written);
         if (error) co_return;  // the client has gone
       }
       // The size the request may reach with this read.

@@ -1,5 +1,5 @@
 // When the dashboard looks at a closing connection again: pure bookkeeping over handles and time
-// points. ClosingLooks (closing_looks.hpp) does the looking and keeps the timer.
+// points. ClosingLooks (accept_linux.cpp) does the looking and keeps the timer.
 #pragma once
 
 #include <chrono>

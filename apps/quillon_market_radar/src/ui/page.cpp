@@ -34,7 +34,8 @@ constexpr std::size_t join(std::span<const Piece> pieces, char* out) {
   return size;
 }
 
-// The rules of the page's body and container, and of the brand and its badge, as the fixed page
+// The rules of the page's body and container, the start and the end of its header's (between
+// which the catalogue page lets the header wrap), and of the brand and its badge, as the fixed page
 // indents them; the catalogue page takes them one step (4 spaces) further left.
 constexpr std::string_view BODY_RULES = R"page(            body {
                 background-color: var(--bg);
@@ -46,6 +47,15 @@ constexpr std::string_view BODY_RULES = R"page(            body {
             .container {
                 max-width: 1300px;
                 margin: 0 auto;
+            }
+            .header {
+                display: flex;
+)page";
+constexpr std::string_view HEADER_END = R"page(                justify-content: space-between;
+                align-items: center;
+                border-bottom: 1px solid var(--border);
+                padding-bottom: 16px;
+                margin-bottom: 24px;
             }
 )page";
 constexpr std::string_view BRAND_RULES = R"page(            .brand {
@@ -81,15 +91,6 @@ constexpr std::string_view DASHBOARD_HEAD = R"page(<!DOCTYPE html>
                 --rose: #f43f5e;
                 --text: #e2e8f0;
                 --muted: #94a3b8;
-            }
-)page";
-constexpr std::string_view DASHBOARD_HEADER_RULE = R"page(            .header {
-                display: flex;
-                justify-content: space-between;
-                align-items: center;
-                border-bottom: 1px solid var(--border);
-                padding-bottom: 16px;
-                margin-bottom: 24px;
             }
 )page";
 constexpr std::string_view DASHBOARD_REST = R"page(            .stats-grid {
@@ -236,7 +237,7 @@ constexpr std::string_view DASHBOARD_REST = R"page(            .stats-grid {
 </html>)page";
 
 constexpr Piece DASHBOARD_PIECES[] = {
-    {DASHBOARD_HEAD}, {BODY_RULES}, {DASHBOARD_HEADER_RULE}, {BRAND_RULES}, {DASHBOARD_REST}};
+    {DASHBOARD_HEAD}, {BODY_RULES}, {HEADER_END}, {BRAND_RULES}, {DASHBOARD_REST}};
 constexpr auto DASHBOARD_TEXT = [] {
   std::array<char, join(DASHBOARD_PIECES, nullptr)> text{};
   join(DASHBOARD_PIECES, text.data());
@@ -280,16 +281,8 @@ constexpr std::string_view CATALOGUE_HEAD = R"page(<!DOCTYPE html>
             --muted: #94a3b8;
         }
 )page";
-constexpr std::string_view CATALOGUE_HEADER_RULE = R"page(        .header {
-            display: flex;
-            flex-wrap: wrap;
+constexpr std::string_view CATALOGUE_HEADER_WRAP = R"page(            flex-wrap: wrap;
             gap: 8px;
-            justify-content: space-between;
-            align-items: center;
-            border-bottom: 1px solid var(--border);
-            padding-bottom: 16px;
-            margin-bottom: 24px;
-        }
 )page";
 constexpr std::string_view CATALOGUE_REST = R"page(        .toolbar {
             display: flex;
@@ -653,8 +646,8 @@ constexpr std::string_view CATALOGUE_REST = R"page(        .toolbar {
 </body>
 </html>)page";
 
-constexpr Piece CATALOGUE_PIECES[] = {
-    {CATALOGUE_HEAD}, {BODY_RULES, 4}, {CATALOGUE_HEADER_RULE}, {BRAND_RULES, 4}, {CATALOGUE_REST}};
+constexpr Piece CATALOGUE_PIECES[] = {{CATALOGUE_HEAD}, {BODY_RULES, 4},  {CATALOGUE_HEADER_WRAP},
+                                      {HEADER_END, 4},  {BRAND_RULES, 4}, {CATALOGUE_REST}};
 constexpr auto CATALOGUE_TEXT = [] {
   std::array<char, join(CATALOGUE_PIECES, nullptr)> text{};
   join(CATALOGUE_PIECES, text.data());

@@ -12,6 +12,11 @@ namespace {
 constexpr std::string_view FIXED_GET_PATHS[] = {"/", "/api/status", "/api/products",
                                                 "/api/medicines"};
 
+bool is_product_page(const RequestLine& line) {
+  return line.method == "GET" && line.path.size() > PRODUCTS_PATH.size() &&
+         line.path.starts_with(PRODUCTS_PATH) && line.path[PRODUCTS_PATH.size()] == '?';
+}
+
 }  // namespace
 
 std::optional<RequestLine> parse_request_line(std::string_view bytes_read) {
@@ -29,20 +34,13 @@ std::optional<RequestLine> parse_request_line(std::string_view bytes_read) {
 }
 
 std::string frame_response(const DashboardResponse& response) {
-  const std::string length = std::to_string(response.body.size());
   std::string out;
   out.reserve(128 + response.status.size() + response.content_type.size() +
               response.headers.size() + response.body.size());
-  out += "HTTP/1.1 ";
-  out += response.status;
-  out += "\r\nContent-Type: ";
-  out += response.content_type;
-  out += "\r\nContent-Length: ";
-  out += length;
-  out += "\r\n";
-  out += response.headers;
-  out += "Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n";
-  out += response.body;
+  out.append("HTTP/1.1 ").append(response.status).append("\r\nContent-Type: ");
+  out.append(response.content_type).append("\r\nContent-Length: ");
+  out.append(std::to_string(response.body.size())).append("\r\n").append(response.headers);
+  out.append("Access-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n").append(response.body);
   return out;
 }
 
@@ -52,13 +50,6 @@ FixedResponses::FixedResponses(const engine::EngineHandle& engine, std::string_v
   }
 }
 
-std::shared_ptr<const Answering> answering(const engine::EngineHandle& engine,
-                                           std::string_view page,
-                                           engine::HistorySourceHandle history) {
-  return std::make_shared<const Answering>(
-      Answering{engine, FixedResponses(engine, page), std::move(history)});
-}
-
 const std::string* FixedResponses::find(const RequestLine& line) const {
   if (line.method != "GET") return nullptr;
   for (const auto& [path, response] : responses_) {
@@ -66,15 +57,6 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
   }
   return nullptr;
 }
-
-namespace {
-
-bool is_product_page(const RequestLine& line) {
-  return line.method == "GET" && line.path.size() > PRODUCTS_PATH.size() &&
-         line.path.starts_with(PRODUCTS_PATH) && line.path[PRODUCTS_PATH.size()] == '?';
-}
-
-}  // namespace
 
 std::shared_ptr<const std::string> FixedResponses::recall(const RequestLine& line) const {
   if (!is_product_page(line)) return nullptr;

@@ -76,11 +76,6 @@ struct Answering {
   engine::HistorySourceHandle history{};
 };
 
-/// Returns what the dashboard answers from for `engine`, with `page` for GET "/" and `history`.
-[[nodiscard]] std::shared_ptr<const Answering> answering(
-    const engine::EngineHandle& engine, std::string_view page,
-    engine::HistorySourceHandle history = nullptr);
-
 /// What a connection's first read leads to.
 struct FirstReadOutcome {
   enum class Next : std::uint8_t {

@@ -1,11 +1,7 @@
 // The dashboard's loopback HTTP server on asio coroutines: one listener, accepted from on a few of
-// the runtime's event loops, each of which answers its connections through the pure request
-// handling and closes them. One coroutine per connection; the coroutines only move bytes.
-//
-// A connection goes asio's own way: accept, then the steps of connection.hpp (read with an idle
-// timeout, write, half-close, drain for a bounded time, close). How a loop takes its connections
-// is picked at build time (accept.hpp); what differs between systems about the listening socket
-// is in listener.hpp.
+// the runtime's event loops. One coroutine per connection, which only moves bytes, in the steps of
+// connection.hpp; how a loop takes its connections is picked at build time (accept.hpp), and what
+// differs between systems about the listening socket is in listener.hpp.
 //
 // Why a loop per thread rather than one shared io_context: with a connection per request, most
 // of the cost is the kernel's, and what the server adds is what it does around each connection.
@@ -30,7 +26,6 @@
 namespace qmr::ui {
 
 using asio::ip::tcp;
-using Clock = asio::steady_timer::clock_type;
 
 namespace {
 
@@ -123,15 +118,14 @@ asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots, std::uint16
   const auto ending = std::make_shared<Ending>(executor, 1);
   // Held weakly: the workers belong to the tasks on their loops, which may outlive this frame.
   std::vector<std::weak_ptr<Worker>> workers;
+  // Each loop makes the fixed responses of a new snapshot for itself, at its first request.
+  const auto answer_from = [page, history](const engine::EngineHandle& engine) {
+    return std::make_shared<const Answering>(
+        Answering{engine, FixedResponses(engine, page), history});
+  };
   for (auto& listener : listeners) {
-    // Each loop makes the fixed responses of a new snapshot for itself, at its first request.
     const auto worker = std::make_shared<Worker>(
-        LoopState{limits,
-                  engine::PerSnapshot<Answering>(snapshots,
-                                                 [page, history](const auto& engine) {
-                                                   return answering(engine, page, history);
-                                                 }),
-                  tool_path},
+        LoopState{limits, engine::PerSnapshot<Answering>(snapshots, answer_from), tool_path},
         std::move(listener), ending);
     workers.push_back(worker);
     // The loop reports its own ending; an exception that escapes it anyway (no memory to report
@@ -140,7 +134,6 @@ asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots, std::uint16
                    std::bind_front(end_on_failure, worker->ending));
   }
   const auto [channel_error, error] = co_await ending->async_receive(with_error);
-  static_cast<void>(channel_error);
   // Each worker's listener is closed on its own loop: its accept loop ends, and the connections
   // in hand finish as usual.
   for (const auto& weak : workers) {

@@ -222,7 +222,8 @@ std::string frame_tool_response(int status, std::string_view body, std::string_v
   out += extra_headers;
   if (allowed_origin)
     out.append("Access-Control-Allow-Origin: ").append(*allowed_origin).append("\r\n");
-  return out.append("Vary: Origin\r\nConnection: close\r\n\r\n").append(body);
+  out.append("Vary: Origin\r\nConnection: close\r\n\r\n").append(body);
+  return out;
 }
 
 // Returns that `bytes`, now in `response`, are to be sent.
@@ -296,14 +297,12 @@ HeadState read_head(std::string_view bytes, HttpHead& head) {
   }
 }
 
-HeadState parse_head(std::string_view bytes, HttpHead& head) {
-  head = HttpHead{};
-  return read_head(bytes, head);
-}
-
+// The dashboard's own origins, http:// and one of its hosts, are allowed as the others are.
 ToolPath::ToolPath(ToolServerOptions options, std::uint16_t port)
     : options_(std::move(options)),
-      hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)} {}
+      hosts_{"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)} {
+  for (const std::string& host : hosts_) options_.allowed_origins.push_back("http://" + host);
+}
 
 bool ToolPath::is_own_host(std::string_view host) const {
   return equal_ignoring_case(host, hosts_[0]) || equal_ignoring_case(host, hosts_[1]);
@@ -329,14 +328,9 @@ ToolProgress ToolPath::check(const HttpHead& head, std::string& response) const 
   // form names the host itself, and then a Host field is ignored.
   const auto& host = target->authority ? target->authority : head[Field::HOST];
   if (!host || !is_own_host(*host)) return refuse(refusal(403));
-  // The dashboard's own origins are http:// and one of its hosts, byte for byte as the others.
   const auto& origin = head[Field::ORIGIN];
-  const bool own = origin && origin->starts_with("http://") &&
-                   std::ranges::count(hosts_, origin->substr(7)) != 0;
   const auto& allowed = options_.allowed_origins;
-  if (origin && !own && std::ranges::find(allowed, *origin) == allowed.end()) {
-    return refuse(refusal(403));
-  }
+  if (origin && std::ranges::find(allowed, *origin) == allowed.end()) return refuse(refusal(403));
 
   // A browser's preflight carries no credentials, so it is answered before the token.
   if (head.method == "OPTIONS") {
@@ -364,14 +358,6 @@ ToolProgress ToolPath::check(const HttpHead& head, std::string& response) const 
   return {ToolProgress::Next::READ_BODY, head.size + *length};
 }
 
-std::string ToolPath::call(const HttpHead& head, std::string_view body) const {
-  const ToolServerCall call{body, head[Field::PROTOCOL_VERSION], head[Field::MCP_METHOD],
-                            head[Field::MCP_NAME]};
-  const ToolServerReply replied = options_.endpoint(call);
-  const std::string_view sent = replied.status == 202 ? std::string_view() : replied.body;
-  return frame_tool_response(replied.status, sent, {}, head[Field::ORIGIN]);
-}
-
 ToolProgress ToolRequest::answer(std::string_view bytes, std::string& response) {
   if (size_ == 0) {
     const HeadState state = read_head(bytes, head_);
@@ -386,8 +372,13 @@ ToolProgress ToolRequest::answer(std::string_view bytes, std::string& response) 
     if (checked.next == ToolProgress::Next::SEND) return checked;
     size_ = checked.request_size;
   }
-  if (bytes.size() >= size_)
-    return ready(response, path_.call(head_, bytes.substr(head_.size, size_ - head_.size)));
+  if (bytes.size() >= size_) {
+    const ToolServerReply replied = path_.options_.endpoint(
+        {bytes.substr(head_.size, size_ - head_.size), head_[Field::PROTOCOL_VERSION],
+         head_[Field::MCP_METHOD], head_[Field::MCP_NAME]});
+    const std::string_view sent = replied.status == 202 ? std::string_view() : replied.body;
+    return ready(response, frame_tool_response(replied.status, sent, {}, head_[Field::ORIGIN]));
+  }
   if (held_ == 0) {
     // Only a request that passed every check waits for its body, so its origin is allowed.
     if (size_ > budget_.limit - budget_.held)

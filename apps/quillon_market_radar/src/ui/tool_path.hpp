@@ -77,9 +77,6 @@ enum class HeadState : std::uint8_t { INCOMPLETE, COMPLETE, MALFORMED };
 /// bare LF; names are matched without regard to case.
 [[nodiscard]] HeadState read_head(std::string_view bytes, HttpHead& head);
 
-/// Reads the head at the start of `bytes` into `head` from the beginning, as read_head does.
-[[nodiscard]] HeadState parse_head(std::string_view bytes, HttpHead& head);
-
 /// What a tool-server request needs next.
 struct ToolProgress {
   enum class Next : std::uint8_t { SEND, READ_HEAD, READ_BODY };
@@ -134,8 +131,6 @@ class ToolPath {
   // Returns READ_BODY and the size of the request with the whole `head` (its head and body
   // together) once the head passed every check, or SEND with the refusal in `response`.
   ToolProgress check(const HttpHead& head, std::string& response) const;
-  // Returns the response of the endpoint's reply to the request with `head` and `body`.
-  std::string call(const HttpHead& head, std::string_view body) const;
 
   ToolServerOptions options_;
   std::array<std::string, 2> hosts_;  // 127.0.0.1:PORT, localhost:PORT

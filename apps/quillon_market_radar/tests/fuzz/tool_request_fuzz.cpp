@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(head.ends_with("\r\nVary: Origin\r\nConnection: close\r\n"));
   // Only a complete head can show HEAD, and then what would be the content is not sent.
   qmr::ui::HttpHead parsed;
-  const bool complete = qmr::ui::parse_head(bytes, parsed) == qmr::ui::HeadState::COMPLETE;
+  const bool complete = qmr::ui::read_head(bytes, parsed) == qmr::ui::HeadState::COMPLETE;
   const bool to_head = complete && parsed.method == "HEAD";
   require(!to_head || body.empty());
   if (!head.starts_with("HTTP/1.1 204 ") && !to_head) {
