@@ -1,9 +1,7 @@
 #include "mcp/market_tools.hpp"
 
-#include <algorithm>
 #include <map>
 #include <optional>
-#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,15 +39,7 @@ void write_list_text(const std::vector<Record>& records, std::string_view none, 
 
 }  // namespace
 
-bool is_tool(const JsonString& name, bool with_store) {
-  return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL ||
-         (with_store && name == HISTORY_TOOL);
-}
-
 namespace {
-
-// How many of each series' last points the history tool lists: those a view keeps apart.
-constexpr std::size_t LISTED_POINTS = engine::RECENT_POINTS;
 
 // Returns the days the history tool lists points for, or nothing when `days` (its text in the
 // line, empty when left out) is not a whole number from 1 to MAX_HISTORY_DAYS.
@@ -61,7 +51,7 @@ std::optional<int> days_asked(std::string_view days) {
   return static_cast<int>(value);
 }
 
-// Appends the count of the points `series` lists and the last LISTED_POINTS of them, as a line.
+// Appends the count of the points `series` lists and the last RECENT_POINTS of them, as a line.
 void describe_points(std::string_view name, const engine::SeriesView& series, std::string& text) {
   const std::size_t count = series.listed_count;
   text += "    " + std::string(name) + ": " + std::to_string(count) +
@@ -71,7 +61,9 @@ void describe_points(std::string_view name, const engine::SeriesView& series, st
     return;
   }
   const std::vector<engine::PricePoint>& points = series.recent;
-  text += count <= LISTED_POINTS ? ": " : ", the last " + std::to_string(LISTED_POINTS) + ": ";
+  text += count <= engine::RECENT_POINTS
+              ? ": "
+              : ", the last " + std::to_string(engine::RECENT_POINTS) + ": ";
   for (std::size_t i = 0; i < points.size(); ++i) {
     text += engine::india_date(points[i].at) + " " + engine::rupees_text(points[i].paise);
     text += i + 1 < points.size() ? ", " : "\n";
@@ -135,20 +127,34 @@ HistoryAnswer history_answer(const Request& request, const engine::HistorySource
   return answer;
 }
 
+// Appends the text of the history tool's answer to `request` to `out` as one JSON string, and in a
+// revision with structured content its data to `data` as the result's member; returns whether the
+// call failed. Kept out of line: inlined, it made every other tool call take more instructions.
+[[gnu::noinline]] bool write_history(const Request& request, const Revision& revision,
+                                     const engine::HistorySource& history, std::string& out,
+                                     std::string& data) {
+  const HistoryAnswer answer = history_answer(request, history);
+  json::write_string(answer.text, out);
+  if (revision.structured_content && !answer.failed) {
+    data += R"(,"structuredContent":{"histories":)";
+    json::write_compact(answer.histories, data);
+    data += '}';
+  }
+  return answer.failed;
+}
+
 // Appends `products` as the compact text of a JSON array, each record with its "alert" from
 // `history` first (its members stay in sorted order); without the member when the store cannot be
 // read.
 void write_products(const std::vector<engine::TrackedProduct>& products,
                     const engine::HistorySource* history, std::string& out) {
-  std::vector<engine::ProductOnPlatform> asked;
-  if (history && history->read_alerts_of) {
-    for (const engine::TrackedProduct& product : products) {
-      asked.emplace_back(product.sku_asin, product.platform);
-    }
-  }
-  if (asked.empty()) {
+  if (!history || !history->read_alerts_of || products.empty()) {
     engine::write_sorted_array(products, out);
     return;
+  }
+  std::vector<engine::ProductOnPlatform> asked;
+  for (const engine::TrackedProduct& product : products) {
+    asked.emplace_back(product.sku_asin, product.platform);
   }
   const std::int64_t now = history->now();
   const std::int64_t since =
@@ -182,27 +188,6 @@ void write_products(const std::vector<engine::TrackedProduct>& products,
 }
 
 }  // namespace
-
-void write_history_result(const Request& request, const Revision& revision,
-                          const engine::HistorySource& history, std::string& out) {
-  using namespace std::string_view_literals;
-  const HistoryAnswer answer = history_answer(request, history);
-  out += '{';
-  if (revision.result_meta) {
-    out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
-  }
-  out += R"("content":[{"text":)"sv;
-  json::write_string(answer.text, out);
-  out += R"(,"type":"text"}])"sv;
-  if (answer.failed) out += R"(,"isError":true)"sv;
-  if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
-  if (revision.structured_content && !answer.failed) {
-    out += R"(,"structuredContent":{"histories":)"sv;
-    json::write_compact(answer.histories, out);
-    out += '}';
-  }
-  out += '}';
-}
 
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
   write_list_text(engine_->list_review_intel(), NO_REVIEWS, reviews_);
@@ -246,21 +231,13 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
 }
 
 std::string MarketTools::write_medicines(const JsonString& query, std::string& out) const {
-  const std::vector<engine::MedicineArbitrage>& matches = medicine_rows_;
-  if (matches.empty()) {
-    json::write_string(NO_MEDICINES, out);
-    return {};
+  engine::MedicineSelection selection;
+  if (!medicine_rows_.empty()) {
+    std::string storage;
+    selection = engine::select_medicines(medicine_rows_, medicine_keys_, query.text(storage));
   }
-  std::string storage;
-  const engine::MedicineSelection selection =
-      engine::select_medicines(matches, medicine_keys_, query.text(storage));
-  if (selection.medicines.empty()) {
-    json::write_string(engine::NO_EXACT_MATCH, out);
-    return {};
-  }
-  std::string text;
-  engine::write_sorted_array(selection.medicines, text);
-  json::write_string(text, out);
+  write_list_text(selection.medicines,
+                  medicine_rows_.empty() ? NO_MEDICINES : engine::NO_EXACT_MATCH, out);
   return selection.more == 0 ? std::string() : engine::more_medicines_line(selection);
 }
 
@@ -292,11 +269,14 @@ void MarketTools::write_result(const Request& request, const Revision& revision,
     out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
   }
   out += R"("content":[{"text":)"sv;
-  const bool invalid_query =
+  bool failed =
       revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
   std::string more;
-  if (invalid_query) {
+  std::string data;  // the history tool's structured content
+  if (failed) {
     json::write_string(QUERY_NOT_A_STRING, out);
+  } else if (history && request.tool_name == HISTORY_TOOL) {
+    failed = write_history(request, revision, *history, out, data);
   } else {
     more = write_tool_text(request.tool_name, request.query, history, out);
   }
@@ -307,8 +287,9 @@ void MarketTools::write_result(const Request& request, const Revision& revision,
     out += R"(,"type":"text"})"sv;
   }
   out += ']';
-  if (invalid_query) out += R"(,"isError":true)"sv;
+  if (failed) out += R"(,"isError":true)"sv;
   if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
+  if (!data.empty()) out += data;
   out += '}';
 }
 
