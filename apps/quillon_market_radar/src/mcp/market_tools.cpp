@@ -187,6 +187,26 @@ void write_products(const std::vector<engine::TrackedProduct>& products,
   out += ']';
 }
 
+// Returns the positions of the products the search for `query` finds in `engine`.
+std::vector<std::size_t> find_products(const engine::MarketEngine& engine,
+                                       const JsonString& query) {
+  std::string storage;
+  // The store lowers the whole query beside the line, and the lower case of a long one may be
+  // half as long again ("İ" becomes "i̇"). So a long query is first lowered PART_SIZE bytes at a
+  // time from the line, no further than it takes to see that it is longer than every field a
+  // search compares lower-cased: then it matches none.
+  // (Lower-casing is per character here but for a final sigma, whose two forms are as long, so the
+  // pieces' lengths add up to the whole's.)
+  if (query.raw().size() > PART_SIZE) {
+    std::size_t lowered = 0;
+    for (std::size_t offset = 0; offset != query.raw().size();) {
+      lowered += text::to_lower(query.part(offset, PART_SIZE).text(storage)).size();
+      if (lowered > engine.longest_search_key()) return {};
+    }
+  }
+  return engine.find_products(query.text(storage));
+}
+
 }  // namespace
 
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
@@ -204,7 +224,7 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
                                          const engine::HistorySource* history,
                                          std::string& out) const {
   if (name == SEARCH_TOOL) {
-    std::vector<std::size_t> positions = find(query);
+    std::vector<std::size_t> positions = find_products(*engine_, query);
     std::string more;
     if (positions.size() > engine::LISTED_PRODUCTS_CAP) {
       // A host takes a result of limited size: the products most worth a look come first.
@@ -216,7 +236,16 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
     json::write_string(text, out);
     return more;
   }
-  if (name == MEDICINE_TOOL && medicine_queries()) return write_medicines(query, out);
+  if (name == MEDICINE_TOOL && medicine_queries()) {
+    engine::MedicineSelection selection;
+    if (!medicine_rows_.empty()) {
+      std::string storage;
+      selection = engine::select_medicines(medicine_rows_, medicine_keys_, query.text(storage));
+    }
+    write_list_text(selection.medicines,
+                    medicine_rows_.empty() ? NO_MEDICINES : engine::NO_EXACT_MATCH, out);
+    return selection.more == 0 ? std::string() : engine::more_medicines_line(selection);
+  }
   // The two list tools take no arguments: whatever is passed, they return every stored record.
   if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
     out += name == REVIEW_TOOL ? reviews_ : medicines_;
@@ -228,35 +257,6 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
   name.append_escaped(out, 2);
   out += R"(' not found\"}")";
   return {};
-}
-
-std::string MarketTools::write_medicines(const JsonString& query, std::string& out) const {
-  engine::MedicineSelection selection;
-  if (!medicine_rows_.empty()) {
-    std::string storage;
-    selection = engine::select_medicines(medicine_rows_, medicine_keys_, query.text(storage));
-  }
-  write_list_text(selection.medicines,
-                  medicine_rows_.empty() ? NO_MEDICINES : engine::NO_EXACT_MATCH, out);
-  return selection.more == 0 ? std::string() : engine::more_medicines_line(selection);
-}
-
-std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
-  std::string storage;
-  // The store lowers the whole query beside the line, and the lower case of a long one may be
-  // half as long again ("İ" becomes "i̇"). So a long query is first lowered PART_SIZE bytes at a
-  // time from the line, no further than it takes to see that it is longer than every field a
-  // search compares lower-cased: then it matches none.
-  // (Lower-casing is per character here but for a final sigma, whose two forms are as long, so the
-  // pieces' lengths add up to the whole's.)
-  if (query.raw().size() > PART_SIZE) {
-    std::size_t lowered = 0;
-    for (std::size_t offset = 0; offset != query.raw().size();) {
-      lowered += text::to_lower(query.part(offset, PART_SIZE).text(storage)).size();
-      if (lowered > engine_->longest_search_key()) return {};
-    }
-  }
-  return engine_->find_products(query.text(storage));
 }
 
 void MarketTools::write_result(const Request& request, const Revision& revision, std::string& out,

@@ -2,7 +2,6 @@
 // gives, written straight into the answer.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,10 +55,6 @@ class MarketTools {
   // gap; engine::MEDICINE_ANSWER_LIMIT), for a text content of its own; else "".
   std::string write_tool_text(const JsonString& name, const JsonString& query,
                               const engine::HistorySource* history, std::string& out) const;
-  // Appends the medicine tool's answer to `query` as one JSON string; returns its line on the rest.
-  std::string write_medicines(const JsonString& query, std::string& out) const;
-  // Returns the positions of the products the search for `query` finds.
-  [[nodiscard]] std::vector<std::size_t> find(const JsonString& query) const;
 
   engine::EngineHandle engine_;
   std::string reviews_;    // the whole output of each list tool, as a JSON string
