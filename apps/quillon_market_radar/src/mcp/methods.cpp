@@ -246,25 +246,24 @@ const FixedTexts& fixed_texts(const Terms& terms, bool with_store) {
                                         const Terms& terms, bool with_store,
                                         const std::string*& fixed) {
   const FixedTexts& texts = fixed_texts(terms, with_store);
+  // Points `fixed` to the text of `key` in `list`, if it has one.
+  const auto find = [&fixed](const auto& list, const auto& key) {
+    for (const auto& [name, text] : list) {
+      if (key == name) {
+        fixed = &text;
+        return true;
+      }
+    }
+    return false;
+  };
   if (method == "resources/read" && texts.reads) {
     // A read of a resource of an extension the client declared, in any revision: a read of any
     // other address finds none, and one without an address is no read.
     if (!request.resource_uri) return Outcome::INVALID_PARAMS;
-    for (const auto& [uri, text] : texts.resources) {
-      if (*request.resource_uri == uri) {
-        fixed = &text;
-        return Outcome::RESULT;
-      }
-    }
-    return Outcome::UNKNOWN_RESOURCE;
+    return find(texts.resources, *request.resource_uri) ? Outcome::RESULT
+                                                        : Outcome::UNKNOWN_RESOURCE;
   }
-  for (const auto& [name, text] : texts.methods) {
-    if (name == method) {
-      fixed = &text;
-      return Outcome::RESULT;
-    }
-  }
-  return Outcome::METHOD_NOT_FOUND;
+  return find(texts.methods, method) ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
 }
 
 }  // namespace
