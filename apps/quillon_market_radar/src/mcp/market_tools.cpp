@@ -37,10 +37,6 @@ void write_list_text(const std::vector<Record>& records, std::string_view none, 
   json::write_string(text, out);
 }
 
-}  // namespace
-
-namespace {
-
 // Returns the days the history tool lists points for, or nothing when `days` (its text in the
 // line, empty when left out) is not a whole number from 1 to MAX_HISTORY_DAYS.
 std::optional<int> days_asked(std::string_view days) {
@@ -70,50 +66,39 @@ void describe_points(std::string_view name, const engine::SeriesView& series, st
   }
 }
 
-// What a history tool call answers: its text, whether it is a failure, and the histories' data.
-struct HistoryAnswer {
-  std::string text;
-  bool failed = false;
-  json::Value histories;  // null for a failure
-};
-
-// Returns the history as the view draws it: its data without the alerts' dispatch records,
-// which only repeat the alerts in the words of a message.
-json::Value history_data(const engine::HistoryView& product,
-                         const engine::HistorySettings& settings) {
-  json::Value data = engine::history_json(product, "", settings.suggestion);
-  for (json::Value& alert : data["alerts"]) alert.erase("dispatch");
-  return data;
-}
-
-// Returns the answer to a history tool call.
-HistoryAnswer history_answer(const Request& request, const engine::HistorySource& history) {
+// Appends the text of the history tool's answer to `request` to `out` as one JSON string, and in a
+// revision with structured content the histories as the view draws them to `data`, as the result's
+// member; returns whether the call failed, the text then saying why. Kept out of line: inlined, it
+// made every other tool call take more instructions.
+[[gnu::noinline]] bool write_history(const Request& request, const Revision& revision,
+                                     const engine::HistorySource& history, std::string& out,
+                                     std::string& data) {
+  const auto fail = [&out](const std::string& reason) {
+    json::write_string(reason, out);
+    return true;
+  };
   std::string storage;
   const std::string sku_asin(request.sku_asin.text(storage));
   if (sku_asin.empty()) {
-    return {
-        "Invalid arguments: \"sku_asin\" must be a product's seller SKU or ASIN, as a "
-        "string.",
-        true, nullptr};
+    return fail(
+        "Invalid arguments: \"sku_asin\" must be a product's seller SKU or ASIN, as a string.");
   }
   const std::optional<int> days = days_asked(request.days);
   if (!days) {
-    return {"Invalid arguments: \"days\" must be a whole number from 1 to " +
-                std::to_string(engine::MAX_HISTORY_DAYS) + ".",
-            true, nullptr};
+    return fail("Invalid arguments: \"days\" must be a whole number from 1 to " +
+                std::to_string(engine::MAX_HISTORY_DAYS) + ".");
   }
   std::optional<std::string> platform;
   if (!request.platform.raw().empty()) platform = std::string(request.platform.text(storage));
   const std::int64_t now = history.now();
   auto read = history.read(sku_asin, platform, now, *days);
-  if (!read.ok()) return {"The store could not be read: " + read.error().message, true, nullptr};
+  if (!read.ok()) return fail("The store could not be read: " + read.error().message);
   if (read.value().empty()) {
-    return {"No price history of '" + sku_asin + "'" + (platform ? " on " + *platform : "") +
-                " in the store.",
-            true, nullptr};
+    return fail("No price history of '" + sku_asin + "'" + (platform ? " on " + *platform : "") +
+                " in the store.");
   }
-  HistoryAnswer answer{{}, false, json::Value::array()};
-  std::string& text = answer.text;
+  std::string text;
+  json::Value histories = json::Value::array();
   for (const engine::HistoryView& product : read.value()) {
     if (!text.empty()) text += '\n';
     text += engine::describe_history(product, history.settings.suggestion);
@@ -122,25 +107,18 @@ HistoryAnswer history_answer(const Request& request, const engine::HistorySource
             ", IST):\n";
     describe_points("our price", product.ours, text);
     describe_points("competitor", product.competitor, text);
-    answer.histories.push_back(history_data(product, history.settings));
+    // The alerts' dispatch records only repeat the alerts in the words of a message.
+    json::Value& drawn =
+        histories.emplace_back(engine::history_json(product, "", history.settings.suggestion));
+    for (json::Value& alert : drawn["alerts"]) alert.erase("dispatch");
   }
-  return answer;
-}
-
-// Appends the text of the history tool's answer to `request` to `out` as one JSON string, and in a
-// revision with structured content its data to `data` as the result's member; returns whether the
-// call failed. Kept out of line: inlined, it made every other tool call take more instructions.
-[[gnu::noinline]] bool write_history(const Request& request, const Revision& revision,
-                                     const engine::HistorySource& history, std::string& out,
-                                     std::string& data) {
-  const HistoryAnswer answer = history_answer(request, history);
-  json::write_string(answer.text, out);
-  if (revision.structured_content && !answer.failed) {
+  json::write_string(text, out);
+  if (revision.structured_content) {
     data += R"(,"structuredContent":{"histories":)";
-    json::write_compact(answer.histories, data);
+    json::write_compact(histories, data);
     data += '}';
   }
-  return answer.failed;
+  return false;
 }
 
 // Appends `products` as the compact text of a JSON array, each record with its "alert" from
