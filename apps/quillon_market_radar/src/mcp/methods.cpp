@@ -46,9 +46,7 @@ std::span<const std::string_view[3]> listed_tools(bool with_store) {
 // medicine tool's query and the history tool's, only with a store.
 struct Argument {
   std::size_t tool;
-  const char* name;
-  std::string_view type;
-  std::string_view description;
+  std::string_view name, type, description;
 };
 constexpr Argument ARGUMENTS[] = {
     {0, "query", "string",
@@ -95,7 +93,8 @@ json::Value tool_catalogue(const Terms& terms, bool with_store) {
   }
   for (const Argument& argument :
        std::span(ARGUMENTS).first(with_store ? std::size(ARGUMENTS) : 1)) {
-    json::Value& property = tools[argument.tool]["inputSchema"]["properties"][argument.name];
+    json::Value& property =
+        tools[argument.tool]["inputSchema"]["properties"][std::string(argument.name)];
     property["type"] = argument.type;
     if (described) property["description"] = argument.description;
   }
