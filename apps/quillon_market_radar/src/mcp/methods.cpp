@@ -37,6 +37,7 @@ constexpr std::string_view TOOLS[][3] = {
      "suggested price, and the last points."},
 };
 
+// The rows of TOOLS listed, with a store the history tool's too.
 std::span<const std::string_view[3]> listed_tools(bool with_store) {
   return std::span(TOOLS).first(with_store ? 4 : 3);
 }
