@@ -66,13 +66,12 @@ void describe_points(std::string_view name, const engine::SeriesView& series, st
   }
 }
 
-// Appends the text of the history tool's answer to `request` to `out` as one JSON string, and in a
-// revision with structured content the histories as the view draws them to `data`, as the result's
-// member; returns whether the call failed, the text then saying why. Kept out of line: inlined, it
-// made every other tool call take more instructions.
-[[gnu::noinline]] bool write_history(const Request& request, const Revision& revision,
-                                     const engine::HistorySource& history, std::string& out,
-                                     std::string& data) {
+// Appends the text of the history tool's answer to `request` to `out` as one JSON string, and
+// gives `histories` the histories as the view draws them; returns whether the call failed, the text
+// then saying why. Kept out of line: inlined, it made every other tool call take more
+// instructions.
+[[gnu::noinline]] bool write_history(const Request& request, const engine::HistorySource& history,
+                                     std::string& out, std::optional<json::Value>& histories) {
   const auto fail = [&out](const std::string& reason) {
     json::write_string(reason, out);
     return true;
@@ -98,7 +97,7 @@ void describe_points(std::string_view name, const engine::SeriesView& series, st
                 " in the store.");
   }
   std::string text;
-  json::Value histories = json::Value::array();
+  histories.emplace(json::Value::array());
   for (const engine::HistoryView& product : read.value()) {
     if (!text.empty()) text += '\n';
     text += engine::describe_history(product, history.settings.suggestion);
@@ -109,15 +108,10 @@ void describe_points(std::string_view name, const engine::SeriesView& series, st
     describe_points("competitor", product.competitor, text);
     // The alerts' dispatch records only repeat the alerts in the words of a message.
     json::Value& drawn =
-        histories.emplace_back(engine::history_json(product, "", history.settings.suggestion));
+        histories->emplace_back(engine::history_json(product, "", history.settings.suggestion));
     for (json::Value& alert : drawn["alerts"]) alert.erase("dispatch");
   }
   json::write_string(text, out);
-  if (revision.structured_content) {
-    data += R"(,"structuredContent":{"histories":)";
-    json::write_compact(histories, data);
-    data += '}';
-  }
   return false;
 }
 
@@ -250,11 +244,11 @@ void MarketTools::write_result(const Request& request, const Revision& revision,
   bool failed =
       revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
   std::string more;
-  std::string data;  // the history tool's structured content
+  std::optional<json::Value> histories;  // the history tool's data, when it answers
   if (failed) {
     json::write_string(QUERY_NOT_A_STRING, out);
   } else if (history && request.tool_name == HISTORY_TOOL) {
-    failed = write_history(request, revision, *history, out, data);
+    failed = write_history(request, *history, out, histories);
   } else {
     more = write_tool_text(request.tool_name, request.query, history, out);
   }
@@ -267,7 +261,11 @@ void MarketTools::write_result(const Request& request, const Revision& revision,
   out += ']';
   if (failed) out += R"(,"isError":true)"sv;
   if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
-  if (!data.empty()) out += data;
+  if (histories && revision.structured_content) {
+    out += R"(,"structuredContent":{"histories":)"sv;
+    json::write_compact(*histories, out);
+    out += '}';
+  }
   out += '}';
 }
 

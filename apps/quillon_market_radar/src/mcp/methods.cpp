@@ -66,8 +66,8 @@ constexpr Argument ARGUMENTS[] = {
 // Returns true when `name` is the name of one of the tools listed. Kept out of line: inlined into
 // outcome_of(), it made every tool call take about 15 instructions more.
 [[gnu::noinline]] bool is_tool(const JsonString& name, bool with_store) {
-  return std::ranges::any_of(listed_tools(with_store),
-                             [&name](const auto& tool) { return name == tool[0]; });
+  return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL ||
+         (with_store && name == HISTORY_TOOL);
 }
 
 // The tools as listed under `terms`, and with a store.
