@@ -1,9 +1,7 @@
 #include "mcp/market_tools.hpp"
 
-#include <algorithm>
 #include <map>
 #include <optional>
-#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,18 +37,6 @@ void write_list_text(const std::vector<Record>& records, std::string_view none, 
   json::write_string(text, out);
 }
 
-}  // namespace
-
-bool is_tool(const JsonString& name, bool with_store) {
-  return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL ||
-         (with_store && name == HISTORY_TOOL);
-}
-
-namespace {
-
-// How many of each series' last points the history tool lists: those a view keeps apart.
-constexpr std::size_t LISTED_POINTS = engine::RECENT_POINTS;
-
 // Returns the days the history tool lists points for, or nothing when `days` (its text in the
 // line, empty when left out) is not a whole number from 1 to MAX_HISTORY_DAYS.
 std::optional<int> days_asked(std::string_view days) {
@@ -61,7 +47,7 @@ std::optional<int> days_asked(std::string_view days) {
   return static_cast<int>(value);
 }
 
-// Appends the count of the points `series` lists and the last LISTED_POINTS of them, as a line.
+// Appends the count of the points `series` lists and the last RECENT_POINTS of them, as a line.
 void describe_points(std::string_view name, const engine::SeriesView& series, std::string& text) {
   const std::size_t count = series.listed_count;
   text += "    " + std::string(name) + ": " + std::to_string(count) +
@@ -71,57 +57,47 @@ void describe_points(std::string_view name, const engine::SeriesView& series, st
     return;
   }
   const std::vector<engine::PricePoint>& points = series.recent;
-  text += count <= LISTED_POINTS ? ": " : ", the last " + std::to_string(LISTED_POINTS) + ": ";
+  text += count <= engine::RECENT_POINTS
+              ? ": "
+              : ", the last " + std::to_string(engine::RECENT_POINTS) + ": ";
   for (std::size_t i = 0; i < points.size(); ++i) {
     text += engine::india_date(points[i].at) + " " + engine::rupees_text(points[i].paise);
     text += i + 1 < points.size() ? ", " : "\n";
   }
 }
 
-// What a history tool call answers: its text, whether it is a failure, and the histories' data.
-struct HistoryAnswer {
-  std::string text;
-  bool failed = false;
-  json::Value histories;  // null for a failure
-};
-
-// Returns the history as the view draws it: its data without the alerts' dispatch records,
-// which only repeat the alerts in the words of a message.
-json::Value history_data(const engine::HistoryView& product,
-                         const engine::HistorySettings& settings) {
-  json::Value data = engine::history_json(product, "", settings.suggestion);
-  for (json::Value& alert : data["alerts"]) alert.erase("dispatch");
-  return data;
-}
-
-// Returns the answer to a history tool call.
-HistoryAnswer history_answer(const Request& request, const engine::HistorySource& history) {
+// Appends the text of the history tool's answer to `request` to `out` as one JSON string, and
+// gives `histories` the histories as the view draws them; returns whether the call failed, the text
+// then saying why. Kept out of line: inlined, it made every other tool call take more
+// instructions.
+[[gnu::noinline]] bool write_history(const Request& request, const engine::HistorySource& history,
+                                     std::string& out, std::optional<json::Value>& histories) {
+  const auto fail = [&out](const std::string& reason) {
+    json::write_string(reason, out);
+    return true;
+  };
   std::string storage;
   const std::string sku_asin(request.sku_asin.text(storage));
   if (sku_asin.empty()) {
-    return {
-        "Invalid arguments: \"sku_asin\" must be a product's seller SKU or ASIN, as a "
-        "string.",
-        true, nullptr};
+    return fail(
+        "Invalid arguments: \"sku_asin\" must be a product's seller SKU or ASIN, as a string.");
   }
   const std::optional<int> days = days_asked(request.days);
   if (!days) {
-    return {"Invalid arguments: \"days\" must be a whole number from 1 to " +
-                std::to_string(engine::MAX_HISTORY_DAYS) + ".",
-            true, nullptr};
+    return fail("Invalid arguments: \"days\" must be a whole number from 1 to " +
+                std::to_string(engine::MAX_HISTORY_DAYS) + ".");
   }
   std::optional<std::string> platform;
   if (!request.platform.raw().empty()) platform = std::string(request.platform.text(storage));
   const std::int64_t now = history.now();
   auto read = history.read(sku_asin, platform, now, *days);
-  if (!read.ok()) return {"The store could not be read: " + read.error().message, true, nullptr};
+  if (!read.ok()) return fail("The store could not be read: " + read.error().message);
   if (read.value().empty()) {
-    return {"No price history of '" + sku_asin + "'" + (platform ? " on " + *platform : "") +
-                " in the store.",
-            true, nullptr};
+    return fail("No price history of '" + sku_asin + "'" + (platform ? " on " + *platform : "") +
+                " in the store.");
   }
-  HistoryAnswer answer{{}, false, json::Value::array()};
-  std::string& text = answer.text;
+  std::string text;
+  histories.emplace(json::Value::array());
   for (const engine::HistoryView& product : read.value()) {
     if (!text.empty()) text += '\n';
     text += engine::describe_history(product, history.settings.suggestion);
@@ -130,9 +106,13 @@ HistoryAnswer history_answer(const Request& request, const engine::HistorySource
             ", IST):\n";
     describe_points("our price", product.ours, text);
     describe_points("competitor", product.competitor, text);
-    answer.histories.push_back(history_data(product, history.settings));
+    // The alerts' dispatch records only repeat the alerts in the words of a message.
+    json::Value& drawn =
+        histories->emplace_back(engine::history_json(product, "", history.settings.suggestion));
+    for (json::Value& alert : drawn["alerts"]) alert.erase("dispatch");
   }
-  return answer;
+  json::write_string(text, out);
+  return false;
 }
 
 // Appends `products` as the compact text of a JSON array, each record with its "alert" from
@@ -140,15 +120,13 @@ HistoryAnswer history_answer(const Request& request, const engine::HistorySource
 // read.
 void write_products(const std::vector<engine::TrackedProduct>& products,
                     const engine::HistorySource* history, std::string& out) {
-  std::vector<engine::ProductOnPlatform> asked;
-  if (history && history->read_alerts_of) {
-    for (const engine::TrackedProduct& product : products) {
-      asked.emplace_back(product.sku_asin, product.platform);
-    }
-  }
-  if (asked.empty()) {
+  if (!history || !history->read_alerts_of || products.empty()) {
     engine::write_sorted_array(products, out);
     return;
+  }
+  std::vector<engine::ProductOnPlatform> asked;
+  for (const engine::TrackedProduct& product : products) {
+    asked.emplace_back(product.sku_asin, product.platform);
   }
   const std::int64_t now = history->now();
   const std::int64_t since =
@@ -181,28 +159,27 @@ void write_products(const std::vector<engine::TrackedProduct>& products,
   out += ']';
 }
 
-}  // namespace
-
-void write_history_result(const Request& request, const Revision& revision,
-                          const engine::HistorySource& history, std::string& out) {
-  using namespace std::string_view_literals;
-  const HistoryAnswer answer = history_answer(request, history);
-  out += '{';
-  if (revision.result_meta) {
-    out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
+// Returns the positions of the products the search for `query` finds in `engine`.
+std::vector<std::size_t> find_products(const engine::MarketEngine& engine,
+                                       const JsonString& query) {
+  std::string storage;
+  // The store lowers the whole query beside the line, and the lower case of a long one may be
+  // half as long again ("İ" becomes "i̇"). So a long query is first lowered PART_SIZE bytes at a
+  // time from the line, no further than it takes to see that it is longer than every field a
+  // search compares lower-cased: then it matches none.
+  // (Lower-casing is per character here but for a final sigma, whose two forms are as long, so the
+  // pieces' lengths add up to the whole's.)
+  if (query.raw().size() > PART_SIZE) {
+    std::size_t lowered = 0;
+    for (std::size_t offset = 0; offset != query.raw().size();) {
+      lowered += text::to_lower(query.part(offset, PART_SIZE).text(storage)).size();
+      if (lowered > engine.longest_search_key()) return {};
+    }
   }
-  out += R"("content":[{"text":)"sv;
-  json::write_string(answer.text, out);
-  out += R"(,"type":"text"}])"sv;
-  if (answer.failed) out += R"(,"isError":true)"sv;
-  if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
-  if (revision.structured_content && !answer.failed) {
-    out += R"(,"structuredContent":{"histories":)"sv;
-    json::write_compact(answer.histories, out);
-    out += '}';
-  }
-  out += '}';
+  return engine.find_products(query.text(storage));
 }
+
+}  // namespace
 
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
   write_list_text(engine_->list_review_intel(), NO_REVIEWS, reviews_);
@@ -219,7 +196,7 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
                                          const engine::HistorySource* history,
                                          std::string& out) const {
   if (name == SEARCH_TOOL) {
-    std::vector<std::size_t> positions = find(query);
+    std::vector<std::size_t> positions = find_products(*engine_, query);
     std::string more;
     if (positions.size() > engine::LISTED_PRODUCTS_CAP) {
       // A host takes a result of limited size: the products most worth a look come first.
@@ -231,7 +208,16 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
     json::write_string(text, out);
     return more;
   }
-  if (name == MEDICINE_TOOL && medicine_queries()) return write_medicines(query, out);
+  if (name == MEDICINE_TOOL && medicine_queries()) {
+    engine::MedicineSelection selection;
+    if (!medicine_rows_.empty()) {
+      std::string storage;
+      selection = engine::select_medicines(medicine_rows_, medicine_keys_, query.text(storage));
+    }
+    write_list_text(selection.medicines,
+                    medicine_rows_.empty() ? NO_MEDICINES : engine::NO_EXACT_MATCH, out);
+    return selection.more == 0 ? std::string() : engine::more_medicines_line(selection);
+  }
   // The two list tools take no arguments: whatever is passed, they return every stored record.
   if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
     out += name == REVIEW_TOOL ? reviews_ : medicines_;
@@ -245,43 +231,6 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
   return {};
 }
 
-std::string MarketTools::write_medicines(const JsonString& query, std::string& out) const {
-  const std::vector<engine::MedicineArbitrage>& matches = medicine_rows_;
-  if (matches.empty()) {
-    json::write_string(NO_MEDICINES, out);
-    return {};
-  }
-  std::string storage;
-  const engine::MedicineSelection selection =
-      engine::select_medicines(matches, medicine_keys_, query.text(storage));
-  if (selection.medicines.empty()) {
-    json::write_string(engine::NO_EXACT_MATCH, out);
-    return {};
-  }
-  std::string text;
-  engine::write_sorted_array(selection.medicines, text);
-  json::write_string(text, out);
-  return selection.more == 0 ? std::string() : engine::more_medicines_line(selection);
-}
-
-std::vector<std::size_t> MarketTools::find(const JsonString& query) const {
-  std::string storage;
-  // The store lowers the whole query beside the line, and the lower case of a long one may be
-  // half as long again ("İ" becomes "i̇"). So a long query is first lowered PART_SIZE bytes at a
-  // time from the line, no further than it takes to see that it is longer than every field a
-  // search compares lower-cased: then it matches none.
-  // (Lower-casing is per character here but for a final sigma, whose two forms are as long, so the
-  // pieces' lengths add up to the whole's.)
-  if (query.raw().size() > PART_SIZE) {
-    std::size_t lowered = 0;
-    for (std::size_t offset = 0; offset != query.raw().size();) {
-      lowered += text::to_lower(query.part(offset, PART_SIZE).text(storage)).size();
-      if (lowered > engine_->longest_search_key()) return {};
-    }
-  }
-  return engine_->find_products(query.text(storage));
-}
-
 void MarketTools::write_result(const Request& request, const Revision& revision, std::string& out,
                                const engine::HistorySource* history) const {
   // One text content holding the tool's output, or in a revision with protocol errors a text the
@@ -292,11 +241,14 @@ void MarketTools::write_result(const Request& request, const Revision& revision,
     out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
   }
   out += R"("content":[{"text":)"sv;
-  const bool invalid_query =
+  bool failed =
       revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
   std::string more;
-  if (invalid_query) {
+  std::optional<json::Value> histories;  // the history tool's data, when it answers
+  if (failed) {
     json::write_string(QUERY_NOT_A_STRING, out);
+  } else if (history && request.tool_name == HISTORY_TOOL) {
+    failed = write_history(request, *history, out, histories);
   } else {
     more = write_tool_text(request.tool_name, request.query, history, out);
   }
@@ -307,8 +259,13 @@ void MarketTools::write_result(const Request& request, const Revision& revision,
     out += R"(,"type":"text"})"sv;
   }
   out += ']';
-  if (invalid_query) out += R"(,"isError":true)"sv;
+  if (failed) out += R"(,"isError":true)"sv;
   if (revision.result_meta) out += R"(,"resultType":"complete")"sv;
+  if (histories && revision.structured_content) {
+    out += R"(,"structuredContent":{"histories":)"sv;
+    json::write_compact(*histories, out);
+    out += '}';
+  }
   out += '}';
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,16 +22,59 @@ constexpr std::string_view SERVER_NAME = "quillon_market_radar";
 // How long a client may keep a list or the discovery result: they change only with the program.
 constexpr int CACHE_TTL_MS = 3'600'000;
 
-// The tools as listed under `terms`; with a store, the history tool too and the medicine tool's
-// query.
+// The tools as listed: name, title, description; the search first, the history tool last and
+// only with a store.
+constexpr std::string_view TOOLS[][3] = {
+    {SEARCH_TOOL, "Search Competitor Prices",
+     "Search competitor prices across Amazon and Flipkart with sub-0.1ms latency."},
+    {REVIEW_TOOL, "Review Defect Intelligence",
+     "Extract manufacturing defect intelligence and fake review ratios."},
+    {MEDICINE_TOOL, "Jan Aushadhi Generic Match",
+     "Match branded medicine to 70%+ cheaper Jan Aushadhi generic equivalent."},
+    {HISTORY_TOOL, "Price History",
+     "Summarise a product's own and competitor price history from the seller's store: lowest, "
+     "average and highest over the last 30, 90 and 180 days (IST), the all-time low, alerts, a "
+     "suggested price, and the last points."},
+};
+
+// The rows of TOOLS listed, with a store the history tool's too.
+std::span<const std::string_view[3]> listed_tools(bool with_store) {
+  return std::span(TOOLS).first(with_store ? 4 : 3);
+}
+
+// An argument of a listed tool (its row in TOOLS) with its JSON type and its description, given in
+// the revisions with described tools. The search's query is always listed; the others, the
+// medicine tool's query and the history tool's, only with a store.
+struct Argument {
+  std::size_t tool;
+  std::string_view name, type, description;
+};
+constexpr Argument ARGUMENTS[] = {
+    {0, "query", "string",
+     "Keyword, ASIN or platform to look for, matched case-insensitively in the title, then the "
+     "identifier, then the platform. Leave it out to list every product."},
+    {2, "query", "string",
+     "Brand or salt to look for, matched case-insensitively in the branded name, the salt "
+     "composition and the generic's name. Leave it out to list the largest savings."},
+    {3, "sku_asin", "string", "The product's seller SKU or ASIN, exactly as stored."},
+    {3, "platform", "string",
+     "Amazon or Flipkart; leave it out for every platform the product is on."},
+    {3, "days", "integer",
+     "How many days in India of points to list, from 1 to 3650; 90 when left out."},
+};
+
+// Returns true when `name` is the name of one of the tools listed. Kept out of line: inlined into
+// outcome_of(), it made every tool call take about 15 instructions more.
+[[gnu::noinline]] bool is_tool(const JsonString& name, bool with_store) {
+  return name == SEARCH_TOOL || name == REVIEW_TOOL || name == MEDICINE_TOOL ||
+         (with_store && name == HISTORY_TOOL);
+}
+
+// The tools as listed under `terms`, and with a store.
 json::Value tool_catalogue(const Terms& terms, bool with_store) {
   const bool described = terms.revision->described_tools;
   json::Value tools = json::Value::array();
-  std::vector<const std::string_view*> listed;
-  for (const auto& tool : TOOLS) listed.push_back(tool);
-  if (with_store) listed.push_back(HISTORY_TOOL_ENTRY);
-  for (const std::string_view* entry : listed) {
-    const std::string_view name = entry[0], title = entry[1], description = entry[2];
+  for (const auto& [name, title, description] : listed_tools(with_store)) {
     json::Value& tool = tools.emplace_back(json::Value{
         {"name", name}, {"description", description}, {"inputSchema", {{"type", "object"}}}});
     for (const Extension& extension : EXTENSIONS) {
@@ -48,23 +92,15 @@ json::Value tool_catalogue(const Terms& terms, bool with_store) {
                            {"idempotentHint", true},
                            {"openWorldHint", false}};
   }
-  json::Value& query = tools[0]["inputSchema"]["properties"]["query"];
-  query["type"] = "string";
-  if (described) query["description"] = QUERY_DESCRIPTION;
+  for (const Argument& argument :
+       std::span(ARGUMENTS).first(with_store ? std::size(ARGUMENTS) : 1)) {
+    json::Value& property =
+        tools[argument.tool]["inputSchema"]["properties"][std::string(argument.name)];
+    property["type"] = argument.type;
+    if (described) property["description"] = argument.description;
+  }
   if (with_store) {
-    json::Value& medicine = tools[2]["inputSchema"]["properties"]["query"];
-    medicine["type"] = "string";
-    if (described) medicine["description"] = MEDICINE_QUERY_DESCRIPTION;
     json::Value& schema = tools.back()["inputSchema"];
-    const std::pair<std::string_view, std::string_view> arguments[] = {
-        {"sku_asin", SKU_ASIN_DESCRIPTION},
-        {"platform", PLATFORM_DESCRIPTION},
-        {"days", DAYS_DESCRIPTION}};
-    for (const auto& [name, text] : arguments) {
-      json::Value& argument = schema["properties"][std::string(name)];
-      argument["type"] = name == "days" ? "integer" : "string";
-      if (described) argument["description"] = text;
-    }
     schema["properties"]["days"]["minimum"] = 1;
     schema["properties"]["days"]["maximum"] = engine::MAX_HISTORY_DAYS;
     schema["required"] = json::Value::array({"sku_asin"});
@@ -158,6 +194,7 @@ std::vector<FixedTexts> write_texts(ExtensionSet extensions, bool with_store) {
   std::vector<FixedTexts> table;
   for (const Revision& revision : REVISIONS) {
     const Terms terms{&revision, extensions};
+    FixedTexts& texts = table.emplace_back();
     std::vector<std::string_view> names(revision.fixed_methods.begin(),
                                         revision.fixed_methods.end());
     for (const Extension& extension : EXTENSIONS) {
@@ -165,21 +202,16 @@ std::vector<FixedTexts> write_texts(ExtensionSet extensions, bool with_store) {
       for (const std::string_view name : extension.methods) {
         if (std::ranges::find(names, name) == names.end()) names.push_back(name);
       }
-    }
-    FixedTexts& texts = table.emplace_back();
-    for (const std::string_view name : names) {
-      if (name == "resources/read") {
-        texts.reads = true;
-        continue;
-      }
-      texts.methods.emplace_back(name, json::to_compact(fixed_result(name, terms, with_store)));
-    }
-    for (const Extension& extension : EXTENSIONS) {
-      if (!texts.reads || !extensions.contains(extension)) continue;
       for (const Resource& resource : extension.resources) {
         texts.resources.emplace_back(
             resource.uri,
             json::to_compact(fixed_result("resources/read", terms, with_store, &resource)));
+      }
+    }
+    for (const std::string_view name : names) {
+      texts.reads = texts.reads || name == "resources/read";
+      if (name != "resources/read") {
+        texts.methods.emplace_back(name, json::to_compact(fixed_result(name, terms, with_store)));
       }
     }
   }
@@ -187,16 +219,11 @@ std::vector<FixedTexts> write_texts(ExtensionSet extensions, bool with_store) {
 }
 
 // Returns the fixed results under `terms`. Each text is written once and copied from then on. The
-// texts under a set of extensions are written when a client first declares that set, never for
-// the others: the view's hold its whole document once per revision (about 200 KB of private
-// memory).
+// texts under a set of extensions are written by the first request under that set, while the
+// others wait, and never for the others: the view's hold its whole document once per revision
+// (about 200 KB of private memory). With a store, the history tool is listed too: a table of its
+// own per set. The tables written are kept for the whole run.
 const FixedTexts& fixed_texts(const Terms& terms, bool with_store) {
-  const auto row = static_cast<std::size_t>(terms.revision - REVISIONS.data());
-  static const std::vector<FixedTexts> WITHOUT_EXTENSIONS = write_texts(ExtensionSet(), false);
-  if (terms.extensions.empty() && !with_store) return WITHOUT_EXTENSIONS[row];
-  // Any other set is written by the first request under it, while the others wait; the tables
-  // written are kept for the whole run.
-  // With a store, the history tool is listed too: a table of its own per set.
   static std::array<std::atomic<const std::vector<FixedTexts>*>, 2 << EXTENSIONS.size()> written{};
   std::atomic<const std::vector<FixedTexts>*>& slot =
       written[terms.extensions.index() * 2 + (with_store ? 1 : 0)];
@@ -210,7 +237,7 @@ const FixedTexts& fixed_texts(const Terms& terms, bool with_store) {
       slot.store(table, std::memory_order_release);
     }
   }
-  return (*table)[row];
+  return (*table)[static_cast<std::size_t>(terms.revision - REVISIONS.data())];
 }
 
 // What any method but "tools/call" gives, kept out of line: inlined into outcome_of(), it made a
@@ -219,25 +246,24 @@ const FixedTexts& fixed_texts(const Terms& terms, bool with_store) {
                                         const Terms& terms, bool with_store,
                                         const std::string*& fixed) {
   const FixedTexts& texts = fixed_texts(terms, with_store);
+  // Points `fixed` to the text of `key` in `list`, if it has one.
+  const auto find = [&fixed](const auto& list, const auto& key) {
+    for (const auto& [name, text] : list) {
+      if (key == name) {
+        fixed = &text;
+        return true;
+      }
+    }
+    return false;
+  };
   if (method == "resources/read" && texts.reads) {
     // A read of a resource of an extension the client declared, in any revision: a read of any
     // other address finds none, and one without an address is no read.
     if (!request.resource_uri) return Outcome::INVALID_PARAMS;
-    for (const auto& [uri, text] : texts.resources) {
-      if (*request.resource_uri == uri) {
-        fixed = &text;
-        return Outcome::RESULT;
-      }
-    }
-    return Outcome::UNKNOWN_RESOURCE;
+    return find(texts.resources, *request.resource_uri) ? Outcome::RESULT
+                                                        : Outcome::UNKNOWN_RESOURCE;
   }
-  for (const auto& [name, text] : texts.methods) {
-    if (name == method) {
-      fixed = &text;
-      return Outcome::RESULT;
-    }
-  }
-  return Outcome::METHOD_NOT_FOUND;
+  return find(texts.methods, method) ? Outcome::RESULT : Outcome::METHOD_NOT_FOUND;
 }
 
 }  // namespace

@@ -76,9 +76,8 @@ Status serve_lines(int input, int output, const engine::Snapshots& snapshots,
   LineHandler handler(snapshots, std::move(history));
   std::string response;
   // An answer that echoes a long structured value (an id, a version refused) is written in parts
-  // as the value is written: the writer's form of a number can be more than twice its text (1e4 is
-  // written 10000.0), and the answer is not held whole beside the line. Every other answer is one
-  // write.
+  // as the value is written (see write_canonical), never held whole beside the line. Every other
+  // answer is one write.
   Status spilled = Done{};
   const Spill spill = [output, &spilled](std::string& part) {
     if (spilled.ok()) spilled = write_all(output, part);

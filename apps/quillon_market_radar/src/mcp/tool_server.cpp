@@ -133,8 +133,6 @@ Answered LineHandler::respond(const Request& request, const Served& served, std:
   out += R"(,"jsonrpc":"2.0","result":)"sv;
   if (fixed) {
     out += *fixed;
-  } else if (history_ && request.tool_name == HISTORY_TOOL) {
-    write_history_result(request, revision, *history_, out);
   } else {
     tools->write_result(request, revision, out, history_.get());
   }
