@@ -36,6 +36,9 @@ constexpr std::string_view SERVICE_LINES[] = {
     "    - Competitor Hiring Trends (B15.3): PASSED",
 };
 
+// How many matches `prices --history` shows the history of.
+constexpr std::size_t HISTORY_MATCHES_CAP = 5;
+
 // How many listings' identifiers the store's self-check searches for, at most.
 constexpr std::size_t STORE_TEST_SEARCHES = 16;
 

@@ -3,19 +3,16 @@
 #include <algorithm>
 #include <asio/co_spawn.hpp>
 #include <asio/use_awaitable.hpp>
-#include <cstddef>
 #include <exception>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <variant>
 #include <vector>
 
 #include "base/console.hpp"
 #include "base/loop_pool.hpp"
 #include "base/platform.hpp"
-#include "engine/market_engine.hpp"
 #include "main/cli.hpp"
 #include "main/commands.hpp"
 #include "main/data_source.hpp"
@@ -66,8 +63,7 @@ asio::awaitable<Status> run(const UiCommand& command, const DataSource& source, 
 asio::awaitable<Status> run(const DaemonCommand& daemon, const DataSource& source,
                             LoopPool& runtime) {
   print_daemon_lines(daemon.port);
-  const UiCommand served{daemon.port, daemon.mcp, daemon.data, daemon.alert_percent};
-  co_return co_await run(served, source, runtime);
+  co_return co_await run(static_cast<const UiCommand&>(daemon), source, runtime);
 }
 
 asio::awaitable<Status> run(const PricesCommand& prices, const DataSource& source, LoopPool&) {
@@ -93,49 +89,29 @@ asio::awaitable<Status> run(const ImportCommand& command, const DataSource&, Loo
   co_return run_import(command);
 }
 
-// The data folder a command answers from, when it names one; `test` checks its store itself and
-// `import` writes to its own.
-DataFolder answered_from(const Command& command) {
-  return std::visit(
-      [](const auto& chosen) -> DataFolder {
-        using Chosen = std::decay_t<decltype(chosen)>;
-        if constexpr (std::is_same_v<Chosen, TestCommand> ||
-                      std::is_same_v<Chosen, ImportCommand>) {
-          return std::nullopt;
-        } else {
-          return chosen.data;
-        }
-      },
-      command);
+// What a command needs before it runs: the data folder it answers from (`test` checks its store
+// itself and `import` writes to its own), whether it runs on and so follows the store's imports,
+// the one search it answers once (the only listings it then reads), and whether it serves the
+// dashboard, which accepts on several loops; the others run on loop 0 alone, on the main thread,
+// and start no other.
+struct Needs {
+  DataFolder data;
+  bool live = false;
+  std::optional<std::string_view> search = std::nullopt;
+  bool dashboard = false;
+};
+// The dashboard's, and the daemon's.
+Needs needs_of(const UiCommand& ui) { return {.data = ui.data, .live = true, .dashboard = true}; }
+Needs needs_of(const PricesCommand& prices) {
+  return {.data = prices.data, .search = prices.query};
 }
+Needs needs_of(const McpCommand& mcp) { return {.data = mcp.data, .live = true}; }
+Needs needs_of(const TestCommand&) { return {}; }
+Needs needs_of(const ImportCommand&) { return {}; }
 
-// Whether a command runs on and so follows the store's imports; the others answer once.
-bool serves(const Command& command) {
-  return !std::holds_alternative<PricesCommand>(command) &&
-         !std::holds_alternative<TestCommand>(command) &&
-         !std::holds_alternative<ImportCommand>(command);
-}
-
-// The search of a command that answers one search once, the only listings it needs to read.
-std::optional<std::string_view> searched(const Command& command) {
-  const auto* prices = std::get_if<PricesCommand>(&command);
-  if (prices == nullptr) return std::nullopt;
-  return prices->query;
-}
-
-// The loops a command needs: those the dashboard accepts on for the commands that serve it, loop 0
-// alone for the others, which then run on the main thread and start no other.
-std::size_t loops_for(const Command& command) {
-  if (!std::holds_alternative<UiCommand>(command) &&
-      !std::holds_alternative<DaemonCommand>(command)) {
-    return 1;
-  }
-  return ui::dashboard_loops(std::max(1u, std::thread::hardware_concurrency()));
-}
-
-// Opens the command's data source, then runs the command on it.
-asio::awaitable<Status> run_command(const Command& command, LoopPool& runtime) {
-  auto source = DataSource::open(answered_from(command), serves(command), searched(command));
+// Opens the data source the command needs, then runs the command on it.
+asio::awaitable<Status> run_command(const Command& command, const Needs& needs, LoopPool& runtime) {
+  auto source = DataSource::open(needs.data, needs.live, needs.search);
   if (!source.ok()) co_return source.error();
   co_return co_await std::visit(
       [&](const auto& chosen) { return run(chosen, source.value(), runtime); }, command);
@@ -143,10 +119,10 @@ asio::awaitable<Status> run_command(const Command& command, LoopPool& runtime) {
 
 // The root task, on loop 0 of the runtime: the banner, then the command on its data source. The
 // command and its source live in this frame for as long as the command runs.
-asio::awaitable<int> program_body(const Command& command, LoopPool& runtime) {
+asio::awaitable<int> program_body(const Command& command, const Needs& needs, LoopPool& runtime) {
   // No banner for the tool server: standard output is its protocol channel.
   if (!std::holds_alternative<McpCommand>(command)) print_banner();
-  const Status status = co_await run_command(command, runtime);
+  const Status status = co_await run_command(command, needs, runtime);
   if (!status.ok()) {
     console::print_error("Error: " + status.error().message + "\n");
     co_return 1;
@@ -168,9 +144,11 @@ int run_program(int argc, char** argv) {
   if (!parsed.cli) return parsed.exit_status;
 
   const Command command = parsed.cli->command.value_or(UiCommand{});
-  LoopPool runtime(loops_for(command));
+  const Needs needs = std::visit([](const auto& chosen) { return needs_of(chosen); }, command);
+  LoopPool runtime(
+      needs.dashboard ? ui::dashboard_loops(std::max(1u, std::thread::hardware_concurrency())) : 1);
   int status = 0;
-  asio::co_spawn(runtime.loop(0), program_body(command, runtime),
+  asio::co_spawn(runtime.loop(0), program_body(command, needs, runtime),
                  [&runtime, &status](const std::exception_ptr& failure, int result) {
                    if (failure) fatal_for(failure);
                    status = result;
