@@ -113,24 +113,19 @@ void add_data_option(CLI::App& command, DataFolder& data) {
       ->type_name("DIR");
 }
 
-// Adds `--alert-percent P`, a number above 0 and at most 100.
-void add_alert_option(CLI::App& command, double& percent) {
-  command
-      .add_option("--alert-percent", percent,
-                  "Alert when a competitor is more than P percent below our price (default 5)")
-      ->type_name("P")
-      ->check(CLI::Range(0.001, 100.0));
-}
-
 // Adds the options of a command that answers from `--data`: the serving options first for one
-// that serves, `--alert-percent` last for one that judges drops.
+// that serves, and last for one that judges drops `--alert-percent P`, above 0 and at most 100.
 template <typename Chosen>
 void add_answering_command(CLI::App& command, Command& slot) {
   auto& chosen = slot.emplace<Chosen>();
   if constexpr (requires { chosen.port; }) add_serving_options(command, chosen.port, chosen.mcp);
   add_data_option(command, chosen.data);
   if constexpr (requires { chosen.alert_percent; }) {
-    add_alert_option(command, chosen.alert_percent);
+    command
+        .add_option("--alert-percent", chosen.alert_percent,
+                    "Alert when a competitor is more than P percent below our price (default 5)")
+        ->type_name("P")
+        ->check(CLI::Range(0.001, 100.0));
   }
 }
 
