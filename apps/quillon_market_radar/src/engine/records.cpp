@@ -32,12 +32,9 @@ class CompactObject {
     json::write_float(value, out_);
   }
   void member(std::string_view key, const std::optional<double>& value) {
-    if (!value) {
-      this->key(key);
-      out_ += "null";
-      return;
-    }
-    member(key, *value);
+    if (value) return member(key, *value);
+    this->key(key);
+    out_ += "null";
   }
   void member(std::string_view key, std::uint64_t value) {
     this->key(key);
@@ -226,13 +223,10 @@ std::string format_rfc3339_utc(std::int64_t seconds_since_epoch, std::uint32_t n
 
 std::string format_rfc3339_utc_micros(std::int64_t micros) {
   // Seconds rounded down, so that the fraction is never negative.
-  std::int64_t seconds = micros / 1'000'000;
-  std::int64_t rest = micros % 1'000'000;
-  if (rest < 0) {
-    rest += 1'000'000;
-    --seconds;
-  }
-  return format_rfc3339_utc(seconds, static_cast<std::uint32_t>(rest) * 1000);
+  const std::chrono::microseconds time(micros);
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(time);
+  return format_rfc3339_utc(seconds.count(),
+                            static_cast<std::uint32_t>((time - seconds).count()) * 1000);
 }
 
 std::string now_rfc3339_utc() {
