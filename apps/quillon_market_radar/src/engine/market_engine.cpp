@@ -159,8 +159,7 @@ const std::vector<std::uint32_t>& MarketEngine::sorted_positions(ProductOrder or
       // are moved behind the others first, and only the others are sorted.
       std::vector<double> keys(rows.size());
       for (std::size_t i = 0; i < rows.size(); ++i) {
-        const std::optional<double> key = field(rows[i]);
-        keys[i] = key ? *key : std::numeric_limits<double>::quiet_NaN();
+        keys[i] = field(rows[i]).value_or(std::numeric_limits<double>::quiet_NaN());
       }
       sort_by(keys, std::stable_partition(positions.begin(), positions.end(),
                                           [&](std::uint32_t i) { return !std::isnan(keys[i]); }));
@@ -227,8 +226,7 @@ std::vector<std::size_t> MarketEngine::largest_price_gaps(std::vector<std::size_
                                                           std::size_t limit) const {
   // NaN stands for no gap, as in sorted_positions: it has no order, so it goes last.
   const auto gap = [&](std::size_t position) {
-    const std::optional<double> key = price_gap(products_.at(position));
-    return key ? *key : std::numeric_limits<double>::quiet_NaN();
+    return price_gap(products_.at(position)).value_or(std::numeric_limits<double>::quiet_NaN());
   };
   const auto before = [&](std::size_t a, std::size_t b) {
     const double gap_a = gap(a);

@@ -215,9 +215,8 @@ Status run_import(const ImportCommand& command) {
   const store::ImportSummary summary = store::summarise(report.value());
   console::print_text(summary.out);
   console::print_error(summary.err);
-  const auto failed = std::count_if(
-      report.value().files.begin(), report.value().files.end(),
-      [](const store::FileReport& file) { return file.outcome == store::FileOutcome::FAILED; });
+  const auto failed = std::ranges::count(report.value().files, store::FileOutcome::FAILED,
+                                         &store::FileReport::outcome);
   if (failed == 0) return Done{};
   return Error{std::to_string(failed) + " of " + std::to_string(command.files.size()) +
                " files not imported"};
