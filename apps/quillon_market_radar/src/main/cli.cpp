@@ -238,7 +238,11 @@ std::optional<ParseOutcome> parse_with(Build build, int argc, const char* const*
 
   // Whether one of the arguments after the program name is `name` itself.
   const auto built = [&](std::string_view name) {
-    return build == Build::EVERY || std::find(argv + 1, argv + argc, name) != argv + argc;
+    if (build == Build::EVERY) return true;
+    for (int i = 1; i < argc; ++i) {
+      if (argv[i] == name) return true;
+    }
+    return false;
   };
   std::array<Command, std::size(SUBCOMMANDS)> commands;
   std::array<const CLI::App*, std::size(SUBCOMMANDS)> subcommands{};
