@@ -27,8 +27,10 @@ auto read_store(const std::string& folder, Read read)
 
 }  // namespace
 
-engine::HistorySourceHandle DataSource::history(const engine::HistorySettings& settings) const {
+engine::HistorySourceHandle DataSource::history(double alert_percent) const {
   if (!folder_) return nullptr;
+  engine::HistorySettings settings;
+  settings.alerts.threshold_percent = alert_percent;
   auto source = std::make_shared<engine::HistorySource>();
   source->read = [folder = *folder_, alerts = settings.alerts](
                      const std::string& sku_asin, const std::optional<std::string>& platform,

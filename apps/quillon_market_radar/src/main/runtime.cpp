@@ -26,13 +26,6 @@ namespace qmr::main {
 
 namespace {
 
-// How the histories a command answers with are judged: drops beyond `alert_percent`.
-engine::HistorySettings history_settings(double alert_percent) {
-  engine::HistorySettings settings;
-  settings.alerts.threshold_percent = alert_percent;
-  return settings;
-}
-
 // One overload per command: a command without one is a compile error, not a silent fall-through.
 // The dashboard, with the tool server on its port when `--mcp` asks for it: its endpoint, the
 // origins and the token, read from its file now. A token file that cannot be read, that is not a
@@ -40,8 +33,7 @@ engine::HistorySettings history_settings(double alert_percent) {
 // program does not start.
 asio::awaitable<Status> run(const UiCommand& command, const DataSource& source, LoopPool& runtime) {
   ui::ToolServerOptions tools;
-  const engine::HistorySourceHandle history =
-      source.history(history_settings(command.alert_percent));
+  const engine::HistorySourceHandle history = source.history(command.alert_percent);
   if (command.mcp.on) {
     if (const auto& path = command.mcp.token_file) {
       auto contents = platform::read_private_file(*path, TOKEN_FILE_LIMIT + 1);
@@ -68,15 +60,14 @@ asio::awaitable<Status> run(const DaemonCommand& daemon, const DataSource& sourc
 
 asio::awaitable<Status> run(const PricesCommand& prices, const DataSource& source, LoopPool&) {
   if (prices.history) {
-    co_return run_price_histories(
-        source.current(), source.history(history_settings(DEFAULT_ALERT_PERCENT)), prices.query);
+    co_return run_price_histories(source.current(), source.history(DEFAULT_ALERT_PERCENT),
+                                  prices.query);
   }
   co_return run_prices(source.current(), prices.query);
 }
 
 asio::awaitable<Status> run(const McpCommand& command, const DataSource& source, LoopPool&) {
-  co_return mcp::run_tool_server(source.snapshots(),
-                                 source.history(history_settings(command.alert_percent)));
+  co_return mcp::run_tool_server(source.snapshots(), source.history(command.alert_percent));
 }
 
 // The seed catalogue's verification, or with a store, the store's own checks.
