@@ -57,7 +57,7 @@ std::string normalise_origin(std::string& text) {
     return "invalid origin '" + text +
            "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
   }
-  // Both are ASCII by now, which lowers as ASCII.
+  // The scheme and the host are ASCII by now, which text::to_lower lowers as ASCII.
   const std::string name = text::to_lower(std::string_view(text).substr(0, separator));
   std::string port_part = has_port ? ":" + std::string(port_text) : "";
   const auto web = std::ranges::find(WEB_SCHEMES, name, &WebScheme::name);
