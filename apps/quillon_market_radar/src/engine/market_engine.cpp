@@ -119,12 +119,7 @@ bool MarketEngine::matches(std::size_t position, std::string_view needle) const 
 }
 
 std::vector<std::size_t> MarketEngine::find_products(std::string_view query) const {
-  const std::string needle = text::to_lower(query);
-  std::vector<std::size_t> positions;
-  for (std::size_t i = 0; i < products_.size(); ++i) {
-    if (matches(i, needle)) positions.push_back(i);
-  }
-  return positions;
+  return page_products({query, ProductOrder::STORED, false, 0, products_.size()}).positions;
 }
 
 std::string more_matches_line(std::size_t total) {
