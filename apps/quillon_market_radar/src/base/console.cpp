@@ -19,15 +19,11 @@ bool decide_colour(const char* clicolor_force, const char* no_color, const char*
   return stdout_is_terminal;
 }
 
-bool colour_enabled() {
+std::string paint(std::string_view text, Colour colour, bool bold) {
   static const bool enabled =
       decide_colour(std::getenv("CLICOLOR_FORCE"), std::getenv("NO_COLOR"), std::getenv("CLICOLOR"),
                     platform::stdout_is_colour_terminal());
-  return enabled;
-}
-
-std::string paint(std::string_view text, Colour colour, bool bold) {
-  if (!colour_enabled()) return std::string(text);
+  if (!enabled) return std::string(text);
   return (bold ? "\x1b[1;" : "\x1b[") + std::to_string(static_cast<int>(colour)) + 'm' +
          std::string(text) + "\x1b[0m";
 }

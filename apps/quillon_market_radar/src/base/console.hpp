@@ -10,12 +10,10 @@ namespace qmr::console {
 
 enum class Colour { BLACK = 30, RED, GREEN, YELLOW, BLUE, MAGENTA, CYAN, WHITE };
 
-/// Returns whether console output is coloured: CLICOLOR_FORCE set and not "0" turns colour on;
+/// Returns whether console output is coloured, from the environment's values (null when unset)
+/// and whether standard output is a terminal: CLICOLOR_FORCE set and not "0" turns colour on;
 /// otherwise NO_COLOR (any value) turns it off; otherwise it is on when CLICOLOR is unset or not
-/// "0" and standard output is a terminal. Decided on the first call and kept for the process.
-[[nodiscard]] bool colour_enabled();
-
-/// Decides colouring from the given environment values (null when unset) and terminal state.
+/// "0" and standard output is a terminal. `paint` decides once for the process.
 [[nodiscard]] bool decide_colour(const char* clicolor_force, const char* no_color,
                                  const char* clicolor, bool stdout_is_terminal);
 

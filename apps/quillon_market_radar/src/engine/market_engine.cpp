@@ -37,7 +37,7 @@ std::string format_price_alert(const TrackedProduct& product) {
 }  // namespace
 
 void MarketEngine::release(MarketEngine* engine) {
-  const bool large = engine->products_.rows.size() >= TRIMMED_PRODUCTS;
+  const bool large = engine->products_.size() >= TRIMMED_PRODUCTS;
   delete engine;
   // The records of a large snapshot are many small blocks among those of the next one, which
   // the allocator keeps for itself: without this a served 100,000-listing store kept about 50 MB
@@ -75,8 +75,8 @@ std::shared_ptr<const MarketEngine> MarketEngine::create() {
 std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows) {
   // No other thread can see the engine before it is returned, so filling it needs no lock.
   std::shared_ptr<MarketEngine> engine(new MarketEngine(), release);
-  engine->products_.rows = std::move(rows.products);
-  const auto& products = engine->products_.rows;
+  engine->products_ = std::move(rows.products);
+  const auto& products = engine->products_;
   engine->search_bounds_.reserve(products.size() * KEYS + 1);
   engine->search_bounds_.push_back(0);
   const auto add_key = [&](std::string_view field) {
@@ -96,17 +96,17 @@ std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows)
     add_key(products[i].platform);
   }
   engine->search_text_.shrink_to_fit();
-  engine->reviews_.rows = std::move(rows.reviews);
-  engine->medicines_.rows = std::move(rows.medicines);
+  engine->reviews_ = std::move(rows.reviews);
+  engine->medicines_ = std::move(rows.medicines);
   engine->medicine_queries_ = rows.medicine_queries;
-  engine->social_posts_.rows = std::move(rows.social_posts);
+  engine->social_posts_ = std::move(rows.social_posts);
   return engine;
 }
 
-std::vector<TrackedProduct> MarketEngine::list_products() const { return products_.copy(); }
-std::vector<ReviewIntel> MarketEngine::list_review_intel() const { return reviews_.copy(); }
-std::vector<MedicineArbitrage> MarketEngine::list_medicines() const { return medicines_.copy(); }
-std::vector<SocialPost> MarketEngine::list_social_posts() const { return social_posts_.copy(); }
+std::vector<TrackedProduct> MarketEngine::list_products() const { return products_; }
+std::vector<ReviewIntel> MarketEngine::list_review_intel() const { return reviews_; }
+std::vector<MedicineArbitrage> MarketEngine::list_medicines() const { return medicines_; }
+std::vector<SocialPost> MarketEngine::list_social_posts() const { return social_posts_; }
 
 bool MarketEngine::matches(std::size_t position, std::string_view needle) const {
   for (std::size_t field = 0; field != KEYS; ++field) {
@@ -119,13 +119,7 @@ bool MarketEngine::matches(std::size_t position, std::string_view needle) const 
 }
 
 std::vector<std::size_t> MarketEngine::find_products(std::string_view query) const {
-  const std::string needle = text::to_lower(query);
-  std::vector<std::size_t> positions;
-  std::lock_guard lock(products_.mutex);
-  for (std::size_t i = 0; i < products_.rows.size(); ++i) {
-    if (matches(i, needle)) positions.push_back(i);
-  }
-  return positions;
+  return page_products({query, ProductOrder::STORED, false, 0, products_.size()}).positions;
 }
 
 std::string more_matches_line(std::size_t total) {
@@ -139,13 +133,13 @@ const std::vector<std::uint32_t>& MarketEngine::sorted_positions(ProductOrder or
                                                                  bool descending) const {
   SortedPositions& slot = sorted_[static_cast<std::size_t>(order) * 2 + (descending ? 1 : 0)];
   std::call_once(slot.sorted, [&] {
-    const auto& rows = products_.rows;
+    const auto& rows = products_;
     auto& positions = slot.positions;
     positions.resize(rows.size());
     std::iota(positions.begin(), positions.end(), std::uint32_t{0});
     // A stable sort keeps equal keys in stored order in both directions.
-    const auto sort_by = [&](const auto& keys) {
-      std::stable_sort(positions.begin(), positions.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const auto sort_by = [&](const auto& keys, auto end) {
+      std::stable_sort(positions.begin(), end, [&](std::uint32_t a, std::uint32_t b) {
         return descending ? keys[b] < keys[a] : keys[a] < keys[b];
       });
     };
@@ -153,57 +147,42 @@ const std::vector<std::uint32_t>& MarketEngine::sorted_positions(ProductOrder or
       std::vector<std::string_view> keys;
       keys.reserve(rows.size());
       for (std::size_t i = 0; i < rows.size(); ++i) keys.push_back(field(i));
-      sort_by(keys);
+      sort_by(keys, positions.end());
     };
     const auto number_keys = [&](auto field) {
       // Products without the figure (or with NaN, which has no order) go last either way: they
       // are moved behind the others first, and only the others are sorted.
       std::vector<double> keys(rows.size());
       for (std::size_t i = 0; i < rows.size(); ++i) {
-        const std::optional<double> key = field(rows[i]);
-        keys[i] = key ? *key : std::numeric_limits<double>::quiet_NaN();
+        keys[i] = field(rows[i]).value_or(std::numeric_limits<double>::quiet_NaN());
       }
-      const auto known =
-          std::stable_partition(positions.begin(), positions.end(),
-                                [&](std::uint32_t i) { return !std::isnan(keys[i]); });
-      std::stable_sort(positions.begin(), known, [&](std::uint32_t a, std::uint32_t b) {
-        return descending ? keys[b] < keys[a] : keys[a] < keys[b];
-      });
+      sort_by(keys, std::stable_partition(positions.begin(), positions.end(),
+                                          [&](std::uint32_t i) { return !std::isnan(keys[i]); }));
     };
     switch (order) {
       case ProductOrder::STORED:
         if (descending) std::reverse(positions.begin(), positions.end());
-        break;
+        return;
       case ProductOrder::SKU_ASIN:
-        text_keys([&](std::size_t i) { return search_key(i, SKU_ASIN_KEY); });
-        break;
+        return text_keys([&](std::size_t i) { return search_key(i, SKU_ASIN_KEY); });
       case ProductOrder::TITLE:
-        text_keys([&](std::size_t i) { return search_key(i, TITLE_KEY); });
-        break;
+        return text_keys([&](std::size_t i) { return search_key(i, TITLE_KEY); });
       case ProductOrder::PLATFORM:
-        text_keys([&](std::size_t i) { return search_key(i, PLATFORM_KEY); });
-        break;
+        return text_keys([&](std::size_t i) { return search_key(i, PLATFORM_KEY); });
       case ProductOrder::STOCK_STATUS:
-        text_keys([&](std::size_t i) { return std::string_view(rows[i].stock_status); });
-        break;
+        return text_keys([&](std::size_t i) { return std::string_view(rows[i].stock_status); });
       case ProductOrder::LAST_CHECKED:
-        text_keys([&](std::size_t i) { return std::string_view(rows[i].last_checked_utc); });
-        break;
+        return text_keys([&](std::size_t i) { return std::string_view(rows[i].last_checked_utc); });
       case ProductOrder::ORIGINAL_PRICE:
-        number_keys([](const TrackedProduct& p) { return p.original_price_inr; });
-        break;
+        return number_keys([](const TrackedProduct& p) { return p.original_price_inr; });
       case ProductOrder::CURRENT_PRICE:
-        number_keys([](const TrackedProduct& p) { return p.current_price_inr; });
-        break;
+        return number_keys([](const TrackedProduct& p) { return p.current_price_inr; });
       case ProductOrder::COMPETITOR_PRICE:
-        number_keys([](const TrackedProduct& p) { return p.competitor_price_inr; });
-        break;
+        return number_keys([](const TrackedProduct& p) { return p.competitor_price_inr; });
       case ProductOrder::PRICE_DELTA:
-        number_keys([](const TrackedProduct& p) { return p.price_delta_percent; });
-        break;
+        return number_keys([](const TrackedProduct& p) { return p.price_delta_percent; });
       case ProductOrder::PRICE_GAP:
-        number_keys([](const TrackedProduct& p) { return price_gap(p); });
-        break;
+        return number_keys([](const TrackedProduct& p) { return price_gap(p); });
     }
   });
   return slot.positions;
@@ -212,8 +191,7 @@ const std::vector<std::uint32_t>& MarketEngine::sorted_positions(ProductOrder or
 ProductPage MarketEngine::page_products(const ProductPageQuery& query) const {
   const std::string needle = text::to_lower(query.query);
   ProductPage page;
-  std::lock_guard lock(products_.mutex);
-  const std::size_t count = products_.rows.size();
+  const std::size_t count = products_.size();
   // The stored order needs no sorted positions: the k-th product in it is the k-th stored one.
   const std::vector<std::uint32_t>* sorted =
       query.order == ProductOrder::STORED && !query.descending
@@ -241,11 +219,9 @@ ProductPage MarketEngine::page_products(const ProductPageQuery& query) const {
 
 std::vector<std::size_t> MarketEngine::largest_price_gaps(std::vector<std::size_t> positions,
                                                           std::size_t limit) const {
-  std::lock_guard lock(products_.mutex);
   // NaN stands for no gap, as in sorted_positions: it has no order, so it goes last.
   const auto gap = [&](std::size_t position) {
-    const std::optional<double> key = price_gap(products_.rows.at(position));
-    return key ? *key : std::numeric_limits<double>::quiet_NaN();
+    return price_gap(products_.at(position)).value_or(std::numeric_limits<double>::quiet_NaN());
   };
   const auto before = [&](std::size_t a, std::size_t b) {
     const double gap_a = gap(a);
@@ -265,30 +241,19 @@ std::vector<TrackedProduct> MarketEngine::products_at(
     const std::vector<std::size_t>& positions) const {
   std::vector<TrackedProduct> rows;
   rows.reserve(positions.size());
-  std::lock_guard lock(products_.mutex);
-  for (const std::size_t position : positions) rows.push_back(products_.rows.at(position));
+  for (const std::size_t position : positions) rows.push_back(products_.at(position));
   return rows;
 }
 
 std::string MarketEngine::encode_products_at(const std::vector<std::size_t>& positions) const {
   std::vector<const TrackedProduct*> rows;
   rows.reserve(positions.size());
-  std::lock_guard lock(products_.mutex);
-  for (const std::size_t position : positions) rows.push_back(&products_.rows.at(position));
+  for (const std::size_t position : positions) rows.push_back(&products_.at(position));
   return encode_product_rows_compact(rows);
 }
 
-std::size_t MarketEngine::product_count() const {
-  std::lock_guard lock(products_.mutex);
-  return products_.rows.size();
-}
-
 std::vector<TrackedProduct> MarketEngine::search_products(std::string_view query) const {
-  const std::vector<std::size_t> positions = find_products(query);
-  std::vector<TrackedProduct> matches;
-  std::lock_guard lock(products_.mutex);
-  for (const std::size_t position : positions) matches.push_back(products_.rows[position]);
-  return matches;
+  return products_at(find_products(query));
 }
 
 Result<json::Value> MarketEngine::run_verification() const {
@@ -319,8 +284,7 @@ Result<json::Value> MarketEngine::run_verification() const {
 }
 
 Result<json::Value> MarketEngine::dispatch_price_alert(std::string_view webhook_target) const {
-  std::lock_guard lock(products_.mutex);
-  for (const auto& product : products_.rows) {
+  for (const auto& product : products_) {
     if (product.sku_asin != ALERT_ASIN) continue;
     return json::Value{{"status", "PRICE_ALERT_DISPATCHED"},
                        {"webhook_target", webhook_target},

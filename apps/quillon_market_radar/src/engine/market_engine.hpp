@@ -1,5 +1,5 @@
-// The in-memory market store: four collections, each behind its own lock, seeded once at start-up
-// and only read afterwards. Every read returns a deep copy, so no lock outlives the call.
+// The in-memory market store: four collections, filled when the engine is made and only read
+// afterwards, so that any number of threads read them without a lock.
 #pragma once
 
 #include <array>
@@ -125,9 +125,6 @@ class MarketEngine {
   /// medicine_queries).
   [[nodiscard]] bool medicine_queries() const { return medicine_queries_; }
 
-  /// Returns the number of products.
-  [[nodiscard]] std::size_t product_count() const;
-
   /// Returns the length in bytes of the longest lower-cased field a search compares: a query
   /// whose lower case is longer matches nothing.
   [[nodiscard]] std::size_t longest_search_key() const { return longest_search_key_; }
@@ -141,17 +138,6 @@ class MarketEngine {
   [[nodiscard]] Result<json::Value> dispatch_price_alert(std::string_view webhook_target) const;
 
  private:
-  template <typename Row>
-  struct Collection {
-    mutable std::mutex mutex;
-    std::vector<Row> rows;
-
-    std::vector<Row> copy() const {
-      std::lock_guard lock(mutex);
-      return rows;
-    }
-  };
-
   // The fields a search compares, in the order of a product's bounds in search_bounds_.
   enum SearchField : std::size_t { TITLE_KEY, SKU_ASIN_KEY, SELLER_SKU_KEY, PLATFORM_KEY, KEYS };
 
@@ -178,7 +164,7 @@ class MarketEngine {
   [[nodiscard]] const std::vector<std::uint32_t>& sorted_positions(ProductOrder order,
                                                                    bool descending) const;
 
-  Collection<TrackedProduct> products_;
+  std::vector<TrackedProduct> products_;
   // Filled with the products and, like every row, never changed afterwards, so the lower-casing
   // of the stored text is done once rather than on every search: every product's lower-cased
   // fields end to end in one text, field `f` of product `i` from search_bounds_[i * KEYS + f] to
@@ -189,9 +175,9 @@ class MarketEngine {
 
   std::size_t longest_search_key_ = 0;
   bool medicine_queries_ = false;
-  Collection<ReviewIntel> reviews_;
-  Collection<MedicineArbitrage> medicines_;
-  Collection<SocialPost> social_posts_;
+  std::vector<ReviewIntel> reviews_;
+  std::vector<MedicineArbitrage> medicines_;
+  std::vector<SocialPost> social_posts_;
 };
 
 /// The shared, reference-counted handle through which every command and task reaches the store.

@@ -15,56 +15,23 @@ namespace qmr::engine {
 
 namespace {
 
-// Builds one compact object: `{"key":value,...}` in the order the members are added.
-class CompactObject {
- public:
-  explicit CompactObject(std::string& out) : out_(out) { out_ += '{'; }
-  ~CompactObject() { out_ += '}'; }
-  CompactObject(const CompactObject&) = delete;
-  CompactObject& operator=(const CompactObject&) = delete;
-
-  void member(std::string_view key, std::string_view value) {
-    this->key(key);
-    json::write_string(value, out_);
+// Appends a member's value: a text as a JSON string, a figure as write_float writes it (null when
+// empty), a count as an integer, a list of texts as an array of strings.
+void write_value(std::string_view text, std::string& out) { json::write_string(text, out); }
+void write_value(double figure, std::string& out) { json::write_float(figure, out); }
+void write_value(const std::optional<double>& figure, std::string& out) {
+  if (figure) return json::write_float(*figure, out);
+  out += "null";
+}
+void write_value(std::uint64_t count, std::string& out) { out += std::to_string(count); }
+void write_value(const std::vector<std::string>& texts, std::string& out) {
+  out += '[';
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (i != 0) out += ',';
+    json::write_string(texts[i], out);
   }
-  void member(std::string_view key, double value) {
-    this->key(key);
-    json::write_float(value, out_);
-  }
-  void member(std::string_view key, const std::optional<double>& value) {
-    if (!value) {
-      this->key(key);
-      out_ += "null";
-      return;
-    }
-    member(key, *value);
-  }
-  void member(std::string_view key, std::uint64_t value) {
-    this->key(key);
-    out_ += std::to_string(value);
-  }
-  void member(std::string_view key, const std::vector<std::string>& values) {
-    this->key(key);
-    out_ += '[';
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (i != 0) out_ += ',';
-      json::write_string(values[i], out_);
-    }
-    out_ += ']';
-  }
-
- private:
-  void key(std::string_view key) {
-    if (!first_) out_ += ',';
-    first_ = false;
-    out_ += '"';
-    out_ += key;  // keys are our own identifiers and never need escaping
-    out_ += "\":";
-  }
-
-  std::string& out_;
-  bool first_ = true;
-};
+  out += ']';
+}
 
 // A member of a record: its key and where the record holds it.
 template <typename Record, typename Member>
@@ -116,17 +83,24 @@ constexpr auto member_order(const std::tuple<Fields...>& fields, bool sorted) {
 template <const auto& FIELDS, bool SORTED>
 constexpr auto MEMBER_ORDER = member_order(FIELDS, SORTED);
 
-// Writes the members of `record` that FIELDS lists, in declaration order or sorted.
+// Writes `record` as one compact object of the members FIELDS lists, in declaration order or
+// sorted. The keys are our own identifiers and never need escaping.
 template <const auto& FIELDS, bool SORTED, typename Record, std::size_t... I>
-void write_members(const Record& record, CompactObject& object, std::index_sequence<I...>) {
+void write_members(const Record& record, std::string& out, std::index_sequence<I...>) {
   constexpr auto& order = MEMBER_ORDER<FIELDS, SORTED>;
-  (object.member(std::get<order[I]>(FIELDS).key, record.*std::get<order[I]>(FIELDS).member), ...);
+  const auto member = [&](bool first, std::string_view key, const auto& value) {
+    out += first ? "{\"" : ",\"";
+    out += key;
+    out += "\":";
+    write_value(value, out);
+  };
+  (member(I == 0, std::get<order[I]>(FIELDS).key, record.*std::get<order[I]>(FIELDS).member), ...);
+  out += '}';
 }
 
 template <const auto& FIELDS, bool SORTED, typename Record>
 void write_object(const Record& record, std::string& out) {
-  CompactObject object(out);
-  write_members<FIELDS, SORTED>(record, object,
+  write_members<FIELDS, SORTED>(record, out,
                                 std::make_index_sequence<MEMBER_ORDER<FIELDS, SORTED>.size()>());
 }
 
@@ -226,13 +200,10 @@ std::string format_rfc3339_utc(std::int64_t seconds_since_epoch, std::uint32_t n
 
 std::string format_rfc3339_utc_micros(std::int64_t micros) {
   // Seconds rounded down, so that the fraction is never negative.
-  std::int64_t seconds = micros / 1'000'000;
-  std::int64_t rest = micros % 1'000'000;
-  if (rest < 0) {
-    rest += 1'000'000;
-    --seconds;
-  }
-  return format_rfc3339_utc(seconds, static_cast<std::uint32_t>(rest) * 1000);
+  const std::chrono::microseconds time(micros);
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(time);
+  return format_rfc3339_utc(seconds.count(),
+                            static_cast<std::uint32_t>((time - seconds).count()) * 1000);
 }
 
 std::string now_rfc3339_utc() {

@@ -5,10 +5,10 @@
 #include <array>
 #include <iterator>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
+#include "base/text.hpp"
 #include "version.hpp"
 
 namespace qmr::main {
@@ -26,12 +26,6 @@ struct WebScheme {
 };
 constexpr WebScheme WEB_SCHEMES[] = {
     {"ftp", 21}, {"http", 80}, {"https", 443}, {"ws", 80}, {"wss", 443}};
-
-void to_lower_ascii(std::string& text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-}
 
 // Rewrites `text` as a browser writes that origin in its Origin header, or returns an error
 // message when it is none: a scheme of letters, digits, "+", "-" and ".", "://", and a host
@@ -63,12 +57,12 @@ std::string normalise_origin(std::string& text) {
     return "invalid origin '" + text +
            "': expected SCHEME://HOST or SCHEME://HOST:PORT, as a browser sends it";
   }
-  std::string name = text.substr(0, separator);
-  to_lower_ascii(name);
+  // The scheme and the host are ASCII by now, which text::to_lower lowers as ASCII.
+  const std::string name = text::to_lower(std::string_view(text).substr(0, separator));
   std::string port_part = has_port ? ":" + std::string(port_text) : "";
   const auto web = std::ranges::find(WEB_SCHEMES, name, &WebScheme::name);
   if (web != std::end(WEB_SCHEMES)) {
-    to_lower_ascii(host);
+    host = text::to_lower(host);
     port_part = !has_port || *port == web->default_port ? "" : ":" + std::to_string(*port);
   }
   text = name + "://" + host + port_part;
@@ -119,21 +113,20 @@ void add_data_option(CLI::App& command, DataFolder& data) {
       ->type_name("DIR");
 }
 
-// Adds `--alert-percent P`, a number above 0 and at most 100.
-void add_alert_option(CLI::App& command, double& percent) {
-  command
-      .add_option("--alert-percent", percent,
-                  "Alert when a competitor is more than P percent below our price (default 5)")
-      ->type_name("P")
-      ->check(CLI::Range(0.001, 100.0));
-}
-
+// Adds the options of a command that answers from `--data`: the serving options first for one
+// that serves, and last for one that judges drops `--alert-percent P`, above 0 and at most 100.
 template <typename Chosen>
-void add_serving_command(CLI::App& command, Command& slot) {
+void add_answering_command(CLI::App& command, Command& slot) {
   auto& chosen = slot.emplace<Chosen>();
-  add_serving_options(command, chosen.port, chosen.mcp);
+  if constexpr (requires { chosen.port; }) add_serving_options(command, chosen.port, chosen.mcp);
   add_data_option(command, chosen.data);
-  add_alert_option(command, chosen.alert_percent);
+  if constexpr (requires { chosen.alert_percent; }) {
+    command
+        .add_option("--alert-percent", chosen.alert_percent,
+                    "Alert when a competitor is more than P percent below our price (default 5)")
+        ->type_name("P")
+        ->check(CLI::Range(0.001, 100.0));
+  }
 }
 
 void add_prices_command(CLI::App& command, Command& slot) {
@@ -142,12 +135,6 @@ void add_prices_command(CLI::App& command, Command& slot) {
   add_data_option(command, prices.data);
   command.add_flag("--history", prices.history,
                    "Show each match's price history and a text chart (needs --data)");
-}
-
-void add_mcp_command(CLI::App& command, Command& slot) {
-  auto& mcp = slot.emplace<McpCommand>();
-  add_data_option(command, mcp.data);
-  add_alert_option(command, mcp.alert_percent);
 }
 
 void add_import_command(CLI::App& command, Command& slot) {
@@ -165,51 +152,36 @@ void add_import_command(CLI::App& command, Command& slot) {
       ->required();
 }
 
-template <typename Chosen>
-void add_data_command(CLI::App& command, Command& slot) {
-  add_data_option(command, slot.emplace<Chosen>().data);
-}
-
-// A subcommand: its name, its line in the help, what adds its options to its CLI11 app (bound to
-// the command it puts in `slot`), and the spellings of those that take a value.
+// A subcommand: its name, its line in the help, and what adds its options to its CLI11 app (bound
+// to the command it puts in `slot`).
 struct Subcommand {
   std::string_view name;
   std::string_view description;
   void (*add)(CLI::App& command, Command& slot);
-  std::span<const std::string_view> value_options;
 };
 
-constexpr std::string_view SERVING_VALUE_OPTIONS[] = {
-    "-p", "--port", "--mcp-allow-origin", "--mcp-token-file", "--data", "--alert-percent"};
-constexpr std::string_view MCP_VALUE_OPTIONS[] = {"--data", "--alert-percent"};
-constexpr std::string_view PRICES_VALUE_OPTIONS[] = {"-q", "--query", "--data"};
-constexpr std::string_view DATA_VALUE_OPTIONS[] = {"--data"};
 // The subcommands in the order the help lists them; "help" follows them.
 constexpr Subcommand SUBCOMMANDS[] = {
-    {"ui", "Launch the Zero-Electron Web HUD Dashboard", add_serving_command<UiCommand>,
-     SERVING_VALUE_OPTIONS},
-    {"prices", "Search tracked products by keyword or ASIN", add_prices_command,
-     PRICES_VALUE_OPTIONS},
-    {"daemon", "Run 24x7 background market sentinel daemon", add_serving_command<DaemonCommand>,
-     SERVING_VALUE_OPTIONS},
-    {"mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode", add_mcp_command, MCP_VALUE_OPTIONS},
+    {"ui", "Launch the Zero-Electron Web HUD Dashboard", add_answering_command<UiCommand>},
+    {"prices", "Search tracked products by keyword or ASIN", add_prices_command},
+    {"daemon", "Run 24x7 background market sentinel daemon", add_answering_command<DaemonCommand>},
+    {"mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode", add_answering_command<McpCommand>},
     {"test", "Run comprehensive 10-in-1 end-to-end verification tests",
-     add_data_command<TestCommand>, DATA_VALUE_OPTIONS},
+     add_answering_command<TestCommand>},
     {"import",
      "Import listing reports, competitor prices, the Jan Aushadhi list and branded medicine "
      "prices into a data folder",
-     add_import_command, DATA_VALUE_OPTIONS},
+     add_import_command},
 };
+// Every spelling of an option of any subcommand that takes a value.
+constexpr std::string_view VALUE_OPTIONS[] = {
+    "-p", "--port", "--mcp-allow-origin", "--mcp-token-file", "--data", "--alert-percent",
+    "-q", "--query"};
 constexpr std::string_view HELP = "help";
 constexpr std::string_view PROGRAM = "quillon_market_radar";
 
 // Returns whether `word` ("--query", "-q") spells an option of any subcommand that takes a value.
-bool takes_value(std::string_view word) {
-  for (const auto& subcommand : SUBCOMMANDS) {
-    if (std::ranges::count(subcommand.value_options, word) != 0) return true;
-  }
-  return false;
-}
+bool takes_value(std::string_view word) { return std::ranges::count(VALUE_OPTIONS, word) != 0; }
 
 // Returns the arguments after the program name in the reversed order CLI11 parses them, with an
 // option that takes a value written "--name=" split into "--name" and an empty word. CLI11 2.1
@@ -243,18 +215,10 @@ std::vector<std::string> arguments_for_parser(int argc, const char* const* argv)
 // Which subcommands a parse builds: those the arguments name, or every one, as the help lists them.
 enum class Build { NAMED, EVERY };
 
-// Returns whether one of the arguments after the program name is `word` itself.
-bool names(int argc, const char* const* argv, std::string_view word) {
-  for (int i = 1; i < argc; ++i) {
-    if (argv[i] == word) return true;
-  }
-  return false;
-}
-
 // Parses the arguments with the subcommands `build` asks for. CLI11 builds every option of every
 // subcommand it is given before it parses, so the usual parse builds only the subcommands an
 // argument names: CLI11 takes a word for a subcommand only when it is its very name (no alias,
-// case or underscore folding is set; names() would have to follow one), so one that no word
+// case or underscore folding is set; `built` would have to follow one), so one that no word
 // names takes no part in the parse, which then runs, or prints the version, as the parse of them
 // all would. Help lists every subcommand, and an error is told as the parse of them all
 // tells it: the usual parse gives nothing for them and leaves them to Build::EVERY.
@@ -272,8 +236,13 @@ std::optional<ParseOutcome> parse_with(Build build, int argc, const char* const*
   // and refuse the command line.
   app.allow_windows_style_options(false);
 
+  // Whether one of the arguments after the program name is `name` itself.
   const auto built = [&](std::string_view name) {
-    return build == Build::EVERY || names(argc, argv, name);
+    if (build == Build::EVERY) return true;
+    for (int i = 1; i < argc; ++i) {
+      if (argv[i] == name) return true;
+    }
+    return false;
   };
   std::array<Command, std::size(SUBCOMMANDS)> commands;
   std::array<const CLI::App*, std::size(SUBCOMMANDS)> subcommands{};

@@ -41,12 +41,8 @@ struct PricesCommand {
   DataFolder data;
   bool history = false;  // --history: each match's price history from the store
 };
-struct DaemonCommand {
-  std::uint16_t port = DEFAULT_PORT;
-  McpOverHttp mcp;
-  DataFolder data;
-  double alert_percent = DEFAULT_ALERT_PERCENT;
-};
+/// `daemon`: the dashboard as `ui` serves it, announced by the daemon's lines.
+struct DaemonCommand : UiCommand {};
 struct McpCommand {
   DataFolder data;
   double alert_percent = DEFAULT_ALERT_PERCENT;

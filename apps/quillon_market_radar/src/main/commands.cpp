@@ -36,6 +36,9 @@ constexpr std::string_view SERVICE_LINES[] = {
     "    - Competitor Hiring Trends (B15.3): PASSED",
 };
 
+// How many matches `prices --history` shows the history of.
+constexpr std::size_t HISTORY_MATCHES_CAP = 5;
+
 // How many listings' identifiers the store's self-check searches for, at most.
 constexpr std::size_t STORE_TEST_SEARCHES = 16;
 
@@ -212,9 +215,8 @@ Status run_import(const ImportCommand& command) {
   const store::ImportSummary summary = store::summarise(report.value());
   console::print_text(summary.out);
   console::print_error(summary.err);
-  const auto failed = std::count_if(
-      report.value().files.begin(), report.value().files.end(),
-      [](const store::FileReport& file) { return file.outcome == store::FileOutcome::FAILED; });
+  const auto failed = std::ranges::count(report.value().files, store::FileOutcome::FAILED,
+                                         &store::FileReport::outcome);
   if (failed == 0) return Done{};
   return Error{std::to_string(failed) + " of " + std::to_string(command.files.size()) +
                " files not imported"};

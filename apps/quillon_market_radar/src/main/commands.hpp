@@ -21,13 +21,10 @@ void print_banner();
 /// never fails.
 [[nodiscard]] Status run_prices(const engine::EngineHandle& engine, std::string_view query);
 
-/// How many matches `prices --history` shows the history of; a line tells how many more matched.
-inline constexpr std::size_t HISTORY_MATCHES_CAP = 5;
-
-/// Prints, for the first HISTORY_MATCHES_CAP products the search for `query` finds (in stored
-/// order), its price history on its platform from `history` in lines of text and a text chart of
-/// the last DEFAULT_HISTORY_DAYS days. Returns an error without a store (a null `history`) or
-/// when the store cannot be read.
+/// Prints, for the first five products the search for `query` finds (in stored order; a line tells
+/// how many more matched), its price history on its platform from `history` in lines of text and a
+/// text chart of the last DEFAULT_HISTORY_DAYS days. Returns an error without a store (a null
+/// `history`) or when the store cannot be read.
 [[nodiscard]] Status run_price_histories(const engine::EngineHandle& engine,
                                          const engine::HistorySourceHandle& history,
                                          std::string_view query);

@@ -15,8 +15,9 @@ namespace {
 // Runs `read` on the store in `folder` inside one read transaction: each answer opens its own
 // connection, so answers on several threads share nothing, and sees the store as one moment left
 // it.
-template <typename T, typename Read>
-Result<T> read_store(const std::string& folder, Read read) {
+template <typename Read>
+auto read_store(const std::string& folder, Read read)
+    -> decltype(read(std::declval<store::Database&>())) {
   auto database = store::open_store_for_reading(std::filesystem::u8path(folder));
   if (!database.ok()) return database.error();
   auto transaction = store::Transaction::begin_reading(database.value());
@@ -24,17 +25,17 @@ Result<T> read_store(const std::string& folder, Read read) {
   return read(database.value());
 }
 
-using Views = std::vector<engine::HistoryView>;
-
 }  // namespace
 
-engine::HistorySourceHandle DataSource::history(const engine::HistorySettings& settings) const {
+engine::HistorySourceHandle DataSource::history(double alert_percent) const {
   if (!folder_) return nullptr;
+  engine::HistorySettings settings;
+  settings.alerts.threshold_percent = alert_percent;
   auto source = std::make_shared<engine::HistorySource>();
   source->read = [folder = *folder_, alerts = settings.alerts](
                      const std::string& sku_asin, const std::optional<std::string>& platform,
                      std::int64_t now, int days) {
-    return read_store<Views>(folder, [&](store::Database& database) {
+    return read_store(folder, [&](store::Database& database) {
       return store::read_history_views(database, {sku_asin, platform, std::nullopt}, now, days,
                                        alerts);
     });
@@ -42,13 +43,13 @@ engine::HistorySourceHandle DataSource::history(const engine::HistorySettings& s
   source->read_alerts_of = [folder = *folder_, alerts = settings.alerts](
                                const std::vector<engine::ProductOnPlatform>& products,
                                std::int64_t now, std::int64_t since) {
-    return read_store<std::vector<engine::ProductAlerts>>(folder, [&](store::Database& database) {
+    return read_store(folder, [&](store::Database& database) {
       return store::read_product_alerts(database, products, now, since, alerts);
     });
   };
   source->read_alerts = [folder = *folder_, alerts = settings.alerts](std::int64_t now,
                                                                       std::int64_t since) {
-    return read_store<std::vector<engine::ProductAlerts>>(folder, [&](store::Database& database) {
+    return read_store(folder, [&](store::Database& database) {
       return store::read_all_alerts(database, now, since, alerts);
     });
   };
@@ -83,8 +84,7 @@ Result<DataSource> DataSource::open(const DataFolder& data, bool live,
         // The last snapshot stays served; the failure is told once until the store reads again.
         [](const Error& error) {
           console::print_error("Warning: " + error.message +
-                               " (still answering from the last "
-                               "snapshot read)\n");
+                               " (still answering from the last snapshot read)\n");
         });
   }
   return source;

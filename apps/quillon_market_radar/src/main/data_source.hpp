@@ -26,8 +26,9 @@ class DataSource {
 
   [[nodiscard]] engine::Snapshots snapshots() const { return engine::Snapshots(live_); }
   [[nodiscard]] engine::EngineHandle current() const { return live_->current(); }
-  /// The store's price history, judged with `settings`; null for the demo, which keeps none.
-  [[nodiscard]] engine::HistorySourceHandle history(const engine::HistorySettings& settings) const;
+  /// The store's price history, its drops alerted beyond `alert_percent`; null for the demo, which
+  /// keeps none.
+  [[nodiscard]] engine::HistorySourceHandle history(double alert_percent) const;
 
  private:
   explicit DataSource(engine::EngineHandle first)

@@ -3,19 +3,16 @@
 #include <algorithm>
 #include <asio/co_spawn.hpp>
 #include <asio/use_awaitable.hpp>
-#include <cstddef>
 #include <exception>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <variant>
 #include <vector>
 
 #include "base/console.hpp"
 #include "base/loop_pool.hpp"
 #include "base/platform.hpp"
-#include "engine/market_engine.hpp"
 #include "main/cli.hpp"
 #include "main/commands.hpp"
 #include "main/data_source.hpp"
@@ -29,13 +26,6 @@ namespace qmr::main {
 
 namespace {
 
-// How the histories a command answers with are judged: drops beyond `alert_percent`.
-engine::HistorySettings history_settings(double alert_percent) {
-  engine::HistorySettings settings;
-  settings.alerts.threshold_percent = alert_percent;
-  return settings;
-}
-
 // One overload per command: a command without one is a compile error, not a silent fall-through.
 // The dashboard, with the tool server on its port when `--mcp` asks for it: its endpoint, the
 // origins and the token, read from its file now. A token file that cannot be read, that is not a
@@ -43,8 +33,7 @@ engine::HistorySettings history_settings(double alert_percent) {
 // program does not start.
 asio::awaitable<Status> run(const UiCommand& command, const DataSource& source, LoopPool& runtime) {
   ui::ToolServerOptions tools;
-  const engine::HistorySourceHandle history =
-      source.history(history_settings(command.alert_percent));
+  const engine::HistorySourceHandle history = source.history(command.alert_percent);
   if (command.mcp.on) {
     if (const auto& path = command.mcp.token_file) {
       auto contents = platform::read_private_file(*path, TOKEN_FILE_LIMIT + 1);
@@ -66,21 +55,19 @@ asio::awaitable<Status> run(const UiCommand& command, const DataSource& source, 
 asio::awaitable<Status> run(const DaemonCommand& daemon, const DataSource& source,
                             LoopPool& runtime) {
   print_daemon_lines(daemon.port);
-  const UiCommand served{daemon.port, daemon.mcp, daemon.data, daemon.alert_percent};
-  co_return co_await run(served, source, runtime);
+  co_return co_await run(static_cast<const UiCommand&>(daemon), source, runtime);
 }
 
 asio::awaitable<Status> run(const PricesCommand& prices, const DataSource& source, LoopPool&) {
   if (prices.history) {
-    co_return run_price_histories(
-        source.current(), source.history(history_settings(DEFAULT_ALERT_PERCENT)), prices.query);
+    co_return run_price_histories(source.current(), source.history(DEFAULT_ALERT_PERCENT),
+                                  prices.query);
   }
   co_return run_prices(source.current(), prices.query);
 }
 
 asio::awaitable<Status> run(const McpCommand& command, const DataSource& source, LoopPool&) {
-  co_return mcp::run_tool_server(source.snapshots(),
-                                 source.history(history_settings(command.alert_percent)));
+  co_return mcp::run_tool_server(source.snapshots(), source.history(command.alert_percent));
 }
 
 // The seed catalogue's verification, or with a store, the store's own checks.
@@ -93,49 +80,29 @@ asio::awaitable<Status> run(const ImportCommand& command, const DataSource&, Loo
   co_return run_import(command);
 }
 
-// The data folder a command answers from, when it names one; `test` checks its store itself and
-// `import` writes to its own.
-DataFolder answered_from(const Command& command) {
-  return std::visit(
-      [](const auto& chosen) -> DataFolder {
-        using Chosen = std::decay_t<decltype(chosen)>;
-        if constexpr (std::is_same_v<Chosen, TestCommand> ||
-                      std::is_same_v<Chosen, ImportCommand>) {
-          return std::nullopt;
-        } else {
-          return chosen.data;
-        }
-      },
-      command);
+// What a command needs before it runs: the data folder it answers from (`test` checks its store
+// itself and `import` writes to its own), whether it runs on and so follows the store's imports,
+// the one search it answers once (the only listings it then reads), and whether it serves the
+// dashboard, which accepts on several loops; the others run on loop 0 alone, on the main thread,
+// and start no other.
+struct Needs {
+  DataFolder data;
+  bool live = false;
+  std::optional<std::string_view> search = std::nullopt;
+  bool dashboard = false;
+};
+// The dashboard's, and the daemon's.
+Needs needs_of(const UiCommand& ui) { return {.data = ui.data, .live = true, .dashboard = true}; }
+Needs needs_of(const PricesCommand& prices) {
+  return {.data = prices.data, .search = prices.query};
 }
+Needs needs_of(const McpCommand& mcp) { return {.data = mcp.data, .live = true}; }
+Needs needs_of(const TestCommand&) { return {}; }
+Needs needs_of(const ImportCommand&) { return {}; }
 
-// Whether a command runs on and so follows the store's imports; the others answer once.
-bool serves(const Command& command) {
-  return !std::holds_alternative<PricesCommand>(command) &&
-         !std::holds_alternative<TestCommand>(command) &&
-         !std::holds_alternative<ImportCommand>(command);
-}
-
-// The search of a command that answers one search once, the only listings it needs to read.
-std::optional<std::string_view> searched(const Command& command) {
-  const auto* prices = std::get_if<PricesCommand>(&command);
-  if (prices == nullptr) return std::nullopt;
-  return prices->query;
-}
-
-// The loops a command needs: those the dashboard accepts on for the commands that serve it, loop 0
-// alone for the others, which then run on the main thread and start no other.
-std::size_t loops_for(const Command& command) {
-  if (!std::holds_alternative<UiCommand>(command) &&
-      !std::holds_alternative<DaemonCommand>(command)) {
-    return 1;
-  }
-  return ui::dashboard_loops(std::max(1u, std::thread::hardware_concurrency()));
-}
-
-// Opens the command's data source, then runs the command on it.
-asio::awaitable<Status> run_command(const Command& command, LoopPool& runtime) {
-  auto source = DataSource::open(answered_from(command), serves(command), searched(command));
+// Opens the data source the command needs, then runs the command on it.
+asio::awaitable<Status> run_command(const Command& command, const Needs& needs, LoopPool& runtime) {
+  auto source = DataSource::open(needs.data, needs.live, needs.search);
   if (!source.ok()) co_return source.error();
   co_return co_await std::visit(
       [&](const auto& chosen) { return run(chosen, source.value(), runtime); }, command);
@@ -143,10 +110,10 @@ asio::awaitable<Status> run_command(const Command& command, LoopPool& runtime) {
 
 // The root task, on loop 0 of the runtime: the banner, then the command on its data source. The
 // command and its source live in this frame for as long as the command runs.
-asio::awaitable<int> program_body(const Command& command, LoopPool& runtime) {
+asio::awaitable<int> program_body(const Command& command, const Needs& needs, LoopPool& runtime) {
   // No banner for the tool server: standard output is its protocol channel.
   if (!std::holds_alternative<McpCommand>(command)) print_banner();
-  const Status status = co_await run_command(command, runtime);
+  const Status status = co_await run_command(command, needs, runtime);
   if (!status.ok()) {
     console::print_error("Error: " + status.error().message + "\n");
     co_return 1;
@@ -168,9 +135,11 @@ int run_program(int argc, char** argv) {
   if (!parsed.cli) return parsed.exit_status;
 
   const Command command = parsed.cli->command.value_or(UiCommand{});
-  LoopPool runtime(loops_for(command));
+  const Needs needs = std::visit([](const auto& chosen) { return needs_of(chosen); }, command);
+  LoopPool runtime(
+      needs.dashboard ? ui::dashboard_loops(std::max(1u, std::thread::hardware_concurrency())) : 1);
   int status = 0;
-  asio::co_spawn(runtime.loop(0), program_body(command, runtime),
+  asio::co_spawn(runtime.loop(0), program_body(command, needs, runtime),
                  [&runtime, &status](const std::exception_ptr& failure, int result) {
                    if (failure) fatal_for(failure);
                    status = result;
