@@ -470,9 +470,8 @@ TEST(PriceHistory, OurPriceObservedAtEveryImportBesideTheLimitsAndReadPerPlatfor
       store.value()
           .execute("DROP TABLE our_prices; DROP TABLE price_limits; DROP TABLE "
                    "jan_aushadhi_medicines; DROP TABLE branded_medicines; DROP TABLE daily_prices; "
-                   "DROP TRIGGER competitor_prices_add_day; DROP TRIGGER "
-                   "competitor_prices_update_day; DROP TRIGGER competitor_prices_delete_day; "
-                   "PRAGMA user_version = 1")
+                   "ALTER TABLE listings DROP COLUMN competitor_paise; ALTER TABLE listings DROP "
+                   "COLUMN competitor_at; PRAGMA user_version = 1")
           .ok());
   auto migrated = open_store(data);
   ASSERT_TRUE(migrated.ok());

@@ -15,19 +15,15 @@ namespace qmr::store {
 
 namespace {
 
-// Every listing with the figures of its latest competitor price, if any, in the order the
-// listings were first imported. The latest observation is found through the competitor table's
-// key (identifier, platform, time): one seek per listing.
+// Every listing with the figures of its latest competitor price, if any (kept on its row by the
+// imports), in the order the listings were first imported.
 constexpr std::string_view CATALOGUE_COLUMNS =
     "SELECT l.sku_asin, l.title, l.platform, l.seller_sku, l.mrp_paise, l.price_paise, "
-    "l.quantity, i.imported_at, c.price_paise, c.observed_at "
-    "FROM listings AS l JOIN imports AS i ON i.id = l.import_id "
-    "LEFT JOIN competitor_prices AS c ON c.sku_asin = l.sku_asin AND c.platform = l.platform "
-    "AND c.observed_at = (SELECT max(latest.observed_at) FROM competitor_prices AS latest "
-    "WHERE latest.sku_asin = l.sku_asin AND latest.platform = l.platform) ";
+    "l.quantity, i.imported_at, l.competitor_paise, l.competitor_at "
+    "FROM listings AS l JOIN imports AS i ON i.id = l.import_id ";
 constexpr std::string_view CATALOGUE_ORDER = "ORDER BY l.rowid";
-// Only the listings a search finds: SQLite tests each listing's own fields before it seeks the
-// competitor's price, so the others cost a scan of their text.
+// Only the listings a search finds: SQLite tests each listing's own fields before it seeks its
+// import's time, so the others cost a scan of their text.
 constexpr std::string_view SEARCH_CONDITION =
     "WHERE search_match(?1, l.title, l.sku_asin, l.seller_sku, l.platform) ";
 
