@@ -199,13 +199,7 @@ TEST(HistoryRollUp, AnswersAsThePureFunctionsFromEveryObservation) {
     auto store = open_store(folder.path);
     ASSERT_TRUE(store.ok());
     days = test::rows(store.value(), "SELECT * FROM daily_prices ORDER BY 1, 2, 3, 4");
-    ASSERT_TRUE(store.value()
-                    .execute("DROP TABLE daily_prices; DROP TRIGGER our_prices_add_day; "
-                             "DROP TRIGGER our_prices_update_day; DROP TRIGGER "
-                             "our_prices_delete_day; ALTER TABLE listings DROP COLUMN "
-                             "competitor_paise; ALTER TABLE listings DROP COLUMN competitor_at; "
-                             "PRAGMA user_version = 3")
-                    .ok());
+    ASSERT_TRUE(store.value().execute(test::BACK_TO_SCHEMA_3).ok());
   }
   auto migrated = open_store(folder.path);
   ASSERT_TRUE(migrated.ok()) << migrated.error().message;

@@ -186,13 +186,7 @@ TEST(Snapshot, TheLatestPriceKeptIsTheNewestObservation) {
                          "SELECT count(*) > 4 FROM listings WHERE competitor_paise IS NOT NULL"),
               "1\n")
         << name;
-    ASSERT_TRUE(store.value()
-                    .execute("DROP TABLE daily_prices; DROP TRIGGER our_prices_add_day; "
-                             "DROP TRIGGER our_prices_update_day; DROP TRIGGER "
-                             "our_prices_delete_day; ALTER TABLE listings DROP COLUMN "
-                             "competitor_paise; ALTER TABLE listings DROP COLUMN competitor_at; "
-                             "PRAGMA user_version = 3")
-                    .ok());
+    ASSERT_TRUE(store.value().execute(test::BACK_TO_SCHEMA_3).ok());
     const std::string before = test::rows(store.value(), joined);
     auto migrated = open_store(folder.path / "data");
     ASSERT_TRUE(migrated.ok()) << migrated.error().message;
