@@ -198,6 +198,12 @@ CREATE TABLE daily_prices (
                                                                       {"competitor_prices", "1"}};
   for (const auto& [table, series] : SERIES) {
     const std::string name(table);
+    sql += add_to_days_sql(series,
+                           "SELECT sku_asin, platform, observed_at, price_paise FROM " + name) +
+           "\n";
+    // The competitor's days are kept once per file since schema 5 (a store of schema 4 has these
+    // triggers for them too, which migration 5 drops).
+    if (series != "0") continue;
     sql += "CREATE TRIGGER " + name + "_add_day AFTER INSERT ON " + name + " BEGIN " +
            add_to_days_sql(series,
                            "SELECT NEW.sku_asin AS sku_asin, NEW.platform AS platform, "
@@ -209,9 +215,6 @@ CREATE TABLE daily_prices (
            redo_day_sql(table, series, "NEW") + " END;\n";
     sql += "CREATE TRIGGER " + name + "_delete_day AFTER DELETE ON " + name + " BEGIN " +
            redo_day_sql(table, series, "OLD") + " END;\n";
-    sql += add_to_days_sql(series,
-                           "SELECT sku_asin, platform, observed_at, price_paise FROM " + name) +
-           "\n";
   }
   return sql + "PRAGMA user_version = 4;\n";
 }
@@ -221,8 +224,9 @@ CREATE TABLE daily_prices (
 // the competitor's days brought up to date once per file (update_competitor_summaries) rather
 // than by a trigger a row: our own series keeps its triggers.
 std::string latest_competitor_migration() {
-  return "DROP TRIGGER competitor_prices_add_day; DROP TRIGGER competitor_prices_update_day; "
-         "DROP TRIGGER competitor_prices_delete_day; "
+  return "DROP TRIGGER IF EXISTS competitor_prices_add_day; "
+         "DROP TRIGGER IF EXISTS competitor_prices_update_day; "
+         "DROP TRIGGER IF EXISTS competitor_prices_delete_day; "
          "ALTER TABLE listings ADD COLUMN competitor_paise INTEGER; "
          "ALTER TABLE listings ADD COLUMN competitor_at INTEGER; " +
          std::string(SET_LATEST_COMPETITOR_SQL) + "true; PRAGMA user_version = 5;\n";
