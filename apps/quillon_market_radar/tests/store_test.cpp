@@ -82,6 +82,10 @@ TEST(PriceRules, AcceptedAndRefused) {
       {"12.345", "more than two decimals"},
       {"1,2,3", "a misplaced thousands separator"},
       {"12,99", "a misplaced thousands separator"},
+      {",299", "a misplaced thousands separator"},
+      {"1,299,", "a misplaced thousands separator"},
+      {"12,34,567,890", "a misplaced thousands separator"},
+      {"1,23,456", "12345600"},
       {"1.2.3", "not a price"},
       {"\u20B9", "a currency without a number"},
       {"99999999999", "too large for a price"}};
