@@ -133,7 +133,7 @@ TEST(Text, LoweredContainsFindsWhatTheLoweredTextHolds) {
   for (const std::string_view needle : needles) {
     for (std::size_t length = 0; length < 24; ++length) {
       for (std::size_t at = 0; at <= length; ++at) {
-        // Around it, near misses: CR is '-' with the bit a letter's case is in, '"' is 'b' so.
+        // Around it, near misses: CR is '-' but for the bit of a letter's case, and "001" follows.
         std::string text;
         while (text.size() < length) text += "\r001\"ottleB";
         text.resize(length);
@@ -151,7 +151,6 @@ TEST(Text, LoweredContainsFindsWhatTheLoweredTextHolds) {
     }
   }
   EXPECT_TRUE(text::lowered_contains("\u212A LAMP", "k lamp"));  // the Kelvin sign lowers to k
-  EXPECT_FALSE(text::lowered_contains("BOTTL", "bottle"));
 }
 
 TEST(Text, Utf8ValidationAndLossyDecoding) {
