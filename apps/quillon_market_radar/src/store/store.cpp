@@ -173,9 +173,10 @@ constexpr std::string_view SET_LATEST_COMPETITOR_SQL =
     "FROM competitor_prices AS c WHERE c.sku_asin = listings.sku_asin "
     "AND c.platform = listings.platform ORDER BY observed_at DESC LIMIT 1) WHERE ";
 
-// The daily roll-up of both series (0 ours, 1 the competitor's), kept by triggers in the
-// transaction that changes an observation, so that a product's summaries, charts and the days
-// its alerts need not look at are read a row a day rather than an observation at a time.
+// The daily roll-up of both series (0 ours, 1 the competitor's), kept in the transaction that
+// changes an observation (ours by triggers, the competitor's by update_competitor_summaries), so
+// that a product's summaries, charts and the days its alerts need not look at are read a row a
+// day rather than an observation at a time.
 std::string daily_prices_migration() {
   std::string sql = R"sql(
 CREATE TABLE daily_prices (
