@@ -134,9 +134,10 @@ Result<engine::Catalogue> load_search(Database& database, std::string_view query
   auto transaction = Transaction::begin_reading(database);
   if (!transaction.ok()) return transaction.error();
   engine::Catalogue catalogue;
-  // Room for every listing (their last rowid, found at once, is at least their count), so that the
-  // records are never moved: only the pages the matches are written to become resident.
-  auto last = database.query_integer("SELECT coalesce(max(rowid), 0) FROM listings");
+  // Room for every listing (their last rowid, found at once, is at least their count), up to a
+  // million, so that the records are not moved: only the pages the matches are written to become
+  // resident.
+  auto last = database.query_integer("SELECT min(coalesce(max(rowid), 0), 1048576) FROM listings");
   if (!last.ok()) return last.error();
   catalogue.products.reserve(static_cast<std::size_t>(last.value()));
   catalogue.seller_skus.reserve(static_cast<std::size_t>(last.value()));
