@@ -126,6 +126,33 @@ TEST(Text, LowerCasesWithTheFullMappingWhateverTheLocale) {
   EXPECT_EQ(text::to_lower("\u00C9T\u00C9 \u20B9"), "\u00E9t\u00E9 \u20B9");
 }
 
+// A lowered needle is found as the lowered text's find finds it: at every place of texts longer
+// and shorter than a word of eight bytes, in either case, for a letter and another first byte.
+TEST(Text, LoweredContainsFindsWhatTheLoweredTextHolds) {
+  const std::string_view needles[] = {"bottle", "b", "-001", "k lamp", "\u00e9t\u00e9"};
+  for (const std::string_view needle : needles) {
+    for (std::size_t length = 0; length < 24; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        // Around it, near misses: CR is '-' but for the bit of a letter's case, and "001" follows.
+        std::string text;
+        while (text.size() < length) text += "\r001\"ottleB";
+        text.resize(length);
+        std::string upper(needle);
+        for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+        text.insert(at, at % 2 ? upper : std::string(needle));
+        // Also cut short, and beside a character beyond ASCII that lowers to ASCII.
+        for (const std::string& whole :
+             {text, text.substr(0, text.size() - 1), "\u212A" + text, text + "\u212A"}) {
+          EXPECT_EQ(text::lowered_contains(whole, needle),
+                    text::to_lower(whole).find(needle) != std::string::npos)
+              << needle << " in " << whole;
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(text::lowered_contains("\u212A LAMP", "k lamp"));  // the Kelvin sign lowers to k
+}
+
 TEST(Text, Utf8ValidationAndLossyDecoding) {
   EXPECT_TRUE(text::is_valid_utf8("plain \u20B9 \U0001F6D2"));
   EXPECT_FALSE(text::is_valid_utf8("\xC0\xAF"));          // overlong

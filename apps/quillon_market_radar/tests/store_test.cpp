@@ -82,6 +82,10 @@ TEST(PriceRules, AcceptedAndRefused) {
       {"12.345", "more than two decimals"},
       {"1,2,3", "a misplaced thousands separator"},
       {"12,99", "a misplaced thousands separator"},
+      {",299", "a misplaced thousands separator"},
+      {"1,299,", "a misplaced thousands separator"},
+      {"12,34,567,890", "a misplaced thousands separator"},
+      {"1,23,456", "12345600"},
       {"1.2.3", "not a price"},
       {"\u20B9", "a currency without a number"},
       {"99999999999", "too large for a price"}};
@@ -470,9 +474,8 @@ TEST(PriceHistory, OurPriceObservedAtEveryImportBesideTheLimitsAndReadPerPlatfor
       store.value()
           .execute("DROP TABLE our_prices; DROP TABLE price_limits; DROP TABLE "
                    "jan_aushadhi_medicines; DROP TABLE branded_medicines; DROP TABLE daily_prices; "
-                   "DROP TRIGGER competitor_prices_add_day; DROP TRIGGER "
-                   "competitor_prices_update_day; DROP TRIGGER competitor_prices_delete_day; "
-                   "PRAGMA user_version = 1")
+                   "ALTER TABLE listings DROP COLUMN competitor_paise; ALTER TABLE listings DROP "
+                   "COLUMN competitor_at; PRAGMA user_version = 1")
           .ok());
   auto migrated = open_store(data);
   ASSERT_TRUE(migrated.ok());

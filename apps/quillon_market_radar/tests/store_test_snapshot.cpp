@@ -2,6 +2,9 @@
 // price for its identifier and platform.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
+
 #include "engine/market_engine.hpp"
 #include "store/import.hpp"
 #include "store/snapshot.hpp"
@@ -128,6 +131,66 @@ TEST(Snapshot, ASearchReadsWhatTheWholeCatalogueFinds) {
     EXPECT_EQ(engine::encode_products_compact(found.value().products),
               engine::encode_products_compact(expected))
         << query;
+  }
+}
+
+// The competitor's latest price kept on each listing is the one a join of every observation
+// finds (the newest time; a time observed again, the later import's price), whatever order the
+// files bring them in: older observations after newer ones, listings before, between and after
+// their prices, and a store brought forward from the schema without it.
+TEST(Snapshot, TheLatestPriceKeptIsTheNewestObservation) {
+  const std::string kept =
+      "SELECT platform, sku_asin, competitor_paise, competitor_at FROM listings ORDER BY rowid";
+  const std::string joined =
+      "SELECT l.platform, l.sku_asin, c.price_paise, c.observed_at FROM listings AS l "
+      "LEFT JOIN competitor_prices AS c ON c.sku_asin = l.sku_asin AND c.platform = l.platform "
+      "AND c.observed_at = (SELECT max(observed_at) FROM competitor_prices AS m "
+      "WHERE m.sku_asin = l.sku_asin AND m.platform = l.platform) ORDER BY l.rowid";
+  // The files of each case in order: L the listings, P a file of observations.
+  const std::pair<const char*, std::string_view> cases[] = {
+      {"listings first", "LPPPP"}, {"prices first", "PPPPL"}, {"listings between", "PPLPPLP"}};
+  std::mt19937 random(11);
+  for (const auto& [name, files] : cases) {
+    TempFolder folder;
+    auto store = open_store(folder.path / "data");
+    ASSERT_TRUE(store.ok());
+    for (std::size_t file = 0; file < files.size(); ++file) {
+      std::string text;
+      if (files[file] == 'L') {
+        text =
+            "Seller SKU ID,Product Title,MRP,Your Selling Price,Your Stock Count,Listing Status\n";
+        for (int i = 0; i < 8; ++i) {
+          text +=
+              "FK-" + std::to_string(i) + ",Item,999," + std::to_string(500 + file) + ",3,ACTIVE\n";
+        }
+      } else {
+        text = "sku_asin,platform,competitor_price_inr,observed_at\n";
+        std::set<std::string> observed;
+        for (int row = 0; row < 16; ++row) {
+          // Few times, so that a later file observes a time again.
+          const std::string key = "FK-" + std::to_string(random() % 8) +
+                                  (random() % 4 == 0 ? ",Amazon.in," : ",Flipkart,");
+          const std::string at = "2025-12-0" + std::to_string(1 + random() % 3) + "T0" +
+                                 std::to_string(random() % 3) + ":00:00Z";
+          if (!observed.insert(key + at).second) continue;
+          text += key + std::to_string(100 + random() % 900) + "," + at + "\n";
+        }
+      }
+      const auto path = folder.write("file-" + std::to_string(file) + ".csv", text);
+      auto report = import_files(store.value(), folder.path, {path}, {});
+      ASSERT_TRUE(report.ok() && report.value().all_imported()) << name << ", file " << file;
+      EXPECT_EQ(test::rows(store.value(), kept), test::rows(store.value(), joined))
+          << name << ", file " << file;
+    }
+    EXPECT_EQ(test::rows(store.value(),
+                         "SELECT count(*) > 4 FROM listings WHERE competitor_paise IS NOT NULL"),
+              "1\n")
+        << name;
+    ASSERT_TRUE(store.value().execute(test::BACK_TO_SCHEMA_3).ok());
+    const std::string before = test::rows(store.value(), joined);
+    auto migrated = open_store(folder.path / "data");
+    ASSERT_TRUE(migrated.ok()) << migrated.error().message;
+    EXPECT_EQ(test::rows(migrated.value(), kept), before) << name;
   }
 }
 

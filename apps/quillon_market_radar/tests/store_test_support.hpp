@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "store/sqlite.hpp"
 #include "store/store.hpp"
@@ -124,6 +125,13 @@ inline std::string competitor_prices(int count, int first) {
   }
   return text;
 }
+
+/// Takes a store back to schema 3, before the daily roll-up and the latest competitor price on
+/// the listing, its rows kept: the next open brings it forward.
+inline constexpr std::string_view BACK_TO_SCHEMA_3 =
+    "DROP TABLE daily_prices; DROP TRIGGER our_prices_add_day; DROP TRIGGER "
+    "our_prices_update_day; DROP TRIGGER our_prices_delete_day; ALTER TABLE listings DROP COLUMN "
+    "competitor_paise; ALTER TABLE listings DROP COLUMN competitor_at; PRAGMA user_version = 3";
 
 /// Overwrites every page of `file` after the first with bytes no page has.
 inline void corrupt_table_pages(const std::filesystem::path& file) {

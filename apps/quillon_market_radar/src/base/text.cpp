@@ -6,6 +6,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -48,41 +49,90 @@ void for_each_code_point(std::string_view text, Visit visit) {
 
 }  // namespace
 
-std::string to_lower(std::string_view text) {
+void append_lower(std::string_view text, std::string& out) {
   if (is_ascii(text)) {
     // ASCII lowers to ASCII under the full mapping too, three times cheaper without ICU.
-    std::string lower(text);
-    for (char& c : lower) c = ascii_lower(c);
-    return lower;
+    const std::size_t start = out.size();
+    out.resize(start + text.size());
+    char* lower = out.data() + start;
+    for (std::size_t i = 0; i < text.size(); ++i) lower[i] = ascii_lower(text[i]);
+    return;
   }
-  // No character's lower case is more than half as long again as the character in UTF-8 ("İ",
-  // U+023A and U+023E: two bytes become three), so the text is never grown while it is lowered.
-  std::string lower;
-  lower.reserve(text.size() + text.size() / 2);
-  icu::StringByteSink<std::string> sink(&lower);
+  const std::size_t start = out.size();
+  icu::StringByteSink<std::string> sink(&out);
   UErrorCode status = U_ZERO_ERROR;
   // "" is the root locale; the default would follow LANG and lower "I" the Turkish way.
   icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())),
                             sink, nullptr, status);
-  if (U_FAILURE(status)) return std::string(text);
+  if (U_FAILURE(status)) out.replace(start, std::string::npos, text);
+}
+
+std::string to_lower(std::string_view text) {
+  std::string lower;
+  // No character's lower case is more than half as long again as the character in UTF-8 ("İ",
+  // U+023A and U+023E: two bytes become three), so the text is never grown while it is lowered.
+  lower.reserve(is_ascii(text) ? text.size() : text.size() + text.size() / 2);
+  append_lower(text, lower);
   return lower;
 }
 
 bool lowered_contains(std::string_view text, std::string_view lowered) {
   if (lowered.empty()) return true;
-  if (!is_ascii(text)) return to_lower(text).find(lowered) != std::string::npos;
-  if (lowered.size() > text.size()) return false;
-  // Each place where the first character stands in either case, then the rest.
-  const char first = lowered.front();
-  const char upper = first >= 'a' && first <= 'z' ? static_cast<char>(first - 'a' + 'A') : first;
-  const std::size_t last = text.size() - lowered.size();
-  for (std::size_t at = 0; at <= last; ++at) {
-    if (text[at] != first && text[at] != upper) continue;
+  // Each place where the needle's first byte stands (a letter in either case), then the rest,
+  // eight places at a time: or-ing in 0x20 gives both cases of a letter its lower case and no
+  // other byte it, and a byte of `found` has its high bit set where the first byte stands. ASCII
+  // lowers a character at a time, to ASCII, and lower case stays as it is: a match so found is
+  // one in the lowered text. Only a text beyond ASCII without one is lowered whole (a Kelvin
+  // sign lowers to "k").
+  const auto first = static_cast<std::uint8_t>(lowered.front());
+  const std::uint64_t fold = first >= 'a' && first <= 'z' ? 0x2020202020202020ULL : 0;
+  constexpr std::uint64_t LOW_BITS = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr bool LITTLE = std::endian::native == std::endian::little;
+  const std::uint64_t wanted = 0x0101010101010101ULL * first;
+  const std::size_t places = text.size() >= lowered.size() ? text.size() - lowered.size() + 1 : 0;
+  const auto rest_matches = [&](std::size_t place) {
     std::size_t i = 1;
-    while (i < lowered.size() && ascii_lower(text[at + i]) == lowered[i]) ++i;
-    if (i == lowered.size()) return true;
+    while (i < lowered.size() && ascii_lower(text[place + i]) == lowered[i]) ++i;
+    return i == lowered.size();
+  };
+  // Looks at the word from `at`, its lanes below `from` and from `places` on left out.
+  std::uint64_t seen = 0;
+  const auto word_matches = [&](std::size_t at, std::size_t from) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + at, 8);
+    seen |= word;
+    const std::uint64_t differ = (word | fold) ^ wanted;
+    std::uint64_t found = ~(((differ & LOW_BITS) + LOW_BITS) | differ | LOW_BITS);
+    const auto lanes = [](std::size_t count) {  // the first `count` lanes of a word, count < 8
+      const auto bits = static_cast<int>(8 * count);
+      return LITTLE ? (std::uint64_t{1} << bits) - 1 : ~(~std::uint64_t{0} >> bits);
+    };
+    if (from > at) found &= ~lanes(from - at);
+    if (places < at + 8) found &= places > at ? lanes(places - at) : 0;
+    while (found != 0) {
+      const int bit = LITTLE ? std::countr_zero(found) : 63 - std::countl_zero(found);
+      const std::size_t place = at + static_cast<std::size_t>(LITTLE ? bit / 8 : 7 - bit / 8);
+      if (rest_matches(place)) return true;
+      found &= ~(std::uint64_t{1} << bit);
+    }
+    return false;
+  };
+  if (text.size() >= 8) {
+    std::size_t at = 0;
+    for (; at + 8 <= text.size(); at += 8) {
+      if (word_matches(at, at)) return true;
+    }
+    // The last bytes, in the word that ends the text.
+    if (at < text.size() && word_matches(text.size() - 8, at)) return true;
+  } else {
+    for (const char c : text) seen |= static_cast<std::uint8_t>(c);
+    for (std::size_t at = 0; at < places; ++at) {
+      if ((static_cast<std::uint8_t>(text[at]) | (fold & 0xFF)) == first && rest_matches(at)) {
+        return true;
+      }
+    }
   }
-  return false;
+  return (seen & ~LOW_BITS) != 0 && to_lower(text).find(lowered) != std::string::npos;
 }
 
 bool is_valid_utf8(std::string_view bytes) {

@@ -11,9 +11,11 @@ namespace qmr::text {
 /// Returns `text` lower-cased with the full Unicode mapping of the root locale, whatever the
 /// process locale is ("İ" becomes "i̇", a word-final "Σ" becomes "ς"). Invalid UTF-8 is kept.
 [[nodiscard]] std::string to_lower(std::string_view text);
+/// Appends `text` lower-cased as to_lower does to `out`.
+void append_lower(std::string_view text, std::string& out);
 
 /// Returns whether `text` lower-cased as to_lower does holds `lowered`, a text lower-cased
-/// already; an ASCII `text` is compared in place, without a copy.
+/// already; ASCII is compared in place, without a copy.
 [[nodiscard]] bool lowered_contains(std::string_view text, std::string_view lowered);
 
 /// Returns true when `bytes` is well-formed UTF-8 (no surrogates, no overlong forms).

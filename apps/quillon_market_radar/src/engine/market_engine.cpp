@@ -80,9 +80,10 @@ std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows)
   engine->search_bounds_.reserve(products.size() * KEYS + 1);
   engine->search_bounds_.push_back(0);
   const auto add_key = [&](std::string_view field) {
-    const std::string key = text::to_lower(field);
-    engine->search_text_ += key;
-    engine->longest_search_key_ = std::max(engine->longest_search_key_, key.size());
+    const std::size_t start = engine->search_text_.size();
+    text::append_lower(field, engine->search_text_);
+    engine->longest_search_key_ =
+        std::max(engine->longest_search_key_, engine->search_text_.size() - start);
     if (engine->search_text_.size() > std::numeric_limits<std::uint32_t>::max()) {
       fatal("the catalogue's search text is larger than 4 GiB");
     }

@@ -152,6 +152,7 @@ class RowWriter {
         "CREATE TEMP TABLE IF NOT EXISTS seen_rows (id INTEGER PRIMARY KEY, line INTEGER NOT NULL) "
         "STRICT");
     if (!created.ok()) return created.error();
+    if (auto tracked = track_competitor_changes(database); !tracked.ok()) return tracked.error();
     std::vector<Statement> statements;
     for (const std::string_view sql : STATEMENTS) {
       auto statement = database.prepare(sql);
@@ -161,11 +162,23 @@ class RowWriter {
     return RowWriter(database, std::move(statements));
   }
 
-  // Starts a file: no row seen yet.
+  // Starts a file: no row seen yet; the observations and listings it adds come after the last.
   Status start(std::int64_t import_id, std::int64_t now) {
     import_id_ = import_id;
     now_ = now;
-    return database_->execute("DELETE FROM temp.seen_rows");
+    for (auto [last, table] : {std::pair{&prices_before_, "competitor_prices"},
+                               std::pair{&listings_before_, "listings"}}) {
+      auto found =
+          database_->query_integer("SELECT coalesce(max(rowid), 0) FROM " + std::string(table));
+      if (!found.ok()) return found.error();
+      *last = found.value();
+    }
+    return database_->execute("DELETE FROM temp.seen_rows; DELETE FROM temp.changed_prices");
+  }
+
+  // Ends a file: what is kept of the competitor's observations is brought up to date at once.
+  Status finish() {
+    return update_competitor_summaries(*database_, prices_before_, listings_before_);
   }
 
   // Writes `row` of line `line`; a DUPLICATE sets `first_line` to the line that had its key.
@@ -258,11 +271,12 @@ class RowWriter {
     UPDATE_BRANDED,
     MARK_SEEN,
     OBSERVE_OUR_PRICE,
-    SET_LIMITS
+    SET_LIMITS,
+    NOTE_CHANGED_PRICE
   };
   // A find gives the row's rowid, the line of this file that wrote or saw it (NULL for none) and
   // whether its values are those bound.
-  static constexpr std::array<std::string_view, 15> STATEMENTS = {
+  static constexpr std::array<std::string_view, 16> STATEMENTS = {
       "INSERT INTO listings (platform, sku_asin, seller_sku, title, mrp_paise, price_paise, "
       "quantity, status, fulfillment, import_id, source_line) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
@@ -318,6 +332,8 @@ class RowWriter {
       "import_id = excluded.import_id, source_line = excluded.source_line "
       "WHERE floor_paise IS NOT coalesce(excluded.floor_paise, floor_paise) "
       "OR ceiling_paise IS NOT coalesce(excluded.ceiling_paise, ceiling_paise)",
+      "INSERT INTO temp.changed_prices SELECT sku_asin, platform, observed_at "
+      "FROM competitor_prices WHERE rowid = ?1",
   };
 
   RowWriter(Database& database, std::vector<Statement> statements)
@@ -360,6 +376,11 @@ class RowWriter {
     Statement& update = statements_[insert + 2];
     bind(update);
     if (auto done = update.bind(rowid_index, rowid).run(); !done.ok()) return done.error();
+    if (insert == INSERT_PRICE) {
+      if (auto noted = statements_[NOTE_CHANGED_PRICE].bind(1, rowid).run(); !noted.ok()) {
+        return noted.error();
+      }
+    }
     return Change::UPDATED;
   }
 
@@ -384,6 +405,8 @@ class RowWriter {
   std::vector<Statement> statements_;
   std::int64_t import_id_ = 0;
   std::int64_t now_ = 0;
+  std::int64_t prices_before_ = 0;
+  std::int64_t listings_before_ = 0;
 };
 
 // One import's connection, statements and settings.
@@ -549,6 +572,7 @@ Status import_file(Context& context, std::istream& in, FileReport& report) {
                    "was imported";
     return finish_rejects();
   }
+  if (auto finished = context.writer.finish(); !finished.ok()) return finished.error();
   auto counts = database.prepare(
       "UPDATE imports SET rows_read = ?2, rows_added = ?3, rows_updated = ?4, rows_unchanged = ?5, "
       "rows_rejected = ?6 WHERE id = ?1");

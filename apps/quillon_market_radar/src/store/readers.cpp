@@ -4,7 +4,6 @@
 #include <array>
 #include <chrono>
 #include <map>
-#include <ranges>
 
 namespace qmr::store {
 
@@ -94,19 +93,21 @@ bool is_asin(std::string_view text) {
   return true;
 }
 
-// Returns whether the comma-separated groups of digits `groups` follow Western grouping (1,299,999)
-// or Indian grouping (12,99,999): a first group of one to three digits (one or two for Indian),
-// then groups of three, or of two ending in one of three.
-bool well_grouped(const std::vector<std::string_view>& groups) {
-  if (groups.size() == 1) return true;
-  if (groups.front().empty() || groups.front().size() > 3 || groups.back().size() != 3) {
-    return false;
-  }
+// Returns whether the comma-separated groups of digits of `whole` follow Western grouping
+// (1,299,999) or Indian grouping (12,99,999): a first group of one to three digits (one or two
+// for Indian), then groups of three, or of two ending in one of three.
+bool well_grouped(std::string_view whole) {
+  const std::size_t first_comma = whole.find(',');
+  if (first_comma == std::string_view::npos) return true;
+  const std::size_t last_comma = whole.rfind(',');
+  if (first_comma == 0 || first_comma > 3 || whole.size() - last_comma - 1 != 3) return false;
   bool western = true;
-  bool indian = groups.front().size() <= 2;
-  for (std::size_t i = 1; i + 1 < groups.size(); ++i) {
-    western = western && groups[i].size() == 3;
-    indian = indian && groups[i].size() == 2;
+  bool indian = first_comma <= 2;
+  for (std::size_t comma = first_comma; comma != last_comma;) {
+    const std::size_t next = whole.find(',', comma + 1);
+    western = western && next - comma - 1 == 3;
+    indian = indian && next - comma - 1 == 2;
+    comma = next;
   }
   return western || indian;
 }
@@ -500,11 +501,7 @@ Result<std::optional<std::int64_t>> parse_price_paise(std::string_view text) {
   for (const char c : decimals) digits = digits && is_digit(c);
   if (!digits) return Error{"not a price"};
   if (decimals.size() > 2) return Error{"more than two decimals"};
-  std::vector<std::string_view> groups;
-  for (const auto group : std::views::split(whole, ',')) {
-    groups.emplace_back(group.begin(), group.end());
-  }
-  if (!well_grouped(groups)) return Error{"a misplaced thousands separator"};
+  if (!well_grouped(whole)) return Error{"a misplaced thousands separator"};
   std::int64_t rupees_value = 0;
   for (const char c : whole) {
     if (c == ',') continue;

@@ -15,19 +15,15 @@ namespace qmr::store {
 
 namespace {
 
-// Every listing with the figures of its latest competitor price, if any, in the order the
-// listings were first imported. The latest observation is found through the competitor table's
-// key (identifier, platform, time): one seek per listing.
+// Every listing with the figures of its latest competitor price, if any (kept on its row by the
+// imports), in the order the listings were first imported.
 constexpr std::string_view CATALOGUE_COLUMNS =
     "SELECT l.sku_asin, l.title, l.platform, l.seller_sku, l.mrp_paise, l.price_paise, "
-    "l.quantity, i.imported_at, c.price_paise, c.observed_at "
-    "FROM listings AS l JOIN imports AS i ON i.id = l.import_id "
-    "LEFT JOIN competitor_prices AS c ON c.sku_asin = l.sku_asin AND c.platform = l.platform "
-    "AND c.observed_at = (SELECT max(latest.observed_at) FROM competitor_prices AS latest "
-    "WHERE latest.sku_asin = l.sku_asin AND latest.platform = l.platform) ";
+    "l.quantity, i.imported_at, l.competitor_paise, l.competitor_at "
+    "FROM listings AS l JOIN imports AS i ON i.id = l.import_id ";
 constexpr std::string_view CATALOGUE_ORDER = "ORDER BY l.rowid";
-// Only the listings a search finds: SQLite tests each listing's own fields before it seeks the
-// competitor's price, so the others cost a scan of their text.
+// Only the listings a search finds: SQLite tests each listing's own fields before it seeks its
+// import's time, so the others cost a scan of their text.
 constexpr std::string_view SEARCH_CONDITION =
     "WHERE search_match(?1, l.title, l.sku_asin, l.seller_sku, l.platform) ";
 
@@ -131,9 +127,20 @@ Result<engine::Catalogue> load_search(Database& database, std::string_view query
   if (auto defined = database.define_predicate("search_match", 5, search_match); !defined.ok()) {
     return defined.error();
   }
+  // The search reads every listing once: mapped, the file's pages come without a read each.
+  if (auto mapped = database.execute("PRAGMA mmap_size = 1073741824"); !mapped.ok()) {
+    return mapped.error();
+  }
   auto transaction = Transaction::begin_reading(database);
   if (!transaction.ok()) return transaction.error();
   engine::Catalogue catalogue;
+  // Room for every listing (their last rowid, found at once, is at least their count), up to a
+  // million, so that the records are not moved: only the pages the matches are written to become
+  // resident.
+  auto last = database.query_integer("SELECT min(coalesce(max(rowid), 0), 1048576) FROM listings");
+  if (!last.ok()) return last.error();
+  catalogue.products.reserve(static_cast<std::size_t>(last.value()));
+  catalogue.seller_skus.reserve(static_cast<std::size_t>(last.value()));
   const std::string sql =
       std::string(CATALOGUE_COLUMNS) + std::string(SEARCH_CONDITION) + std::string(CATALOGUE_ORDER);
   if (auto read = read_listings(database, sql, text::to_lower(query), catalogue); !read.ok()) {

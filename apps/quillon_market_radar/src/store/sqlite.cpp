@@ -57,6 +57,9 @@ std::string immutable_uri(std::string_view path) {
 }  // namespace
 
 Result<Database> Database::open(const std::string& path, OpenMode mode) {
+  // Counting SQLite's memory takes a lock of the whole process at every allocation, and nothing
+  // here reads the count. Set once, before the first connection starts SQLite.
+  [[maybe_unused]] static const int unmetered = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
   sqlite3* db = nullptr;
   int flags = SQLITE_OPEN_NOMUTEX;
   std::string name = path;

@@ -146,6 +146,14 @@ std::string add_to_days_sql(std::string_view series, std::string_view rows) {
          "ELSE last_paise END, last_at = max(last_at, excluded.last_at);";
 }
 
+// Whether time `at` is in India's day `day`, both in SQL.
+std::string in_day_sql(std::string_view at, std::string_view day) {
+  const std::string a(at);
+  const std::string d(day);
+  return a + " >= " + d + " * 86400000000 - 19800000000 AND " + a + " < (" + d +
+         " + 1) * 86400000000 - 19800000000";
+}
+
 // Makes the day of `row`'s (OLD or NEW) observation in `table` anew from the table's rows.
 std::string redo_day_sql(std::string_view table, std::string_view series, std::string_view row) {
   const std::string r(row);
@@ -154,14 +162,21 @@ std::string redo_day_sql(std::string_view table, std::string_view series, std::s
   return "DELETE FROM daily_prices WHERE " + key + " AND series = " + std::string(series) +
          " AND day = " + day + "; " +
          add_to_days_sql(series, "SELECT sku_asin, platform, observed_at, price_paise FROM " +
-                                     std::string(table) + " WHERE " + key + " AND observed_at >= " +
-                                     day + " * 86400000000 - 19800000000 AND observed_at < (" +
-                                     day + " + 1) * 86400000000 - 19800000000");
+                                     std::string(table) + " WHERE " + key + " AND " +
+                                     in_day_sql("observed_at", day));
 }
 
-// The daily roll-up of both series (0 ours, 1 the competitor's), kept by triggers in the
-// transaction that changes an observation, so that a product's summaries, charts and the days
-// its alerts need not look at are read a row a day rather than an observation at a time.
+// Sets each listing's latest competitor observation from the competitor's table, for the
+// listings the condition that ends it selects.
+constexpr std::string_view SET_LATEST_COMPETITOR_SQL =
+    "UPDATE listings SET (competitor_paise, competitor_at) = (SELECT price_paise, observed_at "
+    "FROM competitor_prices AS c WHERE c.sku_asin = listings.sku_asin "
+    "AND c.platform = listings.platform ORDER BY observed_at DESC LIMIT 1) WHERE ";
+
+// The daily roll-up of both series (0 ours, 1 the competitor's), kept in the transaction that
+// changes an observation (ours by triggers, the competitor's by update_competitor_summaries), so
+// that a product's summaries, charts and the days its alerts need not look at are read a row a
+// day rather than an observation at a time.
 std::string daily_prices_migration() {
   std::string sql = R"sql(
 CREATE TABLE daily_prices (
@@ -184,6 +199,12 @@ CREATE TABLE daily_prices (
                                                                       {"competitor_prices", "1"}};
   for (const auto& [table, series] : SERIES) {
     const std::string name(table);
+    sql += add_to_days_sql(series,
+                           "SELECT sku_asin, platform, observed_at, price_paise FROM " + name) +
+           "\n";
+    // The competitor's days are kept once per file since schema 5 (a store of schema 4 has these
+    // triggers for them too, which migration 5 drops).
+    if (series != "0") continue;
     sql += "CREATE TRIGGER " + name + "_add_day AFTER INSERT ON " + name + " BEGIN " +
            add_to_days_sql(series,
                            "SELECT NEW.sku_asin AS sku_asin, NEW.platform AS platform, "
@@ -195,11 +216,21 @@ CREATE TABLE daily_prices (
            redo_day_sql(table, series, "NEW") + " END;\n";
     sql += "CREATE TRIGGER " + name + "_delete_day AFTER DELETE ON " + name + " BEGIN " +
            redo_day_sql(table, series, "OLD") + " END;\n";
-    sql += add_to_days_sql(series,
-                           "SELECT sku_asin, platform, observed_at, price_paise FROM " + name) +
-           "\n";
   }
   return sql + "PRAGMA user_version = 4;\n";
+}
+
+// The latest competitor observation of each listing's identifier and platform (the newest
+// observed_at), kept on the listing's own row so that reading a listing seeks nothing more, and
+// the competitor's days brought up to date once per file (update_competitor_summaries) rather
+// than by a trigger a row: our own series keeps its triggers.
+std::string latest_competitor_migration() {
+  return "DROP TRIGGER IF EXISTS competitor_prices_add_day; "
+         "DROP TRIGGER IF EXISTS competitor_prices_update_day; "
+         "DROP TRIGGER IF EXISTS competitor_prices_delete_day; "
+         "ALTER TABLE listings ADD COLUMN competitor_paise INTEGER; "
+         "ALTER TABLE listings ADD COLUMN competitor_at INTEGER; " +
+         std::string(SET_LATEST_COMPETITOR_SQL) + "true; PRAGMA user_version = 5;\n";
 }
 
 // The migrations in order: migration N takes a store from schema version N to N + 1.
@@ -207,6 +238,7 @@ const std::vector<std::string>& migrations() {
   static const std::vector<std::string> all = [] {
     std::vector<std::string> texts(MIGRATIONS.begin(), MIGRATIONS.end());
     texts.push_back(daily_prices_migration());
+    texts.push_back(latest_competitor_migration());
     return texts;
   }();
   return all;
@@ -269,6 +301,58 @@ std::optional<Database> open_read_only(const std::filesystem::path& file) {
 }
 
 }  // namespace
+
+Status track_competitor_changes(Database& database) {
+  return database.execute(
+      "CREATE TEMP TABLE IF NOT EXISTS changed_prices (sku_asin TEXT NOT NULL, "
+      "platform TEXT NOT NULL, observed_at INTEGER NOT NULL) STRICT");
+}
+
+Status update_competitor_summaries(Database& database, std::int64_t prices_added_after,
+                                   std::int64_t listings_added_after) {
+  if (auto tracked = track_competitor_changes(database); !tracked.ok()) return tracked;
+  const std::string changed_days = "SELECT DISTINCT sku_asin, platform, " +
+                                   india_day_sql("observed_at") +
+                                   " AS day FROM temp.changed_prices";
+  // The observations added: each merged into its day as it comes, in any order, and the latest
+  // price of a listing they are of sought again (an older one leaves it as it was); a listing
+  // added takes the latest there is.
+  const std::pair<std::string, std::int64_t> added[] = {
+      {add_to_days_sql("1",
+                       "SELECT sku_asin, platform, observed_at, price_paise FROM competitor_prices "
+                       "WHERE rowid > ?1"),
+       prices_added_after},
+      {std::string(SET_LATEST_COMPETITOR_SQL) +
+           "rowid IN (SELECT l.rowid FROM competitor_prices AS n JOIN listings AS l "
+           "ON l.platform = n.platform AND l.sku_asin = n.sku_asin WHERE n.rowid > ?1)",
+       prices_added_after},
+      {std::string(SET_LATEST_COMPETITOR_SQL) +
+           "rowid > ?1 AND EXISTS (SELECT 1 FROM competitor_prices AS c "
+           "WHERE c.sku_asin = listings.sku_asin AND c.platform = listings.platform)",
+       listings_added_after}};
+  // A store without the competitor's prices has none for the listings added.
+  auto observed = database.query_integer("SELECT EXISTS (SELECT 1 FROM competitor_prices)");
+  if (!observed.ok()) return observed.error();
+  for (const auto& [sql, after] : added) {
+    if (observed.value() == 0) break;
+    auto statement = database.prepare(sql);
+    if (!statement.ok()) return statement.error();
+    if (auto done = statement.value().bind(1, after).run(); !done.ok()) return done;
+  }
+  // An observation changed in place or removed: its day made anew from the day's observations,
+  // and its listing's latest price sought again.
+  return database.execute(
+      "DELETE FROM daily_prices WHERE series = 1 AND (sku_asin, platform, day) IN (" +
+      changed_days + "); " +
+      add_to_days_sql("1", "SELECT c.sku_asin, c.platform, c.observed_at, c.price_paise FROM (" +
+                               changed_days +
+                               ") AS d JOIN competitor_prices AS c "
+                               "ON c.sku_asin = d.sku_asin AND c.platform = d.platform AND " +
+                               in_day_sql("c.observed_at", "d.day")) +
+      std::string(SET_LATEST_COMPETITOR_SQL) +
+      "(platform, sku_asin) IN (SELECT platform, sku_asin FROM temp.changed_prices); "
+      "DELETE FROM temp.changed_prices;");
+}
 
 std::string path_text(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();

@@ -36,6 +36,19 @@ inline constexpr std::string_view STORE_FILE_NAME = "market.db";
 /// Returns an empty store in memory with the current schema, for a dry run without a store.
 [[nodiscard]] Result<Database> open_memory_store();
 
+/// Makes the connection's table of competitor observations changed in place or removed
+/// (temp.changed_prices: identifier, platform, time), when it has none yet.
+[[nodiscard]] Status track_competitor_changes(Database& database);
+
+/// Brings what is kept of the competitor's observations up to date with them: the daily roll-up
+/// and each listing's latest price. The observations of rowid above `prices_added_after` and the
+/// listings above `listings_added_after` were added; the observations in temp.changed_prices were
+/// changed in place or removed (which it empties). An import calls it once per file, in the
+/// file's transaction.
+[[nodiscard]] Status update_competitor_summaries(Database& database,
+                                                 std::int64_t prices_added_after,
+                                                 std::int64_t listings_added_after);
+
 /// Returns "ok" when SQLite's integrity check finds nothing wrong, else what it found.
 [[nodiscard]] Result<std::string> check_integrity(Database& database);
 
