@@ -191,6 +191,25 @@ TEST(Snapshot, TheLatestPriceKeptIsTheNewestObservation) {
     auto migrated = open_store(folder.path / "data");
     ASSERT_TRUE(migrated.ok()) << migrated.error().message;
     EXPECT_EQ(test::rows(migrated.value(), kept), before) << name;
+    // Schema 4 kept the competitor's days by triggers, which schema 5 drops: one left behind
+    // would stop the next file.
+    std::string to_schema_4 =
+        "ALTER TABLE listings DROP COLUMN competitor_paise; ALTER TABLE "
+        "listings DROP COLUMN competitor_at; PRAGMA user_version = 4;";
+    for (const auto& [verb, event] :
+         {std::pair{"add", "INSERT"}, {"update", "UPDATE"}, {"delete", "DELETE"}}) {
+      to_schema_4 += std::string("CREATE TRIGGER competitor_prices_") + verb + "_day AFTER " +
+                     event + " ON competitor_prices BEGIN SELECT RAISE(ABORT, 'schema 4'); END;";
+    }
+    ASSERT_TRUE(migrated.value().execute(to_schema_4).ok());
+    auto from_4 = open_store(folder.path / "data");
+    ASSERT_TRUE(from_4.ok()) << from_4.error().message;
+    const auto more = folder.write("more.csv",
+                                   "sku_asin,platform,competitor_price_inr\nFK-1,"
+                                   "Flipkart,321\n");
+    auto report = import_files(from_4.value(), folder.path, {more}, {});
+    ASSERT_TRUE(report.ok() && report.value().all_imported()) << name;
+    EXPECT_EQ(test::rows(from_4.value(), kept), test::rows(from_4.value(), joined)) << name;
   }
 }
 
