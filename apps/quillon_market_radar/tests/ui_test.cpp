@@ -684,6 +684,34 @@ TEST(FixedResponses, KeepTheProductPagesAskedForLastAndAnswerThemAsBuilt) {
   }
 }
 
+// A page is kept under its request line's bytes: lines that differ where the parse does not look,
+// or name other pages, are answered as a fresh snapshot answers them, and a page asked for again
+// is recalled rather than built.
+TEST(FixedResponses, KnowAKeptPageByItsRequestLineBytes) {
+  const auto engine = catalogue_of(300);
+  const FixedResponses kept(engine);
+  const std::string_view reads[] = {"GET /api/products?limit=2 HTTP/1.1\r\nHost: a\r\n\r\n",
+                                    "GET /api/products?limit=2\n\n",
+                                    "GET  /api/products?limit=2\tHTTP/1.0\r\n",
+                                    " GET /api/products?limit=2",
+                                    "GET /api/products?limit=2\xC2\xA0HTTP/1.1\r\n",
+                                    "GET /api/products?limit=2\xC2 HTTP/1.1",
+                                    "GET /api/products?limit=20 HTTP/1.1\r\n",
+                                    "HEAD /api/products?limit=2 HTTP/1.1\r\n"};
+  for (int round = 0; round < 2; ++round) {
+    for (const std::string_view bytes : reads) {
+      std::string built;
+      const auto outcome = answer_first_read(bytes, engine, kept, nullptr, built);
+      ASSERT_NE(outcome.response, nullptr) << testing::PrintToString(bytes);
+      EXPECT_EQ(*outcome.response, respond_to(bytes, engine).bytes)
+          << testing::PrintToString(bytes);
+      if (round == 1 && bytes.starts_with("GET")) {
+        EXPECT_TRUE(built.empty() && outcome.kept) << testing::PrintToString(bytes);
+      }
+    }
+  }
+}
+
 TEST(FixedResponses, HoldTheFramedResponsesOfTheUnchangingGets) {
   // The seed's medicines and no product: each list's response tells which list it came from.
   Catalogue rows;

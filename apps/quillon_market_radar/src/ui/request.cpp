@@ -17,17 +17,23 @@ bool is_product_page(const RequestLine& line) {
          line.path.starts_with(PRODUCTS_PATH) && line.path[PRODUCTS_PATH.size()] == '?';
 }
 
-}  // namespace
-
-std::optional<RequestLine> parse_request_line(std::string_view bytes_read) {
-  // An LF byte is never part of an invalid sequence, so cutting the line before decoding gives
-  // the same text as decoding first, without decoding headers nobody reads.
+// Returns the bytes of the request line `bytes_read` begins with: those before the first LF, less
+// a CR right before it.
+std::string_view request_line_bytes(std::string_view bytes_read) {
   std::string_view line = bytes_read;
   if (const auto line_feed = line.find('\n'); line_feed != std::string_view::npos) {
     line = line.substr(0, line_feed);
     if (line.ends_with('\r')) line.remove_suffix(1);
   }
-  const std::string text = text::decode_utf8_lossy(line);
+  return line;
+}
+
+}  // namespace
+
+std::optional<RequestLine> parse_request_line(std::string_view bytes_read) {
+  // An LF byte is never part of an invalid sequence, so cutting the line before decoding gives
+  // the same text as decoding first, without decoding headers nobody reads.
+  const std::string text = text::decode_utf8_lossy(request_line_bytes(bytes_read));
   const auto tokens = text::split_white_space(text, 2);
   if (tokens.size() < 2) return std::nullopt;
   return RequestLine{std::string(tokens[0]), std::string(tokens[1])};
@@ -58,22 +64,24 @@ const std::string* FixedResponses::find(const RequestLine& line) const {
   return nullptr;
 }
 
-std::shared_ptr<const std::string> FixedResponses::recall(const RequestLine& line) const {
-  if (!is_product_page(line)) return nullptr;
-  for (const auto& [path, response] : pages_) {
-    if (path == line.path) return response;
+std::shared_ptr<const std::string> FixedResponses::recall(std::string_view bytes_read) const {
+  const std::string_view line = request_line_bytes(bytes_read);
+  for (const auto& [asked, response] : pages_) {
+    if (asked == line) return response;
   }
   return nullptr;
 }
 
-std::shared_ptr<const std::string> FixedResponses::remember(const RequestLine& line,
+std::shared_ptr<const std::string> FixedResponses::remember(std::string_view bytes_read,
+                                                            const RequestLine& line,
                                                             std::string& framed) const {
   if (!is_product_page(line) || framed.size() > KEPT_PAGE_BYTES) return nullptr;
   auto page = std::make_shared<const std::string>(std::move(framed));
+  std::string asked(request_line_bytes(bytes_read));
   if (pages_.size() < KEPT_PAGES) {
-    pages_.emplace_back(line.path, page);
+    pages_.emplace_back(std::move(asked), page);
   } else {
-    pages_[oldest_page_] = {line.path, page};
+    pages_[oldest_page_] = {std::move(asked), page};
     oldest_page_ = (oldest_page_ + 1) % KEPT_PAGES;
   }
   return page;
@@ -88,6 +96,12 @@ FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::En
       bytes_read.size() < REQUEST_BUFFER_SIZE && may_begin_tool_request_line(bytes_read)) {
     return {nullptr, Next::READ_LINE, 0, {}};
   }
+  // A kept page's request line was parsed once, found neither fixed nor the tool server's, and
+  // answered through the routes: the same bytes would be again.
+  if (auto kept = fixed.recall(bytes_read)) {
+    const std::string* response = kept.get();
+    return {response, Next::SEND, 0, std::move(kept)};
+  }
   const auto line = parse_request_line(bytes_read);
   if (!line) return {};
   if (const std::string* response = fixed.find(*line)) return {response, Next::SEND, 0, {}};
@@ -96,13 +110,11 @@ FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::En
     if (progress.next != ToolProgress::Next::SEND) return {nullptr, Next::READ_TOOL_REQUEST, 0, {}};
     return {&built, Next::SEND, unread(progress, bytes_read.size()), {}};
   }
-  auto kept = fixed.recall(*line);
-  if (!kept) {
-    built =
-        frame_response(route_request(line->method, line->path, engine, DASHBOARD_PAGE, history));
-    kept = fixed.remember(*line, built);
+  built = frame_response(route_request(line->method, line->path, engine, DASHBOARD_PAGE, history));
+  if (auto kept = fixed.remember(bytes_read, *line, built)) {
+    const std::string* response = kept.get();
+    return {response, Next::SEND, 0, std::move(kept)};
   }
-  if (kept) return {kept.get(), Next::SEND, 0, kept};
   return {&built, Next::SEND, 0, {}};
 }
 
