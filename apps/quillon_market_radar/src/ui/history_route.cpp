@@ -66,7 +66,8 @@ DashboardResponse alerts_response(const engine::HistorySource& history,
     return error_response("400 BAD REQUEST", *refused);
   }
   const std::int64_t now = history.now();
-  const std::int64_t since = engine::india_midnight(engine::india_day(now) - ALERT_DAYS + 1);
+  const std::int64_t since =
+      engine::india_midnight(engine::india_day(now) - engine::ALERT_WINDOW_DAYS + 1);
   auto read = history.read_alerts(now, since);
   if (!read.ok()) return error_response("500 ERROR", read.error().message);
   struct Found {
@@ -80,12 +81,10 @@ DashboardResponse alerts_response(const engine::HistorySource& history,
   // Newest first; one moment's alerts in the store's order of products.
   std::stable_sort(found.begin(), found.end(),
                    [](const Found& a, const Found& b) { return a.alert.at > b.alert.at; });
-  const auto first =
-      found.begin() + static_cast<std::ptrdiff_t>(std::min(page.offset, found.size()));
-  const auto last = first + static_cast<std::ptrdiff_t>(std::min(
-                                page.limit, static_cast<std::size_t>(found.end() - first)));
+  const auto rest = std::span(found).subspan(std::min(page.offset, found.size()));
+  const auto shown = rest.first(std::min(page.limit, rest.size()));
   json::Value alerts = json::Value::array();
-  for (const auto& [product, alert] : std::span(first, last)) {
+  for (const auto& [product, alert] : shown) {
     json::Value& value = alerts.emplace_back(engine::alert_json(alert));
     value["sku_asin"] = product->sku_asin;
     value["title"] = product->title;
@@ -97,12 +96,11 @@ DashboardResponse alerts_response(const engine::HistorySource& history,
       "200 OK",
       {{"as_of_utc", engine::format_rfc3339_utc_micros(now)},
        {"since_utc", engine::format_rfc3339_utc_micros(since)},
-       {"window", "last " + std::to_string(ALERT_DAYS) + " days (" + engine::india_date(since) +
-                      " to " + engine::india_date(now) + ", IST)"},
+       {"window", "last " + std::to_string(engine::ALERT_WINDOW_DAYS) + " days (" +
+                      engine::india_date(since) + " to " + engine::india_date(now) + ", IST)"},
        {"alert_percent", history.settings.alerts.threshold_percent},
        {"alerts", std::move(alerts)}});
-  response.headers =
-      page_headers(ALERTS_PATH, found.size(), page, static_cast<std::size_t>(last - first), "");
+  response.headers = page_headers(ALERTS_PATH, found.size(), page, shown.size(), "");
   return response;
 }
 

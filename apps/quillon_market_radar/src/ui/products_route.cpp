@@ -136,17 +136,13 @@ std::optional<std::string> read_parameters(
 
 std::optional<std::string> read_page_parameter(std::string_view name, std::string_view value,
                                                PageRequest& page) {
-  if (name == "offset") {
-    const auto offset = bounded_number(value, MAX_PAGE_OFFSET);
-    if (!offset) {
-      return "offset must be a whole number from 0 to " + std::to_string(MAX_PAGE_OFFSET);
-    }
-    page.offset = *offset;
-    return std::nullopt;
+  const bool offset = name == "offset";
+  const std::size_t most = offset ? MAX_PAGE_OFFSET : MAX_PAGE_LIMIT;
+  const auto number = bounded_number(value, most);
+  if (!number) {
+    return std::string(name) + " must be a whole number from 0 to " + std::to_string(most);
   }
-  const auto limit = bounded_number(value, MAX_PAGE_LIMIT);
-  if (!limit) return "limit must be a whole number from 0 to " + std::to_string(MAX_PAGE_LIMIT);
-  page.limit = *limit;
+  (offset ? page.offset : page.limit) = *number;
   return std::nullopt;
 }
 
