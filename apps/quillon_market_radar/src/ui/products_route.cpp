@@ -1,6 +1,7 @@
 #include "ui/products_route.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <iterator>
 #include <vector>
 
@@ -39,38 +40,6 @@ struct ProductsRequest {
   PageRequest page;
 };
 
-// Returns the value of a hexadecimal digit, or -1.
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
-std::optional<std::string> percent_decode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '+') {
-      out += ' ';
-    } else if (text[i] != '%') {
-      out += text[i];
-    } else {
-      if (i + 2 >= text.size()) return std::nullopt;
-      const int high = hex_value(text[i + 1]), low = hex_value(text[i + 2]);
-      if (high < 0 || low < 0) return std::nullopt;
-      out += static_cast<char>(high * 16 + low);
-      i += 2;
-    }
-  }
-  // The decoded bytes are read as the request line is: invalid UTF-8 becomes U+FFFD.
-  return text::decode_utf8_lossy(out);
-}
-
-namespace {
-
 // Appends `text` percent-encoded: every byte but the unreserved ones as "%XX".
 void append_percent_encoded(std::string_view text, std::string& out) {
   constexpr std::string_view HEX = "0123456789ABCDEF";
@@ -100,6 +69,28 @@ std::optional<std::size_t> bounded_number(std::string_view text, std::size_t mos
 }
 
 }  // namespace
+
+std::optional<std::string> percent_decode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out += ' ';
+    } else if (text[i] != '%') {
+      out += text[i];
+    } else {
+      unsigned char byte = 0;
+      const char* digits = text.data() + i + 1;
+      if (i + 2 >= text.size() || std::from_chars(digits, digits + 2, byte, 16).ptr != digits + 2) {
+        return std::nullopt;
+      }
+      out += static_cast<char>(byte);
+      i += 2;
+    }
+  }
+  // The decoded bytes are read as the request line is: invalid UTF-8 becomes U+FFFD.
+  return text::decode_utf8_lossy(out);
+}
 
 std::optional<std::string> read_parameters(
     std::string_view query_string, std::span<const std::string_view> names, std::string_view list,
