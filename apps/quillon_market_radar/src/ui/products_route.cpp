@@ -68,8 +68,8 @@ std::optional<std::size_t> bounded_number(std::string_view text, std::size_t mos
   return value;
 }
 
-}  // namespace
-
+// Returns `text` with each "%XX" decoded and each "+" a space, as a form encodes it, invalid UTF-8
+// read as U+FFFD; nothing for a "%" without two hexadecimal digits after it.
 std::optional<std::string> percent_decode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -91,6 +91,8 @@ std::optional<std::string> percent_decode(std::string_view text) {
   // The decoded bytes are read as the request line is: invalid UTF-8 becomes U+FFFD.
   return text::decode_utf8_lossy(out);
 }
+
+}  // namespace
 
 std::optional<std::string> read_parameters(
     std::string_view query_string, std::span<const std::string_view> names, std::string_view list,

@@ -17,10 +17,6 @@ namespace qmr::ui {
 /// The path of the product list.
 inline constexpr std::string_view PRODUCTS_PATH = "/api/products";
 
-/// Returns `text` with each "%XX" decoded and each "+" a space, as a form encodes it, invalid
-/// UTF-8 read as U+FFFD; nothing for a "%" without two hexadecimal digits after it.
-[[nodiscard]] std::optional<std::string> percent_decode(std::string_view text);
-
 /// Reads the parameters of `query_string` (the text after "?", without it): calls `take` with the
 /// index in `names` and the percent-decoded value of each, and returns the reason the query
 /// string names nothing good: an unknown parameter (the message says that `list` takes `names`),
