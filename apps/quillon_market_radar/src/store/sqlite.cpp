@@ -151,8 +151,9 @@ Error Database::error_of(int code) const {
 
 void Statement::Finalize::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 
-void Statement::note_bind(int code) {
+Statement& Statement::note_bind(int code) {
   if (code != SQLITE_OK && bind_failure_ == 0) bind_failure_ = code;
+  return *this;
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
@@ -165,24 +166,18 @@ Statement& Statement::bind_borrowed(int index, std::string_view text) {
 
 Statement& Statement::bind_text(int index, std::string_view text, void (*lifetime)(void*)) {
   // Longer text than an int can measure is refused by SQLite's own limit long before; say so.
-  if (text.size() > static_cast<std::size_t>(INT_MAX)) {
-    note_bind(SQLITE_TOOBIG);
-    return *this;
-  }
-  note_bind(sqlite3_bind_text(statement_.get(), index, text.data(), static_cast<int>(text.size()),
-                              lifetime));
-  return *this;
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) return note_bind(SQLITE_TOOBIG);
+  return note_bind(sqlite3_bind_text(statement_.get(), index, text.data(),
+                                     static_cast<int>(text.size()), lifetime));
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
-  note_bind(sqlite3_bind_int64(statement_.get(), index, value));
-  return *this;
+  return note_bind(sqlite3_bind_int64(statement_.get(), index, value));
 }
 
 Statement& Statement::bind(int index, const std::optional<std::int64_t>& value) {
   if (value) return bind(index, *value);
-  note_bind(sqlite3_bind_null(statement_.get(), index));
-  return *this;
+  return note_bind(sqlite3_bind_null(statement_.get(), index));
 }
 
 Result<bool> Statement::step() {

@@ -109,7 +109,8 @@ class Statement {
   };
   Statement(Database& database, sqlite3_stmt* statement)
       : database_(&database), statement_(statement) {}
-  void note_bind(int code);
+  // Keeps the first failure of a bind, for the next `step` to report.
+  Statement& note_bind(int code);
   // Binds `text`, copied by SQLite (SQLITE_TRANSIENT) or borrowed (SQLITE_STATIC) per `lifetime`.
   Statement& bind_text(int index, std::string_view text, void (*lifetime)(void*));
   Database* database_ = nullptr;
