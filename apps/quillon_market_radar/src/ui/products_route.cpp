@@ -5,9 +5,7 @@
 #include <iterator>
 #include <vector>
 
-#include "base/json_writer.hpp"
 #include "base/text.hpp"
-#include "engine/records.hpp"
 
 namespace qmr::ui {
 
