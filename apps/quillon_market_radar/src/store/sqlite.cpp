@@ -9,31 +9,19 @@ namespace qmr::store {
 
 namespace {
 
-// Says in words what a failure of SQLite's primary result code `code` means for the store's file;
+// What a failure of each of SQLite's primary result codes means for the store's file, in words;
 // the rest keep SQLite's own text.
-std::string_view phrase_of(int code) {
-  switch (code & 0xff) {
-    case SQLITE_NOTADB:
-      return "is not a SQLite database";
-    case SQLITE_CORRUPT:
-      return "is corrupt";
-    case SQLITE_READONLY:
-      return "is read-only";
-    case SQLITE_FULL:
-      return "cannot grow: the disk is full";
-    case SQLITE_CANTOPEN:
-      return "cannot be opened";
-    case SQLITE_IOERR:
-      return "could not be read or written";
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return "is locked by another program";
-    case SQLITE_NOMEM:
-      return "cannot be used: memory ran out";
-    default:
-      return {};
-  }
-}
+constexpr std::pair<int, std::string_view> PHRASES[] = {
+    {SQLITE_NOTADB, "is not a SQLite database"},
+    {SQLITE_CORRUPT, "is corrupt"},
+    {SQLITE_READONLY, "is read-only"},
+    {SQLITE_FULL, "cannot grow: the disk is full"},
+    {SQLITE_CANTOPEN, "cannot be opened"},
+    {SQLITE_IOERR, "could not be read or written"},
+    {SQLITE_BUSY, "is locked by another program"},
+    {SQLITE_LOCKED, "is locked by another program"},
+    {SQLITE_NOMEM, "cannot be used: memory ran out"},
+};
 
 // Returns the URI of the file at `path` opened as immutable: every byte but the unreserved ones
 // and "/" percent-encoded, so that no "?", "#" or "%" of a name is read as part of the URI.
@@ -60,27 +48,17 @@ Result<Database> Database::open(const std::string& path, OpenMode mode) {
   // Counting SQLite's memory takes a lock of the whole process at every allocation, and nothing
   // here reads the count. Set once, before the first connection starts SQLite.
   [[maybe_unused]] static const int unmetered = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  // The flags of each mode, in OpenMode's order. Without a write-ahead log's index file beside
+  // it, which a folder that may not be written cannot take, SQLite reads an immutable file only
+  // when told through its URI that nothing changes it.
+  constexpr int FLAGS[] = {SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_MEMORY,
+                           SQLITE_OPEN_READONLY, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI};
+  const int flags = SQLITE_OPEN_NOMUTEX | FLAGS[static_cast<int>(mode)];
+  const std::string name = mode == OpenMode::MEMORY      ? ":memory:"
+                           : mode == OpenMode::IMMUTABLE ? immutable_uri(path)
+                                                         : path;
   sqlite3* db = nullptr;
-  int flags = SQLITE_OPEN_NOMUTEX;
-  std::string name = path;
-  switch (mode) {
-    case OpenMode::READ_WRITE:
-      flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-      break;
-    case OpenMode::MEMORY:
-      flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_MEMORY;
-      name = ":memory:";
-      break;
-    case OpenMode::READ_ONLY:
-      flags |= SQLITE_OPEN_READONLY;
-      break;
-    case OpenMode::IMMUTABLE:
-      // Without a write-ahead log's index file beside it, which a folder that may not be written
-      // cannot take, SQLite reads such a file only when told that nothing changes it.
-      flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
-      name = immutable_uri(path);
-      break;
-  }
   const int code = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
   Database database(db, path);
   if (code != SQLITE_OK) {
@@ -91,33 +69,19 @@ Result<Database> Database::open(const std::string& path, OpenMode mode) {
   return database;
 }
 
-Database::Database(Database&& other) noexcept
-    : db_(std::exchange(other.db_, nullptr)), path_(std::move(other.path_)) {}
-
-Database& Database::operator=(Database&& other) noexcept {
-  if (this != &other) {
-    sqlite3_close_v2(db_);
-    db_ = std::exchange(other.db_, nullptr);
-    path_ = std::move(other.path_);
-  }
-  return *this;
-}
-
-// close_v2 defers the close until the last statement is finalised, so the order in which a
-// scope's handles end does not matter.
-Database::~Database() { sqlite3_close_v2(db_); }
+void Database::Close::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 
 Status Database::execute(std::string_view sql) {
   // sqlite3_exec needs a terminated string; fixed texts are short.
   const std::string text(sql);
-  const int code = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr);
+  const int code = sqlite3_exec(db_.get(), text.c_str(), nullptr, nullptr, nullptr);
   if (code != SQLITE_OK) return error_of(code);
   return Done{};
 }
 
 Result<Statement> Database::prepare(std::string_view sql) {
   sqlite3_stmt* statement = nullptr;
-  const int code = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
+  const int code = sqlite3_prepare_v3(db_.get(), sql.data(), static_cast<int>(sql.size()),
                                       SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
   if (code != SQLITE_OK) return error_of(code);
   return Statement(*this, statement);
@@ -132,11 +96,11 @@ Result<std::int64_t> Database::query_integer(std::string_view sql) {
   return statement.value().integer(0);
 }
 
-std::int64_t Database::last_insert_id() { return sqlite3_last_insert_rowid(db_); }
+std::int64_t Database::last_insert_id() { return sqlite3_last_insert_rowid(db_.get()); }
 
-std::int64_t Database::changes() { return sqlite3_changes64(db_); }
+std::int64_t Database::changes() { return sqlite3_changes64(db_.get()); }
 
-bool Database::read_only() const { return sqlite3_db_readonly(db_, "main") == 1; }
+bool Database::read_only() const { return sqlite3_db_readonly(db_.get(), "main") == 1; }
 
 namespace {
 
@@ -169,43 +133,30 @@ Status Database::define_predicate(const char* name, int arguments, Predicate pre
   // SQLite keeps the pointer until the connection closes, then hands it to the destructor.
   auto* kept = new Predicate(predicate);
   const int code = sqlite3_create_function_v2(
-      db_, name, arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, kept,
+      db_.get(), name, arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, kept,
       call_predicate, nullptr, nullptr,
       [](void* pointer) { delete static_cast<Predicate*>(pointer); });
   if (code != SQLITE_OK) return error_of(code);
   return Done{};
 }
 
-Error Database::last_error() const { return error_of(sqlite3_extended_errcode(db_)); }
-
 Error Database::error_of(int code) const {
-  const std::string_view phrase = phrase_of(code);
-  const std::string detail = db_ != nullptr && sqlite3_errcode(db_) == (code & 0xff)
-                                 ? sqlite3_errmsg(db_)
+  const std::string detail = db_ != nullptr && sqlite3_errcode(db_.get()) == (code & 0xff)
+                                 ? sqlite3_errmsg(db_.get())
                                  : sqlite3_errstr(code);
-  if (phrase.empty()) return Error{path_ + ": " + detail};
-  return Error{path_ + " " + std::string(phrase) + " (" + detail + ")"};
-}
-
-Statement::Statement(Statement&& other) noexcept
-    : database_(other.database_),
-      statement_(std::exchange(other.statement_, nullptr)),
-      bind_failure_(other.bind_failure_) {}
-
-Statement& Statement::operator=(Statement&& other) noexcept {
-  if (this != &other) {
-    sqlite3_finalize(statement_);
-    database_ = other.database_;
-    statement_ = std::exchange(other.statement_, nullptr);
-    bind_failure_ = other.bind_failure_;
+  for (const auto& [primary, phrase] : PHRASES) {
+    if (primary == (code & 0xff)) {
+      return Error{path_ + " " + std::string(phrase) + " (" + detail + ")"};
+    }
   }
-  return *this;
+  return Error{path_ + ": " + detail};
 }
 
-Statement::~Statement() { sqlite3_finalize(statement_); }
+void Statement::Finalize::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 
-void Statement::note_bind(int code) {
+Statement& Statement::note_bind(int code) {
   if (code != SQLITE_OK && bind_failure_ == 0) bind_failure_ = code;
+  return *this;
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
@@ -218,38 +169,32 @@ Statement& Statement::bind_borrowed(int index, std::string_view text) {
 
 Statement& Statement::bind_text(int index, std::string_view text, void (*lifetime)(void*)) {
   // Longer text than an int can measure is refused by SQLite's own limit long before; say so.
-  if (text.size() > static_cast<std::size_t>(INT_MAX)) {
-    note_bind(SQLITE_TOOBIG);
-    return *this;
-  }
-  note_bind(
-      sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), lifetime));
-  return *this;
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) return note_bind(SQLITE_TOOBIG);
+  return note_bind(sqlite3_bind_text(statement_.get(), index, text.data(),
+                                     static_cast<int>(text.size()), lifetime));
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
-  note_bind(sqlite3_bind_int64(statement_, index, value));
-  return *this;
+  return note_bind(sqlite3_bind_int64(statement_.get(), index, value));
 }
 
 Statement& Statement::bind(int index, const std::optional<std::int64_t>& value) {
   if (value) return bind(index, *value);
-  note_bind(sqlite3_bind_null(statement_, index));
-  return *this;
+  return note_bind(sqlite3_bind_null(statement_.get(), index));
 }
 
 Result<bool> Statement::step() {
   if (bind_failure_ != 0) {
     const int code = std::exchange(bind_failure_, 0);
-    sqlite3_reset(statement_);
+    sqlite3_reset(statement_.get());
     return database_->error_of(code);
   }
-  const int code = sqlite3_step(statement_);
+  const int code = sqlite3_step(statement_.get());
   if (code == SQLITE_ROW) return true;
   if (code == SQLITE_DONE) return false;
   // The statement's error is the connection's last one; reset so the handle may run again.
   Error error = database_->error_of(code);
-  sqlite3_reset(statement_);
+  sqlite3_reset(statement_.get());
   return error;
 }
 
@@ -264,17 +209,19 @@ Status Statement::run() {
 }
 
 void Statement::reset() {
-  sqlite3_reset(statement_);
-  sqlite3_clear_bindings(statement_);
+  sqlite3_reset(statement_.get());
+  sqlite3_clear_bindings(statement_.get());
 }
 
-int Statement::column_count() const { return sqlite3_column_count(statement_); }
+int Statement::column_count() const { return sqlite3_column_count(statement_.get()); }
 
 bool Statement::is_null(int index) const {
-  return sqlite3_column_type(statement_, index) == SQLITE_NULL;
+  return sqlite3_column_type(statement_.get(), index) == SQLITE_NULL;
 }
 
-std::int64_t Statement::integer(int index) const { return sqlite3_column_int64(statement_, index); }
+std::int64_t Statement::integer(int index) const {
+  return sqlite3_column_int64(statement_.get(), index);
+}
 
 std::optional<std::int64_t> Statement::optional_integer(int index) const {
   if (is_null(index)) return std::nullopt;
@@ -282,10 +229,10 @@ std::optional<std::int64_t> Statement::optional_integer(int index) const {
 }
 
 std::string_view Statement::text(int index) const {
-  const auto* bytes = sqlite3_column_text(statement_, index);
+  const auto* bytes = sqlite3_column_text(statement_.get(), index);
   if (bytes == nullptr) return {};
   return {reinterpret_cast<const char*>(bytes),
-          static_cast<std::size_t>(sqlite3_column_bytes(statement_, index))};
+          static_cast<std::size_t>(sqlite3_column_bytes(statement_.get(), index))};
 }
 
 Result<Transaction> Transaction::begin(Database& database) {
@@ -300,19 +247,14 @@ Result<Transaction> Transaction::begin_reading(Database& database) {
   return Transaction(database);
 }
 
-Transaction::Transaction(Transaction&& other) noexcept
-    : database_(std::exchange(other.database_, nullptr)) {}
-
 // A failed rollback leaves SQLite's own automatic one (on the next statement, or at close);
 // nothing else can be done on this path.
-Transaction::~Transaction() {
-  if (database_ != nullptr) {
-    sqlite3_exec(database_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-  }
+void Transaction::RollBack::operator()(Database* database) const {
+  sqlite3_exec(database->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 Status Transaction::commit() {
-  Database* database = std::exchange(database_, nullptr);
+  Database* database = database_.release();
   auto committed = database->execute("COMMIT");
   if (!committed.ok()) {
     // A failed COMMIT (a full disk, say) may leave the transaction open: end it.

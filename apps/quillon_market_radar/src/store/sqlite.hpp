@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -34,12 +35,6 @@ class Database {
   /// Returns a connection to the database at `path`, created when missing, or an error naming it.
   [[nodiscard]] static Result<Database> open(const std::string& path, OpenMode mode);
 
-  Database(Database&& other) noexcept;
-  Database& operator=(Database&& other) noexcept;
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
-  ~Database();
-
   /// Runs `sql`, fixed text of this program with no values in it, to its end; its rows are
   /// dropped. Returns the first failure.
   [[nodiscard]] Status execute(std::string_view sql);
@@ -63,18 +58,21 @@ class Database {
   /// deterministic function that reads nothing but them (1 for true, 0 for false).
   [[nodiscard]] Status define_predicate(const char* name, int arguments, Predicate predicate);
 
-  /// Returns the error of the last failed call on this connection, as "PATH: WHAT" in words.
-  [[nodiscard]] Error last_error() const;
-  /// Returns the error of result code `code` on this connection, in words.
+  /// Returns the error of result code `code` on this connection, as "PATH: WHAT" in words.
   [[nodiscard]] Error error_of(int code) const;
   /// Returns the path it was opened with.
   [[nodiscard]] const std::string& path() const { return path_; }
   /// Returns the C handle, for the few calls this layer does not wrap.
-  [[nodiscard]] sqlite3* handle() { return db_; }
+  [[nodiscard]] sqlite3* handle() { return db_.get(); }
 
  private:
+  // close_v2 defers the close until the last statement is finalised, so the order in which a
+  // scope's handles end does not matter.
+  struct Close {
+    void operator()(sqlite3* db) const;
+  };
   Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-  sqlite3* db_ = nullptr;
+  std::unique_ptr<sqlite3, Close> db_;
   std::string path_;
 };
 
@@ -82,12 +80,6 @@ class Database {
 /// bind is reported by the next `step`.
 class Statement {
  public:
-  Statement(Statement&& other) noexcept;
-  Statement& operator=(Statement&& other) noexcept;
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  ~Statement();
-
   /// Binds text (copied by SQLite), an integer, or NULL for an empty optional.
   Statement& bind(int index, std::string_view text);
   Statement& bind(int index, std::int64_t value);
@@ -112,13 +104,17 @@ class Statement {
 
  private:
   friend class Database;
+  struct Finalize {
+    void operator()(sqlite3_stmt* statement) const;
+  };
   Statement(Database& database, sqlite3_stmt* statement)
       : database_(&database), statement_(statement) {}
-  void note_bind(int code);
+  // Keeps the first failure of a bind, for the next `step` to report.
+  Statement& note_bind(int code);
   // Binds `text`, copied by SQLite (SQLITE_TRANSIENT) or borrowed (SQLITE_STATIC) per `lifetime`.
   Statement& bind_text(int index, std::string_view text, void (*lifetime)(void*));
   Database* database_ = nullptr;
-  sqlite3_stmt* statement_ = nullptr;
+  std::unique_ptr<sqlite3_stmt, Finalize> statement_;
   int bind_failure_ = 0;
 };
 
@@ -132,18 +128,18 @@ class Transaction {
   /// Begins a read transaction on `database`, or returns why it could not.
   [[nodiscard]] static Result<Transaction> begin_reading(Database& database);
 
-  Transaction(Transaction&& other) noexcept;
+  Transaction(Transaction&& other) noexcept = default;
   Transaction& operator=(Transaction&&) = delete;
-  Transaction(const Transaction&) = delete;
-  Transaction& operator=(const Transaction&) = delete;
-  ~Transaction();
 
   /// Commits; on failure the transaction is rolled back and the error returned.
   [[nodiscard]] Status commit();
 
  private:
+  struct RollBack {
+    void operator()(Database* database) const;
+  };
   explicit Transaction(Database& database) : database_(&database) {}
-  Database* database_ = nullptr;
+  std::unique_ptr<Database, RollBack> database_;
 };
 
 }  // namespace qmr::store

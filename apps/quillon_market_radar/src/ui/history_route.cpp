@@ -1,11 +1,9 @@
 #include "ui/history_route.hpp"
 
 #include <algorithm>
-#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "base/json_writer.hpp"
@@ -14,81 +12,40 @@
 
 namespace qmr::ui {
 
-namespace {
-
-constexpr std::string_view JSON = "application/json";
-
-DashboardResponse json_response(std::string_view status, const json::Value& body) {
-  return {std::string(status), std::string(JSON), json::to_compact(body)};
-}
-
-DashboardResponse error_response(std::string_view status, const std::string& reason) {
-  return json_response(status, {{"error", reason}});
-}
-
-// What a history request names.
-struct HistoryRequest {
+DashboardResponse history_response(const engine::HistorySource& history,
+                                   std::string_view query_string) {
   std::string sku_asin;
   std::optional<std::string> platform;
   int days = engine::DEFAULT_HISTORY_DAYS;
-};
-
-// Returns the request `query_string` names, or the reason it names none.
-std::variant<HistoryRequest, std::string> parse_history_request(std::string_view query_string) {
-  HistoryRequest request;
   constexpr std::string_view NAMES[] = {"sku_asin", "platform", "days"};
-  bool seen[std::size(NAMES)] = {};
-  while (!query_string.empty()) {
-    const std::size_t end = std::min(query_string.find('&'), query_string.size());
-    const std::string_view pair = query_string.substr(0, end);
-    query_string.remove_prefix(std::min(end + 1, query_string.size()));
-    if (pair.empty()) continue;
-    const std::size_t equals = std::min(pair.find('='), pair.size());
-    const std::string name = percent_decode(pair.substr(0, equals)).value_or("");
-    const auto value = percent_decode(pair.substr(std::min(equals + 1, pair.size())));
-    const auto* found = std::find(std::begin(NAMES), std::end(NAMES), name);
-    if (found == std::end(NAMES)) {
-      return "unknown parameter '" + name + "': the history takes sku_asin, platform and days";
-    }
-    bool& was_seen = seen[found - std::begin(NAMES)];
-    if (was_seen) return "parameter '" + name + "' given more than once";
-    was_seen = true;
-    if (!value) return "parameter '" + name + "' has a bad percent-encoding";
-    if (name == "sku_asin") {
-      request.sku_asin = *value;
-    } else if (name == "platform") {
-      request.platform = *value;
-    } else {
-      const bool digits =
-          !value->empty() && value->size() <= 4 &&
-          std::all_of(value->begin(), value->end(), [](char c) { return c >= '0' && c <= '9'; });
-      const int days = digits ? std::stoi(*value) : 0;
-      if (days < 1 || days > engine::MAX_HISTORY_DAYS) {
-        return "days must be a whole number from 1 to " + std::to_string(engine::MAX_HISTORY_DAYS);
-      }
-      request.days = days;
-    }
-  }
-  if (request.sku_asin.empty()) return std::string("sku_asin is required: a seller SKU or ASIN");
-  return request;
-}
-
-}  // namespace
-
-DashboardResponse history_response(const engine::HistorySource& history,
-                                   std::string_view query_string) {
-  auto parsed = parse_history_request(query_string);
-  if (auto* reason = std::get_if<std::string>(&parsed)) {
-    return error_response("400 BAD REQUEST", *reason);
-  }
-  const HistoryRequest& request = std::get<HistoryRequest>(parsed);
-  auto read = history.read(request.sku_asin, request.platform, history.now(), request.days);
+  auto refused = read_parameters(
+      query_string, NAMES, "the history",
+      [&](std::size_t index, const std::string& value) -> std::optional<std::string> {
+        if (index == 0) {
+          sku_asin = value;
+        } else if (index == 1) {
+          platform = value;
+        } else {
+          const bool digits =
+              !value.empty() && value.size() <= 4 &&
+              std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+          days = digits ? std::stoi(value) : 0;
+          if (days < 1 || days > engine::MAX_HISTORY_DAYS) {
+            return "days must be a whole number from 1 to " +
+                   std::to_string(engine::MAX_HISTORY_DAYS);
+          }
+        }
+        return std::nullopt;
+      },
+      /*decode_names=*/true);
+  if (!refused && sku_asin.empty()) refused = "sku_asin is required: a seller SKU or ASIN";
+  if (refused) return error_response("400 BAD REQUEST", *refused);
+  auto read = history.read(sku_asin, platform, history.now(), days);
   if (!read.ok()) return error_response("500 ERROR", read.error().message);
   if (read.value().empty()) {
-    return error_response("404 NOT FOUND",
-                          "no price history of '" + request.sku_asin + "'" +
-                              (request.platform ? " on " + *request.platform : "") +
-                              " in the store");
+    return error_response("404 NOT FOUND", "no price history of '" + sku_asin + "'" +
+                                               (platform ? " on " + *platform : "") +
+                                               " in the store");
   }
   json::Value histories = json::Value::array();
   for (const engine::HistoryView& product : read.value()) {
@@ -109,7 +66,8 @@ DashboardResponse alerts_response(const engine::HistorySource& history,
     return error_response("400 BAD REQUEST", *refused);
   }
   const std::int64_t now = history.now();
-  const std::int64_t since = engine::india_midnight(engine::india_day(now) - ALERT_DAYS + 1);
+  const std::int64_t since =
+      engine::india_midnight(engine::india_day(now) - engine::ALERT_WINDOW_DAYS + 1);
   auto read = history.read_alerts(now, since);
   if (!read.ok()) return error_response("500 ERROR", read.error().message);
   struct Found {
@@ -123,12 +81,10 @@ DashboardResponse alerts_response(const engine::HistorySource& history,
   // Newest first; one moment's alerts in the store's order of products.
   std::stable_sort(found.begin(), found.end(),
                    [](const Found& a, const Found& b) { return a.alert.at > b.alert.at; });
-  const auto first =
-      found.begin() + static_cast<std::ptrdiff_t>(std::min(page.offset, found.size()));
-  const auto last = first + static_cast<std::ptrdiff_t>(std::min(
-                                page.limit, static_cast<std::size_t>(found.end() - first)));
+  const auto rest = std::span(found).subspan(std::min(page.offset, found.size()));
+  const auto shown = rest.first(std::min(page.limit, rest.size()));
   json::Value alerts = json::Value::array();
-  for (const auto& [product, alert] : std::span(first, last)) {
+  for (const auto& [product, alert] : shown) {
     json::Value& value = alerts.emplace_back(engine::alert_json(alert));
     value["sku_asin"] = product->sku_asin;
     value["title"] = product->title;
@@ -140,12 +96,11 @@ DashboardResponse alerts_response(const engine::HistorySource& history,
       "200 OK",
       {{"as_of_utc", engine::format_rfc3339_utc_micros(now)},
        {"since_utc", engine::format_rfc3339_utc_micros(since)},
-       {"window", "last " + std::to_string(ALERT_DAYS) + " days (" + engine::india_date(since) +
-                      " to " + engine::india_date(now) + ", IST)"},
+       {"window", "last " + std::to_string(engine::ALERT_WINDOW_DAYS) + " days (" +
+                      engine::india_date(since) + " to " + engine::india_date(now) + ", IST)"},
        {"alert_percent", history.settings.alerts.threshold_percent},
        {"alerts", std::move(alerts)}});
-  response.headers =
-      page_headers(ALERTS_PATH, found.size(), page, static_cast<std::size_t>(last - first), "");
+  response.headers = page_headers(ALERTS_PATH, found.size(), page, shown.size(), "");
   return response;
 }
 

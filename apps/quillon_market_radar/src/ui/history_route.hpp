@@ -12,8 +12,6 @@ namespace qmr::ui {
 
 inline constexpr std::string_view HISTORY_PATH = "/api/history";
 inline constexpr std::string_view ALERTS_PATH = "/api/alerts";
-/// How many days back GET "/api/alerts" lists alerts from (days in India, today among them).
-inline constexpr int ALERT_DAYS = engine::ALERT_WINDOW_DAYS;
 
 /// Returns the response to GET "/api/history?`query_string`": sku_asin (required, exactly as
 /// stored), platform and days (1 to engine::MAX_HISTORY_DAYS, default 90). A JSON array of one
@@ -24,8 +22,8 @@ inline constexpr int ALERT_DAYS = engine::ALERT_WINDOW_DAYS;
                                                  std::string_view query_string);
 
 /// Returns the response to GET "/api/alerts?`query_string`": a page of the alerts of the last
-/// ALERT_DAYS days over every product and platform in the store, newest first, each with its
-/// product, figures, text and dispatch record, under the window's edges and the threshold.
+/// engine::ALERT_WINDOW_DAYS days over every product and platform in the store, newest first, each
+/// with its product, figures, text and dispatch record, under the window's edges and the threshold.
 /// "offset" and "limit" (default DEFAULT_PAGE_LIMIT, at most MAX_PAGE_LIMIT) choose the page as
 /// for GET "/api/products", with "X-Total-Count" and a "Link" to the next page; "400 BAD
 /// REQUEST" for a bad query string, "500 ERROR" when the store cannot be read, each with a JSON

@@ -1,52 +1,42 @@
 #include "ui/products_route.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <iterator>
 #include <vector>
 
-#include "base/json_writer.hpp"
 #include "base/text.hpp"
-#include "engine/records.hpp"
 
 namespace qmr::ui {
 
 namespace {
 
 constexpr std::string_view STATUS_OK = "200 OK";
-constexpr std::string_view STATUS_BAD_REQUEST = "400 BAD REQUEST";
 constexpr std::string_view JSON = "application/json";
 
-// Returns the value of a hexadecimal digit, or -1.
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// The sort keys a request may name (each record field, and "price_gap"), ascending, or descending
+// with a leading "-".
+constexpr std::pair<std::string_view, engine::ProductOrder> SORT_KEYS[] = {
+    {"sku_asin", engine::ProductOrder::SKU_ASIN},
+    {"title", engine::ProductOrder::TITLE},
+    {"platform", engine::ProductOrder::PLATFORM},
+    {"original_price_inr", engine::ProductOrder::ORIGINAL_PRICE},
+    {"current_price_inr", engine::ProductOrder::CURRENT_PRICE},
+    {"competitor_price_inr", engine::ProductOrder::COMPETITOR_PRICE},
+    {"price_delta_percent", engine::ProductOrder::PRICE_DELTA},
+    {"price_gap", engine::ProductOrder::PRICE_GAP},
+    {"stock_status", engine::ProductOrder::STOCK_STATUS},
+    {"last_checked_utc", engine::ProductOrder::LAST_CHECKED},
+};
 
-}  // namespace
-
-std::optional<std::string> percent_decode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '+') {
-      out += ' ';
-    } else if (text[i] != '%') {
-      out += text[i];
-    } else {
-      if (i + 2 >= text.size()) return std::nullopt;
-      const int high = hex_value(text[i + 1]), low = hex_value(text[i + 2]);
-      if (high < 0 || low < 0) return std::nullopt;
-      out += static_cast<char>(high * 16 + low);
-      i += 2;
-    }
-  }
-  // The decoded bytes are read as the request line is: invalid UTF-8 becomes U+FFFD.
-  return text::decode_utf8_lossy(out);
-}
-
-namespace {
+// A request for a page of products, as its query string names it.
+struct ProductsRequest {
+  std::string query;  // q, percent-decoded; empty: every product
+  std::string sort;   // sort as given ("" for the stored order), for the next page's link
+  engine::ProductOrder order = engine::ProductOrder::STORED;
+  bool descending = false;
+  PageRequest page;
+};
 
 // Appends `text` percent-encoded: every byte but the unreserved ones as "%XX".
 void append_percent_encoded(std::string_view text, std::string& out) {
@@ -76,24 +66,46 @@ std::optional<std::size_t> bounded_number(std::string_view text, std::size_t mos
   return value;
 }
 
-DashboardResponse bad_request(const std::string& reason) {
-  return {std::string(STATUS_BAD_REQUEST), std::string(JSON),
-          json::to_compact({{"error", reason}})};
+// Returns `text` with each "%XX" decoded and each "+" a space, as a form encodes it, invalid UTF-8
+// read as U+FFFD; nothing for a "%" without two hexadecimal digits after it.
+std::optional<std::string> percent_decode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out += ' ';
+    } else if (text[i] != '%') {
+      out += text[i];
+    } else {
+      unsigned char byte = 0;
+      const char* digits = text.data() + i + 1;
+      if (i + 2 >= text.size() || std::from_chars(digits, digits + 2, byte, 16).ptr != digits + 2) {
+        return std::nullopt;
+      }
+      out += static_cast<char>(byte);
+      i += 2;
+    }
+  }
+  // The decoded bytes are read as the request line is: invalid UTF-8 becomes U+FFFD.
+  return text::decode_utf8_lossy(out);
 }
 
 }  // namespace
 
 std::optional<std::string> read_parameters(
     std::string_view query_string, std::span<const std::string_view> names, std::string_view list,
-    const std::function<std::optional<std::string>(std::size_t, const std::string&)>& take) {
+    const std::function<std::optional<std::string>(std::size_t, const std::string&)>& take,
+    bool decode_names) {
   std::vector<bool> seen(names.size());
+  std::string decoded_name;
   while (!query_string.empty()) {
     const std::size_t end = std::min(query_string.find('&'), query_string.size());
     const std::string_view pair = query_string.substr(0, end);
     query_string.remove_prefix(std::min(end + 1, query_string.size()));
     if (pair.empty()) continue;  // "a=1&&b=2", or a final "&"
     const std::size_t equals = std::min(pair.find('='), pair.size());
-    const std::string_view name = pair.substr(0, equals);
+    std::string_view name = pair.substr(0, equals);
+    if (decode_names) name = decoded_name = percent_decode(name).value_or("");
     const auto value = percent_decode(pair.substr(std::min(equals + 1, pair.size())));
     const auto found = std::find(names.begin(), names.end(), name);
     if (found == names.end()) {
@@ -115,17 +127,13 @@ std::optional<std::string> read_parameters(
 
 std::optional<std::string> read_page_parameter(std::string_view name, std::string_view value,
                                                PageRequest& page) {
-  if (name == "offset") {
-    const auto offset = bounded_number(value, MAX_PAGE_OFFSET);
-    if (!offset) {
-      return "offset must be a whole number from 0 to " + std::to_string(MAX_PAGE_OFFSET);
-    }
-    page.offset = *offset;
-    return std::nullopt;
+  const bool offset = name == "offset";
+  const std::size_t most = offset ? MAX_PAGE_OFFSET : MAX_PAGE_LIMIT;
+  const auto number = bounded_number(value, most);
+  if (!number) {
+    return std::string(name) + " must be a whole number from 0 to " + std::to_string(most);
   }
-  const auto limit = bounded_number(value, MAX_PAGE_LIMIT);
-  if (!limit) return "limit must be a whole number from 0 to " + std::to_string(MAX_PAGE_LIMIT);
-  page.limit = *limit;
+  (offset ? page.offset : page.limit) = *number;
   return std::nullopt;
 }
 
@@ -146,53 +154,44 @@ std::string page_headers(std::string_view path, std::size_t total, const PageReq
   return headers;
 }
 
-std::variant<ProductsRequest, std::string> parse_products_request(std::string_view query_string) {
-  ProductsRequest request;
-  constexpr std::string_view NAMES[] = {"q", "sort", "offset", "limit"};
-  PageRequest page;
-  auto refused = read_parameters(
-      query_string, NAMES, "the product list",
-      [&](std::size_t index, const std::string& value) -> std::optional<std::string> {
-        if (index == 0) {
-          request.query = value;
-          return std::nullopt;
-        }
-        if (index > 1) return read_page_parameter(NAMES[index], value, page);
-        std::string_view key = value;
-        request.descending = key.starts_with('-');
-        if (request.descending) key.remove_prefix(1);
-        const auto* found = std::find_if(std::begin(PRODUCT_SORT_KEYS), std::end(PRODUCT_SORT_KEYS),
-                                         [&](const auto& row) { return row.first == key; });
-        if (found == std::end(PRODUCT_SORT_KEYS)) {
-          std::string known;
-          for (const auto& [sort_name, order] : PRODUCT_SORT_KEYS) {
-            known.append(known.empty() ? "" : ", ").append(sort_name);
-          }
-          return "sort must be one of " + known + ", or one of them after '-' for descending";
-        }
-        request.order = found->second;
-        request.sort = value;
-        return std::nullopt;
-      });
-  if (refused) return *refused;
-  request.offset = page.offset;
-  request.limit = page.limit;
-  return request;
-}
-
 DashboardResponse products_response(const engine::EngineHandle& engine,
                                     std::optional<std::string_view> query_string) {
   ProductsRequest request;
+  constexpr std::string_view NAMES[] = {"q", "sort", "offset", "limit"};
+  std::optional<std::string> refused;
   if (query_string) {
-    auto parsed = parse_products_request(*query_string);
-    if (auto* reason = std::get_if<std::string>(&parsed)) return bad_request(*reason);
-    request = std::move(std::get<ProductsRequest>(parsed));
+    refused = read_parameters(
+        *query_string, NAMES, "the product list",
+        [&](std::size_t index, const std::string& value) -> std::optional<std::string> {
+          if (index == 0) {
+            request.query = value;
+            return std::nullopt;
+          }
+          if (index > 1) return read_page_parameter(NAMES[index], value, request.page);
+          std::string_view key = value;
+          request.descending = key.starts_with('-');
+          if (request.descending) key.remove_prefix(1);
+          const auto* found = std::find_if(std::begin(SORT_KEYS), std::end(SORT_KEYS),
+                                           [&](const auto& row) { return row.first == key; });
+          if (found == std::end(SORT_KEYS)) {
+            std::string known;
+            for (const auto& [sort_name, order] : SORT_KEYS) {
+              known.append(known.empty() ? "" : ", ").append(sort_name);
+            }
+            return "sort must be one of " + known + ", or one of them after '-' for descending";
+          }
+          request.order = found->second;
+          request.sort = value;
+          return std::nullopt;
+        });
   }
-  const engine::ProductPage page = engine->page_products(
-      {request.query, request.order, request.descending, request.offset, request.limit});
+  if (refused) return error_response("400 BAD REQUEST", *refused);
+  const auto& [offset, limit] = request.page;
+  const engine::ProductPage page =
+      engine->page_products({request.query, request.order, request.descending, offset, limit});
   DashboardResponse response{std::string(STATUS_OK), std::string(JSON),
                              engine->encode_products_at(page.positions)};
-  const bool more = std::min(request.offset, page.total) + page.positions.size() < page.total;
+  const bool more = std::min(offset, page.total) + page.positions.size() < page.total;
   // A list of every product, asked for without parameters, is answered as it always was.
   if (!query_string && !more) return response;
   std::string more_query;
@@ -204,8 +203,8 @@ DashboardResponse products_response(const engine::EngineHandle& engine,
     more_query += "&sort=";
     append_percent_encoded(request.sort, more_query);
   }
-  response.headers = page_headers(PRODUCTS_PATH, page.total, {request.offset, request.limit},
-                                  page.positions.size(), more_query);
+  response.headers =
+      page_headers(PRODUCTS_PATH, page.total, request.page, page.positions.size(), more_query);
   return response;
 }
 

@@ -8,50 +8,24 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "engine/market_engine.hpp"
 #include "ui/routes.hpp"
 
 namespace qmr::ui {
 
-/// The path of the product list, and the sort keys a request may name (each record field, and
-/// "price_gap"), ascending, or descending with a leading "-".
+/// The path of the product list.
 inline constexpr std::string_view PRODUCTS_PATH = "/api/products";
-inline constexpr std::pair<std::string_view, engine::ProductOrder> PRODUCT_SORT_KEYS[] = {
-    {"sku_asin", engine::ProductOrder::SKU_ASIN},
-    {"title", engine::ProductOrder::TITLE},
-    {"platform", engine::ProductOrder::PLATFORM},
-    {"original_price_inr", engine::ProductOrder::ORIGINAL_PRICE},
-    {"current_price_inr", engine::ProductOrder::CURRENT_PRICE},
-    {"competitor_price_inr", engine::ProductOrder::COMPETITOR_PRICE},
-    {"price_delta_percent", engine::ProductOrder::PRICE_DELTA},
-    {"price_gap", engine::ProductOrder::PRICE_GAP},
-    {"stock_status", engine::ProductOrder::STOCK_STATUS},
-    {"last_checked_utc", engine::ProductOrder::LAST_CHECKED},
-};
-
-/// A request for a page of products, as its query string names it.
-struct ProductsRequest {
-  std::string query;  // q, percent-decoded; empty: every product
-  std::string sort;   // sort as given ("" for the stored order), for the next page's link
-  engine::ProductOrder order = engine::ProductOrder::STORED;
-  bool descending = false;
-  std::size_t offset = 0;
-  std::size_t limit = DEFAULT_PAGE_LIMIT;
-};
-
-/// Returns `text` with each "%XX" decoded and each "+" a space, as a form encodes it, invalid
-/// UTF-8 read as U+FFFD; nothing for a "%" without two hexadecimal digits after it.
-[[nodiscard]] std::optional<std::string> percent_decode(std::string_view text);
 
 /// Reads the parameters of `query_string` (the text after "?", without it): calls `take` with the
 /// index in `names` and the percent-decoded value of each, and returns the reason the query
 /// string names nothing good: an unknown parameter (the message says that `list` takes `names`),
-/// a repeated one, a bad percent-encoding, or the reason `take` returns.
+/// a repeated one, a bad percent-encoding, or the reason `take` returns. With `decode_names`, a
+/// parameter's name is percent-decoded before it is looked up (one that cannot be is unknown).
 [[nodiscard]] std::optional<std::string> read_parameters(
     std::string_view query_string, std::span<const std::string_view> names, std::string_view list,
-    const std::function<std::optional<std::string>(std::size_t, const std::string&)>& take);
+    const std::function<std::optional<std::string>(std::size_t, const std::string&)>& take,
+    bool decode_names = false);
 
 /// Where a page of a list starts, and the most it holds.
 struct PageRequest {
@@ -71,12 +45,6 @@ struct PageRequest {
 [[nodiscard]] std::string page_headers(std::string_view path, std::size_t total,
                                        const PageRequest& page, std::size_t shown,
                                        std::string_view more_query);
-
-/// Returns the request that `query_string` (the text after "?", without it) names, or the reason
-/// it names none: an unknown or repeated parameter, a bad percent-encoding, an unknown sort key,
-/// or an offset or limit that is no whole number within its bounds.
-[[nodiscard]] std::variant<ProductsRequest, std::string> parse_products_request(
-    std::string_view query_string);
 
 /// Returns the response to GET "/api/products" with the query string `query_string` (nothing for
 /// a path without "?"). Without one, every product when they fit in a default page (the bytes the

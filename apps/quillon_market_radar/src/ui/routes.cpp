@@ -1,7 +1,7 @@
 #include "ui/routes.hpp"
 
-#include <algorithm>
 #include <cstdint>
+#include <optional>
 
 #include "base/json_writer.hpp"
 #include "engine/records.hpp"
@@ -37,6 +37,17 @@ DashboardResponse make_response(std::string_view status, std::string_view conten
   return {std::string(status), std::string(content_type), std::move(body)};
 }
 
+// Returns whether `path` is `route`, alone or followed by "?" and a query string, which is then put
+// in `query`.
+inline bool is_route(std::string_view path, std::string_view route,
+                     std::optional<std::string_view>& query) {
+  if (!path.starts_with(route)) return false;
+  if (path.size() == route.size()) return true;
+  if (path[route.size()] != '?') return false;
+  query = path.substr(route.size() + 1);
+  return true;
+}
+
 DashboardResponse not_found() { return make_response(STATUS_NOT_FOUND, PLAIN_TEXT, "Not Found"); }
 
 DashboardResponse status_object() {
@@ -47,17 +58,25 @@ DashboardResponse status_object() {
                               {"status", "ACTIVE_MARKET_SENTINEL"},
                               {"tracked_products", std::uint64_t{2}},
                               {"version", VERSION}};
-  return make_response(STATUS_OK, JSON, json::to_compact(status));
+  return json_response(STATUS_OK, status);
 }
 
 DashboardResponse reprice(const engine::EngineHandle& engine) {
   auto dispatch = engine->dispatch_price_alert(REPRICE_WEBHOOK_TARGET);
-  if (dispatch.ok()) return make_response(STATUS_OK, JSON, json::to_compact(dispatch.value()));
-  // Written with the JSON writer, so a message with a quotation mark still gives valid JSON.
-  return make_response(STATUS_ERROR, JSON, json::to_compact({{"error", dispatch.error().message}}));
+  if (dispatch.ok()) return json_response(STATUS_OK, dispatch.value());
+  return error_response(STATUS_ERROR, dispatch.error().message);
 }
 
 }  // namespace
+
+DashboardResponse json_response(std::string_view status, const json::Value& body) {
+  return make_response(status, JSON, json::to_compact(body));
+}
+
+// Written with the JSON writer, so a reason with a quotation mark still gives valid JSON.
+DashboardResponse error_response(std::string_view status, const std::string& reason) {
+  return json_response(status, {{"error", reason}});
+}
 
 DashboardResponse route_request(std::string_view method, std::string_view path,
                                 const engine::EngineHandle& engine, std::string_view page,
@@ -69,23 +88,17 @@ DashboardResponse route_request(std::string_view method, std::string_view path,
       return response;
     }
     if (path == "/api/status") return status_object();
-    if (path == PRODUCTS_PATH) return products_response(engine, std::nullopt);
-    if (path.starts_with(PRODUCTS_PATH) && path.size() > PRODUCTS_PATH.size() &&
-        path[PRODUCTS_PATH.size()] == '?') {
-      return products_response(engine, path.substr(PRODUCTS_PATH.size() + 1));
-    }
+    std::optional<std::string_view> query;
+    if (is_route(path, PRODUCTS_PATH, query)) return products_response(engine, query);
     if (path == "/api/medicines") {
       return make_response(STATUS_OK, JSON,
                            engine::encode_medicines_compact(engine->list_medicines()));
     }
-    if (history && path.starts_with(ALERTS_PATH) &&
-        (path.size() == ALERTS_PATH.size() || path[ALERTS_PATH.size()] == '?')) {
-      return alerts_response(*history, path.substr(std::min(path.size(), ALERTS_PATH.size() + 1)));
+    if (history && is_route(path, ALERTS_PATH, query)) {
+      return alerts_response(*history, query.value_or(""));
     }
-    if (history && path.starts_with(HISTORY_PATH) &&
-        (path.size() == HISTORY_PATH.size() || path[HISTORY_PATH.size()] == '?')) {
-      return history_response(*history,
-                              path.substr(std::min(path.size(), HISTORY_PATH.size() + 1)));
+    if (history && is_route(path, HISTORY_PATH, query)) {
+      return history_response(*history, query.value_or(""));
     }
     return not_found();
   }

@@ -23,6 +23,11 @@ struct DashboardResponse {
   std::string headers{};     // more header lines, each ending in CRLF; most responses have none
 };
 
+/// Returns a response of `status` with `body` as compact JSON, or with the JSON object {"error":
+/// `reason`}.
+[[nodiscard]] DashboardResponse json_response(std::string_view status, const json::Value& body);
+[[nodiscard]] DashboardResponse error_response(std::string_view status, const std::string& reason);
+
 /// The rows of a page of GET "/api/products" when the request names no limit, and the most a
 /// request may name.
 inline constexpr std::size_t DEFAULT_PAGE_LIMIT = 100;
