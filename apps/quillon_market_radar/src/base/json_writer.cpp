@@ -130,17 +130,9 @@ void write_compact(const Value& value, std::string& out) {
     case Type::string:
       write_string(value.get_ref<const Value::string_t&>(), out);
       return;
-    case Type::array: {
-      out += '[';
-      bool first = true;
-      for (const auto& element : value.get_ref<const Value::array_t&>()) {
-        if (!first) out += ',';
-        first = false;
-        write_compact(element, out);
-      }
-      out += ']';
+    case Type::array:
+      write_array(value.get_ref<const Value::array_t&>(), out, write_compact);
       return;
-    }
     case Type::object: {
       out += '{';
       bool first = true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -29,5 +30,16 @@ std::size_t escape_byte(unsigned char byte, char (&form)[6]);
 /// Appends a double in its shortest round-trip form, "1999.0" for integral values, "null" when
 /// it is not finite.
 void write_float(double number, std::string& out);
+
+/// Appends `items` as a JSON array, each item written by `write(item, out)`.
+template <typename Items, typename Write>
+void write_array(const Items& items, std::string& out, Write write) {
+  out += '[';
+  for (auto item = std::begin(items); item != std::end(items); ++item) {
+    if (item != std::begin(items)) out += ',';
+    write(*item, out);
+  }
+  out += ']';
+}
 
 }  // namespace qmr::json

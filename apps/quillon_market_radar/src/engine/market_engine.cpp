@@ -18,6 +18,8 @@ namespace {
 // The identifier of the product every price-drop alert is built for.
 constexpr std::string_view ALERT_ASIN = "B09G9FPHY6";
 constexpr std::string_view VERIFICATION_WEBHOOK_TARGET = "http://localhost:8080/verify";
+// The fewest products for which freeing an engine gives its memory back to the system.
+constexpr std::size_t TRIMMED_PRODUCTS = 4096;
 
 void check_count(std::size_t found, std::string_view collection) {
   if (found != 1) {
@@ -35,15 +37,6 @@ std::string format_price_alert(const TrackedProduct& product) {
 }
 
 }  // namespace
-
-void MarketEngine::release(MarketEngine* engine) {
-  const bool large = engine->products_.size() >= TRIMMED_PRODUCTS;
-  delete engine;
-  // The records of a large snapshot are many small blocks among those of the next one, which
-  // the allocator keeps for itself: without this a served 100,000-listing store kept about 50 MB
-  // more resident after each swap.
-  if (large) platform::return_free_memory();
-}
 
 Catalogue MarketEngine::seed_catalogue() {
   Catalogue rows;
@@ -74,7 +67,14 @@ std::shared_ptr<const MarketEngine> MarketEngine::create() {
 
 std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows) {
   // No other thread can see the engine before it is returned, so filling it needs no lock.
-  std::shared_ptr<MarketEngine> engine(new MarketEngine(), release);
+  std::shared_ptr<MarketEngine> engine(new MarketEngine(), [](MarketEngine* freed) {
+    const bool large = freed->products_.size() >= TRIMMED_PRODUCTS;
+    delete freed;
+    // The records of a large snapshot are many small blocks among those of the next one, which
+    // the allocator keeps for itself: without this a served 100,000-listing store kept about
+    // 50 MB more resident after each swap.
+    if (large) platform::return_free_memory();
+  });
   engine->products_ = std::move(rows.products);
   const auto& products = engine->products_;
   engine->search_bounds_.reserve(products.size() * KEYS + 1);

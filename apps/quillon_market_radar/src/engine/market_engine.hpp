@@ -148,12 +148,7 @@ class MarketEngine {
     std::vector<std::uint32_t> positions;
   };
 
-  // The fewest products for which freeing an engine gives its memory back to the system.
-  static constexpr std::size_t TRIMMED_PRODUCTS = 4096;
-
   MarketEngine() = default;
-  // Frees `engine`, then returns the free memory to the system when it held many products.
-  static void release(MarketEngine* engine);
 
   [[nodiscard]] std::string_view search_key(std::size_t position, SearchField field) const {
     const std::size_t at = position * KEYS + field;

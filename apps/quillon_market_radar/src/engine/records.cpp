@@ -25,12 +25,7 @@ void write_value(const std::optional<double>& figure, std::string& out) {
 }
 void write_value(std::uint64_t count, std::string& out) { out += std::to_string(count); }
 void write_value(const std::vector<std::string>& texts, std::string& out) {
-  out += '[';
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    if (i != 0) out += ',';
-    json::write_string(texts[i], out);
-  }
-  out += ']';
+  json::write_array(texts, out, json::write_string);
 }
 
 // A member of a record: its key and where the record holds it.
@@ -107,16 +102,14 @@ void write_object(const Record& record, std::string& out) {
 // Writes the records of `records` (values, or pointers to them) as a compact array.
 template <const auto& FIELDS, typename Records>
 std::string encode_array(const Records& records) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    if (i != 0) out += ',';
-    if constexpr (std::is_pointer_v<typename Records::value_type>) {
-      write_object<FIELDS, false>(*records[i], out);
+  std::string out;
+  json::write_array(records, out, [](const auto& record, std::string& into) {
+    if constexpr (std::is_pointer_v<std::decay_t<decltype(record)>>) {
+      write_object<FIELDS, false>(*record, into);
     } else {
-      write_object<FIELDS, false>(records[i], out);
+      write_object<FIELDS, false>(record, into);
     }
-  }
-  out += ']';
+  });
   return out;
 }
 

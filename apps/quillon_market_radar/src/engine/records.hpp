@@ -80,12 +80,9 @@ void write_sorted_object(const MedicineArbitrage& medicine, std::string& out);
 /// of `to_json_array(records)` written compactly.
 template <typename Record>
 void write_sorted_array(const std::vector<Record>& records, std::string& out) {
-  out += '[';
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    if (i != 0) out += ',';
-    write_sorted_object(records[i], out);
-  }
-  out += ']';
+  json::write_array(records, out, [](const Record& record, std::string& into) {
+    write_sorted_object(record, into);
+  });
 }
 
 /// Formats a UTC time as RFC 3339 with a "+00:00" offset and 0, 3, 6 or 9 fraction digits, the
