@@ -12,16 +12,6 @@ namespace qmr {
 
 namespace {
 
-// Returns the message of a thread that could not start. The system says "Resource temporarily
-// unavailable" (EAGAIN) both when there is no memory for its stack and when a limit on threads or
-// processes is reached: it is exhausted memory when no room for a stack is left either.
-std::string thread_failure(const std::system_error& error) {
-  if (error.code() == std::errc::resource_unavailable_try_again && !platform::thread_stack_fits()) {
-    return "memory allocation failed";
-  }
-  return error.what();
-}
-
 void run_loop(asio::io_context& loop) {
   try {
     loop.run();
@@ -62,7 +52,12 @@ Status LoopPool::run() {
       threads.emplace_back([loop] { run_loop(*loop); });
     }
   } catch (const std::system_error& error) {
-    started = Error{thread_failure(error)};
+    // The system says "Resource temporarily unavailable" (EAGAIN) both when there is no memory
+    // for a thread's stack and when a limit on threads or processes is reached: it is exhausted
+    // memory when no room for a stack is left either.
+    const bool no_memory =
+        error.code() == std::errc::resource_unavailable_try_again && !platform::thread_stack_fits();
+    started = Error{no_memory ? "memory allocation failed" : error.what()};
     stop();
   } catch (const std::bad_alloc&) {
     started = Error{"memory allocation failed"};
