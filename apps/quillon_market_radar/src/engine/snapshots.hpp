@@ -34,12 +34,11 @@ class LiveEngine {
 
   /// Makes `next` the current engine; answers under way finish on the one they took.
   void publish(EngineHandle next) {
-    {
-      std::lock_guard lock(mutex_);
-      current_.swap(next);
-      generation_.fetch_add(1, std::memory_order_acq_rel);
-    }
-    // The engine replaced is freed here, outside the lock, unless an answer still holds it.
+    std::lock_guard lock(mutex_);
+    current_.swap(next);
+    generation_.fetch_add(1, std::memory_order_acq_rel);
+    // The engine replaced, now in `next`, is freed after the lock is released (a parameter
+    // outlives the function's locals), unless an answer still holds it.
   }
 
  private:
