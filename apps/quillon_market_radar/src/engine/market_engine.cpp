@@ -145,9 +145,8 @@ const std::vector<std::uint32_t>& MarketEngine::sorted_positions(ProductOrder or
       });
     };
     const auto text_keys = [&](auto field) {
-      std::vector<std::string_view> keys;
-      keys.reserve(rows.size());
-      for (std::size_t i = 0; i < rows.size(); ++i) keys.push_back(field(i));
+      std::vector<std::string_view> keys(rows.size());
+      for (std::size_t i = 0; i < rows.size(); ++i) keys[i] = field(i);
       sort_by(keys, positions.end());
     };
     const auto number_keys = [&](auto field) {

@@ -121,8 +121,7 @@ class MarketEngine {
   [[nodiscard]] std::vector<TrackedProduct> products_at(
       const std::vector<std::size_t>& positions) const;
 
-  /// Returns whether the medicines answer a query of a brand or a salt (Catalogue's
-  /// medicine_queries).
+  /// Returns Catalogue::medicine_queries of the rows the engine was made from.
   [[nodiscard]] bool medicine_queries() const { return medicine_queries_; }
 
   /// Returns the length in bytes of the longest lower-cased field a search compares: a query
