@@ -1,7 +1,5 @@
-// What the process sets up about its standard streams before anything is written, what it asks
-// of its console, whether a thread's stack still fits, and how a file only its owner may read is
-// read, and the return of freed memory, once per system: platform_posix.cpp for Linux,
-// platform_windows.cpp for Windows.
+// What differs between Linux (platform_posix.cpp) and Windows (platform_windows.cpp): the standard
+// streams and the console, room for a thread's stack, reading a private file, freed memory.
 #pragma once
 
 #include <cstddef>
