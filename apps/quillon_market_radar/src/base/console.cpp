@@ -43,7 +43,6 @@ void print_line(std::string_view text, std::optional<Colour> colour, bool bold) 
 }
 
 void print_error(std::string_view text) {
-  // Nowhere is left to report a failure to write standard error.
   static_cast<void>(descriptor_io::write_all(STDERR_FILENO, text));
 }
 

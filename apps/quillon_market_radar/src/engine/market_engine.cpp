@@ -266,11 +266,9 @@ Result<json::Value> MarketEngine::run_verification() const {
 
   auto alert = dispatch_price_alert(VERIFICATION_WEBHOOK_TARGET);
   if (!alert.ok()) return alert.error();
-  const auto status = alert.value().find("status");
-  if (status == alert.value().end() || !status->is_string() ||
-      status->get_ref<const std::string&>() != "PRICE_ALERT_DISPATCHED") {
-    fatal("assertion `left == right` failed: alert status\n  left: " +
-          (status == alert.value().end() ? std::string("missing") : status->dump()) +
+  if (const json::Value status = alert.value().value("status", json::Value());
+      status != "PRICE_ALERT_DISPATCHED") {
+    fatal("assertion `left == right` failed: alert status\n  left: " + status.dump() +
           "\n right: \"PRICE_ALERT_DISPATCHED\"");
   }
 
