@@ -34,13 +34,8 @@ namespace qmr::descriptor_io {
 class OwnedFd {
  public:
   explicit OwnedFd(int fd) : fd_(fd) {}
+  // Moved, never copied nor assigned.
   OwnedFd(OwnedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  OwnedFd& operator=(OwnedFd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
   ~OwnedFd();
 
   [[nodiscard]] int get() const { return fd_; }
