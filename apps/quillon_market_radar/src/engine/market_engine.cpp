@@ -21,10 +21,11 @@ constexpr std::string_view VERIFICATION_WEBHOOK_TARGET = "http://localhost:8080/
 // The fewest products for which freeing an engine gives its memory back to the system.
 constexpr std::size_t TRIMMED_PRODUCTS = 4096;
 
-void check_count(std::size_t found, std::string_view collection) {
-  if (found != 1) {
-    fatal("assertion `left == right` failed: " + std::string(collection) +
-          " records\n  left: " + std::to_string(found) + "\n right: 1");
+// Stops the process, as a failed `left == right` assertion on `what` does, unless they are equal.
+void check_equal(std::string_view what, const std::string& left, const std::string& right) {
+  if (left != right) {
+    fatal("assertion `left == right` failed: " + std::string(what) + "\n  left: " + left +
+          "\n right: " + right);
   }
 }
 
@@ -260,17 +261,14 @@ Result<json::Value> MarketEngine::run_verification() const {
   const auto started = std::chrono::steady_clock::now();
 
   if (search_products("Noise").empty()) fatal("assertion failed: !prods.is_empty()");
-  check_count(list_review_intel().size(), "review");
-  check_count(list_medicines().size(), "medicine");
-  check_count(list_social_posts().size(), "social post");
+  check_equal("review records", std::to_string(list_review_intel().size()), "1");
+  check_equal("medicine records", std::to_string(list_medicines().size()), "1");
+  check_equal("social post records", std::to_string(list_social_posts().size()), "1");
 
   auto alert = dispatch_price_alert(VERIFICATION_WEBHOOK_TARGET);
   if (!alert.ok()) return alert.error();
-  if (const json::Value status = alert.value().value("status", json::Value());
-      status != "PRICE_ALERT_DISPATCHED") {
-    fatal("assertion `left == right` failed: alert status\n  left: " + status.dump() +
-          "\n right: \"PRICE_ALERT_DISPATCHED\"");
-  }
+  check_equal("alert status", alert.value().value("status", json::Value()).dump(),
+              "\"PRICE_ALERT_DISPATCHED\"");
 
   const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - started);
