@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <new>
-#include <string>
 #include <system_error>
 #include <thread>
 
