@@ -9,9 +9,12 @@ namespace qmr::descriptor_io {
 
 namespace {
 
-// Waits until `fd` is ready for `events` (POLLIN or POLLOUT), or reports a hang-up or error
-// there, which the next read or write then returns. Returns 0, or the errno of a failed poll(2).
-int wait_ready(int fd, short events) {
+// Returns 0 when the call on `fd` that failed with `errno` may be made again: it was interrupted,
+// or `fd` is non-blocking and not ready (the other end is slow, not gone) and poll(2) now finds it
+// ready for `events`, or a hang-up or error that the next call returns. Else returns the errno.
+int wait_to_retry(int fd, short events) {
+  if (errno == EINTR) return 0;
+  if (!would_block(errno)) return errno;
   pollfd watched{fd, events, 0};
   while (::poll(&watched, 1, -1) < 0) {
     if (errno != EINTR) return errno;
@@ -24,10 +27,7 @@ int wait_ready(int fd, short events) {
 int read_some(int fd, char* data, std::size_t size, std::size_t& count) {
   ssize_t got;
   while ((got = ::read(fd, data, size)) < 0) {
-    if (errno == EINTR) continue;
-    if (!would_block(errno)) return errno;
-    // A non-blocking input with nothing in it yet: the writer is slow, not gone.
-    if (const int failed = wait_ready(fd, POLLIN); failed != 0) return failed;
+    if (const int failed = wait_to_retry(fd, POLLIN); failed != 0) return failed;
   }
   count = static_cast<std::size_t>(got);
   return 0;
@@ -41,9 +41,7 @@ int write_all(int fd, std::string_view bytes) {
       continue;
     }
     if (count == 0) return EIO;
-    if (errno == EINTR) continue;
-    if (!would_block(errno)) return errno;
-    if (const int failed = wait_ready(fd, POLLOUT); failed != 0) return failed;
+    if (const int failed = wait_to_retry(fd, POLLOUT); failed != 0) return failed;
   }
   return 0;
 }
