@@ -50,15 +50,13 @@ void for_each_code_point(std::string_view text, Visit visit) {
 }  // namespace
 
 void append_lower(std::string_view text, std::string& out) {
+  const std::size_t start = out.size();
   if (is_ascii(text)) {
     // ASCII lowers to ASCII under the full mapping too, three times cheaper without ICU.
-    const std::size_t start = out.size();
     out.resize(start + text.size());
-    char* lower = out.data() + start;
-    for (std::size_t i = 0; i < text.size(); ++i) lower[i] = ascii_lower(text[i]);
+    std::transform(text.begin(), text.end(), out.data() + start, ascii_lower);
     return;
   }
-  const std::size_t start = out.size();
   icu::StringByteSink<std::string> sink(&out);
   UErrorCode status = U_ZERO_ERROR;
   // "" is the root locale; the default would follow LANG and lower "I" the Turkish way.
