@@ -56,15 +56,6 @@ void append_parameter(std::string_view name, std::string_view value, std::string
   }
 }
 
-// Returns the whole number `text` writes in decimal digits alone when it is at most `most`.
-std::optional<std::size_t> bounded_number(std::string_view text, std::size_t most) {
-  std::size_t value = 0;
-  const char* const end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.size() > 10 || stop != end || error != std::errc() || value > most) return std::nullopt;
-  return value;
-}
-
 // Returns `text` with each "%XX" decoded and each "+" a space, as a form encodes it, invalid UTF-8
 // read as U+FFFD; nothing for a "%" without two hexadecimal digits after it.
 std::optional<std::string> percent_decode(std::string_view text) {
@@ -128,11 +119,13 @@ std::optional<std::string> read_page_parameter(std::string_view name, std::strin
                                                PageRequest& page) {
   const bool offset = name == "offset";
   const std::size_t most = offset ? MAX_PAGE_OFFSET : MAX_PAGE_LIMIT;
-  const auto number = bounded_number(value, most);
-  if (!number) {
+  std::size_t number = 0;  // in decimal digits alone
+  const char* const end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, number);
+  if (value.size() > 10 || stop != end || error != std::errc() || number > most) {
     return std::string(name) + " must be a whole number from 0 to " + std::to_string(most);
   }
-  (offset ? page.offset : page.limit) = *number;
+  (offset ? page.offset : page.limit) = number;
   return std::nullopt;
 }
 
