@@ -306,10 +306,10 @@ bool ToolPath::is_own_host(std::string_view host) const {
   return equal_ignoring_case(host, hosts_[0]) || equal_ignoring_case(host, hosts_[1]);
 }
 
-bool ToolPath::serves(std::string_view target) const {
+bool ToolRequest::serves(std::string_view target) const {
   const auto split = split_target(target);
   return split && split->path == TOOL_SERVER_PATH &&
-         (!split->authority || is_own_host(*split->authority));
+         (!split->authority || path_.is_own_host(*split->authority));
 }
 
 ToolProgress ToolPath::check(const HttpHead& head, std::string& response) const {
