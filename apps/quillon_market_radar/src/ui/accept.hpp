@@ -21,7 +21,7 @@ struct Worker;
 using WorkerHandle = std::shared_ptr<Worker>;
 
 /// What a loop keeps to take its connections beyond its Worker (none with asio's accept).
-struct Intake;
+class Intake;
 /// Sets on `worker`'s listener what this way of taking connections asks of a listening socket (a
 /// failure is ignored) and returns the intake of its loop.
 [[nodiscard]] std::shared_ptr<Intake> make_intake(Worker& worker);

@@ -2,7 +2,7 @@
 // accept (accept_asio.cpp): connections are taken with accept4 once their request has arrived
 // (TCP_DEFER_ACCEPT), read and answered with plain recv/send, and the response's last bytes leave
 // with the FIN (MSG_MORE); the closing look for the client's end of stream is deferred a moment
-// (ClosingLooks), so about 98% of connections never enter the event loop at all. A
+// (the loop's Intake), so about 98% of connections never enter the event loop at all. A
 // connection that has to wait (for its request, for room to send, for the client to close) is
 // handed to the server's own steps in the event loop.
 #include "ui/asio.hpp"
@@ -63,6 +63,8 @@ asio::awaitable<void> drain_in_loop(asio::io_context& loop, std::size_t drain_by
 constexpr std::array<Clock::duration, 2> LOOK_DELAYS = {std::chrono::milliseconds(2),
                                                         std::chrono::milliseconds(20)};
 
+}  // namespace
+
 // The closing looks of one event loop, with one timer for all; used from that loop only. After its
 // response and half-close, a connection's socket waits, outside any event loop, for a look at the
 // client's end of stream: a moment later, and if the client is still open, once more after a
@@ -71,10 +73,10 @@ constexpr std::array<Clock::duration, 2> LOOK_DELAYS = {std::chrono::millisecond
 // in the event loop. An idle client closes within a fraction of a millisecond on loopback, a busy
 // one (a load generator with many connections) within a few, so nearly every socket goes without
 // entering the event loop at all.
-class ClosingLooks {
+class Intake {
  public:
   // `drain_bytes` bounds what is read and dropped from one connection.
-  ClosingLooks(asio::io_context& loop, std::size_t drain_bytes)
+  Intake(asio::io_context& loop, std::size_t drain_bytes)
       : loop_(loop), drain_bytes_(drain_bytes), schedule_(LOOK_DELAYS), timer_(loop) {}
 
   // Queues a half-closed connection whose drain ends at `deadline` for its first look. Out of
@@ -148,12 +150,6 @@ class ClosingLooks {
   std::optional<Clock::time_point> armed_for_;  // while a wait of the timer is pending
 };
 
-}  // namespace
-
-struct Intake {
-  ClosingLooks looks;  // of the connections this loop has answered and half-closed
-};
-
 namespace {
 
 // One connection the Linux way, as the top of the file tells.
@@ -209,7 +205,7 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd) {
       co_return;
     }
     ::shutdown(fd.get(), SHUT_WR);
-    worker.intake->looks.add(std::move(fd), Clock::now() + worker.limits.drain_time);
+    worker.intake->add(std::move(fd), Clock::now() + worker.limits.drain_time);
   } catch (const std::exception&) {
     // As in serve_connection: out of memory, this connection alone is dropped.
   }
@@ -231,7 +227,7 @@ std::shared_ptr<Intake> make_intake(Worker& worker) {
   const int defer_accept_seconds = 1;
   ::setsockopt(listener, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_accept_seconds,
                sizeof defer_accept_seconds);
-  return std::make_shared<Intake>(Intake{{worker.context, worker.limits.drain_bytes}});
+  return std::make_shared<Intake>(worker.context, worker.limits.drain_bytes);
 }
 
 asio::awaitable<asio::error_code> accept_next(const WorkerHandle& owner) {

@@ -1,5 +1,5 @@
 // When the dashboard looks at a closing connection again: pure bookkeeping over handles and time
-// points. ClosingLooks (accept_linux.cpp) does the looking and keeps the timer.
+// points. The Linux accept's Intake (accept_linux.cpp) does the looking and keeps the timer.
 #pragma once
 
 #include <chrono>

@@ -34,6 +34,14 @@ constexpr std::size_t join(std::span<const Piece> pieces, char* out) {
   return size;
 }
 
+// The bytes of `PIECES` joined, at compile time.
+template <const auto& PIECES>
+constexpr auto JOINED = [] {
+  std::array<char, join(PIECES, nullptr)> text{};
+  join(PIECES, text.data());
+  return text;
+}();
+
 // The rules of the page's body and container, the start and the end of its header's (between
 // which the catalogue page lets the header wrap), and of the brand and its badge, as the fixed page
 // indents them; the catalogue page takes them one step (4 spaces) further left.
@@ -238,11 +246,6 @@ constexpr std::string_view DASHBOARD_REST = R"page(            .stats-grid {
 
 constexpr Piece DASHBOARD_PIECES[] = {
     {DASHBOARD_HEAD}, {BODY_RULES}, {HEADER_END}, {BRAND_RULES}, {DASHBOARD_REST}};
-constexpr auto DASHBOARD_TEXT = [] {
-  std::array<char, join(DASHBOARD_PIECES, nullptr)> text{};
-  join(DASHBOARD_PIECES, text.data());
-  return text;
-}();
 
 // The catalogue page. Its rows come from GET "/api/products", a page at a time: the search is
 // sent as "q" on every key typed, the order as "sort" (a click on a column's head sorts by it, a
@@ -648,15 +651,12 @@ constexpr std::string_view CATALOGUE_REST = R"page(        .toolbar {
 
 constexpr Piece CATALOGUE_PIECES[] = {{CATALOGUE_HEAD}, {BODY_RULES, 4},  {CATALOGUE_HEADER_WRAP},
                                       {HEADER_END, 4},  {BRAND_RULES, 4}, {CATALOGUE_REST}};
-constexpr auto CATALOGUE_TEXT = [] {
-  std::array<char, join(CATALOGUE_PIECES, nullptr)> text{};
-  join(CATALOGUE_PIECES, text.data());
-  return text;
-}();
 
 }  // namespace
 
-constexpr std::string_view DASHBOARD_PAGE(DASHBOARD_TEXT.data(), DASHBOARD_TEXT.size());
-constexpr std::string_view CATALOGUE_PAGE(CATALOGUE_TEXT.data(), CATALOGUE_TEXT.size());
+constexpr std::string_view DASHBOARD_PAGE(JOINED<DASHBOARD_PIECES>.data(),
+                                          JOINED<DASHBOARD_PIECES>.size());
+constexpr std::string_view CATALOGUE_PAGE(JOINED<CATALOGUE_PIECES>.data(),
+                                          JOINED<CATALOGUE_PIECES>.size());
 
 }  // namespace qmr::ui

@@ -38,10 +38,12 @@ struct ProductsRequest {
   PageRequest page;
 };
 
-// Appends `text` percent-encoded: every byte but the unreserved ones as "%XX".
-void append_percent_encoded(std::string_view text, std::string& out) {
+// Appends "&`name`=" and `value` percent-encoded (every byte but the unreserved ones as "%XX"),
+// unless `value` is empty.
+void append_parameter(std::string_view name, std::string_view value, std::string& out) {
   constexpr std::string_view HEX = "0123456789ABCDEF";
-  for (const char c : text) {
+  if (!value.empty()) out.append("&").append(name).append("=");
+  for (const char c : value) {
     const auto byte = static_cast<unsigned char>(c);
     if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
         (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' || c == '~') {
@@ -52,18 +54,6 @@ void append_percent_encoded(std::string_view text, std::string& out) {
       out += HEX[byte & 15];
     }
   }
-}
-
-// Returns the whole number `text` writes in decimal digits alone when it is at most `most`.
-std::optional<std::size_t> bounded_number(std::string_view text, std::size_t most) {
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  std::size_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::size_t>(c - '0');
-  }
-  if (value > most) return std::nullopt;
-  return value;
 }
 
 // Returns `text` with each "%XX" decoded and each "+" a space, as a form encodes it, invalid UTF-8
@@ -129,11 +119,13 @@ std::optional<std::string> read_page_parameter(std::string_view name, std::strin
                                                PageRequest& page) {
   const bool offset = name == "offset";
   const std::size_t most = offset ? MAX_PAGE_OFFSET : MAX_PAGE_LIMIT;
-  const auto number = bounded_number(value, most);
-  if (!number) {
+  std::size_t number = 0;  // in decimal digits alone
+  const char* const end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, number);
+  if (value.size() > 10 || stop != end || error != std::errc() || number > most) {
     return std::string(name) + " must be a whole number from 0 to " + std::to_string(most);
   }
-  (offset ? page.offset : page.limit) = *number;
+  (offset ? page.offset : page.limit) = number;
   return std::nullopt;
 }
 
@@ -195,14 +187,8 @@ DashboardResponse products_response(const engine::EngineHandle& engine,
   // A list of every product, asked for without parameters, is answered as it always was.
   if (!query_string && !more) return response;
   std::string more_query;
-  if (!request.query.empty()) {
-    more_query += "&q=";
-    append_percent_encoded(request.query, more_query);
-  }
-  if (!request.sort.empty()) {
-    more_query += "&sort=";
-    append_percent_encoded(request.sort, more_query);
-  }
+  append_parameter("q", request.query, more_query);
+  append_parameter("sort", request.sort, more_query);
   response.headers =
       page_headers(PRODUCTS_PATH, page.total, request.page, page.positions.size(), more_query);
   return response;

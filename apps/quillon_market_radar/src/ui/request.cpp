@@ -98,10 +98,7 @@ FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::En
   }
   // A kept page's request line was parsed once, found neither fixed nor the tool server's, and
   // answered through the routes: the same bytes would be again.
-  if (auto kept = fixed.recall(bytes_read)) {
-    const std::string* response = kept.get();
-    return {response, Next::SEND, 0, std::move(kept)};
-  }
+  if (auto kept = fixed.recall(bytes_read)) return {kept.get(), Next::SEND, 0, std::move(kept)};
   const auto line = parse_request_line(bytes_read);
   if (!line) return {};
   if (const std::string* response = fixed.find(*line)) return {response, Next::SEND, 0, {}};
@@ -111,10 +108,8 @@ FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::En
     return {&built, Next::SEND, unread(progress, bytes_read.size()), {}};
   }
   built = frame_response(route_request(line->method, line->path, engine, DASHBOARD_PAGE, history));
-  if (auto kept = fixed.remember(bytes_read, *line, built)) {
-    const std::string* response = kept.get();
-    return {response, Next::SEND, 0, std::move(kept)};
-  }
+  if (auto kept = fixed.remember(bytes_read, *line, built))
+    return {kept.get(), Next::SEND, 0, std::move(kept)};
   return {&built, Next::SEND, 0, {}};
 }
 

@@ -81,28 +81,26 @@ DashboardResponse error_response(std::string_view status, const std::string& rea
 DashboardResponse route_request(std::string_view method, std::string_view path,
                                 const engine::EngineHandle& engine, std::string_view page,
                                 const engine::HistorySource* history) {
-  if (method == "GET") {
-    if (path == "/") {
-      DashboardResponse response = make_response(STATUS_OK, HTML, std::string(page));
-      if (page != DASHBOARD_PAGE) response.headers = PAGE_POLICY;
-      return response;
-    }
-    if (path == "/api/status") return status_object();
-    std::optional<std::string_view> query;
-    if (is_route(path, PRODUCTS_PATH, query)) return products_response(engine, query);
-    if (path == "/api/medicines") {
-      return make_response(STATUS_OK, JSON,
-                           engine::encode_medicines_compact(engine->list_medicines()));
-    }
-    if (history && is_route(path, ALERTS_PATH, query)) {
-      return alerts_response(*history, query.value_or(""));
-    }
-    if (history && is_route(path, HISTORY_PATH, query)) {
-      return history_response(*history, query.value_or(""));
-    }
-    return not_found();
-  }
   if (method == "POST" && path.starts_with(REPRICE_PATH)) return reprice(engine);
+  if (method != "GET") return not_found();
+  if (path == "/") {
+    DashboardResponse response = make_response(STATUS_OK, HTML, std::string(page));
+    if (page != DASHBOARD_PAGE) response.headers = PAGE_POLICY;
+    return response;
+  }
+  if (path == "/api/status") return status_object();
+  std::optional<std::string_view> query;
+  if (is_route(path, PRODUCTS_PATH, query)) return products_response(engine, query);
+  if (path == "/api/medicines") {
+    return make_response(STATUS_OK, JSON,
+                         engine::encode_medicines_compact(engine->list_medicines()));
+  }
+  if (history && is_route(path, ALERTS_PATH, query)) {
+    return alerts_response(*history, query.value_or(""));
+  }
+  if (history && is_route(path, HISTORY_PATH, query)) {
+    return history_response(*history, query.value_or(""));
+  }
   return not_found();
 }
 

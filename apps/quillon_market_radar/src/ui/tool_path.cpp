@@ -3,6 +3,7 @@
 #include "ui/tool_path.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
 #include <utility>
 
@@ -171,14 +172,11 @@ std::optional<Target> split_target(std::string_view target) {
 // Returns a length of decimal digits only, or nothing for any other text or one past `limit`
 // + 1 (which is all a caller needs to tell "too large").
 std::optional<std::size_t> parse_length(std::string_view text, std::size_t limit) {
-  if (text.empty()) return std::nullopt;
   std::size_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::size_t>(c - '0');
-    if (value > limit) value = limit + 1;  // saturates: no overflow on a long run of digits
-  }
-  return value;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (stop != end || error == std::errc::invalid_argument) return std::nullopt;
+  return error == std::errc() ? std::min(value, limit + 1) : limit + 1;  // past size_t: too large
 }
 
 // The reason phrase of each status the tool server's path answers with.
@@ -308,10 +306,10 @@ bool ToolPath::is_own_host(std::string_view host) const {
   return equal_ignoring_case(host, hosts_[0]) || equal_ignoring_case(host, hosts_[1]);
 }
 
-bool ToolPath::serves(std::string_view target) const {
+bool ToolRequest::serves(std::string_view target) const {
   const auto split = split_target(target);
   return split && split->path == TOOL_SERVER_PATH &&
-         (!split->authority || is_own_host(*split->authority));
+         (!split->authority || path_.is_own_host(*split->authority));
 }
 
 ToolProgress ToolPath::check(const HttpHead& head, std::string& response) const {

@@ -118,11 +118,6 @@ class ToolPath {
  public:
   ToolPath(ToolServerOptions options, std::uint16_t port);
 
-  /// Returns whether a request target is the tool server's: TOOL_SERVER_PATH, or that path in
-  /// absolute form naming our address or name and port (`http://127.0.0.1:PORT/mcp`; scheme and
-  /// host in any case).
-  [[nodiscard]] bool serves(std::string_view target) const;
-
  private:
   friend class ToolRequest;
 
@@ -149,7 +144,7 @@ class ToolRequest {
   /// Returns what the request needs, `bytes` being all of it read so far (those of the last call
   /// and more): more of its head, more of its body, or nothing more, with the whole framed
   /// response in `response` then (to HEAD, without its content). The checks run in this order:
-  /// the head's form and size (400, 431), the target (404 unless the path `serves` it), Host
+  /// the head's form and size (400, 431), the target (404 unless `serves` is true of it), Host
   /// (403; in absolute form the target's authority is checked instead, and a Host field is
   /// ignored), Origin (403), the preflight of an allowed origin (204), the token (401),
   /// the method (405), Content-Type (415), Accept (406), the length (411, 400, 413), room in the
@@ -157,8 +152,10 @@ class ToolRequest {
   /// endpoint once its body is whole.
   [[nodiscard]] ToolProgress answer(std::string_view bytes, std::string& response);
 
-  /// Returns whether the request's path serves `target` (ToolPath::serves).
-  [[nodiscard]] bool serves(std::string_view target) const { return path_.serves(target); }
+  /// Returns whether a request target is the tool server's: TOOL_SERVER_PATH, or that path in
+  /// absolute form naming our address or name and port (`http://127.0.0.1:PORT/mcp`; scheme and
+  /// host in any case).
+  [[nodiscard]] bool serves(std::string_view target) const;
 
   /// Tells the request that the bytes it was given so far now stand at `to` rather than `from`.
   void moved(const char* from, const char* to);
