@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -319,15 +320,12 @@ Result<std::string> token_from_file(std::string_view contents, std::string_view 
 }
 
 std::optional<std::uint16_t> parse_port(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  std::uint32_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    if (value > 65535) return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(value);
+  if (text.starts_with('+')) text.remove_prefix(1);
+  // from_chars takes no sign for an unsigned value, and reports a value beyond 65535.
+  std::uint16_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
 }
 
 ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream& out,
