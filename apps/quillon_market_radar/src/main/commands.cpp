@@ -66,10 +66,9 @@ Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
   if (capped) {
     positions = engine->largest_price_gaps(std::move(positions), engine::LISTED_PRODUCTS_CAP);
   }
-  const auto matches = engine->products_at(positions);
   print_line("[+] Found " + std::to_string(total) + " Matching SKUs in 0.05ms:", Colour::GREEN,
              true);
-  for (const auto& product : matches) {
+  for (const auto& product : engine->products_at(positions)) {
     print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
                paint(product.title, Colour::WHITE, true) +
                " | Platform: " + paint(product.platform, Colour::CYAN, false) +
