@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "base/console.hpp"
@@ -104,12 +105,8 @@ Status run_price_histories(const engine::EngineHandle& engine,
     const std::string described = engine::describe_history(found, history->settings.suggestion);
     const std::string chart = engine::text_chart(found.ours.days, found.competitor.days, now,
                                                  engine::DEFAULT_HISTORY_DAYS);
-    std::string lines = described.substr(described.find('\n') + 1) + chart;
-    for (std::size_t at = 0; at < lines.size();) {
-      const std::size_t end = lines.find('\n', at);
-      print_line("     " + lines.substr(at, end - at));
-      at = end + 1;
-    }
+    std::istringstream lines(described.substr(described.find('\n') + 1) + chart);
+    for (std::string line; std::getline(lines, line);) print_line("     " + line);
   }
   if (page.total > HISTORY_MATCHES_CAP) {
     print_line("    ... " + std::to_string(page.total - HISTORY_MATCHES_CAP) + " more of " +
