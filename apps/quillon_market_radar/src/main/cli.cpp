@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -104,22 +105,26 @@ void add_serving_options(CLI::App& command, std::uint16_t& port, McpOverHttp& mc
       ->needs(on);
 }
 
-// Adds `--data DIR`, the store a command answers from instead of the demo catalogue.
-void add_data_option(CLI::App& command, DataFolder& data) {
-  command
-      .add_option_function<std::string>(
-          "--data", [&data](const std::string& folder) { data = folder; },
-          "Answer from the store in the data folder DIR (market.db) instead of the demo")
-      ->type_name("DIR");
-}
-
-// Adds the options of a command that answers from `--data`: the serving options first for one
-// that serves, and last for one that judges drops `--alert-percent P`, above 0 and at most 100.
+// Adds the options of a command that answers from `--data DIR` (the store it reads instead of the
+// demo catalogue): the serving options first for one that serves, or the query for `prices`; then
+// `--data`; last `--history` for `prices`, or for one that judges drops `--alert-percent P`,
+// above 0 and at most 100.
 template <typename Chosen>
 void add_answering_command(CLI::App& command, Command& slot) {
   auto& chosen = slot.emplace<Chosen>();
   if constexpr (requires { chosen.port; }) add_serving_options(command, chosen.port, chosen.mcp);
-  add_data_option(command, chosen.data);
+  if constexpr (requires { chosen.query; }) {
+    command.add_option("-q,--query", chosen.query)->type_name("QUERY")->required();
+  }
+  command
+      .add_option_function<std::string>(
+          "--data", [&data = chosen.data](const std::string& folder) { data = folder; },
+          "Answer from the store in the data folder DIR (market.db) instead of the demo")
+      ->type_name("DIR");
+  if constexpr (requires { chosen.history; }) {
+    command.add_flag("--history", chosen.history,
+                     "Show each match's price history and a text chart (needs --data)");
+  }
   if constexpr (requires { chosen.alert_percent; }) {
     command
         .add_option("--alert-percent", chosen.alert_percent,
@@ -127,14 +132,6 @@ void add_answering_command(CLI::App& command, Command& slot) {
         ->type_name("P")
         ->check(CLI::Range(0.001, 100.0));
   }
-}
-
-void add_prices_command(CLI::App& command, Command& slot) {
-  auto& prices = slot.emplace<PricesCommand>();
-  command.add_option("-q,--query", prices.query)->type_name("QUERY")->required();
-  add_data_option(command, prices.data);
-  command.add_flag("--history", prices.history,
-                   "Show each match's price history and a text chart (needs --data)");
 }
 
 void add_import_command(CLI::App& command, Command& slot) {
@@ -163,7 +160,7 @@ struct Subcommand {
 // The subcommands in the order the help lists them; "help" follows them.
 constexpr Subcommand SUBCOMMANDS[] = {
     {"ui", "Launch the Zero-Electron Web HUD Dashboard", add_answering_command<UiCommand>},
-    {"prices", "Search tracked products by keyword or ASIN", add_prices_command},
+    {"prices", "Search tracked products by keyword or ASIN", add_answering_command<PricesCommand>},
     {"daemon", "Run 24x7 background market sentinel daemon", add_answering_command<DaemonCommand>},
     {"mcp", "Run in Stdio JSON-RPC 2.0 AI MCP Server Mode", add_answering_command<McpCommand>},
     {"test", "Run comprehensive 10-in-1 end-to-end verification tests",
@@ -319,15 +316,12 @@ Result<std::string> token_from_file(std::string_view contents, std::string_view 
 }
 
 std::optional<std::uint16_t> parse_port(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  std::uint32_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    if (value > 65535) return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(value);
+  if (text.starts_with('+')) text.remove_prefix(1);
+  // from_chars takes no sign for an unsigned value, and reports a value beyond 65535.
+  std::uint16_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
 }
 
 ParseOutcome parse_command_line(int argc, const char* const* argv, std::ostream& out,

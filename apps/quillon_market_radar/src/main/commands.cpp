@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "base/console.hpp"
@@ -23,17 +24,13 @@ namespace {
 constexpr std::string_view RULER =
     "=========================================================================";
 
-constexpr std::string_view SERVICE_LINES[] = {
-    "    - Competitor Price Tracker (B12.1): PASSED",
-    "    - Review Defect Intelligence (B7.1): PASSED",
-    "    - Fake Review Catcher (B7.2): PASSED",
-    "    - Dark-Pattern Surcharge Dossier (B7.3): PASSED",
-    "    - Social Outrage Radar (B8.1): PASSED",
-    "    - Influencer Metrics (B8.2): PASSED",
-    "    - Flight Fare Drop Notifier (B12.2): PASSED",
-    "    - Jan Aushadhi Medicine Arbitrage (B12.3): PASSED",
-    "    - PR Defamation Alert (B15.2): PASSED",
-    "    - Competitor Hiring Trends (B15.3): PASSED",
+// The services the verification reports, each line "    - NAME: PASSED".
+constexpr std::string_view SERVICES[] = {
+    "Competitor Price Tracker (B12.1)",  "Review Defect Intelligence (B7.1)",
+    "Fake Review Catcher (B7.2)",        "Dark-Pattern Surcharge Dossier (B7.3)",
+    "Social Outrage Radar (B8.1)",       "Influencer Metrics (B8.2)",
+    "Flight Fare Drop Notifier (B12.2)", "Jan Aushadhi Medicine Arbitrage (B12.3)",
+    "PR Defamation Alert (B15.2)",       "Competitor Hiring Trends (B15.3)",
 };
 
 // How many matches `prices --history` shows the history of.
@@ -70,10 +67,9 @@ Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
   if (capped) {
     positions = engine->largest_price_gaps(std::move(positions), engine::LISTED_PRODUCTS_CAP);
   }
-  const auto matches = engine->products_at(positions);
   print_line("[+] Found " + std::to_string(total) + " Matching SKUs in 0.05ms:", Colour::GREEN,
              true);
-  for (const auto& product : matches) {
+  for (const auto& product : engine->products_at(positions)) {
     print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
                paint(product.title, Colour::WHITE, true) +
                " | Platform: " + paint(product.platform, Colour::CYAN, false) +
@@ -109,12 +105,8 @@ Status run_price_histories(const engine::EngineHandle& engine,
     const std::string described = engine::describe_history(found, history->settings.suggestion);
     const std::string chart = engine::text_chart(found.ours.days, found.competitor.days, now,
                                                  engine::DEFAULT_HISTORY_DAYS);
-    std::string lines = described.substr(described.find('\n') + 1) + chart;
-    for (std::size_t at = 0; at < lines.size();) {
-      const std::size_t end = lines.find('\n', at);
-      print_line("     " + lines.substr(at, end - at));
-      at = end + 1;
-    }
+    std::istringstream lines(described.substr(described.find('\n') + 1) + chart);
+    for (std::string line; std::getline(lines, line);) print_line("     " + line);
   }
   if (page.total > HISTORY_MATCHES_CAP) {
     print_line("    ... " + std::to_string(page.total - HISTORY_MATCHES_CAP) + " more of " +
@@ -137,21 +129,20 @@ Status run_test(const engine::EngineHandle& engine) {
                  json::to_compact(latency) + " \u00B5s (" +
                  format_milliseconds(latency.is_number() ? latency.get<double>() : 0.0) + " ms).",
              Colour::GREEN, true);
-  for (const auto line : SERVICE_LINES) print_line(line);
+  for (const auto name : SERVICES) print_line("    - " + std::string(name) + ": PASSED");
   return Done{};
 }
 
 Status run_store_test(const std::string& data) {
   const auto started = std::chrono::steady_clock::now();
-  const auto folder = std::filesystem::u8path(data);
   print_line("[*] Verifying the store in " + data + "...", Colour::CYAN, true);
-  auto database = store::open_store_for_reading(folder);
+  auto database = store::open_store_for_reading(std::filesystem::u8path(data));
   if (!database.ok()) return database.error();
   auto facts = store::read_facts(database.value());
   if (!facts.ok()) return facts.error();
   if (facts.value().integrity != "ok") {
     std::string found = facts.value().integrity;
-    std::replace(found.begin(), found.end(), '\n', ' ');
+    std::ranges::replace(found, '\n', ' ');
     return Error{database.value().path() + " failed its integrity check: " + found};
   }
   // Its own queries: the snapshot every command answers from holds every listing, and a search
@@ -165,9 +156,9 @@ Status run_store_test(const std::string& data) {
     listings += count;
     per_platform += (per_platform.empty() ? "" : ", ") + platform + " " + std::to_string(count);
   }
-  const std::size_t with_competitor = static_cast<std::size_t>(
-      std::count_if(catalogue.value().products.begin(), catalogue.value().products.end(),
-                    [](const auto& product) { return product.competitor_price_inr.has_value(); }));
+  const auto with_competitor = std::ranges::count_if(
+      catalogue.value().products,
+      [](const auto& product) { return product.competitor_price_inr.has_value(); });
   const auto engine = engine::MarketEngine::from_catalogue(std::move(catalogue.value()));
   const auto products = engine->list_products();
   if (static_cast<std::int64_t>(products.size()) != listings) {
@@ -179,7 +170,7 @@ Status run_store_test(const std::string& data) {
   const std::size_t step = std::max<std::size_t>(1, products.size() / STORE_TEST_SEARCHES);
   for (std::size_t i = 0; i < products.size(); i += step, ++searches) {
     const auto found = engine->find_products(products[i].sku_asin);
-    if (std::find(found.begin(), found.end(), i) == found.end()) {
+    if (std::ranges::find(found, i) == found.end()) {
       return Error{database.value().path() + ": a search for '" + products[i].sku_asin +
                    "' does not find its listing"};
     }

@@ -12,53 +12,45 @@ namespace qmr::main {
 
 namespace {
 
-// Runs `read` on the store in `folder` inside one read transaction: each answer opens its own
-// connection, so answers on several threads share nothing, and sees the store as one moment left
-// it.
-template <typename Read>
-auto read_store(const std::string& folder, Read read)
-    -> decltype(read(std::declval<store::Database&>())) {
+// Runs `read` with `arguments` on the store in `folder` inside one read transaction: each answer
+// opens its own connection, so answers on several threads share nothing, and sees the store as one
+// moment left it.
+template <typename Read, typename... Arguments>
+auto read_store(const std::string& folder, Read read, const Arguments&... arguments)
+    -> decltype(read(std::declval<store::Database&>(), arguments...)) {
   auto database = store::open_store_for_reading(std::filesystem::u8path(folder));
   if (!database.ok()) return database.error();
   auto transaction = store::Transaction::begin_reading(database.value());
   if (!transaction.ok()) return transaction.error();
-  return read(database.value());
+  return read(database.value(), arguments...);
 }
 
 }  // namespace
 
 engine::HistorySourceHandle DataSource::history(double alert_percent) const {
   if (!folder_) return nullptr;
-  engine::HistorySettings settings;
-  settings.alerts.threshold_percent = alert_percent;
   auto source = std::make_shared<engine::HistorySource>();
-  source->read = [folder = *folder_, alerts = settings.alerts](
+  source->settings.alerts.threshold_percent = alert_percent;
+  source->read = [folder = *folder_, alerts = source->settings.alerts](
                      const std::string& sku_asin, const std::optional<std::string>& platform,
                      std::int64_t now, int days) {
-    return read_store(folder, [&](store::Database& database) {
-      return store::read_history_views(database, {sku_asin, platform, std::nullopt}, now, days,
-                                       alerts);
-    });
+    return read_store(folder, store::read_history_views,
+                      store::HistoryQuery{sku_asin, platform, std::nullopt}, now, days, alerts);
   };
-  source->read_alerts_of = [folder = *folder_, alerts = settings.alerts](
+  source->read_alerts_of = [folder = *folder_, alerts = source->settings.alerts](
                                const std::vector<engine::ProductOnPlatform>& products,
                                std::int64_t now, std::int64_t since) {
-    return read_store(folder, [&](store::Database& database) {
-      return store::read_product_alerts(database, products, now, since, alerts);
-    });
+    return read_store(folder, store::read_product_alerts, products, now, since, alerts);
   };
-  source->read_alerts = [folder = *folder_, alerts = settings.alerts](std::int64_t now,
-                                                                      std::int64_t since) {
-    return read_store(folder, [&](store::Database& database) {
-      return store::read_all_alerts(database, now, since, alerts);
-    });
+  source->read_alerts = [folder = *folder_, alerts = source->settings.alerts](std::int64_t now,
+                                                                              std::int64_t since) {
+    return read_store(folder, store::read_all_alerts, now, since, alerts);
   };
   source->now = [] {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
   };
-  source->settings = settings;
   return source;
 }
 

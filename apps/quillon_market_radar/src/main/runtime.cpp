@@ -3,16 +3,19 @@
 #include <algorithm>
 #include <asio/co_spawn.hpp>
 #include <asio/use_awaitable.hpp>
+#include <concepts>
 #include <exception>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
 #include "base/console.hpp"
 #include "base/loop_pool.hpp"
 #include "base/platform.hpp"
+#include "engine/market_engine.hpp"
 #include "main/cli.hpp"
 #include "main/commands.hpp"
 #include "main/data_source.hpp"
@@ -27,13 +30,21 @@ namespace qmr::main {
 namespace {
 
 // One overload per command: a command without one is a compile error, not a silent fall-through.
-// The dashboard, with the tool server on its port when `--mcp` asks for it: its endpoint, the
-// origins and the token, read from its file now. A token file that cannot be read, that is not a
-// regular file, that other users may read or write or that holds no token is an error: the
-// program does not start.
-asio::awaitable<Status> run(const UiCommand& command, const DataSource& source, LoopPool& runtime) {
+// Each opens the data source it answers from, if any (`test` checks its store itself and `import`
+// writes to its own): a command that runs on follows the store's imports, and `prices` reads only
+// the listings its one search finds.
+
+// The dashboard, after the daemon's lines for `daemon`, with the tool server on its port when
+// `--mcp` asks for it: its endpoint, the origins and the token, read from its file now. A token
+// file that cannot be read, that is not a regular file, that other users may read or write or that
+// holds no token is an error: the program does not start.
+template <std::derived_from<UiCommand> Serving>
+asio::awaitable<Status> run(const Serving& command, LoopPool& runtime) {
+  auto source = DataSource::open(command.data, true);
+  if (!source.ok()) co_return source.error();
+  if constexpr (std::is_same_v<Serving, DaemonCommand>) print_daemon_lines(command.port);
   ui::ToolServerOptions tools;
-  const engine::HistorySourceHandle history = source.history(command.alert_percent);
+  const engine::HistorySourceHandle history = source.value().history(command.alert_percent);
   if (command.mcp.on) {
     if (const auto& path = command.mcp.token_file) {
       auto contents = platform::read_private_file(*path, TOKEN_FILE_LIMIT + 1);
@@ -42,78 +53,49 @@ asio::awaitable<Status> run(const UiCommand& command, const DataSource& source, 
       if (!token.ok()) co_return Error{"--mcp-token-file: " + token.error().message};
       tools.token = std::move(token.value());
     }
-    tools.endpoint = mcp::http_endpoint(source.snapshots(), history);
+    tools.endpoint = mcp::http_endpoint(source.value().snapshots(), history);
     tools.allowed_origins = command.mcp.allowed_origins;
   }
   // The demo's page is its catalogue's, figures and all; a store's reads its own from the API.
   co_return co_await ui::serve_dashboard(
-      source.snapshots(), command.port, runtime, {}, std::move(tools),
+      source.value().snapshots(), command.port, runtime, {}, std::move(tools),
       command.data ? ui::CATALOGUE_PAGE : ui::DASHBOARD_PAGE, history);
 }
 
-// The daemon's lines, then the dashboard as `ui` serves it.
-asio::awaitable<Status> run(const DaemonCommand& daemon, const DataSource& source,
-                            LoopPool& runtime) {
-  print_daemon_lines(daemon.port);
-  co_return co_await run(static_cast<const UiCommand&>(daemon), source, runtime);
-}
-
-asio::awaitable<Status> run(const PricesCommand& prices, const DataSource& source, LoopPool&) {
+asio::awaitable<Status> run(const PricesCommand& prices, LoopPool&) {
+  auto source = DataSource::open(prices.data, false, prices.query);
+  if (!source.ok()) co_return source.error();
   if (prices.history) {
-    co_return run_price_histories(source.current(), source.history(DEFAULT_ALERT_PERCENT),
-                                  prices.query);
+    co_return run_price_histories(source.value().current(),
+                                  source.value().history(DEFAULT_ALERT_PERCENT), prices.query);
   }
-  co_return run_prices(source.current(), prices.query);
+  co_return run_prices(source.value().current(), prices.query);
 }
 
-asio::awaitable<Status> run(const McpCommand& command, const DataSource& source, LoopPool&) {
-  co_return mcp::run_tool_server(source.snapshots(), source.history(command.alert_percent));
+asio::awaitable<Status> run(const McpCommand& command, LoopPool&) {
+  auto source = DataSource::open(command.data, true);
+  if (!source.ok()) co_return source.error();
+  co_return mcp::run_tool_server(source.value().snapshots(),
+                                 source.value().history(command.alert_percent));
 }
 
 // The seed catalogue's verification, or with a store, the store's own checks.
-asio::awaitable<Status> run(const TestCommand& test, const DataSource& source, LoopPool&) {
+asio::awaitable<Status> run(const TestCommand& test, LoopPool&) {
   if (test.data) co_return run_store_test(*test.data);
-  co_return run_test(source.current());
+  co_return run_test(engine::MarketEngine::create());
 }
 
-asio::awaitable<Status> run(const ImportCommand& command, const DataSource&, LoopPool&) {
+asio::awaitable<Status> run(const ImportCommand& command, LoopPool&) {
   co_return run_import(command);
 }
 
-// What a command needs before it runs: the data folder it answers from (`test` checks its store
-// itself and `import` writes to its own), whether it runs on and so follows the store's imports,
-// the one search it answers once (the only listings it then reads), and whether it serves the
-// dashboard, which accepts on several loops; the others run on loop 0 alone, on the main thread,
-// and start no other.
-struct Needs {
-  DataFolder data;
-  bool live = false;
-  std::optional<std::string_view> search = std::nullopt;
-  bool dashboard = false;
-};
-// The dashboard's, and the daemon's.
-Needs needs_of(const UiCommand& ui) { return {.data = ui.data, .live = true, .dashboard = true}; }
-Needs needs_of(const PricesCommand& prices) {
-  return {.data = prices.data, .search = prices.query};
-}
-Needs needs_of(const McpCommand& mcp) { return {.data = mcp.data, .live = true}; }
-Needs needs_of(const TestCommand&) { return {}; }
-Needs needs_of(const ImportCommand&) { return {}; }
-
-// Opens the data source the command needs, then runs the command on it.
-asio::awaitable<Status> run_command(const Command& command, const Needs& needs, LoopPool& runtime) {
-  auto source = DataSource::open(needs.data, needs.live, needs.search);
-  if (!source.ok()) co_return source.error();
-  co_return co_await std::visit(
-      [&](const auto& chosen) { return run(chosen, source.value(), runtime); }, command);
-}
-
-// The root task, on loop 0 of the runtime: the banner, then the command on its data source. The
-// command and its source live in this frame for as long as the command runs.
-asio::awaitable<int> program_body(const Command& command, const Needs& needs, LoopPool& runtime) {
+// The root task, on loop 0 of the runtime: the banner, then the command. The command and its data
+// source live in this task for as long as the command runs.
+asio::awaitable<int> program_body(const Command& command, LoopPool& runtime) {
   // No banner for the tool server: standard output is its protocol channel.
   if (!std::holds_alternative<McpCommand>(command)) print_banner();
-  const Status status = co_await run_command(command, needs, runtime);
+  const Status status =
+      co_await std::visit([&](const auto& chosen) { return run(chosen, runtime); }, command);
   if (!status.ok()) {
     console::print_error("Error: " + status.error().message + "\n");
     co_return 1;
@@ -135,11 +117,14 @@ int run_program(int argc, char** argv) {
   if (!parsed.cli) return parsed.exit_status;
 
   const Command command = parsed.cli->command.value_or(UiCommand{});
-  const Needs needs = std::visit([](const auto& chosen) { return needs_of(chosen); }, command);
+  // The dashboard accepts on several loops; the other commands run on loop 0 alone, on the main
+  // thread, and start no other.
+  const bool dashboard =
+      std::holds_alternative<UiCommand>(command) || std::holds_alternative<DaemonCommand>(command);
   LoopPool runtime(
-      needs.dashboard ? ui::dashboard_loops(std::max(1u, std::thread::hardware_concurrency())) : 1);
+      dashboard ? ui::dashboard_loops(std::max(1u, std::thread::hardware_concurrency())) : 1);
   int status = 0;
-  asio::co_spawn(runtime.loop(0), program_body(command, needs, runtime),
+  asio::co_spawn(runtime.loop(0), program_body(command, runtime),
                  [&runtime, &status](const std::exception_ptr& failure, int result) {
                    if (failure) fatal_for(failure);
                    status = result;
