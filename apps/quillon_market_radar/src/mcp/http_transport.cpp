@@ -119,36 +119,33 @@ bool headers_mirror(const Revision& revision, const Request& request, const Tool
     return request.method && *request.method == name;
   };
   for (const MirroredHeader header : revision.mirrored_headers) {
+    std::string_view name;
+    std::optional<std::string_view> sent;
+    const JsonString* body = nullptr;
     switch (header) {
-      case MirroredHeader::PROTOCOL_VERSION: {
+      case MirroredHeader::PROTOCOL_VERSION:
         // A version in _meta that is no string names no revision, and no header can spell it: the
         // dispatcher refuses it (-32022) as on stdio, whatever the header says.
-        const bool version_is_text = request.meta_version_value.empty() || request.meta_version;
-        if (!mirrors("MCP-Protocol-Version", version_is_text ? call.protocol_version : std::nullopt,
-                     request.meta_version ? &*request.meta_version : nullptr, error)) {
-          return false;
+        name = "MCP-Protocol-Version";
+        if (request.meta_version_value.empty() || request.meta_version) {
+          sent = call.protocol_version;
         }
+        if (request.meta_version) body = &*request.meta_version;
         break;
-      }
       case MirroredHeader::METHOD:
-        if (!mirrors("Mcp-Method", call.method, request.method ? &*request.method : nullptr,
-                     error)) {
-          return false;
-        }
+        name = "Mcp-Method";
+        sent = call.method;
+        if (request.method) body = &*request.method;
         break;
-      case MirroredHeader::NAME: {
-        const bool names = method_is("tools/call") || method_is("resources/read");
-        const JsonString* named = method_is("tools/call") ? &request.tool_name
-                                  : method_is("resources/read") && request.resource_uri
-                                      ? &*request.resource_uri
-                                      : nullptr;
-        if (!mirrors("Mcp-Name", names ? call.name : std::nullopt,
-                     named && !named->raw().empty() ? named : nullptr, error)) {
-          return false;
-        }
+      case MirroredHeader::NAME:
+        name = "Mcp-Name";
+        if (method_is("tools/call") || method_is("resources/read")) sent = call.name;
+        if (method_is("tools/call")) body = &request.tool_name;
+        if (method_is("resources/read") && request.resource_uri) body = &*request.resource_uri;
+        if (body && body->raw().empty()) body = nullptr;
         break;
-      }
     }
+    if (!mirrors(name, sent, body, error)) return false;
   }
   return true;
 }
