@@ -184,7 +184,7 @@ std::vector<std::size_t> find_products(const engine::MarketEngine& engine,
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
   write_list_text(engine_->list_review_intel(), NO_REVIEWS, reviews_);
   std::vector<engine::MedicineArbitrage> medicines = engine_->list_medicines();
-  if (medicine_queries()) {
+  if (engine_->medicine_queries()) {
     medicine_keys_ = engine::medicine_search_keys(medicines);
     medicine_rows_ = std::move(medicines);
   } else {
@@ -208,7 +208,7 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
     json::write_string(text, out);
     return more;
   }
-  if (name == MEDICINE_TOOL && medicine_queries()) {
+  if (name == MEDICINE_TOOL && engine_->medicine_queries()) {
     engine::MedicineSelection selection;
     if (!medicine_rows_.empty()) {
       std::string storage;

@@ -43,10 +43,6 @@ class MarketTools {
   void write_result(const Request& request, const Revision& revision, std::string& out,
                     const engine::HistorySource* history = nullptr) const;
 
-  /// Whether the medicine tool takes a query (the catalogue's medicines answer one): it is then
-  /// listed with it.
-  [[nodiscard]] bool medicine_queries() const { return engine_->medicine_queries(); }
-
  private:
   // Appends the output of the tool `name` to `out` as one JSON string: the compact text of an
   // array of records, or of {"error":"Tool '<name>' not found"} for a name that is no tool. The
