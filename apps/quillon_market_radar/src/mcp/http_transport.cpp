@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <variant>
 
 #include "base/json_writer.hpp"
 #include "mcp/methods.hpp"
@@ -192,11 +191,11 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
     return refuse(*request, INVALID_REQUEST);
   }
   ToolServerReply reply{STATUS_OK, {}};
-  const Answered answered = handler.respond(*request, served, reply.body);
+  const Outcome outcome = handler.respond(*request, served, reply.body);
   // A refusal is a bad request; a method we do not have gets the revision's status.
-  if (std::holds_alternative<Refusal>(answered)) {
+  if (served.refusal) {
     reply.status = STATUS_BAD_REQUEST;
-  } else if (std::get<Outcome>(answered) == Outcome::METHOD_NOT_FOUND) {
+  } else if (outcome == Outcome::METHOD_NOT_FOUND) {
     reply.status = served.terms.revision->unknown_method_status;
   }
   return reply;
