@@ -90,10 +90,9 @@ Served decide(const Request& request, const Session& session) {
   return served;
 }
 
-void write_error_response(const Request& request, std::string_view error, std::string& out,
-                          const Spill& spill) {
+void write_error_response(const Request& request, std::string_view error, std::string& out) {
   out.append(R"({"error":)"sv).append(error);
-  end_error(request, request.id_is_string_or_integer, out, spill);
+  end_error(request, request.id_is_string_or_integer, out, Spill());
 }
 
 bool LineHandler::answer(std::string_view line, std::string& out, const Spill& spill) {

@@ -53,8 +53,7 @@ struct Served {
 /// Appends an error response for `request` to `out`, `error` being the compact text of its error
 /// object: with the request's id, echoed as every answer echoes it, when that is a string or an
 /// integer, and without an id otherwise, as the revisions with protocol errors refuse such ids.
-void write_error_response(const Request& request, std::string_view error, std::string& out,
-                          const Spill& spill = Spill());
+void write_error_response(const Request& request, std::string_view error, std::string& out);
 
 /// Answers request lines over one store in the process's session, made once for a whole run.
 class LineHandler {
