@@ -28,13 +28,9 @@ constexpr std::string_view NO_MEDICINES = "No medicines imported yet.";
 // Appends the output of a list tool to `out` as one JSON string: the records' array, or `none`.
 template <typename Record>
 void write_list_text(const std::vector<Record>& records, std::string_view none, std::string& out) {
-  if (records.empty()) {
-    json::write_string(none, out);
-    return;
-  }
   std::string text;
-  engine::write_sorted_array(records, text);
-  json::write_string(text, out);
+  if (!records.empty()) engine::write_sorted_array(records, text);
+  json::write_string(records.empty() ? none : text, out);
 }
 
 // Returns the days the history tool lists points for, or nothing when `days` (its text in the
