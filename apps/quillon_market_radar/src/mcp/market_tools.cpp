@@ -188,12 +188,29 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   }
 }
 
-std::string MarketTools::write_tool_text(const JsonString& name, const JsonString& query,
-                                         const engine::HistorySource* history,
-                                         std::string& out) const {
-  if (name == SEARCH_TOOL) {
-    std::vector<std::size_t> positions = find_products(*engine_, query);
-    std::string more;
+void MarketTools::write_result(const Request& request, const Revision& revision, std::string& out,
+                               const engine::HistorySource* history) const {
+  // One text content holding the tool's output as one JSON string (the compact text of an array of
+  // records, or of an error for a name that is no tool), or in a revision with protocol errors a
+  // text the model can act on when the query is no string, marked as a failed call.
+  using namespace std::string_view_literals;
+  out += '{';
+  if (revision.result_meta) {
+    out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
+  }
+  out += R"("content":[{"text":)"sv;
+  const JsonString& name = request.tool_name;
+  bool failed = revision.protocol_errors && request.query_not_a_string && name == SEARCH_TOOL;
+  // The line on the matches beyond those listed (engine::LISTED_PRODUCTS_CAP with the largest
+  // price gap; engine::MEDICINE_ANSWER_LIMIT), for a text content of its own.
+  std::string more;
+  std::optional<json::Value> histories;  // the history tool's data, when it answers
+  if (failed) {
+    json::write_string(QUERY_NOT_A_STRING, out);
+  } else if (history && name == HISTORY_TOOL) {
+    failed = write_history(request, *history, out, histories);
+  } else if (name == SEARCH_TOOL) {
+    std::vector<std::size_t> positions = find_products(*engine_, request.query);
     if (positions.size() > engine::LISTED_PRODUCTS_CAP) {
       // A host takes a result of limited size: the products most worth a look come first.
       more = engine::more_matches_line(positions.size());
@@ -202,51 +219,25 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
     std::string text;
     write_products(engine_->products_at(positions), history, text);
     json::write_string(text, out);
-    return more;
-  }
-  if (name == MEDICINE_TOOL && engine_->medicine_queries()) {
+  } else if (name == MEDICINE_TOOL && engine_->medicine_queries()) {
     engine::MedicineSelection selection;
     if (!medicine_rows_.empty()) {
       std::string storage;
-      selection = engine::select_medicines(medicine_rows_, medicine_keys_, query.text(storage));
+      selection =
+          engine::select_medicines(medicine_rows_, medicine_keys_, request.query.text(storage));
     }
     write_list_text(selection.medicines,
                     medicine_rows_.empty() ? NO_MEDICINES : engine::NO_EXACT_MATCH, out);
-    return selection.more == 0 ? std::string() : engine::more_medicines_line(selection);
-  }
-  // The two list tools take no arguments: whatever is passed, they return every stored record.
-  if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
+    if (selection.more != 0) more = engine::more_medicines_line(selection);
+  } else if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
+    // The two list tools take no arguments: whatever is passed, they return every stored record.
     out += name == REVIEW_TOOL ? reviews_ : medicines_;
-    return {};
-  }
-  // {"error":"Tool '<name>' not found"} as a JSON string, the name escaped twice and written
-  // straight from the line: a long one is never copied on its way.
-  out += R"("{\"error\":\"Tool ')";
-  name.append_escaped(out, 2);
-  out += R"(' not found\"}")";
-  return {};
-}
-
-void MarketTools::write_result(const Request& request, const Revision& revision, std::string& out,
-                               const engine::HistorySource* history) const {
-  // One text content holding the tool's output, or in a revision with protocol errors a text the
-  // model can act on when the query is no string, marked as a failed call.
-  using namespace std::string_view_literals;
-  out += '{';
-  if (revision.result_meta) {
-    out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
-  }
-  out += R"("content":[{"text":)"sv;
-  bool failed =
-      revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
-  std::string more;
-  std::optional<json::Value> histories;  // the history tool's data, when it answers
-  if (failed) {
-    json::write_string(QUERY_NOT_A_STRING, out);
-  } else if (history && request.tool_name == HISTORY_TOOL) {
-    failed = write_history(request, *history, out, histories);
   } else {
-    more = write_tool_text(request.tool_name, request.query, history, out);
+    // {"error":"Tool '<name>' not found"} as a JSON string, the name escaped twice and written
+    // straight from the line: a long one is never copied on its way.
+    out += R"("{\"error\":\"Tool ')";
+    name.append_escaped(out, 2);
+    out += R"(' not found\"}")";
   }
   out += R"(,"type":"text"})"sv;
   if (!more.empty()) {
