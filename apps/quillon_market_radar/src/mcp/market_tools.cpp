@@ -48,18 +48,13 @@ void describe_points(std::string_view name, const engine::SeriesView& series, st
   const std::size_t count = series.listed_count;
   text += "    " + std::string(name) + ": " + std::to_string(count) +
           (count == 1 ? " point" : " points");
-  if (count == 0) {
-    text += "\n";
-    return;
+  if (count > engine::RECENT_POINTS) text += ", the last " + std::to_string(engine::RECENT_POINTS);
+  if (count != 0) text += ": ";
+  for (const engine::PricePoint& point : series.recent) {
+    if (&point != series.recent.data()) text += ", ";
+    text += engine::india_date(point.at) + " " + engine::rupees_text(point.paise);
   }
-  const std::vector<engine::PricePoint>& points = series.recent;
-  text += count <= engine::RECENT_POINTS
-              ? ": "
-              : ", the last " + std::to_string(engine::RECENT_POINTS) + ": ";
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    text += engine::india_date(points[i].at) + " " + engine::rupees_text(points[i].paise);
-    text += i + 1 < points.size() ? ", " : "\n";
-  }
+  text += '\n';
 }
 
 // Appends the text of the history tool's answer to `request` to `out` as one JSON string, and
