@@ -10,6 +10,7 @@
 #include "base/text.hpp"
 #include "engine/medicines.hpp"
 #include "engine/records.hpp"
+#include "mcp/json_text.hpp"
 #include "mcp/methods.hpp"
 
 namespace qmr::mcp {

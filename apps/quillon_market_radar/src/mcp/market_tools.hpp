@@ -9,7 +9,6 @@
 #include "engine/history_source.hpp"
 #include "engine/market_engine.hpp"
 #include "engine/medicines.hpp"
-#include "mcp/json_text.hpp"
 #include "mcp/request_reader.hpp"
 #include "mcp/revisions.hpp"
 
