@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <variant>
 
 #include "base/json_writer.hpp"
 #include "mcp/methods.hpp"
@@ -119,36 +118,33 @@ bool headers_mirror(const Revision& revision, const Request& request, const Tool
     return request.method && *request.method == name;
   };
   for (const MirroredHeader header : revision.mirrored_headers) {
+    std::string_view name;
+    std::optional<std::string_view> sent;
+    const JsonString* body = nullptr;
     switch (header) {
-      case MirroredHeader::PROTOCOL_VERSION: {
+      case MirroredHeader::PROTOCOL_VERSION:
         // A version in _meta that is no string names no revision, and no header can spell it: the
         // dispatcher refuses it (-32022) as on stdio, whatever the header says.
-        const bool version_is_text = request.meta_version_value.empty() || request.meta_version;
-        if (!mirrors("MCP-Protocol-Version", version_is_text ? call.protocol_version : std::nullopt,
-                     request.meta_version ? &*request.meta_version : nullptr, error)) {
-          return false;
+        name = "MCP-Protocol-Version";
+        if (request.meta_version_value.empty() || request.meta_version) {
+          sent = call.protocol_version;
         }
+        if (request.meta_version) body = &*request.meta_version;
         break;
-      }
       case MirroredHeader::METHOD:
-        if (!mirrors("Mcp-Method", call.method, request.method ? &*request.method : nullptr,
-                     error)) {
-          return false;
-        }
+        name = "Mcp-Method";
+        sent = call.method;
+        if (request.method) body = &*request.method;
         break;
-      case MirroredHeader::NAME: {
-        const bool names = method_is("tools/call") || method_is("resources/read");
-        const JsonString* named = method_is("tools/call") ? &request.tool_name
-                                  : method_is("resources/read") && request.resource_uri
-                                      ? &*request.resource_uri
-                                      : nullptr;
-        if (!mirrors("Mcp-Name", names ? call.name : std::nullopt,
-                     named && !named->raw().empty() ? named : nullptr, error)) {
-          return false;
-        }
+      case MirroredHeader::NAME:
+        name = "Mcp-Name";
+        if (method_is("tools/call") || method_is("resources/read")) sent = call.name;
+        if (method_is("tools/call")) body = &request.tool_name;
+        if (method_is("resources/read") && request.resource_uri) body = &*request.resource_uri;
+        if (body && body->raw().empty()) body = nullptr;
         break;
-      }
     }
+    if (!mirrors(name, sent, body, error)) return false;
   }
   return true;
 }
@@ -195,11 +191,11 @@ ToolServerReply reply_to(const LineHandler& handler, const ToolServerCall& call)
     return refuse(*request, INVALID_REQUEST);
   }
   ToolServerReply reply{STATUS_OK, {}};
-  const Answered answered = handler.respond(*request, served, reply.body);
+  const Outcome outcome = handler.respond(*request, served, reply.body);
   // A refusal is a bad request; a method we do not have gets the revision's status.
-  if (std::holds_alternative<Refusal>(answered)) {
+  if (served.refusal) {
     reply.status = STATUS_BAD_REQUEST;
-  } else if (std::get<Outcome>(answered) == Outcome::METHOD_NOT_FOUND) {
+  } else if (outcome == Outcome::METHOD_NOT_FOUND) {
     reply.status = served.terms.revision->unknown_method_status;
   }
   return reply;

@@ -4,6 +4,7 @@
 // canonical form the JSON writer gives its parsed value.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -92,12 +93,8 @@ void write_canonical(std::string_view value, std::string& out, const Spill& take
 /// Returns true when `value` is an integer literal of at most 18 digits: within the 64-bit ranges
 /// whatever they are, and written back as it stands but for "-0".
 [[nodiscard]] constexpr bool is_short_integer(std::string_view value) {
-  const std::size_t sign = value.front() == '-' ? 1 : 0;
-  if (value.size() - sign > 18) return false;
-  for (std::size_t i = sign; i != value.size(); ++i) {
-    if (!is_digit(value[i])) return false;
-  }
-  return true;
+  const std::string_view digits = value.substr(value.front() == '-' ? 1 : 0);
+  return digits.size() <= 18 && std::ranges::all_of(digits, is_digit);
 }
 
 }  // namespace qmr::mcp

@@ -10,6 +10,7 @@
 #include "base/text.hpp"
 #include "engine/medicines.hpp"
 #include "engine/records.hpp"
+#include "mcp/json_text.hpp"
 #include "mcp/methods.hpp"
 
 namespace qmr::mcp {
@@ -28,13 +29,9 @@ constexpr std::string_view NO_MEDICINES = "No medicines imported yet.";
 // Appends the output of a list tool to `out` as one JSON string: the records' array, or `none`.
 template <typename Record>
 void write_list_text(const std::vector<Record>& records, std::string_view none, std::string& out) {
-  if (records.empty()) {
-    json::write_string(none, out);
-    return;
-  }
   std::string text;
-  engine::write_sorted_array(records, text);
-  json::write_string(text, out);
+  if (!records.empty()) engine::write_sorted_array(records, text);
+  json::write_string(records.empty() ? none : text, out);
 }
 
 // Returns the days the history tool lists points for, or nothing when `days` (its text in the
@@ -52,18 +49,13 @@ void describe_points(std::string_view name, const engine::SeriesView& series, st
   const std::size_t count = series.listed_count;
   text += "    " + std::string(name) + ": " + std::to_string(count) +
           (count == 1 ? " point" : " points");
-  if (count == 0) {
-    text += "\n";
-    return;
+  if (count > engine::RECENT_POINTS) text += ", the last " + std::to_string(engine::RECENT_POINTS);
+  if (count != 0) text += ": ";
+  for (const engine::PricePoint& point : series.recent) {
+    if (&point != series.recent.data()) text += ", ";
+    text += engine::india_date(point.at) + " " + engine::rupees_text(point.paise);
   }
-  const std::vector<engine::PricePoint>& points = series.recent;
-  text += count <= engine::RECENT_POINTS
-              ? ": "
-              : ", the last " + std::to_string(engine::RECENT_POINTS) + ": ";
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    text += engine::india_date(points[i].at) + " " + engine::rupees_text(points[i].paise);
-    text += i + 1 < points.size() ? ", " : "\n";
-  }
+  text += '\n';
 }
 
 // Appends the text of the history tool's answer to `request` to `out` as one JSON string, and
@@ -184,7 +176,7 @@ std::vector<std::size_t> find_products(const engine::MarketEngine& engine,
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
   write_list_text(engine_->list_review_intel(), NO_REVIEWS, reviews_);
   std::vector<engine::MedicineArbitrage> medicines = engine_->list_medicines();
-  if (medicine_queries()) {
+  if (engine_->medicine_queries()) {
     medicine_keys_ = engine::medicine_search_keys(medicines);
     medicine_rows_ = std::move(medicines);
   } else {
@@ -192,12 +184,29 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   }
 }
 
-std::string MarketTools::write_tool_text(const JsonString& name, const JsonString& query,
-                                         const engine::HistorySource* history,
-                                         std::string& out) const {
-  if (name == SEARCH_TOOL) {
-    std::vector<std::size_t> positions = find_products(*engine_, query);
-    std::string more;
+void MarketTools::write_result(const Request& request, const Revision& revision, std::string& out,
+                               const engine::HistorySource* history) const {
+  // One text content holding the tool's output as one JSON string (the compact text of an array of
+  // records, or of an error for a name that is no tool), or in a revision with protocol errors a
+  // text the model can act on when the query is no string, marked as a failed call.
+  using namespace std::string_view_literals;
+  out += '{';
+  if (revision.result_meta) {
+    out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
+  }
+  out += R"("content":[{"text":)"sv;
+  const JsonString& name = request.tool_name;
+  bool failed = revision.protocol_errors && request.query_not_a_string && name == SEARCH_TOOL;
+  // The line on the matches beyond those listed (engine::LISTED_PRODUCTS_CAP with the largest
+  // price gap; engine::MEDICINE_ANSWER_LIMIT), for a text content of its own.
+  std::string more;
+  std::optional<json::Value> histories;  // the history tool's data, when it answers
+  if (failed) {
+    json::write_string(QUERY_NOT_A_STRING, out);
+  } else if (history && name == HISTORY_TOOL) {
+    failed = write_history(request, *history, out, histories);
+  } else if (name == SEARCH_TOOL) {
+    std::vector<std::size_t> positions = find_products(*engine_, request.query);
     if (positions.size() > engine::LISTED_PRODUCTS_CAP) {
       // A host takes a result of limited size: the products most worth a look come first.
       more = engine::more_matches_line(positions.size());
@@ -206,51 +215,25 @@ std::string MarketTools::write_tool_text(const JsonString& name, const JsonStrin
     std::string text;
     write_products(engine_->products_at(positions), history, text);
     json::write_string(text, out);
-    return more;
-  }
-  if (name == MEDICINE_TOOL && medicine_queries()) {
+  } else if (name == MEDICINE_TOOL && engine_->medicine_queries()) {
     engine::MedicineSelection selection;
     if (!medicine_rows_.empty()) {
       std::string storage;
-      selection = engine::select_medicines(medicine_rows_, medicine_keys_, query.text(storage));
+      selection =
+          engine::select_medicines(medicine_rows_, medicine_keys_, request.query.text(storage));
     }
     write_list_text(selection.medicines,
                     medicine_rows_.empty() ? NO_MEDICINES : engine::NO_EXACT_MATCH, out);
-    return selection.more == 0 ? std::string() : engine::more_medicines_line(selection);
-  }
-  // The two list tools take no arguments: whatever is passed, they return every stored record.
-  if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
+    if (selection.more != 0) more = engine::more_medicines_line(selection);
+  } else if (name == REVIEW_TOOL || name == MEDICINE_TOOL) {
+    // The two list tools take no arguments: whatever is passed, they return every stored record.
     out += name == REVIEW_TOOL ? reviews_ : medicines_;
-    return {};
-  }
-  // {"error":"Tool '<name>' not found"} as a JSON string, the name escaped twice and written
-  // straight from the line: a long one is never copied on its way.
-  out += R"("{\"error\":\"Tool ')";
-  name.append_escaped(out, 2);
-  out += R"(' not found\"}")";
-  return {};
-}
-
-void MarketTools::write_result(const Request& request, const Revision& revision, std::string& out,
-                               const engine::HistorySource* history) const {
-  // One text content holding the tool's output, or in a revision with protocol errors a text the
-  // model can act on when the query is no string, marked as a failed call.
-  using namespace std::string_view_literals;
-  out += '{';
-  if (revision.result_meta) {
-    out.append(R"("_meta":)"sv).append(result_meta_text()).append(","sv);
-  }
-  out += R"("content":[{"text":)"sv;
-  bool failed =
-      revision.protocol_errors && request.query_not_a_string && request.tool_name == SEARCH_TOOL;
-  std::string more;
-  std::optional<json::Value> histories;  // the history tool's data, when it answers
-  if (failed) {
-    json::write_string(QUERY_NOT_A_STRING, out);
-  } else if (history && request.tool_name == HISTORY_TOOL) {
-    failed = write_history(request, *history, out, histories);
   } else {
-    more = write_tool_text(request.tool_name, request.query, history, out);
+    // {"error":"Tool '<name>' not found"} as a JSON string, the name escaped twice and written
+    // straight from the line: a long one is never copied on its way.
+    out += R"("{\"error\":\"Tool ')";
+    name.append_escaped(out, 2);
+    out += R"(' not found\"}")";
   }
   out += R"(,"type":"text"})"sv;
   if (!more.empty()) {

@@ -9,7 +9,6 @@
 #include "engine/history_source.hpp"
 #include "engine/market_engine.hpp"
 #include "engine/medicines.hpp"
-#include "mcp/json_text.hpp"
 #include "mcp/request_reader.hpp"
 #include "mcp/revisions.hpp"
 
@@ -43,19 +42,7 @@ class MarketTools {
   void write_result(const Request& request, const Revision& revision, std::string& out,
                     const engine::HistorySource* history = nullptr) const;
 
-  /// Whether the medicine tool takes a query (the catalogue's medicines answer one): it is then
-  /// listed with it.
-  [[nodiscard]] bool medicine_queries() const { return engine_->medicine_queries(); }
-
  private:
-  // Appends the output of the tool `name` to `out` as one JSON string: the compact text of an
-  // array of records, or of {"error":"Tool '<name>' not found"} for a name that is no tool. The
-  // search, and the medicine tool when its medicines answer a query, take `query` and return the
-  // line on the matches beyond those they list (engine::LISTED_PRODUCTS_CAP with the largest price
-  // gap; engine::MEDICINE_ANSWER_LIMIT), for a text content of its own; else "".
-  std::string write_tool_text(const JsonString& name, const JsonString& query,
-                              const engine::HistorySource* history, std::string& out) const;
-
   engine::EngineHandle engine_;
   std::string reviews_;    // the whole output of each list tool, as a JSON string
   std::string medicines_;  // when the medicines answer no query

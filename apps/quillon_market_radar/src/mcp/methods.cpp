@@ -37,11 +37,6 @@ constexpr std::string_view TOOLS[][3] = {
      "suggested price, and the last points."},
 };
 
-// The rows of TOOLS listed, with a store the history tool's too.
-std::span<const std::string_view[3]> listed_tools(bool with_store) {
-  return std::span(TOOLS).first(with_store ? 4 : 3);
-}
-
 // An argument of a listed tool (its row in TOOLS) with its JSON type and its description, given in
 // the revisions with described tools. The search's query is always listed; the others, the
 // medicine tool's query and the history tool's, only with a store.
@@ -74,7 +69,7 @@ constexpr Argument ARGUMENTS[] = {
 json::Value tool_catalogue(const Terms& terms, bool with_store) {
   const bool described = terms.revision->described_tools;
   json::Value tools = json::Value::array();
-  for (const auto& [name, title, description] : listed_tools(with_store)) {
+  for (const auto& [name, title, description] : std::span(TOOLS).first(with_store ? 4 : 3)) {
     json::Value& tool = tools.emplace_back(json::Value{
         {"name", name}, {"description", description}, {"inputSchema", {{"type", "object"}}}});
     for (const Extension& extension : EXTENSIONS) {

@@ -90,10 +90,9 @@ Served decide(const Request& request, const Session& session) {
   return served;
 }
 
-void write_error_response(const Request& request, std::string_view error, std::string& out,
-                          const Spill& spill) {
+void write_error_response(const Request& request, std::string_view error, std::string& out) {
   out.append(R"({"error":)"sv).append(error);
-  end_error(request, request.id_is_string_or_integer, out, spill);
+  end_error(request, request.id_is_string_or_integer, out, Spill());
 }
 
 bool LineHandler::answer(std::string_view line, std::string& out, const Spill& spill) {
@@ -106,8 +105,8 @@ bool LineHandler::answer(std::string_view line, std::string& out, const Spill& s
 }
 
 // A request that is no object has no members: no id and no method, and it is answered.
-Answered LineHandler::respond(const Request& request, const Served& served, std::string& out,
-                              const Spill& spill) const {
+Outcome LineHandler::respond(const Request& request, const Served& served, std::string& out,
+                             const Spill& spill) const {
   // Room for the id, the fixed parts, an unknown tool's name written back escaped twice (at most
   // twice its bytes in the line), an unknown resource's address escaped once and a version
   // refused, so that a long one is not copied again while the answer grows.
@@ -126,7 +125,7 @@ Answered LineHandler::respond(const Request& request, const Served& served, std:
   }
   if (served.refusal || outcome != Outcome::RESULT) {
     write_error_answer(request, served.refusal, outcome, revision, out, spill);
-    return served.refusal ? Answered(*served.refusal) : Answered(outcome);
+    return outcome;
   }
   out += R"({"id":)"sv;
   write_id(request, out, spill);

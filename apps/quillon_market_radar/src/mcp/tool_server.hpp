@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 
 #include "engine/snapshots.hpp"
 #include "mcp/market_tools.hpp"
@@ -51,14 +50,10 @@ struct Served {
 /// protocol errors come first, in the order of Refusal.
 [[nodiscard]] Served decide(const Request& request, const Session& session);
 
-/// What a request is answered with: a refusal, or what its method gives.
-using Answered = std::variant<Refusal, Outcome>;
-
 /// Appends an error response for `request` to `out`, `error` being the compact text of its error
 /// object: with the request's id, echoed as every answer echoes it, when that is a string or an
 /// integer, and without an id otherwise, as the revisions with protocol errors refuse such ids.
-void write_error_response(const Request& request, std::string_view error, std::string& out,
-                          const Spill& spill = Spill());
+void write_error_response(const Request& request, std::string_view error, std::string& out);
 
 /// Answers request lines over one store in the process's session, made once for a whole run.
 class LineHandler {
@@ -80,9 +75,10 @@ class LineHandler {
 
   /// Appends the answer to `request`, which is no notification, as `served` decides it (decide()
   /// in the handler's session for answer(), in a session of the caller's for any other: the
-  /// transport over HTTP, a fresh one per request); returns what it answered with.
-  [[nodiscard]] Answered respond(const Request& request, const Served& served, std::string& out,
-                                 const Spill& spill = Spill()) const;
+  /// transport over HTTP, a fresh one per request); returns what its method gave, or
+  /// METHOD_NOT_FOUND for a refusal.
+  [[nodiscard]] Outcome respond(const Request& request, const Served& served, std::string& out,
+                                const Spill& spill = Spill()) const;
 
   /// The session of the lines answered so far.
   [[nodiscard]] const Session& session() const { return session_; }
