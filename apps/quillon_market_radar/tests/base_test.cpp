@@ -101,6 +101,16 @@ TEST(JsonWriter, StringsEscapeOnlyQuotesBackslashAndControls) {
   out.clear();
   json::write_string(sample, out);
   EXPECT_EQ(out, json::Value(sample).dump());
+  // Every ASCII byte at every place of the eight-byte blocks the writer looks at together.
+  for (int byte = 0; byte < 0x80; ++byte) {
+    for (std::size_t at = 0; at < 19; ++at) {
+      std::string text(19, 'a');
+      text[at] = static_cast<char>(byte);
+      out.clear();
+      json::write_string(text, out);
+      ASSERT_EQ(out, json::Value(text).dump()) << byte << " at " << at;
+    }
+  }
 }
 
 TEST(JsonWriter, ObjectsSortedNumbersKeepTheirKind) {

@@ -125,11 +125,26 @@ TEST(ToolsCall, WritesNonFiniteFloatsAsNullAndEmptyListsAsEmptyArrays) {
   EXPECT_EQ(tool_text(R"({"name":"market_search_products"})", engine), "[]");
 }
 
+// A small catalogue's product texts are written once, a large one's per call: the same text.
+TEST(ToolsCall, SearchWritesTheSameTextWhetherProductTextsAreKeptOrNot) {
+  engine::Catalogue large, small;
+  for (int i = 0; i < 5000; ++i) {
+    large.products.push_back({std::string("P").append(std::to_string(i)),
+                              i == 4321 ? "Tea \"Kettle\" \\ 1\nL" : "Lamp", "Flipkart", 10, 10,
+                              9.0, -10.0, "IN_STOCK", "2026-12-07T13:21:01.5+00:00"});
+  }
+  small.products = {large.products[4321]};
+  const std::string search = R"({"name":"market_search_products","arguments":{"query":"kettle"}})";
+  const std::string text = tool_text(search, engine::MarketEngine::from_catalogue(small));
+  EXPECT_NE(text.find(R"(Tea \"Kettle\" \\ 1\nL)"), std::string::npos) << text;
+  EXPECT_EQ(tool_text(search, engine::MarketEngine::from_catalogue(large)), text);
+}
+
 // Up to the cap a search lists its matches in stored order, in one text; beyond it, the matches
 // with the largest price gap (equal gaps in stored order, those without a competitor last), at
 // most the cap, and a second text on how many more matched.
 TEST(ToolsCall, SearchBeyondTheCapListsTheLargestGapsAndCountsTheRest) {
-  for (const int count : {50, 51, 200}) {
+  for (const int count : {50, 51, 200, 5000}) {
     engine::Catalogue rows;
     for (int i = 0; i < count; ++i) {
       rows.products.push_back({std::string("P").append(std::to_string(i)),

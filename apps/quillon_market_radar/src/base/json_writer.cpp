@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 
 namespace qmr::json {
@@ -71,39 +72,45 @@ std::size_t escape_byte(unsigned char byte, char (&form)[6]) {
   return 6;
 }
 
+namespace {
+
+// Whether any of the eight bytes of `word` needs an escape: a control character, '"' or '\\'.
+// Each test is exact for the word as a whole (whichever byte it is), so bytes of either order do.
+bool needs_escape(std::uint64_t word) {
+  constexpr std::uint64_t ONES = 0x0101010101010101;
+  constexpr std::uint64_t HIGHS = 0x8080808080808080;
+  const auto has_zero = [](std::uint64_t x) { return (x - ONES) & ~x & HIGHS; };
+  return (((word - ONES * 0x20) & ~word & HIGHS) | has_zero(word ^ (ONES * '"')) |
+          has_zero(word ^ (ONES * '\\'))) != 0;
+}
+
+}  // namespace
+
 void write_string(std::string_view text, std::string& out) {
-  const auto plain = [](unsigned char byte) { return byte >= 0x20 && byte != '"' && byte != '\\'; };
-  // Most texts need no escape: counted in a loop the compiler vectorises, then copied whole.
-  std::size_t escaped = 0;
-  for (const char c : text) escaped += plain(static_cast<unsigned char>(c)) ? 0U : 1U;
-  if (escaped == 0) {
-    out += '"';
-    out += text;
-    out += '"';
-    return;
-  }
-  // The escaped length first, so that the text is written into place with no growth on the way:
-  // tool texts are escaped a second time on the wire and hold dozens of quotation marks.
-  std::size_t length = text.size() + 2;
-  char form[6];
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (!plain(byte)) length += escape_byte(byte, form) - 1;
-  }
-  const std::size_t start = out.size();
-  out.resize(start + length);
-  char* at = out.data() + start;
-  *at++ = '"';
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (plain(byte)) {
-      *at++ = c;
+  // Eight bytes are looked at together and runs with no escape copied whole: tool texts are
+  // escaped a second time on the wire and hold dozens of quotation marks among plain bytes.
+  out.reserve(out.size() + text.size() + 2);
+  out += '"';
+  const char* run = text.data();  // the first byte not yet written
+  const char* at = run;
+  const char* const end = at + text.size();
+  while (at != end) {
+    const char* const block_end = end - at >= 8 ? at + 8 : end;
+    std::uint64_t word = 0;
+    if (block_end - at == 8 && (std::memcpy(&word, at, 8), !needs_escape(word))) {
+      at = block_end;
       continue;
     }
-    const std::size_t size = escape_byte(byte, form);
-    for (std::size_t i = 0; i != size; ++i) *at++ = form[i];
+    for (; at != block_end; ++at) {
+      char form[6];
+      const std::size_t size = escape_byte(static_cast<unsigned char>(*at), form);
+      if (size == 1) continue;
+      out.append(run, at).append(form, size);
+      run = at + 1;
+    }
   }
-  *at = '"';
+  out.append(run, end);
+  out += '"';
 }
 
 void write_compact(const Value& value, std::string& out) {

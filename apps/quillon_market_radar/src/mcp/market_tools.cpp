@@ -107,15 +107,14 @@ void describe_points(std::string_view name, const engine::SeriesView& series, st
   return false;
 }
 
-// Appends `products` as the compact text of a JSON array, each record with its "alert" from
-// `history` first (its members stay in sorted order); without the member when the store cannot be
-// read.
-void write_products(const std::vector<engine::TrackedProduct>& products,
-                    const engine::HistorySource* history, std::string& out) {
-  if (!history || !history->read_alerts_of || products.empty()) {
-    engine::write_sorted_array(products, out);
-    return;
-  }
+// Appends the products of `engine` at `positions` as the compact text of a JSON array, each record
+// with its "alert" from `history` first (its members stay in sorted order). Returns false, writing
+// nothing, when there are no alerts to give: no history, or a store that cannot be read.
+bool write_products_with_alerts(const engine::MarketEngine& engine,
+                                const std::vector<std::size_t>& positions,
+                                const engine::HistorySource* history, std::string& out) {
+  if (!history || !history->read_alerts_of || positions.empty()) return false;
+  const std::vector<engine::TrackedProduct> products = engine.products_at(positions);
   std::vector<engine::ProductOnPlatform> asked;
   for (const engine::TrackedProduct& product : products) {
     asked.emplace_back(product.sku_asin, product.platform);
@@ -124,10 +123,7 @@ void write_products(const std::vector<engine::TrackedProduct>& products,
   const std::int64_t since =
       engine::india_midnight(engine::india_day(now) - engine::ALERT_WINDOW_DAYS + 1);
   auto read = history->read_alerts_of(asked, now, since);
-  if (!read.ok()) {
-    engine::write_sorted_array(products, out);
-    return;
-  }
+  if (!read.ok()) return false;
   std::map<engine::ProductOnPlatform, const engine::ProductAlerts*> found;
   for (const engine::ProductAlerts& product : read.value()) {
     found.emplace(engine::ProductOnPlatform(product.sku_asin, product.platform), &product);
@@ -149,6 +145,7 @@ void write_products(const std::vector<engine::TrackedProduct>& products,
     out.append(record, 1);
   }
   out += ']';
+  return true;
 }
 
 // Returns the positions of the products the search for `query` finds in `engine`.
@@ -174,6 +171,17 @@ std::vector<std::size_t> find_products(const engine::MarketEngine& engine,
 }  // namespace
 
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
+  const std::vector<engine::TrackedProduct> products = engine_->list_products();
+  if (products.size() <= KEPT_PRODUCT_TEXTS) {
+    for (const engine::TrackedProduct& product : products) {
+      std::string text;
+      engine::write_sorted_object(product, text);
+      // Inside the tool text a record's text is escaped once more, without quotation marks.
+      std::string quoted;
+      json::write_string(text, quoted);
+      product_texts_.push_back(quoted.substr(1, quoted.size() - 2));
+    }
+  }
   write_list_text(engine_->list_review_intel(), NO_REVIEWS, reviews_);
   std::vector<engine::MedicineArbitrage> medicines = engine_->list_medicines();
   if (engine_->medicine_queries()) {
@@ -213,8 +221,20 @@ void MarketTools::write_result(const Request& request, const Revision& revision,
       positions = engine_->largest_price_gaps(std::move(positions), engine::LISTED_PRODUCTS_CAP);
     }
     std::string text;
-    write_products(engine_->products_at(positions), history, text);
-    json::write_string(text, out);
+    if (write_products_with_alerts(*engine_, positions, history, text)) {
+      json::write_string(text, out);
+    } else if (!product_texts_.empty()) {
+      // The brackets and commas between the records need no escaping.
+      out += "\"[";
+      std::string_view separator;
+      for (const std::size_t position : positions) {
+        out.append(std::exchange(separator, ",")).append(product_texts_[position]);
+      }
+      out += "]\"";
+    } else {
+      engine::write_sorted_array(engine_->products_at(positions), text);
+      json::write_string(text, out);
+    }
   } else if (name == MEDICINE_TOOL && engine_->medicine_queries()) {
     engine::MedicineSelection selection;
     if (!medicine_rows_.empty()) {

@@ -22,7 +22,8 @@ inline constexpr std::string_view MEDICINE_TOOL = "market_jan_aushadhi";
 inline constexpr std::string_view HISTORY_TOOL = "market_price_history";
 
 /// The tools over one snapshot. A snapshot never changes, so the list tools' texts are
-/// written, and escaped for the tool text of a response, once, when this is made. A search writes
+/// written, and escaped for the tool text of a response, once, when this is made, and so is each
+/// product's text when there are at most KEPT_PRODUCT_TEXTS products. A search over more writes
 /// the at most engine::LISTED_PRODUCTS_CAP products it lists when it is called: a text of every
 /// product of a 100,000-listing store would hold about 30 MB for the 50 a call lists. A list
 /// tool with nothing to list says so in words.
@@ -43,7 +44,13 @@ class MarketTools {
                     const engine::HistorySource* history = nullptr) const;
 
  private:
+  // The most products whose texts are kept: a few hundred bytes each.
+  static constexpr std::size_t KEPT_PRODUCT_TEXTS = 4096;
+
   engine::EngineHandle engine_;
+  // Each product's text, escaped for a tool text, in stored order; none when there are more
+  // products than KEPT_PRODUCT_TEXTS. A search with alerts writes its own.
+  std::vector<std::string> product_texts_;
   std::string reviews_;    // the whole output of each list tool, as a JSON string
   std::string medicines_;  // when the medicines answer no query
   std::vector<engine::MedicineArbitrage> medicine_rows_;   // when they do, in answer order
