@@ -88,6 +88,8 @@ class MarketEngine {
   /// Returns the seed catalogue, with product check times read from the clock row by row.
   [[nodiscard]] static Catalogue seed_catalogue();
 
+  [[nodiscard]] std::size_t product_count() const { return products_.size(); }
+
   /// Return copies of whole collections in stored order.
   [[nodiscard]] std::vector<TrackedProduct> list_products() const;
   [[nodiscard]] std::vector<ReviewIntel> list_review_intel() const;

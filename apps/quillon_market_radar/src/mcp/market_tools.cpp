@@ -1,6 +1,7 @@
 #include "mcp/market_tools.hpp"
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -171,17 +172,6 @@ std::vector<std::size_t> find_products(const engine::MarketEngine& engine,
 }  // namespace
 
 MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine)) {
-  const std::vector<engine::TrackedProduct> products = engine_->list_products();
-  if (products.size() <= KEPT_PRODUCT_TEXTS) {
-    for (const engine::TrackedProduct& product : products) {
-      std::string text;
-      engine::write_sorted_object(product, text);
-      // Inside the tool text a record's text is escaped once more, without quotation marks.
-      std::string quoted;
-      json::write_string(text, quoted);
-      product_texts_.push_back(quoted.substr(1, quoted.size() - 2));
-    }
-  }
   write_list_text(engine_->list_review_intel(), NO_REVIEWS, reviews_);
   std::vector<engine::MedicineArbitrage> medicines = engine_->list_medicines();
   if (engine_->medicine_queries()) {
@@ -190,6 +180,21 @@ MarketTools::MarketTools(engine::EngineHandle engine) : engine_(std::move(engine
   } else {
     write_list_text(medicines, NO_MEDICINES, medicines_);
   }
+}
+
+const std::vector<std::string>& MarketTools::product_texts() const {
+  std::call_once(product_texts_written_, [this] {
+    if (engine_->product_count() > KEPT_PRODUCT_TEXTS) return;
+    for (const engine::TrackedProduct& product : engine_->list_products()) {
+      std::string text;
+      engine::write_sorted_object(product, text);
+      // Inside the tool text a record's text is escaped once more, without quotation marks.
+      std::string quoted;
+      json::write_string(text, quoted);
+      product_texts_.push_back(quoted.substr(1, quoted.size() - 2));
+    }
+  });
+  return product_texts_;
 }
 
 void MarketTools::write_result(const Request& request, const Revision& revision, std::string& out,
@@ -223,12 +228,12 @@ void MarketTools::write_result(const Request& request, const Revision& revision,
     std::string text;
     if (write_products_with_alerts(*engine_, positions, history, text)) {
       json::write_string(text, out);
-    } else if (!product_texts_.empty()) {
+    } else if (const auto& kept = product_texts(); !kept.empty()) {
       // The brackets and commas between the records need no escaping.
       out += "\"[";
       std::string_view separator;
       for (const std::size_t position : positions) {
-        out.append(std::exchange(separator, ",")).append(product_texts_[position]);
+        out.append(std::exchange(separator, ",")).append(kept[position]);
       }
       out += "]\"";
     } else {

@@ -2,6 +2,7 @@
 // gives, written straight into the answer.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,8 +23,9 @@ inline constexpr std::string_view MEDICINE_TOOL = "market_jan_aushadhi";
 inline constexpr std::string_view HISTORY_TOOL = "market_price_history";
 
 /// The tools over one snapshot. A snapshot never changes, so the list tools' texts are
-/// written, and escaped for the tool text of a response, once, when this is made, and so is each
-/// product's text when there are at most KEPT_PRODUCT_TEXTS products. A search over more writes
+/// written, and escaped for the tool text of a response, once, when this is made, and each
+/// product's text at the first search without alerts when there are at most KEPT_PRODUCT_TEXTS
+/// products. A search over more writes
 /// the at most engine::LISTED_PRODUCTS_CAP products it lists when it is called: a text of every
 /// product of a 100,000-listing store would hold about 30 MB for the 50 a call lists. A list
 /// tool with nothing to list says so in words.
@@ -47,10 +49,13 @@ class MarketTools {
   // The most products whose texts are kept: a few hundred bytes each.
   static constexpr std::size_t KEPT_PRODUCT_TEXTS = 4096;
 
+  // Returns each product's text, escaped for a tool text, in stored order; none when there are
+  // more products than KEPT_PRODUCT_TEXTS. A search with alerts writes its own.
+  const std::vector<std::string>& product_texts() const;
+
   engine::EngineHandle engine_;
-  // Each product's text, escaped for a tool text, in stored order; none when there are more
-  // products than KEPT_PRODUCT_TEXTS. A search with alerts writes its own.
-  std::vector<std::string> product_texts_;
+  mutable std::once_flag product_texts_written_;
+  mutable std::vector<std::string> product_texts_;
   std::string reviews_;    // the whole output of each list tool, as a JSON string
   std::string medicines_;  // when the medicines answer no query
   std::vector<engine::MedicineArbitrage> medicine_rows_;   // when they do, in answer order
