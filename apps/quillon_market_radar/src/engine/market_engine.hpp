@@ -88,6 +88,7 @@ class MarketEngine {
   /// Returns the seed catalogue, with product check times read from the clock row by row.
   [[nodiscard]] static Catalogue seed_catalogue();
 
+  /// Returns how many products there are.
   [[nodiscard]] std::size_t product_count() const { return products_.size(); }
 
   /// Return copies of whole collections in stored order.

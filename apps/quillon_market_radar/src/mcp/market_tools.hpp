@@ -22,13 +22,12 @@ inline constexpr std::string_view MEDICINE_TOOL = "market_jan_aushadhi";
 /// The price history tool, served only when a store is given.
 inline constexpr std::string_view HISTORY_TOOL = "market_price_history";
 
-/// The tools over one snapshot. A snapshot never changes, so the list tools' texts are
-/// written, and escaped for the tool text of a response, once, when this is made, and each
-/// product's text at the first search without alerts when there are at most KEPT_PRODUCT_TEXTS
-/// products. A search over more writes
-/// the at most engine::LISTED_PRODUCTS_CAP products it lists when it is called: a text of every
-/// product of a 100,000-listing store would hold about 30 MB for the 50 a call lists. A list
-/// tool with nothing to list says so in words.
+/// The tools over one snapshot. A snapshot never changes, so the list tools' texts are written,
+/// and escaped for the tool text of a response, once, when this is made, and each product's text
+/// at the first search without alerts when there are at most KEPT_PRODUCT_TEXTS products. A search
+/// over more writes the at most engine::LISTED_PRODUCTS_CAP products it lists when it is called: a
+/// text of every product of a 100,000-listing store would hold about 30 MB for the 50 a call
+/// lists. A list tool with nothing to list says so in words.
 class MarketTools {
  public:
   explicit MarketTools(engine::EngineHandle engine);

@@ -108,8 +108,9 @@ FirstReadOutcome answer_first_read(std::string_view bytes_read, const engine::En
     return {&built, Next::SEND, unread(progress, bytes_read.size()), {}};
   }
   built = frame_response(route_request(line->method, line->path, engine, DASHBOARD_PAGE, history));
-  if (auto kept = fixed.remember(bytes_read, *line, built))
+  if (auto kept = fixed.remember(bytes_read, *line, built)) {
     return {kept.get(), Next::SEND, 0, std::move(kept)};
+  }
   return {&built, Next::SEND, 0, {}};
 }
 
