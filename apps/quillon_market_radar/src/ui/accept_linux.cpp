@@ -183,7 +183,7 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd) {
       if (next == Next::READ_LINE) {
         co_await serve_connection(owner, std::move(*socket), first_read);
       } else if (next == Next::READ_TOOL_REQUEST) {
-        co_await finish_tool_request(owner, *socket, first_read, *tool_request);
+        co_await finish_tool_request(worker.limits, *socket, first_read, *tool_request);
       } else {
         co_await send_and_close(worker.limits, *socket, *response, unread_body);
       }
