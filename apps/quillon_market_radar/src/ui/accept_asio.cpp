@@ -1,5 +1,3 @@
-// The dashboard's connections taken with asio's own accept, each served in the event loop by the
-// server's steps: the build for every system but Linux, and Linux's without QMR_LINUX_FAST_PATH.
 #include "ui/accept.hpp"
 // ui/accept.hpp, and so ui/asio.hpp, before everything else: see there.
 #include <utility>

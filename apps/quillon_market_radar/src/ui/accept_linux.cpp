@@ -71,8 +71,7 @@ constexpr std::array<Clock::duration, 2> LOOK_DELAYS = {std::chrono::millisecond
 // longer delay. Whatever the client sent meanwhile is read and dropped. At its end of stream, or
 // past the drain bounds, the socket is closed; a client still open after the last look is drained
 // in the event loop. An idle client closes within a fraction of a millisecond on loopback, a busy
-// one (a load generator with many connections) within a few, so nearly every socket goes without
-// entering the event loop at all.
+// one (a load generator with many connections) within a few.
 class Intake {
  public:
   // `drain_bytes` bounds what is read and dropped from one connection.
@@ -183,7 +182,7 @@ asio::awaitable<void> handle_connection(WorkerHandle owner, OwnedFd fd) {
       if (next == Next::READ_LINE) {
         co_await serve_connection(owner, std::move(*socket), first_read);
       } else if (next == Next::READ_TOOL_REQUEST) {
-        co_await finish_tool_request(owner, *socket, first_read, *tool_request);
+        co_await finish_tool_request(worker.limits, *socket, first_read, *tool_request);
       } else {
         co_await send_and_close(worker.limits, *socket, *response, unread_body);
       }

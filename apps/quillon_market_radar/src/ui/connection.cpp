@@ -79,9 +79,8 @@ asio::awaitable<void> send_and_close(const ConnectionLimits& limits, tcp::socket
 // only once the loop's budget (limits.tool_request_budget) has room for the whole request; the
 // 503 refusal says there is none. The worst case of a loop is then one head of 8 KiB per open
 // connection plus the budget: with 1,000 connections, 8 MiB of heads and 16 MiB of bodies.
-asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp::socket& socket,
+asio::awaitable<void> finish_tool_request(const ConnectionLimits& limits, tcp::socket& socket,
                                           std::string_view first_read, ToolRequest& request) {
-  const LoopState& loop = *owner;
   std::string response;
   std::size_t unread_body = 0;
   {
@@ -89,7 +88,7 @@ asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp:
     bytes.reserve(TOOL_HEAD_LIMIT);  // a head grows in place: the request's views stay valid
     bytes = first_read;
     request.moved(first_read.data(), bytes.data());
-    const SocketDeadline limit(socket, Clock::now() + loop.limits.idle_timeout);
+    const SocketDeadline limit(socket, Clock::now() + limits.idle_timeout);
     for (;;) {
       const ToolProgress progress = request.answer(bytes, response);
       if (progress.next == ToolProgress::Next::SEND) {
@@ -117,7 +116,7 @@ asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> owner, tcp:
       bytes.resize(had + count);
     }
   }
-  co_await send_and_close(loop.limits, socket, response, unread_body);
+  co_await send_and_close(limits, socket, response, unread_body);
 }
 
 // Never awaited by the accept loop, so it catches its own failures.
@@ -155,7 +154,7 @@ asio::awaitable<void> serve_connection(std::shared_ptr<LoopState> owner, tcp::so
       }
     }
     if (outcome.next == Next::READ_TOOL_REQUEST) {
-      co_await finish_tool_request(owner, socket, {buffer.data(), count}, *tool_request);
+      co_await finish_tool_request(loop.limits, socket, {buffer.data(), count}, *tool_request);
     }
     if (outcome.response == nullptr) co_return;
     co_await send_and_close(loop.limits, socket, *outcome.response, outcome.unread_body);

@@ -60,8 +60,8 @@ asio::awaitable<void> send_and_close(const ConnectionLimits& limits, asio::ip::t
 asio::awaitable<void> drain(std::size_t drain_bytes, asio::ip::tcp::socket& socket,
                             std::size_t drained, asio::steady_timer::time_point deadline);
 /// Reads the rest of `request`, a tool-server request that has read `first_read`, its first
-/// bytes, answers it, half-closes, drains and closes. `loop` is kept alive meanwhile.
-asio::awaitable<void> finish_tool_request(std::shared_ptr<LoopState> loop,
+/// bytes, within the idle time of `limits`, answers it, half-closes, drains and closes.
+asio::awaitable<void> finish_tool_request(const ConnectionLimits& limits,
                                           asio::ip::tcp::socket& socket,
                                           std::string_view first_read, ToolRequest& request);
 

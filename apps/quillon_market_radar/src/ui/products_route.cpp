@@ -150,33 +150,30 @@ DashboardResponse products_response(const engine::EngineHandle& engine,
                                     std::optional<std::string_view> query_string) {
   ProductsRequest request;
   constexpr std::string_view NAMES[] = {"q", "sort", "offset", "limit"};
-  std::optional<std::string> refused;
-  if (query_string) {
-    refused = read_parameters(
-        *query_string, NAMES, "the product list",
-        [&](std::size_t index, const std::string& value) -> std::optional<std::string> {
-          if (index == 0) {
-            request.query = value;
-            return std::nullopt;
-          }
-          if (index > 1) return read_page_parameter(NAMES[index], value, request.page);
-          std::string_view key = value;
-          request.descending = key.starts_with('-');
-          if (request.descending) key.remove_prefix(1);
-          const auto* found = std::find_if(std::begin(SORT_KEYS), std::end(SORT_KEYS),
-                                           [&](const auto& row) { return row.first == key; });
-          if (found == std::end(SORT_KEYS)) {
-            std::string known;
-            for (const auto& [sort_name, order] : SORT_KEYS) {
-              known.append(known.empty() ? "" : ", ").append(sort_name);
-            }
-            return "sort must be one of " + known + ", or one of them after '-' for descending";
-          }
-          request.order = found->second;
-          request.sort = value;
+  const auto refused = read_parameters(
+      query_string.value_or(""), NAMES, "the product list",
+      [&](std::size_t index, const std::string& value) -> std::optional<std::string> {
+        if (index == 0) {
+          request.query = value;
           return std::nullopt;
-        });
-  }
+        }
+        if (index > 1) return read_page_parameter(NAMES[index], value, request.page);
+        std::string_view key = value;
+        request.descending = key.starts_with('-');
+        if (request.descending) key.remove_prefix(1);
+        const auto* found = std::find_if(std::begin(SORT_KEYS), std::end(SORT_KEYS),
+                                         [&](const auto& row) { return row.first == key; });
+        if (found == std::end(SORT_KEYS)) {
+          std::string known;
+          for (const auto& [sort_name, order] : SORT_KEYS) {
+            known.append(known.empty() ? "" : ", ").append(sort_name);
+          }
+          return "sort must be one of " + known + ", or one of them after '-' for descending";
+        }
+        request.order = found->second;
+        request.sort = value;
+        return std::nullopt;
+      });
   if (refused) return error_response("400 BAD REQUEST", *refused);
   const auto& [offset, limit] = request.page;
   const engine::ProductPage page =

@@ -10,7 +10,6 @@
 #include "ui/asio.hpp"
 // ui/asio.hpp before everything else: see there.
 #include <exception>
-#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -39,45 +38,34 @@ constexpr std::string_view STARTUP_DETAIL_LINES[] = {
     "    - Memory Footprint: ~11.2 MB RAM (100% On-Device, Air-Gapped)",
 };
 
-void end_server(const std::weak_ptr<Ending>& ending, asio::error_code error) {
-  if (const auto channel = ending.lock()) {
-    static_cast<void>(channel->try_send(asio::error_code(), error));
-  }
-}
-
-// Takes connections until the listener fails. A failure a later accept can overcome (no free
-// descriptor, no memory for the connection at hand, which is dropped) pauses the loop briefly.
+// Takes connections until the listener fails, then ends the server with that failure, or with the
+// exception the loop ends with. A failure a later accept can overcome (no free descriptor, no
+// memory for the connection at hand, which is dropped) pauses the loop briefly. What is neither a
+// system error nor exhausted memory is a broken invariant and stops the process.
 asio::awaitable<void> accept_connections(WorkerHandle worker) {
-  asio::steady_timer pause(worker->context);
-  for (;;) {
-    asio::error_code error;
-    try {
-      error = co_await accept_next(worker);
-    } catch (const std::bad_alloc&) {
-      error = std::make_error_code(std::errc::not_enough_memory);
-    }
-    if (!error || is_dropped_connection(error)) continue;
-    if (ends_listener(error)) {
-      end_server(worker->ending, error);
-      co_return;
-    }
-    pause.expires_after(ACCEPT_RETRY_DELAY);
-    static_cast<void>(co_await pause.async_wait(with_error));
-  }
-}
-
-// Ends the server with the exception an accept loop ended with, if any. What is neither a system
-// error nor exhausted memory is a broken invariant and stops the process.
-void end_on_failure(const std::weak_ptr<Ending>& ending, const std::exception_ptr& failure) {
-  if (!failure) return;
+  asio::error_code error;
   try {
-    std::rethrow_exception(failure);
+    asio::steady_timer pause(worker->context);
+    for (;;) {
+      try {
+        error = co_await accept_next(worker);
+      } catch (const std::bad_alloc&) {
+        error = std::make_error_code(std::errc::not_enough_memory);
+      }
+      if (!error || is_dropped_connection(error)) continue;
+      if (ends_listener(error)) break;
+      pause.expires_after(ACCEPT_RETRY_DELAY);
+      static_cast<void>(co_await pause.async_wait(with_error));
+    }
   } catch (const std::bad_alloc&) {
-    end_server(ending, std::make_error_code(std::errc::not_enough_memory));
-  } catch (const std::system_error& error) {
-    end_server(ending, error.code());
-  } catch (const std::exception& error) {
-    fatal(std::string("internal error: ") + error.what());
+    error = std::make_error_code(std::errc::not_enough_memory);
+  } catch (const std::system_error& failure) {
+    error = failure.code();
+  } catch (const std::exception& failure) {
+    fatal(std::string("internal error: ") + failure.what());
+  }
+  if (const auto channel = worker->ending.lock()) {
+    static_cast<void>(channel->try_send(asio::error_code(), error));
   }
 }
 
@@ -129,9 +117,10 @@ asio::awaitable<Status> serve_dashboard(engine::Snapshots snapshots, std::uint16
         std::move(listener), ending);
     workers.push_back(worker);
     // The loop reports its own ending; an exception that escapes it anyway (no memory to report
-    // with) ends the server too.
-    asio::co_spawn(worker->context, accept_connections(worker),
-                   std::bind_front(end_on_failure, worker->ending));
+    // with) stops the process.
+    asio::co_spawn(worker->context, accept_connections(worker), [](std::exception_ptr failure) {
+      if (failure) fatal_for(failure);
+    });
   }
   const auto [channel_error, error] = co_await ending->async_receive(with_error);
   // Each worker's listener is closed on its own loop: its accept loop ends, and the connections
