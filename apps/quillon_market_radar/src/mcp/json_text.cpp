@@ -1,5 +1,8 @@
 #include "mcp/json_text.hpp"
 
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -14,20 +17,6 @@ namespace qmr::mcp {
 
 namespace {
 
-// Writes the UTF-8 form of `code_point` to `bytes` and returns its length.
-std::size_t encode_utf8(std::uint32_t code_point, char (&bytes)[4]) {
-  const std::size_t size = code_point < 0x80      ? 1
-                           : code_point < 0x800   ? 2
-                           : code_point < 0x10000 ? 3
-                                                  : 4;
-  // Six bits in each continuation byte, the rest after the lead byte's marks of the length.
-  for (std::size_t i = size - 1; i != 0; --i, code_point >>= 6) {
-    bytes[i] = static_cast<char>(0x80 | (code_point & 0x3F));
-  }
-  bytes[0] = static_cast<char>(size == 1 ? code_point : ((0xF00 >> size) & 0xFF) | code_point);
-  return size;
-}
-
 // Returns the four hex digits at `at` as a number.
 std::uint32_t hex4(const char* at) {
   std::uint32_t unit = 0;
@@ -35,25 +24,26 @@ std::uint32_t hex4(const char* at) {
   return unit;
 }
 
-bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-
 // Decodes the escape that `at` points into, just after its backslash, into the UTF-8 bytes of its
 // character, returns their count and moves `at` past the escape. This is the one decoder of
 // escapes; the text has been checked, so a high surrogate is followed by a low one.
-std::size_t decode_escape(const char*& at, char (&bytes)[4]) {
+std::size_t decode_escape(const char*& at, std::uint8_t (&bytes)[4]) {
   const char kind = *at++;
   if (kind == 'u') {
     std::uint32_t unit = hex4(at);
     at += 4;
-    if (is_high_surrogate(unit)) {
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (hex4(at + 2) - 0xDC00);
+    if (U16_IS_LEAD(unit)) {
+      unit = static_cast<std::uint32_t>(U16_GET_SUPPLEMENTARY(unit, hex4(at + 2)));
       at += 6;  // the backslash, "u" and digits of the low surrogate
     }
-    return encode_utf8(unit, bytes);
+    std::size_t size = 0;
+    U8_APPEND_UNSAFE(bytes, size, unit);
+    return size;
   }
   // '"', '\\' and '/' stand for themselves.
   const std::size_t control = std::string_view("bfnrt").find(kind);
-  bytes[0] = control == std::string_view::npos ? kind : "\b\f\n\r\t"[control];
+  bytes[0] =
+      static_cast<std::uint8_t>(control == std::string_view::npos ? kind : "\b\f\n\r\t"[control]);
   return 1;
 }
 
@@ -83,12 +73,12 @@ class DecodedBytes {
       count_ = decode_escape(at_, bytes_);
       held_ = 0;
     }
-    return static_cast<unsigned char>(bytes_[held_++]);
+    return bytes_[held_++];
   }
 
  private:
   const char* at_;
-  char bytes_[4] = {};
+  std::uint8_t bytes_[4] = {};
   std::size_t held_ = 0;
   std::size_t count_ = 0;
 };
@@ -347,7 +337,7 @@ JsonString JsonString::part(std::size_t& offset, std::size_t size) const {
       at += 2;
     } else {
       // A high surrogate's escape goes with the low one after it.
-      at += is_high_surrogate(hex4(at + 2)) ? 12 : 6;
+      at += U16_IS_LEAD(hex4(at + 2)) ? 12 : 6;
     }
   }
   // So do a character's continuation bytes.
@@ -365,9 +355,11 @@ void JsonString::append_escaped(std::string& out, int times) const {
     while (at != end && *at != '\\') ++at;
     out.append(run, at);
     if (at == end) break;
-    char bytes[4];
+    std::uint8_t bytes[4];
     const std::size_t count = decode_escape(++at, bytes);
-    for (std::size_t i = 0; i != count; ++i) append_escaped_byte(bytes[i], times, out);
+    for (std::size_t i = 0; i != count; ++i) {
+      append_escaped_byte(static_cast<char>(bytes[i]), times, out);
+    }
   }
 }
 

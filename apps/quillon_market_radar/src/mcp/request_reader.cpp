@@ -1,5 +1,7 @@
 #include "mcp/request_reader.hpp"
 
+#include <unicode/utf16.h>
+
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -345,11 +347,11 @@ class Reader {
     const char kind = *at_++;
     if (kind != 'u') return std::string_view("\"\\/bfnrt").find(kind) != std::string_view::npos;
     std::uint32_t unit;
-    if (!hex4(unit) || (unit >= 0xDC00 && unit <= 0xDFFF)) return false;
-    if (unit < 0xD800 || unit > 0xDBFF) return true;
+    if (!hex4(unit) || U16_IS_TRAIL(unit)) return false;
+    if (!U16_IS_LEAD(unit)) return true;
     if (end_ - at_ < 2 || at_[0] != '\\' || at_[1] != 'u') return false;
     at_ += 2;
-    return hex4(unit) && unit >= 0xDC00 && unit <= 0xDFFF;
+    return hex4(unit) && U16_IS_TRAIL(unit);
   }
 
   // Reads a string into `value` as its raw bytes.
