@@ -58,48 +58,12 @@ void append_escaped_byte(char byte, int times, std::string& out) {
   for (std::size_t i = 0; i != size; ++i) append_escaped_byte(form[i], times - 1, out);
 }
 
-// The bytes of the text of a checked JSON string, escapes decoded, one at a time.
-class DecodedBytes {
- public:
-  // `at` points just after the opening quotation mark.
-  explicit DecodedBytes(const char* at) : at_(at) {}
-
-  // Returns the next byte (0 to 255), or -1 after the last.
-  int next() {
-    if (held_ == count_) {
-      if (*at_ == '"') return -1;
-      if (*at_ != '\\') return static_cast<unsigned char>(*at_++);
-      ++at_;
-      count_ = decode_escape(at_, bytes_);
-      held_ = 0;
-    }
-    return bytes_[held_++];
-  }
-
- private:
-  const char* at_;
-  std::uint8_t bytes_[4] = {};
-  std::size_t held_ = 0;
-  std::size_t count_ = 0;
-};
-
-// Compares the decoded texts of two checked JSON strings byte by byte, as the library orders the
-// names of an object, a name before every longer one it starts. Both point just after their
-// opening quotation marks. Returns a negative number, zero or a positive number.
-int compare_texts(const char* left, const char* right) {
-  // A common beginning without escapes decodes alike; most names differ within it.
-  while (*left == *right && *left != '"' && *left != '\\') {
-    ++left;
-    ++right;
-  }
-  DecodedBytes left_bytes(left);
-  DecodedBytes right_bytes(right);
-  while (true) {
-    const int left_byte = left_bytes.next();
-    const int right_byte = right_bytes.next();
-    if (left_byte != right_byte) return left_byte < right_byte ? -1 : 1;
-    if (left_byte < 0) return 0;
-  }
+// Returns the checked JSON string whose raw bytes start at `at`, after its opening quotation mark.
+JsonString string_at(const char* at) {
+  const char* end = at;
+  while (*end != '"') end += *end == '\\' ? 2 : 1;
+  const std::string_view raw(at, static_cast<std::size_t>(end - at));
+  return JsonString(raw, raw.find('\\') != std::string_view::npos);
 }
 
 // Returns true when the checked number `text` is below 1 in magnitude, so that a conversion out
@@ -237,20 +201,17 @@ class CanonicalWriter {
       skip_value();
     }
     const char* const after = ++at_;
-    const auto name = [this](Offset offset) { return begin_ + offset; };
     const auto names = names_.begin() + static_cast<std::ptrdiff_t>(first);
-    std::sort(names, names_.end(), [&name](Offset left, Offset right) {
-      const int order = compare_texts(name(left), name(right));
+    std::sort(names, names_.end(), [this](Offset left, Offset right) {
+      const int order = compare_names(left, right);
       return order != 0 ? order < 0 : left < right;
     });
     out_ += '{';
     bool written = false;
     for (std::size_t i = first; i != names_.size(); ++i) {
-      if (i + 1 != names_.size() && compare_texts(name(names_[i]), name(names_[i + 1])) == 0) {
-        continue;
-      }
+      if (i + 1 != names_.size() && compare_names(names_[i], names_[i + 1]) == 0) continue;
       if (std::exchange(written, true)) out_ += ',';
-      at_ = name(names_[i]) - 1;
+      at_ = begin_ + names_[i] - 1;
       string();
       out_ += ':';
       skip_white_space();
@@ -262,12 +223,29 @@ class CanonicalWriter {
     at_ = after;
   }
 
+  // Compares the decoded names at the offsets byte by byte, as the library orders the names of an
+  // object, a name before every longer one it starts. Returns a negative number, zero or a
+  // positive number.
+  int compare_names(Offset left_offset, Offset right_offset) {
+    const char* left = begin_ + left_offset;
+    const char* right = begin_ + right_offset;
+    // A common beginning without escapes decodes alike; most names differ within it, where the
+    // closing quotation mark ends the shorter one. Only the rest of a name with an escape is
+    // decoded.
+    while (*left == *right && *left != '"' && *left != '\\') {
+      ++left;
+      ++right;
+    }
+    const auto byte = [](char at) { return at == '"' ? -1 : static_cast<unsigned char>(at); };
+    if (*left != '\\' && *right != '\\') return byte(*left) - byte(*right);
+    return string_at(left).text(left_name_).compare(string_at(right).text(right_name_));
+  }
+
   // A long string is written a part at a time, each handed on once enough has gathered: escaped
   // once more, its quotation marks alone double it.
   void string() {
-    const char* const begin = at_ + 1;
-    skip_string();
-    const JsonString text(std::string_view(begin, static_cast<std::size_t>(at_ - 1 - begin)), true);
+    const JsonString text = string_at(at_ + 1);
+    at_ += text.raw().size() + 2;
     append_escaped_byte('"', times_ - 1, out_);
     for (std::size_t offset = 0; offset != text.raw().size();) {
       text.part(offset, PART_SIZE).append_escaped(out_, times_);
@@ -315,6 +293,8 @@ class CanonicalWriter {
   const Spill& take_part_;
   int times_;
   std::vector<Offset> names_;  // the names of the open objects, innermost last
+  std::string left_name_;      // the decoded rest of two names compared, when they have escapes
+  std::string right_name_;
 };
 
 }  // namespace
@@ -364,12 +344,9 @@ void JsonString::append_escaped(std::string& out, int times) const {
 }
 
 bool JsonString::decoded_equals(std::string_view plain) const {
-  // The raw bytes are followed by the closing quotation mark in the line.
-  DecodedBytes bytes(raw_.data());
-  for (const char byte : plain) {
-    if (bytes.next() != static_cast<unsigned char>(byte)) return false;
-  }
-  return bytes.next() < 0;
+  // An escape stands for at least a sixth of its bytes: a longer text is not decoded to be told.
+  std::string storage;
+  return raw_.size() <= 6 * plain.size() && decoded(storage) == plain;
 }
 
 bool is_finite_number(std::string_view number) { return read_number(number, nullptr); }
