@@ -17,11 +17,14 @@ namespace qmr::mcp {
 
 namespace {
 
-// Returns the four hex digits at `at` as a number.
+// What hex4 returns for digits that are not four hex digits: no UTF-16 unit.
+constexpr std::uint32_t NO_UNIT = 0x10000;
+
+// Returns the four hex digits at `at` as a number, or NO_UNIT.
 std::uint32_t hex4(const char* at) {
   std::uint32_t unit = 0;
-  for (int i = 0; i < 4; ++i) unit = unit * 16 + static_cast<std::uint32_t>(hex_value(at[i]));
-  return unit;
+  const auto [end, error] = std::from_chars(at, at + 4, unit, 16);
+  return end == at + 4 && error == std::errc() ? unit : NO_UNIT;
 }
 
 // Decodes the escape that `at` points into, just after its backslash, into the UTF-8 bytes of its
@@ -310,15 +313,9 @@ JsonString JsonString::part(std::size_t& offset, std::size_t size) const {
   const char* const begin = raw_.data() + offset;
   const char* const end = raw_.data() + raw_.size();
   const char* at = static_cast<std::size_t>(end - begin) <= size ? end : begin;
+  // An escape is taken whole, a surrogate pair's two together.
   while (at != end && static_cast<std::size_t>(at - begin) < size) {
-    if (*at != '\\') {
-      ++at;
-    } else if (at[1] != 'u') {
-      at += 2;
-    } else {
-      // A high surrogate's escape goes with the low one after it.
-      at += U16_IS_LEAD(hex4(at + 2)) ? 12 : 6;
-    }
+    at += *at == '\\' ? escape_size(at, end) : 1;
   }
   // So do a character's continuation bytes.
   while (at != end && (static_cast<unsigned char>(*at) & 0xC0) == 0x80) ++at;
@@ -347,6 +344,18 @@ bool JsonString::decoded_equals(std::string_view plain) const {
   // An escape stands for at least a sixth of its bytes: a longer text is not decoded to be told.
   std::string storage;
   return raw_.size() <= 6 * plain.size() && decoded(storage) == plain;
+}
+
+std::size_t escape_size(const char* at, const char* end) {
+  if (end - at < 2) return 0;
+  if (at[1] != 'u') {
+    return std::string_view("\"\\/bfnrt").find(at[1]) != std::string_view::npos ? 2 : 0;
+  }
+  const std::uint32_t unit = end - at >= 6 ? hex4(at + 2) : NO_UNIT;
+  if (unit == NO_UNIT || U16_IS_TRAIL(unit)) return 0;
+  if (!U16_IS_LEAD(unit)) return 6;
+  const bool paired = end - at >= 12 && at[6] == '\\' && at[7] == 'u' && U16_IS_TRAIL(hex4(at + 8));
+  return paired ? 12 : 0;
 }
 
 bool is_finite_number(std::string_view number) { return read_number(number, nullptr); }

@@ -1,7 +1,5 @@
 #include "mcp/request_reader.hpp"
 
-#include <unicode/utf16.h>
-
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -328,32 +326,6 @@ class Reader {
     return is_finite_number(std::string_view(begin, static_cast<std::size_t>(at_ - begin)));
   }
 
-  // Reads four hex digits after "\u".
-  bool hex4(std::uint32_t& unit) {
-    if (end_ - at_ < 4) return false;
-    unit = 0;
-    for (int i = 0; i < 4; ++i) {
-      const int digit = hex_value(*at_++);
-      if (digit < 0) return false;
-      unit = unit * 16 + static_cast<std::uint32_t>(digit);
-    }
-    return true;
-  }
-
-  // Checks the escape after a backslash. A surrogate escape counts only as the first half of a
-  // pair followed by the second.
-  bool escape() {
-    if (at_ == end_) return false;
-    const char kind = *at_++;
-    if (kind != 'u') return std::string_view("\"\\/bfnrt").find(kind) != std::string_view::npos;
-    std::uint32_t unit;
-    if (!hex4(unit) || U16_IS_TRAIL(unit)) return false;
-    if (!U16_IS_LEAD(unit)) return true;
-    if (end_ - at_ < 2 || at_[0] != '\\' || at_[1] != 'u') return false;
-    at_ += 2;
-    return hex4(unit) && U16_IS_TRAIL(unit);
-  }
-
   // Reads a string into `value` as its raw bytes.
   bool string(JsonString& value) {
     const char* const begin = ++at_;
@@ -362,9 +334,10 @@ class Reader {
     while (true) {
       at_ = find_string_stop(at_, end_, high_bits);
       if (at_ == end_ || *at_ != '\\') break;
-      ++at_;
+      const std::size_t size = escape_size(at_, end_);
+      if (size == 0) return false;
+      at_ += size;
       escaped = true;
-      if (!escape()) return false;
     }
     if (at_ == end_ || *at_ != '"') return false;  // the end of the line or a control character
     value = JsonString(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), escaped);
