@@ -234,13 +234,10 @@ const FixedTexts& fixed_texts(const Terms& terms, bool with_store) {
   const FixedTexts& texts = fixed_texts(terms, with_store);
   // Points `fixed` to the text of `key` in `list`, if it has one.
   const auto find = [&fixed](const auto& list, const auto& key) {
-    for (const auto& [name, text] : list) {
-      if (key == name) {
-        fixed = &text;
-        return true;
-      }
-    }
-    return false;
+    const auto found =
+        std::ranges::find_if(list, [&key](const auto& row) { return key == row.first; });
+    if (found != list.end()) fixed = &found->second;
+    return found != list.end();
   };
   if (method == "resources/read" && texts.reads) {
     // A read of a resource of an extension the client declared, in any revision: a read of any
