@@ -199,7 +199,6 @@ class Reader {
         break;
       case Role::META:
         if (name == "io.modelcontextprotocol/protocolVersion") {
-          request_.meta_version.reset();
           return value_text(open, request_.meta_version_value, &request_.meta_version);
         }
         return extension_member(name, open, role);
@@ -220,11 +219,7 @@ class Reader {
                   std::optional<JsonString>* string = nullptr) {
     skip_white_space();
     const char* const begin = at_;
-    if (string && next_is('"')) {
-      if (!this->string(string->emplace())) return false;
-    } else if (!value(open, Role::IGNORED)) {
-      return false;
-    }
+    if (!(string ? string_member(open, *string) : value(open, Role::IGNORED))) return false;
     text = std::string_view(begin, static_cast<std::size_t>(at_ - begin));
     return true;
   }
