@@ -257,11 +257,7 @@ class CanonicalWriter {
     append_escaped_byte('"', times_ - 1, out_);
   }
 
-  void skip_string() {
-    ++at_;
-    while (*at_ != '"') at_ += *at_ == '\\' ? 2 : 1;
-    ++at_;
-  }
+  void skip_string() { at_ += string_at(at_ + 1).raw().size() + 2; }
 
   // Moves past a number, true, false or null, and returns its text.
   std::string_view skip_scalar() {
