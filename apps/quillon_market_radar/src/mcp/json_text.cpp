@@ -1,5 +1,8 @@
 #include "mcp/json_text.hpp"
 
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -14,46 +17,36 @@ namespace qmr::mcp {
 
 namespace {
 
-// Writes the UTF-8 form of `code_point` to `bytes` and returns its length.
-std::size_t encode_utf8(std::uint32_t code_point, char (&bytes)[4]) {
-  const std::size_t size = code_point < 0x80      ? 1
-                           : code_point < 0x800   ? 2
-                           : code_point < 0x10000 ? 3
-                                                  : 4;
-  // Six bits in each continuation byte, the rest after the lead byte's marks of the length.
-  for (std::size_t i = size - 1; i != 0; --i, code_point >>= 6) {
-    bytes[i] = static_cast<char>(0x80 | (code_point & 0x3F));
-  }
-  bytes[0] = static_cast<char>(size == 1 ? code_point : ((0xF00 >> size) & 0xFF) | code_point);
-  return size;
-}
+// What hex4 returns for digits that are not four hex digits: no UTF-16 unit.
+constexpr std::uint32_t NO_UNIT = 0x10000;
 
-// Returns the four hex digits at `at` as a number.
+// Returns the four hex digits at `at` as a number, or NO_UNIT.
 std::uint32_t hex4(const char* at) {
   std::uint32_t unit = 0;
-  for (int i = 0; i < 4; ++i) unit = unit * 16 + static_cast<std::uint32_t>(hex_value(at[i]));
-  return unit;
+  const auto [end, error] = std::from_chars(at, at + 4, unit, 16);
+  return end == at + 4 && error == std::errc() ? unit : NO_UNIT;
 }
-
-bool is_high_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // Decodes the escape that `at` points into, just after its backslash, into the UTF-8 bytes of its
 // character, returns their count and moves `at` past the escape. This is the one decoder of
 // escapes; the text has been checked, so a high surrogate is followed by a low one.
-std::size_t decode_escape(const char*& at, char (&bytes)[4]) {
+std::size_t decode_escape(const char*& at, std::uint8_t (&bytes)[4]) {
   const char kind = *at++;
   if (kind == 'u') {
     std::uint32_t unit = hex4(at);
     at += 4;
-    if (is_high_surrogate(unit)) {
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (hex4(at + 2) - 0xDC00);
+    if (U16_IS_LEAD(unit)) {
+      unit = static_cast<std::uint32_t>(U16_GET_SUPPLEMENTARY(unit, hex4(at + 2)));
       at += 6;  // the backslash, "u" and digits of the low surrogate
     }
-    return encode_utf8(unit, bytes);
+    std::size_t size = 0;
+    U8_APPEND_UNSAFE(bytes, size, unit);
+    return size;
   }
   // '"', '\\' and '/' stand for themselves.
   const std::size_t control = std::string_view("bfnrt").find(kind);
-  bytes[0] = control == std::string_view::npos ? kind : "\b\f\n\r\t"[control];
+  bytes[0] =
+      static_cast<std::uint8_t>(control == std::string_view::npos ? kind : "\b\f\n\r\t"[control]);
   return 1;
 }
 
@@ -68,48 +61,12 @@ void append_escaped_byte(char byte, int times, std::string& out) {
   for (std::size_t i = 0; i != size; ++i) append_escaped_byte(form[i], times - 1, out);
 }
 
-// The bytes of the text of a checked JSON string, escapes decoded, one at a time.
-class DecodedBytes {
- public:
-  // `at` points just after the opening quotation mark.
-  explicit DecodedBytes(const char* at) : at_(at) {}
-
-  // Returns the next byte (0 to 255), or -1 after the last.
-  int next() {
-    if (held_ == count_) {
-      if (*at_ == '"') return -1;
-      if (*at_ != '\\') return static_cast<unsigned char>(*at_++);
-      ++at_;
-      count_ = decode_escape(at_, bytes_);
-      held_ = 0;
-    }
-    return static_cast<unsigned char>(bytes_[held_++]);
-  }
-
- private:
-  const char* at_;
-  char bytes_[4] = {};
-  std::size_t held_ = 0;
-  std::size_t count_ = 0;
-};
-
-// Compares the decoded texts of two checked JSON strings byte by byte, as the library orders the
-// names of an object, a name before every longer one it starts. Both point just after their
-// opening quotation marks. Returns a negative number, zero or a positive number.
-int compare_texts(const char* left, const char* right) {
-  // A common beginning without escapes decodes alike; most names differ within it.
-  while (*left == *right && *left != '"' && *left != '\\') {
-    ++left;
-    ++right;
-  }
-  DecodedBytes left_bytes(left);
-  DecodedBytes right_bytes(right);
-  while (true) {
-    const int left_byte = left_bytes.next();
-    const int right_byte = right_bytes.next();
-    if (left_byte != right_byte) return left_byte < right_byte ? -1 : 1;
-    if (left_byte < 0) return 0;
-  }
+// Returns the checked JSON string whose raw bytes start at `at`, after its opening quotation mark.
+JsonString string_at(const char* at) {
+  const char* end = at;
+  while (*end != '"') end += *end == '\\' ? 2 : 1;
+  const std::string_view raw(at, static_cast<std::size_t>(end - at));
+  return JsonString(raw, raw.find('\\') != std::string_view::npos);
 }
 
 // Returns true when the checked number `text` is below 1 in magnitude, so that a conversion out
@@ -247,20 +204,17 @@ class CanonicalWriter {
       skip_value();
     }
     const char* const after = ++at_;
-    const auto name = [this](Offset offset) { return begin_ + offset; };
     const auto names = names_.begin() + static_cast<std::ptrdiff_t>(first);
-    std::sort(names, names_.end(), [&name](Offset left, Offset right) {
-      const int order = compare_texts(name(left), name(right));
+    std::sort(names, names_.end(), [this](Offset left, Offset right) {
+      const int order = compare_names(left, right);
       return order != 0 ? order < 0 : left < right;
     });
     out_ += '{';
     bool written = false;
     for (std::size_t i = first; i != names_.size(); ++i) {
-      if (i + 1 != names_.size() && compare_texts(name(names_[i]), name(names_[i + 1])) == 0) {
-        continue;
-      }
+      if (i + 1 != names_.size() && compare_names(names_[i], names_[i + 1]) == 0) continue;
       if (std::exchange(written, true)) out_ += ',';
-      at_ = name(names_[i]) - 1;
+      at_ = begin_ + names_[i] - 1;
       string();
       out_ += ':';
       skip_white_space();
@@ -272,12 +226,29 @@ class CanonicalWriter {
     at_ = after;
   }
 
+  // Compares the decoded names at the offsets byte by byte, as the library orders the names of an
+  // object, a name before every longer one it starts. Returns a negative number, zero or a
+  // positive number.
+  int compare_names(Offset left_offset, Offset right_offset) {
+    const char* left = begin_ + left_offset;
+    const char* right = begin_ + right_offset;
+    // A common beginning without escapes decodes alike; most names differ within it, where the
+    // closing quotation mark ends the shorter one. Only the rest of a name with an escape is
+    // decoded.
+    while (*left == *right && *left != '"' && *left != '\\') {
+      ++left;
+      ++right;
+    }
+    const auto byte = [](char at) { return at == '"' ? -1 : static_cast<unsigned char>(at); };
+    if (*left != '\\' && *right != '\\') return byte(*left) - byte(*right);
+    return string_at(left).text(left_name_).compare(string_at(right).text(right_name_));
+  }
+
   // A long string is written a part at a time, each handed on once enough has gathered: escaped
   // once more, its quotation marks alone double it.
   void string() {
-    const char* const begin = at_ + 1;
-    skip_string();
-    const JsonString text(std::string_view(begin, static_cast<std::size_t>(at_ - 1 - begin)), true);
+    const JsonString text = string_at(at_ + 1);
+    at_ += text.raw().size() + 2;
     append_escaped_byte('"', times_ - 1, out_);
     for (std::size_t offset = 0; offset != text.raw().size();) {
       text.part(offset, PART_SIZE).append_escaped(out_, times_);
@@ -286,11 +257,7 @@ class CanonicalWriter {
     append_escaped_byte('"', times_ - 1, out_);
   }
 
-  void skip_string() {
-    ++at_;
-    while (*at_ != '"') at_ += *at_ == '\\' ? 2 : 1;
-    ++at_;
-  }
+  void skip_string() { at_ += string_at(at_ + 1).raw().size() + 2; }
 
   // Moves past a number, true, false or null, and returns its text.
   std::string_view skip_scalar() {
@@ -325,6 +292,8 @@ class CanonicalWriter {
   const Spill& take_part_;
   int times_;
   std::vector<Offset> names_;  // the names of the open objects, innermost last
+  std::string left_name_;      // the decoded rest of two names compared, when they have escapes
+  std::string right_name_;
 };
 
 }  // namespace
@@ -340,15 +309,9 @@ JsonString JsonString::part(std::size_t& offset, std::size_t size) const {
   const char* const begin = raw_.data() + offset;
   const char* const end = raw_.data() + raw_.size();
   const char* at = static_cast<std::size_t>(end - begin) <= size ? end : begin;
+  // An escape is taken whole, a surrogate pair's two together.
   while (at != end && static_cast<std::size_t>(at - begin) < size) {
-    if (*at != '\\') {
-      ++at;
-    } else if (at[1] != 'u') {
-      at += 2;
-    } else {
-      // A high surrogate's escape goes with the low one after it.
-      at += is_high_surrogate(hex4(at + 2)) ? 12 : 6;
-    }
+    at += *at == '\\' ? escape_size(at, end) : 1;
   }
   // So do a character's continuation bytes.
   while (at != end && (static_cast<unsigned char>(*at) & 0xC0) == 0x80) ++at;
@@ -365,19 +328,30 @@ void JsonString::append_escaped(std::string& out, int times) const {
     while (at != end && *at != '\\') ++at;
     out.append(run, at);
     if (at == end) break;
-    char bytes[4];
+    std::uint8_t bytes[4];
     const std::size_t count = decode_escape(++at, bytes);
-    for (std::size_t i = 0; i != count; ++i) append_escaped_byte(bytes[i], times, out);
+    for (std::size_t i = 0; i != count; ++i) {
+      append_escaped_byte(static_cast<char>(bytes[i]), times, out);
+    }
   }
 }
 
 bool JsonString::decoded_equals(std::string_view plain) const {
-  // The raw bytes are followed by the closing quotation mark in the line.
-  DecodedBytes bytes(raw_.data());
-  for (const char byte : plain) {
-    if (bytes.next() != static_cast<unsigned char>(byte)) return false;
+  // An escape stands for at least a sixth of its bytes: a longer text is not decoded to be told.
+  std::string storage;
+  return raw_.size() <= 6 * plain.size() && decoded(storage) == plain;
+}
+
+std::size_t escape_size(const char* at, const char* end) {
+  if (end - at < 2) return 0;
+  if (at[1] != 'u') {
+    return std::string_view("\"\\/bfnrt").find(at[1]) != std::string_view::npos ? 2 : 0;
   }
-  return bytes.next() < 0;
+  const std::uint32_t unit = end - at >= 6 ? hex4(at + 2) : NO_UNIT;
+  if (unit == NO_UNIT || U16_IS_TRAIL(unit)) return 0;
+  if (!U16_IS_LEAD(unit)) return 6;
+  const bool paired = end - at >= 12 && at[6] == '\\' && at[7] == 'u' && U16_IS_TRAIL(hex4(at + 8));
+  return paired ? 12 : 0;
 }
 
 bool is_finite_number(std::string_view number) { return read_number(number, nullptr); }

@@ -52,6 +52,11 @@ class JsonString {
   bool escaped_ = false;
 };
 
+/// Returns the bytes of the escape at `at`, a backslash, when it is one JSON allows within the
+/// bytes before `end`: 2, 6 for \uXXXX, 12 for a surrogate pair (a surrogate escape counts only as
+/// the first half of a pair followed by the second); 0 when it is none.
+[[nodiscard]] std::size_t escape_size(const char* at, const char* end);
+
 /// Returns true when the checked JSON number `number` is finite as the library reads it: an
 /// integer of the 64-bit ranges exactly, any other number as the nearest double, which an
 /// overflow makes infinite (an underflow is zero).
@@ -79,15 +84,10 @@ using Spill = std::function<void(std::string& part)>;
 void write_canonical(std::string_view value, std::string& out, const Spill& take_part = {},
                      int times = 1);
 
-/// Whether `byte` is a decimal digit; JSON white space; the value of a hex digit, or -1.
+/// Whether `byte` is a decimal digit; JSON white space.
 [[nodiscard]] constexpr bool is_digit(char byte) { return byte >= '0' && byte <= '9'; }
 [[nodiscard]] constexpr bool is_white_space(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r';
-}
-[[nodiscard]] constexpr int hex_value(char byte) {
-  if (is_digit(byte)) return byte - '0';
-  if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
-  return byte >= 'A' && byte <= 'F' ? byte - 'A' + 10 : -1;
 }
 
 /// Returns true when `value` is an integer literal of at most 18 digits: within the 64-bit ranges

@@ -1,6 +1,6 @@
 #include "mcp/market_tools.hpp"
 
-#include <map>
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -125,27 +125,22 @@ bool write_products_with_alerts(const engine::MarketEngine& engine,
       engine::india_midnight(engine::india_day(now) - engine::ALERT_WINDOW_DAYS + 1);
   auto read = history->read_alerts_of(asked, now, since);
   if (!read.ok()) return false;
-  std::map<engine::ProductOnPlatform, const engine::ProductAlerts*> found;
-  for (const engine::ProductAlerts& product : read.value()) {
-    found.emplace(engine::ProductOnPlatform(product.sku_asin, product.platform), &product);
-  }
   std::string record;
-  out += '[';
-  for (std::size_t i = 0; i < products.size(); ++i) {
-    if (i != 0) out += ',';
-    const auto it = found.find({products[i].sku_asin, products[i].platform});
-    out += R"({"alert":)";
+  json::write_array(products, out, [&](const engine::TrackedProduct& product, std::string& text) {
+    const auto found = std::ranges::find_if(read.value(), [&](const engine::ProductAlerts& of) {
+      return of.sku_asin == product.sku_asin && of.platform == product.platform;
+    });
     // The latest alert of the window, or null.
-    json::write_compact(it == found.end() || it->second->alerts.empty()
+    text += R"({"alert":)";
+    json::write_compact(found == read.value().end() || found->alerts.empty()
                             ? json::Value(nullptr)
-                            : engine::alert_json(it->second->alerts.back()),
-                        out);
-    out += ',';
+                            : engine::alert_json(found->alerts.back()),
+                        text);
+    text += ',';
     record.clear();
-    engine::write_sorted_object(products[i], record);
-    out.append(record, 1);
-  }
-  out += ']';
+    engine::write_sorted_object(product, record);
+    text.append(record, 1);
+  });
   return true;
 }
 

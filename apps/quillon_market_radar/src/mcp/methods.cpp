@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <mutex>
 #include <span>
 #include <string>
@@ -215,24 +214,16 @@ std::vector<FixedTexts> write_texts(ExtensionSet extensions, bool with_store) {
 
 // Returns the fixed results under `terms`. Each text is written once and copied from then on. The
 // texts under a set of extensions are written by the first request under that set, while the
-// others wait, and never for the others: the view's hold its whole document once per revision
-// (about 200 KB of private memory). With a store, the history tool is listed too: a table of its
-// own per set. The tables written are kept for the whole run.
+// others under it wait, and never for a set no request is under: the view's hold its whole
+// document once per revision (about 200 KB of private memory). With a store, the history tool is
+// listed too: a table of its own per set. The tables written are kept for the whole run.
 const FixedTexts& fixed_texts(const Terms& terms, bool with_store) {
-  static std::array<std::atomic<const std::vector<FixedTexts>*>, 2 << EXTENSIONS.size()> written{};
-  std::atomic<const std::vector<FixedTexts>*>& slot =
-      written[terms.extensions.index() * 2 + (with_store ? 1 : 0)];
-  const std::vector<FixedTexts>* table = slot.load(std::memory_order_acquire);
-  if (table == nullptr) {
-    static std::mutex writing;
-    const std::lock_guard lock(writing);
-    table = slot.load(std::memory_order_relaxed);
-    if (table == nullptr) {
-      table = new std::vector<FixedTexts>(write_texts(terms.extensions, with_store));
-      slot.store(table, std::memory_order_release);
-    }
-  }
-  return (*table)[static_cast<std::size_t>(terms.revision - REVISIONS.data())];
+  constexpr std::size_t TABLES = 2 << EXTENSIONS.size();
+  static std::array<std::once_flag, TABLES> written;
+  static auto& tables = *new std::array<std::vector<FixedTexts>, TABLES>();
+  const std::size_t slot = terms.extensions.index() * 2 + (with_store ? 1 : 0);
+  std::call_once(written[slot], [&] { tables[slot] = write_texts(terms.extensions, with_store); });
+  return tables[slot][static_cast<std::size_t>(terms.revision - REVISIONS.data())];
 }
 
 // What any method but "tools/call" gives, kept out of line: inlined into outcome_of(), it made a
@@ -243,13 +234,10 @@ const FixedTexts& fixed_texts(const Terms& terms, bool with_store) {
   const FixedTexts& texts = fixed_texts(terms, with_store);
   // Points `fixed` to the text of `key` in `list`, if it has one.
   const auto find = [&fixed](const auto& list, const auto& key) {
-    for (const auto& [name, text] : list) {
-      if (key == name) {
-        fixed = &text;
-        return true;
-      }
-    }
-    return false;
+    const auto found =
+        std::ranges::find_if(list, [&key](const auto& row) { return key == row.first; });
+    if (found != list.end()) fixed = &found->second;
+    return found != list.end();
   };
   if (method == "resources/read" && texts.reads) {
     // A read of a resource of an extension the client declared, in any revision: a read of any

@@ -199,7 +199,6 @@ class Reader {
         break;
       case Role::META:
         if (name == "io.modelcontextprotocol/protocolVersion") {
-          request_.meta_version.reset();
           return value_text(open, request_.meta_version_value, &request_.meta_version);
         }
         return extension_member(name, open, role);
@@ -220,11 +219,7 @@ class Reader {
                   std::optional<JsonString>* string = nullptr) {
     skip_white_space();
     const char* const begin = at_;
-    if (string && next_is('"')) {
-      if (!this->string(string->emplace())) return false;
-    } else if (!value(open, Role::IGNORED)) {
-      return false;
-    }
+    if (!(string ? string_member(open, *string) : value(open, Role::IGNORED))) return false;
     text = std::string_view(begin, static_cast<std::size_t>(at_ - begin));
     return true;
   }
@@ -326,32 +321,6 @@ class Reader {
     return is_finite_number(std::string_view(begin, static_cast<std::size_t>(at_ - begin)));
   }
 
-  // Reads four hex digits after "\u".
-  bool hex4(std::uint32_t& unit) {
-    if (end_ - at_ < 4) return false;
-    unit = 0;
-    for (int i = 0; i < 4; ++i) {
-      const int digit = hex_value(*at_++);
-      if (digit < 0) return false;
-      unit = unit * 16 + static_cast<std::uint32_t>(digit);
-    }
-    return true;
-  }
-
-  // Checks the escape after a backslash. A surrogate escape counts only as the first half of a
-  // pair followed by the second.
-  bool escape() {
-    if (at_ == end_) return false;
-    const char kind = *at_++;
-    if (kind != 'u') return std::string_view("\"\\/bfnrt").find(kind) != std::string_view::npos;
-    std::uint32_t unit;
-    if (!hex4(unit) || (unit >= 0xDC00 && unit <= 0xDFFF)) return false;
-    if (unit < 0xD800 || unit > 0xDBFF) return true;
-    if (end_ - at_ < 2 || at_[0] != '\\' || at_[1] != 'u') return false;
-    at_ += 2;
-    return hex4(unit) && unit >= 0xDC00 && unit <= 0xDFFF;
-  }
-
   // Reads a string into `value` as its raw bytes.
   bool string(JsonString& value) {
     const char* const begin = ++at_;
@@ -360,9 +329,10 @@ class Reader {
     while (true) {
       at_ = find_string_stop(at_, end_, high_bits);
       if (at_ == end_ || *at_ != '\\') break;
-      ++at_;
+      const std::size_t size = escape_size(at_, end_);
+      if (size == 0) return false;
+      at_ += size;
       escaped = true;
-      if (!escape()) return false;
     }
     if (at_ == end_ || *at_ != '"') return false;  // the end of the line or a control character
     value = JsonString(std::string_view(begin, static_cast<std::size_t>(at_ - begin)), escaped);
