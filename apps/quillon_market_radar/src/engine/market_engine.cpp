@@ -247,10 +247,11 @@ std::vector<TrackedProduct> MarketEngine::products_at(
 }
 
 std::string MarketEngine::encode_products_at(const std::vector<std::size_t>& positions) const {
-  std::vector<const TrackedProduct*> rows;
-  rows.reserve(positions.size());
-  for (const std::size_t position : positions) rows.push_back(&products_.at(position));
-  return encode_product_rows_compact(rows);
+  std::string out;
+  json::write_array(positions, out, [this](std::size_t position, std::string& into) {
+    write_compact_object(products_.at(position), into);
+  });
+  return out;
 }
 
 std::vector<TrackedProduct> MarketEngine::search_products(std::string_view query) const {
