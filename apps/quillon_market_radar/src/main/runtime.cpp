@@ -15,7 +15,6 @@
 #include "base/console.hpp"
 #include "base/loop_pool.hpp"
 #include "base/platform.hpp"
-#include "engine/market_engine.hpp"
 #include "main/cli.hpp"
 #include "main/commands.hpp"
 #include "main/data_source.hpp"
