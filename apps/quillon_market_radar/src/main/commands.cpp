@@ -148,7 +148,7 @@ Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
 Status run(const PricesCommand& prices) {
   auto source = DataSource::open(prices.data, false, prices.query);
   if (!source.ok()) return source.error();
-  const engine::EngineHandle engine = source.value().current();
+  const engine::EngineHandle engine = source.value().snapshots().current();
   if (!prices.history) return run_prices(engine, prices.query);
   const engine::HistorySourceHandle history = source.value().history(DEFAULT_ALERT_PERCENT);
   if (!history) return Error{"--history needs --data DIR: the demo catalogue keeps no history"};
