@@ -47,9 +47,7 @@ constexpr std::string_view DAEMON_SERVICE_LINES[] = {
     "    - PR Defamation / Boycott Radar: Armed",
 };
 
-// Checks the store in the data folder `data` (its integrity, and that the snapshot every command
-// answers from holds each listing and finds it by its identifier) and prints what it found;
-// returns the store's error, or the check that failed, unprinted.
+// The check of the store in the data folder `data` that run(const TestCommand&) describes.
 Status run_store_test(const std::string& data) {
   const auto started = std::chrono::steady_clock::now();
   print_line("[*] Verifying the store in " + data + "...", Colour::CYAN, true);
