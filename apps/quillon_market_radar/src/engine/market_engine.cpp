@@ -102,11 +102,6 @@ std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows)
   return engine;
 }
 
-std::vector<TrackedProduct> MarketEngine::list_products() const { return rows_.products; }
-std::vector<ReviewIntel> MarketEngine::list_review_intel() const { return rows_.reviews; }
-std::vector<MedicineArbitrage> MarketEngine::list_medicines() const { return rows_.medicines; }
-std::vector<SocialPost> MarketEngine::list_social_posts() const { return rows_.social_posts; }
-
 bool MarketEngine::matches(std::size_t position, std::string_view needle) const {
   for (std::size_t field = 0; field != KEYS; ++field) {
     if (search_key(position, static_cast<SearchField>(field)).find(needle) !=

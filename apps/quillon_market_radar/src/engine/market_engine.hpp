@@ -92,10 +92,10 @@ class MarketEngine {
   [[nodiscard]] std::size_t product_count() const { return rows_.products.size(); }
 
   /// Return copies of whole collections in stored order.
-  [[nodiscard]] std::vector<TrackedProduct> list_products() const;
-  [[nodiscard]] std::vector<ReviewIntel> list_review_intel() const;
-  [[nodiscard]] std::vector<MedicineArbitrage> list_medicines() const;
-  [[nodiscard]] std::vector<SocialPost> list_social_posts() const;
+  [[nodiscard]] std::vector<TrackedProduct> list_products() const { return rows_.products; }
+  [[nodiscard]] std::vector<ReviewIntel> list_review_intel() const { return rows_.reviews; }
+  [[nodiscard]] std::vector<MedicineArbitrage> list_medicines() const { return rows_.medicines; }
+  [[nodiscard]] std::vector<SocialPost> list_social_posts() const { return rows_.social_posts; }
 
   /// Returns copies of the products whose title, identifier, seller SKU or platform contains the
   /// query, all compared lower-cased with the full Unicode mapping. An empty query matches all.
