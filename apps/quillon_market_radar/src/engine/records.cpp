@@ -79,8 +79,8 @@ constexpr auto MEMBER_ORDER = member_order(FIELDS, SORTED);
 
 // Writes `record` as one compact object of the members FIELDS lists, in declaration order or
 // sorted. The keys are our own identifiers and never need escaping.
-template <const auto& FIELDS, bool SORTED, typename Record, std::size_t... I>
-void write_members(const Record& record, std::string& out, std::index_sequence<I...>) {
+template <const auto& FIELDS, bool SORTED, typename Record>
+void write_object(const Record& record, std::string& out) {
   constexpr auto& order = MEMBER_ORDER<FIELDS, SORTED>;
   const auto member = [&](bool first, std::string_view key, const auto& value) {
     out += first ? "{\"" : ",\"";
@@ -88,14 +88,12 @@ void write_members(const Record& record, std::string& out, std::index_sequence<I
     out += "\":";
     write_value(value, out);
   };
-  (member(I == 0, std::get<order[I]>(FIELDS).key, record.*std::get<order[I]>(FIELDS).member), ...);
+  const auto members = [&]<std::size_t... I>(std::index_sequence<I...>) {
+    (member(I == 0, std::get<order[I]>(FIELDS).key, record.*std::get<order[I]>(FIELDS).member),
+     ...);
+  };
+  members(std::make_index_sequence<order.size()>());
   out += '}';
-}
-
-template <const auto& FIELDS, bool SORTED, typename Record>
-void write_object(const Record& record, std::string& out) {
-  write_members<FIELDS, SORTED>(record, out,
-                                std::make_index_sequence<MEMBER_ORDER<FIELDS, SORTED>.size()>());
 }
 
 // Writes `records` as a compact array of objects with their members in declaration order.
