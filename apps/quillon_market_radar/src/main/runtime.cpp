@@ -46,9 +46,8 @@ asio::awaitable<Status> run(const Serving& command, LoopPool& runtime) {
   const engine::HistorySourceHandle history = source.value().history(command.alert_percent);
   if (command.mcp.on) {
     if (const auto& path = command.mcp.token_file) {
-      auto contents = platform::read_private_file(*path, TOKEN_FILE_LIMIT + 1);
-      if (!contents.ok()) co_return Error{"--mcp-token-file: " + contents.error().message};
-      auto token = token_from_file(contents.value(), *path);
+      const auto contents = platform::read_private_file(*path, TOKEN_FILE_LIMIT + 1);
+      auto token = contents.ok() ? token_from_file(contents.value(), *path) : contents;
       if (!token.ok()) co_return Error{"--mcp-token-file: " + token.error().message};
       tools.token = std::move(token.value());
     }
