@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <tuple>
 
 #include "base/platform.hpp"
 #include "base/text.hpp"
@@ -212,18 +213,12 @@ ProductPage MarketEngine::page_products(const ProductPageQuery& query) const {
 
 std::vector<std::size_t> MarketEngine::largest_price_gaps(std::vector<std::size_t> positions,
                                                           std::size_t limit) const {
-  // NaN stands for no gap, as in sorted_positions: it has no order, so it goes last.
-  const auto gap = [&](std::size_t position) {
-    return price_gap(rows_.products.at(position))
-        .value_or(std::numeric_limits<double>::quiet_NaN());
+  // The largest gap first, equal gaps and then the products without one in stored order.
+  const auto key = [&](std::size_t position) {
+    const std::optional<double> gap = price_gap(rows_.products.at(position));
+    return std::tuple(!gap, gap ? -*gap : 0.0, position);
   };
-  const auto before = [&](std::size_t a, std::size_t b) {
-    const double gap_a = gap(a);
-    const double gap_b = gap(b);
-    if (std::isnan(gap_a) != std::isnan(gap_b)) return std::isnan(gap_b);
-    if (!std::isnan(gap_a) && gap_a != gap_b) return gap_a > gap_b;
-    return a < b;
-  };
+  const auto before = [&](std::size_t a, std::size_t b) { return key(a) < key(b); };
   const std::size_t kept = std::min(limit, positions.size());
   std::partial_sort(positions.begin(), positions.begin() + static_cast<std::ptrdiff_t>(kept),
                     positions.end(), before);
