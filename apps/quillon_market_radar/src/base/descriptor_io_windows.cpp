@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <iterator>
+#include <utility>
 
 #include "base/descriptor_io.hpp"
 
@@ -12,28 +14,19 @@ namespace qmr::descriptor_io {
 
 namespace {
 
-// Returns the errno value of the same cause as Windows error `code`.
+// Each Windows error and the errno value of the same cause; any other is EIO. The reader has gone
+// when the pipe is closing (ERROR_NO_DATA, what Windows says), closed, or no longer connected (what
+// Wine says of a pipe whose reader has gone).
+constexpr std::pair<DWORD, int> ERRNO_VALUES[] = {
+    {ERROR_BROKEN_PIPE, EPIPE},        {ERROR_NO_DATA, EPIPE},
+    {ERROR_PIPE_NOT_CONNECTED, EPIPE}, {ERROR_DISK_FULL, ENOSPC},
+    {ERROR_HANDLE_DISK_FULL, ENOSPC},  {ERROR_INVALID_HANDLE, EBADF},
+    {ERROR_ACCESS_DENIED, EACCES},     {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+    {ERROR_OUTOFMEMORY, ENOMEM}};
+
 int errno_of(DWORD code) {
-  switch (code) {
-    // The reader has gone: the pipe is closing (ERROR_NO_DATA, what Windows says), closed, or
-    // no longer connected (what Wine says of a pipe whose reader has gone).
-    case ERROR_BROKEN_PIPE:
-    case ERROR_NO_DATA:
-    case ERROR_PIPE_NOT_CONNECTED:
-      return EPIPE;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_INVALID_HANDLE:
-      return EBADF;
-    case ERROR_ACCESS_DENIED:
-      return EACCES;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return ENOMEM;
-    default:
-      return EIO;
-  }
+  const auto* found = std::ranges::find(ERRNO_VALUES, code, &std::pair<DWORD, int>::first);
+  return found == std::end(ERRNO_VALUES) ? EIO : found->second;
 }
 
 // Returns the handle behind descriptor `fd`, or null when it has none (a closed standard stream).

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <tuple>
 
 #include "base/platform.hpp"
 #include "base/text.hpp"
@@ -69,15 +70,16 @@ std::shared_ptr<const MarketEngine> MarketEngine::create() {
 std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows) {
   // No other thread can see the engine before it is returned, so filling it needs no lock.
   std::shared_ptr<MarketEngine> engine(new MarketEngine(), [](MarketEngine* freed) {
-    const bool large = freed->products_.size() >= TRIMMED_PRODUCTS;
+    const bool large = freed->rows_.products.size() >= TRIMMED_PRODUCTS;
     delete freed;
     // The records of a large snapshot are many small blocks among those of the next one, which
     // the allocator keeps for itself: without this a served 100,000-listing store kept about
     // 50 MB more resident after each swap.
     if (large) platform::return_free_memory();
   });
-  engine->products_ = std::move(rows.products);
-  const auto& products = engine->products_;
+  engine->rows_ = std::move(rows);
+  const auto& products = engine->rows_.products;
+  const auto& seller_skus = engine->rows_.seller_skus;
   engine->search_bounds_.reserve(products.size() * KEYS + 1);
   engine->search_bounds_.push_back(0);
   const auto add_key = [&](std::string_view field) {
@@ -93,22 +95,13 @@ std::shared_ptr<const MarketEngine> MarketEngine::from_catalogue(Catalogue rows)
   for (std::size_t i = 0; i < products.size(); ++i) {
     add_key(products[i].title);
     add_key(products[i].sku_asin);
-    add_key(i < rows.seller_skus.size() ? std::string_view(rows.seller_skus[i])
-                                        : std::string_view());
+    add_key(i < seller_skus.size() ? std::string_view(seller_skus[i]) : std::string_view());
     add_key(products[i].platform);
   }
   engine->search_text_.shrink_to_fit();
-  engine->reviews_ = std::move(rows.reviews);
-  engine->medicines_ = std::move(rows.medicines);
-  engine->medicine_queries_ = rows.medicine_queries;
-  engine->social_posts_ = std::move(rows.social_posts);
+  engine->rows_.seller_skus = {};
   return engine;
 }
-
-std::vector<TrackedProduct> MarketEngine::list_products() const { return products_; }
-std::vector<ReviewIntel> MarketEngine::list_review_intel() const { return reviews_; }
-std::vector<MedicineArbitrage> MarketEngine::list_medicines() const { return medicines_; }
-std::vector<SocialPost> MarketEngine::list_social_posts() const { return social_posts_; }
 
 bool MarketEngine::matches(std::size_t position, std::string_view needle) const {
   for (std::size_t field = 0; field != KEYS; ++field) {
@@ -121,7 +114,7 @@ bool MarketEngine::matches(std::size_t position, std::string_view needle) const 
 }
 
 std::vector<std::size_t> MarketEngine::find_products(std::string_view query) const {
-  return page_products({query, ProductOrder::STORED, false, 0, products_.size()}).positions;
+  return page_products({query, ProductOrder::STORED, false, 0, rows_.products.size()}).positions;
 }
 
 std::string more_matches_line(std::size_t total) {
@@ -135,7 +128,7 @@ const std::vector<std::uint32_t>& MarketEngine::sorted_positions(ProductOrder or
                                                                  bool descending) const {
   SortedPositions& slot = sorted_[static_cast<std::size_t>(order) * 2 + (descending ? 1 : 0)];
   std::call_once(slot.sorted, [&] {
-    const auto& rows = products_;
+    const auto& rows = rows_.products;
     auto& positions = slot.positions;
     positions.resize(rows.size());
     std::iota(positions.begin(), positions.end(), std::uint32_t{0});
@@ -192,7 +185,7 @@ const std::vector<std::uint32_t>& MarketEngine::sorted_positions(ProductOrder or
 ProductPage MarketEngine::page_products(const ProductPageQuery& query) const {
   const std::string needle = text::to_lower(query.query);
   ProductPage page;
-  const std::size_t count = products_.size();
+  const std::size_t count = rows_.products.size();
   // The stored order needs no sorted positions: the k-th product in it is the k-th stored one.
   const std::vector<std::uint32_t>* sorted =
       query.order == ProductOrder::STORED && !query.descending
@@ -220,17 +213,12 @@ ProductPage MarketEngine::page_products(const ProductPageQuery& query) const {
 
 std::vector<std::size_t> MarketEngine::largest_price_gaps(std::vector<std::size_t> positions,
                                                           std::size_t limit) const {
-  // NaN stands for no gap, as in sorted_positions: it has no order, so it goes last.
-  const auto gap = [&](std::size_t position) {
-    return price_gap(products_.at(position)).value_or(std::numeric_limits<double>::quiet_NaN());
+  // The largest gap first, equal gaps and then the products without one in stored order.
+  const auto key = [&](std::size_t position) {
+    const std::optional<double> gap = price_gap(rows_.products.at(position));
+    return std::tuple(!gap, gap ? -*gap : 0.0, position);
   };
-  const auto before = [&](std::size_t a, std::size_t b) {
-    const double gap_a = gap(a);
-    const double gap_b = gap(b);
-    if (std::isnan(gap_a) != std::isnan(gap_b)) return std::isnan(gap_b);
-    if (!std::isnan(gap_a) && gap_a != gap_b) return gap_a > gap_b;
-    return a < b;
-  };
+  const auto before = [&](std::size_t a, std::size_t b) { return key(a) < key(b); };
   const std::size_t kept = std::min(limit, positions.size());
   std::partial_sort(positions.begin(), positions.begin() + static_cast<std::ptrdiff_t>(kept),
                     positions.end(), before);
@@ -242,15 +230,16 @@ std::vector<TrackedProduct> MarketEngine::products_at(
     const std::vector<std::size_t>& positions) const {
   std::vector<TrackedProduct> rows;
   rows.reserve(positions.size());
-  for (const std::size_t position : positions) rows.push_back(products_.at(position));
+  for (const std::size_t position : positions) rows.push_back(rows_.products.at(position));
   return rows;
 }
 
 std::string MarketEngine::encode_products_at(const std::vector<std::size_t>& positions) const {
-  std::vector<const TrackedProduct*> rows;
-  rows.reserve(positions.size());
-  for (const std::size_t position : positions) rows.push_back(&products_.at(position));
-  return encode_product_rows_compact(rows);
+  std::string out;
+  json::write_array(positions, out, [this](std::size_t position, std::string& into) {
+    write_compact_object(rows_.products.at(position), into);
+  });
+  return out;
 }
 
 std::vector<TrackedProduct> MarketEngine::search_products(std::string_view query) const {
@@ -280,7 +269,7 @@ Result<json::Value> MarketEngine::run_verification() const {
 }
 
 Result<json::Value> MarketEngine::dispatch_price_alert(std::string_view webhook_target) const {
-  for (const auto& product : products_) {
+  for (const auto& product : rows_.products) {
     if (product.sku_asin != ALERT_ASIN) continue;
     return json::Value{{"status", "PRICE_ALERT_DISPATCHED"},
                        {"webhook_target", webhook_target},

@@ -89,13 +89,13 @@ class MarketEngine {
   [[nodiscard]] static Catalogue seed_catalogue();
 
   /// Returns how many products there are.
-  [[nodiscard]] std::size_t product_count() const { return products_.size(); }
+  [[nodiscard]] std::size_t product_count() const { return rows_.products.size(); }
 
   /// Return copies of whole collections in stored order.
-  [[nodiscard]] std::vector<TrackedProduct> list_products() const;
-  [[nodiscard]] std::vector<ReviewIntel> list_review_intel() const;
-  [[nodiscard]] std::vector<MedicineArbitrage> list_medicines() const;
-  [[nodiscard]] std::vector<SocialPost> list_social_posts() const;
+  [[nodiscard]] std::vector<TrackedProduct> list_products() const { return rows_.products; }
+  [[nodiscard]] std::vector<ReviewIntel> list_review_intel() const { return rows_.reviews; }
+  [[nodiscard]] std::vector<MedicineArbitrage> list_medicines() const { return rows_.medicines; }
+  [[nodiscard]] std::vector<SocialPost> list_social_posts() const { return rows_.social_posts; }
 
   /// Returns copies of the products whose title, identifier, seller SKU or platform contains the
   /// query, all compared lower-cased with the full Unicode mapping. An empty query matches all.
@@ -125,7 +125,7 @@ class MarketEngine {
       const std::vector<std::size_t>& positions) const;
 
   /// Returns Catalogue::medicine_queries of the rows the engine was made from.
-  [[nodiscard]] bool medicine_queries() const { return medicine_queries_; }
+  [[nodiscard]] bool medicine_queries() const { return rows_.medicine_queries; }
 
   /// Returns the length in bytes of the longest lower-cased field a search compares: a query
   /// whose lower case is longer matches nothing.
@@ -161,7 +161,8 @@ class MarketEngine {
   [[nodiscard]] const std::vector<std::uint32_t>& sorted_positions(ProductOrder order,
                                                                    bool descending) const;
 
-  std::vector<TrackedProduct> products_;
+  // The rows the engine was made from; their seller SKUs are kept only in search_text_.
+  Catalogue rows_;
   // Filled with the products and, like every row, never changed afterwards, so the lower-casing
   // of the stored text is done once rather than on every search: every product's lower-cased
   // fields end to end in one text, field `f` of product `i` from search_bounds_[i * KEYS + f] to
@@ -171,10 +172,6 @@ class MarketEngine {
   mutable std::array<SortedPositions, 2 * PRODUCT_ORDER_COUNT> sorted_;
 
   std::size_t longest_search_key_ = 0;
-  bool medicine_queries_ = false;
-  std::vector<ReviewIntel> reviews_;
-  std::vector<MedicineArbitrage> medicines_;
-  std::vector<SocialPost> social_posts_;
 };
 
 /// The shared, reference-counted handle through which every command and task reaches the store.

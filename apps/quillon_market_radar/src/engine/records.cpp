@@ -8,7 +8,6 @@
 #include <ctime>
 #include <numeric>
 #include <tuple>
-#include <type_traits>
 #include <utility>
 
 namespace qmr::engine {
@@ -80,8 +79,8 @@ constexpr auto MEMBER_ORDER = member_order(FIELDS, SORTED);
 
 // Writes `record` as one compact object of the members FIELDS lists, in declaration order or
 // sorted. The keys are our own identifiers and never need escaping.
-template <const auto& FIELDS, bool SORTED, typename Record, std::size_t... I>
-void write_members(const Record& record, std::string& out, std::index_sequence<I...>) {
+template <const auto& FIELDS, bool SORTED, typename Record>
+void write_object(const Record& record, std::string& out) {
   constexpr auto& order = MEMBER_ORDER<FIELDS, SORTED>;
   const auto member = [&](bool first, std::string_view key, const auto& value) {
     out += first ? "{\"" : ",\"";
@@ -89,27 +88,19 @@ void write_members(const Record& record, std::string& out, std::index_sequence<I
     out += "\":";
     write_value(value, out);
   };
-  (member(I == 0, std::get<order[I]>(FIELDS).key, record.*std::get<order[I]>(FIELDS).member), ...);
+  const auto members = [&]<std::size_t... I>(std::index_sequence<I...>) {
+    (member(I == 0, std::get<order[I]>(FIELDS).key, record.*std::get<order[I]>(FIELDS).member),
+     ...);
+  };
+  members(std::make_index_sequence<order.size()>());
   out += '}';
 }
 
-template <const auto& FIELDS, bool SORTED, typename Record>
-void write_object(const Record& record, std::string& out) {
-  write_members<FIELDS, SORTED>(record, out,
-                                std::make_index_sequence<MEMBER_ORDER<FIELDS, SORTED>.size()>());
-}
-
-// Writes the records of `records` (values, or pointers to them) as a compact array.
-template <const auto& FIELDS, typename Records>
-std::string encode_array(const Records& records) {
+// Writes `records` as a compact array of objects with their members in declaration order.
+template <const auto& FIELDS, typename Record>
+std::string encode_array(const std::vector<Record>& records) {
   std::string out;
-  json::write_array(records, out, [](const auto& record, std::string& into) {
-    if constexpr (std::is_pointer_v<std::decay_t<decltype(record)>>) {
-      write_object<FIELDS, false>(*record, into);
-    } else {
-      write_object<FIELDS, false>(record, into);
-    }
-  });
+  json::write_array(records, out, write_object<FIELDS, false, Record>);
   return out;
 }
 
@@ -128,8 +119,8 @@ std::string encode_products_compact(const std::vector<TrackedProduct>& products)
   return encode_array<PRODUCT_FIELDS>(products);
 }
 
-std::string encode_product_rows_compact(std::span<const TrackedProduct* const> products) {
-  return encode_array<PRODUCT_FIELDS>(products);
+void write_compact_object(const TrackedProduct& product, std::string& out) {
+  write_object<PRODUCT_FIELDS, false>(product, out);
 }
 
 std::string encode_medicines_compact(const std::vector<MedicineArbitrage>& medicines) {

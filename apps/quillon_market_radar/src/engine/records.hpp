@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -63,9 +62,8 @@ struct SocialPost {
 
 /// Returns the products as a compact JSON array, members in declaration order ("[]" when empty).
 [[nodiscard]] std::string encode_products_compact(const std::vector<TrackedProduct>& products);
-/// The same text for the products `products` point to, none of them copied.
-[[nodiscard]] std::string encode_product_rows_compact(
-    std::span<const TrackedProduct* const> products);
+/// Appends one product as an object of that array.
+void write_compact_object(const TrackedProduct& product, std::string& out);
 
 /// Returns the medicines as a compact JSON array, members in declaration order.
 [[nodiscard]] std::string encode_medicines_compact(const std::vector<MedicineArbitrage>& medicines);

@@ -80,7 +80,8 @@ class PerSnapshot {
   PerSnapshot(PerSnapshot&& other) noexcept
       : source_(std::move(other.source_)),
         make_(std::move(other.make_)),
-        held_(std::move(other.held_)) {}
+        generation_(other.generation_),
+        value_(std::move(other.value_)) {}
 
   /// Returns the value of the current snapshot, made now if it has not been yet.
   [[nodiscard]] std::shared_ptr<const T> get() const {
@@ -89,25 +90,22 @@ class PerSnapshot {
     const std::uint64_t generation = source_.generation();
     {
       std::lock_guard lock(mutex_);
-      if (held_ && held_->generation == generation) return held_->value;
+      if (value_ && generation_ == generation) return value_;
     }
-    auto fresh = std::make_shared<const Held>(Held{generation, make_(source_.current())});
+    std::shared_ptr<const T> fresh = make_(source_.current());
     std::lock_guard lock(mutex_);
-    held_.swap(fresh);
-    return held_->value;
+    generation_ = generation;
+    value_.swap(fresh);  // the value replaced is freed in `fresh`, after the lock
+    return value_;
   }
 
  private:
-  struct Held {
-    std::uint64_t generation;
-    std::shared_ptr<const T> value;
-  };
-
   Snapshots source_;
   Make make_;
-  // Under a mutex, as LiveEngine's engine is: held only to copy or swap the pointer.
+  // Under a mutex, as LiveEngine's engine is: held only to compare, copy or swap the two.
   mutable std::mutex mutex_;
-  mutable std::shared_ptr<const Held> held_;
+  mutable std::uint64_t generation_ = 0;
+  mutable std::shared_ptr<const T> value_;
 };
 
 }  // namespace qmr::engine

@@ -233,23 +233,17 @@ std::optional<ParseOutcome> parse_with(Build build, int argc, const char* const*
   // and refuse the command line.
   app.allow_windows_style_options(false);
 
-  // Whether one of the arguments after the program name is `name` itself.
+  std::vector<std::string> args = arguments_for_parser(argc, argv);
+  // Whether one of the arguments is `name` itself (a word split off "--name=" never is).
   const auto built = [&](std::string_view name) {
-    if (build == Build::EVERY) return true;
-    for (int i = 1; i < argc; ++i) {
-      if (argv[i] == name) return true;
-    }
-    return false;
+    return build == Build::EVERY || std::ranges::count(args, name) != 0;
   };
   std::array<Command, std::size(SUBCOMMANDS)> commands;
-  std::array<const CLI::App*, std::size(SUBCOMMANDS)> subcommands{};
   for (std::size_t i = 0; i < std::size(SUBCOMMANDS); ++i) {
-    const auto& subcommand = SUBCOMMANDS[i];
-    if (!built(subcommand.name)) continue;
-    auto* command =
-        app.add_subcommand(std::string(subcommand.name), std::string(subcommand.description));
-    subcommand.add(*command, commands[i]);
-    subcommands[i] = command;
+    const auto& [name, description, add] = SUBCOMMANDS[i];
+    if (built(name)) {
+      add(*app.add_subcommand(std::string(name), std::string(description)), commands[i]);
+    }
   }
   CLI::App* help = nullptr;
   std::vector<std::string> help_topics;
@@ -260,7 +254,7 @@ std::optional<ParseOutcome> parse_with(Build build, int argc, const char* const*
   }
 
   try {
-    app.parse(arguments_for_parser(argc, argv));
+    app.parse(std::move(args));
   } catch (const CLI::CallForVersion& version) {
     (void)app.exit(version, out, err);
     return ParseOutcome{std::nullopt, 0};
@@ -291,10 +285,11 @@ std::optional<ParseOutcome> parse_with(Build build, int argc, const char* const*
     return ParseOutcome{std::nullopt, 0};
   }
 
-  // At most one subcommand is parsed.
+  // At most one subcommand is parsed, and "help" is not.
   Cli cli;
-  for (std::size_t i = 0; i < std::size(SUBCOMMANDS); ++i) {
-    if (subcommands[i] != nullptr && subcommands[i]->parsed()) cli.command = std::move(commands[i]);
+  for (const CLI::App* parsed : app.get_subcommands()) {
+    const auto chosen = std::ranges::find(SUBCOMMANDS, parsed->get_name(), &Subcommand::name);
+    cli.command = std::move(commands[static_cast<std::size_t>(chosen - std::begin(SUBCOMMANDS))]);
   }
   return ParseOutcome{std::move(cli), 0};
 }

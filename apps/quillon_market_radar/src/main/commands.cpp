@@ -9,6 +9,7 @@
 
 #include "base/console.hpp"
 #include "base/platform.hpp"
+#include "main/data_source.hpp"
 #include "store/import.hpp"
 #include "store/snapshot.hpp"
 #include "store/store.hpp"
@@ -46,93 +47,7 @@ constexpr std::string_view DAEMON_SERVICE_LINES[] = {
     "    - PR Defamation / Boycott Radar: Armed",
 };
 
-}  // namespace
-
-void print_banner() {
-  print_line(RULER, Colour::CYAN, true);
-  print_line("      VARNEL QUILLON LABS - MARKET & RETAIL INTELLIGENCE           ", Colour::YELLOW,
-             true);
-  print_line("      Competitor Price Tracker, Review Defects & Jan Aushadhi Radar     ",
-             Colour::WHITE, true);
-  print_line(RULER, Colour::CYAN, true);
-}
-
-Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
-  print_line("[*] Scanning Competitor Prices for '" + std::string(query) + "'...", Colour::CYAN,
-             true);
-  // Beyond the cap, the products with the largest price gap, then a line on the others.
-  std::vector<std::size_t> positions = engine->find_products(query);
-  const std::size_t total = positions.size();
-  const bool capped = total > engine::LISTED_PRODUCTS_CAP;
-  if (capped) {
-    positions = engine->largest_price_gaps(std::move(positions), engine::LISTED_PRODUCTS_CAP);
-  }
-  print_line("[+] Found " + std::to_string(total) + " Matching SKUs in 0.05ms:", Colour::GREEN,
-             true);
-  for (const auto& product : engine->products_at(positions)) {
-    print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
-               paint(product.title, Colour::WHITE, true) +
-               " | Platform: " + paint(product.platform, Colour::CYAN, false) +
-               " | Current: " + engine::format_rupees(product.current_price_inr) +
-               " | Competitor: " + engine::format_rupees(product.competitor_price_inr) +
-               " | Delta: " + engine::format_percent(product.price_delta_percent));
-  }
-  if (capped) print_line("    ... " + engine::more_matches_line(total));
-  return Done{};
-}
-
-Status run_price_histories(const engine::EngineHandle& engine,
-                           const engine::HistorySourceHandle& history, std::string_view query) {
-  if (!history) return Error{"--history needs --data DIR: the demo catalogue keeps no history"};
-  print_line("[*] Reading Price History for '" + std::string(query) + "'...", Colour::CYAN, true);
-  const engine::ProductPage page =
-      engine->page_products({query, engine::ProductOrder::STORED, false, 0, HISTORY_MATCHES_CAP});
-  print_line("[+] Found " + std::to_string(page.total) + " Matching SKUs:", Colour::GREEN, true);
-  const std::int64_t now = history->now();
-  for (const auto& product : engine->products_at(page.positions)) {
-    print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
-               paint(product.title, Colour::WHITE, true) +
-               " | Platform: " + paint(product.platform, Colour::CYAN, false));
-    auto read =
-        history->read(product.sku_asin, product.platform, now, engine::DEFAULT_HISTORY_DAYS);
-    if (!read.ok()) return read.error();
-    if (read.value().empty()) {
-      print_line("       no price history in the store");
-      continue;
-    }
-    const engine::HistoryView& found = read.value().front();
-    // The description's first line repeats the product: its other lines, and the chart, indented.
-    const std::string described = engine::describe_history(found, history->settings.suggestion);
-    const std::string chart = engine::text_chart(found.ours.days, found.competitor.days, now,
-                                                 engine::DEFAULT_HISTORY_DAYS);
-    std::istringstream lines(described.substr(described.find('\n') + 1) + chart);
-    for (std::string line; std::getline(lines, line);) print_line("     " + line);
-  }
-  if (page.total > HISTORY_MATCHES_CAP) {
-    print_line("    ... " + std::to_string(page.total - HISTORY_MATCHES_CAP) + " more of " +
-               std::to_string(page.total) +
-               " matching products not shown: narrow the query (a longer keyword or an ASIN) to "
-               "see their history.");
-  }
-  return Done{};
-}
-
-Status run_test(const engine::EngineHandle& engine) {
-  print_line("[*] Running Comprehensive 10-in-1 Market Intelligence Verification...", Colour::CYAN,
-             true);
-  auto summary = engine->run_verification();
-  if (!summary.ok()) return summary.error();
-  // A missing member is written as null; one that is not a number counts as zero milliseconds.
-  const auto services = summary.value().value("services_verified", json::Value());
-  const auto latency = summary.value().value("total_latency_micros", json::Value());
-  print_line("[SUCCESS] All " + json::to_compact(services) + " Services Verified in " +
-                 json::to_compact(latency) + " \u00B5s (" +
-                 format_milliseconds(latency.is_number() ? latency.get<double>() : 0.0) + " ms).",
-             Colour::GREEN, true);
-  for (const auto name : SERVICES) print_line("    - " + std::string(name) + ": PASSED");
-  return Done{};
-}
-
+// The check of the store in the data folder `data` that run(const TestCommand&) describes.
 Status run_store_test(const std::string& data) {
   const auto started = std::chrono::steady_clock::now();
   print_line("[*] Verifying the store in " + data + "...", Colour::CYAN, true);
@@ -193,7 +108,100 @@ Status run_store_test(const std::string& data) {
   return Done{};
 }
 
-Status run_import(const ImportCommand& command) {
+}  // namespace
+
+void print_banner() {
+  print_line(RULER, Colour::CYAN, true);
+  print_line("      VARNEL QUILLON LABS - MARKET & RETAIL INTELLIGENCE           ", Colour::YELLOW,
+             true);
+  print_line("      Competitor Price Tracker, Review Defects & Jan Aushadhi Radar     ",
+             Colour::WHITE, true);
+  print_line(RULER, Colour::CYAN, true);
+}
+
+Status run_prices(const engine::EngineHandle& engine, std::string_view query) {
+  print_line("[*] Scanning Competitor Prices for '" + std::string(query) + "'...", Colour::CYAN,
+             true);
+  // Beyond the cap, the products with the largest price gap, then a line on the others.
+  std::vector<std::size_t> positions = engine->find_products(query);
+  const std::size_t total = positions.size();
+  const bool capped = total > engine::LISTED_PRODUCTS_CAP;
+  if (capped) {
+    positions = engine->largest_price_gaps(std::move(positions), engine::LISTED_PRODUCTS_CAP);
+  }
+  print_line("[+] Found " + std::to_string(total) + " Matching SKUs in 0.05ms:", Colour::GREEN,
+             true);
+  for (const auto& product : engine->products_at(positions)) {
+    print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
+               paint(product.title, Colour::WHITE, true) +
+               " | Platform: " + paint(product.platform, Colour::CYAN, false) +
+               " | Current: " + engine::format_rupees(product.current_price_inr) +
+               " | Competitor: " + engine::format_rupees(product.competitor_price_inr) +
+               " | Delta: " + engine::format_percent(product.price_delta_percent));
+  }
+  if (capped) print_line("    ... " + engine::more_matches_line(total));
+  return Done{};
+}
+
+Status run(const PricesCommand& prices) {
+  auto source = DataSource::open(prices.data, false, prices.query);
+  if (!source.ok()) return source.error();
+  const engine::EngineHandle engine = source.value().snapshots().current();
+  if (!prices.history) return run_prices(engine, prices.query);
+  const engine::HistorySourceHandle history = source.value().history(DEFAULT_ALERT_PERCENT);
+  if (!history) return Error{"--history needs --data DIR: the demo catalogue keeps no history"};
+  print_line("[*] Reading Price History for '" + prices.query + "'...", Colour::CYAN, true);
+  const engine::ProductPage page = engine->page_products(
+      {prices.query, engine::ProductOrder::STORED, false, 0, HISTORY_MATCHES_CAP});
+  print_line("[+] Found " + std::to_string(page.total) + " Matching SKUs:", Colour::GREEN, true);
+  const std::int64_t now = history->now();
+  for (const auto& product : engine->products_at(page.positions)) {
+    print_line("    -> [" + paint(product.sku_asin, Colour::YELLOW, true) + "] " +
+               paint(product.title, Colour::WHITE, true) +
+               " | Platform: " + paint(product.platform, Colour::CYAN, false));
+    auto read =
+        history->read(product.sku_asin, product.platform, now, engine::DEFAULT_HISTORY_DAYS);
+    if (!read.ok()) return read.error();
+    if (read.value().empty()) {
+      print_line("       no price history in the store");
+      continue;
+    }
+    const engine::HistoryView& found = read.value().front();
+    // The description's first line repeats the product: its other lines, and the chart, indented.
+    const std::string described = engine::describe_history(found, history->settings.suggestion);
+    const std::string chart = engine::text_chart(found.ours.days, found.competitor.days, now,
+                                                 engine::DEFAULT_HISTORY_DAYS);
+    std::istringstream lines(described.substr(described.find('\n') + 1) + chart);
+    for (std::string line; std::getline(lines, line);) print_line("     " + line);
+  }
+  if (page.total > HISTORY_MATCHES_CAP) {
+    print_line("    ... " + std::to_string(page.total - HISTORY_MATCHES_CAP) + " more of " +
+               std::to_string(page.total) +
+               " matching products not shown: narrow the query (a longer keyword or an ASIN) to "
+               "see their history.");
+  }
+  return Done{};
+}
+
+Status run(const TestCommand& test) {
+  if (test.data) return run_store_test(*test.data);
+  const auto engine = engine::MarketEngine::create();
+  print_line("[*] Running Comprehensive 10-in-1 Market Intelligence Verification...", Colour::CYAN,
+             true);
+  auto summary = engine->run_verification();
+  if (!summary.ok()) return summary.error();
+  // A missing member is written as null; one that is not a number counts as zero milliseconds.
+  const auto services = summary.value().value("services_verified", json::Value());
+  const auto latency = summary.value().value("total_latency_micros", json::Value());
+  print_line("[SUCCESS] All " + json::to_compact(services) + " Services Verified in " +
+                 json::to_compact(latency) + " \u00B5s (" +
+                 format_milliseconds(latency.is_number() ? latency.get<double>() : 0.0) + " ms).",
+             Colour::GREEN, true);
+  for (const auto name : SERVICES) print_line("    - " + std::string(name) + ": PASSED");
+  return Done{};
+}
+
+Status run(const ImportCommand& command) {
   store::ImportOptions options;
   options.dry_run = command.dry_run;
   options.strict = command.strict;

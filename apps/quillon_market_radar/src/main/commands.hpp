@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "base/result.hpp"
-#include "engine/history_source.hpp"
 #include "engine/market_engine.hpp"
 #include "main/cli.hpp"
 
@@ -21,25 +20,20 @@ void print_banner();
 /// never fails.
 [[nodiscard]] Status run_prices(const engine::EngineHandle& engine, std::string_view query);
 
-/// Prints, for the first five products the search for `query` finds (in stored order; a line tells
-/// how many more matched), its price history on its platform from `history` in lines of text and a
-/// text chart of the last DEFAULT_HISTORY_DAYS days. Returns an error without a store (a null
-/// `history`) or when the store cannot be read.
-[[nodiscard]] Status run_price_histories(const engine::EngineHandle& engine,
-                                         const engine::HistorySourceHandle& history,
-                                         std::string_view query);
+/// Runs `prices`: the search report, or with `--history`, for the first five products the search
+/// finds (in stored order; a line tells how many more matched), its price history on its platform
+/// in lines of text and a text chart of the last DEFAULT_HISTORY_DAYS days. Returns the store's
+/// error, or one for `--history` without `--data`.
+[[nodiscard]] Status run(const PricesCommand& prices);
 
-/// Runs the self-verification and prints its report; returns the verification's error unprinted.
-[[nodiscard]] Status run_test(const engine::EngineHandle& engine);
+/// Runs `test`: the seed catalogue's verification, or with `--data` the check of that store (its
+/// integrity, and that the snapshot every command answers from holds each listing and finds it by
+/// its identifier), and prints the report; returns the failed check's error unprinted.
+[[nodiscard]] Status run(const TestCommand& test);
 
-/// Checks the store in the data folder `data` (its integrity, and that the snapshot every command
-/// answers from holds each listing and finds it by its identifier) and prints what it found;
-/// returns the store's error, or the check that failed, unprinted.
-[[nodiscard]] Status run_store_test(const std::string& data);
-
-/// Imports the command's files into its store and prints the summary (failed files on standard
+/// Runs `import`: the command's files into its store, then the summary (failed files on standard
 /// error); returns an error when the store cannot be used or a file was not imported.
-[[nodiscard]] Status run_import(const ImportCommand& command);
+[[nodiscard]] Status run(const ImportCommand& command);
 
 /// Prints the daemon's five status lines for `port`.
 void print_daemon_lines(std::uint16_t port);

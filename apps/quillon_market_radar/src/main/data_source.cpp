@@ -31,21 +31,17 @@ engine::HistorySourceHandle DataSource::history(double alert_percent) const {
   if (!folder_) return nullptr;
   auto source = std::make_shared<engine::HistorySource>();
   source->settings.alerts.threshold_percent = alert_percent;
-  source->read = [folder = *folder_, alerts = source->settings.alerts](
+  // A reader that runs `read` on the store with the arguments it is called with, then the alerts'.
+  const auto reader = [folder = *folder_, alerts = source->settings.alerts](auto read) {
+    return [=](const auto&... arguments) { return read_store(folder, read, arguments..., alerts); };
+  };
+  source->read = [views = reader(store::read_history_views)](
                      const std::string& sku_asin, const std::optional<std::string>& platform,
                      std::int64_t now, int days) {
-    return read_store(folder, store::read_history_views,
-                      store::HistoryQuery{sku_asin, platform, std::nullopt}, now, days, alerts);
+    return views(store::HistoryQuery{sku_asin, platform, std::nullopt}, now, days);
   };
-  source->read_alerts_of = [folder = *folder_, alerts = source->settings.alerts](
-                               const std::vector<engine::ProductOnPlatform>& products,
-                               std::int64_t now, std::int64_t since) {
-    return read_store(folder, store::read_product_alerts, products, now, since, alerts);
-  };
-  source->read_alerts = [folder = *folder_, alerts = source->settings.alerts](std::int64_t now,
-                                                                              std::int64_t since) {
-    return read_store(folder, store::read_all_alerts, now, since, alerts);
-  };
+  source->read_alerts_of = reader(store::read_product_alerts);
+  source->read_alerts = reader(store::read_all_alerts);
   source->now = [] {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())

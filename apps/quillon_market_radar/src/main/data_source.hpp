@@ -25,7 +25,6 @@ class DataSource {
                                                std::optional<std::string_view> search = {});
 
   [[nodiscard]] engine::Snapshots snapshots() const { return engine::Snapshots(live_); }
-  [[nodiscard]] engine::EngineHandle current() const { return live_->current(); }
   /// The store's price history, its drops alerted beyond `alert_percent`; null for the demo, which
   /// keeps none.
   [[nodiscard]] engine::HistorySourceHandle history(double alert_percent) const;

@@ -15,7 +15,6 @@
 #include "base/console.hpp"
 #include "base/loop_pool.hpp"
 #include "base/platform.hpp"
-#include "engine/market_engine.hpp"
 #include "main/cli.hpp"
 #include "main/commands.hpp"
 #include "main/data_source.hpp"
@@ -32,7 +31,7 @@ namespace {
 // One overload per command: a command without one is a compile error, not a silent fall-through.
 // Each opens the data source it answers from, if any (`test` checks its store itself and `import`
 // writes to its own): a command that runs on follows the store's imports, and `prices` reads only
-// the listings its one search finds.
+// the listings its one search finds. Those that run to their end at once are in commands.cpp.
 
 // The dashboard, after the daemon's lines for `daemon`, with the tool server on its port when
 // `--mcp` asks for it: its endpoint, the origins and the token, read from its file now. A token
@@ -47,9 +46,8 @@ asio::awaitable<Status> run(const Serving& command, LoopPool& runtime) {
   const engine::HistorySourceHandle history = source.value().history(command.alert_percent);
   if (command.mcp.on) {
     if (const auto& path = command.mcp.token_file) {
-      auto contents = platform::read_private_file(*path, TOKEN_FILE_LIMIT + 1);
-      if (!contents.ok()) co_return Error{"--mcp-token-file: " + contents.error().message};
-      auto token = token_from_file(contents.value(), *path);
+      const auto contents = platform::read_private_file(*path, TOKEN_FILE_LIMIT + 1);
+      auto token = contents.ok() ? token_from_file(contents.value(), *path) : contents;
       if (!token.ok()) co_return Error{"--mcp-token-file: " + token.error().message};
       tools.token = std::move(token.value());
     }
@@ -62,31 +60,17 @@ asio::awaitable<Status> run(const Serving& command, LoopPool& runtime) {
       command.data ? ui::CATALOGUE_PAGE : ui::DASHBOARD_PAGE, history);
 }
 
-asio::awaitable<Status> run(const PricesCommand& prices, LoopPool&) {
-  auto source = DataSource::open(prices.data, false, prices.query);
-  if (!source.ok()) co_return source.error();
-  if (prices.history) {
-    co_return run_price_histories(source.value().current(),
-                                  source.value().history(DEFAULT_ALERT_PERCENT), prices.query);
-  }
-  co_return run_prices(source.value().current(), prices.query);
-}
-
-asio::awaitable<Status> run(const McpCommand& command, LoopPool&) {
+Status run(const McpCommand& command) {
   auto source = DataSource::open(command.data, true);
-  if (!source.ok()) co_return source.error();
-  co_return mcp::run_tool_server(source.value().snapshots(),
-                                 source.value().history(command.alert_percent));
+  if (!source.ok()) return source.error();
+  return mcp::run_tool_server(source.value().snapshots(),
+                              source.value().history(command.alert_percent));
 }
 
-// The seed catalogue's verification, or with a store, the store's own checks.
-asio::awaitable<Status> run(const TestCommand& test, LoopPool&) {
-  if (test.data) co_return run_store_test(*test.data);
-  co_return run_test(engine::MarketEngine::create());
-}
-
-asio::awaitable<Status> run(const ImportCommand& command, LoopPool&) {
-  co_return run_import(command);
+// A command that needs no loop: run on loop 0, which it keeps until it ends.
+template <typename Chosen>
+asio::awaitable<Status> run(const Chosen& command, LoopPool&) {
+  co_return run(command);
 }
 
 // The root task, on loop 0 of the runtime: the banner, then the command. The command and its data
