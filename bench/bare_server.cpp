@@ -20,9 +20,9 @@ int main(int argc, char** argv) {
   }
   const int port = std::atoi(argv[1]);
   const std::size_t body = std::strtoul(argv[2], nullptr, 10);
-  const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                               std::to_string(body) + "\r\nConnection: close\r\n\r\n" +
-                               std::string(body, 'x');
+  const std::string response =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+      std::to_string(body) + "\r\nConnection: close\r\n\r\n" + std::string(body, 'x');
   const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int on = 1;
   const int off = 0;
