@@ -72,20 +72,6 @@ std::size_t escape_byte(unsigned char byte, char (&form)[6]) {
   return 6;
 }
 
-namespace {
-
-// Whether any of the eight bytes of `word` needs an escape: a control character, '"' or '\\'.
-// Each test is exact for the word as a whole (whichever byte it is), so bytes of either order do.
-bool needs_escape(std::uint64_t word) {
-  constexpr std::uint64_t ONES = 0x0101010101010101;
-  constexpr std::uint64_t HIGHS = 0x8080808080808080;
-  const auto has_zero = [](std::uint64_t x) { return (x - ONES) & ~x & HIGHS; };
-  return (((word - ONES * 0x20) & ~word & HIGHS) | has_zero(word ^ (ONES * '"')) |
-          has_zero(word ^ (ONES * '\\'))) != 0;
-}
-
-}  // namespace
-
 void write_string(std::string_view text, std::string& out) {
   // Eight bytes are looked at together and runs with no escape copied whole: tool texts are
   // escaped a second time on the wire and hold dozens of quotation marks among plain bytes.
@@ -97,7 +83,7 @@ void write_string(std::string_view text, std::string& out) {
   while (at != end) {
     const char* const block_end = end - at >= 8 ? at + 8 : end;
     std::uint64_t word = 0;
-    if (block_end - at == 8 && (std::memcpy(&word, at, 8), !needs_escape(word))) {
+    if (block_end - at == 8 && (std::memcpy(&word, at, 8), escape_stops(word) == 0)) {
       at = block_end;
       continue;
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/json_writer.hpp"
 #include "base/text.hpp"
 
 namespace qmr::mcp {
@@ -14,19 +15,8 @@ namespace {
 // so whichever kind the library reads it as, it is finite.
 constexpr std::size_t MAX_SURELY_FINITE_DIGITS = 308;
 
-constexpr std::uint64_t LOW_BITS = 0x0101010101010101;
+// The top bit of every byte of a word.
 constexpr std::uint64_t HIGH_BITS = 0x8080808080808080;
-
-// Flags the top bit of each byte of `word` below `limit` (at most 0x80). A byte above a flagged
-// one may be flagged falsely, but the lowest flagged byte is always a true one.
-constexpr std::uint64_t has_byte_below(std::uint64_t word, std::uint8_t limit) {
-  return (word - LOW_BITS * limit) & ~word & HIGH_BITS;
-}
-
-// Flags the top bit of each byte of `word` equal to `byte`, with the same caveat.
-constexpr std::uint64_t has_byte(std::uint64_t word, char byte) {
-  return has_byte_below(word ^ (LOW_BITS * static_cast<std::uint8_t>(byte)), 1);
-}
 
 // Returns the first quotation mark, backslash or control character from `at` on, or `end`; the
 // bytes passed over are or-ed into `high_bits`, whose top bits then tell whether any of them is
@@ -37,8 +27,7 @@ constexpr std::uint64_t has_byte(std::uint64_t word, char byte) {
     std::uint64_t word;
     std::memcpy(&word, at, sizeof word);
     if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-    const std::uint64_t stops =
-        has_byte_below(word, 0x20) | has_byte(word, '"') | has_byte(word, '\\');
+    const std::uint64_t stops = json::escape_stops(word);
     if (stops == 0) {
       high_bits |= word;
       at += 8;
