@@ -1,5 +1,7 @@
 #include "main/runtime.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <asio/co_spawn.hpp>
 #include <asio/use_awaitable.hpp>
@@ -63,8 +65,8 @@ asio::awaitable<Status> run(const Serving& command, LoopPool& runtime) {
 Status run(const McpCommand& command) {
   auto source = DataSource::open(command.data, true);
   if (!source.ok()) return source.error();
-  return mcp::run_tool_server(source.value().snapshots(),
-                              source.value().history(command.alert_percent));
+  return mcp::serve_lines(STDIN_FILENO, STDOUT_FILENO, source.value().snapshots(),
+                          source.value().history(command.alert_percent));
 }
 
 // A command that needs no loop: run on loop 0, which it keeps until it ends.

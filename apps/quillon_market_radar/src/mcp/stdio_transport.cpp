@@ -1,7 +1,5 @@
 #include "mcp/stdio_transport.hpp"
 
-#include <unistd.h>
-
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -101,10 +99,6 @@ Status serve_lines(int input, int output, const engine::Snapshots& snapshots,
     // The buffer is kept from line to line, but not at the size one huge answer gave it.
     if (response.capacity() > READ_BUFFER_SIZE) response = std::string();
   }
-}
-
-Status run_tool_server(const engine::Snapshots& snapshots, engine::HistorySourceHandle history) {
-  return serve_lines(STDIN_FILENO, STDOUT_FILENO, snapshots, std::move(history));
 }
 
 }  // namespace qmr::mcp

@@ -55,8 +55,4 @@ class LineReader {
 [[nodiscard]] Status serve_lines(int input, int output, const engine::Snapshots& snapshots,
                                  engine::HistorySourceHandle history = nullptr);
 
-/// Serves standard input as serve_lines does, onto standard output.
-[[nodiscard]] Status run_tool_server(const engine::Snapshots& snapshots,
-                                     engine::HistorySourceHandle history = nullptr);
-
 }  // namespace qmr::mcp
