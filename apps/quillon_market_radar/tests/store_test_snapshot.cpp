@@ -9,6 +9,7 @@
 #include "store/import.hpp"
 #include "store/snapshot.hpp"
 #include "store_test_support.hpp"
+#include "support/reference_forms.hpp"
 
 namespace qmr::store {
 namespace {

@@ -96,14 +96,6 @@ void write_object(const Record& record, std::string& out) {
   out += '}';
 }
 
-// Writes `records` as a compact array of objects with their members in declaration order.
-template <const auto& FIELDS, typename Record>
-std::string encode_array(const std::vector<Record>& records) {
-  std::string out;
-  json::write_array(records, out, write_object<FIELDS, false, Record>);
-  return out;
-}
-
 }  // namespace
 
 std::optional<double> price_gap(const TrackedProduct& product) {
@@ -115,16 +107,14 @@ std::optional<double> price_gap(const TrackedProduct& product) {
   return std::abs(*product.price_delta_percent);
 }
 
-std::string encode_products_compact(const std::vector<TrackedProduct>& products) {
-  return encode_array<PRODUCT_FIELDS>(products);
-}
-
 void write_compact_object(const TrackedProduct& product, std::string& out) {
   write_object<PRODUCT_FIELDS, false>(product, out);
 }
 
 std::string encode_medicines_compact(const std::vector<MedicineArbitrage>& medicines) {
-  return encode_array<MEDICINE_FIELDS>(medicines);
+  std::string out;
+  json::write_array(medicines, out, write_object<MEDICINE_FIELDS, false, MedicineArbitrage>);
+  return out;
 }
 
 // A test holds each writer to the generic value's own text.

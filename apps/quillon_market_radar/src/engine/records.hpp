@@ -60,9 +60,7 @@ struct SocialPost {
   double score = 0;
 };
 
-/// Returns the products as a compact JSON array, members in declaration order ("[]" when empty).
-[[nodiscard]] std::string encode_products_compact(const std::vector<TrackedProduct>& products);
-/// Appends one product as an object of that array.
+/// Appends one product as a compact JSON object, its members in declaration order.
 void write_compact_object(const TrackedProduct& product, std::string& out);
 
 /// Returns the medicines as a compact JSON array, members in declaration order.

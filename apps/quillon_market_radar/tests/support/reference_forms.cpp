@@ -13,6 +13,12 @@ json::Value figure(const std::optional<double>& value) {
 
 }  // namespace
 
+std::string encode_products_compact(const std::vector<TrackedProduct>& products) {
+  std::string out;
+  json::write_array(products, out, write_compact_object);
+  return out;
+}
+
 json::Value to_json_value(const TrackedProduct& p) {
   return {
       {"sku_asin", p.sku_asin},

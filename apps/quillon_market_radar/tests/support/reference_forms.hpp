@@ -17,6 +17,10 @@ namespace qmr::engine {
 [[nodiscard]] json::Value to_json_value(const ReviewIntel& review);
 [[nodiscard]] json::Value to_json_value(const MedicineArbitrage& medicine);
 
+/// Returns the products as a compact JSON array of write_compact_object's objects ("[]" when
+/// empty), as the dashboard lists them.
+[[nodiscard]] std::string encode_products_compact(const std::vector<TrackedProduct>& products);
+
 /// Returns a JSON array of the records' generic values, in list order.
 template <typename Record>
 [[nodiscard]] json::Value to_json_array(const std::vector<Record>& records) {
